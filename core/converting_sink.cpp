@@ -1,0 +1,172 @@
+#include "converting_sink.h"
+
+#include "code_page.h"
+#include "memory.h"
+
+namespace {
+
+// Composed lines hold one file text of up to this many units plus a prefix.
+constexpr uint32_t kTextUnits = 65535;
+constexpr uint32_t kPrefixUnits = 64;
+
+struct FixedText {
+    StatusCode code;
+    const char* text;
+};
+
+const FixedText kFixedTexts[] = {
+    {kWarnArchicadUnit, "STL warning: bad ArchiCAD metadata (unknown unit); scaling may be incorrect"},
+    {kWarnArchicadScale, "STL warning: bad ArchiCAD metadata (unknown scale factor); scaling may be incorrect"},
+    {kWarnMissingEndsolid, "STL warning: missing 'endsolid (name)'"},
+    {kWarnEndSpaceSolid, "STL warning: found 'end solid' instead of 'endsolid'"},
+    {kWarnUnexpectedEnd, "STL warning: unexpected end of file"},
+    {kWarnUnknownUnit, "STL warning: unknown unit; assuming millimeters"},
+    {kWarnUnknownSpace, "STL warning: unknown coordinate space; assuming Z up"},
+    {kOutOfMemory, "out of memory"},
+    {kOutOfGpuMemory, "out of GPU memory"},
+    {kFileNotFound, "file not found"},
+    {kErrExpectedSolid, "STL error: expected 'solid' keyword; aborting"},
+    {kErrExpectedName, "STL error: expected name of solid; aborting"},
+    {kErrExpectedFacetOrEnd, "STL error: expected either 'facet' or 'endsolid' keyword; aborting"},
+    {kErrExpectedVertex, "STL error: expected 'vertex' keyword; aborting"},
+    {kErrExpectedNumber, "STL error: expected a number; aborting"},
+    {kErrExpectedEndloop, "STL error: expected 'endloop' keyword; aborting"},
+    {kErrExpectedEndfacet, "STL error: expected 'endfacet' keyword; aborting"},
+    {kErrEndInCount, "STL error: unexpected end of file in number of triangles; aborting"},
+    {kErrEndInTriangles, "STL error: unexpected end of file in triangles; aborting"},
+    {0x80000d00, "Direct3D 11 error: the debug layer is not installed on the system"},
+    {0x80000d01, "Direct3D 11 error: call, parameter, or state invalid"},
+    {0x80000d02, "Direct3D 11 error: too many states"},
+    {0x80000d03, "Direct3D 11 error: too many views"},
+    {0x80000d04, "Direct3D 11 error: GPU too old"},
+    {0x80000d05, "Direct3D 11 error: no driver support (please update your GPU driver)"},
+    {0x80000d06, "Direct3D 11 is not available on this machine"},
+    {0x80000d07, "Direct3D 11 error: lost GPU (may be overload or driver problems)"},
+};
+
+struct FeatureLevelName {
+    uint32_t level;
+    const char* name;
+};
+
+const FeatureLevelName kFeatureLevels[] = {
+    {0x9100, "9"},    {0x9200, "9.0b"}, {0x9300, "9.0c"}, {0xA000, "10"},   {0xA100, "10.1"},
+    {0xB100, "11.1"}, {0xB200, "11.2"}, {0xB300, "11.3"}, {0xB400, "11.4"}, {0xC000, "12"},
+};
+
+const char* fixedText(StatusCode code, uintptr_t argument) {
+    if (code == kInfoComputeShaders)
+        return argument ? "Direct3D 11 info: GPU supports compute shaders"
+                        : "Direct3D 11 info: GPU does not support compute shaders";
+    for (const FixedText& entry : kFixedTexts)
+        if (entry.code == code) return entry.text;
+    return nullptr;
+}
+
+const char* featureLevelName(uintptr_t level) {
+    for (const FeatureLevelName& entry : kFeatureLevels)
+        if (entry.level == level) return entry.name;
+    return level <= 0xB100 ? "11" : "12.1";
+}
+
+// Each byte becomes one unit as a signed 8-bit value; at most `limit` bytes.
+Utf16* widenBytes(Utf16* out, const char* text, uint32_t limit) {
+    if (!text) return out;
+    for (uint32_t i = 0; i < limit && text[i]; ++i)
+        *out++ = static_cast<Utf16>(static_cast<int16_t>(static_cast<signed char>(text[i])));
+    return out;
+}
+
+uint32_t textLength(const char* text) {
+    uint32_t length = 0;
+    while (text[length]) ++length;
+    return length;
+}
+
+intptr_t deliverLine(const ConvertingSink* sink, const Utf16* line, const Utf16* backTrace) {
+    return sink->inner.callback(sink->inner.userData, kLine, reinterpret_cast<uintptr_t>(line), backTrace);
+}
+
+// Fixed and free 8-bit texts go through a heap block of exactly their size.
+intptr_t deliverHeapLine(const ConvertingSink* sink, const char* text, const Utf16* backTrace) {
+    uint32_t length = textLength(text);
+    Utf16* line = static_cast<Utf16*>(allocArray(processHeap(), uint64_t{length} + 1, sizeof(Utf16), nullptr));
+    if (!line) return 1;
+    *widenBytes(line, text, length) = 0;
+    intptr_t result = deliverLine(sink, line, backTrace);
+    freeBytes(line);
+    return result;
+}
+
+// A file text, cut to what the line buffer holds.
+Utf16* appendCountedText(Utf16* out, const CountedText* text) {
+    if (!text) return out;
+    CountedText bounded = *text;
+    if (bounded.length > kTextUnits) bounded.length = kTextUnits;
+    return widenCountedText(&bounded, out);
+}
+
+Utf16* appendSystemErrorText(Utf16* out, uint32_t errorNumber) {
+    uint32_t written = systemErrorText(errorNumber, out, kTextUnits);
+    if (written) return out + written;
+    char text[32] = "system error ";
+    char* end = text + textLength(text);
+    char digits[12];
+    int count = 0;
+    do digits[count++] = static_cast<char>('0' + errorNumber % 10); while (errorNumber /= 10);
+    while (count) *end++ = digits[--count];
+    *end = 0;
+    return widenBytes(out, text, sizeof text);
+}
+
+bool isFreeText(StatusCode code) {
+    return code == kInfoText || code == kWarningText || code == kErrorText;
+}
+
+bool isPassThrough(StatusCode code) {
+    return code == kProgress || code == kLine || code == 0x40000002 || code == 0x80000004;
+}
+
+}  // namespace
+
+void initConvertingSink(ConvertingSink* record, const MessageSink& inner) {
+    record->self.userData = record;
+    record->self.callback = convertStatus;
+    record->inner = inner;
+}
+
+intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const Utf16* backTrace) {
+    const ConvertingSink* sink = static_cast<const ConvertingSink*>(record);
+    if (isPassThrough(code)) return sink->inner.callback(sink->inner.userData, code, argument, backTrace);
+    if (const char* text = fixedText(code, argument)) return deliverHeapLine(sink, text, backTrace);
+    if (isFreeText(code) && argument) return deliverHeapLine(sink, reinterpret_cast<const char*>(argument), backTrace);
+
+    Utf16 line[kPrefixUnits + kTextUnits + 2];
+    Utf16* out = line;
+    const CountedText* counted = reinterpret_cast<const CountedText*>(argument);
+    switch (code) {
+    case kInfoWrittenBy:
+        out = widenBytes(widenBytes(out, "STL info: written by ", kPrefixUnits),
+                         reinterpret_cast<const char*>(argument), kTextUnits);
+        break;
+    case kInfoWritten:
+        out = appendCountedText(widenBytes(out, "STL info: written ", kPrefixUnits), counted);
+        break;
+    case kInfoWrittenTo:
+        out = appendCountedText(widenBytes(out, "STL info: written to \"", kPrefixUnits), counted);
+        *out++ = '"';
+        break;
+    case kInfoFeatureLevel:
+        out = widenBytes(widenBytes(out, "D3D info: GPU supports Direct3D ", kPrefixUnits),
+                         featureLevelName(argument), kPrefixUnits);
+        break;
+    case kSystemError:
+        out = appendSystemErrorText(out, static_cast<uint32_t>(argument));
+        break;
+    default:
+        out = widenBytes(out, "<unknown>", kPrefixUnits);
+        break;
+    }
+    *out = 0;
+    return deliverLine(sink, line, backTrace);
+}

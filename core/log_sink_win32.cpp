@@ -1,0 +1,16 @@
+#include "log_sink.h"
+
+void appendText(HWND edit, const wchar_t* text) {
+    int length = GetWindowTextLengthW(edit);
+    SendMessageW(edit, EM_SETSEL, length, length);
+    SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+}
+
+intptr_t appendToLog(void* dialogState, StatusCode code, uintptr_t argument, const Utf16*) {
+    if (code != kLine) return 1;
+    HWND log = GetDlgItem(*static_cast<HWND*>(dialogState), kLogControlId);
+    appendText(log, reinterpret_cast<const wchar_t*>(argument));
+    appendText(log, L"\r\n");
+    SendMessageW(log, EM_LINESCROLL, 0, 0x7FFF0000);
+    return 1;
+}

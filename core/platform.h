@@ -1,0 +1,46 @@
+// The few operating-system services the platform-independent code needs.
+// platform_win32.cpp talks to Win32; platform_posix.cpp stands in for it in
+// the native build where tests, sanitizers and fuzzers run.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#ifdef _WIN32
+typedef wchar_t Utf16;
+#define U16(text) L##text
+#else
+typedef char16_t Utf16;
+#define U16(text) u##text
+#endif
+
+typedef void* HeapHandle;
+
+HeapHandle processHeap();
+// A growable, serialised heap; null on failure.
+HeapHandle createPrivateHeap();
+// Frees every block still allocated from the heap.
+void destroyPrivateHeap(HeapHandle heap);
+void* heapAlloc(HeapHandle heap, size_t size);
+// On failure the block stays valid and unchanged.
+void* heapReAlloc(HeapHandle heap, void* block, size_t size);
+void heapFree(HeapHandle heap, void* block);
+
+// Fills frames with up to count return addresses of the caller's callers,
+// skipping the caller itself and `skip` frames above it; returns the number captured.
+uint32_t captureFrames(uint32_t skip, uint32_t count, void** frames);
+// The file path of the module holding address, and the module's base.
+// pathLength receives the units written (no terminator); false when no module holds it.
+bool findModule(const void* address, Utf16* path, uint32_t pathCapacity,
+                uint32_t* pathLength, uintptr_t* base);
+
+// Widens bytes in a code page (0 = the system's ANSI code page) as
+// MultiByteToWideChar with flags 0 does; writes at most length units
+// (every supported code page gives at most one unit per byte) and returns the count.
+uint32_t widenInCodePage(uint32_t codePage, const char* bytes, uint32_t length,
+                         Utf16* destination);
+
+// The error number of the calling thread's last failed system call.
+uint32_t lastSystemError();
+// The system's text for an error number without line breaks; returns the
+// units written (terminator not counted), 0 when the system has none.
+uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capacity);

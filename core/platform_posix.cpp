@@ -1,0 +1,228 @@
+// POSIX stand-ins for the Win32 services of platform.h, for the native build.
+#include "platform.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <execinfo.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// A private heap is a list of its blocks, so destroying it frees them all.
+// Each block carries a header linking it into its heap's list.
+struct BlockHeader {
+    BlockHeader* previous;
+    BlockHeader* next;
+    size_t size;
+    size_t padding;  // keeps the payload 16-byte aligned like HeapAlloc
+};
+
+struct PrivateHeap {
+    BlockHeader head;  // sentinel of a circular list
+};
+
+// The process heap is never destroyed, so its blocks are not listed: that
+// keeps a leaked block unreachable, where the leak checker sees it.
+PrivateHeap theProcessHeap;
+
+void linkBlock(PrivateHeap* heap, BlockHeader* block) {
+    if (heap == &theProcessHeap) {
+        block->next = block->previous = nullptr;
+        return;
+    }
+    block->next = heap->head.next;
+    block->previous = &heap->head;
+    heap->head.next->previous = block;
+    heap->head.next = block;
+}
+
+void unlinkBlock(BlockHeader* block) {
+    if (!block->next) return;
+    block->previous->next = block->next;
+    block->next->previous = block->previous;
+}
+
+BlockHeader* headerOf(void* payload) {
+    return static_cast<BlockHeader*>(payload) - 1;
+}
+
+// The process heap is shared by every thread; private heaps are serialised too.
+int heapLockWord;
+
+void lockHeaps() {
+    while (__atomic_exchange_n(&heapLockWord, 1, __ATOMIC_ACQUIRE)) __builtin_ia32_pause();
+}
+
+void unlockHeaps() {
+    __atomic_store_n(&heapLockWord, 0, __ATOMIC_RELEASE);
+}
+
+}  // namespace
+
+HeapHandle processHeap() {
+    return &theProcessHeap;
+}
+
+HeapHandle createPrivateHeap() {
+    PrivateHeap* heap = static_cast<PrivateHeap*>(malloc(sizeof(PrivateHeap)));
+    if (heap) heap->head.next = heap->head.previous = &heap->head;
+    return heap;
+}
+
+void destroyPrivateHeap(HeapHandle handle) {
+    PrivateHeap* heap = static_cast<PrivateHeap*>(handle);
+    if (!heap || heap == &theProcessHeap) return;
+    lockHeaps();
+    BlockHeader* block = heap->head.next;
+    while (block != &heap->head) {
+        BlockHeader* next = block->next;
+        free(block);
+        block = next;
+    }
+    unlockHeaps();
+    free(heap);
+}
+
+void* heapAlloc(HeapHandle handle, size_t size) {
+    if (size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
+    BlockHeader* block = static_cast<BlockHeader*>(malloc(sizeof(BlockHeader) + size));
+    if (!block) return nullptr;
+    block->size = size;
+    lockHeaps();
+    linkBlock(static_cast<PrivateHeap*>(handle), block);
+    unlockHeaps();
+    return block + 1;
+}
+
+void* heapReAlloc(HeapHandle handle, void* payload, size_t size) {
+    if (!payload) return heapAlloc(handle, size);
+    if (size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
+    lockHeaps();
+    BlockHeader* old = headerOf(payload);
+    unlinkBlock(old);
+    BlockHeader* block = static_cast<BlockHeader*>(realloc(old, sizeof(BlockHeader) + size));
+    if (block) block->size = size;
+    linkBlock(static_cast<PrivateHeap*>(handle), block ? block : old);
+    unlockHeaps();
+    return block ? block + 1 : nullptr;
+}
+
+void heapFree(HeapHandle, void* payload) {
+    if (!payload) return;
+    lockHeaps();
+    BlockHeader* block = headerOf(payload);
+    unlinkBlock(block);
+    unlockHeaps();
+    free(block);
+}
+
+uint32_t captureFrames(uint32_t skip, uint32_t count, void** frames) {
+    // The first two frames are this function and its caller.
+    constexpr uint32_t kMaxFrames = 64;
+    void* all[kMaxFrames];
+    uint32_t wanted = skip + 2 + count;
+    if (wanted > kMaxFrames) wanted = kMaxFrames;
+    int captured = backtrace(all, static_cast<int>(wanted));
+    uint32_t first = skip + 2;
+    uint32_t taken = 0;
+    for (uint32_t i = first; i < static_cast<uint32_t>(captured) && taken < count; ++i) frames[taken++] = all[i];
+    return taken;
+}
+
+bool findModule(const void* address, Utf16* path, uint32_t pathCapacity, uint32_t* pathLength,
+                uintptr_t* base) {
+    Dl_info info;
+    if (!dladdr(address, &info) || !info.dli_fname) return false;
+    size_t length = strlen(info.dli_fname);
+    if (length > pathCapacity) length = pathCapacity;
+    *pathLength = widenInCodePage(65001, info.dli_fname, static_cast<uint32_t>(length), path);
+    *base = reinterpret_cast<uintptr_t>(info.dli_fbase);
+    return true;
+}
+
+uint32_t lastSystemError() {
+    return static_cast<uint32_t>(errno);
+}
+
+uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capacity) {
+    char buffer[256];
+    const char* text = strerror_r(static_cast<int>(errorNumber), buffer, sizeof buffer);
+    size_t length = strlen(text);
+    if (length > capacity) length = capacity;
+    return widenInCodePage(65001, text, static_cast<uint32_t>(length), destination);
+}
+
+namespace {
+
+// Windows-1252 and Windows-1251 from 0x80 up; bytes the code page leaves
+// undefined map to the same C1 control unit, as MultiByteToWideChar does.
+const char16_t kWestern[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+const char16_t kCyrillic[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+
+char16_t widenWestern(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kWestern[byte - 0x80] : byte;
+}
+
+char16_t widenCyrillic(unsigned char byte) {
+    if (byte < 0x80) return byte;
+    if (byte < 0xC0) return kCyrillic[byte - 0x80];
+    return static_cast<char16_t>(0x0410 + (byte - 0xC0));
+}
+
+// Well-formed UTF-8 becomes UTF-16 (supplementary planes as surrogate pairs);
+// every byte of a malformed sequence becomes U+FFFD.
+uint32_t widenUtf8(const unsigned char* bytes, uint32_t length, Utf16* out) {
+    uint32_t written = 0;
+    uint32_t i = 0;
+    while (i < length) {
+        unsigned char lead = bytes[i];
+        uint32_t needed = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+                        : lead >= 0xF0 && lead <= 0xF4 ? 3 : 4;
+        uint32_t code = needed == 0 ? lead : needed == 1 ? lead & 0x1F : needed == 2 ? lead & 0x0F : lead & 0x07;
+        bool valid = needed < 4 && needed < length - i;
+        for (uint32_t k = 1; valid && k <= needed; ++k) {
+            valid = (bytes[i + k] & 0xC0) == 0x80;
+            code = (code << 6) | (bytes[i + k] & 0x3F);
+        }
+        static const uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+        if (valid && (code < kSmallest[needed] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) valid = false;
+        if (!valid) {
+            out[written++] = 0xFFFD;
+            ++i;
+        } else if (code >= 0x10000) {
+            out[written++] = static_cast<Utf16>(0xD800 + ((code - 0x10000) >> 10));
+            out[written++] = static_cast<Utf16>(0xDC00 + ((code - 0x10000) & 0x3FF));
+            i += needed + 1;
+        } else {
+            out[written++] = static_cast<Utf16>(code);
+            i += needed + 1;
+        }
+    }
+    return written;
+}
+
+}  // namespace
+
+uint32_t widenInCodePage(uint32_t codePage, const char* text, uint32_t length, Utf16* destination) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    if (codePage == 65001) return widenUtf8(bytes, length, destination);
+    for (uint32_t i = 0; i < length; ++i) {
+        unsigned char byte = bytes[i];
+        switch (codePage) {
+        case 1251: destination[i] = widenCyrillic(byte); break;
+        case 20127: destination[i] = static_cast<Utf16>(byte & 0x7F); break;
+        default: destination[i] = widenWestern(byte); break;  // 1252, also the system code page
+        }
+    }
+    return length;
+}

@@ -1,0 +1,62 @@
+// The platform services of platform.h on Win32.
+#include "platform.h"
+
+#include <windows.h>
+
+HeapHandle processHeap() {
+    return GetProcessHeap();
+}
+
+HeapHandle createPrivateHeap() {
+    return HeapCreate(0, 0, 0);
+}
+
+void destroyPrivateHeap(HeapHandle heap) {
+    HeapDestroy(heap);
+}
+
+void* heapAlloc(HeapHandle heap, size_t size) {
+    return HeapAlloc(heap, 0, size);
+}
+
+void* heapReAlloc(HeapHandle heap, void* block, size_t size) {
+    return HeapReAlloc(heap, 0, block, size);
+}
+
+void heapFree(HeapHandle heap, void* block) {
+    HeapFree(heap, 0, block);
+}
+
+uint32_t captureFrames(uint32_t skip, uint32_t count, void** frames) {
+    // Skip this function and its caller.
+    return RtlCaptureStackBackTrace(skip + 2, count, frames, nullptr);
+}
+
+bool findModule(const void* address, Utf16* path, uint32_t pathCapacity, uint32_t* pathLength,
+                uintptr_t* base) {
+    HMODULE module;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &module))
+        return false;
+    *pathLength = GetModuleFileNameW(module, path, pathCapacity);
+    *base = reinterpret_cast<uintptr_t>(module);
+    return true;
+}
+
+uint32_t widenInCodePage(uint32_t codePage, const char* bytes, uint32_t length, Utf16* destination) {
+    if (length > INT32_MAX) length = INT32_MAX;
+    int written = MultiByteToWideChar(codePage, 0, bytes, static_cast<int>(length), destination,
+                                      static_cast<int>(length));
+    return written > 0 ? static_cast<uint32_t>(written) : 0;
+}
+
+uint32_t lastSystemError() {
+    return GetLastError();
+}
+
+uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capacity) {
+    DWORD written = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                       FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                   nullptr, errorNumber, 0, destination, capacity, nullptr);
+    return written;
+}

@@ -1,0 +1,70 @@
+// Every diagnostic travels as a status code with one pointer-sized argument
+// to a sink; producers never format text.
+#pragma once
+#include <cstdint>
+#include "platform.h"
+
+typedef uint32_t StatusCode;
+
+// Control and text codes.
+constexpr StatusCode kProgress = 3;          // argument: thousandths, 0 to 1000
+constexpr StatusCode kInfoText = 4;          // argument: 8-bit text
+constexpr StatusCode kLine = 6;              // argument: finished UTF-16 line
+constexpr StatusCode kWarningText = 0x40000000;
+constexpr StatusCode kErrorText = 0x80000002;
+constexpr StatusCode kErrorClass = 0x80000000;  // codes from here on carry a back-trace
+
+constexpr StatusCode kOutOfMemory = 0x80000005;
+constexpr StatusCode kOutOfGpuMemory = 0x80000006;
+constexpr StatusCode kFileNotFound = 0x80000007;
+constexpr StatusCode kSystemError = 0x80000b00;  // argument: system error number
+
+constexpr StatusCode kInfoWrittenBy = 0x10000800;  // argument: 8-bit exporter name
+constexpr StatusCode kInfoWritten = 0x10000801;    // argument: CountedText*
+constexpr StatusCode kInfoWrittenTo = 0x10000802;  // argument: CountedText*
+constexpr StatusCode kInfoFeatureLevel = 0x10000d00;     // argument: feature level number
+constexpr StatusCode kInfoComputeShaders = 0x10000d01;   // argument: supported (non-zero) or not
+
+constexpr StatusCode kWarnArchicadUnit = 0x40000800;
+constexpr StatusCode kWarnArchicadScale = 0x40000801;
+constexpr StatusCode kWarnMissingEndsolid = 0x40000802;
+constexpr StatusCode kWarnEndSpaceSolid = 0x40000803;
+constexpr StatusCode kWarnUnexpectedEnd = 0x40000804;
+constexpr StatusCode kWarnUnknownUnit = 0x40000805;
+constexpr StatusCode kWarnUnknownSpace = 0x40000806;
+
+constexpr StatusCode kErrExpectedSolid = 0x80000800;
+constexpr StatusCode kErrExpectedName = 0x80000801;
+constexpr StatusCode kErrExpectedFacetOrEnd = 0x80000802;
+constexpr StatusCode kErrExpectedVertex = 0x80000803;
+constexpr StatusCode kErrExpectedNumber = 0x80000804;
+constexpr StatusCode kErrExpectedEndloop = 0x80000805;
+constexpr StatusCode kErrExpectedEndfacet = 0x80000806;
+constexpr StatusCode kErrEndInCount = 0x80000807;
+constexpr StatusCode kErrEndInTriangles = 0x80000808;
+
+// Answers non-zero to go on, 0 to stop. backTrace is set for error codes only.
+typedef intptr_t (*SinkCallback)(void* userData, StatusCode code, uintptr_t argument,
+                                 const Utf16* backTrace);
+
+#pragma pack(push, 1)
+struct MessageSink {
+    void* userData;
+    SinkCallback callback;
+};
+
+// Text inside a mapped file: not owned, not terminated.
+struct CountedText {
+    const char* bytes;
+    uint32_t length;
+    uint32_t codePage;  // 0: detect from the bytes
+};
+#pragma pack(pop)
+static_assert(sizeof(MessageSink) == 16);
+static_assert(sizeof(CountedText) == 16);
+
+// The sink must not be null; captures a back-trace for error codes.
+intptr_t report(const MessageSink* sink, StatusCode code, uintptr_t argument);
+intptr_t reportCode(const MessageSink* sink, StatusCode code);
+// Reports the calling thread's last system error number when sink is not null.
+void reportLastError(const MessageSink* sink);

@@ -1,0 +1,91 @@
+#include "binary_parser.h"
+
+#include <cstring>
+
+#include "../core/memory.h"
+
+namespace {
+
+constexpr uint32_t kMaxSolids = 0x7FFFFFFF;
+constexpr uint16_t kColourBits = 0x7FFF;
+
+uint32_t readUint32(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+bool hasNonZeroComponent(const uint8_t* record) {
+    float normal[3];
+    memcpy(normal, record, sizeof normal);
+    // NaN compares unequal to zero, so it counts as a normal.
+    return normal[0] != 0.0f || normal[1] != 0.0f || normal[2] != 0.0f;
+}
+
+uint16_t colourBits(const uint8_t* record) {
+    return static_cast<uint16_t>((record[48] | record[49] << 8) & kColourBits);
+}
+
+// One pass over a block's records: normals, colours and progress.
+void scanBlock(StlSolid* solid, const uint8_t* records, uint32_t count, const MessageSink* sink) {
+    bool anyNormal = false;
+    bool allZero = true;
+    bool allUncoloured = true;
+    uint32_t step = count / 1000 + 1;
+    uint32_t nextReport = 0;
+    uintptr_t reports = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (sink && i == nextReport) {
+            sink->callback(sink->userData, kProgress, reports++, nullptr);
+            nextReport += step;
+        }
+        const uint8_t* record = records + uint64_t{i} * kBinaryTriangleSize;
+        anyNormal = anyNormal || hasNonZeroComponent(record);
+        uint16_t colour = colourBits(record);
+        allZero = allZero && colour == 0;
+        allUncoloured = allUncoloured && colour == kColourBits;
+    }
+    solid->hasNormals = anyNormal;
+    solid->hasColours = count != 0 && !allZero && !allUncoloured;
+}
+
+bool failParse(StlMesh* mesh, HeapHandle heap) {
+    freeMeshSolids(mesh, heap);
+    return false;
+}
+
+}  // namespace
+
+bool parseBinaryStl(StlMesh* mesh, const uint8_t* file, uint64_t size, HeapHandle heap, const MessageSink* sink) {
+    mesh->source = file;
+    mesh->solids = nullptr;
+    mesh->solidCount = 0;
+    if (size < kBinaryHeaderSize + 4) {
+        if (sink) reportCode(sink, kErrEndInCount);
+        return false;
+    }
+    uint64_t cursor = kBinaryHeaderSize;
+    uint64_t remaining = size - kBinaryHeaderSize;
+    do {
+        uint32_t count = readUint32(file + cursor);
+        cursor += 4;
+        remaining -= 4;
+        uint64_t blockBytes = uint64_t{count} * kBinaryTriangleSize;  // below 2^38, no overflow
+        if (remaining < blockBytes) {
+            if (sink) reportCode(sink, kErrEndInTriangles);
+            return failParse(mesh, heap);
+        }
+        if (mesh->solidCount >= kMaxSolids) return failParse(mesh, heap);
+        StlSolid* solids = static_cast<StlSolid*>(
+            mesh->solids ? reallocArray(heap, mesh->solids, uint64_t{mesh->solidCount} + 1, sizeof(StlSolid), sink)
+                         : allocArray(heap, 1, sizeof(StlSolid), sink));
+        if (!solids) return failParse(mesh, heap);
+        mesh->solids = solids;
+        StlSolid* solid = &solids[mesh->solidCount++];
+        solid->triangleCount = count;
+        solid->triangles = reinterpret_cast<StlTriangle*>(const_cast<uint8_t*>(file + cursor));
+        solid->name = CountedText{nullptr, 0, 0};
+        scanBlock(solid, file + cursor, count, sink);
+        cursor += blockBytes;
+        remaining -= blockBytes;
+    } while (remaining >= 4);
+    return true;
+}

@@ -1,0 +1,45 @@
+#include "load_job.h"
+
+#include <cstring>
+
+#include "../core/checked_math.h"
+#include "../core/spin_lock.h"
+
+namespace {
+
+uint64_t lineLength(const Utf16* line) {
+    uint64_t length = 0;
+    while (line[length]) ++length;
+    return length;
+}
+
+// Appends line, CR LF and a terminator; a line that does not fit is dropped.
+void appendLine(LoadJob* job, const Utf16* line) {
+    uint64_t length = lineLength(line);
+    GrowBuffer* messages = &job->messages;
+    acquireSpinLock(&job->messageLock);
+    // The previous terminator, if any, is overwritten by the new line.
+    uint64_t start = messages->used ? messages->used - sizeof(Utf16) : 0;
+    uint64_t needed;
+    if (!addOverflows(start, (length + 3) * sizeof(Utf16), &needed) &&
+        (needed <= messages->capacity || growBuffer(messages, needed, processHeap(), nullptr))) {
+        Utf16* out = reinterpret_cast<Utf16*>(static_cast<uint8_t*>(messages->data) + start);
+        memcpy(out, line, length * sizeof(Utf16));
+        out[length] = '\r';
+        out[length + 1] = '\n';
+        out[length + 2] = 0;
+        messages->used = needed;
+    }
+    releaseSpinLock(&job->messageLock);
+}
+
+}  // namespace
+
+intptr_t collectForJob(void* record, StatusCode code, uintptr_t argument, const Utf16*) {
+    LoadJob* job = static_cast<LoadJob*>(record);
+    if (code == kProgress)
+        exchange32(&job->progress, static_cast<int32_t>(argument));
+    else if (argument)
+        appendLine(job, reinterpret_cast<const Utf16*>(argument));
+    return job->keepGoing != 0;
+}

@@ -1,0 +1,73 @@
+// The loaded-model records and the background load job that produces them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "../core/converting_sink.h"
+#include "../core/memory.h"
+#include "stl_mesh.h"
+
+constexpr uint32_t kFileListUnits = 32767;
+
+#pragma pack(push, 1)
+// The current file's full path, then the further file names of the list,
+// each terminated, ended by an empty name.
+struct FileNameList {
+    Utf16 path[kFileListUnits];
+    int32_t nameStart;  // where the current path's file name begins
+    int32_t nextName;   // first unit of the next name in the list
+};
+
+struct StlMetadata {
+    uint32_t coordinateSpace;  // 0 unknown, 1 Y up, 2 Z up
+    float unitScale;           // metres per file unit; quiet NaN when unknown
+    uint8_t colorOrder;        // 0 none, 1 unstated, 2 RGB, 3 BGR
+    uint8_t headerColor[4];    // red, green, blue, then 255 when present
+    CountedText modelName;
+};
+
+struct ModelPart {
+    const uint8_t* view;  // read-only mapping of the whole file; null marks an empty slot
+    uint64_t viewSize;
+    void* gpuMesh;
+    uint8_t* visibleSolids;
+    HeapHandle heap;  // owns everything derived from the file
+    uint32_t format;
+    StlMesh mesh;
+    StlMetadata metadata;
+};
+
+enum LoadState : uint8_t {
+    kLoadRunning = 0,
+    kLoadFinished = 1,
+    kLoadStopped = 2,
+    kLoadNothingLoaded = 3,
+};
+
+struct LoadJob {
+    FileNameList fileList;
+    void* viewWindow;
+    volatile int32_t messageLock;
+    volatile int32_t progress;  // thousandths
+    uint8_t state;
+    volatile uint8_t keepGoing;
+    GrowBuffer messages;  // UTF-16 lines, each ending in CR LF, the whole terminated
+    void* dialogWindow;
+    ConvertingSink sink;
+    GrowBuffer parts;  // ModelPart records
+};
+#pragma pack(pop)
+
+static_assert(sizeof(FileNameList) == 32767 * 2 + 8);
+static_assert(sizeof(StlMetadata) == 29);
+static_assert(offsetof(StlMetadata, headerColor) == 9);
+static_assert(offsetof(StlMetadata, modelName) == 13);
+static_assert(offsetof(ModelPart, format) == 40);
+static_assert(sizeof(ModelPart) == 44 + 20 + 29);
+static_assert(offsetof(LoadJob, messageLock) == sizeof(FileNameList) + 8);
+static_assert(offsetof(LoadJob, messages) == offsetof(LoadJob, messageLock) + 10);
+static_assert(offsetof(LoadJob, sink) == offsetof(LoadJob, messages) + 32);
+static_assert(sizeof(LoadJob) == offsetof(LoadJob, sink) + 32 + 24);
+
+// Inner sink of a job's converting sink: progress into `progress`, lines into
+// `messages`. Answers 0 once the job is asked to stop.
+intptr_t collectForJob(void* job, StatusCode code, uintptr_t argument, const Utf16* backTrace);
