@@ -8,8 +8,10 @@
 namespace {
 
 std::atomic<int64_t> requestsBeforeFailure{-1};
+std::atomic<uint64_t> requestCount{0};
 
 bool heapRequestAllowed() {
+    requestCount.fetch_add(1, std::memory_order_relaxed);
     int64_t left = requestsBeforeFailure.load(std::memory_order_relaxed);
     while (left >= 0) {
         if (left == 0) return false;
@@ -35,6 +37,10 @@ bool arrayBytes(uint64_t count, uint64_t elementSize, size_t* bytes) {
 
 void failHeapRequestsAfter(int64_t count) {
     requestsBeforeFailure.store(count < 0 ? -1 : count);
+}
+
+uint64_t heapRequestCount() {
+    return requestCount.load(std::memory_order_relaxed);
 }
 
 void* allocBytes(size_t size) {

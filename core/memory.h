@@ -32,3 +32,5 @@ void* growBuffer(GrowBuffer* buffer, uint64_t neededSize, HeapHandle heap, const
 // Test seam: the next `count` heap requests succeed, every later one fails,
 // until called again with a negative count (never fail).
 void failHeapRequestsAfter(int64_t count);
+// Test seam: heap requests made through this file since the process started.
+uint64_t heapRequestCount();

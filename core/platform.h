@@ -44,3 +44,8 @@ uint32_t lastSystemError();
 // The system's text for an error number without line breaks; returns the
 // units written (terminator not counted), 0 when the system has none.
 uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capacity);
+
+// Maps a whole file read-only; a file of 0 bytes succeeds with a null view.
+// On failure lastSystemError() tells why.
+bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size);
+void unmapFile(const uint8_t* view, uint64_t size);

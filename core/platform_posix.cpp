@@ -6,6 +6,10 @@
 #include <execinfo.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -179,33 +183,49 @@ char16_t widenCyrillic(unsigned char byte) {
     return static_cast<char16_t>(0x0410 + (byte - 0xC0));
 }
 
-// Well-formed UTF-8 becomes UTF-16 (supplementary planes as surrogate pairs);
-// every byte of a malformed sequence becomes U+FFFD.
+constexpr uint32_t kMalformed = 0xFFFFFFFF;
+
+// One UTF-8 sequence from *position on, as MultiByteToWideChar reads it: a
+// continuation byte joins the sequence before the value so far is checked, so
+// an overlong or surrogate start ("E0 80", "ED A0") is one malformed unit; a
+// value beyond U+10FFFF is refused before its third byte is taken; a sequence
+// cut off by the end of the text swallows the rest of the text.
+uint32_t decodeUtf8(const unsigned char* bytes, uint32_t length, uint32_t* position) {
+    unsigned char lead = bytes[(*position)++];
+    if (lead < 0x80) return lead;
+    uint32_t needed = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+                    : lead >= 0xF0 && lead <= 0xF4 ? 3 : 0;
+    if (needed == 0) return kMalformed;
+    if (needed > length - *position) {
+        *position = length;
+        return kMalformed;
+    }
+    uint32_t code = lead & (0x3F >> needed);
+    for (uint32_t left = needed; left > 0; --left) {
+        unsigned char byte = bytes[*position];
+        if ((byte & 0xC0) != 0x80) return kMalformed;
+        code = code << 6 | (byte & 0x3F);
+        if (left == 2 && code >= 0x110000 >> 6) return kMalformed;
+        ++*position;
+        if (left == 3 && code < 0x10000 >> 12) return kMalformed;
+        if (left == 2 && (code < 0x800 >> 6 || (code >= 0xD800 >> 6 && code <= 0xDFFF >> 6))) return kMalformed;
+    }
+    return code;
+}
+
+// Supplementary planes become surrogate pairs, malformed sequences U+FFFD.
 uint32_t widenUtf8(const unsigned char* bytes, uint32_t length, Utf16* out) {
     uint32_t written = 0;
-    uint32_t i = 0;
-    while (i < length) {
-        unsigned char lead = bytes[i];
-        uint32_t needed = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
-                        : lead >= 0xF0 && lead <= 0xF4 ? 3 : 4;
-        uint32_t code = needed == 0 ? lead : needed == 1 ? lead & 0x1F : needed == 2 ? lead & 0x0F : lead & 0x07;
-        bool valid = needed < 4 && needed < length - i;
-        for (uint32_t k = 1; valid && k <= needed; ++k) {
-            valid = (bytes[i + k] & 0xC0) == 0x80;
-            code = (code << 6) | (bytes[i + k] & 0x3F);
-        }
-        static const uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
-        if (valid && (code < kSmallest[needed] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) valid = false;
-        if (!valid) {
+    uint32_t position = 0;
+    while (position < length) {
+        uint32_t code = decodeUtf8(bytes, length, &position);
+        if (code == kMalformed) {
             out[written++] = 0xFFFD;
-            ++i;
         } else if (code >= 0x10000) {
             out[written++] = static_cast<Utf16>(0xD800 + ((code - 0x10000) >> 10));
             out[written++] = static_cast<Utf16>(0xDC00 + ((code - 0x10000) & 0x3FF));
-            i += needed + 1;
         } else {
             out[written++] = static_cast<Utf16>(code);
-            i += needed + 1;
         }
     }
     return written;
@@ -225,4 +245,65 @@ uint32_t widenInCodePage(uint32_t codePage, const char* text, uint32_t length, U
         }
     }
     return length;
+}
+
+namespace {
+
+// UTF-16 to UTF-8 for the file system; false when it does not fit.
+bool narrowPath(const Utf16* path, char* out, size_t capacity) {
+    size_t used = 0;
+    for (size_t i = 0; path[i]; ++i) {
+        uint32_t code = path[i];
+        if (code >= 0xD800 && code <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF)
+            code = 0x10000 + ((code - 0xD800) << 10) + (path[++i] - 0xDC00);
+        char bytes[4];
+        size_t count = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+        if (count == 1) bytes[0] = static_cast<char>(code);
+        else {
+            static const unsigned char kLead[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+            for (size_t k = count - 1; k > 0; --k, code >>= 6) bytes[k] = static_cast<char>(0x80 | (code & 0x3F));
+            bytes[0] = static_cast<char>(kLead[count] | code);
+        }
+        if (used + count >= capacity) return false;
+        memcpy(out + used, bytes, count);
+        used += count;
+    }
+    out[used] = 0;
+    return true;
+}
+
+}  // namespace
+
+bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size) {
+    *view = nullptr;
+    *size = 0;
+    char narrow[4 * 32768];
+    if (!narrowPath(path, narrow, sizeof narrow)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    int file = open(narrow, O_RDONLY | O_CLOEXEC);
+    if (file < 0) return false;
+    struct stat status;
+    bool mapped = fstat(file, &status) == 0;
+    if (mapped && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        mapped = false;
+    }
+    if (mapped && status.st_size > 0) {
+        void* address = mmap(nullptr, static_cast<size_t>(status.st_size), PROT_READ, MAP_PRIVATE, file, 0);
+        mapped = address != MAP_FAILED;
+        if (mapped) {
+            *view = static_cast<const uint8_t*>(address);
+            *size = static_cast<uint64_t>(status.st_size);
+        }
+    }
+    int error = errno;
+    close(file);
+    errno = error;
+    return mapped;
+}
+
+void unmapFile(const uint8_t* view, uint64_t size) {
+    if (view) munmap(const_cast<uint8_t*>(view), size);
 }

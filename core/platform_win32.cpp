@@ -60,3 +60,31 @@ uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capa
                                    nullptr, errorNumber, 0, destination, capacity, nullptr);
     return written;
 }
+
+bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size) {
+    *view = nullptr;
+    *size = 0;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER fileSize;
+    bool mapped = GetFileSizeEx(file, &fileSize) != 0;
+    if (mapped && fileSize.QuadPart > 0) {
+        HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        void* address = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+        DWORD error = GetLastError();
+        if (mapping) CloseHandle(mapping);  // the view keeps the mapping alive
+        SetLastError(error);
+        mapped = address != nullptr;
+        *view = static_cast<const uint8_t*>(address);
+        *size = mapped ? static_cast<uint64_t>(fileSize.QuadPart) : 0;
+    }
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return mapped;
+}
+
+void unmapFile(const uint8_t* view, uint64_t) {
+    if (view) UnmapViewOfFile(view);
+}

@@ -1,0 +1,94 @@
+#include "length_format.h"
+
+#include "decimal_format.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+const LengthUnit kLengthUnits[7] = {
+    {0.01f, 1000.0f, "mm"},
+    {1.0f, 100.0f, "cm"},
+    {1000.0f, 1.0f, "m"},
+    {0.0f, 0.001f, "km"},  // last metric row: its threshold is never read
+    {0.3048f, 39.37008f, "in"},
+    {1609.344f, 3.28084f, "ft"},
+    {0.0f, 0.0006213712f, "mi"},  // last US row
+};
+
+namespace {
+
+constexpr Utf16 kThinSpace = 0x2009;
+// GetNumberFormatW writes at most this many units, terminator included.
+constexpr int kNumberCapacity = 64;
+
+Utf16* copyAscii(Utf16* out, const char* text, const char* end) {
+    while (text != end) *out++ = static_cast<Utf16>(*text++);
+    return out;
+}
+
+// The locale's digit grouping, decimal separator and default decimals.
+Utf16* localiseNumber(Utf16* out, const char* plain, const char* plainEnd, uint32_t locale) {
+    if (plainEnd - plain > kNumberCapacity - 1) plainEnd = plain + kNumberCapacity - 1;
+#ifdef _WIN32
+    if (locale != kNoLocale) {
+        Utf16 wide[kNumberCapacity];
+        *copyAscii(wide, plain, plainEnd) = 0;
+        int written = GetNumberFormatW(locale, 0, wide, nullptr, out, kNumberCapacity);
+        // The count includes the terminator, which the caller's text overwrites.
+        if (written > 1) return out + written - 1;
+        // Shown unlocalised rather than not at all (e.g. a number too long for the locale's layout).
+    }
+#else
+    (void)locale;
+#endif
+    return copyAscii(out, plain, plainEnd);
+}
+
+Utf16* appendText(Utf16* out, const Utf16* text) {
+    while (*text) *out++ = *text++;
+    return out;
+}
+
+}  // namespace
+
+const LengthUnit* chooseLengthUnit(float metres, bool usUnits) {
+    const LengthUnit* row = usUnits ? &kLengthUnits[4] : &kLengthUnits[0];
+    const LengthUnit* last = usUnits ? &kLengthUnits[6] : &kLengthUnits[3];
+    for (; row != last; ++row) {
+        if (row->threshold > metres) return row;
+    }
+    return last;
+}
+
+Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale) {
+    const LengthUnit* unit = chooseLengthUnit(metres, usUnits);
+    float scaled = metres * unit->factor;  // single precision, as the table is
+    char plain[kMaxFixedDecimalLength];
+    char* plainEnd = formatFixedDecimal(static_cast<double>(scaled), plain);
+    out = localiseNumber(out, plain, plainEnd, locale);
+    *out++ = kThinSpace;
+    for (const char* suffix = unit->suffix; *suffix; ++suffix) *out++ = static_cast<Utf16>(*suffix);
+    return out;
+}
+
+Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float boundsMax[3], bool yUp,
+                             bool usUnits, uint32_t locale) {
+    float width = boundsMax[0] - boundsMin[0];
+    float alongY = boundsMax[1] - boundsMin[1];
+    float alongZ = boundsMax[2] - boundsMin[2];
+    out = formatLength(out, width, usUnits, locale);
+    out = appendText(out, U16("\u2009\u00D7\u2009"));
+    out = formatLength(out, yUp ? alongZ : alongY, usUnits, locale);
+    out = appendText(out, U16("; "));
+    out = formatLength(out, yUp ? alongY : alongZ, usUnits, locale);
+    out = appendText(out, U16(" tall"));
+    *out = 0;
+    return out;
+}

@@ -52,6 +52,21 @@ bool failParse(StlMesh* mesh, HeapHandle heap) {
     return false;
 }
 
+// Room for one more solid. The array doubles: every four bytes after a block
+// can be one more empty block, and growing by one record per block copies
+// the array over and over (minutes for a file of a few megabytes).
+bool makeRoomForSolid(StlMesh* mesh, uint64_t* capacity, HeapHandle heap, const MessageSink* sink) {
+    if (mesh->solidCount < *capacity) return true;
+    uint64_t wanted = mesh->solids ? 2 * *capacity : 1;
+    if (wanted > kMaxSolids) wanted = kMaxSolids;
+    void* solids = mesh->solids ? reallocArray(heap, mesh->solids, wanted, sizeof(StlSolid), sink)
+                                : allocArray(heap, wanted, sizeof(StlSolid), sink);
+    if (!solids) return false;
+    mesh->solids = static_cast<StlSolid*>(solids);
+    *capacity = wanted;
+    return true;
+}
+
 }  // namespace
 
 bool parseBinaryStl(StlMesh* mesh, const uint8_t* file, uint64_t size, HeapHandle heap, const MessageSink* sink) {
@@ -64,6 +79,7 @@ bool parseBinaryStl(StlMesh* mesh, const uint8_t* file, uint64_t size, HeapHandl
     }
     uint64_t cursor = kBinaryHeaderSize;
     uint64_t remaining = size - kBinaryHeaderSize;
+    uint64_t capacity = 0;
     do {
         uint32_t count = readUint32(file + cursor);
         cursor += 4;
@@ -74,12 +90,8 @@ bool parseBinaryStl(StlMesh* mesh, const uint8_t* file, uint64_t size, HeapHandl
             return failParse(mesh, heap);
         }
         if (mesh->solidCount >= kMaxSolids) return failParse(mesh, heap);
-        StlSolid* solids = static_cast<StlSolid*>(
-            mesh->solids ? reallocArray(heap, mesh->solids, uint64_t{mesh->solidCount} + 1, sizeof(StlSolid), sink)
-                         : allocArray(heap, 1, sizeof(StlSolid), sink));
-        if (!solids) return failParse(mesh, heap);
-        mesh->solids = solids;
-        StlSolid* solid = &solids[mesh->solidCount++];
+        if (!makeRoomForSolid(mesh, &capacity, heap, sink)) return failParse(mesh, heap);
+        StlSolid* solid = &mesh->solids[mesh->solidCount++];
         solid->triangleCount = count;
         solid->triangles = reinterpret_cast<StlTriangle*>(const_cast<uint8_t*>(file + cursor));
         solid->name = CountedText{nullptr, 0, 0};
@@ -87,5 +99,10 @@ bool parseBinaryStl(StlMesh* mesh, const uint8_t* file, uint64_t size, HeapHandl
         cursor += blockBytes;
         remaining -= blockBytes;
     } while (remaining >= 4);
+    if (capacity > mesh->solidCount) {
+        // A failed shrink keeps the larger block; nothing is lost.
+        void* shrunk = reallocArray(heap, mesh->solids, mesh->solidCount, sizeof(StlSolid), nullptr);
+        if (shrunk) mesh->solids = static_cast<StlSolid*>(shrunk);
+    }
     return true;
 }

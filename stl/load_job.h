@@ -8,6 +8,20 @@
 
 constexpr uint32_t kFileListUnits = 32767;
 
+// Values of StlMetadata fields.
+constexpr uint32_t kSpaceUnknown = 0;
+constexpr uint32_t kSpaceYUp = 1;
+constexpr uint32_t kSpaceZUp = 2;
+constexpr float kMetre = 1.0f;
+constexpr float kCentimetre = 0.01f;
+constexpr float kMillimetre = 0.001f;
+constexpr float kInch = 0.0254f;
+constexpr uint32_t kUnknownUnitBits = 0xFFC00000;  // a quiet NaN
+constexpr uint8_t kOrderNone = 0;
+constexpr uint8_t kOrderUnstated = 1;
+constexpr uint8_t kOrderRgb = 2;
+constexpr uint8_t kOrderBgr = 3;
+
 #pragma pack(push, 1)
 // The current file's full path, then the further file names of the list,
 // each terminated, ended by an empty name.
@@ -71,3 +85,36 @@ static_assert(sizeof(LoadJob) == offsetof(LoadJob, sink) + 32 + 24);
 // Inner sink of a job's converting sink: progress into `progress`, lines into
 // `messages`. Answers 0 once the job is asked to stop.
 intptr_t collectForJob(void* job, StatusCode code, uintptr_t argument, const Utf16* backTrace);
+
+// Builds the list of one file; false when the path (with its terminator)
+// does not fit into 32765 units.
+bool makeFileNameList(const Utf16* fullPath, FileNameList* list);
+
+// Sets up a job for fileList, before it runs: running, keepGoing, no messages,
+// a converting sink over collectForJob.
+void initLoadJob(LoadJob* job, const FileNameList* fileList, void* dialogWindow, void* viewWindow);
+
+// Queues the job on the system thread pool; it posts WM_APP (wParam = the job)
+// to dialogWindow when done. Null after reporting to sink when it cannot start.
+LoadJob* startLoadJob(const FileNameList* fileList, void* dialogWindow, void* viewWindow, const MessageSink* sink);
+
+// Loads every file of the list into `parts`, then sets `state`.
+void runLoadJob(LoadJob* job);
+
+// Whole file, read-only; a 0-byte file succeeds with a null view.
+bool mapModelFile(const Utf16* path, const MessageSink* sink, const uint8_t** view, uint64_t* viewSize);
+
+// format 0 detects it first. Parses and recognises into the tail of a part.
+bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const uint8_t* end, HeapHandle heap,
+                const MessageSink* sink);
+
+// What recognition left open: an unknown coordinate space becomes Z up and an
+// unknown unit millimetres, each with its line.
+void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink);
+
+// Frees the job's own blocks; the parts' resources stay with whoever took them.
+void releaseLoadJob(LoadJob* job);
+// Releases every loaded part too.
+void destroyLoadJob(LoadJob* job);
+// Maps the file and tells whether it is an STL file, silently.
+bool isLoadableStl(const Utf16* path);

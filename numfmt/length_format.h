@@ -1,0 +1,42 @@
+// Lengths in metres as display text with an automatically chosen unit,
+// e.g. "12.5 cm", and the model size line built from them.
+#pragma once
+#include <cstdint>
+#include "core/platform.h"
+
+// Locale identifiers as Windows numbers them (LCID). kUserLocale is
+// LOCALE_USER_DEFAULT. kNoLocale keeps the number exactly as
+// formatFixedDecimal lays it out. Without Windows every locale acts as
+// kNoLocale.
+constexpr uint32_t kUserLocale = 0x0400;
+constexpr uint32_t kNoLocale = 0xFFFFFFFF;
+
+// The number takes at most 63 units, then a thin space and a unit of two.
+constexpr int kMaxLengthText = 66;
+// Three lengths, U+2009 U+00D7 U+2009, "; ", " tall" and a terminator.
+constexpr int kDimensionsTextCapacity = 3 * kMaxLengthText + 3 + 2 + 5 + 1;
+
+struct LengthUnit {
+    float threshold;  // metres; used while the length is below it
+    float factor;     // units per metre
+    char suffix[3];
+};
+
+// Rows 0 to 3 metric, rows 4 to 6 US customary.
+extern const LengthUnit kLengthUnits[7];
+
+// The row for a length: the first of its group whose threshold exceeds it,
+// else (also for NaN) the group's last row.
+const LengthUnit* chooseLengthUnit(float metres, bool usUnits);
+
+// Writes the number in the locale's layout, U+2009 and the unit suffix;
+// returns the position after the suffix, without writing a terminator. If the
+// locale cannot lay the number out, the plain number is shown instead.
+Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale = kUserLocale);
+
+// The size line of a model from the union of its parts' bounding boxes (in
+// metres): width × depth; height tall. With Y up the depth runs along z and
+// the height along y; with Z up the other way round. Writes a terminator and
+// returns its position; `out` needs kDimensionsTextCapacity units.
+Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float boundsMax[3], bool yUp,
+                             bool usUnits, uint32_t locale = kUserLocale);

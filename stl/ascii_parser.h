@@ -1,0 +1,49 @@
+// ASCII STL: "solid" blocks of facets, read in place from the mapped text.
+// Each solid owns its triangle buffer in the part's heap and its name points
+// into the text. Warnings and errors carry the byte offset in the file.
+#pragma once
+#include <cstring>
+
+#include "format_detection.h"
+#include "stl_mesh.h"
+
+// Results of readNumber and readTriple.
+constexpr int kNumberRead = 0;
+constexpr int kNumberAtEnd = 1;    // the text ended where the number was due; the sink said go on
+constexpr int kNumberFailed = -1;  // not a number, or the sink said stop
+
+// A text of only whitespace gives no solid and success. On failure the mesh
+// holds nothing.
+bool parseAsciiStl(StlMesh* mesh, const uint8_t* file, uint64_t size, HeapHandle heap, const MessageSink* sink);
+
+// The keyword's bytes, then whitespace or the end of the text. Only a match
+// moves the cursor, and only past the keyword.
+template <size_t N>
+inline bool matchKeyword(const uint8_t** cursor, const uint8_t* end, const char (&keyword)[N]) {
+    constexpr size_t length = N - 1;
+    const uint8_t* at = *cursor;
+    if (static_cast<size_t>(end - at) < length || memcmp(at, keyword, length) != 0) return false;
+    if (at + length != end && !isStlSpace(at[length])) return false;
+    *cursor = at + length;
+    return true;
+}
+
+inline void skipSpace(const uint8_t** cursor, const uint8_t* end) {
+    const uint8_t* at = *cursor;
+    while (at != end && isStlSpace(*at)) ++at;
+    *cursor = at;
+}
+
+// One number at the cursor: decimal with "." or "," as separator, "nan",
+// "NaN", "-1.#IND", "Infinity". A decimal is correctly rounded to float from
+// its first 17 or 18 significant digits (later ones are dropped); zero with
+// an exponent of 309 or more is NaN. The cursor stops at the first byte that
+// does not belong to the number. The text ending where a digit is due is
+// reported as "unexpected end of file", and the sink's answer decides between
+// kNumberAtEnd and kNumberFailed.
+int readNumber(float* destination, const uint8_t** cursor, const uint8_t* end, const MessageSink* sink);
+// Three numbers, each after optional blanks (space or tab, never a line end).
+// Any result but kNumberRead is reported as "expected a number" at the offset
+// where reading stopped.
+int readTriple(float* values, const uint8_t* file, const uint8_t** cursor, const uint8_t* end,
+               const MessageSink* sink);

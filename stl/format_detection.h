@@ -1,0 +1,23 @@
+// Decides from a file's bytes whether it is binary STL, ASCII STL or neither.
+// Nothing is reported and nothing past the given size is read.
+#pragma once
+#include <cstdint>
+
+enum StlFormat : uint32_t {
+    kFormatNone = 0,
+    kFormatAscii = 4,
+    kFormatBinary = 5,
+};
+
+// The whitespace of STL text: tab, LF, VT, FF, CR and space.
+inline bool isStlSpace(uint8_t byte) {
+    return byte == ' ' || (byte >= 9 && byte <= 13);
+}
+
+// Binary is tested first: a valid binary file whose header begins with
+// "solid" is binary.
+StlFormat detectFormat(const uint8_t* file, uint64_t size);
+// The block structure fits the size and the first vertices are not subnormal.
+bool looksBinary(const uint8_t* file, uint64_t size);
+// "solid" near the start, then text without control bytes up to offset 256.
+bool looksAscii(const uint8_t* file, uint64_t size);

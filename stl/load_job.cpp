@@ -1,0 +1,191 @@
+#include "load_job.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "ascii_exporter.h"
+#include "ascii_parser.h"
+#include "binary_exporter.h"
+#include "binary_parser.h"
+#include "format_detection.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+constexpr uint32_t kMaxListPathUnits = 32765;
+
+ModelPart* partAt(GrowBuffer* parts, uint64_t index) {
+    return static_cast<ModelPart*>(parts->data) + index;
+}
+
+uint64_t partCount(const LoadJob* job) {
+    return job->parts.used / sizeof(ModelPart);
+}
+
+void reportLine(const MessageSink* sink, const Utf16* line) {
+    report(sink, kLine, reinterpret_cast<uintptr_t>(line));
+}
+
+}  // namespace
+
+void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
+    if (metadata->coordinateSpace == 0) {
+        reportLine(sink, U16("STL info: unknown coordinate space; defaulting to Z up"));
+        metadata->coordinateSpace = kSpaceZUp;
+    }
+    if (!(std::fabs(metadata->unitScale) < INFINITY)) {
+        reportLine(sink, U16("STL info: unknown unit; defaulting to millimeters"));
+        metadata->unitScale = kMillimetre;
+    }
+}
+
+namespace {
+
+void releasePart(ModelPart* part) {
+    if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
+    destroyPrivateHeap(part->heap);
+    unmapFile(part->view, part->viewSize);
+}
+
+// One file into a new slot; the slot counts only once everything succeeded.
+void loadFile(LoadJob* job, const Utf16* path) {
+    const MessageSink* sink = &job->sink.self;
+    GrowBuffer* parts = &job->parts;
+    uint64_t needed = parts->used + sizeof(ModelPart);
+    if (needed > parts->capacity && !growBuffer(parts, needed, processHeap(), sink)) return;
+    ModelPart* part = partAt(parts, partCount(job));
+    part->view = nullptr;
+    const uint8_t* view;
+    uint64_t viewSize;
+    if (!mapModelFile(path, sink, &view, &viewSize)) return;
+    uint32_t format = detectFormat(view, viewSize);
+    if (format == kFormatNone) {
+        unmapFile(view, viewSize);
+        return;
+    }
+    HeapHandle heap = createPrivateHeap();
+    if (!heap) {
+        reportCode(sink, kOutOfMemory);
+        unmapFile(view, viewSize);
+        return;
+    }
+    uint8_t* visible = nullptr;
+    GpuMesh* gpuMesh = nullptr;
+    if (parseModel(part, format, view, view + viewSize, heap, sink) &&
+        (visible = static_cast<uint8_t*>(allocArray(heap, part->mesh.solidCount, 1, sink)))) {
+        memset(visible, 1, part->mesh.solidCount);
+        applyLoadDefaults(&part->metadata, sink);
+        gpuMesh = uploadMesh(job->viewWindow, &part->mesh, &part->metadata, visible, heap, sink);
+    }
+    if (!gpuMesh) {
+        destroyPrivateHeap(heap);
+        unmapFile(view, viewSize);
+        return;
+    }
+    part->view = view;
+    part->viewSize = viewSize;
+    part->gpuMesh = gpuMesh;
+    part->visibleSolids = visible;
+    part->heap = heap;
+    parts->used = needed;
+}
+
+uint32_t unitsUpToTerminator(const Utf16* text) {
+    uint32_t length = 0;
+    while (text[length]) ++length;
+    return length;
+}
+
+// Moves the next name of the list behind the current directory; false at the end.
+bool advanceToNextFile(FileNameList* list) {
+    const Utf16* name = list->path + list->nextName;
+    uint32_t length = unitsUpToTerminator(name);
+    if (length == 0) return false;
+    memmove(list->path + list->nameStart, name, (length + 1) * sizeof(Utf16));
+    list->nextName += static_cast<int32_t>(length + 1);
+    return true;
+}
+
+}  // namespace
+
+bool makeFileNameList(const Utf16* fullPath, FileNameList* list) {
+    uint32_t length = 0;
+    while (fullPath[length]) {
+        if (++length >= kMaxListPathUnits) return false;
+    }
+    memcpy(list->path, fullPath, length * sizeof(Utf16));
+    list->path[length] = 0;
+    list->path[length + 1] = 0;
+    list->nameStart = 0;
+    list->nextName = static_cast<int32_t>(length + 1);
+    return true;
+}
+
+void initLoadJob(LoadJob* job, const FileNameList* fileList, void* dialogWindow, void* viewWindow) {
+    memcpy(&job->fileList, fileList, sizeof(FileNameList));
+    job->viewWindow = viewWindow;
+    job->messageLock = 0;
+    job->progress = 0;
+    job->state = kLoadRunning;
+    job->keepGoing = 1;
+    job->messages = GrowBuffer{nullptr, 0, 0};
+    job->dialogWindow = dialogWindow;
+    initConvertingSink(&job->sink, MessageSink{job, collectForJob});
+    job->parts = GrowBuffer{nullptr, 0, 0};
+}
+
+bool mapModelFile(const Utf16* path, const MessageSink* sink, const uint8_t** view, uint64_t* viewSize) {
+    if (mapFileReadOnly(path, view, viewSize)) return true;
+    reportLastError(sink);
+    return false;
+}
+
+bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const uint8_t* end, HeapHandle heap,
+                const MessageSink* sink) {
+    uint64_t size = static_cast<uint64_t>(end - begin);
+    if (format == kFormatNone) format = detectFormat(begin, size);
+    part->format = format;
+    if (format == kFormatAscii) {
+        if (!parseAsciiStl(&part->mesh, begin, size, heap, sink)) return false;
+        identifyAsciiExporter(part->mesh.solids, part->mesh.solidCount, &part->metadata, begin, end, sink);
+        return true;
+    }
+    if (format == kFormatBinary) {
+        if (!parseBinaryStl(&part->mesh, begin, size, heap, sink)) return false;
+        identifyBinaryExporter(&part->mesh, &part->metadata, sink);
+        return true;
+    }
+    return false;
+}
+
+void runLoadJob(LoadJob* job) {
+    job->parts = GrowBuffer{nullptr, 0, 0};
+    FileNameList* list = &job->fileList;
+    do {
+        loadFile(job, list->path);
+    } while (job->keepGoing && advanceToNextFile(list));
+    job->state = !job->keepGoing ? kLoadStopped : partCount(job) ? kLoadFinished : kLoadNothingLoaded;
+}
+
+void releaseLoadJob(LoadJob* job) {
+    freeBytes(job->messages.data);
+    freeBytes(job->parts.data);
+    freeBytes(job);
+}
+
+void destroyLoadJob(LoadJob* job) {
+    for (uint64_t i = 0; i < partCount(job); ++i) {
+        ModelPart* part = partAt(&job->parts, i);
+        if (part->view) releasePart(part);
+    }
+    releaseLoadJob(job);
+}
+
+bool isLoadableStl(const Utf16* path) {
+    const uint8_t* view;
+    uint64_t viewSize;
+    if (!mapModelFile(path, nullptr, &view, &viewSize)) return false;
+    bool loadable = detectFormat(view, viewSize) != kFormatNone;
+    unmapFile(view, viewSize);
+    return loadable;
+}

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/spin_lock.h"
+#include "stl/load_job.h"
+#include "test_files.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+// One complete block, then a count of 1 with only 6 bytes behind it.
+std::string truncatedSecondBlock() {
+    std::string bytes = binaryStl({unitTriangle()});
+    appendUint32(&bytes, 1);
+    return bytes + std::string(6, '\0');
+}
+
+const std::string kAsciiCube =
+    "solid cube\n"
+    "facet normal 0 0 1\n outer loop\n  vertex 0 0 0\n  vertex 2 0 0\n  vertex 0 3 4\n endloop\nendfacet\n"
+    "endsolid cube\n";
+
+// A job over a folder's files, run on this thread.
+class LoadJobTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (job_) destroyLoadJob(job_);
+    }
+
+    // The list: the first name as a full path, then the other names.
+    void makeJob(const std::vector<std::string>& names) {
+        std::vector<Utf16> units = utf16Path(folder_.directory() + names[0]);
+        FileNameList* list = new FileNameList;
+        ASSERT_LT(+units.size(), size_t{32000});
+        memcpy(list->path, units.data(), units.size() * sizeof(Utf16));
+        list->nameStart = static_cast<int32_t>(folder_.directory().size());
+        list->nextName = static_cast<int32_t>(units.size());
+        size_t next = units.size();
+        for (size_t i = 1; i < names.size(); ++i) {
+            for (char c : names[i]) list->path[next++] = static_cast<Utf16>(c);
+            list->path[next++] = 0;
+        }
+        list->path[next] = 0;
+        job_ = static_cast<LoadJob*>(allocBytes(sizeof(LoadJob)));
+        initLoadJob(job_, list, nullptr, nullptr);
+        delete list;
+    }
+
+    void run(const std::vector<std::string>& names) {
+        makeJob(names);
+        runLoadJob(job_);
+    }
+
+    uint64_t parts() const {
+        return job_->parts.used / sizeof(ModelPart);
+    }
+    const ModelPart& part(uint64_t i) const {
+        return static_cast<const ModelPart*>(job_->parts.data)[i];
+    }
+    std::u16string messages() const {
+        if (!job_->messages.used) return u"";
+        const Utf16* text = static_cast<const Utf16*>(job_->messages.data);
+        return std::u16string(text, text + job_->messages.used / sizeof(Utf16) - 1);
+    }
+
+    TempFolder folder_;
+    LoadJob* job_ = nullptr;
+};
+
+TEST_F(LoadJobTest, SkipsAFileThatIsNotStlWithoutAMessage) {
+    folder_.write("a.stl", binaryStl({unitTriangle()}, "Veldmark test part"));
+    folder_.write("b.txt", "just some text that is not a mesh at all");
+    folder_.write("c.stl", kAsciiCube);
+    run({"a.stl", "b.txt", "c.stl"});
+    EXPECT_EQ(+job_->state, kLoadFinished);
+    ASSERT_EQ(parts(), 2u);
+    EXPECT_EQ(+part(0).format, 5u);
+    EXPECT_EQ(+part(1).format, 4u);
+    EXPECT_EQ(+part(1).mesh.solidCount, 1u);
+    // Only recognition speaks, for each loaded file.
+    EXPECT_EQ(messages(),
+              u"STL warning: unknown coordinate space; assuming Z up\r\n"
+              u"STL warning: unknown unit; assuming millimeters\r\n"
+              u"STL warning: unknown coordinate space; assuming Z up\r\n"
+              u"STL warning: unknown unit; assuming millimeters\r\n");
+}
+
+TEST_F(LoadJobTest, NothingLoadedWhenEveryFileFails) {
+    folder_.write("empty.stl", "");
+    folder_.write("cut.stl", truncatedSecondBlock());
+    run({"empty.stl", "missing.stl", "cut.stl"});
+    EXPECT_EQ(+job_->state, kLoadNothingLoaded);
+    EXPECT_EQ(parts(), 0u);
+}
+
+TEST_F(LoadJobTest, EmptyFileIsSkippedSilently) {
+    folder_.write("empty.stl", "");
+    run({"empty.stl"});
+    EXPECT_EQ(+job_->state, kLoadNothingLoaded);
+    EXPECT_EQ(messages(), u"");
+}
+
+TEST_F(LoadJobTest, MissingFileGivesTheSystemText) {
+    run({"missing.stl"});
+    Utf16 text[1024];
+    uint32_t length = systemErrorText(2, text, 1024);  // file not found, on both systems
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(messages(), std::u16string(text, text + length) + u"\r\n");
+}
+
+TEST_F(LoadJobTest, DamagedFileGivesTheParserErrorAndKeepsNothing) {
+    folder_.write("cut.stl", truncatedSecondBlock());
+    run({"cut.stl"});
+    EXPECT_EQ(messages(), u"STL error: unexpected end of file in triangles; aborting\r\n");
+    EXPECT_EQ(parts(), 0u);
+}
+
+TEST_F(LoadJobTest, RecognisesTheFileAndShowsEverySolid) {
+    std::string twoBlocks = binaryStl({unitTriangle()}, "Veldmark test part");
+    appendUint32(&twoBlocks, 1);
+    appendTriangle(&twoBlocks, unitTriangle(5));
+    folder_.write("two.stl", twoBlocks);
+    run({"two.stl"});
+    ASSERT_EQ(parts(), 1u);
+    const ModelPart& p = part(0);
+    EXPECT_EQ(+p.metadata.coordinateSpace, 2u);
+    EXPECT_EQ(+p.metadata.unitScale, 0.001f);
+    ASSERT_EQ(+p.mesh.solidCount, 2u);
+    EXPECT_EQ(+p.visibleSolids[0], 1);
+    EXPECT_EQ(+p.visibleSolids[1], 1);
+    EXPECT_EQ(+p.viewSize, twoBlocks.size());
+    const GpuMesh* gpu = static_cast<const GpuMesh*>(p.gpuMesh);
+    ASSERT_NE(gpu, nullptr);
+    EXPECT_EQ(+gpu->vertexCount, 6u);
+    EXPECT_FLOAT_EQ(+gpu->boundsMax[0], 0.006f);
+    EXPECT_EQ(messages(),
+              u"STL warning: unknown coordinate space; assuming Z up\r\n"
+              u"STL warning: unknown unit; assuming millimeters\r\n");
+}
+
+struct Lines {
+    std::vector<std::u16string> lines;
+    static intptr_t collect(void* self, StatusCode code, uintptr_t argument, const Utf16*) {
+        const Utf16* line = reinterpret_cast<const Utf16*>(argument);
+        if (code == kLine) static_cast<Lines*>(self)->lines.emplace_back(line, line + std::char_traits<Utf16>::length(line));
+        return 1;
+    }
+};
+
+TEST(LoadDefaults, FillWhatRecognitionLeftOpen) {
+    Lines lines;
+    MessageSink sink{&lines, Lines::collect};
+    StlMetadata metadata{0, NAN, 0, {0, 0, 0, 0}, {nullptr, 0, 0}};
+    applyLoadDefaults(&metadata, &sink);
+    EXPECT_EQ(+metadata.coordinateSpace, 2u);
+    EXPECT_EQ(+metadata.unitScale, 0.001f);
+    ASSERT_EQ(lines.lines.size(), 2u);
+    EXPECT_EQ(lines.lines[0], u"STL info: unknown coordinate space; defaulting to Z up");
+    EXPECT_EQ(lines.lines[1], u"STL info: unknown unit; defaulting to millimeters");
+
+    lines.lines.clear();
+    metadata = StlMetadata{1, -INFINITY, 0, {0, 0, 0, 0}, {nullptr, 0, 0}};
+    applyLoadDefaults(&metadata, &sink);
+    EXPECT_EQ(+metadata.coordinateSpace, 1u);
+    EXPECT_EQ(+metadata.unitScale, 0.001f);
+    EXPECT_EQ(lines.lines.size(), 1u);
+
+    lines.lines.clear();
+    metadata = StlMetadata{2, 0.0254f, 0, {0, 0, 0, 0}, {nullptr, 0, 0}};
+    applyLoadDefaults(&metadata, &sink);
+    EXPECT_EQ(+metadata.unitScale, 0.0254f);
+    EXPECT_TRUE(lines.lines.empty());
+}
+
+// Clears keepGoing from inside the job, when the second file starts parsing.
+struct StopDuringSecondFile {
+    LoadJob* job;
+    std::u16string secondName;
+    static intptr_t collect(void* self, StatusCode code, uintptr_t argument, const Utf16* trace) {
+        auto* stopper = static_cast<StopDuringSecondFile*>(self);
+        const Utf16* name = stopper->job->fileList.path + stopper->job->fileList.nameStart;
+        std::u16string current(name, name + std::char_traits<Utf16>::length(name));
+        if (code == kProgress && current == stopper->secondName) exchange8(&stopper->job->keepGoing, 0);
+        return collectForJob(stopper->job, code, argument, trace);
+    }
+};
+
+TEST_F(LoadJobTest, StopRequestFinishesTheBinaryFileAndOpensNoMore) {
+    std::vector<TestTriangle> many(3000, unitTriangle());
+    folder_.write("a.stl", kAsciiCube);
+    folder_.write("b.stl", binaryStl(many));
+    folder_.write("c.stl", binaryStl({unitTriangle()}));
+    makeJob({"a.stl", "b.stl", "c.stl"});
+    StopDuringSecondFile stopper{job_, u"b.stl"};
+    job_->sink.inner = MessageSink{&stopper, StopDuringSecondFile::collect};
+    runLoadJob(job_);
+    EXPECT_EQ(+job_->state, kLoadStopped);
+    ASSERT_EQ(parts(), 2u);
+    EXPECT_EQ(+part(1).mesh.solids[0].triangleCount, 3000u);
+}
+
+TEST_F(LoadJobTest, OutOfMemoryForTheJobsPartsSkipsTheFile) {
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    makeJob({"a.stl"});
+    failHeapRequestsAfter(0);
+    runLoadJob(job_);
+    failHeapRequestsAfter(-1);
+    // The report itself needs memory and is dropped; the file is skipped all the same.
+    EXPECT_EQ(+job_->state, kLoadNothingLoaded);
+    EXPECT_EQ(parts(), 0u);
+}
+
+TEST(FileNameList, OnePathEndsAfterTheFirstFile) {
+    auto list = std::make_unique<FileNameList>();
+    std::vector<Utf16> path = utf16Path("C:\\models\\part.stl");
+    ASSERT_TRUE(makeFileNameList(path.data(), list.get()));
+    EXPECT_EQ(+list->nameStart, 0);
+    EXPECT_EQ(+list->nextName, 19);
+    EXPECT_EQ(+list->path[18], 0);
+    EXPECT_EQ(+list->path[19], 0);
+}
+
+TEST(FileNameList, RefusesAPathThatDoesNotFit) {
+    auto list = std::make_unique<FileNameList>();
+    std::vector<Utf16> longest(32764, 'a'), tooLong(32765, 'a');
+    longest.push_back(0);
+    tooLong.push_back(0);
+    EXPECT_TRUE(makeFileNameList(longest.data(), list.get()));
+    EXPECT_FALSE(makeFileNameList(tooLong.data(), list.get()));
+}
+
+TEST(IsLoadableStl, AnswersFromTheFileBytes) {
+    TempFolder folder;
+    folder.write("a.stl", binaryStl({unitTriangle()}));
+    folder.write("b.stl", "plain text, no mesh here");
+    EXPECT_TRUE(isLoadableStl(utf16Path(folder.directory() + "a.stl").data()));
+    EXPECT_FALSE(isLoadableStl(utf16Path(folder.directory() + "b.stl").data()));
+    EXPECT_FALSE(isLoadableStl(utf16Path(folder.directory() + "none.stl").data()));
+    EXPECT_FALSE(isLoadableStl(utf16Path(folder.directory()).data()));
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// Shared test helpers: a sink that records what it receives, text helpers for
+// UTF-16 lines and a guard for the heap-failure seam.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/converting_sink.h"
+#include "core/memory.h"
+#include "core/status.h"
+
+using Text = std::basic_string<Utf16>;
+
+// Each byte becomes one unit; for ASCII expectations.
+inline Text widenAscii(std::string_view ascii) {
+    Text text;
+    for (char c : ascii) text.push_back(static_cast<Utf16>(static_cast<unsigned char>(c)));
+    return text;
+}
+
+inline Text terminatedText(const Utf16* text) {
+    return text ? Text(text) : Text();
+}
+
+struct Received {
+    StatusCode code;
+    uintptr_t argument;
+    const Utf16* backTracePointer;  // for comparing only: it may have lived on the reporter's stack
+    Text backTrace;
+    Text line;  // copy of the text for code 6: the sender may free it right after the call
+};
+
+// Records every report and answers `answer`.
+struct RecordingSink {
+    MessageSink sink{this, &receive};
+    std::vector<Received> received;
+    intptr_t answer = 1;
+
+    RecordingSink() = default;
+    RecordingSink(const RecordingSink&) = delete;
+    RecordingSink& operator=(const RecordingSink&) = delete;
+
+    static intptr_t receive(void* userData, StatusCode code, uintptr_t argument, const Utf16* backTrace) {
+        RecordingSink* self = static_cast<RecordingSink*>(userData);
+        Received entry{code, argument, backTrace, terminatedText(backTrace), {}};
+        if (code == kLine) entry.line = terminatedText(reinterpret_cast<const Utf16*>(argument));
+        self->received.push_back(entry);
+        return self->answer;
+    }
+
+    std::vector<StatusCode> codes() const {
+        std::vector<StatusCode> result;
+        for (const Received& entry : received) result.push_back(entry.code);
+        return result;
+    }
+};
+
+// A converting sink over a recording sink.
+struct Converter {
+    RecordingSink inner;
+    ConvertingSink sink;
+
+    Converter() { initConvertingSink(&sink, inner.sink); }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    const MessageSink* producerSink() const { return &sink.self; }
+
+    intptr_t convert(StatusCode code, uintptr_t argument, const Utf16* backTrace = nullptr) {
+        return convertStatus(&sink, code, argument, backTrace);
+    }
+    intptr_t convert(StatusCode code, const void* argument, const Utf16* backTrace = nullptr) {
+        return convert(code, reinterpret_cast<uintptr_t>(argument), backTrace);
+    }
+};
+
+// Heap requests fail after `allowed` more while the guard lives.
+struct HeapFailureGuard {
+    explicit HeapFailureGuard(int64_t allowed) { failHeapRequestsAfter(allowed); }
+    ~HeapFailureGuard() { failHeapRequestsAfter(-1); }
+    HeapFailureGuard(const HeapFailureGuard&) = delete;
+    HeapFailureGuard& operator=(const HeapFailureGuard&) = delete;
+};

@@ -1,0 +1,80 @@
+// Building STL files for tests: binary files from triangles, and temporary
+// files on disk that disappear with the test.
+#pragma once
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/platform.h"
+
+struct TestTriangle {
+    float normal[3];
+    float vertices[3][3];
+    uint16_t attribute;
+};
+
+inline void appendUint32(std::string* bytes, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<char>(value >> (8 * i)));
+}
+
+inline void appendTriangle(std::string* bytes, const TestTriangle& t) {
+    char record[50];
+    memcpy(record, t.normal, 12);
+    memcpy(record + 12, t.vertices, 36);
+    record[48] = static_cast<char>(t.attribute & 0xFF);
+    record[49] = static_cast<char>(t.attribute >> 8);
+    bytes->append(record, 50);
+}
+
+// An 80-byte header (the text, padded with zeros), then one block.
+inline std::string binaryStl(const std::vector<TestTriangle>& triangles, const std::string& header = "") {
+    std::string bytes = header.substr(0, 80);
+    bytes.resize(80, '\0');
+    appendUint32(&bytes, static_cast<uint32_t>(triangles.size()));
+    for (const TestTriangle& t : triangles) appendTriangle(&bytes, t);
+    return bytes;
+}
+
+inline TestTriangle unitTriangle(float offset = 0, uint16_t attribute = 0) {
+    return TestTriangle{{0, 0, 1}, {{offset, 0, 0}, {offset + 1, 0, 0}, {offset, 1, 0}}, attribute};
+}
+
+inline std::u16string toUtf16(const std::string& text) {
+    return std::u16string(text.begin(), text.end());  // test paths are ASCII
+}
+
+// A folder of files that is removed when the test ends.
+class TempFolder {
+public:
+    TempFolder() {
+        static int serial = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("stlv-test-" + std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF) + "-" +
+                 std::to_string(++serial));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path_ / name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return name;
+    }
+    // The folder with a trailing separator.
+    std::string directory() const {
+        return (path_ / "").string();
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::vector<Utf16> utf16Path(const std::string& path) {
+    std::vector<Utf16> wide(path.begin(), path.end());
+    wide.push_back(0);
+    return wide;
+}
