@@ -1,0 +1,606 @@
+// The view's Direct3D device: the pipeline and its unwinding, the window's
+// swap chain and views, resizing, device loss on a failed present, and uploads.
+#include "render_test_support.h"
+
+#include "core/spin_lock.h"
+
+namespace {
+
+using namespace render_test;
+
+bool isError(StatusCode code) {
+    return code >= kErrorClass;
+}
+
+std::vector<Received> errorsOf(const RecordingSink& sink) {
+    std::vector<Received> errors;
+    for (const Received& entry : sink.received)
+        if (isError(entry.code)) errors.push_back(entry);
+    return errors;
+}
+
+bool allNull(const GpuPipeline& pipeline) {
+    GpuPipeline zero;
+    memset(&zero, 0, sizeof zero);
+    return memcmp(&pipeline, &zero, sizeof zero) == 0;
+}
+
+bool noneNull(const GpuPipeline& pipeline) {
+    void* fields[sizeof(GpuPipeline) / sizeof(void*)];
+    memcpy(fields, &pipeline, sizeof fields);
+    for (void* field : fields)
+        if (!field) return false;
+    return true;
+}
+
+TEST(Pipeline, CreatesEveryObjectAndReportsTheFeatureLevel) {
+    RecordingSink sink;
+    GpuPipeline pipeline;
+    memset(&pipeline, 0xCD, sizeof pipeline);
+    ASSERT_TRUE(createPipeline(&pipeline, &sink.sink));
+    EXPECT_TRUE(noneNull(pipeline));
+    ASSERT_FALSE(sink.received.empty());
+    EXPECT_EQ(sink.received[0].code, kInfoFeatureLevel);
+    EXPECT_GE(sink.received[0].argument, uintptr_t{0xA000});  // 10_0 at least
+    EXPECT_TRUE(errorsOf(sink).empty());
+    // Everything goes with releasePipeline: the device's last reference is ours.
+    ID3D11Device* device = pipeline.device;
+    device->AddRef();
+    releasePipeline(&pipeline);
+    EXPECT_TRUE(allNull(pipeline));
+    EXPECT_EQ(device->Release(), 0u);
+}
+
+TEST(Pipeline, AFailureAtEachStepLeavesNoDeviceAndReportsOneError) {
+    for (int step = kStepLitVertexShader; step < kStepCount; ++step) {
+        SCOPED_TRACE(step);
+        RecordingSink sink;
+        GpuPipeline pipeline;
+        memset(&pipeline, 0xCD, sizeof pipeline);
+        failPipelineStep(static_cast<PipelineStep>(step), E_INVALIDARG);
+        EXPECT_FALSE(createPipeline(&pipeline, &sink.sink));
+        EXPECT_TRUE(allNull(pipeline));
+        std::vector<Received> errors = errorsOf(sink);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].code, kGpuInvalidCall);
+        EXPECT_EQ(errors[0].argument, uintptr_t{0x80070057});
+        // Whatever the earlier steps made was released with the device.
+        ID3D11Device* device = takeFailedPipelineDevice();
+        ASSERT_NE(device, nullptr);
+        EXPECT_EQ(device->Release(), 0u);
+    }
+}
+
+TEST(Pipeline, TheInjectedFailureFiresOnceAndKeepsItsResult) {
+    RecordingSink sink;
+    GpuPipeline pipeline{};
+    failPipelineStep(kStepObjectConstants, E_OUTOFMEMORY);
+    EXPECT_FALSE(createPipeline(&pipeline, &sink.sink));
+    std::vector<Received> errors = errorsOf(sink);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, kOutOfGpuMemory);
+    ID3D11Device* device = takeFailedPipelineDevice();
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->Release(), 0u);
+    ASSERT_TRUE(createPipeline(&pipeline, &sink.sink));
+    releasePipeline(&pipeline);
+}
+
+TEST(Pipeline, NoDeviceFromEitherDriverReportsEachAndLeavesNothing) {
+    RecordingSink sink;
+    GpuPipeline pipeline;
+    memset(&pipeline, 0xCD, sizeof pipeline);
+    failPipelineStep(kStepDevice, int32_t(0x887A0004));  // DXGI_ERROR_UNSUPPORTED
+    EXPECT_FALSE(createPipeline(&pipeline, &sink.sink));
+    EXPECT_TRUE(allNull(pipeline));
+    // Hardware, then WARP: one report each, nothing else.
+    ASSERT_EQ(sink.received.size(), 2u);
+    EXPECT_EQ(sink.received[0].code, kGpuNoDriverSupport);
+    EXPECT_EQ(sink.received[1].code, kGpuNoDriverSupport);
+    EXPECT_EQ(takeFailedPipelineDevice(), nullptr);
+}
+
+TEST(Pipeline, WithoutASinkNothingIsReported) {
+    GpuPipeline pipeline{};
+    failPipelineStep(kStepLitInputLayout, E_INVALIDARG);
+    EXPECT_FALSE(createPipeline(&pipeline, nullptr));
+    ID3D11Device* device = takeFailedPipelineDevice();
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->Release(), 0u);
+}
+
+TEST(Device, EachDriverTypeGivesADeviceAndItsContext) {
+    for (int driver : {kDriverHardware, kDriverWarp}) {
+        RecordingSink sink;
+        GpuPipeline pipeline{};
+        ASSERT_TRUE(tryCreateDevice(&pipeline, driver, &sink.sink)) << driver;
+        EXPECT_NE(copyOf(pipeline.device), nullptr);
+        EXPECT_NE(copyOf(pipeline.context), nullptr);
+        ASSERT_GE(sink.received.size(), 1u);
+        EXPECT_EQ(sink.received[0].code, kInfoFeatureLevel);
+        // At 11_0 and above the compute-shader question is not asked.
+        if (sink.received[0].argument >= 0xB000) EXPECT_EQ(sink.received.size(), 1u);
+        ID3D11Device* device = pipeline.device;
+        device->AddRef();
+        releaseDevice(&pipeline);
+        EXPECT_EQ(copyOf(pipeline.device), nullptr);
+        EXPECT_EQ(copyOf(pipeline.context), nullptr);
+        EXPECT_EQ(device->Release(), 0u);
+    }
+}
+
+TEST(SampleCount, BothFormatsSupportTheChosenCount) {
+    Pipeline& pipeline = sharedPipeline();
+    ASSERT_TRUE(pipeline.made);
+    uint32_t count = pickSampleCount(pipeline.device());
+    EXPECT_GE(count, 1u);
+    EXPECT_LE(count, 16u);
+    UINT levels = 0;
+    EXPECT_EQ(pipeline.device()->CheckMultisampleQualityLevels(DXGI_FORMAT_R8G8B8A8_UNORM_SRGB, count, &levels), S_OK);
+    EXPECT_GT(levels, 0u);
+    EXPECT_EQ(pipeline.device()->CheckMultisampleQualityLevels(DXGI_FORMAT_D24_UNORM_S8_UINT, count, &levels), S_OK);
+    EXPECT_GT(levels, 0u);
+    // Nothing above it qualifies for both.
+    for (UINT higher = count + 1; higher <= 16; ++higher) {
+        UINT colour = 0, depth = 0;
+        pipeline.device()->CheckMultisampleQualityLevels(DXGI_FORMAT_R8G8B8A8_UNORM_SRGB, higher, &colour);
+        pipeline.device()->CheckMultisampleQualityLevels(DXGI_FORMAT_D24_UNORM_S8_UINT, higher, &depth);
+        EXPECT_TRUE(colour == 0 || depth == 0) << higher;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Uploads
+
+SolidSpec triangles(int count, float offset = 0) {
+    SolidSpec solid;
+    for (int i = 0; i < count; ++i) solid.triangles.push_back({{{offset + i, 0, 0}, {offset + i + 1, 0, 0}, {offset + i, 1, 2}}});
+    return solid;
+}
+
+D3D11_BUFFER_DESC bufferDescription(ID3D11Buffer* buffer) {
+    D3D11_BUFFER_DESC description{};
+    buffer->GetDesc(&description);
+    return description;
+}
+
+TEST(Upload, OneSolidOfTwoTrianglesIsOneBufferOfSixVertices) {
+    Pipeline& pipeline = sharedPipeline();
+    ASSERT_TRUE(pipeline.made);
+    TestMesh mesh({triangles(2)});
+    ASSERT_TRUE(mesh.build(pipeline.device()));
+    GpuMesh* gpu = mesh.gpu();
+    EXPECT_EQ(copyOf(gpu->vertexCount), 6u);
+    ASSERT_EQ(copyOf(gpu->solidCount), 1u);
+    EXPECT_EQ(copyOf(gpu->ranges[0].firstVertex), 0u);
+    EXPECT_EQ(copyOf(gpu->ranges[0].triangleCount), 2u);
+    EXPECT_EQ(copyOf(gpu->color), 0xFFFFFFFFu);
+    EXPECT_EQ(copyOf(gpu->visibleSolids), mesh.visible());
+    ASSERT_NE(copyOf(gpu->vertexBuffer), nullptr);
+    D3D11_BUFFER_DESC description = bufferDescription(gpu->vertexBuffer);
+    EXPECT_EQ(description.ByteWidth, 96u);
+    EXPECT_EQ(description.Usage, D3D11_USAGE_IMMUTABLE);
+    EXPECT_EQ(description.BindFlags, UINT(D3D11_BIND_VERTEX_BUFFER));
+    EXPECT_EQ(description.CPUAccessFlags, 0u);
+}
+
+TEST(Upload, RangesFollowTheSolidsAndTheArrayGoesBackToTheHeap) {
+    Pipeline& pipeline = sharedPipeline();
+    ASSERT_TRUE(pipeline.made);
+    TestMesh mesh({triangles(3), triangles(5, 10)});
+    uint64_t requests = heapRequestCount();
+    ASSERT_TRUE(mesh.build(pipeline.device()));
+    GpuMesh* gpu = mesh.gpu();
+    EXPECT_EQ(copyOf(gpu->ranges[0].firstVertex), 0u);
+    EXPECT_EQ(copyOf(gpu->ranges[0].triangleCount), 3u);
+    EXPECT_EQ(copyOf(gpu->ranges[1].firstVertex), 9u);
+    EXPECT_EQ(copyOf(gpu->ranges[1].triangleCount), 5u);
+    EXPECT_EQ(bufferDescription(gpu->vertexBuffer).ByteWidth, 24u * 16);
+    // Record, ranges, and the vertex array that was freed again.
+    EXPECT_EQ(heapRequestCount() - requests, 3u);
+}
+
+TEST(Upload, NoTrianglesGiveNoBufferAndTheTinyBox) {
+    Pipeline& pipeline = sharedPipeline();
+    ASSERT_TRUE(pipeline.made);
+    TestMesh mesh({SolidSpec(), SolidSpec()});
+    ASSERT_TRUE(mesh.build(pipeline.device()));
+    EXPECT_EQ(copyOf(mesh.gpu()->vertexBuffer), nullptr);
+    EXPECT_EQ(copyOf(mesh.gpu()->vertexCount), 0u);
+    float low[3], high[3];
+    memcpy(low, mesh.gpu()->boundsMin, sizeof low);
+    memcpy(high, mesh.gpu()->boundsMax, sizeof high);
+    for (int axis = 0; axis < 3; ++axis) {
+        EXPECT_EQ(low[axis], -0.000001f);
+        EXPECT_EQ(high[axis], 0.000001f);
+    }
+}
+
+TEST(Upload, AFailingVertexArrayIsReportedAsOutOfMemory) {
+    Pipeline& pipeline = sharedPipeline();
+    ASSERT_TRUE(pipeline.made);
+    TestMesh mesh({triangles(2)});
+    RecordingSink sink;
+    GpuMesh* gpu = prepareGpuMesh(mesh.mesh(), mesh.metadata(), mesh.visible(), mesh.heap(), &sink.sink);
+    ASSERT_NE(gpu, nullptr);
+    {
+        HeapFailureGuard guard(0);
+        EXPECT_FALSE(buildGpuMesh(gpu, pipeline.device(), mesh.mesh(), 0, mesh.heap(), &sink.sink));
+    }
+    ASSERT_EQ(sink.received.size(), 1u);
+    EXPECT_EQ(sink.received[0].code, kOutOfMemory);
+    EXPECT_EQ(copyOf(gpu->vertexBuffer), nullptr);
+}
+
+TEST(Upload, ReleasingTwiceIsHarmless) {
+    Pipeline& pipeline = sharedPipeline();
+    ASSERT_TRUE(pipeline.made);
+    TestMesh mesh({triangles(1)});
+    ASSERT_TRUE(mesh.build(pipeline.device()));
+    ID3D11Buffer* buffer = mesh.gpu()->vertexBuffer;
+    buffer->AddRef();
+    releaseGpuMesh(mesh.gpu());
+    releaseGpuMesh(mesh.gpu());
+    EXPECT_EQ(copyOf(mesh.gpu()->vertexBuffer), nullptr);
+    EXPECT_EQ(buffer->Release(), 0u);
+}
+
+TEST(Upload, WithoutAViewTheMeshHasRangesAndBoundsButNoBuffer) {
+    TestMesh mesh({triangles(2)}, 0.0254f);
+    ASSERT_TRUE(mesh.upload(nullptr));
+    EXPECT_EQ(copyOf(mesh.gpu()->vertexBuffer), nullptr);
+    EXPECT_EQ(copyOf(mesh.gpu()->vertexCount), 6u);
+    float high[3];
+    memcpy(high, mesh.gpu()->boundsMax, sizeof high);
+    EXPECT_FLOAT_EQ(high[0], 2 * 0.0254f);
+}
+
+// ---------------------------------------------------------------------------
+// The view window's device
+
+const wchar_t kParentClass[] = L"DeviceTestParent";
+
+bool registerClassesOnce() {
+    static bool registered = [] {
+        HINSTANCE instance = GetModuleHandleW(nullptr);
+        WNDCLASSEXW parent = {};
+        parent.cbSize = sizeof parent;
+        parent.lpfnWndProc = DefWindowProcW;
+        parent.hInstance = instance;
+        parent.lpszClassName = kParentClass;
+        return RegisterClassExW(&parent) != 0 && registerViewClass(instance, nullptr);
+    }();
+    return registered;
+}
+
+void pumpMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+bool hasDevice(ViewState* state) {
+    acquireSpinLock(&state->lock);
+    bool present = state->pipeline.device != nullptr;
+    releaseSpinLock(&state->lock);
+    return present;
+}
+
+bool waitForDevice(ViewState* state, DWORD milliseconds = 20000) {
+    DWORD start = GetTickCount();
+    while (!hasDevice(state)) {
+        if (GetTickCount() - start > milliseconds) return false;
+        pumpMessages();
+        Sleep(5);
+    }
+    return true;
+}
+
+D3D11_TEXTURE2D_DESC textureOf(ID3D11View* view) {
+    ID3D11Resource* resource = nullptr;
+    view->GetResource(&resource);
+    ID3D11Texture2D* texture = nullptr;
+    resource->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(&texture));
+    D3D11_TEXTURE2D_DESC description{};
+    texture->GetDesc(&description);
+    texture->Release();
+    resource->Release();
+    return description;
+}
+
+constexpr int kViewWidth = 200;
+constexpr int kViewHeight = 150;
+
+// One parent for the suite: under Wine every top-level window costs time.
+struct DeviceView : testing::Test {
+    static HWND parent;
+    HWND view = nullptr;
+    ViewState* state = nullptr;
+    RecordingSink sink;
+
+    static void SetUpTestSuite() {
+        if (!registerClassesOnce()) return;
+        parent = CreateWindowExW(0, kParentClass, L"device test", WS_POPUP | WS_VISIBLE, 30, 30, 320, 240, nullptr,
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    static void TearDownTestSuite() {
+        if (parent) DestroyWindow(parent);
+        parent = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(registerClassesOnce());
+        ASSERT_NE(parent, nullptr);
+        view = CreateWindowExW(0, L"STLView", L"", WS_CHILD | WS_VISIBLE, 10, 10, kViewWidth, kViewHeight, parent,
+                               reinterpret_cast<HMENU>(16), GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(view, nullptr);
+        state = viewStateOf(view);
+        ASSERT_NE(state, nullptr);
+        setViewSink(view, &sink.sink);
+        ASSERT_TRUE(waitForDevice(state));
+    }
+    void TearDown() override {
+        if (IsWindow(view)) {
+            clearMeshes(view);
+            DestroyWindow(view);
+        }
+        pumpMessages();
+    }
+
+    void paintNow() {
+        InvalidateRect(view, nullptr, FALSE);
+        UpdateWindow(view);
+    }
+
+    std::vector<uint32_t> capture() {
+        std::vector<uint32_t> pixels;
+        HDC windowDc = GetDC(view);
+        HDC memoryDc = CreateCompatibleDC(windowDc);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = kViewWidth;
+        info.bmiHeader.biHeight = -kViewHeight;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap && bits) {
+            HGDIOBJ old = SelectObject(memoryDc, bitmap);
+            if (BitBlt(memoryDc, 0, 0, kViewWidth, kViewHeight, windowDc, 0, 0, SRCCOPY)) {
+                GdiFlush();
+                const uint32_t* rows = static_cast<const uint32_t*>(bits);
+                pixels.assign(rows, rows + size_t(kViewWidth) * kViewHeight);
+                for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;  // blue in the low byte
+            }
+            SelectObject(memoryDc, old);
+            DeleteObject(bitmap);
+        }
+        DeleteDC(memoryDc);
+        ReleaseDC(view, windowDc);
+        return pixels;
+    }
+};
+HWND DeviceView::parent = nullptr;
+
+TEST_F(DeviceView, TheWorkItemMakesASwapChainOfTheClientSizeWithBothViews) {
+    acquireSpinLock(&state->lock);
+    IDXGISwapChain* swapChain = state->swapChain;
+    ID3D11RenderTargetView* colourView = state->renderTargetView;
+    ID3D11DepthStencilView* depthView = state->depthStencilView;
+    ID3D11Device* device = state->pipeline.device;
+    bool complete = noneNull(state->pipeline);
+    releaseSpinLock(&state->lock);
+    EXPECT_TRUE(complete);
+    ASSERT_NE(swapChain, nullptr);
+    ASSERT_NE(colourView, nullptr);
+    ASSERT_NE(depthView, nullptr);
+    DXGI_SWAP_CHAIN_DESC description{};
+    ASSERT_EQ(swapChain->GetDesc(&description), S_OK);
+    EXPECT_EQ(description.BufferDesc.Format, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB);
+    EXPECT_EQ(description.SampleDesc.Count, pickSampleCount(device));
+    EXPECT_EQ(description.OutputWindow, view);
+    EXPECT_EQ(description.SwapEffect, DXGI_SWAP_EFFECT_DISCARD);
+    D3D11_TEXTURE2D_DESC colour = textureOf(colourView), depth = textureOf(depthView);
+    EXPECT_EQ(colour.Width, UINT(kViewWidth));
+    EXPECT_EQ(colour.Height, UINT(kViewHeight));
+    EXPECT_EQ(depth.Width, colour.Width);
+    EXPECT_EQ(depth.Height, colour.Height);
+    EXPECT_EQ(depth.SampleDesc.Count, colour.SampleDesc.Count);
+    EXPECT_EQ(depth.Format, DXGI_FORMAT_D24_UNORM_S8_UINT);
+    // The first creation has no sink: nothing was reported.
+    EXPECT_TRUE(sink.received.empty());
+}
+
+TEST_F(DeviceView, EnsureDeviceKeepsAnExistingDevice) {
+    ID3D11Device* before = state->pipeline.device;
+    EXPECT_TRUE(ensureDevice(state, &sink.sink));
+    EXPECT_EQ(copyOf(state->pipeline.device), before);
+    EXPECT_TRUE(sink.received.empty());
+}
+
+TEST_F(DeviceView, ResizingToOnePixelKeepsAWorkingPipeline) {
+    TestMesh mesh({triangles(2)});
+    ASSERT_TRUE(mesh.upload(view, &sink.sink));
+    installMesh(view, mesh.gpu(), true);
+    Installed installed{view};
+    paintNow();
+    SetWindowPos(view, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(hasDevice(state));
+    EXPECT_TRUE(noneNull(state->pipeline));
+    ASSERT_NE(copyOf(state->renderTargetView), nullptr);
+    ASSERT_NE(copyOf(state->depthStencilView), nullptr);
+    EXPECT_EQ(textureOf(state->renderTargetView).Width, 1u);
+    EXPECT_EQ(textureOf(state->depthStencilView).Height, 1u);
+    EXPECT_EQ(copyOf(state->clientWidth), 1);
+    paintNow();
+    RECT update;
+    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
+    ASSERT_TRUE(hasDevice(state));
+    // And back to a usable size.
+    SetWindowPos(view, nullptr, 0, 0, kViewWidth, kViewHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(textureOf(state->renderTargetView).Width, UINT(kViewWidth));
+    paintNow();
+    EXPECT_TRUE(hasDevice(state));
+    EXPECT_TRUE(sink.received.empty());
+}
+
+TEST_F(DeviceView, AFailedPresentDropsTheDeviceAndTheNextPaintIsTheGdiPicture) {
+    TestMesh mesh({triangles(2)});
+    ASSERT_TRUE(mesh.upload(view, &sink.sink));
+    installMesh(view, mesh.gpu(), true);
+    Installed installed{view};
+    const uint32_t red = 0x30, green = 0x90, blue = 0x50;
+    setBackgroundColor(view, 0xFF000000 | blue << 16 | green << 8 | red);
+    failNextPresent(int32_t(0x887A0005));  // DXGI_ERROR_DEVICE_REMOVED
+    paintNow();
+    ASSERT_EQ(sink.received.size(), 1u);
+    EXPECT_EQ(sink.received[0].code, kGpuLost);
+    EXPECT_EQ(sink.received[0].argument, uintptr_t{0x887A0005});
+    EXPECT_FALSE(hasDevice(state));
+    EXPECT_TRUE(allNull(state->pipeline));
+    EXPECT_EQ(copyOf(state->swapChain), nullptr);
+    EXPECT_EQ(copyOf(state->renderTargetView), nullptr);
+    EXPECT_EQ(copyOf(state->depthStencilView), nullptr);
+    RECT update;
+    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
+
+    // A resize without a device does nothing to Direct3D.
+    SetWindowPos(view, nullptr, 0, 0, kViewWidth - 1, kViewHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(view, nullptr, 0, 0, kViewWidth, kViewHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_FALSE(hasDevice(state));
+
+    // The next paint takes the GDI way: no Direct3D call, nothing reported,
+    // the window validated. (Under Wine a window that once had a swap chain
+    // shows its GDI drawing nowhere that can be read back; the picture itself
+    // is checked on a view without a device below.)
+    paintNow();
+    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
+    EXPECT_FALSE(hasDevice(state));
+    EXPECT_EQ(sink.received.size(), 1u);
+
+    // The next upload makes a new device; the old mesh is not drawn with it.
+    clearMeshes(view);
+    TestMesh next({triangles(3)});
+    ASSERT_TRUE(next.upload(view, &sink.sink));
+    EXPECT_TRUE(hasDevice(state));
+    EXPECT_NE(copyOf(state->swapChain), nullptr);
+    installMesh(view, next.gpu(), true);
+    Installed installedNext{view};
+    paintNow();
+    EXPECT_TRUE(hasDevice(state));
+    EXPECT_TRUE(errorsOf(sink).size() == 1u);
+}
+
+// A view whose device could not be made paints the GDI picture; the next
+// upload tries again and makes it.
+TEST_F(DeviceView, WithoutADeviceThePictureIsTheBackgroundWithTheIconAndAnUploadTriesAgain) {
+    DestroyWindow(view);
+    failPipelineStep(kStepDevice, int32_t(0x887A0004));  // for the next view's work item
+    view = CreateWindowExW(0, L"STLView", L"", WS_CHILD | WS_VISIBLE, 10, 10, kViewWidth, kViewHeight, parent,
+                           reinterpret_cast<HMENU>(16), GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(view, nullptr);
+    state = viewStateOf(view);
+    setViewSink(view, &sink.sink);
+    for (DWORD start = GetTickCount(); pendingPipelineFailure() != kStepNone;) {
+        ASSERT_LT(GetTickCount() - start, 20000u);
+        Sleep(5);
+    }
+    // The work item holds the lock until it has given up.
+    acquireSpinLock(&state->lock);
+    releaseSpinLock(&state->lock);
+    ASSERT_FALSE(hasDevice(state));
+    EXPECT_TRUE(sink.received.empty());  // the work item has no sink
+
+    const uint32_t red = 0x30, green = 0x90, blue = 0x50;
+    setBackgroundColor(view, 0xFF000000 | blue << 16 | green << 8 | red);
+    paintNow();
+    RECT update;
+    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
+    GdiFlush();
+    std::vector<uint32_t> pixels = capture();
+    ASSERT_EQ(pixels.size(), size_t(kViewWidth) * kViewHeight);
+    const uint32_t background = red << 16 | green << 8 | blue;
+    auto at = [&](int x, int y) { return pixels[size_t(y) * kViewWidth + x]; };
+    for (int y = 0; y < kViewHeight / 2; ++y)
+        for (int x = 0; x < kViewWidth; ++x) ASSERT_EQ(at(x, y), background) << x << "," << y;
+    for (int y = kViewHeight / 2; y < kViewHeight; ++y)
+        for (int x = 0; x < kViewWidth / 2; ++x) ASSERT_EQ(at(x, y), background) << x << "," << y;
+    int differing = 0;
+    for (int y = kViewHeight / 2; y < kViewHeight / 2 + 32; ++y)
+        for (int x = kViewWidth / 2; x < kViewWidth / 2 + 32; ++x) differing += at(x, y) != background;
+    EXPECT_GT(differing, 32 * 32 / 3);
+
+    // A mesh installed without a device changes nothing about that.
+    TestMesh headless({triangles(1)});
+    ASSERT_TRUE(headless.upload(nullptr));
+    installMesh(view, headless.gpu(), true);
+    Installed installed{view};
+    paintNow();
+    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
+    EXPECT_FALSE(hasDevice(state));
+
+    // The upload makes the device, reporting its level to the load's sink.
+    RecordingSink loadSink;
+    TestMesh mesh({triangles(2)});
+    ASSERT_TRUE(mesh.upload(view, &loadSink.sink));
+    EXPECT_TRUE(hasDevice(state));
+    EXPECT_NE(copyOf(mesh.gpu()->vertexBuffer), nullptr);
+    ASSERT_FALSE(loadSink.received.empty());
+    EXPECT_EQ(loadSink.received[0].code, kInfoFeatureLevel);
+    EXPECT_TRUE(errorsOf(loadSink).empty());
+}
+
+TEST_F(DeviceView, AnUploadKeepsItsDeviceWhenTheViewDropsIt) {
+    ID3D11Device* device = ensureDeviceReference(state, &sink.sink);
+    ASSERT_NE(device, nullptr);
+    acquireSpinLock(&state->lock);
+    dropDevice(state);
+    releaseSpinLock(&state->lock);
+    // The reference alone keeps it usable.
+    D3D11_BUFFER_DESC description{};
+    description.ByteWidth = 48;
+    description.Usage = D3D11_USAGE_DEFAULT;
+    description.BindFlags = D3D11_BIND_VERTEX_BUFFER;
+    ID3D11Buffer* buffer = nullptr;
+    EXPECT_EQ(device->CreateBuffer(&description, nullptr, &buffer), S_OK);
+    release(buffer);
+    EXPECT_EQ(device->Release(), 0u);
+}
+
+TEST_F(DeviceView, APaintWithAMeshPresentsAndValidates) {
+    TestMesh mesh({triangles(2)});
+    ASSERT_TRUE(mesh.upload(view, &sink.sink));
+    installMesh(view, mesh.gpu(), true);
+    Installed installed{view};
+    for (RenderMode mode : {kRenderSolid, kRenderWireframe, kRenderOutline}) {
+        setRenderMode(view, mode);
+        paintNow();
+        RECT update;
+        EXPECT_FALSE(GetUpdateRect(view, &update, FALSE)) << int(mode);
+    }
+    EXPECT_TRUE(hasDevice(state));
+    EXPECT_TRUE(sink.received.empty());
+}
+
+TEST_F(DeviceView, AViewDestroyedBeforeItsWorkItemRunsIsLeftAlone) {
+    // Several views made and destroyed at once; their work items find nothing.
+    HWND handles[4];
+    for (HWND& handle : handles) {
+        handle = CreateWindowExW(0, L"STLView", L"", WS_CHILD, 0, 0, 50, 50, parent, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(handle, nullptr);
+    }
+    for (HWND handle : handles) DestroyWindow(handle);
+    // An upload for a destroyed view gets no device.
+    TestMesh mesh({triangles(1)});
+    ASSERT_TRUE(mesh.upload(handles[0], &sink.sink));
+    EXPECT_EQ(copyOf(mesh.gpu()->vertexBuffer), nullptr);
+    Sleep(200);
+    pumpMessages();
+    EXPECT_TRUE(sink.received.empty());
+}
+
+}  // namespace

@@ -1,0 +1,566 @@
+// A real "STLView" window on the display: messages in, state and pixels out.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "core/memory.h"
+#include "view/camera.h"
+#include "view/gpu_mesh.h"
+#include "view/view_control.h"
+
+namespace {
+
+const wchar_t kParentClass[] = L"ViewTestParent";
+
+// What the parent saw of the messages the view passes up.
+struct ParentLog {
+    int nextControlCount = 0;
+    WPARAM nextControlWParam = 0;
+    LPARAM nextControlLParam = 0;
+    int keyCount = 0;
+    WPARAM lastKey = 0;
+    LRESULT keyAnswer = 1;
+};
+ParentLog parentLog;
+
+LRESULT CALLBACK parentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_NEXTDLGCTL:
+        ++parentLog.nextControlCount;
+        parentLog.nextControlWParam = wParam;
+        parentLog.nextControlLParam = lParam;
+        return 0;
+    case WM_KEYDOWN:
+        ++parentLog.keyCount;
+        parentLog.lastKey = wParam;
+        return parentLog.keyAnswer;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+bool registerClassesOnce() {
+    static bool registered = [] {
+        HINSTANCE instance = GetModuleHandleW(nullptr);
+        WNDCLASSEXW parent = {};
+        parent.cbSize = sizeof parent;
+        parent.lpfnWndProc = parentProc;
+        parent.hInstance = instance;
+        parent.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        parent.lpszClassName = kParentClass;
+        return RegisterClassExW(&parent) != 0 && registerViewClass(instance, nullptr);
+    }();
+    return registered;
+}
+
+template <typename T>
+T copy(T value) {
+    return value;
+}
+
+float packedFloat(const void* base, int index) {
+    float value;
+    memcpy(&value, static_cast<const char*>(base) + index * sizeof(float), sizeof value);
+    return value;
+}
+
+GpuMesh meshWithBox(float x0, float y0, float z0, float x1, float y1, float z1) {
+    GpuMesh mesh;
+    memset(&mesh, 0, sizeof mesh);
+    float boxMin[3] = {x0, y0, z0};
+    float boxMax[3] = {x1, y1, z1};
+    memcpy(reinterpret_cast<char*>(&mesh) + offsetof(GpuMesh, boundsMin), boxMin, sizeof boxMin);
+    memcpy(reinterpret_cast<char*>(&mesh) + offsetof(GpuMesh, boundsMax), boxMax, sizeof boxMax);
+    mesh.color = 0xFFFFFFFF;
+    mesh.unitScale = 1.0f;
+    return mesh;
+}
+
+LPARAM position(int x, int y) {
+    return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y));
+}
+
+WPARAM wheel(int distance, WORD keys = 0) {
+    return MAKEWPARAM(keys, static_cast<WORD>(static_cast<int16_t>(distance)));
+}
+
+void pumpMessagesFor(DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(1);
+    }
+}
+
+int64_t counterFrequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+constexpr int kViewWidth = 240;
+constexpr int kViewHeight = 160;
+
+// One parent for the whole suite: under Wine each top-level window costs seconds.
+struct ViewWindow : ::testing::Test {
+    static HWND parent;
+    HWND view = nullptr;
+    ViewState* state = nullptr;
+
+    static void SetUpTestSuite() {
+        if (!registerClassesOnce()) return;
+        parent = CreateWindowExW(0, kParentClass, L"view test", WS_POPUP | WS_VISIBLE, 20, 20, 400, 300, nullptr,
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+
+    static void TearDownTestSuite() {
+        if (parent) DestroyWindow(parent);
+        parent = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(registerClassesOnce());
+        ASSERT_NE(parent, nullptr);
+        parentLog = ParentLog();
+        view = CreateWindowExW(0, L"STLView", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 10, kViewWidth,
+                               kViewHeight, parent, reinterpret_cast<HMENU>(16), GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(view, nullptr);
+        state = viewStateOf(view);
+        ASSERT_NE(state, nullptr);
+    }
+
+    void TearDown() override {
+        if (IsWindow(view)) DestroyWindow(view);
+        pumpMessagesFor(0);
+    }
+
+    float pan(int axis) const { return packedFloat(state->pan, axis); }
+    float boundsMin(int axis) const { return packedFloat(state->boundsMin, axis); }
+    float boundsMax(int axis) const { return packedFloat(state->boundsMax, axis); }
+
+    // The view's client area as 0x00RRGGBB values, row by row.
+    std::vector<uint32_t> capture(int width, int height) {
+        std::vector<uint32_t> pixels;
+        HDC windowDc = GetDC(view);
+        if (!windowDc) return pixels;
+        HDC memoryDc = CreateCompatibleDC(windowDc);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;  // top row first
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap && bits) {
+            HGDIOBJ old = SelectObject(memoryDc, bitmap);
+            if (BitBlt(memoryDc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY)) {
+                GdiFlush();
+                const uint32_t* rows = static_cast<const uint32_t*>(bits);
+                pixels.assign(rows, rows + size_t(width) * height);
+                for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
+            }
+            SelectObject(memoryDc, old);
+            DeleteObject(bitmap);
+        }
+        DeleteDC(memoryDc);
+        ReleaseDC(view, windowDc);
+        return pixels;
+    }
+};
+
+HWND ViewWindow::parent = nullptr;
+
+}  // namespace
+
+TEST_F(ViewWindow, CreationInitialisesTheStateAndKeepsTheClientSize) {
+    EXPECT_EQ(copy(state->window), static_cast<void*>(view));
+    EXPECT_EQ(copy(state->zoom), 4.75f);
+    EXPECT_EQ(copy(state->renderMode), kRenderSolid);
+    EXPECT_EQ(copy(state->yUp), 0);
+    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_EQ(copy(state->rotationRate), rotationRateFor(counterFrequency()));
+    EXPECT_EQ(copy(state->pipeline.device), nullptr);
+    EXPECT_EQ(copy(state->sink), nullptr);
+    MoveWindow(view, 10, 10, 300, 200, TRUE);
+    EXPECT_EQ(copy(state->clientWidth), 300);
+    EXPECT_EQ(copy(state->clientHeight), 200);
+}
+
+TEST_F(ViewWindow, SizeWithAZeroExtentChangesNothing) {
+    SendMessageW(view, WM_SIZE, SIZE_RESTORED, position(kViewWidth, kViewHeight));
+    ValidateRect(view, nullptr);
+    SendMessageW(view, WM_SIZE, SIZE_RESTORED, position(0, 50));
+    SendMessageW(view, WM_SIZE, SIZE_RESTORED, position(70, 0));
+    EXPECT_EQ(copy(state->clientWidth), kViewWidth);
+    EXPECT_EQ(copy(state->clientHeight), kViewHeight);
+    RECT update;
+    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
+    SendMessageW(view, WM_SIZE, SIZE_RESTORED, position(70, 50));
+    EXPECT_EQ(copy(state->clientWidth), 70);
+    EXPECT_EQ(copy(state->clientHeight), 50);
+    EXPECT_TRUE(GetUpdateRect(view, &update, FALSE));
+}
+
+TEST_F(ViewWindow, LeftDragOfHundredPixelsTurnsYawOnly) {
+    EXPECT_EQ(SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(10, 20)), 0);
+    EXPECT_EQ(copy(state->rotating), 1);
+    EXPECT_EQ(copy(state->panning), 0);
+    EXPECT_EQ(GetCapture(), view);
+    SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, position(110, 20));
+    float product = 100.0f * (-0.04f / 4.75f);
+    product *= 683565248.0f;
+    EXPECT_EQ(copy(state->yaw), static_cast<int32_t>(std::nearbyint(product)));
+    EXPECT_NEAR(copy(state->yaw) / double(kDegreeUnits), -48.25, 0.01);
+    EXPECT_EQ(copy(state->pitch), 0);
+    EXPECT_EQ(copy(state->lastMouseX), 110);
+    EXPECT_EQ(SendMessageW(view, WM_LBUTTONUP, 0, position(110, 20)), 0);
+    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(GetCapture(), nullptr);
+    // Without a drag a move only records the position.
+    int32_t yaw = copy(state->yaw);
+    SendMessageW(view, WM_MOUSEMOVE, 0, position(-5, -7));
+    EXPECT_EQ(copy(state->yaw), yaw);
+    EXPECT_EQ(copy(state->lastMouseX), -5);
+    EXPECT_EQ(copy(state->lastMouseY), -7);
+}
+
+TEST_F(ViewWindow, RightDragPansTheTargetWithTheScreenAxes) {
+    float zero[3] = {0, 0, 0};
+    setViewAngles(view, zero, 0, 0);
+    GpuMesh mesh = meshWithBox(0, 0, 0, 2, 2, 1);
+    installMesh(view, &mesh, true);
+    EXPECT_EQ(copy(state->radius), 1.5f);
+    SendMessageW(view, WM_RBUTTONDOWN, MK_RBUTTON, position(50, 50));
+    EXPECT_EQ(copy(state->panning), 1);
+    EXPECT_EQ(copy(state->rotating), 0);
+    SendMessageW(view, WM_MOUSEMOVE, MK_RBUTTON, position(70, 40));
+    float length = 1.5f * -0.0135f / 4.75f;
+    EXPECT_EQ(pan(0), 20.0f * length);
+    EXPECT_EQ(pan(1), 10.0f * length);
+    EXPECT_EQ(pan(2), 0.0f);
+    EXPECT_EQ(copy(state->yaw), 0);
+    SendMessageW(view, WM_RBUTTONUP, 0, position(70, 40));
+    EXPECT_EQ(copy(state->panning), 0);
+    clearMeshes(view);
+}
+
+TEST_F(ViewWindow, ANewButtonReplacesTheOtherDrag) {
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(1, 1));
+    SendMessageW(view, WM_RBUTTONDOWN, MK_RBUTTON | MK_LBUTTON, position(2, 2));
+    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(copy(state->panning), 1);
+    SendMessageW(view, WM_RBUTTONUP, 0, position(2, 2));
+}
+
+TEST_F(ViewWindow, KeyDownOfTheLeftButtonKeyDragsFromTheClientOrigin) {
+    SendMessageW(view, WM_MOUSEMOVE, 0, position(100, 100));
+    EXPECT_EQ(SendMessageW(view, WM_KEYDOWN, VK_LBUTTON, 0), 0);
+    EXPECT_EQ(copy(state->rotating), 1);
+    EXPECT_EQ(copy(state->lastMouseX), 0);
+    EXPECT_EQ(copy(state->lastMouseY), 0);
+    SendMessageW(view, WM_MOUSEMOVE, 0, position(30, 40));
+    EXPECT_EQ(copy(state->yaw), dragAngleDelta(30, 4.75f));
+    EXPECT_EQ(copy(state->pitch), dragAngleDelta(40, 4.75f));
+    EXPECT_EQ(SendMessageW(view, WM_KEYUP, VK_LBUTTON, 0), 0);
+    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_EQ(parentLog.keyCount, 0);
+
+    // The low byte decides: 0x102 is key 2.
+    EXPECT_EQ(SendMessageW(view, WM_KEYDOWN, 0x102, 0), 0);
+    EXPECT_EQ(copy(state->panning), 1);
+    EXPECT_EQ(SendMessageW(view, WM_KEYUP, 0x102, 0), 0);
+    EXPECT_EQ(copy(state->panning), 0);
+}
+
+TEST_F(ViewWindow, OtherKeysGoToTheParent) {
+    parentLog.keyAnswer = 1;
+    EXPECT_EQ(SendMessageW(view, WM_KEYDOWN, VK_RIGHT, 0), 0);
+    EXPECT_EQ(parentLog.keyCount, 1);
+    EXPECT_EQ(parentLog.lastKey, WPARAM(VK_RIGHT));
+    parentLog.keyAnswer = 0;
+    EXPECT_EQ(SendMessageW(view, WM_KEYDOWN, 'A', 0), -1);
+    EXPECT_EQ(parentLog.keyCount, 2);
+    EXPECT_EQ(copy(state->rotating), 0);
+}
+
+TEST_F(ViewWindow, WantsAllKeysAndTakesTheFocusOnClick) {
+    EXPECT_EQ(SendMessageW(view, WM_GETDLGCODE, 0, 0), DLGC_WANTALLKEYS);
+    EXPECT_EQ(SendMessageW(view, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(parent), MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
+              MA_ACTIVATE);
+    EXPECT_EQ(parentLog.nextControlCount, 1);
+    EXPECT_EQ(parentLog.nextControlWParam, reinterpret_cast<WPARAM>(view));
+    EXPECT_EQ(parentLog.nextControlLParam, 1);
+    SetWindowLongW(view, GWL_STYLE, GetWindowLongW(view, GWL_STYLE) & ~WS_TABSTOP);
+    SendMessageW(view, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(parent), MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+    EXPECT_EQ(parentLog.nextControlCount, 1);
+}
+
+TEST_F(ViewWindow, CursorIsHiddenWhileDraggingAndAnArrowOtherwise) {
+    EXPECT_EQ(SendMessageW(view, WM_SETCURSOR, reinterpret_cast<WPARAM>(view), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), 1);
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(5, 5));
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_SIZEALL));
+    EXPECT_EQ(SendMessageW(view, WM_SETCURSOR, reinterpret_cast<WPARAM>(view), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), 1);
+    EXPECT_EQ(GetCursor(), nullptr);
+    SendMessageW(view, WM_LBUTTONUP, 0, position(5, 5));
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
+}
+
+TEST_F(ViewWindow, LosingTheFocusEndsTheDrag) {
+    SendMessageW(view, WM_RBUTTONDOWN, MK_RBUTTON, position(5, 5));
+    ASSERT_EQ(GetCapture(), view);
+    SendMessageW(view, WM_KILLFOCUS, 0, 0);
+    EXPECT_EQ(copy(state->panning), 0);
+    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(GetCapture(), nullptr);
+}
+
+TEST_F(ViewWindow, WheelZoomsWithinItsLimits) {
+    ValidateRect(view, nullptr);
+    SendMessageW(view, WM_MOUSEWHEEL, wheel(120), position(300, 300));
+    EXPECT_EQ(copy(state->zoom), 4.75f * 1.0625f);
+    RECT update;
+    EXPECT_TRUE(GetUpdateRect(view, &update, FALSE));
+
+    state->zoom = 2.0f;
+    SendMessageW(view, WM_MOUSEWHEEL, wheel(-120), 0);
+    EXPECT_EQ(copy(state->zoom), 2.0f);
+    state->zoom = 128.0f;
+    SendMessageW(view, WM_MOUSEWHEEL, wheel(120), 0);
+    EXPECT_EQ(copy(state->zoom), 128.0f);
+}
+
+TEST_F(ViewWindow, ModifierKeysDoNotChangeTheWheelStep) {
+    SendMessageW(view, WM_MOUSEWHEEL, wheel(-120), 0);
+    float plain = copy(state->zoom);
+    state->zoom = 4.75f;
+    SendMessageW(view, WM_MOUSEWHEEL, wheel(-120, MK_CONTROL | MK_SHIFT), 0);
+    EXPECT_EQ(copy(state->zoom), plain);
+    EXPECT_EQ(plain, 4.75f * 0.9375f);
+}
+
+TEST_F(ViewWindow, FlippedWheelShowsMoreForANotchAway) {
+    setFlipZoom(view, true);
+    EXPECT_EQ(copy(state->flipZoom), 1);
+    SendMessageW(view, WM_MOUSEWHEEL, wheel(120), 0);
+    EXPECT_EQ(copy(state->zoom), 4.75f * 0.9375f);
+}
+
+TEST_F(ViewWindow, PresetsSetAnglesAndPanButKeepZoom) {
+    state->zoom = 7.0f;
+    float shift[3] = {1, 2, 3};
+    setViewAngles(view, shift, 11, 22);
+    EXPECT_EQ(pan(1), 2.0f);
+    CameraAngles top = presetAngles(kViewTop);
+    float zero[3] = {0, 0, 0};
+    ValidateRect(view, nullptr);
+    setViewAngles(view, zero, top.yaw, top.pitch);
+    EXPECT_EQ(copy(state->yaw), 0);
+    EXPECT_EQ(copy(state->pitch), -1073741746);
+    EXPECT_EQ(pan(1), 0.0f);
+    EXPECT_EQ(copy(state->zoom), 7.0f);
+    // Row 1 is (0, cos pitch, -sin pitch): the Top view is not exactly straight down.
+    EXPECT_GT(packedFloat(state->rotation, 4), 1.0e-7f);
+    EXPECT_EQ(packedFloat(state->rotation, 5), 1.0f);
+    RECT update;
+    EXPECT_TRUE(GetUpdateRect(view, &update, FALSE));
+}
+
+TEST_F(ViewWindow, RotationTimerTurnsByTheCounterDistance) {
+    startRotation(view);
+    int64_t start = copy(state->rotationStamp);
+    ASSERT_NE(start, 0);
+    pumpMessagesFor(150);
+    int64_t last = copy(state->rotationStamp);
+    EXPECT_GT(last, start);
+    // The steps telescope: the yaw has turned by exactly the ticks between the stamps.
+    EXPECT_EQ(copy(state->yaw), rotatedYaw(0, start, last, copy(state->rotationRate)));
+    EXPECT_LT(copy(state->yaw), 0);
+    // About 12 degrees per second.
+    double degrees = -copy(state->yaw) / double(kDegreeUnits);
+    double seconds = double(last - start) / counterFrequency();
+    EXPECT_NEAR(degrees / seconds, 12.0, 0.5);
+    startRotation(view);
+    EXPECT_EQ(copy(state->rotationStamp), last);  // already running
+    clearMeshes(view);
+    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_FALSE(KillTimer(view, kRotationTimerId));
+}
+
+TEST_F(ViewWindow, AClickStopsARotationUnlessAlwaysRotateIsOn) {
+    startRotation(view);
+    ASSERT_NE(copy(state->rotationStamp), 0);
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(5, 5));
+    SendMessageW(view, WM_LBUTTONUP, 0, position(5, 5));
+    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_FALSE(KillTimer(view, kRotationTimerId));
+
+    setAlwaysRotate(view, true);
+    EXPECT_EQ(copy(state->alwaysRotate), 1);
+    ASSERT_NE(copy(state->rotationStamp), 0);
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(5, 5));
+    EXPECT_NE(copy(state->rotationStamp), 0);
+    // Drag and rotation add up.
+    int32_t before = copy(state->yaw);
+    SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, position(15, 5));
+    EXPECT_EQ(copy(state->yaw), int32_t(uint32_t(before) + uint32_t(dragAngleDelta(10, 4.75f))));
+    SendMessageW(view, WM_LBUTTONUP, 0, position(15, 5));
+    setAlwaysRotate(view, false);
+    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_FALSE(KillTimer(view, kRotationTimerId));
+}
+
+TEST_F(ViewWindow, FirstMeshStartsTheRotationWhenAlwaysRotateIsOn) {
+    setAlwaysRotate(view, true);
+    setAlwaysRotate(view, false);
+    state->alwaysRotate = 1;  // as if the setting were on before any timer ran
+    ASSERT_EQ(copy(state->rotationStamp), 0);
+    GpuMesh mesh = meshWithBox(0, 0, 0, 1, 1, 1);
+    installMesh(view, &mesh, false);  // further parts never start it
+    EXPECT_EQ(copy(state->rotationStamp), 0);
+    clearMeshes(view);
+    installMesh(view, &mesh, true);
+    EXPECT_NE(copy(state->rotationStamp), 0);
+    clearMeshes(view);
+    EXPECT_EQ(copy(state->rotationStamp), 0);
+}
+
+TEST_F(ViewWindow, InstalledMeshesShareOneBoxAndFiveSlots) {
+    GpuMesh meshes[6];
+    for (int i = 0; i < 6; ++i) meshes[i] = meshWithBox(float(i), -1, 0, float(i) + 2, 1, 0.5f);
+    float shift[3] = {4, 4, 4};
+    setViewAngles(view, shift, 0, 0);
+    state->zoom = 20.0f;
+    ValidateRect(view, nullptr);
+    installMesh(view, &meshes[0], true);
+    RECT update;
+    EXPECT_TRUE(GetUpdateRect(view, &update, FALSE));
+    EXPECT_EQ(pan(0), 0.0f);
+    EXPECT_EQ(copy(state->zoom), 4.75f);
+    ValidateRect(view, nullptr);
+    for (int i = 1; i < 5; ++i) installMesh(view, &meshes[i], false);
+    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));  // the dialog repaints after the last part
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy(state->meshes[i]), &meshes[i]);
+    EXPECT_EQ(boundsMin(0), 0.0f);
+    EXPECT_EQ(boundsMax(0), 6.0f);
+    EXPECT_EQ(boundsMin(1), -1.0f);
+    EXPECT_EQ(boundsMax(2), 0.5f);
+    EXPECT_EQ(copy(state->radius), 0.5f * std::sqrt(36.0f + 4.0f + 0.25f));
+    installMesh(view, &meshes[5], false);
+    EXPECT_EQ(boundsMax(0), 6.0f);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy(state->meshes[i]), &meshes[i]);
+
+    setMeshColor(view, 0xFF0000FF, 4);
+    EXPECT_EQ(meshes[4].color, 0xFF0000FFu);
+    setMeshColor(view, 0xFF00FF00, 5);  // no such slot
+    EXPECT_EQ(meshes[4].color, 0xFF0000FFu);
+
+    clearMeshes(view);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy(state->meshes[i]), nullptr);
+    EXPECT_EQ(boundsMax(0), 6.0f);  // kept until the next first part
+    setMeshColor(view, 0xFF00FF00, 0);  // empty slot: nothing to colour
+    EXPECT_EQ(meshes[0].color, 0xFFFFFFFFu);
+}
+
+TEST_F(ViewWindow, SettersStoreTheirValues) {
+    MessageSink sink = {nullptr, nullptr};
+    setViewSink(view, &sink);
+    EXPECT_EQ(copy(state->sink), &sink);
+    setRenderMode(view, kRenderOutline);
+    EXPECT_EQ(copy(state->renderMode), kRenderOutline);
+    setYUp(view, true);
+    EXPECT_EQ(copy(state->yUp), 1);
+    setBackgroundColor(view, 0xFF123456);
+    EXPECT_EQ(copy(state->backgroundColor), 0xFF123456u);
+    // Windows of other classes are left alone.
+    EXPECT_EQ(viewStateOf(parent), nullptr);
+    setYUp(parent, false);
+    setViewSink(nullptr, &sink);
+}
+
+TEST_F(ViewWindow, WithoutADeviceThePictureIsTheBackgroundAndTheErrorIcon) {
+    const uint32_t red = 0x20, green = 0x80, blue = 0xC0;
+    setBackgroundColor(view, 0xFF000000 | blue << 16 | green << 8 | red);
+    InvalidateRect(view, nullptr, TRUE);
+    UpdateWindow(view);
+    RECT update;
+    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
+    GdiFlush();
+
+    std::vector<uint32_t> pixels = capture(kViewWidth, kViewHeight);
+    ASSERT_EQ(pixels.size(), size_t(kViewWidth) * kViewHeight);
+    const uint32_t background = red << 16 | green << 8 | blue;  // DIB order: blue in the low byte
+    auto at = [&](int x, int y) { return pixels[size_t(y) * kViewWidth + x]; };
+    int cx = kViewWidth / 2, cy = kViewHeight / 2;
+    // Above and left of the centre only the background shows.
+    for (int y = 0; y < cy; ++y)
+        for (int x = 0; x < kViewWidth; ++x) ASSERT_EQ(at(x, y), background) << x << "," << y;
+    for (int y = cy; y < kViewHeight; ++y)
+        for (int x = 0; x < cx; ++x) ASSERT_EQ(at(x, y), background) << x << "," << y;
+    // The icon's 32 by 32 pixels start at the centre and are mostly not background.
+    int iconWidth = GetSystemMetrics(SM_CXICON), iconHeight = GetSystemMetrics(SM_CYICON);
+    int differing = 0, reddish = 0;
+    for (int y = cy; y < cy + iconHeight && y < kViewHeight; ++y) {
+        for (int x = cx; x < cx + iconWidth && x < kViewWidth; ++x) {
+            uint32_t pixel = at(x, y);
+            if (pixel == background) continue;
+            ++differing;
+            if ((pixel >> 16 & 0xFF) > 0xA0 && (pixel & 0xFF) < 0x60) ++reddish;
+        }
+    }
+    EXPECT_GT(differing, iconWidth * iconHeight / 3);
+    EXPECT_GT(reddish, 0);
+    // Right of and below the icon the background returns.
+    for (int y = cy + iconHeight; y < kViewHeight; ++y)
+        for (int x = cx + iconWidth; x < kViewWidth; ++x) ASSERT_EQ(at(x, y), background) << x << "," << y;
+}
+
+TEST_F(ViewWindow, DestructionFreesTheState) {
+    GpuMesh mesh = meshWithBox(0, 0, 0, 1, 1, 1);
+    installMesh(view, &mesh, true);
+    DestroyWindow(view);
+    EXPECT_EQ(viewStateOf(view), nullptr);
+    // Operations on a destroyed view do nothing.
+    setYUp(view, true);
+    clearMeshes(view);
+}
+
+TEST(ViewWindowCreation, FailsWhenTheStateCannotBeAllocated) {
+    ASSERT_TRUE(registerClassesOnce());
+    failHeapRequestsAfter(0);
+    HWND view = CreateWindowExW(0, L"STLView", L"", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    failHeapRequestsAfter(-1);
+    EXPECT_EQ(view, nullptr);
+    if (view) DestroyWindow(view);
+}
+
+TEST(ViewClass, RegisteringTwiceReportsTheSystemError) {
+    ASSERT_TRUE(registerClassesOnce());
+    struct Seen {
+        int count = 0;
+        StatusCode code = 0;
+        uintptr_t argument = 0;
+    } seen;
+    MessageSink sink = {&seen, [](void* data, StatusCode code, uintptr_t argument, const Utf16*) -> intptr_t {
+                            Seen* s = static_cast<Seen*>(data);
+                            ++s->count;
+                            s->code = code;
+                            s->argument = argument;
+                            return 1;
+                        }};
+    EXPECT_FALSE(registerViewClass(GetModuleHandleW(nullptr), &sink));
+    EXPECT_EQ(seen.count, 1);
+    EXPECT_EQ(seen.code, kSystemError);
+    EXPECT_EQ(seen.argument, uintptr_t(ERROR_CLASS_ALREADY_EXISTS));
+}

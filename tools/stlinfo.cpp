@@ -1,0 +1,287 @@
+// stlinfo: what the viewer would load from STL files, without a window.
+// Each file goes through the viewer's own load path; one record per file,
+// readable or as JSON (--json). Exit status: 0 all loaded, 1 some not, 2 usage.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/code_page.h"
+#include "numfmt/length_format.h"
+#include "stl/format_detection.h"
+#include "stl/load_job.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: stlinfo [--json] [--us] FILE...\n"
+    "Loads each STL file as the viewer would and prints what it found:\n"
+    "format, solids, coordinate space, unit, colours, bounds and messages.\n"
+    "  --json  one JSON array, an object per file\n"
+    "  --us    sizes in US units\n";
+
+struct Options {
+    bool json = false;
+    bool usUnits = false;
+    std::vector<std::u16string> files;
+    std::vector<std::string> displayNames;
+};
+
+std::string toUtf8(const Utf16* text, size_t length) {
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t code = static_cast<uint16_t>(text[i]);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint16_t>(text[++i]) - 0xDC00);
+        else if (code >= 0xD800 && code <= 0xDFFF)
+            code = 0xFFFD;
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | code >> 6);
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | code >> 12);
+            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | code >> 18);
+            out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string fromUtf8(const char* text) {
+    std::vector<Utf16> wide(strlen(text) + 1);
+    uint32_t length = widenInCodePage(kCodePageUtf8, text, static_cast<uint32_t>(strlen(text)), wide.data());
+    return std::u16string(reinterpret_cast<const char16_t*>(wide.data()), length);
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The shortest text that reads back as the same float.
+std::string number(float value) {
+    char text[40];
+    for (int digits = 6; digits <= 9; ++digits) {
+        snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (strtof(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+std::string solidName(const StlSolid& solid) {
+    std::vector<Utf16> wide(solid.name.length + 1);
+    Utf16* end = widenCountedText(&solid.name, wide.data());
+    return toUtf8(wide.data(), static_cast<size_t>(end - wide.data()));
+}
+
+std::vector<std::string> messageLines(const LoadJob* job) {
+    std::vector<std::string> lines;
+    const Utf16* text = static_cast<const Utf16*>(job->messages.data);
+    size_t units = job->messages.used / sizeof(Utf16);
+    size_t start = 0;
+    for (size_t i = 0; i + 1 < units; ++i) {
+        if (text[i] == '\r' && text[i + 1] == '\n') {
+            lines.push_back(toUtf8(text + start, i - start));
+            start = i + 2;
+            ++i;
+        }
+    }
+    return lines;
+}
+
+const char* formatName(uint32_t format) {
+    return format == kFormatBinary ? "binary" : format == kFormatAscii ? "ascii" : "none";
+}
+
+// What detection says of the file, "none" also when it cannot be opened.
+uint32_t detectedFormat(const Utf16* path) {
+    const uint8_t* view;
+    uint64_t size;
+    if (!mapModelFile(path, nullptr, &view, &size)) return kFormatNone;
+    uint32_t format = detectFormat(view, size);
+    unmapFile(view, size);
+    return format;
+}
+
+struct FileReport {
+    std::string file;
+    bool usUnits = false;
+    uint32_t format = kFormatNone;
+    const ModelPart* part = nullptr;  // null when not loaded
+    std::vector<std::string> messages;
+};
+
+// The panel's size line for this file alone, with the plain number.
+std::string sizeLine(const FileReport& r) {
+    const GpuMesh* gpu = static_cast<const GpuMesh*>(r.part->gpuMesh);
+    Utf16 line[kDimensionsTextCapacity];
+    formatModelDimensions(line, gpu->boundsMin, gpu->boundsMax, r.part->metadata.coordinateSpace == 1, r.usUnits,
+                          kNoLocale);
+    size_t length = 0;
+    while (line[length]) ++length;
+    return toUtf8(line, length);
+}
+
+std::string triple(const float values[3]) {
+    return "[" + number(values[0]) + ", " + number(values[1]) + ", " + number(values[2]) + "]";
+}
+
+void printJson(const FileReport& r, bool last) {
+    const ModelPart* part = r.part;
+    printf("  {\n    \"file\": %s,\n    \"loaded\": %s,\n    \"format\": \"%s\",\n    \"solids\": [",
+           jsonString(r.file).c_str(), part ? "true" : "false", formatName(r.format));
+    for (uint32_t i = 0; part && i < part->mesh.solidCount; ++i) {
+        const StlSolid& solid = part->mesh.solids[i];
+        printf("%s\n      {\"name\": %s, \"triangles\": %u, \"hasNormals\": %s, \"hasColours\": %s}", i ? "," : "",
+               jsonString(solidName(solid)).c_str(), solid.triangleCount, solid.hasNormals ? "true" : "false",
+               solid.hasColours ? "true" : "false");
+    }
+    printf("%s],\n", part && part->mesh.solidCount ? "\n    " : "");
+    if (part) {
+        const StlMetadata& m = part->metadata;
+        const GpuMesh* gpu = static_cast<const GpuMesh*>(part->gpuMesh);
+        std::string headerColor = m.headerColor[3] ? "[" + std::to_string(m.headerColor[0]) + ", " +
+                                                         std::to_string(m.headerColor[1]) + ", " +
+                                                         std::to_string(m.headerColor[2]) + "]"
+                                                   : "null";
+        std::vector<Utf16> name(m.modelName.length + 1);
+        Utf16* nameEnd = widenCountedText(&m.modelName, name.data());
+        printf("    \"coordinateSpace\": \"%s\",\n    \"unitScale\": %s,\n    \"colorOrder\": %u,\n"
+               "    \"headerColor\": %s,\n    \"modelName\": %s,\n    \"boundsMin\": %s,\n    \"boundsMax\": %s,\n",
+               m.coordinateSpace == 1 ? "Y up" : "Z up", number(m.unitScale).c_str(), m.colorOrder,
+               headerColor.c_str(), jsonString(toUtf8(name.data(), static_cast<size_t>(nameEnd - name.data()))).c_str(),
+               triple(gpu->boundsMin).c_str(), triple(gpu->boundsMax).c_str());
+    } else {
+        printf("    \"coordinateSpace\": null,\n    \"unitScale\": null,\n    \"colorOrder\": null,\n"
+               "    \"headerColor\": null,\n    \"modelName\": \"\",\n    \"boundsMin\": null,\n    \"boundsMax\": null,\n");
+    }
+    printf("    \"size\": %s,\n    \"messages\": [", part ? jsonString(sizeLine(r)).c_str() : "null");
+    for (size_t i = 0; i < r.messages.size(); ++i)
+        printf("%s\n      %s", i ? "," : "", jsonString(r.messages[i]).c_str());
+    printf("%s]\n  }%s\n", r.messages.empty() ? "" : "\n    ", last ? "" : ",");
+}
+
+void printReadable(const FileReport& r) {
+    const ModelPart* part = r.part;
+    printf("%s: %s\n", r.file.c_str(),
+           part ? (r.format == kFormatBinary ? "binary STL" : "ASCII STL")
+                : r.format == kFormatNone ? "not loaded" : "not loaded (damaged STL)");
+    if (part) {
+        for (uint32_t i = 0; i < part->mesh.solidCount; ++i) {
+            const StlSolid& solid = part->mesh.solids[i];
+            printf("  solid %u \"%s\": %u triangles%s%s\n", i + 1, solidName(solid).c_str(), solid.triangleCount,
+                   solid.hasNormals ? ", normals" : "", solid.hasColours ? ", colours" : "");
+        }
+        const StlMetadata& m = part->metadata;
+        const GpuMesh* gpu = static_cast<const GpuMesh*>(part->gpuMesh);
+        printf("  coordinate space: %s\n  unit: %s m per file unit\n  colour order: %u\n",
+               m.coordinateSpace == 1 ? "Y up" : "Z up", number(m.unitScale).c_str(), m.colorOrder);
+        if (m.headerColor[3]) printf("  header colour: %u %u %u\n", m.headerColor[0], m.headerColor[1], m.headerColor[2]);
+        printf("  bounds: %s to %s m\n  size: %s\n", triple(gpu->boundsMin).c_str(), triple(gpu->boundsMax).c_str(),
+               sizeLine(r).c_str());
+    }
+    for (const std::string& line : r.messages) printf("  | %s\n", line.c_str());
+}
+
+// Runs the viewer's load job for one file on this thread; the job (to be
+// destroyed after printing) or null when it could not be made.
+LoadJob* loadOneFile(const Utf16* path, FileReport* r) {
+    r->format = detectedFormat(path);
+    FileNameList* list = static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), nullptr));
+    LoadJob* job = static_cast<LoadJob*>(allocArray(processHeap(), 1, sizeof(LoadJob), nullptr));
+    bool listed = list && makeFileNameList(path, list);
+    if (listed && job) initLoadJob(job, list, nullptr, nullptr);
+    freeBytes(list);
+    if (!listed || !job) {
+        r->messages.push_back(list && job ? "path too long" : "out of memory");
+        freeBytes(job);
+        return nullptr;
+    }
+    runLoadJob(job);
+    if (job->state == kLoadFinished) r->part = static_cast<const ModelPart*>(job->parts.data);
+    r->messages = messageLines(job);
+    return job;
+}
+
+bool parseArguments(const std::vector<std::u16string>& arguments, const std::vector<std::string>& names, Options* options) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == u"--json") options->json = true;
+        else if (arguments[i] == u"--us") options->usUnits = true;
+        else if (arguments[i].size() > 1 && arguments[i][0] == u'-') return false;
+        else {
+            options->files.push_back(arguments[i]);
+            options->displayNames.push_back(names[i]);
+        }
+    }
+    return !options->files.empty();
+}
+
+int run(const std::vector<std::u16string>& arguments, const std::vector<std::string>& names) {
+    Options options;
+    if (!parseArguments(arguments, names, &options)) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    bool allLoaded = true;
+    if (options.json) printf("[\n");
+    for (size_t i = 0; i < options.files.size(); ++i) {
+        std::vector<Utf16> path(options.files[i].begin(), options.files[i].end());
+        path.push_back(0);
+        FileReport r;
+        r.file = options.displayNames[i];
+        r.usUnits = options.usUnits;
+        LoadJob* job = loadOneFile(path.data(), &r);
+        allLoaded = allLoaded && r.part;
+        if (options.json) printJson(r, i + 1 == options.files.size());
+        else printReadable(r);
+        if (job) destroyLoadJob(job);
+    }
+    if (options.json) printf("]\n");
+    return allLoaded ? 0 : 1;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::u16string> arguments;
+    std::vector<std::string> names;
+    for (int i = 1; i < argc; ++i) {
+        arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
+        names.push_back(toUtf8(argv[i], wcslen(argv[i])));
+    }
+    return run(arguments, names);
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<std::u16string> arguments;
+    std::vector<std::string> names;
+    for (int i = 1; i < argc; ++i) {
+        arguments.push_back(fromUtf8(argv[i]));
+        names.push_back(argv[i]);
+    }
+    return run(arguments, names);
+}
+#endif

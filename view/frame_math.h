@@ -1,0 +1,54 @@
+// The arithmetic of a frame: the orbit camera, the constant-buffer contents
+// and the clear colour. Free of Direct3D, so it builds and is tested natively.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#pragma pack(push, 1)
+// Constant buffer 0 of the shaders. Points are row vectors: clip = (x, y, z, 1) · VP.
+struct FrameConstants {
+    float viewProjection[4][4];
+    float eye[4];    // world position; w not read
+    float light[4];  // world direction towards the light, unit length; w not read
+};
+
+// Constant buffer 1, rewritten for every mesh.
+struct ObjectConstants {
+    float model[4][4];        // world = (x, y, z, 1) · model
+    float normalRows[3][4];   // not read by the shaders
+    float colour[4];          // object colour, 0 to 1
+};
+#pragma pack(pop)
+
+static_assert(sizeof(FrameConstants) == 96);
+static_assert(offsetof(FrameConstants, eye) == 64);
+static_assert(sizeof(ObjectConstants) == 128);
+static_assert(offsetof(ObjectConstants, colour) == 112);
+
+// Linear-light value of each sRGB-encoded byte: entry 0 is 0, entry 255 is 1.
+extern const float kClearColourTable[256];
+
+// A · B, with the fourth column of A taken as (0, 0, 0, 1).
+void multiplyAffine(const float a[4][4], const float b[4][4], float out[4][4]);
+// Each row divided by the square of its xyz length.
+void normalMatrix(const float rows[3][4], float out[3][4]);
+
+// The camera looks at the model centre plus pan from five radii away along
+// the rotation's third column. The clip range hugs the bounding sphere.
+struct FrameCamera {
+    float centre[3];       // model centre, metres, in file axes (turned for Z-up models here)
+    float rotation[3][3];  // rows; columns are the screen axes in world space
+    float pan[3];
+    float radius;
+    float zoom;
+    bool yUp;
+    int32_t width;   // client size, pixels
+    int32_t height;
+};
+
+void cameraClipRange(const FrameCamera* camera, float* nearPlane, float* farPlane);
+void computeFrameConstants(const FrameCamera* camera, FrameConstants* out);
+
+// Model matrix for metres per file unit, turning Z-up files so that Z becomes world Y;
+// colour bytes red, green, blue from the low byte up.
+void computeObjectConstants(float unitScale, bool yUp, uint32_t colour, ObjectConstants* out);

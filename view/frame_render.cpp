@@ -1,0 +1,183 @@
+// WM_PAINT of the view. Frames are drawn only on demand: every change of
+// camera, colour, mode or meshes invalidates the window.
+#include "view/frame_render.h"
+
+#include <windows.h>
+#include <d3d11.h>
+#include <dxgi.h>
+
+#include <cstring>
+
+#include "core/spin_lock.h"
+#include "view/frame_math.h"
+#include "view/gpu_device.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+constexpr UINT kVertexStride = sizeof(MeshVertex);
+constexpr UINT kSyncInterval = 1;  // one vertical blank bounds the automatic rotation
+
+volatile int32_t injectedPresentResult = 0;
+
+HRESULT present(IDXGISwapChain* swapChain) {
+    HRESULT injected = exchange32(&injectedPresentResult, 0);
+    if (FAILED(injected)) return injected;
+    return swapChain->Present(kSyncInterval, 0);
+}
+
+// The picture of a view without a device or without a mesh: the background
+// colour with the error icon's corner at the centre of the client area.
+void paintNoDevicePicture(ViewState* state) {
+    HWND window = static_cast<HWND>(state->window);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (!dc) return;
+    SetDCBrushColor(dc, state->backgroundColor & 0xFFFFFF);
+    FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    HICON icon = LoadIconW(nullptr, IDI_ERROR);
+    if (icon) DrawIcon(dc, state->clientWidth / 2, state->clientHeight / 2, icon);
+    EndPaint(window, &paint);
+}
+
+bool writeConstants(ID3D11DeviceContext* context, ID3D11Buffer* buffer, const void* data, size_t bytes,
+                    const MessageSink* sink) {
+    D3D11_MAPPED_SUBRESOURCE mapped;
+    HRESULT result = context->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped);
+    if (FAILED(result)) {
+        reportGpuError(result, sink);
+        return false;
+    }
+    memcpy(mapped.pData, data, bytes);
+    context->Unmap(buffer, 0);
+    return true;
+}
+
+// A mesh uploaded while the view still had an earlier device cannot be
+// drawn with this one.
+bool madeByDevice(ID3D11Buffer* buffer, ID3D11Device* device) {
+    ID3D11Device* owner = nullptr;
+    buffer->GetDevice(&owner);
+    if (owner) owner->Release();
+    return owner == device;
+}
+
+}  // namespace
+
+void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh) {
+    const uint8_t* visible = mesh->visibleSolids;
+    const SolidRange* ranges = mesh->ranges;
+    uint32_t solidCount = mesh->solidCount;
+    for (uint32_t solid = 0; solid < solidCount; ++solid) {
+        if (visible && !visible[solid]) continue;
+        uint32_t triangles = ranges[solid].triangleCount;
+        if (triangles == 0) continue;
+        context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+        context->Draw(3 * triangles, ranges[solid].firstVertex);
+    }
+}
+
+void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
+                const MessageSink* sink) {
+    ID3D11DeviceContext* context = pipeline->context;
+    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
+        const GpuMesh* mesh = meshes[slot];
+        ID3D11Buffer* vertexBuffer = mesh->vertexBuffer;
+        if (!vertexBuffer || !madeByDevice(vertexBuffer, pipeline->device)) continue;
+        ObjectConstants constants;
+        computeObjectConstants(mesh->unitScale, yUp, mesh->color, &constants);
+        // A failed Map leaves the previous mesh's constants; the mesh is still drawn.
+        writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, sink);
+        UINT stride = kVertexStride, offset = 0;
+        context->IASetVertexBuffers(0, 1, &vertexBuffer, &stride, &offset);
+        drawSolids(context, mesh);
+    }
+}
+
+void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
+                 ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
+                 int32_t width, int32_t height, const float clearColour[4], const float centre[3],
+                 const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
+                 const MessageSink* sink) {
+    ID3D11DeviceContext* context = pipeline->context;
+    context->ClearRenderTargetView(renderTargetView, clearColour);
+    context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f, 0);
+    context->VSSetShader(pipeline->litVertexShader, nullptr, 0);
+    context->IASetInputLayout(pipeline->litInputLayout);
+    context->GSSetShader(pipeline->faceGeometryShader, nullptr, 0);
+
+    FrameCamera camera;
+    memcpy(camera.centre, centre, sizeof camera.centre);
+    memcpy(camera.rotation, rotation, sizeof camera.rotation);
+    memcpy(camera.pan, pan, sizeof camera.pan);
+    camera.radius = radius;
+    camera.zoom = zoom;
+    camera.yUp = yUp;
+    camera.width = width;
+    camera.height = height;
+    FrameConstants frame;
+    computeFrameConstants(&camera, &frame);
+    ID3D11Buffer* frameConstants = pipeline->frameConstants;
+    if (writeConstants(context, frameConstants, &frame, sizeof frame, sink)) {
+        context->VSSetConstantBuffers(0, 1, &frameConstants);
+        context->GSSetConstantBuffers(0, 1, &frameConstants);
+    }
+    ID3D11Buffer* objectConstants = pipeline->objectConstants;
+    context->VSSetConstantBuffers(1, 1, &objectConstants);
+
+    D3D11_VIEWPORT viewport = {0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f, 1.0f};
+    context->RSSetViewports(1, &viewport);
+    context->PSSetShader(pipeline->litPixelShader, nullptr, 0);
+    context->OMSetRenderTargets(1, &renderTargetView, depthStencilView);
+    // The default state: depth test "less", depth writes, no stencil; no blending.
+    context->OMSetDepthStencilState(nullptr, 0);
+    context->RSSetState(mode == kRenderWireframe ? pipeline->wireRasterizer : pipeline->solidRasterizer);
+    drawMeshes(pipeline, meshes, yUp, sink);
+
+    if (mode != kRenderOutline) return;
+    // The edges over the solid picture, unlit, in the object colour.
+    context->RSSetState(pipeline->wireRasterizer);
+    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+    context->IASetInputLayout(pipeline->outlineInputLayout);
+    context->GSSetShader(nullptr, nullptr, 0);
+    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    drawMeshes(pipeline, meshes, yUp, sink);
+}
+
+void paintView(ViewState* state) {
+    acquireSpinLock(&state->lock);
+    if (!state->pipeline.device || !state->meshes[0]) {
+        releaseSpinLock(&state->lock);
+        paintNoDevicePicture(state);
+        return;
+    }
+    // The record is packed: its arrays are copied out rather than pointed into.
+    uint32_t background = state->backgroundColor;
+    float clearColour[4] = {kClearColourTable[background & 0xFF], kClearColourTable[background >> 8 & 0xFF],
+                            kClearColourTable[background >> 16 & 0xFF],
+                            static_cast<float>(background >> 24) / 255.0f};
+    float boundsMin[3], boundsMax[3], rotation[3][3], pan[3];
+    memcpy(boundsMin, state->boundsMin, sizeof boundsMin);
+    memcpy(boundsMax, state->boundsMax, sizeof boundsMax);
+    memcpy(rotation, state->rotation, sizeof rotation);
+    memcpy(pan, state->pan, sizeof pan);
+    float centre[3];
+    for (int axis = 0; axis < 3; ++axis) centre[axis] = (boundsMin[axis] + boundsMax[axis]) * 0.5f;
+    GpuMesh* meshes[kViewMeshSlots];
+    memcpy(meshes, state->meshes, sizeof meshes);
+    renderFrame(&state->pipeline, state->renderMode, meshes, state->renderTargetView, state->depthStencilView,
+                state->clientWidth, state->clientHeight, clearColour, centre, rotation, pan, state->radius,
+                state->zoom, state->yUp != 0, state->sink);
+    HRESULT result = present(state->swapChain);
+    if (FAILED(result)) {
+        // Until the next upload makes a new device the view shows the GDI picture.
+        reportGpuError(result, state->sink);
+        dropDevice(state);
+    }
+    releaseSpinLock(&state->lock);
+    ValidateRect(static_cast<HWND>(state->window), nullptr);
+}
+
+void failNextPresent(int32_t result) {
+    exchange32(&injectedPresentResult, result);
+}

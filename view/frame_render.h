@@ -1,0 +1,29 @@
+// Painting the view: a Direct3D frame presented to the window's swap chain,
+// or, while there is no device or no mesh, the flat GDI picture. Windows only.
+#pragma once
+#include <cstdint>
+#include "view/view_control.h"
+
+struct ID3D11DeviceContext;
+struct ID3D11RenderTargetView;
+struct ID3D11DepthStencilView;
+
+// The whole of WM_PAINT.
+void paintView(ViewState* state);
+
+// Records one frame into the given targets. meshes ends at the first null
+// entry or after five.
+void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
+                 ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
+                 int32_t width, int32_t height, const float clearColour[4], const float centre[3],
+                 const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
+                 const MessageSink* sink);
+// Per-mesh constants and draws.
+void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
+                const MessageSink* sink);
+// The draws of the visible solids of one mesh.
+void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh);
+
+// Test seam: the next Present answers `result` instead of presenting, when
+// it is a failure code; 0 turns it off.
+void failNextPresent(int32_t result);

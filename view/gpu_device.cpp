@@ -1,0 +1,469 @@
+// Creating and releasing the view's Direct3D objects. Each pointer owns one
+// reference; whatever a failed operation made is released, never kept.
+#include "view/gpu_device.h"
+
+#include <windows.h>
+#include <d3d11.h>
+#include <dxgi.h>
+
+#include <cstring>
+
+#include "core/spin_lock.h"
+#include "view/shaders/shader_blobs.h"
+
+namespace {
+
+const GUID kDxgiDevice1Id = {0x77db970f, 0x6276, 0x48ba, {0xba, 0x28, 0x07, 0x01, 0x43, 0xb4, 0x39, 0x2c}};
+const GUID kDxgiAdapter1Id = {0x29038f61, 0x3839, 0x4626, {0x91, 0xfd, 0x08, 0x68, 0x79, 0x01, 0x1a, 0x05}};
+const GUID kDxgiFactory1Id = {0x770aae78, 0xf26f, 0x4dba, {0xa8, 0x29, 0x25, 0x3c, 0x83, 0xd1, 0xb3, 0x87}};
+const GUID kTexture2DId = {0x6f15aaf2, 0xd208, 0x4e89, {0x9a, 0xb4, 0x48, 0x95, 0x35, 0xd3, 0x4f, 0x9c}};
+
+constexpr UINT kSdkVersion = 7;
+constexpr UINT kDeviceFlags = D3D11_CREATE_DEVICE_BGRA_SUPPORT;
+constexpr DXGI_FORMAT kColourFormat = DXGI_FORMAT_R8G8B8A8_UNORM_SRGB;
+constexpr DXGI_FORMAT kDepthFormat = DXGI_FORMAT_D24_UNORM_S8_UINT;
+constexpr UINT kMaxSampleCount = 16;
+constexpr UINT kFrameConstantsBytes = 96;
+constexpr UINT kObjectConstantsBytes = 128;
+
+// 16-byte vertices: position, then colour bytes.
+const D3D11_INPUT_ELEMENT_DESC kVertexLayout[2] = {
+    {"XYZ", 0, DXGI_FORMAT_R32G32B32_FLOAT, 0, D3D11_APPEND_ALIGNED_ELEMENT, D3D11_INPUT_PER_VERTEX_DATA, 0},
+    {"CLR", 0, DXGI_FORMAT_R8G8B8A8_UNORM, 0, D3D11_APPEND_ALIGNED_ELEMENT, D3D11_INPUT_PER_VERTEX_DATA, 0},
+};
+
+// Both sides of a face are lit alike (the geometry shader turns the normal
+// to the eye), so nothing is culled. Line antialiasing does nothing to solid
+// fills, but left on here Wine's Direct3D stops drawing solid fills once a
+// wireframe draw has run, so the solid state has it off.
+const D3D11_RASTERIZER_DESC kSolidRasterizer = {
+    D3D11_FILL_SOLID, D3D11_CULL_NONE, FALSE, 0, 0.0f, 0.0f, FALSE, FALSE, FALSE, FALSE};
+const D3D11_RASTERIZER_DESC kWireRasterizer = {
+    D3D11_FILL_WIREFRAME, D3D11_CULL_NONE, TRUE, 0, 0.0f, 0.0f, FALSE, FALSE, TRUE, TRUE};
+
+// Plain words, so that nothing runs before main; written by tests only.
+volatile int32_t injectedStep = kStepNone;
+volatile int32_t injectedResult = 0;
+ID3D11Device* failedPipelineDevice = nullptr;
+
+SRWLOCK viewLifetimes = SRWLOCK_INIT;
+
+void releaseInterface(IUnknown* object) {
+    if (object) object->Release();
+}
+
+struct Injection {
+    int32_t step;
+    HRESULT result;
+};
+
+// The seam fires once: the pipeline it fails takes it.
+Injection takeInjection() {
+    Injection injection = {exchange32(&injectedStep, kStepNone), injectedResult};
+    return injection;
+}
+
+bool openDevice(int driverType, const MessageSink* sink, const Injection& injection, ID3D11Device** deviceOut,
+                ID3D11DeviceContext** contextOut) {
+    D3D_DRIVER_TYPE type = static_cast<D3D_DRIVER_TYPE>(driverType);
+    bool forced = injection.step == kStepDevice;
+    // No list of levels asks for the highest the driver has.
+    D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_9_1;
+    HRESULT result = forced ? injection.result
+                            : D3D11CreateDevice(nullptr, type, nullptr, kDeviceFlags, nullptr, 0, kSdkVersion,
+                                                nullptr, &level, nullptr);
+    if (FAILED(result)) {
+        reportGpuError(result, sink);
+        return false;
+    }
+    if (sink) report(sink, kInfoFeatureLevel, static_cast<uint32_t>(level));
+    if (level < D3D_FEATURE_LEVEL_10_0) {
+        if (sink) reportCode(sink, kGpuTooOld);
+        return false;
+    }
+    ID3D11Device* device = nullptr;
+    ID3D11DeviceContext* context = nullptr;
+    result = D3D11CreateDevice(nullptr, type, nullptr, kDeviceFlags, &level, 1, kSdkVersion, &device, nullptr,
+                               &context);
+    if (FAILED(result)) {
+        reportGpuError(result, sink);
+        return false;
+    }
+    if (level < D3D_FEATURE_LEVEL_11_0) {
+        // Only reported: nothing here depends on compute shaders.
+        D3D11_FEATURE_DATA_D3D10_X_HARDWARE_OPTIONS options;
+        memset(&options, 0, sizeof options);
+        device->CheckFeatureSupport(D3D11_FEATURE_D3D10_X_HARDWARE_OPTIONS, &options, sizeof options);
+        if (sink) report(sink, kInfoComputeShaders, options.ComputeShaders_Plus_RawAndStructuredBuffers_Via_Shader_4_x);
+    }
+    *deviceOut = device;
+    *contextOut = context;
+    return true;
+}
+
+bool openAnyDevice(const MessageSink* sink, const Injection& injection, ID3D11Device** device,
+                   ID3D11DeviceContext** context) {
+    return openDevice(kDriverHardware, sink, injection, device, context) ||
+           openDevice(kDriverWarp, sink, injection, device, context);
+}
+
+void closeDevice(ID3D11Device* device, ID3D11DeviceContext* context) {
+    if (context) {
+        context->ClearState();
+        context->Flush();
+        context->Release();
+    }
+    releaseInterface(device);
+}
+
+// The pipeline objects while they are made; aligned, unlike the record.
+struct PipelineObjects {
+    ID3D11VertexShader* litVertexShader;
+    ID3D11InputLayout* litInputLayout;
+    ID3D11GeometryShader* faceGeometryShader;
+    ID3D11PixelShader* litPixelShader;
+    ID3D11VertexShader* outlineVertexShader;
+    ID3D11InputLayout* outlineInputLayout;
+    ID3D11PixelShader* outlinePixelShader;
+    ID3D11RasterizerState* solidRasterizer;
+    ID3D11RasterizerState* wireRasterizer;
+    ID3D11Buffer* frameConstants;
+    ID3D11Buffer* objectConstants;
+};
+
+// Latest first, so an unwinding releases in the reverse order of creation.
+void releaseObjects(const PipelineObjects* objects) {
+    releaseInterface(objects->objectConstants);
+    releaseInterface(objects->frameConstants);
+    releaseInterface(objects->wireRasterizer);
+    releaseInterface(objects->solidRasterizer);
+    releaseInterface(objects->outlinePixelShader);
+    releaseInterface(objects->outlineInputLayout);
+    releaseInterface(objects->outlineVertexShader);
+    releaseInterface(objects->litPixelShader);
+    releaseInterface(objects->faceGeometryShader);
+    releaseInterface(objects->litInputLayout);
+    releaseInterface(objects->litVertexShader);
+}
+
+HRESULT createConstantBuffer(ID3D11Device* device, UINT bytes, ID3D11Buffer** buffer) {
+    D3D11_BUFFER_DESC description;
+    memset(&description, 0, sizeof description);
+    description.ByteWidth = bytes;
+    description.Usage = D3D11_USAGE_DYNAMIC;
+    description.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
+    description.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+    return device->CreateBuffer(&description, nullptr, buffer);
+}
+
+// One creation call of createPipeline, or the injected failure in its place.
+HRESULT createStep(PipelineStep step, const Injection& injection, ID3D11Device* device, PipelineObjects* objects) {
+    if (step == injection.step) return injection.result;
+    switch (step) {
+    case kStepLitVertexShader:
+        return device->CreateVertexShader(kLitVertexShader, kLitVertexShaderSize, nullptr, &objects->litVertexShader);
+    case kStepLitInputLayout:
+        return device->CreateInputLayout(kVertexLayout, 2, kLitVertexShader, kLitVertexShaderSize,
+                                         &objects->litInputLayout);
+    case kStepFaceGeometryShader:
+        return device->CreateGeometryShader(kFaceGeometryShader, kFaceGeometryShaderSize, nullptr,
+                                            &objects->faceGeometryShader);
+    case kStepLitPixelShader:
+        return device->CreatePixelShader(kLitPixelShader, kLitPixelShaderSize, nullptr, &objects->litPixelShader);
+    case kStepOutlineVertexShader:
+        return device->CreateVertexShader(kOutlineVertexShader, kOutlineVertexShaderSize, nullptr,
+                                          &objects->outlineVertexShader);
+    case kStepOutlineInputLayout:
+        return device->CreateInputLayout(kVertexLayout, 2, kOutlineVertexShader, kOutlineVertexShaderSize,
+                                         &objects->outlineInputLayout);
+    case kStepOutlinePixelShader:
+        return device->CreatePixelShader(kOutlinePixelShader, kOutlinePixelShaderSize, nullptr,
+                                         &objects->outlinePixelShader);
+    case kStepSolidRasterizer:
+        return device->CreateRasterizerState(&kSolidRasterizer, &objects->solidRasterizer);
+    case kStepWireRasterizer:
+        return device->CreateRasterizerState(&kWireRasterizer, &objects->wireRasterizer);
+    case kStepFrameConstants:
+        return createConstantBuffer(device, kFrameConstantsBytes, &objects->frameConstants);
+    case kStepObjectConstants:
+        return createConstantBuffer(device, kObjectConstantsBytes, &objects->objectConstants);
+    default:
+        return E_INVALIDARG;
+    }
+}
+
+void keepFailedDevice(ID3D11Device* device) {
+    device->AddRef();
+    ID3D11Device* previous = failedPipelineDevice;
+    failedPipelineDevice = device;
+    releaseInterface(previous);
+}
+
+void storeTargets(ViewState* state, IDXGISwapChain* swapChain, ID3D11RenderTargetView* renderTargetView,
+                  ID3D11DepthStencilView* depthStencilView) {
+    state->swapChain = swapChain;
+    state->renderTargetView = renderTargetView;
+    state->depthStencilView = depthStencilView;
+}
+
+// ensureDevice with the lock held.
+bool ensureDeviceLocked(ViewState* state, const MessageSink* sink) {
+    if (state->pipeline.device) return true;
+    if (!createPipeline(&state->pipeline, sink)) return false;
+    IDXGISwapChain* swapChain;
+    ID3D11RenderTargetView* renderTargetView;
+    ID3D11DepthStencilView* depthStencilView;
+    if (createSwapChain(state->pipeline.device, state->window, &swapChain, &renderTargetView, &depthStencilView,
+                        sink)) {
+        storeTargets(state, swapChain, renderTargetView, depthStencilView);
+        return true;
+    }
+    // A device always comes with its swap chain and views.
+    releasePipeline(&state->pipeline);
+    return false;
+}
+
+DWORD WINAPI createDeviceOnPool(void* window) {
+    lockViewLifetimes();
+    ViewState* state = viewStateOf(window);
+    if (state) ensureDevice(state, nullptr);
+    unlockViewLifetimes();
+    return 0;
+}
+
+}  // namespace
+
+bool tryCreateDevice(GpuPipeline* pipeline, int driverType, const MessageSink* sink) {
+    Injection none = {kStepNone, S_OK};
+    ID3D11Device* device;
+    ID3D11DeviceContext* context;
+    if (!openDevice(driverType, sink, none, &device, &context)) return false;
+    pipeline->device = device;
+    pipeline->context = context;
+    return true;
+}
+
+bool createDevice(GpuPipeline* pipeline, const MessageSink* sink) {
+    return tryCreateDevice(pipeline, kDriverHardware, sink) || tryCreateDevice(pipeline, kDriverWarp, sink);
+}
+
+bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {
+    memset(pipeline, 0, sizeof *pipeline);
+    Injection injection = takeInjection();
+    ID3D11Device* device;
+    ID3D11DeviceContext* context;
+    if (!openAnyDevice(sink, injection, &device, &context)) return false;
+    PipelineObjects objects;
+    memset(&objects, 0, sizeof objects);
+    for (int32_t step = kStepLitVertexShader; step < kStepCount; ++step) {
+        HRESULT result = createStep(static_cast<PipelineStep>(step), injection, device, &objects);
+        if (SUCCEEDED(result)) continue;
+        reportGpuError(result, sink);
+        if (step == injection.step) keepFailedDevice(device);
+        releaseObjects(&objects);
+        closeDevice(device, context);
+        return false;
+    }
+    pipeline->device = device;
+    pipeline->context = context;
+    pipeline->litVertexShader = objects.litVertexShader;
+    pipeline->litInputLayout = objects.litInputLayout;
+    pipeline->faceGeometryShader = objects.faceGeometryShader;
+    pipeline->litPixelShader = objects.litPixelShader;
+    pipeline->outlineVertexShader = objects.outlineVertexShader;
+    pipeline->outlineInputLayout = objects.outlineInputLayout;
+    pipeline->outlinePixelShader = objects.outlinePixelShader;
+    pipeline->solidRasterizer = objects.solidRasterizer;
+    pipeline->wireRasterizer = objects.wireRasterizer;
+    pipeline->frameConstants = objects.frameConstants;
+    pipeline->objectConstants = objects.objectConstants;
+    return true;
+}
+
+void releaseDevice(GpuPipeline* pipeline) {
+    closeDevice(pipeline->device, pipeline->context);
+    pipeline->context = nullptr;
+    pipeline->device = nullptr;
+}
+
+void releasePipeline(GpuPipeline* pipeline) {
+    releaseInterface(pipeline->objectConstants);
+    releaseInterface(pipeline->frameConstants);
+    releaseInterface(pipeline->wireRasterizer);
+    releaseInterface(pipeline->solidRasterizer);
+    releaseInterface(pipeline->litPixelShader);
+    releaseInterface(pipeline->faceGeometryShader);
+    releaseInterface(pipeline->litInputLayout);
+    releaseInterface(pipeline->litVertexShader);
+    releaseInterface(pipeline->outlinePixelShader);
+    releaseInterface(pipeline->outlineInputLayout);
+    releaseInterface(pipeline->outlineVertexShader);
+    releaseDevice(pipeline);
+    memset(pipeline, 0, sizeof *pipeline);
+}
+
+uint32_t pickSampleCount(ID3D11Device* device) {
+    for (UINT count = kMaxSampleCount; count > 1; --count) {
+        UINT colourLevels = 0, depthLevels = 0;
+        if (FAILED(device->CheckMultisampleQualityLevels(kColourFormat, count, &colourLevels)) || colourLevels == 0)
+            continue;
+        if (SUCCEEDED(device->CheckMultisampleQualityLevels(kDepthFormat, count, &depthLevels)) && depthLevels > 0)
+            return count;
+    }
+    return 1;
+}
+
+bool createTargetViews(ID3D11Device* device, IDXGISwapChain* swapChain, ID3D11RenderTargetView** renderTargetView,
+                       ID3D11DepthStencilView** depthStencilView, const MessageSink* sink) {
+    ID3D11Texture2D* backBuffer = nullptr;
+    ID3D11RenderTargetView* colourView = nullptr;
+    ID3D11Texture2D* depthBuffer = nullptr;
+    ID3D11DepthStencilView* depthView = nullptr;
+    HRESULT result = swapChain->GetBuffer(0, kTexture2DId, reinterpret_cast<void**>(&backBuffer));
+    if (SUCCEEDED(result)) result = device->CreateRenderTargetView(backBuffer, nullptr, &colourView);
+    if (SUCCEEDED(result)) {
+        // Same size and samples as the back buffer.
+        D3D11_TEXTURE2D_DESC description;
+        backBuffer->GetDesc(&description);
+        description.MipLevels = 1;
+        description.ArraySize = 1;
+        description.Format = kDepthFormat;
+        description.Usage = D3D11_USAGE_DEFAULT;
+        description.BindFlags = D3D11_BIND_DEPTH_STENCIL;
+        description.CPUAccessFlags = 0;
+        description.MiscFlags = 0;
+        result = device->CreateTexture2D(&description, nullptr, &depthBuffer);
+    }
+    if (SUCCEEDED(result)) result = device->CreateDepthStencilView(depthBuffer, nullptr, &depthView);
+    // The views keep their textures alive.
+    releaseInterface(depthBuffer);
+    releaseInterface(backBuffer);
+    if (FAILED(result)) {
+        reportGpuError(result, sink);
+        releaseInterface(colourView);
+        return false;
+    }
+    *renderTargetView = colourView;
+    *depthStencilView = depthView;
+    return true;
+}
+
+bool createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swapChainOut,
+                     ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
+                     const MessageSink* sink) {
+    UINT samples = pickSampleCount(device);
+    IDXGIDevice1* dxgiDevice = nullptr;
+    IDXGIAdapter1* adapter = nullptr;
+    IDXGIFactory1* factory = nullptr;
+    IDXGISwapChain* swapChain = nullptr;
+    HRESULT result = device->QueryInterface(kDxgiDevice1Id, reinterpret_cast<void**>(&dxgiDevice));
+    if (SUCCEEDED(result)) result = dxgiDevice->GetParent(kDxgiAdapter1Id, reinterpret_cast<void**>(&adapter));
+    if (SUCCEEDED(result)) result = adapter->GetParent(kDxgiFactory1Id, reinterpret_cast<void**>(&factory));
+    if (SUCCEEDED(result)) {
+        DXGI_SWAP_CHAIN_DESC description;
+        memset(&description, 0, sizeof description);
+        // Width and height 0: the window's client size.
+        description.BufferDesc.Format = kColourFormat;
+        description.BufferDesc.ScanlineOrdering = DXGI_MODE_SCANLINE_ORDER_UNSPECIFIED;
+        description.BufferDesc.Scaling = DXGI_MODE_SCALING_UNSPECIFIED;
+        description.SampleDesc.Count = samples;
+        description.SampleDesc.Quality = 0;
+        description.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+        description.BufferCount = 1;
+        description.OutputWindow = static_cast<HWND>(window);
+        description.Windowed = TRUE;
+        description.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+        description.Flags = 0;
+        result = factory->CreateSwapChain(device, &description, &swapChain);
+    }
+    releaseInterface(factory);
+    releaseInterface(adapter);
+    releaseInterface(dxgiDevice);
+    if (FAILED(result)) {
+        reportGpuError(result, sink);
+        return false;
+    }
+    if (!createTargetViews(device, swapChain, renderTargetView, depthStencilView, sink)) {
+        swapChain->Release();
+        return false;
+    }
+    *swapChainOut = swapChain;
+    return true;
+}
+
+void dropDevice(ViewState* state) {
+    releaseInterface(state->depthStencilView);
+    releaseInterface(state->renderTargetView);
+    releaseInterface(state->swapChain);
+    storeTargets(state, nullptr, nullptr, nullptr);
+    releasePipeline(&state->pipeline);
+}
+
+void resizeTargets(ViewState* state) {
+    releaseInterface(state->depthStencilView);
+    releaseInterface(state->renderTargetView);
+    state->depthStencilView = nullptr;
+    state->renderTargetView = nullptr;
+    // Views still bound to the context would keep the old buffers alive and
+    // make ResizeBuffers fail.
+    ID3D11DeviceContext* context = state->pipeline.context;
+    context->ClearState();
+    context->Flush();
+    IDXGISwapChain* swapChain = state->swapChain;
+    HRESULT result = swapChain->ResizeBuffers(0, 0, 0, DXGI_FORMAT_UNKNOWN, 0);
+    if (FAILED(result)) {
+        reportGpuError(result, state->sink);
+        dropDevice(state);
+        return;
+    }
+    ID3D11RenderTargetView* renderTargetView;
+    ID3D11DepthStencilView* depthStencilView;
+    if (!createTargetViews(state->pipeline.device, swapChain, &renderTargetView, &depthStencilView, state->sink)) {
+        dropDevice(state);
+        return;
+    }
+    state->renderTargetView = renderTargetView;
+    state->depthStencilView = depthStencilView;
+}
+
+bool ensureDevice(ViewState* state, const MessageSink* sink) {
+    acquireSpinLock(&state->lock);
+    bool ready = ensureDeviceLocked(state, sink);
+    releaseSpinLock(&state->lock);
+    return ready;
+}
+
+ID3D11Device* ensureDeviceReference(ViewState* state, const MessageSink* sink) {
+    acquireSpinLock(&state->lock);
+    ID3D11Device* device = ensureDeviceLocked(state, sink) ? state->pipeline.device : nullptr;
+    if (device) device->AddRef();
+    releaseSpinLock(&state->lock);
+    return device;
+}
+
+void lockViewLifetimes() {
+    AcquireSRWLockExclusive(&viewLifetimes);
+}
+
+void unlockViewLifetimes() {
+    ReleaseSRWLockExclusive(&viewLifetimes);
+}
+
+bool queueDeviceWork(void* window) {
+    return QueueUserWorkItem(createDeviceOnPool, window, 0) != 0;
+}
+
+void failPipelineStep(PipelineStep step, int32_t result) {
+    injectedResult = result;
+    exchange32(&injectedStep, step);
+}
+
+PipelineStep pendingPipelineFailure() {
+    return static_cast<PipelineStep>(injectedStep);
+}
+
+ID3D11Device* takeFailedPipelineDevice() {
+    ID3D11Device* device = failedPipelineDevice;
+    failedPipelineDevice = nullptr;
+    return device;
+}

@@ -1,0 +1,107 @@
+// The view's Direct3D 11 device: the pipeline objects that do not depend on a
+// model, the window's swap chain and views, and the mapping of Direct3D and
+// DXGI failures to status codes. Only the error mapping builds natively.
+#pragma once
+#include <cstdint>
+#include "core/status.h"
+#include "view/view_control.h"
+
+struct ID3D11RenderTargetView;
+struct ID3D11DepthStencilView;
+
+// Status codes of failed Direct3D and DXGI calls.
+constexpr StatusCode kGpuDebugLayerMissing = 0x80000d00;
+constexpr StatusCode kGpuInvalidCall = 0x80000d01;
+constexpr StatusCode kGpuTooManyStates = 0x80000d02;
+constexpr StatusCode kGpuTooManyViews = 0x80000d03;
+constexpr StatusCode kGpuTooOld = 0x80000d04;
+constexpr StatusCode kGpuNoDriverSupport = 0x80000d05;
+constexpr StatusCode kGpuLost = 0x80000d07;
+constexpr StatusCode kGpuStillDrawing = 1;  // no text of its own
+
+// The code a failed call's HRESULT is reported with.
+StatusCode gpuErrorCode(int32_t result);
+// Reports gpuErrorCode(result) with the HRESULT (as unsigned 32 bits) as the argument; no sink, no report.
+void reportGpuError(int32_t result, const MessageSink* sink);
+
+// Everything below is implemented for Windows only.
+
+// Driver types as D3D_DRIVER_TYPE numbers them.
+constexpr int kDriverHardware = 1;
+constexpr int kDriverWarp = 5;
+
+// Fills device and context with the highest feature level of the driver
+// (10_0 at least); reports the level to the sink.
+bool tryCreateDevice(GpuPipeline* pipeline, int driverType, const MessageSink* sink);
+// Hardware first, then WARP.
+bool createDevice(GpuPipeline* pipeline, const MessageSink* sink);
+// The device and every pipeline object; on failure the record is all null
+// and exactly the failing call has been reported.
+bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink);
+void releaseDevice(GpuPipeline* pipeline);
+// Every object and the device; the record is all null afterwards.
+void releasePipeline(GpuPipeline* pipeline);
+
+// The highest count up to 16 that both the sRGB colour format and the depth
+// format support; 1 always qualifies.
+uint32_t pickSampleCount(ID3D11Device* device);
+
+// Swap chain of the window's client size, with its two views. The outputs
+// are written only on success.
+bool createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swapChain,
+                     ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
+                     const MessageSink* sink);
+// Views of the current back buffer; the outputs are written only on success.
+bool createTargetViews(ID3D11Device* device, IDXGISwapChain* swapChain, ID3D11RenderTargetView** renderTargetView,
+                       ID3D11DepthStencilView** depthStencilView, const MessageSink* sink);
+
+// After a size change, with the view's lock held and a device present. A
+// failure is reported to the view's sink and drops the device.
+void resizeTargets(ViewState* state);
+// Views, swap chain and pipeline released, device null. The caller holds
+// the lock or is the window thread tearing the view down.
+void dropDevice(ViewState* state);
+// Takes the lock and creates whatever is missing; true when a device exists afterwards.
+bool ensureDevice(ViewState* state, const MessageSink* sink);
+// ensureDevice that also hands out a reference to the device, taken under
+// the same hold of the lock: an upload keeps using a device that the window
+// thread drops meanwhile. Null when there is none (reported).
+ID3D11Device* ensureDeviceReference(ViewState* state, const MessageSink* sink);
+
+// Views are looked up by window handle from pool threads (the device work
+// item, uploads). While this lock is held no view state is freed: the window
+// thread takes it around tearing a view down. Not re-entrant; taken before a
+// view's own lock.
+void lockViewLifetimes();
+void unlockViewLifetimes();
+
+// Queues ensureDevice(view of window, no sink) on the system thread pool.
+// The item looks the window up again when it runs, so a view destroyed in
+// the meantime is simply not found.
+bool queueDeviceWork(void* window);
+
+// Test seams. Calls of createPipeline are numbered by step (below); the step
+// named here fails with `result` instead of being made, once, and the failing
+// pipeline's device is kept with one extra reference for the test to inspect
+// (takeFailedPipelineDevice). Step 0 turns the seam off.
+enum PipelineStep : int32_t {
+    kStepNone = 0,
+    kStepDevice = 1,  // every D3D11CreateDevice call fails while this is set
+    kStepLitVertexShader,
+    kStepLitInputLayout,
+    kStepFaceGeometryShader,
+    kStepLitPixelShader,
+    kStepOutlineVertexShader,
+    kStepOutlineInputLayout,
+    kStepOutlinePixelShader,
+    kStepSolidRasterizer,
+    kStepWireRasterizer,
+    kStepFrameConstants,
+    kStepObjectConstants,
+    kStepCount,
+};
+void failPipelineStep(PipelineStep step, int32_t result);
+// The step still waiting to fail; kStepNone once a pipeline has taken it.
+PipelineStep pendingPipelineFailure();
+// The device of the last injected failure, with the extra reference; null if none.
+ID3D11Device* takeFailedPipelineDevice();

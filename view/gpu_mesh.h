@@ -1,0 +1,64 @@
+// What one loaded part becomes for the view: coloured vertices in one buffer,
+// a vertex range per solid, and the bounding box in metres.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "stl/load_job.h"
+
+struct ID3D11Buffer;
+
+#pragma pack(push, 1)
+struct MeshVertex {
+    float position[3];  // file units, copied unchanged
+    uint8_t colour[4];  // red, green, blue, alpha
+};
+
+struct SolidRange {
+    uint32_t firstVertex;
+    uint32_t triangleCount;
+};
+
+struct GpuMesh {
+    uint32_t solidCount;
+    uint8_t* visibleSolids;  // the part's bytes, shared with the tree view
+    uint32_t color;          // object colour, red in the low byte
+    SolidRange* ranges;      // null when there are no solids
+    ID3D11Buffer* vertexBuffer;  // null when there are no vertices
+    uint32_t vertexCount;
+    float boundsMin[3];  // metres
+    float boundsMax[3];
+    float unitScale;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(MeshVertex) == 16);
+static_assert(sizeof(SolidRange) == 8);
+static_assert(offsetof(GpuMesh, vertexCount) == 32);
+static_assert(sizeof(GpuMesh) == 64);
+
+// A buffer's byte width is 32-bit: 268,435,455 vertices at most.
+constexpr uint64_t kMaxMeshTriangles = 89478485;
+
+// The colour of a triangle's vertices, red in the low byte: white unless the
+// solid has colours and the file states an order; bit 15 of the word is ignored.
+uint32_t triangleColour(uint16_t attribute, uint8_t colorOrder, bool solidHasColours);
+
+// Appends the three vertices of every triangle of one solid; returns the position after them.
+MeshVertex* expandSolid(const StlMesh* mesh, uint32_t solidIndex, MeshVertex* out, uint8_t colorOrder);
+
+// The box of all finite vertex components in metres; an axis without extent
+// becomes -0.000001 to +0.000001.
+void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3], float boundsMax[3]);
+
+// Total triangles of all solids.
+uint64_t meshTriangleCount(const StlMesh* mesh);
+
+// Allocates the record and its ranges from the heap and fills everything but
+// the vertex buffer; null after reporting when memory fails or the mesh is too large.
+GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_t* visibleSolids,
+                        HeapHandle heap, const MessageSink* sink);
+
+// Hands a parsed part to the view; null when it cannot be shown (reported).
+GpuMesh* uploadMesh(void* viewWindow, const StlMesh* mesh, const StlMetadata* metadata, uint8_t* visibleSolids,
+                    HeapHandle heap, const MessageSink* sink);
+void releaseGpuMesh(GpuMesh* mesh);

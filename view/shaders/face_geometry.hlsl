@@ -1,0 +1,46 @@
+// Face geometry shader, gs_4_0: what face_geometry.asm computes, in HLSL.
+
+cbuffer FrameConstants : register(b0)
+{
+    float4 viewProjection[4];
+    float4 eyePosition;
+    float4 lightDirection;  // xyz, unit length
+};
+
+struct LitVertex
+{
+    float4 position : SV_Position;
+    float3 view : Texcoord0;
+    float3 colour : Texcoord1;
+};
+
+struct FaceVertex
+{
+    float4 position : SV_Position;
+    float3 view : Texcoord0;
+    float3 normal : Texcoord1;
+    float3 colour : Texcoord2;
+    float3 light : Texcoord3;
+};
+
+[maxvertexcount(3)]
+void main(triangle LitVertex v[3], inout TriangleStream<FaceVertex> strip)
+{
+    // The view vectors differ from world positions by the eye only, so they
+    // serve as positions for the edges.
+    float3 n = normalize(cross(v[2].view - v[0].view, v[1].view - v[0].view));
+    // Both sides of a face are lit alike: the normal faces the eye. A face
+    // seen edge-on keeps its normal.
+    if (dot(v[0].view, n) > 0)
+        n = -n;
+    [loop] for (uint i = 0; i < 3; ++i)
+    {
+        FaceVertex o;
+        o.position = v[i].position;
+        o.view = v[i].view;
+        o.normal = n;
+        o.colour = v[i].colour;
+        o.light = lightDirection.xyz;
+        strip.Append(o);
+    }
+}

@@ -1,0 +1,374 @@
+// The "STLView" window: mouse and keyboard input, the rotation timer and the
+// dialog-facing operations. Painting (frame_render.cpp) and the Direct3D
+// objects (gpu_device.cpp) plug in where the window is created, sized,
+// painted and destroyed.
+#include "view/view_control.h"
+
+#include <windows.h>
+
+#include "core/memory.h"
+#include "core/spin_lock.h"
+#include "view/camera.h"
+#include "view/frame_render.h"
+#include "view/gpu_device.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+const wchar_t kViewClassName[] = L"STLView";
+
+constexpr int kRotateKey = 1;  // VK_LBUTTON
+constexpr int kPanKey = 2;     // VK_RBUTTON
+
+HWND windowOf(const ViewState* state) {
+    return static_cast<HWND>(state->window);
+}
+
+ViewState* stateOf(HWND window) {
+    return reinterpret_cast<ViewState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+// 0 marks a stopped rotation timer, so a counter reading of 0 is moved by a tick.
+int64_t readCounter() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart != 0 ? now.QuadPart : 1;
+}
+
+int64_t counterFrequency() {
+    LARGE_INTEGER frequency;
+    if (!QueryPerformanceFrequency(&frequency)) return 0;
+    return frequency.QuadPart;
+}
+
+int32_t lowWordSigned(LPARAM value) {
+    return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
+}
+
+int32_t highWordSigned(uintptr_t value) {
+    return static_cast<int16_t>(static_cast<uint16_t>((value >> 16) & 0xFFFF));
+}
+
+void invalidate(ViewState* state) {
+    InvalidateRect(windowOf(state), nullptr, FALSE);
+}
+
+void rebuildRotation(ViewState* state) {
+    updateRotation(state);
+    invalidate(state);
+}
+
+void setArrowCursor() {
+    // A missing arrow cursor leaves no cursor rather than a stale one.
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+}
+
+void startRotationTimer(ViewState* state) {
+    if (state->rotationStamp != 0) return;
+    if (!SetTimer(windowOf(state), kRotationTimerId, kRotationTimerPeriod, nullptr)) {
+        reportLastError(state->sink);
+        return;
+    }
+    state->rotationStamp = readCounter();
+}
+
+void stopRotationTimer(ViewState* state) {
+    if (state->rotationStamp == 0) return;
+    KillTimer(windowOf(state), kRotationTimerId);
+    state->rotationStamp = 0;
+}
+
+// Device creation runs off the window thread. The work item gets the window,
+// not the state, and looks it up again under the view lifetime lock, so a
+// view destroyed before the item runs is simply not found. Until the device
+// exists the view paints the GDI picture.
+void queueDeviceCreation(ViewState* state) {
+    queueDeviceWork(state->window);
+}
+
+// Called with the lock held and a device present, after a size change.
+void resizeDeviceTargets(ViewState* state) {
+    resizeTargets(state);
+}
+
+// Window destruction, with the view lifetime lock held so that a device work
+// item or an upload cannot be creating the device at the same time.
+void releaseDeviceObjects(ViewState* state) {
+    acquireSpinLock(&state->lock);
+    if (state->pipeline.device) dropDevice(state);
+    releaseSpinLock(&state->lock);
+}
+
+void paint(ViewState* state) {
+    paintView(state);
+}
+
+void beginDrag(ViewState* state, int key, int32_t x, int32_t y) {
+    // "Always rotate" keeps turning under a drag; a one-off rotation stops.
+    if (!state->alwaysRotate) stopRotationTimer(state);
+    SetCapture(windowOf(state));
+    SetCursor(LoadCursorW(nullptr, IDC_SIZEALL));
+    state->lastMouseX = x;
+    state->lastMouseY = y;
+    state->rotating = key == kRotateKey;
+    state->panning = key == kPanKey;
+}
+
+void endDrag(ViewState* state, int key) {
+    ReleaseCapture();
+    setArrowCursor();
+    if (key == kRotateKey)
+        state->rotating = 0;
+    else
+        state->panning = 0;
+}
+
+LRESULT createView(HWND window) {
+    ViewState* state = static_cast<ViewState*>(allocArray(processHeap(), 1, sizeof(ViewState), nullptr));
+    if (!state) return -1;
+    initViewState(state, window, counterFrequency());
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+    queueDeviceCreation(state);
+    return 0;
+}
+
+void destroyView(ViewState* state) {
+    for (int slot = 0; slot < kViewMeshSlots; ++slot) {
+        if (!state->meshes[slot]) continue;
+        releaseGpuMesh(state->meshes[slot]);
+        state->meshes[slot] = nullptr;
+    }
+    lockViewLifetimes();
+    releaseDeviceObjects(state);
+    unlockViewLifetimes();
+}
+
+// Another thread may be looking the window up right now; once the user data
+// is cleared under the lifetime lock nobody can reach the state any more. A
+// device made between WM_DESTROY and here goes with it.
+void forgetView(HWND window, ViewState* state) {
+    lockViewLifetimes();
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    releaseDeviceObjects(state);
+    unlockViewLifetimes();
+    freeBytes(state);
+}
+
+void resizeView(ViewState* state, LPARAM size) {
+    int32_t width = lowWordSigned(size);
+    int32_t height = highWordSigned(static_cast<uintptr_t>(size));
+    if (width == 0 || height == 0) return;
+    acquireSpinLock(&state->lock);
+    if (state->pipeline.device) resizeDeviceTargets(state);
+    state->clientWidth = width;
+    state->clientHeight = height;
+    InvalidateRect(windowOf(state), nullptr, FALSE);
+    releaseSpinLock(&state->lock);
+}
+
+void moveMouse(ViewState* state, int32_t x, int32_t y) {
+    if (state->rotating) {
+        applyRotateDrag(state, x, y);
+        rebuildRotation(state);
+    } else if (state->panning) {
+        applyPanDrag(state, x, y);
+        invalidate(state);
+    }
+    state->lastMouseX = x;
+    state->lastMouseY = y;
+}
+
+LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) return createView(window);
+    ViewState* state = stateOf(window);
+    if (!state) return DefWindowProcW(window, message, wParam, lParam);
+    switch (message) {
+    case WM_DESTROY:
+        destroyView(state);
+        break;
+    case WM_NCDESTROY:
+        forgetView(window, state);
+        break;
+    case WM_SIZE:
+        resizeView(state, lParam);
+        break;
+    case WM_PAINT:
+        paint(state);
+        return 0;
+    case WM_KILLFOCUS:
+        if (state->rotating || state->panning) {
+            ReleaseCapture();
+            state->rotating = 0;
+            state->panning = 0;
+        }
+        break;
+    case WM_SETCURSOR:
+        if (state->rotating || state->panning)
+            SetCursor(nullptr);
+        else
+            setArrowCursor();
+        return 1;
+    case WM_MOUSEACTIVATE:
+        if (!(GetWindowLongW(window, GWL_STYLE) & WS_TABSTOP)) break;
+        // Clicking the view gives it the keyboard focus the way the dialog does.
+        SendMessageW(GetParent(window), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), 1);
+        return MA_ACTIVATE;
+    case WM_GETDLGCODE:
+        return DLGC_WANTALLKEYS;
+    case WM_KEYDOWN: {
+        int key = static_cast<int>(wParam & 0xFF);
+        if (key == kRotateKey || key == kPanKey) {
+            beginDrag(state, key, 0, 0);
+            return 0;
+        }
+        // The dialog handles the keys the view does not use (arrows step through the folder).
+        LRESULT handled = SendMessageW(GetParent(window), message, wParam, lParam);
+        return handled ? 0 : -1;
+    }
+    case WM_KEYUP: {
+        int key = static_cast<int>(wParam & 0xFF);
+        if (key != kRotateKey && key != kPanKey) break;
+        endDrag(state, key);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+        beginDrag(state, kRotateKey, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
+        return 0;
+    case WM_RBUTTONDOWN:
+        beginDrag(state, kPanKey, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
+        return 0;
+    case WM_LBUTTONUP:
+        endDrag(state, kRotateKey);
+        return 0;
+    case WM_RBUTTONUP:
+        endDrag(state, kPanKey);
+        return 0;
+    case WM_MOUSEMOVE:
+        moveMouse(state, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
+        break;
+    case WM_MOUSEWHEEL:
+        // Modifier keys in the low word do not change the step.
+        applyWheel(state, highWordSigned(wParam));
+        invalidate(state);
+        break;
+    case WM_TIMER:
+        if (wParam == kRotationTimerId && state->rotationStamp != 0) {
+            applyRotationStep(state, readCounter());
+            invalidate(state);
+        }
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool registerViewClass(void* instance, const MessageSink* sink) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = 0;  // no double-click messages
+    windowClass.lpfnWndProc = viewWindowProc;
+    windowClass.hInstance = static_cast<HINSTANCE>(instance);
+    windowClass.lpszClassName = kViewClassName;
+    if (RegisterClassExW(&windowClass)) return true;
+    reportLastError(sink);
+    return false;
+}
+
+ViewState* viewStateOf(void* window) {
+    HWND handle = static_cast<HWND>(window);
+    if (!handle) return nullptr;
+    // The user data of another class's window is not ours to interpret.
+    wchar_t className[8];
+    int length = GetClassNameW(handle, className, 8);
+    if (length != 7 || lstrcmpW(className, kViewClassName) != 0) return nullptr;
+    return stateOf(handle);
+}
+
+void setViewAngles(void* window, const float pan[3], BinaryAngle yaw, BinaryAngle pitch) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    setAnglesInState(state, pan, yaw, pitch);
+    invalidate(state);
+}
+
+void setAlwaysRotate(void* window, bool on) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->alwaysRotate = on;
+    if (on)
+        startRotationTimer(state);
+    else
+        stopRotationTimer(state);
+}
+
+void startRotation(void* window) {
+    ViewState* state = viewStateOf(window);
+    if (state) startRotationTimer(state);
+}
+
+void clearMeshes(void* window) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    stopRotationTimer(state);
+    acquireSpinLock(&state->lock);
+    for (int slot = 0; slot < kViewMeshSlots; ++slot) {
+        if (!state->meshes[slot]) continue;
+        releaseGpuMesh(state->meshes[slot]);
+        state->meshes[slot] = nullptr;
+    }
+    releaseSpinLock(&state->lock);
+}
+
+void installMesh(void* window, GpuMesh* mesh, bool first) {
+    ViewState* state = viewStateOf(window);
+    if (!state || !mesh) return;
+    acquireSpinLock(&state->lock);
+    placeMesh(state, mesh, first);
+    releaseSpinLock(&state->lock);
+    // Further parts are drawn when the dialog repaints after the last one.
+    if (!first) return;
+    if (state->alwaysRotate) startRotationTimer(state);
+    invalidate(state);
+}
+
+void setMeshColor(void* window, uint32_t color, uint32_t slot) {
+    ViewState* state = viewStateOf(window);
+    if (!state || slot >= kViewMeshSlots || !state->meshes[slot]) return;
+    // Only the window thread reads or writes mesh colours.
+    state->meshes[slot]->color = color;
+    invalidate(state);
+}
+
+void setRenderMode(void* window, RenderMode mode) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->renderMode = mode;
+    invalidate(state);
+}
+
+void setFlipZoom(void* window, bool flip) {
+    ViewState* state = viewStateOf(window);
+    if (state) state->flipZoom = flip;
+}
+
+void setYUp(void* window, bool yUp) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->yUp = yUp;
+    invalidate(state);
+}
+
+void setBackgroundColor(void* window, uint32_t color) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->backgroundColor = color;
+    invalidate(state);
+}
+
+void setViewSink(void* window, const MessageSink* sink) {
+    ViewState* state = viewStateOf(window);
+    if (state) state->sink = sink;
+}

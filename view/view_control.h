@@ -1,0 +1,139 @@
+// The "STLView" control: its state record and the operations the dialog and
+// the load job call on it. Windows are passed as void* so that this header
+// stays free of <windows.h>; the camera code that shares the record builds
+// natively.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "core/status.h"
+
+struct ID3D11Device;
+struct ID3D11DeviceContext;
+struct ID3D11VertexShader;
+struct ID3D11GeometryShader;
+struct ID3D11PixelShader;
+struct ID3D11InputLayout;
+struct ID3D11RasterizerState;
+struct ID3D11Buffer;
+struct ID3D11RenderTargetView;
+struct ID3D11DepthStencilView;
+struct IDXGISwapChain;
+struct GpuMesh;
+
+// 2^32 units make one turn; sums wrap around, so no angle is ever clamped.
+typedef int32_t BinaryAngle;
+
+enum RenderMode : uint8_t {
+    kRenderSolid = 0,
+    kRenderWireframe = 1,
+    kRenderOutline = 2,
+};
+
+constexpr int kViewMeshSlots = 5;
+constexpr float kInitialZoom = 4.75f;
+constexpr uintptr_t kRotationTimerId = 1;
+constexpr uint32_t kRotationTimerPeriod = 4;  // milliseconds; the step size follows the counter
+
+#pragma pack(push, 1)
+// Everything Direct3D needs that does not depend on a model or the window.
+// Each pointer owns one reference; all are null while `device` is null.
+struct GpuPipeline {
+    ID3D11Device* device;
+    ID3D11DeviceContext* context;
+    ID3D11VertexShader* litVertexShader;
+    ID3D11InputLayout* litInputLayout;
+    ID3D11GeometryShader* faceGeometryShader;
+    ID3D11PixelShader* litPixelShader;
+    ID3D11VertexShader* outlineVertexShader;
+    ID3D11InputLayout* outlineInputLayout;
+    ID3D11PixelShader* outlinePixelShader;
+    ID3D11RasterizerState* solidRasterizer;
+    ID3D11RasterizerState* wireRasterizer;
+    ID3D11Buffer* frameConstants;
+    ID3D11Buffer* objectConstants;
+};
+
+struct ViewState {
+    void* window;
+    int32_t clientWidth;  // last WM_SIZE in which both were non-zero
+    int32_t clientHeight;
+    uint8_t rotating;
+    uint8_t panning;
+    uint8_t flipZoom;
+    RenderMode renderMode;
+    uint8_t yUp;  // 0: Z-up models, turned so that Z points up on the screen
+    uint8_t alwaysRotate;
+    int32_t lastMouseX;
+    int32_t lastMouseY;
+    BinaryAngle pitch;
+    BinaryAngle yaw;
+    float zoom;  // cotangent of half the vertical field of view
+    float rotation[3][3];  // Ry(yaw)·Rx(pitch) by rows; columns are the screen axes in model space
+    float pan[3];  // orbit target relative to the model centre, metres
+    float boundsMin[3];  // union of the installed meshes' boxes, metres
+    float boundsMax[3];
+    float radius;  // half the diagonal of that box
+    GpuPipeline pipeline;
+    IDXGISwapChain* swapChain;
+    ID3D11RenderTargetView* renderTargetView;
+    ID3D11DepthStencilView* depthStencilView;
+    GpuMesh* meshes[kViewMeshSlots];  // filled from the front; a null entry ends the list
+    uint32_t backgroundColor;  // red in the low byte
+    const MessageSink* sink;
+    // Guards pipeline, swap chain, the two views and meshes; everything else
+    // is only touched on the window thread.
+    volatile int32_t lock;
+    int64_t rotationStamp;  // counter at the last rotation step; 0 while the timer is off
+    uint32_t rotationRate;  // angle units per counter tick
+};
+#pragma pack(pop)
+
+static_assert(sizeof(GpuPipeline) == 13 * 8);
+static_assert(offsetof(ViewState, clientWidth) == 8);
+static_assert(offsetof(ViewState, rotating) == 16);
+static_assert(offsetof(ViewState, renderMode) == 19);
+static_assert(offsetof(ViewState, alwaysRotate) == 21);
+static_assert(offsetof(ViewState, lastMouseX) == 22);
+static_assert(offsetof(ViewState, pitch) == 30);
+static_assert(offsetof(ViewState, yaw) == 34);
+static_assert(offsetof(ViewState, zoom) == 38);
+static_assert(offsetof(ViewState, rotation) == 42);
+static_assert(offsetof(ViewState, pan) == 78);
+static_assert(offsetof(ViewState, boundsMin) == 90);
+static_assert(offsetof(ViewState, boundsMax) == 102);
+static_assert(offsetof(ViewState, radius) == 114);
+static_assert(offsetof(ViewState, pipeline) == 118);
+static_assert(offsetof(ViewState, swapChain) == 222);
+static_assert(offsetof(ViewState, depthStencilView) == 238);
+static_assert(offsetof(ViewState, meshes) == 246);
+static_assert(offsetof(ViewState, backgroundColor) == 286);
+static_assert(offsetof(ViewState, sink) == 290);
+static_assert(offsetof(ViewState, lock) == 298);
+static_assert(offsetof(ViewState, rotationStamp) == 302);
+static_assert(offsetof(ViewState, rotationRate) == 310);
+static_assert(sizeof(ViewState) == 314);
+
+// The remaining declarations are implemented for Windows only.
+
+// Registers the window class "STLView" for the module `instance`; reports the
+// system error and answers false when that fails.
+bool registerViewClass(void* instance, const MessageSink* sink);
+
+// The state of a view window, null for any other window or after destruction.
+ViewState* viewStateOf(void* window);
+
+// Each of these does nothing when `window` has no view state. All run on the
+// window's thread.
+void setViewAngles(void* window, const float pan[3], BinaryAngle yaw, BinaryAngle pitch);  // zoom stays
+void setAlwaysRotate(void* window, bool on);
+void startRotation(void* window);  // until a click stops it
+void clearMeshes(void* window);    // bounds, pan and zoom stay
+// The first part replaces the box and resets pan and zoom, then repaints;
+// further parts take the first free slot and widen the box without repainting.
+void installMesh(void* window, GpuMesh* mesh, bool first);
+void setMeshColor(void* window, uint32_t color, uint32_t slot);
+void setRenderMode(void* window, RenderMode mode);
+void setFlipZoom(void* window, bool flip);
+void setYUp(void* window, bool yUp);
+void setBackgroundColor(void* window, uint32_t color);
+void setViewSink(void* window, const MessageSink* sink);
