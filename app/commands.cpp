@@ -1,0 +1,238 @@
+#include "commands.h"
+
+#include <commdlg.h>
+
+#include "folder_listing.h"
+#include "info_panel.h"
+#include "open_files.h"
+#include "settings.h"
+#include "view/view_control.h"
+
+namespace {
+
+constexpr WORD kCancel = 2;
+constexpr int32_t kQuarterTurnShort = static_cast<int32_t>(0xC000004E);
+
+struct MenuItem {
+    WORD flags;  // MF_POPUP items have no id
+    WORD id;
+    const wchar_t* text;
+};
+
+constexpr WORD kEnd = MF_END;
+
+const MenuItem kMenuItems[] = {
+    {MF_POPUP, 0, L"&File"},
+    {0, kCommandOpen, L"&Open \u2026\tCtrl+O"},
+    {MF_GRAYED, kCommandAddParts, L"&Add parts \u2026\tCtrl+A"},
+    {MF_GRAYED, kCommandPreviousFile, L"&Previous file\tLeft"},
+    {MF_GRAYED, kCommandNextFile, L"&Next file\tRight"},
+    {0, 0, L""},
+    {kEnd, kCommandExit, L"&Exit\tEsc"},
+    {MF_POPUP, 0, L"&View"},
+    {0, kCommandFlipZoom, L"Invert mouse wheel &zoom\t"},
+    {0, 0, L""},
+    {0, kCommandTop, L"&Top\tF2"},
+    {0, kCommandLeft, L"&Left\tF3"},
+    {0, kCommandFront, L"&Front\tF4"},
+    {0, kCommandRotate, L"&Rotate\t"},
+    {0, kCommandAlwaysRotate, L"Always rotate\t"},
+    {0, 0, L""},
+    {0, kCommandSolid, L"&Solid\tF5"},
+    {0, kCommandOutline, L"&Outline\tF6"},
+    {0, kCommandWireframe, L"&Wireframe\tF7"},
+    {0, 0, L""},
+    {0, kCommandMetricUnits, L"Metric units\t"},
+    {0, kCommandUsUnits, L"Imperial/US units\t"},
+    {0, 0, L""},
+    {0, kCommandDefaultMaterial, L"Select default &material \u2026\t"},
+    {kEnd, kCommandDefaultBackground, L"Select default &background \u2026\t"},
+    {MF_POPUP, 0, L"Settings"},
+    {kEnd, kCommandSingleInstance, L"Use only one window\t"},
+    {MF_POPUP | kEnd, 0, L"Help"},
+    {kEnd, kCommandAbout, L"About \u2026\t"},
+};
+
+const ACCEL kAccelerators[] = {
+    {FVIRTKEY | FCONTROL, 'O', kCommandOpen}, {FVIRTKEY | FCONTROL, 'A', kCommandAddParts},
+    {FVIRTKEY, VK_ESCAPE, kCommandExit},       {FVIRTKEY, VK_F2, kCommandTop},
+    {FVIRTKEY, VK_F3, kCommandLeft},           {FVIRTKEY, VK_F4, kCommandFront},
+    {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
+    {FVIRTKEY, VK_F7, kCommandWireframe},
+};
+
+// Shared by every Color dialog of the run, never saved.
+COLORREF customColors[16] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
+                             0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
+
+bool toggleChecked(HMENU menu, WORD id, uint8_t* flag) {
+    *flag = !*flag;
+    CheckMenuItem(menu, id, MF_BYCOMMAND | (*flag ? MF_CHECKED : MF_UNCHECKED));
+    return *flag;
+}
+
+void selectRenderMode(MainDialogState* state, WORD id, RenderMode mode) {
+    CheckMenuRadioItem(state->menu, kCommandSolid, kCommandWireframe, id, MF_BYCOMMAND);
+    HWND view = dialogItem(state, kViewId);
+    setRenderMode(view, mode);
+    InvalidateRect(view, nullptr, FALSE);
+}
+
+void selectUnits(MainDialogState* state, bool usUnits) {
+    CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits,
+                       usUnits ? kCommandUsUnits : kCommandMetricUnits, MF_BYCOMMAND);
+    state->usUnits = usUnits;
+    writeSettingDword(state->settingsKeys, kMakerKey, usUnits, L"USUnits", &state->sink.self);
+    if (state->parts[0].view) showModelDimensions(state);
+}
+
+void presetView(MainDialogState* state, int32_t yaw, int32_t pitch) {
+    const float noPan[3] = {0, 0, 0};
+    setViewAngles(dialogItem(state, kViewId), noPan, yaw, pitch);
+}
+
+void pickSwatchColor(MainDialogState* state, int slot) {
+    if (!pickColor(state->dialog, state->overrideColor, &state->overrideColor)) return;
+    CheckDlgButton(state->dialog, kMaterialCheckId, BST_CHECKED);
+    updatePartSwatch(state, slot);
+}
+
+void showAbout(HWND dialog) {
+    wchar_t text[512];
+    wsprintfW(text,
+              L"%s from %hs\r\n\r\n"
+              L"Published 2026 by Veldmark.\r\n\r\n"
+              L"Visit the Veldmark web site for updates.",
+              kApplicationTitle, STLV_BUILD_STAMP);
+    MessageBoxW(dialog, text, L"About", MB_OK | MB_SETFOREGROUND);
+}
+
+void openChosenFiles(MainDialogState* state, bool addParts) {
+    FileNameList* list = static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), &state->sink.self));
+    if (!list) return;
+    if (chooseStlFiles(list, state->dialog)) {
+        if (addParts) addPartFiles(state, list);
+        else openFiles(state, list, true, nullptr);
+    }
+    freeBytes(list);
+}
+
+}  // namespace
+
+HMENU buildMenuBar() {
+    alignas(4) WORD buffer[2048];
+    WORD* out = buffer;
+    *out++ = 0;  // version
+    *out++ = 0;  // header size
+    for (const MenuItem& item : kMenuItems) {
+        *out++ = item.flags;
+        if (!(item.flags & MF_POPUP)) *out++ = item.id;
+        const wchar_t* text = item.text;
+        do *out++ = static_cast<WORD>(*text); while (*text++);
+    }
+    return LoadMenuIndirectW(buffer);
+}
+
+HACCEL buildAccelerators() {
+    return CreateAcceleratorTableW(const_cast<ACCEL*>(kAccelerators), sizeof kAccelerators / sizeof kAccelerators[0]);
+}
+
+bool pickColor(HWND owner, uint32_t start, uint32_t* color) {
+    CHOOSECOLORW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.rgbResult = start & 0xFFFFFF;
+    dialog.lpCustColors = customColors;
+    dialog.Flags = CC_RGBINIT | CC_FULLOPEN | CC_ANYCOLOR;
+    if (!ChooseColorW(&dialog)) return false;
+    *color = (dialog.rgbResult & 0xFFFFFF) | 0xFF000000;
+    return true;
+}
+
+bool chooseStlFiles(FileNameList* list, HWND owner) {
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = L"Stereolithography (*.stl)\0*.stl\0All Files\0*.*\0";
+    dialog.nFilterIndex = 1;
+    list->path[0] = 0;
+    dialog.lpstrFile = list->path;
+    dialog.nMaxFile = kFileListUnits;
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT;
+    if (!GetOpenFileNameW(&dialog)) return false;
+    // One file: its full path. Several: the folder, a terminator, then the
+    // names, each terminated, and an empty name.
+    int nameStart = dialog.nFileOffset;
+    if (nameStart <= 0 || nameStart >= static_cast<int>(kFileListUnits)) return false;
+    bool several = list->path[nameStart - 1] == 0;
+    list->path[nameStart - 1] = L'\\';
+    int end = nameStart;
+    while (end < static_cast<int>(kFileListUnits) - 2 && list->path[end]) ++end;
+    list->nameStart = nameStart;
+    list->nextName = end + 1;
+    if (!several) list->path[end + 1] = 0;
+    return true;
+}
+
+void runCommand(MainDialogState* state, WORD id, WORD notification) {
+    HWND view = dialogItem(state, kViewId);
+    switch (id) {
+    case kCommandOpen: openChosenFiles(state, false); break;
+    case kCommandAddParts: openChosenFiles(state, true); break;
+    case kCommandExit:
+    case kCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
+    case kCommandPreviousFile: stepFile(state, false); break;
+    case kCommandNextFile: stepFile(state, true); break;
+    case kCommandFlipZoom:
+        setFlipZoom(view, toggleChecked(state->menu, id, &state->flipZoom));
+        writeSettingDword(state->settingsKeys, kMakerKey, state->flipZoom, L"FlipZoom", &state->sink.self);
+        break;
+    case kCommandTop: presetView(state, 0, kQuarterTurnShort); break;
+    case kCommandLeft: presetView(state, kQuarterTurnShort, 0); break;
+    case kCommandFront: presetView(state, 0, 0); break;
+    case kCommandRotate:
+        if (state->parts[0].view) startRotation(view);
+        break;
+    case kCommandAlwaysRotate:
+        setAlwaysRotate(view, toggleChecked(state->menu, id, &state->alwaysRotate));
+        writeSettingDword(state->settingsKeys, kApplicationKey, state->alwaysRotate, L"AlwaysRotate",
+                          &state->sink.self);
+        break;
+    case kCommandSolid: selectRenderMode(state, id, kRenderSolid); break;
+    case kCommandOutline: selectRenderMode(state, id, kRenderOutline); break;
+    case kCommandWireframe: selectRenderMode(state, id, kRenderWireframe); break;
+    case kCommandMetricUnits: selectUnits(state, false); break;
+    case kCommandUsUnits: selectUnits(state, true); break;
+    case kCommandDefaultMaterial:
+        if (!pickColor(state->dialog, state->defaultObjectColor, &state->defaultObjectColor)) break;
+        if (!(state->overrideColor >> 24)) updatePartSwatch(state, 0);
+        writeSettingColor(state->settingsKeys, kMakerKey, state->defaultObjectColor, L"DefaultObjectColor",
+                          &state->sink.self);
+        break;
+    case kCommandDefaultBackground:
+        if (!pickColor(state->dialog, state->defaultBackgroundColor, &state->defaultBackgroundColor)) break;
+        setBackgroundColor(view, state->defaultBackgroundColor);
+        InvalidateRect(view, nullptr, FALSE);
+        writeSettingColor(state->settingsKeys, kMakerKey, state->defaultBackgroundColor, L"DefaultBackgroundColor",
+                          &state->sink.self);
+        break;
+    case kCommandAbout: showAbout(state->dialog); break;
+    case kCommandSingleInstance:
+        toggleChecked(state->menu, id, &state->singleInstance);
+        writeSettingDword(state->settingsKeys, kApplicationKey, state->singleInstance, L"SingleInstance",
+                          &state->sink.self);
+        break;
+    case kSpaceComboId:
+        if (notification == CBN_SELCHANGE) showModelDimensions(state);
+        break;
+    case kMaterialCheckId:
+        state->overrideColor = (state->overrideColor & 0xFFFFFF) |
+                               (IsDlgButtonChecked(state->dialog, kMaterialCheckId) == BST_CHECKED ? 0xFF000000 : 0);
+        updatePartSwatch(state, 0);
+        break;
+    default:
+        if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED)
+            pickSwatchColor(state, id - kFirstSwatchId);
+        break;
+    }
+}

@@ -1,0 +1,38 @@
+// Everything the user asks of the main window arrives here as a command.
+#pragma once
+#include <windows.h>
+
+#include "main_dialog.h"
+
+enum Command : WORD {
+    kCommandOpen = 16640,
+    kCommandAddParts = 16641,
+    kCommandExit = 16643,
+    kCommandPreviousFile = 16644,
+    kCommandNextFile = 16645,
+    kCommandFlipZoom = 16646,
+    kCommandTop = 16647,
+    kCommandLeft = 16648,
+    kCommandFront = 16649,
+    kCommandRotate = 16650,
+    kCommandAlwaysRotate = 16651,
+    kCommandSolid = 16652,
+    kCommandOutline = 16653,
+    kCommandWireframe = 16654,
+    kCommandMetricUnits = 16655,
+    kCommandUsUnits = 16656,
+    kCommandDefaultMaterial = 16657,
+    kCommandDefaultBackground = 16658,
+    kCommandAbout = 16659,
+    kCommandSingleInstance = 16660,
+};
+
+HMENU buildMenuBar();
+HACCEL buildAccelerators();
+
+void runCommand(MainDialogState* state, WORD id, WORD notification);
+
+// The system Color dialog; on OK the colour gets alpha 255.
+bool pickColor(HWND owner, uint32_t start, uint32_t* color);
+// The system Open dialog with multiple selection, into a file list.
+bool chooseStlFiles(FileNameList* list, HWND owner);

@@ -1,0 +1,221 @@
+#include "info_panel.h"
+
+#include <commctrl.h>
+
+#include <cmath>
+
+#include "commands.h"
+#include "core/code_page.h"
+#include "core/log_sink.h"
+#include "numfmt/length_format.h"
+#include "view/gpu_mesh.h"
+#include "view/view_control.h"
+
+namespace {
+
+constexpr LPARAM kFileItem = 0xFFFFFF;
+constexpr uint32_t kWhiteNoOverride = 0x00FFFFFF;
+constexpr uint32_t kOpaqueWhite = 0xFFFFFFFF;
+
+HTREEITEM insertItem(HWND tree, HTREEITEM parent, HTREEITEM after, const wchar_t* text, int stateImage,
+                     LPARAM parameter) {
+    TVINSERTSTRUCTW insert{};
+    insert.hParent = parent;
+    insert.hInsertAfter = after;
+    insert.item.mask = TVIF_TEXT | TVIF_STATE | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    insert.item.pszText = const_cast<wchar_t*>(text);
+    insert.item.stateMask = TVIS_STATEIMAGEMASK;
+    insert.item.state = INDEXTOSTATEIMAGEMASK(stateImage);
+    insert.item.lParam = parameter;
+    return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+// Moves the finished job's parts into the free slots; returns the first slot filled, or -1.
+int takeParts(MainDialogState* state, LoadJob* job) {
+    int slot = usedPartCount(state);
+    int first = -1;
+    ModelPart* parts = static_cast<ModelPart*>(job->parts.data);
+    uint64_t count = job->parts.used / sizeof(ModelPart);
+    for (uint64_t i = 0; i < count; ++i) {
+        if (!parts[i].view) continue;
+        if (slot < kMaxParts) {
+            if (first < 0) first = slot;
+            state->parts[slot++] = parts[i];
+        } else {
+            // No slot left: this part is never shown, so it goes now.
+            if (parts[i].gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(parts[i].gpuMesh));
+            destroyPrivateHeap(parts[i].heap);
+            unmapFile(parts[i].view, parts[i].viewSize);
+        }
+        parts[i].view = nullptr;
+    }
+    return first;
+}
+
+void showFileFacts(MainDialogState* state, const ModelPart& part) {
+    HWND dialog = state->dialog;
+    bool zUp = part.metadata.coordinateSpace == 2;
+    SendDlgItemMessageW(dialog, kSpaceComboId, CB_SETCURSEL, zUp ? 1 : 0, 0);
+    HWND view = dialogItem(state, kViewId);
+    setYUp(view, !zUp);
+    InvalidateRect(view, nullptr, FALSE);
+    EnableWindow(dialogItem(state, kSpaceComboId), TRUE);
+    EnableWindow(dialogItem(state, kSpaceLabelId), TRUE);
+    if (part.format == 4) {
+        SetDlgItemTextW(dialog, kPanelLine1Id, L"ASCII STL");
+        CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
+        SendDlgItemMessageW(dialog, kColorsComboId, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+        return;
+    }
+    SetDlgItemTextW(dialog, kPanelLine1Id, L"Binary STL");
+    const uint8_t* header = part.metadata.headerColor;
+    bool headerColour = header[0] | header[1] | header[2] | header[3];
+    if (headerColour) state->overrideColor = header[0] | header[1] << 8 | header[2] << 16 | uint32_t{header[3]} << 24;
+    bool triangleColours = part.mesh.solidCount && part.mesh.solids[0].hasColours;
+    if (headerColour && !triangleColours) {
+        CheckDlgButton(dialog, kMaterialCheckId, BST_CHECKED);
+    } else {
+        CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
+        state->overrideColor &= 0x00FFFFFF;
+    }
+    SendDlgItemMessageW(dialog, kColorsComboId, CB_SETCURSEL, part.metadata.colorOrder == 3 ? 1 : 0, 0);
+}
+
+void installParts(MainDialogState* state, int first) {
+    HWND view = dialogItem(state, kViewId);
+    for (int slot = first; slot < usedPartCount(state); ++slot) {
+        installMesh(view, static_cast<GpuMesh*>(state->parts[slot].gpuMesh), slot == 0);
+        if (slot == 0) updatePartSwatch(state, 0);
+    }
+}
+
+void enablePartControls(MainDialogState* state, int first) {
+    int used = usedPartCount(state);
+    if (used == 1) {
+        EnableWindow(dialogItem(state, kMaterialCheckId), TRUE);
+        EnableWindow(dialogItem(state, kFirstSwatchId), TRUE);
+        EnableMenuItem(state->menu, kCommandAddParts, MF_BYCOMMAND | MF_ENABLED);
+        return;
+    }
+    for (int slot = first; slot < used; ++slot) {
+        HWND swatch = dialogItem(state, kFirstSwatchId + slot);
+        ShowWindow(swatch, SW_SHOW);
+        EnableWindow(swatch, TRUE);
+    }
+    RECT client;
+    GetClientRect(state->dialog, &client);
+    layoutDialog(state, client.right, client.bottom);
+    EnableMenuItem(state->menu, kCommandAddParts, MF_BYCOMMAND | (used < kMaxParts ? MF_ENABLED : MF_GRAYED));
+}
+
+void emptyPanel(MainDialogState* state) {
+    HWND dialog = state->dialog;
+    clearMeshes(dialogItem(state, kViewId));
+    SetDlgItemTextW(dialog, kPanelLine1Id, L"");
+    SetDlgItemTextW(dialog, kPanelLine2Id, L"");
+    CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
+    EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
+    EnableWindow(dialogItem(state, kFirstSwatchId), FALSE);
+    SendDlgItemMessageW(dialog, kSpaceComboId, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    SendDlgItemMessageW(dialog, kColorsComboId, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+}
+
+}  // namespace
+
+wchar_t* partItemText(const ModelPart* part, uint32_t index) {
+    const CountedText* name = index == 0 ? &part->metadata.modelName : &part->mesh.solids[index - 1].name;
+    if (name->length == 0) return nullptr;
+    wchar_t* text = static_cast<wchar_t*>(allocArray(processHeap(), 2 * uint64_t{name->length} + 1, sizeof(wchar_t), nullptr));
+    if (!text) return nullptr;
+    wchar_t* end = widenCountedText(name, text);
+    *end = 0;
+    for (wchar_t* unit = text; unit < end; ++unit)
+        if (*unit < 0x20) *unit = static_cast<wchar_t>(0x2400 + *unit);
+    return text;
+}
+
+void fillPartTree(HWND tree, const ModelPart* part, const uint8_t* visibleSolids, int slot) {
+    SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
+    if (slot == 0) SendMessageW(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    LPARAM slotBits = static_cast<LPARAM>(slot) << 24;
+    wchar_t* fileText = partItemText(part, 0);
+    HTREEITEM file = insertItem(tree, TVI_ROOT, TVI_LAST, fileText ? fileText : L"File", 2, slotBits | kFileItem);
+    freeBytes(fileText);
+    if (file) {
+        for (uint32_t solid = part->mesh.solidCount; solid-- > 0;) {
+            wchar_t* text = partItemText(part, solid + 1);
+            insertItem(tree, file, TVI_FIRST, text ? text : L"Object", visibleSolids[solid] ? 2 : 1,
+                       slotBits | static_cast<LPARAM>(solid));
+            freeBytes(text);
+        }
+        SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(file));
+    }
+    SendMessageW(tree, WM_SETREDRAW, TRUE, 0);
+}
+
+void updatePartSwatch(MainDialogState* state, int slot) {
+    if (state->swatchBrushes[slot]) DeleteObject(state->swatchBrushes[slot]);
+    state->swatchBrushes[slot] = nullptr;
+    HWND view = dialogItem(state, kViewId);
+    const ModelPart& part = state->parts[slot];
+    if (state->overrideColor >> 24) {
+        setMeshColor(view, state->overrideColor, slot);
+        state->swatchBrushes[slot] = CreateSolidBrush(state->overrideColor & 0xFFFFFF);
+    } else {
+        bool ownColours = part.view && part.format == 5 && part.mesh.solidCount && part.mesh.solids[0].hasColours;
+        setMeshColor(view, ownColours ? kOpaqueWhite : state->defaultObjectColor, slot);
+    }
+    InvalidateRect(dialogItem(state, kFirstSwatchId + slot), nullptr, TRUE);
+}
+
+void showModelDimensions(MainDialogState* state) {
+    LRESULT selection = SendDlgItemMessageW(state->dialog, kSpaceComboId, CB_GETCURSEL, 0, 0);
+    bool yUp = selection == 0;
+    HWND view = dialogItem(state, kViewId);
+    setYUp(view, yUp);
+    InvalidateRect(view, nullptr, FALSE);
+    float boundsMin[3], boundsMax[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        boundsMin[axis] = INFINITY;
+        boundsMax[axis] = -INFINITY;
+    }
+    for (int slot = 0; slot < usedPartCount(state); ++slot) {
+        const GpuMesh* mesh = static_cast<const GpuMesh*>(state->parts[slot].gpuMesh);
+        for (int axis = 0; axis < 3; ++axis) {
+            if (mesh->boundsMin[axis] < boundsMin[axis]) boundsMin[axis] = mesh->boundsMin[axis];
+            if (mesh->boundsMax[axis] > boundsMax[axis]) boundsMax[axis] = mesh->boundsMax[axis];
+        }
+    }
+    wchar_t line[kDimensionsTextCapacity];
+    *formatModelDimensions(line, boundsMin, boundsMax, yUp, state->usUnits != 0) = 0;
+    SetDlgItemTextW(state->dialog, kPanelLine2Id, line);
+}
+
+void showLoadResult(MainDialogState* state, LoadJob* job) {
+    HWND dialog = state->dialog;
+    HWND messages = dialogItem(state, kMessagesId);
+    if (job->state != kLoadStopped && job->messages.used)
+        appendText(messages, static_cast<const wchar_t*>(job->messages.data));
+    int first = takeParts(state, job);
+    state->overrideColor = kWhiteNoOverride;
+    EnableWindow(dialogItem(state, kColorsComboId), FALSE);
+    EnableWindow(dialogItem(state, kColorsLabelId), FALSE);
+    if (first >= 0) {
+        appendText(messages, L"file loaded successfully\r\n");
+        HWND tree = dialogItem(state, kTreeId);
+        for (int slot = first; slot < usedPartCount(state); ++slot)
+            fillPartTree(tree, &state->parts[slot], state->parts[slot].visibleSolids, slot);
+        showFileFacts(state, state->parts[first]);
+        showModelDimensions(state);
+        installParts(state, first);
+        enablePartControls(state, first);
+    } else if (usedPartCount(state) == 0) {
+        emptyPanel(state);
+    }
+    HWND view = dialogItem(state, kViewId);
+    ShowWindow(view, SW_SHOW);
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
+    ShowWindow(dialogItem(state, kProgressId), SW_HIDE);
+    InvalidateRect(view, nullptr, FALSE);
+    state->currentJob = nullptr;
+}

@@ -1,0 +1,18 @@
+// The panel beside the view: file kind, size, coordinate space, colours and
+// the tree of files and solids, filled when a load has finished.
+#pragma once
+#include <windows.h>
+
+#include "main_dialog.h"
+
+// Takes the finished current job's parts into the free slots and shows them.
+void showLoadResult(MainDialogState* state, LoadJob* job);
+// Applies the colour rules of one part slot to the view and its swatch.
+void updatePartSwatch(MainDialogState* state, int slot);
+// Applies the chosen coordinate space to the view and writes the size line.
+void showModelDimensions(MainDialogState* state);
+
+// Index 0: the part's model name; i >= 1: the name of solid i - 1. Control
+// characters become their pictures. Null when empty; free with freeBytes.
+wchar_t* partItemText(const ModelPart* part, uint32_t index);
+void fillPartTree(HWND tree, const ModelPart* part, const uint8_t* visibleSolids, int slot);

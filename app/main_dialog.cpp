@@ -1,0 +1,234 @@
+#include "main_dialog.h"
+
+#include <commctrl.h>
+
+#include "commands.h"
+#include "core/log_sink.h"
+#include "dialog_template.h"
+#include "open_files.h"
+#include "settings.h"
+#include "view/view_control.h"
+
+const wchar_t kApplicationTitle[] = L"Veldmark STL Viewer";
+
+namespace {
+
+constexpr int kIconResource = 101;
+constexpr DWORD kNoMoveFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER;
+constexpr LPARAM kFileItemSolid = 0xFFFFFF;
+
+MainDialogState* stateOf(HWND dialog) {
+    return reinterpret_cast<MainDialogState*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+}
+
+INT_PTR setResult(HWND dialog, LONG_PTR result) {
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+void setIcons(HWND dialog) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    HANDLE big = LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE);
+    if (!big) return;
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    HANDLE small = LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                              GetSystemMetrics(SM_CYSMICON), 0);
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+}
+
+void fillCombo(HWND combo, const wchar_t* first, const wchar_t* second) {
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(first));
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(second));
+}
+
+void checkMenuItem(HMENU menu, UINT id, bool checked) {
+    CheckMenuItem(menu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void initialiseDialog(HWND dialog, MainDialogState* state) {
+    SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+    state->dialog = dialog;
+    state->activeAccelerators = nullptr;
+    if (state->menu) SetMenu(dialog, state->menu);
+    setIcons(dialog);
+    initConvertingSink(&state->sink, MessageSink{state, appendToLog});
+    state->currentJob = nullptr;
+    state->folderListing = nullptr;
+    state->overrideColor = 0;
+    state->defaultObjectColor = 0xFFF0F0F0;
+    state->defaultBackgroundColor = GetSysColor(COLOR_APPWORKSPACE) | 0xFF000000;
+    for (HBRUSH& brush : state->swatchBrushes) brush = nullptr;
+    for (ModelPart& part : state->parts) part.view = nullptr;
+    ViewAngles angles = readSettings(state);
+    HWND tree = dialogItem(state, kTreeId);
+    SetWindowLongPtrW(tree, GWL_STYLE, GetWindowLongPtrW(tree, GWL_STYLE) | TVS_CHECKBOXES);
+    fillCombo(dialogItem(state, kSpaceComboId), L"Y up", L"Z up");
+    fillCombo(dialogItem(state, kColorsComboId), L"RGB", L"BGR");
+    HWND view = dialogItem(state, kViewId);
+    setViewSink(view, &state->sink.self);
+    const float noPan[3] = {0, 0, 0};
+    setViewAngles(view, noPan, angles.yaw, angles.pitch);
+    setBackgroundColor(view, state->defaultBackgroundColor);
+    InvalidateRect(view, nullptr, FALSE);
+    if (state->flipZoom) {
+        setFlipZoom(view, true);
+        checkMenuItem(state->menu, kCommandFlipZoom, true);
+    }
+    if (state->alwaysRotate) {
+        setAlwaysRotate(view, true);
+        checkMenuItem(state->menu, kCommandAlwaysRotate, true);
+    }
+    CheckMenuRadioItem(state->menu, kCommandSolid, kCommandWireframe, kCommandSolid, MF_BYCOMMAND);
+    UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
+    CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
+    if (state->singleInstance) checkMenuItem(state->menu, kCommandSingleInstance, true);
+}
+
+// The tree's check boxes show and hide solids; the file item's box stays.
+INT_PTR onTreeItemChanging(MainDialogState* state, const NMTVITEMCHANGE* change) {
+    if ((change->uStateNew & TVIS_STATEIMAGEMASK) == (change->uStateOld & TVIS_STATEIMAGEMASK)) return FALSE;
+    uint32_t slot = static_cast<uint32_t>(change->lParam >> 24);
+    uint32_t solid = static_cast<uint32_t>(change->lParam & 0xFFFFFF);
+    if (solid == kFileItemSolid) return setResult(state->dialog, 1);
+    if (slot >= kMaxParts || !state->parts[slot].view || solid >= state->parts[slot].mesh.solidCount)
+        return setResult(state->dialog, 1);
+    bool checked = (change->uStateNew & TVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+    state->parts[slot].visibleSolids[solid] = checked ? 1 : 0;
+    InvalidateRect(dialogItem(state, kViewId), nullptr, FALSE);
+    return setResult(state->dialog, 0);
+}
+
+INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
+    if (!state || !state->parts[0].view || header->idFrom != kTreeId || header->code != TVN_ITEMCHANGINGW)
+        return FALSE;
+    return onTreeItemChanging(state, reinterpret_cast<const NMTVITEMCHANGE*>(header));
+}
+
+// Keys the view passes on: Left and Right step through the folder.
+INT_PTR onKeyDown(HWND dialog, MainDialogState* state, WPARAM key) {
+    if (state && key == VK_LEFT) runCommand(state, kCommandPreviousFile, 0);
+    else if (state && key == VK_RIGHT) runCommand(state, kCommandNextFile, 0);
+    else return setResult(dialog, -1);
+    return TRUE;
+}
+
+INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainDialogState* state = stateOf(dialog);
+    switch (message) {
+    case WM_INITDIALOG:
+        initialiseDialog(dialog, reinterpret_cast<MainDialogState*>(lParam));
+        return TRUE;
+    case WM_COMMAND:
+        if (state) runCommand(state, LOWORD(wParam), HIWORD(wParam));
+        return FALSE;
+    case WM_TIMER:
+        if (state && lParam == 0) onProgressTimer(state, wParam);
+        return FALSE;
+    case WM_SIZE:
+        if (state && (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED))
+            layoutDialog(state, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        return FALSE;
+    case WM_ACTIVATE:
+        if (state) state->activeAccelerators = LOWORD(wParam) ? state->accelerators : nullptr;
+        return FALSE;
+    case WM_GETMINMAXINFO:
+        if (state) {
+            MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+            SIZE extra = dialogUnitsToPixels(dialog, 232, 160);
+            limits->ptMinTrackSize.x += extra.cx;
+            limits->ptMinTrackSize.y += extra.cy;
+        }
+        return FALSE;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) != HTCLIENT) return FALSE;
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        return setResult(dialog, 1);
+    case WM_CTLCOLORSTATIC: {
+        int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+        if (state && id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts)
+            return reinterpret_cast<INT_PTR>(state->swatchBrushes[id - kFirstSwatchId]);
+        return 0;
+    }
+    case WM_NOTIFY:
+        return onNotify(state, reinterpret_cast<const NMHDR*>(lParam));
+    case WM_COPYDATA:
+        return setResult(dialog, state && receiveHandOver(state, reinterpret_cast<const COPYDATASTRUCT*>(lParam)));
+    case WM_DROPFILES:
+        if (state) onDropFiles(state, reinterpret_cast<HDROP>(wParam));
+        else DragFinish(reinterpret_cast<HDROP>(wParam));
+        return FALSE;
+    case WM_KEYDOWN:
+        return onKeyDown(dialog, state, wParam);
+    case WM_KEYUP:
+        return setResult(dialog, -1);
+    case WM_CLOSE:
+        savePlacementAndExit(state, dialog);
+        return TRUE;
+    case WM_APP:
+        if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+// The panel's header controls: x, y, width, height in dialog units from the panel's left edge.
+struct HeaderPlace {
+    int id, x, y, width, height;
+};
+
+HeaderPlace swatchPlace(int slot, int partCount) {
+    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, 70, 50, 14};
+    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, 70, 14, 14};
+}
+
+void deferMove(HDWP* batch, HWND dialog, int id, int x, int y, int width, int height) {
+    HWND control = GetDlgItem(dialog, id);
+    if (control && *batch) *batch = DeferWindowPos(*batch, control, nullptr, x, y, width, height, kNoMoveFlags);
+}
+
+}  // namespace
+
+HWND createMainDialog(HINSTANCE instance, MainDialogState* state) {
+    alignas(4) WORD dialogTemplate[kDialogTemplateWords];
+    buildMainDialogTemplate(dialogTemplate);
+    return CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate), nullptr,
+                                      dialogProcedure, reinterpret_cast<LPARAM>(state));
+}
+
+SIZE dialogUnitsToPixels(HWND dialog, int cx, int cy) {
+    RECT rect = {0, 0, cx, cy};
+    MapDialogRect(dialog, &rect);
+    return SIZE{rect.right, rect.bottom};
+}
+
+void layoutDialog(MainDialogState* state, int width, int height) {
+    HWND dialog = state->dialog;
+    SIZE margin = dialogUnitsToPixels(dialog, 2, 2);
+    SIZE panel = dialogUnitsToPixels(dialog, 168, 56);
+    int headerHeight = dialogUnitsToPixels(dialog, 0, 112).cy;
+    int mx = margin.cx, my = margin.cy, pw = panel.cx, ph = panel.cy;
+    int panelLeft = width - pw - mx;
+    HDWP batch = BeginDeferWindowPos(15);
+    if (!batch) return;
+    int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
+    deferMove(&batch, dialog, kViewId, mx, my, viewWidth, viewHeight);
+    deferMove(&batch, dialog, kProgressId, mx, my, viewWidth, viewHeight);
+    deferMove(&batch, dialog, kTreeId, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight);
+    deferMove(&batch, dialog, kMessagesId, mx, height - ph - my, viewWidth, ph);
+    int parts = usedPartCount(state);
+    HeaderPlace places[] = {
+        {kPanelLine1Id, 7, 7, 154, 8},   {kPanelLine2Id, 7, 28, 154, 8},     {kSpaceLabelId, 7, 52, 80, 8},
+        {kSpaceComboId, 111, 49, 50, 14}, {kMaterialCheckId, 7, 73, 50, 8},   swatchPlace(0, parts),
+        swatchPlace(1, parts),            swatchPlace(2, parts),             swatchPlace(3, parts),
+        {kColorsLabelId, 7, 94, 80, 8},   {kColorsComboId, 111, 91, 50, 14},
+    };
+    for (const HeaderPlace& place : places) {
+        RECT rect = {place.x, place.y, place.x + place.width, place.y + place.height};
+        RECT size = {0, 0, place.width, place.height};
+        MapDialogRect(dialog, &rect);
+        MapDialogRect(dialog, &size);
+        deferMove(&batch, dialog, place.id, rect.left + panelLeft, rect.top, size.right, size.bottom);
+    }
+    if (batch) EndDeferWindowPos(batch);
+}

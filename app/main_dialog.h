@@ -1,0 +1,72 @@
+// The main window: a modeless dialog holding the view, the progress bar, the
+// messages box and the information panel, and the one state record behind it.
+#pragma once
+#include <windows.h>
+
+#include "core/converting_sink.h"
+#include "stl/load_job.h"
+
+constexpr int kViewId = 16;
+constexpr int kProgressId = 17;
+constexpr int kPanelLine1Id = 19;
+constexpr int kPanelLine2Id = 20;
+constexpr int kSpaceLabelId = 21;
+constexpr int kSpaceComboId = 22;
+constexpr int kMaterialCheckId = 23;
+constexpr int kFirstSwatchId = 24;
+constexpr int kColorsLabelId = 28;
+constexpr int kColorsComboId = 29;
+constexpr int kTreeId = 30;
+constexpr int kMessagesId = 31;
+
+constexpr int kMaxParts = 4;
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT kProgressPeriodMs = 25;
+constexpr ULONG_PTR kHandOverTag = 42;
+
+extern const wchar_t kApplicationTitle[];
+
+struct FolderListing;
+
+#pragma pack(push, 1)
+struct MainDialogState {
+    HWND dialog;  // first: the log sink finds the dialog through it
+    HMENU menu;
+    HACCEL accelerators;
+    HACCEL activeAccelerators;  // set while the dialog is active
+    LoadJob* currentJob;
+    ConvertingSink sink;
+    FolderListing* folderListing;
+    HKEY settingsKeys[2];  // application key, maker key; either may be null
+    uint32_t overrideColor;  // alpha 255 while the material override is in force
+    uint32_t defaultObjectColor;
+    uint32_t defaultBackgroundColor;
+    HBRUSH swatchBrushes[4];
+    uint8_t flipZoom;
+    uint8_t usUnits;
+    uint8_t alwaysRotate;
+    uint8_t singleInstance;
+    ModelPart parts[kMaxParts];  // used slots are contiguous from the first
+    FileNameList startupFiles;
+};
+#pragma pack(pop)
+static_assert(offsetof(MainDialogState, dialog) == 0);
+static_assert(offsetof(MainDialogState, sink) == 40);
+static_assert(offsetof(MainDialogState, overrideColor) == 96);
+static_assert(offsetof(MainDialogState, parts) == 144);
+
+// Creates the dialog from its in-memory template; null on failure.
+HWND createMainDialog(HINSTANCE instance, MainDialogState* state);
+
+void layoutDialog(MainDialogState* state, int width, int height);
+SIZE dialogUnitsToPixels(HWND dialog, int cx, int cy);
+
+inline HWND dialogItem(const MainDialogState* state, int id) {
+    return GetDlgItem(state->dialog, id);
+}
+
+inline int usedPartCount(const MainDialogState* state) {
+    int count = 0;
+    while (count < kMaxParts && state->parts[count].view) ++count;
+    return count;
+}

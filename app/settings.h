@@ -1,0 +1,36 @@
+// Preferences and the window placement in the per-user registry: every value
+// is looked for in the application key first, then in the maker key.
+#pragma once
+#include <windows.h>
+
+#include "main_dialog.h"
+
+enum SettingsSlot { kApplicationKey = 0, kMakerKey = 1 };
+
+constexpr StatusCode kSettingWriteFailed = 0x80000b02;
+
+struct ViewAngles {
+    int32_t yaw;
+    int32_t pitch;
+};
+
+// Opens or creates both keys; a key that cannot be had stays null.
+void openSettingsKeys(HKEY keys[2]);
+
+bool readSettingBool(bool* flag, const HKEY keys[2], const wchar_t* name);
+bool readSettingDword(DWORD* value, const HKEY keys[2], const wchar_t* name);
+bool readSettingColor(uint32_t* color, const HKEY keys[2], const wchar_t* name);
+bool writeSettingDword(const HKEY keys[2], SettingsSlot slot, DWORD value, const wchar_t* name,
+                       const MessageSink* sink);
+bool writeSettingColor(const HKEY keys[2], SettingsSlot slot, uint32_t color, const wchar_t* name,
+                       const MessageSink* sink);
+
+// Degrees to the view's binary angle, wrapping in 32 bits.
+int32_t degreesToBinaryAngle(DWORD degrees);
+
+// Reads every preference into the state (defaults first) and applies a stored
+// placement to the dialog; returns the initial eye angles.
+ViewAngles readSettings(MainDialogState* state);
+
+// The close path: the placement goes to the application key, then the process ends.
+[[noreturn]] void savePlacementAndExit(MainDialogState* state, HWND dialog);

@@ -1,0 +1,152 @@
+// Runs the real program: the single-window hand-over between two processes,
+// and closing while a file loads.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "test_files.h"
+
+namespace {
+
+const wchar_t kTitle[] = L"Veldmark STL Viewer";
+
+struct Process {
+    PROCESS_INFORMATION info{};
+    bool start(const std::wstring& file) {
+        std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\" \"" + file + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &info) != 0;
+    }
+    // The exit code, or -1 if the process is still running after the wait.
+    long waitForExit(DWORD milliseconds) {
+        if (WaitForSingleObject(info.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
+        DWORD code;
+        GetExitCodeProcess(info.hProcess, &code);
+        return static_cast<long>(code);
+    }
+    ~Process() {
+        if (!info.hProcess) return;
+        if (waitForExit(0) < 0) TerminateProcess(info.hProcess, 1);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+};
+
+struct WindowsOf {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectDialog(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowsOf*>(context);
+    DWORD owner;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[16];
+    if ((search->processId == 0 || owner == search->processId) && IsWindowVisible(window) &&
+        GetClassNameW(window, className, 16) && lstrcmpW(className, L"#32770") == 0) {
+        wchar_t title[300];
+        GetWindowTextW(window, title, 300);
+        if (wcsncmp(title, kTitle, wcslen(kTitle)) == 0) search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> viewerWindows(DWORD processId = 0) {
+    WindowsOf search{processId, {}};
+    EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND waitForWindow(DWORD processId, DWORD milliseconds = 20000) {
+    for (DWORD waited = 0; waited < milliseconds; waited += 50) {
+        std::vector<HWND> windows = viewerWindows(processId);
+        if (!windows.empty()) return windows[0];
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+std::wstring titleOf(HWND window) {
+    wchar_t title[300];
+    return std::wstring(title, GetWindowTextW(window, title, 300));
+}
+
+void setSingleInstance(DWORD on) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Veldmark\\STL Viewer", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, L"SingleInstance", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+    RegCloseKey(key);
+}
+
+std::wstring windowsPath(const std::string& path) {
+    return std::wstring(path.begin(), path.end());
+}
+
+class ViewerProcessTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        setSingleInstance(0);
+    }
+    TempFolder folder_;
+};
+
+TEST_F(ViewerProcessTest, SecondInstanceHandsItsFileOverAndEnds) {
+    setSingleInstance(1);
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    folder_.write("b.stl", binaryStl({unitTriangle(), unitTriangle(2)}));
+    Process first, second;
+    ASSERT_TRUE(first.start(windowsPath(folder_.directory() + "a.stl")));
+    HWND window = waitForWindow(first.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(second.start(windowsPath(folder_.directory() + "b.stl")));
+    EXPECT_EQ(second.waitForExit(20000), 0);
+    EXPECT_TRUE(viewerWindows(second.info.dwProcessId).empty());
+    EXPECT_EQ(titleOf(window), L"Veldmark STL Viewer \u2013 b.stl");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(first.waitForExit(10000), 0);
+}
+
+TEST_F(ViewerProcessTest, WithoutTheSettingASecondWindowOpens) {
+    setSingleInstance(0);
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    Process first, second;
+    ASSERT_TRUE(first.start(windowsPath(folder_.directory() + "a.stl")));
+    HWND firstWindow = waitForWindow(first.info.dwProcessId);
+    ASSERT_NE(firstWindow, nullptr);
+    ASSERT_TRUE(second.start(windowsPath(folder_.directory() + "a.stl")));
+    HWND secondWindow = waitForWindow(second.info.dwProcessId);
+    EXPECT_NE(secondWindow, nullptr);
+    PostMessageW(firstWindow, WM_CLOSE, 0, 0);
+    if (secondWindow) PostMessageW(secondWindow, WM_CLOSE, 0, 0);
+    EXPECT_EQ(first.waitForExit(10000), 0);
+    EXPECT_EQ(second.waitForExit(10000), 0);
+}
+
+TEST_F(ViewerProcessTest, ClosingWhileLoadingEndsAtOnce) {
+    std::string text = "solid big\n";
+    std::string facet = " facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
+                        "  endloop\n endfacet\n";
+    for (int i = 0; i < 400000; ++i) text += facet;
+    folder_.write("big.stl", text + "endsolid big\n");
+    for (UINT message : {static_cast<UINT>(WM_CLOSE), static_cast<UINT>(WM_KEYDOWN)}) {
+        Process viewer;
+        ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "big.stl")));
+        HWND window = waitForWindow(viewer.info.dwProcessId);
+        ASSERT_NE(window, nullptr);
+        if (message == WM_CLOSE) {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        } else {  // Esc
+            SetForegroundWindow(window);
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        }
+        EXPECT_EQ(viewer.waitForExit(5000), 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Runs stlinfo on good, bad and missing files and checks its records and exit status."""
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+STLINFO = sys.argv[1]
+KEYS = ["file", "loaded", "format", "solids", "coordinateSpace", "unitScale", "colorOrder", "headerColor",
+        "modelName", "boundsMin", "boundsMax", "size", "messages"]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def run(*arguments):
+    result = subprocess.run([STLINFO, *arguments], capture_output=True, timeout=60)
+    return result.returncode, result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
+
+
+def binary_stl(header, triangles):
+    data = header.ljust(80, b"\0") + struct.pack("<I", len(triangles))
+    for vertices, attribute in triangles:
+        data += struct.pack("<3f", 0, 0, 1) + struct.pack("<9f", *vertices) + struct.pack("<H", attribute)
+    return data
+
+
+with tempfile.TemporaryDirectory() as folder:
+    def write(name, data):
+        path = os.path.join(folder, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    coloured = write("coloured.stl", binary_stl(b"COLOR=\xff\x80\x00\xff test part",
+                                                [((0, 0, 0, 10, 0, 0, 0, 20, 5), 0x801F)]))
+    ascii_name = "solid caf\xc3\xa9 \"quoted\"\tname\n"
+    text = write("text.stl", (ascii_name + "facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n"
+                              "vertex 0 1 0\nendloop\nendfacet\nendsolid\n").encode("latin-1"))
+    empty = write("empty.stl", b"")
+    other = write("other.txt", b"nothing to see here, just words" * 10)
+    damaged = write("damaged.stl", binary_stl(b"test part", [((0,) * 9, 0)]) + struct.pack("<I", 1) + b"\0" * 6)
+    missing = os.path.join(folder, "missing.stl")
+
+    code, out, _ = run("--json", coloured, text, empty, other, damaged, missing, folder)
+    check(code == 1, "exit status 1 when a file does not load, got %d" % code)
+    records = json.loads(out)
+    check(len(records) == 7, "one record per file")
+    for record in records:
+        check(list(record.keys()) == KEYS, "keys of %s: %s" % (record.get("file"), list(record.keys())))
+
+    good, text_record = records[0], records[1]
+    check(good["loaded"] and good["format"] == "binary", "coloured file loads as binary")
+    check(good["solids"] == [{"name": "", "triangles": 1, "hasNormals": True, "hasColours": True}], good["solids"])
+    check(good["headerColor"] == [255, 128, 0], "header colour %s" % good["headerColor"])
+    check(good["coordinateSpace"] in ("Y up", "Z up") and good["unitScale"] > 0, "defaults applied")
+    check(good["boundsMax"][1] == 20 * good["unitScale"] or abs(good["boundsMax"][1] - 0.02) < 1e-9,
+          "bounds in metres %s" % good["boundsMax"])
+    check(isinstance(good["size"], str) and good["size"].endswith(" tall"), "size line %r" % good["size"])
+    check(text_record["loaded"] and text_record["format"] == "ascii", "ASCII file loads")
+    name = text_record["solids"][0]["name"]
+    check(name.startswith("caf\u00e9 \"quoted\"\tname"), "name widened from UTF-8, escaped: %r" % name)
+    check(text_record["colorOrder"] == 0 and text_record["headerColor"] is None, "ASCII colour facts")
+
+    for record, fmt in zip(records[2:], ["none", "none", "binary", "none", "none"]):
+        check(not record["loaded"], "%s not loaded" % record["file"])
+        check(record["format"] == fmt, "%s format %s" % (record["file"], record["format"]))
+        check(record["solids"] == [] and record["coordinateSpace"] is None and record["size"] is None,
+              "%s empty record" % record["file"])
+    check(records[4]["messages"] == ["STL error: unexpected end of file in triangles; aborting"],
+          "damaged file message %s" % records[4]["messages"])
+    check(len(records[5]["messages"]) == 1, "missing file gives the system's text")
+    check(len(records[6]["messages"]) == 1, "a folder gives the system's text")
+    check(records[2]["messages"] == [] and records[3]["messages"] == [], "no message for empty or other files")
+
+    code, out, _ = run(coloured)
+    check(code == 0 and "binary STL" in out, "readable output, exit 0")
+    code, out, _ = run("--us", "--json", text)
+    check(code == 0 and "\u2009in" in json.loads(out)[0]["size"], "US units: %r" % out)
+    code, _, err = run()
+    check(code == 2 and "usage" in err, "no file is a usage error")
+    code, _, err = run("--bogus", coloured)
+    check(code == 2 and "usage" in err, "unknown option is a usage error")
+
+for failure in failures:
+    print("FAILED:", failure)
+print("%d passed, %d failed" % (1 if not failures else 0, len(failures)))
+sys.exit(1 if failures else 0)
