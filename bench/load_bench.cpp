@@ -1,0 +1,234 @@
+// The viewer's load path as one timed unit, its memory-bandwidth yardstick,
+// and the generator of the benchmark models.
+//
+//   load_bench generate FOLDER TRIANGLES...   binary_N.stl and ascii_N.stl per count
+//   load_bench generate-binary FOLDER TRIANGLES...   binary_N.stl only
+//   load_bench ours FILE                      map, detect, parse, recognise, defaults,
+//                                             bounds, vertex array: "seconds triangles"
+//   load_bench yardstick FILE TRIANGLES       map, copy the file, copy a vertex array
+//   load_bench memory FILE                    one load; peak memory of the process
+//
+// The load path is the product's own functions in the order of the load job
+// and the Windows upload (which builds the vertex array before CreateBuffer).
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench_timing.h"
+#include "core/memory.h"
+#include "stl/format_detection.h"
+#include "stl/load_job.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+std::vector<Utf16> widePath(const char* path) {
+    std::vector<Utf16> wide(path, path + strlen(path));  // benchmark paths are ASCII
+    wide.push_back(0);
+    return wide;
+}
+
+intptr_t ignoreLines(void*, StatusCode, uintptr_t, const Utf16*) {
+    return 1;
+}
+
+// Peak resident memory, and what the vertex array and mapping amount to.
+struct Footprint {
+    uint64_t fileBytes = 0;
+    uint64_t vertexBytes = 0;
+};
+
+long long loadOnce(const char* path, Footprint* footprint = nullptr) {
+    ConvertingSink sink;
+    initConvertingSink(&sink, MessageSink{nullptr, ignoreLines});
+    const MessageSink* report = &sink.self;
+    std::vector<Utf16> wide = widePath(path);
+    const uint8_t* view;
+    uint64_t size;
+    if (!mapModelFile(wide.data(), report, &view, &size)) return -1;
+    uint32_t format = detectFormat(view, size);
+    HeapHandle heap = createPrivateHeap();
+    ModelPart part{};
+    long long triangles = -1;
+    if (format != kFormatNone && parseModel(&part, format, view, view + size, heap, report)) {
+        uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part.mesh.solidCount, 1, report));
+        if (visible) memset(visible, 1, part.mesh.solidCount);
+        applyLoadDefaults(&part.metadata, report);
+        GpuMesh* gpu = visible ? prepareGpuMesh(&part.mesh, &part.metadata, visible, heap, report) : nullptr;
+        MeshVertex* vertices =
+            gpu ? static_cast<MeshVertex*>(allocArray(heap, gpu->vertexCount, sizeof(MeshVertex), report)) : nullptr;
+        if (vertices) {
+            for (uint32_t s = 0; s < part.mesh.solidCount; ++s)
+                expandSolid(&part.mesh, s, vertices + gpu->ranges[s].firstVertex, part.metadata.colorOrder);
+            triangles = gpu->vertexCount / 3;
+            if (footprint) {
+                footprint->fileBytes = size;
+                footprint->vertexBytes = uint64_t{gpu->vertexCount} * sizeof(MeshVertex);
+            }
+            heapFree(heap, vertices);  // the Direct3D buffer keeps the only copy
+        }
+    }
+    destroyPrivateHeap(heap);
+    unmapFile(view, size);
+    return triangles;
+}
+
+long long copyOnce(const char* path, uint64_t triangles) {
+    std::vector<Utf16> wide = widePath(path);
+    const uint8_t* view;
+    uint64_t size;
+    if (!mapFileReadOnly(wide.data(), &view, &size)) return -1;
+    uint64_t vertexBytes = triangles * 3 * sizeof(MeshVertex);
+    uint8_t* copy = static_cast<uint8_t*>(malloc(size));
+    uint8_t* vertices = static_cast<uint8_t*>(malloc(vertexBytes));
+    memcpy(copy, view, size);
+    // The vertex array from the copy, wrapping round when the file is the smaller.
+    for (uint64_t done = 0; done < vertexBytes;) {
+        uint64_t piece = vertexBytes - done < size ? vertexBytes - done : size;
+        memcpy(vertices + done, copy, piece);
+        done += piece;
+    }
+    volatile uint8_t sink = copy[size / 2] ^ vertices[vertexBytes / 2];
+    (void)sink;
+    free(vertices);
+    free(copy);
+    unmapFile(view, size);
+    return static_cast<long long>(triangles);
+}
+
+// A torus of millimetre size, so that the text has the digits of real coordinates.
+struct Torus {
+    uint64_t columns;
+    uint64_t rows;
+    void corner(uint64_t column, uint64_t row, float out[3]) const {
+        const double pi = 3.14159265358979323846;
+        double u = 2 * pi * static_cast<double>(column) / static_cast<double>(columns);
+        double v = 2 * pi * static_cast<double>(row) / static_cast<double>(rows);
+        double ring = 62.5 + 21.75 * std::cos(v);
+        out[0] = static_cast<float>(ring * std::cos(u) + 0.001 * static_cast<double>(row % 7));
+        out[1] = static_cast<float>(ring * std::sin(u) - 17.3);
+        out[2] = static_cast<float>(21.75 * std::sin(v) + 104.25);
+    }
+    // Triangle k: half of a grid cell.
+    void triangle(uint64_t k, float normal[3], float vertices[3][3]) const {
+        uint64_t cell = k / 2;
+        uint64_t c = cell % columns;
+        uint64_t r = cell / columns;
+        if (k % 2 == 0) {
+            corner(c, r, vertices[0]);
+            corner(c + 1, r, vertices[1]);
+            corner(c + 1, r + 1, vertices[2]);
+        } else {
+            corner(c, r, vertices[0]);
+            corner(c + 1, r + 1, vertices[1]);
+            corner(c, r + 1, vertices[2]);
+        }
+        float a[3], b[3];
+        for (int i = 0; i < 3; ++i) {
+            a[i] = vertices[1][i] - vertices[0][i];
+            b[i] = vertices[2][i] - vertices[0][i];
+        }
+        float n[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+        float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (int i = 0; i < 3; ++i) normal[i] = length > 0 ? n[i] / length : 0;
+    }
+};
+
+Torus torusFor(uint64_t triangles) {
+    uint64_t cells = (triangles + 1) / 2;
+    uint64_t columns = static_cast<uint64_t>(std::sqrt(static_cast<double>(cells) * 3)) + 1;
+    return Torus{columns, cells / columns + 1};
+}
+
+void writeBinary(const std::string& path, uint64_t triangles) {
+    std::ofstream out(path, std::ios::binary);
+    std::string header = "Visualization Toolkit generated SLA File                                        ";
+    header.resize(80, ' ');
+    out.write(header.data(), 80);
+    uint32_t count = static_cast<uint32_t>(triangles);
+    out.write(reinterpret_cast<const char*>(&count), 4);
+    Torus torus = torusFor(triangles);
+    std::vector<char> buffer;
+    buffer.reserve(50 * 65536);
+    for (uint64_t k = 0; k < triangles; ++k) {
+        float normal[3], vertices[3][3];
+        torus.triangle(k, normal, vertices);
+        char record[50] = {};
+        memcpy(record, normal, 12);
+        memcpy(record + 12, vertices, 36);
+        buffer.insert(buffer.end(), record, record + 50);
+        if (buffer.size() >= 50 * 65536) {
+            out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            buffer.clear();
+        }
+    }
+    out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+}
+
+// The layout of the Visualization Toolkit's writer ("%.6g", as on Windows with CR LF).
+void writeAscii(const std::string& path, uint64_t triangles) {
+    FILE* out = fopen(path.c_str(), "wb");
+    if (!out) return;
+    static char buffer[1 << 20];
+    setvbuf(out, buffer, _IOFBF, sizeof buffer);
+    fputs("solid ascii\r\n", out);
+    Torus torus = torusFor(triangles);
+    for (uint64_t k = 0; k < triangles; ++k) {
+        float n[3], v[3][3];
+        torus.triangle(k, n, v);
+        fprintf(out, " facet normal %.6g %.6g %.6g\r\n  outer loop\r\n", n[0], n[1], n[2]);
+        for (auto& corner : v) fprintf(out, "   vertex %.6g %.6g %.6g\r\n", corner[0], corner[1], corner[2]);
+        fputs("  endloop\r\n endfacet\r\n", out);
+    }
+    fputs("endsolid ascii\r\n", out);
+    fclose(out);
+}
+
+uint64_t peakResidentKilobytes() {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<uint64_t>(usage.ru_maxrss);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    if ((mode == "generate" || mode == "generate-binary") && argc > 3) {
+        bool withText = mode == "generate";
+        for (int i = 3; i < argc; ++i) {
+            uint64_t triangles = strtoull(argv[i], nullptr, 10);
+            std::string stem = std::string(argv[2]) + "/";
+            std::string name = std::to_string(triangles);
+            if (!std::ifstream(stem + "binary_" + name + ".stl")) writeBinary(stem + "binary_" + name + ".stl", triangles);
+            if (withText && !std::ifstream(stem + "ascii_" + name + ".stl"))
+                writeAscii(stem + "ascii_" + name + ".stl", triangles);
+        }
+        return 0;
+    }
+    if (mode == "ours" && argc == 3) return timeLoads([&] { return loadOnce(argv[2]); });
+    if (mode == "yardstick" && argc == 4) {
+        uint64_t triangles = strtoull(argv[3], nullptr, 10);
+        return timeLoads([&] { return copyOnce(argv[2], triangles); });
+    }
+    if (mode == "memory" && argc == 3) {
+        uint64_t before = peakResidentKilobytes();
+        Footprint footprint;
+        if (loadOnce(argv[2], &footprint) < 0) return 1;
+        printf("peak %llu KB (before the load %llu KB); file %llu KB, vertex array %llu KB\n",
+               static_cast<unsigned long long>(peakResidentKilobytes()), static_cast<unsigned long long>(before),
+               static_cast<unsigned long long>(footprint.fileBytes / 1024),
+               static_cast<unsigned long long>(footprint.vertexBytes / 1024));
+        return 0;
+    }
+    fprintf(stderr,
+            "usage: load_bench generate[-binary] FOLDER TRIANGLES... | ours FILE | yardstick FILE TRIANGLES | "
+            "memory FILE\n");
+    return 2;
+}

@@ -1,0 +1,115 @@
+// The whole load of one file from its raw bytes, as the load job does it:
+// detection, parsing, recognition, defaults, bounds, then the vertex
+// expansion the upload makes, in every colour order.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "stl/binary_parser.h"
+#include "stl/format_detection.h"
+#include "stl/load_job.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+bool inside(const void* pointer, uint64_t length, const uint8_t* data, size_t size) {
+    const uint8_t* p = static_cast<const uint8_t*>(pointer);
+    return p >= data && p <= data + size && length <= static_cast<uint64_t>(data + size - p);
+}
+
+void checkMesh(const ModelPart& part, const uint8_t* data, size_t size) {
+    const StlMesh& mesh = part.mesh;
+    FUZZ_CHECK(mesh.solidCount == 0 || mesh.solids != nullptr);
+    if (part.format == kFormatBinary) {
+        FUZZ_CHECK(mesh.source == data);
+        // The blocks tile the file up to at most three spare bytes.
+        uint64_t cursor = kBinaryHeaderSize;
+        for (uint32_t s = 0; s < mesh.solidCount; ++s) {
+            const StlSolid& solid = mesh.solids[s];
+            cursor += 4;
+            FUZZ_CHECK(reinterpret_cast<const uint8_t*>(solid.triangles) == data + cursor);
+            cursor += uint64_t{solid.triangleCount} * sizeof(StlTriangle);
+            FUZZ_CHECK(cursor <= size);
+            FUZZ_CHECK(solid.name.length == 0);
+        }
+        FUZZ_CHECK(size - cursor < 4);
+    } else {
+        FUZZ_CHECK(mesh.source == nullptr);
+        for (uint32_t s = 0; s < mesh.solidCount; ++s) {
+            const StlSolid& solid = mesh.solids[s];
+            FUZZ_CHECK(solid.hasColours == 0);
+            FUZZ_CHECK(inside(solid.name.bytes, solid.name.length, data, size));
+            // No facet is shorter than "facet normal 0 0 0 endfacet" laid out tightly.
+            FUZZ_CHECK(uint64_t{solid.triangleCount} * 20 <= size);
+        }
+    }
+}
+
+void checkMetadata(const StlMetadata& metadata, const uint8_t* data, size_t size) {
+    FUZZ_CHECK(metadata.coordinateSpace == 1 || metadata.coordinateSpace == 2);
+    FUZZ_CHECK(std::isfinite(metadata.unitScale) && metadata.unitScale > 0);
+    FUZZ_CHECK(metadata.colorOrder <= 3);
+    FUZZ_CHECK(metadata.headerColor[3] == 0 || metadata.headerColor[3] == 255);
+    if (metadata.modelName.length) FUZZ_CHECK(inside(metadata.modelName.bytes, metadata.modelName.length, data, size));
+}
+
+void checkVertices(const StlMesh& mesh, const GpuMesh& gpu, uint8_t colorOrder) {
+    std::vector<MeshVertex> vertices(gpu.vertexCount);
+    MeshVertex* end = vertices.data();
+    for (uint32_t s = 0; s < mesh.solidCount; ++s) {
+        FUZZ_CHECK(gpu.ranges[s].firstVertex == static_cast<uint64_t>(end - vertices.data()));
+        FUZZ_CHECK(gpu.ranges[s].triangleCount == mesh.solids[s].triangleCount);
+        end = expandSolid(&mesh, s, end, colorOrder);
+    }
+    FUZZ_CHECK(end == vertices.data() + vertices.size());
+    uint64_t index = 0;
+    for (uint32_t s = 0; s < mesh.solidCount; ++s) {
+        const StlSolid& solid = mesh.solids[s];
+        for (uint32_t t = 0; t < solid.triangleCount; ++t) {
+            uint16_t attribute;
+            memcpy(&attribute, &solid.triangles[t].attribute, sizeof attribute);
+            uint32_t colour = triangleColour(attribute, colorOrder, solid.hasColours != 0);
+            for (int corner = 0; corner < 3; ++corner, ++index) {
+                const MeshVertex& vertex = vertices[index];
+                FUZZ_CHECK(memcmp(vertex.position, solid.triangles[t].vertices[corner], 12) == 0);
+                FUZZ_CHECK(memcmp(vertex.colour, &colour, 4) == 0);
+                FUZZ_CHECK(vertex.colour[3] == 255);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ModelPart part;
+    memset(&part, 0, sizeof part);
+    ConvertedLines lines;
+    const MessageSink* sink = lines.producerSink();
+    uint32_t detected = detectFormat(data, size);
+    HeapHandle heap = createPrivateHeap();
+    FUZZ_CHECK(heap != nullptr);
+    bool parsed = parseModel(&part, kFormatNone, data, data + size, heap, sink);
+    FUZZ_CHECK(part.format == detected);
+    if (detected == kFormatNone) FUZZ_CHECK(!parsed);
+    if (parsed) {
+        checkMesh(part, data, size);
+        applyLoadDefaults(&part.metadata, sink);
+        checkMetadata(part.metadata, data, size);
+        uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part.mesh.solidCount, 1, sink));
+        FUZZ_CHECK(visible != nullptr || part.mesh.solidCount == 0);
+        if (part.mesh.solidCount) memset(visible, 1, part.mesh.solidCount);
+        GpuMesh* gpu = uploadMesh(nullptr, &part.mesh, &part.metadata, visible, heap, sink);
+        FUZZ_CHECK(gpu != nullptr);
+        FUZZ_CHECK(gpu->vertexCount == 3 * meshTriangleCount(&part.mesh));
+        for (int axis = 0; axis < 3; ++axis) {
+            FUZZ_CHECK(gpu->boundsMin[axis] < gpu->boundsMax[axis]);
+            FUZZ_CHECK(!std::isnan(gpu->boundsMin[axis]) && !std::isnan(gpu->boundsMax[axis]));
+        }
+        for (uint8_t order = 0; order <= 3; ++order) checkVertices(part.mesh, *gpu, order);
+        releaseGpuMesh(gpu);
+    }
+    destroyPrivateHeap(heap);
+    return 0;
+}
