@@ -152,8 +152,8 @@ TEST(SampleCount, BothFormatsSupportTheChosenCount) {
 // ---------------------------------------------------------------------------
 // Uploads
 
-SolidSpec triangles(int count, float offset = 0) {
-    SolidSpec solid;
+TestSolid triangles(int count, float offset = 0) {
+    TestSolid solid;
     for (int i = 0; i < count; ++i) solid.triangles.push_back({{{offset + i, 0, 0}, {offset + i + 1, 0, 0}, {offset + i, 1, 2}}});
     return solid;
 }
@@ -203,7 +203,7 @@ TEST(Upload, RangesFollowTheSolidsAndTheArrayGoesBackToTheHeap) {
 TEST(Upload, NoTrianglesGiveNoBufferAndTheTinyBox) {
     Pipeline& pipeline = sharedPipeline();
     ASSERT_TRUE(pipeline.made);
-    TestMesh mesh({SolidSpec(), SolidSpec()});
+    TestMesh mesh({TestSolid(), TestSolid()});
     ASSERT_TRUE(mesh.build(pipeline.device()));
     EXPECT_EQ(copyOf(mesh.gpu()->vertexBuffer), nullptr);
     EXPECT_EQ(copyOf(mesh.gpu()->vertexCount), 0u);

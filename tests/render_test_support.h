@@ -74,7 +74,7 @@ struct Triangle {
     uint16_t attribute = 0;
 };
 
-struct SolidSpec {
+struct TestSolid {
     std::vector<Triangle> triangles;
     bool hasColours = false;
 };
@@ -83,7 +83,7 @@ struct SolidSpec {
 // the GpuMesh, all in one private heap that goes with the object.
 class TestMesh {
 public:
-    TestMesh(const std::vector<SolidSpec>& solids, float unitScale = 1.0f, uint8_t colorOrder = 0) {
+    TestMesh(const std::vector<TestSolid>& solids, float unitScale = 1.0f, uint8_t colorOrder = 0) {
         heap_ = createPrivateHeap();
         triangles_.resize(solids.size());
         for (size_t s = 0; s < solids.size(); ++s) {

@@ -145,36 +145,6 @@ struct ViewWindow : ::testing::Test {
     float boundsMin(int axis) const { return packedFloat(state->boundsMin, axis); }
     float boundsMax(int axis) const { return packedFloat(state->boundsMax, axis); }
 
-    // The view's client area as 0x00RRGGBB values, row by row.
-    std::vector<uint32_t> capture(int width, int height) {
-        std::vector<uint32_t> pixels;
-        HDC windowDc = GetDC(view);
-        if (!windowDc) return pixels;
-        HDC memoryDc = CreateCompatibleDC(windowDc);
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;  // top row first
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (bitmap && bits) {
-            HGDIOBJ old = SelectObject(memoryDc, bitmap);
-            if (BitBlt(memoryDc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY)) {
-                GdiFlush();
-                const uint32_t* rows = static_cast<const uint32_t*>(bits);
-                pixels.assign(rows, rows + size_t(width) * height);
-                for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
-            }
-            SelectObject(memoryDc, old);
-            DeleteObject(bitmap);
-        }
-        DeleteDC(memoryDc);
-        ReleaseDC(view, windowDc);
-        return pixels;
-    }
 };
 
 HWND ViewWindow::parent = nullptr;
@@ -486,43 +456,6 @@ TEST_F(ViewWindow, SettersStoreTheirValues) {
     EXPECT_EQ(viewStateOf(parent), nullptr);
     setYUp(parent, false);
     setViewSink(nullptr, &sink);
-}
-
-TEST_F(ViewWindow, WithoutADeviceThePictureIsTheBackgroundAndTheErrorIcon) {
-    const uint32_t red = 0x20, green = 0x80, blue = 0xC0;
-    setBackgroundColor(view, 0xFF000000 | blue << 16 | green << 8 | red);
-    InvalidateRect(view, nullptr, TRUE);
-    UpdateWindow(view);
-    RECT update;
-    EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
-    GdiFlush();
-
-    std::vector<uint32_t> pixels = capture(kViewWidth, kViewHeight);
-    ASSERT_EQ(pixels.size(), size_t(kViewWidth) * kViewHeight);
-    const uint32_t background = red << 16 | green << 8 | blue;  // DIB order: blue in the low byte
-    auto at = [&](int x, int y) { return pixels[size_t(y) * kViewWidth + x]; };
-    int cx = kViewWidth / 2, cy = kViewHeight / 2;
-    // Above and left of the centre only the background shows.
-    for (int y = 0; y < cy; ++y)
-        for (int x = 0; x < kViewWidth; ++x) ASSERT_EQ(at(x, y), background) << x << "," << y;
-    for (int y = cy; y < kViewHeight; ++y)
-        for (int x = 0; x < cx; ++x) ASSERT_EQ(at(x, y), background) << x << "," << y;
-    // The icon's 32 by 32 pixels start at the centre and are mostly not background.
-    int iconWidth = GetSystemMetrics(SM_CXICON), iconHeight = GetSystemMetrics(SM_CYICON);
-    int differing = 0, reddish = 0;
-    for (int y = cy; y < cy + iconHeight && y < kViewHeight; ++y) {
-        for (int x = cx; x < cx + iconWidth && x < kViewWidth; ++x) {
-            uint32_t pixel = at(x, y);
-            if (pixel == background) continue;
-            ++differing;
-            if ((pixel >> 16 & 0xFF) > 0xA0 && (pixel & 0xFF) < 0x60) ++reddish;
-        }
-    }
-    EXPECT_GT(differing, iconWidth * iconHeight / 3);
-    EXPECT_GT(reddish, 0);
-    // Right of and below the icon the background returns.
-    for (int y = cy + iconHeight; y < kViewHeight; ++y)
-        for (int x = cx + iconWidth; x < kViewWidth; ++x) ASSERT_EQ(at(x, y), background) << x << "," << y;
 }
 
 TEST_F(ViewWindow, DestructionFreesTheState) {

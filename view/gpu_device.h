@@ -86,7 +86,7 @@ bool queueDeviceWork(void* window);
 // (takeFailedPipelineDevice). Step 0 turns the seam off.
 enum PipelineStep : int32_t {
     kStepNone = 0,
-    kStepDevice = 1,  // every D3D11CreateDevice call fails while this is set
+    kStepDevice = 1,  // the device of either driver type
     kStepLitVertexShader,
     kStepLitInputLayout,
     kStepFaceGeometryShader,
