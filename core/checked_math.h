@@ -4,6 +4,10 @@
 
 #ifdef _MSC_VER
 #include <intrin.h>
+// The full 128-bit product: returns the low half, the high half into *high.
+inline uint64_t multiplyFull(uint64_t a, uint64_t b, uint64_t* high) {
+    return _umul128(a, b, high);
+}
 inline bool multiplyOverflows(uint64_t a, uint64_t b, uint64_t* product) {
     uint64_t high;
     *product = _umul128(a, b, &high);
@@ -14,6 +18,11 @@ inline bool addOverflows(uint64_t a, uint64_t b, uint64_t* sum) {
     return *sum < a;
 }
 #else
+inline uint64_t multiplyFull(uint64_t a, uint64_t b, uint64_t* high) {
+    unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    *high = static_cast<uint64_t>(product >> 64);
+    return static_cast<uint64_t>(product);
+}
 inline bool multiplyOverflows(uint64_t a, uint64_t b, uint64_t* product) {
     return __builtin_mul_overflow(a, b, product);
 }

@@ -1,5 +1,9 @@
 #include "ascii_parser.h"
 
+#include <bit>
+
+#include "core/checked_math.h"
+
 #include "../core/memory.h"
 
 namespace {
@@ -38,11 +42,12 @@ struct Wide {
 };
 
 void multiplyBy(Wide* value, uint64_t factor) {
-    unsigned __int128 carry = 0;
+    uint64_t carry = 0;
     for (uint64_t& limb : value->limb) {
-        unsigned __int128 product = static_cast<unsigned __int128>(limb) * factor + carry;
-        limb = static_cast<uint64_t>(product);
-        carry = product >> 64;
+        uint64_t high;
+        uint64_t low = multiplyFull(limb, factor, &high);
+        limb = low + carry;
+        carry = high + (limb < low);  // never overflows: high <= factor - 1
     }
 }
 
@@ -55,7 +60,7 @@ void multiplyByPowerOfTen(Wide* value, int64_t exponent) {
 
 int bitLength(const Wide& value) {
     for (int i = 3; i >= 0; --i)
-        if (value.limb[i]) return 64 * i + 64 - __builtin_clzll(value.limb[i]);
+        if (value.limb[i]) return 64 * i + 64 - std::countl_zero(value.limb[i]);
     return 0;
 }
 
@@ -96,7 +101,7 @@ bool isZero(const Wide& value) {
 // The float nearest to (bits + a little when `inexact`) × 2^exponent, ties to
 // even; bits is not 0. Handles subnormal results and overflow to infinity.
 float roundToFloat(uint64_t bits, bool inexact, int64_t exponent) {
-    int length = 64 - __builtin_clzll(bits);
+    int length = 64 - std::countl_zero(bits);
     int64_t topExponent = length - 1 + exponent;
     if (topExponent > 127) return floatFromBits(kInfinityBits);
     int64_t precision = topExponent >= -126 ? 24 : topExponent + 150;  // subnormals keep fewer bits
@@ -211,7 +216,7 @@ uint64_t loadWord(const uint8_t* at) {
 int leadingDigits(uint64_t word) {
     uint64_t values = word - 0x3030303030303030u;
     uint64_t notDigits = (values | (values + 0x7676767676767676u)) & 0x8080808080808080u;
-    return notDigits ? __builtin_ctzll(notDigits) / 8 : 8;
+    return notDigits ? std::countr_zero(notDigits) / 8 : 8;
 }
 
 // The value of the first `count` digits of the word (count below 8): they are
