@@ -1,8 +1,10 @@
 // The view's Direct3D device: the pipeline and its unwinding, the window's
-// swap chain and views, resizing, device loss on a failed present, and uploads.
+// swap chain and views, resizing, device loss on a failed present, uploads,
+// and frames copied into the window through GDI.
 #include "render_test_support.h"
 
 #include "core/spin_lock.h"
+#include "view/gdi_presentation.h"
 
 namespace {
 
@@ -330,9 +332,13 @@ struct DeviceView : testing::Test {
         parent = nullptr;
     }
 
+    // How the view's frames reach the window; read when its device is made.
+    virtual PresentationChoice presentation() const { return kPresentSwapChain; }
+
     void SetUp() override {
         ASSERT_TRUE(registerClassesOnce());
         ASSERT_NE(parent, nullptr);
+        choosePresentation(presentation());
         view = CreateWindowExW(0, L"STLView", L"", WS_CHILD | WS_VISIBLE, 10, 10, kViewWidth, kViewHeight, parent,
                                reinterpret_cast<HMENU>(16), GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(view, nullptr);
@@ -347,6 +353,7 @@ struct DeviceView : testing::Test {
             DestroyWindow(view);
         }
         pumpMessages();
+        choosePresentation(kPresentDetect);
     }
 
     void paintNow() {
@@ -354,6 +361,22 @@ struct DeviceView : testing::Test {
         UpdateWindow(view);
     }
 
+    struct Targets {
+        IDXGISwapChain* swapChain;
+        ID3D11RenderTargetView* colourView;
+        ID3D11DepthStencilView* depthView;
+        ID3D11Device* device;
+        bool pipelineComplete;
+    };
+    Targets targetsNow() {
+        acquireSpinLock(&state->lock);
+        Targets targets{state->swapChain, state->renderTargetView, state->depthStencilView, state->pipeline.device,
+                        noneNull(state->pipeline)};
+        releaseSpinLock(&state->lock);
+        return targets;
+    }
+
+    // The client area as GDI reads it back, blue in the low byte.
     std::vector<uint32_t> capture() {
         std::vector<uint32_t> pixels;
         HDC windowDc = GetDC(view);
@@ -386,13 +409,7 @@ struct DeviceView : testing::Test {
 HWND DeviceView::parent = nullptr;
 
 TEST_F(DeviceView, TheWorkItemMakesASwapChainOfTheClientSizeWithBothViews) {
-    acquireSpinLock(&state->lock);
-    IDXGISwapChain* swapChain = state->swapChain;
-    ID3D11RenderTargetView* colourView = state->renderTargetView;
-    ID3D11DepthStencilView* depthView = state->depthStencilView;
-    ID3D11Device* device = state->pipeline.device;
-    bool complete = noneNull(state->pipeline);
-    releaseSpinLock(&state->lock);
+    auto [swapChain, colourView, depthView, device, complete] = targetsNow();
     EXPECT_TRUE(complete);
     ASSERT_NE(swapChain, nullptr);
     ASSERT_NE(colourView, nullptr);
@@ -601,6 +618,139 @@ TEST_F(DeviceView, AViewDestroyedBeforeItsWorkItemRunsIsLeftAlone) {
     Sleep(200);
     pumpMessages();
     EXPECT_TRUE(sink.received.empty());
+}
+
+
+// ---------------------------------------------------------------------------
+// Frames copied into the window through GDI, as under Wine
+
+// The view's last frame, resolved and read back, as 0xRRGGBB words like a
+// capture's.
+std::vector<uint32_t> frameOf(ViewState* state) {
+    std::vector<uint32_t> pixels;
+    acquireSpinLock(&state->lock);
+    ID3D11RenderTargetView* colourView = state->renderTargetView;
+    ID3D11Device* device = state->pipeline.device;
+    if (colourView) colourView->AddRef();
+    if (device) device->AddRef();
+    releaseSpinLock(&state->lock);
+    if (!colourView || !device) {
+        release(colourView);
+        release(device);
+        return pixels;
+    }
+    D3D11_TEXTURE2D_DESC description = textureOf(colourView);
+    ID3D11Resource* resource = nullptr;
+    colourView->GetResource(&resource);
+    {
+        Target target(device, int(description.Width), int(description.Height), description.SampleDesc.Count);
+        ID3D11DeviceContext* context = nullptr;
+        device->GetImmediateContext(&context);
+        ID3D11Resource* targetColour = nullptr;
+        target.colourView()->GetResource(&targetColour);
+        context->CopyResource(targetColour, resource);
+        release(targetColour);
+        release(context);
+        if (target.ok() && target.read())
+            for (uint32_t value : target.pixels()) {
+                Pixel p = pixelOf(value);
+                pixels.push_back(uint32_t(p.r) << 16 | uint32_t(p.g) << 8 | uint32_t(p.b));
+            }
+    }
+    release(resource);
+    release(colourView);
+    release(device);
+    return pixels;
+}
+
+struct GdiDeviceView : DeviceView {
+    PresentationChoice presentation() const override { return kPresentGdi; }
+
+    // Shows a mesh in the view, seen from the front.
+    void showMesh(TestMesh& mesh) {
+        const float noPan[3] = {0, 0, 0};
+        setViewAngles(view, noPan, 0, 0);
+        ASSERT_TRUE(mesh.upload(view, &sink.sink));
+        installMesh(view, mesh.gpu(), true);
+        paintNow();
+    }
+};
+
+TEST_F(GdiDeviceView, TheWorkItemMakesFrameTexturesOfTheClientSizeAndNoSwapChain) {
+    auto [swapChain, colourView, depthView, device, complete] = targetsNow();
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(swapChain, nullptr);
+    ASSERT_NE(colourView, nullptr);
+    ASSERT_NE(depthView, nullptr);
+    D3D11_TEXTURE2D_DESC colour = textureOf(colourView), depth = textureOf(depthView);
+    EXPECT_EQ(colour.Width, UINT(kViewWidth));
+    EXPECT_EQ(colour.Height, UINT(kViewHeight));
+    EXPECT_EQ(colour.Format, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB);
+    EXPECT_EQ(colour.SampleDesc.Count, pickSampleCount(device));
+    EXPECT_EQ(depth.Width, colour.Width);
+    EXPECT_EQ(depth.Height, colour.Height);
+    EXPECT_EQ(depth.SampleDesc.Count, colour.SampleDesc.Count);
+    EXPECT_TRUE(sink.received.empty());
+}
+
+// A square of side 2 standing in the XZ plane: it covers the middle of the view.
+TestSolid square() {
+    TestSolid solid;
+    solid.triangles.push_back({{{0, 0, 0}, {2, 0, 0}, {2, 0, 2}}});
+    solid.triangles.push_back({{{0, 0, 0}, {2, 0, 2}, {0, 0, 2}}});
+    return solid;
+}
+
+TEST_F(GdiDeviceView, EveryPixelOfTheFrameReachesTheWindowAfterEachResize) {
+    TestMesh mesh({square()});
+    showMesh(mesh);
+    Installed installed{view};
+    setBackgroundColor(view, 0xFF503010);
+    for (int width : {kViewWidth, 1, kViewWidth - 37, kViewWidth}) {
+        SCOPED_TRACE(width);
+        SetWindowPos(view, nullptr, 0, 0, width, kViewHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ASSERT_TRUE(hasDevice(state));
+        EXPECT_EQ(textureOf(state->renderTargetView).Width, UINT(width));
+        paintNow();
+        RECT update;
+        EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
+        GdiFlush();
+        std::vector<uint32_t> frame = frameOf(state);
+        ASSERT_EQ(frame.size(), size_t(width) * kViewHeight);
+        std::vector<uint32_t> shown = capture();
+        ASSERT_EQ(shown.size(), size_t(kViewWidth) * kViewHeight);
+        int differing = 0;
+        for (int y = 0; y < kViewHeight; ++y)
+            for (int x = 0; x < width; ++x) differing += shown[size_t(y) * kViewWidth + x] != frame[size_t(y) * width + x];
+        EXPECT_EQ(differing, 0);
+        if (width < 100) continue;
+        // The model is in the picture, over the background.
+        uint32_t background = 0x103050;
+        EXPECT_EQ(frame[0], background);
+        EXPECT_NE(frame[size_t(kViewHeight / 2) * width + width / 2], background);
+
+    }
+    EXPECT_TRUE(sink.received.empty());
+}
+
+TEST_F(GdiDeviceView, AFailedCopyDropsTheDeviceAndTheGdiPictureThenShows) {
+    TestMesh mesh({triangles(2)});
+    showMesh(mesh);
+    Installed installed{view};
+    setBackgroundColor(view, 0xFF503010);
+    failNextPresent(int32_t(0x887A0005));  // DXGI_ERROR_DEVICE_REMOVED
+    paintNow();
+    ASSERT_EQ(sink.received.size(), 1u);
+    EXPECT_EQ(sink.received[0].code, kGpuLost);
+    EXPECT_FALSE(hasDevice(state));
+    EXPECT_EQ(copyOf(state->renderTargetView), nullptr);
+    // Unlike a window that once had a swap chain, this one shows GDI drawing.
+    paintNow();
+    GdiFlush();
+    std::vector<uint32_t> shown = capture();
+    ASSERT_EQ(shown.size(), size_t(kViewWidth) * kViewHeight);
+    for (int y = 0; y < kViewHeight / 2; ++y)
+        for (int x = 0; x < kViewWidth; ++x) ASSERT_EQ(shown[size_t(y) * kViewWidth + x], 0x103050u) << x << "," << y;
 }
 
 }  // namespace

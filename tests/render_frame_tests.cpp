@@ -329,10 +329,8 @@ TEST_F(RenderFrame, SeveralMeshesShareTheFrameWithTheirOwnScaleAndColour) {
 }
 
 // ---------------------------------------------------------------------------
-// The sample models as the viewer first shows them. Wine on Xvfb does not put
-// Direct3D drawing in a child window on the screen, so this offscreen frame is
-// where the default view can be seen: with STLV_SNAPSHOT_DIR set, each frame
-// is also written there as a BMP file.
+// The sample models as the viewer first shows them, rendered offscreen: with
+// STLV_SNAPSHOT_DIR set, each frame is also written there as a BMP file.
 
 struct LoadedPart {
     ModelPart part{};

@@ -10,6 +10,7 @@
 
 #include "core/spin_lock.h"
 #include "view/frame_math.h"
+#include "view/gdi_presentation.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 
@@ -20,10 +21,13 @@ constexpr UINT kSyncInterval = 1;  // one vertical blank bounds the automatic ro
 
 volatile int32_t injectedPresentResult = 0;
 
-HRESULT present(IDXGISwapChain* swapChain) {
+// Through the swap chain, or, where the view has none, through GDI.
+HRESULT present(const ViewState* state) {
     HRESULT injected = exchange32(&injectedPresentResult, 0);
     if (FAILED(injected)) return injected;
-    return swapChain->Present(kSyncInterval, 0);
+    if (state->swapChain) return state->swapChain->Present(kSyncInterval, 0);
+    return copyFrameToWindow(state->pipeline.device, state->pipeline.context, state->renderTargetView,
+                             state->window);
 }
 
 // The picture of a view without a device or without a mesh: the background
@@ -168,7 +172,7 @@ void paintView(ViewState* state) {
     renderFrame(&state->pipeline, state->renderMode, meshes, state->renderTargetView, state->depthStencilView,
                 state->clientWidth, state->clientHeight, clearColour, centre, rotation, pan, state->radius,
                 state->zoom, state->yUp != 0, state->sink);
-    HRESULT result = present(state->swapChain);
+    HRESULT result = present(state);
     if (FAILED(result)) {
         // Until the next upload makes a new device the view shows the GDI picture.
         reportGpuError(result, state->sink);

@@ -1,5 +1,6 @@
-// Painting the view: a Direct3D frame presented to the window's swap chain,
-// or, while there is no device or no mesh, the flat GDI picture. Windows only.
+// Painting the view: a Direct3D frame presented to the window's swap chain
+// (or copied in through GDI where there is none), or, while there is no
+// device or no mesh, the flat GDI picture. Windows only.
 #pragma once
 #include <cstdint>
 #include "view/view_control.h"
@@ -24,6 +25,6 @@ void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlot
 // The draws of the visible solids of one mesh.
 void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh);
 
-// Test seam: the next Present answers `result` instead of presenting, when
-// it is a failure code; 0 turns it off.
+// Test seam: the next Present or copy answers `result` instead of showing
+// the frame, when it is a failure code; 0 turns it off.
 void failNextPresent(int32_t result);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/spin_lock.h"
+#include "view/gdi_presentation.h"
 #include "view/shaders/shader_blobs.h"
 
 namespace {
@@ -199,6 +200,46 @@ void keepFailedDevice(ID3D11Device* device) {
     releaseInterface(previous);
 }
 
+// A colour view of the buffer and a depth buffer of its size and samples
+// with its view. The views keep their textures alive.
+bool createViewsOf(ID3D11Device* device, ID3D11Texture2D* colourBuffer, ID3D11RenderTargetView** renderTargetView,
+                   ID3D11DepthStencilView** depthStencilView, const MessageSink* sink) {
+    ID3D11RenderTargetView* colourView = nullptr;
+    ID3D11Texture2D* depthBuffer = nullptr;
+    ID3D11DepthStencilView* depthView = nullptr;
+    HRESULT result = device->CreateRenderTargetView(colourBuffer, nullptr, &colourView);
+    if (SUCCEEDED(result)) {
+        D3D11_TEXTURE2D_DESC description;
+        colourBuffer->GetDesc(&description);
+        description.MipLevels = 1;
+        description.ArraySize = 1;
+        description.Format = kDepthFormat;
+        description.Usage = D3D11_USAGE_DEFAULT;
+        description.BindFlags = D3D11_BIND_DEPTH_STENCIL;
+        description.CPUAccessFlags = 0;
+        description.MiscFlags = 0;
+        result = device->CreateTexture2D(&description, nullptr, &depthBuffer);
+    }
+    if (SUCCEEDED(result)) result = device->CreateDepthStencilView(depthBuffer, nullptr, &depthView);
+    releaseInterface(depthBuffer);
+    if (FAILED(result)) {
+        reportGpuError(result, sink);
+        releaseInterface(colourView);
+        return false;
+    }
+    *renderTargetView = colourView;
+    *depthStencilView = depthView;
+    return true;
+}
+
+// The client size, for the frame textures of a view that has no swap chain.
+void clientSizeOf(void* window, int32_t* width, int32_t* height) {
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(static_cast<HWND>(window), &client);
+    *width = client.right - client.left;
+    *height = client.bottom - client.top;
+}
+
 void storeTargets(ViewState* state, IDXGISwapChain* swapChain, ID3D11RenderTargetView* renderTargetView,
                   ID3D11DepthStencilView* depthStencilView) {
     state->swapChain = swapChain;
@@ -210,15 +251,24 @@ void storeTargets(ViewState* state, IDXGISwapChain* swapChain, ID3D11RenderTarge
 bool ensureDeviceLocked(ViewState* state, const MessageSink* sink) {
     if (state->pipeline.device) return true;
     if (!createPipeline(&state->pipeline, sink)) return false;
-    IDXGISwapChain* swapChain;
+    IDXGISwapChain* swapChain = nullptr;
     ID3D11RenderTargetView* renderTargetView;
     ID3D11DepthStencilView* depthStencilView;
-    if (createSwapChain(state->pipeline.device, state->window, &swapChain, &renderTargetView, &depthStencilView,
-                        sink)) {
+    bool made;
+    if (presentsThroughGdi()) {
+        int32_t width, height;
+        clientSizeOf(state->window, &width, &height);
+        made = createFrameTextures(state->pipeline.device, width, height, &renderTargetView, &depthStencilView, sink);
+    } else {
+        made = createSwapChain(state->pipeline.device, state->window, &swapChain, &renderTargetView,
+                               &depthStencilView, sink);
+    }
+    if (made) {
         storeTargets(state, swapChain, renderTargetView, depthStencilView);
         return true;
     }
-    // A device always comes with its swap chain and views.
+    // A device always comes with its two views, and with its swap chain
+    // unless frames go through GDI.
     releasePipeline(&state->pipeline);
     return false;
 }
@@ -316,36 +366,38 @@ uint32_t pickSampleCount(ID3D11Device* device) {
 bool createTargetViews(ID3D11Device* device, IDXGISwapChain* swapChain, ID3D11RenderTargetView** renderTargetView,
                        ID3D11DepthStencilView** depthStencilView, const MessageSink* sink) {
     ID3D11Texture2D* backBuffer = nullptr;
-    ID3D11RenderTargetView* colourView = nullptr;
-    ID3D11Texture2D* depthBuffer = nullptr;
-    ID3D11DepthStencilView* depthView = nullptr;
     HRESULT result = swapChain->GetBuffer(0, kTexture2DId, reinterpret_cast<void**>(&backBuffer));
-    if (SUCCEEDED(result)) result = device->CreateRenderTargetView(backBuffer, nullptr, &colourView);
-    if (SUCCEEDED(result)) {
-        // Same size and samples as the back buffer.
-        D3D11_TEXTURE2D_DESC description;
-        backBuffer->GetDesc(&description);
-        description.MipLevels = 1;
-        description.ArraySize = 1;
-        description.Format = kDepthFormat;
-        description.Usage = D3D11_USAGE_DEFAULT;
-        description.BindFlags = D3D11_BIND_DEPTH_STENCIL;
-        description.CPUAccessFlags = 0;
-        description.MiscFlags = 0;
-        result = device->CreateTexture2D(&description, nullptr, &depthBuffer);
-    }
-    if (SUCCEEDED(result)) result = device->CreateDepthStencilView(depthBuffer, nullptr, &depthView);
-    // The views keep their textures alive.
-    releaseInterface(depthBuffer);
-    releaseInterface(backBuffer);
     if (FAILED(result)) {
         reportGpuError(result, sink);
-        releaseInterface(colourView);
         return false;
     }
-    *renderTargetView = colourView;
-    *depthStencilView = depthView;
-    return true;
+    bool made = createViewsOf(device, backBuffer, renderTargetView, depthStencilView, sink);
+    backBuffer->Release();
+    return made;
+}
+
+bool createFrameTextures(ID3D11Device* device, int32_t width, int32_t height,
+                         ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
+                         const MessageSink* sink) {
+    D3D11_TEXTURE2D_DESC description;
+    memset(&description, 0, sizeof description);
+    description.Width = width > 1 ? static_cast<UINT>(width) : 1;
+    description.Height = height > 1 ? static_cast<UINT>(height) : 1;
+    description.MipLevels = 1;
+    description.ArraySize = 1;
+    description.Format = kColourFormat;
+    description.SampleDesc.Count = pickSampleCount(device);
+    description.Usage = D3D11_USAGE_DEFAULT;
+    description.BindFlags = D3D11_BIND_RENDER_TARGET;
+    ID3D11Texture2D* colour = nullptr;
+    HRESULT result = device->CreateTexture2D(&description, nullptr, &colour);
+    if (FAILED(result)) {
+        reportGpuError(result, sink);
+        return false;
+    }
+    bool made = createViewsOf(device, colour, renderTargetView, depthStencilView, sink);
+    colour->Release();
+    return made;
 }
 
 bool createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swapChainOut,
@@ -410,15 +462,22 @@ void resizeTargets(ViewState* state) {
     context->ClearState();
     context->Flush();
     IDXGISwapChain* swapChain = state->swapChain;
-    HRESULT result = swapChain->ResizeBuffers(0, 0, 0, DXGI_FORMAT_UNKNOWN, 0);
-    if (FAILED(result)) {
-        reportGpuError(result, state->sink);
-        dropDevice(state);
-        return;
-    }
     ID3D11RenderTargetView* renderTargetView;
     ID3D11DepthStencilView* depthStencilView;
-    if (!createTargetViews(state->pipeline.device, swapChain, &renderTargetView, &depthStencilView, state->sink)) {
+    bool made;
+    if (swapChain) {
+        HRESULT result = swapChain->ResizeBuffers(0, 0, 0, DXGI_FORMAT_UNKNOWN, 0);
+        if (FAILED(result)) reportGpuError(result, state->sink);
+        made = SUCCEEDED(result) && createTargetViews(state->pipeline.device, swapChain, &renderTargetView,
+                                                      &depthStencilView, state->sink);
+    } else {
+        // Like ResizeBuffers, the window's size: the record's is not updated yet.
+        int32_t width, height;
+        clientSizeOf(state->window, &width, &height);
+        made = createFrameTextures(state->pipeline.device, width, height, &renderTargetView, &depthStencilView,
+                                   state->sink);
+    }
+    if (!made) {
         dropDevice(state);
         return;
     }

@@ -54,8 +54,16 @@ bool createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swapCh
 // Views of the current back buffer; the outputs are written only on success.
 bool createTargetViews(ID3D11Device* device, IDXGISwapChain* swapChain, ID3D11RenderTargetView** renderTargetView,
                        ID3D11DepthStencilView** depthStencilView, const MessageSink* sink);
+// Where frames reach the window through GDI (gdi_presentation.h): a colour
+// texture with the samples a swap chain would get and its depth buffer, both
+// width x height (at least 1 x 1), as the two views. The outputs are written
+// only on success.
+bool createFrameTextures(ID3D11Device* device, int32_t width, int32_t height,
+                         ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
+                         const MessageSink* sink);
 
-// After a size change, with the view's lock held and a device present. A
+// After a size change, with the view's lock held and a device present: the
+// swap chain's buffers or the frame textures take the new client size. A
 // failure is reported to the view's sink and drops the device.
 void resizeTargets(ViewState* state);
 // Views, swap chain and pipeline released, device null. The caller holds

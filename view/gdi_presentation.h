@@ -1,0 +1,28 @@
+// Showing frames through GDI where a swap chain's picture never reaches the
+// screen. Wine 8 keeps a child window's OpenGL, and so Direct3D, output off
+// screen, and once the window has a pixel format its GDI drawing is lost as
+// well. There the view keeps no swap chain: frames are drawn into textures of
+// the client size and copied into the window. Windows only.
+#pragma once
+#include <cstdint>
+#include "core/status.h"
+
+struct ID3D11Device;
+struct ID3D11DeviceContext;
+struct ID3D11RenderTargetView;
+
+// True under Wine, unless a test chose otherwise.
+bool presentsThroughGdi();
+
+enum PresentationChoice : int32_t {
+    kPresentDetect = -1,  // through GDI exactly under Wine
+    kPresentSwapChain = 0,
+    kPresentGdi = 1,
+};
+// Test seam; read by every later device creation.
+void choosePresentation(PresentationChoice choice);
+
+// Resolves the frame, reads it back and draws it into the window's client
+// area. Answers the HRESULT of the first failed call, or 0.
+int32_t copyFrameToWindow(ID3D11Device* device, ID3D11DeviceContext* context,
+                          ID3D11RenderTargetView* renderTargetView, void* window);
