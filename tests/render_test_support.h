@@ -22,6 +22,7 @@
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/mesh_upload.h"
+#include "view_test_support.h"
 
 namespace render_test {
 
@@ -29,12 +30,6 @@ template <typename T>
 void release(T*& object) {
     if (object) object->Release();
     object = nullptr;
-}
-
-// Fields of packed records cannot bind to the references the assertions take.
-template <typename T>
-T copyOf(T value) {
-    return value;
 }
 
 // Reference count of a live object, without changing it.

@@ -7,6 +7,7 @@
 
 #include "view/camera.h"
 #include "view/gpu_mesh.h"
+#include "view_test_support.h"
 
 namespace {
 
@@ -45,45 +46,11 @@ struct ViewFixture : ::testing::Test {
     ViewState state;
     void SetUp() override { initViewState(&state, nullptr, 10000000); }
 
-    float pan(int axis) const {
-        float value;
-        memcpy(&value, reinterpret_cast<const char*>(state.pan) + axis * sizeof(float), sizeof value);
-        return value;
-    }
-    float boundsMin(int axis) const {
-        float value;
-        memcpy(&value, reinterpret_cast<const char*>(state.boundsMin) + axis * sizeof(float), sizeof value);
-        return value;
-    }
-    float boundsMax(int axis) const {
-        float value;
-        memcpy(&value, reinterpret_cast<const char*>(state.boundsMax) + axis * sizeof(float), sizeof value);
-        return value;
-    }
-    float rotation(int row, int column) const {
-        float value;
-        memcpy(&value, reinterpret_cast<const char*>(state.rotation) + (row * 3 + column) * sizeof(float),
-               sizeof value);
-        return value;
-    }
+    float pan(int axis) const { return packedFloat(state.pan, axis); }
+    float boundsMin(int axis) const { return packedFloat(state.boundsMin, axis); }
+    float boundsMax(int axis) const { return packedFloat(state.boundsMax, axis); }
+    float rotation(int row, int column) const { return packedFloat(state.rotation, row * 3 + column); }
 };
-
-// Packed fields may sit on odd addresses; compare copies, never references.
-template <typename T>
-T copy(T value) {
-    return value;
-}
-
-GpuMesh meshWithBox(float x0, float y0, float z0, float x1, float y1, float z1) {
-    GpuMesh mesh;
-    memset(&mesh, 0, sizeof mesh);
-    float boxMin[3] = {x0, y0, z0};
-    float boxMax[3] = {x1, y1, z1};
-    memcpy(reinterpret_cast<char*>(&mesh) + offsetof(GpuMesh, boundsMin), boxMin, sizeof boxMin);
-    memcpy(reinterpret_cast<char*>(&mesh) + offsetof(GpuMesh, boundsMax), boxMax, sizeof boxMax);
-    mesh.unitScale = 1.0f;
-    return mesh;
-}
 
 }  // namespace
 
@@ -201,17 +168,17 @@ TEST(Rotation, IsRyTimesRxAndOrthonormal) {
 }
 
 TEST_F(ViewFixture, StartsAsACreatedViewDoes) {
-    EXPECT_EQ(copy(state.zoom), 4.75f);
-    EXPECT_EQ(copy(state.rotationRate), 14u);
-    EXPECT_EQ(copy(state.renderMode), kRenderSolid);
-    EXPECT_EQ(copy(state.yUp), 0);
-    EXPECT_EQ(copy(state.pitch), 0);
-    EXPECT_EQ(copy(state.yaw), 0);
-    EXPECT_EQ(copy(state.rotationStamp), 0);
-    EXPECT_EQ(copy(state.lock), 0);
-    EXPECT_EQ(copy(state.pipeline).device, nullptr);
-    EXPECT_EQ(copy(state.sink), nullptr);
-    for (int i = 0; i < kViewMeshSlots; ++i) EXPECT_EQ(copy(state.meshes[i]), nullptr);
+    EXPECT_EQ(copyOf(state.zoom), 4.75f);
+    EXPECT_EQ(copyOf(state.rotationRate), 14u);
+    EXPECT_EQ(copyOf(state.renderMode), kRenderSolid);
+    EXPECT_EQ(copyOf(state.yUp), 0);
+    EXPECT_EQ(copyOf(state.pitch), 0);
+    EXPECT_EQ(copyOf(state.yaw), 0);
+    EXPECT_EQ(copyOf(state.rotationStamp), 0);
+    EXPECT_EQ(copyOf(state.lock), 0);
+    EXPECT_EQ(copyOf(state.pipeline).device, nullptr);
+    EXPECT_EQ(copyOf(state.sink), nullptr);
+    for (int i = 0; i < kViewMeshSlots; ++i) EXPECT_EQ(copyOf(state.meshes[i]), nullptr);
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) EXPECT_EQ(rotation(i, j), 0.0f);
 }
@@ -223,9 +190,9 @@ TEST_F(ViewFixture, DraggingHundredPixelsRightTurnsAboutMinus48Degrees) {
     float factor = -0.04f / 4.75f;
     float product = 100.0f * factor;
     product *= 683565248.0f;
-    EXPECT_EQ(copy(state.yaw), static_cast<int32_t>(std::nearbyint(product)));
-    EXPECT_NEAR(copy(state.yaw) / double(kDegreeUnits), -48.25, 0.01);
-    EXPECT_EQ(copy(state.pitch), 0);
+    EXPECT_EQ(copyOf(state.yaw), static_cast<int32_t>(std::nearbyint(product)));
+    EXPECT_NEAR(copyOf(state.yaw) / double(kDegreeUnits), -48.25, 0.01);
+    EXPECT_EQ(copyOf(state.pitch), 0);
     // The rotation now follows the angles.
     SinCos yaw = sinCos(state.yaw);
     EXPECT_EQ(rotation(0, 0), yaw.cosine);
@@ -239,8 +206,8 @@ TEST_F(ViewFixture, DraggingDownTurnsPitchAndWrapsAround) {
     // One pixel up at zoom 4.75 adds about 0.48 degrees, wrapping past the negative end.
     int32_t step = dragAngleDelta(-1, 4.75f);
     EXPECT_GT(step, 0);
-    EXPECT_EQ(copy(state.pitch), static_cast<int32_t>(static_cast<uint32_t>(INT32_MIN + 5) + uint32_t(step)));
-    EXPECT_EQ(copy(state.yaw), 0);
+    EXPECT_EQ(copyOf(state.pitch), static_cast<int32_t>(static_cast<uint32_t>(INT32_MIN + 5) + uint32_t(step)));
+    EXPECT_EQ(copyOf(state.yaw), 0);
 }
 
 TEST_F(ViewFixture, RotateDragFromTheOriginTurnsByTheWholeDistance) {
@@ -248,8 +215,8 @@ TEST_F(ViewFixture, RotateDragFromTheOriginTurnsByTheWholeDistance) {
     state.lastMouseX = 0;
     state.lastMouseY = 0;
     applyRotateDrag(&state, 30, 40);
-    EXPECT_EQ(copy(state.yaw), dragAngleDelta(30, 4.75f));
-    EXPECT_EQ(copy(state.pitch), dragAngleDelta(40, 4.75f));
+    EXPECT_EQ(copyOf(state.yaw), dragAngleDelta(30, 4.75f));
+    EXPECT_EQ(copyOf(state.pitch), dragAngleDelta(40, 4.75f));
 }
 
 TEST(DragAngle, RoundsHalfwayToEven) {
@@ -294,8 +261,8 @@ TEST(WheelZoom, StaysWithinTwoAndHundredTwentyEight) {
 TEST_F(ViewFixture, WheelChangesOnlyZoom) {
     state.flipZoom = 1;
     applyWheel(&state, 120);
-    EXPECT_EQ(copy(state.zoom), 4.75f * 0.9375f);
-    EXPECT_EQ(copy(state.yaw), 0);
+    EXPECT_EQ(copyOf(state.zoom), 4.75f * 0.9375f);
+    EXPECT_EQ(copyOf(state.yaw), 0);
 }
 
 TEST_F(ViewFixture, PanMovesTheTargetAgainstTheMouse) {
@@ -329,9 +296,9 @@ TEST_F(ViewFixture, SettingAnglesKeepsZoom) {
     state.zoom = 9.0f;
     float panValue[3] = {0.5f, -1.0f, 2.0f};
     setAnglesInState(&state, panValue, 123, -456);
-    EXPECT_EQ(copy(state.yaw), 123);
-    EXPECT_EQ(copy(state.pitch), -456);
-    EXPECT_EQ(copy(state.zoom), 9.0f);
+    EXPECT_EQ(copyOf(state.yaw), 123);
+    EXPECT_EQ(copyOf(state.pitch), -456);
+    EXPECT_EQ(copyOf(state.zoom), 9.0f);
     EXPECT_EQ(pan(0), 0.5f);
     EXPECT_EQ(pan(1), -1.0f);
     EXPECT_EQ(pan(2), 2.0f);
@@ -365,8 +332,8 @@ TEST_F(ViewFixture, RotationStepsAddUpToTheWholeCounterDistance) {
     state.rotationStamp = 5000;
     applyRotationStep(&state, 5100);
     applyRotationStep(&state, 5350);
-    EXPECT_EQ(copy(state.rotationStamp), 5350);
-    EXPECT_EQ(copy(state.yaw), -350 * 14);
+    EXPECT_EQ(copyOf(state.rotationStamp), 5350);
+    EXPECT_EQ(copyOf(state.yaw), -350 * 14);
     EXPECT_EQ(rotation(0, 0), sinCos(-350 * 14).cosine);
 }
 
@@ -376,14 +343,14 @@ TEST_F(ViewFixture, FirstMeshSetsTheBoxAndResetsPanAndZoom) {
     state.zoom = 30.0f;
     GpuMesh mesh = meshWithBox(-1, -2, -3, 1, 2, 3);
     EXPECT_TRUE(placeMesh(&state, &mesh, true));
-    EXPECT_EQ(copy(state.meshes[0]), &mesh);
-    EXPECT_EQ(copy(state.meshes[1]), nullptr);
+    EXPECT_EQ(copyOf(state.meshes[0]), &mesh);
+    EXPECT_EQ(copyOf(state.meshes[1]), nullptr);
     EXPECT_EQ(boundsMin(0), -1.0f);
     EXPECT_EQ(boundsMax(2), 3.0f);
     EXPECT_EQ(pan(0), 0.0f);
     EXPECT_EQ(pan(2), 0.0f);
-    EXPECT_EQ(copy(state.zoom), 4.75f);
-    EXPECT_EQ(copy(state.radius), 0.5f * std::sqrt(4.0f + 16.0f + 36.0f));
+    EXPECT_EQ(copyOf(state.zoom), 4.75f);
+    EXPECT_EQ(copyOf(state.radius), 0.5f * std::sqrt(4.0f + 16.0f + 36.0f));
 }
 
 TEST_F(ViewFixture, FurtherMeshesWidenTheBoxWithoutResettingTheCamera) {
@@ -394,15 +361,15 @@ TEST_F(ViewFixture, FurtherMeshesWidenTheBoxWithoutResettingTheCamera) {
     float panValue[3] = {0.1f, 0, 0};
     setAnglesInState(&state, panValue, 0, 0);
     EXPECT_TRUE(placeMesh(&state, &second, false));
-    EXPECT_EQ(copy(state.meshes[1]), &second);
+    EXPECT_EQ(copyOf(state.meshes[1]), &second);
     EXPECT_EQ(boundsMin(0), -2.0f);
     EXPECT_EQ(boundsMin(1), 0.0f);
     EXPECT_EQ(boundsMin(2), 0.0f);
     EXPECT_EQ(boundsMax(0), 1.0f);
     EXPECT_EQ(boundsMax(1), 3.0f);
     EXPECT_EQ(boundsMax(2), 1.0f);
-    EXPECT_EQ(copy(state.radius), 0.5f * std::sqrt(9.0f + 9.0f + 1.0f));
-    EXPECT_EQ(copy(state.zoom), 10.0f);
+    EXPECT_EQ(copyOf(state.radius), 0.5f * std::sqrt(9.0f + 9.0f + 1.0f));
+    EXPECT_EQ(copyOf(state.zoom), 10.0f);
     EXPECT_EQ(pan(0), 0.1f);
 }
 
@@ -411,15 +378,15 @@ TEST_F(ViewFixture, FifthMeshTakesTheLastSlotAndSixthDoesNothing) {
     for (int i = 0; i < 6; ++i) meshes[i] = meshWithBox(float(i), 0, 0, float(i) + 1, 1, 1);
     placeMesh(&state, &meshes[0], true);
     for (int i = 1; i < 4; ++i) EXPECT_TRUE(placeMesh(&state, &meshes[i], false));
-    EXPECT_EQ(copy(state.meshes[4]), nullptr);
+    EXPECT_EQ(copyOf(state.meshes[4]), nullptr);
     EXPECT_TRUE(placeMesh(&state, &meshes[4], false));
-    EXPECT_EQ(copy(state.meshes[4]), &meshes[4]);
+    EXPECT_EQ(copyOf(state.meshes[4]), &meshes[4]);
     EXPECT_EQ(boundsMax(0), 5.0f);
-    float radius = copy(state.radius);
+    float radius = copyOf(state.radius);
     EXPECT_FALSE(placeMesh(&state, &meshes[5], false));
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy(state.meshes[i]), &meshes[i]);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copyOf(state.meshes[i]), &meshes[i]);
     EXPECT_EQ(boundsMax(0), 5.0f);
-    EXPECT_EQ(copy(state.radius), radius);
+    EXPECT_EQ(copyOf(state.radius), radius);
 }
 
 TEST_F(ViewFixture, FurtherMeshFillsTheFirstFreeSlot) {
@@ -428,14 +395,14 @@ TEST_F(ViewFixture, FurtherMeshFillsTheFirstFreeSlot) {
     placeMesh(&state, &a, true);
     state.meshes[2] = &a;  // a gap after slot 0
     EXPECT_TRUE(placeMesh(&state, &b, false));
-    EXPECT_EQ(copy(state.meshes[1]), &b);
+    EXPECT_EQ(copyOf(state.meshes[1]), &b);
 }
 
 TEST_F(ViewFixture, TinyMeshBoxesGiveATinyRadius) {
     GpuMesh flat = meshWithBox(-0.000001f, -0.000001f, -0.000001f, 0.000001f, 0.000001f, 0.000001f);
     placeMesh(&state, &flat, true);
-    EXPECT_GT(copy(state.radius), 0.0f);
-    EXPECT_NEAR(copy(state.radius), std::sqrt(3.0) * 0.000001, 1e-12);
+    EXPECT_GT(copyOf(state.radius), 0.0f);
+    EXPECT_NEAR(copyOf(state.radius), std::sqrt(3.0) * 0.000001, 1e-12);
 }
 
 // Every angle against the exact functions; a few minutes on two cores

@@ -10,6 +10,7 @@
 #include "view/camera.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
+#include "view_test_support.h"
 
 namespace {
 
@@ -54,29 +55,6 @@ bool registerClassesOnce() {
         return RegisterClassExW(&parent) != 0 && registerViewClass(instance, nullptr);
     }();
     return registered;
-}
-
-template <typename T>
-T copy(T value) {
-    return value;
-}
-
-float packedFloat(const void* base, int index) {
-    float value;
-    memcpy(&value, static_cast<const char*>(base) + index * sizeof(float), sizeof value);
-    return value;
-}
-
-GpuMesh meshWithBox(float x0, float y0, float z0, float x1, float y1, float z1) {
-    GpuMesh mesh;
-    memset(&mesh, 0, sizeof mesh);
-    float boxMin[3] = {x0, y0, z0};
-    float boxMax[3] = {x1, y1, z1};
-    memcpy(reinterpret_cast<char*>(&mesh) + offsetof(GpuMesh, boundsMin), boxMin, sizeof boxMin);
-    memcpy(reinterpret_cast<char*>(&mesh) + offsetof(GpuMesh, boundsMax), boxMax, sizeof boxMax);
-    mesh.color = 0xFFFFFFFF;
-    mesh.unitScale = 1.0f;
-    return mesh;
 }
 
 LPARAM position(int x, int y) {
@@ -152,17 +130,17 @@ HWND ViewWindow::parent = nullptr;
 }  // namespace
 
 TEST_F(ViewWindow, CreationInitialisesTheStateAndKeepsTheClientSize) {
-    EXPECT_EQ(copy(state->window), static_cast<void*>(view));
-    EXPECT_EQ(copy(state->zoom), 4.75f);
-    EXPECT_EQ(copy(state->renderMode), kRenderSolid);
-    EXPECT_EQ(copy(state->yUp), 0);
-    EXPECT_EQ(copy(state->rotationStamp), 0);
-    EXPECT_EQ(copy(state->rotationRate), rotationRateFor(counterFrequency()));
-    EXPECT_EQ(copy(state->pipeline.device), nullptr);
-    EXPECT_EQ(copy(state->sink), nullptr);
+    EXPECT_EQ(copyOf(state->window), static_cast<void*>(view));
+    EXPECT_EQ(copyOf(state->zoom), 4.75f);
+    EXPECT_EQ(copyOf(state->renderMode), kRenderSolid);
+    EXPECT_EQ(copyOf(state->yUp), 0);
+    EXPECT_EQ(copyOf(state->rotationStamp), 0);
+    EXPECT_EQ(copyOf(state->rotationRate), rotationRateFor(counterFrequency()));
+    EXPECT_EQ(copyOf(state->pipeline.device), nullptr);
+    EXPECT_EQ(copyOf(state->sink), nullptr);
     MoveWindow(view, 10, 10, 300, 200, TRUE);
-    EXPECT_EQ(copy(state->clientWidth), 300);
-    EXPECT_EQ(copy(state->clientHeight), 200);
+    EXPECT_EQ(copyOf(state->clientWidth), 300);
+    EXPECT_EQ(copyOf(state->clientHeight), 200);
 }
 
 TEST_F(ViewWindow, SizeWithAZeroExtentChangesNothing) {
@@ -170,37 +148,37 @@ TEST_F(ViewWindow, SizeWithAZeroExtentChangesNothing) {
     ValidateRect(view, nullptr);
     SendMessageW(view, WM_SIZE, SIZE_RESTORED, position(0, 50));
     SendMessageW(view, WM_SIZE, SIZE_RESTORED, position(70, 0));
-    EXPECT_EQ(copy(state->clientWidth), kViewWidth);
-    EXPECT_EQ(copy(state->clientHeight), kViewHeight);
+    EXPECT_EQ(copyOf(state->clientWidth), kViewWidth);
+    EXPECT_EQ(copyOf(state->clientHeight), kViewHeight);
     RECT update;
     EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
     SendMessageW(view, WM_SIZE, SIZE_RESTORED, position(70, 50));
-    EXPECT_EQ(copy(state->clientWidth), 70);
-    EXPECT_EQ(copy(state->clientHeight), 50);
+    EXPECT_EQ(copyOf(state->clientWidth), 70);
+    EXPECT_EQ(copyOf(state->clientHeight), 50);
     EXPECT_TRUE(GetUpdateRect(view, &update, FALSE));
 }
 
 TEST_F(ViewWindow, LeftDragOfHundredPixelsTurnsYawOnly) {
     EXPECT_EQ(SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(10, 20)), 0);
-    EXPECT_EQ(copy(state->rotating), 1);
-    EXPECT_EQ(copy(state->panning), 0);
+    EXPECT_EQ(copyOf(state->rotating), 1);
+    EXPECT_EQ(copyOf(state->panning), 0);
     EXPECT_EQ(GetCapture(), view);
     SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, position(110, 20));
     float product = 100.0f * (-0.04f / 4.75f);
     product *= 683565248.0f;
-    EXPECT_EQ(copy(state->yaw), static_cast<int32_t>(std::nearbyint(product)));
-    EXPECT_NEAR(copy(state->yaw) / double(kDegreeUnits), -48.25, 0.01);
-    EXPECT_EQ(copy(state->pitch), 0);
-    EXPECT_EQ(copy(state->lastMouseX), 110);
+    EXPECT_EQ(copyOf(state->yaw), static_cast<int32_t>(std::nearbyint(product)));
+    EXPECT_NEAR(copyOf(state->yaw) / double(kDegreeUnits), -48.25, 0.01);
+    EXPECT_EQ(copyOf(state->pitch), 0);
+    EXPECT_EQ(copyOf(state->lastMouseX), 110);
     EXPECT_EQ(SendMessageW(view, WM_LBUTTONUP, 0, position(110, 20)), 0);
-    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(copyOf(state->rotating), 0);
     EXPECT_EQ(GetCapture(), nullptr);
     // Without a drag a move only records the position.
-    int32_t yaw = copy(state->yaw);
+    int32_t yaw = copyOf(state->yaw);
     SendMessageW(view, WM_MOUSEMOVE, 0, position(-5, -7));
-    EXPECT_EQ(copy(state->yaw), yaw);
-    EXPECT_EQ(copy(state->lastMouseX), -5);
-    EXPECT_EQ(copy(state->lastMouseY), -7);
+    EXPECT_EQ(copyOf(state->yaw), yaw);
+    EXPECT_EQ(copyOf(state->lastMouseX), -5);
+    EXPECT_EQ(copyOf(state->lastMouseY), -7);
 }
 
 TEST_F(ViewWindow, RightDragPansTheTargetWithTheScreenAxes) {
@@ -208,48 +186,48 @@ TEST_F(ViewWindow, RightDragPansTheTargetWithTheScreenAxes) {
     setViewAngles(view, zero, 0, 0);
     GpuMesh mesh = meshWithBox(0, 0, 0, 2, 2, 1);
     installMesh(view, &mesh, true);
-    EXPECT_EQ(copy(state->radius), 1.5f);
+    EXPECT_EQ(copyOf(state->radius), 1.5f);
     SendMessageW(view, WM_RBUTTONDOWN, MK_RBUTTON, position(50, 50));
-    EXPECT_EQ(copy(state->panning), 1);
-    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(copyOf(state->panning), 1);
+    EXPECT_EQ(copyOf(state->rotating), 0);
     SendMessageW(view, WM_MOUSEMOVE, MK_RBUTTON, position(70, 40));
     float length = 1.5f * -0.0135f / 4.75f;
     EXPECT_EQ(pan(0), 20.0f * length);
     EXPECT_EQ(pan(1), 10.0f * length);
     EXPECT_EQ(pan(2), 0.0f);
-    EXPECT_EQ(copy(state->yaw), 0);
+    EXPECT_EQ(copyOf(state->yaw), 0);
     SendMessageW(view, WM_RBUTTONUP, 0, position(70, 40));
-    EXPECT_EQ(copy(state->panning), 0);
+    EXPECT_EQ(copyOf(state->panning), 0);
     clearMeshes(view);
 }
 
 TEST_F(ViewWindow, ANewButtonReplacesTheOtherDrag) {
     SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(1, 1));
     SendMessageW(view, WM_RBUTTONDOWN, MK_RBUTTON | MK_LBUTTON, position(2, 2));
-    EXPECT_EQ(copy(state->rotating), 0);
-    EXPECT_EQ(copy(state->panning), 1);
+    EXPECT_EQ(copyOf(state->rotating), 0);
+    EXPECT_EQ(copyOf(state->panning), 1);
     SendMessageW(view, WM_RBUTTONUP, 0, position(2, 2));
 }
 
 TEST_F(ViewWindow, KeyDownOfTheLeftButtonKeyDragsFromTheClientOrigin) {
     SendMessageW(view, WM_MOUSEMOVE, 0, position(100, 100));
     EXPECT_EQ(SendMessageW(view, WM_KEYDOWN, VK_LBUTTON, 0), 0);
-    EXPECT_EQ(copy(state->rotating), 1);
-    EXPECT_EQ(copy(state->lastMouseX), 0);
-    EXPECT_EQ(copy(state->lastMouseY), 0);
+    EXPECT_EQ(copyOf(state->rotating), 1);
+    EXPECT_EQ(copyOf(state->lastMouseX), 0);
+    EXPECT_EQ(copyOf(state->lastMouseY), 0);
     SendMessageW(view, WM_MOUSEMOVE, 0, position(30, 40));
-    EXPECT_EQ(copy(state->yaw), dragAngleDelta(30, 4.75f));
-    EXPECT_EQ(copy(state->pitch), dragAngleDelta(40, 4.75f));
+    EXPECT_EQ(copyOf(state->yaw), dragAngleDelta(30, 4.75f));
+    EXPECT_EQ(copyOf(state->pitch), dragAngleDelta(40, 4.75f));
     EXPECT_EQ(SendMessageW(view, WM_KEYUP, VK_LBUTTON, 0), 0);
-    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(copyOf(state->rotating), 0);
     EXPECT_EQ(GetCapture(), nullptr);
     EXPECT_EQ(parentLog.keyCount, 0);
 
     // The low byte decides: 0x102 is key 2.
     EXPECT_EQ(SendMessageW(view, WM_KEYDOWN, 0x102, 0), 0);
-    EXPECT_EQ(copy(state->panning), 1);
+    EXPECT_EQ(copyOf(state->panning), 1);
     EXPECT_EQ(SendMessageW(view, WM_KEYUP, 0x102, 0), 0);
-    EXPECT_EQ(copy(state->panning), 0);
+    EXPECT_EQ(copyOf(state->panning), 0);
 }
 
 TEST_F(ViewWindow, OtherKeysGoToTheParent) {
@@ -260,7 +238,7 @@ TEST_F(ViewWindow, OtherKeysGoToTheParent) {
     parentLog.keyAnswer = 0;
     EXPECT_EQ(SendMessageW(view, WM_KEYDOWN, 'A', 0), -1);
     EXPECT_EQ(parentLog.keyCount, 2);
-    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(copyOf(state->rotating), 0);
 }
 
 TEST_F(ViewWindow, WantsAllKeysAndTakesTheFocusOnClick) {
@@ -290,40 +268,40 @@ TEST_F(ViewWindow, LosingTheFocusEndsTheDrag) {
     SendMessageW(view, WM_RBUTTONDOWN, MK_RBUTTON, position(5, 5));
     ASSERT_EQ(GetCapture(), view);
     SendMessageW(view, WM_KILLFOCUS, 0, 0);
-    EXPECT_EQ(copy(state->panning), 0);
-    EXPECT_EQ(copy(state->rotating), 0);
+    EXPECT_EQ(copyOf(state->panning), 0);
+    EXPECT_EQ(copyOf(state->rotating), 0);
     EXPECT_EQ(GetCapture(), nullptr);
 }
 
 TEST_F(ViewWindow, WheelZoomsWithinItsLimits) {
     ValidateRect(view, nullptr);
     SendMessageW(view, WM_MOUSEWHEEL, wheel(120), position(300, 300));
-    EXPECT_EQ(copy(state->zoom), 4.75f * 1.0625f);
+    EXPECT_EQ(copyOf(state->zoom), 4.75f * 1.0625f);
     RECT update;
     EXPECT_TRUE(GetUpdateRect(view, &update, FALSE));
 
     state->zoom = 2.0f;
     SendMessageW(view, WM_MOUSEWHEEL, wheel(-120), 0);
-    EXPECT_EQ(copy(state->zoom), 2.0f);
+    EXPECT_EQ(copyOf(state->zoom), 2.0f);
     state->zoom = 128.0f;
     SendMessageW(view, WM_MOUSEWHEEL, wheel(120), 0);
-    EXPECT_EQ(copy(state->zoom), 128.0f);
+    EXPECT_EQ(copyOf(state->zoom), 128.0f);
 }
 
 TEST_F(ViewWindow, ModifierKeysDoNotChangeTheWheelStep) {
     SendMessageW(view, WM_MOUSEWHEEL, wheel(-120), 0);
-    float plain = copy(state->zoom);
+    float plain = copyOf(state->zoom);
     state->zoom = 4.75f;
     SendMessageW(view, WM_MOUSEWHEEL, wheel(-120, MK_CONTROL | MK_SHIFT), 0);
-    EXPECT_EQ(copy(state->zoom), plain);
+    EXPECT_EQ(copyOf(state->zoom), plain);
     EXPECT_EQ(plain, 4.75f * 0.9375f);
 }
 
 TEST_F(ViewWindow, FlippedWheelShowsMoreForANotchAway) {
     setFlipZoom(view, true);
-    EXPECT_EQ(copy(state->flipZoom), 1);
+    EXPECT_EQ(copyOf(state->flipZoom), 1);
     SendMessageW(view, WM_MOUSEWHEEL, wheel(120), 0);
-    EXPECT_EQ(copy(state->zoom), 4.75f * 0.9375f);
+    EXPECT_EQ(copyOf(state->zoom), 4.75f * 0.9375f);
 }
 
 TEST_F(ViewWindow, PresetsSetAnglesAndPanButKeepZoom) {
@@ -335,10 +313,10 @@ TEST_F(ViewWindow, PresetsSetAnglesAndPanButKeepZoom) {
     float zero[3] = {0, 0, 0};
     ValidateRect(view, nullptr);
     setViewAngles(view, zero, top.yaw, top.pitch);
-    EXPECT_EQ(copy(state->yaw), 0);
-    EXPECT_EQ(copy(state->pitch), -1073741746);
+    EXPECT_EQ(copyOf(state->yaw), 0);
+    EXPECT_EQ(copyOf(state->pitch), -1073741746);
     EXPECT_EQ(pan(1), 0.0f);
-    EXPECT_EQ(copy(state->zoom), 7.0f);
+    EXPECT_EQ(copyOf(state->zoom), 7.0f);
     // Row 1 is (0, cos pitch, -sin pitch): the Top view is not exactly straight down.
     EXPECT_GT(packedFloat(state->rotation, 4), 1.0e-7f);
     EXPECT_EQ(packedFloat(state->rotation, 5), 1.0f);
@@ -348,45 +326,45 @@ TEST_F(ViewWindow, PresetsSetAnglesAndPanButKeepZoom) {
 
 TEST_F(ViewWindow, RotationTimerTurnsByTheCounterDistance) {
     startRotation(view);
-    int64_t start = copy(state->rotationStamp);
+    int64_t start = copyOf(state->rotationStamp);
     ASSERT_NE(start, 0);
     pumpMessagesFor(150);
-    int64_t last = copy(state->rotationStamp);
+    int64_t last = copyOf(state->rotationStamp);
     EXPECT_GT(last, start);
     // The steps telescope: the yaw has turned by exactly the ticks between the stamps.
-    EXPECT_EQ(copy(state->yaw), rotatedYaw(0, start, last, copy(state->rotationRate)));
-    EXPECT_LT(copy(state->yaw), 0);
+    EXPECT_EQ(copyOf(state->yaw), rotatedYaw(0, start, last, copyOf(state->rotationRate)));
+    EXPECT_LT(copyOf(state->yaw), 0);
     // About 12 degrees per second.
-    double degrees = -copy(state->yaw) / double(kDegreeUnits);
+    double degrees = -copyOf(state->yaw) / double(kDegreeUnits);
     double seconds = double(last - start) / counterFrequency();
     EXPECT_NEAR(degrees / seconds, 12.0, 0.5);
     startRotation(view);
-    EXPECT_EQ(copy(state->rotationStamp), last);  // already running
+    EXPECT_EQ(copyOf(state->rotationStamp), last);  // already running
     clearMeshes(view);
-    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_EQ(copyOf(state->rotationStamp), 0);
     EXPECT_FALSE(KillTimer(view, kRotationTimerId));
 }
 
 TEST_F(ViewWindow, AClickStopsARotationUnlessAlwaysRotateIsOn) {
     startRotation(view);
-    ASSERT_NE(copy(state->rotationStamp), 0);
+    ASSERT_NE(copyOf(state->rotationStamp), 0);
     SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(5, 5));
     SendMessageW(view, WM_LBUTTONUP, 0, position(5, 5));
-    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_EQ(copyOf(state->rotationStamp), 0);
     EXPECT_FALSE(KillTimer(view, kRotationTimerId));
 
     setAlwaysRotate(view, true);
-    EXPECT_EQ(copy(state->alwaysRotate), 1);
-    ASSERT_NE(copy(state->rotationStamp), 0);
+    EXPECT_EQ(copyOf(state->alwaysRotate), 1);
+    ASSERT_NE(copyOf(state->rotationStamp), 0);
     SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(5, 5));
-    EXPECT_NE(copy(state->rotationStamp), 0);
+    EXPECT_NE(copyOf(state->rotationStamp), 0);
     // Drag and rotation add up.
-    int32_t before = copy(state->yaw);
+    int32_t before = copyOf(state->yaw);
     SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, position(15, 5));
-    EXPECT_EQ(copy(state->yaw), int32_t(uint32_t(before) + uint32_t(dragAngleDelta(10, 4.75f))));
+    EXPECT_EQ(copyOf(state->yaw), int32_t(uint32_t(before) + uint32_t(dragAngleDelta(10, 4.75f))));
     SendMessageW(view, WM_LBUTTONUP, 0, position(15, 5));
     setAlwaysRotate(view, false);
-    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_EQ(copyOf(state->rotationStamp), 0);
     EXPECT_FALSE(KillTimer(view, kRotationTimerId));
 }
 
@@ -394,15 +372,15 @@ TEST_F(ViewWindow, FirstMeshStartsTheRotationWhenAlwaysRotateIsOn) {
     setAlwaysRotate(view, true);
     setAlwaysRotate(view, false);
     state->alwaysRotate = 1;  // as if the setting were on before any timer ran
-    ASSERT_EQ(copy(state->rotationStamp), 0);
+    ASSERT_EQ(copyOf(state->rotationStamp), 0);
     GpuMesh mesh = meshWithBox(0, 0, 0, 1, 1, 1);
     installMesh(view, &mesh, false);  // further parts never start it
-    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_EQ(copyOf(state->rotationStamp), 0);
     clearMeshes(view);
     installMesh(view, &mesh, true);
-    EXPECT_NE(copy(state->rotationStamp), 0);
+    EXPECT_NE(copyOf(state->rotationStamp), 0);
     clearMeshes(view);
-    EXPECT_EQ(copy(state->rotationStamp), 0);
+    EXPECT_EQ(copyOf(state->rotationStamp), 0);
 }
 
 TEST_F(ViewWindow, InstalledMeshesShareOneBoxAndFiveSlots) {
@@ -416,19 +394,19 @@ TEST_F(ViewWindow, InstalledMeshesShareOneBoxAndFiveSlots) {
     RECT update;
     EXPECT_TRUE(GetUpdateRect(view, &update, FALSE));
     EXPECT_EQ(pan(0), 0.0f);
-    EXPECT_EQ(copy(state->zoom), 4.75f);
+    EXPECT_EQ(copyOf(state->zoom), 4.75f);
     ValidateRect(view, nullptr);
     for (int i = 1; i < 5; ++i) installMesh(view, &meshes[i], false);
     EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));  // the dialog repaints after the last part
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy(state->meshes[i]), &meshes[i]);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copyOf(state->meshes[i]), &meshes[i]);
     EXPECT_EQ(boundsMin(0), 0.0f);
     EXPECT_EQ(boundsMax(0), 6.0f);
     EXPECT_EQ(boundsMin(1), -1.0f);
     EXPECT_EQ(boundsMax(2), 0.5f);
-    EXPECT_EQ(copy(state->radius), 0.5f * std::sqrt(36.0f + 4.0f + 0.25f));
+    EXPECT_EQ(copyOf(state->radius), 0.5f * std::sqrt(36.0f + 4.0f + 0.25f));
     installMesh(view, &meshes[5], false);
     EXPECT_EQ(boundsMax(0), 6.0f);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy(state->meshes[i]), &meshes[i]);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copyOf(state->meshes[i]), &meshes[i]);
 
     setMeshColor(view, 0xFF0000FF, 4);
     EXPECT_EQ(meshes[4].color, 0xFF0000FFu);
@@ -436,7 +414,7 @@ TEST_F(ViewWindow, InstalledMeshesShareOneBoxAndFiveSlots) {
     EXPECT_EQ(meshes[4].color, 0xFF0000FFu);
 
     clearMeshes(view);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy(state->meshes[i]), nullptr);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copyOf(state->meshes[i]), nullptr);
     EXPECT_EQ(boundsMax(0), 6.0f);  // kept until the next first part
     setMeshColor(view, 0xFF00FF00, 0);  // empty slot: nothing to colour
     EXPECT_EQ(meshes[0].color, 0xFFFFFFFFu);
@@ -445,13 +423,13 @@ TEST_F(ViewWindow, InstalledMeshesShareOneBoxAndFiveSlots) {
 TEST_F(ViewWindow, SettersStoreTheirValues) {
     MessageSink sink = {nullptr, nullptr};
     setViewSink(view, &sink);
-    EXPECT_EQ(copy(state->sink), &sink);
+    EXPECT_EQ(copyOf(state->sink), &sink);
     setRenderMode(view, kRenderOutline);
-    EXPECT_EQ(copy(state->renderMode), kRenderOutline);
+    EXPECT_EQ(copyOf(state->renderMode), kRenderOutline);
     setYUp(view, true);
-    EXPECT_EQ(copy(state->yUp), 1);
+    EXPECT_EQ(copyOf(state->yUp), 1);
     setBackgroundColor(view, 0xFF123456);
-    EXPECT_EQ(copy(state->backgroundColor), 0xFF123456u);
+    EXPECT_EQ(copyOf(state->backgroundColor), 0xFF123456u);
     // Windows of other classes are left alone.
     EXPECT_EQ(viewStateOf(parent), nullptr);
     setYUp(parent, false);
