@@ -164,8 +164,10 @@ const CompiledPair kCompiled[] = {
      kOutlinePixelShaderSize},
 };
 
-// The declarations of input, output and constant-buffer registers, in order.
-std::vector<std::vector<uint32_t>> registerDeclarations(const uint8_t* blob, size_t size) {
+// The SHDR tokens of every instruction whose opcode passes `keep`, one
+// token vector each, in order.
+template <typename Keep>
+std::vector<std::vector<uint32_t>> shaderTokens(const uint8_t* blob, size_t size, Keep keep) {
     uint32_t shdrSize = 0;
     const uint8_t* shdr = findChunk(blob, size, "SHDR", &shdrSize);
     std::vector<std::vector<uint32_t>> found;
@@ -173,17 +175,23 @@ std::vector<std::vector<uint32_t>> registerDeclarations(const uint8_t* blob, siz
     for (uint32_t at = 8; at + 4 <= shdrSize;) {
         uint32_t token = readU32(shdr, at);
         uint32_t length = (token >> 24) & 0x7F;
-        uint32_t opcode = token & 0x7FF;
         if (length == 0) break;
-        if (opcode == 0x59 || opcode == 0x5f || opcode == 0x61 || opcode == 0x62 || opcode == 0x64 ||
-            opcode == 0x65 || opcode == 0x67) {
-            std::vector<uint32_t> d;
-            for (uint32_t i = 0; i < length; ++i) d.push_back(readU32(shdr, at + 4 * i));
-            found.push_back(d);
+        if (keep(token & 0x7FF)) {
+            std::vector<uint32_t> tokens;
+            for (uint32_t i = 0; i < length; ++i) tokens.push_back(readU32(shdr, at + 4 * i));
+            found.push_back(tokens);
         }
         at += 4 * length;
     }
     return found;
+}
+
+// The declarations of input, output and constant-buffer registers, in order.
+std::vector<std::vector<uint32_t>> registerDeclarations(const uint8_t* blob, size_t size) {
+    return shaderTokens(blob, size, [](uint32_t opcode) {
+        return opcode == 0x59 || opcode == 0x5f || opcode == 0x61 || opcode == 0x62 || opcode == 0x64 ||
+               opcode == 0x65 || opcode == 0x67;
+    });
 }
 
 TEST(ShaderCompiledByWine, ChecksumsReproduce) {
@@ -237,24 +245,7 @@ TEST(ShaderCompiledByWine, SameRegisterDeclarations) {
 
 // The instructions after the declarations, one token vector each.
 std::vector<std::vector<uint32_t>> programInstructions(const uint8_t* blob, size_t size) {
-    uint32_t shdrSize = 0;
-    const uint8_t* shdr = findChunk(blob, size, "SHDR", &shdrSize);
-    std::vector<std::vector<uint32_t>> found;
-    if (!shdr) return found;
-    for (uint32_t at = 8; at + 4 <= shdrSize;) {
-        uint32_t token = readU32(shdr, at);
-        uint32_t length = (token >> 24) & 0x7F;
-        if (length == 0) break;
-        uint32_t opcode = token & 0x7FF;
-        bool declaration = opcode >= 0x58 && opcode <= 0x6a;
-        if (!declaration) {
-            std::vector<uint32_t> instruction;
-            for (uint32_t i = 0; i < length; ++i) instruction.push_back(readU32(shdr, at + 4 * i));
-            found.push_back(instruction);
-        }
-        at += 4 * length;
-    }
-    return found;
+    return shaderTokens(blob, size, [](uint32_t opcode) { return opcode < 0x58 || opcode > 0x6a; });
 }
 
 // Edges must land on the depth of their faces: both vertex shaders compute

@@ -6,10 +6,9 @@
 #include <cstring>
 
 #include "core/spin_lock.h"
+#include "view/com_helpers.h"
 
 namespace {
-
-const GUID kTexture2DId = {0x6f15aaf2, 0xd208, 0x4e89, {0x9a, 0xb4, 0x48, 0x95, 0x35, 0xd3, 0x4f, 0x9c}};
 
 // Plain words, so that nothing runs before main.
 volatile int32_t chosenPresentation = kPresentDetect;
@@ -22,10 +21,6 @@ bool runsUnderWine() {
     bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
     exchange32(&wineDetected, wine ? 1 : 0);
     return wine;
-}
-
-void releaseInterface(IUnknown* object) {
-    if (object) object->Release();
 }
 
 // The texture behind a render target view; null if it is not a 2D texture.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/spin_lock.h"
+#include "view/com_helpers.h"
 #include "view/gdi_presentation.h"
 #include "view/shaders/shader_blobs.h"
 
@@ -17,7 +18,6 @@ namespace {
 const GUID kDxgiDevice1Id = {0x77db970f, 0x6276, 0x48ba, {0xba, 0x28, 0x07, 0x01, 0x43, 0xb4, 0x39, 0x2c}};
 const GUID kDxgiAdapter1Id = {0x29038f61, 0x3839, 0x4626, {0x91, 0xfd, 0x08, 0x68, 0x79, 0x01, 0x1a, 0x05}};
 const GUID kDxgiFactory1Id = {0x770aae78, 0xf26f, 0x4dba, {0xa8, 0x29, 0x25, 0x3c, 0x83, 0xd1, 0xb3, 0x87}};
-const GUID kTexture2DId = {0x6f15aaf2, 0xd208, 0x4e89, {0x9a, 0xb4, 0x48, 0x95, 0x35, 0xd3, 0x4f, 0x9c}};
 
 constexpr UINT kSdkVersion = 7;
 constexpr UINT kDeviceFlags = D3D11_CREATE_DEVICE_BGRA_SUPPORT;
@@ -48,10 +48,6 @@ volatile int32_t injectedResult = 0;
 ID3D11Device* failedPipelineDevice = nullptr;
 
 SRWLOCK viewLifetimes = SRWLOCK_INIT;
-
-void releaseInterface(IUnknown* object) {
-    if (object) object->Release();
-}
 
 struct Injection {
     int32_t step;
