@@ -21,6 +21,13 @@ struct StlSolid {
     CountedText name;
 };
 
+// How big a part is and how much material it holds, in metres.
+struct MeshFacts {
+    uint64_t triangleCount;
+    double surfaceArea;  // square metres
+    double volume;       // cubic metres, signed: negative when the winding is inside out
+};
+
 struct StlMesh {
     const uint8_t* source;  // binary: the file mapping (triangles not owned); ASCII: null
     StlSolid* solids;
@@ -36,6 +43,7 @@ static_assert(offsetof(StlSolid, triangleCount) == 2);
 static_assert(offsetof(StlSolid, triangles) == 6);
 static_assert(offsetof(StlSolid, name) == 14);
 static_assert(sizeof(StlMesh) == 20);
+static_assert(sizeof(MeshFacts) == 24);
 
 // Frees the solids array, and each solid's triangles when the mesh owns them.
 void freeMeshSolids(StlMesh* mesh, HeapHandle heap);

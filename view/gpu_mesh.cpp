@@ -126,6 +126,7 @@ GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_
     gpuMesh->vertexBuffer = nullptr;
     gpuMesh->vertexCount = static_cast<uint32_t>(3 * triangles);
     gpuMesh->unitScale = metadata->unitScale;
+    gpuMesh->facts = MeshFacts{triangles, 0.0, 0.0};
     computeMeshBounds(mesh, metadata->unitScale, gpuMesh->boundsMin, gpuMesh->boundsMax);
     return gpuMesh;
 }

@@ -28,13 +28,14 @@ struct GpuMesh {
     float boundsMin[3];  // metres
     float boundsMax[3];
     float unitScale;
+    MeshFacts facts;  // filled with the bounds
 };
 #pragma pack(pop)
 
 static_assert(sizeof(MeshVertex) == 16);
 static_assert(sizeof(SolidRange) == 8);
 static_assert(offsetof(GpuMesh, vertexCount) == 32);
-static_assert(sizeof(GpuMesh) == 64);
+static_assert(sizeof(GpuMesh) == 88);
 
 // A buffer's byte width is 32-bit: 268,435,455 vertices at most.
 constexpr uint64_t kMaxMeshTriangles = 89478485;
