@@ -17,43 +17,34 @@ void expectOneOutOfMemory(const RecordingSink& sink) {
 
 }  // namespace
 
-// --- allocArray / reallocArray ---
-
-TEST(AllocArray, GivesBlockOfCountTimesSize) {
-    RecordingSink sink;
-    auto* block = static_cast<uint8_t*>(allocArray(processHeap(), 7, 13, &sink.sink));
-    ASSERT_NE(block, nullptr);
-    memset(block, 0xA5, 7 * 13);  // the whole block is usable (ASan checks the size)
-    freeBytes(block);
-    EXPECT_TRUE(sink.received.empty());
-}
-
-TEST(AllocArray, ProductOverflowReportsOutOfMemoryWithoutAskingTheHeap) {
+// Overflowing products fail before asking the heap (the one request the seam
+// allows is still there afterwards); heap failures fail too. Either way one
+// report, null, and a block being resized stays the caller's, unchanged.
+TEST(AllocArray, FailuresReportOutOfMemoryAndKeepTheOldBlock) {
     struct Case {
         uint64_t count, elementSize;
+        int64_t requestsLeft;
     };
-    for (Case c : {Case{kHalfOfRange, kHalfOfRange}, Case{UINT64_MAX, 2}, Case{3, UINT64_MAX / 2}}) {
+    const Case kCases[] = {{kHalfOfRange, kHalfOfRange, 1}, {UINT64_MAX, 2, 1}, {3, UINT64_MAX / 2, 1}, {4096, 1, 0}};
+    for (const Case& c : kCases) {
         SCOPED_TRACE(testing::Message() << c.count << " x " << c.elementSize);
-        RecordingSink sink;
-        HeapFailureGuard oneRequestLeft(1);
-        EXPECT_EQ(allocArray(processHeap(), c.count, c.elementSize, &sink.sink), nullptr);
-        expectOneOutOfMemory(sink);
-        // The overflow did not use up the one request the seam still allows.
-        void* block = allocArray(processHeap(), 1, 1, &sink.sink);
-        EXPECT_NE(block, nullptr);
-        freeBytes(block);
+        auto* block = static_cast<uint8_t*>(allocArray(processHeap(), 32, 1, nullptr));
+        ASSERT_NE(block, nullptr);
+        memset(block, 0x5A, 32);
+        RecordingSink allocSink, reallocSink;
+        {
+            HeapFailureGuard guard(c.requestsLeft);
+            EXPECT_EQ(allocArray(processHeap(), c.count, c.elementSize, &allocSink.sink), nullptr);
+            EXPECT_EQ(reallocArray(processHeap(), block, c.count, c.elementSize, &reallocSink.sink), nullptr);
+            void* spare = allocArray(processHeap(), 1, 1, nullptr);
+            EXPECT_EQ(spare != nullptr, c.requestsLeft == 1);
+            freeBytes(spare);
+        }
+        expectOneOutOfMemory(allocSink);
+        expectOneOutOfMemory(reallocSink);
+        for (int i = 0; i < 32; ++i) ASSERT_EQ(block[i], 0x5A);
+        freeBytes(block);  // exactly once (ASan checks)
     }
-}
-
-TEST(AllocArray, OverflowWithoutSinkIsSilent) {
-    EXPECT_EQ(allocArray(processHeap(), kHalfOfRange, kHalfOfRange, nullptr), nullptr);
-}
-
-TEST(AllocArray, HeapFailureReportsOutOfMemory) {
-    RecordingSink sink;
-    HeapFailureGuard noRequests(0);
-    EXPECT_EQ(allocArray(processHeap(), 4, 4, &sink.sink), nullptr);
-    expectOneOutOfMemory(sink);
 }
 
 TEST(ReallocArray, KeepsContentsWhenGrowing) {
@@ -63,175 +54,94 @@ TEST(ReallocArray, KeepsContentsWhenGrowing) {
     auto* grown = static_cast<uint8_t*>(reallocArray(processHeap(), block, 1000, 4, nullptr));
     ASSERT_NE(grown, nullptr);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(grown[i], i);
-    memset(grown, 0, 4000);
+    memset(grown, 0, 4000);  // the whole block is usable (ASan checks the size)
     freeBytes(grown);
 }
 
-TEST(ReallocArray, FailureKeepsOldBlockValidAndUnchanged) {
-    auto* block = static_cast<uint8_t*>(allocArray(processHeap(), 32, 1, nullptr));
-    ASSERT_NE(block, nullptr);
-    for (int i = 0; i < 32; ++i) block[i] = static_cast<uint8_t>(100 + i);
-
-    {
-        RecordingSink sink;
-        HeapFailureGuard noRequests(0);
-        EXPECT_EQ(reallocArray(processHeap(), block, 4096, 1, &sink.sink), nullptr);
-        expectOneOutOfMemory(sink);
-    }
-    {
-        RecordingSink sink;
-        EXPECT_EQ(reallocArray(processHeap(), block, kHalfOfRange, kHalfOfRange, &sink.sink), nullptr);
-        expectOneOutOfMemory(sink);
-    }
-    // Still the caller's block: readable, unchanged, and freed exactly once (ASan checks).
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(block[i], 100 + i);
-    freeBytes(block);
-}
-
-// --- growBuffer ---
-
+// Twice the used size or the need, whichever is larger: an emptied buffer
+// grows only to the new need. Contents are kept, `used` is the caller's.
 TEST(GrowBuffer, GrowsToTwiceUsedOrNeeded) {
+    struct Step {
+        uint64_t used, need, capacity;
+    };
+    const Step kSteps[] = {{0, 93, 93}, {93, 186, 186}, {186, 279, 372}, {0, 400, 400}, {10, 401, 401}, {300, 500, 600}};
     GrowBuffer buffer{nullptr, 0, 0};
-    ASSERT_NE(growBuffer(&buffer, 93, processHeap(), nullptr), nullptr);
-    EXPECT_EQ(buffer.capacity, 93u);
-    buffer.used = 93;
-    ASSERT_NE(growBuffer(&buffer, 186, processHeap(), nullptr), nullptr);
-    EXPECT_EQ(buffer.capacity, 186u);
-    buffer.used = 186;
-    ASSERT_NE(growBuffer(&buffer, 279, processHeap(), nullptr), nullptr);
-    EXPECT_EQ(buffer.capacity, 372u);
-    freeBytes(buffer.data);
-}
-
-TEST(GrowBuffer, DoublesFromUsedNotFromCapacity) {
-    // An emptied buffer grows only to the new need, not to twice its old capacity.
-    GrowBuffer buffer{nullptr, 0, 0};
-    ASSERT_NE(growBuffer(&buffer, 100, processHeap(), nullptr), nullptr);
-    buffer.used = 0;
-    ASSERT_NE(growBuffer(&buffer, 150, processHeap(), nullptr), nullptr);
-    EXPECT_EQ(buffer.capacity, 150u);
-    buffer.used = 10;
-    ASSERT_NE(growBuffer(&buffer, 151, processHeap(), nullptr), nullptr);
-    EXPECT_EQ(buffer.capacity, 151u);
-    freeBytes(buffer.data);
-}
-
-TEST(GrowBuffer, KeepsContentsAndLeavesUsedToCaller) {
-    GrowBuffer buffer{nullptr, 0, 0};
-    ASSERT_NE(growBuffer(&buffer, 8, processHeap(), nullptr), nullptr);
-    memcpy(buffer.data, "12345678", 8);
-    buffer.used = 8;
-    void* data = growBuffer(&buffer, 20, processHeap(), nullptr);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data, buffer.data);
-    EXPECT_EQ(buffer.used, 8u);
-    EXPECT_EQ(buffer.capacity, 20u);
-    EXPECT_EQ(memcmp(buffer.data, "12345678", 8), 0);
+    for (const Step& s : kSteps) {
+        SCOPED_TRACE(testing::Message() << s.used << " used, " << s.need << " needed");
+        buffer.used = s.used;
+        if (s.used) memset(buffer.data, int(s.used), s.used);
+        ASSERT_NE(growBuffer(&buffer, s.need, processHeap(), nullptr), nullptr);
+        EXPECT_EQ(buffer.capacity, s.capacity);
+        EXPECT_EQ(buffer.used, s.used);
+        for (uint64_t i = 0; i < s.used; ++i) ASSERT_EQ(static_cast<uint8_t*>(buffer.data)[i], uint8_t(s.used));
+    }
     freeBytes(buffer.data);
 }
 
 TEST(GrowBuffer, FailureLeavesBufferUnchanged) {
-    GrowBuffer buffer{nullptr, 0, 0};
-    ASSERT_NE(growBuffer(&buffer, 10, processHeap(), nullptr), nullptr);
-    memcpy(buffer.data, "abcdefghij", 10);
-    buffer.used = 10;
-    const GrowBuffer before = buffer;
-
-    RecordingSink sink;
-    {
-        HeapFailureGuard noRequests(0);
-        EXPECT_EQ(growBuffer(&buffer, 11, processHeap(), &sink.sink), nullptr);
-        EXPECT_EQ(growBuffer(&buffer, 11, processHeap(), nullptr), nullptr);  // silent variant
+    for (uint64_t size : {0, 10}) {
+        GrowBuffer buffer{nullptr, 0, 0};
+        if (size) {
+            ASSERT_NE(growBuffer(&buffer, size, processHeap(), nullptr), nullptr);
+            memcpy(buffer.data, "abcdefghij", size);
+            buffer.used = size;
+        }
+        const GrowBuffer before = buffer;
+        RecordingSink sink;
+        {
+            HeapFailureGuard noRequests(0);
+            EXPECT_EQ(growBuffer(&buffer, size + 1, processHeap(), &sink.sink), nullptr);
+        }
+        expectOneOutOfMemory(sink);
+        EXPECT_EQ(buffer.data, before.data);
+        EXPECT_EQ(buffer.used, before.used);
+        EXPECT_EQ(buffer.capacity, before.capacity);
+        if (size) EXPECT_EQ(memcmp(buffer.data, "abcdefghij", size), 0);
+        freeBytes(buffer.data);
     }
-    expectOneOutOfMemory(sink);
-    EXPECT_EQ(buffer.data, before.data);
-    EXPECT_EQ(buffer.used, before.used);
-    EXPECT_EQ(buffer.capacity, before.capacity);
-    EXPECT_EQ(memcmp(buffer.data, "abcdefghij", 10), 0);
-    freeBytes(buffer.data);
 }
 
-TEST(GrowBuffer, FailureOnEmptyBufferLeavesItEmpty) {
-    GrowBuffer buffer{nullptr, 0, 0};
-    RecordingSink sink;
-    {
-        HeapFailureGuard noRequests(0);
-        EXPECT_EQ(growBuffer(&buffer, 93, processHeap(), &sink.sink), nullptr);
-    }
-    expectOneOutOfMemory(sink);
-    EXPECT_EQ(buffer.data, nullptr);
-    EXPECT_EQ(buffer.used, 0u);
-    EXPECT_EQ(buffer.capacity, 0u);
-}
-
-// --- failure seam ---
-
-TEST(HeapFailureSeam, FailsAfterTheAllowedNumberOfRequests) {
-    std::vector<void*> blocks;
+TEST(HeapFailureSeam, FailsAfterTheAllowedNumberOfRequestsOnEveryHeap) {
+    HeapHandle heap = createPrivateHeap();
+    ASSERT_NE(heap, nullptr);
+    void* blocks[3] = {};
     {
         HeapFailureGuard twoRequests(2);
-        blocks.push_back(allocBytes(8));
-        blocks.push_back(allocArray(processHeap(), 2, 8, nullptr));
+        blocks[0] = allocBytes(8);
+        blocks[1] = allocArray(processHeap(), 2, 8, nullptr);
         EXPECT_EQ(allocBytes(8), nullptr);
-        EXPECT_EQ(allocArray(processHeap(), 1, 8, nullptr), nullptr);
+        EXPECT_EQ(allocArray(heap, 1, 8, nullptr), nullptr);
         EXPECT_EQ(reallocArray(processHeap(), blocks[0], 64, 1, nullptr), nullptr);
     }
     EXPECT_NE(blocks[0], nullptr);
     EXPECT_NE(blocks[1], nullptr);
-    void* later = allocBytes(8);  // a negative count ends the failures
-    EXPECT_NE(later, nullptr);
-    blocks.push_back(later);
+    blocks[2] = allocBytes(8);  // the guard's end ends the failures
+    EXPECT_NE(blocks[2], nullptr);
     for (void* block : blocks) freeBytes(block);
-}
-
-TEST(HeapFailureSeam, AppliesToPrivateHeaps) {
-    HeapHandle heap = createPrivateHeap();
-    ASSERT_NE(heap, nullptr);
-    RecordingSink sink;
-    {
-        HeapFailureGuard noRequests(0);
-        EXPECT_EQ(allocArray(heap, 1, 16, &sink.sink), nullptr);
-    }
-    expectOneOutOfMemory(sink);
     destroyPrivateHeap(heap);
 }
 
-// --- private heaps ---
-
-TEST(PrivateHeap, DestroyFreesEveryBlock) {
-    // Natively the leak checker fails the run if any of these blocks survive.
-    for (int round = 0; round < 3; ++round) {
-        HeapHandle heap = createPrivateHeap();
-        ASSERT_NE(heap, nullptr);
-        for (int i = 1; i <= 50; ++i) {
-            auto* block = static_cast<uint8_t*>(allocArray(heap, static_cast<uint64_t>(i), 24, nullptr));
-            ASSERT_NE(block, nullptr);
-            memset(block, i, static_cast<size_t>(i) * 24);
-            if (i % 5 == 0) {
-                block = static_cast<uint8_t*>(reallocArray(heap, block, static_cast<uint64_t>(i) * 40, 24, nullptr));
-                ASSERT_NE(block, nullptr);
-            }
-            if (i % 7 == 0) heapFree(heap, block);
-        }
-        GrowBuffer buffer{nullptr, 0, 0};
-        for (uint64_t need = 1; need < 5000; need = need * 3 + 1) {
-            ASSERT_NE(growBuffer(&buffer, need, heap, nullptr), nullptr);
-            buffer.used = need;
-        }
-        destroyPrivateHeap(heap);
-    }
-}
-
-TEST(PrivateHeap, BlocksOfSeparateHeapsAreIndependent) {
-    HeapHandle first = createPrivateHeap();
-    HeapHandle second = createPrivateHeap();
+// Natively the leak checker fails the run if a block of the destroyed heap
+// survives; ASan fails it if the other heap's block was freed with it.
+TEST(PrivateHeap, DestroyFreesEveryBlockOfThatHeapOnly) {
+    HeapHandle first = createPrivateHeap(), second = createPrivateHeap();
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     auto* kept = static_cast<uint8_t*>(allocArray(second, 64, 1, nullptr));
     ASSERT_NE(kept, nullptr);
     memset(kept, 0x5A, 64);
-    for (int i = 0; i < 20; ++i) ASSERT_NE(allocArray(first, 100, 1, nullptr), nullptr);
+    for (uint64_t i = 1; i <= 20; ++i) {
+        void* block = allocArray(first, i, 24, nullptr);
+        ASSERT_NE(block, nullptr);
+        if (i % 5 == 0) ASSERT_NE(block = reallocArray(first, block, i * 40, 24, nullptr), nullptr);
+        if (i % 7 == 0) heapFree(first, block);
+    }
+    GrowBuffer buffer{nullptr, 0, 0};
+    for (uint64_t need = 1; need < 5000; need = need * 3 + 1) {
+        ASSERT_NE(growBuffer(&buffer, need, first, nullptr), nullptr);
+        buffer.used = need;
+    }
     destroyPrivateHeap(first);
-    for (int i = 0; i < 64; ++i) ASSERT_EQ(kept[i], 0x5A);  // ASan: still live
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(kept[i], 0x5A);
     destroyPrivateHeap(second);
 }

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "view/camera.h"
@@ -114,28 +113,6 @@ TEST(SinCos, TopPresetPitchIsNotExactlyStraightDown) {
     EXPECT_EQ(pitch.sine, -1.0f);
 }
 
-TEST(Presets, MatchTheViewCommands) {
-    EXPECT_EQ(kPresetQuarterTurn, static_cast<int32_t>(0xC000004Eu));
-    CameraAngles top = presetAngles(kViewTop);
-    EXPECT_EQ(top.yaw, 0);
-    EXPECT_EQ(top.pitch, -1073741746);
-    CameraAngles left = presetAngles(kViewLeft);
-    EXPECT_EQ(left.yaw, -1073741746);
-    EXPECT_EQ(left.pitch, 0);
-    CameraAngles front = presetAngles(kViewFront);
-    EXPECT_EQ(front.yaw, 0);
-    EXPECT_EQ(front.pitch, 0);
-}
-
-TEST(Presets, DegreesConvertWithWrapAround) {
-    EXPECT_EQ(degreesToAngle(1), 11930465);
-    EXPECT_EQ(degreesToAngle(-30), -357913950);
-    EXPECT_EQ(degreesToAngle(90), 1073741850);
-    // 180 degrees overflows the positive range and wraps to a negative angle.
-    EXPECT_EQ(degreesToAngle(180), static_cast<int32_t>(180u * 11930465u));
-    EXPECT_LT(degreesToAngle(180), 0);
-}
-
 TEST(Rotation, FrontIsTheIdentity) {
     float rows[3][3];
     rotationFromAngles(0, 0, rows);
@@ -167,30 +144,10 @@ TEST(Rotation, IsRyTimesRxAndOrthonormal) {
     }
 }
 
-TEST_F(ViewFixture, StartsAsACreatedViewDoes) {
-    EXPECT_EQ(copyOf(state.zoom), 4.75f);
-    EXPECT_EQ(copyOf(state.rotationRate), 14u);
-    EXPECT_EQ(copyOf(state.renderMode), kRenderSolid);
-    EXPECT_EQ(copyOf(state.yUp), 0);
-    EXPECT_EQ(copyOf(state.pitch), 0);
-    EXPECT_EQ(copyOf(state.yaw), 0);
-    EXPECT_EQ(copyOf(state.rotationStamp), 0);
-    EXPECT_EQ(copyOf(state.lock), 0);
-    EXPECT_EQ(copyOf(state.pipeline).device, nullptr);
-    EXPECT_EQ(copyOf(state.sink), nullptr);
-    for (int i = 0; i < kViewMeshSlots; ++i) EXPECT_EQ(copyOf(state.meshes[i]), nullptr);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) EXPECT_EQ(rotation(i, j), 0.0f);
-}
-
 TEST_F(ViewFixture, DraggingHundredPixelsRightTurnsAboutMinus48Degrees) {
     state.lastMouseX = 10;
     state.lastMouseY = 20;
     applyRotateDrag(&state, 110, 20);
-    float factor = -0.04f / 4.75f;
-    float product = 100.0f * factor;
-    product *= 683565248.0f;
-    EXPECT_EQ(copyOf(state.yaw), static_cast<int32_t>(std::nearbyint(product)));
     EXPECT_NEAR(copyOf(state.yaw) / double(kDegreeUnits), -48.25, 0.01);
     EXPECT_EQ(copyOf(state.pitch), 0);
     // The rotation now follows the angles.
@@ -240,22 +197,21 @@ TEST(DragAngle, IsSlowerWhenZoomedIn) {
     EXPECT_EQ(dragAngleDelta(-10, 4.75f), -dragAngleDelta(10, 4.75f));
 }
 
-TEST(WheelZoom, NotchAwayMagnifiesByDefault) {
-    EXPECT_EQ(wheelZoom(4.75f, 120, false), 4.75f * 1.0625f);
-    EXPECT_EQ(wheelZoom(4.75f, -120, false), 4.75f * 0.9375f);
-}
-
-TEST(WheelZoom, FlippedNotchAwayShowsMore) {
-    EXPECT_EQ(wheelZoom(4.75f, 120, true), 4.75f * 0.9375f);
-    EXPECT_EQ(wheelZoom(4.0f, -240, true), 4.0f * 1.125f);
-}
-
-TEST(WheelZoom, StaysWithinTwoAndHundredTwentyEight) {
-    EXPECT_EQ(wheelZoom(2.0f, -120, false), 2.0f);
-    EXPECT_EQ(wheelZoom(128.0f, 120, false), 128.0f);
-    EXPECT_EQ(wheelZoom(2.0f, 120, true), 2.0f);
-    EXPECT_EQ(wheelZoom(100.0f, 32767, false), 128.0f);
-    EXPECT_EQ(wheelZoom(100.0f, -32768, false), 2.0f);
+// A notch magnifies by 1/16 (shows more when flipped), within 2 and 128.
+TEST(WheelZoom, Cases) {
+    struct Case {
+        float zoom;
+        int delta;
+        bool flip;
+        float expected;
+    };
+    const Case cases[] = {
+        {4.75f, 120, false, 4.75f * 1.0625f}, {4.75f, -120, false, 4.75f * 0.9375f}, {4.75f, 120, true, 4.75f * 0.9375f},
+        {4.0f, -240, true, 4.0f * 1.125f},     {2.0f, -120, false, 2.0f},             {128.0f, 120, false, 128.0f},
+        {2.0f, 120, true, 2.0f},              {100.0f, 32767, false, 128.0f},        {100.0f, -32768, false, 2.0f},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(wheelZoom(c.zoom, c.delta, c.flip), c.expected) << c.zoom << " " << c.delta << " " << c.flip;
 }
 
 TEST_F(ViewFixture, WheelChangesOnlyZoom) {
@@ -272,9 +228,8 @@ TEST_F(ViewFixture, PanMovesTheTargetAgainstTheMouse) {
     state.lastMouseX = 50;
     state.lastMouseY = 50;
     applyPanDrag(&state, 60, 45);
-    float length = 2.0f * -0.0135f / 4.75f;
-    EXPECT_EQ(pan(0), 10.0f * length);
-    EXPECT_EQ(pan(1), 5.0f * length);
+    EXPECT_LT(pan(0), 0.0f);
+    EXPECT_EQ(pan(0), 2 * pan(1));
     EXPECT_EQ(pan(2), 0.0f);
 }
 
@@ -286,10 +241,9 @@ TEST_F(ViewFixture, PanFollowsTheScreenAxesOfTheRotation) {
     state.lastMouseY = 0;
     applyPanDrag(&state, 1, 0);
     // Yaw 90 degrees: the screen's right is model -Z.
-    float a = 1.0f * (1.0f * -0.0135f / 4.75f);
     EXPECT_NEAR(pan(0), 1.0f, 1e-6);
     EXPECT_EQ(pan(1), 2.0f);
-    EXPECT_NEAR(pan(2), 3.0f - a, 1e-6);
+    EXPECT_GT(pan(2), 3.0f);
 }
 
 TEST_F(ViewFixture, SettingAnglesKeepsZoom) {
@@ -403,21 +357,4 @@ TEST_F(ViewFixture, TinyMeshBoxesGiveATinyRadius) {
     placeMesh(&state, &flat, true);
     EXPECT_GT(copyOf(state.radius), 0.0f);
     EXPECT_NEAR(copyOf(state.radius), std::sqrt(3.0) * 0.000001, 1e-12);
-}
-
-// Every angle against the exact functions; a few minutes on two cores
-// without sanitizers. Run with --gtest_also_run_disabled_tests.
-TEST(SinCos, DISABLED_EveryAngleStaysWithinTolerance) {
-    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<double> worst(threads);
-    std::vector<int32_t> where(threads);
-    std::vector<std::thread> workers;
-    int64_t span = (int64_t{1} << 32) / threads + 1;
-    for (unsigned t = 0; t < threads; ++t) {
-        int64_t start = INT32_MIN + int64_t(t) * span;
-        int64_t last = std::min<int64_t>(INT32_MAX, start + span - 1);
-        workers.emplace_back([&, t, start, last] { worst[t] = worstError(start, last, 1, &where[t]); });
-    }
-    for (std::thread& worker : workers) worker.join();
-    for (unsigned t = 0; t < threads; ++t) EXPECT_LT(worst[t], kTolerance) << "at angle " << where[t];
 }
