@@ -304,6 +304,7 @@ TEST(FreeMeshSolids, FreesOwnedTrianglesButNotThoseInTheFile) {
     EXPECT_EQ(mesh.solids, nullptr);
     EXPECT_EQ(uint32_t{mesh.solidCount}, 0u);
     freeMeshSolids(&mesh, processHeap());  // a second call does nothing
+    mesh.source = nullptr;  // no file: the triangles are the mesh's own
     mesh.solidCount = 2;
     mesh.solids = static_cast<StlSolid*>(allocArray(processHeap(), 2, sizeof(StlSolid), nullptr));
     ASSERT_NE(mesh.solids, nullptr);
