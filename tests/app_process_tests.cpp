@@ -2,6 +2,7 @@
 // closing while a file loads, and the model as it appears on the screen.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -15,7 +16,8 @@ const wchar_t kTitle[] = L"Veldmark STL Viewer";
 struct Process {
     PROCESS_INFORMATION info{};
     bool start(const std::wstring& file) {
-        std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\" \"" + file + L"\"";
+        std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\"";
+        if (!file.empty()) commandLine += L" \"" + file + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -163,6 +165,79 @@ TEST_F(ViewerProcessTest, TheModelAppearsOnTheScreen) {
         shown = modelIsShown(view);
     }
     EXPECT_TRUE(shown);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
+}
+
+// The text of a control of another process.
+std::wstring controlText(HWND control) {
+    std::wstring text(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
+    text.resize(SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+    return text;
+}
+
+TEST_F(ViewerProcessTest, TheEmptyStartShowsTheHint) {
+    Process viewer;
+    ASSERT_TRUE(viewer.start(L""));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    HWND hint = GetDlgItem(window, 33);
+    EXPECT_TRUE(IsWindowVisible(hint));
+    EXPECT_EQ(controlText(hint), L"Open an STL file with Ctrl+O, or drop one here");
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, 17)));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
+}
+
+TEST_F(ViewerProcessTest, MessagesPast30000CharactersEndWithTheSuccessLine) {
+    std::string text;
+    for (int i = 0; i < 1000; ++i)  // each solid warns of its missing end name: 40 characters a line
+        text += "solid a\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
+                "  endloop\n endfacet\nendsolid b\n";
+    folder_.write("warnings.stl", text);
+    Process viewer;
+    ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "warnings.stl")));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    HWND messages = GetDlgItem(window, 31);
+    const std::wstring last = L"file loaded successfully\r\n";
+    std::wstring shown;
+    for (DWORD waited = 0; waited < 20000 && shown.find(last) == std::wstring::npos; waited += 100) {
+        Sleep(100);
+        shown = controlText(messages);
+    }
+    EXPECT_GT(shown.size(), 30000u);
+    ASSERT_GE(shown.size(), last.size());
+    EXPECT_EQ(shown.substr(shown.size() - last.size()), last);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
+}
+
+TEST_F(ViewerProcessTest, UntickingASolidHidesIt) {
+    folder_.write("cube.stl", binaryStl(cube()));
+    Process viewer;
+    ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "cube.stl")));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    HWND view = GetDlgItem(window, 16);
+    HWND tree = GetDlgItem(window, 30);
+    bool shown = false;
+    for (DWORD waited = 0; waited < 20000 && !shown; waited += 100) {
+        Sleep(100);
+        shown = modelIsShown(view);
+    }
+    ASSERT_TRUE(shown);
+    LPARAM file = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    LPARAM solid = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, file);
+    ASSERT_NE(solid, 0);
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, solid);
+    PostMessageW(tree, WM_KEYDOWN, VK_SPACE, 0x00390001);
+    PostMessageW(tree, WM_KEYUP, VK_SPACE, 0xC0390001);
+    for (DWORD waited = 0; waited < 20000 && shown; waited += 100) {
+        Sleep(100);
+        shown = modelIsShown(view);
+    }
+    EXPECT_FALSE(shown);
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(viewer.waitForExit(10000), 0);
 }
