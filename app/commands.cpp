@@ -158,7 +158,7 @@ bool chooseStlFiles(FileNameList* list, HWND owner) {
     list->path[0] = 0;
     dialog.lpstrFile = list->path;
     dialog.nMaxFile = kFileListUnits;
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT;
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
     if (!GetOpenFileNameW(&dialog)) return false;
     // One file: its full path. Several: the folder, a terminator, then the
     // names, each terminated, and an empty name.

@@ -27,9 +27,10 @@ constexpr DWORD kCombo = kShown | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | W
 
 const ControlSpec kControls[] = {
     {kViewId, L"STLView", 0, L"", kChild | WS_TABSTOP, 0},
-    {kProgressId, L"msctls_progress32", 0, L"", kShown | WS_BORDER, 0},
+    {kProgressId, L"msctls_progress32", 0, L"", kChild | WS_BORDER, 0},
     {kPanelLine1Id, nullptr, kStaticAtom, L"", kShown, 0},
     {kPanelLine2Id, nullptr, kStaticAtom, L"", kShown, 0},
+    {kFactsId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX | SS_ENDELLIPSIS, 0},
     {kSpaceLabelId, nullptr, kStaticAtom, L"Coordinate space:", kShown | WS_DISABLED, 0},
     {kSpaceComboId, nullptr, kComboAtom, L"", kCombo, 0},
     {kMaterialCheckId, nullptr, kButtonAtom, L"Material:", kShown | BS_AUTOCHECKBOX | WS_TABSTOP | WS_DISABLED, 0},
@@ -43,6 +44,8 @@ const ControlSpec kControls[] = {
      kShown | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | WS_BORDER | WS_TABSTOP, WS_EX_NOPARENTNOTIFY},
     {kMessagesId, nullptr, kEditAtom, L"",
      kShown | ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 0},
+    {kHintId, nullptr, kStaticAtom, L"Open an STL file with Ctrl+O, or drop one here",
+     kShown | SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX | WS_BORDER, 0},
 };
 
 class TemplateWriter {

@@ -81,6 +81,25 @@ void showFileFacts(MainDialogState* state, const ModelPart& part) {
     SendDlgItemMessageW(dialog, kColorsComboId, CB_SETCURSEL, part.metadata.colorOrder == 3 ? 1 : 0, 0);
 }
 
+// "Part 4: ", a count, " triangles, ", an area, ", ", a volume and a terminator.
+constexpr int kFactsTextCapacity = 9 + kMaxCountText + 12 + kMaxMeasureText + 2 + kMaxMeasureText + 1;
+
+wchar_t* appendWide(wchar_t* out, const wchar_t* text) {
+    while (*text) *out++ = *text++;
+    return out;
+}
+
+// The part slot of the tree's selected item, or -1 when nothing is selected.
+int selectedSlot(const MainDialogState* state) {
+    HWND tree = dialogItem(state, kTreeId);
+    TVITEMW item{};
+    item.mask = TVIF_HANDLE | TVIF_PARAM;
+    item.hItem = TreeView_GetSelection(tree);
+    if (!item.hItem || !SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return -1;
+    int slot = static_cast<int>(item.lParam >> 24);
+    return slot < usedPartCount(state) ? slot : -1;
+}
+
 void installParts(MainDialogState* state, int first) {
     HWND view = dialogItem(state, kViewId);
     for (int slot = first; slot < usedPartCount(state); ++slot) {
@@ -113,6 +132,7 @@ void emptyPanel(MainDialogState* state) {
     clearMeshes(dialogItem(state, kViewId));
     SetDlgItemTextW(dialog, kPanelLine1Id, L"");
     SetDlgItemTextW(dialog, kPanelLine2Id, L"");
+    SetDlgItemTextW(dialog, kFactsId, L"");
     CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
     EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
     EnableWindow(dialogItem(state, kFirstSwatchId), FALSE);
@@ -139,7 +159,8 @@ void fillPartTree(HWND tree, const ModelPart* part, const uint8_t* visibleSolids
     if (slot == 0) SendMessageW(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
     LPARAM slotBits = static_cast<LPARAM>(slot) << 24;
     wchar_t* fileText = partItemText(part, 0);
-    HTREEITEM file = insertItem(tree, TVI_ROOT, TVI_LAST, fileText ? fileText : L"File", 2, slotBits | kFileItem);
+    const wchar_t* shownName = fileText ? fileText : part->fileName ? part->fileName : L"File";
+    HTREEITEM file = insertItem(tree, TVI_ROOT, TVI_LAST, shownName, 2, slotBits | kFileItem);
     freeBytes(fileText);
     if (file) {
         for (uint32_t solid = part->mesh.solidCount; solid-- > 0;) {
@@ -189,6 +210,33 @@ void showModelDimensions(MainDialogState* state) {
     wchar_t line[kDimensionsTextCapacity];
     *formatModelDimensions(line, boundsMin, boundsMax, yUp, state->usUnits != 0) = 0;
     SetDlgItemTextW(state->dialog, kPanelLine2Id, line);
+    showModelFacts(state);
+}
+
+void showModelFacts(MainDialogState* state) {
+    int parts = usedPartCount(state);
+    int selected = selectedSlot(state);
+    MeshFacts total{0, 0, 0};
+    for (int slot = 0; slot < parts; ++slot) {
+        if (selected >= 0 && slot != selected) continue;
+        const MeshFacts& facts = static_cast<const GpuMesh*>(state->parts[slot].gpuMesh)->facts;
+        total.triangleCount += facts.triangleCount;
+        total.surfaceArea += facts.surfaceArea;
+        total.volume += facts.volume;
+    }
+    if (parts == 0) {
+        SetDlgItemTextW(state->dialog, kFactsId, L"");
+        return;
+    }
+    wchar_t line[kFactsTextCapacity];
+    wchar_t* out = line;
+    if (selected >= 0 && parts > 1) out += wsprintfW(out, L"Part %d: ", selected + 1);
+    out = formatCount(out, total.triangleCount);
+    out = appendWide(out, total.triangleCount == 1 ? L" triangle, " : L" triangles, ");
+    out = formatArea(out, total.surfaceArea, state->usUnits != 0);
+    out = appendWide(out, L", ");
+    *formatVolume(out, total.volume, state->usUnits != 0) = 0;
+    SetDlgItemTextW(state->dialog, kFactsId, line);
 }
 
 void showLoadResult(MainDialogState* state, LoadJob* job) {
@@ -212,10 +260,9 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
     } else if (usedPartCount(state) == 0) {
         emptyPanel(state);
     }
-    HWND view = dialogItem(state, kViewId);
-    ShowWindow(view, SW_SHOW);
-    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
-    ShowWindow(dialogItem(state, kProgressId), SW_HIDE);
-    InvalidateRect(view, nullptr, FALSE);
     state->currentJob = nullptr;
+    showViewArea(state);
+    HWND view = dialogItem(state, kViewId);
+    if (state->parts[0].view) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
+    InvalidateRect(view, nullptr, FALSE);
 }

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "core/log_sink.h"
 #include "dialog_template.h"
+#include "info_panel.h"
 #include "open_files.h"
 #include "settings.h"
 #include "view/view_control.h"
@@ -60,6 +61,8 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     for (HBRUSH& brush : state->swatchBrushes) brush = nullptr;
     for (ModelPart& part : state->parts) part.view = nullptr;
     ViewAngles angles = readSettings(state);
+    // The edit control's default limit of 30,000 characters would drop the later lines.
+    SendDlgItemMessageW(dialog, kMessagesId, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
     HWND tree = dialogItem(state, kTreeId);
     SetWindowLongPtrW(tree, GWL_STYLE, GetWindowLongPtrW(tree, GWL_STYLE) | TVS_CHECKBOXES);
     fillCombo(dialogItem(state, kSpaceComboId), L"Y up", L"Z up");
@@ -85,6 +88,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
 }
 
 // The tree's check boxes show and hide solids; the file item's box stays.
+// Windows asks before a box changes; Wine's tree does not, see applyTreeChecks.
 INT_PTR onTreeItemChanging(MainDialogState* state, const NMTVITEMCHANGE* change) {
     if ((change->uStateNew & TVIS_STATEIMAGEMASK) == (change->uStateOld & TVIS_STATEIMAGEMASK)) return FALSE;
     uint32_t slot = static_cast<uint32_t>(change->lParam >> 24);
@@ -99,9 +103,54 @@ INT_PTR onTreeItemChanging(MainDialogState* state, const NMTVITEMCHANGE* change)
 }
 
 INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
-    if (!state || !state->parts[0].view || header->idFrom != kTreeId || header->code != TVN_ITEMCHANGINGW)
+    if (!state || header->idFrom != kTreeId) return FALSE;
+    switch (header->code) {
+    case TVN_ITEMCHANGINGW:
+        if (!state->parts[0].view) return FALSE;
+        return onTreeItemChanging(state, reinterpret_cast<const NMTVITEMCHANGE*>(header));
+    case NM_CLICK:
+        PostMessageW(state->dialog, kApplyTreeChecksMessage, 0, 0);
         return FALSE;
-    return onTreeItemChanging(state, reinterpret_cast<const NMTVITEMCHANGE*>(header));
+    case TVN_KEYDOWN:
+        if (reinterpret_cast<const NMTVKEYDOWN*>(header)->wVKey == VK_SPACE)
+            PostMessageW(state->dialog, kApplyTreeChecksMessage, 0, 0);
+        return FALSE;
+    case TVN_SELCHANGEDW:
+        showModelFacts(state);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+bool itemChecked(HWND tree, HTREEITEM item, LPARAM* parameter) {
+    TVITEMW fields{};
+    fields.mask = TVIF_HANDLE | TVIF_STATE | TVIF_PARAM;
+    fields.hItem = item;
+    fields.stateMask = TVIS_STATEIMAGEMASK;
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&fields));
+    *parameter = fields.lParam;
+    return (fields.state & TVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+}
+
+void tickItem(HWND tree, HTREEITEM item) {
+    TVITEMW fields{};
+    fields.mask = TVIF_HANDLE | TVIF_STATE;
+    fields.hItem = item;
+    fields.stateMask = TVIS_STATEIMAGEMASK;
+    fields.state = INDEXTOSTATEIMAGEMASK(2);
+    SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&fields));
+}
+
+// Sets one solid's visibility byte; true when it changed.
+bool setSolidVisible(MainDialogState* state, LPARAM parameter, bool visible) {
+    uint32_t slot = static_cast<uint32_t>(parameter >> 24);
+    uint32_t solid = static_cast<uint32_t>(parameter & 0xFFFFFF);
+    if (slot >= kMaxParts || !state->parts[slot].view || solid >= state->parts[slot].mesh.solidCount) return false;
+    uint8_t* byte = &state->parts[slot].visibleSolids[solid];
+    if (*byte == visible) return false;
+    *byte = visible;
+    return true;
 }
 
 // Keys the view passes on: Left and Right step through the folder.
@@ -167,6 +216,9 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_APP:
         if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));
         return FALSE;
+    case kApplyTreeChecksMessage:
+        if (state) applyTreeChecks(state);
+        return FALSE;
     default:
         return FALSE;
     }
@@ -202,6 +254,28 @@ SIZE dialogUnitsToPixels(HWND dialog, int cx, int cy) {
     return SIZE{rect.right, rect.bottom};
 }
 
+void applyTreeChecks(MainDialogState* state) {
+    HWND tree = dialogItem(state, kTreeId);
+    bool changed = false;
+    LPARAM parameter;
+    for (HTREEITEM file = TreeView_GetRoot(tree); file; file = TreeView_GetNextSibling(tree, file)) {
+        if (!itemChecked(tree, file, &parameter)) tickItem(tree, file);
+        for (HTREEITEM solid = TreeView_GetChild(tree, file); solid; solid = TreeView_GetNextSibling(tree, solid)) {
+            bool visible = itemChecked(tree, solid, &parameter);
+            changed |= setSolidVisible(state, parameter, visible);
+        }
+    }
+    if (changed) InvalidateRect(dialogItem(state, kViewId), nullptr, FALSE);
+}
+
+void showViewArea(MainDialogState* state) {
+    bool loading = state->currentJob != nullptr;
+    bool model = !loading && state->parts[0].view;
+    ShowWindow(dialogItem(state, kProgressId), loading ? SW_SHOW : SW_HIDE);
+    ShowWindow(dialogItem(state, kViewId), model ? SW_SHOW : SW_HIDE);
+    ShowWindow(dialogItem(state, kHintId), loading || model ? SW_HIDE : SW_SHOW);
+}
+
 void layoutDialog(MainDialogState* state, int width, int height) {
     HWND dialog = state->dialog;
     SIZE margin = dialogUnitsToPixels(dialog, 2, 2);
@@ -209,16 +283,18 @@ void layoutDialog(MainDialogState* state, int width, int height) {
     int headerHeight = dialogUnitsToPixels(dialog, 0, 112).cy;
     int mx = margin.cx, my = margin.cy, pw = panel.cx, ph = panel.cy;
     int panelLeft = width - pw - mx;
-    HDWP batch = BeginDeferWindowPos(15);
+    HDWP batch = BeginDeferWindowPos(17);
     if (!batch) return;
     int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
     deferMove(&batch, dialog, kViewId, mx, my, viewWidth, viewHeight);
     deferMove(&batch, dialog, kProgressId, mx, my, viewWidth, viewHeight);
+    deferMove(&batch, dialog, kHintId, mx, my, viewWidth, viewHeight);
     deferMove(&batch, dialog, kTreeId, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight);
     deferMove(&batch, dialog, kMessagesId, mx, height - ph - my, viewWidth, ph);
     int parts = usedPartCount(state);
     HeaderPlace places[] = {
-        {kPanelLine1Id, 7, 7, 154, 8},   {kPanelLine2Id, 7, 28, 154, 8},     {kSpaceLabelId, 7, 52, 80, 8},
+        {kPanelLine1Id, 7, 7, 154, 8},   {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
+        {kSpaceLabelId, 7, 52, 80, 8},
         {kSpaceComboId, 111, 49, 50, 14}, {kMaterialCheckId, 7, 73, 50, 8},   swatchPlace(0, parts),
         swatchPlace(1, parts),            swatchPlace(2, parts),             swatchPlace(3, parts),
         {kColorsLabelId, 7, 94, 80, 8},   {kColorsComboId, 111, 91, 50, 14},

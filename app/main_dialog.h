@@ -18,11 +18,16 @@ constexpr int kColorsLabelId = 28;
 constexpr int kColorsComboId = 29;
 constexpr int kTreeId = 30;
 constexpr int kMessagesId = 31;
+constexpr int kFactsId = 32;  // triangles, area and volume under the size line
+constexpr int kHintId = 33;   // in the view's place while there is neither a model nor a load
 
 constexpr int kMaxParts = 4;
 constexpr UINT_PTR kProgressTimer = 1;
 constexpr UINT kProgressPeriodMs = 25;
 constexpr ULONG_PTR kHandOverTag = 42;
+// Posted after a click or the space key in the tree, once the tree has
+// toggled the box it wanted to.
+constexpr UINT kApplyTreeChecksMessage = WM_APP + 1;
 
 extern const wchar_t kApplicationTitle[];
 
@@ -59,6 +64,11 @@ static_assert(offsetof(MainDialogState, parts) == 144);
 HWND createMainDialog(HINSTANCE instance, MainDialogState* state);
 
 void layoutDialog(MainDialogState* state, int width, int height);
+// One of the three in the view's place: the progress bar while a load runs,
+// else the view while a model is shown, else the hint.
+void showViewArea(MainDialogState* state);
+// Makes the parts' visibility follow the tree's check boxes; the file items stay ticked.
+void applyTreeChecks(MainDialogState* state);
 SIZE dialogUnitsToPixels(HWND dialog, int cx, int cy);
 
 inline HWND dialogItem(const MainDialogState* state, int id) {

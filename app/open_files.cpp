@@ -13,21 +13,23 @@
 
 namespace {
 
-// Hides the view and shows the empty progress bar in its place.
-void showEmptyProgress(MainDialogState* state) {
-    ShowWindow(dialogItem(state, kViewId), SW_HIDE);
-    HWND progress = dialogItem(state, kProgressId);
-    SendMessageW(progress, PBM_SETPOS, 0, 0);
-    ShowWindow(progress, SW_SHOW);
-    SetDlgItemTextW(state->dialog, kMessagesId, L"");
-}
-
+// A job that could not post its completion and is then given up goes here;
+// otherwise the progress timer takes it (see onProgressTimer).
 void stopCurrentJob(MainDialogState* state) {
-    if (state->currentJob) exchange8(&state->currentJob->keepGoing, 0);
+    LoadJob* job = state->currentJob;
+    if (!job) return;
+    state->currentJob = nullptr;
+    acquireSpinLock(&job->messageLock);
+    exchange8(&job->keepGoing, 0);
+    bool undelivered = job->state & kLoadUndelivered;
+    releaseSpinLock(&job->messageLock);
+    if (undelivered) destroyLoadJob(job);
 }
 
 bool startJob(MainDialogState* state, const FileNameList* list) {
+    SendMessageW(dialogItem(state, kProgressId), PBM_SETPOS, 0, 0);
     state->currentJob = startLoadJob(list, state->dialog, dialogItem(state, kViewId), &state->sink.self);
+    showViewArea(state);
     if (!state->currentJob) return false;
     SetTimer(state->dialog, kProgressTimer, kProgressPeriodMs, nullptr);
     return true;
@@ -40,9 +42,8 @@ void releasePartSlot(ModelPart* part) {
 }
 
 void resetPanelControls(MainDialogState* state) {
-    HWND progress = dialogItem(state, kProgressId);
-    ShowWindow(progress, SW_SHOW);
-    SendMessageW(state->dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(progress), TRUE);
+    HWND messages = dialogItem(state, kMessagesId);
+    SendMessageW(state->dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(messages), TRUE);
     HWND view = dialogItem(state, kViewId);
     ShowWindow(view, SW_HIDE);
     clearMeshes(view);
@@ -73,9 +74,7 @@ void makeWindowTitle(const wchar_t* path, wchar_t title[kTitleUnits]) {
     int length = 0;
     for (const wchar_t* text : {kApplicationTitle, kSeparator})
         while (*text) title[length++] = *text++;
-    const wchar_t* name = path;
-    for (const wchar_t* at = path; *at; ++at)
-        if (*at == L'\\' || *at == L'/') name = at + 1;
+    const wchar_t* name = fileNameOf(path);
     constexpr int kRoom = kTitleUnits - 2;  // 254 units before the ellipsis
     while (*name && length < kRoom) title[length++] = *name++;
     if (*name) title[length++] = L'\u2026';
@@ -84,7 +83,7 @@ void makeWindowTitle(const wchar_t* path, wchar_t title[kTitleUnits]) {
 
 void openFiles(MainDialogState* state, const FileNameList* list, bool newListing, HWND explorerWindow) {
     stopCurrentJob(state);
-    showEmptyProgress(state);
+    SetDlgItemTextW(state->dialog, kMessagesId, L"");
     wchar_t title[kTitleUnits];
     makeWindowTitle(list->path, title);
     SetWindowTextW(state->dialog, title);
@@ -96,7 +95,14 @@ void openFiles(MainDialogState* state, const FileNameList* list, bool newListing
 
 void addPartFiles(MainDialogState* state, const FileNameList* list) {
     stopCurrentJob(state);
-    showEmptyProgress(state);
+    HWND messages = dialogItem(state, kMessagesId);
+    SetWindowTextW(messages, L"");
+    // The job names each file of several itself; one added file is named here.
+    bool oneFile = list->path[list->nextName] == 0;
+    if (oneFile && usedPartCount(state)) {
+        appendText(messages, fileNameOf(list->path));
+        appendText(messages, L"\r\n");
+    }
     startJob(state, list);
 }
 
@@ -111,19 +117,30 @@ void clearModel(MainDialogState* state) {
     }
     for (int slot = 1; slot < kMaxParts; ++slot) ShowWindow(dialogItem(state, kFirstSwatchId + slot), SW_HIDE);
     layoutForClient(state);
+    showViewArea(state);
 }
 
 void onProgressTimer(MainDialogState* state, WPARAM timerId) {
     LoadJob* job = state->currentJob;
     if (timerId != kProgressTimer || !job) return;
+    // The text is taken over under the lock and shown after it, so the job's
+    // thread never waits for the window.
     acquireSpinLock(&job->messageLock);
     uint32_t percent = (static_cast<uint32_t>(job->progress) + 5) / 10;
-    SendMessageW(dialogItem(state, kProgressId), PBM_SETPOS, percent, 0);
-    if (job->messages.used) {
-        appendText(dialogItem(state, kMessagesId), static_cast<const wchar_t*>(job->messages.data));
-        job->messages.used = 0;
-    }
+    GrowBuffer text = job->messages;
+    if (text.used) job->messages = GrowBuffer{nullptr, 0, 0};
+    bool undelivered = job->state & kLoadUndelivered;
+    job->state &= ~kLoadUndelivered;
     releaseSpinLock(&job->messageLock);
+    SendMessageW(dialogItem(state, kProgressId), PBM_SETPOS, percent, 0);
+    if (text.used) {
+        appendText(dialogItem(state, kMessagesId), static_cast<const wchar_t*>(text.data));
+        freeBytes(text.data);
+    }
+    if (undelivered) {
+        onLoadFinished(state, job);
+        appendText(dialogItem(state, kMessagesId), L"Error: the load's completion message could not be posted\r\n");
+    }
 }
 
 void onLoadFinished(MainDialogState* state, LoadJob* job) {

@@ -122,12 +122,18 @@ ViewAngles readSettings(MainDialogState* state) {
     return ViewAngles{degreesToBinaryAngle(yaw), degreesToBinaryAngle(pitch)};
 }
 
-void savePlacementAndExit(MainDialogState* state, HWND dialog) {
+bool writePlacement(const HKEY keys[2], HWND dialog) {
     WINDOWPLACEMENT placement;
     placement.length = kPlacementSize;
-    if (state && GetWindowPlacement(dialog, &placement) && state->settingsKeys[kApplicationKey])
-        RegSetValueExW(state->settingsKeys[kApplicationKey], L"Placement", 0, REG_BINARY,
-                       reinterpret_cast<const BYTE*>(&placement), kPlacementSize);
+    if (!keys[kApplicationKey] || !GetWindowPlacement(dialog, &placement)) return false;
+    if (placement.showCmd == SW_SHOWMINIMIZED || placement.showCmd == SW_MINIMIZE)
+        placement.showCmd = placement.flags & WPF_RESTORETOMAXIMIZED ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+    return RegSetValueExW(keys[kApplicationKey], L"Placement", 0, REG_BINARY,
+                          reinterpret_cast<const BYTE*>(&placement), kPlacementSize) == ERROR_SUCCESS;
+}
+
+void savePlacementAndExit(MainDialogState* state, HWND dialog) {
+    if (state) writePlacement(state->settingsKeys, dialog);
     TerminateProcess(GetCurrentProcess(), 0);
     ExitProcess(0);  // not reached; keeps the no-return promise
 }

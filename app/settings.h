@@ -32,5 +32,9 @@ int32_t degreesToBinaryAngle(DWORD degrees);
 // placement to the dialog; returns the initial eye angles.
 ViewAngles readSettings(MainDialogState* state);
 
+// Writes the dialog's placement to the application key; a minimised window is
+// stored as it would be restored, so that the next start is not minimised.
+bool writePlacement(const HKEY keys[2], HWND dialog);
+
 // The close path: the placement goes to the application key, then the process ends.
 [[noreturn]] void savePlacementAndExit(MainDialogState* state, HWND dialog);

@@ -11,6 +11,6 @@ intptr_t appendToLog(void* dialogState, StatusCode code, uintptr_t argument, con
     HWND log = GetDlgItem(*static_cast<HWND*>(dialogState), kLogControlId);
     appendText(log, reinterpret_cast<const wchar_t*>(argument));
     appendText(log, L"\r\n");
-    SendMessageW(log, EM_LINESCROLL, 0, 0x7FFF0000);
+    SendMessageW(log, EM_SCROLLCARET, 0, 0);
     return 1;
 }

@@ -1,5 +1,8 @@
 #include "length_format.h"
 
+#include <cmath>
+#include <cstring>
+
 #include "decimal_format.h"
 
 #ifdef _WIN32
@@ -51,6 +54,26 @@ Utf16* localiseNumber(Utf16* out, const char* plain, const char* plainEnd, uint3
     return copyAscii(out, plain, plainEnd);
 }
 
+Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32_t locale) {
+    char plain[kMaxFixedDecimalLength];
+    char* plainEnd = formatFixedDecimal(number, plain);
+    out = localiseNumber(out, plain, plainEnd, locale);
+    *out++ = kThinSpace;
+    for (; *suffix; ++suffix) *out++ = static_cast<Utf16>(*suffix);
+    return out;
+}
+
+// A square or cube measure: the unit is that of the side's length.
+Utf16* formatPowerOfLength(Utf16* out, double measure, int power, bool usUnits, uint32_t locale) {
+    double side = power == 2 ? std::sqrt(std::fabs(measure)) : std::cbrt(std::fabs(measure));
+    const LengthUnit* unit = chooseLengthUnit(static_cast<float>(side), usUnits);
+    double factor = unit->factor;
+    double scale = power == 2 ? factor * factor : factor * factor * factor;
+    out = appendNumberAndUnit(out, measure * scale, unit->suffix, locale);
+    *out++ = power == 2 ? 0x00B2 : 0x00B3;
+    return out;
+}
+
 Utf16* appendText(Utf16* out, const Utf16* text) {
     while (*text) *out++ = *text++;
     return out;
@@ -70,12 +93,35 @@ const LengthUnit* chooseLengthUnit(float metres, bool usUnits) {
 Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale) {
     const LengthUnit* unit = chooseLengthUnit(metres, usUnits);
     float scaled = metres * unit->factor;  // single precision, as the table is
-    char plain[kMaxFixedDecimalLength];
-    char* plainEnd = formatFixedDecimal(static_cast<double>(scaled), plain);
-    out = localiseNumber(out, plain, plainEnd, locale);
-    *out++ = kThinSpace;
-    for (const char* suffix = unit->suffix; *suffix; ++suffix) *out++ = static_cast<Utf16>(*suffix);
-    return out;
+    return appendNumberAndUnit(out, static_cast<double>(scaled), unit->suffix, locale);
+}
+
+Utf16* formatArea(Utf16* out, double squareMetres, bool usUnits, uint32_t locale) {
+    return formatPowerOfLength(out, squareMetres, 2, usUnits, locale);
+}
+
+Utf16* formatVolume(Utf16* out, double cubicMetres, bool usUnits, uint32_t locale) {
+    return formatPowerOfLength(out, cubicMetres, 3, usUnits, locale);
+}
+
+Utf16* formatCount(Utf16* out, uint64_t count, uint32_t locale) {
+    char plain[24];
+    char* end = plain + sizeof plain;
+    do *--end = static_cast<char>('0' + count % 10); while (count /= 10);
+    Utf16* numberEnd = localiseNumber(out, end, plain + sizeof plain, locale);
+#ifdef _WIN32
+    // The locale's layout adds its default decimals: cut them with their separator.
+    DWORD decimals = 0;
+    Utf16 separator[8];
+    int separatorUnits = locale == kNoLocale ? 0 : GetLocaleInfoW(locale, LOCALE_SDECIMAL, separator, 8) - 1;
+    if (separatorUnits > 0 &&
+        GetLocaleInfoW(locale, LOCALE_IDIGITS | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(&decimals),
+                       sizeof decimals / sizeof(Utf16))) {
+        ptrdiff_t kept = (numberEnd - out) - static_cast<ptrdiff_t>(decimals) - separatorUnits;
+        if (kept > 0 && memcmp(out + kept, separator, separatorUnits * sizeof(Utf16)) == 0) numberEnd = out + kept;
+    }
+#endif
+    return numberEnd;
 }
 
 Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float boundsMax[3], bool yUp,

@@ -13,6 +13,10 @@ constexpr uint32_t kNoLocale = 0xFFFFFFFF;
 
 // The number takes at most 63 units, then a thin space and a unit of two.
 constexpr int kMaxLengthText = 66;
+// An area or a volume: a length's text and a superscript two or three.
+constexpr int kMaxMeasureText = kMaxLengthText + 1;
+// Digits of a 64-bit count with the locale's grouping, a terminator included.
+constexpr int kMaxCountText = 64;
 // Three lengths, U+2009 U+00D7 U+2009, "; ", " tall" and a terminator.
 constexpr int kDimensionsTextCapacity = 3 * kMaxLengthText + 3 + 2 + 5 + 1;
 
@@ -33,6 +37,16 @@ const LengthUnit* chooseLengthUnit(float metres, bool usUnits);
 // returns the position after the suffix, without writing a terminator. If the
 // locale cannot lay the number out, the plain number is shown instead.
 Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale = kUserLocale);
+
+// Square and cubic metres in the square or cubic unit of the row that
+// chooseLengthUnit gives the side of a square or cube of that size, e.g.
+// "600.0 cm²"; the sign is kept. Like formatLength, without a terminator.
+Utf16* formatArea(Utf16* out, double squareMetres, bool usUnits, uint32_t locale = kUserLocale);
+Utf16* formatVolume(Utf16* out, double cubicMetres, bool usUnits, uint32_t locale = kUserLocale);
+
+// A whole number with the locale's digit grouping and no decimals, e.g.
+// "12,345"; without a terminator.
+Utf16* formatCount(Utf16* out, uint64_t count, uint32_t locale = kUserLocale);
 
 // The size line of a model from the union of its parts' bounding boxes (in
 // metres): width × depth; height tall. With Y up the depth runs along z and

@@ -41,6 +41,15 @@ void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
 
 namespace {
 
+Utf16* copyFileName(const Utf16* path, HeapHandle heap) {
+    const Utf16* name = fileNameOf(path);
+    uint64_t units = 1;
+    while (name[units - 1]) ++units;
+    Utf16* copy = static_cast<Utf16*>(allocArray(heap, units, sizeof(Utf16), nullptr));
+    if (copy) memcpy(copy, name, units * sizeof(Utf16));
+    return copy;
+}
+
 void releasePart(ModelPart* part) {
     if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
     destroyPrivateHeap(part->heap);
@@ -87,6 +96,7 @@ void loadFile(LoadJob* job, const Utf16* path) {
     part->gpuMesh = gpuMesh;
     part->visibleSolids = visible;
     part->heap = heap;
+    part->fileName = copyFileName(path, heap);
     parts->used = needed;
 }
 
@@ -158,10 +168,19 @@ bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const ui
     return false;
 }
 
+const Utf16* fileNameOf(const Utf16* path) {
+    const Utf16* name = path;
+    for (const Utf16* at = path; *at; ++at)
+        if (*at == '\\' || *at == '/') name = at + 1;
+    return name;
+}
+
 void runLoadJob(LoadJob* job) {
     job->parts = GrowBuffer{nullptr, 0, 0};
     FileNameList* list = &job->fileList;
+    bool severalFiles = list->path[list->nextName] != 0;
     do {
+        if (severalFiles) reportLine(&job->sink.self, fileNameOf(list->path));
         loadFile(job, list->path);
     } while (job->keepGoing && advanceToNextFile(list));
     job->state = !job->keepGoing ? kLoadStopped : partCount(job) ? kLoadFinished : kLoadNothingLoaded;

@@ -48,6 +48,7 @@ struct ModelPart {
     uint32_t format;
     StlMesh mesh;
     StlMetadata metadata;
+    Utf16* fileName;  // without its folder, terminated, in the heap; null when memory ran out
 };
 
 enum LoadState : uint8_t {
@@ -56,6 +57,8 @@ enum LoadState : uint8_t {
     kLoadStopped = 2,
     kLoadNothingLoaded = 3,
 };
+// Added to the state, under messageLock, when the completion message could not be posted.
+constexpr uint8_t kLoadUndelivered = 0x80;
 
 struct LoadJob {
     FileNameList fileList;
@@ -76,7 +79,7 @@ static_assert(sizeof(StlMetadata) == 29);
 static_assert(offsetof(StlMetadata, headerColor) == 9);
 static_assert(offsetof(StlMetadata, modelName) == 13);
 static_assert(offsetof(ModelPart, format) == 40);
-static_assert(sizeof(ModelPart) == 44 + 20 + 29);
+static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8);
 static_assert(offsetof(LoadJob, messageLock) == sizeof(FileNameList) + 8);
 static_assert(offsetof(LoadJob, messages) == offsetof(LoadJob, messageLock) + 10);
 static_assert(offsetof(LoadJob, sink) == offsetof(LoadJob, messages) + 32);
@@ -98,7 +101,16 @@ void initLoadJob(LoadJob* job, const FileNameList* fileList, void* dialogWindow,
 // to dialogWindow when done. Null after reporting to sink when it cannot start.
 LoadJob* startLoadJob(const FileNameList* fileList, void* dialogWindow, void* viewWindow, const MessageSink* sink);
 
-// Loads every file of the list into `parts`, then sets `state`.
+// Posts the completion message. When that fails, the dialog's progress timer
+// finds the job by kLoadUndelivered, unless the dialog has already given the
+// job up (keepGoing 0): then the job is destroyed here.
+void deliverLoadJob(LoadJob* job);
+
+// The text after the last "\" or "/", or the whole path.
+const Utf16* fileNameOf(const Utf16* path);
+
+// Loads every file of the list into `parts`, then sets `state`. With several
+// files, each file's messages follow a line with its name.
 void runLoadJob(LoadJob* job);
 
 // Whole file, read-only; a 0-byte file succeeds with a null view.

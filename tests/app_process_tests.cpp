@@ -2,6 +2,7 @@
 // closing while a file loads, and the model as it appears on the screen.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -15,7 +16,8 @@ const wchar_t kTitle[] = L"Veldmark STL Viewer";
 struct Process {
     PROCESS_INFORMATION info{};
     bool start(const std::wstring& file) {
-        std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\" \"" + file + L"\"";
+        std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\"";
+        if (!file.empty()) commandLine += L" \"" + file + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -149,68 +151,6 @@ TEST_F(ViewerProcessTest, ClosingWhileLoadingEndsAtOnce) {
     }
 }
 
-// A cube of side 10 around the origin.
-std::vector<TestTriangle> cube() {
-    const float c[8][3] = {{-5, -5, -5}, {5, -5, -5}, {5, 5, -5}, {-5, 5, -5},
-                           {-5, -5, 5},  {5, -5, 5},  {5, 5, 5},  {-5, 5, 5}};
-    const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {3, 0, 4, 7}};
-    std::vector<TestTriangle> triangles;
-    for (const auto& f : faces)
-        for (int half = 0; half < 2; ++half) {
-            const int corners[3] = {f[0], f[1 + half], f[2 + half]};
-            TestTriangle t{};
-            for (int v = 0; v < 3; ++v) memcpy(t.vertices[v], c[corners[v]], sizeof t.vertices[v]);
-            triangles.push_back(t);
-        }
-    return triangles;
-}
-
-// What the screen shows of a window's rectangle, blue in the low byte.
-std::vector<uint32_t> screenPixels(HWND window, int* width, int* height) {
-    RECT rect;
-    GetWindowRect(window, &rect);
-    *width = rect.right - rect.left;
-    *height = rect.bottom - rect.top;
-    std::vector<uint32_t> pixels;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = *width;
-    info.bmiHeader.biHeight = -*height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap && bits) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        if (BitBlt(memory, 0, 0, *width, *height, screen, rect.left, rect.top, SRCCOPY)) {
-            GdiFlush();
-            const uint32_t* rows = static_cast<const uint32_t*>(bits);
-            pixels.assign(rows, rows + size_t(*width) * *height);
-            for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
-        }
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixels;
-}
-
-// The model covers the view's middle. Up and left of the middle, because the
-// picture of a view without a device has its icon's corner at the middle.
-bool modelIsShown(HWND view) {
-    int width, height;
-    std::vector<uint32_t> pixels = screenPixels(view, &width, &height);
-    if (pixels.empty() || width < 100 || height < 100) return false;
-    uint32_t background = pixels[size_t(2) * width + 2];
-    int covered = 0;
-    for (int y = height / 2 - 20; y < height / 2; ++y)
-        for (int x = width / 2 - 20; x < width / 2; ++x) covered += pixels[size_t(y) * width + x] != background;
-    return covered == 400;
-}
-
 TEST_F(ViewerProcessTest, TheModelAppearsOnTheScreen) {
     folder_.write("cube.stl", binaryStl(cube()));
     Process viewer;
@@ -225,6 +165,79 @@ TEST_F(ViewerProcessTest, TheModelAppearsOnTheScreen) {
         shown = modelIsShown(view);
     }
     EXPECT_TRUE(shown);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
+}
+
+// The text of a control of another process.
+std::wstring controlText(HWND control) {
+    std::wstring text(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
+    text.resize(SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+    return text;
+}
+
+TEST_F(ViewerProcessTest, TheEmptyStartShowsTheHint) {
+    Process viewer;
+    ASSERT_TRUE(viewer.start(L""));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    HWND hint = GetDlgItem(window, 33);
+    EXPECT_TRUE(IsWindowVisible(hint));
+    EXPECT_EQ(controlText(hint), L"Open an STL file with Ctrl+O, or drop one here");
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, 17)));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
+}
+
+TEST_F(ViewerProcessTest, MessagesPast30000CharactersEndWithTheSuccessLine) {
+    std::string text;
+    for (int i = 0; i < 1000; ++i)  // each solid warns of its missing end name: 40 characters a line
+        text += "solid a\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
+                "  endloop\n endfacet\nendsolid b\n";
+    folder_.write("warnings.stl", text);
+    Process viewer;
+    ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "warnings.stl")));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    HWND messages = GetDlgItem(window, 31);
+    const std::wstring last = L"file loaded successfully\r\n";
+    std::wstring shown;
+    for (DWORD waited = 0; waited < 20000 && shown.find(last) == std::wstring::npos; waited += 100) {
+        Sleep(100);
+        shown = controlText(messages);
+    }
+    EXPECT_GT(shown.size(), 30000u);
+    ASSERT_GE(shown.size(), last.size());
+    EXPECT_EQ(shown.substr(shown.size() - last.size()), last);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
+}
+
+TEST_F(ViewerProcessTest, UntickingASolidHidesIt) {
+    folder_.write("cube.stl", binaryStl(cube()));
+    Process viewer;
+    ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "cube.stl")));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    HWND view = GetDlgItem(window, 16);
+    HWND tree = GetDlgItem(window, 30);
+    bool shown = false;
+    for (DWORD waited = 0; waited < 20000 && !shown; waited += 100) {
+        Sleep(100);
+        shown = modelIsShown(view);
+    }
+    ASSERT_TRUE(shown);
+    LPARAM file = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    LPARAM solid = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, file);
+    ASSERT_NE(solid, 0);
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, solid);
+    PostMessageW(tree, WM_KEYDOWN, VK_SPACE, 0x00390001);
+    PostMessageW(tree, WM_KEYUP, VK_SPACE, 0xC0390001);
+    for (DWORD waited = 0; waited < 20000 && shown; waited += 100) {
+        Sleep(100);
+        shown = modelIsShown(view);
+    }
+    EXPECT_FALSE(shown);
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(viewer.waitForExit(10000), 0);
 }

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "numfmt/length_format.h"
@@ -117,6 +118,38 @@ TEST(FormatModelDimensions, ExtentsAreDifferencesAndUnitsApplyPerLength) {
                 U16("6.562\u2009ft\u2009\u00D7\u20090.1181\u2009in; 0.07874\u2009in tall"));
 }
 
+// Areas and volumes take the unit of their side's length, squared or cubed.
+TEST(FormatMeasures, UnitOfTheSideSquaredOrCubed) {
+    struct Row {
+        double measure;
+        int power;
+        bool usUnits;
+        const Utf16* expected;
+    };
+    const Row rows[] = {
+        {0.06, 2, false, U16("600.0\u2009cm\u00B2")},
+        {1e-6, 2, false, U16("1.0\u2009mm\u00B2")},
+        {2.0, 2, false, U16("2.0\u2009m\u00B2")},
+        {1.0, 2, true, U16("10.76\u2009ft\u00B2")},
+        {0.001, 3, false, U16("1000.0\u2009cm\u00B3")},
+        {-0.001, 3, false, U16("-1000.0\u2009cm\u00B3")},  // inside out
+        {0.0, 3, false, U16("0.0\u2009mm\u00B3")},
+        {1e-6, 3, true, U16("0.06102\u2009in\u00B3")},
+        {std::numeric_limits<double>::quiet_NaN(), 3, false, U16("NaN\u2009km\u00B3")},
+    };
+    for (const Row& row : rows) {
+        Utf16 buffer[kMaxMeasureText + 8];
+        Utf16* end = (row.power == 2 ? formatArea : formatVolume)(buffer, row.measure, row.usUnits, kNoLocale);
+        EXPECT_LE(end - buffer, kMaxMeasureText);
+        EXPECT_TEXT(Text(buffer, end), row.expected) << row.measure;
+    }
+}
+
+Text count(uint64_t value, uint32_t locale) {
+    Utf16 buffer[kMaxCountText];
+    return Text(buffer, formatCount(buffer, value, locale));
+}
+
 TEST(FormatLength, ThreadsAgreeWithOneThread) {
     std::vector<float> lengths;
     for (int i = 0; i < 3000; ++i) lengths.push_back(std::ldexp(1.0f + i / 3000.0f, i % 40 - 20));
@@ -157,6 +190,20 @@ TEST(FormatLength, CommaDecimalLocale) {
                 U16("10,00\u2009cm\u2009\u00D7\u20092,00\u2009cm; 5,00\u2009cm tall"));
 }
 
+TEST(FormatCount, GroupedWithoutDecimals) {
+    const std::tuple<uint64_t, uint32_t, const Utf16*> rows[] = {
+        {0, kEnglishUs, U16("0")},
+        {123456, kEnglishUs, U16("123,456")},
+        {123456, kGerman, U16("123.456")},
+        {1234567, kNoLocale, U16("1234567")},
+        {1234567, 0x7FFF, U16("1234567")},  // no such locale
+    };
+    for (const auto& [value, locale, expected] : rows) EXPECT_TEXT(count(value, locale), expected) << value;
+    Text largest = count(UINT64_MAX, kEnglishUs);
+    EXPECT_LT(largest.size(), size_t{kMaxCountText});
+    EXPECT_EQ(largest.substr(largest.size() - 4), Text(U16(",615")));
+}
+
 TEST(FormatLength, UserLocaleIsTheUsersDefault) {
     uint32_t user = GetUserDefaultLCID();
     EXPECT_TEXT(length(0.125f, false, kUserLocale), length(0.125f, false, user));
@@ -172,6 +219,7 @@ TEST(FormatLength, FailedLocaleFormattingShowsThePlainNumber) {
 #else
 
 TEST(FormatLength, WithoutWindowsTheNumberStaysPlain) {
+    EXPECT_TEXT(count(1234567, kUserLocale), U16("1234567"));
     EXPECT_EQ(length(12345678.0f, false, kUserLocale), length(12345678.0f, false, kNoLocale));
     EXPECT_TEXT(dimensions(kOrigin, kBox, false, false, kUserLocale),
                 U16("10.0\u2009cm\u2009\u00D7\u20095.0\u2009cm; 2.0\u2009cm tall"));

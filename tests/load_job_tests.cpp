@@ -78,10 +78,14 @@ TEST_F(LoadJobTest, SkipsAFileThatIsNotStlWithoutAMessage) {
     EXPECT_EQ(+part(0).format, 5u);
     EXPECT_EQ(+part(1).format, 4u);
     EXPECT_EQ(+part(1).mesh.solidCount, 1u);
-    // Only recognition speaks, for each loaded file.
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(part(1).fileName)), u"c.stl");
+    // Only recognition speaks, for each loaded file, under each file's name.
     EXPECT_EQ(messages(),
+              u"a.stl\r\n"
               u"STL warning: unknown coordinate space; assuming Z up\r\n"
               u"STL warning: unknown unit; assuming millimeters\r\n"
+              u"b.txt\r\n"
+              u"c.stl\r\n"
               u"STL warning: unknown coordinate space; assuming Z up\r\n"
               u"STL warning: unknown unit; assuming millimeters\r\n");
 }

@@ -1,16 +1,22 @@
 // Drives the real main dialog in this process: template, layout, opening
-// files, progress, hand-over and drops.
+// files, progress, hand-over and drops, the commands, the settings and the panel.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 
+#include "app/commands.h"
+#include "app/info_panel.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/settings.h"
+#include "sink_recorder.h"
 #include "test_files.h"
+#include "view/gpu_mesh.h"
 #include "view/view_control.h"
 
 namespace {
@@ -28,6 +34,12 @@ protected:
         InitCommonControlsEx(&controls);
         registerViewClass(GetModuleHandleW(nullptr), nullptr);
         sharedState = static_cast<MainDialogState*>(calloc(1, sizeof(MainDialogState)));
+        sharedState->menu = buildMenuBar();
+        // Keys of the tests' own, so that the real settings stay untouched.
+        RegDeleteTreeW(HKEY_CURRENT_USER, kTestMakerPath);
+        for (int slot : {kApplicationKey, kMakerKey})
+            RegCreateKeyExW(HKEY_CURRENT_USER, slot == kMakerKey ? kTestMakerPath : kTestApplicationPath, 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &sharedState->settingsKeys[slot], nullptr);
         sharedDialog = createMainDialog(GetModuleHandleW(nullptr), sharedState);
         SetWindowPos(sharedDialog, nullptr, 0, 0, 900, 650, SWP_NOZORDER);
         ShowWindow(sharedDialog, SW_SHOW);
@@ -47,6 +59,8 @@ protected:
         SetWindowTextW(dialog_, L"Veldmark STL Viewer");
     }
 
+    static constexpr const wchar_t* kTestMakerPath = L"Software\\Veldmark tests";
+    static constexpr const wchar_t* kTestApplicationPath = L"Software\\Veldmark tests\\STL Viewer";
     static inline MainDialogState* sharedState = nullptr;
     static inline HWND sharedDialog = nullptr;
 
@@ -58,6 +72,11 @@ protected:
             pump(5);
         }
         return true;
+    }
+
+    // Until nothing is waiting: what the handled messages post is handled too.
+    void drainMessages() {
+        pump(0);
     }
 
     void pump(DWORD milliseconds) {
@@ -108,9 +127,11 @@ protected:
     HWND dialog_ = nullptr;
 };
 
-TEST_F(MainDialogTest, StartsEmptyWithTheProgressBarInTheViewsPlace) {
+TEST_F(MainDialogTest, StartsEmptyWithTheHintInTheViewsPlace) {
     EXPECT_EQ(text(dialog_), L"Veldmark STL Viewer");
-    EXPECT_TRUE(visible(kProgressId));
+    EXPECT_TRUE(visible(kHintId));
+    EXPECT_EQ(text(item(kHintId)), L"Open an STL file with Ctrl+O, or drop one here");
+    EXPECT_FALSE(visible(kProgressId));
     EXPECT_FALSE(visible(kViewId));
     wchar_t className[32];
     const std::pair<int, const wchar_t*> classes[] = {
@@ -131,9 +152,12 @@ TEST_F(MainDialogTest, LoadsAFileAndShowsTheModel) {
     folder_.write("part.stl", binaryStl({unitTriangle(), unitTriangle(3)}, "Veldmark test part"));
     open(folder_.directory() + "part.stl");
     EXPECT_EQ(text(dialog_), L"Veldmark STL Viewer \u2013 part.stl");
+    EXPECT_TRUE(visible(kProgressId));
+    EXPECT_FALSE(visible(kHintId));
     ASSERT_TRUE(waitUntilShown());
     EXPECT_TRUE(visible(kViewId));
     EXPECT_FALSE(visible(kProgressId));
+    EXPECT_FALSE(visible(kHintId));
     EXPECT_EQ(text(item(kPanelLine1Id)), L"Binary STL");
     std::wstring messages = text(item(kMessagesId));
     EXPECT_NE(messages.find(L"STL warning: unknown unit; assuming millimeters\r\n"), std::wstring::npos) << messages;
@@ -142,27 +166,48 @@ TEST_F(MainDialogTest, LoadsAFileAndShowsTheModel) {
     EXPECT_EQ(SendMessageW(item(kTreeId), TVM_GETCOUNT, 0, 0), 2);       // file and its solid
 }
 
+int completionsSeen = 0;
+
+LRESULT CALLBACK countCompletions(int code, WPARAM removal, LPARAM message) {
+    const MSG* seen = reinterpret_cast<const MSG*>(message);
+    if (code == HC_ACTION && removal == PM_REMOVE && seen->message == WM_APP) ++completionsSeen;
+    return CallNextHookEx(nullptr, code, removal, message);
+}
+
 TEST_F(MainDialogTest, ASecondOpenWhileLoadingShowsOnlyTheSecondFile) {
     std::vector<TestTriangle> many(400000, unitTriangle());
     folder_.write("big.stl", binaryStl(many));
     folder_.write("small.stl", binaryStl({unitTriangle()}));
     open(folder_.directory() + "big.stl");
+    completionsSeen = 0;
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, countCompletions, nullptr, GetCurrentThreadId());
     LoadJob* first = state_->currentJob;
     ASSERT_NE(first, nullptr);
     open(folder_.directory() + "small.stl");
     EXPECT_NE(state_->currentJob, first);
     ASSERT_TRUE(waitUntilShown());
-    pump(200);  // the superseded job's completion may come last
+    // The superseded job's completion may come last: wait for both.
+    ASSERT_TRUE(pumpUntil([] { return completionsSeen == 2; }, 15000));
+    UnhookWindowsHookEx(hook);
     EXPECT_EQ(text(dialog_), L"Veldmark STL Viewer \u2013 small.stl");
     EXPECT_EQ(usedPartCount(state_), 1);
     EXPECT_EQ(+state_->parts[0].mesh.solids[0].triangleCount, 1u);
 }
 
+// A job record as the dialog sees it while the job runs, with collected text.
+LoadJob* runningJob(const std::wstring& messages) {
+    LoadJob* job = static_cast<LoadJob*>(allocArray(processHeap(), 1, sizeof(LoadJob), nullptr));
+    memset(job, 0, sizeof(LoadJob));
+    size_t bytes = (messages.size() + 1) * sizeof(wchar_t);
+    job->messages.data = allocArray(processHeap(), bytes, 1, nullptr);
+    memcpy(job->messages.data, messages.c_str(), bytes);
+    job->messages.used = job->messages.capacity = bytes;
+    job->keepGoing = 1;
+    return job;
+}
+
 TEST_F(MainDialogTest, ProgressShowsWholePercentRoundedHalfUp) {
-    LoadJob* job = static_cast<LoadJob*>(calloc(1, sizeof(LoadJob)));
-    const Utf16 line[] = L"STL warning: unexpected end of file\r\n";
-    job->messages.data = const_cast<Utf16*>(line);
-    job->messages.used = sizeof line;
+    LoadJob* job = runningJob(L"STL warning: unexpected end of file\r\n");
     state_->currentJob = job;
     for (auto [thousandths, percent] : {std::pair{0, 0}, {4, 0}, {5, 1}, {994, 99}, {996, 100}, {1000, 100}}) {
         job->progress = thousandths;
@@ -172,7 +217,50 @@ TEST_F(MainDialogTest, ProgressShowsWholePercentRoundedHalfUp) {
     EXPECT_EQ(job->messages.used, 0u);
     EXPECT_EQ(text(item(kMessagesId)), L"STL warning: unexpected end of file\r\n");
     state_->currentJob = nullptr;
-    free(job);
+    releaseLoadJob(job);
+}
+
+TEST_F(MainDialogTest, TheMessagesBoxTakesMoreThan30000Characters) {
+    std::wstring many;
+    while (many.size() <= 40000) many += L"STL warning: unexpected end of file\r\n";
+    LoadJob* job = runningJob(many + L"the last line\r\n");
+    state_->currentJob = job;
+    onProgressTimer(state_, kProgressTimer);
+    HWND messages = item(kMessagesId);
+    std::wstring shown(GetWindowTextLengthW(messages) + 1, L'\0');
+    shown.resize(GetWindowTextW(messages, shown.data(), static_cast<int>(shown.size())));
+    std::wstring all = many + L"the last line\r\n";
+    ASSERT_GE(shown.size(), all.size());
+    EXPECT_EQ(shown.substr(shown.size() - all.size()), all);
+    state_->currentJob = nullptr;
+    releaseLoadJob(job);
+}
+
+const HWND kNoWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7FFFFFF0));
+
+// A completion that cannot be posted (here: to no window) is found by the progress timer.
+TEST_F(MainDialogTest, ACompletionThatCannotBePostedEndsTheLoadAtTheNextTick) {
+    folder_.write("part.stl", binaryStl({unitTriangle()}));
+    open(folder_.directory() + "part.stl");
+    ASSERT_TRUE(waitUntilShown());
+    LoadJob* job = runningJob(L"STL info: something\r\n");
+    job->state = kLoadFinished;
+    job->dialogWindow = kNoWindow;
+    state_->currentJob = job;
+    deliverLoadJob(job);
+    EXPECT_EQ(state_->currentJob, job);
+    onProgressTimer(state_, kProgressTimer);
+    EXPECT_EQ(state_->currentJob, nullptr);
+    std::wstring messages = text(item(kMessagesId));
+    std::wstring ending = L"STL info: something\r\nError: the load's completion message could not be posted\r\n";
+    EXPECT_EQ(messages.substr(messages.size() - std::min(messages.size(), ending.size())), ending);
+    EXPECT_FALSE(visible(kProgressId));
+    EXPECT_TRUE(visible(kViewId));
+    // A job that was given up before its post failed goes at once.
+    job = runningJob(L"");
+    job->dialogWindow = kNoWindow;
+    job->keepGoing = 0;
+    deliverLoadJob(job);  // freed; nothing left to check but that nothing breaks
 }
 
 TEST_F(MainDialogTest, HandOverAcceptsOnlyItsOwnTag) {
@@ -309,6 +397,17 @@ TEST_F(MainDialogTest, CannotBeTrackedSmallerThanThePanelNeeds) {
     EXPECT_EQ(limits.ptMinTrackSize.y, 50 + extra.cy);
 }
 
+std::wstring itemText(HWND tree, HTREEITEM item) {
+    wchar_t buffer[256];
+    TVITEMW fields{};
+    fields.mask = TVIF_HANDLE | TVIF_TEXT;
+    fields.hItem = item;
+    fields.pszText = buffer;
+    fields.cchTextMax = 256;
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&fields));
+    return buffer;
+}
+
 // A list of several files of one folder, as the Open dialog delivers it.
 std::unique_ptr<FileNameList> folderList(const std::string& directory, const std::vector<std::string>& names) {
     auto list = std::make_unique<FileNameList>();
@@ -332,12 +431,25 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     openFiles(state_, folderList(dir, {"a.stl", "b.stl"}).get(), true, nullptr);
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(state_), 2);
+    EXPECT_EQ(GetMenuState(state_->menu, kCommandAddParts, MF_BYCOMMAND) & MF_GRAYED, 0u);
+    EXPECT_EQ(text(item(kMessagesId)).substr(0, 7), L"a.stl\r\n");  // each file's messages under its name
     addPartFiles(state_, folderList(dir, {"c.stl", "d.stl", "e.stl"}).get());
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(state_), 4);  // the fifth file finds no slot
+    EXPECT_EQ(GetMenuState(state_->menu, kCommandAddParts, MF_BYCOMMAND) & MF_GRAYED, UINT(MF_GRAYED));
     EXPECT_EQ(text(dialog_), L"Veldmark STL Viewer \u2013 a.stl");
     EXPECT_EQ(SendMessageW(item(kTreeId), TVM_GETCOUNT, 0, 0), 8);
     EXPECT_TRUE(visible(kFirstSwatchId + 3));
+    // Without a model name in their headers the parts are told apart by their file names.
+    std::vector<std::wstring> names;
+    HWND tree = item(kTreeId);
+    for (HTREEITEM file = TreeView_GetRoot(tree); file; file = TreeView_GetNextSibling(tree, file))
+        names.push_back(itemText(tree, file));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"a.stl", L"b.stl", L"c.stl", L"d.stl"}));
+    // The facts line names the selected part, and sums them all without a selection.
+    EXPECT_EQ(text(item(kFactsId)).substr(0, 12), L"4 triangles,");
+    TreeView_SelectItem(tree, TreeView_GetNextSibling(tree, TreeView_GetRoot(tree)));
+    EXPECT_EQ(text(item(kFactsId)).substr(0, 19), L"Part 2: 1 triangle,");
 }
 
 // What the tree sends when a check box is about to change.
@@ -378,3 +490,295 @@ TEST_F(MainDialogTest, OtherKeysComeBackUnhandled) {
 }
 
 }  // namespace
+
+namespace {
+
+// Answers the next modal dialog of this thread (Color, Open, About) with a
+// button, and remembers its caption.
+struct ModalAnswer {
+    static inline WPARAM button = IDCANCEL;
+    static inline HWND mainDialog = nullptr;
+    static inline std::wstring caption;
+    static LRESULT CALLBACK onActivate(int code, WPARAM window, LPARAM parameter) {
+        HWND dialog = reinterpret_cast<HWND>(window);
+        wchar_t name[16];
+        if (code == HCBT_ACTIVATE && dialog != mainDialog && GetClassNameW(dialog, name, 16) &&
+            lstrcmpW(name, L"#32770") == 0) {
+            wchar_t title[64];
+            caption.assign(title, GetWindowTextW(dialog, title, 64));
+            PostMessageW(dialog, WM_COMMAND, button, 0);
+        }
+        return CallNextHookEx(nullptr, code, window, parameter);
+    }
+};
+
+std::optional<DWORD> storedDword(HKEY key, const wchar_t* name) {
+    DWORD value, size = sizeof value;
+    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) return {};
+    return value;
+}
+
+UINT menuMarks(HMENU menu, WORD id) {
+    return GetMenuState(menu, id, MF_BYCOMMAND) & (MF_CHECKED | MF_GRAYED);
+}
+
+}  // namespace
+
+// Each command as the menu sends it: its menu marks before and after, what it
+// does to the dialog's state and the view, and the setting it writes to its key.
+TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
+    struct Row {
+        WORD id;
+        WPARAM answer;  // for the modal dialog the command opens
+        UINT marksBefore, marksAfter;
+        const wchar_t* setting;  // written value, or null when nothing is written
+        SettingsSlot slot;
+        DWORD stored;
+        std::function<bool(const MainDialogState&, const ViewState&)> effect;
+    };
+    HMENU menu = state_->menu;
+    runCommand(state_, kCommandMetricUnits, 0);  // the locale may have chosen either
+    state_->defaultObjectColor = 0x00302010;
+    state_->defaultBackgroundColor = 0x00604020;
+    const Row rows[] = {
+        {kCommandFlipZoom, 0, 0, MF_CHECKED, L"FlipZoom", kMakerKey, 1,
+         [](auto& s, auto& v) { return s.flipZoom == 1 && v.flipZoom == 1; }},
+        {kCommandFlipZoom, 0, MF_CHECKED, 0, L"FlipZoom", kMakerKey, 0,
+         [](auto& s, auto& v) { return s.flipZoom == 0 && v.flipZoom == 0; }},
+        {kCommandAlwaysRotate, 0, 0, MF_CHECKED, L"AlwaysRotate", kApplicationKey, 1,
+         [](auto& s, auto& v) { return s.alwaysRotate == 1 && v.alwaysRotate == 1; }},
+        {kCommandAlwaysRotate, 0, MF_CHECKED, 0, L"AlwaysRotate", kApplicationKey, 0,
+         [](auto& s, auto& v) { return s.alwaysRotate == 0 && v.alwaysRotate == 0; }},
+        {kCommandSingleInstance, 0, 0, MF_CHECKED, L"SingleInstance", kApplicationKey, 1,
+         [](auto& s, auto&) { return s.singleInstance == 1; }},
+        {kCommandSingleInstance, 0, MF_CHECKED, 0, L"SingleInstance", kApplicationKey, 0,
+         [](auto& s, auto&) { return s.singleInstance == 0; }},
+        {kCommandOutline, 0, 0, MF_CHECKED, nullptr, kMakerKey, 0, [](auto&, auto& v) { return v.renderMode == 2; }},
+        {kCommandWireframe, 0, 0, MF_CHECKED, nullptr, kMakerKey, 0, [](auto&, auto& v) { return v.renderMode == 1; }},
+        {kCommandSolid, 0, 0, MF_CHECKED, nullptr, kMakerKey, 0, [](auto&, auto& v) { return v.renderMode == 0; }},
+        {kCommandUsUnits, 0, 0, MF_CHECKED, L"USUnits", kMakerKey, 1, [](auto& s, auto&) { return s.usUnits == 1; }},
+        {kCommandMetricUnits, 0, 0, MF_CHECKED, L"USUnits", kMakerKey, 0,
+         [](auto& s, auto&) { return s.usUnits == 0; }},
+        {kCommandTop, 0, 0, 0, nullptr, kMakerKey, 0,
+         [](auto&, auto& v) { return v.yaw == 0 && uint32_t(v.pitch) == 0xC000004E; }},
+        {kCommandLeft, 0, 0, 0, nullptr, kMakerKey, 0,
+         [](auto&, auto& v) { return uint32_t(v.yaw) == 0xC000004E && v.pitch == 0; }},
+        {kCommandFront, 0, 0, 0, nullptr, kMakerKey, 0, [](auto&, auto& v) { return v.yaw == 0 && v.pitch == 0; }},
+        {kCommandRotate, 0, 0, 0, nullptr, kMakerKey, 0, [](auto&, auto& v) { return v.rotationStamp == 0; }},
+        {kCommandDefaultMaterial, IDCANCEL, 0, 0, nullptr, kMakerKey, 0,
+         [](auto& s, auto&) { return s.defaultObjectColor == 0x00302010; }},
+        {kCommandDefaultMaterial, IDOK, 0, 0, L"DefaultObjectColor", kMakerKey, 0x102030FF,
+         [](auto& s, auto&) { return s.defaultObjectColor == 0xFF302010; }},
+        {kCommandDefaultBackground, IDOK, 0, 0, L"DefaultBackgroundColor", kMakerKey, 0x204060FF,
+         [](auto& s, auto& v) { return s.defaultBackgroundColor == 0xFF604020 && v.backgroundColor == 0xFF604020; }},
+        {kCommandOpen, IDCANCEL, 0, 0, nullptr, kMakerKey, 0, [](auto& s, auto&) { return !s.currentJob; }},
+        {kCommandAddParts, IDCANCEL, MF_GRAYED, MF_GRAYED, nullptr, kMakerKey, 0,
+         [](auto& s, auto&) { return !s.currentJob; }},
+        {kCommandAbout, IDOK, 0, 0, nullptr, kMakerKey, 0, [](auto&, auto&) { return ModalAnswer::caption == L"About"; }},
+    };
+    ModalAnswer::mainDialog = dialog_;
+    HHOOK hook = SetWindowsHookExW(WH_CBT, ModalAnswer::onActivate, nullptr, GetCurrentThreadId());
+    for (const Row& row : rows) {
+        for (HKEY key : state_->settingsKeys)
+            for (const wchar_t* name : {L"FlipZoom", L"AlwaysRotate", L"SingleInstance", L"USUnits",
+                                        L"DefaultObjectColor", L"DefaultBackgroundColor"})
+                RegDeleteValueW(key, name);
+        ModalAnswer::button = row.answer;
+        ModalAnswer::caption.clear();
+        EXPECT_EQ(menuMarks(menu, row.id), row.marksBefore) << row.id;
+        SendMessageW(dialog_, WM_COMMAND, row.id, 0);
+        EXPECT_EQ(menuMarks(menu, row.id), row.marksAfter) << row.id;
+        EXPECT_TRUE(row.effect(*state_, *viewStateOf(item(kViewId)))) << row.id;
+        if (!row.setting) continue;
+        EXPECT_EQ(storedDword(state_->settingsKeys[row.slot], row.setting), row.stored) << row.id;
+        EXPECT_EQ(storedDword(state_->settingsKeys[1 - row.slot], row.setting), std::nullopt) << row.id;
+    }
+    UnhookWindowsHookEx(hook);
+    // Exit and the dialog manager's cancel both ask the window to close.
+    for (WORD id : {WORD(kCommandExit), WORD(IDCANCEL)}) {
+        runCommand(state_, id, 0);
+        MSG message;
+        EXPECT_TRUE(PeekMessageW(&message, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << id;
+    }
+}
+
+// Reads as the dialog does at start, from values stored in the two keys.
+TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
+    struct Stored {
+        const wchar_t* name;
+        SettingsSlot slot;
+        DWORD type;
+        DWORD value;
+    };
+    const Stored stored[] = {
+        {L"FlipZoom", kApplicationKey, REG_DWORD, 1},          // the application key wins
+        {L"FlipZoom", kMakerKey, REG_DWORD, 0},
+        {L"USUnits", kApplicationKey, REG_SZ, 0},              // a string is no setting
+        {L"USUnits", kMakerKey, REG_DWORD, 1},
+        {L"AlwaysRotate", kMakerKey, REG_DWORD, 5},            // any nonzero reads as on
+        {L"DefaultObjectColor", kMakerKey, REG_DWORD, 0x102030FF},
+        {L"DefaultBackgroundColor", kApplicationKey, REG_DWORD, 0},  // alpha 0 stays
+        {L"InitialEyeYawDegrees", kMakerKey, REG_DWORD, static_cast<DWORD>(-90)},
+    };
+    HKEY* keys = state_->settingsKeys;
+    for (const Stored& value : stored) {
+        const wchar_t text[] = L"0";
+        const BYTE* data = value.type == REG_SZ ? reinterpret_cast<const BYTE*>(text)
+                                                : reinterpret_cast<const BYTE*>(&value.value);
+        RegSetValueExW(keys[value.slot], value.name, 0, value.type, data, value.type == REG_SZ ? sizeof text : 4);
+    }
+    MainDialogState* fresh = static_cast<MainDialogState*>(calloc(1, sizeof(MainDialogState)));
+    fresh->settingsKeys[0] = keys[0];
+    fresh->settingsKeys[1] = keys[1];
+    fresh->defaultObjectColor = fresh->defaultBackgroundColor = 0x12345678;
+    ViewAngles angles = readSettings(fresh);
+    EXPECT_EQ(fresh->flipZoom, 1);
+    EXPECT_EQ(fresh->usUnits, 1);
+    EXPECT_EQ(fresh->alwaysRotate, 1);
+    EXPECT_EQ(fresh->singleInstance, 0);
+    EXPECT_EQ(fresh->defaultObjectColor, 0xFF302010u);
+    EXPECT_EQ(fresh->defaultBackgroundColor, 0u);
+    EXPECT_EQ(angles.yaw, static_cast<int32_t>(static_cast<uint32_t>(-90) * 11930465u));
+    EXPECT_EQ(angles.pitch, static_cast<int32_t>(331u * 11930465u));  // the default
+    free(fresh);
+    for (const Stored& value : stored) RegDeleteValueW(keys[value.slot], value.name);
+
+    // Colours written and read back keep their bytes; black is stored opaque.
+    for (uint32_t colour : {0xFF302010u, 0x00000000u}) {
+        ASSERT_TRUE(writeSettingColor(keys, kMakerKey, colour, L"DefaultObjectColor", nullptr));
+        uint32_t read = 0;
+        ASSERT_TRUE(readSettingColor(&read, keys, L"DefaultObjectColor"));
+        EXPECT_EQ(read, colour | 0xFF000000) << colour;
+    }
+    RegDeleteValueW(keys[kMakerKey], L"DefaultObjectColor");
+
+    // A key that cannot be written reports the failure as a line of its own.
+    HKEY readOnly[2] = {nullptr, nullptr};
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestMakerPath, 0, KEY_READ, &readOnly[kMakerKey]), ERROR_SUCCESS);
+    Converter converter;
+    EXPECT_FALSE(writeSettingDword(readOnly, kMakerKey, 1, L"FlipZoom", converter.producerSink()));
+    ASSERT_EQ(converter.inner.received.size(), 1u);
+    EXPECT_EQ(converter.inner.received[0].code, kLine);
+    EXPECT_FALSE(converter.inner.received[0].line.empty());
+    EXPECT_FALSE(writeSettingDword(readOnly, kApplicationKey, 1, L"FlipZoom", converter.producerSink()));  // no key
+    EXPECT_EQ(converter.inner.received.size(), 1u);
+    RegCloseKey(readOnly[kMakerKey]);
+}
+
+// A window closed while minimised comes back as it was before: normal or maximised.
+TEST_F(MainDialogTest, AMinimisedWindowIsStoredAsItWouldBeRestored) {
+    for (auto [before, restored] : {std::pair{SW_SHOWNORMAL, SW_SHOWNORMAL}, {SW_MAXIMIZE, SW_SHOWMAXIMIZED}}) {
+        ShowWindow(dialog_, before);
+        ShowWindow(dialog_, SW_MINIMIZE);
+        ASSERT_TRUE(writePlacement(state_->settingsKeys, dialog_));
+        WINDOWPLACEMENT placement{};
+        DWORD size = sizeof placement;
+        ASSERT_EQ(RegGetValueW(state_->settingsKeys[kApplicationKey], nullptr, L"Placement", RRF_RT_REG_BINARY, nullptr,
+                               &placement, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, 44u);
+        EXPECT_EQ(placement.showCmd, static_cast<UINT>(restored)) << before;
+        ShowWindow(dialog_, SW_RESTORE);
+        ShowWindow(dialog_, SW_RESTORE);
+    }
+    RegDeleteValueW(state_->settingsKeys[kApplicationKey], L"Placement");
+    SetWindowPos(dialog_, nullptr, 0, 0, 900, 650, SWP_NOZORDER);
+}
+
+// The panel after one file: kind, Material box, triangle colour order, colours
+// and the names in the tree.
+TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
+    std::string visCamHeader = "C:\\";
+    visCamHeader.resize(69, 'x');
+    visCamHeader += "_C";
+    const std::string magicsHeader = "COLOR=\x10\x20\x30\xFF,MATERIAL=";
+    struct Row {
+        const char* name;
+        std::string bytes;
+        const wchar_t* kind;
+        UINT material;
+        LRESULT colourOrder;
+        uint32_t overrideColor;
+        uint32_t meshColor;  // 0: the default object colour
+        const wchar_t* fileItem;
+        const wchar_t* solidItem;
+    };
+    const Row rows[] = {
+        {"ascii.stl",
+         "solid gear\tone\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
+         "  endloop\n endfacet\nendsolid gear\tone\n",
+         L"ASCII STL", BST_UNCHECKED, CB_ERR, 0x00FFFFFF, 0, L"ascii.stl", L"gear\u2409one"},
+        {"magics.stl", binaryStl({unitTriangle()}, magicsHeader), L"Binary STL", BST_CHECKED, 0, 0xFF302010,
+         0xFF302010, L"magics.stl", L"Object"},
+        {"coloured.stl", binaryStl({unitTriangle(0, 0x001F)}, magicsHeader), L"Binary STL", BST_UNCHECKED, 0,
+         0x00302010, 0xFFFFFFFF, L"coloured.stl", L"Object"},
+        {"viscam.stl", binaryStl({unitTriangle()}, visCamHeader), L"Binary STL", BST_UNCHECKED, 1, 0x00FFFFFF, 0,
+         L"viscam.stl", L"Object"},
+        {"sketchup.stl", binaryStl({unitTriangle()}, "SketchUp STL gearbox" + std::string(60, ' ')), L"Binary STL", BST_UNCHECKED, 0,
+         0x00FFFFFF, 0, L"gearbox", L"Object"},
+    };
+    HWND tree = item(kTreeId);
+    for (const Row& row : rows) {
+        folder_.write(row.name, row.bytes);
+        open(folder_.directory() + row.name);
+        ASSERT_TRUE(waitUntilShown()) << row.name;
+        ASSERT_EQ(usedPartCount(state_), 1) << row.name;
+        EXPECT_EQ(text(item(kPanelLine1Id)), row.kind) << row.name;
+        EXPECT_EQ(IsDlgButtonChecked(dialog_, kMaterialCheckId), row.material) << row.name;
+        EXPECT_EQ(SendMessageW(item(kColorsComboId), CB_GETCURSEL, 0, 0), row.colourOrder) << row.name;
+        EXPECT_FALSE(IsWindowEnabled(item(kColorsComboId))) << row.name;
+        EXPECT_EQ(state_->overrideColor, row.overrideColor) << row.name;
+        uint32_t meshColor = static_cast<const GpuMesh*>(state_->parts[0].gpuMesh)->color;
+        EXPECT_EQ(meshColor, row.meshColor ? row.meshColor : state_->defaultObjectColor) << row.name;
+        HTREEITEM file = TreeView_GetRoot(tree);
+        EXPECT_EQ(itemText(tree, file), row.fileItem) << row.name;
+        EXPECT_EQ(itemText(tree, TreeView_GetChild(tree, file)), row.solidItem) << row.name;
+        clearModel(state_);
+    }
+}
+
+// Clicking a check box or pressing space on a solid hides and shows it in the
+// view's pixels; the file's own box stays ticked.
+TEST_F(MainDialogTest, TreeCheckBoxesHideAndShowSolidsOnTheScreen) {
+    folder_.write("cube.stl", binaryStl(cube()));
+    open(folder_.directory() + "cube.stl");
+    ASSERT_TRUE(waitUntilShown());
+    HWND tree = item(kTreeId);
+    HWND view = item(kViewId);
+    HTREEITEM file = TreeView_GetRoot(tree);
+    HTREEITEM solid = TreeView_GetChild(tree, file);
+    ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }, 10000));
+    auto click = [&](HTREEITEM target) {
+        RECT rect;
+        *reinterpret_cast<HTREEITEM*>(&rect) = target;
+        SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
+        TVHITTESTINFO hit{};
+        hit.pt.y = (rect.top + rect.bottom) / 2;
+        for (hit.pt.x = rect.left - 1; hit.pt.x > 0; --hit.pt.x) {
+            SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+            if (hit.flags & TVHT_ONITEMSTATEICON) break;
+        }
+        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(hit.pt.x, hit.pt.y));
+        PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(hit.pt.x, hit.pt.y));
+    };
+    auto space = [&](HTREEITEM target) {
+        TreeView_SelectItem(tree, target);
+        SetFocus(tree);
+        PostMessageW(tree, WM_KEYDOWN, VK_SPACE, 0x00390001);
+        PostMessageW(tree, WM_KEYUP, VK_SPACE, 0xC0390001);
+    };
+    const struct {
+        bool useSpace;
+        bool onFile;
+        bool shownAfter;
+    } rows[] = {{false, false, false}, {false, false, true}, {false, true, true}, {true, false, false}, {true, false, true}};
+    for (const auto& row : rows) {
+        HTREEITEM target = row.onFile ? file : solid;
+        row.useSpace ? space(target) : click(target);
+        drainMessages();
+        EXPECT_EQ(TreeView_GetCheckState(tree, file), 1u);
+        EXPECT_EQ(state_->parts[0].visibleSolids[0], row.shownAfter ? 1 : 0) << row.useSpace << row.onFile;
+        EXPECT_TRUE(pumpUntil([&] { return modelIsShown(view) == row.shownAfter; }, 10000))
+            << row.useSpace << row.onFile;
+    }
+}

@@ -78,3 +78,72 @@ inline std::vector<Utf16> utf16Path(const std::string& path) {
     wide.push_back(0);
     return wide;
 }
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+// A cube of side 10 around the origin.
+inline std::vector<TestTriangle> cube() {
+    const float c[8][3] = {{-5, -5, -5}, {5, -5, -5}, {5, 5, -5}, {-5, 5, -5},
+                           {-5, -5, 5},  {5, -5, 5},  {5, 5, 5},  {-5, 5, 5}};
+    const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {3, 0, 4, 7}};
+    std::vector<TestTriangle> triangles;
+    for (const auto& f : faces)
+        for (int half = 0; half < 2; ++half) {
+            const int corners[3] = {f[0], f[1 + half], f[2 + half]};
+            TestTriangle t{};
+            for (int v = 0; v < 3; ++v) memcpy(t.vertices[v], c[corners[v]], sizeof t.vertices[v]);
+            triangles.push_back(t);
+        }
+    return triangles;
+}
+
+// What the screen shows of a window's rectangle, blue in the low byte.
+inline std::vector<uint32_t> screenPixels(HWND window, int* width, int* height) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    *width = rect.right - rect.left;
+    *height = rect.bottom - rect.top;
+    std::vector<uint32_t> pixels;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = *width;
+    info.bmiHeader.biHeight = -*height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap && bits) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        if (BitBlt(memory, 0, 0, *width, *height, screen, rect.left, rect.top, SRCCOPY)) {
+            GdiFlush();
+            const uint32_t* rows = static_cast<const uint32_t*>(bits);
+            pixels.assign(rows, rows + size_t(*width) * *height);
+            for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// The model covers the view's middle. Up and left of the middle, because the
+// picture of a view without a device has its icon's corner at the middle.
+inline bool modelIsShown(HWND view) {
+    int width, height;
+    std::vector<uint32_t> pixels = screenPixels(view, &width, &height);
+    if (pixels.empty() || width < 100 || height < 100) return false;
+    uint32_t background = pixels[size_t(2) * width + 2];
+    int covered = 0;
+    for (int y = height / 2 - 20; y < height / 2; ++y)
+        for (int x = width / 2 - 20; x < width / 2; ++x) covered += pixels[size_t(y) * width + x] != background;
+    return covered == 400;
+}
+#endif
