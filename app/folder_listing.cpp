@@ -14,7 +14,7 @@ namespace {
 
 constexpr ULONG kBatchItems = 1024;
 constexpr DWORD kStorageItems = 0x800;  // SHCONTF_STORAGE
-// Wine's shell enumerates nothing unless folders and files are asked for by name.
+// Under Wine SHCONTF_STORAGE alone lists nothing; folders and files are asked for by name too.
 constexpr DWORD kEnumerationFlags = kStorageItems | SHCONTF_FOLDERS | SHCONTF_NONFOLDERS;
 constexpr UINT kViewOrderItems = 0x80000002;  // SVGIO_ALLVIEW | SVGIO_FLAG_VIEWORDER
 // Long enough for a listing that is merely slow, short enough that a hung
@@ -37,9 +37,10 @@ bool collectItems(IEnumIDList* enumerator, LPITEMIDLIST** items, int32_t* count)
     int32_t total = 0;
     for (;;) {
         uint64_t room = uint64_t{static_cast<uint32_t>(total)} + kBatchItems;
-        void* grown = room > INT32_MAX                ? nullptr
-                      : array                         ? reallocArray(processHeap(), array, room, sizeof *array, nullptr)
-                                                      : allocArray(processHeap(), room, sizeof *array, nullptr);
+        void* grown = nullptr;
+        if (room <= INT32_MAX)
+            grown = array ? reallocArray(processHeap(), array, room, sizeof *array, nullptr)
+                          : allocArray(processHeap(), room, sizeof *array, nullptr);
         if (grown) array = static_cast<LPITEMIDLIST*>(grown);
         ULONG fetched = 0;
         if (!grown || FAILED(enumerator->Next(kBatchItems, array + total, &fetched))) {
@@ -177,7 +178,8 @@ bool enumerateFolder(FolderListing* listing) {
     LPITEMIDLIST* items = nullptr;
     int32_t count = 0;
     bool listed = folderId && SUCCEEDED(SHGetDesktopFolder(&desktop)) &&
-                  SUCCEEDED(desktop->BindToObject(folderId, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder))) &&
+                  SUCCEEDED(desktop->BindToObject(folderId, nullptr, IID_IShellFolder,
+                                                  reinterpret_cast<void**>(&folder))) &&
                   folder->EnumObjects(nullptr, kEnumerationFlags, &enumerator) == S_OK &&
                   collectItems(enumerator, &items, &count);
     release(enumerator);
@@ -218,10 +220,11 @@ NamedItem* mergeSortByName(NamedItem* entries, NamedItem* scratch, int64_t count
 // no user sees. Without memory the enumeration order stays.
 void sortItemsByName(FolderListing* listing) {
     int32_t count = listing->itemCount;
-    NamedItem* entries =
-        static_cast<NamedItem*>(allocArray(processHeap(), static_cast<uint64_t>(count) * 2, sizeof(NamedItem), nullptr));
-    wchar_t* names =
-        static_cast<wchar_t*>(allocArray(processHeap(), static_cast<uint64_t>(count) * kItemNameUnits, sizeof(wchar_t), nullptr));
+    if (count < 2) return;
+    uint64_t units = static_cast<uint64_t>(count) * kItemNameUnits;
+    NamedItem* entries = static_cast<NamedItem*>(
+        allocArray(processHeap(), static_cast<uint64_t>(count) * 2, sizeof(NamedItem), nullptr));
+    wchar_t* names = static_cast<wchar_t*>(allocArray(processHeap(), units, sizeof(wchar_t), nullptr));
     if (entries && names) {
         for (int32_t k = 0; k < count; ++k) {
             wchar_t* name = names + static_cast<size_t>(k) * kItemNameUnits;
@@ -252,7 +255,8 @@ void pointAt(FolderListing* listing, int32_t index) {
     listing->shownIndex = index;
 }
 
-// Several selected items may share a name in the view; the selection tells which one was opened.
+// A view may show two items of the same name (search results, libraries):
+// the selection tells which of them was opened.
 bool locateInSelection(FolderListing* listing) {
     LPITEMIDLIST* selected = nullptr;
     int32_t selectedCount = 0;
@@ -281,18 +285,28 @@ bool locateOpenedFile(FolderListing* listing) {
     return false;
 }
 
+bool locateOrRelease(FolderListing* listing) {
+    if (locateOpenedFile(listing)) return true;
+    releaseListingContents(listing);
+    return false;
+}
+
+bool listInViewOrder(FolderListing* listing) {
+    return listing->explorerWindow && listExplorerView(listing) && locateOrRelease(listing);
+}
+
+bool listByName(FolderListing* listing) {
+    if (!enumerateFolder(listing)) return false;
+    sortItemsByName(listing);
+    return locateOrRelease(listing);
+}
+
+// A foreground Explorer window showing another folder than the file's does
+// not cost the listing: the folder is then enumerated.
 DWORD WINAPI runFolderListing(void* parameter) {
     FolderListing* listing = static_cast<FolderListing*>(parameter);
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 0;
-    bool fromView = listing->explorerWindow && listExplorerView(listing);
-    bool listed = fromView || enumerateFolder(listing);
-    if (listed && !fromView) sortItemsByName(listing);
-    if (listed && locateOpenedFile(listing)) {
-        listing->state = kListingReady;
-    } else {
-        releaseListingContents(listing);
-        listing->state = kListingFailed;
-    }
+    listing->state = listInViewOrder(listing) || listByName(listing) ? kListingReady : kListingFailed;
     CoUninitialize();
     return 0;
 }
@@ -305,9 +319,10 @@ wchar_t* copyPath(const wchar_t* path) {
 }
 
 FolderListing* createFolderListing(const wchar_t* path, HWND explorerWindow) {
-    FolderListing* listing = static_cast<FolderListing*>(allocArray(processHeap(), 1, sizeof(FolderListing), nullptr));
+    auto* listing = static_cast<FolderListing*>(allocArray(processHeap(), 1, sizeof(FolderListing), nullptr));
     if (!listing) return nullptr;
-    *listing = FolderListing{nullptr, kListingRunning, nullptr, nullptr, nullptr, 0, 0, 0, copyPath(path), explorerWindow};
+    *listing = FolderListing{nullptr, kListingRunning, nullptr, nullptr, nullptr, 0, 0, 0, copyPath(path),
+                             explorerWindow};
     if (listing->path) listing->thread = CreateThread(nullptr, 0, runFolderListing, listing, 0, nullptr);
     if (listing->thread) return listing;
     freeBytes(listing->path);
@@ -369,7 +384,7 @@ void stepFile(MainDialogState* state, bool forwards) {
     wchar_t path[kItemNameUnits];
     if (!listing || !waitFolderListing(listing) || listing->itemCount == 0) return;
     if (!stepToLoadableFile(listing, forwards, path)) return;
-    FileNameList* list = static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), &state->sink.self));
+    auto* list = static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), &state->sink.self));
     if (list && makeFileNameList(path, list)) openFiles(state, list, false, nullptr);
     freeBytes(list);
 }
