@@ -17,7 +17,9 @@ constexpr DWORD kCommonControlClasses = 0x402F;
 constexpr DWORD kMultithreadedNoOle1 = COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE;
 constexpr int kDialogClassUnits = 8;
 constexpr UINT kHandOverWaitMs = 5000;
-constexpr DWORD kStartLockWaitMs = 10000;
+// The holder normally lets go within a second; under Wine on a busy machine a
+// start takes up to ten. Only a start that hangs holding the lock costs this much.
+constexpr DWORD kStartLockWaitMs = 30000;
 // Serialises "find the running window or create ours" between simultaneous starts.
 const wchar_t kStartLockName[] = L"Veldmark STL Viewer start";
 
@@ -86,20 +88,6 @@ void ensureUsableSize(HWND dialog) {
                  work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void runMessageLoop(MainDialogState* state) {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        HWND dialog = state->dialog;
-        bool forDialog = message.hwnd == dialog || IsChild(dialog, message.hwnd);
-        if (state->activeAccelerators && !forDialog) {
-            DispatchMessageW(&message);
-            continue;
-        }
-        if (state->activeAccelerators && TranslateAcceleratorW(dialog, state->activeAccelerators, &message)) continue;
-        if (!IsDialogMessageW(dialog, &message)) DispatchMessageW(&message);
-    }
-}
-
 // Held from the search for a running window until ours can be found, so that
 // of several simultaneous starts exactly one creates a window.
 HANDLE takeStartLock() {
@@ -115,6 +103,25 @@ void releaseStartLock(HANDLE lock) {
     if (!lock) return;
     ReleaseMutex(lock);
     CloseHandle(lock);
+}
+
+// The start lock is released only once the loop takes messages: a start that
+// then finds this window is answered at once rather than judging it hung.
+void runMessageLoop(MainDialogState* state, HANDLE startLock) {
+    MSG message;
+    PostMessageW(state->dialog, WM_NULL, 0, 0);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        releaseStartLock(startLock);
+        startLock = nullptr;
+        HWND dialog = state->dialog;
+        bool forDialog = message.hwnd == dialog || IsChild(dialog, message.hwnd);
+        if (state->activeAccelerators && !forDialog) {
+            DispatchMessageW(&message);
+            continue;
+        }
+        if (state->activeAccelerators && TranslateAcceleratorW(dialog, state->activeAccelerators, &message)) continue;
+        if (!IsDialogMessageW(dialog, &message)) DispatchMessageW(&message);
+    }
 }
 
 int startAndRun() {
@@ -147,8 +154,7 @@ int startAndRun() {
     layoutDialog(state, client.right, client.bottom);
     ShowWindow(dialog, SW_SHOW);
     SetForegroundWindow(dialog);
-    releaseStartLock(startLock);
-    runMessageLoop(state);
+    runMessageLoop(state, startLock);
     return 0;
 }
 

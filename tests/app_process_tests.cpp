@@ -147,6 +147,24 @@ TEST_F(ViewerProcessTest, SecondInstanceHandsItsFilesOverAndEnds) {
     EXPECT_EQ(first.waitForExit(10000), 0);
 }
 
+// As when Enter is pressed on several files in Explorer: one start creates the
+// window, the other finds it and hands its file over.
+TEST_F(ViewerProcessTest, SimultaneousStartsLeaveOneWindow) {
+    setSingleInstance(1);
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    folder_.write("b.stl", binaryStl({unitTriangle(2)}));
+    Process first, second;
+    ASSERT_TRUE(first.start(windowsPath(folder_.directory() + "a.stl")));
+    ASSERT_TRUE(second.start(windowsPath(folder_.directory() + "b.stl")));
+    ASSERT_TRUE(waitUntil([&] { return first.waitForExit(0) == 0 || second.waitForExit(0) == 0; }, 60000));
+    Process& remaining = first.waitForExit(0) == 0 ? second : first;
+    HWND window = waitForWindow(remaining.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(viewerWindows().size(), 1u);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(remaining.waitForExit(10000), 0);
+}
+
 TEST_F(ViewerProcessTest, SeveralFilesOnTheCommandLineBecomeParts) {
     folder_.write("a.stl", binaryStl({unitTriangle()}));
     folder_.write("b.stl", binaryStl({unitTriangle(2)}));
