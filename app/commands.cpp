@@ -149,6 +149,20 @@ bool pickColor(HWND owner, uint32_t start, uint32_t* color) {
     return true;
 }
 
+namespace {
+
+// A folder that already ends in a separator (a drive root) takes the names
+// without a second one: the folder listing compares paths exactly.
+int joinWithoutDoubleSeparator(Utf16* path, int nameStart) {
+    if (nameStart < 2 || path[nameStart - 2] != L'\\') return nameStart;
+    int end = nameStart;
+    while (end + 2 < static_cast<int>(kFileListUnits) && (path[end] || path[end + 1])) ++end;
+    memmove(path + nameStart - 1, path + nameStart, (end + 2 - nameStart) * sizeof(Utf16));
+    return nameStart - 1;
+}
+
+}  // namespace
+
 bool chooseStlFiles(FileNameList* list, HWND owner) {
     OPENFILENAMEW dialog{};
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
@@ -165,6 +179,7 @@ bool chooseStlFiles(FileNameList* list, HWND owner) {
     int nameStart = dialog.nFileOffset;
     if (nameStart <= 0 || nameStart >= static_cast<int>(kFileListUnits)) return false;
     bool several = list->path[nameStart - 1] == 0;
+    if (several) nameStart = joinWithoutDoubleSeparator(list->path, nameStart);
     list->path[nameStart - 1] = L'\\';
     int end = nameStart;
     while (end < static_cast<int>(kFileListUnits) - 2 && list->path[end]) ++end;

@@ -69,6 +69,8 @@ void layoutForClient(MainDialogState* state) {
 
 }  // namespace
 
+const char kFilesLeftOutText[] = "Only the first four files were opened; the others were left out.";
+
 void makeWindowTitle(const wchar_t* path, wchar_t title[kTitleUnits]) {
     static const wchar_t kSeparator[] = L" \u2013 ";
     int length = 0;
@@ -156,19 +158,40 @@ void onLoadFinished(MainDialogState* state, LoadJob* job) {
 
 bool receiveHandOver(MainDialogState* state, const COPYDATASTRUCT* data) {
     if (data->dwData != kHandOverTag) return false;
-    // The path ends at its terminator, and never past the bytes received.
     FileNameList* list = static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), &state->sink.self));
-    if (list) {
-        const wchar_t* received = static_cast<const wchar_t*>(data->lpData);
-        size_t units = received ? data->cbData / sizeof(wchar_t) : 0;
-        size_t length = 0;
-        while (length < units && received[length]) ++length;
-        bool terminated = length < units;
-        if (terminated && makeFileNameList(received, list)) openFiles(state, list, true, nullptr);
-        freeBytes(list);
-    }
+    const wchar_t* received = static_cast<const wchar_t*>(data->lpData);
+    if (list && received) openPathSequence(state, received, data->cbData / sizeof(wchar_t), list, nullptr);
+    freeBytes(list);
     SetForegroundWindow(state->dialog);
     return true;
+}
+
+void openPathSequence(MainDialogState* state, const wchar_t* paths, size_t units, FileNameList* list,
+                      HWND explorerWindow) {
+    // Full paths in a list without a directory: the load job puts each in the current path's place.
+    size_t used = 0, firstLength = 0;
+    int taken = 0;
+    bool leftOut = false;
+    for (size_t at = 0; at < units && paths[at];) {
+        size_t length = 0;
+        while (at + length < units && paths[at + length]) ++length;
+        if (at + length == units) break;  // no terminator within the bytes received
+        if (taken == kMaxParts) {
+            leftOut = true;
+        } else if (length < kFileListUnits - 2 && used + length + 2 <= kFileListUnits) {
+            if (!taken) firstLength = length;
+            memcpy(list->path + used, paths + at, (length + 1) * sizeof(wchar_t));
+            used += length + 1;
+            ++taken;
+        }
+        at += length + 1;
+    }
+    if (!taken) return;
+    list->path[used] = 0;
+    list->nameStart = 0;
+    list->nextName = static_cast<int32_t>(firstLength + 1);
+    openFiles(state, list, true, explorerWindow);
+    if (leftOut) report(&state->sink.self, kWarningText, reinterpret_cast<uintptr_t>(kFilesLeftOutText));
 }
 
 void onDropFiles(MainDialogState* state, HDROP drop) {

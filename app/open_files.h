@@ -22,4 +22,10 @@ void onProgressTimer(MainDialogState* state, WPARAM timerId);
 void onLoadFinished(MainDialogState* state, LoadJob* job);
 // A file handed over by a second instance; true when the hand-over is accepted.
 bool receiveHandOver(MainDialogState* state, const COPYDATASTRUCT* data);
+// Full paths, each terminated, within `units`, ended by an empty one or the end:
+// the first four open as the parts of one model (in `list`) with a new folder
+// listing; a line in the messages box tells when further paths were left out.
+void openPathSequence(MainDialogState* state, const wchar_t* paths, size_t units, FileNameList* list,
+                      HWND explorerWindow);
+extern const char kFilesLeftOutText[];
 void onDropFiles(MainDialogState* state, HDROP drop);

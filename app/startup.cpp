@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "commands.h"
+#include "core/memory.h"
 #include "main_dialog.h"
 #include "open_files.h"
 #include "settings.h"
@@ -15,6 +16,12 @@ namespace {
 constexpr DWORD kCommonControlClasses = 0x402F;
 constexpr DWORD kMultithreadedNoOle1 = COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE;
 constexpr int kDialogClassUnits = 8;
+constexpr UINT kHandOverWaitMs = 5000;
+// The holder normally lets go within a second; under Wine on a busy machine a
+// start takes up to ten. Only a start that hangs holding the lock costs this much.
+constexpr DWORD kStartLockWaitMs = 30000;
+// Serialises "find the running window or create ours" between simultaneous starts.
+const wchar_t kStartLockName[] = L"Veldmark STL Viewer start";
 
 // One for the process; it outlives the dialog at a fixed address.
 MainDialogState theState;
@@ -30,16 +37,38 @@ BOOL CALLBACK matchRunningDialog(HWND window, LPARAM result) {
     return FALSE;
 }
 
-// True when a running window took the file.
-bool handOverToRunningWindow(const wchar_t* path) {
+// True when a running window took the files. A hung window is given up on
+// after a while; this start then opens them itself.
+bool handOverToRunningWindow(const wchar_t* paths, size_t units) {
     HWND running = nullptr;
     EnumWindows(matchRunningDialog, reinterpret_cast<LPARAM>(&running));
     if (!running) return false;
+    // Only the sender may pass on the right to come to the front.
+    DWORD runningProcess = 0;
+    GetWindowThreadProcessId(running, &runningProcess);
+    AllowSetForegroundWindow(runningProcess);
     COPYDATASTRUCT data;
     data.dwData = kHandOverTag;
-    data.cbData = static_cast<DWORD>((lstrlenW(path) + 1) * sizeof(wchar_t));
-    data.lpData = const_cast<wchar_t*>(path);
-    return SendMessageW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)) != 0;
+    data.cbData = static_cast<DWORD>(units * sizeof(wchar_t));
+    data.lpData = const_cast<wchar_t*>(paths);
+    DWORD_PTR accepted = 0;
+    return SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+                               kHandOverWaitMs, &accepted) &&
+           accepted != 0;
+}
+
+// The command-line files as full paths, each terminated, one after the other,
+// so that neither the running window nor the folder listing depends on this
+// start's current folder. A path that does not fit is left out. Returns the
+// units used; 0 when there are no files.
+size_t fullCommandLinePaths(wchar_t** arguments, int argumentCount, wchar_t* paths) {
+    size_t used = 0;
+    for (int k = 1; k < argumentCount; ++k) {
+        DWORD room = static_cast<DWORD>(kFileListUnits - used);
+        DWORD length = GetFullPathNameW(arguments[k], room, paths + used, nullptr);
+        if (length && length < room) used += length + 1;
+    }
+    return used;
 }
 
 // Some window systems give a dialog without stored placement no useful size;
@@ -59,9 +88,31 @@ void ensureUsableSize(HWND dialog) {
                  work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void runMessageLoop(MainDialogState* state) {
+// Held from the search for a running window until ours can be found, so that
+// of several simultaneous starts exactly one creates a window.
+HANDLE takeStartLock() {
+    HANDLE lock = CreateMutexW(nullptr, FALSE, kStartLockName);
+    if (lock && WaitForSingleObject(lock, kStartLockWaitMs) == WAIT_TIMEOUT) {
+        CloseHandle(lock);
+        return nullptr;  // a start that hangs holding it does not hold this one up
+    }
+    return lock;
+}
+
+void releaseStartLock(HANDLE lock) {
+    if (!lock) return;
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+}
+
+// The start lock is released only once the loop takes messages: a start that
+// then finds this window is answered at once rather than judging it hung.
+void runMessageLoop(MainDialogState* state, HANDLE startLock) {
     MSG message;
+    PostMessageW(state->dialog, WM_NULL, 0, 0);
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        releaseStartLock(startLock);
+        startLock = nullptr;
         HWND dialog = state->dialog;
         bool forDialog = message.hwnd == dialog || IsChild(dialog, message.hwnd);
         if (state->activeAccelerators && !forDialog) {
@@ -76,7 +127,6 @@ void runMessageLoop(MainDialogState* state) {
 int startAndRun() {
     int argumentCount = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
-    const wchar_t* file = arguments && argumentCount >= 2 ? arguments[1] : nullptr;
     HWND foreground = GetForegroundWindow();
     CoInitializeEx(nullptr, kMultithreadedNoOle1);
     INITCOMMONCONTROLSEX controls{sizeof controls, kCommonControlClasses};
@@ -84,22 +134,27 @@ int startAndRun() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     registerViewClass(instance, nullptr);
     MainDialogState* state = &theState;
+    wchar_t* paths = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), nullptr));
+    size_t pathUnits = paths && arguments ? fullCommandLinePaths(arguments, argumentCount, paths) : 0;
     openSettingsKeys(state->settingsKeys);
     bool singleInstance = false;
     readSettingBool(&singleInstance, state->settingsKeys, L"SingleInstance");
-    if (singleInstance && file && handOverToRunningWindow(file)) TerminateProcess(GetCurrentProcess(), 0);
+    bool handOver = singleInstance && pathUnits;
+    HANDLE startLock = handOver ? takeStartLock() : nullptr;
+    if (handOver && handOverToRunningWindow(paths, pathUnits)) TerminateProcess(GetCurrentProcess(), 0);
     state->menu = buildMenuBar();
     state->accelerators = buildAccelerators();
     HWND dialog = createMainDialog(instance, state);
     if (!dialog) return 0;
     ensureUsableSize(dialog);
-    if (file && makeFileNameList(file, &state->startupFiles)) openFiles(state, &state->startupFiles, true, foreground);
+    if (pathUnits) openPathSequence(state, paths, pathUnits, &state->startupFiles, foreground);
+    freeBytes(paths);
     RECT client;
     GetClientRect(dialog, &client);
     layoutDialog(state, client.right, client.bottom);
     ShowWindow(dialog, SW_SHOW);
     SetForegroundWindow(dialog);
-    runMessageLoop(state);
+    runMessageLoop(state, startLock);
     return 0;
 }
 

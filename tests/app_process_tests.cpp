@@ -1,8 +1,11 @@
 // Runs the real program: the single-window hand-over between two processes,
+// several files as parts, stepping through a folder with the arrow keys,
 // closing while a file loads, and the model as it appears on the screen.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+
+#include <filesystem>
 
 #include <string>
 #include <vector>
@@ -16,12 +19,15 @@ const wchar_t kTitle[] = L"Veldmark STL Viewer";
 struct Process {
     PROCESS_INFORMATION info{};
     bool start(const std::wstring& file) {
+        return start(file.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{file});
+    }
+    bool start(const std::vector<std::wstring>& files, const std::wstring& currentFolder = L"") {
         std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\"";
-        if (!file.empty()) commandLine += L" \"" + file + L"\"";
+        for (const std::wstring& file : files) commandLine += L" \"" + file + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                              &info) != 0;
+        return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info) != 0;
     }
     // The exit code, or -1 if the process is still running after the wait.
     long waitForExit(DWORD milliseconds) {
@@ -77,6 +83,29 @@ std::wstring titleOf(HWND window) {
     return std::wstring(title, GetWindowTextW(window, title, 300));
 }
 
+template <typename Condition>
+bool waitUntil(Condition done, DWORD milliseconds = 20000) {
+    for (DWORD waited = 0; !done(); waited += 50) {
+        if (waited >= milliseconds) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+// The file items of the model tree: one per loaded part.
+int treeRoots(HWND window) {
+    HWND tree = GetDlgItem(window, 30);
+    int count = 0;
+    for (LPARAM item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0); item;
+         item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, item))
+        ++count;
+    return count;
+}
+
+bool modelLoaded(HWND window, int parts) {
+    return IsWindowVisible(GetDlgItem(window, 16)) && treeRoots(window) == parts;
+}
+
 void setSingleInstance(DWORD on) {
     HKEY key;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Veldmark\\STL Viewer", 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -98,20 +127,101 @@ protected:
     TempFolder folder_;
 };
 
-TEST_F(ViewerProcessTest, SecondInstanceHandsItsFileOverAndEnds) {
+// The second start runs in the files' folder and names them relatively; the
+// running window has another current folder.
+TEST_F(ViewerProcessTest, SecondInstanceHandsItsFilesOverAndEnds) {
     setSingleInstance(1);
     folder_.write("a.stl", binaryStl({unitTriangle()}));
     folder_.write("b.stl", binaryStl({unitTriangle(), unitTriangle(2)}));
+    folder_.write("c.stl", binaryStl({unitTriangle()}));
     Process first, second;
     ASSERT_TRUE(first.start(windowsPath(folder_.directory() + "a.stl")));
     HWND window = waitForWindow(first.info.dwProcessId);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(second.start(windowsPath(folder_.directory() + "b.stl")));
+    ASSERT_TRUE(second.start({L"b.stl", L"c.stl"}, windowsPath(folder_.directory())));
     EXPECT_EQ(second.waitForExit(20000), 0);
     EXPECT_TRUE(viewerWindows(second.info.dwProcessId).empty());
     EXPECT_EQ(titleOf(window), L"Veldmark STL Viewer \u2013 b.stl");
+    EXPECT_TRUE(waitUntil([&] { return modelLoaded(window, 2); }));
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(first.waitForExit(10000), 0);
+}
+
+// As when Enter is pressed on several files in Explorer: one start creates the
+// window, the other finds it and hands its file over.
+TEST_F(ViewerProcessTest, SimultaneousStartsLeaveOneWindow) {
+    setSingleInstance(1);
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    folder_.write("b.stl", binaryStl({unitTriangle(2)}));
+    Process first, second;
+    ASSERT_TRUE(first.start(windowsPath(folder_.directory() + "a.stl")));
+    ASSERT_TRUE(second.start(windowsPath(folder_.directory() + "b.stl")));
+    ASSERT_TRUE(waitUntil([&] { return first.waitForExit(0) == 0 || second.waitForExit(0) == 0; }, 60000));
+    Process& remaining = first.waitForExit(0) == 0 ? second : first;
+    HWND window = waitForWindow(remaining.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(viewerWindows().size(), 1u);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(remaining.waitForExit(10000), 0);
+}
+
+TEST_F(ViewerProcessTest, SeveralFilesOnTheCommandLineBecomeParts) {
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    folder_.write("b.stl", binaryStl({unitTriangle(2)}));
+    Process viewer;
+    ASSERT_TRUE(viewer.start({windowsPath(folder_.directory() + "a.stl"), windowsPath(folder_.directory() + "b.stl")}));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(waitUntil([&] { return modelLoaded(window, 2); }));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
+}
+
+// Right or Left as the view receives them; the step has run when this returns.
+void pressArrow(HWND window, WPARAM key) {
+    SendMessageW(GetDlgItem(window, 16), WM_KEYDOWN, key, 0);
+}
+
+TEST_F(ViewerProcessTest, ArrowKeysStepThroughTheFoldersStlFiles) {
+    folder_.write("a1.stl", binaryStl({unitTriangle()}));
+    folder_.write("a2.txt", "text");
+    folder_.write("a3.stl", std::string(40, '\x7f'));
+    folder_.write("a10.stl", binaryStl({unitTriangle()}));
+    std::filesystem::create_directory(folder_.directory() + "sub");
+    Process viewer;
+    ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "a1.stl")));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return modelLoaded(window, 1); }));
+    // The first step may find the listing still running; it then does nothing.
+    for (int tries = 0; tries < 20 && titleOf(window) == L"Veldmark STL Viewer \u2013 a1.stl"; ++tries)
+        pressArrow(window, VK_RIGHT);
+    EXPECT_EQ(titleOf(window), L"Veldmark STL Viewer \u2013 a10.stl");
+    pressArrow(window, VK_RIGHT);
+    EXPECT_EQ(titleOf(window), L"Veldmark STL Viewer \u2013 a1.stl");
+    pressArrow(window, VK_LEFT);
+    EXPECT_EQ(titleOf(window), L"Veldmark STL Viewer \u2013 a10.stl");
+    EXPECT_TRUE(waitUntil([&] { return modelLoaded(window, 1); }));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
+}
+
+TEST_F(ViewerProcessTest, ArrowKeysKeepTheOnlyStlFileOfAFolder) {
+    folder_.write("notes.txt", "text");
+    folder_.write("only.stl", binaryStl({unitTriangle()}));
+    folder_.write("readme.txt", "text");
+    Process viewer;
+    ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "only.stl")));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return modelLoaded(window, 1); }));
+    for (WPARAM key : {VK_RIGHT, VK_LEFT}) {
+        pressArrow(window, key);
+        EXPECT_EQ(titleOf(window), L"Veldmark STL Viewer \u2013 only.stl");
+        EXPECT_TRUE(modelLoaded(window, 1));  // a reload would have hidden the view at once
+    }
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(10000), 0);
 }
 
 TEST_F(ViewerProcessTest, WithoutTheSettingASecondWindowOpens) {

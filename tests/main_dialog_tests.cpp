@@ -275,6 +275,23 @@ TEST_F(MainDialogTest, HandOverAcceptsOnlyItsOwnTag) {
     EXPECT_EQ(usedPartCount(state_), 1);
 }
 
+// Full paths from two folders, one after the other: the first four become the parts.
+TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndSaysWhenMoreWereLeftOut) {
+    TempFolder other;
+    std::wstring paths;
+    for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"}) {
+        const TempFolder& where = name[0] == 'b' ? other : folder_;
+        where.write(name, binaryStl({unitTriangle()}));
+        paths += wide(where.directory() + name) + L'\0';
+    }
+    COPYDATASTRUCT data{42, static_cast<DWORD>(paths.size() * 2), paths.data()};
+    EXPECT_EQ(SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 1);
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(usedPartCount(state_), 4);
+    EXPECT_EQ(text(dialog_), L"Veldmark STL Viewer \u2013 a.stl");
+    EXPECT_NE(text(item(kMessagesId)).find(wide(kFilesLeftOutText)), std::wstring::npos);
+}
+
 TEST_F(MainDialogTest, HandOverWithoutTerminatorIsNotReadPastItsBytes) {
     // The path's bytes end right at a page that cannot be read.
     SYSTEM_INFO system;
