@@ -28,6 +28,10 @@ bool writeSettingColor(const HKEY keys[2], SettingsSlot slot, uint32_t color, co
 // Degrees to the view's binary angle, wrapping in 32 bits.
 int32_t degreesToBinaryAngle(DWORD degrees);
 
+// The default material and background colours and the start angles, each
+// from the settings or, where they hold none, as on a first start.
+ViewAngles readViewLook(const HKEY keys[2], uint32_t* objectColor, uint32_t* backgroundColor);
+
 // Reads every preference into the state (defaults first) and applies a stored
 // placement to the dialog; returns the initial eye angles.
 ViewAngles readSettings(MainDialogState* state);

@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "main_dialog.h"
 #include "open_files.h"
+#include "picture_mode.h"
 #include "settings.h"
 #include "view/view_control.h"
 
@@ -76,6 +77,7 @@ void runMessageLoop(MainDialogState* state) {
 int startAndRun() {
     int argumentCount = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
+    if (arguments && isPictureCommandLine(argumentCount, arguments)) return runPictureMode(argumentCount, arguments);
     const wchar_t* file = arguments && argumentCount >= 2 ? arguments[1] : nullptr;
     HWND foreground = GetForegroundWindow();
     CoInitializeEx(nullptr, kMultithreadedNoOle1);
