@@ -5,9 +5,6 @@ namespace {
 constexpr wchar_t kMakerPath[] = L"Software\\Veldmark";
 constexpr wchar_t kApplicationPath[] = L"Software\\Veldmark\\STL Viewer";
 constexpr int32_t kUnitsPerDegree = 11930465;
-constexpr DWORD kDefaultPitchDegrees = 331;
-constexpr DWORD kDefaultYawDegrees = 28;
-constexpr uint32_t kDefaultObjectColor = 0xFFF0F0F0;
 constexpr DWORD kPlacementSize = 44;
 
 #pragma pack(push, 1)

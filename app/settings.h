@@ -9,6 +9,11 @@ enum SettingsSlot { kApplicationKey = 0, kMakerKey = 1 };
 
 constexpr StatusCode kSettingWriteFailed = 0x80000b02;
 
+// What a first start shows.
+constexpr DWORD kDefaultPitchDegrees = 331;
+constexpr DWORD kDefaultYawDegrees = 28;
+constexpr uint32_t kDefaultObjectColor = 0xFFF0F0F0;
+
 struct ViewAngles {
     int32_t yaw;
     int32_t pitch;
