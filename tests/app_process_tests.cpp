@@ -153,22 +153,6 @@ TEST_F(ViewerProcessTest, ClosingWhileLoadingEndsAtOnce) {
     }
 }
 
-// A cube of side 10 around the origin.
-std::vector<TestTriangle> cube() {
-    const float c[8][3] = {{-5, -5, -5}, {5, -5, -5}, {5, 5, -5}, {-5, 5, -5},
-                           {-5, -5, 5},  {5, -5, 5},  {5, 5, 5},  {-5, 5, 5}};
-    const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {3, 0, 4, 7}};
-    std::vector<TestTriangle> triangles;
-    for (const auto& f : faces)
-        for (int half = 0; half < 2; ++half) {
-            const int corners[3] = {f[0], f[1 + half], f[2 + half]};
-            TestTriangle t{};
-            for (int v = 0; v < 3; ++v) memcpy(t.vertices[v], c[corners[v]], sizeof t.vertices[v]);
-            triangles.push_back(t);
-        }
-    return triangles;
-}
-
 // What the screen shows of a window's rectangle, blue in the low byte.
 std::vector<uint32_t> screenPixels(HWND window, int* width, int* height) {
     RECT rect;
@@ -216,7 +200,7 @@ bool modelIsShown(HWND view) {
 }
 
 TEST_F(ViewerProcessTest, TheModelAppearsOnTheScreen) {
-    folder_.write("cube.stl", binaryStl(cube()));
+    folder_.write("cube.stl", binaryStl(cubeTriangles()));
     Process viewer;
     ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "cube.stl")));
     HWND window = waitForWindow(viewer.info.dwProcessId);
@@ -293,7 +277,7 @@ bool isRed(uint32_t bgra) {
 
 TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     const std::string red("COLOR=\xFF\0\0\xFF", 10);
-    folder_.write("red.stl", binaryStl(cube(), red));
+    folder_.write("red.stl", binaryStl(cubeTriangles(), red));
     folder_.write("notes.txt", "these are notes, not a model\n");
     std::wstring dir = windowsPath(folder_.directory());
     struct Case {

@@ -34,18 +34,7 @@ bool keyExists(const wchar_t* path) {
 
 // A cube of side 10 whose header colour is red.
 std::string redCube() {
-    const float c[8][3] = {{-5, -5, -5}, {5, -5, -5}, {5, 5, -5}, {-5, 5, -5},
-                           {-5, -5, 5},  {5, -5, 5},  {5, 5, 5},  {-5, 5, 5}};
-    const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {3, 0, 4, 7}};
-    std::vector<TestTriangle> triangles;
-    for (const auto& f : faces)
-        for (int half = 0; half < 2; ++half) {
-            const int corners[3] = {f[0], f[1 + half], f[2 + half]};
-            TestTriangle t{};
-            for (int v = 0; v < 3; ++v) memcpy(t.vertices[v], c[corners[v]], sizeof t.vertices[v]);
-            triangles.push_back(t);
-        }
-    return binaryStl(triangles, std::string("COLOR=\xFF\0\0\xFF", 10));
+    return binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10));
 }
 
 IStream* memoryStream(const std::string& bytes) {
