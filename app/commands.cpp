@@ -2,7 +2,10 @@
 
 #include <commdlg.h>
 
+#include <initializer_list>
+
 #include "folder_listing.h"
+#include "picture_file.h"
 #include "info_panel.h"
 #include "open_files.h"
 #include "settings.h"
@@ -27,6 +30,9 @@ const MenuItem kMenuItems[] = {
     {MF_GRAYED, kCommandAddParts, L"&Add parts \u2026\tCtrl+A"},
     {MF_GRAYED, kCommandPreviousFile, L"&Previous file\tLeft"},
     {MF_GRAYED, kCommandNextFile, L"&Next file\tRight"},
+    {0, 0, L""},
+    {MF_GRAYED, kCommandSavePicture, L"&Save picture \u2026\tCtrl+S"},
+    {MF_GRAYED, kCommandCopyPicture, L"&Copy picture\tCtrl+C"},
     {0, 0, L""},
     {kEnd, kCommandExit, L"&Exit\tEsc"},
     {MF_POPUP, 0, L"&View"},
@@ -58,7 +64,8 @@ const ACCEL kAccelerators[] = {
     {FVIRTKEY, VK_ESCAPE, kCommandExit},       {FVIRTKEY, VK_F2, kCommandTop},
     {FVIRTKEY, VK_F3, kCommandLeft},           {FVIRTKEY, VK_F4, kCommandFront},
     {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
-    {FVIRTKEY, VK_F7, kCommandWireframe},
+    {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture},
+    {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
 };
 
 // Shared by every Color dialog of the run, never saved.
@@ -117,7 +124,48 @@ void openChosenFiles(MainDialogState* state, bool addParts) {
     freeBytes(list);
 }
 
+// The view's picture at its current size, as a PNG file chosen in the Save dialog.
+void savePicture(MainDialogState* state) {
+    if (!state->parts[0].view) return;
+    wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), &state->sink.self));
+    if (!path) return;
+    path[0] = 0;
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = state->dialog;
+    dialog.lpstrFilter = L"PNG picture (*.png)\0*.png\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = kFileListUnits;
+    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
+    dialog.lpstrDefExt = L"png";
+    Picture picture;
+    if (GetSaveFileNameW(&dialog) && renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) {
+        writePngFile(path, &picture, &state->sink.self);
+        freePicture(&picture);
+    }
+    freeBytes(path);
+}
+
+// Ctrl+C stays the text copy of the messages box while that has the focus.
+void copyPicture(MainDialogState* state) {
+    HWND messages = dialogItem(state, kMessagesId);
+    if (GetFocus() == messages) {
+        SendMessageW(messages, WM_COPY, 0, 0);
+        return;
+    }
+    Picture picture;
+    if (!state->parts[0].view || !renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) return;
+    copyPictureToClipboard(state->dialog, &picture, &state->sink.self);
+    freePicture(&picture);
+}
+
 }  // namespace
+
+void enablePictureCommands(HMENU menu, bool enabled) {
+    for (WORD id : {kCommandSavePicture, kCommandCopyPicture})
+        EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
 
 HMENU buildMenuBar() {
     alignas(4) WORD buffer[2048];
@@ -196,6 +244,8 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kCommandAddParts: openChosenFiles(state, true); break;
     case kCommandExit:
     case kCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
+    case kCommandSavePicture: savePicture(state); break;
+    case kCommandCopyPicture: copyPicture(state); break;
     case kCommandPreviousFile: stepFile(state, false); break;
     case kCommandNextFile: stepFile(state, true); break;
     case kCommandFlipZoom:

@@ -25,10 +25,15 @@ enum Command : WORD {
     kCommandDefaultBackground = 16658,
     kCommandAbout = 16659,
     kCommandSingleInstance = 16660,
+    kCommandSavePicture = 16661,
+    kCommandCopyPicture = 16662,
 };
 
 HMENU buildMenuBar();
 HACCEL buildAccelerators();
+
+// Save picture and Copy picture are available exactly while a model is shown.
+void enablePictureCommands(HMENU menu, bool enabled);
 
 void runCommand(MainDialogState* state, WORD id, WORD notification);
 

@@ -110,6 +110,7 @@ void installParts(MainDialogState* state, int first) {
 
 void enablePartControls(MainDialogState* state, int first) {
     int used = usedPartCount(state);
+    enablePictureCommands(state->menu, true);
     if (used == 1) {
         EnableWindow(dialogItem(state, kMaterialCheckId), TRUE);
         EnableWindow(dialogItem(state, kFirstSwatchId), TRUE);

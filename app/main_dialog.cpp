@@ -56,8 +56,6 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->currentJob = nullptr;
     state->folderListing = nullptr;
     state->overrideColor = 0;
-    state->defaultObjectColor = 0xFFF0F0F0;
-    state->defaultBackgroundColor = GetSysColor(COLOR_APPWORKSPACE) | 0xFF000000;
     for (HBRUSH& brush : state->swatchBrushes) brush = nullptr;
     for (ModelPart& part : state->parts) part.view = nullptr;
     ViewAngles angles = readSettings(state);

@@ -59,6 +59,7 @@ void resetPanelControls(MainDialogState* state) {
     EnableWindow(dialogItem(state, kColorsLabelId), FALSE);
     EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
     EnableMenuItem(state->menu, kCommandAddParts, MF_BYCOMMAND | MF_GRAYED);
+    enablePictureCommands(state->menu, false);
 }
 
 void layoutForClient(MainDialogState* state) {

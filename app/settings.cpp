@@ -5,8 +5,6 @@ namespace {
 constexpr wchar_t kMakerPath[] = L"Software\\Veldmark";
 constexpr wchar_t kApplicationPath[] = L"Software\\Veldmark\\STL Viewer";
 constexpr int32_t kUnitsPerDegree = 11930465;
-constexpr DWORD kDefaultPitchDegrees = 331;
-constexpr DWORD kDefaultYawDegrees = 28;
 constexpr DWORD kPlacementSize = 44;
 
 #pragma pack(push, 1)
@@ -111,14 +109,21 @@ ViewAngles readSettings(MainDialogState* state) {
     readFlag(&state->usUnits, keys, L"USUnits");
     readFlag(&state->alwaysRotate, keys, L"AlwaysRotate");
     readFlag(&state->singleInstance, keys, L"SingleInstance");
-    readSettingColor(&state->defaultObjectColor, keys, L"DefaultObjectColor");
-    readSettingColor(&state->defaultBackgroundColor, keys, L"DefaultBackgroundColor");
-    DWORD pitch = kDefaultPitchDegrees, yaw = kDefaultYawDegrees;
-    readSettingDword(&pitch, keys, L"InitialEyePitchDegrees");
-    readSettingDword(&yaw, keys, L"InitialEyeYawDegrees");
+    ViewAngles angles = readViewLook(keys, &state->defaultObjectColor, &state->defaultBackgroundColor);
     WINDOWPLACEMENT placement;
     if (readValue(keys, L"Placement", RRF_RT_REG_BINARY, &placement, kPlacementSize))
         SetWindowPlacement(state->dialog, &placement);
+    return angles;
+}
+
+ViewAngles readViewLook(const HKEY keys[2], uint32_t* objectColor, uint32_t* backgroundColor) {
+    *objectColor = kDefaultObjectColor;
+    *backgroundColor = GetSysColor(COLOR_APPWORKSPACE) | 0xFF000000;
+    readSettingColor(objectColor, keys, L"DefaultObjectColor");
+    readSettingColor(backgroundColor, keys, L"DefaultBackgroundColor");
+    DWORD pitch = kDefaultPitchDegrees, yaw = kDefaultYawDegrees;
+    readSettingDword(&pitch, keys, L"InitialEyePitchDegrees");
+    readSettingDword(&yaw, keys, L"InitialEyeYawDegrees");
     return ViewAngles{degreesToBinaryAngle(yaw), degreesToBinaryAngle(pitch)};
 }
 

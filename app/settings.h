@@ -9,6 +9,11 @@ enum SettingsSlot { kApplicationKey = 0, kMakerKey = 1 };
 
 constexpr StatusCode kSettingWriteFailed = 0x80000b02;
 
+// What a first start shows.
+constexpr DWORD kDefaultPitchDegrees = 331;
+constexpr DWORD kDefaultYawDegrees = 28;
+constexpr uint32_t kDefaultObjectColor = 0xFFF0F0F0;
+
 struct ViewAngles {
     int32_t yaw;
     int32_t pitch;
@@ -27,6 +32,10 @@ bool writeSettingColor(const HKEY keys[2], SettingsSlot slot, uint32_t color, co
 
 // Degrees to the view's binary angle, wrapping in 32 bits.
 int32_t degreesToBinaryAngle(DWORD degrees);
+
+// The default material and background colours and the start angles, each
+// from the settings or, where they hold none, as on a first start.
+ViewAngles readViewLook(const HKEY keys[2], uint32_t* objectColor, uint32_t* backgroundColor);
 
 // Reads every preference into the state (defaults first) and applies a stored
 // placement to the dialog; returns the initial eye angles.

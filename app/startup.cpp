@@ -8,6 +8,7 @@
 #include "core/memory.h"
 #include "main_dialog.h"
 #include "open_files.h"
+#include "picture_mode.h"
 #include "settings.h"
 #include "view/view_control.h"
 
@@ -127,6 +128,7 @@ void runMessageLoop(MainDialogState* state, HANDLE startLock) {
 int startAndRun() {
     int argumentCount = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
+    if (arguments && isPictureCommandLine(argumentCount, arguments)) return runPictureMode(argumentCount, arguments);
     HWND foreground = GetForegroundWindow();
     CoInitializeEx(nullptr, kMultithreadedNoOle1);
     INITCOMMONCONTROLSEX controls{sizeof controls, kCommonControlClasses};

@@ -78,24 +78,13 @@ void loadFile(LoadJob* job, const Utf16* path) {
         unmapFile(view, viewSize);
         return;
     }
-    uint8_t* visible = nullptr;
-    GpuMesh* gpuMesh = nullptr;
-    if (parseModel(part, format, view, view + viewSize, heap, sink) &&
-        (visible = static_cast<uint8_t*>(allocArray(heap, part->mesh.solidCount, 1, sink)))) {
-        memset(visible, 1, part->mesh.solidCount);
-        applyLoadDefaults(&part->metadata, sink);
-        gpuMesh = uploadMesh(job->viewWindow, &part->mesh, &part->metadata, visible, heap, sink);
-    }
-    if (!gpuMesh) {
+    if (!buildModelPart(part, format, view, viewSize, heap, job->viewWindow, sink)) {
         destroyPrivateHeap(heap);
         unmapFile(view, viewSize);
         return;
     }
     part->view = view;
     part->viewSize = viewSize;
-    part->gpuMesh = gpuMesh;
-    part->visibleSolids = visible;
-    part->heap = heap;
     part->fileName = copyFileName(path, heap);
     parts->used = needed;
 }
@@ -148,6 +137,22 @@ bool mapModelFile(const Utf16* path, const MessageSink* sink, const uint8_t** vi
     if (mapFileReadOnly(path, view, viewSize)) return true;
     reportLastError(sink);
     return false;
+}
+
+bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint64_t size, HeapHandle heap,
+                    void* viewWindow, const MessageSink* sink) {
+    if (!parseModel(part, format, bytes, bytes + size, heap, sink)) return false;
+    uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part->mesh.solidCount, 1, sink));
+    if (!visible) return false;
+    memset(visible, 1, part->mesh.solidCount);
+    applyLoadDefaults(&part->metadata, sink);
+    GpuMesh* gpuMesh = uploadMesh(viewWindow, &part->mesh, &part->metadata, visible, heap, sink);
+    if (!gpuMesh) return false;
+    part->gpuMesh = gpuMesh;
+    part->visibleSolids = visible;
+    part->heap = heap;
+    part->fileName = nullptr;
+    return true;
 }
 
 bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const uint8_t* end, HeapHandle heap,

@@ -120,6 +120,12 @@ bool mapModelFile(const Utf16* path, const MessageSink* sink, const uint8_t** vi
 bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const uint8_t* end, HeapHandle heap,
                 const MessageSink* sink);
 
+// Parses bytes into the part, all solids visible, with the load defaults,
+// and its mesh for the view (prepared only when there is no view window).
+// Fills everything but view and viewSize; on false the caller destroys the heap.
+bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint64_t size, HeapHandle heap,
+                    void* viewWindow, const MessageSink* sink);
+
 // What recognition left open: an unknown coordinate space becomes Z up and an
 // unknown unit millimetres, each with its line.
 void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink);

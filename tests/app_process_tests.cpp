@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <initguid.h>
+#include <wincodec.h>
 
 #include <filesystem>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -262,7 +266,7 @@ TEST_F(ViewerProcessTest, ClosingWhileLoadingEndsAtOnce) {
 }
 
 TEST_F(ViewerProcessTest, TheModelAppearsOnTheScreen) {
-    folder_.write("cube.stl", binaryStl(cube()));
+    folder_.write("cube.stl", binaryStl(cubeTriangles()));
     Process viewer;
     ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "cube.stl")));
     HWND window = waitForWindow(viewer.info.dwProcessId);
@@ -324,7 +328,7 @@ TEST_F(ViewerProcessTest, MessagesPast30000CharactersEndWithTheSuccessLine) {
 }
 
 TEST_F(ViewerProcessTest, UntickingASolidHidesIt) {
-    folder_.write("cube.stl", binaryStl(cube()));
+    folder_.write("cube.stl", binaryStl(cubeTriangles()));
     Process viewer;
     ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "cube.stl")));
     HWND window = waitForWindow(viewer.info.dwProcessId);
@@ -350,6 +354,100 @@ TEST_F(ViewerProcessTest, UntickingASolidHidesIt) {
     EXPECT_FALSE(shown);
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(viewer.waitForExit(10000), 0);
+
+// Runs the viewer with the arguments, its output going into outputFile;
+// answers the exit code, or -1 if it does not end within a minute.
+long runViewer(const std::wstring& arguments, const std::string& outputFile) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    Process viewer;
+    bool started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                  &viewer.info) != 0;
+    CloseHandle(output);
+    return started ? viewer.waitForExit(60000) : -1;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The PNG's pixels, blue in the low byte; empty when it cannot be read.
+std::vector<uint32_t> pngPixels(const std::wstring& path, UINT* width, UINT* height) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::vector<uint32_t> pixels;
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* converter = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                   reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                     WICDecodeMetadataCacheOnDemand, &decoder)) &&
+        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(width, height)) &&
+        SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+        SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0,
+                                        WICBitmapPaletteTypeCustom))) {
+        pixels.resize(size_t(*width) * *height);
+        if (FAILED(converter->CopyPixels(nullptr, *width * 4, UINT(pixels.size() * 4),
+                                         reinterpret_cast<BYTE*>(pixels.data()))))
+            pixels.clear();
+    }
+    for (IUnknown* object : std::initializer_list<IUnknown*>{converter, frame, decoder, factory})
+        if (object) object->Release();
+    return pixels;
+}
+
+// Lit red: shading and highlights lift green and blue a little.
+bool isRed(uint32_t bgra) {
+    uint32_t red = bgra >> 16 & 0xFF, green = bgra >> 8 & 0xFF, blue = bgra & 0xFF;
+    return red > 150 && red > 2 * green && red > 2 * blue;
+}
+
+TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
+    const std::string red("COLOR=\xFF\0\0\xFF", 10);
+    folder_.write("red.stl", binaryStl(cubeTriangles(), red));
+    folder_.write("notes.txt", "these are notes, not a model\n");
+    std::wstring dir = windowsPath(folder_.directory());
+    struct Case {
+        std::wstring arguments;
+        long exitCode;
+        UINT width, height;  // 0: no picture
+        const char* message;
+    } cases[] = {
+        {L"--picture \"" + dir + L"a.png\" --size 400x300 \"" + dir + L"red.stl\"", 0, 400, 300, ""},
+        {L"--picture \"" + dir + L"b.png\" --mode outline --view top --background 00FF00 \"" + dir +
+             L"red.stl\" \"" + dir + L"red.stl\"", 0, 1280, 960, ""},
+        {L"--picture \"" + dir + L"c.png\" \"" + dir + L"notes.txt\"", 1, 0, 0, "notes.txt: not loaded"},
+        {L"--picture \"" + dir + L"d.png\" \"" + dir + L"missing.stl\"", 1, 0, 0, "missing.stl: not loaded"},
+        {L"--picture \"" + dir + L"e.png\" --size 400 \"" + dir + L"red.stl\"", 2, 0, 0, "usage:"},
+        {L"--picture \"" + dir + L"f.png\" --colour 00FF00 \"" + dir + L"red.stl\"", 2, 0, 0, "usage:"},
+        {L"--picture \"" + dir + L"g.png\"", 2, 0, 0, "usage:"},
+        {L"--picture \"" + dir + L"h.png\" a b c d e", 2, 0, 0, "usage:"},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(index);
+        std::string outputFile = folder_.directory() + "out" + std::to_string(index++) + ".txt";
+        EXPECT_EQ(runViewer(c.arguments, outputFile), c.exitCode);
+        EXPECT_NE(fileText(outputFile).find(c.message), std::string::npos) << fileText(outputFile);
+        std::wstring png = dir + wchar_t(L'a' + index - 1) + L".png";
+        UINT width = 0, height = 0;
+        std::vector<uint32_t> pixels = pngPixels(png, &width, &height);
+        EXPECT_EQ(width, c.width);
+        EXPECT_EQ(height, c.height);
+        if (pixels.empty()) continue;
+        EXPECT_TRUE(isRed(pixels[size_t(height / 2) * width + width / 2])) << std::hex << pixels[height / 2 * width + width / 2];
+        EXPECT_FALSE(isRed(pixels[0]));
+    }
 }
 
 }  // namespace

@@ -506,6 +506,56 @@ TEST_F(MainDialogTest, OtherKeysComeBackUnhandled) {
     EXPECT_EQ(SendMessageW(dialog_, WM_KEYUP, 'X', 0), -1);
 }
 
+
+TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
+    state_->menu = buildMenuBar();
+    auto grayed = [&](WORD id) { return (GetMenuState(state_->menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
+    EXPECT_TRUE(grayed(kCommandSavePicture));
+    EXPECT_TRUE(grayed(kCommandCopyPicture));
+    folder_.write("red.stl", binaryStl({unitTriangle()}, std::string("COLOR=\xFF\0\0\xFF", 10)));
+    open(folder_.directory() + "red.stl");
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_FALSE(grayed(kCommandSavePicture));
+    EXPECT_FALSE(grayed(kCommandCopyPicture));
+
+    SetFocus(item(kViewId));
+    runCommand(state_, kCommandCopyPicture, 0);
+    RECT client;
+    GetClientRect(item(kViewId), &client);
+    ASSERT_TRUE(OpenClipboard(dialog_));
+    HANDLE data = GetClipboardData(CF_DIB);
+    ASSERT_NE(data, nullptr);
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(data));
+    EXPECT_EQ(header->biWidth, client.right);
+    EXPECT_EQ(header->biHeight, client.bottom);
+    EXPECT_EQ(header->biBitCount, 32);
+    // Bottom-up rows of blue, green, red: the triangle's lower left corner is in the middle.
+    const auto* pixels = reinterpret_cast<const uint8_t*>(header + 1);
+    int reds = 0;
+    for (LONG i = 0; i < header->biWidth * header->biHeight; ++i)
+        reds += pixels[4 * i + 2] > 150 && pixels[4 * i + 1] < 80 && pixels[4 * i] < 80;
+    EXPECT_GT(reds, 100);
+    GlobalUnlock(data);
+    CloseClipboard();
+
+    // In the messages box Ctrl+C copies its text, not the picture.
+    SetFocus(item(kMessagesId));
+    SendMessageW(item(kMessagesId), EM_SETSEL, 0, 4);
+    runCommand(state_, kCommandCopyPicture, 0);
+    ASSERT_TRUE(OpenClipboard(dialog_));
+    EXPECT_EQ(GetClipboardData(CF_DIB), nullptr);
+    HANDLE textData = GetClipboardData(CF_UNICODETEXT);
+    ASSERT_NE(textData, nullptr);
+    EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(GlobalLock(textData))), text(item(kMessagesId)).substr(0, 4));
+    GlobalUnlock(textData);
+    CloseClipboard();
+
+    clearModel(state_);
+    EXPECT_TRUE(grayed(kCommandCopyPicture));
+    DestroyMenu(state_->menu);
+    state_->menu = nullptr;
+}
+
 }  // namespace
 
 namespace {
@@ -757,7 +807,7 @@ TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
 // Clicking a check box or pressing space on a solid hides and shows it in the
 // view's pixels; the file's own box stays ticked.
 TEST_F(MainDialogTest, TreeCheckBoxesHideAndShowSolidsOnTheScreen) {
-    folder_.write("cube.stl", binaryStl(cube()));
+    folder_.write("cube.stl", binaryStl(cubeTriangles()));
     open(folder_.directory() + "cube.stl");
     ASSERT_TRUE(waitUntilShown());
     HWND tree = item(kTreeId);

@@ -42,6 +42,22 @@ inline TestTriangle unitTriangle(float offset = 0, uint16_t attribute = 0) {
     return TestTriangle{{0, 0, 1}, {{offset, 0, 0}, {offset + 1, 0, 0}, {offset, 1, 0}}, attribute};
 }
 
+// A cube of side 10 around the origin.
+inline std::vector<TestTriangle> cubeTriangles() {
+    const float c[8][3] = {{-5, -5, -5}, {5, -5, -5}, {5, 5, -5}, {-5, 5, -5},
+                           {-5, -5, 5},  {5, -5, 5},  {5, 5, 5},  {-5, 5, 5}};
+    const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {3, 0, 4, 7}};
+    std::vector<TestTriangle> triangles;
+    for (const auto& f : faces)
+        for (int half = 0; half < 2; ++half) {
+            const int corners[3] = {f[0], f[1 + half], f[2 + half]};
+            TestTriangle t{};
+            for (int v = 0; v < 3; ++v) memcpy(t.vertices[v], c[corners[v]], sizeof t.vertices[v]);
+            triangles.push_back(t);
+        }
+    return triangles;
+}
+
 inline std::u16string toUtf16(const std::string& text) {
     return std::u16string(text.begin(), text.end());  // test paths are ASCII
 }
@@ -84,22 +100,6 @@ inline std::vector<Utf16> utf16Path(const std::string& path) {
 #define NOMINMAX
 #endif
 #include <windows.h>
-
-// A cube of side 10 around the origin.
-inline std::vector<TestTriangle> cube() {
-    const float c[8][3] = {{-5, -5, -5}, {5, -5, -5}, {5, 5, -5}, {-5, 5, -5},
-                           {-5, -5, 5},  {5, -5, 5},  {5, 5, 5},  {-5, 5, 5}};
-    const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {3, 0, 4, 7}};
-    std::vector<TestTriangle> triangles;
-    for (const auto& f : faces)
-        for (int half = 0; half < 2; ++half) {
-            const int corners[3] = {f[0], f[1 + half], f[2 + half]};
-            TestTriangle t{};
-            for (int v = 0; v < 3; ++v) memcpy(t.vertices[v], c[corners[v]], sizeof t.vertices[v]);
-            triangles.push_back(t);
-        }
-    return triangles;
-}
 
 // What the screen shows of a window's rectangle, blue in the low byte.
 inline std::vector<uint32_t> screenPixels(HWND window, int* width, int* height) {

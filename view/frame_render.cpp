@@ -148,13 +148,8 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     drawMeshes(pipeline, meshes, yUp, sink);
 }
 
-void paintView(ViewState* state) {
-    acquireSpinLock(&state->lock);
-    if (!state->pipeline.device || !state->meshes[0]) {
-        releaseSpinLock(&state->lock);
-        paintNoDevicePicture(state);
-        return;
-    }
+void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
+                     ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
     // The record is packed: its arrays are copied out rather than pointed into.
     uint32_t background = state->backgroundColor;
     float clearColour[4] = {kClearColourTable[background & 0xFF], kClearColourTable[background >> 8 & 0xFF],
@@ -169,9 +164,19 @@ void paintView(ViewState* state) {
     for (int axis = 0; axis < 3; ++axis) centre[axis] = (boundsMin[axis] + boundsMax[axis]) * 0.5f;
     GpuMesh* meshes[kViewMeshSlots];
     memcpy(meshes, state->meshes, sizeof meshes);
-    renderFrame(&state->pipeline, state->renderMode, meshes, state->renderTargetView, state->depthStencilView,
-                state->clientWidth, state->clientHeight, clearColour, centre, rotation, pan, state->radius,
-                state->zoom, state->yUp != 0, state->sink);
+    renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, width, height,
+                clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0, state->sink);
+}
+
+void paintView(ViewState* state) {
+    acquireSpinLock(&state->lock);
+    if (!state->pipeline.device || !state->meshes[0]) {
+        releaseSpinLock(&state->lock);
+        paintNoDevicePicture(state);
+        return;
+    }
+    renderViewFrame(state, state->renderTargetView, state->depthStencilView, state->clientWidth,
+                    state->clientHeight);
     HRESULT result = present(state);
     if (FAILED(result)) {
         // Until the next upload makes a new device the view shows the GDI picture.

@@ -12,6 +12,10 @@ struct ID3D11DepthStencilView;
 // The whole of WM_PAINT.
 void paintView(ViewState* state);
 
+// The view's camera, mode, colours and meshes drawn into targets of
+// width x height; the caller holds the view's lock and the device exists.
+void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
+                     ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height);
 // Records one frame into the given targets. meshes ends at the first null
 // entry or after five.
 void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],

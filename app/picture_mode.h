@@ -1,0 +1,16 @@
+// `stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe]
+// [--view start|top|left|front] [--background RRGGBB] FILE...`: loads up to
+// four files as parts, writes one PNG of the view a fresh load would show,
+// and ends without a window.
+#pragma once
+#include <windows.h>
+
+constexpr int kPictureWritten = 0;
+constexpr int kPictureFailed = 1;     // a file not loaded or the picture not written
+constexpr int kPictureBadCommand = 2;
+
+// True when the arguments ask for a picture instead of the window.
+bool isPictureCommandLine(int argumentCount, wchar_t** arguments);
+// Runs the whole picture mode; messages go to the console the program was
+// started from. Answers the process exit code.
+int runPictureMode(int argumentCount, wchar_t** arguments);

@@ -1,0 +1,155 @@
+#include "view/offscreen_render.h"
+
+#include <windows.h>
+#include <d3d11.h>
+
+#include <cstring>
+
+#include "core/memory.h"
+#include "core/spin_lock.h"
+#include "view/camera.h"
+#include "view/com_helpers.h"
+#include "view/frame_render.h"
+#include "view/gpu_device.h"
+#include "view/gpu_mesh.h"
+#include "view/mesh_upload.h"
+
+namespace {
+
+constexpr uint32_t kOpaqueWhite = 0xFFFFFFFF;
+
+bool allocatePicture(Picture* picture, int32_t width, int32_t height, const MessageSink* sink) {
+    picture->pixels = static_cast<uint8_t*>(
+        allocArray(processHeap(), static_cast<uint64_t>(width) * static_cast<uint64_t>(height), 4, sink));
+    picture->width = width;
+    picture->height = height;
+    return picture->pixels != nullptr;
+}
+
+// A single-sampled copy of the texture behind the view that the processor can read.
+HRESULT stagingCopy(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11RenderTargetView* view,
+                    ID3D11Texture2D** copy) {
+    ID3D11Resource* frame = nullptr;
+    view->GetResource(&frame);
+    if (!frame) return E_NOINTERFACE;
+    ID3D11Texture2D* texture = nullptr;
+    HRESULT result = frame->QueryInterface(kTexture2DId, reinterpret_cast<void**>(&texture));
+    frame->Release();
+    if (FAILED(result)) return result;
+    D3D11_TEXTURE2D_DESC description;
+    texture->GetDesc(&description);
+    UINT samples = description.SampleDesc.Count;
+    description.SampleDesc.Count = 1;
+    description.SampleDesc.Quality = 0;
+    description.BindFlags = 0;
+    description.MiscFlags = 0;
+    ID3D11Texture2D* resolved = nullptr;
+    if (samples > 1) {
+        result = device->CreateTexture2D(&description, nullptr, &resolved);
+        if (SUCCEEDED(result)) context->ResolveSubresource(resolved, 0, texture, 0, description.Format);
+    }
+    if (SUCCEEDED(result)) {
+        description.Usage = D3D11_USAGE_STAGING;
+        description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        result = device->CreateTexture2D(&description, nullptr, copy);
+    }
+    if (SUCCEEDED(result)) context->CopyResource(*copy, resolved ? resolved : texture);
+    releaseInterface(resolved);
+    texture->Release();
+    return result;
+}
+
+HRESULT readPixels(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11RenderTargetView* view,
+                   Picture* picture) {
+    ID3D11Texture2D* copy = nullptr;
+    HRESULT result = stagingCopy(device, context, view, &copy);
+    if (FAILED(result)) return result;
+    D3D11_MAPPED_SUBRESOURCE mapped;
+    result = context->Map(copy, 0, D3D11_MAP_READ, 0, &mapped);
+    if (SUCCEEDED(result)) {
+        size_t rowBytes = static_cast<size_t>(picture->width) * 4;
+        for (int32_t y = 0; y < picture->height; ++y)
+            memcpy(picture->pixels + y * rowBytes, static_cast<const uint8_t*>(mapped.pData) + y * size_t{mapped.RowPitch},
+                   rowBytes);
+        context->Unmap(copy, 0);
+    }
+    copy->Release();
+    return result;
+}
+
+// One frame of the state into textures of the picture's size, read back.
+// The caller holds the state's lock or owns the state alone.
+bool drawPicture(const ViewState* state, Picture* picture, const MessageSink* sink) {
+    ID3D11Device* device = state->pipeline.device;
+    ID3D11DeviceContext* context = state->pipeline.context;
+    ID3D11RenderTargetView* renderTargetView;
+    ID3D11DepthStencilView* depthStencilView;
+    if (!createFrameTextures(device, picture->width, picture->height, &renderTargetView, &depthStencilView, sink))
+        return false;
+    renderViewFrame(state, renderTargetView, depthStencilView, picture->width, picture->height);
+    HRESULT result = readPixels(device, context, renderTargetView, picture);
+    // Unbound, so that the textures go now rather than with the next frame.
+    context->OMSetRenderTargets(0, nullptr, nullptr);
+    depthStencilView->Release();
+    renderTargetView->Release();
+    if (FAILED(result)) reportGpuError(result, sink);
+    return SUCCEEDED(result);
+}
+
+bool hasOwnColours(const ModelPart* part) {
+    return part->format == 5 && part->mesh.solidCount && part->mesh.solids[0].hasColours;
+}
+
+}  // namespace
+
+void freePicture(Picture* picture) {
+    freeBytes(picture->pixels);
+    picture->pixels = nullptr;
+}
+
+uint32_t loadedPartColor(const ModelPart* parts, uint32_t index, uint32_t defaultColor) {
+    const uint8_t* header = parts[0].metadata.headerColor;
+    if (parts[0].format == 5 && header[3] && !hasOwnColours(&parts[0]))
+        return header[0] | header[1] << 8 | header[2] << 16 | uint32_t{header[3]} << 24;
+    return hasOwnColours(&parts[index]) ? kOpaqueWhite : defaultColor;
+}
+
+bool renderViewPicture(void* viewWindow, Picture* picture, const MessageSink* sink) {
+    ViewState* state = viewStateOf(viewWindow);
+    picture->pixels = nullptr;
+    if (!state) return false;
+    acquireSpinLock(&state->lock);
+    bool drawn = state->pipeline.device && state->meshes[0] &&
+                 allocatePicture(picture, state->clientWidth, state->clientHeight, sink) &&
+                 drawPicture(state, picture, sink);
+    releaseSpinLock(&state->lock);
+    if (!drawn) freePicture(picture);
+    return drawn;
+}
+
+bool renderPartsPicture(ModelPart* parts, uint32_t count, const PictureLook* look, Picture* picture,
+                        const MessageSink* sink) {
+    picture->pixels = nullptr;
+    if (count == 0 || count > kViewMeshSlots - 1) return false;
+    ViewState state;
+    initViewState(&state, nullptr, 1);
+    if (!createPipeline(&state.pipeline, sink)) return false;
+    bool drawn = true;
+    for (uint32_t i = 0; i < count && drawn; ++i) {
+        GpuMesh* mesh = static_cast<GpuMesh*>(parts[i].gpuMesh);
+        mesh->color = loadedPartColor(parts, i, look->objectColor);
+        drawn = buildGpuMesh(mesh, state.pipeline.device, &parts[i].mesh, parts[i].metadata.colorOrder,
+                             parts[i].heap, sink) &&
+                placeMesh(&state, mesh, i == 0);
+    }
+    state.renderMode = look->mode;
+    state.yUp = parts[0].metadata.coordinateSpace != kSpaceZUp;
+    state.backgroundColor = look->backgroundColor;
+    const float noPan[3] = {0, 0, 0};
+    setAnglesInState(&state, noPan, look->yaw, look->pitch);
+    drawn = drawn && allocatePicture(picture, look->width, look->height, sink) && drawPicture(&state, picture, sink);
+    for (uint32_t i = 0; i < count; ++i) releaseGpuMesh(static_cast<GpuMesh*>(parts[i].gpuMesh));
+    releasePipeline(&state.pipeline);
+    if (!drawn) freePicture(picture);
+    return drawn;
+}
