@@ -101,6 +101,13 @@ int32_t degreesToBinaryAngle(DWORD degrees) {
     return static_cast<int32_t>(degrees * static_cast<uint32_t>(kUnitsPerDegree));
 }
 
+ViewAngles readStartAngles(const HKEY keys[2]) {
+    DWORD pitch = kDefaultPitchDegrees, yaw = kDefaultYawDegrees;
+    readSettingDword(&pitch, keys, L"InitialEyePitchDegrees");
+    readSettingDword(&yaw, keys, L"InitialEyeYawDegrees");
+    return ViewAngles{degreesToBinaryAngle(yaw), degreesToBinaryAngle(pitch)};
+}
+
 ViewAngles readSettings(MainDialogState* state) {
     const HKEY* keys = state->settingsKeys;
     state->flipZoom = 0;
@@ -113,13 +120,10 @@ ViewAngles readSettings(MainDialogState* state) {
     readFlag(&state->singleInstance, keys, L"SingleInstance");
     readSettingColor(&state->defaultObjectColor, keys, L"DefaultObjectColor");
     readSettingColor(&state->defaultBackgroundColor, keys, L"DefaultBackgroundColor");
-    DWORD pitch = kDefaultPitchDegrees, yaw = kDefaultYawDegrees;
-    readSettingDword(&pitch, keys, L"InitialEyePitchDegrees");
-    readSettingDword(&yaw, keys, L"InitialEyeYawDegrees");
     WINDOWPLACEMENT placement;
     if (readValue(keys, L"Placement", RRF_RT_REG_BINARY, &placement, kPlacementSize))
         SetWindowPlacement(state->dialog, &placement);
-    return ViewAngles{degreesToBinaryAngle(yaw), degreesToBinaryAngle(pitch)};
+    return readStartAngles(keys);
 }
 
 void savePlacementAndExit(MainDialogState* state, HWND dialog) {

@@ -28,6 +28,10 @@ bool writeSettingColor(const HKEY keys[2], SettingsSlot slot, uint32_t color, co
 // Degrees to the view's binary angle, wrapping in 32 bits.
 int32_t degreesToBinaryAngle(DWORD degrees);
 
+// The eye angles a model is first shown with (InitialEyePitchDegrees and
+// InitialEyeYawDegrees, or their defaults).
+ViewAngles readStartAngles(const HKEY keys[2]);
+
 // Reads every preference into the state (defaults first) and applies a stored
 // placement to the dialog; returns the initial eye angles.
 ViewAngles readSettings(MainDialogState* state);
