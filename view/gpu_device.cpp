@@ -478,6 +478,8 @@ bool createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swapCh
     return true;
 }
 
+namespace {
+
 // Everything that depends on the window's size; the swap chain stays.
 void releaseSizedTargets(ViewState* state) {
     releaseInterface(state->stagingFrame);
@@ -487,6 +489,8 @@ void releaseSizedTargets(ViewState* state) {
     WindowTargets none = {state->swapChain, nullptr, nullptr, nullptr, nullptr};
     storeTargets(state, none);
 }
+
+}  // namespace
 
 void dropDevice(ViewState* state) {
     releaseSizedTargets(state);
