@@ -41,6 +41,7 @@ const MenuItem kMenuItems[] = {
     {0, kCommandTop, L"&Top\tF2"},
     {0, kCommandLeft, L"&Left\tF3"},
     {0, kCommandFront, L"&Front\tF4"},
+    {0, kCommandResetView, L"Reset &view\tHome"},
     {0, kCommandRotate, L"&Rotate\t"},
     {0, kCommandAlwaysRotate, L"Always rotate\t"},
     {0, 0, L""},
@@ -64,8 +65,8 @@ const ACCEL kAccelerators[] = {
     {FVIRTKEY, VK_ESCAPE, kCommandExit},       {FVIRTKEY, VK_F2, kCommandTop},
     {FVIRTKEY, VK_F3, kCommandLeft},           {FVIRTKEY, VK_F4, kCommandFront},
     {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
-    {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture},
-    {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
+    {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_HOME, kCommandResetView},
+    {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture}, {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
 };
 
 // Shared by every Color dialog of the run, never saved.
@@ -255,6 +256,11 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kCommandTop: presetView(state, 0, kQuarterTurnShort); break;
     case kCommandLeft: presetView(state, kQuarterTurnShort, 0); break;
     case kCommandFront: presetView(state, 0, 0); break;
+    case kCommandResetView: {
+        ViewAngles start = readStartAngles(state->settingsKeys);
+        resetView(view, start.yaw, start.pitch);
+        break;
+    }
     case kCommandRotate:
         if (state->parts[0].view) startRotation(view);
         break;

@@ -7,6 +7,7 @@
 enum Command : WORD {
     kCommandOpen = 16640,
     kCommandAddParts = 16641,
+    kCommandResetView = 16642,
     kCommandExit = 16643,
     kCommandPreviousFile = 16644,
     kCommandNextFile = 16645,

@@ -8,6 +8,7 @@
 #include "core/code_page.h"
 #include "core/log_sink.h"
 #include "numfmt/length_format.h"
+#include "panel_glyphs.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
 
@@ -62,12 +63,12 @@ void showFileFacts(MainDialogState* state, const ModelPart& part) {
     EnableWindow(dialogItem(state, kSpaceComboId), TRUE);
     EnableWindow(dialogItem(state, kSpaceLabelId), TRUE);
     if (part.format == 4) {
-        SetDlgItemTextW(dialog, kPanelLine1Id, L"ASCII STL");
+        setPanelText(dialogItem(state, kPanelLine1Id), L"ASCII STL");
         CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
         SendDlgItemMessageW(dialog, kColorsComboId, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
         return;
     }
-    SetDlgItemTextW(dialog, kPanelLine1Id, L"Binary STL");
+    setPanelText(dialogItem(state, kPanelLine1Id), L"Binary STL");
     const uint8_t* header = part.metadata.headerColor;
     bool headerColour = header[0] | header[1] | header[2] | header[3];
     if (headerColour) state->overrideColor = header[0] | header[1] << 8 | header[2] << 16 | uint32_t{header[3]} << 24;
@@ -131,9 +132,9 @@ void enablePartControls(MainDialogState* state, int first) {
 void emptyPanel(MainDialogState* state) {
     HWND dialog = state->dialog;
     clearMeshes(dialogItem(state, kViewId));
-    SetDlgItemTextW(dialog, kPanelLine1Id, L"");
-    SetDlgItemTextW(dialog, kPanelLine2Id, L"");
-    SetDlgItemTextW(dialog, kFactsId, L"");
+    setPanelText(dialogItem(state, kPanelLine1Id), L"");
+    setPanelText(dialogItem(state, kPanelLine2Id), L"");
+    setPanelText(dialogItem(state, kFactsId), L"");
     CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
     EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
     EnableWindow(dialogItem(state, kFirstSwatchId), FALSE);
@@ -210,7 +211,7 @@ void showModelDimensions(MainDialogState* state) {
     }
     wchar_t line[kDimensionsTextCapacity];
     *formatModelDimensions(line, boundsMin, boundsMax, yUp, state->usUnits != 0) = 0;
-    SetDlgItemTextW(state->dialog, kPanelLine2Id, line);
+    setPanelText(dialogItem(state, kPanelLine2Id), line);
     showModelFacts(state);
 }
 
@@ -226,7 +227,7 @@ void showModelFacts(MainDialogState* state) {
         total.volume += facts.volume;
     }
     if (parts == 0) {
-        SetDlgItemTextW(state->dialog, kFactsId, L"");
+        setPanelText(dialogItem(state, kFactsId), L"");
         return;
     }
     wchar_t line[kFactsTextCapacity];
@@ -237,7 +238,7 @@ void showModelFacts(MainDialogState* state) {
     out = formatArea(out, total.surfaceArea, state->usUnits != 0);
     out = appendWide(out, L", ");
     *formatVolume(out, total.volume, state->usUnits != 0) = 0;
-    SetDlgItemTextW(state->dialog, kFactsId, line);
+    setPanelText(dialogItem(state, kFactsId), line);
 }
 
 void showLoadResult(MainDialogState* state, LoadJob* job) {

@@ -99,6 +99,13 @@ int32_t degreesToBinaryAngle(DWORD degrees) {
     return static_cast<int32_t>(degrees * static_cast<uint32_t>(kUnitsPerDegree));
 }
 
+ViewAngles readStartAngles(const HKEY keys[2]) {
+    DWORD pitch = kDefaultPitchDegrees, yaw = kDefaultYawDegrees;
+    readSettingDword(&pitch, keys, L"InitialEyePitchDegrees");
+    readSettingDword(&yaw, keys, L"InitialEyeYawDegrees");
+    return ViewAngles{degreesToBinaryAngle(yaw), degreesToBinaryAngle(pitch)};
+}
+
 ViewAngles readSettings(MainDialogState* state) {
     const HKEY* keys = state->settingsKeys;
     state->flipZoom = 0;
@@ -121,10 +128,7 @@ ViewAngles readViewLook(const HKEY keys[2], uint32_t* objectColor, uint32_t* bac
     *backgroundColor = GetSysColor(COLOR_APPWORKSPACE) | 0xFF000000;
     readSettingColor(objectColor, keys, L"DefaultObjectColor");
     readSettingColor(backgroundColor, keys, L"DefaultBackgroundColor");
-    DWORD pitch = kDefaultPitchDegrees, yaw = kDefaultYawDegrees;
-    readSettingDword(&pitch, keys, L"InitialEyePitchDegrees");
-    readSettingDword(&yaw, keys, L"InitialEyeYawDegrees");
-    return ViewAngles{degreesToBinaryAngle(yaw), degreesToBinaryAngle(pitch)};
+    return readStartAngles(keys);
 }
 
 bool writePlacement(const HKEY keys[2], HWND dialog) {

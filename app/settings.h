@@ -36,6 +36,9 @@ int32_t degreesToBinaryAngle(DWORD degrees);
 // The default material and background colours and the start angles, each
 // from the settings or, where they hold none, as on a first start.
 ViewAngles readViewLook(const HKEY keys[2], uint32_t* objectColor, uint32_t* backgroundColor);
+// The eye angles a model is first shown with (InitialEyePitchDegrees and
+// InitialEyeYawDegrees, or their defaults).
+ViewAngles readStartAngles(const HKEY keys[2]);
 
 // Reads every preference into the state (defaults first) and applies a stored
 // placement to the dialog; returns the initial eye angles.

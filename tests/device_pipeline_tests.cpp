@@ -427,6 +427,9 @@ TEST_F(DeviceView, TheWorkItemMakesASwapChainOfTheClientSizeWithBothViews) {
     EXPECT_EQ(depth.Height, colour.Height);
     EXPECT_EQ(depth.SampleDesc.Count, colour.SampleDesc.Count);
     EXPECT_EQ(depth.Format, DXGI_FORMAT_D24_UNORM_S8_UINT);
+    // Frames go to the swap chain: nothing to copy them through.
+    EXPECT_EQ(copyOf(state->stagingFrame), nullptr);
+    EXPECT_EQ(copyOf(state->resolvedFrame), nullptr);
     // The first creation has no sink: nothing was reported.
     EXPECT_TRUE(sink.received.empty());
 }
@@ -711,7 +714,15 @@ TEST_F(GdiDeviceView, EveryPixelOfTheFrameReachesTheWindowAfterEachResize) {
         SetWindowPos(view, nullptr, 0, 0, width, kViewHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         ASSERT_TRUE(hasDevice(state));
         EXPECT_EQ(textureOf(state->renderTargetView).Width, UINT(width));
+        // The textures a frame is copied through come with the size and stay from frame to frame.
+        ID3D11Texture2D* staging = copyOf(state->stagingFrame);
+        ID3D11Texture2D* resolved = copyOf(state->resolvedFrame);
+        ASSERT_NE(staging, nullptr);
+        EXPECT_EQ(resolved != nullptr, textureOf(state->renderTargetView).SampleDesc.Count > 1);
         paintNow();
+        paintNow();
+        EXPECT_EQ(copyOf(state->stagingFrame), staging);
+        EXPECT_EQ(copyOf(state->resolvedFrame), resolved);
         RECT update;
         EXPECT_FALSE(GetUpdateRect(view, &update, FALSE));
         GdiFlush();
@@ -744,6 +755,8 @@ TEST_F(GdiDeviceView, AFailedCopyDropsTheDeviceAndTheGdiPictureThenShows) {
     EXPECT_EQ(sink.received[0].code, kGpuLost);
     EXPECT_FALSE(hasDevice(state));
     EXPECT_EQ(copyOf(state->renderTargetView), nullptr);
+    EXPECT_EQ(copyOf(state->stagingFrame), nullptr);
+    EXPECT_EQ(copyOf(state->resolvedFrame), nullptr);
     // Unlike a window that once had a swap chain, this one shows GDI drawing.
     paintNow();
     GdiFlush();

@@ -13,11 +13,13 @@
 #include "app/info_panel.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
+#include "app/panel_glyphs.h"
 #include "app/settings.h"
 #include "sink_recorder.h"
 #include "test_files.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
+#include "view_test_support.h"
 
 namespace {
 
@@ -499,6 +501,105 @@ TEST_F(MainDialogTest, TreeCheckBoxesHideAndShowSolids) {
     EXPECT_EQ(sendCheckChange(dialog_, tree, 1, true), 0);
     EXPECT_EQ(+state_->parts[0].visibleSolids[1], 1);
     EXPECT_EQ(sendCheckChange(dialog_, tree, 7, false), 1);  // no such solid
+}
+
+TEST_F(MainDialogTest, ResetViewReturnsToTheStartingPicture) {
+    // The start angles come from the settings: a key of the test's own.
+    HKEY key = nullptr;
+    const wchar_t keyPath[] = L"Software\\Veldmark test\\reset view";
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD pitchDegrees = 10, yawDegrees = 350;
+    RegSetValueExW(key, L"InitialEyePitchDegrees", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pitchDegrees), 4);
+    RegSetValueExW(key, L"InitialEyeYawDegrees", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&yawDegrees), 4);
+    HKEY savedKeys[2] = {state_->settingsKeys[0], state_->settingsKeys[1]};
+    state_->settingsKeys[kApplicationKey] = nullptr;
+    state_->settingsKeys[kMakerKey] = key;
+    folder_.write("part.stl", binaryStl({unitTriangle(), unitTriangle(3)}));
+    open(folder_.directory() + "part.stl");
+    ASSERT_TRUE(waitUntilShown());
+    HWND view = item(kViewId);
+    const ViewState* shown = viewStateOf(view);
+    ASSERT_NE(shown, nullptr);
+
+    // Turned, moved, zoomed in and turning, as a user leaves it; then Home.
+    // "Always rotate" keeps turning through the reset, a one-off rotation stops.
+    for (bool alwaysRotate : {false, true}) {
+        SCOPED_TRACE(alwaysRotate);
+        const float pan[3] = {0.5f, -0.25f, 1.0f};
+        setViewAngles(view, pan, 12345, -6789);
+        SendMessageW(view, WM_MOUSEWHEEL, MAKEWPARAM(0, 3 * WHEEL_DELTA), 0);
+        ASSERT_NE(copyOf(shown->zoom), kInitialZoom);
+        setAlwaysRotate(view, alwaysRotate);
+        runCommand(state_, kCommandRotate, 0);
+        ASSERT_NE(copyOf(shown->rotationStamp), 0);
+        runCommand(state_, kCommandResetView, 0);
+        EXPECT_EQ(copyOf(shown->pitch), degreesToBinaryAngle(pitchDegrees));
+        EXPECT_EQ(copyOf(shown->yaw), degreesToBinaryAngle(yawDegrees));
+        for (int axis = 0; axis < 3; ++axis) EXPECT_EQ(packedFloat(shown->pan, axis), 0.0f) << axis;
+        EXPECT_EQ(copyOf(shown->zoom), kInitialZoom);
+        EXPECT_EQ(copyOf(shown->rotationStamp) != 0, alwaysRotate);
+        setAlwaysRotate(view, false);
+    }
+    state_->settingsKeys[0] = savedKeys[0];
+    state_->settingsKeys[1] = savedKeys[1];
+    RegCloseKey(key);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Veldmark test");
+
+    // In the View menu with its key, which the accelerator table turns into the command.
+    HMENU menu = buildMenuBar();
+    wchar_t itemText[64] = {};
+    GetMenuStringW(menu, kCommandResetView, itemText, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(itemText, L"Reset &view\tHome");
+    DestroyMenu(menu);
+    HACCEL table = buildAccelerators();
+    ACCEL entries[32];
+    int count = CopyAcceleratorTableW(table, entries, 32);
+    DestroyAcceleratorTable(table);
+    int homeCommand = 0;
+    for (int i = 0; i < count; ++i)
+        if (entries[i].key == VK_HOME && entries[i].fVirt == FVIRTKEY) homeCommand = entries[i].cmd;
+    EXPECT_EQ(homeCommand, kCommandResetView);
+}
+
+// Fonts with the thin space, fonts without it, and a symbol font without any
+// of the three: each control shows only characters its font can draw. Rows
+// whose face the system lacks are skipped (Wine's own Tahoma and Marlett
+// are not in every prefix; the other two come with the system's fonts).
+TEST_F(MainDialogTest, PanelTextKeepsOnlyCharactersTheFontCanDraw) {
+    const wchar_t text[] = L"6.01\u2009mm \u00D7 2\u2009in \u2026";
+    struct Row {
+        const wchar_t* face;
+        const wchar_t* shown;
+    };
+    const Row rows[] = {
+        {L"DejaVu Sans", L"6.01\u2009mm \u00D7 2\u2009in \u2026"},
+        {L"Liberation Sans", L"6.01\u00A0mm \u00D7 2\u00A0in \u2026"},
+        {L"Tahoma", L"6.01\u00A0mm \u00D7 2\u00A0in \u2026"},
+        {L"Marlett", L"6.01\u00A0mm x 2\u00A0in ..."},
+    };
+    HWND control = item(kPanelLine2Id);
+    HFONT panelFont = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    for (const Row& row : rows) {
+        HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, row.face);
+        ASSERT_NE(font, nullptr);
+        // A face the system lacks would be replaced by another: that row proves nothing.
+        HDC dc = GetDC(control);
+        HGDIOBJ previous = SelectObject(dc, font);
+        wchar_t face[LF_FACESIZE] = {};
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        SelectObject(dc, previous);
+        ReleaseDC(control, dc);
+        if (lstrcmpiW(face, row.face) == 0) {
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            setPanelText(control, text);
+            EXPECT_EQ(this->text(control), row.shown) << face;
+        } else {
+            printf("no font \"%ls\" here (got \"%ls\"): row skipped\n", row.face, face);
+        }
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(panelFont), FALSE);
+        DeleteObject(font);
+    }
 }
 
 TEST_F(MainDialogTest, OtherKeysComeBackUnhandled) {

@@ -183,24 +183,44 @@ TEST_F(RenderFrame, WireframeDrawsOnlyTheEdges) {
     EXPECT_TRUE(isBackground(kSize - 3, 2));
 }
 
-TEST_F(RenderFrame, OutlineDrawsTheEdgesOverTheSolidInTheObjectColour) {
-    // A tilted square, so that its faces are neither head-on nor alike.
-    const Vec3 corners[4] = {{-1, -1, -0.4}, {1, -1, 0.3}, {1, 1, 0.5}, {-1, 1, -0.2}};
-    auto at3 = [&](int i) { return std::array<float, 3>{float(corners[i].x), float(corners[i].y), float(corners[i].z)}; };
-    TestSolid tilted;
-    const int faces[2][3] = {{0, 1, 2}, {0, 2, 3}};
-    for (const auto& face : faces) {
-        Triangle t;
-        for (int k = 0; k < 3; ++k) memcpy(t.v[k], at3(face[k]).data(), sizeof t.v[k]);
-        tilted.triangles.push_back(t);
-    }
-    TestMesh mesh({tilted});
-    ASSERT_TRUE(mesh.build(pipeline_.device()));
-    mesh.gpu()->color = 0xFF0040FF;  // red 255, green 64, blue 0
-    Camera camera;
-    camera.mode = kRenderOutline;
-    draw({mesh.gpu()}, camera);
+// A model by its corners and triangles, with the edges that must show in
+// Outline mode and those that lie behind a face.
+struct OutlineCase {
+    const char* name;
+    std::vector<Vec3> corners;
+    std::vector<std::array<int, 3>> faces;
+    std::vector<std::array<int, 2>> shownEdges;
+    std::vector<std::array<int, 2>> hiddenEdges;
+    std::vector<int> frontFaces;  // indices into faces: seen, lit in the object colour
+};
 
+// Corner i of the cube from -1 to 1: x from bit 0, y from bit 1, z from bit 2.
+std::vector<Vec3> cubeCorners() {
+    std::vector<Vec3> corners;
+    for (int i = 0; i < 8; ++i) corners.push_back({i & 1 ? 1.0 : -1.0, i & 2 ? 1.0 : -1.0, i & 4 ? 1.0 : -1.0});
+    return corners;
+}
+
+const OutlineCase kOutlineCases[] = {
+    // Neither face square on.
+    {"tilted square",
+     {{-1, -1, -0.4}, {1, -1, 0.3}, {1, 1, 0.5}, {-1, 1, -0.2}},
+     {{0, 1, 2}, {0, 2, 3}},
+     {{0, 1}, {1, 2}, {2, 3}, {3, 0}, {0, 2}},
+     {},
+     {0, 1}},
+    // The front face square on, as in the preset views: its border and its
+    // diagonal show, the back face's border stays behind it.
+    {"cube seen from the front",
+     cubeCorners(),
+     {{4, 5, 7}, {4, 7, 6}, {0, 3, 1}, {0, 2, 3}, {1, 3, 7}, {1, 7, 5}, {0, 4, 6}, {0, 6, 2}, {2, 6, 7}, {2, 7, 3},
+      {0, 1, 5}, {0, 5, 4}},
+     {{4, 5}, {5, 7}, {7, 6}, {6, 4}, {4, 7}},
+     {{0, 1}, {1, 3}, {3, 2}, {2, 0}},
+     {0, 1}},
+};
+
+TEST_F(RenderFrame, OutlineDrawsTheVisibleEdgesOverTheSolidInTheObjectColour) {
     // Unlit and not squared: the sRGB target encodes the colour bytes as linear values.
     const int edgeR = srgbByte(1.0), edgeG = srgbByte(64 / 255.0), edgeB = srgbByte(0);
     auto isEdgeColour = [&](int x, int y) {
@@ -208,33 +228,62 @@ TEST_F(RenderFrame, OutlineDrawsTheEdgesOverTheSolidInTheObjectColour) {
         return std::abs(p.r - edgeR) <= kTolerance && std::abs(p.g - edgeG) <= kTolerance &&
                std::abs(p.b - edgeB) <= kTolerance;
     };
-    // Every edge, the diagonal between the two faces included, shows along its length.
-    const int edges[5][2] = {{0, 1}, {1, 2}, {2, 3}, {3, 0}, {0, 2}};
-    for (const auto& [from, to] : edges) {
-        int samples = 0, shown = 0;
-        for (double t = 0.15; t < 0.86; t += 0.05, ++samples) {
-            Vec3 p = corners[from] + t * (corners[to] - corners[from]);
-            double px, py;
-            ASSERT_TRUE(pixelOf(camera_, kSize, kSize, p, &px, &py));
-            bool seen = false;
-            for (int y = int(py) - 1; y <= int(py) + 1; ++y)
-                for (int x = int(px) - 1; x <= int(px) + 1; ++x) seen |= isEdgeColour(x, y);
-            shown += seen;
-        }
-        EXPECT_GE(shown, samples - 1) << "edge " << from << "-" << to;
-    }
-    // Inside each face, away from the edges, the face lit in the object colour.
-    for (const auto& face : faces) {
-        Vec3 centroid = (1.0 / 3) * (corners[face[0]] + corners[face[1]] + corners[face[2]]);
+    // Whether the edge colour shows within a pixel of the point.
+    auto edgeColourNear = [&](Vec3 point) {
         double px, py;
-        ASSERT_TRUE(pixelOf(camera_, kSize, kSize, centroid, &px, &py));
-        int x = int(px), y = int(py);
-        Vec3 eye = eyeOf(camera_);
-        Vec3 surface = surfaceAtPixel(camera_, kSize, kSize, x, y, corners[face[0]], corners[face[1]], corners[face[2]]);
-        Vec3 normal = faceNormalTowards(corners[face[0]], corners[face[1]], corners[face[2]], eye);
-        Vec3 lit = litColour(surface - eye, normal, frontLight(), {1, 64 / 255.0, 0});
-        expectNear(at(x, y), srgbByte(lit.x), srgbByte(lit.y), srgbByte(lit.z), kTolerance, "face", x, y);
-        EXPECT_FALSE(isEdgeColour(x, y));
+        EXPECT_TRUE(pixelOf(camera_, kSize, kSize, point, &px, &py));
+        bool seen = false;
+        for (int y = int(py) - 1; y <= int(py) + 1; ++y)
+            for (int x = int(px) - 1; x <= int(px) + 1; ++x) seen |= isEdgeColour(x, y);
+        return seen;
+    };
+    for (const OutlineCase& model : kOutlineCases) {
+        SCOPED_TRACE(model.name);
+        const std::vector<Vec3>& corners = model.corners;
+        TestSolid solid;
+        for (const auto& face : model.faces) {
+            Triangle t;
+            for (int k = 0; k < 3; ++k)
+                for (int axis = 0; axis < 3; ++axis)
+                    t.v[k][axis] = float(axis == 0 ? corners[face[k]].x : axis == 1 ? corners[face[k]].y : corners[face[k]].z);
+            solid.triangles.push_back(t);
+        }
+        TestMesh mesh({solid});
+        ASSERT_TRUE(mesh.build(pipeline_.device()));
+        mesh.gpu()->color = 0xFF0040FF;  // red 255, green 64, blue 0
+        auto along = [&](const std::array<int, 2>& edge, double t) {
+            return corners[edge[0]] + t * (corners[edge[1]] - corners[edge[0]]);
+        };
+        Camera camera;
+        // Solid first: nowhere along the edges is the edge colour.
+        draw({mesh.gpu()}, camera);
+        for (const auto& edge : model.shownEdges)
+            for (double t = 0.15; t < 0.86; t += 0.05) ASSERT_FALSE(edgeColourNear(along(edge, t)));
+        camera.mode = kRenderOutline;
+        draw({mesh.gpu()}, camera);
+        // Every seen edge, the diagonals between faces included, shows along its length.
+        for (const auto& edge : model.shownEdges) {
+            int samples = 0, shown = 0;
+            for (double t = 0.15; t < 0.86; t += 0.05, ++samples) shown += edgeColourNear(along(edge, t));
+            EXPECT_GE(shown, samples - 1) << "edge " << edge[0] << "-" << edge[1];
+        }
+        // Away from where the seen edges cross them, hidden edges leave no mark.
+        for (const auto& edge : model.hiddenEdges)
+            for (double t = 0.25; t < 0.76; t += 0.05)
+                EXPECT_FALSE(edgeColourNear(along(edge, t))) << "edge " << edge[0] << "-" << edge[1] << " at " << t;
+        // Inside each seen face, away from the edges, the face lit in the object colour.
+        for (int index : model.frontFaces) {
+            const auto& face = model.faces[size_t(index)];
+            Vec3 a = corners[face[0]], b = corners[face[1]], c = corners[face[2]];
+            double px, py;
+            ASSERT_TRUE(pixelOf(camera_, kSize, kSize, (1.0 / 3) * (a + b + c), &px, &py));
+            int x = int(px), y = int(py);
+            Vec3 eye = eyeOf(camera_);
+            Vec3 surface = surfaceAtPixel(camera_, kSize, kSize, x, y, a, b, c);
+            Vec3 lit = litColour(surface - eye, faceNormalTowards(a, b, c, eye), frontLight(), {1, 64 / 255.0, 0});
+            expectNear(at(x, y), srgbByte(lit.x), srgbByte(lit.y), srgbByte(lit.z), kTolerance, "face", x, y);
+            EXPECT_FALSE(isEdgeColour(x, y));
+        }
     }
 }
 

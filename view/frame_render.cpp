@@ -26,8 +26,8 @@ HRESULT present(const ViewState* state) {
     HRESULT injected = exchange32(&injectedPresentResult, 0);
     if (FAILED(injected)) return injected;
     if (state->swapChain) return state->swapChain->Present(kSyncInterval, 0);
-    return copyFrameToWindow(state->pipeline.device, state->pipeline.context, state->renderTargetView,
-                             state->window);
+    return copyFrameToWindow(state->pipeline.context, state->renderTargetView, state->resolvedFrame,
+                             state->stagingFrame, state->window);
 }
 
 // The picture of a view without a device or without a mesh: the background
@@ -139,7 +139,10 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     drawMeshes(pipeline, meshes, yUp, sink);
 
     if (mode != kRenderOutline) return;
-    // The edges over the solid picture, unlit, in the object colour.
+    // The edges over the solid picture, unlit, in the object colour. They lie
+    // at the depth of their faces, which "less" would refuse wherever a face
+    // is seen square on, as in the preset views.
+    context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
     context->RSSetState(pipeline->wireRasterizer);
     context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
     context->IASetInputLayout(pipeline->outlineInputLayout);

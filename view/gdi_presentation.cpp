@@ -34,56 +34,29 @@ ID3D11Texture2D* textureOf(ID3D11RenderTargetView* view) {
     return texture;
 }
 
-// A single-sampled copy of the frame that the processor can read and write.
-HRESULT readableCopy(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11Texture2D* frame,
-                     ID3D11Texture2D** copy) {
-    D3D11_TEXTURE2D_DESC description;
-    frame->GetDesc(&description);
-    UINT samples = description.SampleDesc.Count;
-    description.SampleDesc.Count = 1;
-    description.SampleDesc.Quality = 0;
-    description.BindFlags = 0;
-    description.MiscFlags = 0;
-    ID3D11Texture2D* resolved = nullptr;
-    HRESULT result = S_OK;
-    if (samples > 1) {
-        result = device->CreateTexture2D(&description, nullptr, &resolved);
-        if (FAILED(result)) return result;
-        context->ResolveSubresource(resolved, 0, frame, 0, description.Format);
-    }
-    description.Usage = D3D11_USAGE_STAGING;
-    description.CPUAccessFlags = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
-    result = device->CreateTexture2D(&description, nullptr, copy);
-    if (SUCCEEDED(result)) context->CopyResource(*copy, resolved ? resolved : frame);
-    releaseInterface(resolved);
-    return result;
-}
-
-// The frame holds red in the low byte; a device-independent bitmap wants blue there.
-void swapRedAndBlue(uint8_t* rows, UINT rowPitch, UINT width, UINT height) {
-    for (UINT y = 0; y < height; ++y) {
-        uint8_t* pixel = rows + static_cast<size_t>(y) * rowPitch;
-        for (UINT x = 0; x < width; ++x, pixel += 4) {
-            uint8_t red = pixel[0];
-            pixel[0] = pixel[2];
-            pixel[2] = red;
-        }
-    }
-}
+// A device-independent bitmap whose pixels are the frame's bytes as they
+// are: red in the low byte, so no pass over the pixels swaps them.
+struct FrameBitmapInfo {
+    BITMAPINFOHEADER header;
+    DWORD masks[3];  // red, green, blue
+};
 
 void drawRows(HWND window, const void* rows, UINT rowPitch, UINT width, UINT height) {
-    BITMAPINFO info;
+    FrameBitmapInfo info;
     memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = static_cast<LONG>(rowPitch / 4);
-    info.bmiHeader.biHeight = -static_cast<LONG>(height);  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    info.header.biSize = sizeof info.header;
+    info.header.biWidth = static_cast<LONG>(rowPitch / 4);
+    info.header.biHeight = -static_cast<LONG>(height);  // top row first
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 32;
+    info.header.biCompression = BI_BITFIELDS;
+    info.masks[0] = 0x000000FF;
+    info.masks[1] = 0x0000FF00;
+    info.masks[2] = 0x00FF0000;
     HDC dc = GetDC(window);
     if (!dc) return;
-    StretchDIBits(dc, 0, 0, static_cast<int>(width), static_cast<int>(height), 0, 0, static_cast<int>(width),
-                  static_cast<int>(height), rows, &info, DIB_RGB_COLORS, SRCCOPY);
+    SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, rows, reinterpret_cast<const BITMAPINFO*>(&info),
+                      DIB_RGB_COLORS);
     ReleaseDC(window, dc);
 }
 
@@ -99,24 +72,48 @@ void choosePresentation(PresentationChoice choice) {
     exchange32(&chosenPresentation, choice);
 }
 
-int32_t copyFrameToWindow(ID3D11Device* device, ID3D11DeviceContext* context,
-                          ID3D11RenderTargetView* renderTargetView, void* window) {
+int32_t createCopyTextures(ID3D11Device* device, ID3D11RenderTargetView* renderTargetView,
+                           ID3D11Texture2D** resolvedOut, ID3D11Texture2D** stagingOut) {
     ID3D11Texture2D* frame = textureOf(renderTargetView);
     if (!frame) return E_NOINTERFACE;
-    ID3D11Texture2D* copy = nullptr;
-    HRESULT result = readableCopy(device, context, frame, &copy);
-    frame->Release();
-    if (FAILED(result)) return result;
     D3D11_TEXTURE2D_DESC description;
-    copy->GetDesc(&description);
-    D3D11_MAPPED_SUBRESOURCE mapped;
-    result = context->Map(copy, 0, D3D11_MAP_READ_WRITE, 0, &mapped);
+    frame->GetDesc(&description);
+    frame->Release();
+    bool multisampled = description.SampleDesc.Count > 1;
+    description.SampleDesc.Count = 1;
+    description.SampleDesc.Quality = 0;
+    description.BindFlags = 0;
+    description.MiscFlags = 0;
+    ID3D11Texture2D* resolved = nullptr;
+    ID3D11Texture2D* staging = nullptr;
+    HRESULT result = multisampled ? device->CreateTexture2D(&description, nullptr, &resolved) : S_OK;
     if (SUCCEEDED(result)) {
-        uint8_t* rows = static_cast<uint8_t*>(mapped.pData);
-        swapRedAndBlue(rows, mapped.RowPitch, description.Width, description.Height);
-        drawRows(static_cast<HWND>(window), rows, mapped.RowPitch, description.Width, description.Height);
-        context->Unmap(copy, 0);
+        description.Usage = D3D11_USAGE_STAGING;
+        description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        result = device->CreateTexture2D(&description, nullptr, &staging);
     }
-    copy->Release();
-    return result;
+    if (FAILED(result)) {
+        releaseInterface(resolved);
+        return result;
+    }
+    *resolvedOut = resolved;
+    *stagingOut = staging;
+    return S_OK;
+}
+
+int32_t copyFrameToWindow(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
+                          ID3D11Texture2D* resolved, ID3D11Texture2D* staging, void* window) {
+    ID3D11Texture2D* frame = textureOf(renderTargetView);
+    if (!frame) return E_NOINTERFACE;
+    D3D11_TEXTURE2D_DESC description;
+    staging->GetDesc(&description);
+    if (resolved) context->ResolveSubresource(resolved, 0, frame, 0, description.Format);
+    context->CopyResource(staging, resolved ? resolved : frame);
+    frame->Release();
+    D3D11_MAPPED_SUBRESOURCE mapped;
+    HRESULT result = context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped);
+    if (FAILED(result)) return result;
+    drawRows(static_cast<HWND>(window), mapped.pData, mapped.RowPitch, description.Width, description.Height);
+    context->Unmap(staging, 0);
+    return S_OK;
 }

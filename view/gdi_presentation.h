@@ -10,6 +10,7 @@
 struct ID3D11Device;
 struct ID3D11DeviceContext;
 struct ID3D11RenderTargetView;
+struct ID3D11Texture2D;
 
 // True under Wine, unless a test chose otherwise.
 bool presentsThroughGdi();
@@ -22,7 +23,16 @@ enum PresentationChoice : int32_t {
 // Test seam; read by every later device creation.
 void choosePresentation(PresentationChoice choice);
 
-// Resolves the frame, reads it back and draws it into the window's client
-// area. Answers the HRESULT of the first failed call, or 0.
-int32_t copyFrameToWindow(ID3D11Device* device, ID3D11DeviceContext* context,
-                          ID3D11RenderTargetView* renderTargetView, void* window);
+// The textures a frame of the view's size travels through, made with the
+// frame textures and kept until the size changes: a single-sampled one to
+// resolve a multisampled frame into (null when the frame has one sample) and
+// a staging copy the processor reads. The outputs are written only on
+// success; answers the HRESULT of the failed call, or 0.
+int32_t createCopyTextures(ID3D11Device* device, ID3D11RenderTargetView* renderTargetView,
+                           ID3D11Texture2D** resolved, ID3D11Texture2D** staging);
+
+// Resolves the frame, reads it back through the textures above and draws it
+// into the window's client area. Answers the HRESULT of the first failed
+// call, or 0.
+int32_t copyFrameToWindow(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
+                          ID3D11Texture2D* resolved, ID3D11Texture2D* staging, void* window);

@@ -42,6 +42,14 @@ const D3D11_RASTERIZER_DESC kSolidRasterizer = {
 const D3D11_RASTERIZER_DESC kWireRasterizer = {
     D3D11_FILL_WIREFRAME, D3D11_CULL_NONE, TRUE, 0, 0.0f, 0.0f, FALSE, FALSE, TRUE, TRUE};
 
+// The default depth test but "less or equal": an edge drawn over its own
+// face lies at exactly the face's depth. Hidden edges stay hidden.
+const D3D11_DEPTH_STENCIL_DESC kOutlineDepthState = {
+    TRUE, D3D11_DEPTH_WRITE_MASK_ALL, D3D11_COMPARISON_LESS_EQUAL, FALSE, D3D11_DEFAULT_STENCIL_READ_MASK,
+    D3D11_DEFAULT_STENCIL_WRITE_MASK,
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_ALWAYS},
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_ALWAYS}};
+
 // Plain words, so that nothing runs before main; written by tests only.
 volatile int32_t injectedStep = kStepNone;
 volatile int32_t injectedResult = 0;
@@ -126,10 +134,12 @@ struct PipelineObjects {
     ID3D11RasterizerState* wireRasterizer;
     ID3D11Buffer* frameConstants;
     ID3D11Buffer* objectConstants;
+    ID3D11DepthStencilState* outlineDepthState;
 };
 
 // Latest first, so an unwinding releases in the reverse order of creation.
 void releaseObjects(const PipelineObjects* objects) {
+    releaseInterface(objects->outlineDepthState);
     releaseInterface(objects->objectConstants);
     releaseInterface(objects->frameConstants);
     releaseInterface(objects->wireRasterizer);
@@ -184,6 +194,8 @@ HRESULT createStep(PipelineStep step, const Injection& injection, ID3D11Device* 
         return createConstantBuffer(device, kFrameConstantsBytes, &objects->frameConstants);
     case kStepObjectConstants:
         return createConstantBuffer(device, kObjectConstantsBytes, &objects->objectConstants);
+    case kStepOutlineDepthState:
+        return device->CreateDepthStencilState(&kOutlineDepthState, &objects->outlineDepthState);
     default:
         return E_INVALIDARG;
     }
@@ -236,31 +248,56 @@ void clientSizeOf(void* window, int32_t* width, int32_t* height) {
     *height = client.bottom - client.top;
 }
 
-void storeTargets(ViewState* state, IDXGISwapChain* swapChain, ID3D11RenderTargetView* renderTargetView,
-                  ID3D11DepthStencilView* depthStencilView) {
-    state->swapChain = swapChain;
-    state->renderTargetView = renderTargetView;
-    state->depthStencilView = depthStencilView;
+// The window-dependent objects: a swap chain with its two views, or where
+// frames go through GDI the two views of the frame textures and the
+// textures a frame is copied through.
+struct WindowTargets {
+    IDXGISwapChain* swapChain;
+    ID3D11RenderTargetView* renderTargetView;
+    ID3D11DepthStencilView* depthStencilView;
+    ID3D11Texture2D* resolvedFrame;
+    ID3D11Texture2D* stagingFrame;
+};
+
+void storeTargets(ViewState* state, const WindowTargets& targets) {
+    state->swapChain = targets.swapChain;
+    state->renderTargetView = targets.renderTargetView;
+    state->depthStencilView = targets.depthStencilView;
+    state->resolvedFrame = targets.resolvedFrame;
+    state->stagingFrame = targets.stagingFrame;
+}
+
+// Textures of the window's client size (the record's is not updated yet
+// during a resize) and everything a frame is copied through.
+bool createGdiTargets(ID3D11Device* device, void* window, WindowTargets* targets, const MessageSink* sink) {
+    int32_t width, height;
+    clientSizeOf(window, &width, &height);
+    ID3D11RenderTargetView* renderTargetView;
+    ID3D11DepthStencilView* depthStencilView;
+    if (!createFrameTextures(device, width, height, &renderTargetView, &depthStencilView, sink)) return false;
+    HRESULT result = createCopyTextures(device, renderTargetView, &targets->resolvedFrame, &targets->stagingFrame);
+    if (FAILED(result)) {
+        reportGpuError(result, sink);
+        depthStencilView->Release();
+        renderTargetView->Release();
+        return false;
+    }
+    targets->renderTargetView = renderTargetView;
+    targets->depthStencilView = depthStencilView;
+    return true;
 }
 
 // ensureDevice with the lock held.
 bool ensureDeviceLocked(ViewState* state, const MessageSink* sink) {
     if (state->pipeline.device) return true;
     if (!createPipeline(&state->pipeline, sink)) return false;
-    IDXGISwapChain* swapChain = nullptr;
-    ID3D11RenderTargetView* renderTargetView;
-    ID3D11DepthStencilView* depthStencilView;
-    bool made;
-    if (presentsThroughGdi()) {
-        int32_t width, height;
-        clientSizeOf(state->window, &width, &height);
-        made = createFrameTextures(state->pipeline.device, width, height, &renderTargetView, &depthStencilView, sink);
-    } else {
-        made = createSwapChain(state->pipeline.device, state->window, &swapChain, &renderTargetView,
-                               &depthStencilView, sink);
-    }
+    WindowTargets targets = {nullptr, nullptr, nullptr, nullptr, nullptr};
+    ID3D11Device* device = state->pipeline.device;
+    bool made = presentsThroughGdi() ? createGdiTargets(device, state->window, &targets, sink)
+                                     : createSwapChain(device, state->window, &targets.swapChain,
+                                                       &targets.renderTargetView, &targets.depthStencilView, sink);
     if (made) {
-        storeTargets(state, swapChain, renderTargetView, depthStencilView);
+        storeTargets(state, targets);
         return true;
     }
     // A device always comes with its two views, and with its swap chain
@@ -323,6 +360,7 @@ bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {
     pipeline->wireRasterizer = objects.wireRasterizer;
     pipeline->frameConstants = objects.frameConstants;
     pipeline->objectConstants = objects.objectConstants;
+    pipeline->outlineDepthState = objects.outlineDepthState;
     return true;
 }
 
@@ -333,6 +371,7 @@ void releaseDevice(GpuPipeline* pipeline) {
 }
 
 void releasePipeline(GpuPipeline* pipeline) {
+    releaseInterface(pipeline->outlineDepthState);
     releaseInterface(pipeline->objectConstants);
     releaseInterface(pipeline->frameConstants);
     releaseInterface(pipeline->wireRasterizer);
@@ -439,46 +478,50 @@ bool createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swapCh
     return true;
 }
 
-void dropDevice(ViewState* state) {
+namespace {
+
+// Everything that depends on the window's size; the swap chain stays.
+void releaseSizedTargets(ViewState* state) {
+    releaseInterface(state->stagingFrame);
+    releaseInterface(state->resolvedFrame);
     releaseInterface(state->depthStencilView);
     releaseInterface(state->renderTargetView);
+    WindowTargets none = {state->swapChain, nullptr, nullptr, nullptr, nullptr};
+    storeTargets(state, none);
+}
+
+}  // namespace
+
+void dropDevice(ViewState* state) {
+    releaseSizedTargets(state);
     releaseInterface(state->swapChain);
-    storeTargets(state, nullptr, nullptr, nullptr);
+    state->swapChain = nullptr;
     releasePipeline(&state->pipeline);
 }
 
 void resizeTargets(ViewState* state) {
-    releaseInterface(state->depthStencilView);
-    releaseInterface(state->renderTargetView);
-    state->depthStencilView = nullptr;
-    state->renderTargetView = nullptr;
+    releaseSizedTargets(state);
     // Views still bound to the context would keep the old buffers alive and
     // make ResizeBuffers fail.
     ID3D11DeviceContext* context = state->pipeline.context;
     context->ClearState();
     context->Flush();
-    IDXGISwapChain* swapChain = state->swapChain;
-    ID3D11RenderTargetView* renderTargetView;
-    ID3D11DepthStencilView* depthStencilView;
+    ID3D11Device* device = state->pipeline.device;
+    WindowTargets targets = {state->swapChain, nullptr, nullptr, nullptr, nullptr};
     bool made;
-    if (swapChain) {
-        HRESULT result = swapChain->ResizeBuffers(0, 0, 0, DXGI_FORMAT_UNKNOWN, 0);
+    if (targets.swapChain) {
+        HRESULT result = targets.swapChain->ResizeBuffers(0, 0, 0, DXGI_FORMAT_UNKNOWN, 0);
         if (FAILED(result)) reportGpuError(result, state->sink);
-        made = SUCCEEDED(result) && createTargetViews(state->pipeline.device, swapChain, &renderTargetView,
-                                                      &depthStencilView, state->sink);
+        made = SUCCEEDED(result) && createTargetViews(device, targets.swapChain, &targets.renderTargetView,
+                                                      &targets.depthStencilView, state->sink);
     } else {
-        // Like ResizeBuffers, the window's size: the record's is not updated yet.
-        int32_t width, height;
-        clientSizeOf(state->window, &width, &height);
-        made = createFrameTextures(state->pipeline.device, width, height, &renderTargetView, &depthStencilView,
-                                   state->sink);
+        made = createGdiTargets(device, state->window, &targets, state->sink);
     }
     if (!made) {
         dropDevice(state);
         return;
     }
-    state->renderTargetView = renderTargetView;
-    state->depthStencilView = depthStencilView;
+    storeTargets(state, targets);
 }
 
 bool ensureDevice(ViewState* state, const MessageSink* sink) {

@@ -106,6 +106,7 @@ enum PipelineStep : int32_t {
     kStepWireRasterizer,
     kStepFrameConstants,
     kStepObjectConstants,
+    kStepOutlineDepthState,
     kStepCount,
 };
 void failPipelineStep(PipelineStep step, int32_t result);

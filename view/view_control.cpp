@@ -294,6 +294,16 @@ void setViewAngles(void* window, const float pan[3], BinaryAngle yaw, BinaryAngl
     invalidate(state);
 }
 
+void resetView(void* window, BinaryAngle yaw, BinaryAngle pitch) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    if (!state->alwaysRotate) stopRotationTimer(state);
+    const float noPan[3] = {0, 0, 0};
+    setAnglesInState(state, noPan, yaw, pitch);
+    state->zoom = kInitialZoom;
+    invalidate(state);
+}
+
 void setAlwaysRotate(void* window, bool on) {
     ViewState* state = viewStateOf(window);
     if (!state) return;

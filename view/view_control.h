@@ -14,9 +14,11 @@ struct ID3D11GeometryShader;
 struct ID3D11PixelShader;
 struct ID3D11InputLayout;
 struct ID3D11RasterizerState;
+struct ID3D11DepthStencilState;
 struct ID3D11Buffer;
 struct ID3D11RenderTargetView;
 struct ID3D11DepthStencilView;
+struct ID3D11Texture2D;
 struct IDXGISwapChain;
 struct GpuMesh;
 
@@ -51,6 +53,9 @@ struct GpuPipeline {
     ID3D11RasterizerState* wireRasterizer;
     ID3D11Buffer* frameConstants;
     ID3D11Buffer* objectConstants;
+    // The outline pass: "less or equal", so that edges lying in their own
+    // faces pass the depth test where those faces are drawn.
+    ID3D11DepthStencilState* outlineDepthState;
 };
 
 struct ViewState {
@@ -85,10 +90,15 @@ struct ViewState {
     volatile int32_t lock;
     int64_t rotationStamp;  // counter at the last rotation step; 0 while the timer is off
     uint32_t rotationRate;  // angle units per counter tick
+    // Where frames reach the window through GDI (gdi_presentation.h), the
+    // textures they are copied through, kept until the size changes; null
+    // with a swap chain. Guarded by `lock` like the views.
+    ID3D11Texture2D* resolvedFrame;
+    ID3D11Texture2D* stagingFrame;
 };
 #pragma pack(pop)
 
-static_assert(sizeof(GpuPipeline) == 13 * 8);
+static_assert(sizeof(GpuPipeline) == 14 * 8);
 static_assert(offsetof(ViewState, clientWidth) == 8);
 static_assert(offsetof(ViewState, rotating) == 16);
 static_assert(offsetof(ViewState, renderMode) == 19);
@@ -103,15 +113,16 @@ static_assert(offsetof(ViewState, boundsMin) == 90);
 static_assert(offsetof(ViewState, boundsMax) == 102);
 static_assert(offsetof(ViewState, radius) == 114);
 static_assert(offsetof(ViewState, pipeline) == 118);
-static_assert(offsetof(ViewState, swapChain) == 222);
-static_assert(offsetof(ViewState, depthStencilView) == 238);
-static_assert(offsetof(ViewState, meshes) == 246);
-static_assert(offsetof(ViewState, backgroundColor) == 286);
-static_assert(offsetof(ViewState, sink) == 290);
-static_assert(offsetof(ViewState, lock) == 298);
-static_assert(offsetof(ViewState, rotationStamp) == 302);
-static_assert(offsetof(ViewState, rotationRate) == 310);
-static_assert(sizeof(ViewState) == 314);
+static_assert(offsetof(ViewState, swapChain) == 230);
+static_assert(offsetof(ViewState, depthStencilView) == 246);
+static_assert(offsetof(ViewState, meshes) == 254);
+static_assert(offsetof(ViewState, backgroundColor) == 294);
+static_assert(offsetof(ViewState, sink) == 298);
+static_assert(offsetof(ViewState, lock) == 306);
+static_assert(offsetof(ViewState, rotationStamp) == 310);
+static_assert(offsetof(ViewState, rotationRate) == 318);
+static_assert(offsetof(ViewState, resolvedFrame) == 322);
+static_assert(sizeof(ViewState) == 338);
 
 // The remaining declarations are implemented for Windows only.
 
@@ -125,6 +136,9 @@ ViewState* viewStateOf(void* window);
 // Each of these does nothing when `window` has no view state. All run on the
 // window's thread.
 void setViewAngles(void* window, const float pan[3], BinaryAngle yaw, BinaryAngle pitch);  // zoom stays
+// The starting picture: these angles, no pan, the initial zoom. A rotation
+// stops as a click stops it: "Always rotate" keeps turning.
+void resetView(void* window, BinaryAngle yaw, BinaryAngle pitch);
 void setAlwaysRotate(void* window, bool on);
 void startRotation(void* window);  // until a click stops it
 void clearMeshes(void* window);    // bounds, pan and zoom stay
