@@ -6,7 +6,8 @@
 //   load_bench ours FILE                      map, detect, parse, recognise, defaults,
 //                                             bounds, vertex array: "seconds triangles"
 //   load_bench yardstick FILE TRIANGLES       map, copy the file, copy a vertex array
-//   load_bench memory FILE                    one load; peak memory of the process
+//   load_bench memory FILE                    one load; peak heap use of the load and
+//                                             peak memory of the process
 //
 // The load path is the product's own functions in the order of the load job
 // and the Windows upload (which builds the vertex array before CreateBuffer).
@@ -219,8 +220,12 @@ int main(int argc, char** argv) {
     }
     if (mode == "memory" && argc == 3) {
         uint64_t before = peakResidentKilobytes();
+        uint64_t heapBefore = heapBytesInUse();
+        resetHeapBytesPeak();
         Footprint footprint;
-        if (loadOnce(argv[2], &footprint) < 0) return 1;
+        long long triangles = loadOnce(argv[2], &footprint);
+        printf("heap peak %llu KB\n", static_cast<unsigned long long>((heapBytesPeak() - heapBefore) / 1024));
+        if (triangles < 0) return 1;
         printf("peak %llu KB (before the load %llu KB); file %llu KB, vertex array %llu KB\n",
                static_cast<unsigned long long>(peakResidentKilobytes()), static_cast<unsigned long long>(before),
                static_cast<unsigned long long>(footprint.fileBytes / 1024),

@@ -9,6 +9,8 @@ namespace {
 
 std::atomic<int64_t> requestsBeforeFailure{-1};
 std::atomic<uint64_t> requestCount{0};
+std::atomic<uint64_t> bytesInUse{0};
+std::atomic<uint64_t> bytesPeak{0};
 
 bool heapRequestAllowed() {
     requestCount.fetch_add(1, std::memory_order_relaxed);
@@ -41,6 +43,26 @@ void failHeapRequestsAfter(int64_t count) {
 
 uint64_t heapRequestCount() {
     return requestCount.load(std::memory_order_relaxed);
+}
+
+void countHeapBytes(uint64_t taken, uint64_t given) {
+    uint64_t now = bytesInUse.fetch_add(taken, std::memory_order_relaxed) + taken;
+    uint64_t peak = bytesPeak.load(std::memory_order_relaxed);
+    while (now > peak && !bytesPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
+    bytesInUse.fetch_sub(given, std::memory_order_relaxed);
+}
+
+uint64_t heapBytesInUse() {
+    return bytesInUse.load(std::memory_order_relaxed);
+}
+
+uint64_t heapBytesPeak() {
+    return bytesPeak.load(std::memory_order_relaxed);
+}
+
+void resetHeapBytesPeak() {
+    bytesPeak.store(bytesInUse.load(std::memory_order_relaxed), std::memory_order_relaxed);
 }
 
 void* allocBytes(size_t size) {

@@ -34,3 +34,8 @@ void* growBuffer(GrowBuffer* buffer, uint64_t neededSize, HeapHandle heap, const
 void failHeapRequestsAfter(int64_t count);
 // Test seam: heap requests made through this file since the process started.
 uint64_t heapRequestCount();
+// Test seam: bytes in the live blocks of every heap the heap operations
+// manage, and the most there were since the last resetHeapBytesPeak.
+uint64_t heapBytesInUse();
+uint64_t heapBytesPeak();
+void resetHeapBytesPeak();

@@ -24,6 +24,10 @@ void* heapAlloc(HeapHandle heap, size_t size);
 // On failure the block stays valid and unchanged.
 void* heapReAlloc(HeapHandle heap, void* block, size_t size);
 void heapFree(HeapHandle heap, void* block);
+// The heap operations above report every block size they take and give back
+// (a moved block counts as taken before the old one is given back), so tests
+// can measure peak heap use exactly. Defined in memory.cpp.
+void countHeapBytes(uint64_t taken, uint64_t given);
 
 // Fills frames with up to count return addresses of the caller's callers,
 // skipping the caller itself and `skip` frames above it; returns the number captured.

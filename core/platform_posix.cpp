@@ -81,6 +81,7 @@ void destroyPrivateHeap(HeapHandle handle) {
     BlockHeader* block = heap->head.next;
     while (block != &heap->head) {
         BlockHeader* next = block->next;
+        countHeapBytes(0, block->size);
         free(block);
         block = next;
     }
@@ -93,6 +94,7 @@ void* heapAlloc(HeapHandle handle, size_t size) {
     BlockHeader* block = static_cast<BlockHeader*>(malloc(sizeof(BlockHeader) + size));
     if (!block) return nullptr;
     block->size = size;
+    countHeapBytes(size, 0);
     lockHeaps();
     linkBlock(static_cast<PrivateHeap*>(handle), block);
     unlockHeaps();
@@ -104,9 +106,13 @@ void* heapReAlloc(HeapHandle handle, void* payload, size_t size) {
     if (size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
     lockHeaps();
     BlockHeader* old = headerOf(payload);
+    size_t oldSize = old->size;
     unlinkBlock(old);
     BlockHeader* block = static_cast<BlockHeader*>(realloc(old, sizeof(BlockHeader) + size));
-    if (block) block->size = size;
+    if (block) {
+        block->size = size;
+        countHeapBytes(size, oldSize);
+    }
     linkBlock(static_cast<PrivateHeap*>(handle), block ? block : old);
     unlockHeaps();
     return block ? block + 1 : nullptr;
@@ -118,6 +124,7 @@ void heapFree(HeapHandle, void* payload) {
     BlockHeader* block = headerOf(payload);
     unlinkBlock(block);
     unlockHeaps();
+    countHeapBytes(0, block->size);
     free(block);
 }
 

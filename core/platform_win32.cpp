@@ -12,18 +12,31 @@ HeapHandle createPrivateHeap() {
 }
 
 void destroyPrivateHeap(HeapHandle heap) {
+    if (!heap) return;
+    // HeapSize rather than the walk's own size, which may include padding.
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) countHeapBytes(0, HeapSize(heap, 0, entry.lpData));
     HeapDestroy(heap);
 }
 
 void* heapAlloc(HeapHandle heap, size_t size) {
-    return HeapAlloc(heap, 0, size);
+    void* block = HeapAlloc(heap, 0, size);
+    if (block) countHeapBytes(size, 0);
+    return block;
 }
 
 void* heapReAlloc(HeapHandle heap, void* block, size_t size) {
-    return HeapReAlloc(heap, 0, block, size);
+    if (!block) return heapAlloc(heap, size);
+    size_t oldSize = HeapSize(heap, 0, block);
+    void* moved = HeapReAlloc(heap, 0, block, size);
+    if (moved) countHeapBytes(size, oldSize);
+    return moved;
 }
 
 void heapFree(HeapHandle heap, void* block) {
+    if (!block) return;
+    countHeapBytes(0, HeapSize(heap, 0, block));
     HeapFree(heap, 0, block);
 }
 

@@ -6,6 +6,15 @@
 
 #include "../core/memory.h"
 
+// Hot helpers of the number reader that must inline into their callers.
+#if defined(__GNUC__)
+#define STLV_INLINE __attribute__((always_inline)) inline
+#elif defined(_MSC_VER)
+#define STLV_INLINE __forceinline
+#else
+#define STLV_INLINE inline
+#endif
+
 namespace {
 
 // Numbers.
@@ -219,7 +228,7 @@ int leadingDigits(uint64_t word) {
     return notDigits ? std::countr_zero(notDigits) / 8 : 8;
 }
 
-// The value of the first `count` digits of the word (count below 8): they are
+// The value of the first `count` digits of the word (at most 8): they are
 // moved to the end so that the bytes before them read as leading zeros, then
 // combined in pairs, fours and eights.
 uint64_t digitsValue(uint64_t word, int count) {
@@ -275,6 +284,8 @@ int endOfText(const uint8_t** cursor, const uint8_t* end, const MessageSink* sin
 // Parsing.
 
 constexpr uint64_t kReservedBytesPerFacet = 86;
+constexpr uint64_t kMinSolidBytes = 6;  // "solid" and a line end
+constexpr uint64_t kMinFacetBytes = 27;  // "facet normal 0-0-0 endfacet"
 constexpr uint32_t kMaxSolids = 0x7FFFFFFF;
 constexpr uint64_t kMaxTriangles = 0xFFFFFFFF;
 constexpr uint64_t kMaxNameLength = 0xFFFFFFFF;
@@ -353,14 +364,17 @@ Flow readFacet(Reader* reader, float* corners) {
     return Flow::kGoOn;
 }
 
-// Facets can be packed tighter than the reservation assumes; the buffer then
-// grows by half.
+// Facets can be packed tighter than the reservation assumes, and later solids
+// start small; the buffer then grows by half, never beyond what the rest of
+// the text can hold.
 bool growTriangles(const Reader& reader, StlSolid* solid, uint64_t* capacity) {
     if (*capacity >= kMaxTriangles) {
         if (reader.sink) reportCode(reader.sink, kOutOfMemory);
         return false;
     }
     uint64_t wanted = *capacity + *capacity / 2 + 64;
+    uint64_t possible = *capacity + static_cast<uint64_t>(reader.end - reader.cursor) / kMinFacetBytes + 1;
+    if (wanted > possible) wanted = possible;
     if (wanted > kMaxTriangles) wanted = kMaxTriangles;
     void* grown = reallocArray(reader.heap, solid->triangles, wanted, sizeof(StlTriangle), reader.sink);
     if (!grown) return false;
@@ -381,6 +395,177 @@ bool storeFacet(const Reader& reader, StlSolid* solid, uint64_t* capacity, const
     return true;
 }
 
+bool reportProgress(Reader* reader) {
+    if (!reader->sink->callback(reader->sink->userData, kProgress, reader->progressValue, nullptr)) return false;
+    ++reader->progressValue;
+    reader->progressThreshold += reader->progressStep;
+    return true;
+}
+
+// The quick facet reader: the common layout of exporters without the checks
+// for the end of the text. It reads only where the general reader would
+// read the same, so when it gives up, the general reader starts again at the
+// same facet with every message and offset of its own.
+
+// Every step reads fewer than 96 bytes from a cursor at or before the limit.
+constexpr ptrdiff_t kQuickLookAhead = 96;
+constexpr int kQuickBlankRun = 16;
+
+template <size_t N>
+bool quickKeyword(const uint8_t** cursor, const uint8_t* limit, const char (&keyword)[N]) {
+    const uint8_t* at = *cursor;
+    if (at > limit || memcmp(at, keyword, N - 1) != 0 || !isStlSpace(at[N - 1])) return false;
+    *cursor = at + N - 1;
+    return true;
+}
+
+// Up to 16 whitespace bytes; a longer run is left to the general reader.
+bool quickSpace(const uint8_t** cursor, const uint8_t* limit) {
+    const uint8_t* at = *cursor;
+    if (at > limit) return false;
+#if STLV_SSE2
+    uint32_t notSpace = ~spaceMask(at) & 0xFFFF;
+    if (!notSpace) return false;
+    *cursor = at + std::countr_zero(notSpace);
+    return true;
+#else
+    for (int run = 0; isStlSpace(*at); ++at)
+        if (++run > kQuickBlankRun) return false;
+    *cursor = at;
+    return true;
+#endif
+}
+
+// A decimal of fewer than eight digits before the separator, fewer than 16
+// after it, 17 in all, and at most three exponent digits at `at`; its end,
+// or null for any other form.
+STLV_INLINE const uint8_t* quickDecimal(const uint8_t* at, float* destination) {
+    bool negative = *at == '-';
+    at += *at == '-' || *at == '+';
+    uint64_t word = loadWord(at);
+    int integerDigits = leadingDigits(word);
+    if (integerDigits == 8) return nullptr;
+    at += integerDigits;
+    uint64_t value;
+    int fractionDigits = 0;
+    if (*at == '.' || *at == ',') {
+        uint64_t fraction = loadWord(++at);
+        fractionDigits = leadingDigits(fraction);
+        if (integerDigits + fractionDigits < 8) {
+            // The fraction's digits joined to the integer's in one word: one conversion instead of two.
+            uint64_t integerBytes = integerDigits ? word & (~uint64_t{0} >> (64 - 8 * integerDigits)) : 0;
+            value = digitsValue(integerBytes | fraction << (8 * integerDigits), integerDigits + fractionDigits);
+        } else {
+            static constexpr uint64_t kScale[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+            value = digitsValue(word, integerDigits) * kScale[fractionDigits] + digitsValue(fraction, fractionDigits);
+            if (fractionDigits == 8) {
+                // "0.00012345": up to 17 digits in all, which the general reader also keeps every one of.
+                uint64_t more = loadWord(at + 8);
+                int moreDigits = leadingDigits(more);
+                if (moreDigits == 8 || integerDigits + 8 + moreDigits > 17) return nullptr;
+                value = value * kScale[moreDigits] + digitsValue(more, moreDigits);
+                fractionDigits += moreDigits;
+            }
+        }
+        at += fractionDigits;
+    } else {
+        value = digitsValue(word, integerDigits);
+    }
+    if (integerDigits + fractionDigits == 0) return nullptr;
+    int64_t exponent = -fractionDigits;
+    if (*at == 'e' || *at == 'E') {
+        ++at;
+        bool negativeExponent = *at == '-';
+        at += *at == '-' || *at == '+';
+        word = loadWord(at);
+        int exponentDigits = leadingDigits(word);
+        if (exponentDigits == 0 || exponentDigits > 3) return nullptr;
+        int64_t written = static_cast<int64_t>(digitsValue(word, exponentDigits));
+        exponent += negativeExponent ? -written : written;
+        at += exponentDigits;
+    }
+    *destination = decimalToFloat(negative, value, exponent);
+    return at;
+}
+
+// Three numbers one after the other, each after at most 16 blanks.
+bool quickTripleInTurn(const uint8_t** cursor, const uint8_t* limit, float* values) {
+    const uint8_t* at = *cursor;
+    for (int i = 0; i < 3; ++i) {
+        for (int run = 0; isBlank(*at); ++at)
+            if (++run > kQuickBlankRun) return false;
+        if (at > limit || !(at = quickDecimal(at, values + i))) return false;
+    }
+    *cursor = at;
+    return true;
+}
+
+#if STLV_SSE2
+// Bit i set when the byte at + i is LF, VT, FF or CR; reads 16 bytes.
+uint32_t lineEndMask(const uint8_t* at) {
+    __m128i fromLineFeed = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), _mm_set1_epi8(10));
+    __m128i lineEnd = _mm_cmpeq_epi8(_mm_min_epu8(fromLineFeed, _mm_set1_epi8(3)), fromLineFeed);
+    return static_cast<uint32_t>(_mm_movemask_epi8(lineEnd));
+}
+
+// The first set bit of `mask` at or after `from` (64 when none).
+int nextBit(uint64_t mask, int from) {
+    return from < 64 ? std::countr_zero(mask >> from << from) : 64;
+}
+
+// The common triple: three numbers separated by blanks, each ending at
+// whitespace, all within 32 bytes. Where they stand is read from the masks
+// of the 32 bytes, so the three numbers are read independently of each
+// other instead of each waiting for the end of the one before.
+bool quickTripleByMask(const uint8_t** cursor, float* values) {
+    const uint8_t* at = *cursor;
+    uint64_t space = spaceMask(at) | uint64_t{spaceMask(at + 16)} << 16;
+    uint64_t word = ~space & 0xFFFFFFFF;
+    int start0 = nextBit(word, 0);
+    int end0 = nextBit(space, start0);
+    int start1 = nextBit(word, end0);
+    int end1 = nextBit(space, start1);
+    int start2 = nextBit(word, end1);
+    int end2 = nextBit(space, start2);
+    if (end2 >= 32) return false;
+    // Only blanks may stand before and between the numbers.
+    uint64_t lineEnds = lineEndMask(at) | uint64_t{lineEndMask(at + 16)} << 16;
+    if (lineEnds & ((uint64_t{1} << end2) - 1)) return false;
+    const uint8_t* line = at + end2;
+    if (quickDecimal(at + start0, values) != at + end0 || quickDecimal(at + start1, values + 1) != at + end1 ||
+        quickDecimal(at + start2, values + 2) != line)
+        return false;
+    *cursor = line;
+    return true;
+}
+#endif
+
+bool quickTriple(const uint8_t** cursor, const uint8_t* limit, float* values) {
+    if (*cursor > limit) return false;
+#if STLV_SSE2
+    if (quickTripleByMask(cursor, values)) return true;
+#endif
+    return quickTripleInTurn(cursor, limit, values);
+}
+
+// "facet normal" to "endfacet" with an outer loop, into `corners`; the
+// cursor moves only when the whole facet was read.
+bool readCommonFacet(const uint8_t** cursor, const uint8_t* limit, float* corners) {
+    const uint8_t* at = *cursor;
+    if (!quickKeyword(&at, limit, "facet normal") || !quickTriple(&at, limit, corners) || !quickSpace(&at, limit) ||
+        !quickKeyword(&at, limit, "outer loop"))
+        return false;
+    for (int vertex = 1; vertex <= 3; ++vertex)
+        if (!quickSpace(&at, limit) || !quickKeyword(&at, limit, "vertex") ||
+            !quickTriple(&at, limit, corners + 3 * vertex))
+            return false;
+    if (!quickSpace(&at, limit) || !quickKeyword(&at, limit, "endloop") || !quickSpace(&at, limit) ||
+        !quickKeyword(&at, limit, "endfacet"))
+        return false;
+    *cursor = at;
+    return true;
+}
+
 // After "endsolid": a named solid expects a space and its name again.
 Flow readEndsolid(Reader* reader, const StlSolid* solid) {
     uint64_t nameLength = solid->name.length;
@@ -398,19 +583,24 @@ Flow readEndsolid(Reader* reader, const StlSolid* solid) {
 }
 
 Flow readFacets(Reader* reader, StlSolid* solid, uint64_t* capacity, float* corners) {
+    // The quick reader never looks this far ahead of its cursor; a short text has no room for it.
+    bool roomForQuick = reader->end - reader->cursor > kQuickLookAhead;
+    const uint8_t* quickLimit = roomForQuick ? reader->end - kQuickLookAhead : reader->cursor;
     for (;;) {
         skipSpace(&reader->cursor, reader->end);
         if (reader->cursor == reader->end) return textEnded(*reader);
+        if (roomForQuick && readCommonFacet(&reader->cursor, quickLimit, corners)) {
+            if (!storeFacet(*reader, solid, capacity, corners)) return Flow::kFail;
+            if (reader->sink && offsetOf(*reader) >= reader->progressThreshold && !reportProgress(reader))
+                return Flow::kFail;
+            continue;
+        }
         if (matchKeyword(&reader->cursor, reader->end, "facet normal")) {
             Flow flow = readFacet(reader, corners);
             if (flow != Flow::kGoOn) return flow;
             if (!storeFacet(*reader, solid, capacity, corners)) return Flow::kFail;
-            if (reader->sink && offsetOf(*reader) >= reader->progressThreshold) {
-                if (!reader->sink->callback(reader->sink->userData, kProgress, reader->progressValue, nullptr))
-                    return Flow::kFail;
-                ++reader->progressValue;
-                reader->progressThreshold += reader->progressStep;
-            }
+            if (reader->sink && offsetOf(*reader) >= reader->progressThreshold && !reportProgress(reader))
+                return Flow::kFail;
             continue;
         }
         if (matchKeyword(&reader->cursor, reader->end, "endsolid")) return readEndsolid(reader, solid);
@@ -423,10 +613,14 @@ Flow readFacets(Reader* reader, StlSolid* solid, uint64_t* capacity, float* corn
 
 // Room for one more solid record. The array doubles: growing it by one
 // record per solid copies it over and over when a file holds many solids.
+// It never grows beyond the solids the rest of the text can still hold, which
+// keeps a file of nothing but "solid" lines within a few times its size.
 bool makeRoomForSolid(const Reader& reader, StlMesh* mesh, uint64_t* solidCapacity) {
     if (mesh->solidCount < *solidCapacity) return true;
     if (mesh->solidCount >= kMaxSolids) return false;  // the count stays below 2^31
     uint64_t wanted = mesh->solids ? 2 * *solidCapacity : 1;
+    uint64_t possible = mesh->solidCount + static_cast<uint64_t>(reader.end - reader.cursor) / kMinSolidBytes + 1;
+    if (wanted > possible) wanted = possible;
     if (wanted > kMaxSolids) wanted = kMaxSolids;
     void* solids = mesh->solids ? reallocArray(reader.heap, mesh->solids, wanted, sizeof(StlSolid), reader.sink)
                                 : allocArray(reader.heap, wanted, sizeof(StlSolid), reader.sink);
@@ -436,12 +630,24 @@ bool makeRoomForSolid(const Reader& reader, StlMesh* mesh, uint64_t* solidCapaci
     return true;
 }
 
+// The first solid reserves room for the rest of the text, so the common file
+// of one solid fills one buffer. Later solids start from the size of the one
+// before and grow: reserving the rest of the text for each of thousands of
+// small solids costs the heap far more than the file holds.
+uint64_t trianglesToReserve(const Reader& reader, const StlMesh& mesh) {
+    uint64_t reserved = static_cast<uint64_t>(reader.end - reader.cursor) / kReservedBytesPerFacet;
+    if (mesh.solidCount > 0) {
+        uint64_t previous = mesh.solids[mesh.solidCount - 1].triangleCount + uint64_t{1};
+        if (reserved > previous) reserved = previous;
+    }
+    return reserved > kMaxTriangles ? kMaxTriangles : reserved;
+}
+
 // After "solid" and its blanks: the next solid record with its reserved
 // triangles and its name; the cursor ends at the name's line end.
 StlSolid* beginSolid(Reader* reader, StlMesh* mesh, uint64_t* solidCapacity, uint64_t* capacity) {
     if (!makeRoomForSolid(*reader, mesh, solidCapacity)) return nullptr;
-    uint64_t reserved = static_cast<uint64_t>(reader->end - reader->cursor) / kReservedBytesPerFacet;
-    if (reserved > kMaxTriangles) reserved = kMaxTriangles;
+    uint64_t reserved = trianglesToReserve(*reader, *mesh);
     void* triangles = allocArray(reader->heap, reserved, sizeof(StlTriangle), reader->sink);
     if (!triangles) return nullptr;
     StlSolid* solid = &mesh->solids[mesh->solidCount++];
@@ -460,8 +666,14 @@ StlSolid* beginSolid(Reader* reader, StlMesh* mesh, uint64_t* solidCapacity, uin
     return solid;
 }
 
-// A failed shrink keeps the larger block; nothing is lost.
+// A failed shrink keeps the larger block; nothing is lost. An empty array
+// is freed: the heap's own bookkeeping of an empty block outweighs the text
+// of an empty solid.
 void* shrinkArray(HeapHandle heap, void* block, uint64_t used, uint64_t capacity, uint64_t elementSize) {
+    if (used == 0) {
+        heapFree(heap, block);
+        return nullptr;
+    }
     if (used == capacity) return block;
     void* shrunk = reallocArray(heap, block, used, elementSize, nullptr);
     return shrunk ? shrunk : block;
@@ -473,10 +685,7 @@ namespace {
 
 // The body of readNumber, inlined into readTriple: twelve calls per facet
 // otherwise cost as much as their fast path.
-#if defined(__GNUC__)
-__attribute__((always_inline))
-#endif
-inline int readNumberInline(float* destination, const uint8_t** cursor, const uint8_t* end, const MessageSink* sink) {
+STLV_INLINE int readNumberInline(float* destination, const uint8_t** cursor, const uint8_t* end, const MessageSink* sink) {
     const uint8_t* at = *cursor;
     if (at == end) return endOfText(cursor, end, sink);
     bool negative = false;

@@ -2,10 +2,27 @@
 // Each solid owns its triangle buffer in the part's heap and its name points
 // into the text. Warnings and errors carry the byte offset in the file.
 #pragma once
+#include <bit>
 #include <cstring>
 
 #include "format_detection.h"
 #include "stl_mesh.h"
+
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
+#include <emmintrin.h>
+#define STLV_SSE2 1
+
+// Bit i set when the byte at + i is STL whitespace; reads 16 bytes.
+inline uint32_t spaceMask(const uint8_t* at) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    __m128i fromTab = _mm_sub_epi8(bytes, _mm_set1_epi8(9));  // tab to CR become 0 to 4
+    __m128i tabToCr = _mm_cmpeq_epi8(_mm_min_epu8(fromTab, _mm_set1_epi8(4)), fromTab);
+    __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(tabToCr, space)));
+}
+#else
+#define STLV_SSE2 0
+#endif
 
 // Results of readNumber and readTriple.
 constexpr int kNumberRead = 0;
@@ -28,8 +45,21 @@ inline bool matchKeyword(const uint8_t** cursor, const uint8_t* end, const char 
     return true;
 }
 
+// Whitespace 16 bytes at a time where SSE2 is part of the target (every
+// x86-64); elsewhere, and in the last 15 bytes, one byte at a time.
 inline void skipSpace(const uint8_t** cursor, const uint8_t* end) {
     const uint8_t* at = *cursor;
+#if STLV_SSE2
+    if (at != end && !isStlSpace(*at)) return;
+    while (end - at >= 16) {
+        uint32_t notSpace = ~spaceMask(at) & 0xFFFF;
+        if (notSpace) {
+            *cursor = at + std::countr_zero(notSpace);
+            return;
+        }
+        at += 16;
+    }
+#endif
     while (at != end && isStlSpace(*at)) ++at;
     *cursor = at;
 }

@@ -17,7 +17,7 @@ struct StlSolid {
     uint8_t hasColours;
     uint8_t hasNormals;
     uint32_t triangleCount;
-    StlTriangle* triangles;
+    StlTriangle* triangles;  // null when an ASCII solid has none
     CountedText name;
 };
 
