@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <utility>
+#include <cstring>
 
 #include "view/gpu_mesh.h"
 
@@ -91,7 +91,12 @@ struct FactsCase {
 
 TEST(MeshFacts, AreaAndSignedVolumeInMetres) {
     std::vector<StlTriangle> inside = cornerTetrahedron(10);
-    for (StlTriangle& t : inside) std::swap(t.vertices[1], t.vertices[2]);
+    for (StlTriangle& t : inside) {
+        float corners[3][3];
+        memcpy(corners, t.vertices, sizeof corners);
+        memcpy(t.vertices[1], corners[2], sizeof corners[2]);
+        memcpy(t.vertices[2], corners[1], sizeof corners[1]);
+    }
     const double tetrahedronArea = (1.5 + std::sqrt(3.0) / 2) * 100;  // three right triangles and the slanted face
     const FactsCase cases[] = {
         {"closed, outward", cornerTetrahedron(10), 0.001f, tetrahedronArea * 1e-6, 1000.0 / 6 * 1e-9},
