@@ -1,5 +1,7 @@
 #include "converting_sink.h"
 
+#include <cstring>
+
 #include "code_page.h"
 #include "memory.h"
 
@@ -22,6 +24,7 @@ const FixedText kFixedTexts[] = {
     {kWarnUnexpectedEnd, "STL warning: unexpected end of file"},
     {kWarnUnknownUnit, "STL warning: unknown unit; assuming millimeters"},
     {kWarnUnknownSpace, "STL warning: unknown coordinate space; assuming Z up"},
+    {kWarnNoTriangles, "STL warning: the file holds no triangles"},
     {kOutOfMemory, "out of memory"},
     {kOutOfGpuMemory, "out of GPU memory"},
     {kFileNotFound, "file not found"},
@@ -69,11 +72,11 @@ const char* featureLevelName(uintptr_t level) {
     return level <= 0xB100 ? "11" : "12.1";
 }
 
-// Each byte becomes one unit as a signed 8-bit value; at most `limit` bytes.
+// Each byte becomes the unit of the same value (0x80-0xFF stay below 0x100);
+// at most `limit` bytes.
 Utf16* widenBytes(Utf16* out, const char* text, uint32_t limit) {
     if (!text) return out;
-    for (uint32_t i = 0; i < limit && text[i]; ++i)
-        *out++ = static_cast<Utf16>(static_cast<int16_t>(static_cast<signed char>(text[i])));
+    for (uint32_t i = 0; i < limit && text[i]; ++i) *out++ = static_cast<Utf16>(static_cast<unsigned char>(text[i]));
     return out;
 }
 
@@ -103,20 +106,48 @@ Utf16* appendCountedText(Utf16* out, const CountedText* text) {
     if (!text) return out;
     CountedText bounded = *text;
     if (bounded.length > kTextUnits) bounded.length = kTextUnits;
+    // A NUL inside would end the delivered line there.
+    const void* nul = bounded.length ? memchr(bounded.bytes, 0, bounded.length) : nullptr;
+    if (nul) bounded.length = static_cast<uint32_t>(static_cast<const char*>(nul) - bounded.bytes);
     return widenCountedText(&bounded, out);
+}
+
+Utf16* appendDecimal(Utf16* out, uint64_t number) {
+    Utf16 digits[20];
+    int count = 0;
+    do digits[count++] = static_cast<Utf16>('0' + number % 10); while (number /= 10);
+    while (count) *out++ = digits[--count];
+    return out;
+}
+
+// Exporter names may come from the file: widened as the solid names are.
+Utf16* appendExporterName(Utf16* out, const char* name) {
+    if (!name) return out;
+    CountedText text{name, textLength(name), 0};
+    return appendCountedText(out, &text);
 }
 
 Utf16* appendSystemErrorText(Utf16* out, uint32_t errorNumber) {
     uint32_t written = systemErrorText(errorNumber, out, kTextUnits);
     if (written) return out + written;
-    char text[32] = "system error ";
-    char* end = text + textLength(text);
-    char digits[12];
-    int count = 0;
-    do digits[count++] = static_cast<char>('0' + errorNumber % 10); while (errorNumber /= 10);
-    while (count) *end++ = digits[--count];
-    *end = 0;
-    return widenBytes(out, text, sizeof text);
+    return appendDecimal(widenBytes(out, "system error ", kPrefixUnits), errorNumber);
+}
+
+// "STL error: NAME: " and what is wrong with the file; the name is cut to the line buffer.
+Utf16* appendFileFact(Utf16* out, StatusCode code, const FileFact* fact) {
+    out = widenBytes(out, "STL error: ", kPrefixUnits);
+    const Utf16* name = fact->fileName;
+    for (uint32_t i = 0; name && name[i] && i < kTextUnits; ++i) *out++ = name[i];
+    if (code == kErrNotStl) return widenBytes(out, ": not an STL file", kPrefixUnits);
+    if (code == kErrEmptyFile) return widenBytes(out, ": the file is empty", kPrefixUnits);
+    out = appendDecimal(widenBytes(out, ": binary STL file cut short, ", kPrefixUnits), fact->count);
+    return widenBytes(out, fact->count == 1 ? " byte missing; aborting" : " bytes missing; aborting", kPrefixUnits);
+}
+
+// "N stray bytes" and the like, with the singular for one.
+Utf16* appendCountedWarning(Utf16* out, uint64_t count, const char* one, const char* many) {
+    out = appendDecimal(widenBytes(out, "STL warning: ", kPrefixUnits), count);
+    return widenBytes(out, count == 1 ? one : many, kPrefixUnits);
 }
 
 bool isFreeText(StatusCode code) {
@@ -146,8 +177,8 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
     const CountedText* counted = reinterpret_cast<const CountedText*>(argument);
     switch (code) {
     case kInfoWrittenBy:
-        out = widenBytes(widenBytes(out, "STL info: written by ", kPrefixUnits),
-                         reinterpret_cast<const char*>(argument), kTextUnits);
+        out = appendExporterName(widenBytes(out, "STL info: written by ", kPrefixUnits),
+                                 reinterpret_cast<const char*>(argument));
         break;
     case kInfoWritten:
         out = appendCountedText(widenBytes(out, "STL info: written ", kPrefixUnits), counted);
@@ -162,6 +193,20 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
         break;
     case kSystemError:
         out = appendSystemErrorText(out, static_cast<uint32_t>(argument));
+        break;
+    case kErrNotStl:
+    case kErrEmptyFile:
+    case kErrTruncatedBinary:
+        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
+        out = appendFileFact(out, code, reinterpret_cast<const FileFact*>(argument));
+        break;
+    case kWarnStrayBytes:
+        out = appendCountedWarning(out, argument, " stray byte after the last triangle block; ignored",
+                                   " stray bytes after the last triangle block; ignored");
+        break;
+    case kWarnMessagesLeftOut:
+        out = appendCountedWarning(out, argument, " more message like those above left out",
+                                   " more messages like those above left out");
         break;
     default:
         out = widenBytes(out, "<unknown>", kPrefixUnits);

@@ -32,6 +32,9 @@ constexpr StatusCode kWarnEndSpaceSolid = 0x40000803;
 constexpr StatusCode kWarnUnexpectedEnd = 0x40000804;
 constexpr StatusCode kWarnUnknownUnit = 0x40000805;
 constexpr StatusCode kWarnUnknownSpace = 0x40000806;
+constexpr StatusCode kWarnStrayBytes = 0x40000807;     // argument: number of bytes (1 to 3)
+constexpr StatusCode kWarnNoTriangles = 0x40000808;
+constexpr StatusCode kWarnMessagesLeftOut = 0x40000809;  // argument: number of messages
 
 constexpr StatusCode kErrExpectedSolid = 0x80000800;
 constexpr StatusCode kErrExpectedName = 0x80000801;
@@ -42,6 +45,10 @@ constexpr StatusCode kErrExpectedEndloop = 0x80000805;
 constexpr StatusCode kErrExpectedEndfacet = 0x80000806;
 constexpr StatusCode kErrEndInCount = 0x80000807;
 constexpr StatusCode kErrEndInTriangles = 0x80000808;
+// Argument of the next three: FileFact*.
+constexpr StatusCode kErrNotStl = 0x80000809;
+constexpr StatusCode kErrEmptyFile = 0x8000080A;
+constexpr StatusCode kErrTruncatedBinary = 0x8000080B;  // count: bytes missing
 
 // Answers non-zero to go on, 0 to stop. backTrace is set for error codes only.
 typedef intptr_t (*SinkCallback)(void* userData, StatusCode code, uintptr_t argument,
@@ -59,9 +66,16 @@ struct CountedText {
     uint32_t length;
     uint32_t codePage;  // 0: detect from the bytes
 };
+
+// A file, by its name, and a number about it.
+struct FileFact {
+    const Utf16* fileName;  // terminated
+    uint64_t count;
+};
 #pragma pack(pop)
 static_assert(sizeof(MessageSink) == 16);
 static_assert(sizeof(CountedText) == 16);
+static_assert(sizeof(FileFact) == 16);
 
 // The sink must not be null; captures a back-trace for error codes.
 intptr_t report(const MessageSink* sink, StatusCode code, uintptr_t argument);

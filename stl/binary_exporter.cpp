@@ -131,9 +131,10 @@ void setModelName(StlMetadata* metadata, const uint8_t* bytes, uint32_t length) 
     metadata->modelName = CountedText{reinterpret_cast<const char*>(bytes), length, 0};
 }
 
-// Length of bytes[0, length) without the trailing run of `trailing`.
+// Length of bytes[0, length) without the trailing run of `trailing` and NULs:
+// headers are padded with either, and a NUL would end the shown line early.
 uint32_t trimmedLength(const uint8_t* bytes, uint32_t length, uint8_t trailing) {
-    while (length > 0 && bytes[length - 1] == trailing) --length;
+    while (length > 0 && (bytes[length - 1] == trailing || bytes[length - 1] == 0)) --length;
     return length;
 }
 

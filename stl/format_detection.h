@@ -15,9 +15,13 @@ inline bool isStlSpace(uint8_t byte) {
 }
 
 // Binary is tested first: a valid binary file whose header begins with
-// "solid" is binary.
+// "solid" is binary. A file of odd size is binary only when it is not text
+// and holds one block and at most three stray bytes.
 StlFormat detectFormat(const uint8_t* file, uint64_t size);
 // The block structure fits the size and the first vertices are not subnormal.
 bool looksBinary(const uint8_t* file, uint64_t size);
 // "solid" near the start, then text without control bytes up to offset 256.
 bool looksAscii(const uint8_t* file, uint64_t size);
+// Bytes missing from a binary file whose first block runs past its end, when
+// its bytes are not text and its first coordinates are plausible; else 0.
+uint64_t missingBinaryBytes(const uint8_t* file, uint64_t size);

@@ -43,3 +43,43 @@ intptr_t collectForJob(void* record, StatusCode code, uintptr_t argument, const 
         appendLine(job, reinterpret_cast<const Utf16*>(argument));
     return job->keepGoing != 0;
 }
+
+void initMessageCap(MessageCap* cap, const MessageSink* inner) {
+    cap->self = MessageSink{cap, capMessages};
+    cap->inner = inner;
+    cap->lastAnswer = 1;
+    cap->leftOut = 0;
+    cap->kinds = 0;
+}
+
+namespace {
+
+// The slot that counts `code`.
+uint32_t kindOf(MessageCap* cap, StatusCode code) {
+    for (uint32_t i = 0; i < cap->kinds; ++i)
+        if (cap->codes[i] == code) return i;
+    if (cap->kinds == kCappedKinds) return kCappedKinds - 1;
+    cap->codes[cap->kinds] = code;
+    cap->counts[cap->kinds] = 0;
+    return cap->kinds++;
+}
+
+}  // namespace
+
+intptr_t capMessages(void* record, StatusCode code, uintptr_t argument, const Utf16* backTrace) {
+    MessageCap* cap = static_cast<MessageCap*>(record);
+    if (code != kProgress) {
+        uint32_t kind = kindOf(cap, code);
+        if (cap->counts[kind] >= kMessagesPerCode) {
+            ++cap->leftOut;
+            return cap->lastAnswer;
+        }
+        ++cap->counts[kind];
+    }
+    cap->lastAnswer = cap->inner->callback(cap->inner->userData, code, argument, backTrace);
+    return cap->lastAnswer;
+}
+
+void closeMessageCap(MessageCap* cap) {
+    if (cap->leftOut) report(cap->inner, kWarnMessagesLeftOut, static_cast<uintptr_t>(cap->leftOut));
+}

@@ -50,15 +50,34 @@ Utf16* copyFileName(const Utf16* path, HeapHandle heap) {
     return copy;
 }
 
+// The bytes after the last block of a parsed binary file, too few for a count.
+uint64_t strayBytes(const StlMesh* mesh, const uint8_t* end) {
+    const StlSolid& last = mesh->solids[mesh->solidCount - 1];
+    const uint8_t* records = reinterpret_cast<const uint8_t*>(last.triangles);
+    return static_cast<uint64_t>(end - (records + uint64_t{last.triangleCount} * sizeof(StlTriangle)));
+}
+
 void releasePart(ModelPart* part) {
     if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
     destroyPrivateHeap(part->heap);
     unmapFile(part->view, part->viewSize);
 }
 
-// One file into a new slot; the slot counts only once everything succeeded.
-void loadFile(LoadJob* job, const Utf16* path) {
-    const MessageSink* sink = &job->sink.self;
+const Utf16* fileNameOf(const Utf16* path) {
+    const Utf16* name = path;
+    for (const Utf16* at = path; *at; ++at)
+        if (*at == '\\' || *at == '/') name = at + 1;
+    return name;
+}
+
+// Why a file that detection refused cannot be shown.
+void reportUnreadableFile(const MessageSink* sink, const Utf16* path, const uint8_t* view, uint64_t viewSize) {
+    FileFact fact{fileNameOf(path), missingBinaryBytes(view, viewSize)};
+    StatusCode code = viewSize == 0 ? kErrEmptyFile : fact.count ? kErrTruncatedBinary : kErrNotStl;
+    report(sink, code, reinterpret_cast<uintptr_t>(&fact));
+}
+
+void loadFileInto(LoadJob* job, const Utf16* path, const MessageSink* sink) {
     GrowBuffer* parts = &job->parts;
     uint64_t needed = parts->used + sizeof(ModelPart);
     if (needed > parts->capacity && !growBuffer(parts, needed, processHeap(), sink)) return;
@@ -69,6 +88,7 @@ void loadFile(LoadJob* job, const Utf16* path) {
     if (!mapModelFile(path, sink, &view, &viewSize)) return;
     uint32_t format = detectFormat(view, viewSize);
     if (format == kFormatNone) {
+        reportUnreadableFile(sink, path, view, viewSize);
         unmapFile(view, viewSize);
         return;
     }
@@ -87,6 +107,14 @@ void loadFile(LoadJob* job, const Utf16* path) {
     part->viewSize = viewSize;
     part->fileName = copyFileName(path, heap);
     parts->used = needed;
+}
+
+// One file into a new slot; the slot counts only once everything succeeded.
+void loadFile(LoadJob* job, const Utf16* path) {
+    MessageCap cap;
+    initMessageCap(&cap, &job->sink.self);
+    loadFileInto(job, path, &cap.self);
+    closeMessageCap(&cap);
 }
 
 uint32_t unitsUpToTerminator(const Utf16* text) {
@@ -145,6 +173,7 @@ bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint
     uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part->mesh.solidCount, 1, sink));
     if (!visible) return false;
     memset(visible, 1, part->mesh.solidCount);
+    if (meshTriangleCount(&part->mesh) == 0) reportCode(sink, kWarnNoTriangles);
     applyLoadDefaults(&part->metadata, sink);
     GpuMesh* gpuMesh = uploadMesh(viewWindow, &part->mesh, &part->metadata, visible, heap, sink);
     if (!gpuMesh) return false;
@@ -167,6 +196,8 @@ bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const ui
     }
     if (format == kFormatBinary) {
         if (!parseBinaryStl(&part->mesh, begin, size, heap, sink)) return false;
+        uint64_t stray = strayBytes(&part->mesh, end);
+        if (stray && sink) report(sink, kWarnStrayBytes, static_cast<uintptr_t>(stray));
         identifyBinaryExporter(&part->mesh, &part->metadata, sink);
         return true;
     }

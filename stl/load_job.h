@@ -7,6 +7,8 @@
 #include "stl_mesh.h"
 
 constexpr uint32_t kFileListUnits = 32767;
+constexpr uint32_t kMessagesPerCode = 100;
+constexpr uint32_t kCappedKinds = 32;
 
 // Values of StlMetadata fields.
 constexpr uint32_t kSpaceUnknown = 0;
@@ -72,8 +74,22 @@ struct LoadJob {
     ConvertingSink sink;
     GrowBuffer parts;  // ModelPart records
 };
+
+// Sits in front of a file's sink and passes the first kMessagesPerCode reports
+// of each code; the rest are only counted, so that a hostile file cannot fill
+// memory with repeated lines. Progress always passes.
+struct MessageCap {
+    MessageSink self;  // user data = this record, callback = capMessages
+    const MessageSink* inner;
+    intptr_t lastAnswer;  // the inner sink's latest answer, given for dropped reports
+    uint64_t leftOut;
+    uint32_t kinds;
+    StatusCode codes[kCappedKinds];  // the last kind also takes every code beyond the others
+    uint32_t counts[kCappedKinds];
+};
 #pragma pack(pop)
 
+static_assert(sizeof(MessageCap) == 44 + 8 * kCappedKinds);
 static_assert(sizeof(FileNameList) == 32767 * 2 + 8);
 static_assert(sizeof(StlMetadata) == 29);
 static_assert(offsetof(StlMetadata, headerColor) == 9);
@@ -88,6 +104,11 @@ static_assert(sizeof(LoadJob) == offsetof(LoadJob, sink) + 32 + 24);
 // Inner sink of a job's converting sink: progress into `progress`, lines into
 // `messages`. Answers 0 once the job is asked to stop.
 intptr_t collectForJob(void* job, StatusCode code, uintptr_t argument, const Utf16* backTrace);
+
+void initMessageCap(MessageCap* cap, const MessageSink* inner);
+intptr_t capMessages(void* cap, StatusCode code, uintptr_t argument, const Utf16* backTrace);
+// Reports how many messages were left out, if any.
+void closeMessageCap(MessageCap* cap);
 
 // Builds the list of one file; false when the path (with its terminator)
 // does not fit into 32765 units.

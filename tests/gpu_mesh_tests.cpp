@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "view/gpu_mesh.h"
 
@@ -24,44 +25,92 @@ StlMetadata metadataWith(float unitScale, uint8_t colorOrder = 0) {
     return StlMetadata{2, unitScale, colorOrder, {0, 0, 0, 0}, {nullptr, 0, 0}};
 }
 
-struct Box {
+struct Measured {
     float min[3], max[3];
+    MeshFacts facts;
 };
 
-Box boundsOf(std::vector<StlTriangle> triangles, float unitScale) {
+Measured measure(std::vector<StlTriangle> triangles, float unitScale) {
     StlSolid solid = solidOf(triangles);
     StlMesh mesh{nullptr, &solid, 1};
-    Box box;
-    computeMeshBounds(&mesh, unitScale, box.min, box.max);
-    return box;
+    Measured m;
+    computeMeshBounds(&mesh, unitScale, m.min, m.max, &m.facts);
+    return m;
 }
 
-TEST(MeshBounds, ScaledToMetres) {
-    Box box = boundsOf({triangle(0, 0, 0, 10, 0, 0, 0, 10, 10)}, 0.0254f);
-    EXPECT_FLOAT_EQ(+box.max[0], 0.254f);
-    EXPECT_FLOAT_EQ(+box.min[0], 0.0f);
+constexpr float kBig = 3e38f;
+
+// The four faces of the unit corner tetrahedron, wound outwards: volume 1/6.
+std::vector<StlTriangle> cornerTetrahedron(float size) {
+    return {triangle(0, 0, 0, 0, size, 0, size, 0, 0), triangle(0, 0, 0, size, 0, 0, 0, 0, size),
+            triangle(0, 0, 0, 0, 0, size, 0, size, 0), triangle(size, 0, 0, 0, size, 0, 0, 0, size)};
 }
 
-TEST(MeshBounds, AFlatAxisGetsATinyExtent) {
-    Box box = boundsOf({triangle(0, 0, 5, 1, 0, 5, 0, 1, 5)}, 1.0f);
-    EXPECT_EQ(+box.min[2], -0.000001f);
-    EXPECT_EQ(+box.max[2], 0.000001f);
-    EXPECT_EQ(+box.max[0], 1.0f);
+struct BoundsCase {
+    const char* what;
+    std::vector<StlTriangle> triangles;
+    float unitScale;
+    float min[3], max[3];  // NAN: not checked
+};
+
+TEST(MeshBounds, BoxInMetresForEveryKindOfInput) {
+    const float e = 0.000001f;
+    const BoundsCase cases[] = {
+        {"scaled to metres", {triangle(0, 0, 0, 10, 0, 0, 0, 10, 10)}, 0.0254f, {0, 0, 0}, {0.254f, 0.254f, 0.254f}},
+        {"flat at zero", {triangle(0, 0, 0, 1, 0, 0, 0, 1, 0)}, 1.0f, {0, 0, -e}, {1, 1, e}},
+        {"flat square at 100 mm keeps its height",
+         {triangle(0, 0, 100, 10, 0, 100, 0, 10, 100)},
+         0.001f,
+         {0, 0, 0.1f - e},
+         {0.01f, 0.01f, 0.1f + e}},
+        {"flat far out still has an extent", {triangle(0, 0, 1e12f, 1, 0, 1e12f, 0, 1, 1e12f)}, 1.0f,
+         {0, 0, std::nextafter(1e12f, 0.0f)}, {1, 1, std::nextafter(1e12f, INFINITY)}},
+        {"non-finite components ignored one by one", {triangle(NAN, 7, -2, INFINITY, 3, 4, -INFINITY, 5, 1)}, 1.0f,
+         {-e, 3, -2}, {e, 7, 4}},
+        {"no triangles", {}, 0.001f, {-e, -e, -e}, {e, e, e}},
+        {"overflowing scale clamped", {triangle(-kBig, 0, 0, kBig, 1, 0, 0, 0, 1)}, 1000.0f, {-1e15f, 0, 0},
+         {1e15f, 1000, 1000}},
+    };
+    for (const BoundsCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Measured m = measure(c.triangles, c.unitScale);
+        for (int axis = 0; axis < 3; ++axis) {
+            EXPECT_FLOAT_EQ(m.min[axis], c.min[axis]) << axis;
+            EXPECT_FLOAT_EQ(m.max[axis], c.max[axis]) << axis;
+            EXPECT_LT(m.min[axis], m.max[axis]) << axis;
+        }
+    }
 }
 
-TEST(MeshBounds, NonFiniteComponentsAreIgnoredOneByOne) {
-    Box box = boundsOf({triangle(NAN, 7, -2, INFINITY, 3, 4, -INFINITY, 5, 1)}, 1.0f);
-    EXPECT_EQ(+box.min[0], -0.000001f);  // no finite x at all
-    EXPECT_EQ(+box.min[1], 3.0f);
-    EXPECT_EQ(+box.max[1], 7.0f);
-    EXPECT_EQ(+box.min[2], -2.0f);
-}
+struct FactsCase {
+    const char* what;
+    std::vector<StlTriangle> triangles;
+    float unitScale;
+    double area, volume;
+};
 
-TEST(MeshBounds, NoTrianglesGiveTheTinyBox) {
-    Box box = boundsOf({}, 0.001f);
-    for (int axis = 0; axis < 3; ++axis) {
-        EXPECT_EQ(+box.min[axis], -0.000001f);
-        EXPECT_EQ(+box.max[axis], 0.000001f);
+TEST(MeshFacts, AreaAndSignedVolumeInMetres) {
+    std::vector<StlTriangle> inside = cornerTetrahedron(10);
+    for (StlTriangle& t : inside) {
+        float corners[3][3];
+        memcpy(corners, t.vertices, sizeof corners);
+        memcpy(t.vertices[1], corners[2], sizeof corners[2]);
+        memcpy(t.vertices[2], corners[1], sizeof corners[1]);
+    }
+    const double tetrahedronArea = (1.5 + std::sqrt(3.0) / 2) * 100;  // three right triangles and the slanted face
+    const FactsCase cases[] = {
+        {"closed, outward", cornerTetrahedron(10), 0.001f, tetrahedronArea * 1e-6, 1000.0 / 6 * 1e-9},
+        {"closed, inside out", inside, 0.001f, tetrahedronArea * 1e-6, -1000.0 / 6 * 1e-9},
+        {"a triangle with a NaN corner counts nothing", {triangle(0, 0, 0, 1, 0, 0, 0, NAN, 1)}, 1.0f, 0, 0},
+        {"huge coordinates stay finite", {triangle(kBig, 0, 0, 0, kBig, 0, 0, 0, kBig)}, 1000.0f,
+         std::sqrt(3.0) / 2 * double{kBig} * kBig * 1e6, double{kBig} * kBig * kBig / 6 * 1e9},
+    };
+    for (const FactsCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Measured m = measure(c.triangles, c.unitScale);
+        EXPECT_EQ(m.facts.triangleCount, c.triangles.size());
+        EXPECT_NEAR(m.facts.surfaceArea, c.area, std::fabs(c.area) * 1e-6);
+        EXPECT_NEAR(m.facts.volume, c.volume, std::fabs(c.volume) * 1e-6);
     }
 }
 

@@ -112,6 +112,28 @@ TEST_F(JobMessages, ThroughTheJobsConvertingSink) {
     EXPECT_EQ(progress(), 250);
 }
 
+TEST_F(JobMessages, CapKeepsAHundredOfEachCodeAndSaysHowManyMoreThereWere) {
+    MessageCap cap;
+    initMessageCap(&cap, &job()->sink.self);
+    for (int i = 0; i < 250; ++i) {
+        EXPECT_EQ(reportCode(&cap.self, kWarnMissingEndsolid), 1);
+        if (i < 2) reportCode(&cap.self, kWarnEndSpaceSolid);
+        EXPECT_EQ(report(&cap.self, kProgress, 7), 1);
+    }
+    exchange8(&job()->keepGoing, 0);
+    EXPECT_EQ(report(&cap.self, kProgress, 7), 0);
+    EXPECT_EQ(reportCode(&cap.self, kWarnMissingEndsolid), 0);  // dropped, with the latest answer
+    closeMessageCap(&cap);
+    Text expected;
+    for (int i = 0; i < 100; ++i) {
+        expected += widenAscii("STL warning: missing 'endsolid (name)'\r\n");
+        if (i < 2) expected += widenAscii("STL warning: found 'end solid' instead of 'endsolid'\r\n");
+    }
+    expected += withTerminator("STL warning: 151 more messages like those above left out\r\n");
+    EXPECT_EQ(collected(), expected);
+    EXPECT_EQ(progress(), 7);
+}
+
 TEST_F(JobMessages, LineThatCannotGrowTheBufferIsDropped) {
     collectLine("kept");
     {

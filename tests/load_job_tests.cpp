@@ -16,10 +16,9 @@ std::string truncatedSecondBlock() {
     return bytes + std::string(6, '\0');
 }
 
-const std::string kAsciiCube =
-    "solid cube\n"
-    "facet normal 0 0 1\n outer loop\n  vertex 0 0 0\n  vertex 2 0 0\n  vertex 0 3 4\n endloop\nendfacet\n"
-    "endsolid cube\n";
+const std::string kAsciiFacet =
+    "facet normal 0 0 1\n outer loop\n  vertex 0 0 0\n  vertex 2 0 0\n  vertex 0 3 4\n endloop\nendfacet\n";
+const std::string kAsciiCube = "solid cube\n" + kAsciiFacet + "endsolid cube\n";
 
 // A job over a folder's files, run on this thread.
 class LoadJobTest : public ::testing::Test {
@@ -68,7 +67,7 @@ protected:
     LoadJob* job_ = nullptr;
 };
 
-TEST_F(LoadJobTest, SkipsAFileThatIsNotStlWithoutAMessage) {
+TEST_F(LoadJobTest, SkipsAFileThatIsNotStl) {
     folder_.write("a.stl", binaryStl({unitTriangle()}, "Veldmark test part"));
     folder_.write("b.txt", "just some text that is not a mesh at all");
     folder_.write("c.stl", kAsciiCube);
@@ -79,12 +78,13 @@ TEST_F(LoadJobTest, SkipsAFileThatIsNotStlWithoutAMessage) {
     EXPECT_EQ(+part(1).format, 4u);
     EXPECT_EQ(+part(1).mesh.solidCount, 1u);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(part(1).fileName)), u"c.stl");
-    // Only recognition speaks, for each loaded file, under each file's name.
+    // Each file speaks under its own name.
     EXPECT_EQ(messages(),
               u"a.stl\r\n"
               u"STL warning: unknown coordinate space; assuming Z up\r\n"
               u"STL warning: unknown unit; assuming millimeters\r\n"
               u"b.txt\r\n"
+              u"STL error: b.txt: not an STL file\r\n"
               u"c.stl\r\n"
               u"STL warning: unknown coordinate space; assuming Z up\r\n"
               u"STL warning: unknown unit; assuming millimeters\r\n");
@@ -98,11 +98,71 @@ TEST_F(LoadJobTest, NothingLoadedWhenEveryFileFails) {
     EXPECT_EQ(parts(), 0u);
 }
 
-TEST_F(LoadJobTest, EmptyFileIsSkippedSilently) {
-    folder_.write("empty.stl", "");
-    run({"empty.stl"});
-    EXPECT_EQ(+job_->state, kLoadNothingLoaded);
-    EXPECT_EQ(messages(), u"");
+const std::u16string kUnknownBoth =
+    u"STL warning: unknown coordinate space; assuming Z up\r\n"
+    u"STL warning: unknown unit; assuming millimeters\r\n";
+
+struct FileCase {
+    const char* what;
+    std::string bytes;
+    bool loads;
+    std::u16string messages;
+};
+
+std::string withoutTail(std::string bytes, size_t count) {
+    bytes.resize(bytes.size() - count);
+    return bytes;
+}
+
+std::string nulPadded(const std::string& text, size_t size) {
+    std::string bytes = text;
+    bytes.resize(size, '\0');
+    return bytes;
+}
+
+// What one file called f.stl gives: loaded or not, and every message line.
+TEST_F(LoadJobTest, EveryKindOfFileSaysWhatItIs) {
+    const std::string vectorworks = "STL file created by Vectorworks 2024 Pi\xE8" "ce";
+    const FileCase cases[] = {
+        {"empty file", "", false, u"STL error: f.stl: the file is empty\r\n"},
+        {"text", "just some text that is not a mesh at all", false, u"STL error: f.stl: not an STL file\r\n"},
+        {"picture", "\x89PNG\r\n\x1A\n" + std::string(300, '\x7F'), false, u"STL error: f.stl: not an STL file\r\n"},
+        {"binary file cut short", withoutTail(binaryStl({unitTriangle(), unitTriangle()}), 30), false,
+         u"STL error: f.stl: binary STL file cut short, 30 bytes missing; aborting\r\n"},
+        {"binary file with one stray byte", binaryStl({unitTriangle()}, "Veldmark test part") + "\n", true,
+         u"STL warning: 1 stray byte after the last triangle block; ignored\r\n" + kUnknownBoth},
+        {"binary count 0", binaryStl({}, "Veldmark test part"), true,
+         kUnknownBoth + u"STL warning: the file holds no triangles\r\n"},
+        {"ASCII solid without facets", "solid x\nendsolid x\n", true,
+         kUnknownBoth + u"STL warning: the file holds no triangles\r\n"},
+        {"NUL-padded Blender header",
+         binaryStl({unitTriangle()}, nulPadded("Binary STL output from Blender: C:\\m\\part.stl  ", 80)), true,
+         u"STL info: written by Blender\r\nSTL info: written to \"C:\\m\\part.stl\"\r\n"
+         u"STL warning: unknown unit; assuming millimeters\r\n"},
+        {"Latin-1 exporter name", "solid " + vectorworks + "\n" + kAsciiFacet + "endsolid " + vectorworks + "\n", true,
+         u"STL info: written by Vectorworks 2024 Pi\u00E8" u"ce\r\n" + kUnknownBoth},
+    };
+    for (const FileCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (job_) destroyLoadJob(job_);
+        folder_.write("f.stl", c.bytes);
+        run({"f.stl"});
+        EXPECT_EQ(parts(), c.loads ? 1u : 0u);
+        EXPECT_EQ(messages(), c.messages);
+    }
+}
+
+TEST_F(LoadJobTest, RepeatedMessagesAreCutAfterAHundredOfEachKind) {
+    std::string flood;
+    // Every "solid" without its "endsolid" is one more warning of the same kind.
+    for (int i = 0; i < 5000; ++i) flood += "solid\n";
+    folder_.write("f.stl", flood);
+    run({"f.stl"});
+    std::u16string text = messages();
+    EXPECT_LT(text.size(), 20000u);
+    const std::u16string closing = u"more messages like those above left out\r\n";
+    ASSERT_GT(text.size(), closing.size());
+    EXPECT_EQ(text.substr(text.size() - closing.size()), closing);
 }
 
 TEST_F(LoadJobTest, MissingFileGivesTheSystemText) {

@@ -38,6 +38,7 @@ TEST(StatusText, FixedTexts) {
         {0x10000d01, 0, "Direct3D 11 info: GPU does not support compute shaders"},
         {0x40000800, 0, "STL warning: bad ArchiCAD metadata (unknown unit); scaling may be incorrect"},
         {0x40000806, 0, "STL warning: unknown coordinate space; assuming Z up"},
+        {0x40000808, 0, "STL warning: the file holds no triangles"},
         {0x80000005, 0, "out of memory"},
         {0x80000007, 0, "file not found"},
         {0x80000800, 0, "STL error: expected 'solid' keyword; aborting"},
@@ -121,22 +122,61 @@ TEST(StatusText, SystemErrorGivesTheSystemsTextOnOneLine) {
     EXPECT_NE(lineFor(0x80000b00, 2), lineFor(0x80000b00, 5));
 }
 
-// Free texts are shown as given, high bytes widened as signed values.
+// Free texts are shown as given, high bytes widened without sign extension.
 TEST(StatusText, FreeTextCodesShowTheirText) {
     const char bytes[] = "a\x80\xA0\xC3\xA9\xFF" "b";
-    Text expected{'a', 0xFF80, 0xFFA0, 0xFFC3, 0xFFA9, 0xFFFF, 'b'};
+    Text expected{'a', 0x80, 0xA0, 0xC3, 0xA9, 0xFF, 'b'};
     for (StatusCode code : {4u, 0x40000000u, 0x80000002u}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(lineFor(code, bytes), expected);
         EXPECT_EQ(lineFor(code, ""), Text());
         EXPECT_EQ(lineFor(code, uintptr_t{0}), kUnknown);
     }
-    EXPECT_EQ(lineFor(0x10000800, bytes), widenAscii("STL info: written by ") + expected);
+}
+
+TEST(StatusText, ExporterNamesWidenAsSolidNamesDo) {
+    const Text written = widenAscii("STL info: written by ");
+    const Text piece{'P', 'i', 0x00E8, 'c', 'e'};
+    EXPECT_EQ(lineFor(0x10000800, "Pi\xE8" "ce"), written + piece);
+    EXPECT_EQ(lineFor(0x10000800, "Pi\xC3\xA8" "ce"), written + piece);
+    EXPECT_EQ(lineFor(0x10000800, uintptr_t{0}), written);
+}
+
+TEST(StatusText, CountedTextEndsAtANul) {
+    CountedText padded{"C:\\a.stl\0\0 x", 12, 0};
+    EXPECT_EQ(lineFor(0x10000802, &padded), widenAscii("STL info: written to \"C:\\a.stl\""));
+}
+
+TEST(StatusText, FileFactsAndCounts) {
+    const Text name = widenAscii("part.stl");
+    struct Case {
+        StatusCode code;
+        uint64_t count;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0x80000809, 0, "STL error: part.stl: not an STL file"},
+        {0x8000080A, 0, "STL error: part.stl: the file is empty"},
+        {0x8000080B, 1, "STL error: part.stl: binary STL file cut short, 1 byte missing; aborting"},
+        {0x8000080B, 12345678901, "STL error: part.stl: binary STL file cut short, 12345678901 bytes missing; aborting"},
+        {0x40000807, 1, "STL warning: 1 stray byte after the last triangle block; ignored"},
+        {0x40000807, 3, "STL warning: 3 stray bytes after the last triangle block; ignored"},
+        {0x40000809, 1, "STL warning: 1 more message like those above left out"},
+        {0x40000809, 999900, "STL warning: 999900 more messages like those above left out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        FileFact fact{name.c_str(), c.count};
+        uintptr_t argument = c.code >= kErrorClass ? reinterpret_cast<uintptr_t>(&fact) : c.count;
+        EXPECT_EQ(lineFor(c.code, argument), widenAscii(c.text));
+    }
+    EXPECT_EQ(lineFor(0x80000809, uintptr_t{0}), kUnknown);
 }
 
 TEST(StatusText, UnknownCodesGiveUnknown) {
-    for (StatusCode code : {0u, 5u, 0x10000803u, 0x10000d02u, 0x40000001u, 0x40000807u, 0x80000003u, 0x80000809u,
-                            0x80000b01u, 0x80000d08u, 0xFFFFFFFFu}) {
+    for (StatusCode code : {0u, 1u, 2u, 5u, 7u, 0x10000000u, 0x10000803u, 0x10000d02u, 0x40000001u, 0x4000080Au,
+                            0x80000000u, 0x80000001u, 0x80000003u, 0x8000080Cu, 0x80000b01u, 0x80000b02u,
+                            0x80000d08u, 0x12345678u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(lineFor(code, uintptr_t{0}), kUnknown);
         EXPECT_EQ(lineFor(code, "text"), kUnknown);

@@ -8,8 +8,10 @@ import sys
 import tempfile
 
 STLINFO = sys.argv[1]
+MAKE_SEEDS = sys.argv[2] if len(sys.argv) > 2 else None
+CORPUS = sys.argv[3] if len(sys.argv) > 3 else None
 KEYS = ["file", "loaded", "format", "solids", "coordinateSpace", "unitScale", "colorOrder", "headerColor",
-        "modelName", "boundsMin", "boundsMax", "size", "messages"]
+        "modelName", "boundsMin", "boundsMax", "triangles", "surfaceArea", "volume", "size", "messages"]
 failures = []
 
 
@@ -21,6 +23,13 @@ def check(condition, what):
 def run(*arguments):
     result = subprocess.run([STLINFO, *arguments], capture_output=True, timeout=60)
     return result.returncode, result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
+
+
+def strict_json(text):
+    """JSON without NaN or Infinity, which Python would otherwise accept."""
+    def refuse(constant):
+        raise ValueError("not JSON: " + constant)
+    return json.loads(text, parse_constant=refuse)
 
 
 def binary_stl(header, triangles):
@@ -49,7 +58,7 @@ with tempfile.TemporaryDirectory() as folder:
 
     code, out, _ = run("--json", coloured, text, empty, other, damaged, missing, folder)
     check(code == 1, "exit status 1 when a file does not load, got %d" % code)
-    records = json.loads(out)
+    records = strict_json(out)
     check(len(records) == 7, "one record per file")
     for record in records:
         check(list(record.keys()) == KEYS, "keys of %s: %s" % (record.get("file"), list(record.keys())))
@@ -76,7 +85,20 @@ with tempfile.TemporaryDirectory() as folder:
           "damaged file message %s" % records[4]["messages"])
     check(len(records[5]["messages"]) == 1, "missing file gives the system's text")
     check(len(records[6]["messages"]) == 1, "a folder gives the system's text")
-    check(records[2]["messages"] == [] and records[3]["messages"] == [], "no message for empty or other files")
+    check(records[2]["messages"] == ["STL error: empty.stl: the file is empty"], records[2]["messages"])
+    check(records[3]["messages"] == ["STL error: other.txt: not an STL file"], records[3]["messages"])
+    check(good["triangles"] == 1 and abs(good["surfaceArea"] / (0.5 * 42500 ** 0.5 * 1e-6) - 1) < 1e-6 and good["volume"] == 0,
+          "facts %s %s %s" % (good["triangles"], good["surfaceArea"], good["volume"]))
+    check(records[2]["triangles"] is None and records[2]["volume"] is None, "no facts when not loaded")
+
+    # A flat square at z = 100 mm, and coordinates whose metres overflow a float.
+    flat = write("flat.stl", binary_stl(b"flat", [((0, 0, 100, 10, 0, 100, 0, 10, 100), 0)]))
+    huge = write("huge.stl", binary_stl(b"huge", [((-3e38, 0, 0, 3e38, 3e38, 0, 0, 0, 3e38), 0)]))
+    code, out, _ = run("--json", flat, huge)
+    flat_record, huge_record = strict_json(out)
+    check(abs(flat_record["boundsMin"][2] - 0.1) < 1e-5 and abs(flat_record["boundsMax"][2] - 0.1) < 1e-5,
+          "flat square keeps its height: %s %s" % (flat_record["boundsMin"], flat_record["boundsMax"]))
+    check(huge_record["loaded"] and "inf" not in huge_record["size"].lower(), "finite size %r" % huge_record["size"])
 
     code, out, _ = run(coloured)
     check(code == 0 and "binary STL" in out, "readable output, exit 0")
@@ -86,6 +108,24 @@ with tempfile.TemporaryDirectory() as folder:
     check(code == 2 and "usage" in err, "no file is a usage error")
     code, _, err = run("--bogus", coloured)
     check(code == 2 and "usage" in err, "unknown option is a usage error")
+
+# Strict JSON for every real file and every fuzz seed, whatever the bytes.
+inputs = []
+if CORPUS and os.path.isdir(CORPUS):
+    inputs += [os.path.join(CORPUS, name) for name in sorted(os.listdir(CORPUS)) if name.endswith(".stl")]
+with tempfile.TemporaryDirectory() as seeds:
+    if MAKE_SEEDS:
+        subprocess.run([MAKE_SEEDS, seeds], check=True, capture_output=True, timeout=120)
+        for folder, _, names in os.walk(seeds):
+            inputs += [os.path.join(folder, name) for name in sorted(names) if not name.endswith(".dict")]
+    for start in range(0, len(inputs), 50):
+        batch = inputs[start:start + 50]
+        _, out, _ = run("--json", *batch)
+        try:
+            check(len(strict_json(out)) == len(batch), "one record per input")
+        except ValueError as error:
+            failures.append("%s in %s" % (error, batch))
+    check(len(inputs) > 40 or not (CORPUS and MAKE_SEEDS), "corpus and seeds found: %d" % len(inputs))
 
 for failure in failures:
     print("FAILED:", failure)

@@ -19,7 +19,8 @@ namespace {
 const char kUsage[] =
     "usage: stlinfo [--json] [--us] FILE...\n"
     "Loads each STL file as the viewer would and prints what it found:\n"
-    "format, solids, coordinate space, unit, colours, bounds and messages.\n"
+    "format, solids, coordinate space, unit, colours, bounds, triangles,\n"
+    "surface area, volume and messages.\n"
     "  --json  one JSON array, an object per file\n"
     "  --us    sizes in US units\n";
 
@@ -90,6 +91,18 @@ std::string number(float value) {
     return text;
 }
 
+// JSON has no infinities and no NaN: such a value becomes null.
+std::string jsonNumber(float value) {
+    return std::isfinite(value) ? number(value) : "null";
+}
+
+std::string jsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    char text[40];
+    snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
 std::string solidName(const StlSolid& solid) {
     std::vector<Utf16> wide(solid.name.length + 1);
     Utf16* end = widenCountedText(&solid.name, wide.data());
@@ -145,7 +158,11 @@ std::string sizeLine(const FileReport& r) {
 }
 
 std::string triple(const float values[3]) {
-    return "[" + number(values[0]) + ", " + number(values[1]) + ", " + number(values[2]) + "]";
+    return "[" + jsonNumber(values[0]) + ", " + jsonNumber(values[1]) + ", " + jsonNumber(values[2]) + "]";
+}
+
+MeshFacts factsOf(const ModelPart* part) {
+    return static_cast<const GpuMesh*>(part->gpuMesh)->facts;
 }
 
 void printJson(const FileReport& r, bool last) {
@@ -168,14 +185,19 @@ void printJson(const FileReport& r, bool last) {
                                                    : "null";
         std::vector<Utf16> name(m.modelName.length + 1);
         Utf16* nameEnd = widenCountedText(&m.modelName, name.data());
+        MeshFacts facts = factsOf(part);
         printf("    \"coordinateSpace\": \"%s\",\n    \"unitScale\": %s,\n    \"colorOrder\": %u,\n"
-               "    \"headerColor\": %s,\n    \"modelName\": %s,\n    \"boundsMin\": %s,\n    \"boundsMax\": %s,\n",
-               m.coordinateSpace == 1 ? "Y up" : "Z up", number(m.unitScale).c_str(), m.colorOrder,
+               "    \"headerColor\": %s,\n    \"modelName\": %s,\n    \"boundsMin\": %s,\n    \"boundsMax\": %s,\n"
+               "    \"triangles\": %llu,\n    \"surfaceArea\": %s,\n    \"volume\": %s,\n",
+               m.coordinateSpace == 1 ? "Y up" : "Z up", jsonNumber(m.unitScale).c_str(), m.colorOrder,
                headerColor.c_str(), jsonString(toUtf8(name.data(), static_cast<size_t>(nameEnd - name.data()))).c_str(),
-               triple(gpu->boundsMin).c_str(), triple(gpu->boundsMax).c_str());
+               triple(gpu->boundsMin).c_str(), triple(gpu->boundsMax).c_str(),
+               static_cast<unsigned long long>(facts.triangleCount), jsonNumber(facts.surfaceArea).c_str(),
+               jsonNumber(facts.volume).c_str());
     } else {
         printf("    \"coordinateSpace\": null,\n    \"unitScale\": null,\n    \"colorOrder\": null,\n"
-               "    \"headerColor\": null,\n    \"modelName\": \"\",\n    \"boundsMin\": null,\n    \"boundsMax\": null,\n");
+               "    \"headerColor\": null,\n    \"modelName\": \"\",\n    \"boundsMin\": null,\n    \"boundsMax\": null,\n"
+               "    \"triangles\": null,\n    \"surfaceArea\": null,\n    \"volume\": null,\n");
     }
     printf("    \"size\": %s,\n    \"messages\": [", part ? jsonString(sizeLine(r)).c_str() : "null");
     for (size_t i = 0; i < r.messages.size(); ++i)
@@ -199,8 +221,12 @@ void printReadable(const FileReport& r) {
         printf("  coordinate space: %s\n  unit: %s m per file unit\n  colour order: %u\n",
                m.coordinateSpace == 1 ? "Y up" : "Z up", number(m.unitScale).c_str(), m.colorOrder);
         if (m.headerColor[3]) printf("  header colour: %u %u %u\n", m.headerColor[0], m.headerColor[1], m.headerColor[2]);
+        MeshFacts facts = factsOf(part);
         printf("  bounds: %s to %s m\n  size: %s\n", triple(gpu->boundsMin).c_str(), triple(gpu->boundsMax).c_str(),
                sizeLine(r).c_str());
+        printf("  %llu triangles, surface area %s m^2, volume %s m^3\n",
+               static_cast<unsigned long long>(facts.triangleCount), jsonNumber(facts.surfaceArea).c_str(),
+               jsonNumber(facts.volume).c_str());
     }
     for (const std::string& line : r.messages) printf("  | %s\n", line.c_str());
 }

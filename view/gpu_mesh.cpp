@@ -8,7 +8,9 @@
 namespace {
 
 constexpr uint32_t kWhite = 0xFFFFFFFF;
-constexpr float kFlatExtent = 0.000001f;
+constexpr double kFlatExtent = 0.000001;
+// Far beyond any model, small enough that the camera's squares stay finite.
+constexpr double kLargestCoordinate = 1e15;
 constexpr uint8_t kColorOrderBgr = 3;
 
 uint32_t widenFiveBits(uint32_t value) {
@@ -46,11 +48,54 @@ MeshVertex* expandSolid(const StlMesh* mesh, uint32_t solidIndex, MeshVertex* ou
     return out;
 }
 
-void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3], float boundsMax[3]) {
-    for (int axis = 0; axis < 3; ++axis) {
-        boundsMin[axis] = INFINITY;
-        boundsMax[axis] = -INFINITY;
+namespace {
+
+// Twice the area and six times the signed volume of the tetrahedron with the
+// origin, in file units; zero for a triangle with a non-finite corner.
+struct TriangleMeasures {
+    double twiceArea;
+    double sixVolume;
+};
+
+TriangleMeasures measureTriangle(const float v[9], bool finite) {
+    double ax = double{v[3]} - v[0], ay = double{v[4]} - v[1], az = double{v[5]} - v[2];
+    double bx = double{v[6]} - v[0], by = double{v[7]} - v[1], bz = double{v[8]} - v[2];
+    double cx = ay * bz - az * by, cy = az * bx - ax * bz, cz = ax * by - ay * bx;
+    double twiceArea = std::sqrt(cx * cx + cy * cy + cz * cz);
+    double sixVolume = v[0] * cx + v[1] * cy + v[2] * cz;
+    return TriangleMeasures{finite ? twiceArea : 0.0, finite ? sixVolume : 0.0};
+}
+
+// One axis of the box in metres: scaled in double so that nothing overflows,
+// kept within the view's range, and an axis without extent centred on its value.
+void finishAxis(float fileLow, float fileHigh, double scale, float* low, float* high) {
+    double a = fileLow * scale, b = fileHigh * scale;
+    if (!(fileLow <= fileHigh)) a = b = 0.0;  // no finite component at all
+    double lowest = a < b ? a : b, highest = a < b ? b : a;
+    lowest = std::fmin(std::fmax(lowest, -kLargestCoordinate), kLargestCoordinate);
+    highest = std::fmin(std::fmax(highest, -kLargestCoordinate), kLargestCoordinate);
+    if (!(lowest < highest)) {
+        lowest -= kFlatExtent;
+        highest += kFlatExtent;
     }
+    *low = static_cast<float>(lowest);
+    *high = static_cast<float>(highest);
+    // Far from zero the tiny extent is below a float step.
+    if (!(*low < *high)) {
+        *low = std::nextafter(*low, -INFINITY);
+        *high = std::nextafter(*high, INFINITY);
+    }
+}
+
+}  // namespace
+
+void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3], float boundsMax[3],
+                       MeshFacts* facts) {
+    float low[3] = {INFINITY, INFINITY, INFINITY};
+    float high[3] = {-INFINITY, -INFINITY, -INFINITY};
+    double twiceArea = 0.0;
+    double sixVolume = 0.0;
+    uint64_t triangles = 0;
     // Branch-free: a NaN or infinite component is swapped for the value that
     // cannot move the bound (+inf for the minimum, -inf for the maximum). The
     // comparisons are those of the plain loop, so ties (-0 and +0) keep the
@@ -58,9 +103,10 @@ void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3],
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
         const StlSolid& solid = mesh->solids[s];
         const uint8_t* record = reinterpret_cast<const uint8_t*>(solid.triangles);
-        float low[3] = {boundsMin[0], boundsMin[1], boundsMin[2]};
-        float high[3] = {boundsMax[0], boundsMax[1], boundsMax[2]};
+        triangles += solid.triangleCount;
         for (uint32_t i = 0; i < solid.triangleCount; ++i, record += sizeof(StlTriangle)) {
+            float corners[9];
+            bool allFinite = true;
             for (int c = 0; c < 9; ++c) {
                 // Four-byte copies become plain loads, also under the sanitizers.
                 uint32_t bits;
@@ -68,26 +114,22 @@ void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3],
                 float value;
                 memcpy(&value, &bits, sizeof value);
                 bool finite = (bits & 0x7F800000u) != 0x7F800000u;
+                allFinite = allFinite && finite;
+                corners[c] = finite ? value : 0.0f;
                 float forLow = finite ? value : INFINITY;
                 float forHigh = finite ? value : -INFINITY;
                 int axis = c % 3;
                 low[axis] = forLow < low[axis] ? forLow : low[axis];
                 high[axis] = forHigh > high[axis] ? forHigh : high[axis];
             }
-        }
-        for (int axis = 0; axis < 3; ++axis) {
-            boundsMin[axis] = low[axis];
-            boundsMax[axis] = high[axis];
-        }
-    }
-    for (int axis = 0; axis < 3; ++axis) {
-        boundsMin[axis] *= unitScale;
-        boundsMax[axis] *= unitScale;
-        if (!(boundsMin[axis] < boundsMax[axis])) {
-            boundsMin[axis] = -kFlatExtent;
-            boundsMax[axis] = kFlatExtent;
+            TriangleMeasures measures = measureTriangle(corners, allFinite);
+            twiceArea += measures.twiceArea;
+            sixVolume += measures.sixVolume;
         }
     }
+    double scale = unitScale;
+    for (int axis = 0; axis < 3; ++axis) finishAxis(low[axis], high[axis], scale, &boundsMin[axis], &boundsMax[axis]);
+    *facts = MeshFacts{triangles, twiceArea / 2 * scale * scale, sixVolume / 6 * scale * scale * scale};
 }
 
 uint64_t meshTriangleCount(const StlMesh* mesh) {
@@ -126,7 +168,11 @@ GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_
     gpuMesh->vertexBuffer = nullptr;
     gpuMesh->vertexCount = static_cast<uint32_t>(3 * triangles);
     gpuMesh->unitScale = metadata->unitScale;
-    gpuMesh->facts = MeshFacts{triangles, 0.0, 0.0};
-    computeMeshBounds(mesh, metadata->unitScale, gpuMesh->boundsMin, gpuMesh->boundsMax);
+    float boundsMin[3], boundsMax[3];
+    MeshFacts facts;
+    computeMeshBounds(mesh, metadata->unitScale, boundsMin, boundsMax, &facts);
+    memcpy(gpuMesh->boundsMin, boundsMin, sizeof boundsMin);
+    memcpy(gpuMesh->boundsMax, boundsMax, sizeof boundsMax);
+    gpuMesh->facts = facts;
     return gpuMesh;
 }

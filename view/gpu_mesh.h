@@ -47,9 +47,12 @@ uint32_t triangleColour(uint16_t attribute, uint8_t colorOrder, bool solidHasCol
 // Appends the three vertices of every triangle of one solid; returns the position after them.
 MeshVertex* expandSolid(const StlMesh* mesh, uint32_t solidIndex, MeshVertex* out, uint8_t colorOrder);
 
-// The box of all finite vertex components in metres; an axis without extent
-// becomes -0.000001 to +0.000001.
-void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3], float boundsMax[3]);
+// In one pass over the vertices: the box of all finite vertex components in
+// metres, within +-1e15 m, an axis without extent becoming its value
+// +-0.000001 (at least one float step each way); and the facts, in square and
+// cubic metres, from the triangles whose corners are all finite.
+void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3], float boundsMax[3],
+                       MeshFacts* facts);
 
 // Total triangles of all solids.
 uint64_t meshTriangleCount(const StlMesh* mesh);
