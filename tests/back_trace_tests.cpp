@@ -122,7 +122,6 @@ TEST(BackTraceLine, Cases) {
         {repeatLetters(31), 0x1234, repeatLetters(31), "00001234"},
         {Text(), 1, Text(), "00000001"},
         {widenAscii("C:\\Windows\\System32\\kernel32.dll"), 0x10, widenAscii("kernel32.dll"), "00000010"},
-        {widenAscii("/usr/lib/libc.so.6"), 0xF, widenAscii("libc.so.6"), "0000000F"},
         {widenAscii("C:\\dir/sub\\mixed.exe"), 0xABCDEF12, widenAscii("mixed.exe"), "ABCDEF12"},
         {widenAscii("C:/dir\\sub/other.exe"), 0xFFFFFFFF, widenAscii("other.exe"), "FFFFFFFF"},
         {widenAscii("C:\\ends\\with\\"), 0x100000000ull, Text(), "00000000"},
@@ -159,9 +158,7 @@ TEST(Report, ErrorCodesCarryABackTraceOthersDoNot) {
         StatusCode code;
         bool backTrace;
     };
-    for (Case c : {Case{3, false}, Case{4, false}, Case{0x10000800, false}, Case{0x40000804, false},
-                   Case{0x7FFFFFFF, false}, Case{0x80000000, true}, Case{0x80000005, true},
-                   Case{0xFFFFFFFF, true}}) {
+    for (Case c : {Case{3, false}, Case{0x7FFFFFFF, false}, Case{0x80000000, true}, Case{0xFFFFFFFF, true}}) {
         SCOPED_TRACE(c.code);
         RecordingSink sink;
         report(&sink.sink, c.code, 77);
@@ -191,13 +188,11 @@ TEST(Report, ReturnsTheCallbackResult) {
 }
 
 TEST(ReportLastError, ReportsTheErrorNumberWithABackTrace) {
-    for (uint32_t number : {2u, 5u, 13u}) {
-        RecordingSink sink;
-        setLastSystemError(number);
-        reportLastError(&sink.sink);
-        ASSERT_EQ(sink.received.size(), 1u);
-        EXPECT_EQ(sink.received[0].code, 0x80000b00u);
-        EXPECT_EQ(sink.received[0].argument, number);
-        EXPECT_NE(sink.received[0].backTracePointer, nullptr);
-    }
+    RecordingSink sink;
+    setLastSystemError(5);
+    reportLastError(&sink.sink);
+    ASSERT_EQ(sink.received.size(), 1u);
+    EXPECT_EQ(sink.received[0].code, 0x80000b00u);
+    EXPECT_EQ(sink.received[0].argument, 5u);
+    EXPECT_NE(sink.received[0].backTracePointer, nullptr);
 }

@@ -24,7 +24,7 @@ BinaryResult identify(std::string header, char fill = '\0', char countByte = 0) 
     header.resize(80, fill);
     header += std::string(1, countByte) + std::string(3, '\0');
     ExactBytes file(header);
-    StlMesh mesh{file.begin(), nullptr, 0};
+    StlMesh mesh{file.data(), nullptr, 0};
     RecordingSink sink;
     BinaryResult result;
     result.metadata = garbageMetadata();
@@ -32,7 +32,7 @@ BinaryResult identify(std::string header, char fill = '\0', char countByte = 0) 
     result.reports = sink.reports;
     result.modelName = modelNameOf(result.metadata);
     if (result.metadata.modelName.length != 0) {
-        ptrdiff_t offset = reinterpret_cast<const uint8_t*>(result.metadata.modelName.bytes) - file.begin();
+        ptrdiff_t offset = reinterpret_cast<const uint8_t*>(result.metadata.modelName.bytes) - file.data();
         EXPECT_GE(offset, 0);
         EXPECT_LE(offset + ptrdiff_t{result.metadata.modelName.length}, 80);
         result.modelNameOffset = offset;
@@ -253,21 +253,15 @@ TEST(BinaryExporterRules, Cases) {
          1, kMillimetreBits, 1, "\x7F\x7F\x7F"},
         {"created by turbocad", 0, kNothing},
         {"MESHMIXER-STL-BINARY-FORMAT------", '-', {meshmixer}, {}, -1, 2, kMillimetreBits, 3},
-        {"Meshmixer-stl-binary-format", 0, kNothing},
         {kFreeCad.substr(0, 79), 0, kNothing},
-        {kEightyA.substr(0, 79), 0, kNothing},
         // 3ds Max: the name up to the first zero, then on to the 3DV rule.
         {"STLEXP Object01", 0, {max}, "Object01", 7},
         {"STLEXP ", 'x', {max}, std::string(73, 'x'), 7},
-        {"STLEXP ", 0, {max}, ""},
         {"STLEXPObject01", 0, kNothing},
         {"STLEXP Box01" + std::string(63, ' ') + "3DV*", 'z', {max, tdv}, "STLEXP Box01", 0},
         // Fusion 360: Y up before version 9, a header colour, a unit tag, 3DV.
         {"STLB ATF 8.6", 0, {fusion, kUnitWarning}, "", -1, 1},
-        {"STLB ATF ", 0, {fusion, kUnitWarning}, "", -1, 1},
         {"STLB ATF 9.", 0, {fusion, kUnitWarning}, "", -1, 2},
-        {"STLB ATF 10.0", 0, {fusion, kUnitWarning}, "", -1, 2},
-        {"STLB ATF  8.6", 0, {fusion, kUnitWarning}, "", -1, 2},
         {"STLB ATF /.0", 0, {fusion, kUnitWarning}, "", -1, 2},
         {"STLB ATF :.0", 0, {fusion, kUnitWarning}, "", -1, 2},
         {"STLB ATF9.0", 0, kNothing},
@@ -276,45 +270,32 @@ TEST(BinaryExporterRules, Cases) {
         {"STLB ATF 9.1 UNITS=INCH", 0, {fusion}, {}, -1, 2, kInchBits},
         {"STLB ATF 9.0" + std::string(63, ' ') + "3DV*", 0, {fusion, tdv, kUnitWarning}, "STLB ATF 9.0", 0},
         // Inventor: the year from the version digits 210 to 229.
-        {"STLB ASM 210.00", 0, {writtenBy("Autodesk Inventor 2006"), kUnitWarning}, {}, -1, 1},
         {"STLB ASM 217.00.00.5800", 0, {writtenBy("Autodesk Inventor 2013"), kUnitWarning}, {}, -1, 1},
         {"STLB ASM 229", 0, {writtenBy("Autodesk Inventor 2025"), kUnitWarning}, {}, -1, 1},
         {"STLB ASM 230", 0, {inventor, kUnitWarning}, {}, -1, 1},
-        {"STLB ASM 203", 0, {inventor, kUnitWarning}, {}, -1, 1},
         {"STLB ASM 21/", 0, {inventor, kUnitWarning}, {}, -1, 1},
-        {"STLB ASM 21:", 0, {inventor, kUnitWarning}, {}, -1, 1},
-        {"STLB ASM 2", 0, {inventor, kUnitWarning}, {}, -1, 1},
         {"STLB ASM 1", 0, kNothing},
         // ArchiCAD: unit times scale; ten scale digits at most, no wrap-around.
         {"ArchiCAD_STL", ' ', {archicad, kUnitWarning}, ""},
         {"ArchiCAD_STL_Unit=M_", ' ', {archicad}, "", -1, 2, bitsOf(1.0f)},
-        {"ArchiCAD_STL_Unit=CM_", ' ', {archicad}, "", -1, 2, kCentimetreBits},
         {"ArchiCAD_STL_Unit=FT_", ' ', {badUnit, archicad, kUnitWarning}},
         {"ArchiCAD_STL_Unit=CM", ' ', {badUnit, archicad}, {}, -1, 2, kCentimetreBits},  // "=CM" names the unit
-        {"ArchiCAD_STL_Unit=INCH_", ' ', {badUnit, archicad}, {}, -1, 2, kInchBits},
         {"ArchiCAD_STL_unit=MM_", ' ', {archicad}},  // no "_Unit=": only the "=MM" tag
         {"ArchiCAD_STL_Unit=MM_Scale=100", ' ', {archicad}, {}, -1, 2, bitsOf(100.0f * 0.001f)},
-        {"ArchiCAD_STL_Unit=CM_Scale=50", ' ', {archicad}, {}, -1, 2, bitsOf(50.0f * 0.01f)},
         {"ArchiCAD_STL_Unit=MM_Scale=0", ' ', {badScale, archicad}},
-        {"ArchiCAD_STL_Unit=MM_Scale=007", ' ', {archicad}, {}, -1, 2, bitsOf(7.0f * 0.001f)},
         {"ArchiCAD_STL_Unit=M_Scale=1000000000", ' ', {archicad}, {}, -1, 2, bitsOf(1e9f)},
         {"ArchiCAD_STL_Unit=M_Scale=1000000001", ' ', {badScale, archicad}, {}, -1, 2, bitsOf(1.0f)},
-        {"ArchiCAD_STL_Unit=M_Scale=4294967297", ' ', {badScale, archicad}, {}, -1, 2, bitsOf(1.0f)},
         {"ArchiCAD_STL_Unit=M_Scale=00000000123", ' ', {archicad}, {}, -1, 2, bitsOf(12.0f)},
         {"ArchiCAD_STL_Unit=M_Scale=10000000000", ' ', {archicad}, {}, -1, 2, bitsOf(1e9f)},
         {"ArchiCAD_STL_Unit=MM_Scale=00000000019", 0, {archicad}},  // position 37 is not read
-        {"ArchiCAD_STL_Unit=MM_scale=25", ' ', {archicad}},
-        {"ArchiCAD_STL_Unit=FT_Scale=100", ' ', {badUnit, archicad, kUnitWarning}},
         {"ArchiCAD_STL_Unit=MM_Scale=0 UNITS=INCH", ' ', {badScale, archicad}},
         // Blender: a version needs the point at 23; the old one names a path.
         {"Exported from Blender-3.6.5 LTS", 0, {writtenBy("Blender 3.6."), kUnitWarning}},
         {"Exported from Blender-279", 0, {blender, kUnitWarning}},
-        {"Exported from Blender-.79", 0, {blender, kUnitWarning}},
         {"Exported from Blender 2.79", 0, kNothing},
         {"Binary STL output from Blender: C:\\models\\gear.stl", ' ',
          {blender, writtenTo("C:\\models\\gear.stl"), kUnitWarning}},
         {"Binary STL output from Blender: " + std::string(48, 'p'), 0, {blender, writtenTo(std::string(48, 'p')), kUnitWarning}},
-        {"Binary STL output from Blender: ", ' ', {blender, writtenTo(""), kUnitWarning}},
         // CAD Exchanger: the version runs to the first blank.
         {"CAD Exchanger 3.9.0 build 1234", ' ', {writtenBy("CAD Exchanger 3.9.0"), kUnitWarning}},
         {"CAD Exchanger ", 'v', {writtenBy("CAD Exchanger " + std::string(66, 'v')), kUnitWarning}},
@@ -322,14 +303,11 @@ TEST(BinaryExporterRules, Cases) {
         // Slicers with a date.
         {"CURA BINARY STL EXPORT. Mon Jan 01 12:00:00 2018 trailing", ' ',
          {writtenBy("Ultimaker Cura"), written("Mon Jan 01 12:00:00 2018", 20127)}},
-        {"Uranium STLWriter Tue Feb 02 13:14:15 2021 more text", ' ',
-         {writtenBy("Ultimaker Cura"), written("Tue Feb 02 13:14:15 2021", 20127)}},
         {"flashforge stl export    2020-03-04 05:06 and more", ' ',
          {writtenBy("Flashforge"), written("2020-03-04 05:06 ", 20127)}},
         {"CURA BINARY STL EXPORT.", 0, kNothing},
         {"Rhinoceros Binary STL ( May 22 2017 )\r\n", ' ', {rhino, written("May 22 2017 ", 20127)}},
         {"Rhinoceros Binary STL ( May 2 2017 )", ' ', {rhino}},
-        {"Rhinoceros Binary STL", ' ', kNothing},
         // "COLOR=" headers: Magics, Tinkercad (70 zeros), OpenSCAD (blank at 30).
         {BYTES("COLOR=\x10\x20\x30\x40,MATERIAL=\x80\x80\x80\xFF"), 0, {writtenBy("Materialise Magics")}, {}, -1, 2,
          kMillimetreBits, 2, "\x10\x20\x30"},
@@ -342,13 +320,11 @@ TEST(BinaryExporterRules, Cases) {
         {std::string(70, ' ') + "COLOR=\x11\x22\x33\x44", 0, kNothing, {}, -1, 2, kMillimetreBits, 1, "\x11\x22\x33"},
         {std::string(71, ' ') + "COLOR=\x11\x22\x33", 0, kNothing},
         {"x COLOR=abcd COLOR=efgh", 0, kNothing, {}, -1, 2, kMillimetreBits, 1, "abc"},
-        {"color=abc COLOR abc COLOR:abc", 0, kNothing},
         // Mastercam: the entity colour in hexadecimal, unless "COLOR=" came first.
         {mastercam("ENTITY COLOR:#FF8000"), 0, {writtenBy("CNC Mastercam")}, {}, -1, 2, kMillimetreBits, 1,
          std::string("\xFF\x80\x00", 3)},
         {mastercam("ENTITY COLOR:#ff0f0G"), 0, {writtenBy("CNC Mastercam")}, {}, -1, 2, kMillimetreBits, 1,
          {char(f * 16 + f), char(f), char('G' - '0')}},
-        {mastercam("ENTITY COLOUR#FF8000"), 0, {writtenBy("CNC Mastercam")}},
         {padded("MASTERCAM STL DATA COLOR=abc", 60, ' ') + "ENTITY COLOR:#FF8000", 0, {writtenBy("CNC Mastercam")},
          {}, -1, 2, kMillimetreBits, 1, "abc"},
         {"MASTERCAM STL DATA UNITS=INCH", 0, {writtenBy("CNC Mastercam")}},  // a known unit is not replaced
@@ -361,67 +337,50 @@ TEST(BinaryExporterRules, Cases) {
         {"solid ", 'n', {writtenBy("SketchUp or SolidWorks"), kSpaceWarning, kUnitWarning}, std::string(74, 'n'), 6},
         {BYTES("solid part1\0STL Output"), 0, {stlOutput, kSpaceWarning, kUnitWarning}, "part1", 6},
         {BYTES("solid part1\0"), ' ', {solidZero, kUnitWarning}, "part1", 6, 1},
-        {BYTES("solid part1\0STL Outpu"), 0, {solidZero, kUnitWarning}, "part1", 6, 1},
         {"solid " + std::string(62, 'n') + std::string(1, '\0') + "STL Output", 0,
          {stlOutput, kSpaceWarning, kUnitWarning}, std::string(62, 'n')},
         {"solid " + std::string(63, 'n') + std::string(1, '\0') + "STL Output", 0, {solidZero, kUnitWarning},
          std::string(63, 'n'), 6, 1},
-        {"solid " + std::string(73, 'n'), 0, {solidZero, kUnitWarning}, std::string(73, 'n'), 6, 1},
         // SketchUp, with ":mm:" or without.
         {"SketchUp STL :mm:Garden Shed", ' ', {sketchUp}, "Garden Shed", 17, 1},
         {"SketchUp STL Garden Shed", ' ', {sketchUp, kUnitWarning}, "Garden Shed", 13, 1},
         {"SketchUp STL ", 'w', {sketchUp, kUnitWarning}, std::string(67, 'w'), 13, 1},
-        {"SketchUp STL", 0, kNothing},
         // Quoted names: a unit tag (SpaceClaim), zeros after (DesignSpark), a trailer (Art of Illusion).
         {"\"Bracket<stl unit=MM>\"", 0, {spaceClaim}, "Bracket", 1},
         {"\"Part 1<stl unit=INCHES>\"", 0, {spaceClaim}, "Part 1", 1, 2, kInchBits},
         {"\"" + std::string(61, 'q') + "<stl unit=INCHES>\"", 0, {spaceClaim}, std::string(61, 'q'), 1, 2, kInchBits},
         {"\"Bracket<stl unit=MM>\" ", 0, {designSpark}, "Bracket<stl unit=MM>", 1},
-        {"\"Enclosure lid\"", 0, {designSpark}, "Enclosure lid", 1},
-        {"\"Lid", 0, {designSpark}, "Lid"},
-        {"\"Lid\"x", 0, {designSpark}, "Lid"},
         {"\"Lid\" x", 0, kNothing, "Lid"},
-        {"\"", 'n', {designSpark}, std::string(79, 'n')},
         {"\"" + std::string(78, 'n') + "\"", 0, {designSpark}, std::string(78, 'n')},
         {"\"" + std::string(77, 'n') + "\"x", 0, {designSpark}, std::string(77, 'n')},  // byte 80 decides
         {"\"" + std::string(77, 'n') + "\"x", 0, kNothing, std::string(77, 'n'), 1, 2, kMillimetreBits, 1, "", 5},
         {"\"Object-0" + illusionTrailer, ' ', {illusion, illusionDate, kSpaceWarning}, "Object-0", 1},
         {illusionHeader(14), 0, {illusion, illusionDate, kSpaceWarning}},
         {illusionHeader(15), 0, {illusion, kSpaceWarning}},
-        {illusionHeader(44), 0, {illusion, kSpaceWarning}},
         {illusionHeader(45), 0, kNothing, std::string(44, 'o')},
         // 3D Systems VIEW and the 3DV tag at 75.
         {">3D Systems - View: Impeller", ' ', {writtenBy("3D Systems VIEW"), kSpaceWarning, kUnitWarning}, "Impeller", 20},
         {">3D Systems - View:", 0, kNothing},
         {padded("Model 7", 75, ' ') + "3DV*", ' ', {tdv, kSpaceWarning, kUnitWarning}, "Model 7", 0},
         {padded("Model 7", 74, ' ') + "3DV*", ' ', kNothing},
-        {padded("Model 7", 75, ' ') + "3DV", ' ', kNothing},
         // Windows paths: VisCAM's underscores and C at 69 and 70; zeros after.
         {padded(visCamPath, 70, '_') + "C", ' ', {writtenBy("Materialise VisCAM"), writtenTo(visCamPath), kSpaceWarning,
                                                   kUnitWarning}, {}, -1, 2, kMillimetreBits, 3},
         {padded("c:\\a_b_", 70, '_') + "C", 0, {writtenBy("Materialise VisCAM"), writtenTo("c:\\a_b"), kSpaceWarning,
                                                kUnitWarning}, {}, -1, 2, kMillimetreBits, 3},
         {padded(visCamPath, 69, '_') + "C", ' ', kNothing},
-        {padded(visCamPath, 70, '_') + "c", ' ', kNothing},
         {"C:\\Users\\me\\model.stl", 0, {writtenTo("C:\\Users\\me\\model.stl"), kSpaceWarning, kUnitWarning}},
-        {"z:\\" + std::string(76, 'p'), 0, {writtenTo("z:\\" + std::string(76, 'p')), kSpaceWarning, kUnitWarning}},
         {"C:\\Users\\me\\model.stl", ' ', kNothing},
-        {"1:\\model.stl", 0, kNothing},
         // Unit tags in the header text, up to position 75.
-        {"exported UNITS=MM", ' ', {kSpaceWarning}},
         {"u=cM", ' ', {kSpaceWarning}, {}, -1, 2, kCentimetreBits},
         {"u=Inch", ' ', {kSpaceWarning}, {}, -1, 2, kInchBits},
         {"size 2 inch", ' ', {kSpaceWarning}, {}, -1, 2, kInchBits},
         {"x=MM y=INCH", ' ', {kSpaceWarning}},
-        {"x=INCHES", ' ', {kSpaceWarning}, {}, -1, 2, kInchBits},
-        {"a inch b=MM", ' ', {kSpaceWarning}, {}, -1, 2, kInchBits},
         {"u=InCh", ' ', kNothing},
         {"size 2inch", ' ', kNothing},
         {std::string(75, '.') + "=INCH", 0, {kSpaceWarning}, {}, -1, 2, kInchBits},
-        {std::string(75, '.') + " inch", 0, {kSpaceWarning}, {}, -1, 2, kInchBits},
         {std::string(75, '.') + "=CM", '.', {kSpaceWarning}, {}, -1, 2, kCentimetreBits},
         {std::string(76, '.') + "=INC", 0, kNothing},
-        {std::string(76, '.') + "=MM", '.', kNothing},
         {"STL File created by netfabb - http://www.netfabb.com UNITS=CM", 0, {writtenBy("Autodesk Netfabb")}, {}, -1, 2,
          kCentimetreBits},
     };
@@ -481,10 +440,10 @@ TEST(BinaryExporter, RealFiles) {
     };
     for (const RealFile& real : files) {
         SCOPED_TRACE(real.name);
-        std::optional<std::string> file = corpusFile(real.name);
-        if (!file) GTEST_SKIP() << "corpus missing";
-        ExactBytes bytes(*file);
-        StlMesh mesh{bytes.begin(), nullptr, 0};
+        std::string file = readCorpusFile(real.name);
+        if (file.empty()) GTEST_SKIP() << "corpus missing";
+        ExactBytes bytes(file);
+        StlMesh mesh{bytes.data(), nullptr, 0};
         StlMetadata metadata = garbageMetadata();
         RecordingSink sink;
         identifyBinaryExporter(&mesh, &metadata, sink.sink());

@@ -290,39 +290,3 @@ TEST(FormatFixedDecimal, OutOfMemoryStillGivesTheNumberWithinOneUnit) {
     EXPECT_EQ(format(0.00012345), "0.0001234");
     EXPECT_EQ(format(1.0015), "1.002");
 }
-
-TEST(BigNum, PowersOfFiveMatchRepeatedMultiplication) {
-    lockBigNums();
-    for (int e = 0; e <= 400; e += 7) {
-        BigNum* byCache = multiplyPow5(bigNumFromU64(3), e);
-        BigNum* bySteps = bigNumFromU64(3);
-        for (int i = 0; i < e; ++i) bySteps = multiplySmall(bySteps, 5);
-        ASSERT_NE(byCache, nullptr);
-        ASSERT_NE(bySteps, nullptr);
-        EXPECT_EQ(compareBigNum(byCache, bySteps), 0) << e;
-        releaseBigNum(byCache);
-        releaseBigNum(bySteps);
-    }
-    unlockBigNums();
-}
-
-TEST(BigNum, ShiftCompareAndQuotientDigit) {
-    lockBigNums();
-    BigNum* divisor = shiftLeft(bigNumFromU64(0x0ABCDEF1ull), 64);  // top word of 28 bits
-    BigNum* b = multiplySmall(shiftLeft(bigNumFromU64(0x0ABCDEF1ull), 64), 7);
-    b = multiplySmall(b, 1);
-    ASSERT_NE(divisor, nullptr);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(divisor->wordCount, 3);
-    EXPECT_EQ(divisor->words[0], 0u);
-    EXPECT_EQ(divisor->words[2], 0x0ABCDEF1u);
-    EXPECT_GT(compareBigNum(b, divisor), 0);
-    EXPECT_EQ(quotientDigit(b, divisor), 7u);
-    EXPECT_TRUE(isZeroBigNum(b));
-    EXPECT_EQ(b->wordCount, 1);
-    EXPECT_LT(compareBigNum(b, divisor), 0);
-    EXPECT_EQ(quotientDigit(b, divisor), 0u);
-    releaseBigNum(b);
-    releaseBigNum(divisor);
-    unlockBigNums();
-}

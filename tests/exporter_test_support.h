@@ -1,13 +1,9 @@
 // Helpers for the exporter recognition tests: a sink that records every
-// report with its text, exactly sized copies of files, and float bit patterns.
+// report with its text, and float bit patterns.
 #pragma once
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <memory>
-#include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +11,8 @@
 
 #include "core/status.h"
 #include "stl/load_job.h"
+#include "tests/corpus_manifest.h"
+#include "tests/exact_bytes.h"
 
 namespace exporter_test {
 
@@ -90,22 +88,6 @@ private:
     MessageSink sink_{this, &RecordingSink::record};
 };
 
-// A heap block of exactly the text's size, so that AddressSanitizer sees any
-// read past its end.
-struct ExactBytes {
-    explicit ExactBytes(const std::string& text) : size(text.size()), data(new uint8_t[text.size()]) {
-        memcpy(data.get(), text.data(), text.size());
-    }
-    const uint8_t* begin() const {
-        return data.get();
-    }
-    const uint8_t* end() const {
-        return data.get() + size;
-    }
-    size_t size;
-    std::unique_ptr<uint8_t[]> data;
-};
-
 // Metadata full of garbage, to show that every field is written.
 inline StlMetadata garbageMetadata() {
     StlMetadata metadata;
@@ -115,15 +97,6 @@ inline StlMetadata garbageMetadata() {
 
 inline std::string modelNameOf(const StlMetadata& metadata) {
     return std::string(metadata.modelName.bytes, metadata.modelName.length);
-}
-
-// A file of the shared corpus of real STL files, or nothing when it is missing.
-inline std::optional<std::string> corpusFile(const std::string& name) {
-    std::ifstream in(std::string(STLV_CORPUS_DIR) + "/" + name, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 }  // namespace exporter_test

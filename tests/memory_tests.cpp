@@ -47,17 +47,6 @@ TEST(AllocArray, FailuresReportOutOfMemoryAndKeepTheOldBlock) {
     }
 }
 
-TEST(ReallocArray, KeepsContentsWhenGrowing) {
-    auto* block = static_cast<uint8_t*>(allocArray(processHeap(), 16, 1, nullptr));
-    ASSERT_NE(block, nullptr);
-    for (int i = 0; i < 16; ++i) block[i] = static_cast<uint8_t>(i);
-    auto* grown = static_cast<uint8_t*>(reallocArray(processHeap(), block, 1000, 4, nullptr));
-    ASSERT_NE(grown, nullptr);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(grown[i], i);
-    memset(grown, 0, 4000);  // the whole block is usable (ASan checks the size)
-    freeBytes(grown);
-}
-
 // Twice the used size or the need, whichever is larger: an emptied buffer
 // grows only to the new need. Contents are kept, `used` is the caller's.
 TEST(GrowBuffer, GrowsToTwiceUsedOrNeeded) {

@@ -36,23 +36,8 @@ TEST(MultiplyAffine, IsTheProductWithAnAffineLeftFactor) {
             EXPECT_EQ(out.m[i][k], float(expected)) << i << "," << k;
         }
     }
-}
-
-TEST(MultiplyAffine, IdentityLeavesTheOtherFactor) {
-    Matrix identity = rowsOf({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-    Matrix b = rowsOf({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
-    Matrix out;
-    multiplyAffine(identity.m, b.m, out.m);
-    EXPECT_EQ(memcmp(out.m, b.m, sizeof out.m), 0);
-}
-
-TEST(MultiplyAffine, OutputMayBeAnInput) {
-    Matrix a = rowsOf({0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 2, 3, 4, 1});
-    Matrix b = rowsOf({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
-    Matrix expected;
-    multiplyAffine(a.m, b.m, expected.m);
-    multiplyAffine(a.m, b.m, b.m);
-    EXPECT_EQ(memcmp(expected.m, b.m, sizeof b.m), 0);
+    multiplyAffine(a.m, b.m, b.m);  // the output may be an input
+    EXPECT_EQ(memcmp(out.m, b.m, sizeof b.m), 0);
 }
 
 TEST(NormalMatrix, DividesEachRowByItsSquaredLength) {
@@ -86,9 +71,6 @@ TEST(ClearColourTable, IsTheSrgbTransferFunction) {
     EXPECT_EQ(kClearColourTable[0], 0.0f);
     EXPECT_EQ(kClearColourTable[255], 1.0f);
     for (int i = 0; i < 256; ++i) EXPECT_EQ(kClearColourTable[i], float(srgbToLinear(i))) << i;
-    // The linear segment ends between 10 and 11.
-    EXPECT_EQ(kClearColourTable[10], float(10 / 255.0 / 12.92));
-    EXPECT_NE(kClearColourTable[11], float(11 / 255.0 / 12.92));
 }
 
 FrameCamera frontCamera(float radius) {
@@ -102,30 +84,23 @@ FrameCamera frontCamera(float radius) {
     return camera;
 }
 
-TEST(CameraClipRange, HugsTheBoundingSphere) {
-    FrameCamera camera = frontCamera(0.05f);
-    float n, f;
-    cameraClipRange(&camera, &n, &f);
-    EXPECT_FLOAT_EQ(n, 0.2f);
-    EXPECT_FLOAT_EQ(f, 0.3f);
-}
-
-TEST(CameraClipRange, TargetPannedOutOfTheModelKeepsANearPlaneInFront) {
-    FrameCamera camera = frontCamera(2.0f);
-    camera.pan[2] = -9.5f;  // towards the far side: d = 10 - 9.5 = 0.5, below d - s > 0.001 s
-    float n, f;
-    cameraClipRange(&camera, &n, &f);
-    EXPECT_FLOAT_EQ(n, 0.002f);
-    EXPECT_FLOAT_EQ(f, 4.002f);
-}
-
-TEST(CameraClipRange, PanAlongTheViewDirectionMovesTheRange) {
-    FrameCamera camera = frontCamera(1.0f);
-    camera.pan[2] = 2;  // column 2 of the identity is +z: the target moves towards the eye
-    float n, f;
-    cameraClipRange(&camera, &n, &f);
-    EXPECT_FLOAT_EQ(n, 6.0f);
-    EXPECT_FLOAT_EQ(f, 8.0f);
+TEST(CameraClipRange, HugsTheBoundingSphereWithANearPlaneInFront) {
+    struct Case {
+        float radius, panZ, nearPlane, farPlane;
+    };
+    const Case cases[] = {
+        {0.05f, 0, 0.2f, 0.3f},
+        {1.0f, 2, 6.0f, 8.0f},          // column 2 of the identity is +z: the target moves towards the eye
+        {2.0f, -9.5f, 0.002f, 4.002f},  // target beyond the model: d - s stays above 0.001 s
+    };
+    for (const Case& c : cases) {
+        FrameCamera camera = frontCamera(c.radius);
+        camera.pan[2] = c.panZ;
+        float n, f;
+        cameraClipRange(&camera, &n, &f);
+        EXPECT_FLOAT_EQ(n, c.nearPlane) << c.radius << " " << c.panZ;
+        EXPECT_FLOAT_EQ(f, c.farPlane) << c.radius << " " << c.panZ;
+    }
 }
 
 // clip = (p, 1) · VP, then the perspective division.
