@@ -7,14 +7,11 @@
 #include "corpus_manifest.h"
 #include "exact_bytes.h"
 #include "stl/format_detection.h"
+#include "test_files.h"
 
 namespace {
 
 constexpr uint32_t kOne = 0x3F800000;  // 1.0f
-
-void appendUint32(std::string* bytes, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<char>(value >> (8 * i)));
-}
 
 // A 50-byte record: normal, nine vertex coordinates (given as bit patterns), attribute 0.
 std::string record(uint32_t vertexBits = kOne, uint32_t normalBits = 0, int oddCoordinate = -1,

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
+#include "sink_recorder.h"
 #include "view/gpu_mesh.h"
 
 namespace {
@@ -114,18 +116,18 @@ TEST(MeshFacts, AreaAndSignedVolumeInMetres) {
     }
 }
 
-TEST(TriangleColour, FiveBitChannelsInBothOrders) {
-    EXPECT_EQ(triangleColour(0x7C00, 2, true), 0xFFFF0000u);  // blue
-    EXPECT_EQ(triangleColour(0x7C00, 3, true), 0xFF0000FFu);  // red
-    EXPECT_EQ(triangleColour(0x7C00, 1, true), 0xFFFF0000u);  // unstated order reads as RGB
-    EXPECT_EQ(triangleColour(0x03E0, 3, true), 0xFF00FF00u);  // green stays in the middle
-    EXPECT_EQ(triangleColour(0x8000 | 0x001F, 2, true), 0xFF0000FFu);  // bit 15 ignored
-    EXPECT_EQ(triangleColour(0x0421, 2, true), 0xFF080808u);  // 1 widens to 8
-}
-
-TEST(TriangleColour, WhiteWithoutColoursOrWithoutOrder) {
-    EXPECT_EQ(triangleColour(0x7C00, 0, true), 0xFFFFFFFFu);
-    EXPECT_EQ(triangleColour(0x7C00, 2, false), 0xFFFFFFFFu);
+// Five-bit channels in both orders (an unstated one reads as RGB); white
+// without colours or without an order.
+TEST(TriangleColour, AsDecoded) {
+    const std::tuple<uint16_t, uint8_t, bool, uint32_t> rows[] = {
+        {0x7C00, 2, true, 0xFFFF0000u},           {0x7C00, 3, true, 0xFF0000FFu},
+        {0x7C00, 1, true, 0xFFFF0000u},           {0x03E0, 3, true, 0xFF00FF00u},
+        {0x8000 | 0x001F, 2, true, 0xFF0000FFu},  // bit 15 ignored
+        {0x0421, 2, true, 0xFF080808u},           // 1 widens to 8
+        {0x7C00, 0, true, 0xFFFFFFFFu},           {0x7C00, 2, false, 0xFFFFFFFFu},
+    };
+    for (const auto& [attribute, order, hasColours, colour] : rows)
+        EXPECT_EQ(triangleColour(attribute, order, hasColours), colour) << attribute << " " << int(order);
 }
 
 TEST(ExpandSolid, ThreeVerticesPerTriangleWithTheTrianglesColour) {
@@ -164,26 +166,16 @@ TEST(PrepareGpuMesh, RangesFollowTheSolids) {
     destroyPrivateHeap(heap);
 }
 
-struct Lines {
-    std::vector<StatusCode> codes;
-    static intptr_t collect(void* self, StatusCode code, uintptr_t, const Utf16*) {
-        static_cast<Lines*>(self)->codes.push_back(code);
-        return 1;
-    }
-};
-
 TEST(PrepareGpuMesh, RefusesMoreTrianglesThanOneBufferHolds) {
     // The triangles are never read: the count alone decides.
     StlSolid solids[2] = {{0, 0, 89478485, nullptr, {nullptr, 0, 0}}, {0, 0, 1, nullptr, {nullptr, 0, 0}}};
     StlMesh mesh{nullptr, solids, 2};
     StlMetadata metadata = metadataWith(0.001f);
     uint8_t visible[2] = {1, 1};
-    Lines lines;
-    MessageSink sink{&lines, Lines::collect};
+    RecordingSink recorder;
     HeapHandle heap = createPrivateHeap();
-    EXPECT_EQ(prepareGpuMesh(&mesh, &metadata, visible, heap, &sink), nullptr);
-    ASSERT_EQ(+lines.codes.size(), 1u);
-    EXPECT_EQ(+lines.codes[0], kErrorText);
+    EXPECT_EQ(prepareGpuMesh(&mesh, &metadata, visible, heap, &recorder.sink), nullptr);
+    EXPECT_EQ(recorder.codes(), std::vector<StatusCode>{kErrorText});
     destroyPrivateHeap(heap);
 }
 

@@ -48,68 +48,38 @@ private:
 
 }  // namespace
 
-TEST_F(JobMessages, LinesAreJoinedWithCrLfAndTerminated) {
+// Every code but progress is a line, joined with CR LF and terminated; a
+// buffer the dialog took is refilled from its start; progress keeps the low
+// 32 bits and stores no text.
+TEST_F(JobMessages, CollectsLinesAndProgress) {
     EXPECT_EQ(collectLine("a"), 1);
-    EXPECT_EQ(collected(), withTerminator("a\r\n"));
-    EXPECT_EQ(collectLine("b"), 1);
-    EXPECT_EQ(collectLine("c"), 1);
-    EXPECT_EQ(collected(), withTerminator("a\r\nb\r\nc\r\n"));
-    EXPECT_EQ(used(), 10 * sizeof(Utf16));
-}
-
-TEST_F(JobMessages, EmptyLineAndLongLine) {
-    collectLine("");
+    EXPECT_EQ(collectLine(""), 1);
+    EXPECT_EQ(collectLine("forwarded", 0x40000002), 1);
     std::string longLine(5000, 'q');
-    collectLine(longLine.c_str());
-    EXPECT_EQ(collected(), withTerminator(("\r\n" + longLine + "\r\n").c_str()));
-}
-
-TEST_F(JobMessages, FetchedBufferIsRefilledFromItsStart) {
-    collectLine("first line");
+    collectLine(longLine.c_str(), 0x80000004);
+    EXPECT_EQ(collected(), withTerminator(("a\r\n\r\nforwarded\r\n" + longLine + "\r\n").c_str()));
     job()->messages.used = 0;  // the dialog took the text
     collectLine("x");
     EXPECT_EQ(collected(), withTerminator("x\r\n"));
-}
-
-TEST_F(JobMessages, EveryCodeButProgressIsALine) {
-    collectLine("forwarded", 0x40000002);
-    collectLine("also forwarded", 0x80000004);
-    EXPECT_EQ(collected(), withTerminator("forwarded\r\nalso forwarded\r\n"));
-}
-
-TEST_F(JobMessages, ProgressStoresTheLowThirtyTwoBits) {
-    EXPECT_EQ(collectForJob(job(), kProgress, 500, nullptr), 1);
-    EXPECT_EQ(progress(), 500);
-    collectForJob(job(), kProgress, (uintptr_t{7} << 32) | 1000, nullptr);
+    EXPECT_EQ(used(), 4 * sizeof(Utf16));
+    EXPECT_EQ(collectForJob(job(), kProgress, (uintptr_t{7} << 32) | 1000, nullptr), 1);
     EXPECT_EQ(progress(), 1000);
-    collectForJob(job(), kProgress, 0, nullptr);
-    EXPECT_EQ(progress(), 0);
-    EXPECT_EQ(used(), 0u);
-    EXPECT_EQ(job()->messages.data, nullptr);
+    EXPECT_EQ(used(), 4 * sizeof(Utf16));
 }
 
-TEST_F(JobMessages, AnswersStopOnceKeepGoingIsCleared) {
-    EXPECT_EQ(collectLine("running"), 1);
-    EXPECT_EQ(collectForJob(job(), kProgress, 10, nullptr), 1);
-    exchange8(&job()->keepGoing, 0);
-    EXPECT_EQ(collectLine("stopping"), 0);
-    EXPECT_EQ(collectForJob(job(), kProgress, 20, nullptr), 0);
-    // The reports themselves are still kept.
-    EXPECT_EQ(collected(), withTerminator("running\r\nstopping\r\n"));
-    EXPECT_EQ(progress(), 20);
-}
-
-TEST_F(JobMessages, ThroughTheJobsConvertingSink) {
+// Reports are converted and kept; once keepGoing is cleared they answer stop.
+TEST_F(JobMessages, ThroughTheJobsConvertingSinkUntilStopped) {
     const MessageSink* sink = &job()->sink.self;
     EXPECT_EQ(reportCode(sink, 0x80000808), 1);
     EXPECT_EQ(report(sink, 4, reinterpret_cast<uintptr_t>("note")), 1);
     EXPECT_EQ(report(sink, kProgress, 250), 1);
     exchange8(&job()->keepGoing, 0);
     EXPECT_EQ(reportCode(sink, 0x40000804), 0);
+    EXPECT_EQ(report(sink, kProgress, 20), 0);
     EXPECT_EQ(collected(), withTerminator("STL error: unexpected end of file in triangles; aborting\r\n"
                                           "note\r\n"
                                           "STL warning: unexpected end of file\r\n"));
-    EXPECT_EQ(progress(), 250);
+    EXPECT_EQ(progress(), 20);
 }
 
 TEST_F(JobMessages, CapKeepsAHundredOfEachCodeAndSaysHowManyMoreThereWere) {
@@ -134,34 +104,24 @@ TEST_F(JobMessages, CapKeepsAHundredOfEachCodeAndSaysHowManyMoreThereWere) {
     EXPECT_EQ(progress(), 7);
 }
 
-TEST_F(JobMessages, LineThatCannotGrowTheBufferIsDropped) {
-    collectLine("kept");
-    {
-        HeapFailureGuard noRequests(0);
-        EXPECT_EQ(collectLine("dropped"), 1);  // the job goes on
-        EXPECT_EQ(collected(), withTerminator("kept\r\n"));
-    }
-    EXPECT_EQ(collectLine("after"), 1);
-    EXPECT_EQ(collected(), withTerminator("kept\r\nafter\r\n"));
-}
-
-TEST_F(JobMessages, FirstLineThatCannotBeStoredLeavesTheBufferEmpty) {
+// Without heap a line that needs more room is dropped and the job goes on;
+// one that fits needs no heap.
+TEST_F(JobMessages, LinesWithoutHeap) {
     {
         HeapFailureGuard noRequests(0);
         EXPECT_EQ(collectLine("dropped"), 1);
     }
     EXPECT_EQ(job()->messages.data, nullptr);
-    EXPECT_EQ(used(), 0u);
-    collectLine("next");
-    EXPECT_EQ(collected(), withTerminator("next\r\n"));
-}
-
-TEST_F(JobMessages, LineThatFitsNeedsNoHeap) {
-    collectLine("a long first line");
-    job()->messages.used = 0;
-    HeapFailureGuard noRequests(0);
-    collectLine("short");
-    EXPECT_EQ(collected(), withTerminator("short\r\n"));
+    collectLine("kept, and long enough for the next");
+    {
+        HeapFailureGuard noRequests(0);
+        EXPECT_EQ(collectLine("dropped"), 1);
+        EXPECT_EQ(collected(), withTerminator("kept, and long enough for the next\r\n"));
+        job()->messages.used = 0;
+        collectLine("short");
+    }
+    EXPECT_EQ(collectLine("after"), 1);
+    EXPECT_EQ(collected(), withTerminator("short\r\nafter\r\n"));
 }
 
 namespace {
@@ -224,6 +184,7 @@ protected:
         }
         EXPECT_EQ(next[0], kLinesPerThread);
         EXPECT_EQ(next[1], kLinesPerThread);
+        taken_.clear();
     }
 
 private:
@@ -232,12 +193,10 @@ private:
 
 }  // namespace
 
-TEST_F(ConcurrentJobMessages, AppendsWhileTheDialogTakesTheTextLoseNoLine) {
-    run(true);
-    expectEveryLineOnce();
-}
-
-TEST_F(ConcurrentJobMessages, AppendsIntoAGrowingBufferLoseNoLine) {
-    run(false);
-    expectEveryLineOnce();
+// With the dialog taking the text, and into one growing buffer.
+TEST_F(ConcurrentJobMessages, AppendsLoseNoLine) {
+    for (bool withDialog : {true, false}) {
+        run(withDialog);
+        expectEveryLineOnce();
+    }
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/spin_lock.h"
+#include "sink_recorder.h"
 #include "stl/load_job.h"
 #include "test_files.h"
 #include "view/gpu_mesh.h"
@@ -129,6 +130,8 @@ TEST_F(LoadJobTest, EveryKindOfFileSaysWhatItIs) {
         {"picture", "\x89PNG\r\n\x1A\n" + std::string(300, '\x7F'), false, u"STL error: f.stl: not an STL file\r\n"},
         {"binary file cut short", withoutTail(binaryStl({unitTriangle(), unitTriangle()}), 30), false,
          u"STL error: f.stl: binary STL file cut short, 30 bytes missing; aborting\r\n"},
+        {"second block cut short", truncatedSecondBlock(), false,
+         u"STL error: unexpected end of file in triangles; aborting\r\n"},
         {"binary file with one stray byte", binaryStl({unitTriangle()}, "Veldmark test part") + "\n", true,
          u"STL warning: 1 stray byte after the last triangle block; ignored\r\n" + kUnknownBoth},
         {"binary count 0", binaryStl({}, "Veldmark test part"), true,
@@ -173,13 +176,6 @@ TEST_F(LoadJobTest, MissingFileGivesTheSystemText) {
     EXPECT_EQ(messages(), std::u16string(text, text + length) + u"\r\n");
 }
 
-TEST_F(LoadJobTest, DamagedFileGivesTheParserErrorAndKeepsNothing) {
-    folder_.write("cut.stl", truncatedSecondBlock());
-    run({"cut.stl"});
-    EXPECT_EQ(messages(), u"STL error: unexpected end of file in triangles; aborting\r\n");
-    EXPECT_EQ(parts(), 0u);
-}
-
 TEST_F(LoadJobTest, RecognisesTheFileAndShowsEverySolid) {
     std::string twoBlocks = binaryStl({unitTriangle()}, "Veldmark test part");
     appendUint32(&twoBlocks, 1);
@@ -203,38 +199,27 @@ TEST_F(LoadJobTest, RecognisesTheFileAndShowsEverySolid) {
               u"STL warning: unknown unit; assuming millimeters\r\n");
 }
 
-struct Lines {
-    std::vector<std::u16string> lines;
-    static intptr_t collect(void* self, StatusCode code, uintptr_t argument, const Utf16*) {
-        const Utf16* line = reinterpret_cast<const Utf16*>(argument);
-        if (code == kLine) static_cast<Lines*>(self)->lines.emplace_back(line, line + std::char_traits<Utf16>::length(line));
-        return 1;
-    }
-};
-
 TEST(LoadDefaults, FillWhatRecognitionLeftOpen) {
-    Lines lines;
-    MessageSink sink{&lines, Lines::collect};
+    RecordingSink lines;
     StlMetadata metadata{0, NAN, 0, {0, 0, 0, 0}, {nullptr, 0, 0}};
-    applyLoadDefaults(&metadata, &sink);
+    applyLoadDefaults(&metadata, &lines.sink);
     EXPECT_EQ(+metadata.coordinateSpace, 2u);
     EXPECT_EQ(+metadata.unitScale, 0.001f);
-    ASSERT_EQ(lines.lines.size(), 2u);
-    EXPECT_EQ(lines.lines[0], u"STL info: unknown coordinate space; defaulting to Z up");
-    EXPECT_EQ(lines.lines[1], u"STL info: unknown unit; defaulting to millimeters");
+    EXPECT_EQ(lines.lines(), (std::vector<Text>{widenAscii("STL info: unknown coordinate space; defaulting to Z up"),
+                                                widenAscii("STL info: unknown unit; defaulting to millimeters")}));
 
-    lines.lines.clear();
+    lines.received.clear();
     metadata = StlMetadata{1, -INFINITY, 0, {0, 0, 0, 0}, {nullptr, 0, 0}};
-    applyLoadDefaults(&metadata, &sink);
+    applyLoadDefaults(&metadata, &lines.sink);
     EXPECT_EQ(+metadata.coordinateSpace, 1u);
     EXPECT_EQ(+metadata.unitScale, 0.001f);
-    EXPECT_EQ(lines.lines.size(), 1u);
+    EXPECT_EQ(lines.lines().size(), 1u);
 
-    lines.lines.clear();
+    lines.received.clear();
     metadata = StlMetadata{2, 0.0254f, 0, {0, 0, 0, 0}, {nullptr, 0, 0}};
-    applyLoadDefaults(&metadata, &sink);
+    applyLoadDefaults(&metadata, &lines.sink);
     EXPECT_EQ(+metadata.unitScale, 0.0254f);
-    EXPECT_TRUE(lines.lines.empty());
+    EXPECT_TRUE(lines.received.empty());
 }
 
 // Clears keepGoing from inside the job, when the second file starts parsing.
@@ -275,7 +260,8 @@ TEST_F(LoadJobTest, OutOfMemoryForTheJobsPartsSkipsTheFile) {
     EXPECT_EQ(parts(), 0u);
 }
 
-TEST(FileNameList, OnePathEndsAfterTheFirstFile) {
+// One path ends after the first file; a path that does not fit is refused.
+TEST(FileNameList, OnePath) {
     auto list = std::make_unique<FileNameList>();
     std::vector<Utf16> path = utf16Path("C:\\models\\part.stl");
     ASSERT_TRUE(makeFileNameList(path.data(), list.get()));
@@ -283,10 +269,6 @@ TEST(FileNameList, OnePathEndsAfterTheFirstFile) {
     EXPECT_EQ(+list->nextName, 19);
     EXPECT_EQ(+list->path[18], 0);
     EXPECT_EQ(+list->path[19], 0);
-}
-
-TEST(FileNameList, RefusesAPathThatDoesNotFit) {
-    auto list = std::make_unique<FileNameList>();
     std::vector<Utf16> longest(32764, 'a'), tooLong(32765, 'a');
     longest.push_back(0);
     tooLong.push_back(0);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/converting_sink.h"
@@ -31,11 +32,12 @@ struct Received {
     Text line;  // copy of the text for code 6: the sender may free it right after the call
 };
 
-// Records every report and answers `answer`.
+// Records every report and answers `answer`, or 0 to the code `stopAt`.
 struct RecordingSink {
     MessageSink sink{this, &receive};
     std::vector<Received> received;
     intptr_t answer = 1;
+    StatusCode stopAt = 1;  // no report has code 1
 
     RecordingSink() = default;
     RecordingSink(const RecordingSink&) = delete;
@@ -46,13 +48,41 @@ struct RecordingSink {
         Received entry{code, argument, backTrace, terminatedText(backTrace), {}};
         if (code == kLine) entry.line = terminatedText(reinterpret_cast<const Utf16*>(argument));
         self->received.push_back(entry);
-        return self->answer;
+        return code == self->stopAt ? 0 : self->answer;
     }
 
     std::vector<StatusCode> codes() const {
         std::vector<StatusCode> result;
         for (const Received& entry : received) result.push_back(entry.code);
         return result;
+    }
+
+    // The reports with their arguments, progress left out.
+    std::vector<std::pair<StatusCode, uint64_t>> reports() const {
+        std::vector<std::pair<StatusCode, uint64_t>> result;
+        for (const Received& entry : received)
+            if (entry.code != kProgress) result.push_back({entry.code, entry.argument});
+        return result;
+    }
+
+    std::vector<uint64_t> progress() const {
+        std::vector<uint64_t> result;
+        for (const Received& entry : received)
+            if (entry.code == kProgress) result.push_back(entry.argument);
+        return result;
+    }
+
+    std::vector<Text> lines() const {
+        std::vector<Text> result;
+        for (const Received& entry : received)
+            if (entry.code == kLine) result.push_back(entry.line);
+        return result;
+    }
+
+    size_t count(std::string_view line) const {
+        size_t n = 0;
+        for (const Received& entry : received) n += entry.code == kLine && entry.line == widenAscii(line);
+        return n;
     }
 };
 

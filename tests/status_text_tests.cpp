@@ -79,6 +79,13 @@ TEST(StatusText, ComposedTexts) {
     EXPECT_EQ(lineFor(0x10000801, &utf8), widenAscii("STL info: written caf") + Utf16(0x00E9));
     Text privet{0x041F, 0x0440, 0x0438, 0x0432, 0x0435, 0x0442};
     EXPECT_EQ(lineFor(0x10000802, &cyrillic), widenAscii("STL info: written to \"") + privet + Utf16('"'));
+    CountedText padded{"C:\\a.stl\0\0 x", 12, 0};  // ends at a NUL
+    EXPECT_EQ(lineFor(0x10000802, &padded), widenAscii("STL info: written to \"C:\\a.stl\""));
+    // Exporter names widen as solid names do: Latin-1 or UTF-8.
+    const Text piece = widenAscii("STL info: written by Pi") + Utf16(0x00E8) + widenAscii("ce");
+    EXPECT_EQ(lineFor(0x10000800, "Pi\xE8" "ce"), piece);
+    EXPECT_EQ(lineFor(0x10000800, "Pi\xC3\xA8" "ce"), piece);
+    EXPECT_EQ(lineFor(0x10000800, uintptr_t{0}), widenAscii("STL info: written by "));
 }
 
 TEST(StatusText, LongCountedTextIsCutTo65535Units) {
@@ -132,19 +139,6 @@ TEST(StatusText, FreeTextCodesShowTheirText) {
         EXPECT_EQ(lineFor(code, ""), Text());
         EXPECT_EQ(lineFor(code, uintptr_t{0}), kUnknown);
     }
-}
-
-TEST(StatusText, ExporterNamesWidenAsSolidNamesDo) {
-    const Text written = widenAscii("STL info: written by ");
-    const Text piece{'P', 'i', 0x00E8, 'c', 'e'};
-    EXPECT_EQ(lineFor(0x10000800, "Pi\xE8" "ce"), written + piece);
-    EXPECT_EQ(lineFor(0x10000800, "Pi\xC3\xA8" "ce"), written + piece);
-    EXPECT_EQ(lineFor(0x10000800, uintptr_t{0}), written);
-}
-
-TEST(StatusText, CountedTextEndsAtANul) {
-    CountedText padded{"C:\\a.stl\0\0 x", 12, 0};
-    EXPECT_EQ(lineFor(0x10000802, &padded), widenAscii("STL info: written to \"C:\\a.stl\""));
 }
 
 TEST(StatusText, FileFactsAndCounts) {
