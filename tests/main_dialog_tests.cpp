@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
@@ -56,7 +57,8 @@ protected:
     void TearDown() override {
         // Let every job still running come back, then start the next test empty.
         pumpUntil([&] { return state_->currentJob == nullptr; }, 10000);
-        pump(50);
+        DWORD start = GetTickCount();
+        pumpUntil([&] { return GetTickCount() - start >= 50; }, 1000);  // a few frames to settle, decides nothing
         clearModel(state_);
         SetWindowTextW(dialog_, L"Veldmark STL Viewer");
     }
@@ -68,27 +70,11 @@ protected:
 
     template <typename Condition>
     bool pumpUntil(Condition done, DWORD milliseconds) {
-        DWORD start = GetTickCount();
-        while (!done()) {
-            if (GetTickCount() - start > milliseconds) return false;
-            pump(5);
-        }
-        return true;
+        return ::pumpUntil(done, milliseconds, dialog_);
     }
-
     // Until nothing is waiting: what the handled messages post is handled too.
     void drainMessages() {
-        pump(0);
-    }
-
-    void pump(DWORD milliseconds) {
-        DWORD start = GetTickCount();
-        do {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-                if (!IsDialogMessageW(dialog_, &message)) DispatchMessageW(&message);
-            Sleep(1);
-        } while (GetTickCount() - start < milliseconds);
+        pumpMessages(dialog_);
     }
 
     HWND item(int id) const {
@@ -119,9 +105,6 @@ protected:
         GetWindowRect(item(id), &rect);
         MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&rect), 2);
         return rect;
-    }
-    int dialogUnitsX(int units) const {
-        return dialogUnitsToPixels(dialog_, units, 0).cx;
     }
 
     TempFolder folder_;
@@ -265,19 +248,8 @@ TEST_F(MainDialogTest, ACompletionThatCannotBePostedEndsTheLoadAtTheNextTick) {
     deliverLoadJob(job);  // freed; nothing left to check but that nothing breaks
 }
 
-TEST_F(MainDialogTest, HandOverAcceptsOnlyItsOwnTag) {
-    folder_.write("a.stl", binaryStl({unitTriangle()}));
-    std::wstring path = wide(folder_.directory() + "a.stl");
-    COPYDATASTRUCT data{41, static_cast<DWORD>((path.size() + 1) * 2), path.data()};
-    EXPECT_EQ(SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 0);
-    EXPECT_EQ(state_->currentJob, nullptr);
-    data.dwData = 42;
-    EXPECT_EQ(SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 1);
-    ASSERT_TRUE(waitUntilShown());
-    EXPECT_EQ(usedPartCount(state_), 1);
-}
-
-// Full paths from two folders, one after the other: the first four become the parts.
+// Full paths from two folders, one after the other: the first four become the
+// parts. Another tag is not a hand-over.
 TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndSaysWhenMoreWereLeftOut) {
     TempFolder other;
     std::wstring paths;
@@ -286,7 +258,10 @@ TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndSaysWhenMoreWereLeftO
         where.write(name, binaryStl({unitTriangle()}));
         paths += wide(where.directory() + name) + L'\0';
     }
-    COPYDATASTRUCT data{42, static_cast<DWORD>(paths.size() * 2), paths.data()};
+    COPYDATASTRUCT data{41, static_cast<DWORD>(paths.size() * 2), paths.data()};
+    EXPECT_EQ(SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 0);
+    EXPECT_EQ(state_->currentJob, nullptr);
+    data.dwData = kHandOverTag;
     EXPECT_EQ(SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 1);
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(state_), 4);
@@ -336,84 +311,69 @@ TEST_F(MainDialogTest, DroppingThreeFilesOpensTheFirst) {
     EXPECT_EQ(usedPartCount(state_), 1);
 }
 
-TEST(WindowTitle, NamesTheFileAfterTheLastSeparator) {
-    wchar_t title[kTitleUnits];
-    makeWindowTitle(L"C:\\models/parts\\gear.stl", title);
-    EXPECT_STREQ(title, L"Veldmark STL Viewer \u2013 gear.stl");
-    makeWindowTitle(L"/home/me/bracket.stl", title);
-    EXPECT_STREQ(title, L"Veldmark STL Viewer \u2013 bracket.stl");
-    makeWindowTitle(L"plain.stl", title);
-    EXPECT_STREQ(title, L"Veldmark STL Viewer \u2013 plain.stl");
-}
-
-TEST(WindowTitle, LongNamesAreCutTo255UnitsWithAnEllipsis) {
-    wchar_t title[kTitleUnits];
-    std::wstring name(300, L'n');
-    makeWindowTitle((L"C:\\" + name).c_str(), title);
-    std::wstring result(title);
-    ASSERT_EQ(result.size(), 255u);
-    EXPECT_EQ(result.back(), L'\u2026');
-    EXPECT_EQ(result.substr(0, 22), L"Veldmark STL Viewer \u2013 ");
-    // A name that just fits stays whole.
-    makeWindowTitle(std::wstring(231, L'n').c_str(), title);
-    EXPECT_EQ(std::wstring(title).size(), 253u);
-}
-
-TEST_F(MainDialogTest, SwatchesMoveWithThePartCount) {
-    RECT client;
-    GetClientRect(dialog_, &client);
-    int panelLeft = client.right - dialogUnitsToPixels(dialog_, 168, 0).cx - dialogUnitsToPixels(dialog_, 2, 0).cx;
-    const int expectedX[] = {111, 111, 126, 105, 84};
-    const int expectedWidth[] = {50, 50, 14, 14, 14};
-    static const uint8_t fakeView = 0;
-    for (int parts = 0; parts <= 4; ++parts) {
-        for (int slot = 0; slot < 4; ++slot) state_->parts[slot].view = slot < parts ? &fakeView : nullptr;
-        layoutDialog(state_, client.right, client.bottom);
-        RECT swatch = placeOf(kFirstSwatchId);
-        EXPECT_EQ(swatch.left, panelLeft + dialogUnitsX(expectedX[parts])) << parts;
-        EXPECT_EQ(swatch.right - swatch.left, dialogUnitsX(expectedWidth[parts])) << parts;
-        if (parts >= 2) {
-            // The last used swatch ends at the panel's inner right edge.
-            RECT last = placeOf(kFirstSwatchId + parts - 1);
-            EXPECT_EQ(last.left, panelLeft + dialogUnitsX(147)) << parts;
-        }
+TEST(WindowTitle, NamesTheFileAfterTheLastSeparatorAndCutsLongNamesTo255Units) {
+    const std::wstring prefix = L"Veldmark STL Viewer \u2013 ";
+    const struct {
+        std::wstring path, title;
+    } rows[] = {
+        {L"C:\\models/parts\\gear.stl", prefix + L"gear.stl"},
+        {L"/home/me/bracket.stl", prefix + L"bracket.stl"},
+        {L"plain.stl", prefix + L"plain.stl"},
+        {std::wstring(231, L'n'), prefix + std::wstring(231, L'n')},  // just fits
+        {L"C:\\" + std::wstring(300, L'n'), prefix + std::wstring(232, L'n') + L"\u2026"},
+    };
+    for (const auto& row : rows) {
+        wchar_t title[kTitleUnits];
+        makeWindowTitle(row.path.c_str(), title);
+        EXPECT_EQ(title, row.title);
     }
+}
+
+// At the smallest size and a large one, for each number of parts: every control
+// inside the client area, none overlapping another, the panel right of the view.
+TEST_F(MainDialogTest, LayoutKeepsControlsApartWithThePanelRightOfTheView) {
+    MINMAXINFO limits{};
+    SendMessageW(dialog_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    RECT window, client;
+    GetWindowRect(dialog_, &window);
+    GetClientRect(dialog_, &client);
+    const SIZE smallest = {limits.ptMinTrackSize.x - (window.right - window.left - client.right),
+                           limits.ptMinTrackSize.y - (window.bottom - window.top - client.bottom)};
+    ASSERT_GT(smallest.cx, 300);
+    ASSERT_GT(smallest.cy, 150);
+    const int ids[] = {kProgressId,   kMessagesId,      kPanelLine1Id,  kPanelLine2Id,  kFactsId, kSpaceLabelId,
+                       kSpaceComboId, kMaterialCheckId, kColorsLabelId, kColorsComboId, kTreeId};
+    static const uint8_t fakeView = 0;
+    for (SIZE size : {smallest, SIZE{1000, 700}})
+        for (int parts = 0; parts <= 4; ++parts) {
+            SCOPED_TRACE(testing::Message() << size.cx << "x" << size.cy << ", parts " << parts);
+            for (int slot = 0; slot < 4; ++slot) state_->parts[slot].view = slot < parts ? &fakeView : nullptr;
+            layoutDialog(state_, size.cx, size.cy);
+            std::vector<std::pair<int, RECT>> places;
+            for (int id : ids) places.push_back({id, placeOf(id)});
+            for (int slot = 0; slot < std::max(parts, 1); ++slot)
+                places.push_back({kFirstSwatchId + slot, placeOf(kFirstSwatchId + slot)});
+            for (size_t i = 0; i < places.size(); ++i) {
+                const RECT& r = places[i].second;
+                EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= size.cx && r.bottom <= size.cy &&
+                            r.left < r.right && r.top < r.bottom)
+                    << places[i].first;
+                for (size_t j = 0; j < i; ++j) {
+                    RECT common;
+                    EXPECT_FALSE(IntersectRect(&common, &r, &places[j].second))
+                        << places[i].first << " overlaps " << places[j].first;
+                }
+            }
+            EXPECT_GT(placeOf(kTreeId).left, placeOf(kProgressId).right);
+            EXPECT_GT(placeOf(kFirstSwatchId).left, placeOf(kProgressId).right);
+        }
     for (ModelPart& part : state_->parts) part.view = nullptr;
-}
-
-TEST_F(MainDialogTest, ViewAndMessagesFillTheLeftSide) {
-    SendMessageW(dialog_, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
-    SIZE margin = dialogUnitsToPixels(dialog_, 2, 2);
-    SIZE panel = dialogUnitsToPixels(dialog_, 168, 56);
-    RECT view = placeOf(kProgressId);
-    EXPECT_EQ(view.left, margin.cx);
-    EXPECT_EQ(view.top, margin.cy);
-    EXPECT_EQ(view.right - view.left, 800 - panel.cx - 3 * margin.cx);
-    EXPECT_EQ(view.bottom - view.top, 600 - panel.cy - 3 * margin.cy);
-    RECT messages = placeOf(kMessagesId);
-    EXPECT_EQ(messages.top, 600 - panel.cy - margin.cy);
-    RECT tree = placeOf(kTreeId);
-    EXPECT_EQ(tree.left, 800 - panel.cx - margin.cx);
-    EXPECT_EQ(tree.bottom, 600 - margin.cy);
-}
-
-TEST_F(MainDialogTest, MinimisingDoesNotLayOut) {
+    // A minimised window keeps its layout.
     SendMessageW(dialog_, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
     RECT before = placeOf(kMessagesId);
     SendMessageW(dialog_, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(500, 400));
-    RECT after = placeOf(kMessagesId);
-    EXPECT_EQ(before.top, after.top);
-    SendMessageW(dialog_, WM_SIZE, SIZE_MAXIMIZED, MAKELPARAM(1000, 700));
-    EXPECT_NE(placeOf(kMessagesId).top, before.top);
-}
-
-TEST_F(MainDialogTest, CannotBeTrackedSmallerThanThePanelNeeds) {
-    MINMAXINFO limits{};
-    limits.ptMinTrackSize = {100, 50};
-    SendMessageW(dialog_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
-    SIZE extra = dialogUnitsToPixels(dialog_, 232, 160);
-    EXPECT_EQ(limits.ptMinTrackSize.x, 100 + extra.cx);
-    EXPECT_EQ(limits.ptMinTrackSize.y, 50 + extra.cy);
+    EXPECT_EQ(placeOf(kMessagesId).top, before.top);
+    SendMessageW(dialog_, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
 }
 
 std::wstring itemText(HWND tree, HTREEITEM item) {
@@ -543,6 +503,7 @@ TEST_F(MainDialogTest, ResetViewReturnsToTheStartingPicture) {
     }
     state_->settingsKeys[0] = savedKeys[0];
     state_->settingsKeys[1] = savedKeys[1];
+    runCommand(state_, kCommandResetView, 0);  // the default angles again, for the tests after this one
     RegCloseKey(key);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Veldmark test");
 
@@ -609,7 +570,6 @@ TEST_F(MainDialogTest, OtherKeysComeBackUnhandled) {
 
 
 TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
-    state_->menu = buildMenuBar();
     auto grayed = [&](WORD id) { return (GetMenuState(state_->menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
     EXPECT_TRUE(grayed(kCommandSavePicture));
     EXPECT_TRUE(grayed(kCommandCopyPicture));
@@ -653,8 +613,6 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
 
     clearModel(state_);
     EXPECT_TRUE(grayed(kCommandCopyPicture));
-    DestroyMenu(state_->menu);
-    state_->menu = nullptr;
 }
 
 }  // namespace

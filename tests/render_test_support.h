@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <memory>
@@ -30,12 +29,6 @@ template <typename T>
 void release(T*& object) {
     if (object) object->Release();
     object = nullptr;
-}
-
-// Reference count of a live object, without changing it.
-inline ULONG referenceCount(IUnknown* object) {
-    object->AddRef();
-    return object->Release();
 }
 
 struct Pipeline {
@@ -212,36 +205,6 @@ public:
 
     Pixel at(int x, int y) const { return pixelOf(pixels_[size_t(y) * width_ + x]); }
     const std::vector<uint32_t>& pixels() const { return pixels_; }
-
-    // 24-bit BMP, for looking at a frame.
-    bool writeBitmap(const std::string& path) const {
-        FILE* file = fopen(path.c_str(), "wb");
-        if (!file) return false;
-        uint32_t rowBytes = (uint32_t(width_) * 3 + 3) & ~3u;
-        uint32_t imageBytes = rowBytes * uint32_t(height_);
-        uint8_t header[54] = {'B', 'M'};
-        auto put32 = [&](int at, uint32_t v) { memcpy(header + at, &v, 4); };
-        put32(2, 54 + imageBytes);
-        put32(10, 54);
-        put32(14, 40);
-        put32(18, uint32_t(width_));
-        put32(22, uint32_t(height_));
-        header[26] = 1;
-        header[28] = 24;
-        put32(34, imageBytes);
-        fwrite(header, 1, sizeof header, file);
-        std::vector<uint8_t> row(rowBytes, 0);
-        for (int y = height_ - 1; y >= 0; --y) {
-            for (int x = 0; x < width_; ++x) {
-                Pixel p = at(x, y);
-                row[size_t(x) * 3] = uint8_t(p.b);
-                row[size_t(x) * 3 + 1] = uint8_t(p.g);
-                row[size_t(x) * 3 + 2] = uint8_t(p.r);
-            }
-            fwrite(row.data(), 1, rowBytes, file);
-        }
-        return fclose(file) == 0;
-    }
 
 private:
     ID3D11DeviceContext* context_ = nullptr;

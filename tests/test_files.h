@@ -101,35 +101,58 @@ inline std::vector<Utf16> utf16Path(const std::string& path) {
 #endif
 #include <windows.h>
 
-// What the screen shows of a window's rectangle, blue in the low byte.
-inline std::vector<uint32_t> screenPixels(HWND window, int* width, int* height) {
-    RECT rect;
-    GetWindowRect(window, &rect);
-    *width = rect.right - rect.left;
-    *height = rect.bottom - rect.top;
+// Handles this thread's waiting messages; keyboard ones through the dialog if one is named.
+inline void pumpMessages(HWND dialog = nullptr) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        if (!dialog || !IsDialogMessageW(dialog, &message)) DispatchMessageW(&message);
+}
+
+// Pumps until done() holds; false if it still does not after `milliseconds`.
+template <typename Condition>
+bool pumpUntil(Condition done, DWORD milliseconds = 20000, HWND dialog = nullptr) {
+    for (DWORD start = GetTickCount(); !done(); Sleep(5)) {
+        if (GetTickCount() - start > milliseconds) return false;
+        pumpMessages(dialog);
+    }
+    return true;
+}
+
+// A rectangle of a device context as 0xRRGGBB words; empty if it cannot be read.
+inline std::vector<uint32_t> capturePixels(HDC source, int x, int y, int width, int height) {
     std::vector<uint32_t> pixels;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
+    HDC memory = CreateCompatibleDC(source);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = *width;
-    info.bmiHeader.biHeight = -*height;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap && bits) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        if (BitBlt(memory, 0, 0, *width, *height, screen, rect.left, rect.top, SRCCOPY)) {
+        if (BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY)) {
             GdiFlush();
             const uint32_t* rows = static_cast<const uint32_t*>(bits);
-            pixels.assign(rows, rows + size_t(*width) * *height);
+            pixels.assign(rows, rows + size_t(width) * height);
             for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
         }
         SelectObject(memory, old);
         DeleteObject(bitmap);
     }
     DeleteDC(memory);
+    return pixels;
+}
+
+// What the screen shows of a window's rectangle.
+inline std::vector<uint32_t> screenPixels(HWND window, int* width, int* height) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    *width = rect.right - rect.left;
+    *height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    std::vector<uint32_t> pixels = capturePixels(screen, rect.left, rect.top, *width, *height);
     ReleaseDC(nullptr, screen);
     return pixels;
 }
