@@ -281,6 +281,31 @@ TEST_F(ViewerProcessTest, TheEmptyStartShowsTheHint) {
     EXPECT_EQ(viewer.waitForExit(10000), 0);
 }
 
+// Each file says at most a hundred lines of a kind, so four parts with two
+// kinds each are needed to pass the edit control's default limit.
+TEST_F(ViewerProcessTest, MessagesPast30000CharactersEndWithTheSuccessLine) {
+    std::string text;
+    for (int i = 0; i < 120; ++i)
+        text += "solid a\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
+                "  endloop\n endfacet\nendsolid b\nsolid c\nend solid c\n";
+    std::vector<std::wstring> files;
+    for (const char* name : {"w1.stl", "w2.stl", "w3.stl", "w4.stl"})
+        files.push_back(windowsPath(folder_.directory() + folder_.write(name, text)));
+    Process viewer;
+    ASSERT_TRUE(viewer.start(files));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    const std::wstring last = L"file loaded successfully\r\n";
+    std::wstring shown;
+    EXPECT_TRUE(pumpUntil([&] {
+        shown = controlText(GetDlgItem(window, 31));
+        return shown.size() >= last.size() && shown.substr(shown.size() - last.size()) == last;
+    }));
+    EXPECT_GT(shown.size(), 30000u);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(30000), 0);
+}
+
 // Runs the viewer with the arguments, its output going into outputFile;
 // answers the exit code, or -1 if it does not end within a minute.
 long runViewer(const std::wstring& arguments, const std::string& outputFile) {
