@@ -63,13 +63,6 @@ void releasePart(ModelPart* part) {
     unmapFile(part->view, part->viewSize);
 }
 
-const Utf16* fileNameOf(const Utf16* path) {
-    const Utf16* name = path;
-    for (const Utf16* at = path; *at; ++at)
-        if (*at == '\\' || *at == '/') name = at + 1;
-    return name;
-}
-
 // Why a file that detection refused cannot be shown.
 void reportUnreadableFile(const MessageSink* sink, const Utf16* path, const uint8_t* view, uint64_t viewSize) {
     FileFact fact{fileNameOf(path), missingBinaryBytes(view, viewSize)};

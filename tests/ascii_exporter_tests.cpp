@@ -3,6 +3,7 @@
 #include "exporter_test_support.h"
 #include "stl/ascii_exporter.h"
 #include "stl/ascii_parser.h"
+#include "stl/exporter_reports.h"
 
 using namespace exporter_test;
 
