@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/memory.h"
-#include "corpus_manifest.h"
-#include "exact_bytes.h"
+#include "tests/corpus_manifest.h"
+#include "tests/exact_bytes.h"
 #include "stl/ascii_parser.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "corpus_manifest.h"
-#include "sink_recorder.h"
+#include "tests/corpus_manifest.h"
+#include "tests/sink_recorder.h"
 #include "stl/binary_parser.h"
-#include "test_files.h"
+#include "tests/test_files.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "core/status.h"
-#include "stl/load_job.h"
+#include "load/load_job.h"
 
 namespace exporter_test {
 

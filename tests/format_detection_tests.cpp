@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "corpus_manifest.h"
-#include "exact_bytes.h"
+#include "tests/corpus_manifest.h"
+#include "tests/exact_bytes.h"
 #include "stl/format_detection.h"
 
 namespace {

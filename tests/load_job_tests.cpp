@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "core/spin_lock.h"
-#include "stl/load_job.h"
-#include "test_files.h"
+#include "load/load_job.h"
+#include "tests/test_files.h"
 #include "view/gpu_mesh.h"
 
 namespace {

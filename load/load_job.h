@@ -1,10 +1,11 @@
-// The loaded-model records and the background load job that produces them.
+// The background load job: it maps each file of a list, parses and
+// recognises it (stl/) and hands the parts to the view (view/).
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include "../core/converting_sink.h"
-#include "../core/memory.h"
-#include "stl_mesh.h"
+#include "core/converting_sink.h"
+#include "core/memory.h"
+#include "stl/stl_mesh.h"
 
 constexpr uint32_t kFileListUnits = 32767;
 constexpr uint32_t kMessagesPerCode = 100;
