@@ -1,14 +1,14 @@
-#include "commands.h"
+#include "app/commands.h"
 
 #include <commdlg.h>
 
 #include <initializer_list>
 
-#include "folder_listing.h"
-#include "picture_file.h"
-#include "info_panel.h"
-#include "open_files.h"
-#include "settings.h"
+#include "app/folder_listing.h"
+#include "app/picture_file.h"
+#include "app/info_panel.h"
+#include "app/open_files.h"
+#include "app/settings.h"
 #include "view/view_control.h"
 
 namespace {

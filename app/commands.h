@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
 enum Command : WORD {
     kCommandOpen = 16640,

@@ -1,8 +1,8 @@
-#include "dialog_template.h"
+#include "app/dialog_template.h"
 
 #include <commctrl.h>
 
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
 namespace {
 

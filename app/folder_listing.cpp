@@ -1,4 +1,4 @@
-#include "folder_listing.h"
+#include "app/folder_listing.h"
 
 #include <exdisp.h>
 #include <servprov.h>
@@ -6,9 +6,9 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "commands.h"
+#include "app/commands.h"
 #include "core/memory.h"
-#include "open_files.h"
+#include "app/open_files.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shobjidl.h>
 
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
 constexpr int kItemNameUnits = 260;
 

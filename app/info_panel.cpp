@@ -1,14 +1,14 @@
-#include "info_panel.h"
+#include "app/info_panel.h"
 
 #include <commctrl.h>
 
 #include <cmath>
 
-#include "commands.h"
+#include "app/commands.h"
 #include "core/code_page.h"
 #include "core/log_sink.h"
 #include "numfmt/length_format.h"
-#include "panel_glyphs.h"
+#include "app/panel_glyphs.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
 // Takes the finished current job's parts into the free slots and shows them.
 void showLoadResult(MainDialogState* state, LoadJob* job);

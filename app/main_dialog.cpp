@@ -1,13 +1,13 @@
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
 #include <commctrl.h>
 
-#include "commands.h"
+#include "app/commands.h"
 #include "core/log_sink.h"
-#include "dialog_template.h"
-#include "info_panel.h"
-#include "open_files.h"
-#include "settings.h"
+#include "app/dialog_template.h"
+#include "app/info_panel.h"
+#include "app/open_files.h"
+#include "app/settings.h"
 #include "view/view_control.h"
 
 const wchar_t kApplicationTitle[] = L"Veldmark STL Viewer";

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "core/converting_sink.h"
-#include "stl/load_job.h"
+#include "load/load_job.h"
 
 constexpr int kViewId = 16;
 constexpr int kProgressId = 17;

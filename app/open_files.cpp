@@ -1,14 +1,14 @@
-#include "open_files.h"
+#include "app/open_files.h"
 
 #include <commctrl.h>
 
 #include <initializer_list>
 
-#include "commands.h"
+#include "app/commands.h"
 #include "core/log_sink.h"
 #include "core/spin_lock.h"
-#include "folder_listing.h"
-#include "info_panel.h"
+#include "app/folder_listing.h"
+#include "app/info_panel.h"
 #include "view/view_control.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
 constexpr int kTitleUnits = 256;
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
 enum SettingsSlot { kApplicationKey = 0, kMakerKey = 1 };
 

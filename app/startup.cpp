@@ -4,12 +4,12 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "commands.h"
+#include "app/commands.h"
 #include "core/memory.h"
-#include "main_dialog.h"
-#include "open_files.h"
-#include "picture_mode.h"
-#include "settings.h"
+#include "app/main_dialog.h"
+#include "app/open_files.h"
+#include "app/picture_mode.h"
+#include "app/settings.h"
 #include "view/view_control.h"
 
 namespace {

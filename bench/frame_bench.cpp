@@ -15,7 +15,7 @@
 
 #include "core/memory.h"
 #include "core/platform.h"
-#include "stl/load_job.h"
+#include "load/load_job.h"
 #include "view/camera.h"
 #include "view/gdi_presentation.h"
 #include "view/gpu_mesh.h"

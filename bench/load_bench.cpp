@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "bench_timing.h"
+#include "bench/bench_timing.h"
 #include "core/memory.h"
 #include "stl/format_detection.h"
-#include "stl/load_job.h"
+#include "load/load_job.h"
 #include "view/gpu_mesh.h"
 
 namespace {

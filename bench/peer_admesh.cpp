@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "bench_timing.h"
+#include "bench/bench_timing.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;

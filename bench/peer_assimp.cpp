@@ -2,7 +2,7 @@
 #include <assimp/cimport.h>
 #include <assimp/scene.h>
 
-#include "bench_timing.h"
+#include "bench/bench_timing.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;

@@ -1,4 +1,4 @@
-#include "back_trace.h"
+#include "core/back_trace.h"
 
 namespace {
 

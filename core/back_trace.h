@@ -2,7 +2,7 @@
 // one 42-unit line each, "module name padded to 32" "+" "8 hex digits" LF.
 #pragma once
 #include <cstdint>
-#include "platform.h"
+#include "core/platform.h"
 
 constexpr uint32_t kBackTraceFrames = 16;
 constexpr uint32_t kBackTraceLineUnits = 42;

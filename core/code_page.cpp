@@ -1,4 +1,4 @@
-#include "code_page.h"
+#include "core/code_page.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Names and dates read from files are 8-bit text in an unknown code page.
 #pragma once
 #include <cstdint>
-#include "status.h"
+#include "core/status.h"
 
 constexpr uint32_t kCodePageUtf8 = 65001;
 constexpr uint32_t kCodePageCyrillic = 1251;

@@ -1,9 +1,9 @@
-#include "converting_sink.h"
+#include "core/converting_sink.h"
 
 #include <cstring>
 
-#include "code_page.h"
-#include "memory.h"
+#include "core/code_page.h"
+#include "core/memory.h"
 
 namespace {
 

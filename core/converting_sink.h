@@ -1,7 +1,7 @@
 // Turns status codes into UTF-16 lines for an inner sink (the dialog's log or
 // a load job's collected text).
 #pragma once
-#include "status.h"
+#include "core/status.h"
 
 #pragma pack(push, 1)
 struct ConvertingSink {

@@ -1,7 +1,7 @@
 // The dialog's log: an edit control that shows every diagnostic line.
 #pragma once
 #include <windows.h>
-#include "status.h"
+#include "core/status.h"
 
 constexpr int kLogControlId = 31;
 

@@ -1,4 +1,4 @@
-#include "log_sink.h"
+#include "core/log_sink.h"
 
 void appendText(HWND edit, const wchar_t* text) {
     int length = GetWindowTextLengthW(edit);

@@ -1,9 +1,9 @@
-#include "memory.h"
+#include "core/memory.h"
 
 #include <atomic>
 
-#include "checked_math.h"
-#include "status.h"
+#include "core/checked_math.h"
+#include "core/status.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // to the caller's sink and answered with null; nothing here ends the process.
 #pragma once
 #include <cstdint>
-#include "platform.h"
+#include "core/platform.h"
 
 struct MessageSink;
 

@@ -1,5 +1,5 @@
 // POSIX stand-ins for the Win32 services of platform.h, for the native build.
-#include "platform.h"
+#include "core/platform.h"
 
 #include <dlfcn.h>
 #include <errno.h>

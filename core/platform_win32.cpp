@@ -1,5 +1,5 @@
 // The platform services of platform.h on Win32.
-#include "platform.h"
+#include "core/platform.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "status.h"
+#include "core/status.h"
 
-#include "back_trace.h"
+#include "core/back_trace.h"
 
 intptr_t report(const MessageSink* sink, StatusCode code, uintptr_t argument) {
     if (code < kErrorClass) return sink->callback(sink->userData, code, argument, nullptr);

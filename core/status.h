@@ -2,7 +2,7 @@
 // to a sink; producers never format text.
 #pragma once
 #include <cstdint>
-#include "platform.h"
+#include "core/platform.h"
 
 typedef uint32_t StatusCode;
 

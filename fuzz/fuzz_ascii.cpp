@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/memory.h"
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "stl/ascii_parser.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "numfmt/big_num.h"
 #include "numfmt/decimal_format.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "stl/binary_exporter.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "stl/binary_parser.h"
 #include "stl/format_detection.h"
-#include "stl/load_job.h"
+#include "load/load_job.h"
 #include "view/gpu_mesh.h"
 
 namespace {

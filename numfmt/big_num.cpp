@@ -1,4 +1,4 @@
-#include "big_num.h"
+#include "numfmt/big_num.h"
 
 #include <cstddef>
 

@@ -1,9 +1,9 @@
-#include "decimal_format.h"
+#include "numfmt/decimal_format.h"
 
 #include <bit>
 #include <cmath>
 
-#include "big_num.h"
+#include "numfmt/big_num.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "length_format.h"
+#include "numfmt/length_format.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "decimal_format.h"
+#include "numfmt/decimal_format.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN

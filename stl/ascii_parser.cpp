@@ -1,10 +1,10 @@
-#include "ascii_parser.h"
+#include "stl/ascii_parser.h"
 
 #include <bit>
 
 #include "core/checked_math.h"
 
-#include "../core/memory.h"
+#include "core/memory.h"
 
 // Hot helpers of the number reader that must inline into their callers.
 #if defined(__GNUC__)

@@ -5,8 +5,8 @@
 #include <bit>
 #include <cstring>
 
-#include "format_detection.h"
-#include "stl_mesh.h"
+#include "stl/format_detection.h"
+#include "stl/stl_mesh.h"
 
 #if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
 #include <emmintrin.h>

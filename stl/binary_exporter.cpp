@@ -1,14 +1,13 @@
-#include "binary_exporter.h"
+#include "stl/binary_exporter.h"
 
 #include <cstddef>
 #include <cstring>
 
-#include "ascii_exporter.h"
+#include "stl/exporter_reports.h"
 
 namespace {
 
 constexpr uint32_t kHeaderSize = 80;
-constexpr uint32_t kCodePageUsAscii = 20127;
 constexpr uint8_t kColourPresent = 255;
 
 // Flag bytes of the signature table.

@@ -5,8 +5,7 @@
 // model name.
 #pragma once
 #include <cstdint>
-#include "load_job.h"
-#include "stl_mesh.h"
+#include "stl/stl_mesh.h"
 
 // Signature flag bits: 0-1 coordinate space (0 Z up, 1 Y up, 2 left unknown),
 // 2-3 unit (0 millimetres, other values left unknown), 4-5 colour order

@@ -1,8 +1,8 @@
-#include "binary_parser.h"
+#include "stl/binary_parser.h"
 
 #include <cstring>
 
-#include "../core/memory.h"
+#include "core/memory.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Binary STL: an 80-byte header, then blocks of a 32-bit count and that many
 // 50-byte records; every block becomes one solid whose triangles stay in the mapping.
 #pragma once
-#include "stl_mesh.h"
+#include "stl/stl_mesh.h"
 
 constexpr uint64_t kBinaryHeaderSize = 80;
 constexpr uint64_t kBinaryTriangleSize = 50;

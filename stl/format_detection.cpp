@@ -1,4 +1,4 @@
-#include "format_detection.h"
+#include "stl/format_detection.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "stl_mesh.h"
+#include "stl/stl_mesh.h"
 
 void freeMeshSolids(StlMesh* mesh, HeapHandle heap) {
     if (!mesh->solids) return;

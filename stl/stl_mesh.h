@@ -1,9 +1,24 @@
-// The parsed geometry shared by both parsers and every user of a loaded part.
+// The records of a loaded part: the parsed geometry shared by both parsers,
+// what the recognisers found, and the part as the view and the window code see it.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include "../core/platform.h"
-#include "../core/status.h"
+#include "core/platform.h"
+#include "core/status.h"
+
+// Values of StlMetadata fields.
+constexpr uint32_t kSpaceUnknown = 0;
+constexpr uint32_t kSpaceYUp = 1;
+constexpr uint32_t kSpaceZUp = 2;
+constexpr float kMetre = 1.0f;
+constexpr float kCentimetre = 0.01f;
+constexpr float kMillimetre = 0.001f;
+constexpr float kInch = 0.0254f;
+constexpr uint32_t kUnknownUnitBits = 0xFFC00000;  // a quiet NaN
+constexpr uint8_t kOrderNone = 0;
+constexpr uint8_t kOrderUnstated = 1;
+constexpr uint8_t kOrderRgb = 2;
+constexpr uint8_t kOrderBgr = 3;
 
 #pragma pack(push, 1)
 // The 50-byte record of the binary file format, used in memory for ASCII files too.
@@ -33,6 +48,29 @@ struct StlMesh {
     StlSolid* solids;
     uint32_t solidCount;
 };
+
+struct StlMetadata {
+    uint32_t coordinateSpace;  // 0 unknown, 1 Y up, 2 Z up
+    float unitScale;           // metres per file unit; quiet NaN when unknown
+    uint8_t colorOrder;        // 0 none, 1 unstated, 2 RGB, 3 BGR
+    uint8_t headerColor[4];    // red, green, blue, then 255 when present
+    CountedText modelName;
+};
+
+// One loaded file: its mapping, the heap that owns what was derived from it,
+// the parsed mesh and what recognition found. The load job fills it; the
+// view and the window code read it.
+struct ModelPart {
+    const uint8_t* view;  // read-only mapping of the whole file; null marks an empty slot
+    uint64_t viewSize;
+    void* gpuMesh;
+    uint8_t* visibleSolids;
+    HeapHandle heap;  // owns everything derived from the file
+    uint32_t format;
+    StlMesh mesh;
+    StlMetadata metadata;
+    Utf16* fileName;  // without its folder, terminated, in the heap; null when memory ran out
+};
 #pragma pack(pop)
 
 static_assert(sizeof(StlTriangle) == 50);
@@ -44,6 +82,11 @@ static_assert(offsetof(StlSolid, triangles) == 6);
 static_assert(offsetof(StlSolid, name) == 14);
 static_assert(sizeof(StlMesh) == 20);
 static_assert(sizeof(MeshFacts) == 24);
+static_assert(sizeof(StlMetadata) == 29);
+static_assert(offsetof(StlMetadata, headerColor) == 9);
+static_assert(offsetof(StlMetadata, modelName) == 13);
+static_assert(offsetof(ModelPart, format) == 40);
+static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8);
 
 // Frees the solids array, and each solid's triangles when the mesh owns them.
 void freeMeshSolids(StlMesh* mesh, HeapHandle heap);

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
+#include "tests/test_files.h"
 
 namespace {
 

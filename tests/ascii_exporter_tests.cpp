@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "exporter_test_support.h"
+#include "tests/exporter_test_support.h"
 #include "stl/ascii_exporter.h"
 #include "stl/ascii_parser.h"
+#include "stl/exporter_reports.h"
 
 using namespace exporter_test;
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "core/memory.h"
-#include "corpus_manifest.h"
-#include "exact_bytes.h"
-#include "sink_recorder.h"
+#include "tests/corpus_manifest.h"
+#include "tests/exact_bytes.h"
+#include "tests/sink_recorder.h"
 #include "stl/ascii_parser.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "core/back_trace.h"
 #include "core/status.h"
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <optional>
 
-#include "exporter_test_support.h"
+#include "tests/exporter_test_support.h"
 #include "stl/binary_exporter.h"
 
 using namespace exporter_test;

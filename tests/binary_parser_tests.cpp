@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "corpus_manifest.h"
-#include "exact_bytes.h"
-#include "sink_recorder.h"
+#include "tests/corpus_manifest.h"
+#include "tests/exact_bytes.h"
+#include "tests/sink_recorder.h"
 #include "stl/binary_parser.h"
-#include "test_files.h"
+#include "tests/test_files.h"
 
 namespace {
 

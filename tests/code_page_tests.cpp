@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/code_page.h"
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The view's Direct3D device: the pipeline and its unwinding, the window's
 // swap chain and views, resizing, device loss on a failed present, uploads,
 // and frames copied into the window through GDI.
-#include "render_test_support.h"
+#include "tests/render_test_support.h"
 
 #include "core/spin_lock.h"
-#include "test_files.h"
+#include "tests/test_files.h"
 #include "view/gdi_presentation.h"
 
 namespace {

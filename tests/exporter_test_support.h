@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/status.h"
-#include "stl/load_job.h"
+#include "load/load_job.h"
 #include "tests/corpus_manifest.h"
 #include "tests/exact_bytes.h"
 

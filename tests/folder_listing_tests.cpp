@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/folder_listing.h"
-#include "test_files.h"
+#include "tests/test_files.h"
 
 namespace {
 

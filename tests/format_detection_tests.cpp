@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "corpus_manifest.h"
-#include "exact_bytes.h"
+#include "tests/corpus_manifest.h"
+#include "tests/exact_bytes.h"
 #include "stl/format_detection.h"
-#include "test_files.h"
+#include "tests/test_files.h"
 
 namespace {
 

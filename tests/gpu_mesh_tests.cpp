@@ -4,7 +4,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 #include "view/gpu_mesh.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "load_driver.h"
+#include "tests/load_driver.h"
 #include "stl/ascii_parser.h"
-#include "test_files.h"
+#include "tests/test_files.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cmath>
 #include <string>
 
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 #include "stl/format_detection.h"
-#include "stl/load_job.h"
-#include "test_files.h"
+#include "load/load_job.h"
+#include "tests/test_files.h"
 #include "view/gpu_mesh.h"
 
 #ifndef _WIN32

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/spin_lock.h"
-#include "sink_recorder.h"
-#include "stl/load_job.h"
+#include "tests/sink_recorder.h"
+#include "load/load_job.h"
 
 namespace {
 

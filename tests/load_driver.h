@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 #include "stl/format_detection.h"
-#include "stl/load_job.h"
+#include "load/load_job.h"
 #include "view/gpu_mesh.h"
 
 struct Loaded {

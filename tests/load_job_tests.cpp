@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "core/spin_lock.h"
-#include "sink_recorder.h"
-#include "stl/load_job.h"
-#include "test_files.h"
+#include "tests/sink_recorder.h"
+#include "load/load_job.h"
+#include "tests/test_files.h"
 #include "view/gpu_mesh.h"
 
 namespace {

@@ -2,8 +2,8 @@
 #include <windows.h>
 
 #include "core/spin_lock.h"
-#include "stl/load_job.h"
-#include "test_files.h"
+#include "load/load_job.h"
+#include "tests/test_files.h"
 
 namespace {
 

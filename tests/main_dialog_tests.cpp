@@ -16,11 +16,11 @@
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
 #include "app/settings.h"
-#include "sink_recorder.h"
-#include "test_files.h"
+#include "tests/sink_recorder.h"
+#include "tests/test_files.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
-#include "view_test_support.h"
+#include "tests/view_test_support.h"
 
 namespace {
 

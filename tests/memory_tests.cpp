@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/memory.h"
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 
 namespace {
 

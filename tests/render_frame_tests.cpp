@@ -1,7 +1,8 @@
 // Frames rendered by renderFrame into an offscreen sRGB target and read
 // back: shades follow the lit shaders' formulas, modes, visibility, axes and
 // triangle colours show as the view promises.
-#include "render_test_support.h"
+#include "load/load_job.h"
+#include "tests/render_test_support.h"
 
 #include <array>
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 #include "view/frame_math.h"
 #include "view/gpu_device.h"
 

@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "core/memory.h"
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 #include "view/camera.h"
 #include "view/frame_math.h"
 #include "view/frame_render.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/mesh_upload.h"
-#include "view_test_support.h"
+#include "tests/view_test_support.h"
 
 namespace render_test {
 

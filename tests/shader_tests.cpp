@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "sm4asm.h"
+#include "tools/sm4asm.h"
 #include "view/shaders/shader_blobs.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "core/converting_sink.h"
-#include "sink_recorder.h"
+#include "tests/sink_recorder.h"
 
 namespace {
 

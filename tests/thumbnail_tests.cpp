@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
+#include "tests/test_files.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "view/camera.h"
 #include "view/gpu_mesh.h"
-#include "view_test_support.h"
+#include "tests/view_test_support.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "view/camera.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
-#include "sink_recorder.h"
-#include "view_test_support.h"
+#include "tests/sink_recorder.h"
+#include "tests/view_test_support.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The assembler proper: text to tokens, tokens and signatures to a container.
-#include "sm4asm.h"
+#include "tools/sm4asm.h"
 
 #include <algorithm>
 #include <cctype>

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sm4asm.h"
+#include "tools/sm4asm.h"
 
 namespace {
 

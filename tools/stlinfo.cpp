@@ -11,7 +11,7 @@
 #include "core/code_page.h"
 #include "numfmt/length_format.h"
 #include "stl/format_detection.h"
-#include "stl/load_job.h"
+#include "load/load_job.h"
 #include "view/gpu_mesh.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "gpu_mesh.h"
+#include "view/gpu_mesh.h"
 
 #include <cmath>
 #include <cstring>

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include "stl/load_job.h"
+#include "stl/stl_mesh.h"
 
 struct ID3D11Buffer;
 

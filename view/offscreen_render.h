@@ -4,7 +4,7 @@
 // Explorer thumbnails. Windows only.
 #pragma once
 #include <cstdint>
-#include "stl/load_job.h"
+#include "stl/stl_mesh.h"
 #include "view/view_control.h"
 
 // Direct3D 11 textures are at most this many pixels wide and high.

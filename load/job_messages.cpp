@@ -1,9 +1,9 @@
-#include "load_job.h"
+#include "load/load_job.h"
 
 #include <cstring>
 
-#include "../core/checked_math.h"
-#include "../core/spin_lock.h"
+#include "core/checked_math.h"
+#include "core/spin_lock.h"
 
 namespace {
 

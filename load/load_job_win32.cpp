@@ -1,9 +1,9 @@
 // The load job on the system thread pool, finished by a WM_APP post.
 #include <windows.h>
 
-#include "load_job.h"
+#include "load/load_job.h"
 
-#include "../core/spin_lock.h"
+#include "core/spin_lock.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "load_job.h"
+#include "load/load_job.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "ascii_exporter.h"
-#include "ascii_parser.h"
-#include "binary_exporter.h"
-#include "binary_parser.h"
-#include "format_detection.h"
+#include "stl/ascii_exporter.h"
+#include "stl/ascii_parser.h"
+#include "stl/binary_exporter.h"
+#include "stl/binary_parser.h"
+#include "stl/format_detection.h"
 #include "view/gpu_mesh.h"
 
 namespace {

@@ -1,28 +1,15 @@
-// The loaded-model records and the background load job that produces them.
+// The background load job: it maps each file of a list, parses and
+// recognises it (stl/) and hands the parts to the view (view/).
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include "../core/converting_sink.h"
-#include "../core/memory.h"
-#include "stl_mesh.h"
+#include "core/converting_sink.h"
+#include "core/memory.h"
+#include "stl/stl_mesh.h"
 
 constexpr uint32_t kFileListUnits = 32767;
 constexpr uint32_t kMessagesPerCode = 100;
 constexpr uint32_t kCappedKinds = 32;
-
-// Values of StlMetadata fields.
-constexpr uint32_t kSpaceUnknown = 0;
-constexpr uint32_t kSpaceYUp = 1;
-constexpr uint32_t kSpaceZUp = 2;
-constexpr float kMetre = 1.0f;
-constexpr float kCentimetre = 0.01f;
-constexpr float kMillimetre = 0.001f;
-constexpr float kInch = 0.0254f;
-constexpr uint32_t kUnknownUnitBits = 0xFFC00000;  // a quiet NaN
-constexpr uint8_t kOrderNone = 0;
-constexpr uint8_t kOrderUnstated = 1;
-constexpr uint8_t kOrderRgb = 2;
-constexpr uint8_t kOrderBgr = 3;
 
 #pragma pack(push, 1)
 // The current file's full path, then the further file names of the list,
@@ -31,26 +18,6 @@ struct FileNameList {
     Utf16 path[kFileListUnits];
     int32_t nameStart;  // where the current path's file name begins
     int32_t nextName;   // first unit of the next name in the list
-};
-
-struct StlMetadata {
-    uint32_t coordinateSpace;  // 0 unknown, 1 Y up, 2 Z up
-    float unitScale;           // metres per file unit; quiet NaN when unknown
-    uint8_t colorOrder;        // 0 none, 1 unstated, 2 RGB, 3 BGR
-    uint8_t headerColor[4];    // red, green, blue, then 255 when present
-    CountedText modelName;
-};
-
-struct ModelPart {
-    const uint8_t* view;  // read-only mapping of the whole file; null marks an empty slot
-    uint64_t viewSize;
-    void* gpuMesh;
-    uint8_t* visibleSolids;
-    HeapHandle heap;  // owns everything derived from the file
-    uint32_t format;
-    StlMesh mesh;
-    StlMetadata metadata;
-    Utf16* fileName;  // without its folder, terminated, in the heap; null when memory ran out
 };
 
 enum LoadState : uint8_t {
@@ -91,11 +58,6 @@ struct MessageCap {
 
 static_assert(sizeof(MessageCap) == 44 + 8 * kCappedKinds);
 static_assert(sizeof(FileNameList) == 32767 * 2 + 8);
-static_assert(sizeof(StlMetadata) == 29);
-static_assert(offsetof(StlMetadata, headerColor) == 9);
-static_assert(offsetof(StlMetadata, modelName) == 13);
-static_assert(offsetof(ModelPart, format) == 40);
-static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8);
 static_assert(offsetof(LoadJob, messageLock) == sizeof(FileNameList) + 8);
 static_assert(offsetof(LoadJob, messages) == offsetof(LoadJob, messageLock) + 10);
 static_assert(offsetof(LoadJob, sink) == offsetof(LoadJob, messages) + 32);
