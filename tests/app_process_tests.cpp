@@ -287,7 +287,7 @@ TEST_F(ViewerProcessTest, MessagesPast30000CharactersEndWithTheSuccessLine) {
     std::string text;
     for (int i = 0; i < 120; ++i)
         text += "solid a\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
-                "  endloop\n endfacet\nendsolid b\nsolid c\nend solid c\n";
+                "  endloop\n endfacet\nendsolid b\nsolid c\nend solid\n";
     std::vector<std::wstring> files;
     for (const char* name : {"w1.stl", "w2.stl", "w3.stl", "w4.stl"})
         files.push_back(windowsPath(folder_.directory() + folder_.write(name, text)));
