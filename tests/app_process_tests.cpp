@@ -261,6 +261,26 @@ TEST_F(ViewerProcessTest, TheModelAppearsOnTheScreen) {
     EXPECT_EQ(viewer.waitForExit(10000), 0);
 }
 
+TEST_F(ViewerProcessTest, UntickingASolidHidesIt) {
+    folder_.write("cube.stl", binaryStl(cubeTriangles()));
+    Process viewer;
+    ASSERT_TRUE(viewer.start(windowsPath(folder_.directory() + "cube.stl")));
+    HWND window = waitForWindow(viewer.info.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    HWND view = GetDlgItem(window, 16);
+    HWND tree = GetDlgItem(window, 30);
+    ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }));
+    LPARAM file = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    LPARAM solid = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, file);
+    ASSERT_NE(solid, 0);
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, solid);
+    PostMessageW(tree, WM_KEYDOWN, VK_SPACE, 0x00390001);
+    PostMessageW(tree, WM_KEYUP, VK_SPACE, 0xC0390001);
+    EXPECT_TRUE(pumpUntil([&] { return !modelIsShown(view); }));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(viewer.waitForExit(30000), 0);
+}
+
 // The text of a control of another process.
 std::wstring controlText(HWND control) {
     std::wstring text(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
