@@ -15,71 +15,35 @@
 
 namespace {
 
-enum class Kind { Stl, Text, Damaged, Folder };
-
-struct Entry {
-    const char* name;
-    Kind kind;
-};
-
-struct Step {
-    bool forwards;
-    const char* opens;  // nullptr: the step comes back to the shown file and opens nothing
-};
-
+// Entries by name: "x/" a folder, "*.txt" text, "*bad*" a damaged STL file,
+// the rest binary STL. Steps: '+' Next, '-' Previous, then the file it opens,
+// or nothing when it comes back to the shown file.
 struct ListingCase {
     const char* label;
-    std::vector<Entry> entries;
+    std::vector<std::string> entries;
     const char* opened;  // as given to the listing
     bool listed;
-    std::vector<Step> steps;
+    std::vector<std::string> steps;
 };
-
-constexpr bool kNext = true;
-constexpr bool kPrevious = false;
 
 const ListingCase kCases[] = {
     {"wraps both ways past a folder, a text file and a damaged STL file",
-     {{"a1.stl", Kind::Stl}, {"a2.txt", Kind::Text}, {"a3.stl", Kind::Damaged}, {"a10.stl", Kind::Stl},
-      {"sub", Kind::Folder}},
-     "a1.stl",
-     true,
-     {{kNext, "a10.stl"}, {kNext, "a1.stl"}, {kPrevious, "a10.stl"}, {kPrevious, "a1.stl"}}},
+     {"a1.stl", "a2.txt", "a3bad.stl", "a10.stl", "sub/"}, "a1.stl", true,
+     {"+a10.stl", "+a1.stl", "-a10.stl", "-a1.stl"}},
     {"one STL file among others: both ways come back to it and stop",
-     {{"notes.txt", Kind::Text}, {"only.stl", Kind::Stl}, {"readme.txt", Kind::Text}},
-     "only.stl",
-     true,
-     {{kNext, nullptr}, {kPrevious, nullptr}, {kNext, nullptr}}},
+     {"notes.txt", "only.stl", "readme.txt"}, "only.stl", true, {"+", "-", "+"}},
     {"names in logical order",
-     {{"part10.stl", Kind::Stl}, {"part2.stl", Kind::Stl}, {"part1.stl", Kind::Stl}},
-     "part1.stl",
-     true,
-     {{kNext, "part2.stl"}, {kNext, "part10.stl"}, {kNext, "part1.stl"}, {kPrevious, "part10.stl"}}},
+     {"part10.stl", "part2.stl", "part1.stl"}, "part1.stl", true,
+     {"+part2.stl", "+part10.stl", "+part1.stl", "-part10.stl"}},
     {"a path that differs from the display name only in letter case",
-     {{"Model.stl", Kind::Stl}, {"other.stl", Kind::Stl}},
-     "model.stl",
-     false,
-     {}},
+     {"Model.stl", "other.stl"}, "model.stl", false, {}},
 };
 
-void create(const TempFolder& folder, const Entry& entry) {
-    switch (entry.kind) {
-    case Kind::Stl: folder.write(entry.name, binaryStl({unitTriangle()})); break;
-    case Kind::Text: folder.write(entry.name, "just some text\r\n"); break;
-    case Kind::Damaged: folder.write(entry.name, std::string(40, '\x7f')); break;
-    case Kind::Folder: std::filesystem::create_directory(folder.directory() + entry.name); break;
-    }
-}
-
-// Joins the thread however long the machine takes; each wait is bounded.
-bool waitUntilJoined(FolderListing* listing) {
-    bool ready = waitFolderListing(listing);
-    for (int tries = 0; listing->thread && tries < 40; ++tries) ready = waitFolderListing(listing);
-    return ready;
-}
-
-std::wstring wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
+void create(const TempFolder& folder, const std::string& name) {
+    if (name.back() == '/') std::filesystem::create_directory(folder.directory() + name);
+    else if (name.ends_with(".txt")) folder.write(name, "just some text\r\n");
+    else if (name.find("bad") != std::string::npos) folder.write(name, std::string(40, '\x7f'));
+    else folder.write(name, binaryStl({unitTriangle()}));
 }
 
 TEST(FolderListingTest, StepsThroughTheFolder) {
@@ -89,23 +53,26 @@ TEST(FolderListingTest, StepsThroughTheFolder) {
     for (const ListingCase& row : kCases) {
         SCOPED_TRACE(row.label);
         TempFolder folder;
-        for (const Entry& entry : row.entries) create(folder, entry);
+        for (const std::string& entry : row.entries) create(folder, entry);
         std::vector<Utf16> path = utf16Path(folder.directory() + row.opened);
         ASSERT_TRUE(makeFileNameList(path.data(), list.get()));
         startFolderListing(state, list.get(), nullptr);
         FolderListing* listing = state->folderListing;
         ASSERT_NE(listing, nullptr);
-        ASSERT_EQ(waitUntilJoined(listing), row.listed);
-        for (const Step& step : row.steps) {
+        bool ready = waitFolderListing(listing);  // each wait is bounded: join however long the machine takes
+        for (int tries = 0; listing->thread && tries < 40; ++tries) ready = waitFolderListing(listing);
+        ASSERT_EQ(ready, row.listed);
+        for (const std::string& step : row.steps) {
+            SCOPED_TRACE(step);
             wchar_t opens[kItemNameUnits];
-            bool found = stepToLoadableFile(listing, step.forwards, opens);
-            if (!step.opens) {
-                EXPECT_FALSE(found);
+            bool found = stepToLoadableFile(listing, step[0] == '+', opens);
+            ASSERT_EQ(found, step.size() > 1);
+            if (!found) {
                 EXPECT_EQ(listing->currentIndex, listing->shownIndex);
                 continue;
             }
-            ASSERT_TRUE(found) << step.opens;
-            EXPECT_EQ(std::wstring(opens), wide(folder.directory() + step.opens));
+            std::string expected = folder.directory() + step.substr(1);
+            EXPECT_EQ(std::wstring(opens), std::wstring(expected.begin(), expected.end()));
             markListingShown(listing);
         }
     }
