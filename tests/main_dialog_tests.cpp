@@ -531,4 +531,42 @@ TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
     }
 }
 
+// A click on a solid's check box or space on it hides and shows the solid on
+// the screen; the file's own box stays ticked.
+TEST_F(MainDialogTest, TreeCheckBoxesHideAndShowTheSolidOnTheScreen) {
+    open("cube.stl", binaryStl(cubeTriangles()));
+    ASSERT_TRUE(waitUntilShown());
+    HWND tree = item(kTreeId), view = item(kViewId);
+    HTREEITEM file = TreeView_GetRoot(tree), solid = TreeView_GetChild(tree, file);
+    ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }, 10000));
+    auto click = [&](HTREEITEM target) {
+        RECT rect;
+        *reinterpret_cast<HTREEITEM*>(&rect) = target;
+        SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
+        TVHITTESTINFO hit{{rect.left - 1, (rect.top + rect.bottom) / 2}};
+        for (; hit.pt.x > 0; --hit.pt.x)
+            if (SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)), hit.flags & TVHT_ONITEMSTATEICON)
+                break;
+        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(hit.pt.x, hit.pt.y));
+        PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(hit.pt.x, hit.pt.y));
+    };
+    auto space = [&](HTREEITEM target) {
+        TreeView_SelectItem(tree, target);
+        SetFocus(tree);
+        PostMessageW(tree, WM_KEYDOWN, VK_SPACE, 0x00390001);
+        PostMessageW(tree, WM_KEYUP, VK_SPACE, 0xC0390001);
+    };
+    const struct {
+        bool useSpace, onFile, shownAfter;
+    } rows[] = {{false, false, false}, {false, false, true}, {false, true, true}, {true, false, false}, {true, false, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.useSpace << row.onFile);
+        row.useSpace ? space(row.onFile ? file : solid) : click(row.onFile ? file : solid);
+        pumpMessages(dialog_);
+        EXPECT_EQ(TreeView_GetCheckState(tree, file), 1u);
+        EXPECT_EQ(state_->parts[0].visibleSolids[0], row.shownAfter ? 1 : 0);
+        EXPECT_TRUE(pumpUntil([&] { return modelIsShown(view) == row.shownAfter; }, 10000));
+    }
+}
+
 }  // namespace
