@@ -99,7 +99,7 @@ HRESULT drawPart(ModelPart* part, UINT side, HBITMAP* bitmap) {
     AcquireSRWLockExclusive(&deviceLock);
     bool drawn = (sharedPipeline.device || createPipeline(&sharedPipeline, nullptr)) &&
                  renderPartsPictureOn(&sharedPipeline, part, 1, &look, &picture, nullptr);
-    // A device that failed (lost, out of memory) is not trusted again.
+    // A failure drops the device too: a lost one must go, a sound one is only made again.
     if (!drawn) releasePipeline(&sharedPipeline);
     ReleaseSRWLockExclusive(&deviceLock);
     if (!drawn) return E_FAIL;
