@@ -1,6 +1,7 @@
-// The whole load of one file from its raw bytes, as the load job does it:
-// detection, parsing, recognition, defaults, bounds, then the vertex
-// expansion the upload makes, in every colour order.
+// The whole load of one file from its raw bytes through the entry the load
+// job and the Explorer thumbnail share (buildModelPart): detection, parsing,
+// recognition, defaults, bounds, then the vertex expansion the upload makes,
+// in every colour order.
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -86,21 +87,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ModelPart part;
     memset(&part, 0, sizeof part);
     ConvertedLines lines;
-    const MessageSink* sink = lines.producerSink();
     uint32_t detected = detectFormat(data, size);
     HeapHandle heap = createPrivateHeap();
     FUZZ_CHECK(heap != nullptr);
-    bool parsed = parseModel(&part, kFormatNone, data, data + size, heap, sink);
+    bool built = buildModelPart(&part, kFormatNone, data, size, heap, nullptr, lines.producerSink());
     FUZZ_CHECK(part.format == detected);
-    if (detected == kFormatNone) FUZZ_CHECK(!parsed);
-    if (parsed) {
+    if (detected == kFormatNone) FUZZ_CHECK(!built);
+    // A refused file always says why.
+    if (!built) FUZZ_CHECK(detected == kFormatNone || lines.counter.lines > 0);
+    if (built) {
         checkMesh(part, data, size);
-        applyLoadDefaults(&part.metadata, sink);
         checkMetadata(part.metadata, data, size);
-        uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part.mesh.solidCount, 1, sink));
-        FUZZ_CHECK(visible != nullptr || part.mesh.solidCount == 0);
-        if (part.mesh.solidCount) memset(visible, 1, part.mesh.solidCount);
-        GpuMesh* gpu = uploadMesh(nullptr, &part.mesh, &part.metadata, visible, heap, sink);
+        FUZZ_CHECK(part.heap == heap);
+        for (uint32_t s = 0; s < part.mesh.solidCount; ++s) FUZZ_CHECK(part.visibleSolids[s] == 1);
+        const GpuMesh* gpu = static_cast<const GpuMesh*>(part.gpuMesh);
         FUZZ_CHECK(gpu != nullptr);
         FUZZ_CHECK(gpu->vertexCount == 3 * meshTriangleCount(&part.mesh));
         for (int axis = 0; axis < 3; ++axis) {
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(!std::isnan(gpu->boundsMin[axis]) && !std::isnan(gpu->boundsMax[axis]));
         }
         for (uint8_t order = 0; order <= 3; ++order) checkVertices(part.mesh, *gpu, order);
-        releaseGpuMesh(gpu);
+        releaseGpuMesh(static_cast<GpuMesh*>(part.gpuMesh));
     }
     destroyPrivateHeap(heap);
     return 0;

@@ -68,15 +68,28 @@ Injection takeInjection() {
     return injection;
 }
 
+void closeDevice(ID3D11Device* device, ID3D11DeviceContext* context) {
+    if (context) {
+        context->ClearState();
+        context->Flush();
+        context->Release();
+    }
+    releaseInterface(device);
+}
+
 bool openDevice(int driverType, const MessageSink* sink, const Injection& injection, ID3D11Device** deviceOut,
                 ID3D11DeviceContext** contextOut) {
     D3D_DRIVER_TYPE type = static_cast<D3D_DRIVER_TYPE>(driverType);
     bool forced = injection.step == kStepDevice;
-    // No list of levels asks for the highest the driver has.
+    // No list of levels asks for the highest the driver has, and the device
+    // comes with the answer: a query alone builds a whole device too (under
+    // Wine as costly as the one kept) only to throw it away.
     D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_9_1;
+    ID3D11Device* device = nullptr;
+    ID3D11DeviceContext* context = nullptr;
     HRESULT result = forced ? injection.result
                             : D3D11CreateDevice(nullptr, type, nullptr, kDeviceFlags, nullptr, 0, kSdkVersion,
-                                                nullptr, &level, nullptr);
+                                                &device, &level, &context);
     if (FAILED(result)) {
         reportGpuError(result, sink);
         return false;
@@ -84,14 +97,7 @@ bool openDevice(int driverType, const MessageSink* sink, const Injection& inject
     if (sink) report(sink, kInfoFeatureLevel, static_cast<uint32_t>(level));
     if (level < D3D_FEATURE_LEVEL_10_0) {
         if (sink) reportCode(sink, kGpuTooOld);
-        return false;
-    }
-    ID3D11Device* device = nullptr;
-    ID3D11DeviceContext* context = nullptr;
-    result = D3D11CreateDevice(nullptr, type, nullptr, kDeviceFlags, &level, 1, kSdkVersion, &device, nullptr,
-                               &context);
-    if (FAILED(result)) {
-        reportGpuError(result, sink);
+        closeDevice(device, context);
         return false;
     }
     if (level < D3D_FEATURE_LEVEL_11_0) {
@@ -110,15 +116,6 @@ bool openAnyDevice(const MessageSink* sink, const Injection& injection, ID3D11De
                    ID3D11DeviceContext** context) {
     return openDevice(kDriverHardware, sink, injection, device, context) ||
            openDevice(kDriverWarp, sink, injection, device, context);
-}
-
-void closeDevice(ID3D11Device* device, ID3D11DeviceContext* context) {
-    if (context) {
-        context->ClearState();
-        context->Flush();
-        context->Release();
-    }
-    releaseInterface(device);
 }
 
 // The pipeline objects while they are made; aligned, unlike the record.

@@ -1,7 +1,8 @@
 // stlthumb.dll: an in-process COM server giving Explorer thumbnails of STL
 // files (IThumbnailProvider initialised with a stream). It registers itself
-// for the current user only. The one piece of state between calls is the
-// count of live objects and locks that DllCanUnloadNow answers from.
+// for the current user only. The state between calls is the count of live
+// objects and locks that DllCanUnloadNow answers from, and the device the
+// thumbnails are drawn with (thumbnail_image.h).
 #include <windows.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -178,7 +179,10 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID id, void** object) {
 }
 
 STDAPI DllCanUnloadNow() {
-    return moduleCount == 0 ? S_OK : S_FALSE;
+    if (moduleCount != 0) return S_FALSE;
+    // The DLL may go after this answer; its device goes first.
+    releaseThumbnailDevice();
+    return S_OK;
 }
 
 STDAPI DllRegisterServer() {
