@@ -127,13 +127,13 @@ bool renderViewPicture(void* viewWindow, Picture* picture, const MessageSink* si
     return drawn;
 }
 
-bool renderPartsPictureOn(const GpuPipeline* pipeline, ModelPart* parts, uint32_t count, const PictureLook* look,
-                          Picture* picture, const MessageSink* sink) {
+bool renderPartsPicture(ModelPart* parts, uint32_t count, const PictureLook* look, Picture* picture,
+                        const MessageSink* sink) {
     picture->pixels = nullptr;
     if (count == 0 || count > kViewMeshSlots - 1) return false;
     ViewState state;
     initViewState(&state, nullptr, 1);
-    state.pipeline = *pipeline;
+    if (!createPipeline(&state.pipeline, sink)) return false;
     bool drawn = true;
     for (uint32_t i = 0; i < count && drawn; ++i) {
         GpuMesh* mesh = static_cast<GpuMesh*>(parts[i].gpuMesh);
@@ -149,16 +149,7 @@ bool renderPartsPictureOn(const GpuPipeline* pipeline, ModelPart* parts, uint32_
     setAnglesInState(&state, noPan, look->yaw, look->pitch);
     drawn = drawn && allocatePicture(picture, look->width, look->height, sink) && drawPicture(&state, picture, sink);
     for (uint32_t i = 0; i < count; ++i) releaseGpuMesh(static_cast<GpuMesh*>(parts[i].gpuMesh));
+    releasePipeline(&state.pipeline);
     if (!drawn) freePicture(picture);
-    return drawn;
-}
-
-bool renderPartsPicture(ModelPart* parts, uint32_t count, const PictureLook* look, Picture* picture,
-                        const MessageSink* sink) {
-    picture->pixels = nullptr;
-    GpuPipeline pipeline;
-    if (!createPipeline(&pipeline, sink)) return false;
-    bool drawn = renderPartsPictureOn(&pipeline, parts, count, look, picture, sink);
-    releasePipeline(&pipeline);
     return drawn;
 }

@@ -41,10 +41,6 @@ bool renderViewPicture(void* viewWindow, Picture* picture, const MessageSink* si
 // vertex buffers and the device are gone again on return.
 bool renderPartsPicture(ModelPart* parts, uint32_t count, const PictureLook* look, Picture* picture,
                         const MessageSink* sink);
-// The same on a pipeline the caller keeps (createPipeline), for a caller
-// that draws many pictures in a row. Not for two threads at once.
-bool renderPartsPictureOn(const GpuPipeline* pipeline, ModelPart* parts, uint32_t count, const PictureLook* look,
-                          Picture* picture, const MessageSink* sink);
 
 // The object colour of a part as the viewer sets it after a load: the first
 // part's header colour when its triangles carry none, else white under the

@@ -1,8 +1,7 @@
 // stlthumb.dll: an in-process COM server giving Explorer thumbnails of STL
 // files (IThumbnailProvider initialised with a stream). It registers itself
-// for the current user only. The state between calls is the count of live
-// objects and locks that DllCanUnloadNow answers from, and the device the
-// thumbnails are drawn with (thumbnail_image.h).
+// for the current user only. The one piece of state between calls is the
+// count of live objects and locks that DllCanUnloadNow answers from.
 #include <windows.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -179,10 +178,7 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID id, void** object) {
 }
 
 STDAPI DllCanUnloadNow() {
-    if (moduleCount != 0) return S_FALSE;
-    // The DLL may go after this answer; its device goes first.
-    releaseThumbnailDevice();
-    return S_OK;
+    return moduleCount == 0 ? S_OK : S_FALSE;
 }
 
 STDAPI DllRegisterServer() {

@@ -5,18 +5,11 @@
 #include "app/settings.h"
 #include "core/memory.h"
 #include "view/camera.h"
-#include "view/gpu_device.h"
 #include "view/offscreen_render.h"
 
 namespace {
 
 constexpr ULONG kReadChunk = 1 << 20;
-
-// One device for every thumbnail while the server stays loaded: the shell
-// asks for many in a row, and making a device costs more than drawing with
-// it (under Wine seconds). Thumbnails are drawn one at a time.
-SRWLOCK deviceLock = SRWLOCK_INIT;
-GpuPipeline sharedPipeline;  // all null until the first thumbnail
 
 // Answers 0, which stops a parser, once the deadline has passed.
 intptr_t stopAtDeadline(void* deadline, StatusCode, uintptr_t, const Utf16*) {
@@ -96,13 +89,7 @@ HRESULT drawPart(ModelPart* part, UINT side, HBITMAP* bitmap) {
                         kDefaultObjectColor,
                         0};  // transparent
     Picture picture;
-    AcquireSRWLockExclusive(&deviceLock);
-    bool drawn = (sharedPipeline.device || createPipeline(&sharedPipeline, nullptr)) &&
-                 renderPartsPictureOn(&sharedPipeline, part, 1, &look, &picture, nullptr);
-    // A failure drops the device too: a lost one must go, a sound one is only made again.
-    if (!drawn) releasePipeline(&sharedPipeline);
-    ReleaseSRWLockExclusive(&deviceLock);
-    if (!drawn) return E_FAIL;
+    if (!renderPartsPicture(part, 1, &look, &picture, nullptr)) return E_FAIL;
     HRESULT result = bitmapOf(&picture, bitmap);
     freePicture(&picture);
     return result;
@@ -131,10 +118,4 @@ HRESULT thumbnailFromStream(IStream* stream, UINT side, HBITMAP* bitmap) {
     // The file's bytes, the parsed model and the prepared mesh all live in this heap.
     destroyPrivateHeap(heap);
     return result;
-}
-
-void releaseThumbnailDevice() {
-    AcquireSRWLockExclusive(&deviceLock);
-    releasePipeline(&sharedPipeline);
-    ReleaseSRWLockExclusive(&deviceLock);
 }

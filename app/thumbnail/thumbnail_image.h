@@ -1,8 +1,7 @@
 // The picture behind an Explorer thumbnail: an STL file read from a stream,
 // drawn by the viewer's offscreen renderer as a square with a transparent
 // background. Runs inside Explorer, so every limit is checked and every
-// failure is an error HRESULT. Only the Direct3D device is kept between
-// calls, until releaseThumbnailDevice.
+// failure is an error HRESULT; nothing is kept between calls.
 #pragma once
 #include <windows.h>
 #include <objidl.h>
@@ -16,6 +15,3 @@ constexpr UINT kMaxThumbnailSide = 2560;
 // A side x side 32-bit top-down DIB section with premultiplied alpha, for
 // WTSAT_ARGB. On failure *bitmap is null.
 HRESULT thumbnailFromStream(IStream* stream, UINT side, HBITMAP* bitmap);
-
-// Before the server may be unloaded; the next thumbnail makes a new device.
-void releaseThumbnailDevice();
