@@ -26,8 +26,7 @@ std::string padded(std::string text, size_t size) {
 }
 
 std::string withByteAt(std::string text, size_t offset, char byte) {
-    text[offset] = byte;
-    return text;
+    return text.replace(offset, 1, 1, byte);
 }
 
 struct DetectionCase {
