@@ -19,27 +19,22 @@ struct Loaded {
     HeapHandle heap = createPrivateHeap();
     GpuMesh* gpu = nullptr;
     uint32_t format = kFormatNone;
-    std::string copy;  // the bytes, when given as a string: the mesh points into them
+    std::string bytes;  // the mesh points into them
 
-    Loaded(const uint8_t* bytes, uint64_t size) { load(bytes, size); }
-    explicit Loaded(std::string bytes) : copy(std::move(bytes)) {
-        load(reinterpret_cast<const uint8_t*>(copy.data()), copy.size());
-    }
-    ~Loaded() { destroyPrivateHeap(heap); }
-    Loaded(const Loaded&) = delete;
-    Loaded& operator=(const Loaded&) = delete;
-
-    void load(const uint8_t* bytes, uint64_t size) {
+    explicit Loaded(std::string file) : bytes(std::move(file)) {
+        const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
         const MessageSink* sink = messages.producerSink();
-        format = detectFormat(bytes, size);
-        if (format == kFormatNone) return;
-        if (!parseModel(&part, format, bytes, bytes + size, heap, sink)) return;
+        format = detectFormat(data, bytes.size());
+        if (format == kFormatNone || !parseModel(&part, format, data, data + bytes.size(), heap, sink)) return;
         uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part.mesh.solidCount, 1, sink));
         if (!visible) return;
         memset(visible, 1, part.mesh.solidCount);
         applyLoadDefaults(&part.metadata, sink);
         gpu = uploadMesh(nullptr, &part.mesh, &part.metadata, visible, heap, sink);
     }
+    ~Loaded() { destroyPrivateHeap(heap); }
+    Loaded(const Loaded&) = delete;
+    Loaded& operator=(const Loaded&) = delete;
 
     bool loaded() const { return gpu != nullptr; }
     std::vector<Text> lines() const { return messages.inner.lines(); }

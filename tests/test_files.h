@@ -29,11 +29,17 @@ inline void appendTriangle(std::string* bytes, const TestTriangle& t) {
     bytes->append(record, 50);
 }
 
-// An 80-byte header (the text, padded with zeros), then one block.
-inline std::string binaryStl(const std::vector<TestTriangle>& triangles, const std::string& header = "") {
+// An 80-byte header (the text, padded with zeros) and a count, any records left to the caller.
+inline std::string binaryHeader(uint32_t count, const std::string& header = "") {
     std::string bytes = header.substr(0, 80);
     bytes.resize(80, '\0');
-    appendUint32(&bytes, static_cast<uint32_t>(triangles.size()));
+    appendUint32(&bytes, count);
+    return bytes;
+}
+
+// A header, then one block.
+inline std::string binaryStl(const std::vector<TestTriangle>& triangles, const std::string& header = "") {
+    std::string bytes = binaryHeader(static_cast<uint32_t>(triangles.size()), header);
     for (const TestTriangle& t : triangles) appendTriangle(&bytes, t);
     return bytes;
 }
@@ -56,10 +62,6 @@ inline std::vector<TestTriangle> cubeTriangles() {
             triangles.push_back(t);
         }
     return triangles;
-}
-
-inline std::u16string toUtf16(const std::string& text) {
-    return std::u16string(text.begin(), text.end());  // test paths are ASCII
 }
 
 // A folder of files that is removed when the test ends.
@@ -145,23 +147,15 @@ inline std::vector<uint32_t> capturePixels(HDC source, int x, int y, int width, 
     return pixels;
 }
 
-// What the screen shows of a window's rectangle.
-inline std::vector<uint32_t> screenPixels(HWND window, int* width, int* height) {
-    RECT rect;
-    GetWindowRect(window, &rect);
-    *width = rect.right - rect.left;
-    *height = rect.bottom - rect.top;
-    HDC screen = GetDC(nullptr);
-    std::vector<uint32_t> pixels = capturePixels(screen, rect.left, rect.top, *width, *height);
-    ReleaseDC(nullptr, screen);
-    return pixels;
-}
-
-// The model covers the view's middle. Up and left of the middle, because the
-// picture of a view without a device has its icon's corner at the middle.
+// The model covers the view's middle, as the screen shows it. Up and left of the middle,
+// because the picture of a view without a device has its icon's corner at the middle.
 inline bool modelIsShown(HWND view) {
-    int width, height;
-    std::vector<uint32_t> pixels = screenPixels(view, &width, &height);
+    RECT rect;
+    GetWindowRect(view, &rect);
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    std::vector<uint32_t> pixels = capturePixels(screen, rect.left, rect.top, width, height);
+    ReleaseDC(nullptr, screen);
     if (pixels.empty() || width < 100 || height < 100) return false;
     uint32_t background = pixels[size_t(2) * width + 2];
     int covered = 0;
