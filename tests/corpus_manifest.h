@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,22 +25,16 @@ inline std::vector<CorpusEntry> readCorpusManifest() {
     std::ifstream manifest(corpusPath("MANIFEST.tsv"));
     std::vector<CorpusEntry> entries;
     std::string line;
-    std::getline(manifest, line);  // column names
-    while (std::getline(manifest, line)) {
+    for (std::getline(manifest, line); std::getline(manifest, line);) {  // past the column names
         std::vector<std::string> fields;
         std::stringstream columns(line);
         for (std::string field; std::getline(columns, field, '\t');) fields.push_back(field);
-        if (fields.size() < 9) continue;
-        entries.push_back({fields[0], fields[5], std::stoull(fields[6]), fields[7], fields[8]});
+        if (fields.size() >= 9) entries.push_back({fields[0], fields[5], std::stoull(fields[6]), fields[7], fields[8]});
     }
     return entries;
 }
 
 inline std::string readCorpusFile(const std::string& file) {
-    std::ifstream in(corpusPath(file), std::ios::binary | std::ios::ate);
-    if (!in) return {};
-    std::string bytes(static_cast<size_t>(in.tellg()), '\0');
-    in.seekg(0);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
+    std::ifstream in(corpusPath(file), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -2,20 +2,10 @@
 // sanitizer catches a single byte read past the end.
 #pragma once
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
-class ExactBytes {
-public:
-    explicit ExactBytes(const std::string& text) : size_(text.size()), bytes_(new uint8_t[text.size()]) {
-        if (size_) memcpy(bytes_.get(), text.data(), size_);
-    }
-    const uint8_t* data() const { return bytes_.get(); }
-    const uint8_t* end() const { return bytes_.get() + size_; }
-    uint64_t size() const { return size_; }
-
-private:
-    size_t size_;
-    std::unique_ptr<uint8_t[]> bytes_;
+struct ExactBytes : std::vector<uint8_t> {
+    explicit ExactBytes(const std::string& text) : std::vector<uint8_t>(text.begin(), text.end()) {}
+    const uint8_t* end() const { return data() + size(); }
 };

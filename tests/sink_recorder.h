@@ -1,5 +1,6 @@
-// Shared test helpers: a sink that records what it receives, text helpers for
-// UTF-16 lines and a guard for the heap-failure seam.
+// The suite's one recording sink, a converting sink over it that shows the
+// lines a user would read, text helpers for UTF-16 lines and a guard for the
+// heap-failure seam.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -13,15 +14,11 @@
 
 using Text = std::basic_string<Utf16>;
 
-// Each byte becomes one unit; for ASCII expectations.
+// Each byte becomes one unit, without sign extension: ASCII and Latin-1.
 inline Text widenAscii(std::string_view ascii) {
     Text text;
     for (char c : ascii) text.push_back(static_cast<Utf16>(static_cast<unsigned char>(c)));
     return text;
-}
-
-inline Text terminatedText(const Utf16* text) {
-    return text ? Text(text) : Text();
 }
 
 struct Received {
@@ -40,14 +37,12 @@ struct RecordingSink {
     StatusCode stopAt = 1;  // no report has code 1
 
     RecordingSink() = default;
-    RecordingSink(const RecordingSink&) = delete;
-    RecordingSink& operator=(const RecordingSink&) = delete;
+    RecordingSink(RecordingSink&&) = delete;  // nor copied: the sink points at this record
 
     static intptr_t receive(void* userData, StatusCode code, uintptr_t argument, const Utf16* backTrace) {
         RecordingSink* self = static_cast<RecordingSink*>(userData);
-        Received entry{code, argument, backTrace, terminatedText(backTrace), {}};
-        if (code == kLine) entry.line = terminatedText(reinterpret_cast<const Utf16*>(argument));
-        self->received.push_back(entry);
+        const Utf16* line = code == kLine ? reinterpret_cast<const Utf16*>(argument) : nullptr;
+        self->received.push_back({code, argument, backTrace, backTrace ? backTrace : Text(), line ? line : Text()});
         return code == self->stopAt ? 0 : self->answer;
     }
 
@@ -92,8 +87,7 @@ struct Converter {
     ConvertingSink sink;
 
     Converter() { initConvertingSink(&sink, inner.sink); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
+    Converter(Converter&&) = delete;
 
     const MessageSink* producerSink() const { return &sink.self; }
 
@@ -109,6 +103,5 @@ struct Converter {
 struct HeapFailureGuard {
     explicit HeapFailureGuard(int64_t allowed) { failHeapRequestsAfter(allowed); }
     ~HeapFailureGuard() { failHeapRequestsAfter(-1); }
-    HeapFailureGuard(const HeapFailureGuard&) = delete;
-    HeapFailureGuard& operator=(const HeapFailureGuard&) = delete;
+    HeapFailureGuard(HeapFailureGuard&&) = delete;
 };
