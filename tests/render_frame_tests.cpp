@@ -29,6 +29,10 @@ void expectNear(Pixel actual, int r, int g, int b, int tolerance, int x, int y) 
     EXPECT_NEAR(actual.b, b, tolerance) << "blue at " << x << "," << y;
 }
 
+bool closeTo(Pixel a, Pixel b, int tolerance) {
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
+}
+
 class RenderFrame : public testing::Test {
 protected:
     void SetUp() override {
@@ -50,10 +54,7 @@ protected:
 
     Pixel at(int x, int y) const { return target_.at(x, y); }
     // Within the rounding of the sRGB encoding.
-    bool isBackground(int x, int y) const {
-        Pixel p = at(x, y), b = pixelOf(camera_.background);
-        return std::abs(p.r - b.r) <= 1 && std::abs(p.g - b.g) <= 1 && std::abs(p.b - b.b) <= 1;
-    }
+    bool isBackground(int x, int y) const { return closeTo(at(x, y), pixelOf(camera_.background), 1); }
     bool backgroundFrom(int left) const {
         for (int y = 0; y < kSize; ++y)
             for (int x = left; x < kSize; ++x)
@@ -181,11 +182,7 @@ const OutlineCase kOutlineCases[] = {
 TEST_F(RenderFrame, OutlineDrawsTheVisibleEdgesOverTheSolidInTheObjectColour) {
     // Unlit and not squared: the sRGB target encodes the colour bytes as linear values.
     const Pixel edge = {srgbByte(1.0), srgbByte(64 / 255.0), srgbByte(0), 255};
-    auto isEdgeColour = [&](int x, int y) {
-        Pixel p = at(x, y);
-        return std::abs(p.r - edge.r) <= kTolerance && std::abs(p.g - edge.g) <= kTolerance &&
-               std::abs(p.b - edge.b) <= kTolerance;
-    };
+    auto isEdgeColour = [&](int x, int y) { return closeTo(at(x, y), edge, kTolerance); };
     for (const OutlineCase& model : kOutlineCases) {
         SCOPED_TRACE(model.name);
         const std::vector<Vec3>& corners = model.corners;
@@ -295,9 +292,7 @@ TEST_P(DefaultView, FillsTheViewUprightAndLit) {
     int left = look.width, right = -1, top = look.height, bottom = -1, covered = 0;
     for (int y = 0; y < look.height; ++y)
         for (int x = 0; x < look.width; ++x) {
-            const uint8_t* p = picture.pixels + (size_t(y) * look.width + x) * 4;
-            if (std::abs(p[0] - int(background & 0xFF)) <= 1 && std::abs(p[1] - int(background >> 8 & 0xFF)) <= 1 &&
-                std::abs(p[2] - int(background >> 16 & 0xFF)) <= 1)
+            if (closeTo(pixelOf(reinterpret_cast<const uint32_t*>(picture.pixels)[y * look.width + x]), pixelOf(background), 1))
                 continue;
             ++covered;
             left = std::min(left, x), right = std::max(right, x);

@@ -35,6 +35,8 @@ inline GpuMesh meshWithBox(float x0, float y0, float z0, float x1, float y1, flo
 #ifdef _WIN32
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "tests/test_files.h"
 #include "view/view_control.h"
 
@@ -43,27 +45,17 @@ namespace view_test {
 constexpr int kViewWidth = 240;
 constexpr int kViewHeight = 160;
 
-// What the parent saw of the messages a view passes up.
+// The messages a view passed up to the parent, which answers keys with keyAnswer.
 struct ParentLog {
-    int nextControlCount = 0;
-    WPARAM nextControlWParam = 0;
-    LPARAM nextControlLParam = 0;
-    int keyCount = 0;
-    WPARAM lastKey = 0;
+    std::vector<MSG> received;
     LRESULT keyAnswer = 1;
 };
 inline ParentLog parentLog;
 
 inline LRESULT CALLBACK parentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NEXTDLGCTL) {
-        parentLog = {parentLog.nextControlCount + 1, wParam, lParam, parentLog.keyCount, parentLog.lastKey,
-                     parentLog.keyAnswer};
-        return 0;
-    }
-    if (message != WM_KEYDOWN) return DefWindowProcW(window, message, wParam, lParam);
-    ++parentLog.keyCount;
-    parentLog.lastKey = wParam;
-    return parentLog.keyAnswer;
+    if (message != WM_NEXTDLGCTL && message != WM_KEYDOWN) return DefWindowProcW(window, message, wParam, lParam);
+    parentLog.received.push_back({window, message, wParam, lParam});
+    return message == WM_KEYDOWN ? parentLog.keyAnswer : 0;
 }
 
 inline bool registerClassesOnce() {
