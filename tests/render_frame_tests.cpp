@@ -137,10 +137,7 @@ TEST_F(RenderFrame, WireframeDrawsOnlyTheEdges) {
         for (double t = 0.2; t < 0.81; t += 0.2) EXPECT_TRUE(seenNear(a + t * (b - a), drawn)) << i << " at " << t;
     }
     // Inside the face and outside it only the background shows.
-    double cx, cy;
-    ASSERT_TRUE(pixelOf(camera_, kSize, kSize, (1.0 / 3) * (corners[0] + corners[1] + corners[2]), &cx, &cy));
-    for (int y = int(cy) - 4; y <= int(cy) + 4; ++y)
-        for (int x = int(cx) - 4; x <= int(cx) + 4; ++x) EXPECT_TRUE(isBackground(x, y)) << x << "," << y;
+    EXPECT_FALSE(seenNear((1.0 / 3) * (corners[0] + corners[1] + corners[2]), drawn));
     EXPECT_TRUE(isBackground(2, 2));
     EXPECT_TRUE(isBackground(kSize - 3, 2));
 }
