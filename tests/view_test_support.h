@@ -31,3 +31,77 @@ inline GpuMesh meshWithBox(float x0, float y0, float z0, float x1, float y1, flo
     mesh.unitScale = 1.0f;
     return mesh;
 }
+
+#ifdef _WIN32
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/test_files.h"
+#include "view/view_control.h"
+
+namespace view_test {
+
+constexpr int kViewWidth = 240;
+constexpr int kViewHeight = 160;
+
+// The messages a view passed up to the parent, which answers keys with keyAnswer.
+struct ParentLog {
+    std::vector<MSG> received;
+    LRESULT keyAnswer = 1;
+};
+inline ParentLog parentLog;
+
+inline LRESULT CALLBACK parentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_NEXTDLGCTL && message != WM_KEYDOWN) return DefWindowProcW(window, message, wParam, lParam);
+    parentLog.received.push_back({window, message, wParam, lParam});
+    return message == WM_KEYDOWN ? parentLog.keyAnswer : 0;
+}
+
+inline bool registerClassesOnce() {
+    static bool registered = [] {
+        WNDCLASSEXW parent = {sizeof parent};
+        parent.lpfnWndProc = parentProc;
+        parent.hInstance = GetModuleHandleW(nullptr);
+        parent.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        parent.lpszClassName = L"ViewTestParent";
+        return RegisterClassExW(&parent) != 0 && registerViewClass(parent.hInstance, nullptr);
+    }();
+    return registered;
+}
+
+// A view in a parent that lives as long as the suite: under Wine every
+// top-level window costs time.
+struct ViewWindow : testing::Test {
+    static inline HWND parent = nullptr;
+    HWND view = nullptr;
+    ViewState* state = nullptr;
+
+    static void SetUpTestSuite() {
+        if (registerClassesOnce())
+            parent = CreateWindowExW(0, L"ViewTestParent", L"view test", WS_POPUP | WS_VISIBLE, 20, 20, 400, 300,
+                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    static void TearDownTestSuite() {
+        if (parent) DestroyWindow(parent);
+        parent = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(parent, nullptr);
+        parentLog = ParentLog();
+        view = CreateWindowExW(0, L"STLView", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 10, kViewWidth, kViewHeight,
+                               parent, reinterpret_cast<HMENU>(16), GetModuleHandleW(nullptr), nullptr);
+        state = viewStateOf(view);
+        ASSERT_NE(state, nullptr);
+    }
+    void TearDown() override {
+        if (IsWindow(view)) {
+            clearMeshes(view);
+            DestroyWindow(view);
+        }
+        pumpMessages();
+    }
+};
+
+}  // namespace view_test
+#endif

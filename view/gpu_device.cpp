@@ -54,6 +54,7 @@ const D3D11_DEPTH_STENCIL_DESC kOutlineDepthState = {
 volatile int32_t injectedStep = kStepNone;
 volatile int32_t injectedResult = 0;
 ID3D11Device* failedPipelineDevice = nullptr;
+volatile LONG workForGoneViews = 0;
 
 SRWLOCK viewLifetimes = SRWLOCK_INIT;
 
@@ -307,6 +308,7 @@ DWORD WINAPI createDeviceOnPool(void* window) {
     lockViewLifetimes();
     ViewState* state = viewStateOf(window);
     if (state) ensureDevice(state, nullptr);
+    else InterlockedIncrement(&workForGoneViews);
     unlockViewLifetimes();
     return 0;
 }
@@ -555,6 +557,10 @@ void failPipelineStep(PipelineStep step, int32_t result) {
 
 PipelineStep pendingPipelineFailure() {
     return static_cast<PipelineStep>(injectedStep);
+}
+
+uint32_t deviceWorkForGoneViews() {
+    return static_cast<uint32_t>(workForGoneViews);
 }
 
 ID3D11Device* takeFailedPipelineDevice() {

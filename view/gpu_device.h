@@ -114,3 +114,5 @@ void failPipelineStep(PipelineStep step, int32_t result);
 PipelineStep pendingPipelineFailure();
 // The device of the last injected failure, with the extra reference; null if none.
 ID3D11Device* takeFailedPipelineDevice();
+// How many device work items have found their window no longer a view.
+uint32_t deviceWorkForGoneViews();
