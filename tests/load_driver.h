@@ -22,10 +22,14 @@ struct Loaded {
     std::string bytes;  // the mesh points into them
 
     explicit Loaded(std::string file) : bytes(std::move(file)) {
-        const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+        load(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    // Bytes the caller keeps, e.g. sized exactly so that a read past them is caught.
+    Loaded(const uint8_t* data, size_t size) { load(data, size); }
+    void load(const uint8_t* data, size_t size) {
         const MessageSink* sink = messages.producerSink();
-        format = detectFormat(data, bytes.size());
-        if (format == kFormatNone || !parseModel(&part, format, data, data + bytes.size(), heap, sink)) return;
+        format = detectFormat(data, size);
+        if (format == kFormatNone || !parseModel(&part, format, data, data + size, heap, sink)) return;
         uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part.mesh.solidCount, 1, sink));
         if (!visible) return;
         memset(visible, 1, part.mesh.solidCount);

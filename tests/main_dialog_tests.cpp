@@ -48,7 +48,7 @@ std::unique_ptr<FileNameList> folderList(const std::string& directory, const std
     EXPECT_TRUE(makeFileNameList(first.data(), list.get()));
     list->nameStart = static_cast<int32_t>(directory.size());
     std::u16string rest;
-    for (size_t i = 1; i < names.size(); ++i) rest += toUtf16(names[i]) + u'\0';
+    for (size_t i = 1; i < names.size(); ++i) rest += std::u16string(names[i].begin(), names[i].end()) + u'\0';
     memcpy(list->path + list->nextName, rest.c_str(), (rest.size() + 1) * sizeof(Utf16));
     return list;
 }
