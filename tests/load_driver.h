@@ -1,9 +1,8 @@
-// The steps of the load job after mapping, on bytes in memory: detect,
-// parse and recognise, defaults, all solids visible, upload (ranges and
-// bounds). Messages arrive as lines in a recording sink.
+// The load job's steps after mapping (buildModelPart), on bytes in memory:
+// detect, parse and recognise, defaults, all solids visible, upload (ranges
+// and bounds). Messages arrive as lines in a recording sink.
 #pragma once
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,7 +17,6 @@ struct Loaded {
     ModelPart part{};
     HeapHandle heap = createPrivateHeap();
     GpuMesh* gpu = nullptr;
-    uint32_t format = kFormatNone;
     std::string bytes;  // the mesh points into them
 
     explicit Loaded(std::string file) : bytes(std::move(file)) {
@@ -27,14 +25,8 @@ struct Loaded {
     // Bytes the caller keeps, e.g. sized exactly so that a read past them is caught.
     Loaded(const uint8_t* data, size_t size) { load(data, size); }
     void load(const uint8_t* data, size_t size) {
-        const MessageSink* sink = messages.producerSink();
-        format = detectFormat(data, size);
-        if (format == kFormatNone || !parseModel(&part, format, data, data + size, heap, sink)) return;
-        uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part.mesh.solidCount, 1, sink));
-        if (!visible) return;
-        memset(visible, 1, part.mesh.solidCount);
-        applyLoadDefaults(&part.metadata, sink);
-        gpu = uploadMesh(nullptr, &part.mesh, &part.metadata, visible, heap, sink);
+        if (buildModelPart(&part, kFormatNone, data, size, heap, nullptr, messages.producerSink()))
+            gpu = static_cast<GpuMesh*>(part.gpuMesh);
     }
     ~Loaded() { destroyPrivateHeap(heap); }
     Loaded(const Loaded&) = delete;
