@@ -62,6 +62,26 @@ void unlockHeaps() {
     __atomic_store_n(&heapLockWord, 0, __ATOMIC_RELEASE);
 }
 
+// A model's triangle buffer and vertex array run to tens of megabytes, and
+// the first touch of every 4 KiB page of a fresh block is a page fault; on a
+// virtual machine a fault costs far more than filling the page. Large blocks
+// therefore ask for transparent huge pages. The advice covers whole pages, so
+// a block of its own mapping stays one mapping that realloc can still move.
+constexpr size_t kHugePageBlock = size_t{4} << 20;
+
+void adviseHugePages(BlockHeader* block, size_t size) {
+#ifdef MADV_HUGEPAGE
+    if (size < kHugePageBlock) return;
+    uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    uintptr_t first = reinterpret_cast<uintptr_t>(block) & ~(page - 1);
+    uintptr_t last = (reinterpret_cast<uintptr_t>(block + 1) + size + page - 1) & ~(page - 1);
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // only advice: failure changes nothing
+#else
+    (void)block;
+    (void)size;
+#endif
+}
+
 }  // namespace
 
 HeapHandle processHeap() {
@@ -93,6 +113,7 @@ void* heapAlloc(HeapHandle handle, size_t size) {
     if (size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
     BlockHeader* block = static_cast<BlockHeader*>(malloc(sizeof(BlockHeader) + size));
     if (!block) return nullptr;
+    adviseHugePages(block, size);
     block->size = size;
     countHeapBytes(size, 0);
     lockHeaps();
@@ -110,6 +131,7 @@ void* heapReAlloc(HeapHandle handle, void* payload, size_t size) {
     unlinkBlock(old);
     BlockHeader* block = static_cast<BlockHeader*>(realloc(old, sizeof(BlockHeader) + size));
     if (block) {
+        if (size > oldSize) adviseHugePages(block, size);
         block->size = size;
         countHeapBytes(size, oldSize);
     }
