@@ -100,3 +100,24 @@ TEST(HeapBytes, CountLiveBlocksAndThePeak) {
     destroyPrivateHeap(heap);
     EXPECT_EQ(heapBytesInUse(), before);
 }
+
+// Blocks of model size (which the native heap advises into huge pages) keep
+// their bytes when they grow and shrink, on the process heap and a private one.
+TEST(HeapBytes, LargeBlocksKeepTheirBytesWhenResized) {
+    const uint64_t kSizes[] = {5u << 20, 40u << 20, 9u << 20, 3u << 20};
+    HeapHandle privateHeap = createPrivateHeap();
+    ASSERT_NE(privateHeap, nullptr);
+    for (HeapHandle heap : {processHeap(), privateHeap}) {
+        auto* block = static_cast<uint8_t*>(allocArray(heap, kSizes[0], 1, nullptr));
+        ASSERT_NE(block, nullptr);
+        for (uint64_t i = 0; i < kSizes[0]; i += 4096) block[i] = uint8_t(i >> 12);
+        for (uint64_t size : kSizes) {
+            SCOPED_TRACE(size);
+            ASSERT_NE(block = static_cast<uint8_t*>(reallocArray(heap, block, size, 1, nullptr)), nullptr);
+            for (uint64_t i = 0; i < size && i < (3u << 20); i += 4096) ASSERT_EQ(block[i], uint8_t(i >> 12));
+            block[size - 1] = 0xA5;  // the whole block is writable
+        }
+        heapFree(heap, block);
+    }
+    destroyPrivateHeap(privateHeap);
+}
