@@ -24,15 +24,9 @@ class LoadJobTest : public ::testing::Test {
 protected:
     void TearDown() override { if (job_) destroyLoadJob(job_); }
 
-    // The list as the Open dialog gives it: the first name as a full path, then the other names.
     void makeJob(const std::vector<std::string>& names) {
-        std::string all = folder_.directory() + names[0];
-        for (size_t i = 1; i < names.size(); ++i) all += '\0' + names[i];
-        std::vector<Utf16> units = utf16Path(all + '\0');  // and its terminator: the empty name that ends the list
-        auto list = std::make_unique<FileNameList>();
-        memcpy(list->path, units.data(), units.size() * sizeof(Utf16));
-        list->nameStart = static_cast<int32_t>(folder_.directory().size());
-        list->nextName = static_cast<int32_t>(folder_.directory().size() + names[0].size() + 1);
+        std::unique_ptr<FileNameList> list = folderList(folder_.directory(), names);
+        ASSERT_NE(list, nullptr);
         job_ = static_cast<LoadJob*>(allocBytes(sizeof(LoadJob)));
         initLoadJob(job_, list.get(), nullptr, nullptr);
     }

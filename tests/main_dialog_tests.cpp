@@ -41,18 +41,6 @@ std::wstring itemText(HWND tree, HTREEITEM item) {
     return buffer;
 }
 
-// Files of one folder, as the Open dialog gives them.
-std::unique_ptr<FileNameList> folderList(const std::string& directory, const std::vector<std::string>& names) {
-    auto list = std::make_unique<FileNameList>();
-    std::vector<Utf16> first = utf16Path(directory + names[0]);
-    EXPECT_TRUE(makeFileNameList(first.data(), list.get()));
-    list->nameStart = static_cast<int32_t>(directory.size());
-    std::u16string rest;
-    for (size_t i = 1; i < names.size(); ++i) rest += std::u16string(names[i].begin(), names[i].end()) + u'\0';
-    memcpy(list->path + list->nextName, rest.c_str(), (rest.size() + 1) * sizeof(Utf16));
-    return list;
-}
-
 // One dialog for the whole suite, as in the program, which never destroys it
 // (destroying a window under Wine on Xvfb also takes seconds).
 class MainDialogTest : public ::testing::Test {

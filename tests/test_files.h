@@ -5,10 +5,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/platform.h"
+#include "load/load_job.h"
 
 struct TestTriangle {
     float normal[3];
@@ -95,6 +97,18 @@ inline std::vector<Utf16> utf16Path(const std::string& path) {
     std::vector<Utf16> wide(path.begin(), path.end());
     wide.push_back(0);
     return wide;
+}
+
+// Files of one folder as the Open dialog gives them: the first name as a full
+// path, then the other names.
+inline std::unique_ptr<FileNameList> folderList(const std::string& directory, const std::vector<std::string>& names) {
+    auto list = std::make_unique<FileNameList>();
+    if (!makeFileNameList(utf16Path(directory + names[0]).data(), list.get())) return nullptr;
+    list->nameStart = static_cast<int32_t>(directory.size());
+    std::u16string rest;
+    for (size_t i = 1; i < names.size(); ++i) rest += std::u16string(names[i].begin(), names[i].end()) + u'\0';
+    memcpy(list->path + list->nextName, rest.c_str(), (rest.size() + 1) * sizeof(Utf16));
+    return list;
 }
 
 #ifdef _WIN32
