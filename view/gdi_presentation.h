@@ -31,6 +31,12 @@ void choosePresentation(PresentationChoice choice);
 int32_t createCopyTextures(ID3D11Device* device, ID3D11RenderTargetView* renderTargetView,
                            ID3D11Texture2D** resolved, ID3D11Texture2D** staging);
 
+// Resolves the frame into the textures above and maps the staging copy for
+// reading: its rows start `rowPitch` bytes apart. The caller unmaps it after
+// a success. Answers the HRESULT of the first failed call, or 0.
+int32_t mapFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
+                     ID3D11Texture2D* resolved, ID3D11Texture2D* staging, const void** pixels, uint32_t* rowPitch);
+
 // Resolves the frame, reads it back through the textures above and draws it
 // into the window's client area. Answers the HRESULT of the first failed
 // call, or 0.

@@ -10,6 +10,7 @@
 #include "view/camera.h"
 #include "view/com_helpers.h"
 #include "view/frame_render.h"
+#include "view/gdi_presentation.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/mesh_upload.h"
@@ -26,54 +27,23 @@ bool allocatePicture(Picture* picture, int32_t width, int32_t height, const Mess
     return picture->pixels != nullptr;
 }
 
-// A single-sampled copy of the texture behind the view that the processor can read.
-HRESULT stagingCopy(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11RenderTargetView* view,
-                    ID3D11Texture2D** copy) {
-    ID3D11Resource* frame = nullptr;
-    view->GetResource(&frame);
-    if (!frame) return E_NOINTERFACE;
-    ID3D11Texture2D* texture = nullptr;
-    HRESULT result = frame->QueryInterface(kTexture2DId, reinterpret_cast<void**>(&texture));
-    frame->Release();
-    if (FAILED(result)) return result;
-    D3D11_TEXTURE2D_DESC description;
-    texture->GetDesc(&description);
-    UINT samples = description.SampleDesc.Count;
-    description.SampleDesc.Count = 1;
-    description.SampleDesc.Quality = 0;
-    description.BindFlags = 0;
-    description.MiscFlags = 0;
-    ID3D11Texture2D* resolved = nullptr;
-    if (samples > 1) {
-        result = device->CreateTexture2D(&description, nullptr, &resolved);
-        if (SUCCEEDED(result)) context->ResolveSubresource(resolved, 0, texture, 0, description.Format);
-    }
-    if (SUCCEEDED(result)) {
-        description.Usage = D3D11_USAGE_STAGING;
-        description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        result = device->CreateTexture2D(&description, nullptr, copy);
-    }
-    if (SUCCEEDED(result)) context->CopyResource(*copy, resolved ? resolved : texture);
-    releaseInterface(resolved);
-    texture->Release();
-    return result;
-}
-
 HRESULT readPixels(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11RenderTargetView* view,
                    Picture* picture) {
-    ID3D11Texture2D* copy = nullptr;
-    HRESULT result = stagingCopy(device, context, view, &copy);
+    ID3D11Texture2D* resolved = nullptr;
+    ID3D11Texture2D* staging = nullptr;
+    HRESULT result = createCopyTextures(device, view, &resolved, &staging);
     if (FAILED(result)) return result;
-    D3D11_MAPPED_SUBRESOURCE mapped;
-    result = context->Map(copy, 0, D3D11_MAP_READ, 0, &mapped);
+    const void* pixels;
+    uint32_t rowPitch;
+    result = mapFrameCopy(context, view, resolved, staging, &pixels, &rowPitch);
     if (SUCCEEDED(result)) {
         size_t rowBytes = static_cast<size_t>(picture->width) * 4;
         for (int32_t y = 0; y < picture->height; ++y)
-            memcpy(picture->pixels + y * rowBytes, static_cast<const uint8_t*>(mapped.pData) + y * size_t{mapped.RowPitch},
-                   rowBytes);
-        context->Unmap(copy, 0);
+            memcpy(picture->pixels + y * rowBytes, static_cast<const uint8_t*>(pixels) + y * size_t{rowPitch}, rowBytes);
+        context->Unmap(staging, 0);
     }
-    copy->Release();
+    staging->Release();
+    releaseInterface(resolved);
     return result;
 }
 
