@@ -36,28 +36,73 @@ Utf16* copyAscii(Utf16* out, const char* text, const char* end) {
     return out;
 }
 
-// The locale's digit grouping, decimal separator and default decimals.
-Utf16* localiseNumber(Utf16* out, const char* plain, const char* plainEnd, uint32_t locale) {
+#ifdef _WIN32
+bool localeNumber(uint32_t locale, LCTYPE type, DWORD* value) {
+    return GetLocaleInfoW(locale, type | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(value),
+                          sizeof(DWORD) / sizeof(Utf16)) != 0;
+}
+
+// The locale's layout of a number below one, which has no digit groups,
+// with `decimals` digits after the separator; false when the locale does not
+// give every part of it.
+bool layoutBelowOne(uint32_t locale, UINT decimals, NUMBERFMTW* layout, Utf16 (&separator)[8]) {
+    DWORD leadingZero, negativeOrder;
+    if (!localeNumber(locale, LOCALE_ILZERO, &leadingZero) || !localeNumber(locale, LOCALE_INEGNUMBER, &negativeOrder) ||
+        !GetLocaleInfoW(locale, LOCALE_SDECIMAL, separator, 8))
+        return false;
+    static Utf16 noGroups[] = {0};
+    layout->NumDigits = decimals;
+    layout->LeadingZero = leadingZero;
+    layout->Grouping = 0;
+    layout->lpDecimalSep = separator;
+    layout->lpThousandSep = noGroups;
+    layout->NegativeOrder = negativeOrder;
+    return true;
+}
+#endif
+
+// The locale's digit grouping and decimal separator, with its default
+// decimals or, for a number below one, `minimumDecimals` where that is more.
+Utf16* localiseNumber(Utf16* out, const char* plain, const char* plainEnd, uint32_t locale, int minimumDecimals = 0) {
     if (plainEnd - plain > kNumberCapacity - 1) plainEnd = plain + kNumberCapacity - 1;
 #ifdef _WIN32
     if (locale != kNoLocale) {
         Utf16 wide[kNumberCapacity];
         *copyAscii(wide, plain, plainEnd) = 0;
-        int written = GetNumberFormatW(locale, 0, wide, nullptr, out, kNumberCapacity);
+        NUMBERFMTW layout;
+        Utf16 separator[8];
+        DWORD decimals = 0;
+        bool more = minimumDecimals > 0 && localeNumber(locale, LOCALE_IDIGITS, &decimals) &&
+                    static_cast<DWORD>(minimumDecimals) > decimals &&
+                    layoutBelowOne(locale, static_cast<UINT>(minimumDecimals), &layout, separator);
+        int written = GetNumberFormatW(locale, 0, wide, more ? &layout : nullptr, out, kNumberCapacity);
         // The count includes the terminator, which the caller's text overwrites.
         if (written > 1) return out + written - 1;
         // Shown unlocalised rather than not at all (e.g. a number too long for the locale's layout).
     }
 #else
     (void)locale;
+    (void)minimumDecimals;
 #endif
     return copyAscii(out, plain, plainEnd);
 }
 
-Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32_t locale) {
+// The decimals that show the first two significant digits of a plain
+// decimal below one ("0.003906" needs four); 0 for any other number.
+int decimalsForTwoDigits(const char* plain, const char* end) {
+    if (plain != end && *plain == '-') ++plain;
+    if (end - plain < 3 || plain[0] != '0' || plain[1] != '.') return 0;
+    const char* digit = plain + 2;
+    while (digit != end && *digit == '0') ++digit;
+    return digit == end ? 0 : static_cast<int>(digit - plain);  // the zeros after the point, and two digits
+}
+
+// A small measure keeps two significant digits where the locale's default
+// decimals would show a part of a few millimetres as "0.00 in³".
+Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32_t locale, bool keepTwoDigits = false) {
     char plain[kMaxFixedDecimalLength];
     char* plainEnd = formatFixedDecimal(number, plain);
-    out = localiseNumber(out, plain, plainEnd, locale);
+    out = localiseNumber(out, plain, plainEnd, locale, keepTwoDigits ? decimalsForTwoDigits(plain, plainEnd) : 0);
     *out++ = kThinSpace;
     for (; *suffix; ++suffix) *out++ = static_cast<Utf16>(*suffix);
     return out;
@@ -69,7 +114,7 @@ Utf16* formatPowerOfLength(Utf16* out, double measure, int power, bool usUnits, 
     const LengthUnit* unit = chooseLengthUnit(static_cast<float>(side), usUnits);
     double factor = unit->factor;
     double scale = power == 2 ? factor * factor : factor * factor * factor;
-    out = appendNumberAndUnit(out, measure * scale, unit->suffix, locale);
+    out = appendNumberAndUnit(out, measure * scale, unit->suffix, locale, true);
     *out++ = power == 2 ? 0x00B2 : 0x00B3;
     return out;
 }

@@ -40,7 +40,8 @@ Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale = kU
 
 // Square and cubic metres in the square or cubic unit of the row that
 // chooseLengthUnit gives the side of a square or cube of that size, e.g.
-// "600.0 cm²"; the sign is kept. Like formatLength, without a terminator.
+// "600.0 cm²"; the sign is kept. A measure below one shows at least its first
+// two significant digits ("0.0039 in³"). Like formatLength, without a terminator.
 Utf16* formatArea(Utf16* out, double squareMetres, bool usUnits, uint32_t locale = kUserLocale);
 Utf16* formatVolume(Utf16* out, double cubicMetres, bool usUnits, uint32_t locale = kUserLocale);
 

@@ -76,6 +76,12 @@ TEST(FormatMeasures, UnitsAndLocales) {
         {kVolume, 0.0, false, U16("0.0\u2009mm\u00B3")},      {kVolume, 1e-6, true, U16("0.06102\u2009in\u00B3")},
         {kVolume, nan, false, U16("NaN\u2009km\u00B3")},
         {kVolume, 0.001, false, U16("1,000.00\u2009cm\u00B3"), kEnglishUs},
+        // Small parts in US units keep two significant digits; zero and larger ones the locale's decimals.
+        {kVolume, 64e-9, true, U16("0.0039\u2009in\u00B3"), kEnglishUs},
+        {kVolume, -64e-9, true, U16("-0.0039\u2009in\u00B3"), kEnglishUs},
+        {kArea, 2e-6, true, U16("0.0031\u2009in\u00B2"), kEnglishUs},
+        {kVolume, 1e-6, true, U16("0,061\u2009in\u00B3"), kGerman},
+        {kVolume, 0.0, true, U16("0.00\u2009in\u00B3"), kEnglishUs},
         {kCount, 0, false, U16("0"), kEnglishUs},             {kCount, 123456, false, U16("123,456"), kEnglishUs},
         {kCount, 123456, false, U16("123.456"), kGerman},     {kCount, 1234567, false, U16("1234567")},
         {kCount, 1234567, false, U16("1234567"), kNoSuchLocale},
