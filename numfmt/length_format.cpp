@@ -36,57 +36,14 @@ Utf16* copyAscii(Utf16* out, const char* text, const char* end) {
     return out;
 }
 
+// How many digits follow the decimal separator.
+enum class Decimals {
+    kLocale,            // the locale's own count
+    kLocaleOrTwoDigits, // that, or more where a number below one needs them for two significant digits
+    kNone,
+};
+
 #ifdef _WIN32
-bool localeNumber(uint32_t locale, LCTYPE type, DWORD* value) {
-    return GetLocaleInfoW(locale, type | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(value),
-                          sizeof(DWORD) / sizeof(Utf16)) != 0;
-}
-
-// The locale's layout of a number below one, which has no digit groups,
-// with `decimals` digits after the separator; false when the locale does not
-// give every part of it.
-bool layoutBelowOne(uint32_t locale, UINT decimals, NUMBERFMTW* layout, Utf16 (&separator)[8]) {
-    DWORD leadingZero, negativeOrder;
-    if (!localeNumber(locale, LOCALE_ILZERO, &leadingZero) || !localeNumber(locale, LOCALE_INEGNUMBER, &negativeOrder) ||
-        !GetLocaleInfoW(locale, LOCALE_SDECIMAL, separator, 8))
-        return false;
-    static Utf16 noGroups[] = {0};
-    layout->NumDigits = decimals;
-    layout->LeadingZero = leadingZero;
-    layout->Grouping = 0;
-    layout->lpDecimalSep = separator;
-    layout->lpThousandSep = noGroups;
-    layout->NegativeOrder = negativeOrder;
-    return true;
-}
-#endif
-
-// The locale's digit grouping and decimal separator, with its default
-// decimals or, for a number below one, `minimumDecimals` where that is more.
-Utf16* localiseNumber(Utf16* out, const char* plain, const char* plainEnd, uint32_t locale, int minimumDecimals = 0) {
-    if (plainEnd - plain > kNumberCapacity - 1) plainEnd = plain + kNumberCapacity - 1;
-#ifdef _WIN32
-    if (locale != kNoLocale) {
-        Utf16 wide[kNumberCapacity];
-        *copyAscii(wide, plain, plainEnd) = 0;
-        NUMBERFMTW layout;
-        Utf16 separator[8];
-        DWORD decimals = 0;
-        bool more = minimumDecimals > 0 && localeNumber(locale, LOCALE_IDIGITS, &decimals) &&
-                    static_cast<DWORD>(minimumDecimals) > decimals &&
-                    layoutBelowOne(locale, static_cast<UINT>(minimumDecimals), &layout, separator);
-        int written = GetNumberFormatW(locale, 0, wide, more ? &layout : nullptr, out, kNumberCapacity);
-        // The count includes the terminator, which the caller's text overwrites.
-        if (written > 1) return out + written - 1;
-        // Shown unlocalised rather than not at all (e.g. a number too long for the locale's layout).
-    }
-#else
-    (void)locale;
-    (void)minimumDecimals;
-#endif
-    return copyAscii(out, plain, plainEnd);
-}
-
 // The decimals that show the first two significant digits of a plain
 // decimal below one ("0.003906" needs four); 0 for any other number.
 int decimalsForTwoDigits(const char* plain, const char* end) {
@@ -97,12 +54,76 @@ int decimalsForTwoDigits(const char* plain, const char* end) {
     return digit == end ? 0 : static_cast<int>(digit - plain);  // the zeros after the point, and two digits
 }
 
+bool localeNumber(uint32_t locale, LCTYPE type, DWORD* value) {
+    return GetLocaleInfoW(locale, type | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(value),
+                          sizeof(DWORD) / sizeof(Utf16)) != 0;
+}
+
+// The locale's number layout with `decimals` digits after the separator;
+// false when the locale does not give every part of it. Passed explicitly
+// because Wine's default layout groups only the last three digits ("1234,567").
+bool localeLayout(uint32_t locale, UINT decimals, NUMBERFMTW* layout, Utf16 (&separator)[8], Utf16 (&thousands)[8]) {
+    Utf16 grouping[16];
+    DWORD leadingZero, negativeOrder;
+    if (!localeNumber(locale, LOCALE_ILZERO, &leadingZero) || !localeNumber(locale, LOCALE_INEGNUMBER, &negativeOrder) ||
+        !GetLocaleInfoW(locale, LOCALE_SGROUPING, grouping, 16) || !GetLocaleInfoW(locale, LOCALE_SDECIMAL, separator, 8) ||
+        !GetLocaleInfoW(locale, LOCALE_STHOUSAND, thousands, 8))
+        return false;
+    // The locale writes threes repeated as "3;0", which the layout wants as 3;
+    // "3;2;0" (three, then twos) as 32; and a single group of three, "3", as 30.
+    UINT groups = 0;
+    int length = 0;
+    for (; grouping[length]; ++length)
+        if (grouping[length] >= '0' && grouping[length] <= '9') groups = groups * 10 + (grouping[length] - '0');
+    bool repeats = length >= 2 && grouping[length - 1] == '0' && grouping[length - 2] == ';';
+    layout->NumDigits = decimals;
+    layout->LeadingZero = leadingZero;
+    layout->Grouping = repeats ? groups / 10 : groups * 10;
+    layout->lpDecimalSep = separator;
+    layout->lpThousandSep = thousands;
+    layout->NegativeOrder = negativeOrder;
+    return true;
+}
+
+UINT decimalsIn(uint32_t locale, Decimals rule, const char* plain, const char* plainEnd) {
+    DWORD decimals = 2;  // the count most locales use, should the locale not tell
+    if (rule == Decimals::kNone) return 0;
+    localeNumber(locale, LOCALE_IDIGITS, &decimals);
+    DWORD twoDigits = rule == Decimals::kLocaleOrTwoDigits ? decimalsForTwoDigits(plain, plainEnd) : 0;
+    return twoDigits > decimals ? twoDigits : decimals;
+}
+#endif
+
+// The locale's digit grouping and decimal separator, with the decimals of the rule.
+Utf16* localiseNumber(Utf16* out, const char* plain, const char* plainEnd, uint32_t locale, Decimals rule) {
+    if (plainEnd - plain > kNumberCapacity - 1) plainEnd = plain + kNumberCapacity - 1;
+#ifdef _WIN32
+    if (locale != kNoLocale) {
+        Utf16 wide[kNumberCapacity];
+        *copyAscii(wide, plain, plainEnd) = 0;
+        NUMBERFMTW layout;
+        Utf16 separator[8], thousands[8];
+        if (localeLayout(locale, decimalsIn(locale, rule, plain, plainEnd), &layout, separator, thousands)) {
+            int written = GetNumberFormatW(locale, 0, wide, &layout, out, kNumberCapacity);
+            // The count includes the terminator, which the caller's text overwrites.
+            if (written > 1) return out + written - 1;
+        }
+        // Shown unlocalised rather than not at all (e.g. a number too long for the locale's layout).
+    }
+#else
+    (void)locale;
+    (void)rule;
+#endif
+    return copyAscii(out, plain, plainEnd);
+}
+
 // A small measure keeps two significant digits where the locale's default
 // decimals would show a part of a few millimetres as "0.00 in³".
-Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32_t locale, bool keepTwoDigits = false) {
+Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32_t locale,
+                           Decimals rule = Decimals::kLocale) {
     char plain[kMaxFixedDecimalLength];
     char* plainEnd = formatFixedDecimal(number, plain);
-    out = localiseNumber(out, plain, plainEnd, locale, keepTwoDigits ? decimalsForTwoDigits(plain, plainEnd) : 0);
+    out = localiseNumber(out, plain, plainEnd, locale, rule);
     *out++ = kThinSpace;
     for (; *suffix; ++suffix) *out++ = static_cast<Utf16>(*suffix);
     return out;
@@ -114,7 +135,7 @@ Utf16* formatPowerOfLength(Utf16* out, double measure, int power, bool usUnits, 
     const LengthUnit* unit = chooseLengthUnit(static_cast<float>(side), usUnits);
     double factor = unit->factor;
     double scale = power == 2 ? factor * factor : factor * factor * factor;
-    out = appendNumberAndUnit(out, measure * scale, unit->suffix, locale, true);
+    out = appendNumberAndUnit(out, measure * scale, unit->suffix, locale, Decimals::kLocaleOrTwoDigits);
     *out++ = power == 2 ? 0x00B2 : 0x00B3;
     return out;
 }
@@ -153,20 +174,7 @@ Utf16* formatCount(Utf16* out, uint64_t count, uint32_t locale) {
     char plain[24];
     char* end = plain + sizeof plain;
     do *--end = static_cast<char>('0' + count % 10); while (count /= 10);
-    Utf16* numberEnd = localiseNumber(out, end, plain + sizeof plain, locale);
-#ifdef _WIN32
-    // The locale's layout adds its default decimals: cut them with their separator.
-    DWORD decimals = 0;
-    Utf16 separator[8];
-    int separatorUnits = locale == kNoLocale ? 0 : GetLocaleInfoW(locale, LOCALE_SDECIMAL, separator, 8) - 1;
-    if (separatorUnits > 0 &&
-        GetLocaleInfoW(locale, LOCALE_IDIGITS | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(&decimals),
-                       sizeof decimals / sizeof(Utf16))) {
-        ptrdiff_t kept = (numberEnd - out) - static_cast<ptrdiff_t>(decimals) - separatorUnits;
-        if (kept > 0 && memcmp(out + kept, separator, separatorUnits * sizeof(Utf16)) == 0) numberEnd = out + kept;
-    }
-#endif
-    return numberEnd;
+    return localiseNumber(out, end, plain + sizeof plain, locale, Decimals::kNone);
 }
 
 Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float boundsMax[3], bool yUp,

@@ -14,7 +14,7 @@ namespace {
 
 using Text = std::basic_string<Utf16>;
 
-constexpr uint32_t kEnglishUs = 0x0409, kGerman = 0x0407, kNoSuchLocale = 0x7FFF;
+constexpr uint32_t kEnglishUs = 0x0409, kGerman = 0x0407, kEnglishIndia = 0x4009, kNoSuchLocale = 0x7FFF;
 
 enum Measure { kLength, kArea, kVolume, kCount };
 
@@ -84,6 +84,10 @@ TEST(FormatMeasures, UnitsAndLocales) {
         {kVolume, 0.0, true, U16("0.00\u2009in\u00B3"), kEnglishUs},
         {kCount, 0, false, U16("0"), kEnglishUs},             {kCount, 123456, false, U16("123,456"), kEnglishUs},
         {kCount, 123456, false, U16("123.456"), kGerman},     {kCount, 1234567, false, U16("1234567")},
+        // Every group, where Wine's own layout would group only the last three digits; Indian twos after three.
+        {kCount, 1234567, false, U16("1,234,567"), kEnglishUs}, {kCount, 1234567, false, U16("1.234.567"), kGerman},
+        {kCount, 1234567, false, U16("12,34,567"), kEnglishIndia},
+        {kLength, 12345678.0, true, U16("7,671.00\u2009mi"), kEnglishUs},
         {kCount, 1234567, false, U16("1234567"), kNoSuchLocale},
     };
     for (const Row& row : rows) {
