@@ -86,8 +86,8 @@ bool localeLayout(uint32_t locale, UINT decimals, NUMBERFMTW* layout, Utf16 (&se
 }
 
 UINT decimalsIn(uint32_t locale, Decimals rule, const char* plain, const char* plainEnd) {
-    DWORD decimals = 2;  // the count most locales use, should the locale not tell
     if (rule == Decimals::kNone) return 0;
+    DWORD decimals = 2;  // the count most locales use, should the locale not tell
     localeNumber(locale, LOCALE_IDIGITS, &decimals);
     DWORD twoDigits = rule == Decimals::kLocaleOrTwoDigits ? decimalsForTwoDigits(plain, plainEnd) : 0;
     return twoDigits > decimals ? twoDigits : decimals;
