@@ -2,7 +2,8 @@
 """Fails when product code includes a higher layer, or includes a file by any
 path other than the one from the repository root.
 
-Layers, lowest first: core; numfmt and stl (each on core only); view; load; app.
+Layers, lowest first: core; numfmt and stl (each on core only); mesh (analysis of
+loaded meshes: check, picking); view; load; app.
 A file may include its own folder and any lower layer. Usage: layering_check.py [ROOT]
 """
 import os
@@ -10,7 +11,7 @@ import re
 import subprocess
 import sys
 
-RANKS = {"core": 0, "numfmt": 1, "stl": 1, "view": 2, "load": 3, "app": 4}
+RANKS = {"core": 0, "numfmt": 1, "stl": 1, "mesh": 2, "view": 3, "load": 4, "app": 5}
 # Headers written into the build tree, found through the target's include path.
 GENERATED = {"shader_blob_sizes.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
