@@ -42,6 +42,7 @@ const MenuItem kMenuItems[] = {
     {0, kCommandLeft, L"&Left\tF3"},
     {0, kCommandFront, L"&Front\tF4"},
     {0, kCommandResetView, L"Reset &view\tHome"},
+    {0, kCommandSetStartView, L"Set start view\t"},
     {0, kCommandRotate, L"&Rotate\t"},
     {0, kCommandAlwaysRotate, L"Always rotate\t"},
     {0, 0, L""},
@@ -79,11 +80,17 @@ bool toggleChecked(HMENU menu, WORD id, uint8_t* flag) {
     return *flag;
 }
 
-void selectRenderMode(MainDialogState* state, WORD id, RenderMode mode) {
-    CheckMenuRadioItem(state->menu, kCommandSolid, kCommandWireframe, id, MF_BYCOMMAND);
-    HWND view = dialogItem(state, kViewId);
-    setRenderMode(view, mode);
-    InvalidateRect(view, nullptr, FALSE);
+void selectRenderMode(MainDialogState* state, RenderMode mode) {
+    showRenderMode(state, mode);
+    writeSettingDword(state->settingsKeys, kApplicationKey, mode, L"RenderMode", &state->sink.self);
+}
+
+// The view's angles become the ones Reset view and every new model start from.
+void setStartView(MainDialogState* state) {
+    const ViewState* view = viewStateOf(dialogItem(state, kViewId));
+    if (!view) return;
+    ViewAngles angles{view->yaw, view->pitch};
+    writeStartAngles(state->settingsKeys, angles, &state->sink.self);
 }
 
 void selectUnits(MainDialogState* state, bool usUnits) {
@@ -162,6 +169,14 @@ void copyPicture(MainDialogState* state) {
 }
 
 }  // namespace
+
+void showRenderMode(MainDialogState* state, RenderMode mode) {
+    WORD item = mode == kRenderWireframe ? kCommandWireframe : mode == kRenderOutline ? kCommandOutline : kCommandSolid;
+    CheckMenuRadioItem(state->menu, kCommandSolid, kCommandWireframe, item, MF_BYCOMMAND);
+    HWND view = dialogItem(state, kViewId);
+    setRenderMode(view, mode);
+    InvalidateRect(view, nullptr, FALSE);
+}
 
 void enablePictureCommands(HMENU menu, bool enabled) {
     for (WORD id : {kCommandSavePicture, kCommandCopyPicture})
@@ -269,9 +284,10 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
         writeSettingDword(state->settingsKeys, kApplicationKey, state->alwaysRotate, L"AlwaysRotate",
                           &state->sink.self);
         break;
-    case kCommandSolid: selectRenderMode(state, id, kRenderSolid); break;
-    case kCommandOutline: selectRenderMode(state, id, kRenderOutline); break;
-    case kCommandWireframe: selectRenderMode(state, id, kRenderWireframe); break;
+    case kCommandSetStartView: setStartView(state); break;
+    case kCommandSolid: selectRenderMode(state, kRenderSolid); break;
+    case kCommandOutline: selectRenderMode(state, kRenderOutline); break;
+    case kCommandWireframe: selectRenderMode(state, kRenderWireframe); break;
     case kCommandMetricUnits: selectUnits(state, false); break;
     case kCommandUsUnits: selectUnits(state, true); break;
     case kCommandDefaultMaterial:
@@ -295,6 +311,9 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
         break;
     case kSpaceComboId:
         if (notification == CBN_SELCHANGE) showModelDimensions(state);
+        break;
+    case kColorsComboId:
+        if (notification == CBN_SELCHANGE) applyTriangleColourChoice(state);
         break;
     case kMaterialCheckId:
         state->overrideColor = (state->overrideColor & 0xFFFFFF) |

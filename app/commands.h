@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/main_dialog.h"
+#include "view/view_control.h"
 
 enum Command : WORD {
     kCommandOpen = 16640,
@@ -28,6 +29,7 @@ enum Command : WORD {
     kCommandSingleInstance = 16660,
     kCommandSavePicture = 16661,
     kCommandCopyPicture = 16662,
+    kCommandSetStartView = 16673,
 };
 
 HMENU buildMenuBar();
@@ -35,6 +37,9 @@ HACCEL buildAccelerators();
 
 // Save picture and Copy picture are available exactly while a model is shown.
 void enablePictureCommands(HMENU menu, bool enabled);
+
+// The view draws in `mode` and the menu marks it; nothing is saved.
+void showRenderMode(MainDialogState* state, RenderMode mode);
 
 void runCommand(MainDialogState* state, WORD id, WORD notification);
 

@@ -5,10 +5,13 @@
 #include <cmath>
 
 #include "app/commands.h"
+#include "app/load_failure.h"
+#include "app/open_files.h"
 #include "core/code_page.h"
 #include "core/log_sink.h"
 #include "numfmt/length_format.h"
 #include "app/panel_glyphs.h"
+#include "app/settings.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
 
@@ -29,6 +32,13 @@ HTREEITEM insertItem(HWND tree, HTREEITEM parent, HTREEITEM after, const wchar_t
     insert.item.state = INDEXTOSTATEIMAGEMASK(stateImage);
     insert.item.lParam = parameter;
     return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+bool jobBroughtParts(const LoadJob* job) {
+    const ModelPart* parts = static_cast<const ModelPart*>(job->parts.data);
+    for (uint64_t i = 0; i < job->parts.used / sizeof(ModelPart); ++i)
+        if (parts[i].view) return true;
+    return false;
 }
 
 // Moves the finished job's parts into the free slots; returns the first slot filled, or -1.
@@ -65,7 +75,6 @@ void showFileFacts(MainDialogState* state, const ModelPart& part) {
     if (part.format == 4) {
         setPanelText(dialogItem(state, kPanelLine1Id), L"ASCII STL");
         CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
-        SendDlgItemMessageW(dialog, kColorsComboId, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
         return;
     }
     setPanelText(dialogItem(state, kPanelLine1Id), L"Binary STL");
@@ -79,8 +88,14 @@ void showFileFacts(MainDialogState* state, const ModelPart& part) {
         CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
         state->overrideColor &= 0x00FFFFFF;
     }
-    SendDlgItemMessageW(dialog, kColorsComboId, CB_SETCURSEL, part.metadata.colorOrder == 3 ? 1 : 0, 0);
 }
+
+bool hasTriangleColours(const ModelPart& part) {
+    return part.view && part.format == 5 && part.mesh.solidCount && part.mesh.solids[0].hasColours;
+}
+
+// The box's items in order: "RGB", "BGR", "Off".
+constexpr uint8_t kOrderOfChoice[3] = {kOrderRgb, kOrderBgr, kOrderNone};
 
 // "Part 4: ", a count, " triangles, ", an area, ", ", a volume and a terminator.
 constexpr int kFactsTextCapacity = 9 + kMaxCountText + 12 + kMaxMeasureText + 2 + kMaxMeasureText + 1;
@@ -103,6 +118,10 @@ int selectedSlot(const MainDialogState* state) {
 
 void installParts(MainDialogState* state, int first) {
     HWND view = dialogItem(state, kViewId);
+    if (first == 0) {
+        ViewAngles start = readStartAngles(state->settingsKeys);
+        resetView(view, start.yaw, start.pitch);
+    }
     for (int slot = first; slot < usedPartCount(state); ++slot) {
         installMesh(view, static_cast<GpuMesh*>(state->parts[slot].gpuMesh), slot == 0);
         if (slot == 0) updatePartSwatch(state, 0);
@@ -185,7 +204,7 @@ void updatePartSwatch(MainDialogState* state, int slot) {
         setMeshColor(view, state->overrideColor, slot);
         state->swatchBrushes[slot] = CreateSolidBrush(state->overrideColor & 0xFFFFFF);
     } else {
-        bool ownColours = part.view && part.format == 5 && part.mesh.solidCount && part.mesh.solids[0].hasColours;
+        bool ownColours = hasTriangleColours(part) && part.metadata.colorOrder != kOrderNone;
         setMeshColor(view, ownColours ? kOpaqueWhite : state->defaultObjectColor, slot);
     }
     InvalidateRect(dialogItem(state, kFirstSwatchId + slot), nullptr, TRUE);
@@ -246,10 +265,11 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
     HWND messages = dialogItem(state, kMessagesId);
     if (job->state != kLoadStopped && job->messages.used)
         appendText(messages, static_cast<const wchar_t*>(job->messages.data));
+    bool replace = state->replaceModel;
+    state->replaceModel = 0;
+    if (replace && jobBroughtParts(job)) clearModel(state);
     int first = takeParts(state, job);
     state->overrideColor = kWhiteNoOverride;
-    EnableWindow(dialogItem(state, kColorsComboId), FALSE);
-    EnableWindow(dialogItem(state, kColorsLabelId), FALSE);
     if (first >= 0) {
         appendText(messages, L"file loaded successfully\r\n");
         HWND tree = dialogItem(state, kTreeId);
@@ -259,12 +279,51 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
         showModelDimensions(state);
         installParts(state, first);
         enablePartControls(state, first);
-    } else if (usedPartCount(state) == 0) {
-        emptyPanel(state);
+    } else {
+        if (usedPartCount(state) == 0) emptyPanel(state);
+        if (job->state != kLoadStopped) showLoadFailure(state, fileNameOf(job->fileList.path));
     }
+    showTriangleColourChoice(state);
     state->currentJob = nullptr;
     showViewArea(state);
     HWND view = dialogItem(state, kViewId);
     if (state->parts[0].view) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
     InvalidateRect(view, nullptr, FALSE);
+}
+
+namespace {
+
+// The part the triangle colour box speaks for: the one selected in the tree, else the first.
+int triangleColourSlot(const MainDialogState* state) {
+    int slot = selectedSlot(state);
+    return slot >= 0 ? slot : 0;
+}
+
+}  // namespace
+
+void showTriangleColourChoice(MainDialogState* state) {
+    const ModelPart& part = state->parts[triangleColourSlot(state)];
+    bool colours = hasTriangleColours(part);
+    int choice = -1;
+    for (int item = 0; colours && item < 3; ++item)
+        if (kOrderOfChoice[item] == part.metadata.colorOrder) choice = item;
+    if (colours && choice < 0) choice = 0;  // an unstated order reads as RGB
+    SendDlgItemMessageW(state->dialog, kColorsComboId, CB_SETCURSEL, static_cast<WPARAM>(choice), 0);
+    EnableWindow(dialogItem(state, kColorsComboId), colours);
+    EnableWindow(dialogItem(state, kColorsLabelId), colours);
+}
+
+void applyTriangleColourChoice(MainDialogState* state) {
+    int slot = triangleColourSlot(state);
+    ModelPart& part = state->parts[slot];
+    LRESULT choice = SendDlgItemMessageW(state->dialog, kColorsComboId, CB_GETCURSEL, 0, 0);
+    if (!hasTriangleColours(part) || choice < 0 || choice > 2) return;
+    uint8_t order = kOrderOfChoice[choice];
+    GpuMesh* mesh = static_cast<GpuMesh*>(part.gpuMesh);
+    if (!recolourGpuMesh(dialogItem(state, kViewId), mesh, &part.mesh, order, part.heap, &state->sink.self)) {
+        showTriangleColourChoice(state);  // back to what is shown
+        return;
+    }
+    part.metadata.colorOrder = order;
+    updatePartSwatch(state, slot);
 }

@@ -16,6 +16,14 @@ void showModelDimensions(MainDialogState* state);
 // the whole model when none is, in the size line's units.
 void showModelFacts(MainDialogState* state);
 
+// The triangle colour box for the part selected in the tree (else the
+// first): usable while that part has triangle colours, showing their order
+// or "Off".
+void showTriangleColourChoice(MainDialogState* state);
+// The box's choice applied to that part at once: its colours in that order,
+// or none, so that the material or default colour shows. Not saved.
+void applyTriangleColourChoice(MainDialogState* state);
+
 // Index 0: the part's model name; i >= 1: the name of solid i - 1. Control
 // characters become their pictures. Null when empty; free with freeBytes.
 wchar_t* partItemText(const ModelPart* part, uint32_t index);

@@ -65,6 +65,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     SetWindowLongPtrW(tree, GWL_STYLE, GetWindowLongPtrW(tree, GWL_STYLE) | TVS_CHECKBOXES);
     fillCombo(dialogItem(state, kSpaceComboId), L"Y up", L"Z up");
     fillCombo(dialogItem(state, kColorsComboId), L"RGB", L"BGR");
+    SendDlgItemMessageW(dialog, kColorsComboId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Off"));
     HWND view = dialogItem(state, kViewId);
     setViewSink(view, &state->sink.self);
     const float noPan[3] = {0, 0, 0};
@@ -79,7 +80,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
         setAlwaysRotate(view, true);
         checkMenuItem(state->menu, kCommandAlwaysRotate, true);
     }
-    CheckMenuRadioItem(state->menu, kCommandSolid, kCommandWireframe, kCommandSolid, MF_BYCOMMAND);
+    showRenderMode(state, static_cast<RenderMode>(readRenderMode(state->settingsKeys)));
     UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
     CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
     if (state->singleInstance) checkMenuItem(state->menu, kCommandSingleInstance, true);
@@ -115,6 +116,7 @@ INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
         return FALSE;
     case TVN_SELCHANGEDW:
         showModelFacts(state);
+        showTriangleColourChoice(state);
         return FALSE;
     default:
         return FALSE;
@@ -304,5 +306,8 @@ void layoutDialog(MainDialogState* state, int width, int height) {
         MapDialogRect(dialog, &size);
         deferMove(&batch, dialog, place.id, rect.left + panelLeft, rect.top, size.right, size.bottom);
     }
-    if (batch) EndDeferWindowPos(batch);
+    if (!batch) return;
+    EndDeferWindowPos(batch);
+    // A moved swatch repaints only what was uncovered, keeping pieces of what stood there before.
+    for (int slot = 0; slot < kMaxParts; ++slot) InvalidateRect(dialogItem(state, kFirstSwatchId + slot), nullptr, TRUE);
 }

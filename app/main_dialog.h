@@ -53,6 +53,9 @@ struct MainDialogState {
     uint8_t singleInstance;
     ModelPart parts[kMaxParts];  // used slots are contiguous from the first
     FileNameList startupFiles;
+    // The current job opens a new model (rather than adding parts): the shown
+    // one gives way only once the job brings a part, and stays if it fails.
+    uint8_t replaceModel;
 };
 #pragma pack(pop)
 static_assert(offsetof(MainDialogState, dialog) == 0);

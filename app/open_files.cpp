@@ -90,14 +90,18 @@ void openFiles(MainDialogState* state, const FileNameList* list, bool newListing
     wchar_t title[kTitleUnits];
     makeWindowTitle(list->path, title);
     SetWindowTextW(state->dialog, title);
-    clearModel(state);
-    if (!startJob(state, list)) return;
+    state->replaceModel = 1;
+    if (!startJob(state, list)) {
+        showModelTitle(state);
+        return;
+    }
     if (newListing) startFolderListing(state, list, explorerWindow);
     else if (state->folderListing && waitFolderListing(state->folderListing)) markListingShown(state->folderListing);
 }
 
 void addPartFiles(MainDialogState* state, const FileNameList* list) {
     stopCurrentJob(state);
+    state->replaceModel = 0;
     HWND messages = dialogItem(state, kMessagesId);
     SetWindowTextW(messages, L"");
     // The job names each file of several itself; one added file is named here.
@@ -114,13 +118,19 @@ void clearModel(MainDialogState* state) {
         if (!part.view) break;
         resetPanelControls(state);
         releasePartSlot(&part);
-        SetDlgItemTextW(state->dialog, kMessagesId, L"");
         SetDlgItemTextW(state->dialog, kPanelLine1Id, L"");
         SetDlgItemTextW(state->dialog, kPanelLine2Id, L"");
     }
     for (int slot = 1; slot < kMaxParts; ++slot) ShowWindow(dialogItem(state, kFirstSwatchId + slot), SW_HIDE);
     layoutForClient(state);
     showViewArea(state);
+}
+
+void showModelTitle(MainDialogState* state) {
+    const wchar_t* name = state->parts[0].view ? state->parts[0].fileName : nullptr;
+    wchar_t title[kTitleUnits];
+    if (name) makeWindowTitle(name, title);
+    SetWindowTextW(state->dialog, name ? title : kApplicationTitle);
 }
 
 void onProgressTimer(MainDialogState* state, WPARAM timerId) {

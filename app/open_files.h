@@ -16,7 +16,10 @@ void makeWindowTitle(const wchar_t* path, wchar_t title[kTitleUnits]);
 void openFiles(MainDialogState* state, const FileNameList* list, bool newListing, HWND explorerWindow);
 // Loads further files into the free part slots, keeping the shown model.
 void addPartFiles(MainDialogState* state, const FileNameList* list);
+// Releases the shown model's parts and empties the panel; the messages stay.
 void clearModel(MainDialogState* state);
+// The title of the shown model, or the bare application title without one.
+void showModelTitle(MainDialogState* state);
 
 void onProgressTimer(MainDialogState* state, WPARAM timerId);
 void onLoadFinished(MainDialogState* state, LoadJob* job);

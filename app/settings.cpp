@@ -106,6 +106,23 @@ ViewAngles readStartAngles(const HKEY keys[2]) {
     return ViewAngles{degreesToBinaryAngle(yaw), degreesToBinaryAngle(pitch)};
 }
 
+DWORD binaryAngleToDegrees(int32_t angle) {
+    uint64_t units = static_cast<uint32_t>(angle);
+    return static_cast<DWORD>((units + kUnitsPerDegree / 2) / kUnitsPerDegree % 360);
+}
+
+bool writeStartAngles(const HKEY keys[2], ViewAngles angles, const MessageSink* sink) {
+    return writeSettingDword(keys, kApplicationKey, binaryAngleToDegrees(angles.pitch), L"InitialEyePitchDegrees",
+                             sink) &&
+           writeSettingDword(keys, kApplicationKey, binaryAngleToDegrees(angles.yaw), L"InitialEyeYawDegrees", sink);
+}
+
+uint8_t readRenderMode(const HKEY keys[2]) {
+    DWORD mode = 0;
+    readSettingDword(&mode, keys, L"RenderMode");
+    return mode <= 2 ? static_cast<uint8_t>(mode) : 0;
+}
+
 ViewAngles readSettings(MainDialogState* state) {
     const HKEY* keys = state->settingsKeys;
     state->flipZoom = 0;

@@ -40,6 +40,14 @@ ViewAngles readViewLook(const HKEY keys[2], uint32_t* objectColor, uint32_t* bac
 // InitialEyeYawDegrees, or their defaults).
 ViewAngles readStartAngles(const HKEY keys[2]);
 
+// Stores the angles as the start angles, in whole degrees from 0 to 359,
+// each rounded to the nearest degree.
+bool writeStartAngles(const HKEY keys[2], ViewAngles angles, const MessageSink* sink);
+// The whole degree from 0 to 359 nearest to a binary angle.
+DWORD binaryAngleToDegrees(int32_t angle);
+// RenderMode as saved by the mode commands; Solid when none or an unknown one is stored.
+uint8_t readRenderMode(const HKEY keys[2]);
+
 // Reads every preference into the state (defaults first) and applies a stored
 // placement to the dialog; returns the initial eye angles.
 ViewAngles readSettings(MainDialogState* state);

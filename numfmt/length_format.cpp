@@ -38,22 +38,12 @@ Utf16* copyAscii(Utf16* out, const char* text, const char* end) {
 
 // How many digits follow the decimal separator.
 enum class Decimals {
-    kLocale,            // the locale's own count
-    kLocaleOrTwoDigits, // that, or more where a number below one needs them for two significant digits
+    kLocale,  // the locale's own count
+    kPlain,   // exactly those of the plain number, so no digit is padded or dropped
     kNone,
 };
 
 #ifdef _WIN32
-// The decimals that show the first two significant digits of a plain
-// decimal below one ("0.003906" needs four); 0 for any other number.
-int decimalsForTwoDigits(const char* plain, const char* end) {
-    if (plain != end && *plain == '-') ++plain;
-    if (end - plain < 3 || plain[0] != '0' || plain[1] != '.') return 0;
-    const char* digit = plain + 2;
-    while (digit != end && *digit == '0') ++digit;
-    return digit == end ? 0 : static_cast<int>(digit - plain);  // the zeros after the point, and two digits
-}
-
 bool localeNumber(uint32_t locale, LCTYPE type, DWORD* value) {
     return GetLocaleInfoW(locale, type | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(value),
                           sizeof(DWORD) / sizeof(Utf16)) != 0;
@@ -87,10 +77,14 @@ bool localeLayout(uint32_t locale, UINT decimals, NUMBERFMTW* layout, Utf16 (&se
 
 UINT decimalsIn(uint32_t locale, Decimals rule, const char* plain, const char* plainEnd) {
     if (rule == Decimals::kNone) return 0;
+    if (rule == Decimals::kPlain) {
+        const char* point = plain;
+        while (point != plainEnd && *point != '.') ++point;
+        return point == plainEnd ? 0 : static_cast<UINT>(plainEnd - point - 1);
+    }
     DWORD decimals = 2;  // the count most locales use, should the locale not tell
     localeNumber(locale, LOCALE_IDIGITS, &decimals);
-    DWORD twoDigits = rule == Decimals::kLocaleOrTwoDigits ? decimalsForTwoDigits(plain, plainEnd) : 0;
-    return twoDigits > decimals ? twoDigits : decimals;
+    return decimals;
 }
 #endif
 
@@ -117,12 +111,15 @@ Utf16* localiseNumber(Utf16* out, const char* plain, const char* plainEnd, uint3
     return copyAscii(out, plain, plainEnd);
 }
 
-// A small measure keeps two significant digits where the locale's default
-// decimals would show a part of a few millimetres as "0.00 in³".
+// Lengths take the locale's decimals. Areas and volumes show their four
+// significant digits and no more: the locale's decimals would pad 2,244.15 to
+// "2,244.00" or cut a small part's 0.0039 to "0.00".
 Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32_t locale,
                            Decimals rule = Decimals::kLocale) {
     char plain[kMaxFixedDecimalLength];
     char* plainEnd = formatFixedDecimal(number, plain);
+    // The ".0" of a whole number is the layout's, not a digit.
+    if (rule == Decimals::kPlain && plainEnd - plain >= 2 && plainEnd[-1] == '0' && plainEnd[-2] == '.') plainEnd -= 2;
     out = localiseNumber(out, plain, plainEnd, locale, rule);
     *out++ = kThinSpace;
     for (; *suffix; ++suffix) *out++ = static_cast<Utf16>(*suffix);
@@ -135,7 +132,7 @@ Utf16* formatPowerOfLength(Utf16* out, double measure, int power, bool usUnits, 
     const LengthUnit* unit = chooseLengthUnit(static_cast<float>(side), usUnits);
     double factor = unit->factor;
     double scale = power == 2 ? factor * factor : factor * factor * factor;
-    out = appendNumberAndUnit(out, measure * scale, unit->suffix, locale, Decimals::kLocaleOrTwoDigits);
+    out = appendNumberAndUnit(out, measure * scale, unit->suffix, locale, Decimals::kPlain);
     *out++ = power == 2 ? 0x00B2 : 0x00B3;
     return out;
 }

@@ -39,9 +39,11 @@ const LengthUnit* chooseLengthUnit(float metres, bool usUnits);
 Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale = kUserLocale);
 
 // Square and cubic metres in the square or cubic unit of the row that
-// chooseLengthUnit gives the side of a square or cube of that size, e.g.
-// "600.0 cm²"; the sign is kept. A measure below one shows at least its first
-// two significant digits ("0.0039 in³"). Like formatLength, without a terminator.
+// chooseLengthUnit gives the side of a square or cube of that size, with the
+// locale's separators and grouping but only the digits that are real: the
+// value correctly rounded to four significant digits, no zero padded after
+// them ("2,244 cm²", "394.6 cm²", "0.003906 in³"). The sign is kept. Like
+// formatLength, without a terminator.
 Utf16* formatArea(Utf16* out, double squareMetres, bool usUnits, uint32_t locale = kUserLocale);
 Utf16* formatVolume(Utf16* out, double cubicMetres, bool usUnits, uint32_t locale = kUserLocale);
 

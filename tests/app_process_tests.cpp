@@ -173,6 +173,39 @@ TEST_F(ViewerProcessTest, ArrowKeysStepThroughTheFolderAndTheModelHidesWhenUntic
     EXPECT_EQ(viewer.close(window), 0);
 }
 
+// A middle-button drag moves the model away from the middle; the mode chosen
+// comes back with the next start.
+TEST_F(ViewerProcessTest, MiddleDragPansAndTheModeIsKeptAcrossARestart) {
+    const std::string cube = folder_.directory() + folder_.write("cube.stl", binaryStl(cubeTriangles()));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Veldmark\\STL Viewer", L"RenderMode");
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        Process viewer;
+        ASSERT_TRUE(viewer.start(quoted(cube)));
+        HWND window = waitForWindow(viewer);
+        ASSERT_NE(window, nullptr);
+        HWND view = GetDlgItem(window, kViewId);
+        if (start == 1) {
+            // Wireframe: edges cross the middle, the faces between them are not filled.
+            EXPECT_TRUE(pumpUntil([&] { int covered = centreCoverage(view); return covered > 0 && covered < 400; }));
+            PostMessageW(window, WM_COMMAND, 16652, 0);  // Solid again
+            EXPECT_TRUE(pumpUntil([&] { return modelIsShown(view); }));
+            EXPECT_EQ(viewer.close(window), 0);
+            break;
+        }
+        ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }));
+        RECT client;
+        GetClientRect(view, &client);
+        int y = client.bottom / 2;
+        PostMessageW(view, WM_MBUTTONDOWN, MK_MBUTTON, MAKELPARAM(10, y));
+        PostMessageW(view, WM_MOUSEMOVE, MK_MBUTTON, MAKELPARAM(client.right - 10, y));
+        PostMessageW(view, WM_MBUTTONUP, 0, MAKELPARAM(client.right - 10, y));
+        EXPECT_TRUE(pumpUntil([&] { return centreCoverage(view) == 0; }));
+        PostMessageW(window, WM_COMMAND, 16654, 0);  // Wireframe
+        EXPECT_EQ(viewer.close(window), 0);
+    }
+}
+
 // The PNG's pixels as its frame holds them (blue in the low byte for the
 // viewer's pictures); empty when it cannot be read.
 std::vector<uint32_t> pngPixels(const std::string& path, UINT* width, UINT* height) {

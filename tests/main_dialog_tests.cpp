@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "app/load_failure.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
@@ -17,6 +18,7 @@
 #include "tests/sink_recorder.h"
 #include "tests/test_files.h"
 #include "view/gpu_mesh.h"
+#include "view/offscreen_render.h"
 #include "view/view_control.h"
 
 namespace {
@@ -236,6 +238,23 @@ TEST(WindowTitle, NamesTheFileAfterTheLastSeparatorAndCutsLongNamesTo255Units) {
 
 // At the smallest size and a large one, for each number of parts: every control
 // inside the client area, none overlapping another, the panel right of the view.
+// Stored start angles are whole degrees: the nearest one, a full turn being 0.
+TEST(StartAngles, AreStoredAsTheNearestWholeDegree) {
+    const struct {
+        int32_t angle;
+        DWORD degrees;
+    } rows[] = {
+        {0, 0},           {5965232, 0},  // just under half a degree
+        {5965233, 1},     {11930465, 1},
+        {-1, 0},          {-5965233, 359},
+        {static_cast<int32_t>(0xC000004E), 270},  // Top, 78 units short of the quarter turn
+        {INT32_MIN, 180}, {INT32_MAX, 180},
+    };
+    for (const auto& row : rows) EXPECT_EQ(binaryAngleToDegrees(row.angle), row.degrees) << row.angle;
+    for (DWORD degrees = 0; degrees < 360; ++degrees)
+        EXPECT_EQ(binaryAngleToDegrees(degreesToBinaryAngle(degrees)), degrees);
+}
+
 TEST_F(MainDialogTest, LayoutKeepsControlsApartWithThePanelRightOfTheView) {
     MINMAXINFO limits{};
     SendMessageW(dialog_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
@@ -264,6 +283,13 @@ TEST_F(MainDialogTest, LayoutKeepsControlsApartWithThePanelRightOfTheView) {
             }
             EXPECT_GT(places[1].left, places[0].right);
             EXPECT_GT(places[2].left, places[0].right);
+            // The first swatch is repainted whole, not only where it was uncovered
+            // (where it lies within the dialog, which is smaller than the larger size).
+            RECT update, swatch;
+            GetClientRect(item(kFirstSwatchId), &swatch);
+            GetUpdateRect(item(kFirstSwatchId), &update, FALSE);
+            if (size.cx == smallest.cx) EXPECT_TRUE(EqualRect(&update, &swatch));
+            pumpMessages(dialog_);
         }
     for (ModelPart& part : state_->parts) part.view = nullptr;
     GetClientRect(dialog_, &client);
@@ -374,12 +400,14 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
          kApplicationKey, 0},
         {kCommandSingleInstance, 0, MF_CHECKED, [&] { return s.singleInstance; }, L"SingleInstance", kApplicationKey, 1},
         {kCommandSingleInstance, MF_CHECKED, 0, [&] { return !s.singleInstance; }, L"SingleInstance", kApplicationKey, 0},
-        {kCommandOutline, 0, MF_CHECKED, [&] { return v.renderMode == 2; }},
-        {kCommandWireframe, 0, MF_CHECKED, [&] { return v.renderMode == 1; }},
-        {kCommandSolid, 0, MF_CHECKED, [&] { return v.renderMode == 0; }},
+        {kCommandOutline, 0, MF_CHECKED, [&] { return v.renderMode == 2; }, L"RenderMode", kApplicationKey, 2},
+        {kCommandWireframe, 0, MF_CHECKED, [&] { return v.renderMode == 1; }, L"RenderMode", kApplicationKey, 1},
+        {kCommandSolid, 0, MF_CHECKED, [&] { return v.renderMode == 0; }, L"RenderMode", kApplicationKey, 0},
         {kCommandUsUnits, 0, MF_CHECKED, [&] { return s.usUnits == 1; }, L"USUnits", kMakerKey, 1},
         {kCommandMetricUnits, 0, MF_CHECKED, [&] { return s.usUnits == 0; }, L"USUnits", kMakerKey, 0},
         {kCommandTop, 0, 0, [&] { return v.yaw == 0 && uint32_t(v.pitch) == 0xC000004E; }},
+        {kCommandSetStartView, 0, 0, [&] { return readStartAngles(s.settingsKeys).yaw == 0; },
+         L"InitialEyePitchDegrees", kApplicationKey, 270},
         {kCommandFront, 0, 0, [&] { return v.yaw == 0 && v.pitch == 0; }},
         {kCommandResetView, 0, 0, [&] { return v.yaw == start.yaw && v.pitch == start.pitch; }},
         {kCommandRotate, 0, 0, [&] { return v.rotationStamp == 0; }},  // nothing to turn
@@ -426,6 +454,7 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
         {L"DefaultObjectColor", kMakerKey, 0x102030FF},
         {L"DefaultBackgroundColor", kApplicationKey, 0},  // alpha 0 stays
         {L"InitialEyeYawDegrees", kMakerKey, static_cast<DWORD>(-90)},
+        {L"RenderMode", kApplicationKey, 2},
     };
     HKEY* keys = state_->settingsKeys;
     for (const auto& value : stored) RegSetKeyValueW(keys[value.slot], nullptr, value.name, REG_DWORD, &value.value, 4);
@@ -441,6 +470,12 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
     EXPECT_EQ(angles.yaw, degreesToBinaryAngle(static_cast<DWORD>(-90)));
     EXPECT_EQ(angles.pitch, degreesToBinaryAngle(kDefaultPitchDegrees));
     free(fresh);
+    // The mode comes back as saved; a mode this program does not know is Solid.
+    EXPECT_EQ(readRenderMode(keys), 2);
+    for (DWORD mode : {1u, 3u, 0xFFFFFFFFu}) {
+        RegSetKeyValueW(keys[kApplicationKey], nullptr, L"RenderMode", REG_DWORD, &mode, 4);
+        EXPECT_EQ(readRenderMode(keys), mode == 1 ? 1 : 0) << mode;
+    }
     // Colours written and read back keep their bytes; black is stored opaque.
     for (uint32_t colour : {0xFF302010u, 0x00000000u}) {
         uint32_t read = 0;
@@ -491,14 +526,15 @@ TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
          "solid gear\tone\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
          "  endloop\n endfacet\nendsolid gear\tone\n",
          L"ASCII STL", BST_UNCHECKED, CB_ERR, 0x00FFFFFF, 0, L"ascii.stl", L"gear\u2409one"},
-        {"magics.stl", binaryStl({unitTriangle()}, magicsHeader), L"Binary STL", BST_CHECKED, 0, 0xFF302010,
+        {"magics.stl", binaryStl({unitTriangle()}, magicsHeader), L"Binary STL", BST_CHECKED, CB_ERR, 0xFF302010,
          0xFF302010, L"magics.stl", L"Object"},
         {"coloured.stl", binaryStl({unitTriangle(0, 0x001F)}, magicsHeader), L"Binary STL", BST_UNCHECKED, 0,
          0x00302010, 0xFFFFFFFF, L"coloured.stl", L"Object"},
-        {"viscam.stl", binaryStl({unitTriangle()}, visCamHeader), L"Binary STL", BST_UNCHECKED, 1, 0x00FFFFFF, 0,
+        {"viscam.stl", binaryStl({unitTriangle(0, 0x801F)}, visCamHeader), L"Binary STL", BST_UNCHECKED, 1,
+         0x00FFFFFF, 0xFFFFFFFF,
          L"viscam.stl", L"Object"},
         {"sketchup.stl", binaryStl({unitTriangle()}, "SketchUp STL gearbox" + std::string(60, ' ')), L"Binary STL",
-         BST_UNCHECKED, 0, 0x00FFFFFF, 0, L"gearbox", L"Object"},
+         BST_UNCHECKED, CB_ERR, 0x00FFFFFF, 0, L"gearbox", L"Object"},
     };
     HWND tree = item(kTreeId);
     for (const auto& row : rows) {
@@ -509,7 +545,8 @@ TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
         EXPECT_EQ(text(item(kPanelLine1Id)), row.kind);
         EXPECT_EQ(IsDlgButtonChecked(dialog_, kMaterialCheckId), row.material);
         EXPECT_EQ(SendMessageW(item(kColorsComboId), CB_GETCURSEL, 0, 0), row.colourOrder);
-        EXPECT_FALSE(IsWindowEnabled(item(kColorsComboId)));
+        // Usable exactly for a part with triangle colours.
+        EXPECT_EQ(!!IsWindowEnabled(item(kColorsComboId)), row.colourOrder != CB_ERR);
         EXPECT_EQ(state_->overrideColor, row.overrideColor);
         uint32_t meshColor = static_cast<const GpuMesh*>(state_->parts[0].gpuMesh)->color;
         EXPECT_EQ(meshColor, row.meshColor ? row.meshColor : state_->defaultObjectColor);
@@ -517,6 +554,123 @@ TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
         EXPECT_EQ(itemText(tree, TreeView_GetChild(tree, TreeView_GetRoot(tree))), row.solidItem);
         clearModel(state_);
     }
+}
+
+// The reason in the messages' own words: the first error, else the first
+// line that is not a notice; each cut of what the sentence already says.
+TEST(LoadFailure, SaysWhyInTheWordsOfTheMessages) {
+    const struct {
+        const wchar_t* messages;
+        const wchar_t* text;
+        int at;
+    } rows[] = {
+        {L"STL error: part.stl: not an STL file\r\n", L"Could not open part.stl: not an STL file", 0},
+        {L"STL info: written by X\r\nSTL warning: odd\r\nSTL error: expected a number; aborting\r\n",
+         L"Could not open part.stl: expected a number", 42},
+        {L"The system cannot find the file specified.\r\nSTL error: other.stl: not an STL file\r\n",
+         L"Could not open part.stl: other.stl: not an STL file", 44},
+        {L"The system cannot find the file specified.\r\n",
+         L"Could not open part.stl: The system cannot find the file specified.", 0},
+        {L"D3D info: GPU supports Direct3D 10.1\r\nDirect3D 11 error: GPU too old\r\n",
+         L"Could not open part.stl: Direct3D 11 error: GPU too old", 38},
+        {L"STL error: part.stl; aborting\r\n", L"Could not open part.stl: part.stl", 0},
+        {L"STL info: written by X\r\n\r\n", L"Could not open part.stl: nothing could be loaded", -1},
+        {L"", L"Could not open part.stl: nothing could be loaded", -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.text);
+        wchar_t out[kFailureTextUnits];
+        EXPECT_EQ(describeLoadFailure(row.messages, L"part.stl", out), row.at);
+        EXPECT_EQ(std::wstring(out), row.text);
+    }
+    // A long reason is cut to the room there is, terminated.
+    std::wstring longLine = L"STL error: " + std::wstring(2000, L'x') + L"; aborting\r\n";
+    wchar_t out[kFailureTextUnits];
+    describeLoadFailure(longLine.c_str(), L"part.stl", out);
+    EXPECT_EQ(std::wstring(out).size(), size_t(kFailureTextUnits - 1));
+}
+
+// A failed open says so in the view's place, unless a model is shown: that
+// model and its title stay, and the messages box shows the error line.
+TEST_F(MainDialogTest, AFailedOpenKeepsTheShownModelOrSaysWhyInItsPlace) {
+    folder_.write("notes.stl", "these are notes, not a model\n");
+    open("part.stl", binaryStl({unitTriangle()}));
+    ASSERT_TRUE(waitUntilShown());
+    const ModelPart shown = state_->parts[0];
+    std::string manyLines;  // lines before the error push it out of sight
+    for (int line = 0; line < 40; ++line) manyLines += "solid s\nendsolid s\n";
+    folder_.write("late.stl", manyLines + "solid broken\nfacet normal x\n");
+    for (const char* name : {"notes.stl", "late.stl"}) {
+        SCOPED_TRACE(name);
+        openFiles(state_, folderList(folder_.directory(), {name}).get(), true, nullptr);
+        ASSERT_TRUE(waitUntilShown());
+        EXPECT_EQ(text(dialog_), kTitleOf + L"part.stl");
+        EXPECT_EQ(state_->parts[0].view, shown.view);
+        EXPECT_TRUE(IsWindowVisible(item(kViewId)));
+        EXPECT_FALSE(IsWindowVisible(item(kHintId)));
+        HWND messages = item(kMessagesId);
+        LRESULT firstVisible = SendMessageW(messages, EM_GETFIRSTVISIBLELINE, 0, 0);
+        wchar_t line[200] = {200};
+        LRESULT length = SendMessageW(messages, EM_GETLINE, firstVisible, reinterpret_cast<LPARAM>(line));
+        EXPECT_TRUE(std::wstring(line, length).starts_with(L"STL error: ")) << std::wstring(line, length);
+    }
+    clearModel(state_);
+    openFiles(state_, folderList(folder_.directory(), {"notes.stl"}).get(), true, nullptr);
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(text(dialog_), kTitle);
+    EXPECT_TRUE(IsWindowVisible(item(kHintId)));
+    EXPECT_EQ(text(item(kHintId)), L"Could not open notes.stl: not an STL file");
+    // The next model replaces the failure.
+    open("part.stl", binaryStl({unitTriangle()}));
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_FALSE(IsWindowVisible(item(kHintId)));
+    EXPECT_EQ(text(dialog_), kTitleOf + L"part.stl");
+}
+
+// A file whose triangle colours come out near black: "Off" shows the
+// material colour instead, "BGR" the other order, at once, and the next file
+// starts again from its own order.
+TEST_F(MainDialogTest, TheTriangleColourBoxOverrulesDarkColours) {
+    std::vector<TestTriangle> cube = cubeTriangles();
+    for (TestTriangle& triangle : cube) triangle.attribute = 0x0003;  // red 3 of 31, no green, no blue
+    open("dark.stl", binaryStl(cube));
+    ASSERT_TRUE(waitUntilShown());
+    HWND combo = item(kColorsComboId), view = item(kViewId);
+    ASSERT_TRUE(IsWindowEnabled(combo));
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
+    // The material box ticked with pale yellow: the dark triangle colours still multiply it.
+    state_->overrideColor = 0xFF80FFFF;
+    CheckDlgButton(dialog_, kMaterialCheckId, BST_CHECKED);
+    runCommand(state_, kMaterialCheckId, BN_CLICKED);
+    // The middle pixel of the view's picture: red, green, blue.
+    auto middle = [&] {
+        Picture picture{};
+        EXPECT_TRUE(renderViewPicture(view, &picture, nullptr));
+        const uint8_t* pixel = picture.pixels + 4 * (size_t(picture.height / 2) * picture.width + picture.width / 2);
+        std::tuple colour(pixel[0], pixel[1], pixel[2]);
+        freePicture(&picture);
+        return colour;
+    };
+    auto [red, green, blue] = middle();
+    EXPECT_LT(red + green + blue, 150);
+    const struct {
+        int choice;
+        bool bright;   // the yellow material shows
+        bool blueish;  // the three units went to blue
+    } steps[] = {{2, true, false}, {1, false, true}, {0, false, false}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.choice);
+        SendMessageW(combo, CB_SETCURSEL, step.choice, 0);
+        SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(kColorsComboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+        auto [r, g, b] = middle();
+        EXPECT_EQ(r > 120 && g > 120, step.bright) << int(r) << " " << int(g) << " " << int(b);
+        EXPECT_EQ(b > r, step.blueish) << int(r) << " " << int(g) << " " << int(b);
+    }
+    SendMessageW(combo, CB_SETCURSEL, 2, 0);
+    SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(kColorsComboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    open("dark.stl", binaryStl({unitTriangle(0, 0x0003)}));
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
 }
 
 // A click on a solid's check box or space on it hides and shows the solid on

@@ -163,18 +163,23 @@ inline std::vector<uint32_t> capturePixels(HDC source, int x, int y, int width, 
 
 // The model covers the view's middle, as the screen shows it. Up and left of the middle,
 // because the picture of a view without a device has its icon's corner at the middle.
-inline bool modelIsShown(HWND view) {
+// How many of the 400 pixels there differ from the background (-1: the screen cannot be read).
+inline int centreCoverage(HWND view) {
     RECT rect;
     GetWindowRect(view, &rect);
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     HDC screen = GetDC(nullptr);
     std::vector<uint32_t> pixels = capturePixels(screen, rect.left, rect.top, width, height);
     ReleaseDC(nullptr, screen);
-    if (pixels.empty() || width < 100 || height < 100) return false;
+    if (pixels.empty() || width < 100 || height < 100) return -1;
     uint32_t background = pixels[size_t(2) * width + 2];
     int covered = 0;
     for (int y = height / 2 - 20; y < height / 2; ++y)
         for (int x = width / 2 - 20; x < width / 2; ++x) covered += pixels[size_t(y) * width + x] != background;
-    return covered == 400;
+    return covered;
+}
+
+inline bool modelIsShown(HWND view) {
+    return centreCoverage(view) == 400;
 }
 #endif

@@ -41,6 +41,9 @@ TEST_F(ViewWindow, DragsCaptureTheMouseAndOtherKeysGoToTheParent) {
         {"panning does not turn", WM_MOUSEMOVE, MK_RBUTTON, position(130, 20), 0, 0, 1, true, false, 0},
         {"button up releases", WM_RBUTTONUP, 0, position(130, 20), 0, 0, 0, false, false, 0},
         {"a move without a drag", WM_MOUSEMOVE, 0, position(-5, -7), 0, 0, 0, false, false, 0},
+        {"the middle button pans too", WM_MBUTTONDOWN, MK_MBUTTON, position(-5, -7), 0, 0, 1, true, false, 0},
+        {"without turning", WM_MOUSEMOVE, MK_MBUTTON, position(40, 30), 0, 0, 1, true, false, 0},
+        {"and its release ends it", WM_MBUTTONUP, 0, position(40, 30), 0, 0, 0, false, false, 0},
         {"the left button's key turns", WM_KEYDOWN, VK_LBUTTON, 0, 0, 1, 0, true, false, 0},
         {"and its release ends it", WM_KEYUP, VK_LBUTTON, 0, 0, 0, 0, false, false, 0},
         {"the low byte decides: 0x102 pans", WM_KEYDOWN, 0x102, 0, 0, 0, 1, true, false, 0},
@@ -55,7 +58,10 @@ TEST_F(ViewWindow, DragsCaptureTheMouseAndOtherKeysGoToTheParent) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         int32_t yaw = copyOf(state->yaw);
+        float panX = copyOf(state->pan[0]);
         EXPECT_EQ(SendMessageW(view, step.message, step.wParam, step.lParam), step.answer);
+        // Exactly the moves of a pan drag move the model.
+        EXPECT_EQ(copyOf(state->pan[0]) != panX, step.message == WM_MOUSEMOVE && step.panning);
         EXPECT_EQ(copyOf(state->rotating), step.rotating);
         EXPECT_EQ(copyOf(state->panning), step.panning);
         EXPECT_EQ(GetCapture() == view, step.captured);

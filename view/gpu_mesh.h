@@ -66,3 +66,9 @@ GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_
 GpuMesh* uploadMesh(void* viewWindow, const StlMesh* mesh, const StlMetadata* metadata, uint8_t* visibleSolids,
                     HeapHandle heap, const MessageSink* sink);
 void releaseGpuMesh(GpuMesh* mesh);
+// On the view's thread: the mesh's vertices made again with another colour
+// order (kOrderNone: white, so the object colour alone shows) and swapped in.
+// False, with the old vertices kept, when there is no device or the new ones
+// cannot be made.
+bool recolourGpuMesh(void* viewWindow, GpuMesh* gpuMesh, const StlMesh* mesh, uint8_t colorOrder, HeapHandle heap,
+                     const MessageSink* sink);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/memory.h"
+#include "core/spin_lock.h"
 #include "view/gpu_device.h"
 
 bool buildGpuMesh(GpuMesh* gpuMesh, ID3D11Device* device, const StlMesh* mesh, uint8_t colorOrder,
@@ -62,4 +63,27 @@ void releaseGpuMesh(GpuMesh* mesh) {
     ID3D11Buffer* buffer = mesh->vertexBuffer;
     mesh->vertexBuffer = nullptr;
     if (buffer) buffer->Release();
+}
+
+bool recolourGpuMesh(void* viewWindow, GpuMesh* gpuMesh, const StlMesh* mesh, uint8_t colorOrder, HeapHandle heap,
+                     const MessageSink* sink) {
+    // Only the window thread frees the state, and this runs on it.
+    ViewState* state = viewStateOf(viewWindow);
+    if (!state) return false;
+    acquireSpinLock(&state->lock);
+    ID3D11Device* device = state->pipeline.device;
+    if (device) device->AddRef();
+    releaseSpinLock(&state->lock);
+    if (!device) return false;
+    GpuMesh fresh = *gpuMesh;
+    bool built = buildGpuMesh(&fresh, device, mesh, colorOrder, heap, sink);
+    device->Release();
+    if (!built) return false;
+    acquireSpinLock(&state->lock);
+    ID3D11Buffer* old = gpuMesh->vertexBuffer;
+    gpuMesh->vertexBuffer = fresh.vertexBuffer;
+    releaseSpinLock(&state->lock);
+    if (old) old->Release();
+    InvalidateRect(static_cast<HWND>(viewWindow), nullptr, FALSE);
+    return true;
 }

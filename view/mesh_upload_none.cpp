@@ -8,3 +8,7 @@ GpuMesh* uploadMesh(void*, const StlMesh* mesh, const StlMetadata* metadata, uin
 }
 
 void releaseGpuMesh(GpuMesh*) {}
+
+bool recolourGpuMesh(void*, GpuMesh*, const StlMesh*, uint8_t, HeapHandle, const MessageSink*) {
+    return false;
+}

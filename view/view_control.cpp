@@ -235,12 +235,14 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         beginDrag(state, kRotateKey, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
         return 0;
     case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:  // CAD programs pan with the middle button
         beginDrag(state, kPanKey, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
         return 0;
     case WM_LBUTTONUP:
         endDrag(state, kRotateKey);
         return 0;
     case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
         endDrag(state, kPanKey);
         return 0;
     case WM_MOUSEMOVE:
