@@ -7,6 +7,7 @@
 #include <initguid.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,7 +18,7 @@
 namespace {
 
 const std::wstring kTitle = L"Veldmark STL Viewer";
-constexpr int kViewId = 16, kTreeId = 30, kHintId = 33;
+constexpr int kViewId = 16, kColorsId = 29, kTreeId = 30, kMessagesId = 31, kHintId = 33;
 
 std::wstring quoted(const std::string& path) {
     return L" \"" + std::wstring(path.begin(), path.end()) + L"\"";
@@ -173,6 +174,16 @@ TEST_F(ViewerProcessTest, ArrowKeysStepThroughTheFolderAndTheModelHidesWhenUntic
     EXPECT_EQ(viewer.close(window), 0);
 }
 
+// The view's pixels that differ from its corner's, as the screen shows them.
+int drawnPixels(HWND view) {
+    RECT rect;
+    GetWindowRect(view, &rect);
+    HDC screen = GetDC(nullptr);
+    std::vector<uint32_t> pixels = capturePixels(screen, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    ReleaseDC(nullptr, screen);
+    return pixels.empty() ? 0 : int(std::count_if(pixels.begin(), pixels.end(), [&](uint32_t p) { return p != pixels[0]; }));
+}
+
 // A middle-button drag moves the model away from the middle; the mode chosen
 // comes back with the next start.
 TEST_F(ViewerProcessTest, MiddleDragPansAndTheModeIsKeptAcrossARestart) {
@@ -186,10 +197,13 @@ TEST_F(ViewerProcessTest, MiddleDragPansAndTheModeIsKeptAcrossARestart) {
         ASSERT_NE(window, nullptr);
         HWND view = GetDlgItem(window, kViewId);
         if (start == 1) {
-            // Wireframe: edges cross the middle, the faces between them are not filled.
-            EXPECT_TRUE(pumpUntil([&] { int covered = centreCoverage(view); return covered > 0 && covered < 400; }));
+            // Wireframe: only the edges differ from the background, a few times fewer pixels than the faces.
+            int edges = 0;
+            EXPECT_TRUE(pumpUntil([&] { return IsWindowVisible(view) && (edges = drawnPixels(view)) > 0; }));
+            EXPECT_LT(centreCoverage(view), 400);
             PostMessageW(window, WM_COMMAND, 16652, 0);  // Solid again
             EXPECT_TRUE(pumpUntil([&] { return modelIsShown(view); }));
+            EXPECT_GT(drawnPixels(view), 3 * edges);
             EXPECT_EQ(viewer.close(window), 0);
             break;
         }
@@ -204,6 +218,64 @@ TEST_F(ViewerProcessTest, MiddleDragPansAndTheModeIsKeptAcrossARestart) {
         PostMessageW(window, WM_COMMAND, 16654, 0);  // Wireframe
         EXPECT_EQ(viewer.close(window), 0);
     }
+}
+
+// A file that is no STL file says so where the model would be; one handed
+// to a window that shows a model leaves that model and its title.
+TEST_F(ViewerProcessTest, AFailedOpenSaysWhyAndKeepsTheShownModel) {
+    const std::string notes = folder_.directory() + folder_.write("notes.stl", "these are notes, not a model\n");
+    const std::string cube = folder_.directory() + folder_.write("cube.stl", binaryStl(cubeTriangles()));
+    {
+        Process viewer;
+        ASSERT_TRUE(viewer.start(quoted(notes)));
+        HWND window = waitForWindow(viewer);
+        ASSERT_NE(window, nullptr);
+        HWND hint = GetDlgItem(window, kHintId);
+        EXPECT_TRUE(pumpUntil([&] { return textOf(hint) == L"Could not open notes.stl: not an STL file"; }));
+        EXPECT_TRUE(IsWindowVisible(hint));
+        EXPECT_EQ(textOf(window), kTitle);
+        EXPECT_EQ(viewer.close(window), 0);
+    }
+    setSingleInstance(1);
+    Process first, second;
+    ASSERT_TRUE(first.start(quoted(cube)));
+    HWND window = waitForWindow(first);
+    ASSERT_NE(window, nullptr);
+    HWND view = GetDlgItem(window, kViewId);
+    ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }));
+    ASSERT_TRUE(second.start(quoted(notes)));
+    EXPECT_EQ(second.waitForExit(20000), 0);
+    EXPECT_TRUE(pumpUntil([&] { return textOf(GetDlgItem(window, kMessagesId)).find(L"not an STL file") != std::wstring::npos; }));
+    EXPECT_TRUE(pumpUntil([&] { return IsWindowVisible(view) && modelIsShown(view); }));
+    EXPECT_EQ(textOf(window), kTitle + L" \u2013 cube.stl");
+    EXPECT_EQ(first.close(window), 0);
+}
+
+// Triangle colours that come out near black give way to the default
+// material colour when the box says "Off".
+TEST_F(ViewerProcessTest, TriangleColoursOffShowTheMaterialColour) {
+    std::vector<TestTriangle> triangles = cubeTriangles();
+    for (TestTriangle& triangle : triangles) triangle.attribute = 0x0421;  // 1 of 31 in each channel
+    Process viewer;
+    ASSERT_TRUE(viewer.start(quoted(folder_.directory() + folder_.write("dark.stl", binaryStl(triangles)))));
+    HWND window = waitForWindow(viewer);
+    ASSERT_NE(window, nullptr);
+    HWND view = GetDlgItem(window, kViewId), combo = GetDlgItem(window, kColorsId);
+    ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }));
+    auto brightness = [&] {
+        RECT rect;
+        GetWindowRect(view, &rect);
+        HDC screen = GetDC(nullptr);
+        std::vector<uint32_t> pixel = capturePixels(screen, (rect.left + rect.right) / 2 - 10, (rect.top + rect.bottom) / 2 - 10, 1, 1);
+        ReleaseDC(nullptr, screen);
+        return pixel.empty() ? -1 : int(pixel[0] >> 16 & 0xFF) + int(pixel[0] >> 8 & 0xFF) + int(pixel[0] & 0xFF);
+    };
+    EXPECT_LT(brightness(), 100);
+    EXPECT_TRUE(IsWindowEnabled(combo));
+    SendMessageW(combo, CB_SETCURSEL, 2, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(kColorsId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    EXPECT_TRUE(pumpUntil([&] { return brightness() > 300; }));
+    EXPECT_EQ(viewer.close(window), 0);
 }
 
 // The PNG's pixels as its frame holds them (blue in the low byte for the
