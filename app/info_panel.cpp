@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr LPARAM kFileItem = 0xFFFFFF;
 constexpr uint32_t kWhiteNoOverride = 0x00FFFFFF;
 constexpr uint32_t kOpaqueWhite = 0xFFFFFFFF;
 
@@ -181,10 +180,24 @@ void fillPartTree(HWND tree, const ModelPart* part, const uint8_t* visibleSolids
     LPARAM slotBits = static_cast<LPARAM>(slot) << 24;
     wchar_t* fileText = partItemText(part, 0);
     const wchar_t* shownName = fileText ? fileText : part->fileName ? part->fileName : L"File";
-    HTREEITEM file = insertItem(tree, TVI_ROOT, TVI_LAST, shownName, 2, slotBits | kFileItem);
+    HTREEITEM file = insertItem(tree, TVI_ROOT, TVI_LAST, shownName, 2, slotBits | kTreeFileItem);
     freeBytes(fileText);
+    uint32_t listedEnd = firstUnlistedSolid(part);
+    uint32_t unlisted = 0;
+    bool unlistedVisible = false;
+    for (uint32_t solid = listedEnd; solid < part->mesh.solidCount; ++solid) {
+        if (part->mesh.solids[solid].triangleCount == 0) continue;
+        ++unlisted;
+        unlistedVisible |= visibleSolids[solid] != 0;
+    }
+    if (file && unlisted) {
+        wchar_t text[kMaxCountText + 16];
+        *appendWide(formatCount(text, unlisted), L" more solids") = 0;
+        insertItem(tree, file, TVI_FIRST, text, unlistedVisible ? 2 : 1, slotBits | kTreeMoreItem);
+    }
     if (file) {
-        for (uint32_t solid = part->mesh.solidCount; solid-- > 0;) {
+        for (uint32_t solid = listedEnd; solid-- > 0;) {
+            if (part->mesh.solids[solid].triangleCount == 0) continue;  // counted in the messages, nothing to show
             wchar_t* text = partItemText(part, solid + 1);
             insertItem(tree, file, TVI_FIRST, text ? text : L"Object", visibleSolids[solid] ? 2 : 1,
                        slotBits | static_cast<LPARAM>(solid));
@@ -260,6 +273,21 @@ void showModelFacts(MainDialogState* state) {
     setPanelText(dialogItem(state, kFactsId), line);
 }
 
+namespace {
+
+// The tree leaves solids without triangles out; the messages still count them.
+void noteEmptySolids(HWND messages, const ModelPart& part) {
+    uint64_t empty = 0;
+    for (uint32_t solid = 0; solid < part.mesh.solidCount; ++solid) empty += part.mesh.solids[solid].triangleCount == 0;
+    if (!empty) return;
+    wchar_t line[kMaxCountText + 64];
+    *appendWide(formatCount(line, empty), empty == 1 ? L" solid without triangles, not listed in the tree\r\n"
+                                                      : L" solids without triangles, not listed in the tree\r\n") = 0;
+    appendText(messages, line);
+}
+
+}  // namespace
+
 void showLoadResult(MainDialogState* state, LoadJob* job) {
     HWND dialog = state->dialog;
     HWND messages = dialogItem(state, kMessagesId);
@@ -273,8 +301,10 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
     if (first >= 0) {
         appendText(messages, L"file loaded successfully\r\n");
         HWND tree = dialogItem(state, kTreeId);
-        for (int slot = first; slot < usedPartCount(state); ++slot)
+        for (int slot = first; slot < usedPartCount(state); ++slot) {
             fillPartTree(tree, &state->parts[slot], state->parts[slot].visibleSolids, slot);
+            noteEmptySolids(messages, state->parts[slot]);
+        }
         showFileFacts(state, state->parts[first]);
         showModelDimensions(state);
         installParts(state, first);
@@ -288,6 +318,9 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
     showViewArea(state);
     HWND view = dialogItem(state, kViewId);
     if (state->parts[0].view) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
+    // The panel and the messages first: a heavy model's first frame may take a while.
+    ValidateRect(view, nullptr);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     InvalidateRect(view, nullptr, FALSE);
 }
 
@@ -326,4 +359,30 @@ void applyTriangleColourChoice(MainDialogState* state) {
     }
     part.metadata.colorOrder = order;
     updatePartSwatch(state, slot);
+}
+
+uint32_t firstUnlistedSolid(const ModelPart* part) {
+    uint32_t listed = 0, solid = 0;
+    for (; solid < part->mesh.solidCount && listed < kMaxTreeSolids; ++solid)
+        listed += part->mesh.solids[solid].triangleCount != 0;
+    return solid;
+}
+
+bool setItemSolidsVisible(MainDialogState* state, LPARAM parameter, bool visible) {
+    uint32_t slot = static_cast<uint32_t>(parameter >> 24);
+    uint32_t item = static_cast<uint32_t>(parameter & 0xFFFFFF);
+    if (slot >= kMaxParts || !state->parts[slot].view) return false;
+    ModelPart& part = state->parts[slot];
+    uint32_t first = item, end = item + 1;
+    if (item == kTreeMoreItem) {
+        first = firstUnlistedSolid(&part);
+        end = part.mesh.solidCount;
+    }
+    bool changed = false;
+    for (uint32_t solid = first; solid < end && solid < part.mesh.solidCount; ++solid) {
+        uint8_t* byte = &part.visibleSolids[solid];
+        changed |= *byte != visible;
+        *byte = visible;
+    }
+    return changed;
 }

@@ -24,6 +24,20 @@ void showTriangleColourChoice(MainDialogState* state);
 // or none, so that the material or default colour shows. Not saved.
 void applyTriangleColourChoice(MainDialogState* state);
 
+// The low 24 bits of a tree item's parameter (the part slot is above them):
+// a solid's index, or one of these.
+constexpr uint32_t kTreeFileItem = 0xFFFFFF;
+constexpr uint32_t kTreeMoreItem = 0xFFFFFE;  // "N more solids": every solid past the listed ones
+// Solids listed per file; a tree of a million items takes the window for many seconds.
+constexpr uint32_t kMaxTreeSolids = 2000;
+
+// The solid index at which the listing of a part stops: after its first
+// kMaxTreeSolids solids with triangles (empty ones are not listed at all).
+uint32_t firstUnlistedSolid(const ModelPart* part);
+// Sets the visibility of the solid an item stands for, or of every solid
+// the "more" item stands for; true when anything changed.
+bool setItemSolidsVisible(MainDialogState* state, LPARAM parameter, bool visible);
+
 // Index 0: the part's model name; i >= 1: the name of solid i - 1. Control
 // characters become their pictures. Null when empty; free with freeBytes.
 wchar_t* partItemText(const ModelPart* part, uint32_t index);

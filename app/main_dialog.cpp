@@ -16,7 +16,6 @@ namespace {
 
 constexpr int kIconResource = 101;
 constexpr DWORD kNoMoveFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER;
-constexpr LPARAM kFileItemSolid = 0xFFFFFF;
 
 MainDialogState* stateOf(HWND dialog) {
     return reinterpret_cast<MainDialogState*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -92,11 +91,12 @@ INT_PTR onTreeItemChanging(MainDialogState* state, const NMTVITEMCHANGE* change)
     if ((change->uStateNew & TVIS_STATEIMAGEMASK) == (change->uStateOld & TVIS_STATEIMAGEMASK)) return FALSE;
     uint32_t slot = static_cast<uint32_t>(change->lParam >> 24);
     uint32_t solid = static_cast<uint32_t>(change->lParam & 0xFFFFFF);
-    if (solid == kFileItemSolid) return setResult(state->dialog, 1);
-    if (slot >= kMaxParts || !state->parts[slot].view || solid >= state->parts[slot].mesh.solidCount)
+    if (solid == kTreeFileItem) return setResult(state->dialog, 1);
+    if (slot >= kMaxParts || !state->parts[slot].view ||
+        (solid != kTreeMoreItem && solid >= state->parts[slot].mesh.solidCount))
         return setResult(state->dialog, 1);
     bool checked = (change->uStateNew & TVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
-    state->parts[slot].visibleSolids[solid] = checked ? 1 : 0;
+    setItemSolidsVisible(state, change->lParam, checked);
     InvalidateRect(dialogItem(state, kViewId), nullptr, FALSE);
     return setResult(state->dialog, 0);
 }
@@ -140,17 +140,6 @@ void tickItem(HWND tree, HTREEITEM item) {
     fields.stateMask = TVIS_STATEIMAGEMASK;
     fields.state = INDEXTOSTATEIMAGEMASK(2);
     SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&fields));
-}
-
-// Sets one solid's visibility byte; true when it changed.
-bool setSolidVisible(MainDialogState* state, LPARAM parameter, bool visible) {
-    uint32_t slot = static_cast<uint32_t>(parameter >> 24);
-    uint32_t solid = static_cast<uint32_t>(parameter & 0xFFFFFF);
-    if (slot >= kMaxParts || !state->parts[slot].view || solid >= state->parts[slot].mesh.solidCount) return false;
-    uint8_t* byte = &state->parts[slot].visibleSolids[solid];
-    if (*byte == visible) return false;
-    *byte = visible;
-    return true;
 }
 
 // Keys the view passes on: Left and Right step through the folder.
@@ -262,7 +251,7 @@ void applyTreeChecks(MainDialogState* state) {
         if (!itemChecked(tree, file, &parameter)) tickItem(tree, file);
         for (HTREEITEM solid = TreeView_GetChild(tree, file); solid; solid = TreeView_GetNextSibling(tree, solid)) {
             bool visible = itemChecked(tree, solid, &parameter);
-            changed |= setSolidVisible(state, parameter, visible);
+            changed |= setItemSolidsVisible(state, parameter, visible);
         }
     }
     if (changed) InvalidateRect(dialogItem(state, kViewId), nullptr, FALSE);

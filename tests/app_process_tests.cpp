@@ -184,6 +184,31 @@ int drawnPixels(HWND view) {
     return pixels.empty() ? 0 : int(std::count_if(pixels.begin(), pixels.end(), [&](uint32_t p) { return p != pixels[0]; }));
 }
 
+// A file of 100,000 solids: the tree is filled, and the window answers all
+// along, each message within a second.
+TEST_F(ViewerProcessTest, AHundredThousandSolidsFillTheTreeWhileTheWindowAnswers) {
+    std::string file;
+    for (int solid = 0; solid < 100000; ++solid)
+        file += "solid s\nfacet normal 0 0 1\nouter loop\nvertex " + std::to_string(solid % 100) + " " +
+                std::to_string(solid / 100) + " 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\nendsolid s\n";
+    Process viewer;
+    ASSERT_TRUE(viewer.start(quoted(folder_.directory() + folder_.write("many.stl", file))));
+    HWND window = waitForWindow(viewer);
+    ASSERT_NE(window, nullptr);
+    HWND tree = GetDlgItem(window, kTreeId);
+    DWORD slowest = 0;
+    EXPECT_TRUE(pumpUntil([&] {
+        DWORD start = GetTickCount();
+        DWORD_PTR answer;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 20000, &answer);
+        slowest = std::max(slowest, GetTickCount() - start);
+        return SendMessageW(tree, TVM_GETCOUNT, 0, 0) == 2002;  // the file, 2,000 solids and "98,000 more solids"
+    }, 60000));
+    EXPECT_LT(slowest, 1000u);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, kViewId)));
+    EXPECT_EQ(viewer.close(window), 0);
+}
+
 // A middle-button drag moves the model away from the middle; the mode chosen
 // comes back with the next start.
 TEST_F(ViewerProcessTest, MiddleDragPansAndTheModeIsKeptAcrossARestart) {

@@ -5,11 +5,13 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "app/commands.h"
+#include "app/info_panel.h"
 #include "app/load_failure.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
@@ -671,6 +673,45 @@ TEST_F(MainDialogTest, TheTriangleColourBoxOverrulesDarkColours) {
     open("dark.stl", binaryStl({unitTriangle(0, 0x0003)}));
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
+}
+
+// A file of many solids lists the first ones with triangles and one item for
+// the rest, whose box shows and hides all of them; empty solids are only counted.
+TEST_F(MainDialogTest, TheTreeListsAFewThousandSolidsAndOneItemForTheRest) {
+    std::string file;
+    const uint32_t solids = 2 * kMaxTreeSolids + 10;
+    for (uint32_t solid = 0; solid < solids; ++solid) {
+        file += "solid s" + std::to_string(solid) + "\n";
+        if (solid % 2 == 0 || solid >= 2 * kMaxTreeSolids)  // every other one empty, then all with a triangle
+            file += "facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\n";
+        file += "endsolid s" + std::to_string(solid) + "\n";
+    }
+    open("many.stl", file);
+    ASSERT_TRUE(waitUntilShown());
+    HWND tree = item(kTreeId);
+    HTREEITEM root = TreeView_GetRoot(tree);
+    // The first 2,000 with triangles are the even ones up to 3,998: none of the rest are listed.
+    const uint32_t firstUnlisted = 2 * kMaxTreeSolids - 1;
+    EXPECT_EQ(firstUnlistedSolid(&state_->parts[0]), firstUnlisted);
+    EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), LRESULT(1 + kMaxTreeSolids + 1));
+    HTREEITEM last = TreeView_GetChild(tree, root);
+    for (HTREEITEM next; (next = TreeView_GetNextSibling(tree, last));) last = next;
+    EXPECT_EQ(itemText(tree, last), L"10 more solids");  // 4,000 to 4,009
+    EXPECT_EQ(itemText(tree, TreeView_GetChild(tree, root)), L"s0");
+    EXPECT_NE(text(item(kMessagesId)).find(L"2,000 solids without triangles, not listed in the tree"), std::wstring::npos);
+    // Unticking the "more" item hides exactly the unlisted solids; ticking it shows them again.
+    for (bool visible : {false, true}) {
+        TVITEMW fields{};
+        fields.mask = TVIF_HANDLE | TVIF_STATE;
+        fields.hItem = last;
+        fields.stateMask = TVIS_STATEIMAGEMASK;
+        fields.state = INDEXTOSTATEIMAGEMASK(visible ? 2 : 1);
+        SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&fields));
+        applyTreeChecks(state_);
+        const uint8_t* shown = state_->parts[0].visibleSolids;
+        EXPECT_EQ(std::count(shown, shown + solids, 0), visible ? 0 : solids - firstUnlisted);
+        EXPECT_EQ(std::count(shown, shown + firstUnlisted, 0), 0);
+    }
 }
 
 // A click on a solid's check box or space on it hides and shows the solid on

@@ -11,6 +11,7 @@
 #include "core/spin_lock.h"
 #include "view/com_helpers.h"
 #include "view/gdi_presentation.h"
+#include "view/offscreen_render.h"
 #include "view/shaders/shader_blobs.h"
 
 namespace {
@@ -307,8 +308,13 @@ bool ensureDeviceLocked(ViewState* state, const MessageSink* sink) {
 DWORD WINAPI createDeviceOnPool(void* window) {
     lockViewLifetimes();
     ViewState* state = viewStateOf(window);
-    if (state) ensureDevice(state, nullptr);
-    else InterlockedIncrement(&workForGoneViews);
+    if (state && ensureDevice(state, nullptr)) {
+        acquireSpinLock(&state->lock);
+        if (state->pipeline.device) warmPipeline(state);
+        releaseSpinLock(&state->lock);
+    } else if (!state) {
+        InterlockedIncrement(&workForGoneViews);
+    }
     unlockViewLifetimes();
     return 0;
 }

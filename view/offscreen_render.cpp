@@ -4,6 +4,7 @@
 #include <d3d11.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "core/memory.h"
 #include "core/spin_lock.h"
@@ -71,6 +72,47 @@ bool hasOwnColours(const ModelPart* part) {
 }
 
 }  // namespace
+
+void warmPipeline(ViewState* state) {
+    ID3D11Device* device = state->pipeline.device;
+    MeshVertex vertices[3] = {{{0, 0, 0}, {255, 255, 255, 255}}, {{1, 0, 0}, {255, 255, 255, 255}},
+                              {{0, 1, 0}, {255, 255, 255, 255}}};
+    D3D11_BUFFER_DESC description = {sizeof vertices, D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
+    D3D11_SUBRESOURCE_DATA initial = {vertices, 0, 0};
+    ID3D11Buffer* buffer = nullptr;
+    if (FAILED(device->CreateBuffer(&description, &initial, &buffer))) return;
+    SolidRange range = {0, 1};
+    GpuMesh mesh;
+    memset(&mesh, 0, sizeof mesh);
+    mesh.solidCount = 1;
+    mesh.color = kOpaqueWhite;
+    mesh.ranges = &range;
+    mesh.vertexBuffer = buffer;
+    mesh.vertexCount = 3;
+    mesh.boundsMax[0] = mesh.boundsMax[1] = 1;
+    mesh.unitScale = 1;
+    GpuMesh* meshes[kViewMeshSlots] = {&mesh, nullptr, nullptr, nullptr, nullptr};
+    constexpr int32_t kSide = 8;
+    ID3D11RenderTargetView* renderTargetView;
+    ID3D11DepthStencilView* depthStencilView;
+    Picture picture;
+    if (createFrameTextures(device, kSide, kSide, &renderTargetView, &depthStencilView, nullptr)) {
+        const float clear[4] = {0, 0, 0, 1}, centre[3] = {0.5f, 0.5f, 0}, pan[3] = {0, 0, 0};
+        const float rotation[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        for (RenderMode mode : {kRenderSolid, kRenderWireframe, kRenderOutline})
+            renderFrame(&state->pipeline, mode, meshes, renderTargetView, depthStencilView, kSide, kSide, clear, centre,
+                        rotation, pan, 0.71f, kInitialZoom, true, nullptr);
+        // Reading the pixels waits until the driver has done all of it.
+        if (allocatePicture(&picture, kSide, kSide, nullptr)) {
+            readPixels(device, state->pipeline.context, renderTargetView, &picture);
+            freePicture(&picture);
+        }
+        state->pipeline.context->OMSetRenderTargets(0, nullptr, nullptr);
+        depthStencilView->Release();
+        renderTargetView->Release();
+    }
+    buffer->Release();
+}
 
 void freePicture(Picture* picture) {
     freeBytes(picture->pixels);

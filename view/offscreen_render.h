@@ -35,6 +35,12 @@ struct PictureLook {
 // own device. False (reported) while it has no device or no model.
 bool renderViewPicture(void* viewWindow, Picture* picture, const MessageSink* sink);
 
+// One triangle drawn in every mode into a tiny texture and read back, so that
+// the driver builds its programs for every state now (under Wine on a software
+// device that takes seconds) instead of in the first frame of a model. The
+// caller holds the view's lock and the device exists.
+void warmPipeline(ViewState* state);
+
 // Parts as a load without a view leaves them (meshes prepared, no vertex
 // buffers), drawn on a device of their own (hardware, else WARP), framed,
 // coloured and turned as the viewer shows a freshly loaded model. The
