@@ -177,7 +177,12 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t corners, W
 
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
                   const MessageSink* sink) {
-    uint64_t triangles = meshTriangleCount(mesh);
+    uint64_t triangles = 0;
+    uint32_t filled = 0;  // solids with triangles
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
+        triangles += mesh->solids[s].triangleCount;
+        filled += mesh->solids[s].triangleCount ? 1 : 0;
+    }
     SurfaceCheck check{};
     if (triangles == 0) {
         check.closed = 1;
@@ -192,8 +197,6 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
     Work work;
 
     SolidRuns runs{mesh->solids, mesh->solidCount, nullptr};
-    uint32_t filled = 0;
-    for (uint32_t s = 0; s < mesh->solidCount; ++s) filled += mesh->solids[s].triangleCount ? 1 : 0;
     if (filled > 1) {
         work.firstTriangle = static_cast<uint64_t*>(allocArray(processHeap(), mesh->solidCount, 8, sink));
         if (!work.firstTriangle) return false;

@@ -8,9 +8,3 @@ void freeMeshSolids(StlMesh* mesh, HeapHandle heap) {
     mesh->solids = nullptr;
     mesh->solidCount = 0;
 }
-
-uint64_t meshTriangleCount(const StlMesh* mesh) {
-    uint64_t total = 0;
-    for (uint32_t s = 0; s < mesh->solidCount; ++s) total += mesh->solids[s].triangleCount;
-    return total;
-}

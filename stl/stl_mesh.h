@@ -88,8 +88,5 @@ static_assert(offsetof(StlMetadata, modelName) == 13);
 static_assert(offsetof(ModelPart, format) == 40);
 static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8);
 
-// Total triangles of all solids.
-uint64_t meshTriangleCount(const StlMesh* mesh);
-
 // Frees the solids array, and each solid's triangles when the mesh owns them.
 void freeMeshSolids(StlMesh* mesh, HeapHandle heap);

@@ -132,6 +132,12 @@ void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3],
     *facts = MeshFacts{triangles, twiceArea / 2 * scale * scale, sixVolume / 6 * scale * scale * scale};
 }
 
+uint64_t meshTriangleCount(const StlMesh* mesh) {
+    uint64_t total = 0;
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) total += mesh->solids[s].triangleCount;
+    return total;
+}
+
 GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_t* visibleSolids,
                         HeapHandle heap, const MessageSink* sink) {
     uint64_t triangles = meshTriangleCount(mesh);

@@ -54,6 +54,9 @@ MeshVertex* expandSolid(const StlMesh* mesh, uint32_t solidIndex, MeshVertex* ou
 void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3], float boundsMax[3],
                        MeshFacts* facts);
 
+// Total triangles of all solids.
+uint64_t meshTriangleCount(const StlMesh* mesh);
+
 // Allocates the record and its ranges from the heap and fills everything but
 // the vertex buffer; null after reporting when memory fails or the mesh is too large.
 GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_t* visibleSolids,
