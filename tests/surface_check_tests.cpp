@@ -36,9 +36,10 @@ struct Solids {
                 triangles.back().push_back(record);
             }
         }
-        for (auto& part : triangles)
+        for (auto& part : triangles) {
+            part.shrink_to_fit();  // so that a read past a solid is caught
             solids.push_back(StlSolid{0, 0, static_cast<uint32_t>(part.size()), part.empty() ? nullptr : part.data(), {}});
-        for (auto& part : triangles) part.shrink_to_fit();  // so a read past a solid is caught
+        }
         mesh = StlMesh{nullptr, solids.data(), static_cast<uint32_t>(solids.size())};
     }
 };
