@@ -386,7 +386,7 @@ bool growTriangles(const Reader& reader, StlSolid* solid, uint64_t* capacity) {
     return true;
 }
 
-bool storeFacet(const Reader& reader, StlSolid* solid, uint64_t* capacity, const float* corners) {
+STLV_INLINE bool storeFacet(const Reader& reader, StlSolid* solid, uint64_t* capacity, const float* corners) {
     if (solid->triangleCount == *capacity && !growTriangles(reader, solid, capacity)) return false;
     uint8_t* record = reinterpret_cast<uint8_t*>(solid->triangles + solid->triangleCount);
     memcpy(record, corners, 48);
