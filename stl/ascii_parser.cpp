@@ -415,7 +415,7 @@ constexpr ptrdiff_t kQuickLookAhead = 96;
 constexpr int kQuickBlankRun = 16;
 
 template <size_t N>
-bool quickKeyword(const uint8_t** cursor, const uint8_t* limit, const char (&keyword)[N]) {
+STLV_INLINE bool quickKeyword(const uint8_t** cursor, const uint8_t* limit, const char (&keyword)[N]) {
     const uint8_t* at = *cursor;
     if (at > limit || memcmp(at, keyword, N - 1) != 0 || !isStlSpace(at[N - 1])) return false;
     *cursor = at + N - 1;
@@ -423,7 +423,7 @@ bool quickKeyword(const uint8_t** cursor, const uint8_t* limit, const char (&key
 }
 
 // Up to 16 whitespace bytes; a longer run is left to the general reader.
-bool quickSpace(const uint8_t** cursor, const uint8_t* limit) {
+STLV_INLINE bool quickSpace(const uint8_t** cursor, const uint8_t* limit) {
     const uint8_t* at = *cursor;
     if (at > limit) return false;
     if (!isStlSpace(*at)) return true;
