@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/commands.h"
+#include "app/dark_title_bar.h"
 #include "core/log_sink.h"
 #include "app/dialog_layout.h"
 #include "app/dialog_template.h"
@@ -98,6 +99,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->overrideColor = 0;
     for (HBRUSH& brush : state->swatchBrushes) brush = nullptr;
     for (ModelPart& part : state->parts) part.view = nullptr;
+    followAppsTheme(dialog);
     takeOverDpiScaling(dialog);
     state->dpi = windowDpi(dialog);
     state->font = nullptr;
@@ -198,12 +200,13 @@ bool setSolidVisible(MainDialogState* state, LPARAM parameter, bool visible) {
     return true;
 }
 
-// Keys the view passes on: Left and Right step through the folder.
+// Keys the view passes on: Left and Right step through the folder. The
+// result is 0 for a key used, as for any window, and -1 for one that is not.
 INT_PTR onKeyDown(HWND dialog, MainDialogState* state, WPARAM key) {
     if (state && key == VK_LEFT) runCommand(state, kCommandPreviousFile, 0);
     else if (state && key == VK_RIGHT) runCommand(state, kCommandNextFile, 0);
     else return setResult(dialog, -1);
-    return TRUE;
+    return setResult(dialog, 0);
 }
 
 INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -255,6 +258,9 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         return onKeyDown(dialog, state, wParam);
     case WM_KEYUP:
         return setResult(dialog, -1);
+    case WM_SETTINGCHANGE:
+        if (isThemeChange(lParam)) followAppsTheme(dialog);
+        return FALSE;
     case WM_DPICHANGED:
         if (state) onDpiChanged(state, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return TRUE;
