@@ -275,13 +275,8 @@ TEST(SurfaceCheck, AgreesWithAPlainCountOnRealFiles) {
         SurfaceCheck got{};
         ASSERT_TRUE(checkSurface(&file.part.mesh, &got, nullptr, nullptr, nullptr));
         SurfaceCheck want = plainCount(file.part.mesh);
-        EXPECT_EQ(got.shells, want.shells);
-        EXPECT_EQ(got.holes, want.holes);
-        EXPECT_EQ(got.openEdges, want.openEdges);
-        EXPECT_EQ(got.nonManifoldEdges, want.nonManifoldEdges);
-        EXPECT_EQ(got.flippedEdges, want.flippedEdges);
-        EXPECT_EQ(got.degenerateTriangles, want.degenerateTriangles);
-        EXPECT_EQ(got.closed, want.closed);
+        expectCheck(got, {want.shells, want.holes, want.openEdges, want.nonManifoldEdges, want.flippedEdges,
+                          want.degenerateTriangles, want.closed != 0, got.insideOut != 0});
         // Inside out agrees with the sign of the volume the load computed.
         if (got.closed && !got.flippedEdges && file.gpu->facts.volume != 0)
             EXPECT_EQ(got.insideOut != 0, file.gpu->facts.volume < 0);
