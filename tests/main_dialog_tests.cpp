@@ -13,10 +13,12 @@
 #include "app/commands.h"
 #include "app/info_panel.h"
 #include "app/load_failure.h"
+#include "app/dialog_layout.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
 #include "app/settings.h"
+#include "app/surface_checks.h"
 #include "tests/sink_recorder.h"
 #include "tests/test_files.h"
 #include "view/gpu_mesh.h"
@@ -298,6 +300,44 @@ TEST_F(MainDialogTest, LayoutKeepsControlsApartWithThePanelRightOfTheView) {
     layoutDialog(state_, client.right, client.bottom);
 }
 
+// Moved to a monitor of another density and back: the window takes the size
+// the system proposes, every control its place for the new density, and the
+// font is made again at 8 points there.
+TEST_F(MainDialogTest, ADensityChangeRelaysTheControlsAndRemakesTheFont) {
+    RECT before;
+    GetWindowRect(dialog_, &before);
+    // Small enough that twice the size still fits the screen, which bounds a window.
+    SetWindowPos(dialog_, nullptr, before.left, before.top, 600, 500, SWP_NOZORDER);
+    RECT start;
+    GetWindowRect(dialog_, &start);
+    const int dpi = state_->dpi;
+    for (int to : {dpi * 3 / 2, dpi * 2, dpi}) {
+        SCOPED_TRACE(to);
+        RECT proposed = {start.left, start.top, start.left + MulDiv(start.right - start.left, to, dpi),
+                         start.top + MulDiv(start.bottom - start.top, to, dpi)};
+        SendMessageW(dialog_, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&proposed));
+        RECT now, client;
+        GetWindowRect(dialog_, &now);
+        EXPECT_TRUE(EqualRect(&now, &proposed));
+        GetClientRect(dialog_, &client);
+        ControlPlace places[kMaxControlPlaces];
+        int count = layoutPlaces(client.right, client.bottom, to, 0, places);
+        for (int k = 0; k < count; ++k) {
+            RECT place;
+            GetWindowRect(item(places[k].id), &place);
+            MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&place), 2);
+            EXPECT_EQ(place.left, places[k].x) << places[k].id;
+            EXPECT_EQ(place.right - place.left, places[k].width) << places[k].id;
+            if (places[k].id <= kProgressId) continue;  // neither draws text
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(item(places[k].id), WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_EQ(font.lfHeight, -MulDiv(8, to, 72)) << places[k].id;
+        }
+    }
+    SetWindowPos(dialog_, nullptr, before.left, before.top, before.right - before.left, before.bottom - before.top,
+                 SWP_NOZORDER);
+}
+
 TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"})
         folder_.write(name, binaryStl({unitTriangle()}, name));
@@ -324,6 +364,43 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     EXPECT_EQ(text(item(kFactsId)).substr(0, 12), L"4 triangles,");
     TreeView_SelectItem(tree, TreeView_GetNextSibling(tree, TreeView_GetRoot(tree)));
     EXPECT_EQ(text(item(kFactsId)).substr(0, 19), L"Part 2: 1 triangle,");
+}
+
+// The check line under the facts line, and the volume only where it means something.
+TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFollowsIt) {
+    std::vector<TestTriangle> cube = cubeTriangles(), openCube(cube.begin() + 2, cube.end()), turned = cube, inside;
+    std::swap(turned[3].vertices[1], turned[3].vertices[2]);
+    for (TestTriangle t : cube) {
+        std::swap(t.vertices[1], t.vertices[2]);
+        inside.push_back(t);
+    }
+    std::vector<TestTriangle> sliver = cube;
+    sliver.push_back(unitTriangle());
+    memcpy(sliver.back().vertices[1], sliver.back().vertices[0], 12);
+    struct Row {
+        const char* name;
+        std::vector<TestTriangle> triangles;
+        std::wstring checkLine;
+        std::wstring volumeEnd;  // how the facts line ends
+    } rows[] = {
+        {"closed", cube, L"Closed surface, 1 shell", L"\u00b3"},
+        {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed"},
+        {"turned", turned, L"3 edges between faces turned opposite ways", L"volume: faces turned the wrong way"},
+        {"inside", inside, L"Inside out: all faces point inwards", L"\u00b3 (inside out)"},
+        {"sliver", sliver, L"Closed surface, 1 shell; 1 triangle without area", L"\u00b3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        open(std::string(row.name) + ".stl", binaryStl(row.triangles));
+        ASSERT_TRUE(waitUntilShown());
+        ASSERT_TRUE(waitFor([] { return state_->checks[0].state == kCheckDone; }));
+        pumpMessages(dialog_);
+        EXPECT_EQ(text(item(kCheckLineId)), row.checkLine);
+        std::wstring facts = text(item(kFactsId));
+        EXPECT_TRUE(facts.size() > row.volumeEnd.size() &&
+                    facts.compare(facts.size() - row.volumeEnd.size(), row.volumeEnd.size(), row.volumeEnd) == 0)
+            << std::string(facts.begin(), facts.end());
+    }
 }
 
 // A font with the thin space, one without it, and a dingbat font without the
@@ -438,6 +515,9 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         EXPECT_TRUE(PeekMessageW(&message, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << id;
     }
     EXPECT_EQ(SendMessageW(dialog_, WM_KEYDOWN, 'X', 0), -1);
+    // A key used answers 0, whatever an earlier message left in the result.
+    SetWindowLongPtrW(dialog_, DWLP_MSGRESULT, 12345);
+    EXPECT_EQ(SendMessageW(dialog_, WM_KEYDOWN, VK_LEFT, 0), 0);
     EXPECT_EQ(SendMessageW(dialog_, WM_KEYUP, 'X', 0), -1);
 }
 
