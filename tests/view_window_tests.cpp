@@ -6,6 +6,7 @@
 #include "tests/sink_recorder.h"
 #include "tests/view_test_support.h"
 #include "view/camera.h"
+#include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 
 namespace {
@@ -76,6 +77,40 @@ TEST_F(ViewWindow, DragsCaptureTheMouseAndOtherKeysGoToTheParent) {
     // The parent's answer is the view's: -1 for a key nobody used.
     parentLog.keyAnswer = -1;
     EXPECT_EQ(SendMessageW(view, WM_KEYDOWN, 'A', 0), -1);
+    clearMeshes(view);
+}
+
+// Once a full frame was slow, frames drawn while the user drags take a
+// cheaper form (by state, not by time); releasing the button asks for one
+// full frame again.
+TEST_F(ViewWindow, AfterASlowFrameDragFramesAreCheaperAndAFullOneFollows) {
+    GpuMesh mesh = meshWithBox(0, 0, 0, 2, 2, 1);
+    installMesh(view, &mesh, true);
+    ASSERT_TRUE(pumpUntil([&] { return ensureDevice(state, nullptr); }));
+    auto paintNow = [&] {
+        InvalidateRect(view, nullptr, FALSE);
+        UpdateWindow(view);
+    };
+    paintNow();
+    EXPECT_EQ(copyOf(state->pacing.shownForm), kFormFull);
+    FramePacing slow = state->pacing;
+    slow.lastMs[kFormFull] = 5000;
+    state->pacing = slow;
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, position(10, 10));
+    SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, position(30, 10));
+    UpdateWindow(view);
+    EXPECT_NE(copyOf(state->pacing.shownForm), kFormFull);
+    SendMessageW(view, WM_LBUTTONUP, 0, position(30, 10));
+    EXPECT_TRUE(needsPaint(view));
+    UpdateWindow(view);
+    EXPECT_EQ(copyOf(state->pacing.shownForm), kFormFull);
+    // A wheel notch counts as moving until the wheel rests.
+    state->pacing = slow;
+    SendMessageW(view, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
+    EXPECT_TRUE(viewIsMoving(state));
+    UpdateWindow(view);
+    EXPECT_NE(copyOf(state->pacing.shownForm), kFormFull);
+    EXPECT_TRUE(pumpUntil([&] { return !viewIsMoving(state) && copyOf(state->pacing.shownForm) == kFormFull; }));
     clearMeshes(view);
 }
 

@@ -10,6 +10,7 @@
 
 #include "core/spin_lock.h"
 #include "view/frame_math.h"
+#include "view/frame_pacing.h"
 #include "view/gdi_presentation.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
@@ -28,6 +29,14 @@ HRESULT present(const ViewState* state) {
     if (state->swapChain) return state->swapChain->Present(kSyncInterval, 0);
     return copyFrameToWindow(state->pipeline.context, state->renderTargetView, state->resolvedFrame,
                              state->stagingFrame, state->window);
+}
+
+// A one-sample frame needs no resolve: it is copied straight to the staging texture.
+HRESULT presentSingleSample(const ViewState* state) {
+    HRESULT injected = exchange32(&injectedPresentResult, 0);
+    if (FAILED(injected)) return injected;
+    return copyFrameToWindow(state->pipeline.context, state->singleSampleTarget, nullptr, state->stagingFrame,
+                             state->window);
 }
 
 // The picture of a view without a device or without a mesh: the background
@@ -181,6 +190,78 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
                 clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0, state->sink);
 }
 
+void renderBoxFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
+                    ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
+    // The camera and the clear of a frame without meshes, then the lines.
+    GpuMesh* first = state->meshes[0];
+    ViewState empty;
+    memcpy(&empty, state, sizeof empty);
+    memset(empty.meshes, 0, sizeof empty.meshes);
+    renderViewFrame(&empty, renderTargetView, depthStencilView, width, height);
+    float low[3], high[3];
+    memcpy(low, state->boundsMin, sizeof low);
+    memcpy(high, state->boundsMax, sizeof high);
+    uint32_t colour = first ? first->color : 0xFFFFFFFF;
+    MeshVertex corners[8];
+    for (int corner = 0; corner < 8; ++corner) {
+        for (int axis = 0; axis < 3; ++axis) corners[corner].position[axis] = corner >> axis & 1 ? high[axis] : low[axis];
+        memcpy(corners[corner].colour, &colour, 4);
+    }
+    MeshVertex lines[24];
+    int used = 0;
+    for (int corner = 0; corner < 8; ++corner)
+        for (int axis = 0; axis < 3; ++axis)
+            if (!(corner >> axis & 1)) {
+                lines[used++] = corners[corner];
+                lines[used++] = corners[corner | 1 << axis];
+            }
+    const GpuPipeline* pipeline = &state->pipeline;
+    ID3D11DeviceContext* context = pipeline->context;
+    D3D11_BUFFER_DESC description = {sizeof lines, D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
+    D3D11_SUBRESOURCE_DATA initial = {lines, 0, 0};
+    ID3D11Buffer* buffer = nullptr;
+    if (FAILED(pipeline->device->CreateBuffer(&description, &initial, &buffer))) return;
+    ObjectConstants constants;
+    computeObjectConstants(1.0f, state->yUp != 0, colour, &constants);  // the box is in metres already
+    writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, state->sink);
+    context->RSSetState(pipeline->wireRasterizer);
+    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+    context->IASetInputLayout(pipeline->outlineInputLayout);
+    context->GSSetShader(nullptr, nullptr, 0);
+    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    UINT stride = kVertexStride, offset = 0;
+    context->IASetVertexBuffers(0, 1, &buffer, &stride, &offset);
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_LINELIST);
+    context->Draw(24, 0);
+    buffer->Release();
+}
+
+namespace {
+
+int64_t counterNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+uint32_t millisecondsSince(int64_t start) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    int64_t elapsed = counterNow() - start;
+    return frequency.QuadPart > 0 ? static_cast<uint32_t>(elapsed * 1000 / frequency.QuadPart) : 0;
+}
+
+// One-sample frames are possible where frames go through GDI from
+// multisampled textures (the resolve texture exists exactly then).
+bool singleSampleTargets(ViewState* state) {
+    if (state->swapChain || !state->resolvedFrame) return false;
+    if (state->singleSampleTarget) return true;
+    return createFrameTextures(state->pipeline.device, state->clientWidth, state->clientHeight,
+                               &state->singleSampleTarget, &state->singleSampleDepth, state->sink, 1);
+}
+
+}  // namespace
+
 void paintView(ViewState* state) {
     acquireSpinLock(&state->lock);
     if (!state->pipeline.device || !state->meshes[0]) {
@@ -188,9 +269,19 @@ void paintView(ViewState* state) {
         paintNoDevicePicture(state);
         return;
     }
-    renderViewFrame(state, state->renderTargetView, state->depthStencilView, state->clientWidth,
-                    state->clientHeight);
-    HRESULT result = present(state);
+    int64_t start = counterNow();
+    bool moving = viewIsMoving(state);
+    bool gdiMultisampled = !state->swapChain && state->resolvedFrame;
+    FrameForm form = chooseFrameForm(&state->pacing, moving, gdiMultisampled);
+    if (form == kFormSingleSample && !singleSampleTargets(state)) form = kFormBox;
+    ID3D11RenderTargetView* target = form == kFormSingleSample ? state->singleSampleTarget : state->renderTargetView;
+    ID3D11DepthStencilView* depth = form == kFormSingleSample ? state->singleSampleDepth : state->depthStencilView;
+    if (form == kFormBox)
+        renderBoxFrame(state, target, depth, state->clientWidth, state->clientHeight);
+    else
+        renderViewFrame(state, target, depth, state->clientWidth, state->clientHeight);
+    HRESULT result = form == kFormSingleSample ? presentSingleSample(state) : present(state);
+    recordFrame(&state->pacing, form, millisecondsSince(start));
     if (FAILED(result)) {
         // Until the next upload makes a new device the view shows the GDI picture.
         reportGpuError(result, state->sink);

@@ -29,6 +29,11 @@ void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlot
 // The draws of the visible solids of one mesh.
 void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh);
 
+// The union box's twelve edges in the first mesh's colour, unlit, over the
+// background: a frame that costs next to nothing at any model size.
+void renderBoxFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
+                    ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height);
+
 // Test seam: the next Present or copy answers `result` instead of showing
 // the frame, when it is a failure code; 0 turns it off.
 void failNextPresent(int32_t result);

@@ -25,6 +25,8 @@ constexpr UINT kDeviceFlags = D3D11_CREATE_DEVICE_BGRA_SUPPORT;
 constexpr DXGI_FORMAT kColourFormat = DXGI_FORMAT_R8G8B8A8_UNORM_SRGB;
 constexpr DXGI_FORMAT kDepthFormat = DXGI_FORMAT_D24_UNORM_S8_UINT;
 constexpr UINT kMaxSampleCount = 16;
+constexpr UINT kMaxSoftwareSampleCount = 4;
+constexpr UINT kMicrosoftVendor = 0x1414;  // WARP and the Basic Render Driver
 constexpr UINT kFrameConstantsBytes = 96;
 constexpr UINT kObjectConstantsBytes = 128;
 
@@ -68,6 +70,20 @@ struct Injection {
 Injection takeInjection() {
     Injection injection = {exchange32(&injectedStep, kStepNone), injectedResult};
     return injection;
+}
+
+// The adapter of WARP or of Windows' own Basic Render Driver: no GPU.
+bool isSoftwareDevice(ID3D11Device* device) {
+    IDXGIDevice* dxgiDevice = nullptr;
+    IDXGIAdapter* adapter = nullptr;
+    DXGI_ADAPTER_DESC description;
+    bool software = false;
+    if (SUCCEEDED(device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(&dxgiDevice))) &&
+        SUCCEEDED(dxgiDevice->GetAdapter(&adapter)) && SUCCEEDED(adapter->GetDesc(&description)))
+        software = description.VendorId == kMicrosoftVendor;
+    releaseInterface(adapter);
+    releaseInterface(dxgiDevice);
+    return software;
 }
 
 void closeDevice(ID3D11Device* device, ID3D11DeviceContext* context) {
@@ -393,7 +409,7 @@ void releasePipeline(GpuPipeline* pipeline) {
 }
 
 uint32_t pickSampleCount(ID3D11Device* device) {
-    for (UINT count = kMaxSampleCount; count > 1; --count) {
+    for (UINT count = isSoftwareDevice(device) ? kMaxSoftwareSampleCount : kMaxSampleCount; count > 1; --count) {
         UINT colourLevels = 0, depthLevels = 0;
         if (FAILED(device->CheckMultisampleQualityLevels(kColourFormat, count, &colourLevels)) || colourLevels == 0)
             continue;
@@ -418,7 +434,7 @@ bool createTargetViews(ID3D11Device* device, IDXGISwapChain* swapChain, ID3D11Re
 
 bool createFrameTextures(ID3D11Device* device, int32_t width, int32_t height,
                          ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
-                         const MessageSink* sink) {
+                         const MessageSink* sink, uint32_t sampleCount) {
     D3D11_TEXTURE2D_DESC description;
     memset(&description, 0, sizeof description);
     description.Width = width > 1 ? static_cast<UINT>(width) : 1;
@@ -426,7 +442,7 @@ bool createFrameTextures(ID3D11Device* device, int32_t width, int32_t height,
     description.MipLevels = 1;
     description.ArraySize = 1;
     description.Format = kColourFormat;
-    description.SampleDesc.Count = pickSampleCount(device);
+    description.SampleDesc.Count = sampleCount ? sampleCount : pickSampleCount(device);
     description.Usage = D3D11_USAGE_DEFAULT;
     description.BindFlags = D3D11_BIND_RENDER_TARGET;
     ID3D11Texture2D* colour = nullptr;
@@ -487,6 +503,10 @@ namespace {
 
 // Everything that depends on the window's size; the swap chain stays.
 void releaseSizedTargets(ViewState* state) {
+    releaseInterface(state->singleSampleDepth);
+    releaseInterface(state->singleSampleTarget);
+    state->singleSampleDepth = nullptr;
+    state->singleSampleTarget = nullptr;
     releaseInterface(state->stagingFrame);
     releaseInterface(state->resolvedFrame);
     releaseInterface(state->depthStencilView);

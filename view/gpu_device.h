@@ -42,8 +42,9 @@ void releaseDevice(GpuPipeline* pipeline);
 // Every object and the device; the record is all null afterwards.
 void releasePipeline(GpuPipeline* pipeline);
 
-// The highest count up to 16 that both the sRGB colour format and the depth
-// format support; 1 always qualifies.
+// The highest count up to 16 (4 on a software rasterizer such as WARP, where
+// every sample costs processor time) that both the sRGB colour format and
+// the depth format support; 1 always qualifies.
 uint32_t pickSampleCount(ID3D11Device* device);
 
 // Swap chain of the window's client size, with its two views. The outputs
@@ -60,7 +61,7 @@ bool createTargetViews(ID3D11Device* device, IDXGISwapChain* swapChain, ID3D11Re
 // only on success.
 bool createFrameTextures(ID3D11Device* device, int32_t width, int32_t height,
                          ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
-                         const MessageSink* sink);
+                         const MessageSink* sink, uint32_t sampleCount = 0);  // 0: pickSampleCount
 
 // After a size change, with the view's lock held and a device present: the
 // swap chain's buffers or the frame textures take the new client size. A

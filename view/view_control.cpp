@@ -72,10 +72,16 @@ void startRotationTimer(ViewState* state) {
     state->rotationStamp = readCounter();
 }
 
+// Input has stopped: a frame drawn in a cheaper form is followed by a full one.
+void settle(ViewState* state) {
+    if (!viewIsMoving(state) && needsFullFrame(&state->pacing)) invalidate(state);
+}
+
 void stopRotationTimer(ViewState* state) {
     if (state->rotationStamp == 0) return;
     KillTimer(windowOf(state), kRotationTimerId);
     state->rotationStamp = 0;
+    settle(state);
 }
 
 // Device creation runs off the window thread. The work item gets the window,
@@ -121,6 +127,7 @@ void endDrag(ViewState* state, int key) {
         state->rotating = 0;
     else
         state->panning = 0;
+    settle(state);
 }
 
 LRESULT createView(HWND window) {
@@ -162,6 +169,7 @@ void resizeView(ViewState* state, LPARAM size) {
     if (state->pipeline.device) resizeDeviceTargets(state);
     state->clientWidth = width;
     state->clientHeight = height;
+    resetFramePacing(&state->pacing);
     InvalidateRect(windowOf(state), nullptr, FALSE);
     releaseSpinLock(&state->lock);
 }
@@ -251,12 +259,18 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_MOUSEWHEEL:
         // Modifier keys in the low word do not change the step.
         applyWheel(state, highWordSigned(wParam));
+        state->wheelTurning = 1;
+        SetTimer(window, kWheelTimerId, kWheelPauseMs, nullptr);
         invalidate(state);
         break;
     case WM_TIMER:
         if (wParam == kRotationTimerId && state->rotationStamp != 0) {
             applyRotationStep(state, readCounter());
             invalidate(state);
+        } else if (wParam == kWheelTimerId) {
+            KillTimer(window, kWheelTimerId);
+            state->wheelTurning = 0;
+            settle(state);
         }
         break;
     default:
@@ -340,6 +354,7 @@ void installMesh(void* window, GpuMesh* mesh, bool first) {
     acquireSpinLock(&state->lock);
     placeMesh(state, mesh, first);
     releaseSpinLock(&state->lock);
+    if (first) resetFramePacing(&state->pacing);
     // Further parts are drawn when the dialog repaints after the last one.
     if (!first) return;
     if (state->alwaysRotate) startRotationTimer(state);
@@ -378,6 +393,10 @@ void setBackgroundColor(void* window, uint32_t color) {
     if (!state) return;
     state->backgroundColor = color;
     invalidate(state);
+}
+
+bool viewIsMoving(const ViewState* state) {
+    return state->rotating || state->panning || state->wheelTurning || state->rotationStamp != 0;
 }
 
 void setViewSink(void* window, const MessageSink* sink) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include "core/status.h"
+#include "view/frame_pacing.h"
 
 struct ID3D11Device;
 struct ID3D11DeviceContext;
@@ -35,6 +36,9 @@ constexpr int kViewMeshSlots = 5;
 constexpr float kInitialZoom = 4.75f;
 constexpr uintptr_t kRotationTimerId = 1;
 constexpr uint32_t kRotationTimerPeriod = 4;  // milliseconds; the step size follows the counter
+// The wheel counts as moving the model until it has rested this long.
+constexpr uintptr_t kWheelTimerId = 2;
+constexpr uint32_t kWheelPauseMs = 300;
 
 #pragma pack(push, 1)
 // Everything Direct3D needs that does not depend on a model or the window.
@@ -95,6 +99,13 @@ struct ViewState {
     // with a swap chain. Guarded by `lock` like the views.
     ID3D11Texture2D* resolvedFrame;
     ID3D11Texture2D* stagingFrame;
+    FramePacing pacing;    // how long the last frames took; window thread only
+    uint8_t wheelTurning;  // a wheel notch came less than kWheelPauseMs ago
+    // Where frames go through GDI from multisampled textures: a one-sample
+    // pair of the same size for frames that must be quick, made when first
+    // needed and kept like the others. Guarded by `lock`.
+    ID3D11RenderTargetView* singleSampleTarget;
+    ID3D11DepthStencilView* singleSampleDepth;
 };
 #pragma pack(pop)
 
@@ -122,7 +133,8 @@ static_assert(offsetof(ViewState, lock) == 306);
 static_assert(offsetof(ViewState, rotationStamp) == 310);
 static_assert(offsetof(ViewState, rotationRate) == 318);
 static_assert(offsetof(ViewState, resolvedFrame) == 322);
-static_assert(sizeof(ViewState) == 338);
+static_assert(offsetof(ViewState, pacing) == 338);
+static_assert(sizeof(ViewState) == 368);
 
 // The remaining declarations are implemented for Windows only.
 
@@ -151,3 +163,5 @@ void setFlipZoom(void* window, bool flip);
 void setYUp(void* window, bool yUp);
 void setBackgroundColor(void* window, uint32_t color);
 void setViewSink(void* window, const MessageSink* sink);
+// True while the user turns, pans or zooms the model or it turns by itself.
+bool viewIsMoving(const ViewState* state);
