@@ -252,29 +252,40 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("notes.txt", "these are notes, not a model\n");
     const std::string dir = folder_.directory();
     const std::wstring red = quoted(dir + "red.stl");
+    const char* const own = "";  // the case's own picture in the folder
     const struct {
-        std::wstring arguments;  // after the picture's path
+        const char* picture;  // null: no --picture option
+        std::wstring arguments;
         long exitCode;
         UINT width, height;  // 0: no picture
         const char* message;
     } cases[] = {
-        {L" --size 400x300" + red, 0, 400, 300, ""},
-        {L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
-        {quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
-        {L" --size 400" + red, 2, 0, 0, "usage:"},
-        {L" --colour 00FF00" + red, 2, 0, 0, "usage:"},
-        {L"", 2, 0, 0, "usage:"},
-        {L" a b c d e", 2, 0, 0, "usage:"},
+        {own, L" --size 400x300" + red, 0, 400, 300, ""},
+        {own, L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
+        {own, quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
+        {own, red + quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
+        {"no such folder\\x.png", red, 1, 0, 0, "x.png: picture not written"},
+        {own, L" --size 400" + red, 2, 0, 0, "--size: width and height from 16 to 16384, like 1280x960\r\nusage:"},
+        {own, L" --size 15x300" + red, 2, 0, 0, "--size: width and height from 16 to 16384"},
+        {own, L" --mode shaded" + red, 2, 0, 0, "--mode: solid, outline or wireframe\r\n"},
+        {own, L" --view back" + red, 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, L" --background 00FF0" + red, 2, 0, 0, "--background: a colour as six hexadecimal digits RRGGBB"},
+        {own, red + L" --view", 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, L" --colour 00FF00" + red, 2, 0, 0, "--colour: no such option; the options are --picture, --size"},
+        {own, L"", 2, 0, 0, "no STL file given\r\nusage:"},
+        {own, L" a b c d e", 2, 0, 0, "at most four files make one picture\r\nusage:"},
+        {nullptr, L" --size 800x600" + red, 2, 0, 0, "--size: this option needs --picture OUT.png\r\nusage:"},
     };
     int index = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(index);
-        const std::string png = dir + std::to_string(index++) + ".png", outputFile = png + ".txt";
+        const std::string png = dir + (c.picture && *c.picture ? c.picture : std::to_string(index) + ".png");
+        const std::string outputFile = dir + std::to_string(index++) + ".txt";
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         HANDLE output =
             CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
         Process viewer;
-        EXPECT_TRUE(viewer.start(L" --picture" + quoted(png) + c.arguments, "", output));
+        EXPECT_TRUE(viewer.start((c.picture ? L" --picture" + quoted(png) : L"") + c.arguments, "", output));
         CloseHandle(output);
         EXPECT_EQ(viewer.waitForExit(60000), c.exitCode);
         std::stringstream said;
