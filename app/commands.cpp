@@ -54,6 +54,8 @@ const MenuItem kMenuItems[] = {
     {0, 0, L""},
     {0, kCommandDefaultMaterial, L"Select default &material \u2026\t"},
     {kEnd, kCommandDefaultBackground, L"Select default &background \u2026\t"},
+    {MF_POPUP, 0, L"&Tools"},
+    {kEnd, kCommandMeasure, L"&Measure\tCtrl+M"},
     {MF_POPUP, 0, L"Settings"},
     {kEnd, kCommandSingleInstance, L"Use only one window\t"},
     {MF_POPUP | kEnd, 0, L"Help"},
@@ -67,6 +69,7 @@ const ACCEL kAccelerators[] = {
     {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
     {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_HOME, kCommandResetView},
     {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture}, {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
+    {FVIRTKEY | FCONTROL, 'M', kCommandMeasure},
 };
 
 // Shared by every Color dialog of the run, never saved.
@@ -161,6 +164,23 @@ void copyPicture(MainDialogState* state) {
     freePicture(&picture);
 }
 
+void setMeasuring(MainDialogState* state, bool on) {
+    setMeasureMode(dialogItem(state, kViewId), on);
+    CheckMenuItem(state->menu, kCommandMeasure, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    showMeasureLine(state);
+}
+
+// Esc while measuring first forgets the points, then leaves measuring; otherwise it exits.
+void escape(MainDialogState* state) {
+    HWND view = dialogItem(state, kViewId);
+    if (!measureMode(view)) {
+        PostMessageW(state->dialog, WM_CLOSE, 0, 0);
+        return;
+    }
+    if (clearMeasure(view)) showMeasureLine(state);
+    else setMeasuring(state, false);
+}
+
 }  // namespace
 
 void enablePictureCommands(HMENU menu, bool enabled) {
@@ -243,8 +263,12 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     switch (id) {
     case kCommandOpen: openChosenFiles(state, false); break;
     case kCommandAddParts: openChosenFiles(state, true); break;
-    case kCommandExit:
+    case kCommandExit: escape(state); break;
     case kCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
+    case kCommandMeasure: setMeasuring(state, !measureMode(view)); break;
+    case kViewId:
+        if (notification == kMeasureChanged) showMeasureLine(state);
+        break;
     case kCommandSavePicture: savePicture(state); break;
     case kCommandCopyPicture: copyPicture(state); break;
     case kCommandPreviousFile: stepFile(state, false); break;

@@ -28,6 +28,7 @@ enum Command : WORD {
     kCommandSingleInstance = 16660,
     kCommandSavePicture = 16661,
     kCommandCopyPicture = 16662,
+    kCommandMeasure = 16664,
 };
 
 HMENU buildMenuBar();

@@ -8,6 +8,7 @@
 #include "core/code_page.h"
 #include "core/log_sink.h"
 #include "numfmt/length_format.h"
+#include "numfmt/measure_format.h"
 #include "app/panel_glyphs.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
@@ -135,6 +136,7 @@ void emptyPanel(MainDialogState* state) {
     setPanelText(dialogItem(state, kPanelLine1Id), L"");
     setPanelText(dialogItem(state, kPanelLine2Id), L"");
     setPanelText(dialogItem(state, kFactsId), L"");
+    setPanelText(dialogItem(state, kMeasureId), L"");
     CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
     EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
     EnableWindow(dialogItem(state, kFirstSwatchId), FALSE);
@@ -213,6 +215,16 @@ void showModelDimensions(MainDialogState* state) {
     *formatModelDimensions(line, boundsMin, boundsMax, yUp, state->usUnits != 0) = 0;
     setPanelText(dialogItem(state, kPanelLine2Id), line);
     showModelFacts(state);
+    showMeasureLine(state);
+}
+
+void showMeasureLine(MainDialogState* state) {
+    MeasureMarks marks = measureMarks(dialogItem(state, kViewId));
+    wchar_t line[kMeasureTextCapacity] = L"";
+    bool us = state->usUnits != 0;
+    if (marks.count == 1) formatMeasurePoint(line, marks.points[0], us);
+    if (marks.count == 2) formatMeasureDistance(line, marks.points[0], marks.points[1], us);
+    setPanelText(dialogItem(state, kMeasureId), line);
 }
 
 void showModelFacts(MainDialogState* state) {

@@ -278,10 +278,10 @@ void layoutDialog(MainDialogState* state, int width, int height) {
     HWND dialog = state->dialog;
     SIZE margin = dialogUnitsToPixels(dialog, 2, 2);
     SIZE panel = dialogUnitsToPixels(dialog, 168, 56);
-    int headerHeight = dialogUnitsToPixels(dialog, 0, 112).cy;
+    int headerHeight = dialogUnitsToPixels(dialog, 0, 128).cy;
     int mx = margin.cx, my = margin.cy, pw = panel.cx, ph = panel.cy;
     int panelLeft = width - pw - mx;
-    HDWP batch = BeginDeferWindowPos(17);
+    HDWP batch = BeginDeferWindowPos(18);
     if (!batch) return;
     int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
     deferMove(&batch, dialog, kViewId, mx, my, viewWidth, viewHeight);
@@ -296,6 +296,7 @@ void layoutDialog(MainDialogState* state, int width, int height) {
         {kSpaceComboId, 111, 49, 50, 14}, {kMaterialCheckId, 7, 73, 50, 8},   swatchPlace(0, parts),
         swatchPlace(1, parts),            swatchPlace(2, parts),             swatchPlace(3, parts),
         {kColorsLabelId, 7, 94, 80, 8},   {kColorsComboId, 111, 91, 50, 14},
+        {kMeasureId, 7, 109, 154, 16},
     };
     for (const HeaderPlace& place : places) {
         RECT rect = {place.x, place.y, place.x + place.width, place.y + place.height};

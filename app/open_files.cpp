@@ -117,6 +117,7 @@ void clearModel(MainDialogState* state) {
         SetDlgItemTextW(state->dialog, kMessagesId, L"");
         SetDlgItemTextW(state->dialog, kPanelLine1Id, L"");
         SetDlgItemTextW(state->dialog, kPanelLine2Id, L"");
+        SetDlgItemTextW(state->dialog, kMeasureId, L"");
     }
     for (int slot = 1; slot < kMaxParts; ++slot) ShowWindow(dialogItem(state, kFirstSwatchId + slot), SW_HIDE);
     layoutForClient(state);

@@ -157,8 +157,11 @@ const LengthUnit* chooseLengthUnit(float metres, bool usUnits) {
 }
 
 Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale) {
-    const LengthUnit* unit = chooseLengthUnit(metres, usUnits);
-    float scaled = metres * unit->factor;  // single precision, as the table is
+    return formatLengthIn(out, metres, chooseLengthUnit(metres, usUnits), locale);
+}
+
+Utf16* formatLengthIn(Utf16* out, double metres, const LengthUnit* unit, uint32_t locale) {
+    float scaled = static_cast<float>(metres) * unit->factor;  // single precision, as the table is
     return appendNumberAndUnit(out, static_cast<double>(scaled), unit->suffix, locale);
 }
 

@@ -37,6 +37,8 @@ const LengthUnit* chooseLengthUnit(float metres, bool usUnits);
 // returns the position after the suffix, without writing a terminator. If the
 // locale cannot lay the number out, the plain number is shown instead.
 Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale = kUserLocale);
+// The same in a given row's unit, the sign kept.
+Utf16* formatLengthIn(Utf16* out, double metres, const LengthUnit* unit, uint32_t locale = kUserLocale);
 
 // Square and cubic metres in the square or cubic unit of the row that
 // chooseLengthUnit gives the side of a square or cube of that size, e.g.

@@ -7,6 +7,7 @@
 #include <initguid.h>
 #include <wincodec.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -245,3 +246,97 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr WORD kCommandExit = 16643, kCommandFront = 16649, kCommandCopyPicture = 16662, kCommandMeasure = 16664;
+constexpr int kSizeLineId = 20, kSpaceComboId = 22, kMeasureLineId = 35;
+
+void command(HWND window, WORD id) {
+    SendMessageW(window, WM_COMMAND, id, 0);
+}
+
+void click(HWND view, int x, int y, int toX, int toY) {
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(toX, toY));
+    SendMessageW(view, WM_LBUTTONUP, 0, MAKELPARAM(toX, toY));
+}
+
+// Pixels of the clipboard's picture in the mark colour (magenta on the
+// default colours), 32-bit rows of the DIB.
+int magentaPixelsOnClipboard(HWND owner) {
+    int count = -1;
+    if (!OpenClipboard(owner)) return count;
+    if (HANDLE memory = GetClipboardData(CF_DIB)) {
+        const BITMAPINFOHEADER* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(memory));
+        if (header && header->biBitCount == 32) {
+            const uint8_t* bits = reinterpret_cast<const uint8_t*>(header) + header->biSize;
+            size_t pixels = size_t(header->biWidth) * size_t(std::abs(header->biHeight));
+            count = 0;
+            for (size_t i = 0; i < pixels; ++i)
+                count += bits[4 * i] > 200 && bits[4 * i + 1] < 60 && bits[4 * i + 2] > 200;
+        }
+        if (header) GlobalUnlock(memory);
+    }
+    CloseClipboard();
+    return count;
+}
+
+}  // namespace
+
+// A box of 20 x 10 x 6 mm seen from the front: two clicks near the top front
+// corners snap to them and measure the width exactly as the size line writes
+// it; the marks stay after a turn and go into the copied picture; Esc clears,
+// a click on the background changes nothing, a second Esc leaves measuring.
+TEST_F(ViewerProcessTest, MeasuresTheEdgeOfABoxBetweenTwoSnappedCorners) {
+    std::vector<TestTriangle> box = cubeTriangles();
+    for (TestTriangle& t : box)
+        for (auto& corner : t.vertices) corner[0] *= 2, corner[2] *= 0.6f;
+    Process viewer;
+    ASSERT_TRUE(viewer.start(quoted(folder_.directory() + folder_.write("box.stl", binaryStl(box)))));
+    HWND window = waitForWindow(viewer);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return modelLoaded(window, 1); }));
+    HWND view = GetDlgItem(window, kViewId), line = GetDlgItem(window, kMeasureLineId);
+    command(window, kCommandFront);
+    command(window, kCommandMeasure);
+
+    // Front view: screen right is x, up is the file's z (Z up) or y (Y up);
+    // the eye is five radii from the centre at the first zoom.
+    bool yUp = SendMessageW(GetDlgItem(window, kSpaceComboId), CB_GETCURSEL, 0, 0) == 0;
+    const double width = 20, depth = yUp ? 6 : 10, height = yUp ? 10 : 6;  // mm
+    double radius = 0.5 * std::sqrt(width * width + depth * depth + height * height);
+    RECT client;
+    GetClientRect(view, &client);
+    double scale = 4.75 * client.bottom / (2 * (5 * radius - depth / 2));  // pixels a millimetre
+    int left = int(client.right / 2.0 - width / 2 * scale), right = int(client.right / 2.0 + width / 2 * scale);
+    int top = int(client.bottom / 2.0 - height / 2 * scale);
+    click(view, left + 4, top + 4, left + 5, top + 5);  // a click may wander by up to 3 pixels
+    EXPECT_TRUE(textOf(line).starts_with(L"Point: ")) << textOf(line) << " " << left << " " << top << " " << right;
+    click(view, right - 4, top + 4, right - 4, top + 4);
+    std::wstring size = textOf(GetDlgItem(window, kSizeLineId));
+    // The panel shows its thin spaces as no-break spaces.
+    std::wstring edge = size.substr(0, std::max<size_t>(size.find(L'\u00D7'), 1) - 1);
+    std::wstring zero = L"0.00" + edge.substr(std::min(edge.find_first_of(L"\u2009\u00A0"), edge.size()));
+    EXPECT_EQ(textOf(line), L"Distance: " + edge + L" (\u0394x " + edge + L", \u0394y " + zero + L", \u0394z " + zero + L")");
+
+    int x = client.right / 2, y = client.bottom / 2;
+    click(view, x, y, x + 40, y + 20);  // a turn, not a click
+    std::wstring measured = textOf(line);
+    EXPECT_TRUE(measured.starts_with(L"Distance: ")) << measured;
+    command(window, kCommandCopyPicture);
+    EXPECT_GT(magentaPixelsOnClipboard(window), 100);
+
+    command(window, kCommandExit);
+    EXPECT_EQ(textOf(line), L"");
+    click(view, 2, 2, 2, 2);
+    EXPECT_EQ(textOf(line), L"");
+    click(view, x, y, x, y);  // still measuring
+    EXPECT_TRUE(textOf(line).starts_with(L"Point: ")) << textOf(line);
+    command(window, kCommandExit);
+    command(window, kCommandExit);  // leaves measuring
+    click(view, x, y, x, y);
+    EXPECT_EQ(textOf(line), L"");
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(viewer.close(window), 0);
+}

@@ -151,6 +151,59 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     drawMeshes(pipeline, meshes, yUp, sink);
 }
 
+namespace {
+
+// The measure marks over everything (the depth buffer is cleared before each
+// pass), unlit: a dark rim, then the fill in a colour the picture lacks.
+void drawMarks(const ViewState* state, ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
+    MeasureMarks marks;
+    memcpy(&marks, &state->marks, sizeof marks);
+    if (marks.count == 0) return;
+    const GpuPipeline* pipeline = &state->pipeline;
+    ID3D11DeviceContext* context = pipeline->context;
+    FrameCamera camera;
+    viewFrameCamera(state, width, height, &camera);
+    uint32_t meshColours[kViewMeshSlots];
+    int meshCount = 0;
+    for (; meshCount < kViewMeshSlots && state->meshes[meshCount]; ++meshCount)
+        meshColours[meshCount] = state->meshes[meshCount]->color;
+    uint32_t fill = markColour(state->backgroundColor, meshColours, meshCount);
+    context->OMSetDepthStencilState(nullptr, 0);
+    context->RSSetState(pipeline->solidRasterizer);
+    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+    context->IASetInputLayout(pipeline->outlineInputLayout);
+    context->GSSetShader(nullptr, nullptr, 0);
+    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+    for (int pass = 0; pass < 2; ++pass) {
+        float positions[kMaxMarkVertices][3];
+        int count = buildMarkVertices(&camera, &marks, pass, positions);
+        if (count == 0) return;
+        MeshVertex vertices[kMaxMarkVertices] = {};
+        for (int v = 0; v < count; ++v) memcpy(vertices[v].position, positions[v], sizeof positions[v]);
+        D3D11_BUFFER_DESC description = {static_cast<UINT>(count * sizeof(MeshVertex)), D3D11_USAGE_IMMUTABLE,
+                                         D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
+        D3D11_SUBRESOURCE_DATA data = {vertices, 0, 0};
+        ID3D11Buffer* buffer = nullptr;
+        HRESULT result = pipeline->device->CreateBuffer(&description, &data, &buffer);
+        if (FAILED(result)) {
+            reportGpuError(result, state->sink);
+            return;
+        }
+        // World coordinates: the model matrix is the identity.
+        ObjectConstants constants;
+        computeObjectConstants(1.0f, true, pass == 0 ? kMarkRimColour : fill, &constants);
+        writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, state->sink);
+        context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH, 1.0f, 0);
+        UINT stride = kVertexStride, offset = 0;
+        context->IASetVertexBuffers(0, 1, &buffer, &stride, &offset);
+        context->Draw(static_cast<UINT>(count), 0);
+        buffer->Release();
+    }
+}
+
+}  // namespace
+
 void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
                      ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
     // The record is packed: its arrays are copied out rather than pointed into.
@@ -169,6 +222,7 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
     memcpy(meshes, state->meshes, sizeof meshes);
     renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, width, height,
                 clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0, state->sink);
+    drawMarks(state, depthStencilView, width, height);
 }
 
 void paintView(ViewState* state) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include "core/status.h"
+#include "view/measure_marks.h"
 
 struct ID3D11Device;
 struct ID3D11DeviceContext;
@@ -95,6 +96,11 @@ struct ViewState {
     // with a swap chain. Guarded by `lock` like the views.
     ID3D11Texture2D* resolvedFrame;
     ID3D11Texture2D* stagingFrame;
+    uint8_t measuring;     // a click on the model picks a point
+    uint8_t clickPending;  // the left button is down and has not left the click slack
+    int32_t pressX;        // where it went down
+    int32_t pressY;
+    MeasureMarks marks;
 };
 #pragma pack(pop)
 
@@ -122,7 +128,8 @@ static_assert(offsetof(ViewState, lock) == 306);
 static_assert(offsetof(ViewState, rotationStamp) == 310);
 static_assert(offsetof(ViewState, rotationRate) == 318);
 static_assert(offsetof(ViewState, resolvedFrame) == 322);
-static_assert(sizeof(ViewState) == 338);
+static_assert(offsetof(ViewState, measuring) == 338);
+static_assert(sizeof(ViewState) == 399);
 
 // The remaining declarations are implemented for Windows only.
 
@@ -151,3 +158,14 @@ void setFlipZoom(void* window, bool flip);
 void setYUp(void* window, bool yUp);
 void setBackgroundColor(void* window, uint32_t color);
 void setViewSink(void* window, const MessageSink* sink);
+
+// Measure mode. A click on the model adds a point (the third starts again)
+// and sends the parent WM_COMMAND with the view's id and kMeasureChanged; a
+// drag still turns. Leaving the mode, clearMeshes and clearMeasure forget the points.
+constexpr uint16_t kMeasureChanged = 1;
+void setMeasureMode(void* window, bool on);
+bool measureMode(void* window);
+// True when there were points to forget.
+bool clearMeasure(void* window);
+// A copy of the points; none without a view.
+MeasureMarks measureMarks(void* window);
