@@ -249,7 +249,8 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
 
 namespace {
 
-constexpr WORD kCommandExit = 16643, kCommandFront = 16649, kCommandCopyPicture = 16662, kCommandMeasure = 16664;
+constexpr WORD kCommandExit = 16643, kCommandFront = 16649, kCommandSolid = 16652, kCommandOutline = 16653,
+               kCommandWireframe = 16654, kCommandCopyPicture = 16662, kCommandMeasure = 16664;
 constexpr int kSizeLineId = 20, kSpaceComboId = 22, kMeasureLineId = 35;
 
 void command(HWND window, WORD id) {
@@ -324,8 +325,11 @@ TEST_F(ViewerProcessTest, MeasuresTheEdgeOfABoxBetweenTwoSnappedCorners) {
     click(view, x, y, x + 40, y + 20);  // a turn, not a click
     std::wstring measured = textOf(line);
     EXPECT_TRUE(measured.starts_with(L"Distance: ")) << measured;
-    command(window, kCommandCopyPicture);
-    EXPECT_GT(magentaPixelsOnClipboard(window), 100);
+    for (WORD mode : {kCommandWireframe, kCommandOutline, kCommandSolid}) {
+        command(window, mode);
+        command(window, kCommandCopyPicture);
+        EXPECT_GT(magentaPixelsOnClipboard(window), 100) << mode;
+    }
 
     command(window, kCommandExit);
     EXPECT_EQ(textOf(line), L"");

@@ -357,6 +357,11 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
     const MainDialogState& s = *state_;
     const ViewState& v = *viewStateOf(item(kViewId));
     const ViewAngles start = readStartAngles(s.settingsKeys);
+    auto measuring = [&] { return (GetMenuState(s.menu, kCommandMeasure, MF_BYCOMMAND) & MF_CHECKED) != 0; };
+    auto closePosted = [&] {
+        MSG message;
+        return PeekMessageW(&message, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0;
+    };
     struct Row {
         WORD id;
         UINT marksBefore, marksAfter;
@@ -383,6 +388,11 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         {kCommandFront, 0, 0, [&] { return v.yaw == 0 && v.pitch == 0; }},
         {kCommandResetView, 0, 0, [&] { return v.yaw == start.yaw && v.pitch == start.pitch; }},
         {kCommandRotate, 0, 0, [&] { return v.rotationStamp == 0; }},  // nothing to turn
+        {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
+        // Esc while measuring (without points) leaves measuring instead of closing.
+        {kCommandExit, 0, 0, [&] { return v.measuring == 0 && !measuring() && !closePosted(); }},
+        {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
+        {kCommandMeasure, MF_CHECKED, 0, [&] { return v.measuring == 0; }},
     };
     auto stored = [](HKEY key, const wchar_t* name) {
         DWORD value, size = sizeof value;
