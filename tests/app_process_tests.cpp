@@ -297,7 +297,7 @@ namespace {
 
 constexpr WORD kCommandExit = 16643, kCommandFront = 16649, kCommandSolid = 16652, kCommandOutline = 16653,
                kCommandWireframe = 16654, kCommandCopyPicture = 16662, kCommandMeasure = 16664;
-constexpr int kSizeLineId = 20, kSpaceComboId = 22, kMeasureLineId = 35;
+constexpr int kSizeLineId = 20, kMeasureLineId = 35;
 
 void command(HWND window, WORD id) {
     SendMessageW(window, WM_COMMAND, id, 0);
