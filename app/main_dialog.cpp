@@ -231,7 +231,7 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_GETMINMAXINFO:
         if (state) {
             MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-            SIZE extra = dialogUnitsToPixels(dialog, 232, 160);
+            SIZE extra = dialogUnitsToPixels(dialog, 232, 176);  // room for the measure line too
             limits->ptMinTrackSize.x += extra.cx;
             limits->ptMinTrackSize.y += extra.cy;
         }
