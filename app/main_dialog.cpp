@@ -11,6 +11,7 @@
 #include "app/open_files.h"
 #include "app/settings.h"
 #include "app/window_dpi.h"
+#include "app/surface_checks.h"
 #include "view/view_control.h"
 
 const wchar_t kApplicationTitle[] = L"Veldmark STL Viewer";
@@ -99,6 +100,8 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->overrideColor = 0;
     for (HBRUSH& brush : state->swatchBrushes) brush = nullptr;
     for (ModelPart& part : state->parts) part.view = nullptr;
+    for (PartCheck& check : state->checks) check = PartCheck{};
+    state->checkThread = nullptr;
     followAppsTheme(dialog);
     takeOverDpiScaling(dialog);
     state->dpi = windowDpi(dialog);
@@ -231,7 +234,7 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_GETMINMAXINFO:
         if (state) {
             MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-            SIZE extra = dialogUnitsToPixels(dialog, 232, 176);  // room for the measure line too
+            SIZE extra = dialogUnitsToPixels(dialog, 232, 185);  // room for the measure line too
             limits->ptMinTrackSize.x += extra.cx;
             limits->ptMinTrackSize.y += extra.cy;
         }
@@ -269,6 +272,9 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         return TRUE;
     case WM_APP:
         if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));
+        return FALSE;
+    case kCheckFinishedMessage:
+        if (state) showModelFacts(state);
         return FALSE;
     case kApplyTreeChecksMessage:
         if (state) applyTreeChecks(state);
