@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "app/commands.h"
 #include "core/code_page.h"
@@ -135,6 +136,7 @@ void emptyPanel(MainDialogState* state) {
     setPanelText(dialogItem(state, kPanelLine1Id), L"");
     setPanelText(dialogItem(state, kPanelLine2Id), L"");
     setPanelText(dialogItem(state, kFactsId), L"");
+    setPanelText(dialogItem(state, kSectionLineId), L"");
     CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
     EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
     EnableWindow(dialogItem(state, kFirstSwatchId), FALSE);
@@ -213,6 +215,26 @@ void showModelDimensions(MainDialogState* state) {
     *formatModelDimensions(line, boundsMin, boundsMax, yUp, state->usUnits != 0) = 0;
     setPanelText(dialogItem(state, kPanelLine2Id), line);
     showModelFacts(state);
+    showSectionLine(state);
+}
+
+void showSectionLine(MainDialogState* state) {
+    HWND view = dialogItem(state, kViewId);
+    const ViewState* viewState = viewStateOf(view);
+    SectionPlane section = viewSection(view);
+    if (!viewState || !section.on || !state->parts[0].view) {
+        setPanelText(dialogItem(state, kSectionLineId), L"");
+        return;
+    }
+    // The view's box is the union of the parts' boxes, in the files' axes.
+    float boundsMin[3], boundsMax[3];
+    memcpy(boundsMin, viewState->boundsMin, sizeof boundsMin);
+    memcpy(boundsMax, viewState->boundsMax, sizeof boundsMax);
+    int axis = section.axis % 3;
+    wchar_t line[kSectionTextCapacity];
+    formatSectionLine(line, axis, sectionPlace(&section, boundsMin, boundsMax), boundsMax[axis] - boundsMin[axis],
+                      state->usUnits != 0);
+    setPanelText(dialogItem(state, kSectionLineId), line);
 }
 
 void showModelFacts(MainDialogState* state) {
@@ -258,6 +280,7 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
         showFileFacts(state, state->parts[first]);
         showModelDimensions(state);
         installParts(state, first);
+        showSectionLine(state);  // the section starts in the middle of the new box
         enablePartControls(state, first);
     } else if (usedPartCount(state) == 0) {
         emptyPanel(state);

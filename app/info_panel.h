@@ -16,6 +16,9 @@ void showModelDimensions(MainDialogState* state);
 // the whole model when none is, in the size line's units.
 void showModelFacts(MainDialogState* state);
 
+// "Section at Z = 12.50 mm" while the view shows a section, else nothing.
+void showSectionLine(MainDialogState* state);
+
 // Index 0: the part's model name; i >= 1: the name of solid i - 1. Control
 // characters become their pictures. Null when empty; free with freeBytes.
 wchar_t* partItemText(const ModelPart* part, uint32_t index);

@@ -228,8 +228,8 @@ struct HeaderPlace {
 };
 
 HeaderPlace swatchPlace(int slot, int partCount) {
-    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, 70, 50, 14};
-    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, 70, 14, 14};
+    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, 80, 50, 14};
+    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, 80, 14, 14};
 }
 
 void deferMove(HDWP* batch, HWND dialog, int id, int x, int y, int width, int height) {
@@ -278,10 +278,10 @@ void layoutDialog(MainDialogState* state, int width, int height) {
     HWND dialog = state->dialog;
     SIZE margin = dialogUnitsToPixels(dialog, 2, 2);
     SIZE panel = dialogUnitsToPixels(dialog, 168, 56);
-    int headerHeight = dialogUnitsToPixels(dialog, 0, 112).cy;
+    int headerHeight = dialogUnitsToPixels(dialog, 0, 122).cy;
     int mx = margin.cx, my = margin.cy, pw = panel.cx, ph = panel.cy;
     int panelLeft = width - pw - mx;
-    HDWP batch = BeginDeferWindowPos(17);
+    HDWP batch = BeginDeferWindowPos(18);
     if (!batch) return;
     int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
     deferMove(&batch, dialog, kViewId, mx, my, viewWidth, viewHeight);
@@ -292,10 +292,10 @@ void layoutDialog(MainDialogState* state, int width, int height) {
     int parts = usedPartCount(state);
     HeaderPlace places[] = {
         {kPanelLine1Id, 7, 7, 154, 8},   {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
-        {kSpaceLabelId, 7, 52, 80, 8},
-        {kSpaceComboId, 111, 49, 50, 14}, {kMaterialCheckId, 7, 73, 50, 8},   swatchPlace(0, parts),
+        {kSectionLineId, 7, 48, 154, 8},  {kSpaceLabelId, 7, 62, 80, 8},
+        {kSpaceComboId, 111, 59, 50, 14}, {kMaterialCheckId, 7, 83, 50, 8},   swatchPlace(0, parts),
         swatchPlace(1, parts),            swatchPlace(2, parts),             swatchPlace(3, parts),
-        {kColorsLabelId, 7, 94, 80, 8},   {kColorsComboId, 111, 91, 50, 14},
+        {kColorsLabelId, 7, 104, 80, 8},  {kColorsComboId, 111, 101, 50, 14},
     };
     for (const HeaderPlace& place : places) {
         RECT rect = {place.x, place.y, place.x + place.width, place.y + place.height};
