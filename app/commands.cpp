@@ -55,7 +55,13 @@ const MenuItem kMenuItems[] = {
     {0, kCommandDefaultMaterial, L"Select default &material \u2026\t"},
     {kEnd, kCommandDefaultBackground, L"Select default &background \u2026\t"},
     {MF_POPUP, 0, L"&Tools"},
-    {kEnd, kCommandMeasure, L"&Measure\tCtrl+M"},
+    {0, kCommandMeasure, L"&Measure\tCtrl+M"},
+    {0, 0, L""},
+    {0, kCommandSection, L"Se&ction\tF8"},
+    {0, kCommandSectionAxis, L"Section &axis\tShift+F8"},
+    {0, kCommandFlipSection, L"&Flip section\tCtrl+F8"},
+    {0, kCommandSectionForward, L"Move section &up the axis\tPage Up"},
+    {kEnd, kCommandSectionBack, L"Move section &down the axis\tPage Down"},
     {MF_POPUP, 0, L"Settings"},
     {kEnd, kCommandSingleInstance, L"Use only one window\t"},
     {MF_POPUP | kEnd, 0, L"Help"},
@@ -70,6 +76,10 @@ const ACCEL kAccelerators[] = {
     {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_HOME, kCommandResetView},
     {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture}, {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
     {FVIRTKEY | FCONTROL, 'M', kCommandMeasure},
+    {FVIRTKEY, VK_F8, kCommandSection},        {FVIRTKEY | FSHIFT, VK_F8, kCommandSectionAxis},
+    {FVIRTKEY | FCONTROL, VK_F8, kCommandFlipSection},
+    {FVIRTKEY, VK_PRIOR, kCommandSectionForward}, {FVIRTKEY, VK_NEXT, kCommandSectionBack},
+    {FVIRTKEY | FSHIFT, VK_PRIOR, kCommandSectionFarForward}, {FVIRTKEY | FSHIFT, VK_NEXT, kCommandSectionFarBack},
 };
 
 // Shared by every Color dialog of the run, never saved.
@@ -181,6 +191,34 @@ void escape(MainDialogState* state) {
     else setMeasuring(state, false);
 }
 
+// Axis and Flip turn the section on: asked for, it should show. The moves
+// only act on a section that is shown.
+void changeSection(MainDialogState* state, WORD id) {
+    HWND view = dialogItem(state, kViewId);
+    SectionPlane section = viewSection(view);
+    switch (id) {
+    case kCommandSection: section.on = !section.on; break;
+    case kCommandSectionAxis:
+        section.axis = static_cast<uint8_t>((section.axis + 1) % 3);
+        section.on = 1;
+        break;
+    case kCommandFlipSection:
+        section.flip = !section.flip;
+        section.on = 1;
+        break;
+    default: {
+        if (!section.on) return;
+        bool forward = id == kCommandSectionForward || id == kCommandSectionFarForward;
+        bool large = id == kCommandSectionFarForward || id == kCommandSectionFarBack;
+        section.share = movedSectionShare(section.share, forward ? 1.0f : -1.0f, large ? kSectionLargeStep : kSectionStep);
+        break;
+    }
+    }
+    CheckMenuItem(state->menu, kCommandSection, MF_BYCOMMAND | (section.on ? MF_CHECKED : MF_UNCHECKED));
+    setViewSection(view, &section);
+    showSectionLine(state);
+}
+
 }  // namespace
 
 void enablePictureCommands(HMENU menu, bool enabled) {
@@ -268,6 +306,7 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kCommandMeasure: setMeasuring(state, !measureMode(view)); break;
     case kViewId:
         if (notification == kMeasureChanged) showMeasureLine(state);
+        if (notification == kViewSectionMoved) showSectionLine(state);
         break;
     case kCommandSavePicture: savePicture(state); break;
     case kCommandCopyPicture: copyPicture(state); break;
@@ -320,6 +359,13 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kSpaceComboId:
         if (notification == CBN_SELCHANGE) showModelDimensions(state);
         break;
+    case kCommandSection:
+    case kCommandSectionAxis:
+    case kCommandFlipSection:
+    case kCommandSectionForward:
+    case kCommandSectionBack:
+    case kCommandSectionFarForward:
+    case kCommandSectionFarBack: changeSection(state, id); break;
     case kMaterialCheckId:
         state->overrideColor = (state->overrideColor & 0xFFFFFF) |
                                (IsDlgButtonChecked(state->dialog, kMaterialCheckId) == BST_CHECKED ? 0xFF000000 : 0);

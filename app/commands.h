@@ -29,6 +29,13 @@ enum Command : WORD {
     kCommandSavePicture = 16661,
     kCommandCopyPicture = 16662,
     kCommandMeasure = 16664,
+    kCommandSection = 16665,
+    kCommandSectionAxis = 16666,
+    kCommandFlipSection = 16667,
+    kCommandSectionForward = 16668,
+    kCommandSectionBack = 16669,
+    kCommandSectionFarForward = 16670,
+    kCommandSectionFarBack = 16671,
 };
 
 HMENU buildMenuBar();

@@ -51,7 +51,7 @@ int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* pl
     places[count++] = {kTreeId, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight};
     places[count++] = {kMessagesId, mx, height - ph - my, viewWidth, ph};
     const HeaderPlace header[] = {
-        {kPanelLine1Id, 7, 7, 154, 8},   {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
+        {kPanelLine1Id, 7, 7, 154, 8},   {kSectionLineId, 7, 17, 154, 8},    {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
         {kCheckLineId, 7, 47, 154, 8},    {kSpaceLabelId, 7, 61, 80, 8},
         {kSpaceComboId, 111, 58, 50, 14}, {kMaterialCheckId, 7, 82, 50, 8},   swatchPlace(0, partCount),
         swatchPlace(1, partCount),        swatchPlace(2, partCount),         swatchPlace(3, partCount),

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "app/commands.h"
 #include "core/code_page.h"
@@ -138,6 +139,7 @@ void emptyPanel(MainDialogState* state) {
     setPanelText(dialogItem(state, kPanelLine1Id), L"");
     setPanelText(dialogItem(state, kPanelLine2Id), L"");
     setPanelText(dialogItem(state, kFactsId), L"");
+    setPanelText(dialogItem(state, kSectionLineId), L"");
     setPanelText(dialogItem(state, kCheckLineId), L"");
     setPanelText(dialogItem(state, kMeasureId), L"");
     CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
@@ -219,6 +221,26 @@ void showModelDimensions(MainDialogState* state) {
     setPanelText(dialogItem(state, kPanelLine2Id), line);
     showModelFacts(state);
     showMeasureLine(state);
+    showSectionLine(state);
+}
+
+void showSectionLine(MainDialogState* state) {
+    HWND view = dialogItem(state, kViewId);
+    const ViewState* viewState = viewStateOf(view);
+    SectionPlane section = viewSection(view);
+    if (!viewState || !section.on || !state->parts[0].view) {
+        setPanelText(dialogItem(state, kSectionLineId), L"");
+        return;
+    }
+    // The view's box is the union of the parts' boxes, in the files' axes.
+    float boundsMin[3], boundsMax[3];
+    memcpy(boundsMin, viewState->boundsMin, sizeof boundsMin);
+    memcpy(boundsMax, viewState->boundsMax, sizeof boundsMax);
+    int axis = section.axis % 3;
+    wchar_t line[kSectionTextCapacity];
+    formatSectionLine(line, axis, sectionPlace(&section, boundsMin, boundsMax), boundsMax[axis] - boundsMin[axis],
+                      state->usUnits != 0);
+    setPanelText(dialogItem(state, kSectionLineId), line);
 }
 
 void showMeasureLine(MainDialogState* state) {
@@ -290,6 +312,7 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
         showFileFacts(state, state->parts[first]);
         showModelDimensions(state);
         installParts(state, first);
+        showSectionLine(state);  // the section starts in the middle of the new box
         enablePartControls(state, first);
         for (int slot = first; slot < usedPartCount(state); ++slot) state->checks[slot].state = kCheckPending;
     } else if (usedPartCount(state) == 0) {

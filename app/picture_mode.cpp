@@ -2,11 +2,16 @@
 
 #include <objbase.h>
 
+#include <cmath>
+#include <cstring>
+
 #include "app/picture_file.h"
 #include "app/settings.h"
 #include "core/converting_sink.h"
 #include "core/memory.h"
+#include "numfmt/length_format.h"
 #include "view/camera.h"
+#include "view/gpu_mesh.h"
 
 namespace {
 
@@ -22,6 +27,13 @@ struct PictureRequest {
     PictureLook look;
     bool startView;  // the settings' start angles rather than a preset
     bool ownBackground;
+    bool usUnits;
+    // --section AXIS=VALUE: a length in the size line's unit, or with '%' a
+    // share of the extent; placed once the parts' box is known.
+    bool section;
+    bool sectionShare;
+    double sectionValue;
+    const wchar_t* error;  // what was wrong with an option, else null
 };
 
 struct NamedValue {
@@ -75,8 +87,47 @@ bool parseColour(const wchar_t* text, uint32_t* colour) {
     return true;
 }
 
+// An optional sign, digits with at most one point, and optionally '%'.
+bool parseSectionValue(const wchar_t* text, double* value, bool* share) {
+    bool negative = *text == L'-';
+    if (*text == L'-' || *text == L'+') ++text;
+    double number = 0, scale = 1;
+    int digits = 0;
+    bool point = false;
+    for (; (*text >= L'0' && *text <= L'9') || *text == L'.'; ++text) {
+        if (*text == L'.') {
+            if (point) return false;
+            point = true;
+            continue;
+        }
+        if (++digits > 15) return false;  // exact in a double, and far beyond any model
+        number = number * 10 + (*text - L'0');
+        if (point) scale *= 10;
+    }
+    *share = *text == L'%';
+    if (*share) ++text;
+    if (digits == 0 || *text) return false;
+    *value = (negative ? -number : number) / scale;
+    return true;
+}
+
+bool parseSection(const wchar_t* text, PictureRequest* request) {
+    wchar_t axis = text[0] | 0x20;
+    if (axis < L'x' || axis > L'z' || text[1] != L'=' ||
+        !parseSectionValue(text + 2, &request->sectionValue, &request->sectionShare)) {
+        request->error = L"--section: x, y or z, then = and a length in the unit of the size line or a share of the "
+                         L"model, like z=12.5 or z=50%";
+        return false;
+    }
+    request->section = true;
+    request->look.section.on = 1;
+    request->look.section.axis = static_cast<uint8_t>(axis - L'x');
+    return true;
+}
+
 bool parseOption(const wchar_t* option, const wchar_t* value, PictureRequest* request) {
     int number;
+    if (lstrcmpW(option, L"--section") == 0) return parseSection(value, request);
     if (lstrcmpW(option, L"--picture") == 0) {
         request->output = value;
         return true;
@@ -103,12 +154,17 @@ bool parseOption(const wchar_t* option, const wchar_t* value, PictureRequest* re
 bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* request) {
     request->output = nullptr;
     request->fileCount = 0;
-    request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0};
+    request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0, initialSection()};
     request->startView = true;
     request->ownBackground = false;
+    request->usUnits = false;
+    request->section = false;
+    request->error = nullptr;
     for (int i = 1; i < argumentCount; ++i) {
         const wchar_t* argument = arguments[i];
-        if (argument[0] == L'-' && argument[1] == L'-') {
+        if (lstrcmpW(argument, L"--section-flip") == 0) {
+            request->look.section.flip = 1;
+        } else if (argument[0] == L'-' && argument[1] == L'-') {
             if (i + 1 >= argumentCount || !parseOption(argument, arguments[i + 1], request)) return false;
             ++i;
         } else if (request->fileCount < kMaxPictureFiles) {
@@ -183,6 +239,7 @@ void applySettings(PictureRequest* request) {
     openSettingsKeys(keys);
     uint32_t background;
     ViewAngles angles = readViewLook(keys, &request->look.objectColor, &background);
+    readSettingBool(&request->usUnits, keys, L"USUnits");
     for (HKEY key : keys)
         if (key) RegCloseKey(key);
     if (!request->ownBackground) request->look.backgroundColor = background | kOpaque;
@@ -192,11 +249,32 @@ void applySettings(PictureRequest* request) {
     }
 }
 
-int drawRequest(const PictureRequest* request, HANDLE output) {
+// The section's share of the parts' box along its axis, as the window would
+// place it: a length counts in the unit the size line shows that extent in.
+void placeSection(PictureRequest* request, const ModelPart* parts, int count) {
+    int axis = request->look.section.axis;
+    float low = INFINITY, high = -INFINITY;
+    for (int i = 0; i < count; ++i) {
+        const GpuMesh* mesh = static_cast<const GpuMesh*>(parts[i].gpuMesh);
+        float meshLow, meshHigh;
+        memcpy(&meshLow, reinterpret_cast<const char*>(mesh->boundsMin) + axis * sizeof(float), sizeof meshLow);
+        memcpy(&meshHigh, reinterpret_cast<const char*>(mesh->boundsMax) + axis * sizeof(float), sizeof meshHigh);
+        if (meshLow < low) low = meshLow;
+        if (meshHigh > high) high = meshHigh;
+    }
+    double extent = high - low;
+    double share = request->sectionValue / 100;
+    if (!request->sectionShare)
+        share = (request->sectionValue / chooseLengthUnit(static_cast<float>(extent), request->usUnits)->factor - low) / extent;
+    request->look.section.share = static_cast<float>(share);
+}
+
+int drawRequest(PictureRequest* request, HANDLE output) {
     ModelPart parts[kMaxPictureFiles];
     int loaded = 0;
     for (int i = 0; i < request->fileCount; ++i) loaded += loadPart(request->files[i], output, &parts[loaded]);
     if (loaded < request->fileCount) return kPictureFailed;
+    if (request->section) placeSection(request, parts, loaded);
     ConvertingSink sink;
     initConvertingSink(&sink, MessageSink{output, writeToConsole});
     Picture picture;
@@ -219,9 +297,11 @@ int runPictureMode(int argumentCount, wchar_t** arguments) {
     HANDLE output = consoleOutput();
     PictureRequest request;
     if (!parseRequest(argumentCount, arguments, &request)) {
+        if (request.error) writeLine(output, request.error, L"");
         writeText(output,
                   L"usage: stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe] "
-                  L"[--view start|top|left|front] [--background RRGGBB] FILE... (at most four files)\r\n");
+                  L"[--view start|top|left|front] [--background RRGGBB] [--section x|y|z=LENGTH|SHARE%] [--section-flip] "
+                  L"FILE... (at most four files)\r\n");
         return kPictureBadCommand;
     }
     CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);

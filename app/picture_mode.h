@@ -1,7 +1,8 @@
 // `stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe]
-// [--view start|top|left|front] [--background RRGGBB] FILE...`: loads up to
-// four files as parts, writes one PNG of the view a fresh load would show,
-// and ends without a window.
+// [--view start|top|left|front] [--background RRGGBB] [--section AXIS=VALUE]
+// [--section-flip] FILE...`: loads up to four files as parts, writes one PNG
+// of the view a fresh load would show, cut by a section if asked, and ends
+// without a window.
 #pragma once
 #include <windows.h>
 

@@ -194,3 +194,12 @@ Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float b
     *out = 0;
     return out;
 }
+
+Utf16* formatSectionLine(Utf16* out, int axis, float place, float extent, bool usUnits, uint32_t locale) {
+    out = appendText(out, U16("Section at "));
+    *out++ = static_cast<Utf16>(u'X' + axis % 3);
+    out = appendText(out, U16(" = "));
+    out = formatLengthIn(out, place, chooseLengthUnit(extent, usUnits), locale);
+    *out = 0;
+    return out;
+}

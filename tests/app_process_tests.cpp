@@ -7,7 +7,9 @@
 #include <initguid.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -248,6 +250,16 @@ bool isRed(uint32_t bgra) {
     return red > 150 && red > 2 * green && red > 2 * blue;
 }
 
+// The cap of a cut in red: stripes of half and a quarter of it in linear
+// light (188 and 137 in sRGB), unlit; 0 for any other colour.
+int capShade(uint32_t bgra) {
+    int red = bgra >> 16 & 0xFF, green = bgra >> 8 & 0xFF, blue = bgra & 0xFF;
+    if (green > 2 || blue > 2) return 0;
+    return std::abs(red - 188) <= 3 ? 1 : std::abs(red - 137) <= 3 ? 2 : 0;
+}
+
+enum Centre { kLitRed, kCap, kEmpty };
+
 TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("red.stl", binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10)));
     folder_.write("notes.txt", "these are notes, not a model\n");
@@ -258,6 +270,7 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         long exitCode;
         UINT width, height;  // 0: no picture
         const char* message;
+        int centre = kLitRed;
     } cases[] = {
         {L" --size 400x300" + red, 0, 400, 300, ""},
         {L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
@@ -266,6 +279,16 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {L" --colour 00FF00" + red, 2, 0, 0, "usage:"},
         {L"", 2, 0, 0, "usage:"},
         {L" a b c d e", 2, 0, 0, "usage:"},
+        // The cube from -5 to 5 mm, seen from above: cut through its middle
+        // (0 in centimetres, the unit of its 1 cm extent) the cap shows.
+        {L" --section z=50%" + red, 0, 1280, 960, "", kCap},
+        {L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
+        {L" --section z=150%" + red, 0, 1280, 960, ""},
+        {L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
+        {L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
+        {L" --section w=1" + red, 2, 0, 0, "--section: x, y or z"},
+        {L" --section z=abc" + red, 2, 0, 0, "--section: x, y or z"},
+        {L" --section z=1.2.3" + red, 2, 0, 0, "--section: x, y or z"},
     };
     int index = 0;
     for (const auto& c : cases) {
@@ -286,7 +309,16 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         EXPECT_EQ(std::pair(width, height), std::pair(c.width, c.height));
         if (!c.width) continue;
         ASSERT_EQ(pixels.size(), size_t(width) * height);
-        EXPECT_TRUE(isRed(pixels[size_t(height / 2) * width + width / 2]));
+        uint32_t centre = pixels[size_t(height / 2) * width + width / 2];
+        if (c.centre == kLitRed) EXPECT_TRUE(isRed(centre)) << std::hex << centre;
+        if (c.centre == kCap) {
+            int shades = 0;  // both stripes within a few pixels of the centre
+            for (size_t x = width / 2 - 8; x < width / 2 + 8; ++x)
+                shades |= 1 << capShade(pixels[size_t(height / 2) * width + x]);
+            EXPECT_EQ(shades, 6) << std::hex << centre;
+        }
+        if (c.centre == kEmpty)
+            EXPECT_EQ(std::count(pixels.begin(), pixels.end(), pixels[0]), std::ptrdiff_t(pixels.size()));
         EXPECT_FALSE(isRed(pixels[0]));
     }
 }

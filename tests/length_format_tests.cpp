@@ -179,3 +179,27 @@ TEST(FormatMeasureLine, PointAndDistance) {
     Utf16 longest[kMeasureTextCapacity];
     EXPECT_LT(formatMeasureDistance(longest, origin, huge, true, kEnglishUs) - longest, kMeasureTextCapacity);
 }
+
+// The place in the unit of the extent along the axis, however far it is
+// from the origin, negative places too.
+TEST(FormatSectionLine, PlaceInTheUnitOfTheExtent) {
+    const struct {
+        int axis;
+        float place, extent;
+        bool usUnits;
+        const Utf16* expected;
+    } cases[] = {
+        {2, 0.0125f, 0.02f, false, U16("Section at Z = 1.25\u2009cm")},
+        {0, 0.0125f, 0.005f, false, U16("Section at X = 12.5\u2009mm")},
+        {1, -1.5f, 0.5f, false, U16("Section at Y = -150.0\u2009cm")},
+        {1, 2.5f, 3.0f, false, U16("Section at Y = 2.5\u2009m")},
+        {2, 0.0254f, 0.1f, true, U16("Section at Z = 1.0\u2009in")},
+    };
+    for (const auto& c : cases) {
+        Utf16 buffer[kSectionTextCapacity];
+        Utf16* end = formatSectionLine(buffer, c.axis, c.place, c.extent, c.usUnits, kNoLocale);
+        EXPECT_EQ(*end, 0);
+        EXPECT_LT(end - buffer, kSectionTextCapacity);
+        EXPECT_EQ(Text(buffer, end), Text(c.expected)) << c.axis << " " << c.place;
+    }
+}

@@ -81,34 +81,81 @@ void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh) {
     }
 }
 
+namespace {
+
+// The object constants and vertex buffer of a mesh; false when it cannot be drawn.
+bool bindMesh(const GpuPipeline* pipeline, const GpuMesh* mesh, bool yUp, const MessageSink* sink) {
+    ID3D11DeviceContext* context = pipeline->context;
+    ID3D11Buffer* vertexBuffer = mesh->vertexBuffer;
+    if (!vertexBuffer || !madeByDevice(vertexBuffer, pipeline->device)) return false;
+    ObjectConstants constants;
+    computeObjectConstants(mesh->unitScale, yUp, mesh->color, &constants);
+    // A failed Map leaves the previous mesh's constants; the mesh is still drawn.
+    writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, sink);
+    UINT stride = kVertexStride, offset = 0;
+    context->IASetVertexBuffers(0, 1, &vertexBuffer, &stride, &offset);
+    return true;
+}
+
+// Per mesh, the surfaces left behind the plane flip a stencil bit wherever
+// they cover a pixel; where their number is odd the plane runs inside the
+// mesh and the cap rectangle is drawn. An open surface may leave gaps, but
+// outside a mesh the count is even and nothing is drawn.
+void drawCaps(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
+              ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
+              const MessageSink* sink) {
+    ID3D11DeviceContext* context = pipeline->context;
+    ID3D11Buffer* objectConstants = pipeline->objectConstants;
+    context->PSSetConstantBuffers(1, 1, &objectConstants);
+    context->RSSetState(pipeline->solidRasterizer);
+    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
+        if (!bindMesh(pipeline, meshes[slot], yUp, sink)) continue;
+        if (slot > 0) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_STENCIL, 1.0f, 0);
+        context->OMSetRenderTargets(0, nullptr, depthStencilView);
+        context->OMSetDepthStencilState(pipeline->sectionCountState, 0);
+        context->VSSetShader(pipeline->sectionOutlineVertexShader, nullptr, 0);
+        context->IASetInputLayout(pipeline->outlineInputLayout);
+        context->GSSetShader(nullptr, nullptr, 0);
+        context->PSSetShader(nullptr, nullptr, 0);
+        drawSolids(context, meshes[slot]);
+
+        context->OMSetRenderTargets(1, &renderTargetView, depthStencilView);
+        context->OMSetDepthStencilState(pipeline->sectionCapState, 0);
+        context->VSSetShader(pipeline->sectionCapVertexShader, nullptr, 0);
+        context->IASetInputLayout(nullptr);
+        context->PSSetShader(pipeline->sectionCapPixelShader, nullptr, 0);
+        context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLESTRIP);
+        context->Draw(4, 0);
+    }
+    context->OMSetDepthStencilState(nullptr, 0);
+}
+
+}  // namespace
+
 void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
                 const MessageSink* sink) {
-    ID3D11DeviceContext* context = pipeline->context;
-    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
-        const GpuMesh* mesh = meshes[slot];
-        ID3D11Buffer* vertexBuffer = mesh->vertexBuffer;
-        if (!vertexBuffer || !madeByDevice(vertexBuffer, pipeline->device)) continue;
-        ObjectConstants constants;
-        computeObjectConstants(mesh->unitScale, yUp, mesh->color, &constants);
-        // A failed Map leaves the previous mesh's constants; the mesh is still drawn.
-        writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, sink);
-        UINT stride = kVertexStride, offset = 0;
-        context->IASetVertexBuffers(0, 1, &vertexBuffer, &stride, &offset);
-        drawSolids(context, mesh);
-    }
+    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot)
+        if (bindMesh(pipeline, meshes[slot], yUp, sink)) drawSolids(pipeline->context, meshes[slot]);
 }
 
 void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
                  ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
                  int32_t width, int32_t height, const float clearColour[4], const float centre[3],
                  const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
-                 const MessageSink* sink) {
+                 const SectionConstants* section, const MessageSink* sink) {
     ID3D11DeviceContext* context = pipeline->context;
     context->ClearRenderTargetView(renderTargetView, clearColour);
     context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f, 0);
     context->VSSetShader(pipeline->litVertexShader, nullptr, 0);
     context->IASetInputLayout(pipeline->litInputLayout);
-    context->GSSetShader(pipeline->faceGeometryShader, nullptr, 0);
+    // Without the plane's constants nothing could be cut: the frame shows the whole model.
+    ID3D11Buffer* sectionConstants = pipeline->sectionConstants;
+    if (section && !writeConstants(context, sectionConstants, section, sizeof *section, sink)) section = nullptr;
+    if (section) {
+        context->VSSetConstantBuffers(2, 1, &sectionConstants);
+        context->GSSetConstantBuffers(2, 1, &sectionConstants);
+    }
+    context->GSSetShader(section ? pipeline->sectionGeometryShader : pipeline->faceGeometryShader, nullptr, 0);
 
     FrameCamera camera;
     memcpy(camera.centre, centre, sizeof camera.centre);
@@ -135,16 +182,19 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     context->OMSetRenderTargets(1, &renderTargetView, depthStencilView);
     // The default state: depth test "less", depth writes, no stencil; no blending.
     context->OMSetDepthStencilState(nullptr, 0);
-    context->RSSetState(mode == kRenderWireframe ? pipeline->wireRasterizer : pipeline->solidRasterizer);
+    ID3D11RasterizerState* wire = section ? pipeline->sectionWireRasterizer : pipeline->wireRasterizer;
+    context->RSSetState(mode == kRenderWireframe ? wire : pipeline->solidRasterizer);
     drawMeshes(pipeline, meshes, yUp, sink);
+    // A filled cap would hide the far edges that Wireframe is for.
+    if (section && mode != kRenderWireframe) drawCaps(pipeline, meshes, yUp, renderTargetView, depthStencilView, sink);
 
     if (mode != kRenderOutline) return;
     // The edges over the solid picture, unlit, in the object colour. They lie
     // at the depth of their faces, which "less" would refuse wherever a face
     // is seen square on, as in the preset views.
     context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
-    context->RSSetState(pipeline->wireRasterizer);
-    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+    context->RSSetState(wire);
+    context->VSSetShader(section ? pipeline->sectionOutlineVertexShader : pipeline->outlineVertexShader, nullptr, 0);
     context->IASetInputLayout(pipeline->outlineInputLayout);
     context->GSSetShader(nullptr, nullptr, 0);
     context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
@@ -220,8 +270,12 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
     for (int axis = 0; axis < 3; ++axis) centre[axis] = (boundsMin[axis] + boundsMax[axis]) * 0.5f;
     GpuMesh* meshes[kViewMeshSlots];
     memcpy(meshes, state->meshes, sizeof meshes);
+    SectionPlane plane = state->section;
+    SectionConstants section;
+    if (plane.on) computeSectionConstants(&plane, state->yUp != 0, boundsMin, boundsMax, &section);
     renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, width, height,
-                clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0, state->sink);
+                clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0,
+                plane.on ? &section : nullptr, state->sink);
     drawMarks(state, depthStencilView, width, height);
 }
 

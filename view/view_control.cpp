@@ -55,6 +55,18 @@ void invalidate(ViewState* state) {
     InvalidateRect(windowOf(state), nullptr, FALSE);
 }
 
+// Ctrl+wheel: a notch is a step of the plane, as Page Up and Page Down
+// give; the dialog hears of it to update its line.
+void moveSectionByWheel(ViewState* state, int32_t wheelDistance, bool large) {
+    constexpr float kWheelNotch = 120.0f;
+    state->section.share = movedSectionShare(state->section.share, static_cast<float>(wheelDistance) / kWheelNotch,
+                                             large ? kSectionLargeStep : kSectionStep);
+    invalidate(state);
+    HWND window = static_cast<HWND>(state->window);
+    SendMessageW(GetParent(window), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), kViewSectionMoved),
+                 reinterpret_cast<LPARAM>(window));
+}
+
 void rebuildRotation(ViewState* state) {
     updateRotation(state);
     invalidate(state);
@@ -301,7 +313,11 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         moveMouse(state, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
         break;
     case WM_MOUSEWHEEL:
-        // Modifier keys in the low word do not change the step.
+        if ((wParam & MK_CONTROL) && state->section.on) {
+            moveSectionByWheel(state, highWordSigned(wParam), (wParam & MK_SHIFT) != 0);
+            break;
+        }
+        // Other modifier keys in the low word do not change the step.
         applyWheel(state, highWordSigned(wParam));
         invalidate(state);
         break;
@@ -431,6 +447,20 @@ void setBackgroundColor(void* window, uint32_t color) {
     ViewState* state = viewStateOf(window);
     if (!state) return;
     state->backgroundColor = color;
+    invalidate(state);
+}
+
+SectionPlane viewSection(void* window) {
+    ViewState* state = viewStateOf(window);
+    if (state) return state->section;
+    SectionPlane off = initialSection();
+    return off;
+}
+
+void setViewSection(void* window, const SectionPlane* section) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->section = *section;
     invalidate(state);
 }
 
