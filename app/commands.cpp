@@ -8,7 +8,9 @@
 #include "app/picture_file.h"
 #include "app/info_panel.h"
 #include "app/open_files.h"
+#include "app/recent_files.h"
 #include "app/settings.h"
+#include "stlv_version.h"
 #include "view/view_control.h"
 
 namespace {
@@ -28,6 +30,8 @@ const MenuItem kMenuItems[] = {
     {MF_POPUP, 0, L"&File"},
     {0, kCommandOpen, L"&Open \u2026\tCtrl+O"},
     {MF_GRAYED, kCommandAddParts, L"&Add parts \u2026\tCtrl+A"},
+    {MF_POPUP, 0, L"&Recent files"},
+    {MF_GRAYED | kEnd, kCommandClearRecentFiles, L"&Clear list"},
     {MF_GRAYED, kCommandPreviousFile, L"&Previous file\tLeft"},
     {MF_GRAYED, kCommandNextFile, L"&Next file\tRight"},
     {0, 0, L""},
@@ -108,10 +112,10 @@ void pickSwatchColor(MainDialogState* state, int slot) {
 void showAbout(HWND dialog) {
     wchar_t text[512];
     wsprintfW(text,
-              L"%s from %hs\r\n\r\n"
+              L"%s %hs\r\n\r\n"
               L"Published 2026 by Veldmark.\r\n\r\n"
               L"Visit the Veldmark web site for updates.",
-              kApplicationTitle, STLV_BUILD_STAMP);
+              kApplicationTitle, STLV_VERSION_TEXT);
     MessageBoxW(dialog, text, L"About", MB_OK | MB_SETFOREGROUND);
 }
 
@@ -288,6 +292,7 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
                           &state->sink.self);
         break;
     case kCommandAbout: showAbout(state->dialog); break;
+    case kCommandClearRecentFiles: forgetRecentFiles(state); break;
     case kCommandSingleInstance:
         toggleChecked(state->menu, id, &state->singleInstance);
         writeSettingDword(state->settingsKeys, kApplicationKey, state->singleInstance, L"SingleInstance",
@@ -304,6 +309,8 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     default:
         if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED)
             pickSwatchColor(state, id - kFirstSwatchId);
+        else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
+            openRecentFile(state, id - kCommandFirstRecentFile);
         break;
     }
 }

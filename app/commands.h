@@ -28,6 +28,9 @@ enum Command : WORD {
     kCommandSingleInstance = 16660,
     kCommandSavePicture = 16661,
     kCommandCopyPicture = 16662,
+    kCommandFirstRecentFile = 16680,  // to 16687, most recent first
+    kCommandClearRecentFiles = 16688,
+    kCommandKeysAndMouse = 16689,
 };
 
 HMENU buildMenuBar();

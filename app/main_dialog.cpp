@@ -7,6 +7,7 @@
 #include "app/dialog_template.h"
 #include "app/info_panel.h"
 #include "app/open_files.h"
+#include "app/recent_files.h"
 #include "app/settings.h"
 #include "view/view_control.h"
 
@@ -83,6 +84,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
     CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
     if (state->singleInstance) checkMenuItem(state->menu, kCommandSingleInstance, true);
+    refreshRecentFilesMenu(state);
 }
 
 // The tree's check boxes show and hide solids; the file item's box stays.
@@ -174,6 +176,10 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_SIZE:
         if (state && (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED))
             layoutDialog(state, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        return FALSE;
+    case WM_INITMENUPOPUP:
+        // Another window of the program may have opened files since.
+        if (state && reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0)) refreshRecentFilesMenu(state);
         return FALSE;
     case WM_ACTIVATE:
         if (state) state->activeAccelerators = LOWORD(wParam) ? state->accelerators : nullptr;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/main_dialog.h"
@@ -207,6 +208,66 @@ TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndADropTheFirst) {
     SendMessageW(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(state_), 1);
+}
+
+// The File menu's recent files as shown, top to bottom, the separator as "-".
+std::vector<std::wstring> recentMenu(HMENU menuBar) {
+    HMENU file = GetSubMenu(menuBar, 0), recent = nullptr;
+    for (int k = 0; k < GetMenuItemCount(file) && !recent; ++k) {
+        wchar_t name[64] = {};
+        GetMenuStringW(file, k, name, 64, MF_BYPOSITION);
+        if (std::wstring(name) == L"&Recent files") recent = GetSubMenu(file, k);
+    }
+    std::vector<std::wstring> items;
+    for (int k = 0; recent && k < GetMenuItemCount(recent); ++k) {
+        wchar_t text[300] = {};
+        GetMenuStringW(recent, k, text, 300, MF_BYPOSITION);
+        items.push_back(*text ? text : L"-");
+    }
+    return items;
+}
+
+// Every route in: the hand-over, a drop, the menu itself; a file that is gone
+// leaves the list with a line in the messages box; Clear list empties it.
+TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
+    EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
+    EXPECT_TRUE(grayed(kCommandClearRecentFiles));
+    TempFolder other;
+    other.write("b & c.stl", binaryStl({unitTriangle()}));
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    folder_.write("gone.stl", binaryStl({unitTriangle()}));
+    std::wstring a = wide(folder_.directory() + "a.stl"), bc = wide(other.directory() + "b & c.stl"),
+                 gone = wide(folder_.directory() + "gone.stl");
+    std::wstring paths = gone + L'\0' + bc + L'\0' + a + L'\0';
+    COPYDATASTRUCT data{kHandOverTag, static_cast<DWORD>(paths.size() * 2), paths.data()};
+    SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    ASSERT_TRUE(waitUntilShown());
+    std::wstring here = wide(folder_.directory()), there = wide(other.directory());
+    here.pop_back();
+    there.pop_back();
+    EXPECT_EQ(recentMenu(state_->menu),
+              (std::vector<std::wstring>{L"&1 gone.stl \u2013 " + here, L"&2 b && c.stl \u2013 " + there,
+                                         L"&3 a.stl \u2013 " + here, L"-", L"&Clear list"}));
+    EXPECT_FALSE(grayed(kCommandClearRecentFiles));
+
+    runCommand(state_, kCommandFirstRecentFile + 2, 0);
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    EXPECT_EQ(recentMenu(state_->menu)[0], L"&1 a.stl \u2013 " + here);
+
+    ASSERT_TRUE(DeleteFileW(gone.c_str()));
+    runCommand(state_, kCommandFirstRecentFile + 1, 0);
+    EXPECT_EQ(state_->currentJob, nullptr);
+    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    EXPECT_NE(text(item(kMessagesId)).find(L"Not found, so taken off the recent files: " + gone + L"\r\n"),
+              std::wstring::npos);
+    EXPECT_EQ(recentMenu(state_->menu),
+              (std::vector<std::wstring>{L"&1 a.stl \u2013 " + here, L"&2 b && c.stl \u2013 " + there, L"-",
+                                         L"&Clear list"}));
+
+    runCommand(state_, kCommandClearRecentFiles, 0);
+    EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
+    EXPECT_TRUE(grayed(kCommandClearRecentFiles));
 }
 
 TEST_F(MainDialogTest, HandOverWithoutTerminatorIsNotReadPastItsBytes) {

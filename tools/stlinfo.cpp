@@ -1,6 +1,6 @@
 // stlinfo: what the viewer would load from STL files, without a window.
 // Each file goes through the viewer's own load path; one record per file,
-// readable or as JSON (--json). Exit status: 0 all loaded, 1 some not, 2 usage.
+// readable or as JSON (--json). Exit status: 0 all loaded (or --version), 1 some not, 2 usage.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,12 +12,13 @@
 #include "numfmt/length_format.h"
 #include "stl/format_detection.h"
 #include "load/load_job.h"
+#include "stlv_version.h"
 #include "view/gpu_mesh.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: stlinfo [--json] [--us] FILE...\n"
+    "usage: stlinfo [--json] [--us] FILE...  |  stlinfo --version\n"
     "Loads each STL file as the viewer would and prints what it found:\n"
     "format, solids, coordinate space, unit, colours, bounds, triangles,\n"
     "surface area, volume and messages.\n"
@@ -265,6 +266,10 @@ bool parseArguments(const std::vector<std::u16string>& arguments, const std::vec
 }
 
 int run(const std::vector<std::u16string>& arguments, const std::vector<std::string>& names) {
+    if (arguments.size() == 1 && arguments[0] == u"--version") {
+        puts("stlinfo " STLV_VERSION_TEXT);
+        return 0;
+    }
     Options options;
     if (!parseArguments(arguments, names, &options)) {
         fputs(kUsage, stderr);
