@@ -7,6 +7,7 @@
 #include "app/folder_listing.h"
 #include "app/picture_file.h"
 #include "app/info_panel.h"
+#include "app/key_help.h"
 #include "app/open_files.h"
 #include "app/recent_files.h"
 #include "app/settings.h"
@@ -61,6 +62,7 @@ const MenuItem kMenuItems[] = {
     {MF_POPUP, 0, L"Settings"},
     {kEnd, kCommandSingleInstance, L"Use only one window\t"},
     {MF_POPUP | kEnd, 0, L"Help"},
+    {0, kCommandKeysAndMouse, L"&Keys and mouse \u2026\tF1"},
     {kEnd, kCommandAbout, L"About \u2026\t"},
 };
 
@@ -71,6 +73,7 @@ const ACCEL kAccelerators[] = {
     {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
     {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_HOME, kCommandResetView},
     {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture}, {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
+    {FVIRTKEY, VK_F1, kCommandKeysAndMouse},
 };
 
 // Shared by every Color dialog of the run, never saved.
@@ -186,6 +189,30 @@ HMENU buildMenuBar() {
     return LoadMenuIndirectW(buffer);
 }
 
+const ACCEL* acceleratorTable(int* count) {
+    *count = sizeof kAccelerators / sizeof kAccelerators[0];
+    return kAccelerators;
+}
+
+const wchar_t* menuTextOf(WORD command, const wchar_t** menu) {
+    // Each level of the template ends at an item marked MF_END, and so does
+    // the popup that holds it when that popup was the last of its own level.
+    bool popupWasLast[8];
+    int depth = 0;
+    for (const MenuItem& item : kMenuItems) {
+        if (depth == 0) *menu = item.text;
+        if (item.flags & MF_POPUP) {
+            if (depth == 8) return nullptr;
+            popupWasLast[depth++] = item.flags & MF_END;
+            continue;
+        }
+        if (item.id == command && command) return item.text;
+        if (item.flags & MF_END)
+            do --depth; while (depth > 0 && popupWasLast[depth]);
+    }
+    return nullptr;
+}
+
 HACCEL buildAccelerators() {
     return CreateAcceleratorTableW(const_cast<ACCEL*>(kAccelerators), sizeof kAccelerators / sizeof kAccelerators[0]);
 }
@@ -292,6 +319,7 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
                           &state->sink.self);
         break;
     case kCommandAbout: showAbout(state->dialog); break;
+    case kCommandKeysAndMouse: showKeyHelp(state->dialog); break;
     case kCommandClearRecentFiles: forgetRecentFiles(state); break;
     case kCommandSingleInstance:
         toggleChecked(state->menu, id, &state->singleInstance);

@@ -5,12 +5,15 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/commands.h"
+#include "app/key_help.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
@@ -230,6 +233,8 @@ std::vector<std::wstring> recentMenu(HMENU menuBar) {
 // Every route in: the hand-over, a drop, the menu itself; a file that is gone
 // leaves the list with a line in the messages box; Clear list empties it.
 TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
+    // Opening the File menu shows what is stored now, which earlier tests emptied.
+    SendMessageW(dialog_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(GetSubMenu(state_->menu, 0)), 0);
     EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
     EXPECT_TRUE(grayed(kCommandClearRecentFiles));
     TempFolder other;
@@ -268,6 +273,70 @@ TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
     runCommand(state_, kCommandClearRecentFiles, 0);
     EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
     EXPECT_TRUE(grayed(kCommandClearRecentFiles));
+}
+
+// The README's table under "## Keys and mouse", as "keys\taction" lines.
+std::vector<std::wstring> readmeKeyRows() {
+    std::ifstream file(STLV_SOURCE_DIR "/README.md", std::ios::binary);
+    std::vector<std::wstring> rows;
+    bool inSection = false;
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("## ", 0) == 0) inSection = line == "## Keys and mouse";
+        if (!inSection || line.rfind("| ", 0) != 0 || line.rfind("| Key or mouse", 0) == 0) continue;
+        size_t middle = line.find(" | ");
+        std::string keys = line.substr(2, middle - 2), action = line.substr(middle + 3, line.size() - middle - 5);
+        rows.push_back(wide(keys) + L"\t" + wide(action));
+    }
+    return rows;
+}
+
+std::vector<std::wstring> programKeyRows() {
+    KeyHelpRow rows[kMaxKeyHelpRows];
+    int count = keyHelpRows(rows, kMaxKeyHelpRows);
+    std::vector<std::wstring> lines;
+    for (int k = 0; k < count; ++k) lines.push_back(std::wstring(rows[k].keys) + L"\t" + rows[k].action);
+    return lines;
+}
+
+// Every accelerator once, in the menu's words, then the arrow keys and the
+// mouse; the README lists the same, so neither can drift from the program.
+TEST(KeyHelp, ListsEveryAcceleratorInTheMenusWordsAsTheReadmeDoes) {
+    int accelerators = 0;
+    acceleratorTable(&accelerators);
+    std::vector<std::wstring> rows = programKeyRows();
+    ASSERT_GT(rows.size(), static_cast<size_t>(accelerators));
+    EXPECT_LT(rows.size(), static_cast<size_t>(kMaxKeyHelpRows));
+    for (const std::wstring& row : rows) {
+        EXPECT_EQ(row.find(L'?'), std::wstring::npos) << "an accelerator without a menu item: " << row.c_str();
+        EXPECT_EQ(row.find(L'&'), std::wstring::npos) << row.c_str();
+    }
+    for (const wchar_t* row : {L"Ctrl+O\tFile > Open", L"F1\tHelp > Keys and mouse", L"Left\tFile > Previous file",
+                               L"Wheel\tZoom in and out"})
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), row), 1) << row;
+    std::vector<std::wstring> readme = readmeKeyRows(), sortedRows = rows;
+    std::sort(readme.begin(), readme.end());
+    std::sort(sortedRows.begin(), sortedRows.end());
+    EXPECT_EQ(readme, sortedRows);
+}
+
+HWND keyHelpWindow = nullptr;
+int keyHelpItems = -1;
+
+// Runs inside the help window's own message loop: reads it, then closes it.
+void CALLBACK readAndCloseKeyHelp(HWND, UINT, UINT_PTR timer, DWORD) {
+    keyHelpWindow = FindWindowW(L"#32770", L"Keys and mouse");
+    if (!keyHelpWindow) return;
+    KillTimer(nullptr, timer);
+    keyHelpItems = static_cast<int>(SendDlgItemMessageW(keyHelpWindow, 100, LVM_GETITEMCOUNT, 0, 0));
+    PostMessageW(keyHelpWindow, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(MainDialogTest, KeysAndMouseOpensAWindowWithEveryRowAndOkClosesIt) {
+    SetTimer(nullptr, 0, 100, readAndCloseKeyHelp);
+    runCommand(state_, kCommandKeysAndMouse, 0);
+    ASSERT_NE(keyHelpWindow, nullptr);
+    EXPECT_EQ(keyHelpItems, static_cast<int>(programKeyRows().size()));
+    EXPECT_FALSE(IsWindow(keyHelpWindow));
 }
 
 TEST_F(MainDialogTest, HandOverWithoutTerminatorIsNotReadPastItsBytes) {
