@@ -3,12 +3,15 @@
 #include <commctrl.h>
 
 #include "app/commands.h"
+#include "app/dark_title_bar.h"
 #include "core/log_sink.h"
+#include "app/dialog_layout.h"
 #include "app/dialog_template.h"
 #include "app/info_panel.h"
 #include "app/open_files.h"
 #include "app/recent_files.h"
 #include "app/settings.h"
+#include "app/window_dpi.h"
 #include "view/view_control.h"
 
 const wchar_t kApplicationTitle[] = L"Veldmark STL Viewer";
@@ -47,6 +50,44 @@ void checkMenuItem(HMENU menu, UINT id, bool checked) {
     CheckMenuItem(menu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
+void useFontForDpi(MainDialogState* state) {
+    HFONT font = createDialogFont(state->dialog, state->dpi);
+    if (!font) return;
+    setControlsFont(state->dialog, font);
+    if (state->font) DeleteObject(state->font);
+    state->font = font;
+}
+
+// A placement stored on a monitor that is gone would leave the window nowhere to be seen.
+void keepOnScreen(HWND dialog) {
+    RECT window, work;
+    GetWindowRect(dialog, &window);
+    if (MonitorFromRect(&window, MONITOR_DEFAULTTONULL)) return;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromRect(&window, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+    work = monitor.rcWork;
+    int width = window.right - window.left, height = window.bottom - window.top;
+    if (width > work.right - work.left) width = work.right - work.left;
+    if (height > work.bottom - work.top) height = work.bottom - work.top;
+    SetWindowPos(dialog, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height, kNoMoveFlags);
+}
+
+// The window moved to a monitor of another density: it takes the size the
+// system proposes (unless a stored placement is being applied, whose size is
+// already right for where it lands), and fonts and layout follow.
+void onDpiChanged(MainDialogState* state, int dpi, const RECT* proposed) {
+    state->dpi = dpi;
+    useFontForDpi(state);
+    if (!state->placing)
+        SetWindowPos(state->dialog, nullptr, proposed->left, proposed->top, proposed->right - proposed->left,
+                     proposed->bottom - proposed->top, kNoMoveFlags);
+    RECT client;
+    GetClientRect(state->dialog, &client);
+    layoutDialog(state, client.right, client.bottom);
+}
+
 void initialiseDialog(HWND dialog, MainDialogState* state) {
     SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     state->dialog = dialog;
@@ -59,7 +100,15 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->overrideColor = 0;
     for (HBRUSH& brush : state->swatchBrushes) brush = nullptr;
     for (ModelPart& part : state->parts) part.view = nullptr;
+    followAppsTheme(dialog);
+    takeOverDpiScaling(dialog);
+    state->dpi = windowDpi(dialog);
+    state->font = nullptr;
+    useFontForDpi(state);
+    state->placing = 1;
     ViewAngles angles = readSettings(state);
+    state->placing = 0;
+    keepOnScreen(dialog);
     // The edit control's default limit of 30,000 characters would drop the later lines.
     SendDlgItemMessageW(dialog, kMessagesId, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
     HWND tree = dialogItem(state, kTreeId);
@@ -153,12 +202,13 @@ bool setSolidVisible(MainDialogState* state, LPARAM parameter, bool visible) {
     return true;
 }
 
-// Keys the view passes on: Left and Right step through the folder.
+// Keys the view passes on: Left and Right step through the folder. The
+// result is 0 for a key used, as for any window, and -1 for one that is not.
 INT_PTR onKeyDown(HWND dialog, MainDialogState* state, WPARAM key) {
     if (state && key == VK_LEFT) runCommand(state, kCommandPreviousFile, 0);
     else if (state && key == VK_RIGHT) runCommand(state, kCommandNextFile, 0);
     else return setResult(dialog, -1);
-    return TRUE;
+    return setResult(dialog, 0);
 }
 
 INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -214,6 +264,12 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         return onKeyDown(dialog, state, wParam);
     case WM_KEYUP:
         return setResult(dialog, -1);
+    case WM_SETTINGCHANGE:
+        if (isThemeChange(lParam)) followAppsTheme(dialog);
+        return FALSE;
+    case WM_DPICHANGED:
+        if (state) onDpiChanged(state, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return TRUE;
     case WM_CLOSE:
         savePlacementAndExit(state, dialog);
         return TRUE;
@@ -226,16 +282,6 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     default:
         return FALSE;
     }
-}
-
-// The panel's header controls: x, y, width, height in dialog units from the panel's left edge.
-struct HeaderPlace {
-    int id, x, y, width, height;
-};
-
-HeaderPlace swatchPlace(int slot, int partCount) {
-    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, 70, 50, 14};
-    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, 70, 14, 14};
 }
 
 void deferMove(HDWP* batch, HWND dialog, int id, int x, int y, int width, int height) {
@@ -253,9 +299,8 @@ HWND createMainDialog(HINSTANCE instance, MainDialogState* state) {
 }
 
 SIZE dialogUnitsToPixels(HWND dialog, int cx, int cy) {
-    RECT rect = {0, 0, cx, cy};
-    MapDialogRect(dialog, &rect);
-    return SIZE{rect.right, rect.bottom};
+    int dpi = windowDpi(dialog);
+    return SIZE{dialogUnitsAcross(cx, dpi), dialogUnitsDown(cy, dpi)};
 }
 
 void applyTreeChecks(MainDialogState* state) {
@@ -281,34 +326,13 @@ void showViewArea(MainDialogState* state) {
 }
 
 void layoutDialog(MainDialogState* state, int width, int height) {
-    HWND dialog = state->dialog;
-    SIZE margin = dialogUnitsToPixels(dialog, 2, 2);
-    SIZE panel = dialogUnitsToPixels(dialog, 168, 56);
-    int headerHeight = dialogUnitsToPixels(dialog, 0, 112).cy;
-    int mx = margin.cx, my = margin.cy, pw = panel.cx, ph = panel.cy;
-    int panelLeft = width - pw - mx;
-    HDWP batch = BeginDeferWindowPos(17);
+    ControlPlace places[kMaxControlPlaces];
+    int count = layoutPlaces(width, height, state->dpi, usedPartCount(state), places);
+    HDWP batch = BeginDeferWindowPos(count);
     if (!batch) return;
-    int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
-    deferMove(&batch, dialog, kViewId, mx, my, viewWidth, viewHeight);
-    deferMove(&batch, dialog, kProgressId, mx, my, viewWidth, viewHeight);
-    deferMove(&batch, dialog, kHintId, mx, my, viewWidth, viewHeight);
-    deferMove(&batch, dialog, kTreeId, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight);
-    deferMove(&batch, dialog, kMessagesId, mx, height - ph - my, viewWidth, ph);
-    int parts = usedPartCount(state);
-    HeaderPlace places[] = {
-        {kPanelLine1Id, 7, 7, 154, 8},   {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
-        {kSpaceLabelId, 7, 52, 80, 8},
-        {kSpaceComboId, 111, 49, 50, 14}, {kMaterialCheckId, 7, 73, 50, 8},   swatchPlace(0, parts),
-        swatchPlace(1, parts),            swatchPlace(2, parts),             swatchPlace(3, parts),
-        {kColorsLabelId, 7, 94, 80, 8},   {kColorsComboId, 111, 91, 50, 14},
-    };
-    for (const HeaderPlace& place : places) {
-        RECT rect = {place.x, place.y, place.x + place.width, place.y + place.height};
-        RECT size = {0, 0, place.width, place.height};
-        MapDialogRect(dialog, &rect);
-        MapDialogRect(dialog, &size);
-        deferMove(&batch, dialog, place.id, rect.left + panelLeft, rect.top, size.right, size.bottom);
+    for (int k = 0; k < count; ++k) {
+        const ControlPlace& place = places[k];
+        deferMove(&batch, state->dialog, place.id, place.x, place.y, place.width, place.height);
     }
     if (batch) EndDeferWindowPos(batch);
 }

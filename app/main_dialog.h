@@ -53,6 +53,9 @@ struct MainDialogState {
     uint8_t singleInstance;
     ModelPart parts[kMaxParts];  // used slots are contiguous from the first
     FileNameList startupFiles;
+    HFONT font;     // the controls' font, made for dpi
+    int32_t dpi;    // the window's dots per inch, which the layout and the font follow
+    uint8_t placing;  // while the stored placement is applied: its size stands as it is
 };
 #pragma pack(pop)
 static_assert(offsetof(MainDialogState, dialog) == 0);
@@ -69,6 +72,7 @@ void layoutDialog(MainDialogState* state, int width, int height);
 void showViewArea(MainDialogState* state);
 // Makes the parts' visibility follow the tree's check boxes; the file items stay ticked.
 void applyTreeChecks(MainDialogState* state);
+// Dialog units of the window's font in pixels at the window's density.
 SIZE dialogUnitsToPixels(HWND dialog, int cx, int cy);
 
 inline HWND dialogItem(const MainDialogState* state, int id) {

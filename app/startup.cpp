@@ -1,22 +1,22 @@
 // The process: start-up, the single-window hand-over, the message loop.
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 #include <shellapi.h>
 
 #include "app/commands.h"
 #include "core/memory.h"
+#include "app/key_routing.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/picture_mode.h"
 #include "app/settings.h"
+#include "app/window_apartment.h"
 #include "stlv_version.h"
 #include "view/view_control.h"
 
 namespace {
 
 constexpr DWORD kCommonControlClasses = 0x402F;
-constexpr DWORD kMultithreadedNoOle1 = COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE;
 constexpr int kDialogClassUnits = 8;
 constexpr UINT kHandOverWaitMs = 5000;
 // The holder normally lets go within a second; under Wine on a busy machine a
@@ -115,14 +115,7 @@ void runMessageLoop(MainDialogState* state, HANDLE startLock) {
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         releaseStartLock(startLock);
         startLock = nullptr;
-        HWND dialog = state->dialog;
-        bool forDialog = message.hwnd == dialog || IsChild(dialog, message.hwnd);
-        if (state->activeAccelerators && !forDialog) {
-            DispatchMessageW(&message);
-            continue;
-        }
-        if (state->activeAccelerators && TranslateAcceleratorW(dialog, state->activeAccelerators, &message)) continue;
-        if (!IsDialogMessageW(dialog, &message)) DispatchMessageW(&message);
+        if (!translateWindowMessage(state, &message)) DispatchMessageW(&message);
     }
 }
 
@@ -135,7 +128,7 @@ int startAndRun() {
     }
     if (arguments && isPictureCommandLine(argumentCount, arguments)) return runPictureMode(argumentCount, arguments);
     HWND foreground = GetForegroundWindow();
-    CoInitializeEx(nullptr, kMultithreadedNoOle1);
+    enterWindowThreadApartment();
     INITCOMMONCONTROLSEX controls{sizeof controls, kCommonControlClasses};
     InitCommonControlsEx(&controls);
     HINSTANCE instance = GetModuleHandleW(nullptr);

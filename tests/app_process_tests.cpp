@@ -18,7 +18,7 @@
 namespace {
 
 const std::wstring kTitle = L"Veldmark STL Viewer";
-constexpr int kViewId = 16, kTreeId = 30, kHintId = 33;
+constexpr int kViewId = 16, kSpaceComboId = 22, kTreeId = 30, kMessagesId = 31, kHintId = 33;
 
 std::wstring quoted(const std::string& path) {
     return L" \"" + std::wstring(path.begin(), path.end()) + L"\"";
@@ -173,6 +173,52 @@ TEST_F(ViewerProcessTest, ArrowKeysStepThroughTheFolderAndTheModelHidesWhenUntic
     PostMessageW(tree, WM_KEYUP, VK_SPACE, 0xC0390001);
     EXPECT_TRUE(pumpUntil([&] { return !modelIsShown(view); }));
     EXPECT_EQ(viewer.close(window), 0);
+}
+
+void pressKeys(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) inputs.push_back(INPUT{INPUT_KEYBOARD, {.ki = {key, 0, 0, 0, 0}}});
+    for (auto key = keys.end(); key != keys.begin();)
+        inputs.push_back(INPUT{INPUT_KEYBOARD, {.ki = {*--key, 0, KEYEVENTF_KEYUP, 0, 0}}});
+    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+DWORD selection(HWND edit) {
+    return DWORD(SendMessageW(edit, EM_GETSEL, 0, 0));
+}
+
+// Keys the focused control uses reach it before any accelerator: Esc closes an
+// open drop-down list, not the window; Home and Ctrl+A move and select in the
+// messages box instead of resetting the view and opening Add parts.
+TEST_F(ViewerProcessTest, FocusedControlsKeepTheKeysTheyUse) {
+    Process viewer;
+    ASSERT_TRUE(viewer.start(quoted(folder_.directory() + folder_.write("a.stl", binaryStl({unitTriangle()})))));
+    HWND window = waitForWindow(viewer);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return modelLoaded(window, 1); }));
+    SetForegroundWindow(window);
+    ASSERT_TRUE(pumpUntil([&] { return GetForegroundWindow() == window; }));
+
+    HWND messages = GetDlgItem(window, kMessagesId);
+    SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(messages), TRUE);
+    int end = int(SendMessageW(messages, WM_GETTEXTLENGTH, 0, 0)) - 2;  // before the last line's CR LF
+    ASSERT_GT(end, 0);
+    SendMessageW(messages, EM_SETSEL, end, end);
+    pressKeys({VK_HOME});
+    EXPECT_TRUE(pumpUntil([&] { return LOWORD(selection(messages)) < end; }, 5000)) << selection(messages);
+    pressKeys({VK_CONTROL, 'A'});
+    EXPECT_TRUE(pumpUntil([&] { return selection(messages) == MAKELONG(0, end + 2); }, 5000)) << selection(messages);
+    EXPECT_EQ(viewerWindows(viewer.info.dwProcessId).size(), 1u);  // no Open dialog
+
+    HWND combo = GetDlgItem(window, kSpaceComboId);
+    SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(combo), TRUE);
+    SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    ASSERT_TRUE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+    pressKeys({VK_ESCAPE});
+    EXPECT_TRUE(pumpUntil([&] { return !SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0); }, 5000));
+    EXPECT_EQ(viewer.waitForExit(1000), -1);
+    pressKeys({VK_ESCAPE});  // with the list closed, Esc ends the program
+    EXPECT_EQ(viewer.waitForExit(30000), 0);
 }
 
 // The PNG's pixels as its frame holds them (blue in the low byte for the

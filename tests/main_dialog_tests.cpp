@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/dialog_layout.h"
 #include "app/key_help.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
@@ -400,6 +401,44 @@ TEST_F(MainDialogTest, LayoutKeepsControlsApartWithThePanelRightOfTheView) {
     layoutDialog(state_, client.right, client.bottom);
 }
 
+// Moved to a monitor of another density and back: the window takes the size
+// the system proposes, every control its place for the new density, and the
+// font is made again at 8 points there.
+TEST_F(MainDialogTest, ADensityChangeRelaysTheControlsAndRemakesTheFont) {
+    RECT before;
+    GetWindowRect(dialog_, &before);
+    // Small enough that twice the size still fits the screen, which bounds a window.
+    SetWindowPos(dialog_, nullptr, before.left, before.top, 600, 500, SWP_NOZORDER);
+    RECT start;
+    GetWindowRect(dialog_, &start);
+    const int dpi = state_->dpi;
+    for (int to : {dpi * 3 / 2, dpi * 2, dpi}) {
+        SCOPED_TRACE(to);
+        RECT proposed = {start.left, start.top, start.left + MulDiv(start.right - start.left, to, dpi),
+                         start.top + MulDiv(start.bottom - start.top, to, dpi)};
+        SendMessageW(dialog_, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&proposed));
+        RECT now, client;
+        GetWindowRect(dialog_, &now);
+        EXPECT_TRUE(EqualRect(&now, &proposed));
+        GetClientRect(dialog_, &client);
+        ControlPlace places[kMaxControlPlaces];
+        int count = layoutPlaces(client.right, client.bottom, to, 0, places);
+        for (int k = 0; k < count; ++k) {
+            RECT place;
+            GetWindowRect(item(places[k].id), &place);
+            MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&place), 2);
+            EXPECT_EQ(place.left, places[k].x) << places[k].id;
+            EXPECT_EQ(place.right - place.left, places[k].width) << places[k].id;
+            if (places[k].id <= kProgressId) continue;  // neither draws text
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(item(places[k].id), WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_EQ(font.lfHeight, -MulDiv(8, to, 72)) << places[k].id;
+        }
+    }
+    SetWindowPos(dialog_, nullptr, before.left, before.top, before.right - before.left, before.bottom - before.top,
+                 SWP_NOZORDER);
+}
+
 TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"})
         folder_.write(name, binaryStl({unitTriangle()}, name));
@@ -538,6 +577,9 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         EXPECT_TRUE(PeekMessageW(&message, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << id;
     }
     EXPECT_EQ(SendMessageW(dialog_, WM_KEYDOWN, 'X', 0), -1);
+    // A key used answers 0, whatever an earlier message left in the result.
+    SetWindowLongPtrW(dialog_, DWLP_MSGRESULT, 12345);
+    EXPECT_EQ(SendMessageW(dialog_, WM_KEYDOWN, VK_LEFT, 0), 0);
     EXPECT_EQ(SendMessageW(dialog_, WM_KEYUP, 'X', 0), -1);
 }
 

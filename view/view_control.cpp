@@ -221,9 +221,9 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             beginDrag(state, key, 0, 0);
             return 0;
         }
-        // The dialog handles the keys the view does not use (arrows step through the folder).
-        LRESULT handled = SendMessageW(GetParent(window), message, wParam, lParam);
-        return handled ? 0 : -1;
+        // The dialog handles the keys the view does not use (arrows step through the folder)
+        // and answers as the view would.
+        return SendMessageW(GetParent(window), message, wParam, lParam);
     }
     case WM_KEYUP: {
         int key = static_cast<int>(wParam & 0xFF);

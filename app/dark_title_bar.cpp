@@ -1,0 +1,26 @@
+#include "app/dark_title_bar.h"
+
+#include <dwmapi.h>
+
+namespace {
+
+constexpr DWORD kImmersiveDarkMode = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
+
+}  // namespace
+
+bool appsUseDarkTheme() {
+    DWORD light = 1, size = sizeof light;
+    LSTATUS read = RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+                                L"AppsUseLightTheme", RRF_RT_REG_DWORD, nullptr, &light, &size);
+    return read == ERROR_SUCCESS && light == 0;
+}
+
+void followAppsTheme(HWND window) {
+    BOOL dark = appsUseDarkTheme();
+    DwmSetWindowAttribute(window, kImmersiveDarkMode, &dark, sizeof dark);
+}
+
+bool isThemeChange(LPARAM settingName) {
+    const wchar_t* name = reinterpret_cast<const wchar_t*>(settingName);
+    return name && lstrcmpW(name, L"ImmersiveColorSet") == 0;
+}

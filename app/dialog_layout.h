@@ -1,0 +1,22 @@
+// Where the main window's controls go, in pixels, for a client size and the
+// window's dots per inch: the same layout at every density, scaled from 96.
+#pragma once
+
+struct ControlPlace {
+    int id;
+    int x, y, width, height;
+};
+
+constexpr int kBaseDpi = 96;
+constexpr int kMaxControlPlaces = 32;
+
+// A length in pixels at 96 DPI, in pixels at dpi, rounded to nearest.
+int scaleToDpi(int pixels, int dpi);
+// Dialog units of the window's 8-point font (6 x 13 pixels a character at
+// 96 DPI), across and down, in pixels at dpi.
+int dialogUnitsAcross(int units, int dpi);
+int dialogUnitsDown(int units, int dpi);
+
+// Fills places (room for kMaxControlPlaces) for a client area of width x height
+// pixels with partCount model parts loaded; returns how many it filled.
+int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* places);

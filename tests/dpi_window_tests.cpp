@@ -1,0 +1,156 @@
+// The main window on a screen of 144 DPI (its Wine prefix says so in
+// HKCU\Control Panel\Desktop\LogPixels): everything 1.5 times its 96-DPI size,
+// every text inside its control, the view filling its place; and the real
+// program, whose manifest asks for per-monitor awareness, the same.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "app/dialog_layout.h"
+#include "app/main_dialog.h"
+#include "app/open_files.h"
+#include "tests/test_files.h"
+#include "view/view_control.h"
+
+namespace {
+
+#ifdef STLV_EXPECTED_DPI
+constexpr int kExpectedDpi = STLV_EXPECTED_DPI;
+#else
+constexpr int kExpectedDpi = 0;  // whatever the screen has
+#endif
+
+std::wstring textOf(HWND window) {
+    wchar_t text[300];
+    return std::wstring(text, SendMessageW(window, WM_GETTEXT, 300, reinterpret_cast<LPARAM>(text)));
+}
+
+RECT placeIn(HWND dialog, HWND control) {
+    RECT place;
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
+
+// The width the text takes in the control's own font.
+int textWidth(HWND control, const std::wstring& text) {
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT extent{0, 0, 0, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return extent.right;
+}
+
+int fontHeight(HWND control) {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+    return font.lfHeight;
+}
+
+class HighDpiWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // The program's manifest does this; a test executable has none.
+        using SetAwareness = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+        auto setAwareness = reinterpret_cast<SetAwareness>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+        if (setAwareness) setAwareness(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+        INITCOMMONCONTROLSEX controls{sizeof controls, 0x402F};
+        InitCommonControlsEx(&controls);
+        registerViewClass(GetModuleHandleW(nullptr), nullptr);
+        state_ = static_cast<MainDialogState*>(calloc(1, sizeof(MainDialogState)));
+        dialog_ = createMainDialog(GetModuleHandleW(nullptr), state_);
+        SetWindowPos(dialog_, nullptr, 0, 0, 1350, 975, SWP_NOZORDER);
+        ShowWindow(dialog_, SW_SHOW);
+    }
+    static inline MainDialogState* state_ = nullptr;
+    static inline HWND dialog_ = nullptr;
+    TempFolder folder_;
+};
+
+TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
+    int dpi = state_->dpi;
+    if (kExpectedDpi) ASSERT_EQ(dpi, kExpectedDpi);
+    ASSERT_GT(dpi, 0);
+    folder_.write("part.stl", binaryStl(cubeTriangles(), "part"));
+    openFiles(state_, folderList(folder_.directory(), {"part.stl"}).get(), true, nullptr);
+    ASSERT_TRUE(pumpUntil([] { return state_->currentJob == nullptr && state_->parts[0].view; }, 30000, dialog_));
+    HWND view = GetDlgItem(dialog_, kViewId);
+    ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }, 30000, dialog_));
+
+    RECT client;
+    GetClientRect(dialog_, &client);
+    ControlPlace at96[kMaxControlPlaces];
+    int count = layoutPlaces(MulDiv(client.right, 96, dpi), MulDiv(client.bottom, 96, dpi), 96, 1, at96);
+    for (int k = 0; k < count; ++k) {
+        const ControlPlace& small = at96[k];
+        if (small.id > kFirstSwatchId && small.id < kFirstSwatchId + kMaxParts) continue;  // hidden
+        SCOPED_TRACE(small.id);
+        RECT place = placeIn(dialog_, GetDlgItem(dialog_, small.id));
+        // The view's extents add up to four rounded lengths: within 4 pixels.
+        EXPECT_NEAR(place.left, MulDiv(small.x, dpi, 96), 4);
+        EXPECT_NEAR(place.top, MulDiv(small.y, dpi, 96), 4);
+        EXPECT_NEAR(place.right - place.left, MulDiv(small.width, dpi, 96), 4);
+        // A closed drop-down list takes the height its font needs.
+        if (small.id != kSpaceComboId && small.id != kColorsComboId)
+            EXPECT_NEAR(place.bottom - place.top, MulDiv(small.height, dpi, 96), 4);
+        if (small.id > kProgressId) EXPECT_EQ(fontHeight(GetDlgItem(dialog_, small.id)), -MulDiv(8, dpi, 72));
+    }
+
+    // Texts in their controls' fonts. The check box draws its box and a gap before the text.
+    const int boxAndGap = GetSystemMetrics(SM_CXMENUCHECK) * dpi / 96 + MulDiv(6, dpi, 96);
+    struct Text {
+        int id;
+        int room;  // taken from the control's width
+    };
+    for (Text text : {Text{kPanelLine1Id, 0}, {kPanelLine2Id, 0}, {kFactsId, 0}, {kSpaceLabelId, 0},
+                      {kColorsLabelId, 0}, {kMaterialCheckId, boxAndGap}, {kHintId, 0}}) {
+        HWND control = GetDlgItem(dialog_, text.id);
+        std::wstring shown = textOf(control);
+        SCOPED_TRACE(testing::Message() << text.id << " \"" << std::string(shown.begin(), shown.end()) << "\"");
+        RECT inside;
+        GetClientRect(control, &inside);
+        if (text.id != kHintId) EXPECT_FALSE(shown.empty());
+        EXPECT_LE(textWidth(control, shown), inside.right - text.room);
+        TEXTMETRICW metrics;
+        HDC dc = GetDC(control);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        GetTextMetricsW(dc, &metrics);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+        EXPECT_LE(metrics.tmHeight, inside.bottom);
+    }
+    for (int combo : {kSpaceComboId, kColorsComboId}) {
+        HWND box = GetDlgItem(dialog_, combo);
+        COMBOBOXINFO parts{sizeof parts};
+        ASSERT_TRUE(GetComboBoxInfo(box, &parts));
+        for (int item = 0; item < 2; ++item) {
+            wchar_t name[32];
+            SendMessageW(box, CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(name));
+            EXPECT_LE(textWidth(box, name), parts.rcItem.right - parts.rcItem.left) << combo;
+        }
+    }
+
+    // The view takes its whole place, drawn edge to edge.
+    RECT viewPlace = placeIn(dialog_, view);
+    const ViewState* viewState = reinterpret_cast<const ViewState*>(GetWindowLongPtrW(view, GWLP_USERDATA));
+    EXPECT_EQ(viewState->clientWidth, viewPlace.right - viewPlace.left);
+    EXPECT_EQ(viewState->clientHeight, viewPlace.bottom - viewPlace.top);
+    HDC screen = GetDC(nullptr);
+    RECT onScreen;
+    GetWindowRect(view, &onScreen);
+    int width = onScreen.right - onScreen.left, height = onScreen.bottom - onScreen.top;
+    std::vector<uint32_t> pixels = capturePixels(screen, onScreen.left, onScreen.top, width, height);
+    ReleaseDC(nullptr, screen);
+    ASSERT_EQ(pixels.size(), size_t(width) * height);
+    uint32_t background = pixels[size_t(height / 2) * width + 1];
+    for (auto [x, y] : {std::pair{0, 0}, {width - 1, 0}, {0, height - 1}, {width - 1, height - 1}})
+        EXPECT_EQ(pixels[size_t(y) * width + x], background) << x << "," << y;
+}
+
+}  // namespace
