@@ -4,7 +4,7 @@
 // corners of the grammar and of the block structure, and doubles that stress
 // the decimal conversion.
 //
-//   make_seeds FOLDER    writes FOLDER/{load,ascii,header,decimal,numbers}/ and FOLDER/*.dict
+//   make_seeds FOLDER    writes FOLDER/{load,ascii,header,decimal,numbers,check}/ and FOLDER/*.dict
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     fs::path root = argv[1];
-    for (const char* target : {"load", "ascii", "header", "decimal", "numbers"}) fs::create_directories(root / target);
+    for (const char* target : {"load", "ascii", "header", "decimal", "numbers", "check"}) fs::create_directories(root / target);
 
     // ASCII files: whole for the load target, behind the two steering bytes
     // (sink never stops, heap never fails; or stop at an early report) for the parser.
@@ -346,6 +346,21 @@ int main(int argc, char** argv) {
                               "Infinity"})
         numbersDictionary += dictionaryEntry(piece);
     write(root / "numbers.dict", numbersDictionary);
+
+    // The surface check takes a control byte, then three corner picks per
+    // triangle (two bits per axis): a unit cube, open, with a face turned, doubled.
+    static const int kCubeQuads[6][4] = {{0, 4, 5, 1}, {16, 17, 21, 20}, {0, 1, 17, 16},
+                                         {4, 20, 21, 5}, {0, 16, 20, 4}, {1, 5, 21, 17}};
+    std::string cube;
+    for (const auto& q : kCubeQuads)
+        cube += std::string{static_cast<char>(q[0]), static_cast<char>(q[1]), static_cast<char>(q[2]),
+                            static_cast<char>(q[0]), static_cast<char>(q[2]), static_cast<char>(q[3])};
+    std::string turned = cube;
+    std::swap(turned[1], turned[2]);
+    write(root / "check" / "cube", std::string(1, '\0') + cube);
+    write(root / "check" / "open_cube", std::string(1, '\x01') + cube.substr(6));
+    write(root / "check" / "turned_face", std::string(1, '\x02') + turned);
+    write(root / "check" / "two_cubes_heap_fails", std::string(1, '\x30') + cube + cube);
 
     std::string asciiDictionary;
     for (const char* keyword : kAsciiKeywords) asciiDictionary += dictionaryEntry(keyword);

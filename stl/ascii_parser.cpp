@@ -554,7 +554,8 @@ constexpr double kSignedReciprocals[2][9] = {{1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5,
 // The number in bytes [start, end) of the text at `at`: an optional sign,
 // then digits with at most one separator, up to eight digits on either side.
 // `points` marks the separators. False when the bytes are anything else.
-// Reads up to seven bytes before `at`.
+// Reads up to seven bytes before `at`, which lies at least twelve bytes
+// into the facet ("facet normal").
 STLV_INLINE bool tokenValue(const uint8_t* at, int start, int end, uint32_t points, float* destination) {
     uint8_t lead = at[start];
     bool negative = lead == '-';
