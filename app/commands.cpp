@@ -7,8 +7,11 @@
 #include "app/folder_listing.h"
 #include "app/picture_file.h"
 #include "app/info_panel.h"
+#include "app/key_help.h"
 #include "app/open_files.h"
+#include "app/recent_files.h"
 #include "app/settings.h"
+#include "stlv_version.h"
 #include "view/view_control.h"
 
 namespace {
@@ -28,6 +31,8 @@ const MenuItem kMenuItems[] = {
     {MF_POPUP, 0, L"&File"},
     {0, kCommandOpen, L"&Open \u2026\tCtrl+O"},
     {MF_GRAYED, kCommandAddParts, L"&Add parts \u2026\tCtrl+A"},
+    {MF_POPUP, 0, L"&Recent files"},
+    {MF_GRAYED | kEnd, kCommandClearRecentFiles, L"&Clear list"},
     {MF_GRAYED, kCommandPreviousFile, L"&Previous file\tLeft"},
     {MF_GRAYED, kCommandNextFile, L"&Next file\tRight"},
     {0, 0, L""},
@@ -65,6 +70,7 @@ const MenuItem kMenuItems[] = {
     {MF_POPUP, 0, L"Settings"},
     {kEnd, kCommandSingleInstance, L"Use only one window\t"},
     {MF_POPUP | kEnd, 0, L"Help"},
+    {0, kCommandKeysAndMouse, L"&Keys and mouse \u2026\tF1"},
     {kEnd, kCommandAbout, L"About \u2026\t"},
 };
 
@@ -80,6 +86,7 @@ const ACCEL kAccelerators[] = {
     {FVIRTKEY | FCONTROL, VK_F8, kCommandFlipSection},
     {FVIRTKEY, VK_PRIOR, kCommandSectionForward}, {FVIRTKEY, VK_NEXT, kCommandSectionBack},
     {FVIRTKEY | FSHIFT, VK_PRIOR, kCommandSectionFarForward}, {FVIRTKEY | FSHIFT, VK_NEXT, kCommandSectionFarBack},
+    {FVIRTKEY, VK_F1, kCommandKeysAndMouse},
 };
 
 // Shared by every Color dialog of the run, never saved.
@@ -121,10 +128,10 @@ void pickSwatchColor(MainDialogState* state, int slot) {
 void showAbout(HWND dialog) {
     wchar_t text[512];
     wsprintfW(text,
-              L"%s from %hs\r\n\r\n"
+              L"%s %hs\r\n\r\n"
               L"Published 2026 by Veldmark.\r\n\r\n"
               L"Visit the Veldmark web site for updates.",
-              kApplicationTitle, STLV_BUILD_STAMP);
+              kApplicationTitle, STLV_VERSION_TEXT);
     MessageBoxW(dialog, text, L"About", MB_OK | MB_SETFOREGROUND);
 }
 
@@ -240,6 +247,30 @@ HMENU buildMenuBar() {
     return LoadMenuIndirectW(buffer);
 }
 
+const ACCEL* acceleratorTable(int* count) {
+    *count = sizeof kAccelerators / sizeof kAccelerators[0];
+    return kAccelerators;
+}
+
+const wchar_t* menuTextOf(WORD command, const wchar_t** menu) {
+    // Each level of the template ends at an item marked MF_END, and so does
+    // the popup that holds it when that popup was the last of its own level.
+    bool popupWasLast[8];
+    int depth = 0;
+    for (const MenuItem& item : kMenuItems) {
+        if (depth == 0) *menu = item.text;
+        if (item.flags & MF_POPUP) {
+            if (depth == 8) return nullptr;
+            popupWasLast[depth++] = item.flags & MF_END;
+            continue;
+        }
+        if (item.id == command && command) return item.text;
+        if (item.flags & MF_END)
+            do --depth; while (depth > 0 && popupWasLast[depth]);
+    }
+    return nullptr;
+}
+
 HACCEL buildAccelerators() {
     return CreateAcceleratorTableW(const_cast<ACCEL*>(kAccelerators), sizeof kAccelerators / sizeof kAccelerators[0]);
 }
@@ -351,6 +382,8 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
                           &state->sink.self);
         break;
     case kCommandAbout: showAbout(state->dialog); break;
+    case kCommandKeysAndMouse: showKeyHelp(state->dialog); break;
+    case kCommandClearRecentFiles: forgetRecentFiles(state); break;
     case kCommandSingleInstance:
         toggleChecked(state->menu, id, &state->singleInstance);
         writeSettingDword(state->settingsKeys, kApplicationKey, state->singleInstance, L"SingleInstance",
@@ -374,6 +407,8 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     default:
         if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED)
             pickSwatchColor(state, id - kFirstSwatchId);
+        else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
+            openRecentFile(state, id - kCommandFirstRecentFile);
         break;
     }
 }

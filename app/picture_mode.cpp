@@ -176,6 +176,8 @@ bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* reques
     return request->output && request->output[0] && request->fileCount > 0;
 }
 
+}  // namespace
+
 // The console of the parent, or the output it handed over (a pipe, a file).
 HANDLE consoleOutput() {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -202,6 +204,8 @@ void writeText(HANDLE output, const wchar_t* text) {
     WriteFile(output, utf8, static_cast<DWORD>(bytes), &written, nullptr);
     freeBytes(utf8);
 }
+
+namespace {
 
 void writeLine(HANDLE output, const wchar_t* first, const wchar_t* second) {
     writeText(output, first);

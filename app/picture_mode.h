@@ -15,3 +15,8 @@ bool isPictureCommandLine(int argumentCount, wchar_t** arguments);
 // Runs the whole picture mode; messages go to the console the program was
 // started from. Answers the process exit code.
 int runPictureMode(int argumentCount, wchar_t** arguments);
+
+// The console of the parent, or the output it handed over; null when there is none.
+HANDLE consoleOutput();
+// A console takes UTF-16; anything else gets UTF-8.
+void writeText(HANDLE output, const wchar_t* text);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,8 +30,9 @@ std::wstring quoted(const std::string& path) {
 struct Process {
     PROCESS_INFORMATION info{};
     // The viewer with its arguments; `output` (inheritable) takes what it writes.
-    bool start(const std::wstring& arguments, const std::string& currentFolder = "", HANDLE output = nullptr) {
-        std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\"" + arguments;
+    bool start(const std::wstring& arguments, const std::string& currentFolder = "", HANDLE output = nullptr,
+               const std::wstring& program = STLV_VIEWER_EXE) {
+        std::wstring commandLine = L"\"" + program + L"\"" + arguments;
         std::wstring folder(currentFolder.begin(), currentFolder.end());
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
@@ -260,6 +262,26 @@ int capShade(uint32_t bgra) {
 
 enum Centre { kLitRed, kCap, kEmpty };
 
+
+struct Finished {
+    long exitCode;
+    std::string output;  // what it wrote to its standard output and error
+};
+
+// Runs a program until it ends, its output going through the file `outputFile`.
+Finished runToEnd(const std::wstring& program, const std::wstring& arguments, const std::string& outputFile) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    Process process;
+    bool started = process.start(arguments, "", output, program);
+    CloseHandle(output);
+    if (!started) return {-2, ""};
+    long exitCode = process.waitForExit(60000);
+    std::stringstream said;
+    said << std::ifstream(outputFile, std::ios::binary).rdbuf();
+    return {exitCode, said.str()};
+}
+
 TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("red.stl", binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10)));
     folder_.write("notes.txt", "these are notes, not a model\n");
@@ -293,17 +315,10 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     int index = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(index);
-        const std::string png = dir + std::to_string(index++) + ".png", outputFile = png + ".txt";
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE output =
-            CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        Process viewer;
-        EXPECT_TRUE(viewer.start(L" --picture" + quoted(png) + c.arguments, "", output));
-        CloseHandle(output);
-        EXPECT_EQ(viewer.waitForExit(60000), c.exitCode);
-        std::stringstream said;
-        said << std::ifstream(outputFile, std::ios::binary).rdbuf();
-        EXPECT_NE(said.str().find(c.message), std::string::npos) << said.str();
+        const std::string png = dir + std::to_string(index++) + ".png";
+        Finished run = runToEnd(STLV_VIEWER_EXE, L" --picture" + quoted(png) + c.arguments, png + ".txt");
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
         UINT width = 0, height = 0;
         std::vector<uint32_t> pixels = pngPixels(png, &width, &height);
         EXPECT_EQ(std::pair(width, height), std::pair(c.width, c.height));
@@ -320,6 +335,53 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         if (c.centre == kEmpty)
             EXPECT_EQ(std::count(pixels.begin(), pixels.end(), pixels[0]), std::ptrdiff_t(pixels.size()));
         EXPECT_FALSE(isRed(pixels[0]));
+    }
+}
+
+// The version as the top CMakeLists.txt sets it, read from there as a person would.
+std::string projectVersion() {
+    std::stringstream text;
+    text << std::ifstream(STLV_SOURCE_DIR "/CMakeLists.txt").rdbuf();
+    std::string source = text.str();
+    std::smatch match;
+    if (!std::regex_search(source, match, std::regex(R"(\nproject\(\w+ VERSION ([0-9]+\.[0-9]+\.[0-9]+))")))
+        return "";
+    return match[1];
+}
+
+std::string versionResourceText(const wchar_t* file, const wchar_t* name, std::string* numbers) {
+    DWORD ignored = 0, size = GetFileVersionInfoSizeW(file, &ignored);
+    std::vector<char> block(size);
+    if (!size || !GetFileVersionInfoW(file, 0, size, block.data())) return "";
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed)
+        *numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+                   "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+    wchar_t* text = nullptr;
+    std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&text), &length) || !text) return "";
+    return std::string(text, text + wcslen(text));
+}
+
+TEST_F(ViewerProcessTest, EveryProgramAndItsResourceCarryTheProjectVersion) {
+    const std::string version = projectVersion();
+    ASSERT_FALSE(version.empty());
+    const struct {
+        const wchar_t* file;
+        const char* name;  // empty: a library, it has no --version
+    } programs[] = {{STLV_VIEWER_EXE, "stlview"}, {STLV_STLINFO_EXE, "stlinfo"}, {STLV_THUMB_DLL, ""}};
+    for (const auto& program : programs) {
+        SCOPED_TRACE(std::string(program.file, program.file + wcslen(program.file)));
+        if (*program.name) {
+            Finished run = runToEnd(program.file, L" --version", folder_.directory() + program.name + ".txt");
+            EXPECT_EQ(run.exitCode, 0);
+            EXPECT_EQ(run.output, std::string(program.name) + " " + version + "\r\n");
+        }
+        std::string numbers;
+        EXPECT_EQ(versionResourceText(program.file, L"ProductVersion", &numbers), version);
+        EXPECT_EQ(versionResourceText(program.file, L"FileVersion", &numbers), version);
+        EXPECT_EQ(numbers, version + ".0");
     }
 }
 

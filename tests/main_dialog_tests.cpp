@@ -5,12 +5,16 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/dialog_layout.h"
+#include "app/key_help.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
@@ -209,6 +213,132 @@ TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndADropTheFirst) {
     SendMessageW(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(state_), 1);
+}
+
+// The File menu's recent files as shown, top to bottom, the separator as "-".
+std::vector<std::wstring> recentMenu(HMENU menuBar) {
+    HMENU file = GetSubMenu(menuBar, 0), recent = nullptr;
+    for (int k = 0; k < GetMenuItemCount(file) && !recent; ++k) {
+        wchar_t name[64] = {};
+        GetMenuStringW(file, k, name, 64, MF_BYPOSITION);
+        if (std::wstring(name) == L"&Recent files") recent = GetSubMenu(file, k);
+    }
+    std::vector<std::wstring> items;
+    for (int k = 0; recent && k < GetMenuItemCount(recent); ++k) {
+        wchar_t text[300] = {};
+        GetMenuStringW(recent, k, text, 300, MF_BYPOSITION);
+        items.push_back(*text ? text : L"-");
+    }
+    return items;
+}
+
+// Every route in: the hand-over, a drop, the menu itself; a file that is gone
+// leaves the list with a line in the messages box; Clear list empties it.
+TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
+    // Opening the File menu shows what is stored now, which earlier tests emptied.
+    SendMessageW(dialog_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(GetSubMenu(state_->menu, 0)), 0);
+    EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
+    EXPECT_TRUE(grayed(kCommandClearRecentFiles));
+    TempFolder other;
+    other.write("b & c.stl", binaryStl({unitTriangle()}));
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    folder_.write("gone.stl", binaryStl({unitTriangle()}));
+    std::wstring a = wide(folder_.directory() + "a.stl"), bc = wide(other.directory() + "b & c.stl"),
+                 gone = wide(folder_.directory() + "gone.stl");
+    std::wstring paths = gone + L'\0' + bc + L'\0' + a + L'\0';
+    COPYDATASTRUCT data{kHandOverTag, static_cast<DWORD>(paths.size() * 2), paths.data()};
+    SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    ASSERT_TRUE(waitUntilShown());
+    std::wstring here = wide(folder_.directory()), there = wide(other.directory());
+    here.pop_back();
+    there.pop_back();
+    EXPECT_EQ(recentMenu(state_->menu),
+              (std::vector<std::wstring>{L"&1 gone.stl \u2013 " + here, L"&2 b && c.stl \u2013 " + there,
+                                         L"&3 a.stl \u2013 " + here, L"-", L"&Clear list"}));
+    EXPECT_FALSE(grayed(kCommandClearRecentFiles));
+
+    runCommand(state_, kCommandFirstRecentFile + 2, 0);
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    EXPECT_EQ(recentMenu(state_->menu)[0], L"&1 a.stl \u2013 " + here);
+
+    ASSERT_TRUE(DeleteFileW(gone.c_str()));
+    runCommand(state_, kCommandFirstRecentFile + 1, 0);
+    EXPECT_EQ(state_->currentJob, nullptr);
+    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    EXPECT_NE(text(item(kMessagesId)).find(L"Not found, so taken off the recent files: " + gone + L"\r\n"),
+              std::wstring::npos);
+    EXPECT_EQ(recentMenu(state_->menu),
+              (std::vector<std::wstring>{L"&1 a.stl \u2013 " + here, L"&2 b && c.stl \u2013 " + there, L"-",
+                                         L"&Clear list"}));
+
+    runCommand(state_, kCommandClearRecentFiles, 0);
+    EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
+    EXPECT_TRUE(grayed(kCommandClearRecentFiles));
+}
+
+// The README's table under "## Keys and mouse", as "keys\taction" lines.
+std::vector<std::wstring> readmeKeyRows() {
+    std::ifstream file(STLV_SOURCE_DIR "/README.md", std::ios::binary);
+    std::vector<std::wstring> rows;
+    bool inSection = false;
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("## ", 0) == 0) inSection = line == "## Keys and mouse";
+        if (!inSection || line.rfind("| ", 0) != 0 || line.rfind("| Key or mouse", 0) == 0) continue;
+        size_t middle = line.find(" | ");
+        std::string keys = line.substr(2, middle - 2), action = line.substr(middle + 3, line.size() - middle - 5);
+        rows.push_back(wide(keys) + L"\t" + wide(action));
+    }
+    return rows;
+}
+
+std::vector<std::wstring> programKeyRows() {
+    KeyHelpRow rows[kMaxKeyHelpRows];
+    int count = keyHelpRows(rows, kMaxKeyHelpRows);
+    std::vector<std::wstring> lines;
+    for (int k = 0; k < count; ++k) lines.push_back(std::wstring(rows[k].keys) + L"\t" + rows[k].action);
+    return lines;
+}
+
+// Every accelerator once, in the menu's words, then the arrow keys and the
+// mouse; the README lists the same, so neither can drift from the program.
+TEST(KeyHelp, ListsEveryAcceleratorInTheMenusWordsAsTheReadmeDoes) {
+    int accelerators = 0;
+    acceleratorTable(&accelerators);
+    std::vector<std::wstring> rows = programKeyRows();
+    ASSERT_GT(rows.size(), static_cast<size_t>(accelerators));
+    EXPECT_LT(rows.size(), static_cast<size_t>(kMaxKeyHelpRows));
+    for (const std::wstring& row : rows) {
+        EXPECT_EQ(row.find(L'?'), std::wstring::npos) << "an accelerator without a menu item: " << row.c_str();
+        EXPECT_EQ(row.find(L'&'), std::wstring::npos) << row.c_str();
+    }
+    for (const wchar_t* row : {L"Ctrl+O\tFile > Open", L"F1\tHelp > Keys and mouse", L"Left\tFile > Previous file",
+                               L"Wheel\tZoom in and out"})
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), row), 1) << row;
+    std::vector<std::wstring> readme = readmeKeyRows(), sortedRows = rows;
+    std::sort(readme.begin(), readme.end());
+    std::sort(sortedRows.begin(), sortedRows.end());
+    EXPECT_EQ(readme, sortedRows);
+}
+
+HWND keyHelpWindow = nullptr;
+int keyHelpItems = -1;
+
+// Runs inside the help window's own message loop: reads it, then closes it.
+void CALLBACK readAndCloseKeyHelp(HWND, UINT, UINT_PTR timer, DWORD) {
+    keyHelpWindow = FindWindowW(L"#32770", L"Keys and mouse");
+    if (!keyHelpWindow) return;
+    KillTimer(nullptr, timer);
+    keyHelpItems = static_cast<int>(SendDlgItemMessageW(keyHelpWindow, 100, LVM_GETITEMCOUNT, 0, 0));
+    PostMessageW(keyHelpWindow, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(MainDialogTest, KeysAndMouseOpensAWindowWithEveryRowAndOkClosesIt) {
+    SetTimer(nullptr, 0, 100, readAndCloseKeyHelp);
+    runCommand(state_, kCommandKeysAndMouse, 0);
+    ASSERT_NE(keyHelpWindow, nullptr);
+    EXPECT_EQ(keyHelpItems, static_cast<int>(programKeyRows().size()));
+    EXPECT_FALSE(IsWindow(keyHelpWindow));
 }
 
 TEST_F(MainDialogTest, HandOverWithoutTerminatorIsNotReadPastItsBytes) {
