@@ -26,11 +26,19 @@ const KeyName kKeyNames[] = {
 // Keys that are not accelerators: the dialog turns them into these commands.
 const KeyName kDialogKeys[] = {{kCommandPreviousFile, L"Left"}, {kCommandNextFile, L"Right"}};
 
+// Accelerators whose command has no menu item of its own.
+const KeyName kUnlistedCommands[] = {
+    {kCommandSectionFarForward, L"Tools > Move section up the axis, ten steps"},
+    {kCommandSectionFarBack, L"Tools > Move section down the axis, ten steps"},
+};
+
 // What the view does with the mouse itself.
 const KeyName kMouseActions[] = {
     {0, L"Left button drag\tTurn the model"},
     {0, L"Right button drag\tMove the model"},
     {0, L"Wheel\tZoom in and out"},
+    {0, L"Left click while measuring\tPick a point"},
+    {0, L"Ctrl+Wheel\tMove the section (with Shift: ten steps)"},
 };
 
 struct Writer {
@@ -76,7 +84,11 @@ void writeMenuText(Writer* writer, const wchar_t* text) {
 void writeAction(Writer* writer, WORD command) {
     const wchar_t* menu = nullptr;
     const wchar_t* text = menuTextOf(command, &menu);
-    if (!text) return writer->add(L"?");
+    if (!text) {
+        for (const KeyName& unlisted : kUnlistedCommands)
+            if (unlisted.key == command) return writer->add(unlisted.name);
+        return writer->add(L"?");
+    }
     writeMenuText(writer, menu);
     writer->add(L" > ");
     writeMenuText(writer, text);
