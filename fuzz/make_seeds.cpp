@@ -4,7 +4,7 @@
 // corners of the grammar and of the block structure, and doubles that stress
 // the decimal conversion.
 //
-//   make_seeds FOLDER    writes FOLDER/{load,ascii,header,decimal}/ and FOLDER/*.dict
+//   make_seeds FOLDER    writes FOLDER/{load,ascii,header,decimal,numbers,check}/ and FOLDER/*.dict
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -217,6 +217,23 @@ std::vector<double> decimalSeeds() {
     return values;
 }
 
+// Twelve numbers each, space-separated: long mantissas, exponents at the
+// limits of float, halfway cases, subnormals, 19 digits and more, leading
+// zeros, signs and separators, and the lengths around eight digits a side.
+std::vector<std::string> numberSeeds() {
+    return {
+        "84.2142 -15.9362 105.309 0.999693 0.00809518 0.023404 -1.23457e-05 104.25 -17.3 1 -0 +0",
+        "12345678.12345678 -0.00000001 +99999999.9 1234567.8 -1234567.8 12345678.0 .1234567 -1234567. 9 . - -.",
+        "16777217 33554434 0.50000003 8388608.5 4194304.25 2097152.125 0.500000029802322387695312 1.00000006 "
+        "16777216.9 16777218.99999999 0.1 0.7",
+        "3.4028235e38 3.4028236e38 1e39 1e38 1.17549435e-38 1.4e-45 7e-46 7.1e-46 1e-45 0e309 0e308 1e-400",
+        "12345678901234567890 1234567890123456789012345 0.000000000000000000001 99999999999999999 "
+        "999999999999999999 0.99999999999999999 1e0000000000000000000000001 0000000000001.5 000000001 -000.000 "
+        "+00000000.00000001 1,5",
+        "1.500000e+002 -4.336808e-016 1E+2 2.5E-003 1e5 -1.#IND00 nan NaN Infinity -Infinity 1.2.3 +-1",
+    };
+}
+
 void write(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
@@ -252,7 +269,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     fs::path root = argv[1];
-    for (const char* target : {"load", "ascii", "header", "decimal"}) fs::create_directories(root / target);
+    for (const char* target : {"load", "ascii", "header", "decimal", "numbers", "check"}) fs::create_directories(root / target);
 
     // ASCII files: whole for the load target, behind the two steering bytes
     // (sink never stops, heap never fails; or stop at an early report) for the parser.
@@ -320,6 +337,30 @@ int main(int argc, char** argv) {
         write(root / "decimal" / ("value_" + std::to_string(i)), bytes);
         write(root / "decimal" / ("value_" + std::to_string(i) + "_fresh"), bytes + std::string(1, '\x01'));
     }
+
+    for (size_t i = 0; i < numberSeeds().size(); ++i)
+        write(root / "numbers" / ("numbers_" + std::to_string(i)), numberSeeds()[i]);
+    std::string numbersDictionary;
+    for (const char* piece : {" ", "-", "+", ".", ",", "e", "E", "e-", "E+", "0", "9", "00000000", "99999999",
+                              "12345678", "16777217", "e38", "e-45", "e-46", "e39", "e309", "-1.#IND", "nan",
+                              "Infinity"})
+        numbersDictionary += dictionaryEntry(piece);
+    write(root / "numbers.dict", numbersDictionary);
+
+    // The surface check takes a control byte, then three corner picks per
+    // triangle (two bits per axis): a unit cube, open, with a face turned, doubled.
+    static const int kCubeQuads[6][4] = {{0, 4, 5, 1}, {16, 17, 21, 20}, {0, 1, 17, 16},
+                                         {4, 20, 21, 5}, {0, 16, 20, 4}, {1, 5, 21, 17}};
+    std::string cube;
+    for (const auto& q : kCubeQuads)
+        cube += std::string{static_cast<char>(q[0]), static_cast<char>(q[1]), static_cast<char>(q[2]),
+                            static_cast<char>(q[0]), static_cast<char>(q[2]), static_cast<char>(q[3])};
+    std::string turned = cube;
+    std::swap(turned[1], turned[2]);
+    write(root / "check" / "cube", std::string(1, '\0') + cube);
+    write(root / "check" / "open_cube", std::string(1, '\x01') + cube.substr(6));
+    write(root / "check" / "turned_face", std::string(1, '\x02') + turned);
+    write(root / "check" / "two_cubes_heap_fails", std::string(1, '\x30') + cube + cube);
 
     std::string asciiDictionary;
     for (const char* keyword : kAsciiKeywords) asciiDictionary += dictionaryEntry(keyword);

@@ -228,16 +228,19 @@ int leadingDigits(uint64_t word) {
     return notDigits ? std::countr_zero(notDigits) / 8 : 8;
 }
 
+// Eight digit values, the most significant in the first byte, combined in
+// pairs, fours and eights.
+STLV_INLINE uint64_t eightDigits(uint64_t values) {
+    values = values * 10 + (values >> 8);
+    return (((values & 0x000000FF000000FFu) * 0x000F424000000064u) +
+            (((values >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >> 32;
+}
+
 // The value of the first `count` digits of the word (at most 8): they are
-// moved to the end so that the bytes before them read as leading zeros, then
-// combined in pairs, fours and eights.
+// moved to the end so that the bytes before them read as leading zeros.
 uint64_t digitsValue(uint64_t word, int count) {
     if (count == 0) return 0;
-    uint64_t values = (word - 0x3030303030303030u) << (8 * (8 - count));
-    values = values * 10 + (values >> 8);
-    values = (((values & 0x000000FF000000FFu) * 0x000F424000000064u) +
-              (((values >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >> 32;
-    return values;
+    return eightDigits((word - 0x3030303030303030u) << (8 * (8 - count)));
 }
 
 // The common number of STL text, "-12.3456", in a few word operations: fewer
@@ -383,7 +386,7 @@ bool growTriangles(const Reader& reader, StlSolid* solid, uint64_t* capacity) {
     return true;
 }
 
-bool storeFacet(const Reader& reader, StlSolid* solid, uint64_t* capacity, const float* corners) {
+STLV_INLINE bool storeFacet(const Reader& reader, StlSolid* solid, uint64_t* capacity, const float* corners) {
     if (solid->triangleCount == *capacity && !growTriangles(reader, solid, capacity)) return false;
     uint8_t* record = reinterpret_cast<uint8_t*>(solid->triangles + solid->triangleCount);
     memcpy(record, corners, 48);
@@ -412,7 +415,7 @@ constexpr ptrdiff_t kQuickLookAhead = 96;
 constexpr int kQuickBlankRun = 16;
 
 template <size_t N>
-bool quickKeyword(const uint8_t** cursor, const uint8_t* limit, const char (&keyword)[N]) {
+STLV_INLINE bool quickKeyword(const uint8_t** cursor, const uint8_t* limit, const char (&keyword)[N]) {
     const uint8_t* at = *cursor;
     if (at > limit || memcmp(at, keyword, N - 1) != 0 || !isStlSpace(at[N - 1])) return false;
     *cursor = at + N - 1;
@@ -420,9 +423,10 @@ bool quickKeyword(const uint8_t** cursor, const uint8_t* limit, const char (&key
 }
 
 // Up to 16 whitespace bytes; a longer run is left to the general reader.
-bool quickSpace(const uint8_t** cursor, const uint8_t* limit) {
+STLV_INLINE bool quickSpace(const uint8_t** cursor, const uint8_t* limit) {
     const uint8_t* at = *cursor;
     if (at > limit) return false;
+    if (!isStlSpace(*at)) return true;
 #if STLV_SSE2
     uint32_t notSpace = ~spaceMask(at) & 0xFFFF;
     if (!notSpace) return false;
@@ -501,41 +505,132 @@ bool quickTripleInTurn(const uint8_t** cursor, const uint8_t* limit, float* valu
 }
 
 #if STLV_SSE2
-// Bit i set when the byte at + i is LF, VT, FF or CR; reads 16 bytes.
-uint32_t lineEndMask(const uint8_t* at) {
-    __m128i fromLineFeed = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), _mm_set1_epi8(10));
+// Bit i of each mask describes the byte at + i of 32 bytes of text.
+struct ByteClasses {
+    uint32_t space;
+    uint32_t lineEnd;
+    uint32_t point;  // "." or ","
+};
+
+STLV_INLINE ByteClasses classifyHalf(const uint8_t* at) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    __m128i fromLineFeed = _mm_sub_epi8(bytes, _mm_set1_epi8(10));
     __m128i lineEnd = _mm_cmpeq_epi8(_mm_min_epu8(fromLineFeed, _mm_set1_epi8(3)), fromLineFeed);
-    return static_cast<uint32_t>(_mm_movemask_epi8(lineEnd));
+    __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+    // "." and "," differ in one bit, which no other byte sets to either.
+    __m128i point = _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(2)), _mm_set1_epi8('.'));
+    return ByteClasses{static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(blank, lineEnd))),
+                       static_cast<uint32_t>(_mm_movemask_epi8(lineEnd)),
+                       static_cast<uint32_t>(_mm_movemask_epi8(point))};
 }
 
-// The first set bit of `mask` at or after `from` (64 when none).
-int nextBit(uint64_t mask, int from) {
-    return from < 64 ? std::countr_zero(mask >> from << from) : 64;
+STLV_INLINE ByteClasses classify(const uint8_t* at) {
+    ByteClasses low = classifyHalf(at);
+    ByteClasses high = classifyHalf(at + 16);
+    return ByteClasses{low.space | high.space << 16, low.lineEnd | high.lineEnd << 16, low.point | high.point << 16};
 }
 
-// The common triple: three numbers separated by blanks, each ending at
-// whitespace, all within 32 bytes. Where they stand is read from the masks
-// of the 32 bytes, so the three numbers are read independently of each
-// other instead of each waiting for the end of the one before.
-bool quickTripleByMask(const uint8_t** cursor, float* values) {
+// True when every byte of the word is a digit value (0 to 9).
+STLV_INLINE bool allDigitValues(uint64_t values) {
+    return ((values | (values + 0x7676767676767676u)) & 0x8080808080808080u) == 0;
+}
+
+// The first n bytes, and the last n bytes, of a word.
+constexpr uint64_t kFirstBytes[9] = {0,           0xFF,           0xFFFF,           0xFFFFFF,          0xFFFFFFFF,
+                                     0xFFFFFFFFFF, 0xFFFFFFFFFFFF, 0xFFFFFFFFFFFFFF, 0xFFFFFFFFFFFFFFFF};
+constexpr uint64_t kLastBytes[9] = {0,
+                                    0xFF00000000000000,
+                                    0xFFFF000000000000,
+                                    0xFFFFFF0000000000,
+                                    0xFFFFFFFF00000000,
+                                    0xFFFFFFFFFF000000,
+                                    0xFFFFFFFFFFFF0000,
+                                    0xFFFFFFFFFFFFFF00,
+                                    0xFFFFFFFFFFFFFFFF};
+// ±10^-k, the nearest doubles, the negative ones after the positive.
+constexpr double kSignedReciprocals[2][9] = {{1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8},
+                                             {-1e0, -1e-1, -1e-2, -1e-3, -1e-4, -1e-5, -1e-6, -1e-7, -1e-8}};
+
+// The number in bytes [start, end) of the text at `at`: an optional sign,
+// then digits with at most one separator, up to eight digits on either side.
+// `points` marks the separators. False when the bytes are anything else.
+// Reads up to seven bytes before `at`, which lies at least twelve bytes
+// into the facet ("facet normal").
+STLV_INLINE bool tokenValue(const uint8_t* at, int start, int end, uint32_t points, float* destination) {
+    uint8_t lead = at[start];
+    bool negative = lead == '-';
+    int first = start + (lead == '-' || lead == '+');
+    unsigned length = static_cast<unsigned>(end - first);
+    uint32_t point = points & ((uint32_t{1} << end) - (uint32_t{1} << first));
+    if (length - 1 < 8) {
+        // The word that ends with the number: the integer digits move up by
+        // one byte over the separator, digit characters become values 0 to
+        // 9 and anything else larger, and the bytes before the number go.
+        unsigned fractionDigits = point ? static_cast<unsigned>(end - 1 - std::countr_zero(point)) : 0;
+        unsigned digitCount = length - (point != 0);
+        uint64_t word = loadWord(at + end - 8);
+        uint64_t belowFraction = point ? ~uint64_t{0} >> (8 * fractionDigits) : 0;
+        word ^= (word ^ word << 8) & belowFraction;
+        uint64_t digits = (word ^ 0x3030303030303030u) & kLastBytes[digitCount];
+        if (!allDigitValues(digits) || digitCount == 0) return false;
+        // Below 10^8, so exact as a double; the product with the nearest
+        // double to 10^-k rounds to float as the general reader does,
+        // except within a few units of a halfway point.
+        uint64_t value = eightDigits(digits);
+        double scaled = static_cast<double>(static_cast<int64_t>(value)) * kSignedReciprocals[negative][fractionDigits];
+        uint64_t bits;
+        memcpy(&bits, &scaled, sizeof bits);
+        *destination = (bits & 0x1FFFFFFF) - (0x10000000 - 4) > 8
+                           ? static_cast<float>(scaled)
+                           : decimalToFloat(negative, value, -static_cast<int64_t>(fractionDigits));
+        return true;
+    }
+    unsigned integerDigits = point ? static_cast<unsigned>(std::countr_zero(point) - first) : length;
+    unsigned fractionDigits = length - integerDigits - (point != 0);
+    // Longer: each side as its own word, the integer's with leading and the
+    // fraction's with trailing zeros, which makes the number a multiple of
+    // 10^-8 below 10^16.
+    if (integerDigits > 8 || fractionDigits > 8 || integerDigits + fractionDigits == 0) return false;
+    uint64_t integer = (loadWord(at + first) ^ 0x3030303030303030u) & kFirstBytes[integerDigits];
+    uint64_t fraction = (loadWord(at + first + integerDigits + 1) ^ 0x3030303030303030u) & kFirstBytes[fractionDigits];
+    if (!allDigitValues(integer | fraction)) return false;
+    uint64_t integerValue = integerDigits ? eightDigits(integer << (64 - 8 * integerDigits)) : 0;
+    *destination = decimalToFloat(negative, integerValue * 100000000 + eightDigits(fraction), -8);
+    return true;
+}
+
+// The common triple: three numbers separated by blanks, all within 32 bytes
+// after at least one whitespace byte. Where they stand is read from the
+// masks of the 32 bytes, so the three numbers are read independently of each
+// other instead of each waiting for the end of the one before. The cursor
+// ends at the next non-space byte when it lies within the 32, else after the
+// last number. Exponents and anything else unusual are left to the reader
+// that goes number by number.
+STLV_INLINE bool quickTripleByMask(const uint8_t** cursor, float* values) {
     const uint8_t* at = *cursor;
-    uint64_t space = spaceMask(at) | uint64_t{spaceMask(at + 16)} << 16;
-    uint64_t word = ~space & 0xFFFFFFFF;
-    int start0 = nextBit(word, 0);
-    int end0 = nextBit(space, start0);
-    int start1 = nextBit(word, end0);
-    int end1 = nextBit(space, start1);
-    int start2 = nextBit(word, end1);
-    int end2 = nextBit(space, start2);
-    if (end2 >= 32) return false;
+    ByteClasses classes = classify(at);
+    uint32_t nonSpace = ~classes.space;
+    uint32_t starts = nonSpace & ~(nonSpace << 1);
+    uint32_t ends = classes.space & nonSpace << 1;
+    uint32_t laterEnds = ends & (ends - 1);
+    laterEnds &= laterEnds - 1;
+    if (!laterEnds || (nonSpace & 1)) return false;
+    int end2 = std::countr_zero(laterEnds);
     // Only blanks may stand before and between the numbers.
-    uint64_t lineEnds = lineEndMask(at) | uint64_t{lineEndMask(at + 16)} << 16;
-    if (lineEnds & ((uint64_t{1} << end2) - 1)) return false;
-    const uint8_t* line = at + end2;
-    if (quickDecimal(at + start0, values) != at + end0 || quickDecimal(at + start1, values + 1) != at + end1 ||
-        quickDecimal(at + start2, values + 2) != line)
+    if (classes.lineEnd & ((uint32_t{1} << end2) - 1)) return false;
+    int end0 = std::countr_zero(ends);
+    int end1 = std::countr_zero(ends & (ends - 1));
+    int start0 = std::countr_zero(starts);
+    uint32_t laterStarts = starts & (starts - 1);
+    int start1 = std::countr_zero(laterStarts);
+    laterStarts &= laterStarts - 1;
+    int start2 = std::countr_zero(laterStarts);
+    if (!tokenValue(at, start0, end0, classes.point, values) ||
+        !tokenValue(at, start1, end1, classes.point, values + 1) ||
+        !tokenValue(at, start2, end2, classes.point, values + 2))
         return false;
-    *cursor = line;
+    laterStarts &= laterStarts - 1;
+    *cursor = at + (laterStarts ? std::countr_zero(laterStarts) : end2);
     return true;
 }
 #endif
@@ -549,18 +644,18 @@ bool quickTriple(const uint8_t** cursor, const uint8_t* limit, float* values) {
 }
 
 // "facet normal" to "endfacet" with an outer loop, into `corners`; the
-// cursor moves only when the whole facet was read.
+// cursor moves only when the whole facet was read. One loop over the four
+// triples keeps a single copy of the inlined triple reader.
 bool readCommonFacet(const uint8_t** cursor, const uint8_t* limit, float* corners) {
     const uint8_t* at = *cursor;
-    if (!quickKeyword(&at, limit, "facet normal") || !quickTriple(&at, limit, corners) || !quickSpace(&at, limit) ||
-        !quickKeyword(&at, limit, "outer loop"))
-        return false;
-    for (int vertex = 1; vertex <= 3; ++vertex)
-        if (!quickSpace(&at, limit) || !quickKeyword(&at, limit, "vertex") ||
-            !quickTriple(&at, limit, corners + 3 * vertex))
-            return false;
-    if (!quickSpace(&at, limit) || !quickKeyword(&at, limit, "endloop") || !quickSpace(&at, limit) ||
-        !quickKeyword(&at, limit, "endfacet"))
+    if (!quickKeyword(&at, limit, "facet normal")) return false;
+    for (int triple = 0;; ++triple) {
+        if (!quickTriple(&at, limit, corners + 3 * triple) || !quickSpace(&at, limit)) return false;
+        if (triple == 3) break;
+        if (triple == 0 && (!quickKeyword(&at, limit, "outer loop") || !quickSpace(&at, limit))) return false;
+        if (!quickKeyword(&at, limit, "vertex")) return false;
+    }
+    if (!quickKeyword(&at, limit, "endloop") || !quickSpace(&at, limit) || !quickKeyword(&at, limit, "endfacet"))
         return false;
     *cursor = at;
     return true;

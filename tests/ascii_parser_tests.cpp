@@ -314,8 +314,30 @@ TEST(AsciiParser, QuickReaderAgreesWithTheGeneralOne) {
         loop + "vertex 1 2\n3\nvertex 1 2 3\nvertex 1 2 3\nendloop\nendfacet\n",
         loop + "vertex 1 2 3\nvertex 1 2 3\nvertex 1 2 3e\nendloop\nendfacet\n",
         loop + "vertex 1 2 3\nvertex 1 2 3\nvertex 1 2 3\nendloop\nendfacetx\n",
+        // Every length up to eight with the separator anywhere, eight digits
+        // on both sides, leading zeros, zeros with signs.
+        "facet normal 1 -12 +123\nouter loop\nvertex 1234.5 -12.345 1.2345678\nvertex .1234567 -1234567. 12345678\n"
+        "vertex -0.000001 99999999 0,5\nendloop\nendfacet\n",
+        loop + "vertex 12345678.12345678 -0.00809518 00000000.00000001\nvertex -0 -0.0 -.0\n"
+        "vertex 0.00000000 +0 00000000\nendloop\nendfacet\n",
+        // Halfway between two floats, and just beside.
+        loop + "vertex 16777217 33554434 0.50000003\nvertex 16777217.0 16777216.9 1.00000006\n"
+        "vertex 8388608.5 8388609.5 0.1\nendloop\nendfacet\n",
+        // Nine or more digits on a side, numbers filling the 32 bytes after the keyword exactly.
+        loop + "vertex 123456789 1.123456789 -.5\nvertex 1234567.8 -1234567.8 12345678.0\n"
+        "vertex 1234567.8 -1234567.8 12345678.\nendloop\nendfacet\n",
+        // Forms the quick reader leaves to the general one.
+        loop + "vertex 1e5 -2.5E-3 1E+2\nvertex 1,5 2.5 -1.#IND\nvertex 1.2.3 4 5\nendloop\nendfacet\n",
+        loop + "vertex 1 2 3\nvertex 1 2 3\nvertex +-1 2 3\nendloop\nendfacet\n",
+        loop + "vertex 1 2 3\nvertex 1 2 3\nvertex 1-2 2 3\nendloop\nendfacet\n",
+        loop + "vertex 1 2 3\nvertex 1 2 3\nvertex . 2 3\nendloop\nendfacet\n",
+        loop + "vertex 1 2 3\nvertex 1 2 3\nvertex 1 - 3\nendloop\nendfacet\n",
+        loop + "vertex 1 2 3\nvertex 1 2 3\nvertex 1 2 -.\nendloop\nendfacet\n",
+        loop + "vertex 1 2 3\nvertex 1 2 3\nvertex 1 2 0x1\nendloop\nendfacet\n",
+        loop + "vertex 1 2 3\nvertex 1 2 3\nvertex1 2 3\nendloop\nendfacet\n",
+        loop + "vertex 1 2 3\nvertex 1 2 3\nvertex 1 2 3 4\nendloop\nendfacet\n",
     };
-    for (const std::string& facetText : facets) {
+    auto expectAgreement = [&](const std::string& facetText) {
         SCOPED_TRACE(facetText);
         RecordingSink quick, general;
         Parsed first = parse("solid a\n" + facetText + flat + flat + "endsolid a\n", &quick);
@@ -325,12 +347,34 @@ TEST(AsciiParser, QuickReaderAgreesWithTheGeneralOne) {
         for (Report& report : quickReports)
             if (report.second) report.second += 2 * flat.size();
         EXPECT_EQ(quickReports, general.reports());
-        if (!first.ok) continue;
+        if (!first.ok) return;
         ASSERT_EQ(first.triangleCounts(), last.triangleCounts());
         EXPECT_EQ(first.solids[0].hasNormals, last.solids[0].hasNormals);
         const auto& a = first.solids[0].facets.front();
         const auto& b = last.solids[0].facets.back();
         for (int i = 0; i < 12; ++i) EXPECT_EQ(bitsOf(a[i]), bitsOf(b[i])) << i;
+    };
+    for (const std::string& facetText : facets) expectAgreement(facetText);
+    // Random decimals of up to ten digits on each side, mostly zeros and
+    // nines, and some with a second sign or separator.
+    std::mt19937 random(27);
+    auto digits = [&](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += "0990123456789"[random() % 13];
+        return text;
+    };
+    for (int i = 0; i < 400; ++i) {
+        std::string text = loop;
+        for (int vertex = 0; vertex < 3; ++vertex) {
+            text += "vertex";
+            for (int n = 0; n < 3; ++n) {
+                text += std::string(1 + random() % 2, ' ') + std::string(1, "  -+"[random() % 4]) +
+                        digits(random() % 11) + std::string(1, "..,"[random() % 3]) + digits(random() % 11);
+                if (random() % 40 == 0) text.insert(text.size() - random() % 3, 1, "+-.,"[random() % 4]);
+            }
+            text += "\n";
+        }
+        expectAgreement(text + "endloop\nendfacet\n");
     }
 }
 

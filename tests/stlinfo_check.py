@@ -11,7 +11,9 @@ STLINFO = sys.argv[1]
 MAKE_SEEDS = sys.argv[2] if len(sys.argv) > 2 else None
 CORPUS = sys.argv[3] if len(sys.argv) > 3 else None
 KEYS = ["file", "loaded", "format", "solids", "coordinateSpace", "unitScale", "colorOrder", "headerColor",
-        "modelName", "boundsMin", "boundsMax", "triangles", "surfaceArea", "volume", "size", "messages"]
+        "modelName", "boundsMin", "boundsMax", "triangles", "surfaceArea", "volume", "check", "size", "messages"]
+CHECK_KEYS = ["shells", "holes", "openEdges", "nonManifoldEdges", "flippedEdges", "degenerateTriangles", "closed",
+              "insideOut"]
 failures = []
 
 
@@ -90,6 +92,21 @@ with tempfile.TemporaryDirectory() as folder:
     check(good["triangles"] == 1 and abs(good["surfaceArea"] / (0.5 * 42500 ** 0.5 * 1e-6) - 1) < 1e-6 and good["volume"] == 0,
           "facts %s %s %s" % (good["triangles"], good["surfaceArea"], good["volume"]))
     check(records[2]["triangles"] is None and records[2]["volume"] is None, "no facts when not loaded")
+    check(all(record["check"] is None for record in records[2:]), "no check when not loaded")
+    check(list(good["check"].keys()) == CHECK_KEYS, "check keys %s" % list(good["check"].keys()))
+    check(good["check"] == dict(zip(CHECK_KEYS, [1, 1, 3, 0, 0, 0, False, False])), "one triangle %s" % good["check"])
+
+    # A closed tetrahedron, turned inside out in the second file; the readable line says so.
+    corners = [(0, 0, 0), (10, 0, 0), (0, 10, 0), (0, 0, 10)]
+    faces = [(0, 2, 1), (0, 1, 3), (0, 3, 2), (1, 2, 3)]
+    outward = [(sum((corners[i] for i in face), ()), 0) for face in faces]
+    inward = [(sum((corners[i] for i in reversed(face)), ()), 0) for face in faces]
+    code, out, _ = run("--json", write("tetra.stl", binary_stl(b"t", outward)), write("inward.stl", binary_stl(b"t", inward)))
+    tetra, turned = strict_json(out)
+    check(tetra["check"] == dict(zip(CHECK_KEYS, [1, 0, 0, 0, 0, 0, True, False])), "tetrahedron %s" % tetra["check"])
+    check(turned["check"]["insideOut"] and turned["volume"] < 0, "inside out %s" % turned["check"])
+    code, out, _ = run(os.path.join(folder, "inward.stl"))
+    check("  check: closed, inside out, 1 shells, 0 holes" in out, "readable check line %r" % out)
 
     # A flat square at z = 100 mm, and coordinates whose metres overflow a float.
     flat = write("flat.stl", binary_stl(b"flat", [((0, 0, 100, 10, 0, 100, 0, 10, 100), 0)]))

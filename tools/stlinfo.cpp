@@ -12,6 +12,7 @@
 #include "numfmt/length_format.h"
 #include "stl/format_detection.h"
 #include "load/load_job.h"
+#include "mesh/surface_check.h"
 #include "view/gpu_mesh.h"
 
 namespace {
@@ -20,7 +21,7 @@ const char kUsage[] =
     "usage: stlinfo [--json] [--us] FILE...\n"
     "Loads each STL file as the viewer would and prints what it found:\n"
     "format, solids, coordinate space, unit, colours, bounds, triangles,\n"
-    "surface area, volume and messages.\n"
+    "surface area, volume, the surface check and messages.\n"
     "  --json  one JSON array, an object per file\n"
     "  --us    sizes in US units\n";
 
@@ -143,6 +144,8 @@ struct FileReport {
     bool usUnits = false;
     uint32_t format = kFormatNone;
     const ModelPart* part = nullptr;  // null when not loaded
+    bool checked = false;
+    SurfaceCheck check{};
     std::vector<std::string> messages;
 };
 
@@ -163,6 +166,34 @@ std::string triple(const float values[3]) {
 
 MeshFacts factsOf(const ModelPart* part) {
     return static_cast<const GpuMesh*>(part->gpuMesh)->facts;
+}
+
+std::string checkJson(const FileReport& r) {
+    if (!r.checked) return "null";
+    const SurfaceCheck& c = r.check;
+    char text[400];
+    snprintf(text, sizeof text,
+             "{\"shells\": %llu, \"holes\": %llu, \"openEdges\": %llu, \"nonManifoldEdges\": %llu, "
+             "\"flippedEdges\": %llu, \"degenerateTriangles\": %llu, \"closed\": %s, \"insideOut\": %s}",
+             static_cast<unsigned long long>(c.shells), static_cast<unsigned long long>(c.holes),
+             static_cast<unsigned long long>(c.openEdges), static_cast<unsigned long long>(c.nonManifoldEdges),
+             static_cast<unsigned long long>(c.flippedEdges), static_cast<unsigned long long>(c.degenerateTriangles),
+             c.closed ? "true" : "false", c.insideOut ? "true" : "false");
+    return text;
+}
+
+std::string checkLine(const FileReport& r) {
+    if (!r.checked) return "not done (out of memory)";
+    const SurfaceCheck& c = r.check;
+    char text[400];
+    snprintf(text, sizeof text,
+             "%s, %llu shells, %llu holes, %llu open edges, %llu non-manifold edges, %llu flipped edges, "
+             "%llu degenerate triangles",
+             c.insideOut ? "closed, inside out" : c.closed ? "closed" : "not closed",
+             static_cast<unsigned long long>(c.shells), static_cast<unsigned long long>(c.holes),
+             static_cast<unsigned long long>(c.openEdges), static_cast<unsigned long long>(c.nonManifoldEdges),
+             static_cast<unsigned long long>(c.flippedEdges), static_cast<unsigned long long>(c.degenerateTriangles));
+    return text;
 }
 
 void printJson(const FileReport& r, bool last) {
@@ -199,6 +230,7 @@ void printJson(const FileReport& r, bool last) {
                "    \"headerColor\": null,\n    \"modelName\": \"\",\n    \"boundsMin\": null,\n    \"boundsMax\": null,\n"
                "    \"triangles\": null,\n    \"surfaceArea\": null,\n    \"volume\": null,\n");
     }
+    printf("    \"check\": %s,\n", checkJson(r).c_str());
     printf("    \"size\": %s,\n    \"messages\": [", part ? jsonString(sizeLine(r)).c_str() : "null");
     for (size_t i = 0; i < r.messages.size(); ++i)
         printf("%s\n      %s", i ? "," : "", jsonString(r.messages[i]).c_str());
@@ -227,6 +259,7 @@ void printReadable(const FileReport& r) {
         printf("  %llu triangles, surface area %s m^2, volume %s m^3\n",
                static_cast<unsigned long long>(facts.triangleCount), jsonNumber(facts.surfaceArea).c_str(),
                jsonNumber(facts.volume).c_str());
+        printf("  check: %s\n", checkLine(r).c_str());
     }
     for (const std::string& line : r.messages) printf("  | %s\n", line.c_str());
 }
@@ -246,7 +279,10 @@ LoadJob* loadOneFile(const Utf16* path, FileReport* r) {
         return nullptr;
     }
     runLoadJob(job);
-    if (job->state == kLoadFinished) r->part = static_cast<const ModelPart*>(job->parts.data);
+    if (job->state == kLoadFinished) {
+        r->part = static_cast<const ModelPart*>(job->parts.data);
+        r->checked = checkSurface(&r->part->mesh, &r->check, nullptr, nullptr, nullptr);
+    }
     r->messages = messageLines(job);
     return job;
 }

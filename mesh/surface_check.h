@@ -1,0 +1,35 @@
+// Is the surface of one part closed, turned one way and in how many pieces?
+// Corners weld into vertices only when their floats are equal bit for bit
+// (-0 as +0); everything runs in linear time on temporary arrays of at most
+// 44 bytes per triangle, freed before returning.
+#pragma once
+#include <cstdint>
+#include "core/platform.h"
+#include "core/status.h"
+#include "stl/stl_mesh.h"
+
+#pragma pack(push, 1)
+struct SurfaceCheck {
+    uint64_t shells;               // pieces joined through edges of two or more faces
+    uint64_t holes;                // open edges joined through shared vertices
+    uint64_t openEdges;            // used by one face
+    uint64_t nonManifoldEdges;     // used by three or more faces
+    uint64_t flippedEdges;         // two faces running it the same way
+    uint64_t degenerateTriangles;  // two corners on one vertex; left out of the rest
+    uint8_t closed;                // no open and no non-manifold edges
+    uint8_t insideOut;             // closed, nothing flipped, negative volume
+};
+#pragma pack(pop)
+static_assert(sizeof(SurfaceCheck) == 50);
+static_assert(offsetof(SurfaceCheck, closed) == 48);
+
+// Bits of the per-triangle problem marks: side i runs from corner i to i+1.
+constexpr uint8_t kMarkOpenSide = 0x01;         // shifted left by the side
+constexpr uint8_t kMarkNonManifoldSide = 0x08;  // shifted left by the side; on one face of the edge
+constexpr uint8_t kMarkFlipped = 0x40;          // the face has a flipped edge
+
+// Checks all solids of the mesh together. With marks non-null, fills one byte
+// per triangle (solids in order). Returns false when keepGoing turned 0 or
+// memory ran out (reported to sink); the result is then not filled.
+bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
+                  const MessageSink* sink);

@@ -1,0 +1,289 @@
+// The surface check: small meshes with known answers, the shapes that would
+// make a careless method quadratic, hostile values, failures, memory, and
+// agreement with a plain map-and-search count on every real file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "mesh/surface_check.h"
+#include "tests/corpus_manifest.h"
+#include "tests/load_driver.h"
+#include "tests/plain_surface_count.h"
+#include "tests/sink_recorder.h"
+
+namespace {
+
+using Point = std::array<float, 3>;
+using Tri = std::array<Point, 3>;
+
+struct Solids {
+    std::vector<std::vector<StlTriangle>> triangles;
+    std::vector<StlSolid> solids;
+    StlMesh mesh{};
+
+    explicit Solids(const std::vector<std::vector<Tri>>& parts) {
+        for (const auto& part : parts) {
+            triangles.emplace_back();
+            for (const Tri& t : part) {
+                StlTriangle record{};
+                for (int c = 0; c < 3; ++c)
+                    for (int d = 0; d < 3; ++d) record.vertices[c][d] = t[c][d];
+                triangles.back().push_back(record);
+            }
+        }
+        for (auto& part : triangles) {
+            part.shrink_to_fit();  // so that a read past a solid is caught
+            solids.push_back(StlSolid{0, 0, static_cast<uint32_t>(part.size()), part.empty() ? nullptr : part.data(), {}});
+        }
+        mesh = StlMesh{nullptr, solids.data(), static_cast<uint32_t>(solids.size())};
+    }
+};
+
+std::vector<Tri> cube(float x = 0, float y = 0, float z = 0) {
+    static const int quads[6][4][3] = {
+        {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}}, {{0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}},
+        {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}}, {{0, 1, 0}, {0, 1, 1}, {1, 1, 1}, {1, 1, 0}},
+        {{0, 0, 0}, {0, 0, 1}, {0, 1, 1}, {0, 1, 0}}, {{1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 0, 1}}};
+    std::vector<Tri> out;
+    for (const auto& q : quads) {
+        auto p = [&](int i) { return Point{q[i][0] + x, q[i][1] + y, q[i][2] + z}; };
+        out.push_back({p(0), p(1), p(2)});
+        out.push_back({p(0), p(2), p(3)});
+    }
+    return out;
+}
+
+Tri reversed(const Tri& t) { return {t[0], t[2], t[1]}; }
+
+std::vector<Tri> join(std::vector<Tri> a, const std::vector<Tri>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+SurfaceCheck check(const Solids& s, std::vector<uint8_t>* marks = nullptr) {
+    SurfaceCheck result{};
+    std::vector<uint8_t> own(meshTriangleCount(&s.mesh));
+    EXPECT_TRUE(checkSurface(&s.mesh, &result, marks ? (marks->resize(own.size()), marks->data()) : own.data(), nullptr,
+                             nullptr));
+    return result;
+}
+
+struct Expected {
+    uint64_t shells, holes, open, nonManifold, flipped, degenerate;
+    bool closed, insideOut;
+};
+
+void expectCheck(const SurfaceCheck& got, const Expected& want) {
+    EXPECT_EQ(got.shells, want.shells);
+    EXPECT_EQ(got.holes, want.holes);
+    EXPECT_EQ(got.openEdges, want.open);
+    EXPECT_EQ(got.nonManifoldEdges, want.nonManifold);
+    EXPECT_EQ(got.flippedEdges, want.flipped);
+    EXPECT_EQ(got.degenerateTriangles, want.degenerate);
+    EXPECT_EQ(got.closed != 0, want.closed);
+    EXPECT_EQ(got.insideOut != 0, want.insideOut);
+}
+
+float nudged(float v) { return std::nextafter(v, 2.0f); }
+float nanBits(uint32_t bits) {
+    float f;
+    memcpy(&f, &bits, 4);
+    return f;
+}
+
+struct Case {
+    const char* name;
+    std::vector<std::vector<Tri>> solids;
+    Expected want;
+};
+
+std::vector<Case> smallMeshes() {
+    std::vector<Tri> c = cube();
+    std::vector<Tri> open(c.begin() + 2, c.end());
+    std::vector<Tri> oneReversed = c;
+    oneReversed[5] = reversed(c[5]);
+    std::vector<Tri> inside;
+    for (const Tri& t : c) inside.push_back(reversed(t));
+    std::vector<Tri> withSliver = c;
+    withSliver.push_back({Point{0, 0, 0}, Point{0, 0, 0}, Point{5, 5, 5}});
+    std::vector<Tri> fan;
+    for (int i = 0; i < 4; ++i) fan.push_back({Point{0, 0, 0}, Point{1, 0, 0}, Point{0.5f, std::cos(i * 1.5f), std::sin(i * 1.5f)}});
+    std::vector<Tri> minusZero = c;  // the same corner written as -0 in one face
+    for (Tri& t : minusZero)
+        if (&t - minusZero.data() == 4)
+            for (Point& p : t)
+                if (p[0] == 0) p[0] = -0.0f;
+    std::vector<Tri> nearMiss = c;  // one corner a float step away in two triangles of a face
+    nearMiss[0][2][0] = nudged(nearMiss[0][2][0]);
+    nearMiss[1][1][0] = nudged(nearMiss[1][1][0]);
+    std::vector<Tri> withNan = c;  // NaN corners weld when their bits are equal
+    for (Tri& t : withNan)
+        for (Point& p : t)
+            if (p[0] == 1 && p[1] == 1 && p[2] == 1) p = {nanBits(0x7FC00001), INFINITY, -INFINITY};
+    std::vector<Tri> identical(6, Tri{Point{0, 0, 0}, Point{1, 0, 0}, Point{0, 1, 0}});
+    std::vector<Tri> single = {Tri{Point{0, 0, 0}, Point{1, 0, 0}, Point{0, 1, 0}}};
+    std::vector<Tri> twoFaced = {single[0], reversed(single[0])};
+    return {
+        {"closed cube", {c}, {1, 0, 0, 0, 0, 0, true, false}},
+        {"cube without one face", {open}, {1, 1, 4, 0, 0, 0, false, false}},
+        {"one face reversed", {oneReversed}, {1, 0, 0, 0, 3, 0, true, false}},
+        {"all faces reversed", {inside}, {1, 0, 0, 0, 0, 0, true, true}},
+        {"two separate cubes", {join(c, cube(3, 0, 0))}, {2, 0, 0, 0, 0, 0, true, false}},
+        {"two cubes on one edge", {join(c, cube(1, 1, 0))}, {1, 0, 0, 1, 0, 0, false, false}},
+        {"degenerate triangle", {withSliver}, {1, 0, 0, 0, 0, 1, true, false}},
+        {"fan of four on one edge", {fan}, {1, 1, 8, 1, 0, 0, false, false}},
+        {"cube over two solids and an empty one", {std::vector<Tri>(c.begin(), c.begin() + 5), {},
+                                                   std::vector<Tri>(c.begin() + 5, c.end())},
+         {1, 0, 0, 0, 0, 0, true, false}},
+        {"minus zero is zero", {minusZero}, {1, 0, 0, 0, 0, 0, true, false}},
+        {"a float step is a gap", {nearMiss}, {1, 1, 4, 0, 0, 0, false, false}},
+        {"NaN and infinite corners by their bits", {withNan}, {1, 0, 0, 0, 0, 0, true, false}},
+        {"identical triangles", {identical}, {1, 0, 0, 3, 0, 0, false, false}},
+        {"one triangle", {single}, {1, 1, 3, 0, 0, 0, false, false}},
+        {"a triangle and its back", {twoFaced}, {1, 0, 0, 0, 0, 0, true, false}},
+        {"nothing", {{}}, {0, 0, 0, 0, 0, 0, true, false}},
+    };
+}
+
+TEST(SurfaceCheck, SmallMeshes) {
+    for (const Case& test : smallMeshes()) {
+        SCOPED_TRACE(test.name);
+        Solids s(test.solids);
+        expectCheck(check(s), test.want);
+    }
+}
+
+// Marks show where: open sides, one face of a non-manifold edge, both faces of a flipped edge.
+TEST(SurfaceCheck, MarksPlaceTheProblems) {
+    std::vector<Tri> c = cube();
+    std::vector<Tri> open(c.begin() + 2, c.end());
+    std::vector<uint8_t> marks;
+    check(Solids({open}), &marks);
+    int openSides = 0;
+    for (size_t t = 0; t < marks.size(); ++t) {
+        for (int k = 0; k < 3; ++k) {
+            if (!(marks[t] & kMarkOpenSide << k)) continue;
+            ++openSides;
+            const Tri& tri = open[t];
+            EXPECT_EQ(tri[k][2], 0) << t;  // the missing face was z = 0
+            EXPECT_EQ(tri[(k + 1) % 3][2], 0) << t;
+        }
+        EXPECT_EQ(marks[t] & ~0x07, 0) << t;
+    }
+    EXPECT_EQ(openSides, 4);
+
+    std::vector<Tri> oneReversed = c;
+    oneReversed[5] = reversed(c[5]);
+    check(Solids({oneReversed}), &marks);
+    EXPECT_EQ(std::count_if(marks.begin(), marks.end(), [](uint8_t m) { return m == kMarkFlipped; }), 4);
+    EXPECT_EQ(marks[5], kMarkFlipped);
+
+    check(Solids({join(c, cube(1, 1, 0))}), &marks);
+    int nonManifoldSides = 0;
+    for (uint8_t m : marks)
+        for (int k = 0; k < 3; ++k) nonManifoldSides += (m & kMarkNonManifoldSide << k) != 0;
+    EXPECT_EQ(nonManifoldSides, 1);
+}
+
+// Shapes where a search per side or per vertex would take quadratic time;
+// at this size a quadratic method would not finish within the test's time.
+TEST(SurfaceCheck, CrowdedShapesStayLinear) {
+    const uint32_t n = 100000;
+    std::vector<Tri> edgeFan, pointFan, onePoint, soup;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> coordinate(-1, 1);
+    for (uint32_t i = 0; i < n; ++i) {
+        float a = static_cast<float>(i);
+        edgeFan.push_back({Point{0, 0, 0}, Point{1, 0, 0}, Point{0.5f, a, 1}});
+        pointFan.push_back({Point{0, 0, 0}, Point{a, 1, 0}, Point{a + 1, 1, 0}});
+        onePoint.push_back({Point{2, 2, 2}, Point{2, 2, 2}, Point{2, 2, 2}});
+        Tri t;
+        for (Point& p : t) p = {coordinate(random), coordinate(random), coordinate(random)};
+        soup.push_back(t);
+    }
+    expectCheck(check(Solids({edgeFan})), {1, 1, 2 * n, 1, 0, 0, false, false});
+    // A strip fanned around one point: every rim edge open, the spokes shared.
+    expectCheck(check(Solids({pointFan})), {1, 1, n + 2, 0, 0, 0, false, false});
+    expectCheck(check(Solids({onePoint})), {0, 0, 0, 0, 0, n, true, false});
+    expectCheck(check(Solids({soup})), {n, n, 3 * n, 0, 0, 0, false, false});
+}
+
+// Temporary memory stays within 48 bytes per triangle and is all given back.
+TEST(SurfaceCheck, MemoryPerTriangle) {
+    std::vector<Tri> grid, soup;
+    const int side = 150;
+    for (int i = 0; i < side; ++i)
+        for (int j = 0; j < side; ++j) {
+            Point a{float(i), float(j), 0}, b{float(i + 1), float(j), 0}, c{float(i + 1), float(j + 1), 0},
+                d{float(i), float(j + 1), 0};
+            grid.push_back({a, b, c});
+            grid.push_back({a, c, d});
+            for (int k = 0; k < 2; ++k)
+                soup.push_back({Point{float(i), float(j), float(k)}, Point{float(i), float(j), k + 0.5f},
+                                Point{float(i), j + 0.5f, float(k)}});
+        }
+    for (const auto* mesh : {&grid, &soup}) {
+        Solids s({*mesh});
+        std::vector<uint8_t> marks(mesh->size());
+        uint64_t before = heapBytesInUse();
+        resetHeapBytesPeak();
+        SurfaceCheck result;
+        ASSERT_TRUE(checkSurface(&s.mesh, &result, marks.data(), nullptr, nullptr));
+        EXPECT_LE(heapBytesPeak() - before, 48 * mesh->size());
+        EXPECT_EQ(heapBytesInUse(), before);
+    }
+}
+
+TEST(SurfaceCheck, StopsAndRunsOutOfMemoryCleanly) {
+    Solids s({join(cube(), cube(0, 0, 5))});
+    std::vector<uint8_t> marks(24);
+    SurfaceCheck result{};
+    volatile uint8_t stop = 0;
+    uint64_t before = heapBytesInUse();
+    EXPECT_FALSE(checkSurface(&s.mesh, &result, marks.data(), &stop, nullptr));
+    EXPECT_EQ(heapBytesInUse(), before);
+    for (int64_t allowed = 0;; ++allowed) {
+        RecordingSink sink;
+        bool done;
+        {
+            HeapFailureGuard guard(allowed);
+            done = checkSurface(&s.mesh, &result, marks.data(), nullptr, &sink.sink);
+        }
+        EXPECT_EQ(heapBytesInUse(), before);
+        if (done) {
+            expectCheck(result, {2, 0, 0, 0, 0, 0, true, false});
+            EXPECT_GT(allowed, 3);
+            break;
+        }
+        EXPECT_EQ(sink.codes(), std::vector<StatusCode>{kOutOfMemory}) << allowed;
+    }
+}
+
+TEST(SurfaceCheck, AgreesWithAPlainCountOnRealFiles) {
+    std::vector<CorpusEntry> corpus = readCorpusManifest();
+    if (corpus.empty()) GTEST_SKIP() << "no corpus at " << STLV_CORPUS_DIR;
+    int closedFiles = 0, openFiles = 0;
+    for (const CorpusEntry& entry : corpus) {
+        SCOPED_TRACE(entry.file);
+        Loaded file(readCorpusFile(entry.file));
+        if (!file.loaded()) continue;
+        SurfaceCheck got{};
+        ASSERT_TRUE(checkSurface(&file.part.mesh, &got, nullptr, nullptr, nullptr));
+        SurfaceCheck want = plainCount(file.part.mesh);
+        expectCheck(got, {want.shells, want.holes, want.openEdges, want.nonManifoldEdges, want.flippedEdges,
+                          want.degenerateTriangles, want.closed != 0, got.insideOut != 0});
+        // Inside out agrees with the sign of the volume the load computed.
+        if (got.closed && !got.flippedEdges && file.gpu->facts.volume != 0)
+            EXPECT_EQ(got.insideOut != 0, file.gpu->facts.volume < 0);
+        (got.closed ? closedFiles : openFiles) += 1;
+    }
+    EXPECT_GT(closedFiles, 0);
+    EXPECT_GT(openFiles, 0);
+}
+
+}  // namespace
