@@ -22,8 +22,8 @@ struct HeaderPlace {
 };
 
 HeaderPlace swatchPlace(int slot, int partCount) {
-    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, 70, 50, 14};
-    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, 70, 14, 14};
+    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, 79, 50, 14};
+    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, 79, 14, 14};
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ int dialogUnitsDown(int units, int dpi) {
 int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* places) {
     int mx = dialogUnitsAcross(2, dpi), my = dialogUnitsDown(2, dpi);
     int pw = dialogUnitsAcross(168, dpi), ph = dialogUnitsDown(56, dpi);
-    int headerHeight = dialogUnitsDown(112, dpi);
+    int headerHeight = dialogUnitsDown(121, dpi);
     int panelLeft = width - pw - mx;
     int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
     int count = 0;
@@ -52,10 +52,10 @@ int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* pl
     places[count++] = {kMessagesId, mx, height - ph - my, viewWidth, ph};
     const HeaderPlace header[] = {
         {kPanelLine1Id, 7, 7, 154, 8},   {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
-        {kSpaceLabelId, 7, 52, 80, 8},
-        {kSpaceComboId, 111, 49, 50, 14}, {kMaterialCheckId, 7, 73, 50, 8},   swatchPlace(0, partCount),
+        {kCheckLineId, 7, 47, 154, 8},    {kSpaceLabelId, 7, 61, 80, 8},
+        {kSpaceComboId, 111, 58, 50, 14}, {kMaterialCheckId, 7, 82, 50, 8},   swatchPlace(0, partCount),
         swatchPlace(1, partCount),        swatchPlace(2, partCount),         swatchPlace(3, partCount),
-        {kColorsLabelId, 7, 94, 80, 8},   {kColorsComboId, 111, 91, 50, 14},
+        {kColorsLabelId, 7, 103, 80, 8},  {kColorsComboId, 111, 100, 50, 14},
     };
     for (const HeaderPlace& place : header)
         places[count++] = {place.id, panelLeft + dialogUnitsAcross(place.x, dpi), dialogUnitsDown(place.y, dpi),

@@ -31,6 +31,7 @@ const ControlSpec kControls[] = {
     {kPanelLine1Id, nullptr, kStaticAtom, L"", kShown, 0},
     {kPanelLine2Id, nullptr, kStaticAtom, L"", kShown, 0},
     {kFactsId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX | SS_ENDELLIPSIS, 0},
+    {kCheckLineId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX | SS_ENDELLIPSIS, 0},
     {kSpaceLabelId, nullptr, kStaticAtom, L"Coordinate space:", kShown | WS_DISABLED, 0},
     {kSpaceComboId, nullptr, kComboAtom, L"", kCombo, 0},
     {kMaterialCheckId, nullptr, kButtonAtom, L"Material:", kShown | BS_AUTOCHECKBOX | WS_TABSTOP | WS_DISABLED, 0},

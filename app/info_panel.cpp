@@ -9,6 +9,7 @@
 #include "core/log_sink.h"
 #include "numfmt/length_format.h"
 #include "app/panel_glyphs.h"
+#include "app/surface_checks.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
 
@@ -82,8 +83,9 @@ void showFileFacts(MainDialogState* state, const ModelPart& part) {
     SendDlgItemMessageW(dialog, kColorsComboId, CB_SETCURSEL, part.metadata.colorOrder == 3 ? 1 : 0, 0);
 }
 
-// "Part 4: ", a count, " triangles, ", an area, ", ", a volume and a terminator.
-constexpr int kFactsTextCapacity = 9 + kMaxCountText + 12 + kMaxMeasureText + 2 + kMaxMeasureText + 1;
+// "Part 4: ", a count, " triangles, ", an area, ", ", a volume or why there
+// is none, " (inside out)" and a terminator.
+constexpr int kFactsTextCapacity = 9 + kMaxCountText + 12 + kMaxMeasureText + 2 + kMaxMeasureText + 40 + 1;
 
 wchar_t* appendWide(wchar_t* out, const wchar_t* text) {
     while (*text) *out++ = *text++;
@@ -135,6 +137,7 @@ void emptyPanel(MainDialogState* state) {
     setPanelText(dialogItem(state, kPanelLine1Id), L"");
     setPanelText(dialogItem(state, kPanelLine2Id), L"");
     setPanelText(dialogItem(state, kFactsId), L"");
+    setPanelText(dialogItem(state, kCheckLineId), L"");
     CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
     EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
     EnableWindow(dialogItem(state, kFirstSwatchId), FALSE);
@@ -219,13 +222,24 @@ void showModelFacts(MainDialogState* state) {
     int parts = usedPartCount(state);
     int selected = selectedSlot(state);
     MeshFacts total{0, 0, 0};
+    // A volume means something only for closed parts whose faces agree.
+    const wchar_t* noVolume = nullptr;
+    bool insideOut = false;
     for (int slot = 0; slot < parts; ++slot) {
         if (selected >= 0 && slot != selected) continue;
         const MeshFacts& facts = static_cast<const GpuMesh*>(state->parts[slot].gpuMesh)->facts;
         total.triangleCount += facts.triangleCount;
         total.surfaceArea += facts.surfaceArea;
-        total.volume += facts.volume;
+        total.volume += fabs(facts.volume);
+        const PartCheck& check = state->checks[slot];
+        if (check.state == kCheckPending) noVolume = L"volume: checking\u2026";
+        else if (noVolume) continue;
+        else if (check.state != kCheckDone) noVolume = L"volume: surface not checked";
+        else if (!check.result.closed) noVolume = L"volume: surface not closed";
+        else if (check.result.flippedEdges) noVolume = L"volume: faces turned the wrong way";
+        else insideOut |= check.result.insideOut != 0;
     }
+    showCheckLine(state, selected);
     if (parts == 0) {
         setPanelText(dialogItem(state, kFactsId), L"");
         return;
@@ -237,7 +251,13 @@ void showModelFacts(MainDialogState* state) {
     out = appendWide(out, total.triangleCount == 1 ? L" triangle, " : L" triangles, ");
     out = formatArea(out, total.surfaceArea, state->usUnits != 0);
     out = appendWide(out, L", ");
-    *formatVolume(out, total.volume, state->usUnits != 0) = 0;
+    if (noVolume) {
+        out = appendWide(out, noVolume);
+    } else {
+        out = formatVolume(out, total.volume, state->usUnits != 0);
+        if (insideOut) out = appendWide(out, L" (inside out)");
+    }
+    *out = 0;
     setPanelText(dialogItem(state, kFactsId), line);
 }
 
@@ -259,6 +279,7 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
         showModelDimensions(state);
         installParts(state, first);
         enablePartControls(state, first);
+        for (int slot = first; slot < usedPartCount(state); ++slot) state->checks[slot].state = kCheckPending;
     } else if (usedPartCount(state) == 0) {
         emptyPanel(state);
     }
@@ -267,4 +288,9 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
     HWND view = dialogItem(state, kViewId);
     if (state->parts[0].view) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
     InvalidateRect(view, nullptr, FALSE);
+    // After the model is on screen, so the first frame does not wait for it.
+    if (first >= 0) {
+        showModelFacts(state);
+        startSurfaceChecks(state);
+    }
 }

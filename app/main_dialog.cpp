@@ -11,6 +11,7 @@
 #include "app/open_files.h"
 #include "app/settings.h"
 #include "app/window_dpi.h"
+#include "app/surface_checks.h"
 #include "view/view_control.h"
 
 const wchar_t kApplicationTitle[] = L"Veldmark STL Viewer";
@@ -99,6 +100,8 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->overrideColor = 0;
     for (HBRUSH& brush : state->swatchBrushes) brush = nullptr;
     for (ModelPart& part : state->parts) part.view = nullptr;
+    for (PartCheck& check : state->checks) check = PartCheck{};
+    state->checkThread = nullptr;
     followAppsTheme(dialog);
     takeOverDpiScaling(dialog);
     state->dpi = windowDpi(dialog);
@@ -269,6 +272,9 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         return TRUE;
     case WM_APP:
         if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));
+        return FALSE;
+    case kCheckFinishedMessage:
+        if (state) showModelFacts(state);
         return FALSE;
     case kApplyTreeChecksMessage:
         if (state) applyTreeChecks(state);

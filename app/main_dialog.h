@@ -5,6 +5,7 @@
 
 #include "core/converting_sink.h"
 #include "load/load_job.h"
+#include "mesh/surface_check.h"
 
 constexpr int kViewId = 16;
 constexpr int kProgressId = 17;
@@ -20,6 +21,7 @@ constexpr int kTreeId = 30;
 constexpr int kMessagesId = 31;
 constexpr int kFactsId = 32;  // triangles, area and volume under the size line
 constexpr int kHintId = 33;   // in the view's place while there is neither a model nor a load
+constexpr int kCheckLineId = 34;  // the surface check under the facts line
 
 constexpr int kMaxParts = 4;
 constexpr UINT_PTR kProgressTimer = 1;
@@ -33,7 +35,21 @@ extern const wchar_t kApplicationTitle[];
 
 struct FolderListing;
 
+enum CheckState : uint8_t {
+    kCheckNone = 0,  // empty slot
+    kCheckPending = 1,
+    kCheckDone = 2,
+    kCheckFailed = 3,  // out of memory
+};
+
 #pragma pack(push, 1)
+// One part's surface check; the worker writes it before posting its message.
+struct PartCheck {
+    SurfaceCheck result;
+    volatile uint8_t state;
+    uint8_t* marks;  // one byte per triangle, process heap; null unless done
+};
+
 struct MainDialogState {
     HWND dialog;  // first: the log sink finds the dialog through it
     HMENU menu;
@@ -56,6 +72,9 @@ struct MainDialogState {
     HFONT font;     // the controls' font, made for dpi
     int32_t dpi;    // the window's dots per inch, which the layout and the font follow
     uint8_t placing;  // while the stored placement is applied: its size stands as it is
+    PartCheck checks[kMaxParts];
+    HANDLE checkThread;
+    volatile uint8_t checkKeepGoing;
 };
 #pragma pack(pop)
 static_assert(offsetof(MainDialogState, dialog) == 0);

@@ -1,3 +1,4 @@
+#include "app/surface_checks.h"
 #include "app/open_files.h"
 
 #include <commctrl.h>
@@ -110,6 +111,8 @@ void addPartFiles(MainDialogState* state, const FileNameList* list) {
 }
 
 void clearModel(MainDialogState* state) {
+    // The worker reads the parts' meshes: it ends before they go.
+    clearSurfaceChecks(state);
     for (ModelPart& part : state->parts) {
         if (!part.view) break;
         resetPanelControls(state);

@@ -5,6 +5,8 @@
 //   load_bench generate-binary FOLDER TRIANGLES...   binary_N.stl only
 //   load_bench ours FILE                      map, detect, parse, recognise, defaults,
 //                                             bounds, vertex array: "seconds triangles"
+//   load_bench checked FILE                   the same, then the surface check as stlinfo runs it
+//   load_bench generate-closed FOLDER TRIANGLES   closed_N.stl: a torus whose seams weld exactly
 //   load_bench yardstick FILE TRIANGLES       map, copy the file, copy a vertex array
 //   load_bench memory FILE                    one load; peak heap use of the load and
 //                                             peak memory of the process
@@ -25,6 +27,7 @@
 #include "core/memory.h"
 #include "stl/format_detection.h"
 #include "load/load_job.h"
+#include "mesh/surface_check.h"
 #include "view/gpu_mesh.h"
 
 namespace {
@@ -45,7 +48,7 @@ struct Footprint {
     uint64_t vertexBytes = 0;
 };
 
-long long loadOnce(const char* path, Footprint* footprint = nullptr) {
+long long loadOnce(const char* path, Footprint* footprint = nullptr, bool check = false) {
     ConvertingSink sink;
     initConvertingSink(&sink, MessageSink{nullptr, ignoreLines});
     const MessageSink* report = &sink.self;
@@ -73,6 +76,8 @@ long long loadOnce(const char* path, Footprint* footprint = nullptr) {
                 footprint->vertexBytes = uint64_t{gpu->vertexCount} * sizeof(MeshVertex);
             }
             heapFree(heap, vertices);  // the Direct3D buffer keeps the only copy
+            SurfaceCheck result;
+            if (check && (!checkSurface(&part.mesh, &result, nullptr, nullptr, report) || !result.closed)) triangles = -1;
         }
     }
     destroyPrivateHeap(heap);
@@ -147,6 +152,33 @@ Torus torusFor(uint64_t triangles) {
     return Torus{columns, cells / columns + 1};
 }
 
+// Corners on a columns x rows grid that wraps, each computed once per grid
+// point, so the seams weld and the surface is closed: 2 x columns x rows triangles.
+void writeClosedTorus(const std::string& path, uint64_t columns, uint64_t rows) {
+    Torus torus{columns, rows};
+    std::ofstream out(path, std::ios::binary);
+    std::string header(80, ' ');
+    header.replace(0, 18, "closed torus bench");
+    out.write(header.data(), 80);
+    uint32_t count = static_cast<uint32_t>(2 * columns * rows);
+    out.write(reinterpret_cast<const char*>(&count), 4);
+    auto at = [&](uint64_t c, uint64_t r, float p[3]) { torus.corner(c % columns, r % rows, p); };
+    std::vector<char> record(50, 0);
+    for (uint64_t r = 0; r < rows; ++r)
+        for (uint64_t c = 0; c < columns; ++c) {
+            float v[4][3];
+            at(c, r, v[0]);
+            at(c + 1, r, v[1]);
+            at(c + 1, r + 1, v[2]);
+            at(c, r + 1, v[3]);
+            const int corners[2][3] = {{0, 1, 2}, {0, 2, 3}};
+            for (const auto& t : corners) {
+                for (int k = 0; k < 3; ++k) memcpy(record.data() + 12 + 12 * k, v[t[k]], 12);
+                out.write(record.data(), 50);
+            }
+        }
+}
+
 void writeBinary(const std::string& path, uint64_t triangles) {
     std::ofstream out(path, std::ios::binary);
     std::string header = "Visualization Toolkit generated SLA File                                        ";
@@ -214,6 +246,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "ours" && argc == 3) return timeLoads([&] { return loadOnce(argv[2]); });
+    if (mode == "checked" && argc == 3) return timeLoads([&] { return loadOnce(argv[2], nullptr, true); });
+    if (mode == "generate-closed" && argc == 4) {
+        uint64_t cells = strtoull(argv[3], nullptr, 10) / 2;
+        uint64_t rows = static_cast<uint64_t>(std::sqrt(static_cast<double>(cells) / 2));
+        while (rows > 1 && cells % rows) --rows;
+        writeClosedTorus(std::string(argv[2]) + "/closed_" + argv[3] + ".stl", cells / rows, rows);
+        return 0;
+    }
     if (mode == "yardstick" && argc == 4) {
         uint64_t triangles = strtoull(argv[3], nullptr, 10);
         return timeLoads([&] { return copyOnce(argv[2], triangles); });
@@ -233,7 +273,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     fprintf(stderr,
-            "usage: load_bench generate[-binary] FOLDER TRIANGLES... | ours FILE | yardstick FILE TRIANGLES | "
+            "usage: load_bench generate[-binary] FOLDER TRIANGLES... | generate-closed FOLDER TRIANGLES | ours FILE | "
+            "checked FILE | yardstick FILE TRIANGLES | "
             "memory FILE\n");
     return 2;
 }

@@ -70,7 +70,7 @@ void reportUnreadableFile(const MessageSink* sink, const Utf16* path, const uint
     report(sink, code, reinterpret_cast<uintptr_t>(&fact));
 }
 
-void loadFileInto(LoadJob* job, const Utf16* path, const MessageSink* sink) {
+void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink* sink) {
     GrowBuffer* parts = &job->parts;
     uint64_t needed = parts->used + sizeof(ModelPart);
     if (needed > parts->capacity && !growBuffer(parts, needed, processHeap(), sink)) return;
@@ -91,7 +91,9 @@ void loadFileInto(LoadJob* job, const Utf16* path, const MessageSink* sink) {
         unmapFile(view, viewSize);
         return;
     }
-    if (!buildModelPart(part, format, view, viewSize, heap, job->viewWindow, sink)) {
+    ErrorPlacer placer;
+    initErrorPlacer(&placer, sink, view, viewSize, named ? fileNameOf(path) : nullptr);
+    if (!buildModelPart(part, format, view, viewSize, heap, job->viewWindow, &placer.self)) {
         destroyPrivateHeap(heap);
         unmapFile(view, viewSize);
         return;
@@ -103,10 +105,11 @@ void loadFileInto(LoadJob* job, const Utf16* path, const MessageSink* sink) {
 }
 
 // One file into a new slot; the slot counts only once everything succeeded.
-void loadFile(LoadJob* job, const Utf16* path) {
+// Its errors name it when it is `named`.
+void loadFile(LoadJob* job, const Utf16* path, bool named) {
     MessageCap cap;
     initMessageCap(&cap, &job->sink.self);
-    loadFileInto(job, path, &cap.self);
+    loadFileInto(job, path, named, &cap.self);
     closeMessageCap(&cap);
 }
 
@@ -210,7 +213,7 @@ void runLoadJob(LoadJob* job) {
     bool severalFiles = list->path[list->nextName] != 0;
     do {
         if (severalFiles) reportLine(&job->sink.self, fileNameOf(list->path));
-        loadFile(job, list->path);
+        loadFile(job, list->path, severalFiles);
     } while (job->keepGoing && advanceToNextFile(list));
     job->state = !job->keepGoing ? kLoadStopped : partCount(job) ? kLoadFinished : kLoadNothingLoaded;
 }

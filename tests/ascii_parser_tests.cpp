@@ -249,6 +249,10 @@ TEST(AsciiNumbers, Forms) {
         {"1" + hundredZeros + "e-100", read, "", bitsOf(1.0f)},
         {"0." + hundredZeros + "15e101", read, "", bitsOf(1.5f)},
         {"1" + hundredZeros + hundredZeros + hundredZeros + hundredZeros, read, "", kInfinity},
+        // Beside a halfway point between floats, decided by the 17th or 18th significant digit.
+        {"1.0000000596046448", read, "", 0x3F800001}, {"1.00000005960464478", read, "", 0x3F800001},
+        {"1.00000005960464477", read, "", 0x3F800000}, {"16777217.000000001", read, "", 0x4B800001},
+        {"-16777217.0000000001", read, "", 0xCB800001},
         // Where a number stops, and where it cannot start.
         {"12vertex", read, "vertex", bitsOf(12.0f)}, {"1.2.3", read, ".3", bitsOf(1.2f)}, {"NaNx", read, "x", kNan},
         {"+1.#IND", read, "#IND", bitsOf(1.0f)}, {"1.", read, "", bitsOf(1.0f)}, {"+x", failed, "x", 0},

@@ -47,6 +47,8 @@ TEST(MeshBounds, BoxAndFactsInMetres) {
         {"unit cube inside out", cube(true), 0.1f, {-half, -half, -half}, {half, half, half}, 6, -1},
         {"flat square at 100 mm keeps its height", {triangle(0, 0, 100, 10, 0, 100, 0, 10, 100)}, 0.001f,
          {0, 0, 0.1f - e}, {0.01f, 0.01f, 0.1f + e}, 50e-6, unchecked},
+        {"a subnormal height is flat", {triangle(0, 0, 0, 10, 0, 0, 0, 10, 1.4e-45f)}, 0.001f, {0, 0, -e},
+         {0.01f, 0.01f, e}, 50e-6, unchecked},
         {"flat far out still has an extent", {triangle(0, 0, 1e12f, 1, 0, 1e12f, 0, 1, 1e12f)}, 1.0f,
          {0, 0, std::nextafter(1e12f, 0.0f)}, {1, 1, std::nextafter(1e12f, INFINITY)}, unchecked, unchecked},
         {"non-finite components ignored one by one", {triangle(NAN, 7, -2, INFINITY, 3, 4, -INFINITY, 5, 1)}, 1.0f,

@@ -16,6 +16,7 @@
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
 #include "app/settings.h"
+#include "app/surface_checks.h"
 #include "tests/sink_recorder.h"
 #include "tests/test_files.h"
 #include "view/gpu_mesh.h"
@@ -395,6 +396,43 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     EXPECT_EQ(text(item(kFactsId)).substr(0, 12), L"4 triangles,");
     TreeView_SelectItem(tree, TreeView_GetNextSibling(tree, TreeView_GetRoot(tree)));
     EXPECT_EQ(text(item(kFactsId)).substr(0, 19), L"Part 2: 1 triangle,");
+}
+
+// The check line under the facts line, and the volume only where it means something.
+TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFollowsIt) {
+    std::vector<TestTriangle> cube = cubeTriangles(), openCube(cube.begin() + 2, cube.end()), turned = cube, inside;
+    std::swap(turned[3].vertices[1], turned[3].vertices[2]);
+    for (TestTriangle t : cube) {
+        std::swap(t.vertices[1], t.vertices[2]);
+        inside.push_back(t);
+    }
+    std::vector<TestTriangle> sliver = cube;
+    sliver.push_back(unitTriangle());
+    memcpy(sliver.back().vertices[1], sliver.back().vertices[0], 12);
+    struct Row {
+        const char* name;
+        std::vector<TestTriangle> triangles;
+        std::wstring checkLine;
+        std::wstring volumeEnd;  // how the facts line ends
+    } rows[] = {
+        {"closed", cube, L"Closed surface, 1 shell", L"\u00b3"},
+        {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed"},
+        {"turned", turned, L"3 edges between faces turned opposite ways", L"volume: faces turned the wrong way"},
+        {"inside", inside, L"Inside out: all faces point inwards", L"\u00b3 (inside out)"},
+        {"sliver", sliver, L"Closed surface, 1 shell; 1 triangle without area", L"\u00b3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        open(std::string(row.name) + ".stl", binaryStl(row.triangles));
+        ASSERT_TRUE(waitUntilShown());
+        ASSERT_TRUE(waitFor([] { return state_->checks[0].state == kCheckDone; }));
+        pumpMessages(dialog_);
+        EXPECT_EQ(text(item(kCheckLineId)), row.checkLine);
+        std::wstring facts = text(item(kFactsId));
+        EXPECT_TRUE(facts.size() > row.volumeEnd.size() &&
+                    facts.compare(facts.size() - row.volumeEnd.size(), row.volumeEnd.size(), row.volumeEnd) == 0)
+            << std::string(facts.begin(), facts.end());
+    }
 }
 
 // A font with the thin space, one without it, and a dingbat font without the

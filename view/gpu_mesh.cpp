@@ -67,16 +67,19 @@ TriangleMeasures measureTriangle(const float v[9], bool finite) {
 }
 
 // One axis of the box in metres: scaled in double so that nothing overflows,
-// kept within the view's range, and an axis without extent centred on its value.
+// kept within the view's range, and an axis thinner than a flat one gets the
+// flat extent around its middle (a subnormal height would otherwise show as
+// dozens of zeros).
 void finishAxis(float fileLow, float fileHigh, double scale, float* low, float* high) {
     double a = fileLow * scale, b = fileHigh * scale;
     if (!(fileLow <= fileHigh)) a = b = 0.0;  // no finite component at all
     double lowest = a < b ? a : b, highest = a < b ? b : a;
     lowest = std::fmin(std::fmax(lowest, -kLargestCoordinate), kLargestCoordinate);
     highest = std::fmin(std::fmax(highest, -kLargestCoordinate), kLargestCoordinate);
-    if (!(lowest < highest)) {
-        lowest -= kFlatExtent;
-        highest += kFlatExtent;
+    if (!(highest - lowest >= 2 * kFlatExtent)) {
+        double middle = lowest + (highest - lowest) / 2;
+        lowest = middle - kFlatExtent;
+        highest = middle + kFlatExtent;
     }
     *low = static_cast<float>(lowest);
     *high = static_cast<float>(highest);

@@ -1,0 +1,18 @@
+// The surface check of every shown part, on a worker thread started once the
+// parts are on screen; its results reach the panel through a posted message.
+#pragma once
+#include <windows.h>
+
+#include "app/main_dialog.h"
+
+// wParam: the part slot whose check ended.
+constexpr UINT kCheckFinishedMessage = WM_APP + 22;
+
+// Starts a worker over every slot whose check is pending; false when none could start.
+bool startSurfaceChecks(MainDialogState* state);
+// Asks the worker to stop and waits for it; a check in flight stays pending.
+void stopSurfaceChecks(MainDialogState* state);
+// Stops the worker and forgets every result, for a cleared model.
+void clearSurfaceChecks(MainDialogState* state);
+// The line under the facts line: the whole model's check, or the selected part's.
+void showCheckLine(MainDialogState* state, int selected);
