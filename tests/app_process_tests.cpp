@@ -81,7 +81,7 @@ HWND waitForWindow(const Process& process) {
     pumpUntil([&] {
         std::vector<HWND> windows = viewerWindows(process.info.dwProcessId);
         return !windows.empty() && (found = windows[0]);
-    });
+    }, 60000);  // a Wine start takes tens of seconds on a loaded machine
     return found;
 }
 

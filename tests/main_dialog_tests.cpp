@@ -15,6 +15,7 @@
 #include "app/commands.h"
 #include "app/dialog_layout.h"
 #include "app/key_help.h"
+#include "app/key_routing.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
@@ -438,6 +439,65 @@ TEST_F(MainDialogTest, ADensityChangeRelaysTheControlsAndRemakesTheFont) {
     }
     SetWindowPos(dialog_, nullptr, before.left, before.top, before.right - before.left, before.bottom - before.top,
                  SWP_NOZORDER);
+}
+
+// Which keys the message loop gives the accelerators and which the focused
+// control. Every accelerator of this table closes the window, which the test
+// sees as a posted WM_CLOSE (taken away at once).
+TEST_F(MainDialogTest, KeysAFocusedControlUsesAreNotTakenByAccelerators) {
+    ACCEL closing[] = {{FVIRTKEY, VK_ESCAPE, kCommandExit}, {FVIRTKEY, VK_HOME, kCommandExit},
+                       {FVIRTKEY, VK_F5, kCommandExit},     {FVIRTKEY | FCONTROL, 'A', kCommandExit},
+                       {FVIRTKEY | FCONTROL, 'C', kCommandExit}, {FVIRTKEY | FCONTROL, 'O', kCommandExit}};
+    HACCEL table = CreateAcceleratorTableW(closing, 6);
+    state_->activeAccelerators = table;
+    HWND messages = item(kMessagesId), combo = item(kSpaceComboId);
+    SetWindowTextW(messages, L"first line\r\nsecond line\r\n");
+    EnableWindow(combo, TRUE);
+    struct Row {
+        const char* what;
+        int focus;
+        WORD key;
+        bool control, dropped, closes;
+    };
+    const Row rows[] = {
+        {"Home moves in the messages box", kMessagesId, VK_HOME, false, false, false},
+        {"Ctrl+A selects there", kMessagesId, 'A', true, false, false},
+        {"Ctrl+C copies there", kMessagesId, 'C', true, false, false},
+        {"a function key stays the menu's", kMessagesId, VK_F5, false, false, true},
+        {"Esc stays the menu's", kMessagesId, VK_ESCAPE, false, false, true},
+        {"Ctrl+O stays the menu's", kMessagesId, 'O', true, false, true},
+        {"Esc closes an open list", kSpaceComboId, VK_ESCAPE, false, true, false},
+        {"Esc with the list closed is the menu's", kSpaceComboId, VK_ESCAPE, false, false, true},
+        {"Home moves in the tree", kTreeId, VK_HOME, false, false, false},
+        {"Home in the view is the menu's", kViewId, VK_HOME, false, false, true},
+    };
+    BYTE keys[256];
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ShowWindow(item(kViewId), SW_SHOW);
+        SetFocus(item(row.focus));
+        ASSERT_EQ(GetFocus(), item(row.focus));
+        SendMessageW(messages, EM_SETSEL, 14, 14);
+        if (row.dropped) SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = row.control ? 0x80 : 0;
+        SetKeyboardState(keys);
+        MSG message{item(row.focus), WM_KEYDOWN, row.key, 1};
+        if (!translateWindowMessage(state_, &message)) DispatchMessageW(&message);
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        MSG closed;
+        EXPECT_EQ(PeekMessageW(&closed, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0, row.closes);
+        if (row.dropped) EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+        DWORD selected = DWORD(SendMessageW(messages, EM_GETSEL, 0, 0));
+        if (row.focus == kMessagesId && row.key == VK_HOME) EXPECT_EQ(selected, MAKELONG(12, 12));
+        if (row.focus == kMessagesId && row.key == 'A') EXPECT_EQ(selected, MAKELONG(0, 25));
+    }
+    SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+    EnableWindow(combo, FALSE);
+    ShowWindow(item(kViewId), SW_HIDE);
+    state_->activeAccelerators = nullptr;
+    DestroyAcceleratorTable(table);
 }
 
 TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
