@@ -33,7 +33,17 @@ bool closeTo(Pixel a, Pixel b, int tolerance) {
     return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
 }
 
-class RenderFrame : public testing::Test {
+// The section tests draw on a device of their own: under Wine, frames with a
+// clip distance and frames without one on the same device change each
+// other's lines (an open question of Wine's; both orders show it).
+const GpuPipeline* sectionPipeline() {
+    static GpuPipeline pipeline{};
+    static bool made = createPipeline(&pipeline, nullptr);
+    return made ? &pipeline : nullptr;
+}
+
+template <const GpuPipeline* (*Pipeline)()>
+class RenderFrameOn : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(pipeline_, nullptr);
@@ -80,11 +90,13 @@ protected:
     }
     void expectHeadOn(int x, int y, Vec3 colour) { expectLit(x, y, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, colour); }
 
-    const GpuPipeline* pipeline_ = sharedPipeline();
+    const GpuPipeline* pipeline_ = Pipeline();
     Target target_{pipeline_ ? pipeline_->device : nullptr, kSize, kSize};
     RecordingSink sink_;
     Camera camera_;
 };
+using RenderFrame = RenderFrameOn<sharedPipeline>;
+using RenderSection = RenderFrameOn<sectionPipeline>;
 
 TEST_F(RenderFrame, HeadOnFaceShowsTheShadeOfTheLightingFormulas) {
     TestMesh mesh({square()});
@@ -273,7 +285,7 @@ bool isCapColour(Pixel p) {
 
 // Seen from the removed side, the cut through a closed cube is one filled
 // face in the cap's colours, not the inside of the walls behind it.
-TEST_F(RenderFrame, SectionCapFillsTheCutOfAClosedSurface) {
+TEST_F(RenderSection, SectionCapFillsTheCutOfAClosedSurface) {
     for (RenderMode mode : {kRenderSolid, kRenderOutline}) {
         SCOPED_TRACE(int(mode));
         TestMesh mesh({cubeSolid()});
@@ -297,7 +309,7 @@ TEST_F(RenderFrame, SectionCapFillsTheCutOfAClosedSurface) {
     }
 }
 
-TEST_F(RenderFrame, SectionBeyondTheModelChangesNothing) {
+TEST_F(RenderSection, SectionBeyondTheModelChangesNothing) {
     for (RenderMode mode : {kRenderSolid, kRenderOutline, kRenderWireframe}) {
         SCOPED_TRACE(int(mode));
         TestMesh mesh({cubeSolid()});
@@ -340,7 +352,7 @@ TEST_F(RenderFrame, SectionBeyondTheModelChangesNothing) {
 
 // Across X the cut is seen edge-on: one half of the picture stays empty,
 // and Flip empties the other, in every mode.
-TEST_F(RenderFrame, SectionFlipKeepsTheOtherHalf) {
+TEST_F(RenderSection, SectionFlipKeepsTheOtherHalf) {
     for (RenderMode mode : {kRenderSolid, kRenderOutline, kRenderWireframe}) {
         SCOPED_TRACE(int(mode));
         TestMesh mesh({cubeSolid()});
@@ -364,10 +376,6 @@ TEST_F(RenderFrame, SectionFlipKeepsTheOtherHalf) {
     }
 }
 
-// After the section tests: under Wine, wireframe frames drawn before them on
-// the shared device change how the sectioned outline is drawn later (seen
-// only there, not yet explained), which the test of a section beyond the
-// model would take for a fault of the section.
 TEST_F(RenderFrame, WireframeDrawsOnlyTheEdges) {
     const Vec3 corners[3] = {{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}};
     TestMesh mesh({{{triangle({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}})}}});
