@@ -28,10 +28,26 @@ enum Command : WORD {
     kCommandSingleInstance = 16660,
     kCommandSavePicture = 16661,
     kCommandCopyPicture = 16662,
+    kCommandMeasure = 16664,
+    kCommandSection = 16665,
+    kCommandSectionAxis = 16666,
+    kCommandFlipSection = 16667,
+    kCommandSectionForward = 16668,
+    kCommandSectionBack = 16669,
+    kCommandSectionFarForward = 16670,
+    kCommandSectionFarBack = 16671,
+    kCommandFirstRecentFile = 16680,  // to 16687, most recent first
+    kCommandClearRecentFiles = 16688,
+    kCommandKeysAndMouse = 16689,
 };
 
 HMENU buildMenuBar();
 HACCEL buildAccelerators();
+// The table behind buildAccelerators, for the keys-and-mouse help.
+const ACCEL* acceleratorTable(int* count);
+// The menu item's text for the command ("&Open …\tCtrl+O") and the name of
+// the menu that holds it ("&File"); null when no item runs the command.
+const wchar_t* menuTextOf(WORD command, const wchar_t** menu);
 
 // Save picture and Copy picture are available exactly while a model is shown.
 void enablePictureCommands(HMENU menu, bool enabled);

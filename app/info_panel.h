@@ -15,6 +15,11 @@ void showModelDimensions(MainDialogState* state);
 // Triangles, surface area and volume of the part selected in the tree, or of
 // the whole model when none is, in the size line's units.
 void showModelFacts(MainDialogState* state);
+// The view's picked point, or the distance of its two, in the size line's units.
+void showMeasureLine(MainDialogState* state);
+
+// "Section at Z = 12.50 mm" while the view shows a section, else nothing.
+void showSectionLine(MainDialogState* state);
 
 // Index 0: the part's model name; i >= 1: the name of solid i - 1. Control
 // characters become their pictures. Null when empty; free with freeBytes.

@@ -9,6 +9,7 @@
 #include "app/dialog_template.h"
 #include "app/info_panel.h"
 #include "app/open_files.h"
+#include "app/recent_files.h"
 #include "app/settings.h"
 #include "app/window_dpi.h"
 #include "app/surface_checks.h"
@@ -135,6 +136,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
     CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
     if (state->singleInstance) checkMenuItem(state->menu, kCommandSingleInstance, true);
+    refreshRecentFilesMenu(state);
 }
 
 // The tree's check boxes show and hide solids; the file item's box stays.
@@ -228,13 +230,17 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         if (state && (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED))
             layoutDialog(state, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
         return FALSE;
+    case WM_INITMENUPOPUP:
+        // Another window of the program may have opened files since.
+        if (state && reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0)) refreshRecentFilesMenu(state);
+        return FALSE;
     case WM_ACTIVATE:
         if (state) state->activeAccelerators = LOWORD(wParam) ? state->accelerators : nullptr;
         return FALSE;
     case WM_GETMINMAXINFO:
         if (state) {
             MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-            SIZE extra = dialogUnitsToPixels(dialog, 232, 160);
+            SIZE extra = dialogUnitsToPixels(dialog, 232, 185);  // room for the measure line too
             limits->ptMinTrackSize.x += extra.cx;
             limits->ptMinTrackSize.y += extra.cy;
         }

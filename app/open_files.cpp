@@ -10,6 +10,7 @@
 #include "core/spin_lock.h"
 #include "app/folder_listing.h"
 #include "app/info_panel.h"
+#include "app/recent_files.h"
 #include "view/view_control.h"
 
 namespace {
@@ -92,6 +93,7 @@ void openFiles(MainDialogState* state, const FileNameList* list, bool newListing
     makeWindowTitle(list->path, title);
     SetWindowTextW(state->dialog, title);
     clearModel(state);
+    rememberOpenedFiles(state, list);
     if (!startJob(state, list)) return;
     if (newListing) startFolderListing(state, list, explorerWindow);
     else if (state->folderListing && waitFolderListing(state->folderListing)) markListingShown(state->folderListing);
@@ -107,6 +109,7 @@ void addPartFiles(MainDialogState* state, const FileNameList* list) {
         appendText(messages, fileNameOf(list->path));
         appendText(messages, L"\r\n");
     }
+    rememberOpenedFiles(state, list);
     startJob(state, list);
 }
 
@@ -120,6 +123,7 @@ void clearModel(MainDialogState* state) {
         SetDlgItemTextW(state->dialog, kMessagesId, L"");
         SetDlgItemTextW(state->dialog, kPanelLine1Id, L"");
         SetDlgItemTextW(state->dialog, kPanelLine2Id, L"");
+        SetDlgItemTextW(state->dialog, kMeasureId, L"");
     }
     for (int slot = 1; slot < kMaxParts; ++slot) ShowWindow(dialogItem(state, kFirstSwatchId + slot), SW_HIDE);
     layoutForClient(state);

@@ -2,11 +2,16 @@
 
 #include <objbase.h>
 
+#include <cmath>
+#include <cstring>
+
 #include "app/picture_file.h"
 #include "app/settings.h"
 #include "core/converting_sink.h"
 #include "core/memory.h"
+#include "numfmt/length_format.h"
 #include "view/camera.h"
+#include "view/gpu_mesh.h"
 
 namespace {
 
@@ -23,6 +28,12 @@ struct PictureRequest {
     PictureLook look;
     bool startView;  // the settings' start angles rather than a preset
     bool ownBackground;
+    bool usUnits;
+    // --section AXIS=VALUE: a length in the size line's unit, or with '%' a
+    // share of the extent; placed once the parts' box is known.
+    bool section;
+    bool sectionShare;
+    double sectionValue;
 };
 
 struct NamedValue {
@@ -102,10 +113,50 @@ bool parseView(const wchar_t* text, PictureRequest* request) {
     return true;
 }
 
+// An optional sign, digits with at most one point, and optionally '%'.
+bool parseSectionValue(const wchar_t* text, double* value, bool* share) {
+    bool negative = *text == L'-';
+    if (*text == L'-' || *text == L'+') ++text;
+    double number = 0, scale = 1;
+    int digits = 0;
+    bool point = false;
+    for (; (*text >= L'0' && *text <= L'9') || *text == L'.'; ++text) {
+        if (*text == L'.') {
+            if (point) return false;
+            point = true;
+            continue;
+        }
+        if (++digits > 15) return false;  // exact in a double, and far beyond any model
+        number = number * 10 + (*text - L'0');
+        if (point) scale *= 10;
+    }
+    *share = *text == L'%';
+    if (*share) ++text;
+    if (digits == 0 || *text) return false;
+    *value = (negative ? -number : number) / scale;
+    return true;
+}
+
+bool parseSection(const wchar_t* text, PictureRequest* request) {
+    wchar_t axis = text[0] | 0x20;
+    if (axis < L'x' || axis > L'z' || text[1] != L'=' ||
+        !parseSectionValue(text + 2, &request->sectionValue, &request->sectionShare))
+        return false;
+    request->section = true;
+    request->look.section.on = 1;
+    request->look.section.axis = static_cast<uint8_t>(axis - L'x');
+    return true;
+}
+
+bool parseSectionFlip(const wchar_t*, PictureRequest* request) {
+    request->look.section.flip = 1;
+    return true;
+}
+
 // Each option with what its value may be, said when the value is refused.
 struct PictureOption {
     const wchar_t* name;
-    const wchar_t* accepts;
+    const wchar_t* accepts;  // null for an option without a value
     bool (*parse)(const wchar_t* value, PictureRequest* request);
 };
 
@@ -115,6 +166,9 @@ const PictureOption kOptions[] = {
     {L"--mode", L"solid, outline or wireframe", parseMode},
     {L"--view", L"start, top, left or front", parseView},
     {L"--background", L"a colour as six hexadecimal digits RRGGBB, like 20B2AA", parseBackground},
+    {L"--section", L"x, y or z, then = and a length in the unit of the size line or a share of the model, like "
+                   L"z=12.5 or z=50%", parseSection},
+    {L"--section-flip", nullptr, parseSectionFlip},
 };
 
 const PictureOption* findOption(const wchar_t* name) {
@@ -124,7 +178,8 @@ const PictureOption* findOption(const wchar_t* name) {
 }
 
 constexpr wchar_t kUsage[] = L"usage: stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe] "
-                             L"[--view start|top|left|front] [--background RRGGBB] FILE... (at most four files)";
+                             L"[--view start|top|left|front] [--background RRGGBB] [--section x|y|z=LENGTH|SHARE%] "
+                             L"[--section-flip] FILE... (at most four files)";
 
 // What is wrong with a command line: what it is about and, if needed, why.
 struct CommandLineFault {
@@ -141,9 +196,11 @@ bool refuse(CommandLineFault* fault, const wchar_t* subject, const wchar_t* prob
 bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* request, CommandLineFault* fault) {
     request->output = nullptr;
     request->fileCount = 0;
-    request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0};
+    request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0, initialSection()};
     request->startView = true;
     request->ownBackground = false;
+    request->usUnits = false;
+    request->section = false;
     const PictureOption* firstOption = nullptr;
     for (int i = 1; i < argumentCount; ++i) {
         const wchar_t* argument = arguments[i];
@@ -152,6 +209,10 @@ bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* reques
             if (!option)
                 return refuse(fault, argument, L"no such option; the options are", true);
             if (!firstOption) firstOption = option;
+            if (!option->accepts) {
+                option->parse(nullptr, request);
+                continue;
+            }
             if (i + 1 >= argumentCount || !option->parse(arguments[i + 1], request))
                 return refuse(fault, option->name, option->accepts);
             ++i;
@@ -166,6 +227,8 @@ bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* reques
     if (request->fileCount == 0) return refuse(fault, L"no STL file given", nullptr);
     return true;
 }
+
+}  // namespace
 
 // The console of the parent, or the output it handed over (a pipe, a file).
 HANDLE consoleOutput() {
@@ -193,6 +256,8 @@ void writeText(HANDLE output, const wchar_t* text) {
     WriteFile(output, utf8, static_cast<DWORD>(bytes), &written, nullptr);
     freeBytes(utf8);
 }
+
+namespace {
 
 void writeLine(HANDLE output, const wchar_t* first, const wchar_t* second) {
     writeText(output, first);
@@ -230,6 +295,7 @@ void applySettings(PictureRequest* request) {
     openSettingsKeys(keys);
     uint32_t background;
     ViewAngles angles = readViewLook(keys, &request->look.objectColor, &background);
+    readSettingBool(&request->usUnits, keys, L"USUnits");
     for (HKEY key : keys)
         if (key) RegCloseKey(key);
     if (!request->ownBackground) request->look.backgroundColor = background | kOpaque;
@@ -239,11 +305,32 @@ void applySettings(PictureRequest* request) {
     }
 }
 
-int drawRequest(const PictureRequest* request, HANDLE output) {
+// The section's share of the parts' box along its axis, as the window would
+// place it: a length counts in the unit the size line shows that extent in.
+void placeSection(PictureRequest* request, const ModelPart* parts, int count) {
+    int axis = request->look.section.axis;
+    float low = INFINITY, high = -INFINITY;
+    for (int i = 0; i < count; ++i) {
+        const GpuMesh* mesh = static_cast<const GpuMesh*>(parts[i].gpuMesh);
+        float meshLow, meshHigh;
+        memcpy(&meshLow, reinterpret_cast<const char*>(mesh->boundsMin) + axis * sizeof(float), sizeof meshLow);
+        memcpy(&meshHigh, reinterpret_cast<const char*>(mesh->boundsMax) + axis * sizeof(float), sizeof meshHigh);
+        if (meshLow < low) low = meshLow;
+        if (meshHigh > high) high = meshHigh;
+    }
+    double extent = high - low;
+    double share = request->sectionValue / 100;
+    if (!request->sectionShare)
+        share = (request->sectionValue / chooseLengthUnit(static_cast<float>(extent), request->usUnits)->factor - low) / extent;
+    request->look.section.share = static_cast<float>(share);
+}
+
+int drawRequest(PictureRequest* request, HANDLE output) {
     ModelPart parts[kMaxPictureFiles];
     int loaded = 0;
     for (int i = 0; i < request->fileCount; ++i) loaded += loadPart(request->files[i], output, &parts[loaded]);
     if (loaded < request->fileCount) return kPictureFailed;
+    if (request->section) placeSection(request, parts, loaded);
     ConvertingSink sink;
     initConvertingSink(&sink, MessageSink{output, writeToConsole});
     Picture picture;

@@ -2,6 +2,7 @@
 """Runs stlinfo on good, bad and missing files and checks its records and exit status."""
 import json
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -134,6 +135,10 @@ with tempfile.TemporaryDirectory() as folder:
     check(code == 2 and "usage" in err, "no file is a usage error")
     code, _, err = run("--bogus", coloured)
     check(code == 2 and "usage" in err, "unknown option is a usage error")
+    code, out, _ = run("--version")
+    check(code == 0 and re.fullmatch(r"stlinfo \d+\.\d+\.\d+\n", out), "--version prints the version: %r" % out)
+    code, _, err = run("--version", coloured)
+    check(code == 2 and "usage" in err, "--version with a file is a usage error")
 
 # Strict JSON for every real file and every fuzz seed, whatever the bytes.
 inputs = []

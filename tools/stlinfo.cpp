@@ -1,6 +1,6 @@
 // stlinfo: what the viewer would load from STL files, without a window.
 // Each file goes through the viewer's own load path; one record per file,
-// readable or as JSON (--json). Exit status: 0 all loaded, 1 some not, 2 usage.
+// readable or as JSON (--json). Exit status: 0 all loaded (or --version), 1 some not, 2 usage.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,12 +13,13 @@
 #include "stl/format_detection.h"
 #include "load/load_job.h"
 #include "mesh/surface_check.h"
+#include "stlv_version.h"
 #include "view/gpu_mesh.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: stlinfo [--json] [--us] FILE...\n"
+    "usage: stlinfo [--json] [--us] FILE...  |  stlinfo --version\n"
     "Loads each STL file as the viewer would and prints what it found:\n"
     "format, solids, coordinate space, unit, colours, bounds, triangles,\n"
     "surface area, volume, the surface check and messages.\n"
@@ -309,6 +310,10 @@ bool parseArguments(const std::vector<FileArgument>& arguments, Options* options
 }
 
 int run(const std::vector<FileArgument>& arguments) {
+    if (arguments.size() == 1 && arguments[0].path == u"--version") {
+        puts("stlinfo " STLV_VERSION_TEXT);
+        return 0;
+    }
     Options options;
     if (!parseArguments(arguments, &options)) {
         fputs(kUsage, stderr);

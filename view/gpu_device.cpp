@@ -26,6 +26,7 @@ constexpr DXGI_FORMAT kDepthFormat = DXGI_FORMAT_D24_UNORM_S8_UINT;
 constexpr UINT kMaxSampleCount = 16;
 constexpr UINT kFrameConstantsBytes = 96;
 constexpr UINT kObjectConstantsBytes = 128;
+constexpr UINT kSectionConstantsBytes = sizeof(SectionConstants);
 
 // 16-byte vertices: position, then colour bytes.
 const D3D11_INPUT_ELEMENT_DESC kVertexLayout[2] = {
@@ -41,6 +42,10 @@ const D3D11_RASTERIZER_DESC kSolidRasterizer = {
     D3D11_FILL_SOLID, D3D11_CULL_NONE, FALSE, 0, 0.0f, 0.0f, FALSE, FALSE, FALSE, FALSE};
 const D3D11_RASTERIZER_DESC kWireRasterizer = {
     D3D11_FILL_WIREFRAME, D3D11_CULL_NONE, TRUE, 0, 0.0f, 0.0f, FALSE, FALSE, TRUE, TRUE};
+// Wine's antialiased lines ignore clip distances: with a section the edges
+// are drawn without (multisampled lines ignore the flag on Windows anyway).
+const D3D11_RASTERIZER_DESC kSectionWireRasterizer = {
+    D3D11_FILL_WIREFRAME, D3D11_CULL_NONE, TRUE, 0, 0.0f, 0.0f, FALSE, FALSE, TRUE, FALSE};
 
 // The default depth test but "less or equal": an edge drawn over its own
 // face lies at exactly the face's depth. Hidden edges stay hidden.
@@ -49,6 +54,20 @@ const D3D11_DEPTH_STENCIL_DESC kOutlineDepthState = {
     D3D11_DEFAULT_STENCIL_WRITE_MASK,
     {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_ALWAYS},
     {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_ALWAYS}};
+
+// Counting the surfaces behind the section: every fragment flips stencil
+// bit 0, hidden or not; nothing else is written.
+const D3D11_DEPTH_STENCIL_DESC kSectionCountState = {
+    FALSE, D3D11_DEPTH_WRITE_MASK_ZERO, D3D11_COMPARISON_ALWAYS, TRUE, 1, 1,
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_INVERT, D3D11_COMPARISON_ALWAYS},
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_INVERT, D3D11_COMPARISON_ALWAYS}};
+
+// The cap: the default depth test, only where the count was odd (the
+// stencil reference is 0).
+const D3D11_DEPTH_STENCIL_DESC kSectionCapState = {
+    TRUE, D3D11_DEPTH_WRITE_MASK_ALL, D3D11_COMPARISON_LESS, TRUE, 1, 0,
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_NOT_EQUAL},
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_NOT_EQUAL}};
 
 // Plain words, so that nothing runs before main; written by tests only.
 volatile int32_t injectedStep = kStepNone;
@@ -133,10 +152,34 @@ struct PipelineObjects {
     ID3D11Buffer* frameConstants;
     ID3D11Buffer* objectConstants;
     ID3D11DepthStencilState* outlineDepthState;
+    ID3D11GeometryShader* sectionGeometryShader;
+    ID3D11VertexShader* sectionOutlineVertexShader;
+    ID3D11VertexShader* sectionCapVertexShader;
+    ID3D11PixelShader* sectionCapPixelShader;
+    ID3D11Buffer* sectionConstants;
+    ID3D11DepthStencilState* sectionCountState;
+    ID3D11DepthStencilState* sectionCapState;
+    ID3D11RasterizerState* sectionWireRasterizer;
 };
+
+void releaseSectionObjects(ID3D11RasterizerState* wireRasterizer, ID3D11DepthStencilState* capState, ID3D11DepthStencilState* countState,
+                           ID3D11Buffer* constants, ID3D11PixelShader* capPixel, ID3D11VertexShader* capVertex,
+                           ID3D11VertexShader* outlineVertex, ID3D11GeometryShader* geometry) {
+    releaseInterface(wireRasterizer);
+    releaseInterface(capState);
+    releaseInterface(countState);
+    releaseInterface(constants);
+    releaseInterface(capPixel);
+    releaseInterface(capVertex);
+    releaseInterface(outlineVertex);
+    releaseInterface(geometry);
+}
 
 // Latest first, so an unwinding releases in the reverse order of creation.
 void releaseObjects(const PipelineObjects* objects) {
+    releaseSectionObjects(objects->sectionWireRasterizer, objects->sectionCapState, objects->sectionCountState, objects->sectionConstants,
+                          objects->sectionCapPixelShader, objects->sectionCapVertexShader,
+                          objects->sectionOutlineVertexShader, objects->sectionGeometryShader);
     releaseInterface(objects->outlineDepthState);
     releaseInterface(objects->objectConstants);
     releaseInterface(objects->frameConstants);
@@ -194,6 +237,26 @@ HRESULT createStep(PipelineStep step, const Injection& injection, ID3D11Device* 
         return createConstantBuffer(device, kObjectConstantsBytes, &objects->objectConstants);
     case kStepOutlineDepthState:
         return device->CreateDepthStencilState(&kOutlineDepthState, &objects->outlineDepthState);
+    case kStepSectionGeometryShader:
+        return device->CreateGeometryShader(kSectionGeometryShader, kSectionGeometryShaderSize, nullptr,
+                                            &objects->sectionGeometryShader);
+    case kStepSectionOutlineVertexShader:
+        return device->CreateVertexShader(kSectionOutlineVertexShader, kSectionOutlineVertexShaderSize, nullptr,
+                                          &objects->sectionOutlineVertexShader);
+    case kStepSectionCapVertexShader:
+        return device->CreateVertexShader(kSectionCapVertexShader, kSectionCapVertexShaderSize, nullptr,
+                                          &objects->sectionCapVertexShader);
+    case kStepSectionCapPixelShader:
+        return device->CreatePixelShader(kSectionCapPixelShader, kSectionCapPixelShaderSize, nullptr,
+                                         &objects->sectionCapPixelShader);
+    case kStepSectionConstants:
+        return createConstantBuffer(device, kSectionConstantsBytes, &objects->sectionConstants);
+    case kStepSectionCountState:
+        return device->CreateDepthStencilState(&kSectionCountState, &objects->sectionCountState);
+    case kStepSectionCapState:
+        return device->CreateDepthStencilState(&kSectionCapState, &objects->sectionCapState);
+    case kStepSectionWireRasterizer:
+        return device->CreateRasterizerState(&kSectionWireRasterizer, &objects->sectionWireRasterizer);
     default:
         return E_INVALIDARG;
     }
@@ -360,6 +423,14 @@ bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {
     pipeline->frameConstants = objects.frameConstants;
     pipeline->objectConstants = objects.objectConstants;
     pipeline->outlineDepthState = objects.outlineDepthState;
+    pipeline->sectionGeometryShader = objects.sectionGeometryShader;
+    pipeline->sectionOutlineVertexShader = objects.sectionOutlineVertexShader;
+    pipeline->sectionCapVertexShader = objects.sectionCapVertexShader;
+    pipeline->sectionCapPixelShader = objects.sectionCapPixelShader;
+    pipeline->sectionConstants = objects.sectionConstants;
+    pipeline->sectionCountState = objects.sectionCountState;
+    pipeline->sectionCapState = objects.sectionCapState;
+    pipeline->sectionWireRasterizer = objects.sectionWireRasterizer;
     return true;
 }
 
@@ -370,6 +441,9 @@ void releaseDevice(GpuPipeline* pipeline) {
 }
 
 void releasePipeline(GpuPipeline* pipeline) {
+    releaseSectionObjects(pipeline->sectionWireRasterizer, pipeline->sectionCapState, pipeline->sectionCountState, pipeline->sectionConstants,
+                          pipeline->sectionCapPixelShader, pipeline->sectionCapVertexShader,
+                          pipeline->sectionOutlineVertexShader, pipeline->sectionGeometryShader);
     releaseInterface(pipeline->outlineDepthState);
     releaseInterface(pipeline->objectConstants);
     releaseInterface(pipeline->frameConstants);

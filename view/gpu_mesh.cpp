@@ -177,5 +177,8 @@ GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_
     memcpy(gpuMesh->boundsMin, boundsMin, sizeof boundsMin);
     memcpy(gpuMesh->boundsMax, boundsMax, sizeof boundsMax);
     gpuMesh->facts = facts;
+    gpuMesh->solids = mesh->solids;
+    gpuMesh->heap = heap;
+    gpuMesh->pickIndex = nullptr;
     return gpuMesh;
 }

@@ -216,3 +216,11 @@ STDAPI DllUnregisterServer() {
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
 }
+
+// Called by the installer after it wrote or removed the keys above as plain
+// values: Explorer rereads associations only when told. The argument is the
+// installer's session handle; the answer is always success.
+extern "C" UINT WINAPI NotifyAssociationsChanged(unsigned long) {
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    return ERROR_SUCCESS;
+}

@@ -22,3 +22,14 @@ extern const uint8_t kLitPixelShader[kLitPixelShaderSize];
 extern const uint8_t kOutlineVertexShader[kOutlineVertexShaderSize];
 // ps_4_0: the object colour, unlit.
 extern const uint8_t kOutlinePixelShader[kOutlinePixelShaderSize];
+
+// With a section: constant buffer 2 holds the plane in the world (register
+// 0, kept where x·p + w >= 0) and the cap rectangle (corner 1, edges 2 and 3).
+// gs_4_0: the face geometry shader, plus the distance from the plane.
+extern const uint8_t kSectionGeometryShader[kSectionGeometryShaderSize];
+// vs_4_0: the outline vertex shader, plus the distance from the plane.
+extern const uint8_t kSectionOutlineVertexShader[kSectionOutlineVertexShaderSize];
+// vs_4_0: the cap rectangle's corners from the vertex number; no vertex input.
+extern const uint8_t kSectionCapVertexShader[kSectionCapVertexShaderSize];
+// ps_4_0: the cap's stripes in the darkened object colour.
+extern const uint8_t kSectionCapPixelShader[kSectionCapPixelShaderSize];
