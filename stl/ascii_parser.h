@@ -5,13 +5,11 @@
 #include <bit>
 #include <cstring>
 
+#include "core/sse2.h"
 #include "stl/format_detection.h"
 #include "stl/stl_mesh.h"
 
-#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
-#include <emmintrin.h>
-#define STLV_SSE2 1
-
+#if STLV_SSE2
 // Bit i set when the byte at + i is STL whitespace; reads 16 bytes.
 inline uint32_t spaceMask(const uint8_t* at) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
@@ -20,8 +18,6 @@ inline uint32_t spaceMask(const uint8_t* at) {
     __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(tabToCr, space)));
 }
-#else
-#define STLV_SSE2 0
 #endif
 
 // Results of readNumber and readTriple.
