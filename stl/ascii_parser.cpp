@@ -430,7 +430,7 @@ STLV_INLINE bool quickSpace(const uint8_t** cursor, const uint8_t* limit) {
 #if STLV_SSE2
     uint32_t notSpace = ~spaceMask(at) & 0xFFFF;
     if (!notSpace) return false;
-    *cursor = at + std::countr_zero(notSpace);
+    *cursor = at + lowestSetBit(notSpace);
     return true;
 #else
     for (int run = 0; isStlSpace(*at); ++at)
@@ -576,7 +576,7 @@ STLV_INLINE bool shortNumber(const uint8_t* at, int start, int end, uint32_t poi
     // The word that ends with the number: the integer digits move up by one
     // byte over the separator, digit characters become values 0 to 9 and
     // anything else larger, and the bytes before the number go.
-    unsigned fractionDigits = point ? static_cast<unsigned>(end - 1 - std::countr_zero(point)) : 0;
+    unsigned fractionDigits = point ? static_cast<unsigned>(end - 1 - lowestSetBit(point)) : 0;
     unsigned digitCount = length - (point != 0);
     uint64_t word = loadWord(at + end - 8);
     uint64_t belowFraction = point ? ~uint64_t{0} >> (8 * fractionDigits) : 0;
@@ -638,7 +638,7 @@ bool tokenValue(const uint8_t* at, int start, int end, uint32_t points, float* d
     int first = start + (lead == '-' || lead == '+');
     unsigned length = static_cast<unsigned>(end - first);
     uint32_t point = points & ((uint32_t{1} << end) - (uint32_t{1} << first));
-    unsigned integerDigits = point ? static_cast<unsigned>(std::countr_zero(point) - first) : length;
+    unsigned integerDigits = point ? static_cast<unsigned>(lowestSetBit(point) - first) : length;
     unsigned fractionDigits = length - integerDigits - (point != 0);
     // Longer: each side as its own word, the integer's with leading and the
     // fraction's with trailing zeros, which makes the number a multiple of
@@ -668,16 +668,16 @@ STLV_INLINE bool quickTripleByMask(const uint8_t** cursor, float* values) {
     uint32_t laterEnds = ends & (ends - 1);
     laterEnds &= laterEnds - 1;
     if (!laterEnds || (nonSpace & 1)) return false;
-    int end2 = std::countr_zero(laterEnds);
+    int end2 = lowestSetBit(laterEnds);
     // Only blanks may stand before and between the numbers.
     if (classes.lineEnd & ((uint32_t{1} << end2) - 1)) return false;
-    int end0 = std::countr_zero(ends);
-    int end1 = std::countr_zero(ends & (ends - 1));
-    int start0 = std::countr_zero(starts);
+    int end0 = lowestSetBit(ends);
+    int end1 = lowestSetBit(ends & (ends - 1));
+    int start0 = lowestSetBit(starts);
     uint32_t laterStarts = starts & (starts - 1);
-    int start1 = std::countr_zero(laterStarts);
+    int start1 = lowestSetBit(laterStarts);
     laterStarts &= laterStarts - 1;
-    int start2 = std::countr_zero(laterStarts);
+    int start2 = lowestSetBit(laterStarts);
     ShortNumber numbers[3];
     if (shortNumber(at, start0, end0, classes.point, &numbers[0]) &&
         shortNumber(at, start1, end1, classes.point, &numbers[1]) &&
@@ -689,7 +689,7 @@ STLV_INLINE bool quickTripleByMask(const uint8_t** cursor, float* values) {
         return false;
     }
     laterStarts &= laterStarts - 1;
-    *cursor = at + (laterStarts ? std::countr_zero(laterStarts) : end2);
+    *cursor = at + (laterStarts ? lowestSetBit(laterStarts) : end2);
     return true;
 }
 #endif

@@ -9,6 +9,16 @@
 #include "stl/format_detection.h"
 #include "stl/stl_mesh.h"
 
+// The index of the lowest set bit of a value that is not zero. Without that
+// promise std::countr_zero must test for zero on targets before BMI.
+inline int lowestSetBit(uint32_t value) {
+#if defined(__GNUC__)
+    return __builtin_ctz(value);
+#else
+    return std::countr_zero(value);
+#endif
+}
+
 #if STLV_SSE2
 // Bit i set when the byte at + i is STL whitespace; reads 16 bytes.
 inline uint32_t spaceMask(const uint8_t* at) {
@@ -50,7 +60,7 @@ inline void skipSpace(const uint8_t** cursor, const uint8_t* end) {
     while (end - at >= 16) {
         uint32_t notSpace = ~spaceMask(at) & 0xFFFF;
         if (notSpace) {
-            *cursor = at + std::countr_zero(notSpace);
+            *cursor = at + lowestSetBit(notSpace);
             return;
         }
         at += 16;
