@@ -18,10 +18,6 @@ uint32_t widenFiveBits(uint32_t value) {
     return (value << 3) | (value >> 2);
 }
 
-void readVertex(const StlTriangle* triangle, int corner, float position[3]) {
-    memcpy(position, triangle->vertices[corner], 3 * sizeof(float));
-}
-
 }  // namespace
 
 uint32_t triangleColour(uint16_t attribute, uint8_t colorOrder, bool solidHasColours) {
@@ -36,15 +32,36 @@ uint32_t triangleColour(uint16_t attribute, uint8_t colorOrder, bool solidHasCol
 
 MeshVertex* expandSolid(const StlMesh* mesh, uint32_t solidIndex, MeshVertex* out, uint8_t colorOrder) {
     const StlSolid& solid = mesh->solids[solidIndex];
-    for (uint32_t i = 0; i < solid.triangleCount; ++i) {
-        const StlTriangle* triangle = &solid.triangles[i];
-        uint16_t attribute;
-        memcpy(&attribute, &triangle->attribute, sizeof attribute);
-        uint32_t colour = triangleColour(attribute, colorOrder, solid.hasColours != 0);
+    bool coloured = solid.hasColours != 0 && colorOrder != 0;
+    const uint8_t* record = reinterpret_cast<const uint8_t*>(solid.triangles);
+    for (uint32_t i = 0; i < solid.triangleCount; ++i, record += sizeof(StlTriangle)) {
+        uint32_t colour = kWhite;
+        if (coloured) {
+            uint16_t attribute;
+            memcpy(&attribute, record + offsetof(StlTriangle, attribute), sizeof attribute);
+            colour = triangleColour(attribute, colorOrder, true);
+        }
+#if STLV_SSE2
+        // A vertex is one 16-byte store: the corner's three floats with the
+        // colour as the fourth lane. The third corner is loaded from four
+        // bytes early and moved down, so no load reaches past the record.
+        __m128i colourLane = _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int32_t>(colour)), 12);
+        __m128i keepCorner = _mm_set_epi32(0, -1, -1, -1);
+        const uint8_t* corners = record + offsetof(StlTriangle, vertices);
+        __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(corners));
+        __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(corners + 12));
+        __m128i third = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(corners + 20)), 4);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_and_si128(first, keepCorner), colourLane));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1),
+                         _mm_or_si128(_mm_and_si128(second, keepCorner), colourLane));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2), _mm_or_si128(third, colourLane));
+        out += 3;
+#else
         for (int corner = 0; corner < 3; ++corner, ++out) {
-            readVertex(triangle, corner, out->position);
+            memcpy(out->position, record + offsetof(StlTriangle, vertices) + 12 * corner, 3 * sizeof(float));
             memcpy(out->colour, &colour, sizeof colour);
         }
+#endif
     }
     return out;
 }
