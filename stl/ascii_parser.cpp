@@ -602,21 +602,24 @@ STLV_INLINE bool shortValue(const ShortNumber& number, float* destination) {
 }
 
 // shortValue of three numbers side by side in SSE2 registers: digit pairs,
-// fours and eights by multiply-and-add on 16-bit lanes, then the same double
-// products and the same rounding to float.
+// fours and eights by multiply-and-add, then the same double products and
+// the same rounding to float.
 STLV_INLINE bool threeShortValues(const ShortNumber* numbers, float* values) {
     __m128i firstTwo = _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<int64_t>(numbers[0].digits)),
                                           _mm_cvtsi64_si128(static_cast<int64_t>(numbers[1].digits)));
     __m128i third = _mm_cvtsi64_si128(static_cast<int64_t>(numbers[2].digits));
     __m128i largest = _mm_max_epu8(firstTwo, third);
     if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(largest, _mm_set1_epi8(9)), largest)) != 0xFFFF) return false;
-    __m128i lowByte = _mm_set1_epi16(0xFF);
-    __m128i ten = _mm_set1_epi16(10);
-    firstTwo = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(firstTwo, lowByte), ten), _mm_srli_epi16(firstTwo, 8));
-    third = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(third, lowByte), ten), _mm_srli_epi16(third, 8));
+    // Digits widened to 16 bits, then each lane pair as (more significant × factor + other):
+    // factor 10 gives pairs, 100 fours and 10,000 eights, the lanes packed back to 16 bits between.
+    __m128i zero = _mm_setzero_si128();
+    __m128i tenAndOne = _mm_set1_epi32(0x0001000A);
+    __m128i first = _mm_madd_epi16(_mm_unpacklo_epi8(firstTwo, zero), tenAndOne);
+    __m128i second = _mm_madd_epi16(_mm_unpackhi_epi8(firstTwo, zero), tenAndOne);
+    third = _mm_madd_epi16(_mm_unpacklo_epi8(third, zero), tenAndOne);
     __m128i hundredAndOne = _mm_set1_epi32(0x00010064);
-    firstTwo = _mm_madd_epi16(firstTwo, hundredAndOne);
-    third = _mm_madd_epi16(third, hundredAndOne);
+    firstTwo = _mm_madd_epi16(_mm_packs_epi32(first, second), hundredAndOne);
+    third = _mm_madd_epi16(_mm_packs_epi32(third, third), hundredAndOne);
     __m128i eights = _mm_madd_epi16(_mm_packs_epi32(firstTwo, third), _mm_set1_epi32(0x00012710));
     __m128d low = _mm_mul_pd(_mm_cvtepi32_pd(eights), _mm_loadh_pd(_mm_load_sd(&kSignedReciprocals[numbers[0].scale]),
                                                                    &kSignedReciprocals[numbers[1].scale]));
