@@ -7,8 +7,12 @@
 #include "app/folder_listing.h"
 #include "app/picture_file.h"
 #include "app/info_panel.h"
+#include "app/key_help.h"
 #include "app/open_files.h"
+#include "app/recent_files.h"
 #include "app/settings.h"
+#include "core/log_sink.h"
+#include "stlv_version.h"
 #include "view/view_control.h"
 
 namespace {
@@ -28,6 +32,8 @@ const MenuItem kMenuItems[] = {
     {MF_POPUP, 0, L"&File"},
     {0, kCommandOpen, L"&Open \u2026\tCtrl+O"},
     {MF_GRAYED, kCommandAddParts, L"&Add parts \u2026\tCtrl+A"},
+    {MF_POPUP, 0, L"&Recent files"},
+    {MF_GRAYED | kEnd, kCommandClearRecentFiles, L"&Clear list"},
     {MF_GRAYED, kCommandPreviousFile, L"&Previous file\tLeft"},
     {MF_GRAYED, kCommandNextFile, L"&Next file\tRight"},
     {0, 0, L""},
@@ -55,9 +61,18 @@ const MenuItem kMenuItems[] = {
     {0, 0, L""},
     {0, kCommandDefaultMaterial, L"Select default &material \u2026\t"},
     {kEnd, kCommandDefaultBackground, L"Select default &background \u2026\t"},
+    {MF_POPUP, 0, L"&Tools"},
+    {0, kCommandMeasure, L"&Measure\tCtrl+M"},
+    {0, 0, L""},
+    {0, kCommandSection, L"Se&ction\tF8"},
+    {0, kCommandSectionAxis, L"Section &axis\tShift+F8"},
+    {0, kCommandFlipSection, L"&Flip section\tCtrl+F8"},
+    {0, kCommandSectionForward, L"Move section &up the axis\tPage Up"},
+    {kEnd, kCommandSectionBack, L"Move section &down the axis\tPage Down"},
     {MF_POPUP, 0, L"Settings"},
     {kEnd, kCommandSingleInstance, L"Use only one window\t"},
     {MF_POPUP | kEnd, 0, L"Help"},
+    {0, kCommandKeysAndMouse, L"&Keys and mouse \u2026\tF1"},
     {kEnd, kCommandAbout, L"About \u2026\t"},
 };
 
@@ -68,6 +83,12 @@ const ACCEL kAccelerators[] = {
     {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
     {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_HOME, kCommandResetView},
     {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture}, {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
+    {FVIRTKEY | FCONTROL, 'M', kCommandMeasure},
+    {FVIRTKEY, VK_F8, kCommandSection},        {FVIRTKEY | FSHIFT, VK_F8, kCommandSectionAxis},
+    {FVIRTKEY | FCONTROL, VK_F8, kCommandFlipSection},
+    {FVIRTKEY, VK_PRIOR, kCommandSectionForward}, {FVIRTKEY, VK_NEXT, kCommandSectionBack},
+    {FVIRTKEY | FSHIFT, VK_PRIOR, kCommandSectionFarForward}, {FVIRTKEY | FSHIFT, VK_NEXT, kCommandSectionFarBack},
+    {FVIRTKEY, VK_F1, kCommandKeysAndMouse},
 };
 
 // Shared by every Color dialog of the run, never saved.
@@ -115,10 +136,10 @@ void pickSwatchColor(MainDialogState* state, int slot) {
 void showAbout(HWND dialog) {
     wchar_t text[512];
     wsprintfW(text,
-              L"%s from %hs\r\n\r\n"
+              L"%s %hs\r\n\r\n"
               L"Published 2026 by Veldmark.\r\n\r\n"
               L"Visit the Veldmark web site for updates.",
-              kApplicationTitle, STLV_BUILD_STAMP);
+              kApplicationTitle, STLV_VERSION_TEXT);
     MessageBoxW(dialog, text, L"About", MB_OK | MB_SETFOREGROUND);
 }
 
@@ -132,12 +153,13 @@ void openChosenFiles(MainDialogState* state, bool addParts) {
     freeBytes(list);
 }
 
-// The view's picture at its current size, as a PNG file chosen in the Save dialog.
+// The view's picture at its current size, as a PNG file chosen in the Save
+// dialog, which proposes the model's name beside its file.
 void savePicture(MainDialogState* state) {
     if (!state->parts[0].view) return;
     wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), &state->sink.self));
     if (!path) return;
-    path[0] = 0;
+    proposePicturePath(&state->parts[0], path, kFileListUnits);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = state->dialog;
@@ -147,11 +169,7 @@ void savePicture(MainDialogState* state) {
     dialog.nMaxFile = kFileListUnits;
     dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
     dialog.lpstrDefExt = L"png";
-    Picture picture;
-    if (GetSaveFileNameW(&dialog) && renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) {
-        writePngFile(path, &picture, &state->sink.self);
-        freePicture(&picture);
-    }
+    if (GetSaveFileNameW(&dialog)) savePictureTo(state, path);
     freeBytes(path);
 }
 
@@ -168,6 +186,51 @@ void copyPicture(MainDialogState* state) {
     freePicture(&picture);
 }
 
+void setMeasuring(MainDialogState* state, bool on) {
+    setMeasureMode(dialogItem(state, kViewId), on);
+    CheckMenuItem(state->menu, kCommandMeasure, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    showMeasureLine(state);
+}
+
+// Esc while measuring first forgets the points, then leaves measuring; otherwise it exits.
+void escape(MainDialogState* state) {
+    HWND view = dialogItem(state, kViewId);
+    if (!measureMode(view)) {
+        PostMessageW(state->dialog, WM_CLOSE, 0, 0);
+        return;
+    }
+    if (clearMeasure(view)) showMeasureLine(state);
+    else setMeasuring(state, false);
+}
+
+// Axis and Flip turn the section on: asked for, it should show. The moves
+// only act on a section that is shown.
+void changeSection(MainDialogState* state, WORD id) {
+    HWND view = dialogItem(state, kViewId);
+    SectionPlane section = viewSection(view);
+    switch (id) {
+    case kCommandSection: section.on = !section.on; break;
+    case kCommandSectionAxis:
+        section.axis = static_cast<uint8_t>((section.axis + 1) % 3);
+        section.on = 1;
+        break;
+    case kCommandFlipSection:
+        section.flip = !section.flip;
+        section.on = 1;
+        break;
+    default: {
+        if (!section.on) return;
+        bool forward = id == kCommandSectionForward || id == kCommandSectionFarForward;
+        bool large = id == kCommandSectionFarForward || id == kCommandSectionFarBack;
+        section.share = movedSectionShare(section.share, forward ? 1.0f : -1.0f, large ? kSectionLargeStep : kSectionStep);
+        break;
+    }
+    }
+    CheckMenuItem(state->menu, kCommandSection, MF_BYCOMMAND | (section.on ? MF_CHECKED : MF_UNCHECKED));
+    setViewSection(view, &section);
+    showSectionLine(state);
+}
+
 }  // namespace
 
 void showRenderMode(MainDialogState* state, RenderMode mode) {
@@ -176,6 +239,35 @@ void showRenderMode(MainDialogState* state, RenderMode mode) {
     HWND view = dialogItem(state, kViewId);
     setRenderMode(view, mode);
     InvalidateRect(view, nullptr, FALSE);
+}
+
+void proposePicturePath(const ModelPart* part, wchar_t* path, uint32_t capacity) {
+    path[0] = 0;
+    const wchar_t* source = part->filePath;
+    if (!source) return;
+    uint32_t length = static_cast<uint32_t>(lstrlenW(source));
+    uint32_t end = length;  // where ".png" goes: over the extension, if the name has one
+    for (uint32_t at = length; at > 0 && source[at - 1] != L'\\' && source[at - 1] != L'/'; --at)
+        if (source[at - 1] == L'.') {
+            end = at - 1;
+            break;
+        }
+    if (end + 5 > capacity) return;
+    memcpy(path, source, end * sizeof(wchar_t));
+    lstrcpyW(path + end, L".png");
+}
+
+bool savePictureTo(MainDialogState* state, const wchar_t* path) {
+    Picture picture;
+    if (!renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) return false;
+    bool written = writePngFile(path, &picture, &state->sink.self);
+    freePicture(&picture);
+    if (!written) return false;
+    HWND messages = dialogItem(state, kMessagesId);
+    appendText(messages, L"Picture saved to ");
+    appendText(messages, path);
+    appendText(messages, L"\r\n");
+    return true;
 }
 
 void enablePictureCommands(HMENU menu, bool enabled) {
@@ -195,6 +287,30 @@ HMENU buildMenuBar() {
         do *out++ = static_cast<WORD>(*text); while (*text++);
     }
     return LoadMenuIndirectW(buffer);
+}
+
+const ACCEL* acceleratorTable(int* count) {
+    *count = sizeof kAccelerators / sizeof kAccelerators[0];
+    return kAccelerators;
+}
+
+const wchar_t* menuTextOf(WORD command, const wchar_t** menu) {
+    // Each level of the template ends at an item marked MF_END, and so does
+    // the popup that holds it when that popup was the last of its own level.
+    bool popupWasLast[8];
+    int depth = 0;
+    for (const MenuItem& item : kMenuItems) {
+        if (depth == 0) *menu = item.text;
+        if (item.flags & MF_POPUP) {
+            if (depth == 8) return nullptr;
+            popupWasLast[depth++] = item.flags & MF_END;
+            continue;
+        }
+        if (item.id == command && command) return item.text;
+        if (item.flags & MF_END)
+            do --depth; while (depth > 0 && popupWasLast[depth]);
+    }
+    return nullptr;
 }
 
 HACCEL buildAccelerators() {
@@ -258,8 +374,13 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     switch (id) {
     case kCommandOpen: openChosenFiles(state, false); break;
     case kCommandAddParts: openChosenFiles(state, true); break;
-    case kCommandExit:
+    case kCommandExit: escape(state); break;
     case kCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
+    case kCommandMeasure: setMeasuring(state, !measureMode(view)); break;
+    case kViewId:
+        if (notification == kMeasureChanged) showMeasureLine(state);
+        if (notification == kViewSectionMoved) showSectionLine(state);
+        break;
     case kCommandSavePicture: savePicture(state); break;
     case kCommandCopyPicture: copyPicture(state); break;
     case kCommandPreviousFile: stepFile(state, false); break;
@@ -304,6 +425,8 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
                           &state->sink.self);
         break;
     case kCommandAbout: showAbout(state->dialog); break;
+    case kCommandKeysAndMouse: showKeyHelp(state->dialog); break;
+    case kCommandClearRecentFiles: forgetRecentFiles(state); break;
     case kCommandSingleInstance:
         toggleChecked(state->menu, id, &state->singleInstance);
         writeSettingDword(state->settingsKeys, kApplicationKey, state->singleInstance, L"SingleInstance",
@@ -315,6 +438,13 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kColorsComboId:
         if (notification == CBN_SELCHANGE) applyTriangleColourChoice(state);
         break;
+    case kCommandSection:
+    case kCommandSectionAxis:
+    case kCommandFlipSection:
+    case kCommandSectionForward:
+    case kCommandSectionBack:
+    case kCommandSectionFarForward:
+    case kCommandSectionFarBack: changeSection(state, id); break;
     case kMaterialCheckId:
         state->overrideColor = (state->overrideColor & 0xFFFFFF) |
                                (IsDlgButtonChecked(state->dialog, kMaterialCheckId) == BST_CHECKED ? 0xFF000000 : 0);
@@ -323,6 +453,8 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     default:
         if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED)
             pickSwatchColor(state, id - kFirstSwatchId);
+        else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
+            openRecentFile(state, id - kCommandFirstRecentFile);
         break;
     }
 }

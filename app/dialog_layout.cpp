@@ -43,7 +43,7 @@ int dialogUnitsDown(int units, int dpi) {
 int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* places) {
     int mx = dialogUnitsAcross(2, dpi), my = dialogUnitsDown(2, dpi);
     int pw = dialogUnitsAcross(168, dpi), ph = dialogUnitsDown(56, dpi);
-    int headerHeight = dialogUnitsDown(121, dpi);
+    int headerHeight = dialogUnitsDown(137, dpi);
     int panelLeft = width - pw - mx;
     int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
     int count = 0;
@@ -51,11 +51,12 @@ int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* pl
     places[count++] = {kTreeId, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight};
     places[count++] = {kMessagesId, mx, height - ph - my, viewWidth, ph};
     const HeaderPlace header[] = {
-        {kPanelLine1Id, 7, 7, 154, 8},   {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
+        {kPanelLine1Id, 7, 7, 154, 8},   {kSectionLineId, 7, 17, 154, 8},    {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
         {kCheckLineId, 7, 47, 154, 8},    {kSpaceLabelId, 7, 61, 80, 8},
         {kSpaceComboId, 111, 58, 50, 14}, {kMaterialCheckId, 7, 82, 50, 8},   swatchPlace(0, partCount),
         swatchPlace(1, partCount),        swatchPlace(2, partCount),         swatchPlace(3, partCount),
         {kColorsLabelId, 7, 103, 80, 8},  {kColorsComboId, 111, 100, 50, 14},
+        {kMeasureId, 7, 118, 154, 16},  // two lines: a distance with its differences wraps
     };
     for (const HeaderPlace& place : header)
         places[count++] = {place.id, panelLeft + dialogUnitsAcross(place.x, dpi), dialogUnitsDown(place.y, dpi),

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <initializer_list>
+
 #include "app/main_dialog.h"
 
 namespace {
@@ -31,7 +33,9 @@ const ControlSpec kControls[] = {
     {kPanelLine1Id, nullptr, kStaticAtom, L"", kShown, 0},
     {kPanelLine2Id, nullptr, kStaticAtom, L"", kShown, 0},
     {kFactsId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX | SS_ENDELLIPSIS, 0},
+    {kSectionLineId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX | SS_ENDELLIPSIS, 0},
     {kCheckLineId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX | SS_ENDELLIPSIS, 0},
+    {kMeasureId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX, 0},
     {kSpaceLabelId, nullptr, kStaticAtom, L"Coordinate space:", kShown | WS_DISABLED, 0},
     {kSpaceComboId, nullptr, kComboAtom, L"", kCombo, 0},
     {kMaterialCheckId, nullptr, kButtonAtom, L"Material:", kShown | BS_AUTOCHECKBOX | WS_TABSTOP | WS_DISABLED, 0},
@@ -103,4 +107,23 @@ void buildMainDialogTemplate(WORD* buffer) {
     writer.word(8);
     writer.text(L"MS Shell Dlg 2");
     for (const ControlSpec& control : kControls) writeControl(&writer, control);
+}
+
+void buildKeyHelpTemplate(WORD* buffer, WORD listId) {
+    const ControlSpec controls[] = {
+        {listId, L"SysListView32", 0, L"",
+         kShown | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL, 0},
+        {IDOK, nullptr, kButtonAtom, L"OK", kShown | WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
+    };
+    TemplateWriter writer(buffer);
+    writer.dword(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER);
+    writer.dword(0);
+    writer.word(static_cast<WORD>(sizeof controls / sizeof controls[0]));
+    for (short side : {0, 0, 240, 260}) writer.word(static_cast<WORD>(side));  // x, y, cx, cy
+    writer.word(0);  // no menu
+    writer.word(0);  // default dialog class
+    writer.text(L"Keys and mouse");
+    writer.word(8);
+    writer.text(L"MS Shell Dlg 2");
+    for (const ControlSpec& control : controls) writeControl(&writer, control);
 }

@@ -1,7 +1,11 @@
-// The main dialog's template, built in memory rather than as a resource.
+// The dialogs' templates, built in memory rather than as resources.
 #pragma once
 #include <windows.h>
 
 // Writes the template into buffer (at least kDialogTemplateWords, DWORD-aligned).
 constexpr size_t kDialogTemplateWords = 1024;
 void buildMainDialogTemplate(WORD* buffer);
+
+// The keys-and-mouse help: a list (id `listId`) and an OK button, placed at initialisation.
+constexpr size_t kKeyHelpTemplateWords = 256;
+void buildKeyHelpTemplate(WORD* buffer, WORD listId);

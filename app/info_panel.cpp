@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "app/commands.h"
 #include "app/load_failure.h"
@@ -10,6 +11,7 @@
 #include "core/code_page.h"
 #include "core/log_sink.h"
 #include "numfmt/length_format.h"
+#include "numfmt/measure_format.h"
 #include "app/panel_glyphs.h"
 #include "app/settings.h"
 #include "app/surface_checks.h"
@@ -155,7 +157,9 @@ void emptyPanel(MainDialogState* state) {
     setPanelText(dialogItem(state, kPanelLine1Id), L"");
     setPanelText(dialogItem(state, kPanelLine2Id), L"");
     setPanelText(dialogItem(state, kFactsId), L"");
+    setPanelText(dialogItem(state, kSectionLineId), L"");
     setPanelText(dialogItem(state, kCheckLineId), L"");
+    setPanelText(dialogItem(state, kMeasureId), L"");
     CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
     EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
     EnableWindow(dialogItem(state, kFirstSwatchId), FALSE);
@@ -248,6 +252,36 @@ void showModelDimensions(MainDialogState* state) {
     *formatModelDimensions(line, boundsMin, boundsMax, yUp, state->usUnits != 0) = 0;
     setPanelText(dialogItem(state, kPanelLine2Id), line);
     showModelFacts(state);
+    showMeasureLine(state);
+    showSectionLine(state);
+}
+
+void showSectionLine(MainDialogState* state) {
+    HWND view = dialogItem(state, kViewId);
+    const ViewState* viewState = viewStateOf(view);
+    SectionPlane section = viewSection(view);
+    if (!viewState || !section.on || !state->parts[0].view) {
+        setPanelText(dialogItem(state, kSectionLineId), L"");
+        return;
+    }
+    // The view's box is the union of the parts' boxes, in the files' axes.
+    float boundsMin[3], boundsMax[3];
+    memcpy(boundsMin, viewState->boundsMin, sizeof boundsMin);
+    memcpy(boundsMax, viewState->boundsMax, sizeof boundsMax);
+    int axis = section.axis % 3;
+    wchar_t line[kSectionTextCapacity];
+    formatSectionLine(line, axis, sectionPlace(&section, boundsMin, boundsMax), boundsMax[axis] - boundsMin[axis],
+                      state->usUnits != 0);
+    setPanelText(dialogItem(state, kSectionLineId), line);
+}
+
+void showMeasureLine(MainDialogState* state) {
+    MeasureMarks marks = measureMarks(dialogItem(state, kViewId));
+    wchar_t line[kMeasureTextCapacity] = L"";
+    bool us = state->usUnits != 0;
+    if (marks.count == 1) formatMeasurePoint(line, marks.points[0], us);
+    if (marks.count == 2) formatMeasureDistance(line, marks.points[0], marks.points[1], us);
+    setPanelText(dialogItem(state, kMeasureId), line);
 }
 
 void showModelFacts(MainDialogState* state) {
@@ -328,6 +362,7 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
         showFileFacts(state, state->parts[first]);
         showModelDimensions(state);
         installParts(state, first);
+        showSectionLine(state);  // the section starts in the middle of the new box
         enablePartControls(state, first);
         for (int slot = first; slot < usedPartCount(state); ++slot) state->checks[slot].state = kCheckPending;
     } else {

@@ -15,6 +15,11 @@ void showModelDimensions(MainDialogState* state);
 // Triangles, surface area and volume of the part selected in the tree, or of
 // the whole model when none is, in the size line's units.
 void showModelFacts(MainDialogState* state);
+// The view's picked point, or the distance of its two, in the size line's units.
+void showMeasureLine(MainDialogState* state);
+
+// "Section at Z = 12.50 mm" while the view shows a section, else nothing.
+void showSectionLine(MainDialogState* state);
 
 // The triangle colour box for the part selected in the tree (else the
 // first): usable while that part has triangle colours, showing their order

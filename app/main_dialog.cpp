@@ -9,6 +9,7 @@
 #include "app/dialog_template.h"
 #include "app/info_panel.h"
 #include "app/open_files.h"
+#include "app/recent_files.h"
 #include "app/settings.h"
 #include "app/window_dpi.h"
 #include "app/surface_checks.h"
@@ -28,16 +29,6 @@ MainDialogState* stateOf(HWND dialog) {
 INT_PTR setResult(HWND dialog, LONG_PTR result) {
     SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
     return TRUE;
-}
-
-void setIcons(HWND dialog) {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    HANDLE big = LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE);
-    if (!big) return;
-    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    HANDLE small = LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                              GetSystemMetrics(SM_CYSMICON), 0);
-    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
 void fillCombo(HWND combo, const wchar_t* first, const wchar_t* second) {
@@ -79,6 +70,8 @@ void keepOnScreen(HWND dialog) {
 void onDpiChanged(MainDialogState* state, int dpi, const RECT* proposed) {
     state->dpi = dpi;
     useFontForDpi(state);
+    setWindowIcons(state->dialog, kIconResource, dpi);
+    setTreeCheckBoxes(dialogItem(state, kTreeId), dpi);
     if (!state->placing)
         SetWindowPos(state->dialog, nullptr, proposed->left, proposed->top, proposed->right - proposed->left,
                      proposed->bottom - proposed->top, kNoMoveFlags);
@@ -92,7 +85,6 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->dialog = dialog;
     state->activeAccelerators = nullptr;
     if (state->menu) SetMenu(dialog, state->menu);
-    setIcons(dialog);
     initConvertingSink(&state->sink, MessageSink{state, appendToLog});
     state->currentJob = nullptr;
     state->folderListing = nullptr;
@@ -106,6 +98,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->dpi = windowDpi(dialog);
     state->font = nullptr;
     useFontForDpi(state);
+    setWindowIcons(dialog, kIconResource, state->dpi);
     state->placing = 1;
     ViewAngles angles = readSettings(state);
     state->placing = 0;
@@ -114,6 +107,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     SendDlgItemMessageW(dialog, kMessagesId, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
     HWND tree = dialogItem(state, kTreeId);
     SetWindowLongPtrW(tree, GWL_STYLE, GetWindowLongPtrW(tree, GWL_STYLE) | TVS_CHECKBOXES);
+    setTreeCheckBoxes(tree, state->dpi);
     fillCombo(dialogItem(state, kSpaceComboId), L"Y up", L"Z up");
     fillCombo(dialogItem(state, kColorsComboId), L"RGB", L"BGR");
     SendDlgItemMessageW(dialog, kColorsComboId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Off"));
@@ -135,6 +129,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
     CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
     if (state->singleInstance) checkMenuItem(state->menu, kCommandSingleInstance, true);
+    refreshRecentFilesMenu(state);
 }
 
 // The tree's check boxes show and hide solids; the file item's box stays.
@@ -219,13 +214,17 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         if (state && (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED))
             layoutDialog(state, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
         return FALSE;
+    case WM_INITMENUPOPUP:
+        // Another window of the program may have opened files since.
+        if (state && reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0)) refreshRecentFilesMenu(state);
+        return FALSE;
     case WM_ACTIVATE:
         if (state) state->activeAccelerators = LOWORD(wParam) ? state->accelerators : nullptr;
         return FALSE;
     case WM_GETMINMAXINFO:
         if (state) {
             MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-            SIZE extra = dialogUnitsToPixels(dialog, 232, 160);
+            SIZE extra = dialogUnitsToPixels(dialog, 232, 185);  // room for the measure line too
             limits->ptMinTrackSize.x += extra.cx;
             limits->ptMinTrackSize.y += extra.cy;
         }

@@ -21,7 +21,9 @@ constexpr int kTreeId = 30;
 constexpr int kMessagesId = 31;
 constexpr int kFactsId = 32;  // triangles, area and volume under the size line
 constexpr int kHintId = 33;   // in the view's place while there is neither a model nor a load
+constexpr int kSectionLineId = 36;  // where the section cuts, while there is one
 constexpr int kCheckLineId = 34;  // the surface check under the facts line
+constexpr int kMeasureId = 35;  // the picked point or the distance of two
 
 constexpr int kMaxParts = 4;
 constexpr UINT_PTR kProgressTimer = 1;

@@ -10,6 +10,7 @@
 #include "core/spin_lock.h"
 #include "app/folder_listing.h"
 #include "app/info_panel.h"
+#include "app/recent_files.h"
 #include "view/view_control.h"
 
 namespace {
@@ -92,6 +93,7 @@ void openFiles(MainDialogState* state, const FileNameList* list, bool newListing
     makeWindowTitle(list->path, title);
     SetWindowTextW(state->dialog, title);
     state->replaceModel = 1;
+    rememberOpenedFiles(state, list);
     if (!startJob(state, list)) {
         showModelTitle(state);
         return;
@@ -111,6 +113,7 @@ void addPartFiles(MainDialogState* state, const FileNameList* list) {
         appendText(messages, fileNameOf(list->path));
         appendText(messages, L"\r\n");
     }
+    rememberOpenedFiles(state, list);
     startJob(state, list);
 }
 
@@ -123,6 +126,7 @@ void clearModel(MainDialogState* state) {
         releasePartSlot(&part);
         SetDlgItemTextW(state->dialog, kPanelLine1Id, L"");
         SetDlgItemTextW(state->dialog, kPanelLine2Id, L"");
+        SetDlgItemTextW(state->dialog, kMeasureId, L"");
     }
     for (int slot = 1; slot < kMaxParts; ++slot) ShowWindow(dialogItem(state, kFirstSwatchId + slot), SW_HIDE);
     layoutForClient(state);

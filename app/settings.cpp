@@ -82,8 +82,13 @@ bool readSettingColor(uint32_t* color, const HKEY keys[2], const wchar_t* name) 
 
 bool writeSettingDword(const HKEY keys[2], SettingsSlot slot, DWORD value, const wchar_t* name,
                        const MessageSink* sink) {
+    return writeSettingValue(keys, slot, name, REG_DWORD, &value, sizeof value, sink);
+}
+
+bool writeSettingValue(const HKEY keys[2], SettingsSlot slot, const wchar_t* name, DWORD type, const void* data,
+                       DWORD size, const MessageSink* sink) {
     if (!keys[slot]) return false;
-    LSTATUS error = RegSetValueExW(keys[slot], name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    LSTATUS error = RegSetValueExW(keys[slot], name, 0, type, static_cast<const BYTE*>(data), size);
     if (error == ERROR_SUCCESS) return true;
     SettingWriteFailure failure{keys[slot], name, static_cast<uint32_t>(error)};
     if (sink) report(sink, kSettingWriteFailed, reinterpret_cast<uintptr_t>(&failure));

@@ -27,6 +27,9 @@ bool readSettingDword(DWORD* value, const HKEY keys[2], const wchar_t* name);
 bool readSettingColor(uint32_t* color, const HKEY keys[2], const wchar_t* name);
 bool writeSettingDword(const HKEY keys[2], SettingsSlot slot, DWORD value, const wchar_t* name,
                        const MessageSink* sink);
+// Any value; a failure is reported like a failed flag.
+bool writeSettingValue(const HKEY keys[2], SettingsSlot slot, const wchar_t* name, DWORD type, const void* data,
+                       DWORD size, const MessageSink* sink);
 bool writeSettingColor(const HKEY keys[2], SettingsSlot slot, uint32_t color, const wchar_t* name,
                        const MessageSink* sink);
 

@@ -11,6 +11,7 @@
 #include "app/picture_mode.h"
 #include "app/settings.h"
 #include "app/window_apartment.h"
+#include "stlv_version.h"
 #include "view/view_control.h"
 
 namespace {
@@ -121,6 +122,10 @@ void runMessageLoop(MainDialogState* state, HANDLE startLock) {
 int startAndRun() {
     int argumentCount = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
+    if (arguments && argumentCount == 2 && lstrcmpW(arguments[1], L"--version") == 0) {
+        writeText(consoleOutput(), L"stlview " STLV_VERSION_WIDE L"\r\n");
+        return 0;
+    }
     if (arguments && isPictureCommandLine(argumentCount, arguments)) return runPictureMode(argumentCount, arguments);
     HWND foreground = GetForegroundWindow();
     enterWindowThreadApartment();

@@ -1,6 +1,7 @@
 // Frames of continuous rotation, painted by the view's own WM_PAINT into a
 // window of a fixed size: frames per second and processor seconds per frame,
-// once through the swap chain and once through GDI. Windows (and Wine) only.
+// once through the swap chain and once through GDI, each without and with a
+// section through the middle (its cut and cap). Windows (and Wine) only.
 //   frame_bench [FRAMES OF THE SAMPLE] [FRAMES OF THE 1M MODEL] [STL FILE]
 // Under Wine on a software rasterizer a 1M-triangle frame takes about a second.
 #include <windows.h>
@@ -130,7 +131,7 @@ double wallSeconds() {
 // Shows the part in a view of width x height and turns it by a fixed step
 // each frame, as the rotation timer would; prints one result line.
 bool run(const char* name, Part& part, int width, int height, PresentationChoice presentation, int frames,
-         bool dragging = false) {
+         bool section, bool dragging = false) {
     choosePresentation(presentation);
     RECT frame = {0, 0, width, height};
     AdjustWindowRectEx(&frame, WS_POPUP, FALSE, 0);
@@ -142,6 +143,9 @@ bool run(const char* name, Part& part, int width, int height, PresentationChoice
     bool ok = parent && view && part.upload(view);
     if (ok) {
         installMesh(view, part.gpu, true);
+        SectionPlane cut = initialSection();
+        cut.on = section;
+        setViewSection(view, &cut);
         const float noPan[3] = {0, 0, 0};
         const BinaryAngle pitch = degreesToAngle(28), step = degreesToAngle(1);
         BinaryAngle yaw = degreesToAngle(331);
@@ -163,9 +167,10 @@ bool run(const char* name, Part& part, int width, int height, PresentationChoice
         wall = wallSeconds() - wall;
         cpu = processSeconds() - cpu;
         ok = viewStateOf(view)->pipeline.device != nullptr;
-        printf("%-28s %4dx%-4d %-10s %5d frames  %8.1f frames/s  %8.2f ms CPU/frame  longest %6.0f ms%s%s\n", name,
-               width, height, presentation == kPresentGdi ? "GDI" : "swap chain", frames, frames / wall,
-               cpu / frames * 1000, longest * 1000, dragging ? "  (dragging)" : "", ok ? "" : "  (device lost)");
+        printf("%-28s %-8s %4dx%-4d %-10s %5d frames  %8.1f frames/s  %8.2f ms CPU/frame  longest %6.0f ms%s%s\n",
+               name, section ? "section" : "whole", width, height, presentation == kPresentGdi ? "GDI" : "swap chain",
+               frames, frames / wall, cpu / frames * 1000, longest * 1000, dragging ? "  (dragging)" : "",
+               ok ? "" : "  (device lost)");
         clearMeshes(view);
     } else {
         printf("%-28s %4dx%-4d: could not show the model\n", name, width, height);
@@ -205,10 +210,13 @@ int main(int argc, char** argv) {
     Part overlapping;
     if (!overlapping.use(overlappingTriangles(slowTriangles))) return 1;
     for (bool dragging : {false, true})
-        ok &= run("overlapping large triangles", overlapping, 800, 600, kPresentGdi, slowFrames, dragging);
+        ok &= run("overlapping large triangles", overlapping, 800, 600, kPresentGdi, slowFrames, false, dragging);
     for (PresentationChoice presentation : {kPresentGdi, kPresentSwapChain}) {
-        ok &= run("rainbow_torus.stl", loaded, 800, 600, presentation, sampleFrames);
-        ok &= run("generated 1M triangles", generated, 1280, 800, presentation, generatedFrames);
+        for (bool section : {false, true}) {
+            ok &= run("rainbow_torus.stl", loaded, 800, 600, presentation, sampleFrames, section);
+            if (generatedFrames > 0)
+                ok &= run("generated 1M triangles", generated, 1280, 800, presentation, generatedFrames, section);
+        }
     }
     return ok ? 0 : 1;
 }

@@ -10,11 +10,15 @@
 //   load_bench yardstick FILE TRIANGLES       map, copy the file, copy a vertex array
 //   load_bench memory FILE                    one load; peak heap use of the load and
 //                                             peak memory of the process
+//   load_bench pick FILE                      one load; the pick index's build time and
+//                                             bytes, then the time of picks over a grid
+//                                             of a 1280 x 960 view, with and without it
 //
 // The load path is the product's own functions in the order of the load job
 // and the Windows upload (which builds the vertex array before CreateBuffer).
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +31,9 @@
 #include "core/memory.h"
 #include "stl/format_detection.h"
 #include "load/load_job.h"
+#include "mesh/surface_pick.h"
+#include "view/camera.h"
+#include "view/frame_math.h"
 #include "mesh/surface_check.h"
 #include "view/gpu_mesh.h"
 
@@ -229,6 +236,66 @@ uint64_t peakResidentKilobytes() {
     return static_cast<uint64_t>(usage.ru_maxrss);
 }
 
+// Picks at 21 x 21 points spread over the view, looking at the model as the
+// window first shows it turned by 30 degrees each way; prints the slowest and
+// the mean time of one pick.
+int pickBench(const char* path) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<Utf16> wide = widePath(path);
+    const uint8_t* view;
+    uint64_t size;
+    if (!mapModelFile(wide.data(), nullptr, &view, &size)) return 1;
+    HeapHandle heap = createPrivateHeap();
+    ModelPart part{};
+    if (!parseModel(&part, detectFormat(view, size), view, view + size, heap, nullptr)) return 1;
+    applyLoadDefaults(&part.metadata, nullptr);
+    uint64_t before = heapBytesInUse();
+    auto start = Clock::now();
+    PickIndex* index = buildPickIndex(part.mesh.solids, part.mesh.solidCount, heap, nullptr);
+    double build = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!index) return 1;
+    uint64_t triangles = meshTriangleCount(&part.mesh);
+    uint64_t bytes = heapBytesInUse() - before;
+    printf("%llu triangles; index built in %.4f s, %llu bytes (%.2f a triangle)\n",
+           static_cast<unsigned long long>(triangles), build, static_cast<unsigned long long>(bytes),
+           static_cast<double>(bytes) / static_cast<double>(triangles));
+    float low[3], high[3];
+    MeshFacts facts;
+    computeMeshBounds(&part.mesh, part.metadata.unitScale, low, high, &facts);
+    FrameCamera camera{};
+    for (int axis = 0; axis < 3; ++axis) camera.centre[axis] = (low[axis] + high[axis]) / 2;
+    rotationFromAngles(degreesToAngle(30), degreesToAngle(30), camera.rotation);
+    camera.radius = boxRadius(low, high);
+    camera.zoom = kInitialZoom;
+    camera.yUp = true;
+    camera.width = 1280;
+    camera.height = 960;
+    PickCamera pickCamera;
+    framePickCamera(&camera, &pickCamera);
+    for (bool indexed : {true, false}) {
+        PickPart pickPart{part.mesh.solids, part.mesh.solidCount, nullptr, indexed ? index : nullptr,
+                          part.metadata.unitScale};
+        double slowest = 0, total = 0;
+        int hits = 0, picks = 0;
+        for (int row = 0; row < 21; ++row)
+            for (int column = 0; column < 21; ++column, ++picks) {
+                if (!indexed && picks % 20) continue;  // every triangle each time: a sample is enough
+                SurfacePick pick;
+                auto begin = Clock::now();
+                hits += pickSurface(&pickCamera, &pickPart, 1, 320 + 32.0 * column, 160 + 32.0 * row, &pick);
+                double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+                total += seconds;
+                slowest = seconds > slowest ? seconds : slowest;
+            }
+        int timed = indexed ? picks : (picks + 19) / 20;
+        printf("%s: %d picks, %d on the model; mean %.2f ms, slowest %.2f ms\n", indexed ? "indexed" : "every triangle",
+               timed, hits, 1000 * total / timed, 1000 * slowest);
+    }
+    destroyPrivateHeap(heap);
+    unmapFile(view, size);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -272,9 +339,10 @@ int main(int argc, char** argv) {
                static_cast<unsigned long long>(footprint.vertexBytes / 1024));
         return 0;
     }
+    if (mode == "pick" && argc == 3) return pickBench(argv[2]);
     fprintf(stderr,
             "usage: load_bench generate[-binary] FOLDER TRIANGLES... | generate-closed FOLDER TRIANGLES | ours FILE | "
             "checked FILE | yardstick FILE TRIANGLES | "
-            "memory FILE\n");
+            "memory FILE | pick FILE\n");
     return 2;
 }

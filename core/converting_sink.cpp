@@ -144,6 +144,20 @@ Utf16* appendFileFact(Utf16* out, StatusCode code, const FileFact* fact) {
     return widenBytes(out, fact->count == 1 ? " byte missing; aborting" : " bytes missing; aborting", kPrefixUnits);
 }
 
+// "STL error: NAME, line N: " and the parser's own words.
+Utf16* appendPlacedError(Utf16* out, const PlacedError* placed) {
+    const char* text = fixedText(placed->code, 0);
+    constexpr uint32_t kErrorPrefix = 11;
+    if (!text || memcmp(text, "STL error: ", kErrorPrefix) != 0) return widenBytes(out, "<unknown>", kPrefixUnits);
+    out = widenBytes(out, text, kErrorPrefix);
+    const Utf16* name = placed->fileName;
+    // The name leaves room for the line number and the words after it.
+    for (uint32_t i = 0; name && name[i] && i < kTextUnits - 2 * kPrefixUnits; ++i) *out++ = name[i];
+    if (name) out = widenBytes(out, ", ", kPrefixUnits);
+    out = appendDecimal(widenBytes(out, "line ", kPrefixUnits), placed->line);
+    return widenBytes(widenBytes(out, ": ", kPrefixUnits), text + kErrorPrefix, kPrefixUnits);
+}
+
 // "N stray bytes" and the like, with the singular for one.
 Utf16* appendCountedWarning(Utf16* out, uint64_t count, const char* one, const char* many) {
     out = appendDecimal(widenBytes(out, "STL warning: ", kPrefixUnits), count);
@@ -199,6 +213,10 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
     case kErrTruncatedBinary:
         if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendFileFact(out, code, reinterpret_cast<const FileFact*>(argument));
+        break;
+    case kErrAsciiPlaced:
+        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
+        out = appendPlacedError(out, reinterpret_cast<const PlacedError*>(argument));
         break;
     case kWarnStrayBytes:
         out = appendCountedWarning(out, argument, " stray byte after the last triangle block; ignored",

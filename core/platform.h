@@ -53,3 +53,10 @@ uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capa
 // On failure lastSystemError() tells why.
 bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size);
 void unmapFile(const uint8_t* view, uint64_t size);
+
+#ifndef _WIN32
+// A file name as the file system gives it, widened from UTF-8 so that the
+// path functions get its very bytes back: each byte that is not part of
+// valid UTF-8 becomes U+DC00 plus the byte. Writes at most length units.
+uint32_t widenFileName(const char* bytes, uint32_t length, Utf16* destination);
+#endif

@@ -262,6 +262,22 @@ uint32_t widenUtf8(const unsigned char* bytes, uint32_t length, Utf16* out) {
 
 }  // namespace
 
+uint32_t widenFileName(const char* text, uint32_t length, Utf16* destination) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    uint32_t written = 0;
+    uint32_t position = 0;
+    while (position < length) {
+        uint32_t start = position;
+        if (decodeUtf8(bytes, length, &position) != kMalformed) {
+            written += widenUtf8(bytes + start, position - start, destination + written);
+            continue;
+        }
+        // A malformed sequence may have taken more bytes, even ASCII at the end; keep each.
+        for (uint32_t i = start; i < position; ++i) destination[written++] = static_cast<Utf16>(0xDC00 + bytes[i]);
+    }
+    return written;
+}
+
 uint32_t widenInCodePage(uint32_t codePage, const char* text, uint32_t length, Utf16* destination) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
     if (codePage == 65001) return widenUtf8(bytes, length, destination);
@@ -278,15 +294,17 @@ uint32_t widenInCodePage(uint32_t codePage, const char* text, uint32_t length, U
 
 namespace {
 
-// UTF-16 to UTF-8 for the file system; false when it does not fit.
+// UTF-16 to UTF-8 for the file system, a lone U+DC00 to U+DCFF back to the
+// byte widenFileName kept in it; false when it does not fit.
 bool narrowPath(const Utf16* path, char* out, size_t capacity) {
     size_t used = 0;
     for (size_t i = 0; path[i]; ++i) {
         uint32_t code = path[i];
+        bool keptByte = code >= 0xDC00 && code <= 0xDCFF;
         if (code >= 0xD800 && code <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF)
             code = 0x10000 + ((code - 0xD800) << 10) + (path[++i] - 0xDC00);
         char bytes[4];
-        size_t count = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+        size_t count = keptByte || code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
         if (count == 1) bytes[0] = static_cast<char>(code);
         else {
             static const unsigned char kLead[5] = {0, 0, 0xC0, 0xE0, 0xF0};

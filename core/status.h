@@ -49,6 +49,7 @@ constexpr StatusCode kErrEndInTriangles = 0x80000808;
 constexpr StatusCode kErrNotStl = 0x80000809;
 constexpr StatusCode kErrEmptyFile = 0x8000080A;
 constexpr StatusCode kErrTruncatedBinary = 0x8000080B;  // count: bytes missing
+constexpr StatusCode kErrAsciiPlaced = 0x80000810;  // argument: PlacedError*
 
 // Answers non-zero to go on, 0 to stop. backTrace is set for error codes only.
 typedef intptr_t (*SinkCallback)(void* userData, StatusCode code, uintptr_t argument,
@@ -72,8 +73,15 @@ struct FileFact {
     const Utf16* fileName;  // terminated
     uint64_t count;
 };
+// An ASCII parse error (kErrExpectedSolid to kErrExpectedEndfacet) with its place.
+struct PlacedError {
+    StatusCode code;
+    uint64_t line;          // from 1
+    const Utf16* fileName;  // terminated; null when the line need not name the file
+};
 #pragma pack(pop)
 static_assert(sizeof(MessageSink) == 16);
+static_assert(sizeof(PlacedError) == 20);
 static_assert(sizeof(CountedText) == 16);
 static_assert(sizeof(FileFact) == 16);
 

@@ -83,3 +83,28 @@ intptr_t capMessages(void* record, StatusCode code, uintptr_t argument, const Ut
 void closeMessageCap(MessageCap* cap) {
     if (cap->leftOut) report(cap->inner, kWarnMessagesLeftOut, static_cast<uintptr_t>(cap->leftOut));
 }
+
+void initErrorPlacer(ErrorPlacer* placer, const MessageSink* inner, const uint8_t* bytes, uint64_t size,
+                     const Utf16* fileName) {
+    *placer = ErrorPlacer{MessageSink{placer, placeErrors}, inner, bytes, size, fileName};
+}
+
+intptr_t placeErrors(void* record, StatusCode code, uintptr_t argument, const Utf16* backTrace) {
+    const ErrorPlacer* placer = static_cast<const ErrorPlacer*>(record);
+    const MessageSink* inner = placer->inner;
+    if (code < kErrExpectedSolid || code > kErrExpectedEndfacet)
+        return inner->callback(inner->userData, code, argument, backTrace);
+    PlacedError placed{code, lineOfOffset(placer->bytes, placer->size, argument), placer->fileName};
+    return inner->callback(inner->userData, kErrAsciiPlaced, reinterpret_cast<uintptr_t>(&placed), backTrace);
+}
+
+uint64_t lineOfOffset(const uint8_t* bytes, uint64_t size, uint64_t offset) {
+    if (offset > size) offset = size;
+    // Branch-free sums, so that an error near the end of a large file is placed quickly.
+    uint64_t ends = 0;
+    uint64_t paired = offset < size ? offset : size - (size != 0);
+    for (uint64_t i = 0; i < paired; ++i)
+        ends += (bytes[i] == '\n') | ((bytes[i] == '\r') & (bytes[i + 1] != '\n'));
+    if (paired < offset) ends += bytes[paired] == '\n' || bytes[paired] == '\r';
+    return ends + 1;
+}

@@ -41,13 +41,13 @@ void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
 
 namespace {
 
-Utf16* copyFileName(const Utf16* path, HeapHandle heap) {
-    const Utf16* name = fileNameOf(path);
+void copyFilePath(ModelPart* part, const Utf16* path, HeapHandle heap) {
     uint64_t units = 1;
-    while (name[units - 1]) ++units;
+    while (path[units - 1]) ++units;
     Utf16* copy = static_cast<Utf16*>(allocArray(heap, units, sizeof(Utf16), nullptr));
-    if (copy) memcpy(copy, name, units * sizeof(Utf16));
-    return copy;
+    if (copy) memcpy(copy, path, units * sizeof(Utf16));
+    part->filePath = copy;
+    part->fileName = copy ? copy + (fileNameOf(path) - path) : nullptr;
 }
 
 // The bytes after the last block of a parsed binary file, too few for a count.
@@ -70,7 +70,7 @@ void reportUnreadableFile(const MessageSink* sink, const Utf16* path, const uint
     report(sink, code, reinterpret_cast<uintptr_t>(&fact));
 }
 
-void loadFileInto(LoadJob* job, const Utf16* path, const MessageSink* sink) {
+void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink* sink) {
     GrowBuffer* parts = &job->parts;
     uint64_t needed = parts->used + sizeof(ModelPart);
     if (needed > parts->capacity && !growBuffer(parts, needed, processHeap(), sink)) return;
@@ -91,22 +91,25 @@ void loadFileInto(LoadJob* job, const Utf16* path, const MessageSink* sink) {
         unmapFile(view, viewSize);
         return;
     }
-    if (!buildModelPart(part, format, view, viewSize, heap, job->viewWindow, sink)) {
+    ErrorPlacer placer;
+    initErrorPlacer(&placer, sink, view, viewSize, named ? fileNameOf(path) : nullptr);
+    if (!buildModelPart(part, format, view, viewSize, heap, job->viewWindow, &placer.self)) {
         destroyPrivateHeap(heap);
         unmapFile(view, viewSize);
         return;
     }
     part->view = view;
     part->viewSize = viewSize;
-    part->fileName = copyFileName(path, heap);
+    copyFilePath(part, path, heap);
     parts->used = needed;
 }
 
 // One file into a new slot; the slot counts only once everything succeeded.
-void loadFile(LoadJob* job, const Utf16* path) {
+// Its errors name it when it is `named`.
+void loadFile(LoadJob* job, const Utf16* path, bool named) {
     MessageCap cap;
     initMessageCap(&cap, &job->sink.self);
-    loadFileInto(job, path, &cap.self);
+    loadFileInto(job, path, named, &cap.self);
     closeMessageCap(&cap);
 }
 
@@ -174,6 +177,7 @@ bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint
     part->visibleSolids = visible;
     part->heap = heap;
     part->fileName = nullptr;
+    part->filePath = nullptr;
     return true;
 }
 
@@ -210,7 +214,7 @@ void runLoadJob(LoadJob* job) {
     bool severalFiles = list->path[list->nextName] != 0;
     do {
         if (severalFiles) reportLine(&job->sink.self, fileNameOf(list->path));
-        loadFile(job, list->path);
+        loadFile(job, list->path, severalFiles);
     } while (job->keepGoing && advanceToNextFile(list));
     job->state = !job->keepGoing ? kLoadStopped : partCount(job) ? kLoadFinished : kLoadNothingLoaded;
 }

@@ -54,9 +54,21 @@ struct MessageCap {
     StatusCode codes[kCappedKinds];  // the last kind also takes every code beyond the others
     uint32_t counts[kCappedKinds];
 };
+
+// Sits in front of an ASCII file's sink and gives each parse error its place
+// (kErrAsciiPlaced): the line of the byte offset it came with and, when
+// several files load, the file's name. Everything else passes unchanged.
+struct ErrorPlacer {
+    MessageSink self;  // user data = this record, callback = placeErrors
+    const MessageSink* inner;
+    const uint8_t* bytes;
+    uint64_t size;
+    const Utf16* fileName;  // null: the lines do not name the file
+};
 #pragma pack(pop)
 
 static_assert(sizeof(MessageCap) == 44 + 8 * kCappedKinds);
+static_assert(sizeof(ErrorPlacer) == 48);
 static_assert(sizeof(FileNameList) == 32767 * 2 + 8);
 static_assert(offsetof(LoadJob, messageLock) == sizeof(FileNameList) + 8);
 static_assert(offsetof(LoadJob, messages) == offsetof(LoadJob, messageLock) + 10);
@@ -71,6 +83,12 @@ void initMessageCap(MessageCap* cap, const MessageSink* inner);
 intptr_t capMessages(void* cap, StatusCode code, uintptr_t argument, const Utf16* backTrace);
 // Reports how many messages were left out, if any.
 void closeMessageCap(MessageCap* cap);
+
+void initErrorPlacer(ErrorPlacer* placer, const MessageSink* inner, const uint8_t* bytes, uint64_t size,
+                     const Utf16* fileName);
+intptr_t placeErrors(void* placer, StatusCode code, uintptr_t argument, const Utf16* backTrace);
+// The line, from 1, of the byte at `offset`: LF, CR LF and a lone CR each end one.
+uint64_t lineOfOffset(const uint8_t* bytes, uint64_t size, uint64_t offset);
 
 // Builds the list of one file; false when the path (with its terminator)
 // does not fit into 32765 units.

@@ -154,8 +154,11 @@ const LengthUnit* chooseLengthUnit(float metres, bool usUnits) {
 }
 
 Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale) {
-    const LengthUnit* unit = chooseLengthUnit(metres, usUnits);
-    float scaled = metres * unit->factor;  // single precision, as the table is
+    return formatLengthIn(out, metres, chooseLengthUnit(metres, usUnits), locale);
+}
+
+Utf16* formatLengthIn(Utf16* out, double metres, const LengthUnit* unit, uint32_t locale) {
+    float scaled = static_cast<float>(metres) * unit->factor;  // single precision, as the table is
     return appendNumberAndUnit(out, static_cast<double>(scaled), unit->suffix, locale);
 }
 
@@ -185,6 +188,15 @@ Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float b
     out = appendText(out, U16("; "));
     out = formatLength(out, yUp ? alongY : alongZ, usUnits, locale);
     out = appendText(out, U16(" tall"));
+    *out = 0;
+    return out;
+}
+
+Utf16* formatSectionLine(Utf16* out, int axis, float place, float extent, bool usUnits, uint32_t locale) {
+    out = appendText(out, U16("Section at "));
+    *out++ = static_cast<Utf16>(u'X' + axis % 3);
+    out = appendText(out, U16(" = "));
+    out = formatLengthIn(out, place, chooseLengthUnit(extent, usUnits), locale);
     *out = 0;
     return out;
 }

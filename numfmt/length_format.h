@@ -37,6 +37,8 @@ const LengthUnit* chooseLengthUnit(float metres, bool usUnits);
 // returns the position after the suffix, without writing a terminator. If the
 // locale cannot lay the number out, the plain number is shown instead.
 Utf16* formatLength(Utf16* out, float metres, bool usUnits, uint32_t locale = kUserLocale);
+// The same in a given row's unit, the sign kept.
+Utf16* formatLengthIn(Utf16* out, double metres, const LengthUnit* unit, uint32_t locale = kUserLocale);
 
 // Square and cubic metres in the square or cubic unit of the row that
 // chooseLengthUnit gives the side of a square or cube of that size, with the
@@ -57,3 +59,10 @@ Utf16* formatCount(Utf16* out, uint64_t count, uint32_t locale = kUserLocale);
 // returns its position; `out` needs kDimensionsTextCapacity units.
 Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float boundsMax[3], bool yUp,
                              bool usUnits, uint32_t locale = kUserLocale);
+
+// "Section at Z = 1.25 cm": a place along the model's axis 0, 1 or 2 (X, Y,
+// Z) in the unit the size line gives the model's extent along it. Writes a
+// terminator and returns its position.
+constexpr int kSectionTextCapacity = 15 + kMaxLengthText + 1;
+Utf16* formatSectionLine(Utf16* out, int axis, float place, float extent, bool usUnits,
+                         uint32_t locale = kUserLocale);

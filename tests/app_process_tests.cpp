@@ -8,7 +8,10 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,8 +30,9 @@ std::wstring quoted(const std::string& path) {
 struct Process {
     PROCESS_INFORMATION info{};
     // The viewer with its arguments; `output` (inheritable) takes what it writes.
-    bool start(const std::wstring& arguments, const std::string& currentFolder = "", HANDLE output = nullptr) {
-        std::wstring commandLine = L"\"" STLV_VIEWER_EXE L"\"" + arguments;
+    bool start(const std::wstring& arguments, const std::string& currentFolder = "", HANDLE output = nullptr,
+               const std::wstring& program = STLV_VIEWER_EXE) {
+        std::wstring commandLine = L"\"" + program + L"\"" + arguments;
         std::wstring folder(currentFolder.begin(), currentFolder.end());
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
@@ -77,7 +81,7 @@ HWND waitForWindow(const Process& process) {
     pumpUntil([&] {
         std::vector<HWND> windows = viewerWindows(process.info.dwProcessId);
         return !windows.empty() && (found = windows[0]);
-    });
+    }, 60000);  // a Wine start takes tens of seconds on a loaded machine
     return found;
 }
 
@@ -376,47 +380,270 @@ bool isRed(uint32_t bgra) {
     return red > 150 && red > 2 * green && red > 2 * blue;
 }
 
+// The cap of a cut in red: stripes of half and a quarter of it in linear
+// light (188 and 137 in sRGB), unlit; 0 for any other colour.
+int capShade(uint32_t bgra) {
+    int red = bgra >> 16 & 0xFF, green = bgra >> 8 & 0xFF, blue = bgra & 0xFF;
+    if (green > 2 || blue > 2) return 0;
+    return std::abs(red - 188) <= 3 ? 1 : std::abs(red - 137) <= 3 ? 2 : 0;
+}
+
+enum Centre { kLitRed, kCap, kEmpty };
+
+
+struct Finished {
+    long exitCode;
+    std::string output;  // what it wrote to its standard output and error
+};
+
+// Runs a program until it ends, its output going through the file `outputFile`.
+Finished runToEnd(const std::wstring& program, const std::wstring& arguments, const std::string& outputFile) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    Process process;
+    bool started = process.start(arguments, "", output, program);
+    CloseHandle(output);
+    if (!started) return {-2, ""};
+    long exitCode = process.waitForExit(60000);
+    std::stringstream said;
+    said << std::ifstream(outputFile, std::ios::binary).rdbuf();
+    return {exitCode, said.str()};
+}
+
 TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("red.stl", binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10)));
     folder_.write("notes.txt", "these are notes, not a model\n");
     const std::string dir = folder_.directory();
     const std::wstring red = quoted(dir + "red.stl");
+    const char* const own = "";  // the case's own picture in the folder
     const struct {
-        std::wstring arguments;  // after the picture's path
+        const char* picture;  // null: no --picture option
+        std::wstring arguments;
         long exitCode;
         UINT width, height;  // 0: no picture
         const char* message;
+        int centre = kLitRed;
     } cases[] = {
-        {L" --size 400x300" + red, 0, 400, 300, ""},
-        {L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
-        {quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
-        {L" --size 400" + red, 2, 0, 0, "usage:"},
-        {L" --colour 00FF00" + red, 2, 0, 0, "usage:"},
-        {L"", 2, 0, 0, "usage:"},
-        {L" a b c d e", 2, 0, 0, "usage:"},
+        {own, L" --size 400x300" + red, 0, 400, 300, ""},
+        {own, L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
+        {own, quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
+        {own, red + quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
+        {"no such folder\\x.png", red, 1, 0, 0, "x.png: picture not written"},
+        {own, L" --size 400" + red, 2, 0, 0, "--size: width and height from 16 to 16384, like 1280x960\r\nusage:"},
+        {own, L" --size 15x300" + red, 2, 0, 0, "--size: width and height from 16 to 16384"},
+        {own, L" --mode shaded" + red, 2, 0, 0, "--mode: solid, outline or wireframe\r\n"},
+        {own, L" --view back" + red, 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, L" --background 00FF0" + red, 2, 0, 0, "--background: a colour as six hexadecimal digits RRGGBB"},
+        {own, red + L" --view", 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, L" --colour 00FF00" + red, 2, 0, 0, "--colour: no such option; the options are --picture, --size"},
+        {own, L"", 2, 0, 0, "no STL file given\r\nusage:"},
+        {own, L" a b c d e", 2, 0, 0, "at most four files make one picture\r\nusage:"},
+        {nullptr, L" --size 800x600" + red, 2, 0, 0, "--size: this option needs --picture OUT.png\r\nusage:"},
+        {nullptr, L" --section-flip" + red, 2, 0, 0, "--section-flip: this option needs --picture OUT.png"},
+        // The cube from -5 to 5 mm, seen from above: cut through its middle
+        // (0 in centimetres, the unit of its 1 cm extent) the cap shows.
+        {own, L" --section z=50%" + red, 0, 1280, 960, "", kCap},
+        {own, L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
+        {own, L" --section z=150%" + red, 0, 1280, 960, ""},
+        {own, L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
+        {own, L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
+        {own, L" --section w=1" + red, 2, 0, 0, "--section: x, y or z"},
+        {own, L" --section z=abc" + red, 2, 0, 0, "--section: x, y or z"},
+        {own, L" --section z=1.2.3" + red, 2, 0, 0, "--section: x, y or z"},
     };
     int index = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(index);
-        const std::string png = dir + std::to_string(index++) + ".png", outputFile = png + ".txt";
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE output =
-            CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        Process viewer;
-        EXPECT_TRUE(viewer.start(L" --picture" + quoted(png) + c.arguments, "", output));
-        CloseHandle(output);
-        EXPECT_EQ(viewer.waitForExit(60000), c.exitCode);
-        std::stringstream said;
-        said << std::ifstream(outputFile, std::ios::binary).rdbuf();
-        EXPECT_NE(said.str().find(c.message), std::string::npos) << said.str();
+        const std::string png = dir + (c.picture && *c.picture ? c.picture : std::to_string(index) + ".png");
+        const std::string outputFile = dir + std::to_string(index++) + ".txt";
+        Finished run =
+            runToEnd(STLV_VIEWER_EXE, (c.picture ? L" --picture" + quoted(png) : L"") + c.arguments, outputFile);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
         UINT width = 0, height = 0;
         std::vector<uint32_t> pixels = pngPixels(png, &width, &height);
         EXPECT_EQ(std::pair(width, height), std::pair(c.width, c.height));
         if (!c.width) continue;
         ASSERT_EQ(pixels.size(), size_t(width) * height);
-        EXPECT_TRUE(isRed(pixels[size_t(height / 2) * width + width / 2]));
+        uint32_t centre = pixels[size_t(height / 2) * width + width / 2];
+        if (c.centre == kLitRed) EXPECT_TRUE(isRed(centre)) << std::hex << centre;
+        if (c.centre == kCap) {
+            int shades = 0;  // both stripes within a few pixels of the centre
+            for (size_t x = width / 2 - 8; x < width / 2 + 8; ++x)
+                shades |= 1 << capShade(pixels[size_t(height / 2) * width + x]);
+            EXPECT_EQ(shades, 6) << std::hex << centre;
+        }
+        if (c.centre == kEmpty)
+            EXPECT_EQ(std::count(pixels.begin(), pixels.end(), pixels[0]), std::ptrdiff_t(pixels.size()));
         EXPECT_FALSE(isRed(pixels[0]));
     }
 }
 
+// The version as the top CMakeLists.txt sets it, read from there as a person would.
+std::string projectVersion() {
+    std::stringstream text;
+    text << std::ifstream(STLV_SOURCE_DIR "/CMakeLists.txt").rdbuf();
+    std::string source = text.str();
+    std::smatch match;
+    if (!std::regex_search(source, match, std::regex(R"(\nproject\(\w+ VERSION ([0-9]+\.[0-9]+\.[0-9]+))")))
+        return "";
+    return match[1];
+}
+
+std::string versionResourceText(const wchar_t* file, const wchar_t* name, std::string* numbers) {
+    DWORD ignored = 0, size = GetFileVersionInfoSizeW(file, &ignored);
+    std::vector<char> block(size);
+    if (!size || !GetFileVersionInfoW(file, 0, size, block.data())) return "";
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed)
+        *numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+                   "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+    wchar_t* text = nullptr;
+    std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&text), &length) || !text) return "";
+    return std::string(text, text + wcslen(text));
+}
+
+TEST_F(ViewerProcessTest, EveryProgramAndItsResourceCarryTheProjectVersion) {
+    const std::string version = projectVersion();
+    ASSERT_FALSE(version.empty());
+    const struct {
+        const wchar_t* file;
+        const char* name;  // empty: a library, it has no --version
+    } programs[] = {{STLV_VIEWER_EXE, "stlview"}, {STLV_STLINFO_EXE, "stlinfo"}, {STLV_THUMB_DLL, ""}};
+    for (const auto& program : programs) {
+        SCOPED_TRACE(std::string(program.file, program.file + wcslen(program.file)));
+        if (*program.name) {
+            Finished run = runToEnd(program.file, L" --version", folder_.directory() + program.name + ".txt");
+            EXPECT_EQ(run.exitCode, 0);
+            EXPECT_EQ(run.output, std::string(program.name) + " " + version + "\r\n");
+        }
+        std::string numbers;
+        EXPECT_EQ(versionResourceText(program.file, L"ProductVersion", &numbers), version);
+        EXPECT_EQ(versionResourceText(program.file, L"FileVersion", &numbers), version);
+        EXPECT_EQ(numbers, version + ".0");
+    }
+}
+
 }  // namespace
+
+namespace {
+
+constexpr WORD kCommandExit = 16643, kCommandFront = 16649, kCommandSolid = 16652, kCommandOutline = 16653,
+               kCommandWireframe = 16654, kCommandCopyPicture = 16662, kCommandMeasure = 16664,
+               kCommandSection = 16665, kCommandSectionAxis = 16666, kCommandFlipSection = 16667;
+constexpr int kSizeLineId = 20, kMeasureLineId = 35;
+
+void command(HWND window, WORD id) {
+    SendMessageW(window, WM_COMMAND, id, 0);
+}
+
+void click(HWND view, int x, int y, int toX, int toY) {
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(toX, toY));
+    SendMessageW(view, WM_LBUTTONUP, 0, MAKELPARAM(toX, toY));
+}
+
+// Pixels of the clipboard's picture in the mark colour (magenta on the
+// default colours), 32-bit rows of the DIB.
+int magentaPixelsOnClipboard(HWND owner) {
+    int count = -1;
+    if (!OpenClipboard(owner)) return count;
+    if (HANDLE memory = GetClipboardData(CF_DIB)) {
+        const BITMAPINFOHEADER* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(memory));
+        if (header && header->biBitCount == 32) {
+            const uint8_t* bits = reinterpret_cast<const uint8_t*>(header) + header->biSize;
+            size_t pixels = size_t(header->biWidth) * size_t(std::abs(header->biHeight));
+            count = 0;
+            for (size_t i = 0; i < pixels; ++i)
+                count += bits[4 * i] > 200 && bits[4 * i + 1] < 60 && bits[4 * i + 2] > 200;
+        }
+        if (header) GlobalUnlock(memory);
+    }
+    CloseClipboard();
+    return count;
+}
+
+}  // namespace
+
+// A box of 20 x 10 x 6 mm seen from the front: two clicks near the top front
+// corners snap to them and measure the width exactly as the size line writes
+// it; the marks stay after a turn and go into the copied picture; Esc clears,
+// a click on the background changes nothing, a second Esc leaves measuring.
+TEST_F(ViewerProcessTest, MeasuresTheEdgeOfABoxBetweenTwoSnappedCorners) {
+    std::vector<TestTriangle> box = cubeTriangles();
+    for (TestTriangle& t : box)
+        for (auto& corner : t.vertices) corner[0] *= 2, corner[2] *= 0.6f;
+    Process viewer;
+    ASSERT_TRUE(viewer.start(quoted(folder_.directory() + folder_.write("box.stl", binaryStl(box)))));
+    HWND window = waitForWindow(viewer);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return modelLoaded(window, 1); }));
+    HWND view = GetDlgItem(window, kViewId), line = GetDlgItem(window, kMeasureLineId);
+    command(window, kCommandFront);
+    command(window, kCommandMeasure);
+
+    // Front view: screen right is x, up is the file's z (Z up) or y (Y up);
+    // the eye is five radii from the centre at the first zoom.
+    bool yUp = SendMessageW(GetDlgItem(window, kSpaceComboId), CB_GETCURSEL, 0, 0) == 0;
+    const double width = 20, depth = yUp ? 6 : 10, height = yUp ? 10 : 6;  // mm
+    double radius = 0.5 * std::sqrt(width * width + depth * depth + height * height);
+    RECT client;
+    GetClientRect(view, &client);
+    double scale = 4.75 * client.bottom / (2 * (5 * radius - depth / 2));  // pixels a millimetre
+    int left = int(client.right / 2.0 - width / 2 * scale), right = int(client.right / 2.0 + width / 2 * scale);
+    int top = int(client.bottom / 2.0 - height / 2 * scale);
+    click(view, left + 4, top + 4, left + 5, top + 5);  // a click may wander by up to 3 pixels
+    EXPECT_TRUE(textOf(line).starts_with(L"Point: ")) << textOf(line) << " " << left << " " << top << " " << right;
+    click(view, right - 4, top + 4, right - 4, top + 4);
+    std::wstring size = textOf(GetDlgItem(window, kSizeLineId));
+    // The panel shows its thin spaces as no-break spaces.
+    std::wstring edge = size.substr(0, std::max<size_t>(size.find(L'\u00D7'), 1) - 1);
+    std::wstring zero = L"0.00" + edge.substr(std::min(edge.find_first_of(L"\u2009\u00A0"), edge.size()));
+    EXPECT_EQ(textOf(line), L"Distance: " + edge + L" (\u0394x " + edge + L", \u0394y " + zero + L", \u0394z " + zero + L")");
+
+    int x = client.right / 2, y = client.bottom / 2;
+    click(view, x, y, x + 40, y + 20);  // a turn, not a click
+    std::wstring measured = textOf(line);
+    EXPECT_TRUE(measured.starts_with(L"Distance: ")) << measured;
+    for (WORD mode : {kCommandWireframe, kCommandOutline, kCommandSolid}) {
+        command(window, mode);
+        command(window, kCommandCopyPicture);
+        EXPECT_GT(magentaPixelsOnClipboard(window), 100) << mode;
+    }
+
+    command(window, kCommandExit);
+    EXPECT_EQ(textOf(line), L"");
+    click(view, 2, 2, 2, 2);
+    EXPECT_EQ(textOf(line), L"");
+    click(view, x, y, x, y);  // still measuring
+    EXPECT_TRUE(textOf(line).starts_with(L"Point: ")) << textOf(line);
+    command(window, kCommandExit);
+    command(window, kCommandExit);  // leaves measuring
+    click(view, x, y, x, y);
+    EXPECT_EQ(textOf(line), L"");
+
+    // A section through the middle across the depth that removes the front
+    // face: the same pixel picks the back face, a box's depth away.
+    command(window, kCommandFront);
+    command(window, kCommandMeasure);
+    click(view, x, y, x, y);
+    if (yUp) {
+        command(window, kCommandSection);  // across Z, keeping the back
+    } else {
+        command(window, kCommandSectionAxis);  // X, then Y
+        command(window, kCommandSectionAxis);
+        command(window, kCommandFlipSection);  // keeping the back, the larger Y
+    }
+    click(view, x, y, x, y);
+    // The size line reads "width \u00D7 depth; height tall".
+    size_t times = size.find(L'\u00D7'), semicolon = size.find(L';');
+    std::wstring across = size.substr(times + 2, semicolon - times - 2);
+    std::wstring along = yUp ? L"\u0394z -" + across : L"\u0394y " + across;
+    std::wstring measuredAcross = textOf(line);
+    EXPECT_TRUE(measuredAcross.starts_with(L"Distance: " + across + L" (")) << measuredAcross << " / " << size;
+    EXPECT_NE(measuredAcross.find(along), std::wstring::npos) << measuredAcross;
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(viewer.close(window), 0);
+}

@@ -80,6 +80,7 @@ TEST_F(JobMessages, LinesWithoutHeap) {
     {
         HeapFailureGuard noRequests(0);
         EXPECT_EQ(collectLine("dropped"), 1);
+        ASSERT_EQ(+job.messageLock, 0);  // not left held by the failed growth
         EXPECT_EQ(take(), withTerminator("kept, and long enough for the next\r\n"));
         collectLine("short");
     }

@@ -13,7 +13,7 @@ import sys
 
 RANKS = {"core": 0, "numfmt": 1, "stl": 1, "mesh": 2, "view": 3, "load": 4, "app": 5}
 # Headers written into the build tree, found through the target's include path.
-GENERATED = {"shader_blob_sizes.h"}
+GENERATED = {"shader_blob_sizes.h", "stlv_version.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "numfmt/length_format.h"
+#include "numfmt/measure_format.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -139,4 +140,78 @@ TEST(FormatModelDimensions, AxesAndUnits) {
     EXPECT_EQ(dimensions(origin, box, true, false, kGerman),
               U16("10,00\u2009cm\u2009\u00D7\u20092,00\u2009cm; 5,00\u2009cm tall"));
 #endif
+}
+
+// The measure line: a point in the unit of its largest coordinate, a distance
+// with its differences in the distance's unit; the sign kept, noise of a pick
+// on a flat face shown as zero, and the distance written as the size line
+// writes that length.
+TEST(FormatMeasureLine, PointAndDistance) {
+    const double origin[3] = {0, 0, 0};
+    const double edgeLow[3] = {-0.01, 0.005, 0}, edgeHigh[3] = {0.01, 0.005, 0};
+    const double noisy[3] = {0.01, 1e-15, -1e-15};
+    const double corner[3] = {0.02, -0.0035, 0};
+    const double threeFourInches[3] = {3 * 0.0254, -4 * 0.0254, 0};
+    const struct Row {
+        const double* a;  // null: a point
+        const double* b;
+        bool usUnits;
+        const Utf16* text;
+        uint32_t locale = kNoLocale;
+    } rows[] = {
+        {nullptr, corner, false, U16("Point: 2.0\u2009cm, -0.35\u2009cm, 0.0\u2009cm")},
+        {nullptr, noisy, false, U16("Point: 1.0\u2009cm, 0.0\u2009cm, 0.0\u2009cm")},
+        {nullptr, origin, true, U16("Point: 0.0\u2009in, 0.0\u2009in, 0.0\u2009in")},
+        {edgeLow, edgeHigh, false, U16("Distance: 2.0\u2009cm (\u0394x 2.0\u2009cm, \u0394y 0.0\u2009cm, \u0394z 0.0\u2009cm)")},
+        {edgeHigh, edgeLow, false,
+         U16("Distance: 2.0\u2009cm (\u0394x -2.0\u2009cm, \u0394y 0.0\u2009cm, \u0394z 0.0\u2009cm)")},
+        {origin, threeFourInches, true,
+         U16("Distance: 5.0\u2009in (\u0394x 3.0\u2009in, \u0394y -4.0\u2009in, \u0394z 0.0\u2009in)")},
+        {origin, noisy, false, U16("Distance: 1.0\u2009cm (\u0394x 1.0\u2009cm, \u0394y 0.0\u2009cm, \u0394z 0.0\u2009cm)")},
+        {edgeLow, edgeHigh, false,
+         U16("Distance: 2.00\u2009cm (\u0394x 2.00\u2009cm, \u0394y 0.00\u2009cm, \u0394z 0.00\u2009cm)"), kEnglishUs},
+        {nullptr, corner, false, U16("Point: 2,00\u2009cm, -0,35\u2009cm, 0,00\u2009cm"), kGerman},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.a ? "distance " : "point ") << std::hex << row.locale);
+        Utf16 buffer[kMeasureTextCapacity];
+        Utf16* end = row.a ? formatMeasureDistance(buffer, row.a, row.b, row.usUnits, row.locale)
+                           : formatMeasurePoint(buffer, row.b, row.usUnits, row.locale);
+        EXPECT_EQ(*end, 0);
+#ifndef _WIN32
+        if (row.locale != kNoLocale) continue;
+#endif
+        EXPECT_EQ(Text(buffer, end), Text(row.text));
+    }
+    // The size line's own text for the edge of 20 mm.
+    Utf16 size[kMaxLengthText];
+    EXPECT_EQ(Text(size, formatLength(size, 0.02f, false, kNoLocale)), U16("2.0\u2009cm"));
+    // The longest numbers still fit.
+    const double huge[3] = {-3e38, -3e38, -3e38};
+    Utf16 longest[kMeasureTextCapacity];
+    EXPECT_LT(formatMeasureDistance(longest, origin, huge, true, kEnglishUs) - longest, kMeasureTextCapacity);
+}
+
+// The place in the unit of the extent along the axis, however far it is
+// from the origin, negative places too.
+TEST(FormatSectionLine, PlaceInTheUnitOfTheExtent) {
+    const struct {
+        int axis;
+        float place, extent;
+        bool usUnits;
+        const Utf16* expected;
+    } cases[] = {
+        {2, 0.0125f, 0.02f, false, U16("Section at Z = 1.25\u2009cm")},
+        {0, 0.0125f, 0.005f, false, U16("Section at X = 12.5\u2009mm")},
+        {1, -1.5f, 0.5f, false, U16("Section at Y = -150.0\u2009cm")},
+        {1, 2.5f, 3.0f, false, U16("Section at Y = 2.5\u2009m")},
+        {2, 0.0254f, 0.1f, true, U16("Section at Z = 1.0\u2009in")},
+    };
+    for (const auto& c : cases) {
+        Utf16 buffer[kSectionTextCapacity];
+        Utf16* end = formatSectionLine(buffer, c.axis, c.place, c.extent, c.usUnits, kNoLocale);
+        EXPECT_EQ(*end, 0);
+        EXPECT_LT(end - buffer, kSectionTextCapacity);
+        EXPECT_EQ(Text(buffer, end), Text(c.expected)) << c.axis << " " << c.place;
+    }
 }

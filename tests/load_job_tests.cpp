@@ -55,7 +55,8 @@ TEST_F(LoadJobTest, SeveralFilesBecomeParts) {
     folder_.write("a.stl", twoBlocks);
     folder_.write("b.txt", "just some text that is not a mesh at all");
     folder_.write("c.stl", "solid cube\n" + kAsciiFacet + "endsolid cube\n");
-    run({"a.stl", "b.txt", "c.stl"});
+    folder_.write("d.stl", "solid cube\n" + kAsciiFacet + "facet normal 0 0 1\n outer loop\n  vertex 0 0 0\n vertex 0 x 0\n");
+    run({"a.stl", "b.txt", "c.stl", "d.stl"});
     EXPECT_EQ(+job_->state, kLoadFinished);
     ASSERT_EQ(parts(), 2u);
     const ModelPart& a = part(0);
@@ -64,7 +65,7 @@ TEST_F(LoadJobTest, SeveralFilesBecomeParts) {
     EXPECT_EQ(+static_cast<const GpuMesh*>(a.gpuMesh)->vertexCount, 6u);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(part(1).fileName)), u"c.stl");
     EXPECT_EQ(messages(), u"a.stl\r\n" + kUnknownBoth + u"b.txt\r\nSTL error: b.txt: not an STL file\r\nc.stl\r\n" +
-                              kUnknownBoth);
+                              kUnknownBoth + u"d.stl\r\nSTL error: d.stl, line 12: expected a number; aborting\r\n");
     for (const char* name : {"a.stl", "b.txt", "none.stl", ""})
         EXPECT_EQ(isLoadableStl(utf16Path(folder_.directory() + name).data()), name == std::string("a.stl")) << name;
 }
@@ -96,6 +97,15 @@ TEST_F(LoadJobTest, EveryKindOfFileSaysWhatItIs) {
          u"STL warning: unknown unit; assuming millimeters\r\n"},
         {"Latin-1 exporter name", "solid " + vectorworks + "\n" + kAsciiFacet + "endsolid " + vectorworks + "\n", true,
          u"STL info: written by Vectorworks 2024 Pi\u00E8" u"ce\r\n" + kUnknownBoth},
+        // ASCII errors say their line, whatever ends the lines; a lone file goes unnamed.
+        {"number missing on line 4", "solid x\n" + kAsciiFacet.substr(0, 44) + "z 4\n", false,
+         u"STL error: line 4: expected a number; aborting\r\n"},
+        {"CR LF lines", "solid x\r\nfacet normal 0 0 1\r\n\r\n outer loop\r\n  vertex 0 0 0\r\n  vortex", false,
+         u"STL error: line 6: expected 'vertex' keyword; aborting\r\n"},
+        {"CR lines", "solid x\rfacet normal 0 0 1\r outer loop\r  vertex 0 0 0\r\r\r  vortex", false,
+         u"STL error: line 7: expected 'vertex' keyword; aborting\r\n"},
+        {"last line without its end", "solid x\n" + kAsciiFacet + "endsolix", false,
+         u"STL error: line 9: expected either 'facet' or 'endsolid' keyword; aborting\r\n"},
         // The report itself needs memory and is dropped; the file is skipped all the same.
         {"no memory for the job's parts", binaryStl({unitTriangle()}), false, u"", 0},
     };

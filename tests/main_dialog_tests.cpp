@@ -6,14 +6,18 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/info_panel.h"
 #include "app/load_failure.h"
 #include "app/dialog_layout.h"
+#include "app/key_help.h"
+#include "app/key_routing.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
@@ -215,6 +219,132 @@ TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndADropTheFirst) {
     EXPECT_EQ(usedPartCount(state_), 1);
 }
 
+// The File menu's recent files as shown, top to bottom, the separator as "-".
+std::vector<std::wstring> recentMenu(HMENU menuBar) {
+    HMENU file = GetSubMenu(menuBar, 0), recent = nullptr;
+    for (int k = 0; k < GetMenuItemCount(file) && !recent; ++k) {
+        wchar_t name[64] = {};
+        GetMenuStringW(file, k, name, 64, MF_BYPOSITION);
+        if (std::wstring(name) == L"&Recent files") recent = GetSubMenu(file, k);
+    }
+    std::vector<std::wstring> items;
+    for (int k = 0; recent && k < GetMenuItemCount(recent); ++k) {
+        wchar_t text[300] = {};
+        GetMenuStringW(recent, k, text, 300, MF_BYPOSITION);
+        items.push_back(*text ? text : L"-");
+    }
+    return items;
+}
+
+// Every route in: the hand-over, a drop, the menu itself; a file that is gone
+// leaves the list with a line in the messages box; Clear list empties it.
+TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
+    // Opening the File menu shows what is stored now, which earlier tests emptied.
+    SendMessageW(dialog_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(GetSubMenu(state_->menu, 0)), 0);
+    EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
+    EXPECT_TRUE(grayed(kCommandClearRecentFiles));
+    TempFolder other;
+    other.write("b & c.stl", binaryStl({unitTriangle()}));
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    folder_.write("gone.stl", binaryStl({unitTriangle()}));
+    std::wstring a = wide(folder_.directory() + "a.stl"), bc = wide(other.directory() + "b & c.stl"),
+                 gone = wide(folder_.directory() + "gone.stl");
+    std::wstring paths = gone + L'\0' + bc + L'\0' + a + L'\0';
+    COPYDATASTRUCT data{kHandOverTag, static_cast<DWORD>(paths.size() * 2), paths.data()};
+    SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    ASSERT_TRUE(waitUntilShown());
+    std::wstring here = wide(folder_.directory()), there = wide(other.directory());
+    here.pop_back();
+    there.pop_back();
+    EXPECT_EQ(recentMenu(state_->menu),
+              (std::vector<std::wstring>{L"&1 gone.stl \u2013 " + here, L"&2 b && c.stl \u2013 " + there,
+                                         L"&3 a.stl \u2013 " + here, L"-", L"&Clear list"}));
+    EXPECT_FALSE(grayed(kCommandClearRecentFiles));
+
+    runCommand(state_, kCommandFirstRecentFile + 2, 0);
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    EXPECT_EQ(recentMenu(state_->menu)[0], L"&1 a.stl \u2013 " + here);
+
+    ASSERT_TRUE(DeleteFileW(gone.c_str()));
+    runCommand(state_, kCommandFirstRecentFile + 1, 0);
+    EXPECT_EQ(state_->currentJob, nullptr);
+    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    EXPECT_NE(text(item(kMessagesId)).find(L"Not found, so taken off the recent files: " + gone + L"\r\n"),
+              std::wstring::npos);
+    EXPECT_EQ(recentMenu(state_->menu),
+              (std::vector<std::wstring>{L"&1 a.stl \u2013 " + here, L"&2 b && c.stl \u2013 " + there, L"-",
+                                         L"&Clear list"}));
+
+    runCommand(state_, kCommandClearRecentFiles, 0);
+    EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
+    EXPECT_TRUE(grayed(kCommandClearRecentFiles));
+}
+
+// The README's table under "## Keys and mouse", as "keys\taction" lines.
+std::vector<std::wstring> readmeKeyRows() {
+    std::ifstream file(STLV_SOURCE_DIR "/README.md", std::ios::binary);
+    std::vector<std::wstring> rows;
+    bool inSection = false;
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("## ", 0) == 0) inSection = line == "## Keys and mouse";
+        if (!inSection || line.rfind("| ", 0) != 0 || line.rfind("| Key or mouse", 0) == 0) continue;
+        size_t middle = line.find(" | ");
+        std::string keys = line.substr(2, middle - 2), action = line.substr(middle + 3, line.size() - middle - 5);
+        rows.push_back(wide(keys) + L"\t" + wide(action));
+    }
+    return rows;
+}
+
+std::vector<std::wstring> programKeyRows() {
+    KeyHelpRow rows[kMaxKeyHelpRows];
+    int count = keyHelpRows(rows, kMaxKeyHelpRows);
+    std::vector<std::wstring> lines;
+    for (int k = 0; k < count; ++k) lines.push_back(std::wstring(rows[k].keys) + L"\t" + rows[k].action);
+    return lines;
+}
+
+// Every accelerator once, in the menu's words, then the arrow keys and the
+// mouse; the README lists the same, so neither can drift from the program.
+TEST(KeyHelp, ListsEveryAcceleratorInTheMenusWordsAsTheReadmeDoes) {
+    int accelerators = 0;
+    acceleratorTable(&accelerators);
+    std::vector<std::wstring> rows = programKeyRows();
+    ASSERT_GT(rows.size(), static_cast<size_t>(accelerators));
+    EXPECT_LT(rows.size(), static_cast<size_t>(kMaxKeyHelpRows));
+    for (const std::wstring& row : rows) {
+        EXPECT_EQ(row.find(L'?'), std::wstring::npos) << "an accelerator without a menu item: " << row.c_str();
+        EXPECT_EQ(row.find(L'&'), std::wstring::npos) << row.c_str();
+    }
+    for (const wchar_t* row : {L"Ctrl+O\tFile > Open", L"F1\tHelp > Keys and mouse", L"Left\tFile > Previous file",
+                               L"Wheel\tZoom in and out"})
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), row), 1) << row;
+    std::vector<std::wstring> readme = readmeKeyRows(), sortedRows = rows;
+    std::sort(readme.begin(), readme.end());
+    std::sort(sortedRows.begin(), sortedRows.end());
+    EXPECT_EQ(readme, sortedRows);
+}
+
+HWND keyHelpWindow = nullptr;
+int keyHelpItems = -1;
+
+// Runs inside the help window's own message loop: reads it, then closes it.
+void CALLBACK readAndCloseKeyHelp(HWND, UINT, UINT_PTR timer, DWORD) {
+    keyHelpWindow = FindWindowW(L"#32770", L"Keys and mouse");
+    if (!keyHelpWindow) return;
+    KillTimer(nullptr, timer);
+    keyHelpItems = static_cast<int>(SendDlgItemMessageW(keyHelpWindow, 100, LVM_GETITEMCOUNT, 0, 0));
+    PostMessageW(keyHelpWindow, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(MainDialogTest, KeysAndMouseOpensAWindowWithEveryRowAndOkClosesIt) {
+    SetTimer(nullptr, 0, 100, readAndCloseKeyHelp);
+    runCommand(state_, kCommandKeysAndMouse, 0);
+    ASSERT_NE(keyHelpWindow, nullptr);
+    EXPECT_EQ(keyHelpItems, static_cast<int>(programKeyRows().size()));
+    EXPECT_FALSE(IsWindow(keyHelpWindow));
+}
+
 TEST_F(MainDialogTest, HandOverWithoutTerminatorIsNotReadPastItsBytes) {
     // The path's bytes end right at a page that cannot be read.
     SYSTEM_INFO system;
@@ -338,13 +468,75 @@ TEST_F(MainDialogTest, ADensityChangeRelaysTheControlsAndRemakesTheFont) {
                  SWP_NOZORDER);
 }
 
+// Which keys the message loop gives the accelerators and which the focused
+// control. Every accelerator of this table closes the window, which the test
+// sees as a posted WM_CLOSE (taken away at once).
+TEST_F(MainDialogTest, KeysAFocusedControlUsesAreNotTakenByAccelerators) {
+    ACCEL closing[] = {{FVIRTKEY, VK_ESCAPE, kCommandExit}, {FVIRTKEY, VK_HOME, kCommandExit},
+                       {FVIRTKEY, VK_F5, kCommandExit},     {FVIRTKEY | FCONTROL, 'A', kCommandExit},
+                       {FVIRTKEY | FCONTROL, 'C', kCommandExit}, {FVIRTKEY | FCONTROL, 'O', kCommandExit}};
+    HACCEL table = CreateAcceleratorTableW(closing, 6);
+    state_->activeAccelerators = table;
+    HWND messages = item(kMessagesId), combo = item(kSpaceComboId);
+    SetWindowTextW(messages, L"first line\r\nsecond line\r\n");
+    EnableWindow(combo, TRUE);
+    struct Row {
+        const char* what;
+        int focus;
+        WORD key;
+        bool control, dropped, closes;
+    };
+    const Row rows[] = {
+        {"Home moves in the messages box", kMessagesId, VK_HOME, false, false, false},
+        {"Ctrl+A selects there", kMessagesId, 'A', true, false, false},
+        {"Ctrl+C copies there", kMessagesId, 'C', true, false, false},
+        {"a function key stays the menu's", kMessagesId, VK_F5, false, false, true},
+        {"Esc stays the menu's", kMessagesId, VK_ESCAPE, false, false, true},
+        {"Ctrl+O stays the menu's", kMessagesId, 'O', true, false, true},
+        {"Esc closes an open list", kSpaceComboId, VK_ESCAPE, false, true, false},
+        {"Esc with the list closed is the menu's", kSpaceComboId, VK_ESCAPE, false, false, true},
+        {"Home moves in the tree", kTreeId, VK_HOME, false, false, false},
+        {"Home in the view is the menu's", kViewId, VK_HOME, false, false, true},
+    };
+    BYTE keys[256];
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ShowWindow(item(kViewId), SW_SHOW);
+        SetFocus(item(row.focus));
+        ASSERT_EQ(GetFocus(), item(row.focus));
+        SendMessageW(messages, EM_SETSEL, 14, 14);
+        if (row.dropped) SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = row.control ? 0x80 : 0;
+        SetKeyboardState(keys);
+        MSG message{item(row.focus), WM_KEYDOWN, row.key, 1};
+        if (!translateWindowMessage(state_, &message)) DispatchMessageW(&message);
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        MSG closed;
+        EXPECT_EQ(PeekMessageW(&closed, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0, row.closes);
+        if (row.dropped) EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+        DWORD selected = DWORD(SendMessageW(messages, EM_GETSEL, 0, 0));
+        if (row.focus == kMessagesId && row.key == VK_HOME) EXPECT_EQ(selected, MAKELONG(12, 12));
+        if (row.focus == kMessagesId && row.key == 'A') EXPECT_EQ(selected, MAKELONG(0, 25));
+    }
+    SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+    EnableWindow(combo, FALSE);
+    ShowWindow(item(kViewId), SW_HIDE);
+    state_->activeAccelerators = nullptr;
+    DestroyAcceleratorTable(table);
+}
+
 TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"})
-        folder_.write(name, binaryStl({unitTriangle()}, name));
+        folder_.write(name, binaryStl(name[0] < 'c' ? cubeTriangles() : std::vector{unitTriangle()}, name));
     std::string dir = folder_.directory();
+    runCommand(state_, kCommandMetricUnits, 0);  // the locale may have chosen either
     openFiles(state_, folderList(dir, {"a.stl", "b.stl"}).get(), true, nullptr);
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(state_), 2);
+    // Two closed cubes of 10 mm: the facts line sums them.
+    EXPECT_EQ(text(item(kFactsId)), L"24 triangles, 12.00\u00A0cm\u00B2, 2.00\u00A0cm\u00B3");
     EXPECT_FALSE(grayed(kCommandAddParts));
     EXPECT_EQ(text(item(kMessagesId)).substr(0, 7), L"a.stl\r\n");  // each file's messages under its name
     addPartFiles(state_, folderList(dir, {"c.stl", "d.stl", "e.stl"}).get());
@@ -361,9 +553,9 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
         names.push_back(itemText(tree, file));
     EXPECT_EQ(names, (std::vector<std::wstring>{L"a.stl", L"b.stl", L"c.stl", L"d.stl"}));
     // The facts line names the selected part, and sums them all without a selection.
-    EXPECT_EQ(text(item(kFactsId)).substr(0, 12), L"4 triangles,");
+    EXPECT_EQ(text(item(kFactsId)).substr(0, 13), L"26 triangles,");
     TreeView_SelectItem(tree, TreeView_GetNextSibling(tree, TreeView_GetRoot(tree)));
-    EXPECT_EQ(text(item(kFactsId)).substr(0, 19), L"Part 2: 1 triangle,");
+    EXPECT_EQ(text(item(kFactsId)).substr(0, 21), L"Part 2: 12 triangles,");
 }
 
 // The check line under the facts line, and the volume only where it means something.
@@ -451,6 +643,22 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
     const wchar_t* copied = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
     EXPECT_EQ(std::wstring(copied ? copied : L"-"), text(item(kMessagesId)).substr(0, 4));
     CloseClipboard();
+    // Save picture proposes the model's name beside its file and says where it wrote.
+    wchar_t proposed[MAX_PATH];
+    proposePicturePath(&state_->parts[0], proposed, MAX_PATH);
+    const std::wstring png = wide(folder_.directory() + "red.png");
+    EXPECT_EQ(proposed, png);
+    EXPECT_TRUE(savePictureTo(state_, proposed));
+    EXPECT_TRUE(std::filesystem::exists(png));
+    EXPECT_TRUE(text(item(kMessagesId)).ends_with(L"\r\nPicture saved to " + png + L"\r\n"));
+    for (auto [opened, proposal] : {std::pair{L"C:\\x.y\\model", L"C:\\x.y\\model.png"}, {L"a.b.STL", L"a.b.png"}}) {
+        ModelPart part{};
+        part.filePath = const_cast<wchar_t*>(opened);
+        proposePicturePath(&part, proposed, MAX_PATH);
+        EXPECT_EQ(std::wstring(proposed), proposal);
+    }
+    EXPECT_FALSE(savePictureTo(state_, (png + L"\\x.png").c_str()));  // a folder that is not there
+    EXPECT_TRUE(text(item(kMessagesId)).find(L"Picture saved to " + png + L"\\x.png") == std::wstring::npos);
     clearModel(state_);
     EXPECT_TRUE(grayed(kCommandCopyPicture));
 }
@@ -461,7 +669,11 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
     runCommand(state_, kCommandMetricUnits, 0);  // the locale may have chosen either
     const MainDialogState& s = *state_;
     const ViewState& v = *viewStateOf(item(kViewId));
-    const ViewAngles start = readStartAngles(s.settingsKeys);
+    auto measuring = [&] { return (GetMenuState(s.menu, kCommandMeasure, MF_BYCOMMAND) & MF_CHECKED) != 0; };
+    auto closePosted = [&] {
+        MSG message;
+        return PeekMessageW(&message, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0;
+    };
     struct Row {
         WORD id;
         UINT marksBefore, marksAfter;
@@ -487,9 +699,16 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         {kCommandTop, 0, 0, [&] { return v.yaw == 0 && uint32_t(v.pitch) == 0xC000004E; }},
         {kCommandSetStartView, 0, 0, [&] { return readStartAngles(s.settingsKeys).yaw == 0; },
          L"InitialEyePitchDegrees", kApplicationKey, 270},
+        {kCommandLeft, 0, 0, [&] { return uint32_t(v.yaw) == 0xC000004E && v.pitch == 0; }},
         {kCommandFront, 0, 0, [&] { return v.yaw == 0 && v.pitch == 0; }},
-        {kCommandResetView, 0, 0, [&] { return v.yaw == start.yaw && v.pitch == start.pitch; }},
+        // The start angles without settings: 28 degrees of yaw, 331 of pitch.
+        {kCommandResetView, 0, 0, [&] { return v.yaw == 334053020 && uint32_t(v.pitch) == 3948983915u; }},
         {kCommandRotate, 0, 0, [&] { return v.rotationStamp == 0; }},  // nothing to turn
+        {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
+        // Esc while measuring (without points) leaves measuring instead of closing.
+        {kCommandExit, 0, 0, [&] { return v.measuring == 0 && !measuring() && !closePosted(); }},
+        {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
+        {kCommandMeasure, MF_CHECKED, 0, [&] { return v.measuring == 0; }},
     };
     auto stored = [](HKEY key, const wchar_t* name) {
         DWORD value, size = sizeof value;

@@ -7,6 +7,7 @@
 #include "tests/sink_recorder.h"
 #include "view/frame_math.h"
 #include "view/gpu_device.h"
+#include "view/section_plane.h"
 
 namespace {
 
@@ -120,6 +121,113 @@ TEST(FrameConstants, FrameTheBoundingSphereForAnyBox) {
 }
 
 // The HRESULT travels as the argument.
+// A file point in the world as the model matrix puts it (one metre per unit).
+void fileToWorld(const float p[3], bool yUp, float out[3]) {
+    ObjectConstants object;
+    computeObjectConstants(1.0f, yUp, 0, &object);
+    float m[4][4];
+    memcpy(m, object.model, sizeof m);
+    for (int k = 0; k < 3; ++k) out[k] = p[0] * m[0][k] + p[1] * m[1][k] + p[2] * m[2][k] + m[3][k];
+}
+
+float planeDistance(const SectionConstants& c, const float world[3]) {
+    float plane[4];
+    memcpy(plane, c.plane, sizeof plane);
+    return world[0] * plane[0] + world[1] * plane[1] + world[2] * plane[2] + plane[3];
+}
+
+// The plane cuts along the file's own axis whichever way the model is
+// turned, and keeps the side that Flip says.
+TEST(SectionConstants, KeepTheChosenSideOfTheFilesAxis) {
+    const float low[3] = {-10, 0, 20}, high[3] = {10, 4, 30};
+    const struct {
+        uint8_t axis, flip;
+        float share;
+        float kept[3], removed[3];
+    } cases[] = {
+        {0, 0, 0.5f, {-0.1f, 2, 25}, {0.1f, 2, 25}},
+        {0, 1, 0.5f, {0.1f, 2, 25}, {-0.1f, 2, 25}},
+        {1, 0, 0.25f, {0, 0.9f, 25}, {0, 1.1f, 25}},
+        {1, 1, 0.25f, {0, 1.1f, 25}, {0, 0.9f, 25}},
+        {2, 0, 0.8f, {0, 2, 27.9f}, {0, 2, 28.1f}},
+        {2, 1, 0.0f, {0, 2, 20.1f}, {0, 2, 19.9f}},
+        {2, 0, 1.5f, {0, 2, 34.9f}, {0, 2, 35.1f}},  // beyond the box
+        {2, 0, -0.5f, {0, 2, 14.9f}, {0, 2, 15.1f}},
+    };
+    for (bool yUp : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << yUp << " axis " << int(c.axis) << " flip " << int(c.flip));
+            SectionPlane section = {1, c.axis, c.flip, c.share};
+            SectionConstants constants;
+            computeSectionConstants(&section, yUp, low, high, &constants);
+            float kept[3], removed[3];
+            fileToWorld(c.kept, yUp, kept);
+            fileToWorld(c.removed, yUp, removed);
+            EXPECT_GT(planeDistance(constants, kept), 0);
+            EXPECT_LT(planeDistance(constants, removed), 0);
+            EXPECT_FLOAT_EQ(sectionPlace(&section, low, high), low[c.axis] + c.share * (high[c.axis] - low[c.axis]));
+        }
+    }
+}
+
+// The cap rectangle lies in the plane and covers the whole cut of the box.
+TEST(SectionConstants, CapRectangleCoversTheBoxInThePlane) {
+    const float low[3] = {-10, 0, 20}, high[3] = {10, 4, 30};
+    for (bool yUp : {true, false}) {
+        for (uint8_t axis = 0; axis < 3; ++axis) {
+            SCOPED_TRACE(testing::Message() << yUp << " axis " << int(axis));
+            SectionPlane section = {1, axis, 0, 0.3f};
+            SectionConstants c;
+            computeSectionConstants(&section, yUp, low, high, &c);
+            float corner[4], u[4], v[4];
+            memcpy(corner, c.corner, sizeof corner);
+            memcpy(u, c.edgeU, sizeof u);
+            memcpy(v, c.edgeV, sizeof v);
+            for (float a : {0.0f, 1.0f})
+                for (float b : {0.0f, 1.0f}) {
+                    float p[3];
+                    for (int k = 0; k < 3; ++k) p[k] = corner[k] + a * u[k] + b * v[k];
+                    EXPECT_NEAR(planeDistance(c, p), 0, 1e-5f);
+                }
+            // Every corner of the box's cut, moved into the world, within the rectangle.
+            for (int i = 0; i < 4; ++i) {
+                int first = (axis + 1) % 3, second = (axis + 2) % 3;
+                float file[3];
+                file[first] = i & 1 ? high[first] : low[first];
+                file[second] = i & 2 ? high[second] : low[second];
+                file[axis] = sectionPlace(&section, low, high);
+                float world[3];
+                fileToWorld(file, yUp, world);
+                float along[2] = {0, 0}, lengths[2] = {0, 0};
+                for (int k = 0; k < 3; ++k) {
+                    along[0] += (world[k] - corner[k]) * u[k];
+                    along[1] += (world[k] - corner[k]) * v[k];
+                    lengths[0] += u[k] * u[k];
+                    lengths[1] += v[k] * v[k];
+                }
+                for (int e = 0; e < 2; ++e) {
+                    EXPECT_GT(along[e], 0) << i;
+                    EXPECT_LT(along[e], lengths[e]) << i;
+                }
+            }
+        }
+    }
+}
+
+TEST(SectionPlane, StepsStayWithinTheBox) {
+    const struct {
+        float share, steps, step, expected;
+    } cases[] = {
+        {0.5f, 1, kSectionStep, 0.51f},   {0.5f, -3, kSectionStep, 0.47f},  {0.5f, 2, kSectionLargeStep, 0.7f},
+        {0.95f, 1, kSectionLargeStep, 1}, {0.02f, -5, kSectionStep, 0},      {0.5f, 0.5f, kSectionStep, 0.505f},
+    };
+    for (const auto& c : cases) EXPECT_FLOAT_EQ(movedSectionShare(c.share, c.steps, c.step), c.expected);
+    SectionPlane fresh = initialSection();
+    EXPECT_EQ(fresh.on, 0);
+    EXPECT_EQ(fresh.axis, 2);
+    EXPECT_FLOAT_EQ(fresh.share, 0.5f);
+}
+
 TEST(ReportGpuError, NamesTheFailureAndCarriesTheResult) {
     const struct {
         uint32_t result;

@@ -162,6 +162,8 @@ struct Target {
 struct Camera {
     RenderMode mode = kRenderSolid;
     uint32_t background = 0xFF203040;
+    SectionPlane section{};  // off
+    float boundsMin[3] = {}, boundsMax[3] = {};  // of the meshes, set by fitTo
     FrameCamera frame{{0, 0, 0}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0, 0, 0}, 0, 4.75f, true, 0, 0};
 
     void fitTo(const std::vector<GpuMesh*>& meshes) {
@@ -173,6 +175,8 @@ struct Camera {
                 high[axis] = std::max(high[axis], packedFloat(record + offsetof(GpuMesh, boundsMax), axis));
             }
         for (int axis = 0; axis < 3; ++axis) frame.centre[axis] = (low[axis] + high[axis]) * 0.5f;
+        std::copy_n(low, 3, boundsMin);
+        std::copy_n(high, 3, boundsMax);
         frame.radius = boxRadius(low, high);
     }
 };
@@ -184,8 +188,10 @@ inline void render(const GpuPipeline* pipeline, Target* target, const std::vecto
     Pixel b = pixelOf(camera.background);
     const float clear[4] = {kClearColourTable[b.r], kClearColourTable[b.g], kClearColourTable[b.b], b.a / 255.0f};
     const FrameCamera& f = camera.frame;
+    SectionConstants section;
+    computeSectionConstants(&camera.section, f.yUp, camera.boundsMin, camera.boundsMax, &section);
     renderFrame(pipeline, camera.mode, meshes, target->colourView, target->depthView, target->width, target->height, clear,
-                f.centre, f.rotation, f.pan, f.radius, f.zoom, f.yUp, sink);
+                f.centre, f.rotation, f.pan, f.radius, f.zoom, f.yUp, camera.section.on ? &section : nullptr, sink);
     pipeline->context->ClearState();
     ASSERT_TRUE(target->read(pipeline->context));
 }

@@ -35,6 +35,8 @@ TEST(StatusText, Lines) {
     const CountedText cyrillic{"\xCF\xF0\xE8\xE2\xE5\xF2", 6, 0};
     const Text privet{0x041F, 0x0440, 0x0438, 0x0432, 0x0435, 0x0442};
     const FileFact oneByte{U16("part.stl"), 1}, manyBytes{U16("part.stl"), 12345678901};
+    const PlacedError line12{kErrExpectedNumber, 12, nullptr}, named{kErrExpectedVertex, 1, U16("b.stl")},
+        notParser{kOutOfMemory, 3, nullptr};
     const std::string d3d = "D3D info: GPU supports Direct3D ";
     const std::string cutShort = "STL error: part.stl: binary STL file cut short, ";
     const std::tuple<StatusCode, uintptr_t, Text> rows[] = {
@@ -57,6 +59,9 @@ TEST(StatusText, Lines) {
         {kWarningText, at(""), Text()}, {kErrorText, 0, kUnknown}, {kErrNotStl, 0, kUnknown},
         {kErrTruncatedBinary, at(&oneByte), widenAscii(cutShort + "1 byte missing; aborting")},
         {kErrTruncatedBinary, at(&manyBytes), widenAscii(cutShort + "12345678901 bytes missing; aborting")},
+        {kErrAsciiPlaced, at(&line12), widenAscii("STL error: line 12: expected a number; aborting")},
+        {kErrAsciiPlaced, at(&named), widenAscii("STL error: b.stl, line 1: expected 'vertex' keyword; aborting")},
+        {kErrAsciiPlaced, at(&notParser), kUnknown}, {kErrAsciiPlaced, 0, kUnknown},
         {kWarnStrayBytes, 3, widenAscii("STL warning: 3 stray bytes after the last triangle block; ignored")},
         {kWarnMessagesLeftOut, 1, widenAscii("STL warning: 1 more message like those above left out")},
     };

@@ -2,6 +2,7 @@
 """Runs stlinfo on good, bad and missing files and checks its records and exit status."""
 import json
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -119,12 +120,25 @@ with tempfile.TemporaryDirectory() as folder:
 
     code, out, _ = run(coloured)
     check(code == 0 and "binary STL" in out, "readable output, exit 0")
+    # A name that is not UTF-8 (Latin-1 here) opens by its bytes and shows U+FFFD, in valid JSON.
+    latin1 = os.path.join(os.fsencode(folder), b"caf\xe9.stl")
+    with open(latin1, "wb") as f:
+        f.write(binary_stl(b"test part", [((0, 0, 0, 1, 0, 0, 0, 1, 0), 0)]))
+    code, out, _ = run("--json", latin1)
+    record = strict_json(out)[0]
+    check(code == 0 and record["loaded"] and record["file"].endswith("caf\ufffd.stl"), "Latin-1 name %r" % record)
+    code, out, _ = run(latin1)
+    check(code == 0 and "caf\ufffd.stl: binary STL\n  (the file name is not valid text" in out, "plain: %r" % out)
     code, out, _ = run("--us", "--json", text)
     check(code == 0 and "\u2009in" in json.loads(out)[0]["size"], "US units: %r" % out)
     code, _, err = run()
     check(code == 2 and "usage" in err, "no file is a usage error")
     code, _, err = run("--bogus", coloured)
     check(code == 2 and "usage" in err, "unknown option is a usage error")
+    code, out, _ = run("--version")
+    check(code == 0 and re.fullmatch(r"stlinfo \d+\.\d+\.\d+\n", out), "--version prints the version: %r" % out)
+    code, _, err = run("--version", coloured)
+    check(code == 2 and "usage" in err, "--version with a file is a usage error")
 
 # Strict JSON for every real file and every fuzz seed, whatever the bytes.
 inputs = []

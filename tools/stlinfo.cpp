@@ -1,6 +1,6 @@
 // stlinfo: what the viewer would load from STL files, without a window.
 // Each file goes through the viewer's own load path; one record per file,
-// readable or as JSON (--json). Exit status: 0 all loaded, 1 some not, 2 usage.
+// readable or as JSON (--json). Exit status: 0 all loaded (or --version), 1 some not, 2 usage.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,33 +13,30 @@
 #include "stl/format_detection.h"
 #include "load/load_job.h"
 #include "mesh/surface_check.h"
+#include "stlv_version.h"
 #include "view/gpu_mesh.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: stlinfo [--json] [--us] FILE...\n"
+    "usage: stlinfo [--json] [--us] FILE...  |  stlinfo --version\n"
     "Loads each STL file as the viewer would and prints what it found:\n"
     "format, solids, coordinate space, unit, colours, bounds, triangles,\n"
     "surface area, volume, the surface check and messages.\n"
     "  --json  one JSON array, an object per file\n"
     "  --us    sizes in US units\n";
 
-struct Options {
-    bool json = false;
-    bool usUnits = false;
-    std::vector<std::u16string> files;
-    std::vector<std::string> displayNames;
-};
-
-std::string toUtf8(const Utf16* text, size_t length) {
+// A lone surrogate (on Linux, a file name byte that is not UTF-8) becomes U+FFFD.
+std::string toUtf8(const Utf16* text, size_t length, bool* replaced = nullptr) {
     std::string out;
     for (size_t i = 0; i < length; ++i) {
         uint32_t code = static_cast<uint16_t>(text[i]);
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint16_t>(text[++i]) - 0xDC00);
-        else if (code >= 0xD800 && code <= 0xDFFF)
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
             code = 0xFFFD;
+            if (replaced) *replaced = true;
+        }
         if (code < 0x80) {
             out += static_cast<char>(code);
         } else if (code < 0x800) {
@@ -59,11 +56,24 @@ std::string toUtf8(const Utf16* text, size_t length) {
     return out;
 }
 
-std::u16string fromUtf8(const char* text) {
-    std::vector<Utf16> wide(strlen(text) + 1);
-    uint32_t length = widenInCodePage(kCodePageUtf8, text, static_cast<uint32_t>(strlen(text)), wide.data());
-    return std::u16string(reinterpret_cast<const char16_t*>(wide.data()), length);
+// A file as opened and as shown.
+struct FileArgument {
+    std::u16string path;
+    std::string shown;      // UTF-8
+    bool replaced = false;  // the shown name has U+FFFD for what was not text
+};
+
+FileArgument fileArgument(std::u16string path) {
+    FileArgument argument{std::move(path), "", false};
+    argument.shown = toUtf8(reinterpret_cast<const Utf16*>(argument.path.data()), argument.path.size(), &argument.replaced);
+    return argument;
 }
+
+struct Options {
+    bool json = false;
+    bool usUnits = false;
+    std::vector<FileArgument> files;
+};
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
@@ -141,6 +151,7 @@ uint32_t detectedFormat(const Utf16* path) {
 
 struct FileReport {
     std::string file;
+    bool nameReplaced = false;
     bool usUnits = false;
     uint32_t format = kFormatNone;
     const ModelPart* part = nullptr;  // null when not loaded
@@ -242,6 +253,7 @@ void printReadable(const FileReport& r) {
     printf("%s: %s\n", r.file.c_str(),
            part ? (r.format == kFormatBinary ? "binary STL" : "ASCII STL")
                 : r.format == kFormatNone ? "not loaded" : "not loaded (damaged STL)");
+    if (r.nameReplaced) printf("  (the file name is not valid text: U+FFFD stands for what could not be read)\n");
     if (part) {
         for (uint32_t i = 0; i < part->mesh.solidCount; ++i) {
             const StlSolid& solid = part->mesh.solids[i];
@@ -287,32 +299,34 @@ LoadJob* loadOneFile(const Utf16* path, FileReport* r) {
     return job;
 }
 
-bool parseArguments(const std::vector<std::u16string>& arguments, const std::vector<std::string>& names, Options* options) {
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == u"--json") options->json = true;
-        else if (arguments[i] == u"--us") options->usUnits = true;
-        else if (arguments[i].size() > 1 && arguments[i][0] == u'-') return false;
-        else {
-            options->files.push_back(arguments[i]);
-            options->displayNames.push_back(names[i]);
-        }
+bool parseArguments(const std::vector<FileArgument>& arguments, Options* options) {
+    for (const FileArgument& argument : arguments) {
+        if (argument.path == u"--json") options->json = true;
+        else if (argument.path == u"--us") options->usUnits = true;
+        else if (argument.path.size() > 1 && argument.path[0] == u'-') return false;
+        else options->files.push_back(argument);
     }
     return !options->files.empty();
 }
 
-int run(const std::vector<std::u16string>& arguments, const std::vector<std::string>& names) {
+int run(const std::vector<FileArgument>& arguments) {
+    if (arguments.size() == 1 && arguments[0].path == u"--version") {
+        puts("stlinfo " STLV_VERSION_TEXT);
+        return 0;
+    }
     Options options;
-    if (!parseArguments(arguments, names, &options)) {
+    if (!parseArguments(arguments, &options)) {
         fputs(kUsage, stderr);
         return 2;
     }
     bool allLoaded = true;
     if (options.json) printf("[\n");
     for (size_t i = 0; i < options.files.size(); ++i) {
-        std::vector<Utf16> path(options.files[i].begin(), options.files[i].end());
+        std::vector<Utf16> path(options.files[i].path.begin(), options.files[i].path.end());
         path.push_back(0);
         FileReport r;
-        r.file = options.displayNames[i];
+        r.file = options.files[i].shown;
+        r.nameReplaced = options.files[i].replaced;
         r.usUnits = options.usUnits;
         LoadJob* job = loadOneFile(path.data(), &r);
         allLoaded = allLoaded && r.part;
@@ -328,22 +342,19 @@ int run(const std::vector<std::u16string>& arguments, const std::vector<std::str
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
-    std::vector<std::u16string> arguments;
-    std::vector<std::string> names;
-    for (int i = 1; i < argc; ++i) {
-        arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
-        names.push_back(toUtf8(argv[i], wcslen(argv[i])));
-    }
-    return run(arguments, names);
+    std::vector<FileArgument> arguments;
+    for (int i = 1; i < argc; ++i) arguments.push_back(fileArgument(reinterpret_cast<const char16_t*>(argv[i])));
+    return run(arguments);
 }
 #else
+// Names are bytes here: opened by those very bytes, shown with U+FFFD where they are not UTF-8.
 int main(int argc, char** argv) {
-    std::vector<std::u16string> arguments;
-    std::vector<std::string> names;
+    std::vector<FileArgument> arguments;
     for (int i = 1; i < argc; ++i) {
-        arguments.push_back(fromUtf8(argv[i]));
-        names.push_back(argv[i]);
+        std::vector<Utf16> wide(strlen(argv[i]) + 1);
+        uint32_t length = widenFileName(argv[i], static_cast<uint32_t>(strlen(argv[i])), wide.data());
+        arguments.push_back(fileArgument(std::u16string(reinterpret_cast<const char16_t*>(wide.data()), length)));
     }
-    return run(arguments, names);
+    return run(arguments);
 }
 #endif

@@ -130,6 +130,7 @@ void initViewState(ViewState* state, void* window, int64_t counterFrequency) {
     state->renderMode = kRenderSolid;
     state->zoom = kInitialZoom;
     state->rotationRate = rotationRateFor(counterFrequency);
+    state->section = initialSection();
 }
 
 void updateRotation(ViewState* state) {
@@ -190,6 +191,7 @@ bool placeMesh(ViewState* state, GpuMesh* mesh, bool first) {
         state->meshes[0] = mesh;
         storeVec3(state->pan, Vec3{{0.0f, 0.0f, 0.0f}});
         state->zoom = kInitialZoom;
+        state->section.share = 0.5f;  // a new model is cut through its middle
     } else {
         int slot = 0;
         while (slot < kViewMeshSlots && state->meshes[slot]) ++slot;

@@ -95,17 +95,39 @@ void cameraClipRange(const FrameCamera* camera, float* nearPlane, float* farPlan
     *farPlane = n + 2 * s;
 }
 
-void computeFrameConstants(const FrameCamera* camera, FrameConstants* out) {
-    const float (*r)[3] = camera->rotation;
-    float s = camera->radius;
+void cameraEye(const FrameCamera* camera, float eye[3]) {
     float q[3] = {camera->centre[0], camera->centre[1], camera->centre[2]};
     if (!camera->yUp) {
         float y = q[1];
         q[1] = q[2];
         q[2] = -y;
     }
+    for (int i = 0; i < 3; ++i)
+        eye[i] = camera->pan[i] + kEyeDistanceInRadii * camera->radius * column(camera->rotation, 2, i) + q[i];
+}
+
+void framePickCamera(const FrameCamera* camera, PickCamera* out) {
+    float eye[3], n, f;
+    cameraEye(camera, eye);
+    cameraClipRange(camera, &n, &f);
+    PickCamera pick{};
+    for (int i = 0; i < 3; ++i) {
+        pick.eye[i] = eye[i];
+        for (int axis = 0; axis < 3; ++axis) pick.axes[axis][i] = column(camera->rotation, axis, i);
+    }
+    pick.zoom = camera->zoom;
+    pick.nearDepth = n;
+    pick.farDepth = f;
+    pick.width = camera->width;
+    pick.height = camera->height;
+    pick.yUp = camera->yUp;
+    memcpy(out, &pick, sizeof pick);
+}
+
+void computeFrameConstants(const FrameCamera* camera, FrameConstants* out) {
+    const float (*r)[3] = camera->rotation;
     float eye[3];
-    for (int i = 0; i < 3; ++i) eye[i] = camera->pan[i] + kEyeDistanceInRadii * s * column(r, 2, i) + q[i];
+    cameraEye(camera, eye);
     float n, f;
     cameraClipRange(camera, &n, &f);
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include "mesh/surface_pick.h"
 
 #pragma pack(push, 1)
 // Constant buffer 0 of the shaders. Points are row vectors: clip = (x, y, z, 1) · VP.
@@ -48,6 +49,10 @@ struct FrameCamera {
 
 void cameraClipRange(const FrameCamera* camera, float* nearPlane, float* farPlane);
 void computeFrameConstants(const FrameCamera* camera, FrameConstants* out);
+// World position of the eye: five radii from the target along the third column.
+void cameraEye(const FrameCamera* camera, float eye[3]);
+// The same camera for picking, in double precision from the frame's floats.
+void framePickCamera(const FrameCamera* camera, PickCamera* out);
 
 // Model matrix for metres per file unit, turning Z-up files so that Z becomes world Y;
 // colour bytes red, green, blue from the low byte up.

@@ -100,33 +100,80 @@ void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh) {
     if (runVertices) context->Draw(runVertices, runStart);
 }
 
+namespace {
+
+// The object constants and vertex buffer of a mesh; false when it cannot be drawn.
+bool bindMesh(const GpuPipeline* pipeline, const GpuMesh* mesh, bool yUp, const MessageSink* sink) {
+    ID3D11DeviceContext* context = pipeline->context;
+    ID3D11Buffer* vertexBuffer = mesh->vertexBuffer;
+    if (!vertexBuffer || !madeByDevice(vertexBuffer, pipeline->device)) return false;
+    ObjectConstants constants;
+    computeObjectConstants(mesh->unitScale, yUp, mesh->color, &constants);
+    // A failed Map leaves the previous mesh's constants; the mesh is still drawn.
+    writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, sink);
+    UINT stride = kVertexStride, offset = 0;
+    context->IASetVertexBuffers(0, 1, &vertexBuffer, &stride, &offset);
+    return true;
+}
+
+// Per mesh, the surfaces left behind the plane flip a stencil bit wherever
+// they cover a pixel; where their number is odd the plane runs inside the
+// mesh and the cap rectangle is drawn. An open surface may leave gaps, but
+// outside a mesh the count is even and nothing is drawn.
+void drawCaps(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
+              ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
+              const MessageSink* sink) {
+    ID3D11DeviceContext* context = pipeline->context;
+    ID3D11Buffer* objectConstants = pipeline->objectConstants;
+    context->PSSetConstantBuffers(1, 1, &objectConstants);
+    context->RSSetState(pipeline->solidRasterizer);
+    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
+        if (!bindMesh(pipeline, meshes[slot], yUp, sink)) continue;
+        if (slot > 0) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_STENCIL, 1.0f, 0);
+        context->OMSetRenderTargets(0, nullptr, depthStencilView);
+        context->OMSetDepthStencilState(pipeline->sectionCountState, 0);
+        context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+        context->IASetInputLayout(pipeline->outlineInputLayout);
+        context->GSSetShader(nullptr, nullptr, 0);
+        context->PSSetShader(nullptr, nullptr, 0);
+        drawSolids(context, meshes[slot]);
+
+        context->OMSetRenderTargets(1, &renderTargetView, depthStencilView);
+        context->OMSetDepthStencilState(pipeline->sectionCapState, 0);
+        context->VSSetShader(pipeline->sectionCapVertexShader, nullptr, 0);
+        context->IASetInputLayout(nullptr);
+        context->PSSetShader(pipeline->sectionCapPixelShader, nullptr, 0);
+        context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLESTRIP);
+        context->Draw(4, 0);
+    }
+    context->OMSetDepthStencilState(nullptr, 0);
+}
+
+}  // namespace
+
 void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
                 const MessageSink* sink) {
-    ID3D11DeviceContext* context = pipeline->context;
-    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
-        const GpuMesh* mesh = meshes[slot];
-        ID3D11Buffer* vertexBuffer = mesh->vertexBuffer;
-        if (!vertexBuffer || !madeByDevice(vertexBuffer, pipeline->device)) continue;
-        ObjectConstants constants;
-        computeObjectConstants(mesh->unitScale, yUp, mesh->color, &constants);
-        // A failed Map leaves the previous mesh's constants; the mesh is still drawn.
-        writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, sink);
-        UINT stride = kVertexStride, offset = 0;
-        context->IASetVertexBuffers(0, 1, &vertexBuffer, &stride, &offset);
-        drawSolids(context, mesh);
-    }
+    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot)
+        if (bindMesh(pipeline, meshes[slot], yUp, sink)) drawSolids(pipeline->context, meshes[slot]);
 }
 
 void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
                  ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
                  int32_t width, int32_t height, const float clearColour[4], const float centre[3],
                  const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
-                 const MessageSink* sink) {
+                 const SectionConstants* section, const MessageSink* sink) {
     ID3D11DeviceContext* context = pipeline->context;
     context->ClearRenderTargetView(renderTargetView, clearColour);
     context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f, 0);
     context->VSSetShader(pipeline->litVertexShader, nullptr, 0);
     context->IASetInputLayout(pipeline->litInputLayout);
+    // The programs always cut; without a section the plane keeps everything.
+    // Without the plane's constants nothing could be cut: no cap either.
+    ID3D11Buffer* sectionConstants = pipeline->sectionConstants;
+    const SectionConstants keepAll = {};
+    if (!writeConstants(context, sectionConstants, section ? section : &keepAll, sizeof keepAll, sink)) section = nullptr;
+    context->VSSetConstantBuffers(2, 1, &sectionConstants);
+    context->GSSetConstantBuffers(2, 1, &sectionConstants);
     context->GSSetShader(pipeline->faceGeometryShader, nullptr, 0);
 
     FrameCamera camera;
@@ -156,6 +203,8 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     context->OMSetDepthStencilState(nullptr, 0);
     context->RSSetState(mode == kRenderWireframe ? pipeline->wireRasterizer : pipeline->solidRasterizer);
     drawMeshes(pipeline, meshes, yUp, sink);
+    // A filled cap would hide the far edges that Wireframe is for.
+    if (section && mode != kRenderWireframe) drawCaps(pipeline, meshes, yUp, renderTargetView, depthStencilView, sink);
 
     if (mode != kRenderOutline) return;
     // The edges over the solid picture, unlit, in the object colour. They lie
@@ -169,6 +218,63 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
     drawMeshes(pipeline, meshes, yUp, sink);
 }
+
+namespace {
+
+// The measure marks over everything (the depth buffer is cleared before each
+// pass), unlit: a dark rim, then the fill in a colour the picture lacks.
+void drawMarks(const ViewState* state, ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
+    MeasureMarks marks;
+    memcpy(&marks, &state->marks, sizeof marks);
+    if (marks.count == 0) return;
+    const GpuPipeline* pipeline = &state->pipeline;
+    ID3D11DeviceContext* context = pipeline->context;
+    FrameCamera camera;
+    viewFrameCamera(state, width, height, &camera);
+    uint32_t meshColours[kViewMeshSlots];
+    int meshCount = 0;
+    for (; meshCount < kViewMeshSlots && state->meshes[meshCount]; ++meshCount)
+        meshColours[meshCount] = state->meshes[meshCount]->color;
+    uint32_t fill = markColour(state->backgroundColor, meshColours, meshCount);
+    // Marks show even where the section has cut their point away since.
+    SectionPlane section = state->section;
+    const SectionConstants keepAll = {};
+    if (section.on) writeConstants(context, pipeline->sectionConstants, &keepAll, sizeof keepAll, state->sink);
+    context->OMSetDepthStencilState(nullptr, 0);
+    context->RSSetState(pipeline->solidRasterizer);
+    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+    context->IASetInputLayout(pipeline->outlineInputLayout);
+    context->GSSetShader(nullptr, nullptr, 0);
+    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+    for (int pass = 0; pass < 2; ++pass) {
+        float positions[kMaxMarkVertices][3];
+        int count = buildMarkVertices(&camera, &marks, pass, positions);
+        if (count == 0) return;
+        MeshVertex vertices[kMaxMarkVertices] = {};
+        for (int v = 0; v < count; ++v) memcpy(vertices[v].position, positions[v], sizeof positions[v]);
+        D3D11_BUFFER_DESC description = {static_cast<UINT>(count * sizeof(MeshVertex)), D3D11_USAGE_IMMUTABLE,
+                                         D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
+        D3D11_SUBRESOURCE_DATA data = {vertices, 0, 0};
+        ID3D11Buffer* buffer = nullptr;
+        HRESULT result = pipeline->device->CreateBuffer(&description, &data, &buffer);
+        if (FAILED(result)) {
+            reportGpuError(result, state->sink);
+            return;
+        }
+        // World coordinates: the model matrix is the identity.
+        ObjectConstants constants;
+        computeObjectConstants(1.0f, true, pass == 0 ? kMarkRimColour : fill, &constants);
+        writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, state->sink);
+        context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH, 1.0f, 0);
+        UINT stride = kVertexStride, offset = 0;
+        context->IASetVertexBuffers(0, 1, &buffer, &stride, &offset);
+        context->Draw(static_cast<UINT>(count), 0);
+        buffer->Release();
+    }
+}
+
+}  // namespace
 
 void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
                      ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
@@ -186,8 +292,13 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
     for (int axis = 0; axis < 3; ++axis) centre[axis] = (boundsMin[axis] + boundsMax[axis]) * 0.5f;
     GpuMesh* meshes[kViewMeshSlots];
     memcpy(meshes, state->meshes, sizeof meshes);
+    SectionPlane plane = state->section;
+    SectionConstants section;
+    if (plane.on) computeSectionConstants(&plane, state->yUp != 0, boundsMin, boundsMax, &section);
     renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, width, height,
-                clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0, state->sink);
+                clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0,
+                plane.on ? &section : nullptr, state->sink);
+    drawMarks(state, depthStencilView, width, height);
 }
 
 void renderBoxFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,

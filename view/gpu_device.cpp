@@ -29,6 +29,7 @@ constexpr UINT kMaxSoftwareSampleCount = 4;
 constexpr UINT kMicrosoftVendor = 0x1414;  // WARP and the Basic Render Driver
 constexpr UINT kFrameConstantsBytes = 96;
 constexpr UINT kObjectConstantsBytes = 128;
+constexpr UINT kSectionConstantsBytes = sizeof(SectionConstants);
 
 // 16-byte vertices: position, then colour bytes.
 const D3D11_INPUT_ELEMENT_DESC kVertexLayout[2] = {
@@ -37,13 +38,17 @@ const D3D11_INPUT_ELEMENT_DESC kVertexLayout[2] = {
 };
 
 // Both sides of a face are lit alike (the geometry shader turns the normal
-// to the eye), so nothing is culled. Line antialiasing does nothing to solid
-// fills, but left on here Wine's Direct3D stops drawing solid fills once a
-// wireframe draw has run, so the solid state has it off.
+// to the eye), so nothing is culled. Faces lie back by their depth slope, so
+// that their edges, drawn over them in Outline mode, are not lost to the
+// rounding of sloped faces.
 const D3D11_RASTERIZER_DESC kSolidRasterizer = {
-    D3D11_FILL_SOLID, D3D11_CULL_NONE, FALSE, 0, 0.0f, 0.0f, FALSE, FALSE, FALSE, FALSE};
+    D3D11_FILL_SOLID, D3D11_CULL_NONE, FALSE, 0, 0.0f, 1.0f, FALSE, FALSE, FALSE, FALSE};
+// Lines without antialiasing: under Wine antialiased lines ignore clip
+// distances, and once sectioned frames have run on a device its later
+// antialiased lines come out as strokes across the picture (Windows ignores
+// the flag for multisampled lines anyway).
 const D3D11_RASTERIZER_DESC kWireRasterizer = {
-    D3D11_FILL_WIREFRAME, D3D11_CULL_NONE, TRUE, 0, 0.0f, 0.0f, FALSE, FALSE, TRUE, TRUE};
+    D3D11_FILL_WIREFRAME, D3D11_CULL_NONE, TRUE, 0, 0.0f, 0.0f, FALSE, FALSE, TRUE, FALSE};
 
 // The default depth test but "less or equal": an edge drawn over its own
 // face lies at exactly the face's depth. Hidden edges stay hidden.
@@ -52,6 +57,20 @@ const D3D11_DEPTH_STENCIL_DESC kOutlineDepthState = {
     D3D11_DEFAULT_STENCIL_WRITE_MASK,
     {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_ALWAYS},
     {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_ALWAYS}};
+
+// Counting the surfaces behind the section: every fragment flips stencil
+// bit 0, hidden or not; nothing else is written.
+const D3D11_DEPTH_STENCIL_DESC kSectionCountState = {
+    FALSE, D3D11_DEPTH_WRITE_MASK_ZERO, D3D11_COMPARISON_ALWAYS, TRUE, 1, 1,
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_INVERT, D3D11_COMPARISON_ALWAYS},
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_INVERT, D3D11_COMPARISON_ALWAYS}};
+
+// The cap: the default depth test, only where the count was odd (the
+// stencil reference is 0).
+const D3D11_DEPTH_STENCIL_DESC kSectionCapState = {
+    TRUE, D3D11_DEPTH_WRITE_MASK_ALL, D3D11_COMPARISON_LESS, TRUE, 1, 0,
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_NOT_EQUAL},
+    {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_NOT_EQUAL}};
 
 // Plain words, so that nothing runs before main; written by tests only.
 volatile int32_t injectedStep = kStepNone;
@@ -150,10 +169,26 @@ struct PipelineObjects {
     ID3D11Buffer* frameConstants;
     ID3D11Buffer* objectConstants;
     ID3D11DepthStencilState* outlineDepthState;
+    ID3D11VertexShader* sectionCapVertexShader;
+    ID3D11PixelShader* sectionCapPixelShader;
+    ID3D11Buffer* sectionConstants;
+    ID3D11DepthStencilState* sectionCountState;
+    ID3D11DepthStencilState* sectionCapState;
 };
+
+void releaseSectionObjects(ID3D11DepthStencilState* capState, ID3D11DepthStencilState* countState,
+                           ID3D11Buffer* constants, ID3D11PixelShader* capPixel, ID3D11VertexShader* capVertex) {
+    releaseInterface(capState);
+    releaseInterface(countState);
+    releaseInterface(constants);
+    releaseInterface(capPixel);
+    releaseInterface(capVertex);
+}
 
 // Latest first, so an unwinding releases in the reverse order of creation.
 void releaseObjects(const PipelineObjects* objects) {
+    releaseSectionObjects(objects->sectionCapState, objects->sectionCountState, objects->sectionConstants,
+                          objects->sectionCapPixelShader, objects->sectionCapVertexShader);
     releaseInterface(objects->outlineDepthState);
     releaseInterface(objects->objectConstants);
     releaseInterface(objects->frameConstants);
@@ -211,6 +246,18 @@ HRESULT createStep(PipelineStep step, const Injection& injection, ID3D11Device* 
         return createConstantBuffer(device, kObjectConstantsBytes, &objects->objectConstants);
     case kStepOutlineDepthState:
         return device->CreateDepthStencilState(&kOutlineDepthState, &objects->outlineDepthState);
+    case kStepSectionCapVertexShader:
+        return device->CreateVertexShader(kSectionCapVertexShader, kSectionCapVertexShaderSize, nullptr,
+                                          &objects->sectionCapVertexShader);
+    case kStepSectionCapPixelShader:
+        return device->CreatePixelShader(kSectionCapPixelShader, kSectionCapPixelShaderSize, nullptr,
+                                         &objects->sectionCapPixelShader);
+    case kStepSectionConstants:
+        return createConstantBuffer(device, kSectionConstantsBytes, &objects->sectionConstants);
+    case kStepSectionCountState:
+        return device->CreateDepthStencilState(&kSectionCountState, &objects->sectionCountState);
+    case kStepSectionCapState:
+        return device->CreateDepthStencilState(&kSectionCapState, &objects->sectionCapState);
     default:
         return E_INVALIDARG;
     }
@@ -382,6 +429,11 @@ bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {
     pipeline->frameConstants = objects.frameConstants;
     pipeline->objectConstants = objects.objectConstants;
     pipeline->outlineDepthState = objects.outlineDepthState;
+    pipeline->sectionCapVertexShader = objects.sectionCapVertexShader;
+    pipeline->sectionCapPixelShader = objects.sectionCapPixelShader;
+    pipeline->sectionConstants = objects.sectionConstants;
+    pipeline->sectionCountState = objects.sectionCountState;
+    pipeline->sectionCapState = objects.sectionCapState;
     return true;
 }
 
@@ -392,6 +444,8 @@ void releaseDevice(GpuPipeline* pipeline) {
 }
 
 void releasePipeline(GpuPipeline* pipeline) {
+    releaseSectionObjects(pipeline->sectionCapState, pipeline->sectionCountState, pipeline->sectionConstants,
+                          pipeline->sectionCapPixelShader, pipeline->sectionCapVertexShader);
     releaseInterface(pipeline->outlineDepthState);
     releaseInterface(pipeline->objectConstants);
     releaseInterface(pipeline->frameConstants);

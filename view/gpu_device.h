@@ -108,6 +108,11 @@ enum PipelineStep : int32_t {
     kStepFrameConstants,
     kStepObjectConstants,
     kStepOutlineDepthState,
+    kStepSectionCapVertexShader,
+    kStepSectionCapPixelShader,
+    kStepSectionConstants,
+    kStepSectionCountState,
+    kStepSectionCapState,
     kStepCount,
 };
 void failPipelineStep(PipelineStep step, int32_t result);

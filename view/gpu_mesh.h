@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include "mesh/pick_index.h"
 #include "stl/stl_mesh.h"
 
 struct ID3D11Buffer;
@@ -29,13 +30,18 @@ struct GpuMesh {
     float boundsMax[3];
     float unitScale;
     MeshFacts facts;  // filled with the bounds
+    // For picking: the part's triangles stay in its mapping or heap; the
+    // index is built in that heap when measuring first needs it.
+    const StlSolid* solids;
+    HeapHandle heap;
+    PickIndex* pickIndex;
 };
 #pragma pack(pop)
 
 static_assert(sizeof(MeshVertex) == 16);
 static_assert(sizeof(SolidRange) == 8);
 static_assert(offsetof(GpuMesh, vertexCount) == 32);
-static_assert(sizeof(GpuMesh) == 88);
+static_assert(sizeof(GpuMesh) == 112);
 
 // A buffer's byte width is 32-bit: 268,435,455 vertices at most.
 constexpr uint64_t kMaxMeshTriangles = 89478485;

@@ -157,6 +157,7 @@ bool renderPartsPicture(ModelPart* parts, uint32_t count, const PictureLook* loo
     state.renderMode = look->mode;
     state.yUp = parts[0].metadata.coordinateSpace != kSpaceZUp;
     state.backgroundColor = look->backgroundColor;
+    state.section = look->section;
     const float noPan[3] = {0, 0, 0};
     setAnglesInState(&state, noPan, look->yaw, look->pitch);
     drawn = drawn && allocatePicture(picture, look->width, look->height, sink) && drawPicture(&state, picture, sink);

@@ -29,6 +29,7 @@ struct PictureLook {
     BinaryAngle pitch;
     uint32_t objectColor;      // default material, red in the low byte
     uint32_t backgroundColor;  // alpha 0 leaves the background transparent
+    SectionPlane section;      // off unless asked for; its share of the parts' box
 };
 
 // The view window's current frame at its client size, drawn by the view's

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "core/memory.h"
 #include "core/spin_lock.h"
 #include "view/camera.h"
@@ -51,6 +53,18 @@ int32_t highWordSigned(uintptr_t value) {
 
 void invalidate(ViewState* state) {
     InvalidateRect(windowOf(state), nullptr, FALSE);
+}
+
+// Ctrl+wheel: a notch is a step of the plane, as Page Up and Page Down
+// give; the dialog hears of it to update its line.
+void moveSectionByWheel(ViewState* state, int32_t wheelDistance, bool large) {
+    constexpr float kWheelNotch = 120.0f;
+    state->section.share = movedSectionShare(state->section.share, static_cast<float>(wheelDistance) / kWheelNotch,
+                                             large ? kSectionLargeStep : kSectionStep);
+    invalidate(state);
+    HWND window = static_cast<HWND>(state->window);
+    SendMessageW(GetParent(window), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), kViewSectionMoved),
+                 reinterpret_cast<LPARAM>(window));
 }
 
 void rebuildRotation(ViewState* state) {
@@ -175,6 +189,12 @@ void resizeView(ViewState* state, LPARAM size) {
 }
 
 void moveMouse(ViewState* state, int32_t x, int32_t y) {
+    if (state->clickPending) {
+        int32_t dx = x - state->pressX, dy = y - state->pressY;
+        // Still a click: the model keeps still, and a drag turns from where the button went down.
+        if (dx * dx + dy * dy <= kClickSlack * kClickSlack) return;
+        state->clickPending = 0;
+    }
     if (state->rotating) {
         applyRotateDrag(state, x, y);
         rebuildRotation(state);
@@ -184,6 +204,44 @@ void moveMouse(ViewState* state, int32_t x, int32_t y) {
     }
     state->lastMouseX = x;
     state->lastMouseY = y;
+}
+
+void notifyMeasure(ViewState* state) {
+    HWND window = windowOf(state);
+    SendMessageW(GetParent(window), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), kMeasureChanged),
+                 reinterpret_cast<LPARAM>(window));
+}
+
+void preparePickingAll(ViewState* state) {
+    for (int slot = 0; slot < kViewMeshSlots && state->meshes[slot]; ++slot) preparePicking(state->meshes[slot], state->sink);
+}
+
+// A click on the background changes nothing.
+void measureClick(ViewState* state, int32_t x, int32_t y) {
+    preparePickingAll(state);
+    SurfacePick pick;
+    if (!pickInView(state, x, y, &pick)) return;
+    addMeasurePoint(&state->marks, &pick);
+    invalidate(state);
+    notifyMeasure(state);
+}
+
+// The cross while measuring over the model.
+void setViewCursor(ViewState* state) {
+    if (state->rotating || state->panning) {
+        SetCursor(nullptr);
+        return;
+    }
+    POINT at;
+    if (state->measuring && state->meshes[0] && GetCursorPos(&at) && ScreenToClient(windowOf(state), &at)) {
+        preparePickingAll(state);
+        SurfacePick pick;
+        if (pickInView(state, at.x, at.y, &pick)) {
+            SetCursor(LoadCursorW(nullptr, IDC_CROSS));
+            return;
+        }
+    }
+    setArrowCursor();
 }
 
 LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -204,6 +262,7 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         paint(state);
         return 0;
     case WM_KILLFOCUS:
+        state->clickPending = 0;
         if (state->rotating || state->panning) {
             ReleaseCapture();
             state->rotating = 0;
@@ -211,10 +270,7 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         break;
     case WM_SETCURSOR:
-        if (state->rotating || state->panning)
-            SetCursor(nullptr);
-        else
-            setArrowCursor();
+        setViewCursor(state);
         return 1;
     case WM_MOUSEACTIVATE:
         if (!(GetWindowLongW(window, GWL_STYLE) & WS_TABSTOP)) break;
@@ -239,16 +295,26 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         endDrag(state, key);
         return 0;
     }
-    case WM_LBUTTONDOWN:
-        beginDrag(state, kRotateKey, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
+    case WM_LBUTTONDOWN: {
+        int32_t x = lowWordSigned(lParam), y = highWordSigned(static_cast<uintptr_t>(lParam));
+        beginDrag(state, kRotateKey, x, y);
+        state->clickPending = state->measuring;
+        state->pressX = x;
+        state->pressY = y;
         return 0;
+    }
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:  // CAD programs pan with the middle button
+        state->clickPending = 0;
         beginDrag(state, kPanKey, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
         return 0;
-    case WM_LBUTTONUP:
+    case WM_LBUTTONUP: {
+        bool click = state->clickPending && state->rotating;
+        state->clickPending = 0;
         endDrag(state, kRotateKey);
+        if (click) measureClick(state, state->pressX, state->pressY);
         return 0;
+    }
     case WM_RBUTTONUP:
     case WM_MBUTTONUP:
         endDrag(state, kPanKey);
@@ -257,7 +323,11 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         moveMouse(state, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
         break;
     case WM_MOUSEWHEEL:
-        // Modifier keys in the low word do not change the step.
+        if ((wParam & MK_CONTROL) && state->section.on) {
+            moveSectionByWheel(state, highWordSigned(wParam), (wParam & MK_SHIFT) != 0);
+            break;
+        }
+        // Other modifier keys in the low word do not change the step.
         applyWheel(state, highWordSigned(wParam));
         state->wheelTurning = 1;
         SetTimer(window, kWheelTimerId, kWheelPauseMs, nullptr);
@@ -339,6 +409,7 @@ void clearMeshes(void* window) {
     ViewState* state = viewStateOf(window);
     if (!state) return;
     stopRotationTimer(state);
+    state->marks.count = 0;
     acquireSpinLock(&state->lock);
     for (int slot = 0; slot < kViewMeshSlots; ++slot) {
         if (!state->meshes[slot]) continue;
@@ -355,6 +426,7 @@ void installMesh(void* window, GpuMesh* mesh, bool first) {
     placeMesh(state, mesh, first);
     releaseSpinLock(&state->lock);
     if (first) resetFramePacing(&state->pacing);
+    if (state->measuring) preparePicking(mesh, state->sink);
     // Further parts are drawn when the dialog repaints after the last one.
     if (!first) return;
     if (state->alwaysRotate) startRotationTimer(state);
@@ -399,7 +471,54 @@ bool viewIsMoving(const ViewState* state) {
     return state->rotating || state->panning || state->wheelTurning || state->rotationStamp != 0;
 }
 
+SectionPlane viewSection(void* window) {
+    ViewState* state = viewStateOf(window);
+    if (state) return state->section;
+    SectionPlane off = initialSection();
+    return off;
+}
+
+void setViewSection(void* window, const SectionPlane* section) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->section = *section;
+    invalidate(state);
+}
+
 void setViewSink(void* window, const MessageSink* sink) {
     ViewState* state = viewStateOf(window);
     if (state) state->sink = sink;
+}
+
+void setMeasureMode(void* window, bool on) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->measuring = on;
+    if (on) {
+        preparePickingAll(state);
+    } else {
+        state->marks.count = 0;
+        state->clickPending = 0;
+    }
+    invalidate(state);
+}
+
+bool measureMode(void* window) {
+    ViewState* state = viewStateOf(window);
+    return state && state->measuring;
+}
+
+bool clearMeasure(void* window) {
+    ViewState* state = viewStateOf(window);
+    if (!state || state->marks.count == 0) return false;
+    state->marks.count = 0;
+    invalidate(state);
+    return true;
+}
+
+MeasureMarks measureMarks(void* window) {
+    ViewState* state = viewStateOf(window);
+    MeasureMarks marks{};
+    if (state) memcpy(&marks, &state->marks, sizeof marks);
+    return marks;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include "core/status.h"
 #include "view/frame_pacing.h"
+#include "view/measure_marks.h"
+#include "view/section_plane.h"
 
 struct ID3D11Device;
 struct ID3D11DeviceContext;
@@ -60,6 +62,14 @@ struct GpuPipeline {
     // The outline pass: "less or equal", so that edges lying in their own
     // faces pass the depth test where those faces are drawn.
     ID3D11DepthStencilState* outlineDepthState;
+    // The section: the plane's constants, which the lit and outline programs
+    // always read, and the cap, drawn where the surfaces behind the plane are
+    // odd in number (a stencil bit flipped by each, depth ignored).
+    ID3D11VertexShader* sectionCapVertexShader;
+    ID3D11PixelShader* sectionCapPixelShader;
+    ID3D11Buffer* sectionConstants;
+    ID3D11DepthStencilState* sectionCountState;
+    ID3D11DepthStencilState* sectionCapState;
 };
 
 struct ViewState {
@@ -99,6 +109,12 @@ struct ViewState {
     // with a swap chain. Guarded by `lock` like the views.
     ID3D11Texture2D* resolvedFrame;
     ID3D11Texture2D* stagingFrame;
+    SectionPlane section;  // not saved; a new model keeps it but starts it in the middle
+    uint8_t measuring;     // a click on the model picks a point
+    uint8_t clickPending;  // the left button is down and has not left the click slack
+    int32_t pressX;        // where it went down
+    int32_t pressY;
+    MeasureMarks marks;
     FramePacing pacing;    // how long the last frames took; window thread only
     uint8_t wheelTurning;  // a wheel notch came less than kWheelPauseMs ago
     // Where frames go through GDI from multisampled textures: a one-sample
@@ -109,7 +125,7 @@ struct ViewState {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(GpuPipeline) == 14 * 8);
+static_assert(sizeof(GpuPipeline) == 19 * 8);
 static_assert(offsetof(ViewState, clientWidth) == 8);
 static_assert(offsetof(ViewState, rotating) == 16);
 static_assert(offsetof(ViewState, renderMode) == 19);
@@ -124,17 +140,19 @@ static_assert(offsetof(ViewState, boundsMin) == 90);
 static_assert(offsetof(ViewState, boundsMax) == 102);
 static_assert(offsetof(ViewState, radius) == 114);
 static_assert(offsetof(ViewState, pipeline) == 118);
-static_assert(offsetof(ViewState, swapChain) == 230);
-static_assert(offsetof(ViewState, depthStencilView) == 246);
-static_assert(offsetof(ViewState, meshes) == 254);
-static_assert(offsetof(ViewState, backgroundColor) == 294);
-static_assert(offsetof(ViewState, sink) == 298);
-static_assert(offsetof(ViewState, lock) == 306);
-static_assert(offsetof(ViewState, rotationStamp) == 310);
-static_assert(offsetof(ViewState, rotationRate) == 318);
-static_assert(offsetof(ViewState, resolvedFrame) == 322);
-static_assert(offsetof(ViewState, pacing) == 338);
-static_assert(sizeof(ViewState) == 368);
+static_assert(offsetof(ViewState, swapChain) == 270);
+static_assert(offsetof(ViewState, depthStencilView) == 286);
+static_assert(offsetof(ViewState, meshes) == 294);
+static_assert(offsetof(ViewState, backgroundColor) == 334);
+static_assert(offsetof(ViewState, sink) == 338);
+static_assert(offsetof(ViewState, lock) == 346);
+static_assert(offsetof(ViewState, rotationStamp) == 350);
+static_assert(offsetof(ViewState, rotationRate) == 358);
+static_assert(offsetof(ViewState, resolvedFrame) == 362);
+static_assert(offsetof(ViewState, section) == 378);
+static_assert(offsetof(ViewState, measuring) == 385);
+static_assert(offsetof(ViewState, pacing) == 446);
+static_assert(sizeof(ViewState) == 476);
 
 // The remaining declarations are implemented for Windows only.
 
@@ -165,3 +183,21 @@ void setBackgroundColor(void* window, uint32_t color);
 void setViewSink(void* window, const MessageSink* sink);
 // True while the user turns, pans or zooms the model or it turns by itself.
 bool viewIsMoving(const ViewState* state);
+// The section as the view draws it; a copy of an off section when there is no view.
+SectionPlane viewSection(void* window);
+// Takes the section over and repaints.
+void setViewSection(void* window, const SectionPlane* section);
+// What a view sends its parent as WM_COMMAND, with its control id, after
+// Ctrl+wheel has moved the section.
+constexpr uint16_t kViewSectionMoved = 1;
+
+// Measure mode. A click on the model adds a point (the third starts again)
+// and sends the parent WM_COMMAND with the view's id and kMeasureChanged; a
+// drag still turns. Leaving the mode, clearMeshes and clearMeasure forget the points.
+constexpr uint16_t kMeasureChanged = 2;
+void setMeasureMode(void* window, bool on);
+bool measureMode(void* window);
+// True when there were points to forget.
+bool clearMeasure(void* window);
+// A copy of the points; none without a view.
+MeasureMarks measureMarks(void* window);

@@ -151,13 +151,20 @@ void deleteIfEmpty(const wchar_t* path) {
     if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, path);
 }
 
+// Where registering keeps the handler it replaced, to be put back on unregistering.
+constexpr wchar_t kPreviousHandlerValue[] = L"PreviousThumbnailHandler";
+
+// A class id as text, from the key's value; false when there is none.
+bool readClassText(const wchar_t* path, const wchar_t* name, wchar_t (&text)[64]) {
+    DWORD bytes = sizeof text;
+    return RegGetValueW(HKEY_CURRENT_USER, path, name, RRF_RT_REG_SZ, nullptr, text, &bytes) == ERROR_SUCCESS &&
+           text[0];
+}
+
 // The handler entry names this server.
 bool handlerIsOurs() {
     wchar_t text[64];
-    DWORD bytes = sizeof text;
-    return RegGetValueW(HKEY_CURRENT_USER, kHandlerKey, nullptr, RRF_RT_REG_SZ, nullptr, text, &bytes) ==
-               ERROR_SUCCESS &&
-           lstrcmpiW(text, kProviderClassText) == 0;
+    return readClassText(kHandlerKey, nullptr, text) && lstrcmpiW(text, kProviderClassText) == 0;
 }
 
 }  // namespace
@@ -186,6 +193,9 @@ STDAPI DllRegisterServer() {
     DWORD length = GetModuleFileNameW(thisModule, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     HRESULT result = setValue(HKEY_CURRENT_USER, kClassKey, nullptr, L"Veldmark STL Viewer thumbnails");
+    wchar_t previous[64];
+    if (SUCCEEDED(result) && !handlerIsOurs() && readClassText(kHandlerKey, nullptr, previous))
+        result = setValue(HKEY_CURRENT_USER, kClassKey, kPreviousHandlerValue, previous);
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kServerKey, nullptr, path);
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kServerKey, L"ThreadingModel", L"Apartment");
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kHandlerKey, nullptr, kProviderClassText);
@@ -194,7 +204,10 @@ STDAPI DllRegisterServer() {
 }
 
 STDAPI DllUnregisterServer() {
-    if (handlerIsOurs()) {
+    wchar_t previous[64];
+    if (handlerIsOurs() && readClassText(kClassKey, kPreviousHandlerValue, previous)) {
+        setValue(HKEY_CURRENT_USER, kHandlerKey, nullptr, previous);
+    } else if (handlerIsOurs()) {
         RegDeleteKeyW(HKEY_CURRENT_USER, kHandlerKey);
         deleteIfEmpty(kShellExKey);
         deleteIfEmpty(kExtensionKey);
@@ -202,4 +215,12 @@ STDAPI DllUnregisterServer() {
     LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, kClassKey);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
+}
+
+// Called by the installer after it wrote or removed the keys above as plain
+// values: Explorer rereads associations only when told. The argument is the
+// installer's session handle; the answer is always success.
+extern "C" UINT WINAPI NotifyAssociationsChanged(unsigned long) {
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    return ERROR_SUCCESS;
 }

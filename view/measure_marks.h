@@ -1,0 +1,43 @@
+// Measuring on the model: the picked points the view keeps, the pick under
+// a pixel of the view, and the marks drawn for the points. Free of Direct3D.
+#pragma once
+#include <cstdint>
+#include "mesh/surface_pick.h"
+
+struct ViewState;
+struct GpuMesh;
+struct FrameCamera;
+
+#pragma pack(push, 1)
+struct MeasureMarks {
+    uint8_t count;        // 0 to 2; a third point starts a new measurement
+    uint8_t corner[2];    // 1 where the point is a corner of the file
+    double points[2][3];  // metres, in the file's own axes
+};
+#pragma pack(pop)
+static_assert(sizeof(MeasureMarks) == 51);
+
+// Holding the button this close (pixels from where it went down) is a click, not a turn.
+constexpr int32_t kClickSlack = 3;
+// The rim and fill of every mark: a plus for a point on a face, a square for
+// a corner, a band between the two points. Room for the vertices of one pass.
+constexpr int kMaxMarkVertices = 64;
+constexpr uint32_t kMarkRimColour = 0xFF101010;
+
+void addMeasurePoint(MeasureMarks* marks, const SurfacePick* pick);
+
+// The camera a view of that size shows.
+void viewFrameCamera(const ViewState* state, int32_t width, int32_t height, FrameCamera* camera);
+
+// The index of a mesh in its part's heap, built once; without memory for it
+// (reported) every triangle is tried.
+void preparePicking(GpuMesh* mesh, const MessageSink* sink);
+// The visible surface point under the client position; false over the background.
+bool pickInView(const ViewState* state, int32_t x, int32_t y, SurfacePick* pick);
+
+// World-space triangles of one pass (0 the dark rim, 1 the fill) that cover
+// the marks' pixels; the count of vertices written.
+int buildMarkVertices(const FrameCamera* camera, const MeasureMarks* marks, int pass, float out[kMaxMarkVertices][3]);
+// The fill colour, red in the low byte: of magenta, yellow and cyan the one
+// farthest from the background and every mesh colour.
+uint32_t markColour(uint32_t background, const uint32_t* meshColours, int meshCount);
