@@ -1,7 +1,7 @@
 // The main window on a screen of 144 DPI (its Wine prefix says so in
 // HKCU\Control Panel\Desktop\LogPixels): everything 1.5 times its 96-DPI size,
-// every text inside its control, the view filling its place; and the real
-// program, whose manifest asks for per-monitor awareness, the same.
+// every text inside its control, the view filling its place, check boxes and
+// icons drawn for the density, a placement stored at 96 DPI coming back.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
