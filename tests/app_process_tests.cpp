@@ -305,6 +305,7 @@ TEST_F(ViewerProcessTest, TriangleColoursOffShowTheMaterialColour) {
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(kColorsId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
     EXPECT_TRUE(pumpUntil([&] { return brightness() > 300; }));
     EXPECT_EQ(viewer.close(window), 0);
+}
 
 void pressKeys(std::initializer_list<WORD> keys) {
     std::vector<INPUT> inputs;

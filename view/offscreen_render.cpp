@@ -99,9 +99,16 @@ void warmPipeline(ViewState* state) {
     if (createFrameTextures(device, kSide, kSide, &renderTargetView, &depthStencilView, nullptr)) {
         const float clear[4] = {0, 0, 0, 1}, centre[3] = {0.5f, 0.5f, 0}, pan[3] = {0, 0, 0};
         const float rotation[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        SectionPlane plane = initialSection();
+        plane.on = 1;
+        SectionConstants cut;
+        const float low[3] = {0, 0, 0}, high[3] = {1, 1, 0};
+        computeSectionConstants(&plane, true, low, high, &cut);
+        const SectionConstants* sections[] = {nullptr, &cut};
         for (RenderMode mode : {kRenderSolid, kRenderWireframe, kRenderOutline})
-            renderFrame(&state->pipeline, mode, meshes, renderTargetView, depthStencilView, kSide, kSide, clear, centre,
-                        rotation, pan, 0.71f, kInitialZoom, true, nullptr);
+            for (const SectionConstants* section : sections)
+                renderFrame(&state->pipeline, mode, meshes, renderTargetView, depthStencilView, kSide, kSide, clear,
+                            centre, rotation, pan, 0.71f, kInitialZoom, true, section, nullptr);
         // Reading the pixels waits until the driver has done all of it.
         if (allocatePicture(&picture, kSide, kSide, nullptr)) {
             readPixels(device, state->pipeline.context, renderTargetView, &picture);

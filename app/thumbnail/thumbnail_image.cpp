@@ -87,7 +87,8 @@ HRESULT drawPart(ModelPart* part, UINT side, HBITMAP* bitmap) {
                         degreesToAngle(kDefaultYawDegrees),
                         degreesToAngle(kDefaultPitchDegrees),
                         kDefaultObjectColor,
-                        0};  // transparent
+                        0,  // transparent
+                        initialSection()};
     Picture picture;
     if (!renderPartsPicture(part, 1, &look, &picture, nullptr)) return E_FAIL;
     HRESULT result = bitmapOf(&picture, bitmap);
