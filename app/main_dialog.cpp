@@ -132,6 +132,10 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
         setAlwaysRotate(view, true);
         checkMenuItem(state->menu, kCommandAlwaysRotate, true);
     }
+    if (state->showProblems) {
+        setShowProblems(view, true);
+        checkMenuItem(state->menu, kCommandShowProblems, true);
+    }
     CheckMenuRadioItem(state->menu, kCommandSolid, kCommandWireframe, kCommandSolid, MF_BYCOMMAND);
     UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
     CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
@@ -280,7 +284,9 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));
         return FALSE;
     case kCheckFinishedMessage:
-        if (state) showModelFacts(state);
+        if (!state) return FALSE;
+        showModelFacts(state);
+        showCheckedProblems(state, static_cast<int>(wParam));
         return FALSE;
     case kApplyTreeChecksMessage:
         if (state) applyTreeChecks(state);

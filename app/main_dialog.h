@@ -77,6 +77,7 @@ struct MainDialogState {
     PartCheck checks[kMaxParts];
     HANDLE checkThread;
     volatile uint8_t checkKeepGoing;
+    uint8_t showProblems;  // the view draws what the checks found
 };
 #pragma pack(pop)
 static_assert(offsetof(MainDialogState, dialog) == 0);

@@ -62,4 +62,7 @@ void releaseGpuMesh(GpuMesh* mesh) {
     ID3D11Buffer* buffer = mesh->vertexBuffer;
     mesh->vertexBuffer = nullptr;
     if (buffer) buffer->Release();
+    ID3D11Buffer* problems = mesh->problemIndices;
+    mesh->problemIndices = nullptr;
+    if (problems) problems->Release();
 }

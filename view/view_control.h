@@ -114,6 +114,7 @@ struct ViewState {
     int32_t pressX;        // where it went down
     int32_t pressY;
     MeasureMarks marks;
+    uint8_t showProblems;  // the surface check's findings drawn over the model
 };
 #pragma pack(pop)
 
@@ -143,7 +144,7 @@ static_assert(offsetof(ViewState, rotationRate) == 382);
 static_assert(offsetof(ViewState, resolvedFrame) == 386);
 static_assert(offsetof(ViewState, section) == 402);
 static_assert(offsetof(ViewState, measuring) == 409);
-static_assert(sizeof(ViewState) == 470);
+static_assert(sizeof(ViewState) == 471);
 
 // The remaining declarations are implemented for Windows only.
 
@@ -168,6 +169,8 @@ void clearMeshes(void* window);    // bounds, pan and zoom stay
 void installMesh(void* window, GpuMesh* mesh, bool first);
 void setMeshColor(void* window, uint32_t color, uint32_t slot);
 void setRenderMode(void* window, RenderMode mode);
+// Draws the problem lists of the meshes that have them (problem_edges.h).
+void setShowProblems(void* window, bool on);
 void setFlipZoom(void* window, bool flip);
 void setYUp(void* window, bool yUp);
 void setBackgroundColor(void* window, uint32_t color);
