@@ -153,8 +153,9 @@ void drawProblemKind(ID3D11DeviceContext* context, const GpuMesh* mesh, uint32_t
 }
 
 // The problems the surface check found, over the picture: the faces of
-// flipped edges lit in the tint, then the open and non-manifold edges
-// unlit, two pixels wide (drawn again one pixel right and down). The lines
+// flipped edges tinted (whatever their own colours), then the open and
+// non-manifold edges, two pixels wide (drawn again one pixel right and down),
+// all unlit. The lines
 // come a little nearer than their faces through the viewport's depth range,
 // as lines never meet their faces' depths exactly (Wine's depth bias leaves
 // lines alone). Wireframe hides nothing, so there they hide nothing either:
@@ -172,22 +173,21 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
     if (count == 0) return;
     context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
     context->RSSetState(pipeline->solidRasterizer);
-    context->VSSetShader(pipeline->litVertexShader, nullptr, 0);
-    context->IASetInputLayout(pipeline->litInputLayout);
-    context->GSSetShader(sectioned ? pipeline->sectionGeometryShader : pipeline->faceGeometryShader, nullptr, 0);
-    context->PSSetShader(pipeline->litPixelShader, nullptr, 0);
+    context->VSSetShader(sectioned ? pipeline->sectionOutlineVertexShader : pipeline->outlineVertexShader, nullptr, 0);
+    context->IASetInputLayout(pipeline->outlineInputLayout);
+    context->GSSetShader(nullptr, nullptr, 0);
+    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    const float share[4] = {kProblemTintShare, kProblemTintShare, kProblemTintShare, kProblemTintShare};
+    context->OMSetBlendState(pipeline->problemTintBlend, share, 0xFFFFFFFF);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
     for (int m = 0; m < count; ++m) {
         if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kProblemFlipped], sink)) continue;
         context->IASetIndexBuffer(drawn[m]->problemIndices, DXGI_FORMAT_R32_UINT, 0);
         drawProblemKind(context, drawn[m], kProblemFlipped);
     }
+    context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);
 
     if (wireframe) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH, 1.0f, 0);
-    context->VSSetShader(sectioned ? pipeline->sectionOutlineVertexShader : pipeline->outlineVertexShader, nullptr, 0);
-    context->IASetInputLayout(pipeline->outlineInputLayout);
-    context->GSSetShader(nullptr, nullptr, 0);
-    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_LINELIST);
     for (int m = 0; m < count; ++m) {
         context->IASetIndexBuffer(drawn[m]->problemIndices, DXGI_FORMAT_R32_UINT, 0);

@@ -69,6 +69,13 @@ const D3D11_DEPTH_STENCIL_DESC kSectionCapState = {
     {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_NOT_EQUAL},
     {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_NOT_EQUAL}};
 
+// The tint of "Show problems": the blend factor's share of the tint over
+// the picture, whose shading shows through.
+const D3D11_BLEND_DESC kProblemTintBlend = {
+    FALSE, FALSE,
+    {{TRUE, D3D11_BLEND_BLEND_FACTOR, D3D11_BLEND_INV_BLEND_FACTOR, D3D11_BLEND_OP_ADD, D3D11_BLEND_ONE,
+      D3D11_BLEND_ZERO, D3D11_BLEND_OP_ADD, D3D11_COLOR_WRITE_ENABLE_ALL}}};
+
 // Plain words, so that nothing runs before main; written by tests only.
 volatile int32_t injectedStep = kStepNone;
 volatile int32_t injectedResult = 0;
@@ -160,6 +167,7 @@ struct PipelineObjects {
     ID3D11DepthStencilState* sectionCountState;
     ID3D11DepthStencilState* sectionCapState;
     ID3D11RasterizerState* sectionWireRasterizer;
+    ID3D11BlendState* problemTintBlend;
 };
 
 void releaseSectionObjects(ID3D11RasterizerState* wireRasterizer, ID3D11DepthStencilState* capState, ID3D11DepthStencilState* countState,
@@ -177,6 +185,7 @@ void releaseSectionObjects(ID3D11RasterizerState* wireRasterizer, ID3D11DepthSte
 
 // Latest first, so an unwinding releases in the reverse order of creation.
 void releaseObjects(const PipelineObjects* objects) {
+    releaseInterface(objects->problemTintBlend);
     releaseSectionObjects(objects->sectionWireRasterizer, objects->sectionCapState, objects->sectionCountState, objects->sectionConstants,
                           objects->sectionCapPixelShader, objects->sectionCapVertexShader,
                           objects->sectionOutlineVertexShader, objects->sectionGeometryShader);
@@ -257,6 +266,8 @@ HRESULT createStep(PipelineStep step, const Injection& injection, ID3D11Device* 
         return device->CreateDepthStencilState(&kSectionCapState, &objects->sectionCapState);
     case kStepSectionWireRasterizer:
         return device->CreateRasterizerState(&kSectionWireRasterizer, &objects->sectionWireRasterizer);
+    case kStepProblemTintBlend:
+        return device->CreateBlendState(&kProblemTintBlend, &objects->problemTintBlend);
     default:
         return E_INVALIDARG;
     }
@@ -431,6 +442,7 @@ bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {
     pipeline->sectionCountState = objects.sectionCountState;
     pipeline->sectionCapState = objects.sectionCapState;
     pipeline->sectionWireRasterizer = objects.sectionWireRasterizer;
+    pipeline->problemTintBlend = objects.problemTintBlend;
     return true;
 }
 
@@ -441,6 +453,7 @@ void releaseDevice(GpuPipeline* pipeline) {
 }
 
 void releasePipeline(GpuPipeline* pipeline) {
+    releaseInterface(pipeline->problemTintBlend);
     releaseSectionObjects(pipeline->sectionWireRasterizer, pipeline->sectionCapState, pipeline->sectionCountState, pipeline->sectionConstants,
                           pipeline->sectionCapPixelShader, pipeline->sectionCapVertexShader,
                           pipeline->sectionOutlineVertexShader, pipeline->sectionGeometryShader);

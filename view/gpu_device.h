@@ -115,6 +115,7 @@ enum PipelineStep : int32_t {
     kStepSectionCountState,
     kStepSectionCapState,
     kStepSectionWireRasterizer,
+    kStepProblemTintBlend,
     kStepCount,
 };
 void failPipelineStep(PipelineStep step, int32_t result);

@@ -13,10 +13,12 @@ enum ProblemKind : uint32_t {
     kProblemKinds = 3,
 };
 
-// Object colours, red in the low byte, taken as linear light by the
+// Object colours, red in the low byte, taken as linear light by the unlit
 // programs: red and blue lines stand out from grey and white backgrounds
-// and the light default material; the tint shades orange.
-constexpr uint32_t kProblemColours[kProblemKinds] = {0xFF008CFF, 0xFF0000FF, 0xFFFF3300};
+// and the light default material; the tint turns any colour orange.
+constexpr uint32_t kProblemColours[kProblemKinds] = {0xFF0050FF, 0xFF0000FF, 0xFFFF3300};
+// The tint's share of a face's colour, in linear light.
+constexpr float kProblemTintShare = 0.6f;
 
 // Index positions of one mesh's lists: kind k of solid s runs from
 // starts[k * (solidCount + 1) + s] to the next entry; kinds follow one

@@ -17,6 +17,7 @@ struct ID3D11PixelShader;
 struct ID3D11InputLayout;
 struct ID3D11RasterizerState;
 struct ID3D11DepthStencilState;
+struct ID3D11BlendState;
 struct ID3D11Buffer;
 struct ID3D11RenderTargetView;
 struct ID3D11DepthStencilView;
@@ -69,6 +70,9 @@ struct GpuPipeline {
     ID3D11DepthStencilState* sectionCountState;
     ID3D11DepthStencilState* sectionCapState;
     ID3D11RasterizerState* sectionWireRasterizer;
+    // "Show problems" tints faces: the blend factor's share of the drawn
+    // colour over what is there.
+    ID3D11BlendState* problemTintBlend;
 };
 
 struct ViewState {
@@ -118,7 +122,7 @@ struct ViewState {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(GpuPipeline) == 22 * 8);
+static_assert(sizeof(GpuPipeline) == 23 * 8);
 static_assert(offsetof(ViewState, clientWidth) == 8);
 static_assert(offsetof(ViewState, rotating) == 16);
 static_assert(offsetof(ViewState, renderMode) == 19);
@@ -133,18 +137,18 @@ static_assert(offsetof(ViewState, boundsMin) == 90);
 static_assert(offsetof(ViewState, boundsMax) == 102);
 static_assert(offsetof(ViewState, radius) == 114);
 static_assert(offsetof(ViewState, pipeline) == 118);
-static_assert(offsetof(ViewState, swapChain) == 294);
-static_assert(offsetof(ViewState, depthStencilView) == 310);
-static_assert(offsetof(ViewState, meshes) == 318);
-static_assert(offsetof(ViewState, backgroundColor) == 358);
-static_assert(offsetof(ViewState, sink) == 362);
-static_assert(offsetof(ViewState, lock) == 370);
-static_assert(offsetof(ViewState, rotationStamp) == 374);
-static_assert(offsetof(ViewState, rotationRate) == 382);
-static_assert(offsetof(ViewState, resolvedFrame) == 386);
-static_assert(offsetof(ViewState, section) == 402);
-static_assert(offsetof(ViewState, measuring) == 409);
-static_assert(sizeof(ViewState) == 471);
+static_assert(offsetof(ViewState, swapChain) == 302);
+static_assert(offsetof(ViewState, depthStencilView) == 318);
+static_assert(offsetof(ViewState, meshes) == 326);
+static_assert(offsetof(ViewState, backgroundColor) == 366);
+static_assert(offsetof(ViewState, sink) == 370);
+static_assert(offsetof(ViewState, lock) == 378);
+static_assert(offsetof(ViewState, rotationStamp) == 382);
+static_assert(offsetof(ViewState, rotationRate) == 390);
+static_assert(offsetof(ViewState, resolvedFrame) == 394);
+static_assert(offsetof(ViewState, section) == 410);
+static_assert(offsetof(ViewState, measuring) == 417);
+static_assert(sizeof(ViewState) == 479);
 
 // The remaining declarations are implemented for Windows only.
 
