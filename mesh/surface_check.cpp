@@ -55,13 +55,26 @@ bool sameKey(const CornerKey& a, const CornerKey& b) {
 }
 
 // Model coordinates repeat per axis; the mix spreads such grids evenly.
-uint32_t slotOf(const CornerKey& key, uint32_t slots) {
+uint64_t hashOf(const CornerKey& key) {
     uint64_t h = (key.x | static_cast<uint64_t>(key.y) << 32) * 0x9E3779B97F4A7C15ull;
     h ^= (key.z + (h >> 32)) * 0xC2B2AE3D27D4EB4Full;
     h ^= h >> 29;
-    h *= 0x94D049BB133111EBull;
-    return static_cast<uint32_t>(((h >> 32) * slots) >> 32);
+    return h * 0x94D049BB133111EBull;
 }
+
+uint32_t slotOf(uint64_t hash, uint32_t slots) {
+    return static_cast<uint32_t>(((hash >> 32) * slots) >> 32);
+}
+
+// A vertex is mostly met again a few hundred triangles after its first
+// corner (the next row of a strip, the next face of a fan): a small table
+// that stays in the cache, of keys with their representatives, answers
+// those without a trip to the large table and into the file.
+constexpr uint32_t kRecentBits = 14;
+struct RecentCorner {
+    CornerKey key;
+    uint32_t representative;  // kNone while empty
+};
 
 struct WeldTable {
     uint32_t* slots;  // representative corner, or kNone
@@ -70,8 +83,8 @@ struct WeldTable {
 };
 
 // Returns the representative of the key, inserting `corner` when it is new.
-uint32_t weld(WeldTable* table, const SolidRuns& runs, const CornerKey& key, uint32_t corner) {
-    uint32_t slot = slotOf(key, table->size);
+uint32_t weld(WeldTable* table, const SolidRuns& runs, const CornerKey& key, uint64_t hash, uint32_t corner) {
+    uint32_t slot = slotOf(hash, table->size);
     for (;;) {
         uint32_t held = table->slots[slot];
         if (held == kNone) {
@@ -121,10 +134,11 @@ struct Work {
     uint32_t* shellParent = nullptr;
     uint32_t* holeParent = nullptr;
     uint8_t* ownMarks = nullptr;
+    RecentCorner* recent = nullptr;
 
     ~Work() {
         void* blocks[] = {ids, firstTriangle, table, grown, vertexMap, bucketEnd, sides, edgeUses, firstUse,
-                          shellParent, holeParent, ownMarks};
+                          shellParent, holeParent, ownMarks, recent};
         for (void* block : blocks) freeBytes(block);
     }
 };
@@ -144,8 +158,11 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t corners, W
     // size. Growth is looked at per triangle, so half a table takes its three corners.
     WeldTable table{nullptr, static_cast<uint32_t>(triangles * 2 + 6), 0};
     uint32_t largest = static_cast<uint32_t>(triangles * 4 + 6);
-    work->table = static_cast<uint32_t*>(allocArray(processHeap(), table.size, 4, sink));
-    if (!work->table) return false;
+    if (!(work->table = static_cast<uint32_t*>(allocArray(processHeap(), table.size, 4, sink))) ||
+        !(work->recent = static_cast<RecentCorner*>(
+              allocArray(processHeap(), 1u << kRecentBits, sizeof(RecentCorner), sink))))
+        return false;
+    memset(work->recent, 0xFF, sizeof(RecentCorner) << kRecentBits);
     memset(work->table, 0xFF, static_cast<size_t>(table.size) * 4);
     table.slots = work->table;
     uint32_t corner = 0;
@@ -159,17 +176,31 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t corners, W
                 if (!work->grown) return false;
                 memset(work->grown, 0xFF, static_cast<size_t>(largest) * 4);
                 WeldTable bigger{work->grown, largest, 0};
-                for (uint32_t c = 0; c < corner; ++c)
-                    if (work->ids[c] == c) weld(&bigger, runs, keyOf(triangleAt(runs, c / 3), c % 3), c);
+                for (uint32_t c = 0; c < corner; ++c) {
+                    if (work->ids[c] != c) continue;
+                    CornerKey key = keyOf(triangleAt(runs, c / 3), c % 3);
+                    weld(&bigger, runs, key, hashOf(key), c);
+                }
                 freeBytes(take(&work->table));
                 work->table = take(&work->grown);
                 table = bigger;
             }
-            for (uint32_t k = 0; k < 3; ++k, ++corner)
-                work->ids[corner] = weld(&table, runs, keyOf(solid.triangles + t, k), corner);
+            for (uint32_t k = 0; k < 3; ++k, ++corner) {
+                CornerKey key = keyOf(solid.triangles + t, k);
+                uint64_t hash = hashOf(key);
+                RecentCorner& recent = work->recent[hash & ((1u << kRecentBits) - 1)];
+                if (recent.representative != kNone && sameKey(recent.key, key)) {
+                    work->ids[corner] = recent.representative;
+                    continue;
+                }
+                uint32_t representative = weld(&table, runs, key, hash, corner);
+                work->ids[corner] = representative;
+                recent = RecentCorner{key, representative};
+            }
         }
     }
     freeBytes(take(&work->table));
+    freeBytes(take(&work->recent));
     return true;
 }
 
