@@ -570,7 +570,6 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
                     facts.compare(facts.size() - row.volumeEnd.size(), row.volumeEnd.size(), row.volumeEnd) == 0)
             << std::string(facts.begin(), facts.end());
         // From below and in front, where the hole and the turned face are.
-        SendMessageW(dialog_, WM_COMMAND, kCommandFront, 0);
         setViewAngles(item(kViewId), std::array<float, 3>{}.data(), 0x10000000, 0x10000000);
         Picture picture;
         ASSERT_TRUE(renderViewPicture(item(kViewId), &picture, nullptr));
@@ -585,6 +584,7 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         EXPECT_EQ(orange > 200, row.orange) << orange;
     }
     runCommand(state_, kCommandShowProblems, 0);
+    runCommand(state_, kCommandResetView, 0);
 }
 
 // A font with the thin space, one without it, and a dingbat font without the
