@@ -74,6 +74,12 @@ bool hitsBox(const Ray& ray, const double inverse[3], const PickBox& box, double
     return true;
 }
 
+// The kept side in one part's file units: f·normal + w >= 0.
+struct KeptSide {
+    double normal[3];
+    double w;
+};
+
 struct Nearest {
     double depth;
     uint32_t solid;
@@ -81,19 +87,26 @@ struct Nearest {
     double u, v;
 };
 
-void castRange(const Ray& ray, const StlSolid& solid, uint32_t solidIndex, uint32_t first, uint32_t end, double nearDepth,
-               Nearest* nearest) {
+bool isKept(const Ray& ray, const KeptSide& kept, double depth) {
+    double sum = kept.w;
+    for (int axis = 0; axis < 3; ++axis) sum += (ray.origin[axis] + depth * ray.direction[axis]) * kept.normal[axis];
+    return sum >= 0;
+}
+
+void castRange(const Ray& ray, const KeptSide& kept, const StlSolid& solid, uint32_t solidIndex, uint32_t first,
+               uint32_t end, double nearDepth, Nearest* nearest) {
     for (uint32_t t = first; t < end; ++t) {
         float corners[3][3];
         if (!readTriangleCorners(&solid.triangles[t], corners)) continue;
         double u = 0, v = 0;
         double depth = hitTriangle(ray, corners, &u, &v);
-        if (depth >= nearDepth && depth < nearest->depth) *nearest = Nearest{depth, solidIndex, t, u, v};
+        if (depth >= nearDepth && depth < nearest->depth && isKept(ray, kept, depth))
+            *nearest = Nearest{depth, solidIndex, t, u, v};
     }
 }
 
 // The nearest hit of one part's visible triangles closer than nearest->depth.
-bool castPart(const Ray& ray, const PickPart& part, double nearDepth, Nearest* nearest) {
+bool castPart(const Ray& ray, const KeptSide& kept, const PickPart& part, double nearDepth, Nearest* nearest) {
     double inverse[3];
     for (int axis = 0; axis < 3; ++axis) inverse[axis] = 1 / ray.direction[axis];
     bool found = false;
@@ -103,7 +116,7 @@ bool castPart(const Ray& ray, const PickPart& part, double nearDepth, Nearest* n
         if (!solid.triangles) continue;
         double before = nearest->depth;
         if (!part.index || part.index->solidCount != part.solidCount) {
-            castRange(ray, solid, s, 0, solid.triangleCount, nearDepth, nearest);
+            castRange(ray, kept, solid, s, 0, solid.triangleCount, nearDepth, nearest);
         } else {
             uint64_t run = part.index->firstRun[s];
             for (uint32_t first = 0; first < solid.triangleCount; first += kPickRunTriangles, ++run) {
@@ -111,7 +124,7 @@ bool castPart(const Ray& ray, const PickPart& part, double nearDepth, Nearest* n
                 memcpy(&box, &part.index->boxes[run], sizeof box);
                 if (!hitsBox(ray, inverse, box, nearDepth, nearest->depth)) continue;
                 uint32_t end = solid.triangleCount - first < kPickRunTriangles ? solid.triangleCount : first + kPickRunTriangles;
-                castRange(ray, solid, s, first, end, nearDepth, nearest);
+                castRange(ray, kept, solid, s, first, end, nearDepth, nearest);
             }
         }
         found = found || nearest->depth < before;
@@ -169,6 +182,8 @@ bool pickSurface(const PickCamera* camera, const PickPart* parts, uint32_t partC
     double world[3];
     for (int axis = 0; axis < 3; ++axis)
         world[axis] = right * camera->axes[0][axis] + up * camera->axes[1][axis] - camera->axes[2][axis];
+    double keep[4];
+    memcpy(keep, camera->keep, sizeof keep);  // the record is packed
     Nearest nearest = {camera->farDepth, 0, 0, 0, 0};
     uint32_t hitPart = partCount;
     for (uint32_t p = 0; p < partCount; ++p) {
@@ -180,7 +195,11 @@ bool pickSurface(const PickCamera* camera, const PickPart* parts, uint32_t partC
         double direction[3] = {world[0] / scale, world[1] / scale, world[2] / scale};
         worldToFile(camera->yUp != 0, eye, ray.origin);
         worldToFile(camera->yUp != 0, direction, ray.direction);
-        if (castPart(ray, parts[p], camera->nearDepth, &nearest)) hitPart = p;
+        // The axes only turn, so the plane's normal turns with them; its offset scales.
+        KeptSide kept;
+        worldToFile(camera->yUp != 0, keep, kept.normal);
+        kept.w = keep[3] / scale;
+        if (castPart(ray, kept, parts[p], camera->nearDepth, &nearest)) hitPart = p;
     }
     if (hitPart == partCount) return false;
     const PickPart& part = parts[hitPart];

@@ -20,6 +20,9 @@ struct PickCamera {
     int32_t width;  // pixels
     int32_t height;
     uint8_t yUp;  // 0: a file's Z axis is world Y, (x, y, z) -> (x, z, -y)
+    // Only world points p (metres) with p·keep.xyz + keep.w >= 0 can be
+    // picked, as the section cuts the picture; all zero keeps everything.
+    double keep[4];
 };
 
 // One part as the view draws it.

@@ -430,7 +430,7 @@ STLV_INLINE bool quickSpace(const uint8_t** cursor, const uint8_t* limit) {
 #if STLV_SSE2
     uint32_t notSpace = ~spaceMask(at) & 0xFFFF;
     if (!notSpace) return false;
-    *cursor = at + std::countr_zero(notSpace);
+    *cursor = at + lowestSetBit(notSpace);
     return true;
 #else
     for (int run = 0; isStlSpace(*at); ++at)
@@ -548,44 +548,100 @@ constexpr uint64_t kLastBytes[9] = {0,
                                     0xFFFFFFFFFFFFFF00,
                                     0xFFFFFFFFFFFFFFFF};
 // ±10^-k, the nearest doubles, the negative ones after the positive.
-constexpr double kSignedReciprocals[2][9] = {{1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8},
-                                             {-1e0, -1e-1, -1e-2, -1e-3, -1e-4, -1e-5, -1e-6, -1e-7, -1e-8}};
+alignas(16) constexpr double kSignedReciprocals[18] = {1e0,  1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,  1e-8,
+                                                       -1e0, -1e-1, -1e-2, -1e-3, -1e-4, -1e-5, -1e-6, -1e-7, -1e-8};
 
-// The number in bytes [start, end) of the text at `at`: an optional sign,
-// then digits with at most one separator, up to eight digits on either side.
-// `points` marks the separators. False when the bytes are anything else.
-// Reads up to seven bytes before `at`, which lies at least twelve bytes
-// into the facet ("facet normal").
-STLV_INLINE bool tokenValue(const uint8_t* at, int start, int end, uint32_t points, float* destination) {
+// A number of at most eight digits, not yet checked to be digits.
+struct ShortNumber {
+    uint64_t digits;  // byte values 0 to 9 in the last bytes, the most significant first; zero bytes before
+    unsigned scale;   // its factor in kSignedReciprocals: the sign and the digits after the separator
+};
+
+// The number in bytes [start, end) of the text at `at` when it is an
+// optional sign, then one to eight digits with at most one separator among
+// them, not counting a leading zero ("0.0123456"); `points` marks the separators.
+// False for anything longer or without digits. Reads up to seven bytes
+// before `at`, which lies at least twelve bytes into the facet ("facet normal").
+STLV_INLINE bool shortNumber(const uint8_t* at, int start, int end, uint32_t points, ShortNumber* number) {
     uint8_t lead = at[start];
     bool negative = lead == '-';
     int first = start + (lead == '-' || lead == '+');
     unsigned length = static_cast<unsigned>(end - first);
     uint32_t point = points & ((uint32_t{1} << end) - (uint32_t{1} << first));
-    if (length - 1 < 8) {
-        // The word that ends with the number: the integer digits move up by
-        // one byte over the separator, digit characters become values 0 to
-        // 9 and anything else larger, and the bytes before the number go.
-        unsigned fractionDigits = point ? static_cast<unsigned>(end - 1 - std::countr_zero(point)) : 0;
-        unsigned digitCount = length - (point != 0);
-        uint64_t word = loadWord(at + end - 8);
-        uint64_t belowFraction = point ? ~uint64_t{0} >> (8 * fractionDigits) : 0;
-        word ^= (word ^ word << 8) & belowFraction;
-        uint64_t digits = (word ^ 0x3030303030303030u) & kLastBytes[digitCount];
-        if (!allDigitValues(digits) || digitCount == 0) return false;
-        // Below 10^8, so exact as a double; the product with the nearest
-        // double to 10^-k rounds to float as the general reader does,
-        // except within a few units of a halfway point.
-        uint64_t value = eightDigits(digits);
-        double scaled = static_cast<double>(static_cast<int64_t>(value)) * kSignedReciprocals[negative][fractionDigits];
-        uint64_t bits;
-        memcpy(&bits, &scaled, sizeof bits);
-        *destination = (bits & 0x1FFFFFFF) - (0x10000000 - 4) > 8
-                           ? static_cast<float>(scaled)
-                           : decimalToFloat(negative, value, -static_cast<int64_t>(fractionDigits));
-        return true;
+    if (length - 1 >= 8) {
+        if (length != 9 || at[first] != '0') return false;
+        ++first;
+        --length;
     }
-    unsigned integerDigits = point ? static_cast<unsigned>(std::countr_zero(point) - first) : length;
+    // The word that ends with the number: the integer digits move up by one
+    // byte over the separator, digit characters become values 0 to 9 and
+    // anything else larger, and the bytes before the number go.
+    unsigned fractionDigits = point ? static_cast<unsigned>(end - 1 - lowestSetBit(point)) : 0;
+    unsigned digitCount = length - (point != 0);
+    uint64_t word = loadWord(at + end - 8);
+    uint64_t belowFraction = point ? ~uint64_t{0} >> (8 * fractionDigits) : 0;
+    word ^= (word ^ word << 8) & belowFraction;
+    number->digits = (word ^ 0x3030303030303030u) & kLastBytes[digitCount];
+    number->scale = 9 * negative + fractionDigits;
+    return digitCount != 0;
+}
+
+// The float of a short number, or false when a byte is not a digit. Below
+// 10^8 the digits are exact as a double, and the product with the nearest
+// double to 10^-k, rounded to float, is the correctly rounded float: without
+// a separator the product is exact; with one there are at most seven digits,
+// and no such decimal is exactly halfway between two floats or close enough
+// to a halfway point for the product's error of under one unit of a double
+// to cross it (the nearest are about 10^-14 of the value away; checked
+// over all of them).
+STLV_INLINE bool shortValue(const ShortNumber& number, float* destination) {
+    if (!allDigitValues(number.digits)) return false;
+    double value = static_cast<double>(static_cast<int64_t>(eightDigits(number.digits)));
+    *destination = static_cast<float>(value * kSignedReciprocals[number.scale]);
+    return true;
+}
+
+// shortValue of three numbers side by side in SSE2 registers: digit pairs,
+// fours and eights by multiply-and-add, then the same double products and
+// the same rounding to float.
+STLV_INLINE bool threeShortValues(const ShortNumber* numbers, float* values) {
+    __m128i firstTwo = _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<int64_t>(numbers[0].digits)),
+                                          _mm_cvtsi64_si128(static_cast<int64_t>(numbers[1].digits)));
+    __m128i third = _mm_cvtsi64_si128(static_cast<int64_t>(numbers[2].digits));
+    __m128i largest = _mm_max_epu8(firstTwo, third);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(largest, _mm_set1_epi8(9)), largest)) != 0xFFFF) return false;
+    // Digits widened to 16 bits, then each lane pair as (more significant × factor + other):
+    // factor 10 gives pairs, 100 fours and 10,000 eights, the lanes packed back to 16 bits between.
+    __m128i zero = _mm_setzero_si128();
+    __m128i tenAndOne = _mm_set1_epi32(0x0001000A);
+    __m128i first = _mm_madd_epi16(_mm_unpacklo_epi8(firstTwo, zero), tenAndOne);
+    __m128i second = _mm_madd_epi16(_mm_unpackhi_epi8(firstTwo, zero), tenAndOne);
+    third = _mm_madd_epi16(_mm_unpacklo_epi8(third, zero), tenAndOne);
+    __m128i hundredAndOne = _mm_set1_epi32(0x00010064);
+    firstTwo = _mm_madd_epi16(_mm_packs_epi32(first, second), hundredAndOne);
+    third = _mm_madd_epi16(_mm_packs_epi32(third, third), hundredAndOne);
+    __m128i eights = _mm_madd_epi16(_mm_packs_epi32(firstTwo, third), _mm_set1_epi32(0x00012710));
+    __m128d low = _mm_mul_pd(_mm_cvtepi32_pd(eights), _mm_loadh_pd(_mm_load_sd(&kSignedReciprocals[numbers[0].scale]),
+                                                                   &kSignedReciprocals[numbers[1].scale]));
+    __m128d high = _mm_mul_sd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(eights, eights)),
+                              _mm_load_sd(&kSignedReciprocals[numbers[2].scale]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(values), _mm_castps_si128(_mm_cvtpd_ps(low)));
+    _mm_store_ss(values + 2, _mm_cvtpd_ps(high));
+    return true;
+}
+
+// The number in bytes [start, end) of the text at `at`: an optional sign,
+// then digits with at most one separator, up to eight digits on either side.
+// `points` marks the separators. False when the bytes are anything else.
+bool tokenValue(const uint8_t* at, int start, int end, uint32_t points, float* destination) {
+    ShortNumber number;
+    if (shortNumber(at, start, end, points, &number)) return shortValue(number, destination);
+    uint8_t lead = at[start];
+    bool negative = lead == '-';
+    int first = start + (lead == '-' || lead == '+');
+    unsigned length = static_cast<unsigned>(end - first);
+    uint32_t point = points & ((uint32_t{1} << end) - (uint32_t{1} << first));
+    unsigned integerDigits = point ? static_cast<unsigned>(lowestSetBit(point) - first) : length;
     unsigned fractionDigits = length - integerDigits - (point != 0);
     // Longer: each side as its own word, the integer's with leading and the
     // fraction's with trailing zeros, which makes the number a multiple of
@@ -615,22 +671,28 @@ STLV_INLINE bool quickTripleByMask(const uint8_t** cursor, float* values) {
     uint32_t laterEnds = ends & (ends - 1);
     laterEnds &= laterEnds - 1;
     if (!laterEnds || (nonSpace & 1)) return false;
-    int end2 = std::countr_zero(laterEnds);
+    int end2 = lowestSetBit(laterEnds);
     // Only blanks may stand before and between the numbers.
     if (classes.lineEnd & ((uint32_t{1} << end2) - 1)) return false;
-    int end0 = std::countr_zero(ends);
-    int end1 = std::countr_zero(ends & (ends - 1));
-    int start0 = std::countr_zero(starts);
+    int end0 = lowestSetBit(ends);
+    int end1 = lowestSetBit(ends & (ends - 1));
+    int start0 = lowestSetBit(starts);
     uint32_t laterStarts = starts & (starts - 1);
-    int start1 = std::countr_zero(laterStarts);
+    int start1 = lowestSetBit(laterStarts);
     laterStarts &= laterStarts - 1;
-    int start2 = std::countr_zero(laterStarts);
-    if (!tokenValue(at, start0, end0, classes.point, values) ||
-        !tokenValue(at, start1, end1, classes.point, values + 1) ||
-        !tokenValue(at, start2, end2, classes.point, values + 2))
+    int start2 = lowestSetBit(laterStarts);
+    ShortNumber numbers[3];
+    if (shortNumber(at, start0, end0, classes.point, &numbers[0]) &&
+        shortNumber(at, start1, end1, classes.point, &numbers[1]) &&
+        shortNumber(at, start2, end2, classes.point, &numbers[2])) {
+        if (!threeShortValues(numbers, values)) return false;
+    } else if (!tokenValue(at, start0, end0, classes.point, values) ||
+               !tokenValue(at, start1, end1, classes.point, values + 1) ||
+               !tokenValue(at, start2, end2, classes.point, values + 2)) {
         return false;
+    }
     laterStarts &= laterStarts - 1;
-    *cursor = at + (laterStarts ? std::countr_zero(laterStarts) : end2);
+    *cursor = at + (laterStarts ? lowestSetBit(laterStarts) : end2);
     return true;
 }
 #endif

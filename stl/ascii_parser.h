@@ -5,13 +5,21 @@
 #include <bit>
 #include <cstring>
 
+#include "core/sse2.h"
 #include "stl/format_detection.h"
 #include "stl/stl_mesh.h"
 
-#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
-#include <emmintrin.h>
-#define STLV_SSE2 1
+// The index of the lowest set bit of a value that is not zero. Without that
+// promise std::countr_zero must test for zero on targets before BMI.
+inline int lowestSetBit(uint32_t value) {
+#if defined(__GNUC__)
+    return __builtin_ctz(value);
+#else
+    return std::countr_zero(value);
+#endif
+}
 
+#if STLV_SSE2
 // Bit i set when the byte at + i is STL whitespace; reads 16 bytes.
 inline uint32_t spaceMask(const uint8_t* at) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
@@ -20,8 +28,6 @@ inline uint32_t spaceMask(const uint8_t* at) {
     __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(tabToCr, space)));
 }
-#else
-#define STLV_SSE2 0
 #endif
 
 // Results of readNumber and readTriple.
@@ -54,7 +60,7 @@ inline void skipSpace(const uint8_t** cursor, const uint8_t* end) {
     while (end - at >= 16) {
         uint32_t notSpace = ~spaceMask(at) & 0xFFFF;
         if (notSpace) {
-            *cursor = at + std::countr_zero(notSpace);
+            *cursor = at + lowestSetBit(notSpace);
             return;
         }
         at += 16;

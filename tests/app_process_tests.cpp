@@ -390,7 +390,8 @@ TEST_F(ViewerProcessTest, EveryProgramAndItsResourceCarryTheProjectVersion) {
 namespace {
 
 constexpr WORD kCommandExit = 16643, kCommandFront = 16649, kCommandSolid = 16652, kCommandOutline = 16653,
-               kCommandWireframe = 16654, kCommandCopyPicture = 16662, kCommandMeasure = 16664;
+               kCommandWireframe = 16654, kCommandCopyPicture = 16662, kCommandMeasure = 16664,
+               kCommandSection = 16665, kCommandSectionAxis = 16666, kCommandFlipSection = 16667;
 constexpr int kSizeLineId = 20, kMeasureLineId = 35;
 
 void command(HWND window, WORD id) {
@@ -481,6 +482,27 @@ TEST_F(ViewerProcessTest, MeasuresTheEdgeOfABoxBetweenTwoSnappedCorners) {
     command(window, kCommandExit);  // leaves measuring
     click(view, x, y, x, y);
     EXPECT_EQ(textOf(line), L"");
+
+    // A section through the middle across the depth that removes the front
+    // face: the same pixel picks the back face, a box's depth away.
+    command(window, kCommandFront);
+    command(window, kCommandMeasure);
+    click(view, x, y, x, y);
+    if (yUp) {
+        command(window, kCommandSection);  // across Z, keeping the back
+    } else {
+        command(window, kCommandSectionAxis);  // X, then Y
+        command(window, kCommandSectionAxis);
+        command(window, kCommandFlipSection);  // keeping the back, the larger Y
+    }
+    click(view, x, y, x, y);
+    // The size line reads "width \u00D7 depth; height tall".
+    size_t times = size.find(L'\u00D7'), semicolon = size.find(L';');
+    std::wstring across = size.substr(times + 2, semicolon - times - 2);
+    std::wstring along = yUp ? L"\u0394z -" + across : L"\u0394y " + across;
+    std::wstring measuredAcross = textOf(line);
+    EXPECT_TRUE(measuredAcross.starts_with(L"Distance: " + across + L" (")) << measuredAcross << " / " << size;
+    EXPECT_NE(measuredAcross.find(along), std::wstring::npos) << measuredAcross;
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(viewer.close(window), 0);
 }

@@ -327,6 +327,13 @@ TEST(AsciiParser, QuickReaderAgreesWithTheGeneralOne) {
         // Halfway between two floats, and just beside.
         loop + "vertex 16777217 33554434 0.50000003\nvertex 16777217.0 16777216.9 1.00000006\n"
         "vertex 8388608.5 8388609.5 0.1\nendloop\nendfacet\n",
+        loop + "vertex 16777217 33554434 16777219\nvertex 16777218 1.0000001 -16777217\n"
+        "vertex -0.0123456 0,0000001 +0.9999999\nendloop\nendfacet\n",
+        // Nine bytes with a leading zero, and their near misses.
+        "facet normal -0.0734634 0.0000000 012345678\nouter loop\nvertex 0..123456 0.-12345 0-1234567\n"
+        "vertex 00.123456 0.01234567 -0.00000001\nvertex 01234.567 0.1234567 1.0123456\nendloop\nendfacet\n",
+        loop + "vertex 0.00123457 -0,00000001 0.99999999\nvertex 0.001234567 00.0123456 0.0012345.\n"
+        "vertex 1.00123457 0.0-123456 0..1234567\nendloop\nendfacet\n",
         // Nine or more digits on a side, numbers filling the 32 bytes after the keyword exactly.
         loop + "vertex 123456789 1.123456789 -.5\nvertex 1234567.8 -1234567.8 12345678.0\n"
         "vertex 1234567.8 -1234567.8 12345678.\nendloop\nendfacet\n",

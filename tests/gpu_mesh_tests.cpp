@@ -92,6 +92,29 @@ TEST(TriangleColour, AsDecoded) {
         EXPECT_EQ(triangleColour(attribute, order, hasColours), colour) << attribute << " " << int(order);
 }
 
+// Three vertices a triangle, the corners unchanged, each with its triangle's
+// colour; the last record is read only within its 50 bytes.
+TEST(ExpandSolid, CornersAndColours) {
+    std::vector<StlTriangle> triangles = {triangle(1, 2, 3, 4, 5, 6, 7, 8, 9),
+                                          triangle(-0.0f, NAN, INFINITY, 1e-45f, -3e38f, 10, 11, 12, 13)};
+    memcpy(&triangles[0].attribute, "\x00\x7C", 2);  // 0x7C00
+    memcpy(&triangles[1].attribute, "\x1F\x00", 2);  // 0x001F
+    for (bool hasColours : {false, true}) {
+        SCOPED_TRACE(hasColours);
+        StlSolid solid{static_cast<uint8_t>(hasColours), 0, 2, triangles.data(), {nullptr, 0, 0}};
+        StlMesh mesh{nullptr, &solid, 1};
+        MeshVertex vertices[7] = {};
+        EXPECT_EQ(expandSolid(&mesh, 0, vertices, 3), vertices + 6);
+        for (int v = 0; v < 6; ++v) {
+            EXPECT_EQ(memcmp(vertices[v].position, triangles[v / 3].vertices[v % 3], 12), 0) << v;
+            uint32_t colour;
+            memcpy(&colour, vertices[v].colour, 4);
+            EXPECT_EQ(colour, !hasColours ? 0xFFFFFFFFu : v < 3 ? 0xFF0000FFu : 0xFFFF0000u) << v;
+        }
+        EXPECT_EQ(vertices[6].colour[3], 0);
+    }
+}
+
 TEST(PrepareGpuMesh, RefusesMoreTrianglesThanOneBufferHolds) {
     // The triangles are never read: the count alone decides.
     StlSolid solids[2] = {{0, 0, static_cast<uint32_t>(kMaxMeshTriangles), nullptr, {nullptr, 0, 0}},

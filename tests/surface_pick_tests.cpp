@@ -48,6 +48,13 @@ PickCamera camera(double distance, double turn, bool yUp) {
     return c;
 }
 
+// The camera with a section that keeps world points p where p·n + w >= 0.
+PickCamera cut(PickCamera c, double nx, double ny, double nz, double w) {
+    double keep[4] = {nx, ny, nz, w};
+    memcpy(c.keep, keep, sizeof keep);
+    return c;
+}
+
 struct Picked {
     bool hit;
     SurfacePick pick;
@@ -86,7 +93,8 @@ constexpr double mm = 0.001;
 
 // Picks against known geometry: faces, corners and the snap boundary, edges,
 // the background, hidden solids, several parts in different units, Z-up files,
-// the near plane, and faces seen from behind. Each with and without the index.
+// the near plane, faces seen from behind, and the side a section removes.
+// Each with and without the index.
 TEST(SurfacePick, NearestVisiblePointAndSnap) {
     auto single = [] { return std::vector<TestPart>{{{cube(10, 0, 0, 0)}, {}, mm}}; };
     auto frontSolid = [](uint8_t shown) {
@@ -135,6 +143,21 @@ TEST(SurfacePick, NearestVisiblePointAndSnap) {
          {2 * mm, -5 * mm, 1 * mm}, false},
         {"inside the cube: a face seen from behind", single(), camera(0.001, 0, true), {2 * mm, 1 * mm, -5 * mm}, 0,
          0, true, 0, 0, {2 * mm, 1 * mm, -5 * mm}, false},
+        // The front face lies at z = 5 mm, the back face at -5 mm.
+        {"section removes the front face: the back face behind it", single(), cut(camera(0.1, 0, true), 0, 0, -1, 0),
+         {2 * mm, -3 * mm, -5 * mm}, 0, 0, true, 0, 0, {2 * mm, -3 * mm, -5 * mm}, false},
+        {"section past the front face keeps it", single(), cut(camera(0.1, 0, true), 0, 0, -1, 6 * mm),
+         {2 * mm, -3 * mm, 5 * mm}, 0, 0, true, 0, 0, {2 * mm, -3 * mm, 5 * mm}, false},
+        {"section removes the whole cube", single(), cut(camera(0.1, 0, true), 0, 0, -1, -6 * mm),
+         {2 * mm, -3 * mm, 5 * mm}, 0, 0, false, 0, 0, {none, none, none}, false},
+        {"flipped section keeps the front face", single(), cut(camera(0.1, 0, true), 0, 0, 1, 0),
+         {2 * mm, -3 * mm, 5 * mm}, 0, 0, true, 0, 0, {2 * mm, -3 * mm, 5 * mm}, false},
+        {"section of a Z-up file: the back face", single(), cut(camera(0.1, 0, false), 0, 0, -1, 0),
+         {2 * mm, 1 * mm, -5 * mm}, 0, 0, true, 0, 0, {2 * mm, 5 * mm, 1 * mm}, false},
+        {"section of a Z-up file past the front face", single(), cut(camera(0.1, 0, false), 0, 0, -1, 6 * mm),
+         {2 * mm, 1 * mm, 5 * mm}, 0, 0, true, 0, 0, {2 * mm, -5 * mm, 1 * mm}, false},
+        {"section across parts in other units", twoParts(), cut(camera(0.3, 0, true), 0, 0, -1, 10 * mm),
+         {50 * mm, 3 * mm, 0}, 0, 0, true, 1, 0, {50 * mm, 3 * mm, 0}, false},
     };
     for (auto& c : cases) {
         for (bool indexed : {false, true}) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/memory.h"
+#include "core/sse2.h"
 
 namespace {
 
@@ -15,10 +16,6 @@ constexpr uint8_t kColorOrderBgr = 3;
 
 uint32_t widenFiveBits(uint32_t value) {
     return (value << 3) | (value >> 2);
-}
-
-void readVertex(const StlTriangle* triangle, int corner, float position[3]) {
-    memcpy(position, triangle->vertices[corner], 3 * sizeof(float));
 }
 
 }  // namespace
@@ -35,15 +32,36 @@ uint32_t triangleColour(uint16_t attribute, uint8_t colorOrder, bool solidHasCol
 
 MeshVertex* expandSolid(const StlMesh* mesh, uint32_t solidIndex, MeshVertex* out, uint8_t colorOrder) {
     const StlSolid& solid = mesh->solids[solidIndex];
-    for (uint32_t i = 0; i < solid.triangleCount; ++i) {
-        const StlTriangle* triangle = &solid.triangles[i];
-        uint16_t attribute;
-        memcpy(&attribute, &triangle->attribute, sizeof attribute);
-        uint32_t colour = triangleColour(attribute, colorOrder, solid.hasColours != 0);
+    bool coloured = solid.hasColours != 0 && colorOrder != 0;
+    const uint8_t* record = reinterpret_cast<const uint8_t*>(solid.triangles);
+    for (uint32_t i = 0; i < solid.triangleCount; ++i, record += sizeof(StlTriangle)) {
+        uint32_t colour = kWhite;
+        if (coloured) {
+            uint16_t attribute;
+            memcpy(&attribute, record + offsetof(StlTriangle, attribute), sizeof attribute);
+            colour = triangleColour(attribute, colorOrder, true);
+        }
+#if STLV_SSE2
+        // A vertex is one 16-byte store: the corner's three floats with the
+        // colour as the fourth lane. The third corner is loaded from four
+        // bytes early and moved down, so no load reaches past the record.
+        __m128i colourLane = _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int32_t>(colour)), 12);
+        __m128i keepCorner = _mm_set_epi32(0, -1, -1, -1);
+        const uint8_t* corners = record + offsetof(StlTriangle, vertices);
+        __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(corners));
+        __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(corners + 12));
+        __m128i third = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(corners + 20)), 4);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_and_si128(first, keepCorner), colourLane));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1),
+                         _mm_or_si128(_mm_and_si128(second, keepCorner), colourLane));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2), _mm_or_si128(third, colourLane));
+        out += 3;
+#else
         for (int corner = 0; corner < 3; ++corner, ++out) {
-            readVertex(triangle, corner, out->position);
+            memcpy(out->position, record + offsetof(StlTriangle, vertices) + 12 * corner, 3 * sizeof(float));
             memcpy(out->colour, &colour, sizeof colour);
         }
+#endif
     }
     return out;
 }
@@ -57,6 +75,7 @@ struct TriangleMeasures {
     double sixVolume;
 };
 
+#if !STLV_SSE2
 TriangleMeasures measureTriangle(const float v[9], bool finite) {
     double ax = double{v[3]} - v[0], ay = double{v[4]} - v[1], az = double{v[5]} - v[2];
     double bx = double{v[6]} - v[0], by = double{v[7]} - v[1], bz = double{v[8]} - v[2];
@@ -65,6 +84,7 @@ TriangleMeasures measureTriangle(const float v[9], bool finite) {
     double sixVolume = v[0] * cx + v[1] * cy + v[2] * cz;
     return TriangleMeasures{finite ? twiceArea : 0.0, finite ? sixVolume : 0.0};
 }
+#endif
 
 // One axis of the box in metres: scaled in double so that nothing overflows,
 // kept within the view's range, and an axis thinner than a flat one gets the
@@ -90,6 +110,55 @@ void finishAxis(float fileLow, float fileHigh, double scale, float* low, float* 
     }
 }
 
+#if STLV_SSE2
+// Four floats ending with a corner's z at `record + offset`: the first lane
+// (the normal's z or the previous corner's z) is never used, so no load
+// reaches beyond the record's 50 bytes.
+struct CornerLanes {
+    __m128 values;
+    __m128 forBounds;  // a non-finite component as NaN, which the minimum and maximum below pass over
+    __m128i nonFinite;
+};
+
+inline CornerLanes loadCorner(const uint8_t* record, size_t offset) {
+    __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + offset));
+    __m128i exponent = _mm_set1_epi32(0x7F800000);
+    __m128i nonFinite = _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
+    return CornerLanes{_mm_castsi128_ps(bits), _mm_castsi128_ps(_mm_or_si128(bits, nonFinite)), nonFinite};
+}
+
+// x and y, and z, of a corner's lanes as doubles.
+struct CornerDoubles {
+    __m128d xy, z;
+};
+
+inline CornerDoubles cornerDoubles(__m128 lanes) {
+    return CornerDoubles{_mm_cvtps_pd(_mm_shuffle_ps(lanes, lanes, _MM_SHUFFLE(3, 3, 2, 1))),
+                         _mm_cvtps_pd(_mm_shuffle_ps(lanes, lanes, _MM_SHUFFLE(3, 3, 3, 3)))};
+}
+
+inline double sumOfLanes(__m128d pair) {
+    return _mm_cvtsd_f64(_mm_add_sd(pair, _mm_unpackhi_pd(pair, pair)));
+}
+
+// measureTriangle on corner lanes: the same operations in the same order, two at a time.
+inline TriangleMeasures measureTriangleLanes(__m128 first, __m128 second, __m128 third, bool finite) {
+    CornerDoubles v = cornerDoubles(first), b = cornerDoubles(second), c = cornerDoubles(third);
+    __m128d exy = _mm_sub_pd(b.xy, v.xy), ez = _mm_sub_sd(b.z, v.z);
+    __m128d fxy = _mm_sub_pd(c.xy, v.xy), fz = _mm_sub_sd(c.z, v.z);
+    __m128d eyz = _mm_shuffle_pd(exy, ez, 1), ezx = _mm_shuffle_pd(ez, exy, 0);
+    __m128d fyz = _mm_shuffle_pd(fxy, fz, 1), fzx = _mm_shuffle_pd(fz, fxy, 0);
+    __m128d cxy = _mm_sub_pd(_mm_mul_pd(eyz, fzx), _mm_mul_pd(ezx, fyz));
+    __m128d crossed = _mm_mul_pd(exy, _mm_shuffle_pd(fxy, fxy, 1));
+    double cz = _mm_cvtsd_f64(crossed) - _mm_cvtsd_f64(_mm_unpackhi_pd(crossed, crossed));
+    // The instruction rather than std::sqrt, whose error path keeps every register on the stack.
+    __m128d squares = _mm_set_sd(sumOfLanes(_mm_mul_pd(cxy, cxy)) + cz * cz);
+    double twiceArea = _mm_cvtsd_f64(_mm_sqrt_sd(squares, squares));
+    double sixVolume = sumOfLanes(_mm_mul_pd(v.xy, cxy)) + _mm_cvtsd_f64(v.z) * cz;
+    return TriangleMeasures{finite ? twiceArea : 0.0, finite ? sixVolume : 0.0};
+}
+#endif
+
 }  // namespace
 
 void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3], float boundsMax[3],
@@ -99,15 +168,32 @@ void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3],
     double twiceArea = 0.0;
     double sixVolume = 0.0;
     uint64_t triangles = 0;
-    // Branch-free: a NaN or infinite component is swapped for the value that
-    // cannot move the bound (+inf for the minimum, -inf for the maximum). The
-    // comparisons are those of the plain loop, so ties (-0 and +0) keep the
-    // first value just the same.
+    // Branch-free: a NaN or infinite component is swapped for a value that
+    // cannot move the bound (+inf for the minimum, -inf for the maximum; with
+    // SSE, NaN: its minimum and maximum keep the second operand unless the
+    // first is less or greater). The comparisons are those of the plain loop,
+    // so ties (-0 and +0) keep the first value just the same.
+#if STLV_SSE2
+    __m128 lowLanes = _mm_set1_ps(INFINITY);
+    __m128 highLanes = _mm_set1_ps(-INFINITY);
+#endif
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
         const StlSolid& solid = mesh->solids[s];
         const uint8_t* record = reinterpret_cast<const uint8_t*>(solid.triangles);
         triangles += solid.triangleCount;
         for (uint32_t i = 0; i < solid.triangleCount; ++i, record += sizeof(StlTriangle)) {
+#if STLV_SSE2
+            constexpr size_t kFirstLane = offsetof(StlTriangle, vertices) - sizeof(float);
+            CornerLanes a = loadCorner(record, kFirstLane);
+            CornerLanes b = loadCorner(record, kFirstLane + 12);
+            CornerLanes c = loadCorner(record, kFirstLane + 24);
+            lowLanes = _mm_min_ps(c.forBounds, _mm_min_ps(b.forBounds, _mm_min_ps(a.forBounds, lowLanes)));
+            highLanes = _mm_max_ps(c.forBounds, _mm_max_ps(b.forBounds, _mm_max_ps(a.forBounds, highLanes)));
+            __m128i nonFinite = _mm_or_si128(a.nonFinite, _mm_or_si128(b.nonFinite, c.nonFinite));
+            bool allFinite = (_mm_movemask_ps(_mm_castsi128_ps(nonFinite)) & 0xE) == 0;
+            // A triangle with a non-finite corner adds nothing, whatever its lanes made of it.
+            TriangleMeasures measures = measureTriangleLanes(a.values, b.values, c.values, allFinite);
+#else
             float corners[9];
             bool allFinite = true;
             for (int c = 0; c < 9; ++c) {
@@ -126,10 +212,18 @@ void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3],
                 high[axis] = forHigh > high[axis] ? forHigh : high[axis];
             }
             TriangleMeasures measures = measureTriangle(corners, allFinite);
+#endif
             twiceArea += measures.twiceArea;
             sixVolume += measures.sixVolume;
         }
     }
+#if STLV_SSE2
+    float lanes[4];
+    _mm_storeu_ps(lanes, lowLanes);
+    memcpy(low, lanes + 1, sizeof low);
+    _mm_storeu_ps(lanes, highLanes);
+    memcpy(high, lanes + 1, sizeof high);
+#endif
     double scale = unitScale;
     for (int axis = 0; axis < 3; ++axis) finishAxis(low[axis], high[axis], scale, &boundsMin[axis], &boundsMax[axis]);
     *facts = MeshFacts{triangles, twiceArea / 2 * scale * scale, sixVolume / 6 * scale * scale * scale};

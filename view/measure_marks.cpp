@@ -93,6 +93,17 @@ bool pickInView(const ViewState* state, int32_t x, int32_t y, SurfacePick* pick)
     viewFrameCamera(state, state->clientWidth, state->clientHeight, &frame);
     PickCamera camera;
     framePickCamera(&frame, &camera);
+    SectionPlane section = state->section;
+    if (section.on) {
+        float boundsMin[3], boundsMax[3];
+        memcpy(boundsMin, state->boundsMin, sizeof boundsMin);
+        memcpy(boundsMax, state->boundsMax, sizeof boundsMax);
+        SectionConstants constants;
+        computeSectionConstants(&section, state->yUp != 0, boundsMin, boundsMax, &constants);
+        double keep[4];
+        for (int i = 0; i < 4; ++i) keep[i] = constants.plane[i];
+        memcpy(camera.keep, keep, sizeof keep);
+    }
     PickPart parts[kViewMeshSlots];
     uint32_t count = 0;
     for (; count < kViewMeshSlots && state->meshes[count]; ++count) {
