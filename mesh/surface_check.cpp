@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include "core/memory.h"
+#include "core/sse2.h"
 
 namespace {
 
@@ -75,6 +76,17 @@ struct RecentCorner {
     CornerKey key;
     uint32_t representative;  // kNone while empty
 };
+
+// Triangles ahead whose table places are asked for.
+constexpr uint32_t kWeldAhead = 8;
+
+void prefetch(const void* address) {
+#if STLV_SSE2
+    _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0);
+#else
+    (void)address;
+#endif
+}
 
 struct WeldTable {
     uint32_t* slots;  // representative corner, or kNone
@@ -168,6 +180,9 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t corners, W
     uint32_t corner = 0;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
         const StlSolid& solid = mesh->solids[s];
+        uint64_t ahead[3 * kWeldAhead];
+        for (uint32_t t = 0; t < kWeldAhead && t < solid.triangleCount; ++t)
+            for (uint32_t k = 0; k < 3; ++k) ahead[3 * t + k] = hashOf(keyOf(solid.triangles + t, k));
         for (uint32_t t = 0; t < solid.triangleCount; ++t) {
             if (corner % kStopCheckEvery < 3 && stopped(keepGoing)) return false;
             if (table.used > table.size / 2 && table.size < largest) {
@@ -185,9 +200,23 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t corners, W
                 work->table = take(&work->grown);
                 table = bigger;
             }
+            // New vertices go to random places of the large table: asking
+            // for the places of later corners early lets the misses overlap.
+            // Their hashes wait in a ring until their triangle comes.
+            uint64_t hashes[3];
+            memcpy(hashes, ahead + 3 * (t % kWeldAhead), sizeof hashes);
+            if (t + kWeldAhead < solid.triangleCount) {
+                for (uint32_t k = 0; k < 3; ++k) {
+                    CornerKey later = keyOf(solid.triangles + t + kWeldAhead, k);
+                    uint64_t hash = ahead[3 * (t % kWeldAhead) + k] = hashOf(later);
+                    const RecentCorner& recent = work->recent[hash & ((1u << kRecentBits) - 1)];
+                    if (recent.representative == kNone || !sameKey(recent.key, later))
+                        prefetch(table.slots + slotOf(hash, table.size));
+                }
+            }
             for (uint32_t k = 0; k < 3; ++k, ++corner) {
                 CornerKey key = keyOf(solid.triangles + t, k);
-                uint64_t hash = hashOf(key);
+                uint64_t hash = hashes[k];
                 RecentCorner& recent = work->recent[hash & ((1u << kRecentBits) - 1)];
                 if (recent.representative != kNone && sameKey(recent.key, key)) {
                     work->ids[corner] = recent.representative;
