@@ -4,7 +4,11 @@
 turn by farm-bench at every count, assimp with glibc's huge pages, and the
 Windows build's load under Wine beside the native one.
 
-usage: ascii_vs_assimp.py BENCH_BUILD_FOLDER DATA_FOLDER COUNT... [--windows WINDOWS_BUILD_FOLDER]
+usage: ascii_vs_assimp.py BENCH_BUILD_FOLDER DATA_FOLDER COUNT... [--o2 O2_BUILD_FOLDER]
+                          [--windows WINDOWS_BUILD_FOLDER]
+
+--o2 names a second build of ours at -O2, the level of Debian's assimp, whose
+instructions are counted beside the Release (-O3) build's.
 
 Each process loads the file three times and prints the best load
 (bench_timing.h); farm-bench's cpu and wall ratios are of the whole process,
@@ -49,11 +53,13 @@ def alternate(a, b, runs=5, timeout=1800):
 
 def main():
     arguments = sys.argv[1:]
-    windows = None
-    if "--windows" in arguments:
-        at = arguments.index("--windows")
-        windows = arguments[at + 1]
-        del arguments[at:at + 2]
+    folders = {}
+    for option in ("--windows", "--o2"):
+        if option in arguments:
+            at = arguments.index(option)
+            folders[option] = arguments[at + 1]
+            del arguments[at:at + 2]
+    windows = folders.get("--windows")
     build, data, counts = arguments[0], arguments[1], [int(c) for c in arguments[2:]]
     ours = os.path.join(build, "bench", "load_bench")
     assimp = os.path.join(build, "bench", "peer_assimp")
@@ -62,13 +68,19 @@ def main():
 
     if 100000 in counts:
         path = os.path.join(data, "ascii_100000.stl")
-        a = instructions([ours, "ours", path])
+        builds = [("Release (-O3)", ours)]
+        if "--o2" in folders:
+            builds.append(("-O2", os.path.join(folders["--o2"], "bench", "load_bench")))
+        counted = [(name, instructions([program, "ours", path])) for name, program in builds]
         b = instructions([assimp, path])
         print("| one load of ascii_100000.stl, whole process | instructions |")
         print("|---|---:|")
-        print(f"| ours | {a / 1e6:.1f} M |")
-        print(f"| assimp | {b / 1e6:.1f} M |")
-        print(f"| ours / assimp | {a / b:.2f} |\n")
+        for name, a in counted:
+            print(f"| ours, {name} | {a / 1e6:.1f} M |")
+        print(f"| assimp (Debian's -O2 build) | {b / 1e6:.1f} M |")
+        for name, a in counted:
+            print(f"| ours / assimp, {name} | {a / b:.3f} |")
+        print()
 
     print("| triangles | ours: best load, median s | assimp (huge pages): best load, median s | ours / assimp, load "
           "| ours / assimp, whole process cpu | ours / assimp, whole process wall |")

@@ -492,7 +492,8 @@ STLV_INLINE const uint8_t* quickDecimal(const uint8_t* at, float* destination) {
     return at;
 }
 
-// Three numbers one after the other, each after at most 16 blanks.
+// Three numbers one after the other, each after at most 16 blanks, and up
+// to 16 whitespace bytes after them.
 bool quickTripleInTurn(const uint8_t** cursor, const uint8_t* limit, float* values) {
     const uint8_t* at = *cursor;
     for (int i = 0; i < 3; ++i) {
@@ -501,7 +502,7 @@ bool quickTripleInTurn(const uint8_t** cursor, const uint8_t* limit, float* valu
         if (at > limit || !(at = quickDecimal(at, values + i))) return false;
     }
     *cursor = at;
-    return true;
+    return quickSpace(cursor, limit);
 }
 
 #if STLV_SSE2
@@ -659,8 +660,8 @@ bool tokenValue(const uint8_t* at, int start, int end, uint32_t points, float* d
 // after at least one whitespace byte. Where they stand is read from the
 // masks of the 32 bytes, so the three numbers are read independently of each
 // other instead of each waiting for the end of the one before. The cursor
-// ends at the next non-space byte when it lies within the 32, else after the
-// last number. Exponents and anything else unusual are left to the reader
+// ends at the next non-space byte, which must lie within the 32 bytes or the
+// 16 after them. Exponents and anything else unusual are left to the reader
 // that goes number by number.
 STLV_INLINE bool quickTripleByMask(const uint8_t** cursor, float* values) {
     const uint8_t* at = *cursor;
@@ -692,7 +693,14 @@ STLV_INLINE bool quickTripleByMask(const uint8_t** cursor, float* values) {
         return false;
     }
     laterStarts &= laterStarts - 1;
-    *cursor = at + (laterStarts ? lowestSetBit(laterStarts) : end2);
+    if (laterStarts) {
+        *cursor = at + lowestSetBit(laterStarts);
+        return true;
+    }
+    // The next word lies beyond the 32 bytes: it must begin within 16 more.
+    uint32_t notSpace = ~spaceMask(at + end2) & 0xFFFF;
+    if (!notSpace) return false;
+    *cursor = at + end2 + lowestSetBit(notSpace);
     return true;
 }
 #endif
@@ -712,7 +720,7 @@ bool readCommonFacet(const uint8_t** cursor, const uint8_t* limit, float* corner
     const uint8_t* at = *cursor;
     if (!quickKeyword(&at, limit, "facet normal")) return false;
     for (int triple = 0;; ++triple) {
-        if (!quickTriple(&at, limit, corners + 3 * triple) || !quickSpace(&at, limit)) return false;
+        if (!quickTriple(&at, limit, corners + 3 * triple)) return false;
         if (triple == 3) break;
         if (triple == 0 && (!quickKeyword(&at, limit, "outer loop") || !quickSpace(&at, limit))) return false;
         if (!quickKeyword(&at, limit, "vertex")) return false;

@@ -59,17 +59,14 @@ struct GpuPipeline {
     // The outline pass: "less or equal", so that edges lying in their own
     // faces pass the depth test where those faces are drawn.
     ID3D11DepthStencilState* outlineDepthState;
-    // The section: the lit and outline programs with the plane's distance,
-    // and the cap, drawn where the surfaces behind the plane are odd in
-    // number (a stencil bit flipped by each, depth ignored).
-    ID3D11GeometryShader* sectionGeometryShader;
-    ID3D11VertexShader* sectionOutlineVertexShader;
+    // The section: the plane's constants, which the lit and outline programs
+    // always read, and the cap, drawn where the surfaces behind the plane are
+    // odd in number (a stencil bit flipped by each, depth ignored).
     ID3D11VertexShader* sectionCapVertexShader;
     ID3D11PixelShader* sectionCapPixelShader;
     ID3D11Buffer* sectionConstants;
     ID3D11DepthStencilState* sectionCountState;
     ID3D11DepthStencilState* sectionCapState;
-    ID3D11RasterizerState* sectionWireRasterizer;
     // "Show problems" tints faces: the blend factor's share of the drawn
     // colour over what is there.
     ID3D11BlendState* problemTintBlend;
@@ -122,7 +119,7 @@ struct ViewState {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(GpuPipeline) == 23 * 8);
+static_assert(sizeof(GpuPipeline) == 20 * 8);
 static_assert(offsetof(ViewState, clientWidth) == 8);
 static_assert(offsetof(ViewState, rotating) == 16);
 static_assert(offsetof(ViewState, renderMode) == 19);
@@ -137,18 +134,18 @@ static_assert(offsetof(ViewState, boundsMin) == 90);
 static_assert(offsetof(ViewState, boundsMax) == 102);
 static_assert(offsetof(ViewState, radius) == 114);
 static_assert(offsetof(ViewState, pipeline) == 118);
-static_assert(offsetof(ViewState, swapChain) == 302);
-static_assert(offsetof(ViewState, depthStencilView) == 318);
-static_assert(offsetof(ViewState, meshes) == 326);
-static_assert(offsetof(ViewState, backgroundColor) == 366);
-static_assert(offsetof(ViewState, sink) == 370);
-static_assert(offsetof(ViewState, lock) == 378);
-static_assert(offsetof(ViewState, rotationStamp) == 382);
-static_assert(offsetof(ViewState, rotationRate) == 390);
-static_assert(offsetof(ViewState, resolvedFrame) == 394);
-static_assert(offsetof(ViewState, section) == 410);
-static_assert(offsetof(ViewState, measuring) == 417);
-static_assert(sizeof(ViewState) == 479);
+static_assert(offsetof(ViewState, swapChain) == 278);
+static_assert(offsetof(ViewState, depthStencilView) == 294);
+static_assert(offsetof(ViewState, meshes) == 302);
+static_assert(offsetof(ViewState, backgroundColor) == 342);
+static_assert(offsetof(ViewState, sink) == 346);
+static_assert(offsetof(ViewState, lock) == 354);
+static_assert(offsetof(ViewState, rotationStamp) == 358);
+static_assert(offsetof(ViewState, rotationRate) == 366);
+static_assert(offsetof(ViewState, resolvedFrame) == 370);
+static_assert(offsetof(ViewState, section) == 386);
+static_assert(offsetof(ViewState, measuring) == 393);
+static_assert(sizeof(ViewState) == 455);
 
 // The remaining declarations are implemented for Windows only.
 
