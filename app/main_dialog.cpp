@@ -32,16 +32,6 @@ INT_PTR setResult(HWND dialog, LONG_PTR result) {
     return TRUE;
 }
 
-void setIcons(HWND dialog) {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    HANDLE big = LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE);
-    if (!big) return;
-    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    HANDLE small = LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                              GetSystemMetrics(SM_CYSMICON), 0);
-    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-}
-
 void fillCombo(HWND combo, const wchar_t* first, const wchar_t* second) {
     SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(first));
     SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(second));
@@ -81,6 +71,8 @@ void keepOnScreen(HWND dialog) {
 void onDpiChanged(MainDialogState* state, int dpi, const RECT* proposed) {
     state->dpi = dpi;
     useFontForDpi(state);
+    setWindowIcons(state->dialog, kIconResource, dpi);
+    setTreeCheckBoxes(dialogItem(state, kTreeId), dpi);
     if (!state->placing)
         SetWindowPos(state->dialog, nullptr, proposed->left, proposed->top, proposed->right - proposed->left,
                      proposed->bottom - proposed->top, kNoMoveFlags);
@@ -94,7 +86,6 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->dialog = dialog;
     state->activeAccelerators = nullptr;
     if (state->menu) SetMenu(dialog, state->menu);
-    setIcons(dialog);
     initConvertingSink(&state->sink, MessageSink{state, appendToLog});
     state->currentJob = nullptr;
     state->folderListing = nullptr;
@@ -108,6 +99,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->dpi = windowDpi(dialog);
     state->font = nullptr;
     useFontForDpi(state);
+    setWindowIcons(dialog, kIconResource, state->dpi);
     state->placing = 1;
     ViewAngles angles = readSettings(state);
     state->placing = 0;
@@ -116,6 +108,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     SendDlgItemMessageW(dialog, kMessagesId, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
     HWND tree = dialogItem(state, kTreeId);
     SetWindowLongPtrW(tree, GWL_STYLE, GetWindowLongPtrW(tree, GWL_STYLE) | TVS_CHECKBOXES);
+    setTreeCheckBoxes(tree, state->dpi);
     fillCombo(dialogItem(state, kSpaceComboId), L"Y up", L"Z up");
     fillCombo(dialogItem(state, kColorsComboId), L"RGB", L"BGR");
     HWND view = dialogItem(state, kViewId);

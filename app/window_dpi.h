@@ -1,4 +1,5 @@
-// The density of the monitor a window is on, and the dialog font made for it.
+// The density of the monitor a window is on, and what is made for it: the
+// dialog font, the window's icons, the tree's check boxes.
 #pragma once
 #include <windows.h>
 
@@ -15,3 +16,11 @@ HFONT createDialogFont(HWND dialog, int dpi);
 
 // Gives every control of the dialog the font.
 void setControlsFont(HWND dialog, HFONT font);
+
+// The window's icons from the resource at the sizes for dpi; the ones they
+// replace are destroyed.
+void setWindowIcons(HWND window, int iconResource, int dpi);
+
+// The tree's check-box images drawn at the size for dpi, in place of those
+// the tree made for the system's density (which are destroyed).
+void setTreeCheckBoxes(HWND tree, int dpi);

@@ -1,7 +1,7 @@
 // The main window on a screen of 144 DPI (its Wine prefix says so in
 // HKCU\Control Panel\Desktop\LogPixels): everything 1.5 times its 96-DPI size,
-// every text inside its control, the view filling its place; and the real
-// program, whose manifest asks for per-monitor awareness, the same.
+// every text inside its control, the view filling its place, check boxes and
+// icons drawn for the density, a placement stored at 96 DPI coming back.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
 #include "app/dialog_layout.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
+#include "app/settings.h"
 #include "tests/test_files.h"
 #include "view/view_control.h"
 
@@ -35,15 +37,21 @@ RECT placeIn(HWND dialog, HWND control) {
     return place;
 }
 
-// The width the text takes in the control's own font.
-int textWidth(HWND control, const std::wstring& text) {
+// The extent the text takes in the control's own font: on one line, or
+// wrapped at wrapWidth.
+RECT textExtent(HWND control, const std::wstring& text, int wrapWidth = 0) {
     HDC dc = GetDC(control);
     HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
-    RECT extent{0, 0, 0, 0};
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    RECT extent{0, 0, wrapWidth, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent,
+              DT_CALCRECT | DT_NOPREFIX | (wrapWidth ? DT_WORDBREAK : DT_SINGLELINE));
     SelectObject(dc, old);
     ReleaseDC(control, dc);
-    return extent.right;
+    return extent;
+}
+
+int textWidth(HWND control, const std::wstring& text) {
+    return textExtent(control, text).right;
 }
 
 int fontHeight(HWND control) {
@@ -102,6 +110,22 @@ TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
         if (small.id > kProgressId) EXPECT_EQ(fontHeight(GetDlgItem(dialog_, small.id)), -MulDiv(8, dpi, 72));
     }
 
+    // The lines that come with a use: the surface check, two points picked
+    // (the longest measure line), a section.
+    HWND checkLine = GetDlgItem(dialog_, kCheckLineId);
+    ASSERT_TRUE(pumpUntil([&] { return !textOf(checkLine).empty(); }, 30000, dialog_));
+    SendMessageW(dialog_, WM_COMMAND, kCommandMeasure, 0);
+    RECT viewArea;
+    GetClientRect(view, &viewArea);
+    for (int dx : {0, 12}) {
+        LPARAM at = MAKELPARAM(viewArea.right / 2 + dx, viewArea.bottom / 2 - dx);
+        SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(view, WM_LBUTTONUP, 0, at);
+    }
+    ASSERT_TRUE(textOf(GetDlgItem(dialog_, kMeasureId)).starts_with(L"Distance: "));
+    SendMessageW(dialog_, WM_COMMAND, kCommandSection, 0);
+    pumpUntil([] { return false; }, 200, dialog_);  // the layout follows the new lines
+
     // Texts in their controls' fonts. The check box draws its box and a gap before the text.
     const int boxAndGap = GetSystemMetrics(SM_CXMENUCHECK) * dpi / 96 + MulDiv(6, dpi, 96);
     struct Text {
@@ -109,13 +133,18 @@ TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
         int room;  // taken from the control's width
     };
     for (Text text : {Text{kPanelLine1Id, 0}, {kPanelLine2Id, 0}, {kFactsId, 0}, {kSpaceLabelId, 0},
-                      {kColorsLabelId, 0}, {kMaterialCheckId, boxAndGap}, {kHintId, 0}}) {
+                      {kColorsLabelId, 0}, {kMaterialCheckId, boxAndGap}, {kHintId, 0}, {kCheckLineId, 0},
+                      {kMeasureId, 0}, {kSectionLineId, 0}}) {
         HWND control = GetDlgItem(dialog_, text.id);
         std::wstring shown = textOf(control);
         SCOPED_TRACE(testing::Message() << text.id << " \"" << std::string(shown.begin(), shown.end()) << "\"");
         RECT inside;
         GetClientRect(control, &inside);
         if (text.id != kHintId) EXPECT_FALSE(shown.empty());
+        if (text.id == kMeasureId) {  // a distance wraps onto the second of its two lines
+            EXPECT_LE(textExtent(control, shown, inside.right).bottom, inside.bottom);
+            continue;
+        }
         EXPECT_LE(textWidth(control, shown), inside.right - text.room);
         TEXTMETRICW metrics;
         HDC dc = GetDC(control);
@@ -151,6 +180,77 @@ TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
     uint32_t background = pixels[size_t(height / 2) * width + 1];
     for (auto [x, y] : {std::pair{0, 0}, {width - 1, 0}, {0, height - 1}, {width - 1, height - 1}})
         EXPECT_EQ(pixels[size_t(y) * width + x], background) << x << "," << y;
+}
+
+// The tree's check boxes and the window's icons are drawn for the density,
+// at the start and again when the window reaches a monitor of another.
+TEST_F(HighDpiWindow, CheckBoxesAndIconsFollowTheDensity) {
+    auto iconWidth = [](HWND window, WPARAM kind) {
+        ICONINFO info{};
+        HICON icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, kind, 0));
+        if (!icon || !GetIconInfo(icon, &info)) return 0;
+        BITMAP bitmap{};
+        GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+        if (info.hbmMask) DeleteObject(info.hbmMask);
+        return int(bitmap.bmWidth);
+    };
+    HWND tree = GetDlgItem(dialog_, kTreeId);
+    RECT frame;
+    GetWindowRect(dialog_, &frame);
+    int start = state_->dpi;
+    for (int dpi : {start, 192, 96, start}) {
+        SCOPED_TRACE(dpi);
+        if (dpi != state_->dpi) SendMessageW(dialog_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+        int width = 0, height = 0;
+        HIMAGELIST boxes = reinterpret_cast<HIMAGELIST>(SendMessageW(tree, TVM_GETIMAGELIST, TVSIL_STATE, 0));
+        ASSERT_TRUE(boxes && ImageList_GetIconSize(boxes, &width, &height));
+        EXPECT_EQ(width, MulDiv(16, dpi, 96));
+        EXPECT_EQ(height, MulDiv(16, dpi, 96));
+        EXPECT_EQ(ImageList_GetImageCount(boxes), 3);
+        EXPECT_EQ(iconWidth(dialog_, ICON_SMALL), MulDiv(16, dpi, 96));
+        EXPECT_EQ(iconWidth(dialog_, ICON_BIG), MulDiv(32, dpi, 96));
+    }
+}
+
+// A placement stored at 96 DPI comes back at 144 as it was stored, in
+// pixels, with fonts for 144; one from a monitor that is gone comes back
+// onto the screen with its size.
+TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
+    const struct {
+        const char* what;
+        RECT stored;
+        bool samePlace;
+    } rows[] = {
+        {"on the screen", {40, 30, 940, 680}, true},
+        {"on a monitor that is gone", {2600, 100, 3500, 750}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto* state = static_cast<MainDialogState*>(calloc(1, sizeof(MainDialogState)));
+        const wchar_t* paths[2] = {L"Software\\Veldmark tests\\placement", L"Software\\Veldmark tests\\maker"};
+        for (int slot : {kApplicationKey, kMakerKey})
+            RegCreateKeyExW(HKEY_CURRENT_USER, paths[slot], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &state->settingsKeys[slot], nullptr);
+        WINDOWPLACEMENT placement{sizeof placement, 0, SW_SHOWNORMAL, {-1, -1}, {-1, -1}, row.stored};
+        ASSERT_EQ(RegSetValueExW(state->settingsKeys[kApplicationKey], L"Placement", 0, REG_BINARY,
+                                 reinterpret_cast<const BYTE*>(&placement), sizeof placement),
+                  ERROR_SUCCESS);
+        HWND dialog = createMainDialog(GetModuleHandleW(nullptr), state);
+        ASSERT_NE(dialog, nullptr);
+        if (kExpectedDpi) EXPECT_EQ(state->dpi, kExpectedDpi);
+        RECT frame;
+        GetWindowRect(dialog, &frame);
+        EXPECT_EQ(frame.right - frame.left, row.stored.right - row.stored.left);
+        EXPECT_EQ(frame.bottom - frame.top, row.stored.bottom - row.stored.top);
+        if (row.samePlace) {
+            EXPECT_EQ(frame.left, row.stored.left);
+            EXPECT_EQ(frame.top, row.stored.top);
+        }
+        EXPECT_NE(MonitorFromRect(&frame, MONITOR_DEFAULTTONULL), nullptr);
+        EXPECT_EQ(fontHeight(GetDlgItem(dialog, kFactsId)), -MulDiv(8, state->dpi, 72));
+        for (HKEY key : state->settingsKeys) RegDeleteTreeW(key, nullptr);
+    }
 }
 
 }  // namespace

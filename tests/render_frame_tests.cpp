@@ -33,17 +33,7 @@ bool closeTo(Pixel a, Pixel b, int tolerance) {
     return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
 }
 
-// The section tests draw on a device of their own: under Wine, frames with a
-// clip distance and frames without one on the same device change each
-// other's lines (an open question of Wine's; both orders show it).
-const GpuPipeline* sectionPipeline() {
-    static GpuPipeline pipeline{};
-    static bool made = createPipeline(&pipeline, nullptr);
-    return made ? &pipeline : nullptr;
-}
-
-template <const GpuPipeline* (*Pipeline)()>
-class RenderFrameOn : public testing::Test {
+class RenderFrame : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(pipeline_, nullptr);
@@ -90,13 +80,11 @@ protected:
     }
     void expectHeadOn(int x, int y, Vec3 colour) { expectLit(x, y, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, colour); }
 
-    const GpuPipeline* pipeline_ = Pipeline();
+    const GpuPipeline* pipeline_ = sharedPipeline();
     Target target_{pipeline_ ? pipeline_->device : nullptr, kSize, kSize};
     RecordingSink sink_;
     Camera camera_;
 };
-using RenderFrame = RenderFrameOn<sharedPipeline>;
-using RenderSection = RenderFrameOn<sectionPipeline>;
 
 TEST_F(RenderFrame, HeadOnFaceShowsTheShadeOfTheLightingFormulas) {
     TestMesh mesh({square()});
@@ -135,6 +123,23 @@ TEST_F(RenderFrame, HiddenSolidsVanish) {
         draw({mesh.gpu}, camera);
         EXPECT_TRUE(backgroundFrom(0));
     }
+}
+
+TEST_F(RenderFrame, WireframeDrawsOnlyTheEdges) {
+    const Vec3 corners[3] = {{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}};
+    TestMesh mesh({{{triangle({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}})}}});
+    Camera camera;
+    camera.mode = kRenderWireframe;
+    draw(mesh, camera);
+    auto drawn = [&](int x, int y) { return !isBackground(x, y); };
+    for (int i = 0; i < 3; ++i) {
+        const Vec3 a = corners[i], b = corners[(i + 1) % 3];
+        for (double t = 0.2; t < 0.81; t += 0.2) EXPECT_TRUE(seenNear(a + t * (b - a), drawn)) << i << " at " << t;
+    }
+    // Inside the face and outside it only the background shows.
+    EXPECT_FALSE(seenNear((1.0 / 3) * (corners[0] + corners[1] + corners[2]), drawn));
+    EXPECT_TRUE(isBackground(2, 2));
+    EXPECT_TRUE(isBackground(kSize - 3, 2));
 }
 
 // A model by its corners and triangles, with the edges that must show in
@@ -285,7 +290,7 @@ bool isCapColour(Pixel p) {
 
 // Seen from the removed side, the cut through a closed cube is one filled
 // face in the cap's colours, not the inside of the walls behind it.
-TEST_F(RenderSection, SectionCapFillsTheCutOfAClosedSurface) {
+TEST_F(RenderFrame, SectionCapFillsTheCutOfAClosedSurface) {
     for (RenderMode mode : {kRenderSolid, kRenderOutline}) {
         SCOPED_TRACE(int(mode));
         TestMesh mesh({cubeSolid()});
@@ -309,8 +314,11 @@ TEST_F(RenderSection, SectionCapFillsTheCutOfAClosedSurface) {
     }
 }
 
-TEST_F(RenderSection, SectionBeyondTheModelChangesNothing) {
-    for (RenderMode mode : {kRenderSolid, kRenderOutline, kRenderWireframe}) {
+// A section that keeps everything draws the same bytes as none. Wireframe
+// comes first and last: under Wine, plain lines drawn after sectioned frames
+// on one device once came out as strokes across the picture.
+TEST_F(RenderFrame, SectionBeyondTheModelChangesNothing) {
+    for (RenderMode mode : {kRenderWireframe, kRenderSolid, kRenderOutline, kRenderWireframe}) {
         SCOPED_TRACE(int(mode));
         TestMesh mesh({cubeSolid()});
         Camera camera;
@@ -319,29 +327,10 @@ TEST_F(RenderSection, SectionBeyondTheModelChangesNothing) {
         camera.frame.rotation[1][2] = 0.6f, camera.frame.rotation[2][1] = -0.6f;
         draw(mesh, camera);
         std::vector<uint32_t> whole = target_.pixels;
-        const uint32_t background = whole[0];
-        // Lines are drawn without antialiasing under a section: the same
-        // pixels within one, not the same bytes.
-        auto covers = [&](const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-            for (int y = 1; y < kSize - 1; ++y)
-                for (int x = 1; x < kSize - 1; ++x) {
-                    if (a[y * kSize + x] == background) continue;
-                    bool found = false;
-                    for (int dy = -1; dy <= 1; ++dy)
-                        for (int dx = -1; dx <= 1; ++dx) found |= b[(y + dy) * kSize + x + dx] != background;
-                    if (!found) return false;
-                }
-            return true;
-        };
         for (SectionPlane section : {SectionPlane{1, 2, 0, 1.5f}, SectionPlane{1, 0, 1, -0.5f}}) {
             camera.section = section;
             draw({mesh.gpu}, camera);
-            if (mode == kRenderSolid) {
-                EXPECT_EQ(target_.pixels, whole) << int(section.axis);
-            } else {
-                EXPECT_TRUE(covers(target_.pixels, whole)) << int(section.axis);
-                EXPECT_TRUE(covers(whole, target_.pixels)) << int(section.axis);
-            }
+            EXPECT_EQ(target_.pixels, whole) << int(section.axis);
         }
         // Past the other end everything goes.
         camera.section = {1, 1, 0, -0.5f};
@@ -352,7 +341,7 @@ TEST_F(RenderSection, SectionBeyondTheModelChangesNothing) {
 
 // Across X the cut is seen edge-on: one half of the picture stays empty,
 // and Flip empties the other, in every mode.
-TEST_F(RenderSection, SectionFlipKeepsTheOtherHalf) {
+TEST_F(RenderFrame, SectionFlipKeepsTheOtherHalf) {
     for (RenderMode mode : {kRenderSolid, kRenderOutline, kRenderWireframe}) {
         SCOPED_TRACE(int(mode));
         TestMesh mesh({cubeSolid()});
@@ -374,23 +363,6 @@ TEST_F(RenderSection, SectionFlipKeepsTheOtherHalf) {
             EXPECT_EQ(removed, 0) << int(flip);
         }
     }
-}
-
-TEST_F(RenderFrame, WireframeDrawsOnlyTheEdges) {
-    const Vec3 corners[3] = {{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}};
-    TestMesh mesh({{{triangle({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}})}}});
-    Camera camera;
-    camera.mode = kRenderWireframe;
-    draw(mesh, camera);
-    auto drawn = [&](int x, int y) { return !isBackground(x, y); };
-    for (int i = 0; i < 3; ++i) {
-        const Vec3 a = corners[i], b = corners[(i + 1) % 3];
-        for (double t = 0.2; t < 0.81; t += 0.2) EXPECT_TRUE(seenNear(a + t * (b - a), drawn)) << i << " at " << t;
-    }
-    // Inside the face and outside it only the background shows.
-    EXPECT_FALSE(seenNear((1.0 / 3) * (corners[0] + corners[1] + corners[2]), drawn));
-    EXPECT_TRUE(isBackground(2, 2));
-    EXPECT_TRUE(isBackground(kSize - 3, 2));
 }
 
 // The sample models as the viewer first shows them: the settings' start

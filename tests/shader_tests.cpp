@@ -41,9 +41,6 @@ const Embedded kEmbedded[] = {
     {"lit_pixel.asm", kLitPixelShader, kLitPixelShaderSize, sm4::kPixelProgram},
     {"outline_vertex.asm", kOutlineVertexShader, kOutlineVertexShaderSize, sm4::kVertexProgram},
     {"outline_pixel.asm", kOutlinePixelShader, kOutlinePixelShaderSize, sm4::kPixelProgram},
-    {"section_geometry.asm", kSectionGeometryShader, kSectionGeometryShaderSize, sm4::kGeometryProgram},
-    {"section_outline_vertex.asm", kSectionOutlineVertexShader, kSectionOutlineVertexShaderSize,
-     sm4::kVertexProgram},
     {"section_cap_vertex.asm", kSectionCapVertexShader, kSectionCapVertexShaderSize, sm4::kVertexProgram},
     {"section_cap_pixel.asm", kSectionCapPixelShader, kSectionCapPixelShaderSize, sm4::kPixelProgram},
 };
@@ -129,11 +126,10 @@ std::string positionCode(const Embedded& e) {
 TEST(ShaderSources, VertexShadersShareThePositionCode) {
     EXPECT_NE(positionCode(kEmbedded[0]), "");
     EXPECT_EQ(positionCode(kEmbedded[0]), positionCode(kEmbedded[3]));
-    EXPECT_EQ(positionCode(kEmbedded[0]), positionCode(kEmbedded[6]));
 }
 
-// The section programs add the plane's distance as a clip distance of one
-// component after everything the next stage reads.
+// The face and outline programs add the section plane's distance as a clip
+// distance of one component after everything the next stage reads.
 TEST(ShaderAssembler, EncodesAClipDistanceOutput) {
     sm4::Program program;
     std::string error;
@@ -205,8 +201,7 @@ std::vector<Parameter> reflectedSignature(const Embedded& e, bool inputs) {
 // components present and written.
 // A clip distance after the last of them is the rasterizer's alone.
 TEST(ShaderReflection, EachStageReadsWhatThePreviousOneWrites) {
-    for (auto [from, to] : {std::pair{0, 1}, std::pair{1, 2}, std::pair{3, 4}, std::pair{0, 5}, std::pair{5, 2},
-                            std::pair{6, 4}, std::pair{7, 8}}) {
+    for (auto [from, to] : {std::pair{0, 1}, std::pair{1, 2}, std::pair{3, 4}, std::pair{5, 6}}) {
         SCOPED_TRACE(std::string(kEmbedded[from].file) + " -> " + kEmbedded[to].file);
         std::vector<Parameter> outputs = reflectedSignature(kEmbedded[from], false);
         std::vector<Parameter> inputs = reflectedSignature(kEmbedded[to], true);

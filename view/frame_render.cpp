@@ -113,7 +113,7 @@ void drawCaps(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots]
         if (slot > 0) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_STENCIL, 1.0f, 0);
         context->OMSetRenderTargets(0, nullptr, depthStencilView);
         context->OMSetDepthStencilState(pipeline->sectionCountState, 0);
-        context->VSSetShader(pipeline->sectionOutlineVertexShader, nullptr, 0);
+        context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
         context->IASetInputLayout(pipeline->outlineInputLayout);
         context->GSSetShader(nullptr, nullptr, 0);
         context->PSSetShader(nullptr, nullptr, 0);
@@ -148,14 +148,14 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f, 0);
     context->VSSetShader(pipeline->litVertexShader, nullptr, 0);
     context->IASetInputLayout(pipeline->litInputLayout);
-    // Without the plane's constants nothing could be cut: the frame shows the whole model.
+    // The programs always cut; without a section the plane keeps everything.
+    // Without the plane's constants nothing could be cut: no cap either.
     ID3D11Buffer* sectionConstants = pipeline->sectionConstants;
-    if (section && !writeConstants(context, sectionConstants, section, sizeof *section, sink)) section = nullptr;
-    if (section) {
-        context->VSSetConstantBuffers(2, 1, &sectionConstants);
-        context->GSSetConstantBuffers(2, 1, &sectionConstants);
-    }
-    context->GSSetShader(section ? pipeline->sectionGeometryShader : pipeline->faceGeometryShader, nullptr, 0);
+    const SectionConstants keepAll = {};
+    if (!writeConstants(context, sectionConstants, section ? section : &keepAll, sizeof keepAll, sink)) section = nullptr;
+    context->VSSetConstantBuffers(2, 1, &sectionConstants);
+    context->GSSetConstantBuffers(2, 1, &sectionConstants);
+    context->GSSetShader(pipeline->faceGeometryShader, nullptr, 0);
 
     FrameCamera camera;
     memcpy(camera.centre, centre, sizeof camera.centre);
@@ -182,8 +182,7 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     context->OMSetRenderTargets(1, &renderTargetView, depthStencilView);
     // The default state: depth test "less", depth writes, no stencil; no blending.
     context->OMSetDepthStencilState(nullptr, 0);
-    ID3D11RasterizerState* wire = section ? pipeline->sectionWireRasterizer : pipeline->wireRasterizer;
-    context->RSSetState(mode == kRenderWireframe ? wire : pipeline->solidRasterizer);
+    context->RSSetState(mode == kRenderWireframe ? pipeline->wireRasterizer : pipeline->solidRasterizer);
     drawMeshes(pipeline, meshes, yUp, sink);
     // A filled cap would hide the far edges that Wireframe is for.
     if (section && mode != kRenderWireframe) drawCaps(pipeline, meshes, yUp, renderTargetView, depthStencilView, sink);
@@ -193,8 +192,8 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     // at the depth of their faces, which "less" would refuse wherever a face
     // is seen square on, as in the preset views.
     context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
-    context->RSSetState(wire);
-    context->VSSetShader(section ? pipeline->sectionOutlineVertexShader : pipeline->outlineVertexShader, nullptr, 0);
+    context->RSSetState(pipeline->wireRasterizer);
+    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
     context->IASetInputLayout(pipeline->outlineInputLayout);
     context->GSSetShader(nullptr, nullptr, 0);
     context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
@@ -218,6 +217,10 @@ void drawMarks(const ViewState* state, ID3D11DepthStencilView* depthStencilView,
     for (; meshCount < kViewMeshSlots && state->meshes[meshCount]; ++meshCount)
         meshColours[meshCount] = state->meshes[meshCount]->color;
     uint32_t fill = markColour(state->backgroundColor, meshColours, meshCount);
+    // Marks show even where the section has cut their point away since.
+    SectionPlane section = state->section;
+    const SectionConstants keepAll = {};
+    if (section.on) writeConstants(context, pipeline->sectionConstants, &keepAll, sizeof keepAll, state->sink);
     context->OMSetDepthStencilState(nullptr, 0);
     context->RSSetState(pipeline->solidRasterizer);
     context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);

@@ -35,16 +35,16 @@ const D3D11_INPUT_ELEMENT_DESC kVertexLayout[2] = {
 };
 
 // Both sides of a face are lit alike (the geometry shader turns the normal
-// to the eye), so nothing is culled. Line antialiasing does nothing to solid
-// fills, but left on here Wine's Direct3D stops drawing solid fills once a
-// wireframe draw has run, so the solid state has it off.
+// to the eye), so nothing is culled. Faces lie back by their depth slope, so
+// that their edges, drawn over them in Outline mode, are not lost to the
+// rounding of sloped faces.
 const D3D11_RASTERIZER_DESC kSolidRasterizer = {
-    D3D11_FILL_SOLID, D3D11_CULL_NONE, FALSE, 0, 0.0f, 0.0f, FALSE, FALSE, FALSE, FALSE};
+    D3D11_FILL_SOLID, D3D11_CULL_NONE, FALSE, 0, 0.0f, 1.0f, FALSE, FALSE, FALSE, FALSE};
+// Lines without antialiasing: under Wine antialiased lines ignore clip
+// distances, and once sectioned frames have run on a device its later
+// antialiased lines come out as strokes across the picture (Windows ignores
+// the flag for multisampled lines anyway).
 const D3D11_RASTERIZER_DESC kWireRasterizer = {
-    D3D11_FILL_WIREFRAME, D3D11_CULL_NONE, TRUE, 0, 0.0f, 0.0f, FALSE, FALSE, TRUE, TRUE};
-// Wine's antialiased lines ignore clip distances: with a section the edges
-// are drawn without (multisampled lines ignore the flag on Windows anyway).
-const D3D11_RASTERIZER_DESC kSectionWireRasterizer = {
     D3D11_FILL_WIREFRAME, D3D11_CULL_NONE, TRUE, 0, 0.0f, 0.0f, FALSE, FALSE, TRUE, FALSE};
 
 // The default depth test but "less or equal": an edge drawn over its own
@@ -152,34 +152,26 @@ struct PipelineObjects {
     ID3D11Buffer* frameConstants;
     ID3D11Buffer* objectConstants;
     ID3D11DepthStencilState* outlineDepthState;
-    ID3D11GeometryShader* sectionGeometryShader;
-    ID3D11VertexShader* sectionOutlineVertexShader;
     ID3D11VertexShader* sectionCapVertexShader;
     ID3D11PixelShader* sectionCapPixelShader;
     ID3D11Buffer* sectionConstants;
     ID3D11DepthStencilState* sectionCountState;
     ID3D11DepthStencilState* sectionCapState;
-    ID3D11RasterizerState* sectionWireRasterizer;
 };
 
-void releaseSectionObjects(ID3D11RasterizerState* wireRasterizer, ID3D11DepthStencilState* capState, ID3D11DepthStencilState* countState,
-                           ID3D11Buffer* constants, ID3D11PixelShader* capPixel, ID3D11VertexShader* capVertex,
-                           ID3D11VertexShader* outlineVertex, ID3D11GeometryShader* geometry) {
-    releaseInterface(wireRasterizer);
+void releaseSectionObjects(ID3D11DepthStencilState* capState, ID3D11DepthStencilState* countState,
+                           ID3D11Buffer* constants, ID3D11PixelShader* capPixel, ID3D11VertexShader* capVertex) {
     releaseInterface(capState);
     releaseInterface(countState);
     releaseInterface(constants);
     releaseInterface(capPixel);
     releaseInterface(capVertex);
-    releaseInterface(outlineVertex);
-    releaseInterface(geometry);
 }
 
 // Latest first, so an unwinding releases in the reverse order of creation.
 void releaseObjects(const PipelineObjects* objects) {
-    releaseSectionObjects(objects->sectionWireRasterizer, objects->sectionCapState, objects->sectionCountState, objects->sectionConstants,
-                          objects->sectionCapPixelShader, objects->sectionCapVertexShader,
-                          objects->sectionOutlineVertexShader, objects->sectionGeometryShader);
+    releaseSectionObjects(objects->sectionCapState, objects->sectionCountState, objects->sectionConstants,
+                          objects->sectionCapPixelShader, objects->sectionCapVertexShader);
     releaseInterface(objects->outlineDepthState);
     releaseInterface(objects->objectConstants);
     releaseInterface(objects->frameConstants);
@@ -237,12 +229,6 @@ HRESULT createStep(PipelineStep step, const Injection& injection, ID3D11Device* 
         return createConstantBuffer(device, kObjectConstantsBytes, &objects->objectConstants);
     case kStepOutlineDepthState:
         return device->CreateDepthStencilState(&kOutlineDepthState, &objects->outlineDepthState);
-    case kStepSectionGeometryShader:
-        return device->CreateGeometryShader(kSectionGeometryShader, kSectionGeometryShaderSize, nullptr,
-                                            &objects->sectionGeometryShader);
-    case kStepSectionOutlineVertexShader:
-        return device->CreateVertexShader(kSectionOutlineVertexShader, kSectionOutlineVertexShaderSize, nullptr,
-                                          &objects->sectionOutlineVertexShader);
     case kStepSectionCapVertexShader:
         return device->CreateVertexShader(kSectionCapVertexShader, kSectionCapVertexShaderSize, nullptr,
                                           &objects->sectionCapVertexShader);
@@ -255,8 +241,6 @@ HRESULT createStep(PipelineStep step, const Injection& injection, ID3D11Device* 
         return device->CreateDepthStencilState(&kSectionCountState, &objects->sectionCountState);
     case kStepSectionCapState:
         return device->CreateDepthStencilState(&kSectionCapState, &objects->sectionCapState);
-    case kStepSectionWireRasterizer:
-        return device->CreateRasterizerState(&kSectionWireRasterizer, &objects->sectionWireRasterizer);
     default:
         return E_INVALIDARG;
     }
@@ -423,14 +407,11 @@ bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {
     pipeline->frameConstants = objects.frameConstants;
     pipeline->objectConstants = objects.objectConstants;
     pipeline->outlineDepthState = objects.outlineDepthState;
-    pipeline->sectionGeometryShader = objects.sectionGeometryShader;
-    pipeline->sectionOutlineVertexShader = objects.sectionOutlineVertexShader;
     pipeline->sectionCapVertexShader = objects.sectionCapVertexShader;
     pipeline->sectionCapPixelShader = objects.sectionCapPixelShader;
     pipeline->sectionConstants = objects.sectionConstants;
     pipeline->sectionCountState = objects.sectionCountState;
     pipeline->sectionCapState = objects.sectionCapState;
-    pipeline->sectionWireRasterizer = objects.sectionWireRasterizer;
     return true;
 }
 
@@ -441,9 +422,8 @@ void releaseDevice(GpuPipeline* pipeline) {
 }
 
 void releasePipeline(GpuPipeline* pipeline) {
-    releaseSectionObjects(pipeline->sectionWireRasterizer, pipeline->sectionCapState, pipeline->sectionCountState, pipeline->sectionConstants,
-                          pipeline->sectionCapPixelShader, pipeline->sectionCapVertexShader,
-                          pipeline->sectionOutlineVertexShader, pipeline->sectionGeometryShader);
+    releaseSectionObjects(pipeline->sectionCapState, pipeline->sectionCountState, pipeline->sectionConstants,
+                          pipeline->sectionCapPixelShader, pipeline->sectionCapVertexShader);
     releaseInterface(pipeline->outlineDepthState);
     releaseInterface(pipeline->objectConstants);
     releaseInterface(pipeline->frameConstants);

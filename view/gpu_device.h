@@ -107,14 +107,11 @@ enum PipelineStep : int32_t {
     kStepFrameConstants,
     kStepObjectConstants,
     kStepOutlineDepthState,
-    kStepSectionGeometryShader,
-    kStepSectionOutlineVertexShader,
     kStepSectionCapVertexShader,
     kStepSectionCapPixelShader,
     kStepSectionConstants,
     kStepSectionCountState,
     kStepSectionCapState,
-    kStepSectionWireRasterizer,
     kStepCount,
 };
 void failPipelineStep(PipelineStep step, int32_t result);

@@ -58,17 +58,14 @@ struct GpuPipeline {
     // The outline pass: "less or equal", so that edges lying in their own
     // faces pass the depth test where those faces are drawn.
     ID3D11DepthStencilState* outlineDepthState;
-    // The section: the lit and outline programs with the plane's distance,
-    // and the cap, drawn where the surfaces behind the plane are odd in
-    // number (a stencil bit flipped by each, depth ignored).
-    ID3D11GeometryShader* sectionGeometryShader;
-    ID3D11VertexShader* sectionOutlineVertexShader;
+    // The section: the plane's constants, which the lit and outline programs
+    // always read, and the cap, drawn where the surfaces behind the plane are
+    // odd in number (a stencil bit flipped by each, depth ignored).
     ID3D11VertexShader* sectionCapVertexShader;
     ID3D11PixelShader* sectionCapPixelShader;
     ID3D11Buffer* sectionConstants;
     ID3D11DepthStencilState* sectionCountState;
     ID3D11DepthStencilState* sectionCapState;
-    ID3D11RasterizerState* sectionWireRasterizer;
 };
 
 struct ViewState {
@@ -117,7 +114,7 @@ struct ViewState {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(GpuPipeline) == 22 * 8);
+static_assert(sizeof(GpuPipeline) == 19 * 8);
 static_assert(offsetof(ViewState, clientWidth) == 8);
 static_assert(offsetof(ViewState, rotating) == 16);
 static_assert(offsetof(ViewState, renderMode) == 19);
@@ -132,18 +129,18 @@ static_assert(offsetof(ViewState, boundsMin) == 90);
 static_assert(offsetof(ViewState, boundsMax) == 102);
 static_assert(offsetof(ViewState, radius) == 114);
 static_assert(offsetof(ViewState, pipeline) == 118);
-static_assert(offsetof(ViewState, swapChain) == 294);
-static_assert(offsetof(ViewState, depthStencilView) == 310);
-static_assert(offsetof(ViewState, meshes) == 318);
-static_assert(offsetof(ViewState, backgroundColor) == 358);
-static_assert(offsetof(ViewState, sink) == 362);
-static_assert(offsetof(ViewState, lock) == 370);
-static_assert(offsetof(ViewState, rotationStamp) == 374);
-static_assert(offsetof(ViewState, rotationRate) == 382);
-static_assert(offsetof(ViewState, resolvedFrame) == 386);
-static_assert(offsetof(ViewState, section) == 402);
-static_assert(offsetof(ViewState, measuring) == 409);
-static_assert(sizeof(ViewState) == 470);
+static_assert(offsetof(ViewState, swapChain) == 270);
+static_assert(offsetof(ViewState, depthStencilView) == 286);
+static_assert(offsetof(ViewState, meshes) == 294);
+static_assert(offsetof(ViewState, backgroundColor) == 334);
+static_assert(offsetof(ViewState, sink) == 338);
+static_assert(offsetof(ViewState, lock) == 346);
+static_assert(offsetof(ViewState, rotationStamp) == 350);
+static_assert(offsetof(ViewState, rotationRate) == 358);
+static_assert(offsetof(ViewState, resolvedFrame) == 362);
+static_assert(offsetof(ViewState, section) == 378);
+static_assert(offsetof(ViewState, measuring) == 385);
+static_assert(sizeof(ViewState) == 446);
 
 // The remaining declarations are implemented for Windows only.
 

@@ -1,21 +1,27 @@
 // Face geometry shader: one flat normal per triangle, turned towards the eye
-// so that both sides light alike; passes the triangle on with the light.
-// cb0 (frame): 5 light direction
+// so that both sides light alike; passes the triangle on with the light and
+// each vertex's signed distance from the section plane, so that the
+// rasterizer cuts away the removed side. Without a section the plane is all
+// zeros and keeps everything: one program serves both kinds of frame.
+// cb0 (frame):   4 eye position, 5 light direction
+// cb2 (section): 0 plane in the world, kept where x·p + w >= 0
 gs_4_0
-input  SV_Position  v0.xyzw
-input  Texcoord0    v1.xyz    // eye-to-vertex vector
-input  Texcoord1    v2.xyz    // colour
-output SV_Position  o0.xyzw
-output Texcoord0    o1.xyz    // eye-to-vertex vector
-output Texcoord1    o2.xyz    // face normal
-output Texcoord2    o3.xyz    // colour
-output Texcoord3    o4.xyz    // light direction
+input  SV_Position      v0.xyzw
+input  Texcoord0        v1.xyz    // eye-to-vertex vector
+input  Texcoord1        v2.xyz    // colour
+output SV_Position      o0.xyzw
+output Texcoord0        o1.xyz    // eye-to-vertex vector
+output Texcoord1        o2.xyz    // face normal
+output Texcoord2        o3.xyz    // colour
+output Texcoord3        o4.xyz    // light direction
+output SV_ClipDistance  o5.x
 
 dcl_constantbuffer cb0[6], immediateIndexed
+dcl_constantbuffer cb2[1], immediateIndexed
 dcl_input_siv v[3][0].xyzw, position
 dcl_input v[3][1].xyz
 dcl_input v[3][2].xyz
-dcl_temps 3
+dcl_temps 4
 dcl_inputprimitive triangle
 dcl_outputtopology trianglestrip
 dcl_output_siv o0.xyzw, position
@@ -23,6 +29,7 @@ dcl_output o1.xyz
 dcl_output o2.xyz
 dcl_output o3.xyz
 dcl_output o4.xyz
+dcl_output_siv o5.x, clip_distance
 dcl_maxout 3
 
 // n = normalize(cross(a2 - a0, a1 - a0)); the view vectors serve as positions.
@@ -44,6 +51,10 @@ mov r0.w, l(0)
 loop
   ige r1.x, r0.w, l(3)
   breakc_nz r1.x
+  // The world position is the eye plus the eye-to-vertex vector.
+  add r3.xyz, v[r0.w][1].xyzx, cb0[4].xyzx
+  dp3 r3.x, r3.xyzx, cb2[0].xyzx
+  add o5.x, r3.x, cb2[0].w
   mov o0.xyzw, v[r0.w][0].xyzw
   mov o1.xyz, v[r0.w][1].xyzx
   mov o2.xyz, r2.xyzx

@@ -3,8 +3,13 @@
 cbuffer FrameConstants : register(b0)
 {
     float4 viewProjection[4];
-    float4 eyePosition;
+    float4 eyePosition;     // xyz
     float4 lightDirection;  // xyz, unit length
+};
+
+cbuffer SectionConstants : register(b2)
+{
+    float4 plane;  // kept where dot(plane.xyz, p) + plane.w >= 0; all zeros keeps everything
 };
 
 struct LitVertex
@@ -21,6 +26,7 @@ struct FaceVertex
     float3 normal : Texcoord1;
     float3 colour : Texcoord2;
     float3 light : Texcoord3;
+    float clip : SV_ClipDistance;
 };
 
 [maxvertexcount(3)]
@@ -41,6 +47,8 @@ void main(triangle LitVertex v[3], inout TriangleStream<FaceVertex> strip)
         o.normal = n;
         o.colour = v[i].colour;
         o.light = lightDirection.xyz;
+        // The world position is the eye plus the eye-to-vertex vector.
+        o.clip = dot(eyePosition.xyz + v[i].view, plane.xyz) + plane.w;
         strip.Append(o);
     }
 }
