@@ -11,6 +11,7 @@
 #include "app/open_files.h"
 #include "app/recent_files.h"
 #include "app/settings.h"
+#include "core/log_sink.h"
 #include "stlv_version.h"
 #include "view/view_control.h"
 
@@ -145,12 +146,13 @@ void openChosenFiles(MainDialogState* state, bool addParts) {
     freeBytes(list);
 }
 
-// The view's picture at its current size, as a PNG file chosen in the Save dialog.
+// The view's picture at its current size, as a PNG file chosen in the Save
+// dialog, which proposes the model's name beside its file.
 void savePicture(MainDialogState* state) {
     if (!state->parts[0].view) return;
     wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), &state->sink.self));
     if (!path) return;
-    path[0] = 0;
+    proposePicturePath(&state->parts[0], path, kFileListUnits);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = state->dialog;
@@ -160,11 +162,7 @@ void savePicture(MainDialogState* state) {
     dialog.nMaxFile = kFileListUnits;
     dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
     dialog.lpstrDefExt = L"png";
-    Picture picture;
-    if (GetSaveFileNameW(&dialog) && renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) {
-        writePngFile(path, &picture, &state->sink.self);
-        freePicture(&picture);
-    }
+    if (GetSaveFileNameW(&dialog)) savePictureTo(state, path);
     freeBytes(path);
 }
 
@@ -227,6 +225,35 @@ void changeSection(MainDialogState* state, WORD id) {
 }
 
 }  // namespace
+
+void proposePicturePath(const ModelPart* part, wchar_t* path, uint32_t capacity) {
+    path[0] = 0;
+    const wchar_t* source = part->filePath;
+    if (!source) return;
+    uint32_t length = static_cast<uint32_t>(lstrlenW(source));
+    uint32_t end = length;  // where ".png" goes: over the extension, if the name has one
+    for (uint32_t at = length; at > 0 && source[at - 1] != L'\\' && source[at - 1] != L'/'; --at)
+        if (source[at - 1] == L'.') {
+            end = at - 1;
+            break;
+        }
+    if (end + 5 > capacity) return;
+    memcpy(path, source, end * sizeof(wchar_t));
+    lstrcpyW(path + end, L".png");
+}
+
+bool savePictureTo(MainDialogState* state, const wchar_t* path) {
+    Picture picture;
+    if (!renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) return false;
+    bool written = writePngFile(path, &picture, &state->sink.self);
+    freePicture(&picture);
+    if (!written) return false;
+    HWND messages = dialogItem(state, kMessagesId);
+    appendText(messages, L"Picture saved to ");
+    appendText(messages, path);
+    appendText(messages, L"\r\n");
+    return true;
+}
 
 void enablePictureCommands(HMENU menu, bool enabled) {
     for (WORD id : {kCommandSavePicture, kCommandCopyPicture})

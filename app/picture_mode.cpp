@@ -18,6 +18,7 @@ namespace {
 constexpr int kMaxPictureFiles = 4;
 constexpr int32_t kDefaultWidth = 1280;
 constexpr int32_t kDefaultHeight = 960;
+constexpr int32_t kMinPictureSide = 16;
 constexpr uint32_t kOpaque = 0xFF000000;
 
 struct PictureRequest {
@@ -33,7 +34,6 @@ struct PictureRequest {
     bool section;
     bool sectionShare;
     double sectionValue;
-    const wchar_t* error;  // what was wrong with an option, else null
 };
 
 struct NamedValue {
@@ -54,7 +54,7 @@ bool lookUp(const NamedValue (&table)[count], const wchar_t* text, int* value) {
     return false;
 }
 
-// Decimal digits up to `end` or the terminator; false for none, others or overflow.
+// Decimal digits up to `end` or the terminator; false for none, others or out of range.
 bool parseSide(const wchar_t** text, wchar_t end, int32_t* side) {
     int32_t value = 0;
     const wchar_t* at = *text;
@@ -62,18 +62,24 @@ bool parseSide(const wchar_t** text, wchar_t end, int32_t* side) {
         if (*at < L'0' || *at > L'9' || value > kMaxPictureSide) return false;
         value = value * 10 + (*at - L'0');
     }
-    if (at == *text || value < 1 || value > kMaxPictureSide) return false;
+    if (at == *text || value < kMinPictureSide || value > kMaxPictureSide) return false;
     *text = at;
     *side = value;
     return true;
 }
 
-bool parseSize(const wchar_t* text, PictureLook* look) {
+bool parseOutput(const wchar_t* text, PictureRequest* request) {
+    request->output = text;
+    return text[0] != 0;
+}
+
+bool parseSize(const wchar_t* text, PictureRequest* request) {
+    PictureLook* look = &request->look;
     return parseSide(&text, L'x', &look->width) && *text++ == L'x' && parseSide(&text, 0, &look->height);
 }
 
 // RRGGBB as on web pages; red lands in the low byte.
-bool parseColour(const wchar_t* text, uint32_t* colour) {
+bool parseBackground(const wchar_t* text, PictureRequest* request) {
     uint32_t value = 0;
     int digits = 0;
     for (; text[digits]; ++digits) {
@@ -83,7 +89,27 @@ bool parseColour(const wchar_t* text, uint32_t* colour) {
         value = value << 4 | nibble;
     }
     if (digits != 6) return false;
-    *colour = kOpaque | (value >> 16) | (value & 0xFF00) | (value & 0xFF) << 16;
+    request->look.backgroundColor = kOpaque | (value >> 16) | (value & 0xFF00) | (value & 0xFF) << 16;
+    request->ownBackground = true;
+    return true;
+}
+
+bool parseMode(const wchar_t* text, PictureRequest* request) {
+    int number;
+    if (!lookUp(kModes, text, &number)) return false;
+    request->look.mode = static_cast<RenderMode>(number);
+    return true;
+}
+
+bool parseView(const wchar_t* text, PictureRequest* request) {
+    int number;
+    if (!lookUp(kViews, text, &number)) return false;
+    request->startView = number < 0;
+    if (number >= 0) {
+        CameraAngles angles = presetAngles(static_cast<ViewPreset>(number));
+        request->look.yaw = angles.yaw;
+        request->look.pitch = angles.pitch;
+    }
     return true;
 }
 
@@ -114,44 +140,60 @@ bool parseSectionValue(const wchar_t* text, double* value, bool* share) {
 bool parseSection(const wchar_t* text, PictureRequest* request) {
     wchar_t axis = text[0] | 0x20;
     if (axis < L'x' || axis > L'z' || text[1] != L'=' ||
-        !parseSectionValue(text + 2, &request->sectionValue, &request->sectionShare)) {
-        request->error = L"--section: x, y or z, then = and a length in the unit of the size line or a share of the "
-                         L"model, like z=12.5 or z=50%";
+        !parseSectionValue(text + 2, &request->sectionValue, &request->sectionShare))
         return false;
-    }
     request->section = true;
     request->look.section.on = 1;
     request->look.section.axis = static_cast<uint8_t>(axis - L'x');
     return true;
 }
 
-bool parseOption(const wchar_t* option, const wchar_t* value, PictureRequest* request) {
-    int number;
-    if (lstrcmpW(option, L"--section") == 0) return parseSection(value, request);
-    if (lstrcmpW(option, L"--picture") == 0) {
-        request->output = value;
-        return true;
-    }
-    if (lstrcmpW(option, L"--size") == 0) return parseSize(value, &request->look);
-    if (lstrcmpW(option, L"--background") == 0)
-        return request->ownBackground = parseColour(value, &request->look.backgroundColor);
-    if (lstrcmpW(option, L"--mode") == 0 && lookUp(kModes, value, &number)) {
-        request->look.mode = static_cast<RenderMode>(number);
-        return true;
-    }
-    if (lstrcmpW(option, L"--view") == 0 && lookUp(kViews, value, &number)) {
-        request->startView = number < 0;
-        if (number >= 0) {
-            CameraAngles angles = presetAngles(static_cast<ViewPreset>(number));
-            request->look.yaw = angles.yaw;
-            request->look.pitch = angles.pitch;
-        }
-        return true;
-    }
+bool parseSectionFlip(const wchar_t*, PictureRequest* request) {
+    request->look.section.flip = 1;
+    return true;
+}
+
+// Each option with what its value may be, said when the value is refused.
+struct PictureOption {
+    const wchar_t* name;
+    const wchar_t* accepts;  // null for an option without a value
+    bool (*parse)(const wchar_t* value, PictureRequest* request);
+};
+
+const PictureOption kOptions[] = {
+    {L"--picture", L"the path of the PNG file to write, like model.png", parseOutput},
+    {L"--size", L"width and height from 16 to 16384, like 1280x960", parseSize},
+    {L"--mode", L"solid, outline or wireframe", parseMode},
+    {L"--view", L"start, top, left or front", parseView},
+    {L"--background", L"a colour as six hexadecimal digits RRGGBB, like 20B2AA", parseBackground},
+    {L"--section", L"x, y or z, then = and a length in the unit of the size line or a share of the model, like "
+                   L"z=12.5 or z=50%", parseSection},
+    {L"--section-flip", nullptr, parseSectionFlip},
+};
+
+const PictureOption* findOption(const wchar_t* name) {
+    for (const PictureOption& option : kOptions)
+        if (lstrcmpW(option.name, name) == 0) return &option;
+    return nullptr;
+}
+
+constexpr wchar_t kUsage[] = L"usage: stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe] "
+                             L"[--view start|top|left|front] [--background RRGGBB] [--section x|y|z=LENGTH|SHARE%] "
+                             L"[--section-flip] FILE... (at most four files)";
+
+// What is wrong with a command line: what it is about and, if needed, why.
+struct CommandLineFault {
+    const wchar_t* subject;
+    const wchar_t* problem;  // null when the subject says it all
+    bool listOptions;        // the problem goes on with the names of the options
+};
+
+bool refuse(CommandLineFault* fault, const wchar_t* subject, const wchar_t* problem, bool listOptions = false) {
+    *fault = CommandLineFault{subject, problem, listOptions};
     return false;
 }
 
-bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* request) {
+bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* request, CommandLineFault* fault) {
     request->output = nullptr;
     request->fileCount = 0;
     request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0, initialSection()};
@@ -159,21 +201,31 @@ bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* reques
     request->ownBackground = false;
     request->usUnits = false;
     request->section = false;
-    request->error = nullptr;
+    const PictureOption* firstOption = nullptr;
     for (int i = 1; i < argumentCount; ++i) {
         const wchar_t* argument = arguments[i];
-        if (lstrcmpW(argument, L"--section-flip") == 0) {
-            request->look.section.flip = 1;
-        } else if (argument[0] == L'-' && argument[1] == L'-') {
-            if (i + 1 >= argumentCount || !parseOption(argument, arguments[i + 1], request)) return false;
+        if (argument[0] == L'-' && argument[1] == L'-') {
+            const PictureOption* option = findOption(argument);
+            if (!option)
+                return refuse(fault, argument, L"no such option; the options are", true);
+            if (!firstOption) firstOption = option;
+            if (!option->accepts) {
+                option->parse(nullptr, request);
+                continue;
+            }
+            if (i + 1 >= argumentCount || !option->parse(arguments[i + 1], request))
+                return refuse(fault, option->name, option->accepts);
             ++i;
         } else if (request->fileCount < kMaxPictureFiles) {
             request->files[request->fileCount++] = argument;
         } else {
-            return false;
+            return refuse(fault, L"at most four files make one picture", nullptr);
         }
     }
-    return request->output && request->output[0] && request->fileCount > 0;
+    if (!request->output)
+        return refuse(fault, firstOption ? firstOption->name : L"--picture", L"this option needs --picture OUT.png");
+    if (request->fileCount == 0) return refuse(fault, L"no STL file given", nullptr);
+    return true;
 }
 
 }  // namespace
@@ -293,19 +345,26 @@ int drawRequest(PictureRequest* request, HANDLE output) {
 
 bool isPictureCommandLine(int argumentCount, wchar_t** arguments) {
     for (int i = 1; i < argumentCount; ++i)
-        if (lstrcmpW(arguments[i], L"--picture") == 0) return true;
+        if (findOption(arguments[i])) return true;
     return false;
 }
 
 int runPictureMode(int argumentCount, wchar_t** arguments) {
     HANDLE output = consoleOutput();
     PictureRequest request;
-    if (!parseRequest(argumentCount, arguments, &request)) {
-        if (request.error) writeLine(output, request.error, L"");
-        writeText(output,
-                  L"usage: stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe] "
-                  L"[--view start|top|left|front] [--background RRGGBB] [--section x|y|z=LENGTH|SHARE%] [--section-flip] "
-                  L"FILE... (at most four files)\r\n");
+    CommandLineFault fault;
+    if (!parseRequest(argumentCount, arguments, &request, &fault)) {
+        writeText(output, fault.subject);
+        if (fault.problem) {
+            writeText(output, L": ");
+            writeText(output, fault.problem);
+        }
+        for (size_t i = 0; fault.listOptions && i < sizeof kOptions / sizeof kOptions[0]; ++i) {
+            writeText(output, i ? L", " : L" ");
+            writeText(output, kOptions[i].name);
+        }
+        writeText(output, L"\r\n");
+        writeLine(output, kUsage, L"");
         return kPictureBadCommand;
     }
     CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);

@@ -10,7 +10,8 @@ constexpr int kPictureWritten = 0;
 constexpr int kPictureFailed = 1;     // a file not loaded or the picture not written
 constexpr int kPictureBadCommand = 2;
 
-// True when the arguments ask for a picture instead of the window.
+// True when the arguments ask for a picture instead of the window: any
+// picture option, so that one without --picture is refused rather than opened.
 bool isPictureCommandLine(int argumentCount, wchar_t** arguments);
 // Runs the whole picture mode; messages go to the console the program was
 // started from. Answers the process exit code.

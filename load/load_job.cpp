@@ -41,13 +41,13 @@ void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
 
 namespace {
 
-Utf16* copyFileName(const Utf16* path, HeapHandle heap) {
-    const Utf16* name = fileNameOf(path);
+void copyFilePath(ModelPart* part, const Utf16* path, HeapHandle heap) {
     uint64_t units = 1;
-    while (name[units - 1]) ++units;
+    while (path[units - 1]) ++units;
     Utf16* copy = static_cast<Utf16*>(allocArray(heap, units, sizeof(Utf16), nullptr));
-    if (copy) memcpy(copy, name, units * sizeof(Utf16));
-    return copy;
+    if (copy) memcpy(copy, path, units * sizeof(Utf16));
+    part->filePath = copy;
+    part->fileName = copy ? copy + (fileNameOf(path) - path) : nullptr;
 }
 
 // The bytes after the last block of a parsed binary file, too few for a count.
@@ -100,7 +100,7 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
     }
     part->view = view;
     part->viewSize = viewSize;
-    part->fileName = copyFileName(path, heap);
+    copyFilePath(part, path, heap);
     parts->used = needed;
 }
 
@@ -177,6 +177,7 @@ bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint
     part->visibleSolids = visible;
     part->heap = heap;
     part->fileName = nullptr;
+    part->filePath = nullptr;
     return true;
 }
 

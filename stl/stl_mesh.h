@@ -70,6 +70,7 @@ struct ModelPart {
     StlMesh mesh;
     StlMetadata metadata;
     Utf16* fileName;  // without its folder, terminated, in the heap; null when memory ran out
+    Utf16* filePath;  // the whole path it was opened by, in the same block; fileName points into it
 };
 #pragma pack(pop)
 
@@ -86,7 +87,7 @@ static_assert(sizeof(StlMetadata) == 29);
 static_assert(offsetof(StlMetadata, headerColor) == 9);
 static_assert(offsetof(StlMetadata, modelName) == 13);
 static_assert(offsetof(ModelPart, format) == 40);
-static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8);
+static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8 + 8);
 
 // Frees the solids array, and each solid's triangles when the mesh owns them.
 void freeMeshSolids(StlMesh* mesh, HeapHandle heap);

@@ -287,36 +287,49 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("notes.txt", "these are notes, not a model\n");
     const std::string dir = folder_.directory();
     const std::wstring red = quoted(dir + "red.stl");
+    const char* const own = "";  // the case's own picture in the folder
     const struct {
-        std::wstring arguments;  // after the picture's path
+        const char* picture;  // null: no --picture option
+        std::wstring arguments;
         long exitCode;
         UINT width, height;  // 0: no picture
         const char* message;
         int centre = kLitRed;
     } cases[] = {
-        {L" --size 400x300" + red, 0, 400, 300, ""},
-        {L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
-        {quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
-        {L" --size 400" + red, 2, 0, 0, "usage:"},
-        {L" --colour 00FF00" + red, 2, 0, 0, "usage:"},
-        {L"", 2, 0, 0, "usage:"},
-        {L" a b c d e", 2, 0, 0, "usage:"},
+        {own, L" --size 400x300" + red, 0, 400, 300, ""},
+        {own, L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
+        {own, quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
+        {own, red + quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
+        {"no such folder\\x.png", red, 1, 0, 0, "x.png: picture not written"},
+        {own, L" --size 400" + red, 2, 0, 0, "--size: width and height from 16 to 16384, like 1280x960\r\nusage:"},
+        {own, L" --size 15x300" + red, 2, 0, 0, "--size: width and height from 16 to 16384"},
+        {own, L" --mode shaded" + red, 2, 0, 0, "--mode: solid, outline or wireframe\r\n"},
+        {own, L" --view back" + red, 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, L" --background 00FF0" + red, 2, 0, 0, "--background: a colour as six hexadecimal digits RRGGBB"},
+        {own, red + L" --view", 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, L" --colour 00FF00" + red, 2, 0, 0, "--colour: no such option; the options are --picture, --size"},
+        {own, L"", 2, 0, 0, "no STL file given\r\nusage:"},
+        {own, L" a b c d e", 2, 0, 0, "at most four files make one picture\r\nusage:"},
+        {nullptr, L" --size 800x600" + red, 2, 0, 0, "--size: this option needs --picture OUT.png\r\nusage:"},
+        {nullptr, L" --section-flip" + red, 2, 0, 0, "--section-flip: this option needs --picture OUT.png"},
         // The cube from -5 to 5 mm, seen from above: cut through its middle
         // (0 in centimetres, the unit of its 1 cm extent) the cap shows.
-        {L" --section z=50%" + red, 0, 1280, 960, "", kCap},
-        {L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
-        {L" --section z=150%" + red, 0, 1280, 960, ""},
-        {L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
-        {L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
-        {L" --section w=1" + red, 2, 0, 0, "--section: x, y or z"},
-        {L" --section z=abc" + red, 2, 0, 0, "--section: x, y or z"},
-        {L" --section z=1.2.3" + red, 2, 0, 0, "--section: x, y or z"},
+        {own, L" --section z=50%" + red, 0, 1280, 960, "", kCap},
+        {own, L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
+        {own, L" --section z=150%" + red, 0, 1280, 960, ""},
+        {own, L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
+        {own, L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
+        {own, L" --section w=1" + red, 2, 0, 0, "--section: x, y or z"},
+        {own, L" --section z=abc" + red, 2, 0, 0, "--section: x, y or z"},
+        {own, L" --section z=1.2.3" + red, 2, 0, 0, "--section: x, y or z"},
     };
     int index = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(index);
-        const std::string png = dir + std::to_string(index++) + ".png";
-        Finished run = runToEnd(STLV_VIEWER_EXE, L" --picture" + quoted(png) + c.arguments, png + ".txt");
+        const std::string png = dir + (c.picture && *c.picture ? c.picture : std::to_string(index) + ".png");
+        const std::string outputFile = dir + std::to_string(index++) + ".txt";
+        Finished run =
+            runToEnd(STLV_VIEWER_EXE, (c.picture ? L" --picture" + quoted(png) : L"") + c.arguments, outputFile);
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
         UINT width = 0, height = 0;

@@ -99,6 +99,12 @@ bool hasDevice(ViewState* state) {
     return present;
 }
 
+// A failure path that kept the lock fails here instead of hanging the next caller.
+bool lockFreed(const ViewState* state) {
+    for (int tries = 0; tries < 2000 && copyOf(state->lock); ++tries) Sleep(1);
+    return copyOf(state->lock) == 0;
+}
+
 D3D11_TEXTURE2D_DESC textureOf(ID3D11View* view) {
     ID3D11Resource* resource = nullptr;
     view->GetResource(&resource);  // the views of the view are all of 2D textures
@@ -205,6 +211,16 @@ TEST_P(DeviceView, TheTargetsFollowTheClientSizeDownToOnePixel) {
         if (width > 100) EXPECT_NE(pixels[size_t(kViewHeight / 2) * kViewWidth + width / 2], pixels[0]);
     }
     EXPECT_TRUE(sink.received.empty());
+    // A picture without memory for its pixels is refused.
+    Picture picture;
+    {
+        HeapFailureGuard noMemory(0);
+        EXPECT_FALSE(renderViewPicture(view, &picture, &sink.sink));
+    }
+    ASSERT_TRUE(lockFreed(state));
+    EXPECT_EQ(picture.pixels, nullptr);
+    ASSERT_EQ(sink.received.size(), 1u);
+    EXPECT_EQ(sink.received[0].code, kOutOfMemory);
 }
 
 TEST_P(DeviceView, AFailedPresentDropsTheDeviceAndTheNextUploadMakesANewOne) {
@@ -212,6 +228,7 @@ TEST_P(DeviceView, AFailedPresentDropsTheDeviceAndTheNextUploadMakesANewOne) {
     failNextPresent(int32_t(0x887A0005));  // DXGI_ERROR_DEVICE_REMOVED
     EXPECT_TRUE(show(&mesh));
     Installed installed{view};
+    ASSERT_TRUE(lockFreed(state));
     ASSERT_EQ(sink.received.size(), 1u);
     EXPECT_EQ(sink.received[0].code, kGpuLost);
     EXPECT_EQ(sink.received[0].argument, uintptr_t{0x887A0005});
@@ -249,13 +266,27 @@ TEST_P(DeviceView, WithoutADeviceThePictureIsTheBackgroundWithTheIconAndAnUpload
     setViewSink(view, &sink.sink);
     setBackgroundColor(view, kBackground);
     ASSERT_TRUE(pumpUntil([] { return pendingPipelineFailure() == kStepNone; }));
+    ASSERT_TRUE(lockFreed(state));
     ASSERT_FALSE(hasDevice(state));  // the work item holds the lock until it has given up
     EXPECT_TRUE(sink.received.empty());  // and has no sink
+    // Each way to the device fails again, each leaving the lock free.
+    RecordingSink failures;
+    failPipelineStep(kStepDevice, int32_t(0x887A0004));
+    EXPECT_FALSE(ensureDevice(state, &failures.sink));
+    ASSERT_TRUE(lockFreed(state));
+    failPipelineStep(kStepDevice, int32_t(0x887A0004));
+    EXPECT_EQ(ensureDeviceReference(state, &failures.sink), nullptr);
+    ASSERT_TRUE(lockFreed(state));
+    EXPECT_EQ(failures.received.size(), 4u);  // hardware, then WARP, each time
     TestMesh headless({triangles(1)});
     ASSERT_TRUE(headless.upload(nullptr));
     installMesh(view, headless.gpu, true);
     Installed installed{view};
     EXPECT_TRUE(show(nullptr));
+    ASSERT_TRUE(lockFreed(state));
+    Picture picture;
+    EXPECT_FALSE(renderViewPicture(view, &picture, &sink.sink));
+    ASSERT_TRUE(lockFreed(state));
     EXPECT_FALSE(hasDevice(state));
     std::vector<uint32_t> pixels = shown();
     expectBackgroundAwayFromTheIcon(pixels);

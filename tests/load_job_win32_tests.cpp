@@ -48,4 +48,16 @@ TEST(LoadJobOnThreadPool, PostsTheJobWithTheStateItEndedIn) {
     DestroyWindow(window);
 }
 
+// A job whose window is gone keeps itself for the dialog's timer, lock free.
+TEST(LoadJobOnThreadPool, AJobThatCannotPostWaitsWithItsLockFree) {
+    HWND gone = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    DestroyWindow(gone);
+    auto job = std::make_unique<LoadJob>();
+    job->keepGoing = 1;
+    job->dialogWindow = gone;
+    deliverLoadJob(job.get());
+    EXPECT_EQ(+job->messageLock, 0);
+    EXPECT_EQ(job->state, kLoadUndelivered);
+}
+
 }  // namespace

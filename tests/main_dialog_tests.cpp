@@ -502,11 +502,14 @@ TEST_F(MainDialogTest, KeysAFocusedControlUsesAreNotTakenByAccelerators) {
 
 TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"})
-        folder_.write(name, binaryStl({unitTriangle()}, name));
+        folder_.write(name, binaryStl(name[0] < 'c' ? cubeTriangles() : std::vector{unitTriangle()}, name));
     std::string dir = folder_.directory();
+    runCommand(state_, kCommandMetricUnits, 0);  // the locale may have chosen either
     openFiles(state_, folderList(dir, {"a.stl", "b.stl"}).get(), true, nullptr);
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(state_), 2);
+    // Two closed cubes of 10 mm: the facts line sums them.
+    EXPECT_EQ(text(item(kFactsId)), L"24 triangles, 12.00\u00A0cm\u00B2, 2.00\u00A0cm\u00B3");
     EXPECT_FALSE(grayed(kCommandAddParts));
     EXPECT_EQ(text(item(kMessagesId)).substr(0, 7), L"a.stl\r\n");  // each file's messages under its name
     addPartFiles(state_, folderList(dir, {"c.stl", "d.stl", "e.stl"}).get());
@@ -523,9 +526,9 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
         names.push_back(itemText(tree, file));
     EXPECT_EQ(names, (std::vector<std::wstring>{L"a.stl", L"b.stl", L"c.stl", L"d.stl"}));
     // The facts line names the selected part, and sums them all without a selection.
-    EXPECT_EQ(text(item(kFactsId)).substr(0, 12), L"4 triangles,");
+    EXPECT_EQ(text(item(kFactsId)).substr(0, 13), L"26 triangles,");
     TreeView_SelectItem(tree, TreeView_GetNextSibling(tree, TreeView_GetRoot(tree)));
-    EXPECT_EQ(text(item(kFactsId)).substr(0, 19), L"Part 2: 1 triangle,");
+    EXPECT_EQ(text(item(kFactsId)).substr(0, 21), L"Part 2: 12 triangles,");
 }
 
 // The check line under the facts line, and the volume only where it means something.
@@ -613,6 +616,22 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
     const wchar_t* copied = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
     EXPECT_EQ(std::wstring(copied ? copied : L"-"), text(item(kMessagesId)).substr(0, 4));
     CloseClipboard();
+    // Save picture proposes the model's name beside its file and says where it wrote.
+    wchar_t proposed[MAX_PATH];
+    proposePicturePath(&state_->parts[0], proposed, MAX_PATH);
+    const std::wstring png = wide(folder_.directory() + "red.png");
+    EXPECT_EQ(proposed, png);
+    EXPECT_TRUE(savePictureTo(state_, proposed));
+    EXPECT_TRUE(std::filesystem::exists(png));
+    EXPECT_TRUE(text(item(kMessagesId)).ends_with(L"\r\nPicture saved to " + png + L"\r\n"));
+    for (auto [opened, proposal] : {std::pair{L"C:\\x.y\\model", L"C:\\x.y\\model.png"}, {L"a.b.STL", L"a.b.png"}}) {
+        ModelPart part{};
+        part.filePath = const_cast<wchar_t*>(opened);
+        proposePicturePath(&part, proposed, MAX_PATH);
+        EXPECT_EQ(std::wstring(proposed), proposal);
+    }
+    EXPECT_FALSE(savePictureTo(state_, (png + L"\\x.png").c_str()));  // a folder that is not there
+    EXPECT_TRUE(text(item(kMessagesId)).find(L"Picture saved to " + png + L"\\x.png") == std::wstring::npos);
     clearModel(state_);
     EXPECT_TRUE(grayed(kCommandCopyPicture));
 }
@@ -623,7 +642,6 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
     runCommand(state_, kCommandMetricUnits, 0);  // the locale may have chosen either
     const MainDialogState& s = *state_;
     const ViewState& v = *viewStateOf(item(kViewId));
-    const ViewAngles start = readStartAngles(s.settingsKeys);
     auto measuring = [&] { return (GetMenuState(s.menu, kCommandMeasure, MF_BYCOMMAND) & MF_CHECKED) != 0; };
     auto closePosted = [&] {
         MSG message;
@@ -652,8 +670,10 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         {kCommandUsUnits, 0, MF_CHECKED, [&] { return s.usUnits == 1; }, L"USUnits", kMakerKey, 1},
         {kCommandMetricUnits, 0, MF_CHECKED, [&] { return s.usUnits == 0; }, L"USUnits", kMakerKey, 0},
         {kCommandTop, 0, 0, [&] { return v.yaw == 0 && uint32_t(v.pitch) == 0xC000004E; }},
+        {kCommandLeft, 0, 0, [&] { return uint32_t(v.yaw) == 0xC000004E && v.pitch == 0; }},
         {kCommandFront, 0, 0, [&] { return v.yaw == 0 && v.pitch == 0; }},
-        {kCommandResetView, 0, 0, [&] { return v.yaw == start.yaw && v.pitch == start.pitch; }},
+        // The start angles without settings: 28 degrees of yaw, 331 of pitch.
+        {kCommandResetView, 0, 0, [&] { return v.yaw == 334053020 && uint32_t(v.pitch) == 3948983915u; }},
         {kCommandRotate, 0, 0, [&] { return v.rotationStamp == 0; }},  // nothing to turn
         {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
         // Esc while measuring (without points) leaves measuring instead of closing.

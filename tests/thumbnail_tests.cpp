@@ -154,6 +154,32 @@ TEST_F(ThumbnailTest, RegisteredServerDrawsTheModelOnATransparentSquare) {
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, L"Software\\Classes\\.stl"));
 }
 
+// Another program's handler is kept and put back, unless it has taken the entry again since.
+TEST_F(ThumbnailTest, RegisteringKeepsTheHandlerItReplaced) {
+    const wchar_t other[] = L"{11111111-2222-3333-4444-555555555555}", third[] = L"{66666666-2222-3333-4444-555555555555}";
+    auto handler = [&] {
+        wchar_t text[64] = L"";
+        DWORD bytes = sizeof text;
+        RegGetValueW(HKEY_CURRENT_USER, kHandlerKey, nullptr, RRF_RT_REG_SZ, nullptr, text, &bytes);
+        return std::wstring(text);
+    };
+    auto setHandler = [&](const wchar_t* text) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kHandlerKey, nullptr, REG_SZ, text, DWORD(wcslen(text) + 1) * 2);
+    };
+    for (bool takenBack : {false, true}) {
+        SCOPED_TRACE(takenBack);
+        setHandler(other);
+        ASSERT_EQ(call("DllRegisterServer"), S_OK);
+        ASSERT_EQ(call("DllRegisterServer"), S_OK);  // a second time keeps the first one's memory
+        EXPECT_EQ(handler(), L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}");
+        if (takenBack) setHandler(third);
+        ASSERT_EQ(call("DllUnregisterServer"), S_OK);
+        EXPECT_EQ(handler(), takenBack ? third : other);
+        EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kClassKey));
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.stl");
+}
+
 TEST_F(ThumbnailTest, HostileStreamsEndInErrorCodes) {
     std::string cube = binaryStl(cubeTriangles());
     std::string hugeCount = std::string(cube).replace(80, 4, "\xFF\xFF\xFF\xFF");

@@ -150,6 +150,9 @@ TEST_F(ViewWindow, OnlyAFirstPartStartsTheRotationAndRepaintsAndColoursGoToTheir
     EXPECT_EQ(meshes[1].color, 0xFF0000FFu);
     setMeshColor(view, 0xFF00FF00, 5);  // no such slot
     setMeshColor(view, 0xFF00FF00, 2);  // empty slot
+    // Into a full set of slots a part is refused, and the lock is left free.
+    for (int i = 0; i < 4; ++i) installMesh(view, &meshes[1], false);
+    EXPECT_EQ(copyOf(state->lock), 0);
     clearMeshes(view);
     EXPECT_EQ(copyOf(state->rotationStamp), 0);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(copyOf(state->meshes[i]), nullptr);

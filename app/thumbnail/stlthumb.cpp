@@ -151,13 +151,20 @@ void deleteIfEmpty(const wchar_t* path) {
     if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, path);
 }
 
+// Where registering keeps the handler it replaced, to be put back on unregistering.
+constexpr wchar_t kPreviousHandlerValue[] = L"PreviousThumbnailHandler";
+
+// A class id as text, from the key's value; false when there is none.
+bool readClassText(const wchar_t* path, const wchar_t* name, wchar_t (&text)[64]) {
+    DWORD bytes = sizeof text;
+    return RegGetValueW(HKEY_CURRENT_USER, path, name, RRF_RT_REG_SZ, nullptr, text, &bytes) == ERROR_SUCCESS &&
+           text[0];
+}
+
 // The handler entry names this server.
 bool handlerIsOurs() {
     wchar_t text[64];
-    DWORD bytes = sizeof text;
-    return RegGetValueW(HKEY_CURRENT_USER, kHandlerKey, nullptr, RRF_RT_REG_SZ, nullptr, text, &bytes) ==
-               ERROR_SUCCESS &&
-           lstrcmpiW(text, kProviderClassText) == 0;
+    return readClassText(kHandlerKey, nullptr, text) && lstrcmpiW(text, kProviderClassText) == 0;
 }
 
 }  // namespace
@@ -186,6 +193,9 @@ STDAPI DllRegisterServer() {
     DWORD length = GetModuleFileNameW(thisModule, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     HRESULT result = setValue(HKEY_CURRENT_USER, kClassKey, nullptr, L"Veldmark STL Viewer thumbnails");
+    wchar_t previous[64];
+    if (SUCCEEDED(result) && !handlerIsOurs() && readClassText(kHandlerKey, nullptr, previous))
+        result = setValue(HKEY_CURRENT_USER, kClassKey, kPreviousHandlerValue, previous);
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kServerKey, nullptr, path);
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kServerKey, L"ThreadingModel", L"Apartment");
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kHandlerKey, nullptr, kProviderClassText);
@@ -194,7 +204,10 @@ STDAPI DllRegisterServer() {
 }
 
 STDAPI DllUnregisterServer() {
-    if (handlerIsOurs()) {
+    wchar_t previous[64];
+    if (handlerIsOurs() && readClassText(kClassKey, kPreviousHandlerValue, previous)) {
+        setValue(HKEY_CURRENT_USER, kHandlerKey, nullptr, previous);
+    } else if (handlerIsOurs()) {
         RegDeleteKeyW(HKEY_CURRENT_USER, kHandlerKey);
         deleteIfEmpty(kShellExKey);
         deleteIfEmpty(kExtensionKey);
