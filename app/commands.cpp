@@ -55,6 +55,7 @@ const MenuItem kMenuItems[] = {
     {0, kCommandSolid, L"&Solid\tF5"},
     {0, kCommandOutline, L"&Outline\tF6"},
     {0, kCommandWireframe, L"&Wireframe\tF7"},
+    {0, kCommandShowProblems, L"Show &problems\tF9"},
     {0, 0, L""},
     {0, kCommandMetricUnits, L"Metric units\t"},
     {0, kCommandUsUnits, L"Imperial/US units\t"},
@@ -81,7 +82,8 @@ const ACCEL kAccelerators[] = {
     {FVIRTKEY, VK_ESCAPE, kCommandExit},       {FVIRTKEY, VK_F2, kCommandTop},
     {FVIRTKEY, VK_F3, kCommandLeft},           {FVIRTKEY, VK_F4, kCommandFront},
     {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
-    {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_HOME, kCommandResetView},
+    {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_F9, kCommandShowProblems},
+    {FVIRTKEY, VK_HOME, kCommandResetView},
     {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture}, {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
     {FVIRTKEY | FCONTROL, 'M', kCommandMeasure},
     {FVIRTKEY, VK_F8, kCommandSection},        {FVIRTKEY | FSHIFT, VK_F8, kCommandSectionAxis},
@@ -406,6 +408,11 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
                           &state->sink.self);
         break;
     case kCommandSetStartView: setStartView(state); break;
+    case kCommandShowProblems:
+        setShowProblems(view, toggleChecked(state->menu, id, &state->showProblems));
+        writeSettingDword(state->settingsKeys, kApplicationKey, state->showProblems, L"ShowProblems",
+                          &state->sink.self);
+        break;
     case kCommandSolid: selectRenderMode(state, kRenderSolid); break;
     case kCommandOutline: selectRenderMode(state, kRenderOutline); break;
     case kCommandWireframe: selectRenderMode(state, kRenderWireframe); break;

@@ -29,6 +29,7 @@ enum Command : WORD {
     kCommandSingleInstance = 16660,
     kCommandSavePicture = 16661,
     kCommandCopyPicture = 16662,
+    kCommandShowProblems = 16663,
     kCommandMeasure = 16664,
     kCommandSection = 16665,
     kCommandSectionAxis = 16666,

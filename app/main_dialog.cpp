@@ -125,6 +125,10 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
         setAlwaysRotate(view, true);
         checkMenuItem(state->menu, kCommandAlwaysRotate, true);
     }
+    if (state->showProblems) {
+        setShowProblems(view, true);
+        checkMenuItem(state->menu, kCommandShowProblems, true);
+    }
     showRenderMode(state, static_cast<RenderMode>(readRenderMode(state->settingsKeys)));
     UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
     CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
@@ -264,7 +268,9 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));
         return FALSE;
     case kCheckFinishedMessage:
-        if (state) showModelFacts(state);
+        if (!state) return FALSE;
+        showModelFacts(state);
+        showCheckedProblems(state, static_cast<int>(wParam));
         return FALSE;
     case kApplyTreeChecksMessage:
         if (state) applyTreeChecks(state);

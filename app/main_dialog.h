@@ -80,6 +80,7 @@ struct MainDialogState {
     // The current job opens a new model (rather than adding parts): the shown
     // one gives way only once the job brings a part, and stays if it fails.
     uint8_t replaceModel;
+    uint8_t showProblems;  // the view draws what the checks found
 };
 #pragma pack(pop)
 static_assert(offsetof(MainDialogState, dialog) == 0);

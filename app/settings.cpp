@@ -134,10 +134,12 @@ ViewAngles readSettings(MainDialogState* state) {
     state->usUnits = usesUsUnits();
     state->alwaysRotate = 0;
     state->singleInstance = 0;
+    state->showProblems = 0;
     readFlag(&state->flipZoom, keys, L"FlipZoom");
     readFlag(&state->usUnits, keys, L"USUnits");
     readFlag(&state->alwaysRotate, keys, L"AlwaysRotate");
     readFlag(&state->singleInstance, keys, L"SingleInstance");
+    readFlag(&state->showProblems, keys, L"ShowProblems");
     ViewAngles angles = readViewLook(keys, &state->defaultObjectColor, &state->defaultBackgroundColor);
     WINDOWPLACEMENT placement;
     if (readValue(keys, L"Placement", RRF_RT_REG_BINARY, &placement, kPlacementSize))

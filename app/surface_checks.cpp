@@ -4,6 +4,7 @@
 #include "core/memory.h"
 #include "numfmt/length_format.h"
 #include "view/gpu_mesh.h"
+#include "view/problem_edges.h"
 
 namespace {
 
@@ -77,6 +78,16 @@ void clearSurfaceChecks(MainDialogState* state) {
         check.marks = nullptr;
         check.state = kCheckNone;
     }
+}
+
+void showCheckedProblems(MainDialogState* state, int slot) {
+    if (slot < 0 || slot >= usedPartCount(state)) return;
+    const PartCheck& check = state->checks[slot];
+    GpuMesh* mesh = static_cast<GpuMesh*>(state->parts[slot].gpuMesh);
+    if (check.state != kCheckDone || !check.marks || !mesh) return;
+    HWND view = dialogItem(state, kViewId);
+    if (attachProblemEdges(view, mesh, check.marks, &state->sink.self) && state->showProblems)
+        InvalidateRect(view, nullptr, FALSE);
 }
 
 void showCheckLine(MainDialogState* state, int selected) {

@@ -14,5 +14,8 @@ bool startSurfaceChecks(MainDialogState* state);
 void stopSurfaceChecks(MainDialogState* state);
 // Stops the worker and forgets every result, for a cleared model.
 void clearSurfaceChecks(MainDialogState* state);
+// Hands a finished check's marks to the view as the part's problem lists,
+// once; a message about a part since replaced finds its check not done.
+void showCheckedProblems(MainDialogState* state, int slot);
 // The line under the facts line: the whole model's check, or the selected part's.
 void showCheckLine(MainDialogState* state, int selected);

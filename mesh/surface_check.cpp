@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include "core/memory.h"
+#include "core/sse2.h"
 
 namespace {
 
@@ -55,12 +56,36 @@ bool sameKey(const CornerKey& a, const CornerKey& b) {
 }
 
 // Model coordinates repeat per axis; the mix spreads such grids evenly.
-uint32_t slotOf(const CornerKey& key, uint32_t slots) {
+uint64_t hashOf(const CornerKey& key) {
     uint64_t h = (key.x | static_cast<uint64_t>(key.y) << 32) * 0x9E3779B97F4A7C15ull;
     h ^= (key.z + (h >> 32)) * 0xC2B2AE3D27D4EB4Full;
     h ^= h >> 29;
-    h *= 0x94D049BB133111EBull;
-    return static_cast<uint32_t>(((h >> 32) * slots) >> 32);
+    return h * 0x94D049BB133111EBull;
+}
+
+uint32_t slotOf(uint64_t hash, uint32_t slots) {
+    return static_cast<uint32_t>(((hash >> 32) * slots) >> 32);
+}
+
+// A vertex is mostly met again a few hundred triangles after its first
+// corner (the next row of a strip, the next face of a fan): a small table
+// that stays in the cache, of keys with their representatives, answers
+// those without a trip to the large table and into the file.
+constexpr uint32_t kRecentBits = 14;
+struct RecentCorner {
+    CornerKey key;
+    uint32_t representative;  // kNone while empty
+};
+
+// Triangles ahead whose table places are asked for.
+constexpr uint32_t kWeldAhead = 8;
+
+void prefetch(const void* address) {
+#if STLV_SSE2
+    _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0);
+#else
+    (void)address;
+#endif
 }
 
 struct WeldTable {
@@ -70,8 +95,8 @@ struct WeldTable {
 };
 
 // Returns the representative of the key, inserting `corner` when it is new.
-uint32_t weld(WeldTable* table, const SolidRuns& runs, const CornerKey& key, uint32_t corner) {
-    uint32_t slot = slotOf(key, table->size);
+uint32_t weld(WeldTable* table, const SolidRuns& runs, const CornerKey& key, uint64_t hash, uint32_t corner) {
+    uint32_t slot = slotOf(hash, table->size);
     for (;;) {
         uint32_t held = table->slots[slot];
         if (held == kNone) {
@@ -121,10 +146,11 @@ struct Work {
     uint32_t* shellParent = nullptr;
     uint32_t* holeParent = nullptr;
     uint8_t* ownMarks = nullptr;
+    RecentCorner* recent = nullptr;
 
     ~Work() {
         void* blocks[] = {ids, firstTriangle, table, grown, vertexMap, bucketEnd, sides, edgeUses, firstUse,
-                          shellParent, holeParent, ownMarks};
+                          shellParent, holeParent, ownMarks, recent};
         for (void* block : blocks) freeBytes(block);
     }
 };
@@ -144,13 +170,19 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t corners, W
     // size. Growth is looked at per triangle, so half a table takes its three corners.
     WeldTable table{nullptr, static_cast<uint32_t>(triangles * 2 + 6), 0};
     uint32_t largest = static_cast<uint32_t>(triangles * 4 + 6);
-    work->table = static_cast<uint32_t*>(allocArray(processHeap(), table.size, 4, sink));
-    if (!work->table) return false;
+    if (!(work->table = static_cast<uint32_t*>(allocArray(processHeap(), table.size, 4, sink))) ||
+        !(work->recent = static_cast<RecentCorner*>(
+              allocArray(processHeap(), 1u << kRecentBits, sizeof(RecentCorner), sink))))
+        return false;
+    memset(work->recent, 0xFF, sizeof(RecentCorner) << kRecentBits);
     memset(work->table, 0xFF, static_cast<size_t>(table.size) * 4);
     table.slots = work->table;
     uint32_t corner = 0;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
         const StlSolid& solid = mesh->solids[s];
+        uint64_t ahead[3 * kWeldAhead];
+        for (uint32_t t = 0; t < kWeldAhead && t < solid.triangleCount; ++t)
+            for (uint32_t k = 0; k < 3; ++k) ahead[3 * t + k] = hashOf(keyOf(solid.triangles + t, k));
         for (uint32_t t = 0; t < solid.triangleCount; ++t) {
             if (corner % kStopCheckEvery < 3 && stopped(keepGoing)) return false;
             if (table.used > table.size / 2 && table.size < largest) {
@@ -159,17 +191,45 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t corners, W
                 if (!work->grown) return false;
                 memset(work->grown, 0xFF, static_cast<size_t>(largest) * 4);
                 WeldTable bigger{work->grown, largest, 0};
-                for (uint32_t c = 0; c < corner; ++c)
-                    if (work->ids[c] == c) weld(&bigger, runs, keyOf(triangleAt(runs, c / 3), c % 3), c);
+                for (uint32_t c = 0; c < corner; ++c) {
+                    if (work->ids[c] != c) continue;
+                    CornerKey key = keyOf(triangleAt(runs, c / 3), c % 3);
+                    weld(&bigger, runs, key, hashOf(key), c);
+                }
                 freeBytes(take(&work->table));
                 work->table = take(&work->grown);
                 table = bigger;
             }
-            for (uint32_t k = 0; k < 3; ++k, ++corner)
-                work->ids[corner] = weld(&table, runs, keyOf(solid.triangles + t, k), corner);
+            // New vertices go to random places of the large table: asking
+            // for the places of later corners early lets the misses overlap.
+            // Their hashes wait in a ring until their triangle comes.
+            uint64_t hashes[3];
+            memcpy(hashes, ahead + 3 * (t % kWeldAhead), sizeof hashes);
+            if (t + kWeldAhead < solid.triangleCount) {
+                for (uint32_t k = 0; k < 3; ++k) {
+                    CornerKey later = keyOf(solid.triangles + t + kWeldAhead, k);
+                    uint64_t hash = ahead[3 * (t % kWeldAhead) + k] = hashOf(later);
+                    const RecentCorner& recent = work->recent[hash & ((1u << kRecentBits) - 1)];
+                    if (recent.representative == kNone || !sameKey(recent.key, later))
+                        prefetch(table.slots + slotOf(hash, table.size));
+                }
+            }
+            for (uint32_t k = 0; k < 3; ++k, ++corner) {
+                CornerKey key = keyOf(solid.triangles + t, k);
+                uint64_t hash = hashes[k];
+                RecentCorner& recent = work->recent[hash & ((1u << kRecentBits) - 1)];
+                if (recent.representative != kNone && sameKey(recent.key, key)) {
+                    work->ids[corner] = recent.representative;
+                    continue;
+                }
+                uint32_t representative = weld(&table, runs, key, hash, corner);
+                work->ids[corner] = representative;
+                recent = RecentCorner{key, representative};
+            }
         }
     }
     freeBytes(take(&work->table));
+    freeBytes(take(&work->recent));
     return true;
 }
 

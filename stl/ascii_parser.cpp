@@ -394,7 +394,7 @@ STLV_INLINE bool storeFacet(const Reader& reader, StlSolid* solid, uint64_t* cap
     solid->triangleCount = solid->triangleCount + 1;
     // Only stored facets count, so a facet cut off by the end of the text
     // leaves no trace. NaN compares unequal to zero and counts as a normal.
-    if (corners[0] != 0.0f || corners[1] != 0.0f || corners[2] != 0.0f) solid->hasNormals = 1;
+    if (!solid->hasNormals && (corners[0] != 0.0f || corners[1] != 0.0f || corners[2] != 0.0f)) solid->hasNormals = 1;
     return true;
 }
 

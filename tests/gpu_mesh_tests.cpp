@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <tuple>
 
 #include "tests/sink_recorder.h"
 #include "tests/test_files.h"
+#include "mesh/surface_check.h"
 #include "view/gpu_mesh.h"
+#include "view/problem_edges.h"
 
 namespace {
 
@@ -127,3 +130,31 @@ TEST(PrepareGpuMesh, RefusesMoreTrianglesThanOneBufferHolds) {
 }
 
 }  // namespace
+
+// The check's marks as index lists over the vertex buffer: kind after kind,
+// within a kind solid after solid (an empty solid and one after a gap in the
+// buffer included), each side as its two corners in the face's own order.
+TEST(ProblemEdges, MarksBecomeIndexListsByKindAndSolid) {
+    const SolidRange ranges[] = {{0, 2}, {6, 0}, {6, 3}, {30, 1}};
+    const uint8_t marks[] = {
+        kMarkFlipped | kMarkOpenSide << 2,         // solid 0, vertices 0-2
+        0,                                          //          3-5
+        kMarkOpenSide | kMarkNonManifoldSide << 1,  // solid 2, vertices 6-8
+        kMarkFlipped,                               //          9-11
+        7 * kMarkOpenSide,                          //          12-14
+        kMarkNonManifoldSide << 2 | kMarkFlipped,   // solid 3, vertices 30-32
+    };
+    uint32_t starts[problemStartCount(4)];
+    ASSERT_EQ(countProblemIndices(marks, ranges, 4, starts), 9u + 10u + 4u);
+    EXPECT_EQ(std::vector<uint32_t>(starts, starts + 15),
+              (std::vector<uint32_t>{0, 3, 3, 6, 9,  9, 11, 11, 19, 19,  19, 19, 19, 21, 23}));
+    std::vector<uint32_t> indices(23);
+    fillProblemIndices(marks, ranges, 4, starts, indices.data());
+    EXPECT_EQ(indices, (std::vector<uint32_t>{0, 1, 2, 9, 10, 11, 30, 31, 32,  // flipped faces
+                                              2, 0, 6, 7, 12, 13, 13, 14, 14, 12,  // open sides
+                                              7, 8, 32, 30}));  // non-manifold sides
+    // Nothing marked: empty lists.
+    const uint8_t none[6] = {};
+    EXPECT_EQ(countProblemIndices(none, ranges, 4, starts), 0u);
+    EXPECT_EQ(std::count(starts, starts + 15, 0u), 15);
+}

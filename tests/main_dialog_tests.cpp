@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -558,10 +559,12 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     EXPECT_EQ(text(item(kFactsId)).substr(0, 21), L"Part 2: 12 triangles,");
 }
 
-// The check line under the facts line, and the volume only where it means something.
+// The check line under the facts line, and the volume only where it means
+// something; with Show problems on, the view draws the hole's edges in red
+// and the faces of the turned one in orange.
 TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFollowsIt) {
     std::vector<TestTriangle> cube = cubeTriangles(), openCube(cube.begin() + 2, cube.end()), turned = cube, inside;
-    std::swap(turned[3].vertices[1], turned[3].vertices[2]);
+    std::swap(turned[1].vertices[1], turned[1].vertices[2]);  // beside the open cube's hole
     for (TestTriangle t : cube) {
         std::swap(t.vertices[1], t.vertices[2]);
         inside.push_back(t);
@@ -574,13 +577,16 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         std::vector<TestTriangle> triangles;
         std::wstring checkLine;
         std::wstring volumeEnd;  // how the facts line ends
+        bool red, orange;        // drawn problems
     } rows[] = {
-        {"closed", cube, L"Closed surface, 1 shell", L"\u00b3"},
-        {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed"},
-        {"turned", turned, L"3 edges between faces turned opposite ways", L"volume: faces turned the wrong way"},
-        {"inside", inside, L"Inside out: all faces point inwards", L"\u00b3 (inside out)"},
-        {"sliver", sliver, L"Closed surface, 1 shell; 1 triangle without area", L"\u00b3"},
+        {"closed", cube, L"Closed surface, 1 shell", L"\u00b3", false, false},
+        {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed", true, false},
+        {"turned", turned, L"3 edges between faces turned opposite ways", L"volume: faces turned the wrong way", false,
+         true},
+        {"inside", inside, L"Inside out: all faces point inwards", L"\u00b3 (inside out)", false, false},
+        {"sliver", sliver, L"Closed surface, 1 shell; 1 triangle without area", L"\u00b3", false, false},
     };
+    runCommand(state_, kCommandShowProblems, 0);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         open(std::string(row.name) + ".stl", binaryStl(row.triangles));
@@ -592,7 +598,22 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         EXPECT_TRUE(facts.size() > row.volumeEnd.size() &&
                     facts.compare(facts.size() - row.volumeEnd.size(), row.volumeEnd.size(), row.volumeEnd) == 0)
             << std::string(facts.begin(), facts.end());
+        // From below and in front, where the hole and the turned face are.
+        setViewAngles(item(kViewId), std::array<float, 3>{}.data(), 0x10000000, 0x10000000);
+        Picture picture;
+        ASSERT_TRUE(renderViewPicture(item(kViewId), &picture, nullptr));
+        int red = 0, orange = 0;
+        for (int i = 0; i < picture.width * picture.height; ++i) {
+            const uint8_t* p = picture.pixels + 4 * i;
+            red += p[0] > 200 && p[1] < 60 && p[2] < 60;
+            orange += p[0] > p[1] + 40 && p[1] > p[2] + 40;
+        }
+        freePicture(&picture);
+        EXPECT_EQ(red > 20, row.red) << red;
+        EXPECT_EQ(orange > 200, row.orange) << orange;
     }
+    runCommand(state_, kCommandShowProblems, 0);
+    runCommand(state_, kCommandResetView, 0);
 }
 
 // A font with the thin space, one without it, and a dingbat font without the
@@ -691,6 +712,10 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
          kApplicationKey, 0},
         {kCommandSingleInstance, 0, MF_CHECKED, [&] { return s.singleInstance; }, L"SingleInstance", kApplicationKey, 1},
         {kCommandSingleInstance, MF_CHECKED, 0, [&] { return !s.singleInstance; }, L"SingleInstance", kApplicationKey, 0},
+        {kCommandShowProblems, 0, MF_CHECKED, [&] { return s.showProblems && v.showProblems; }, L"ShowProblems",
+         kApplicationKey, 1},
+        {kCommandShowProblems, MF_CHECKED, 0, [&] { return !s.showProblems && !v.showProblems; }, L"ShowProblems",
+         kApplicationKey, 0},
         {kCommandOutline, 0, MF_CHECKED, [&] { return v.renderMode == 2; }, L"RenderMode", kApplicationKey, 2},
         {kCommandWireframe, 0, MF_CHECKED, [&] { return v.renderMode == 1; }, L"RenderMode", kApplicationKey, 1},
         {kCommandSolid, 0, MF_CHECKED, [&] { return v.renderMode == 0; }, L"RenderMode", kApplicationKey, 0},
@@ -752,6 +777,7 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
         {L"FlipZoom", kMakerKey, 0},
         {L"USUnits", kMakerKey, 1},
         {L"AlwaysRotate", kMakerKey, 5},  // any nonzero reads as on
+        {L"ShowProblems", kMakerKey, 1},
         {L"DefaultObjectColor", kMakerKey, 0x102030FF},
         {L"DefaultBackgroundColor", kApplicationKey, 0},  // alpha 0 stays
         {L"InitialEyeYawDegrees", kMakerKey, static_cast<DWORD>(-90)},
@@ -764,8 +790,9 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
     memcpy(fresh->settingsKeys, keys, sizeof fresh->settingsKeys);
     fresh->defaultObjectColor = fresh->defaultBackgroundColor = 0x12345678;
     ViewAngles angles = readSettings(fresh);
-    EXPECT_EQ(std::tuple(fresh->flipZoom, fresh->usUnits, fresh->alwaysRotate, fresh->singleInstance),
-              std::tuple(1, 1, 1, 0));
+    EXPECT_EQ(std::tuple(fresh->flipZoom, fresh->usUnits, fresh->alwaysRotate, fresh->singleInstance,
+                         fresh->showProblems),
+              std::tuple(1, 1, 1, 0, 1));
     EXPECT_EQ(fresh->defaultObjectColor, 0xFF302010u);
     EXPECT_EQ(fresh->defaultBackgroundColor, 0u);
     EXPECT_EQ(angles.yaw, degreesToBinaryAngle(static_cast<DWORD>(-90)));

@@ -4,7 +4,9 @@
 // viewer first shows them.
 #include "tests/load_driver.h"
 #include "tests/render_test_support.h"
+#include "mesh/surface_check.h"
 #include "view/offscreen_render.h"
+#include "view/problem_edges.h"
 
 #include <array>
 #include <fstream>
@@ -362,6 +364,136 @@ TEST_F(RenderFrame, SectionFlipKeepsTheOtherHalf) {
             EXPECT_GT(kept, 40) << int(flip);
             EXPECT_EQ(removed, 0) << int(flip);
         }
+    }
+}
+
+class RenderProblems : public RenderFrame {
+protected:
+    // The mesh with the lists its surface check gives.
+    void build(TestMesh& mesh) {
+        SurfaceCheck check;
+        std::vector<uint8_t> marks(mesh.solids[0].triangles.size() + 1);
+        ASSERT_TRUE(checkSurface(&mesh.mesh, &check, marks.data(), nullptr, nullptr));
+        ASSERT_TRUE(mesh.build(pipeline_->device));
+        ASSERT_TRUE(buildProblemEdges(mesh.gpu, pipeline_->device, marks.data(), nullptr));
+    }
+    int count(bool (*holds)(Pixel)) const {
+        int n = 0;
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x) n += holds(at(x, y));
+        return n;
+    }
+};
+
+bool isOpenEdgeColour(Pixel p) {
+    return p.r > 200 && p.g < 60 && p.b < 60;
+}
+
+bool isNonManifoldColour(Pixel p) {
+    return closeTo(p, {0, srgbByte(0x33 / 255.0), 255, 255}, kTolerance);
+}
+
+// The cube's front face (z = 1, towards the eye) is triangles 0 (below the
+// diagonal from corner 4 to 7) and 1 (above it); its back face 2 and 3.
+TestSolid cubeWithout(int triangle) {
+    TestSolid solid = cubeSolid();
+    solid.triangles.erase(solid.triangles.begin() + triangle);
+    return solid;
+}
+
+TestSolid cubeWithFrontTurned() {
+    TestSolid solid = cubeSolid();
+    for (int t : {0, 1}) std::swap(solid.triangles[size_t(t)].vertices[1], solid.triangles[size_t(t)].vertices[2]);
+    return solid;
+}
+
+// Two faces of the front plane and one behind them on their shared edge.
+TestSolid fanOnOneEdge() {
+    return {{triangle({{-1, 0, 0}, {1, 0, 0}, {0, 1, 0}}), triangle({{1, 0, 0}, {-1, 0, 0}, {0, -1, 0}}),
+             triangle({{-1, 0, 0}, {1, 0, 0}, {0, -0.5f, -1}})}};
+}
+
+// In every mode: red along the hole's diagonal, none on a closed cube, the
+// turned face shaded in the tint, blue on an edge of three faces; the
+// problems of a hidden solid and of a closed part add nothing.
+TEST_F(RenderProblems, ProblemsShowWhereTheyAreInEveryMode) {
+    const Vec3 diagonal[2] = {{-1, -1, 1}, {1, 1, 1}};
+    const Vec3 aboveDiagonal = {-0.6, 0.2, 1};
+    const Vec3 tint = {1, 0x50 / 255.0, 0};
+    // The background 0x203040 in linear light.
+    const Vec3 background = {kClearColourTable[0x40], kClearColourTable[0x30], kClearColourTable[0x20]};
+    auto red = [&](int x, int y) { return isOpenEdgeColour(at(x, y)); };
+    auto blue = [&](int x, int y) { return isNonManifoldColour(at(x, y)); };
+    for (RenderMode mode : {kRenderSolid, kRenderOutline, kRenderWireframe}) {
+        SCOPED_TRACE(int(mode));
+        Camera camera;
+        camera.mode = mode;
+        camera.showProblems = true;
+
+        TestMesh closed({cubeSolid()});
+        build(closed);
+        EXPECT_EQ(closed.gpu->problemIndices, nullptr);
+        draw({closed.gpu}, camera);
+        EXPECT_EQ(count(isOpenEdgeColour), 0);
+
+        TestMesh holed({cubeWithout(0)});
+        build(holed);
+        draw({holed.gpu}, camera);
+        for (double t = 0.25; t < 0.76; t += 0.125)
+            EXPECT_TRUE(seenNear(diagonal[0] + t * (diagonal[1] - diagonal[0]), red)) << t;
+        EXPECT_EQ(count(isNonManifoldColour), 0);
+        camera.showProblems = false;
+        draw({holed.gpu}, camera);
+        EXPECT_EQ(count(isOpenEdgeColour), 0);
+        camera.showProblems = true;
+        holed.visible[0] = 0;
+        draw({holed.gpu}, camera);
+        EXPECT_EQ(count(isOpenEdgeColour), 0);
+        // A hole at the back shows only where the faces in front let it.
+        TestMesh holedBehind({cubeWithout(2)});
+        build(holedBehind);
+        draw({holedBehind.gpu}, camera);
+        if (mode == kRenderWireframe) EXPECT_GT(count(isOpenEdgeColour), 20);
+        else EXPECT_EQ(count(isOpenEdgeColour), 0);
+
+        TestMesh turned({cubeWithFrontTurned()});
+        build(turned);
+        draw({turned.gpu}, camera);
+        // The lit white face shows through the tint's share of the linear light.
+        double px, py;
+        ASSERT_TRUE(pixelOf(camera_, kSize, kSize, aboveDiagonal, &px, &py));
+        Vec3 V = rayThroughPixel(int(px), int(py), kSize, kSize, camera_.frame.zoom);
+        Vec3 face = litColour(V, {0, 0, 1}, frontLight(), {1, 1, 1});
+        Vec3 mixed = kProblemTintShare * tint + (1 - kProblemTintShare) * face;
+        if (mode == kRenderWireframe) mixed = kProblemTintShare * tint + (1 - kProblemTintShare) * background;
+        expectNear(at(int(px), int(py)), srgbByte(mixed.x), srgbByte(mixed.y), srgbByte(mixed.z), kTolerance, int(px),
+                   int(py));
+        EXPECT_EQ(count(isOpenEdgeColour), 0);
+
+        TestMesh fan({fanOnOneEdge()});
+        build(fan);
+        draw({fan.gpu}, camera);
+        for (double x = -0.5; x < 0.51; x += 0.25) EXPECT_TRUE(seenNear({x, 0, 0}, blue)) << x;
+
+        EXPECT_TRUE(seenNear({-0.5, 0.5, 0}, red));
+    }
+}
+
+// Problems on the side the section removes go with it.
+TEST_F(RenderProblems, TheSectionCutsProblemsAway) {
+    for (RenderMode mode : {kRenderSolid, kRenderOutline, kRenderWireframe}) {
+        SCOPED_TRACE(int(mode));
+        TestMesh holed({cubeWithout(0)});
+        build(holed);
+        Camera camera;
+        camera.mode = mode;
+        camera.showProblems = true;
+        camera.section = {1, 2, 0, 0.5f};  // z <= 0 kept: the hole goes
+        draw({holed.gpu}, camera);
+        EXPECT_EQ(count(isOpenEdgeColour), 0);
+        camera.section.flip = 1;
+        draw({holed.gpu}, camera);
+        EXPECT_GT(count(isOpenEdgeColour), 20);
     }
 }
 

@@ -163,6 +163,7 @@ struct Camera {
     RenderMode mode = kRenderSolid;
     uint32_t background = 0xFF203040;
     SectionPlane section{};  // off
+    bool showProblems = false;
     float boundsMin[3] = {}, boundsMax[3] = {};  // of the meshes, set by fitTo
     FrameCamera frame{{0, 0, 0}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0, 0, 0}, 0, 4.75f, true, 0, 0};
 
@@ -191,7 +192,8 @@ inline void render(const GpuPipeline* pipeline, Target* target, const std::vecto
     SectionConstants section;
     computeSectionConstants(&camera.section, f.yUp, camera.boundsMin, camera.boundsMax, &section);
     renderFrame(pipeline, camera.mode, meshes, target->colourView, target->depthView, target->width, target->height, clear,
-                f.centre, f.rotation, f.pan, f.radius, f.zoom, f.yUp, camera.section.on ? &section : nullptr, sink);
+                f.centre, f.rotation, f.pan, f.radius, f.zoom, f.yUp, camera.section.on ? &section : nullptr,
+                camera.showProblems, sink);
     pipeline->context->ClearState();
     ASSERT_TRUE(target->read(pipeline->context));
 }

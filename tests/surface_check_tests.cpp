@@ -128,6 +128,13 @@ std::vector<Case> smallMeshes() {
     std::vector<Tri> identical(6, Tri{Point{0, 0, 0}, Point{1, 0, 0}, Point{0, 1, 0}});
     std::vector<Tri> single = {Tri{Point{0, 0, 0}, Point{1, 0, 0}, Point{0, 1, 0}}};
     std::vector<Tri> twoFaced = {single[0], reversed(single[0])};
+    // Thousands of corners that differ in one coordinate only: none may stand in for another.
+    std::vector<Tri> ribbon;
+    for (int i = 0; i < 3000; ++i) {
+        float z = float(i), next = float(i + 1);
+        ribbon.push_back({Point{0, 0, z}, Point{1, 0, z}, Point{1, 0, next}});
+        ribbon.push_back({Point{0, 0, z}, Point{1, 0, next}, Point{0, 0, next}});
+    }
     return {
         {"closed cube", {c}, {1, 0, 0, 0, 0, 0, true, false}},
         {"cube without one face", {open}, {1, 1, 4, 0, 0, 0, false, false}},
@@ -147,6 +154,7 @@ std::vector<Case> smallMeshes() {
         {"one triangle", {single}, {1, 1, 3, 0, 0, 0, false, false}},
         {"a triangle and its back", {twoFaced}, {1, 0, 0, 0, 0, 0, true, false}},
         {"nothing", {{}}, {0, 0, 0, 0, 0, 0, true, false}},
+        {"a long ribbon", {ribbon}, {1, 1, 6002, 0, 0, 0, false, false}},
     };
 }
 

@@ -7,6 +7,7 @@
 #include <dxgi.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "core/spin_lock.h"
 #include "view/frame_math.h"
@@ -14,11 +15,15 @@
 #include "view/gdi_presentation.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
+#include "view/problem_edges.h"
 
 namespace {
 
 constexpr UINT kVertexStride = sizeof(MeshVertex);
 constexpr UINT kSyncInterval = 1;  // one vertical blank bounds the automatic rotation
+// Far enough forward to win over the face under a line, a thousandth of
+// the depth range: surfaces that much apart are one to the eye.
+constexpr float kProblemLineDepth = 0.999f;
 
 volatile int32_t injectedPresentResult = 0;
 
@@ -102,13 +107,14 @@ void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh) {
 
 namespace {
 
-// The object constants and vertex buffer of a mesh; false when it cannot be drawn.
-bool bindMesh(const GpuPipeline* pipeline, const GpuMesh* mesh, bool yUp, const MessageSink* sink) {
+// The object constants and vertex buffer of a mesh, drawn in `colour`;
+// false when it cannot be drawn.
+bool bindMesh(const GpuPipeline* pipeline, const GpuMesh* mesh, bool yUp, uint32_t colour, const MessageSink* sink) {
     ID3D11DeviceContext* context = pipeline->context;
     ID3D11Buffer* vertexBuffer = mesh->vertexBuffer;
     if (!vertexBuffer || !madeByDevice(vertexBuffer, pipeline->device)) return false;
     ObjectConstants constants;
-    computeObjectConstants(mesh->unitScale, yUp, mesh->color, &constants);
+    computeObjectConstants(mesh->unitScale, yUp, colour, &constants);
     // A failed Map leaves the previous mesh's constants; the mesh is still drawn.
     writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, sink);
     UINT stride = kVertexStride, offset = 0;
@@ -128,7 +134,7 @@ void drawCaps(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots]
     context->PSSetConstantBuffers(1, 1, &objectConstants);
     context->RSSetState(pipeline->solidRasterizer);
     for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
-        if (!bindMesh(pipeline, meshes[slot], yUp, sink)) continue;
+        if (!bindMesh(pipeline, meshes[slot], yUp, meshes[slot]->color, sink)) continue;
         if (slot > 0) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_STENCIL, 1.0f, 0);
         context->OMSetRenderTargets(0, nullptr, depthStencilView);
         context->OMSetDepthStencilState(pipeline->sectionCountState, 0);
@@ -149,19 +155,90 @@ void drawCaps(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots]
     context->OMSetDepthStencilState(nullptr, 0);
 }
 
+// One kind's indices of the visible solids, neighbours in one draw.
+void drawProblemKind(ID3D11DeviceContext* context, const GpuMesh* mesh, uint32_t kind) {
+    const uint8_t* visible = mesh->visibleSolids;
+    const uint32_t* starts = mesh->problemStarts + kind * (mesh->solidCount + 1);
+    uint32_t runStart = 0, runEnd = 0;
+    for (uint32_t solid = 0; solid < mesh->solidCount; ++solid) {
+        if ((visible && !visible[solid]) || starts[solid] == starts[solid + 1]) continue;
+        if (runEnd != starts[solid]) {
+            if (runEnd > runStart) context->DrawIndexed(runEnd - runStart, runStart, 0);
+            runStart = starts[solid];
+        }
+        runEnd = starts[solid + 1];
+    }
+    if (runEnd > runStart) context->DrawIndexed(runEnd - runStart, runStart, 0);
+}
+
+// The problems the surface check found, over the picture: the faces of
+// flipped edges tinted (whatever their own colours), then the open and
+// non-manifold edges, two pixels wide (drawn again one pixel right and down),
+// all unlit. The lines
+// come a little nearer than their faces through the viewport's depth range,
+// as lines never meet their faces' depths exactly (Wine's depth bias leaves
+// lines alone). Wireframe hides nothing, so there they hide nothing either:
+// its own edges, drawn as lines, would.
+void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots],
+                  ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height, bool yUp, bool wireframe,
+                  const MessageSink* sink) {
+    ID3D11DeviceContext* context = pipeline->context;
+    GpuMesh* drawn[kViewMeshSlots] = {};
+    int count = 0;
+    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
+        ID3D11Buffer* indices = meshes[slot]->problemIndices;
+        if (indices && madeByDevice(indices, pipeline->device)) drawn[count++] = meshes[slot];
+    }
+    if (count == 0) return;
+    context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
+    context->RSSetState(pipeline->solidRasterizer);
+    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+    context->IASetInputLayout(pipeline->outlineInputLayout);
+    context->GSSetShader(nullptr, nullptr, 0);
+    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    const float share[4] = {kProblemTintShare, kProblemTintShare, kProblemTintShare, kProblemTintShare};
+    context->OMSetBlendState(pipeline->problemTintBlend, share, 0xFFFFFFFF);
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+    for (int m = 0; m < count; ++m) {
+        if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kProblemFlipped], sink)) continue;
+        context->IASetIndexBuffer(drawn[m]->problemIndices, DXGI_FORMAT_R32_UINT, 0);
+        drawProblemKind(context, drawn[m], kProblemFlipped);
+    }
+    context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);
+
+    if (wireframe) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH, 1.0f, 0);
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_LINELIST);
+    for (int m = 0; m < count; ++m) {
+        context->IASetIndexBuffer(drawn[m]->problemIndices, DXGI_FORMAT_R32_UINT, 0);
+        for (uint32_t kind : {kProblemOpen, kProblemNonManifold}) {
+            if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kind], sink)) continue;
+            for (int shift = 0; shift < 4; ++shift) {
+                D3D11_VIEWPORT viewport = {static_cast<float>(shift & 1), static_cast<float>(shift >> 1),
+                                           static_cast<float>(width), static_cast<float>(height), 0.0f,
+                                           kProblemLineDepth};
+                context->RSSetViewports(1, &viewport);
+                drawProblemKind(context, drawn[m], kind);
+            }
+        }
+    }
+    D3D11_VIEWPORT viewport = {0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f, 1.0f};
+    context->RSSetViewports(1, &viewport);
+    context->OMSetDepthStencilState(nullptr, 0);
+}
+
 }  // namespace
 
 void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
                 const MessageSink* sink) {
     for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot)
-        if (bindMesh(pipeline, meshes[slot], yUp, sink)) drawSolids(pipeline->context, meshes[slot]);
+        if (bindMesh(pipeline, meshes[slot], yUp, meshes[slot]->color, sink)) drawSolids(pipeline->context, meshes[slot]);
 }
 
 void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
                  ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
                  int32_t width, int32_t height, const float clearColour[4], const float centre[3],
                  const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
-                 const SectionConstants* section, const MessageSink* sink) {
+                 const SectionConstants* section, bool showProblems, const MessageSink* sink) {
     ID3D11DeviceContext* context = pipeline->context;
     context->ClearRenderTargetView(renderTargetView, clearColour);
     context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f, 0);
@@ -206,17 +283,20 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     // A filled cap would hide the far edges that Wireframe is for.
     if (section && mode != kRenderWireframe) drawCaps(pipeline, meshes, yUp, renderTargetView, depthStencilView, sink);
 
-    if (mode != kRenderOutline) return;
-    // The edges over the solid picture, unlit, in the object colour. They lie
-    // at the depth of their faces, which "less" would refuse wherever a face
-    // is seen square on, as in the preset views.
-    context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
-    context->RSSetState(pipeline->wireRasterizer);
-    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
-    context->IASetInputLayout(pipeline->outlineInputLayout);
-    context->GSSetShader(nullptr, nullptr, 0);
-    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
-    drawMeshes(pipeline, meshes, yUp, sink);
+    if (mode == kRenderOutline) {
+        // The edges over the solid picture, unlit, in the object colour. They lie
+        // at the depth of their faces, which "less" would refuse wherever a face
+        // is seen square on, as in the preset views.
+        context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
+        context->RSSetState(pipeline->wireRasterizer);
+        context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+        context->IASetInputLayout(pipeline->outlineInputLayout);
+        context->GSSetShader(nullptr, nullptr, 0);
+        context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+        drawMeshes(pipeline, meshes, yUp, sink);
+    }
+    if (showProblems)
+        drawProblems(pipeline, meshes, depthStencilView, width, height, yUp, mode == kRenderWireframe, sink);
 }
 
 namespace {
@@ -297,7 +377,7 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
     if (plane.on) computeSectionConstants(&plane, state->yUp != 0, boundsMin, boundsMax, &section);
     renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, width, height,
                 clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0,
-                plane.on ? &section : nullptr, state->sink);
+                plane.on ? &section : nullptr, state->showProblems != 0, state->sink);
     drawMarks(state, depthStencilView, width, height);
 }
 

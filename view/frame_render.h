@@ -19,11 +19,12 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
 // Records one frame into the given targets. meshes ends at the first null
 // entry or after five. With a section (else null) the removed side is cut
 // away in every mode and, except in Wireframe, each mesh's cut is capped.
+// showProblems draws the meshes' problem lists (problem_edges.h) over it all.
 void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
                  ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
                  int32_t width, int32_t height, const float clearColour[4], const float centre[3],
                  const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
-                 const SectionConstants* section, const MessageSink* sink);
+                 const SectionConstants* section, bool showProblems, const MessageSink* sink);
 // Per-mesh constants and draws.
 void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
                 const MessageSink* sink);

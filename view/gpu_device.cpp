@@ -72,6 +72,13 @@ const D3D11_DEPTH_STENCIL_DESC kSectionCapState = {
     {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_NOT_EQUAL},
     {D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_STENCIL_OP_KEEP, D3D11_COMPARISON_NOT_EQUAL}};
 
+// The tint of "Show problems": the blend factor's share of the tint over
+// the picture, whose shading shows through.
+const D3D11_BLEND_DESC kProblemTintBlend = {
+    FALSE, FALSE,
+    {{TRUE, D3D11_BLEND_BLEND_FACTOR, D3D11_BLEND_INV_BLEND_FACTOR, D3D11_BLEND_OP_ADD, D3D11_BLEND_ONE,
+      D3D11_BLEND_ZERO, D3D11_BLEND_OP_ADD, D3D11_COLOR_WRITE_ENABLE_ALL}}};
+
 // Plain words, so that nothing runs before main; written by tests only.
 volatile int32_t injectedStep = kStepNone;
 volatile int32_t injectedResult = 0;
@@ -174,6 +181,7 @@ struct PipelineObjects {
     ID3D11Buffer* sectionConstants;
     ID3D11DepthStencilState* sectionCountState;
     ID3D11DepthStencilState* sectionCapState;
+    ID3D11BlendState* problemTintBlend;
 };
 
 void releaseSectionObjects(ID3D11DepthStencilState* capState, ID3D11DepthStencilState* countState,
@@ -187,6 +195,7 @@ void releaseSectionObjects(ID3D11DepthStencilState* capState, ID3D11DepthStencil
 
 // Latest first, so an unwinding releases in the reverse order of creation.
 void releaseObjects(const PipelineObjects* objects) {
+    releaseInterface(objects->problemTintBlend);
     releaseSectionObjects(objects->sectionCapState, objects->sectionCountState, objects->sectionConstants,
                           objects->sectionCapPixelShader, objects->sectionCapVertexShader);
     releaseInterface(objects->outlineDepthState);
@@ -258,6 +267,8 @@ HRESULT createStep(PipelineStep step, const Injection& injection, ID3D11Device* 
         return device->CreateDepthStencilState(&kSectionCountState, &objects->sectionCountState);
     case kStepSectionCapState:
         return device->CreateDepthStencilState(&kSectionCapState, &objects->sectionCapState);
+    case kStepProblemTintBlend:
+        return device->CreateBlendState(&kProblemTintBlend, &objects->problemTintBlend);
     default:
         return E_INVALIDARG;
     }
@@ -434,6 +445,7 @@ bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {
     pipeline->sectionConstants = objects.sectionConstants;
     pipeline->sectionCountState = objects.sectionCountState;
     pipeline->sectionCapState = objects.sectionCapState;
+    pipeline->problemTintBlend = objects.problemTintBlend;
     return true;
 }
 
@@ -444,6 +456,7 @@ void releaseDevice(GpuPipeline* pipeline) {
 }
 
 void releasePipeline(GpuPipeline* pipeline) {
+    releaseInterface(pipeline->problemTintBlend);
     releaseSectionObjects(pipeline->sectionCapState, pipeline->sectionCountState, pipeline->sectionConstants,
                           pipeline->sectionCapPixelShader, pipeline->sectionCapVertexShader);
     releaseInterface(pipeline->outlineDepthState);

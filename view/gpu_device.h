@@ -113,6 +113,7 @@ enum PipelineStep : int32_t {
     kStepSectionConstants,
     kStepSectionCountState,
     kStepSectionCapState,
+    kStepProblemTintBlend,
     kStepCount,
 };
 void failPipelineStep(PipelineStep step, int32_t result);

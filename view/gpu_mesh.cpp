@@ -274,5 +274,7 @@ GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_
     gpuMesh->solids = mesh->solids;
     gpuMesh->heap = heap;
     gpuMesh->pickIndex = nullptr;
+    gpuMesh->problemIndices = nullptr;
+    gpuMesh->problemStarts = nullptr;
     return gpuMesh;
 }

@@ -35,13 +35,18 @@ struct GpuMesh {
     const StlSolid* solids;
     HeapHandle heap;
     PickIndex* pickIndex;
+    // The surface check's problems (problem_edges.h): indices into the
+    // vertex buffer and the starts of each kind and solid; null until the
+    // check has found some.
+    ID3D11Buffer* problemIndices;
+    uint32_t* problemStarts;  // in the heap
 };
 #pragma pack(pop)
 
 static_assert(sizeof(MeshVertex) == 16);
 static_assert(sizeof(SolidRange) == 8);
 static_assert(offsetof(GpuMesh, vertexCount) == 32);
-static_assert(sizeof(GpuMesh) == 112);
+static_assert(sizeof(GpuMesh) == 128);
 
 // A buffer's byte width is 32-bit: 268,435,455 vertices at most.
 constexpr uint64_t kMaxMeshTriangles = 89478485;

@@ -63,6 +63,9 @@ void releaseGpuMesh(GpuMesh* mesh) {
     ID3D11Buffer* buffer = mesh->vertexBuffer;
     mesh->vertexBuffer = nullptr;
     if (buffer) buffer->Release();
+    ID3D11Buffer* problems = mesh->problemIndices;
+    mesh->problemIndices = nullptr;
+    if (problems) problems->Release();
 }
 
 bool recolourGpuMesh(void* viewWindow, GpuMesh* gpuMesh, const StlMesh* mesh, uint8_t colorOrder, HeapHandle heap,

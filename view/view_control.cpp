@@ -441,6 +441,13 @@ void setMeshColor(void* window, uint32_t color, uint32_t slot) {
     invalidate(state);
 }
 
+void setShowProblems(void* window, bool on) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->showProblems = on;
+    invalidate(state);
+}
+
 void setRenderMode(void* window, RenderMode mode) {
     ViewState* state = viewStateOf(window);
     if (!state) return;

@@ -18,6 +18,7 @@ struct ID3D11PixelShader;
 struct ID3D11InputLayout;
 struct ID3D11RasterizerState;
 struct ID3D11DepthStencilState;
+struct ID3D11BlendState;
 struct ID3D11Buffer;
 struct ID3D11RenderTargetView;
 struct ID3D11DepthStencilView;
@@ -70,6 +71,9 @@ struct GpuPipeline {
     ID3D11Buffer* sectionConstants;
     ID3D11DepthStencilState* sectionCountState;
     ID3D11DepthStencilState* sectionCapState;
+    // "Show problems" tints faces: the blend factor's share of the drawn
+    // colour over what is there.
+    ID3D11BlendState* problemTintBlend;
 };
 
 struct ViewState {
@@ -115,6 +119,7 @@ struct ViewState {
     int32_t pressX;        // where it went down
     int32_t pressY;
     MeasureMarks marks;
+    uint8_t showProblems;  // the surface check's findings drawn over the model
     FramePacing pacing;    // how long the last frames took; window thread only
     uint8_t wheelTurning;  // a wheel notch came less than kWheelPauseMs ago
     // Where frames go through GDI from multisampled textures: a one-sample
@@ -125,7 +130,7 @@ struct ViewState {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(GpuPipeline) == 19 * 8);
+static_assert(sizeof(GpuPipeline) == 20 * 8);
 static_assert(offsetof(ViewState, clientWidth) == 8);
 static_assert(offsetof(ViewState, rotating) == 16);
 static_assert(offsetof(ViewState, renderMode) == 19);
@@ -140,19 +145,19 @@ static_assert(offsetof(ViewState, boundsMin) == 90);
 static_assert(offsetof(ViewState, boundsMax) == 102);
 static_assert(offsetof(ViewState, radius) == 114);
 static_assert(offsetof(ViewState, pipeline) == 118);
-static_assert(offsetof(ViewState, swapChain) == 270);
-static_assert(offsetof(ViewState, depthStencilView) == 286);
-static_assert(offsetof(ViewState, meshes) == 294);
-static_assert(offsetof(ViewState, backgroundColor) == 334);
-static_assert(offsetof(ViewState, sink) == 338);
-static_assert(offsetof(ViewState, lock) == 346);
-static_assert(offsetof(ViewState, rotationStamp) == 350);
-static_assert(offsetof(ViewState, rotationRate) == 358);
-static_assert(offsetof(ViewState, resolvedFrame) == 362);
-static_assert(offsetof(ViewState, section) == 378);
-static_assert(offsetof(ViewState, measuring) == 385);
-static_assert(offsetof(ViewState, pacing) == 446);
-static_assert(sizeof(ViewState) == 476);
+static_assert(offsetof(ViewState, swapChain) == 278);
+static_assert(offsetof(ViewState, depthStencilView) == 294);
+static_assert(offsetof(ViewState, meshes) == 302);
+static_assert(offsetof(ViewState, backgroundColor) == 342);
+static_assert(offsetof(ViewState, sink) == 346);
+static_assert(offsetof(ViewState, lock) == 354);
+static_assert(offsetof(ViewState, rotationStamp) == 358);
+static_assert(offsetof(ViewState, rotationRate) == 366);
+static_assert(offsetof(ViewState, resolvedFrame) == 370);
+static_assert(offsetof(ViewState, section) == 386);
+static_assert(offsetof(ViewState, measuring) == 393);
+static_assert(offsetof(ViewState, pacing) == 455);
+static_assert(sizeof(ViewState) == 485);
 
 // The remaining declarations are implemented for Windows only.
 
@@ -177,6 +182,8 @@ void clearMeshes(void* window);    // bounds, pan and zoom stay
 void installMesh(void* window, GpuMesh* mesh, bool first);
 void setMeshColor(void* window, uint32_t color, uint32_t slot);
 void setRenderMode(void* window, RenderMode mode);
+// Draws the problem lists of the meshes that have them (problem_edges.h).
+void setShowProblems(void* window, bool on);
 void setFlipZoom(void* window, bool flip);
 void setYUp(void* window, bool yUp);
 void setBackgroundColor(void* window, uint32_t color);
