@@ -108,7 +108,7 @@ void warmPipeline(ViewState* state) {
         for (RenderMode mode : {kRenderSolid, kRenderWireframe, kRenderOutline})
             for (const SectionConstants* section : sections)
                 renderFrame(&state->pipeline, mode, meshes, renderTargetView, depthStencilView, kSide, kSide, clear,
-                            centre, rotation, pan, 0.71f, kInitialZoom, true, section, nullptr);
+                            centre, rotation, pan, 0.71f, kInitialZoom, true, section, false, nullptr);
         // Reading the pixels waits until the driver has done all of it.
         if (allocatePicture(&picture, kSide, kSide, nullptr)) {
             readPixels(device, state->pipeline.context, renderTargetView, &picture);
