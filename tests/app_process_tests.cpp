@@ -541,6 +541,11 @@ void command(HWND window, WORD id) {
 }
 
 void click(HWND view, int x, int y, int toX, int toY) {
+    // The real pointer goes there first: a move it makes while the button is
+    // down must not turn a click into a drag.
+    POINT at{x, y};
+    ClientToScreen(view, &at);
+    SetCursorPos(at.x, at.y);
     SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
     SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(toX, toY));
     SendMessageW(view, WM_LBUTTONUP, 0, MAKELPARAM(toX, toY));
