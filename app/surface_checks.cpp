@@ -38,12 +38,17 @@ wchar_t* appendWords(wchar_t* out, const wchar_t* text) {
     return out;
 }
 
+// The count and the words for one or for many.
+wchar_t* appendPlural(wchar_t* out, uint64_t count, const wchar_t* one, const wchar_t* many) {
+    out = formatCount(out, count);
+    return appendWords(out, count == 1 ? one : many);
+}
+
 // "; " between the findings of one line.
 wchar_t* appendCount(wchar_t* out, bool* first, uint64_t count, const wchar_t* one, const wchar_t* many) {
     if (!*first) out = appendWords(out, L"; ");
     *first = false;
-    out = formatCount(out, count);
-    return appendWords(out, count == 1 ? one : many);
+    return appendPlural(out, count, one, many);
 }
 
 }  // namespace
@@ -124,10 +129,8 @@ void showCheckLine(MainDialogState* state, int selected) {
         bool first = true;
         if (total.openEdges) {
             out = appendWords(out, L"Not closed: ");
-            out = formatCount(out, total.holes);
-            out = appendWords(out, total.holes == 1 ? L" hole (" : L" holes (");
-            out = formatCount(out, total.openEdges);
-            out = appendWords(out, total.openEdges == 1 ? L" open edge)" : L" open edges)");
+            out = appendPlural(out, total.holes, L" hole (", L" holes (");
+            out = appendPlural(out, total.openEdges, L" open edge)", L" open edges)");
             first = false;
         }
         if (total.nonManifoldEdges)
@@ -142,8 +145,7 @@ void showCheckLine(MainDialogState* state, int selected) {
             first = false;
         } else if (closed && !total.flippedEdges) {
             out = appendWords(out, L"Closed surface, ");
-            out = formatCount(out, total.shells);
-            out = appendWords(out, total.shells == 1 ? L" shell" : L" shells");
+            out = appendPlural(out, total.shells, L" shell", L" shells");
             first = false;
         }
         if (total.degenerateTriangles)
