@@ -3,6 +3,9 @@
 // present and the way back, uploads, and frames copied in through GDI.
 #include "tests/render_test_support.h"
 
+#include <atomic>
+#include <thread>
+
 #include "core/spin_lock.h"
 #include "view/gdi_presentation.h"
 #include "view/offscreen_render.h"
@@ -144,6 +147,7 @@ struct DeviceView : ViewWindow, testing::WithParamInterface<PresentationChoice> 
         }
         InvalidateRect(view, nullptr, FALSE);
         UpdateWindow(view);
+        if (!pumpUntil([&] { return !copyOf(state->frameInFlight); })) return false;
         RECT update;
         return !GetUpdateRect(view, &update, FALSE);
     }
@@ -255,6 +259,49 @@ TEST_P(DeviceView, AFailedPresentDropsTheDeviceAndTheNextUploadMakesANewOne) {
     EXPECT_TRUE(hasDevice(state));
     EXPECT_EQ(copyOf(state->swapChain) != nullptr, !gdi);
     EXPECT_EQ(errorsOf(sink).size(), 1u);
+}
+
+// A frame the device needs long for leaves the window answering: the paint
+// returns with the frame in flight, a paint meanwhile is held until it is
+// shown, and the frame shown last is a full one.
+TEST_P(DeviceView, ASlowFrameLeavesTheWindowAnswering) {
+    TestSolid heavy;  // each covers most of the view and lies nearer than the last, so each is filled
+    for (int i = 0; i < 40000; ++i) {
+        float y = 1e-5f * i;
+        heavy.triangles.push_back(triangle({{-2, y, -1}, {2, y, -1}, {0, y, 2}}));
+    }
+    TestMesh mesh({heavy});
+    const float noPan[3] = {0, 0, 0};
+    setViewAngles(view, noPan, 0, 0);
+    ASSERT_TRUE(mesh.upload(view, &sink.sink));
+    installMesh(view, mesh.gpu, true);
+    Installed installed{view};
+    InvalidateRect(view, nullptr, FALSE);
+    UpdateWindow(view);
+    ASSERT_TRUE(copyOf(state->frameInFlight)) << "the device drew the heavy frame within the wait: "
+                                               << copyOf(state->pacing.lastMs[kFormFull]) << " ms";
+    InvalidateRect(view, nullptr, FALSE);
+    UpdateWindow(view);
+    EXPECT_EQ(copyOf(state->repaintAfterFrame), 1);
+    // Another thread asks the window meanwhile, as the system does.
+    std::atomic<bool> drawing{true};
+    std::atomic<int> answered{0}, unanswered{0};
+    std::thread asker([&] {
+        for (; drawing; Sleep(100)) {
+            DWORD_PTR result;
+            (SendMessageTimeoutW(view, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) ? answered : unanswered)++;
+        }
+    });
+    bool done = pumpUntil([&] { return !copyOf(state->frameInFlight) && !copyOf(state->repaintAfterFrame); }, 120000);
+    drawing = false;
+    asker.join();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(unanswered, 0);
+    EXPECT_GE(answered, 2);
+    EXPECT_EQ(copyOf(state->pacing.shownForm), kFormFull);
+    EXPECT_GT(copyOf(state->pacing.lastMs[kFormFull]), kFrameWaitMs);
+    if (gdi) EXPECT_NE(shown()[size_t(kViewHeight / 2) * kViewWidth + kViewWidth / 2], 0x103050u);
+    EXPECT_TRUE(sink.received.empty());
 }
 
 // A view whose device could not be made paints the GDI picture, also with a

@@ -27,21 +27,21 @@ constexpr float kProblemLineDepth = 0.999f;
 
 volatile int32_t injectedPresentResult = 0;
 
+// What a frame needs after its draws before it can be shown: where frames
+// go through GDI, the copy into the staging texture.
+HRESULT queueFramePresentation(const ViewState* state, FrameForm form) {
+    if (state->swapChain) return S_OK;
+    bool single = form == kFormSingleSample;
+    return queueFrameCopy(state->pipeline.context, single ? state->singleSampleTarget : state->renderTargetView,
+                          single ? nullptr : state->resolvedFrame, state->stagingFrame);
+}
+
 // Through the swap chain, or, where the view has none, through GDI.
-HRESULT present(const ViewState* state) {
+HRESULT showFrame(const ViewState* state) {
     HRESULT injected = exchange32(&injectedPresentResult, 0);
     if (FAILED(injected)) return injected;
     if (state->swapChain) return state->swapChain->Present(kSyncInterval, 0);
-    return copyFrameToWindow(state->pipeline.context, state->renderTargetView, state->resolvedFrame,
-                             state->stagingFrame, state->window);
-}
-
-// A one-sample frame needs no resolve: it is copied straight to the staging texture.
-HRESULT presentSingleSample(const ViewState* state) {
-    HRESULT injected = exchange32(&injectedPresentResult, 0);
-    if (FAILED(injected)) return injected;
-    return copyFrameToWindow(state->pipeline.context, state->singleSampleTarget, nullptr, state->stagingFrame,
-                             state->window);
+    return drawFrameCopy(state->pipeline.context, state->stagingFrame, state->window);
 }
 
 // The picture of a view without a device or without a mesh: the background
@@ -453,33 +453,95 @@ bool singleSampleTargets(ViewState* state) {
 
 }  // namespace
 
+namespace {
+
+// Waits up to kFrameWaitMs for the device to finish the frame; false while
+// it is still drawing. Without a query the frame counts as done: showing it
+// then waits for it.
+bool awaitFrame(ViewState* state) {
+    ID3D11DeviceContext* context = state->pipeline.context;
+    if (!state->frameDone) {
+        D3D11_QUERY_DESC description = {D3D11_QUERY_EVENT, 0};
+        if (FAILED(state->pipeline.device->CreateQuery(&description, &state->frameDone))) {
+            state->frameDone = nullptr;
+            return true;
+        }
+    }
+    context->End(state->frameDone);
+    context->Flush();
+    while (context->GetData(state->frameDone, nullptr, 0, D3D11_ASYNC_GETDATA_DONOTFLUSH) == S_FALSE) {
+        if (millisecondsSince(state->frameStart) >= kFrameWaitMs) return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+void finishFrame(ViewState* state, HRESULT queued) {
+    HRESULT result = SUCCEEDED(queued) ? showFrame(state) : queued;
+    recordFrame(&state->pacing, state->frameForm, millisecondsSince(state->frameStart));
+    if (FAILED(result)) {
+        // Until the next upload makes a new device the view shows the GDI picture.
+        reportGpuError(result, state->sink);
+        dropDevice(state);
+    }
+}
+
+}  // namespace
+
 void paintView(ViewState* state) {
+    HWND window = static_cast<HWND>(state->window);
     acquireSpinLock(&state->lock);
     if (!state->pipeline.device || !state->meshes[0]) {
         releaseSpinLock(&state->lock);
         paintNoDevicePicture(state);
         return;
     }
-    int64_t start = counterNow();
+    if (state->frameInFlight) {
+        state->repaintAfterFrame = 1;
+        releaseSpinLock(&state->lock);
+        ValidateRect(window, nullptr);
+        return;
+    }
+    state->frameStart = counterNow();
     bool moving = viewIsMoving(state);
     bool gdiMultisampled = !state->swapChain && state->resolvedFrame;
     FrameForm form = chooseFrameForm(&state->pacing, moving, gdiMultisampled);
     if (form == kFormSingleSample && !singleSampleTargets(state)) form = kFormBox;
+    state->frameForm = form;
     ID3D11RenderTargetView* target = form == kFormSingleSample ? state->singleSampleTarget : state->renderTargetView;
     ID3D11DepthStencilView* depth = form == kFormSingleSample ? state->singleSampleDepth : state->depthStencilView;
     if (form == kFormBox)
         renderBoxFrame(state, target, depth, state->clientWidth, state->clientHeight);
     else
         renderViewFrame(state, target, depth, state->clientWidth, state->clientHeight);
-    HRESULT result = form == kFormSingleSample ? presentSingleSample(state) : present(state);
-    recordFrame(&state->pacing, form, millisecondsSince(start));
-    if (FAILED(result)) {
-        // Until the next upload makes a new device the view shows the GDI picture.
-        reportGpuError(result, state->sink);
-        dropDevice(state);
-    }
+    HRESULT queued = queueFramePresentation(state, form);
+    // Without the timer nothing would show the frame later: it is waited for.
+    bool later = SUCCEEDED(queued) && !awaitFrame(state) && SetTimer(window, kFrameTimerId, kFramePollMs, nullptr);
+    if (later)
+        state->frameInFlight = 1;
+    else
+        finishFrame(state, queued);
     releaseSpinLock(&state->lock);
-    ValidateRect(static_cast<HWND>(state->window), nullptr);
+    ValidateRect(window, nullptr);
+}
+
+void pollFrame(ViewState* state) {
+    HWND window = static_cast<HWND>(state->window);
+    acquireSpinLock(&state->lock);
+    if (state->frameInFlight && state->pipeline.device &&
+        state->pipeline.context->GetData(state->frameDone, nullptr, 0, D3D11_ASYNC_GETDATA_DONOTFLUSH) == S_FALSE) {
+        releaseSpinLock(&state->lock);
+        return;
+    }
+    if (state->frameInFlight) {
+        state->frameInFlight = 0;
+        finishFrame(state, S_OK);
+    }
+    bool repaint = state->repaintAfterFrame != 0;
+    state->repaintAfterFrame = 0;
+    releaseSpinLock(&state->lock);
+    KillTimer(window, kFrameTimerId);
+    if (repaint || (!viewIsMoving(state) && needsFullFrame(&state->pacing))) InvalidateRect(window, nullptr, FALSE);
 }
 
 void failNextPresent(int32_t result) {

@@ -9,8 +9,12 @@ struct ID3D11DeviceContext;
 struct ID3D11RenderTargetView;
 struct ID3D11DepthStencilView;
 
-// The whole of WM_PAINT.
+// The whole of WM_PAINT. A frame the device has not finished within
+// kFrameWaitMs stays in flight and shows when pollFrame finds it done; a
+// paint meanwhile is answered by one more frame after it.
 void paintView(ViewState* state);
+// kFrameTimerId's tick: shows the frame in flight once the device is done.
+void pollFrame(ViewState* state);
 
 // The view's camera, mode, colours and meshes drawn into targets of
 // width x height; the caller holds the view's lock and the device exists.

@@ -101,8 +101,8 @@ int32_t createCopyTextures(ID3D11Device* device, ID3D11RenderTargetView* renderT
     return S_OK;
 }
 
-int32_t mapFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
-                     ID3D11Texture2D* resolved, ID3D11Texture2D* staging, const void** pixels, uint32_t* rowPitch) {
+int32_t queueFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
+                       ID3D11Texture2D* resolved, ID3D11Texture2D* staging) {
     ID3D11Texture2D* frame = textureOf(renderTargetView);
     if (!frame) return E_NOINTERFACE;
     D3D11_TEXTURE2D_DESC description;
@@ -110,23 +110,28 @@ int32_t mapFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* rende
     if (resolved) context->ResolveSubresource(resolved, 0, frame, 0, description.Format);
     context->CopyResource(staging, resolved ? resolved : frame);
     frame->Release();
+    return S_OK;
+}
+
+int32_t mapFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
+                     ID3D11Texture2D* resolved, ID3D11Texture2D* staging, const void** pixels, uint32_t* rowPitch) {
+    HRESULT result = queueFrameCopy(context, renderTargetView, resolved, staging);
+    if (FAILED(result)) return result;
     D3D11_MAPPED_SUBRESOURCE mapped;
-    HRESULT result = context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped);
+    result = context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped);
     if (FAILED(result)) return result;
     *pixels = mapped.pData;
     *rowPitch = mapped.RowPitch;
     return S_OK;
 }
 
-int32_t copyFrameToWindow(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
-                          ID3D11Texture2D* resolved, ID3D11Texture2D* staging, void* window) {
-    const void* pixels;
-    uint32_t rowPitch;
-    HRESULT result = mapFrameCopy(context, renderTargetView, resolved, staging, &pixels, &rowPitch);
+int32_t drawFrameCopy(ID3D11DeviceContext* context, ID3D11Texture2D* staging, void* window) {
+    D3D11_MAPPED_SUBRESOURCE mapped;
+    HRESULT result = context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped);
     if (FAILED(result)) return result;
     D3D11_TEXTURE2D_DESC description;
     staging->GetDesc(&description);
-    drawRows(static_cast<HWND>(window), pixels, rowPitch, description.Width, description.Height);
+    drawRows(static_cast<HWND>(window), mapped.pData, mapped.RowPitch, description.Width, description.Height);
     context->Unmap(staging, 0);
     return S_OK;
 }

@@ -31,14 +31,17 @@ void choosePresentation(PresentationChoice choice);
 int32_t createCopyTextures(ID3D11Device* device, ID3D11RenderTargetView* renderTargetView,
                            ID3D11Texture2D** resolved, ID3D11Texture2D** staging);
 
-// Resolves the frame into the textures above and maps the staging copy for
-// reading: its rows start `rowPitch` bytes apart. The caller unmaps it after
-// a success. Answers the HRESULT of the first failed call, or 0.
+// Queues the resolve of the frame into the textures above and the copy into
+// the staging texture. Answers the HRESULT of the first failed call, or 0.
+int32_t queueFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
+                       ID3D11Texture2D* resolved, ID3D11Texture2D* staging);
+
+// The copy queued, then the staging texture mapped for reading: its rows
+// start `rowPitch` bytes apart. The caller unmaps it after a success.
 int32_t mapFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
                      ID3D11Texture2D* resolved, ID3D11Texture2D* staging, const void** pixels, uint32_t* rowPitch);
 
-// Resolves the frame, reads it back through the textures above and draws it
-// into the window's client area. Answers the HRESULT of the first failed
+// Draws the staging copy of a queued frame into the window's client area;
+// waits for the copy if it is not done. Answers the HRESULT of the failed
 // call, or 0.
-int32_t copyFrameToWindow(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
-                          ID3D11Texture2D* resolved, ID3D11Texture2D* staging, void* window);
+int32_t drawFrameCopy(ID3D11DeviceContext* context, ID3D11Texture2D* staging, void* window);

@@ -570,6 +570,7 @@ namespace {
 
 // Everything that depends on the window's size; the swap chain stays.
 void releaseSizedTargets(ViewState* state) {
+    state->frameInFlight = 0;  // drawn for textures that go now; the next paint draws anew
     releaseInterface(state->singleSampleDepth);
     releaseInterface(state->singleSampleTarget);
     state->singleSampleDepth = nullptr;
@@ -586,6 +587,8 @@ void releaseSizedTargets(ViewState* state) {
 
 void dropDevice(ViewState* state) {
     releaseSizedTargets(state);
+    releaseInterface(state->frameDone);
+    state->frameDone = nullptr;
     releaseInterface(state->swapChain);
     state->swapChain = nullptr;
     releasePipeline(&state->pipeline);

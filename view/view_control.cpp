@@ -337,6 +337,8 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam == kRotationTimerId && state->rotationStamp != 0) {
             applyRotationStep(state, readCounter());
             invalidate(state);
+        } else if (wParam == kFrameTimerId) {
+            pollFrame(state);
         } else if (wParam == kWheelTimerId) {
             KillTimer(window, kWheelTimerId);
             state->wheelTurning = 0;

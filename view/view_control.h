@@ -23,6 +23,7 @@ struct ID3D11Buffer;
 struct ID3D11RenderTargetView;
 struct ID3D11DepthStencilView;
 struct ID3D11Texture2D;
+struct ID3D11Query;
 struct IDXGISwapChain;
 struct GpuMesh;
 
@@ -42,6 +43,11 @@ constexpr uint32_t kRotationTimerPeriod = 4;  // milliseconds; the step size fol
 // The wheel counts as moving the model until it has rested this long.
 constexpr uintptr_t kWheelTimerId = 2;
 constexpr uint32_t kWheelPauseMs = 300;
+// A frame the device has not finished within kFrameWaitMs is shown later,
+// when a timer finds it done, so that the window answers meanwhile.
+constexpr uintptr_t kFrameTimerId = 3;
+constexpr uint32_t kFramePollMs = 10;
+constexpr uint32_t kFrameWaitMs = 50;
 
 #pragma pack(push, 1)
 // Everything Direct3D needs that does not depend on a model or the window.
@@ -127,6 +133,14 @@ struct ViewState {
     // needed and kept like the others. Guarded by `lock`.
     ID3D11RenderTargetView* singleSampleTarget;
     ID3D11DepthStencilView* singleSampleDepth;
+    // The frame handed to the device and not yet shown; one at a time, so
+    // that input arriving meanwhile cannot queue up slow frames. Guarded by
+    // `lock`; the query is made with the first frame and goes with the device.
+    ID3D11Query* frameDone;
+    int64_t frameStart;         // counter when its drawing began
+    uint8_t frameInFlight;
+    FrameForm frameForm;
+    uint8_t repaintAfterFrame;  // a paint came while it was drawn
 };
 #pragma pack(pop)
 
@@ -157,7 +171,8 @@ static_assert(offsetof(ViewState, resolvedFrame) == 370);
 static_assert(offsetof(ViewState, section) == 386);
 static_assert(offsetof(ViewState, measuring) == 393);
 static_assert(offsetof(ViewState, pacing) == 455);
-static_assert(sizeof(ViewState) == 485);
+static_assert(offsetof(ViewState, frameDone) == 485);
+static_assert(sizeof(ViewState) == 504);
 
 // The remaining declarations are implemented for Windows only.
 
