@@ -153,6 +153,11 @@ bool run(const char* name, Part& part, int width, int height, PresentationChoice
             yaw -= step;
             setViewAngles(view, noPan, yaw, pitch);
             UpdateWindow(view);
+            // A frame the device needs long for is shown later, from the view's timer.
+            while (viewStateOf(view)->frameInFlight) {
+                pumpMessages();
+                Sleep(1);
+            }
             pumpMessages();
         };
         for (int i = 0; i < 3; ++i) paintFrame();  // warm up: the first frames compile shaders
