@@ -300,8 +300,20 @@ TEST_P(DeviceView, ASlowFrameLeavesTheWindowAnswering) {
     EXPECT_GE(answered, 2);
     EXPECT_EQ(copyOf(state->pacing.shownForm), kFormFull);
     EXPECT_GT(copyOf(state->pacing.lastMs[kFormFull]), kFrameWaitMs);
-    if (gdi) EXPECT_NE(shown()[size_t(kViewHeight / 2) * kViewWidth + kViewWidth / 2], 0x103050u);
+    const size_t middle = size_t(kViewHeight / 2) * kViewWidth + kViewWidth / 2;
+    if (gdi) EXPECT_NE(shown()[middle], 0x103050u);
     EXPECT_TRUE(sink.received.empty());
+    if (!gdi) return;
+    // A frame whose model goes while it is drawn never shows.
+    InvalidateRect(view, nullptr, FALSE);
+    UpdateWindow(view);
+    ASSERT_TRUE(copyOf(state->frameInFlight));
+    uint32_t frameMs = copyOf(state->pacing.lastMs[kFormFull]);
+    clearMeshes(view);
+    InvalidateRect(view, nullptr, FALSE);
+    UpdateWindow(view);
+    pumpUntil([] { return false; }, 2 * frameMs);
+    EXPECT_EQ(shown()[middle], 0x103050u);
 }
 
 // A view whose device could not be made paints the GDI picture, also with a

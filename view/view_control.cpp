@@ -418,6 +418,7 @@ void clearMeshes(void* window) {
         releaseGpuMesh(state->meshes[slot]);
         state->meshes[slot] = nullptr;
     }
+    state->frameInFlight = 0;  // a frame of the meshes gone must not show later
     releaseSpinLock(&state->lock);
 }
 
