@@ -451,10 +451,6 @@ bool singleSampleTargets(ViewState* state) {
                                &state->singleSampleTarget, &state->singleSampleDepth, state->sink, 1);
 }
 
-}  // namespace
-
-namespace {
-
 // Waits up to kFrameWaitMs for the device to finish the frame; false while
 // it is still drawing. Without a query the frame counts as done: showing it
 // then waits for it.
