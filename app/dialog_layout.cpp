@@ -21,9 +21,13 @@ struct HeaderPlace {
     int id, x, y, width, height;
 };
 
-HeaderPlace swatchPlace(int slot, int partCount) {
-    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, 79, 50, 14};
-    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, 79, 14, 14};
+HeaderPlace swatchPlace(int slot, int partCount, int y) {
+    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, y, 50, 14};
+    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, y, 14, 14};
+}
+
+int clampLines(int lines) {
+    return lines < 1 ? 1 : lines > kMaxWrappedLines ? kMaxWrappedLines : lines;
 }
 
 }  // namespace
@@ -40,10 +44,13 @@ int dialogUnitsDown(int units, int dpi) {
     return scaleRounded(units, kCharHeight96 * dpi, 8 * kBaseDpi);
 }
 
-int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* places) {
+int layoutPlaces(int width, int height, int dpi, const PanelContent& content, ControlPlace* places) {
+    int factsLines = clampLines(content.factsLines), checkLines = clampLines(content.checkLines);
+    int checkY = 47 + 8 * (factsLines - 1), down = 8 * (factsLines - 1 + checkLines - 1);
+    int partCount = content.partCount;
     int mx = dialogUnitsAcross(2, dpi), my = dialogUnitsDown(2, dpi);
     int pw = dialogUnitsAcross(168, dpi), ph = dialogUnitsDown(56, dpi);
-    int headerHeight = dialogUnitsDown(137, dpi);
+    int headerHeight = dialogUnitsDown(137 + down, dpi);
     int panelLeft = width - pw - mx;
     int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
     int count = 0;
@@ -51,12 +58,21 @@ int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* pl
     places[count++] = {kTreeId, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight};
     places[count++] = {kMessagesId, mx, height - ph - my, viewWidth, ph};
     const HeaderPlace header[] = {
-        {kPanelLine1Id, 7, 7, 154, 8},   {kSectionLineId, 7, 17, 154, 8},    {kPanelLine2Id, 7, 28, 154, 8},     {kFactsId, 7, 38, 154, 8},
-        {kCheckLineId, 7, 47, 154, 8},    {kSpaceLabelId, 7, 61, 80, 8},
-        {kSpaceComboId, 111, 58, 50, 14}, {kMaterialCheckId, 7, 82, 50, 8},   swatchPlace(0, partCount),
-        swatchPlace(1, partCount),        swatchPlace(2, partCount),         swatchPlace(3, partCount),
-        {kColorsLabelId, 7, 103, 80, 8},  {kColorsComboId, 111, 100, 50, 14},
-        {kMeasureId, 7, 118, 154, 16},  // two lines: a distance with its differences wraps
+        {kPanelLine1Id, 7, 7, 154, 8},
+        {kSectionLineId, 7, 17, 154, 8},
+        {kPanelLine2Id, 7, 28, 154, 8},
+        {kFactsId, 7, 38, 154, 8 * factsLines},
+        {kCheckLineId, 7, checkY, 154, 8 * checkLines},
+        {kSpaceLabelId, 7, 61 + down, 80, 8},
+        {kSpaceComboId, 111, 58 + down, 50, 14},
+        {kMaterialCheckId, 7, 82 + down, 50, 8},
+        swatchPlace(0, partCount, 79 + down),
+        swatchPlace(1, partCount, 79 + down),
+        swatchPlace(2, partCount, 79 + down),
+        swatchPlace(3, partCount, 79 + down),
+        {kColorsLabelId, 7, 103 + down, 80, 8},
+        {kColorsComboId, 111, 100 + down, 50, 14},
+        {kMeasureId, 7, 118 + down, 154, 16},  // two lines: a distance with its differences wraps
     };
     for (const HeaderPlace& place : header)
         places[count++] = {place.id, panelLeft + dialogUnitsAcross(place.x, dpi), dialogUnitsDown(place.y, dpi),

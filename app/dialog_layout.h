@@ -17,6 +17,16 @@ int scaleToDpi(int pixels, int dpi);
 int dialogUnitsAcross(int units, int dpi);
 int dialogUnitsDown(int units, int dpi);
 
+// What the panel holds: the model parts loaded, and how many lines the facts
+// and surface-check texts wrap onto (1 to kMaxWrappedLines; the rows below
+// move down for each further line).
+struct PanelContent {
+    int partCount;
+    int factsLines;
+    int checkLines;
+};
+constexpr int kMaxWrappedLines = 4;
+
 // Fills places (room for kMaxControlPlaces) for a client area of width x height
-// pixels with partCount model parts loaded; returns how many it filled.
-int layoutPlaces(int width, int height, int dpi, int partCount, ControlPlace* places);
+// pixels; returns how many it filled.
+int layoutPlaces(int width, int height, int dpi, const PanelContent& content, ControlPlace* places);

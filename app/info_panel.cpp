@@ -308,6 +308,7 @@ void showModelFacts(MainDialogState* state) {
     showCheckLine(state, selected);
     if (parts == 0) {
         setPanelText(dialogItem(state, kFactsId), L"");
+        fitWrappedTexts(state);
         return;
     }
     wchar_t line[kFactsTextCapacity];
@@ -325,6 +326,7 @@ void showModelFacts(MainDialogState* state) {
     }
     *out = 0;
     setPanelText(dialogItem(state, kFactsId), line);
+    fitWrappedTexts(state);
 }
 
 namespace {

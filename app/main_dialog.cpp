@@ -19,8 +19,14 @@ const wchar_t kApplicationTitle[] = L"Veldmark STL Viewer";
 
 namespace {
 
+int linesBeyondOne(uint8_t lines) {
+    return lines > 1 ? lines - 1 : 0;
+}
+
 constexpr int kIconResource = 101;
-constexpr DWORD kNoMoveFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER;
+// A moved control draws itself anew: copied along, a see-through one kept
+// pieces of what stood beside it before.
+constexpr DWORD kNoMoveFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER | SWP_NOCOPYBITS;
 
 MainDialogState* stateOf(HWND dialog) {
     return reinterpret_cast<MainDialogState*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -228,7 +234,9 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_GETMINMAXINFO:
         if (state) {
             MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-            SIZE extra = dialogUnitsToPixels(dialog, 232, 185);  // room for the measure line too
+            // Room for the measure line too, and for the lines the texts wrap onto.
+            int wrapped = linesBeyondOne(state->factsLines) + linesBeyondOne(state->checkLines);
+            SIZE extra = dialogUnitsToPixels(dialog, 232, 185 + 8 * wrapped);
             limits->ptMinTrackSize.x += extra.cx;
             limits->ptMinTrackSize.y += extra.cy;
         }
@@ -285,6 +293,28 @@ void deferMove(HDWP* batch, HWND dialog, int id, int x, int y, int width, int he
     if (control && *batch) *batch = DeferWindowPos(*batch, control, nullptr, x, y, width, height, kNoMoveFlags);
 }
 
+// The lines a static control's text takes at the control's width, from 1 to kMaxWrappedLines.
+int wrappedLines(HWND control) {
+    wchar_t text[512];
+    int length = GetWindowTextW(control, text, 512);
+    RECT inside;
+    HDC dc = GetDC(control);
+    if (!dc || !GetClientRect(control, &inside)) {
+        if (dc) ReleaseDC(control, dc);
+        return 1;
+    }
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics;
+    GetTextMetricsW(dc, &metrics);
+    RECT extent = {0, 0, inside.right, 0};
+    DrawTextW(dc, text, length, &extent, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    int lines = metrics.tmHeight > 0 ? (extent.bottom + metrics.tmHeight - 1) / metrics.tmHeight : 1;
+    return lines < 1 ? 1 : lines > kMaxWrappedLines ? kMaxWrappedLines : lines;
+}
+
+
 }  // namespace
 
 HWND createMainDialog(HINSTANCE instance, MainDialogState* state) {
@@ -321,9 +351,21 @@ void showViewArea(MainDialogState* state) {
     ShowWindow(dialogItem(state, kHintId), loading || model ? SW_HIDE : SW_SHOW);
 }
 
+
+void fitWrappedTexts(MainDialogState* state) {
+    int facts = wrappedLines(dialogItem(state, kFactsId)), check = wrappedLines(dialogItem(state, kCheckLineId));
+    if (facts - 1 == linesBeyondOne(state->factsLines) && check - 1 == linesBeyondOne(state->checkLines)) return;
+    state->factsLines = static_cast<uint8_t>(facts);
+    state->checkLines = static_cast<uint8_t>(check);
+    RECT client;
+    GetClientRect(state->dialog, &client);
+    layoutDialog(state, client.right, client.bottom);
+}
+
 void layoutDialog(MainDialogState* state, int width, int height) {
     ControlPlace places[kMaxControlPlaces];
-    int count = layoutPlaces(width, height, state->dpi, usedPartCount(state), places);
+    PanelContent content = {usedPartCount(state), state->factsLines, state->checkLines};
+    int count = layoutPlaces(width, height, state->dpi, content, places);
     HDWP batch = BeginDeferWindowPos(count);
     if (!batch) return;
     for (int k = 0; k < count; ++k) {

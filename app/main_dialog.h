@@ -81,6 +81,8 @@ struct MainDialogState {
     // one gives way only once the job brings a part, and stays if it fails.
     uint8_t replaceModel;
     uint8_t showProblems;  // the view draws what the checks found
+    uint8_t factsLines;    // what the facts and check texts wrap onto; 0 counts as 1
+    uint8_t checkLines;
 };
 #pragma pack(pop)
 static_assert(offsetof(MainDialogState, dialog) == 0);
@@ -92,6 +94,9 @@ static_assert(offsetof(MainDialogState, parts) == 144);
 HWND createMainDialog(HINSTANCE instance, MainDialogState* state);
 
 void layoutDialog(MainDialogState* state, int width, int height);
+// After the facts or check text changed: lays the panel out again when the
+// lines they wrap onto changed.
+void fitWrappedTexts(MainDialogState* state);
 // One of the three in the view's place: the progress bar while a load runs,
 // else the view while a model is shown, else the hint.
 void showViewArea(MainDialogState* state);

@@ -28,9 +28,9 @@ const Expected kTable[] = {
      {kMessagesId, 6, 1111, 1278, 182}, {kPanelLine1Id, 1311, 23, 462, 26}, {kFirstSwatchId, 1605, 257, 42, 46}},
 };
 
-std::vector<ControlPlace> placesAt(int width, int height, int dpi, int parts) {
+std::vector<ControlPlace> placesAt(int width, int height, int dpi, int parts, int wrappedLines = 1) {
     std::vector<ControlPlace> places(kMaxControlPlaces);
-    places.resize(layoutPlaces(width, height, dpi, parts, places.data()));
+    places.resize(layoutPlaces(width, height, dpi, {parts, wrappedLines, wrappedLines}, places.data()));
     return places;
 }
 
@@ -71,14 +71,17 @@ TEST(DialogLayout, PlacesAtEachDensityAreThe96DpiPlacesScaled) {
     }
 }
 
-TEST(DialogLayout, ControlsStayInsideAndApartAtEveryDensityAndPartCount) {
+TEST(DialogLayout, ControlsStayInsideAndApartAtEveryDensityPartCountAndWrapping) {
     for (int dpi : {96, 120, 144, 192})
         for (int parts = 0; parts <= 4; ++parts)
+            for (int lines : {1, 2, kMaxWrappedLines})
             for (auto [width, height] : {std::pair{0, 0}, {1000, 700}}) {
-                // The smallest client the window can be tracked to: 232 x 160 dialog units.
-                if (!width) width = dialogUnitsAcross(232, dpi), height = dialogUnitsDown(160, dpi);
-                SCOPED_TRACE(testing::Message() << dpi << " DPI, " << parts << " parts, " << width << "x" << height);
-                std::vector<ControlPlace> places = placesAt(width, height, dpi, parts);
+                // The smallest client the window can be tracked to: 232 x 160 dialog units and
+                // the lines the facts and check texts wrap onto.
+                if (!width) width = dialogUnitsAcross(232, dpi), height = dialogUnitsDown(160 + 16 * (lines - 1), dpi);
+                SCOPED_TRACE(testing::Message() << dpi << " DPI, " << parts << " parts, " << lines << " lines, " << width
+                                                << "x" << height);
+                std::vector<ControlPlace> places = placesAt(width, height, dpi, parts, lines);
                 std::vector<ControlPlace> shown;
                 for (const ControlPlace& place : places) {
                     // Swatches of empty slots are hidden, wherever they stand.

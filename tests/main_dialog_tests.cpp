@@ -452,7 +452,7 @@ TEST_F(MainDialogTest, ADensityChangeRelaysTheControlsAndRemakesTheFont) {
         EXPECT_TRUE(EqualRect(&now, &proposed));
         GetClientRect(dialog_, &client);
         ControlPlace places[kMaxControlPlaces];
-        int count = layoutPlaces(client.right, client.bottom, to, 0, places);
+        int count = layoutPlaces(client.right, client.bottom, to, {0, 1, 1}, places);
         for (int k = 0; k < count; ++k) {
             RECT place;
             GetWindowRect(item(places[k].id), &place);
@@ -572,6 +572,9 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
     std::vector<TestTriangle> sliver = cube;
     sliver.push_back(unitTriangle());
     memcpy(sliver.back().vertices[1], sliver.back().vertices[0], 12);
+    std::vector<TestTriangle> everything = openCube;  // open, turned and a sliver: the line wraps
+    std::swap(everything[1].vertices[1], everything[1].vertices[2]);
+    everything.push_back(sliver.back());
     struct Row {
         const char* name;
         std::vector<TestTriangle> triangles;
@@ -585,6 +588,9 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
          true},
         {"inside", inside, L"Inside out: all faces point inwards", L"\u00b3 (inside out)", false, false},
         {"sliver", sliver, L"Closed surface, 1 shell; 1 triangle without area", L"\u00b3", false, false},
+        {"everything", everything,
+         L"Not closed: 1 hole (4 open edges); 3 edges between faces turned opposite ways; 1 triangle without area",
+         L"volume: surface not closed", true, true},
     };
     runCommand(state_, kCommandShowProblems, 0);
     for (const Row& row : rows) {
@@ -594,6 +600,18 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         ASSERT_TRUE(waitFor([] { return state_->checks[0].state == kCheckDone; }));
         pumpMessages(dialog_);
         EXPECT_EQ(text(item(kCheckLineId)), row.checkLine);
+        // However long, the line shows whole, and the rows below make way.
+        RECT line, below, extent{0, 0, 0, 0};
+        GetWindowRect(item(kCheckLineId), &line);
+        GetWindowRect(item(kSpaceComboId), &below);
+        extent.right = line.right - line.left;
+        HDC dc = GetDC(item(kCheckLineId));
+        HGDIOBJ font = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(item(kCheckLineId), WM_GETFONT, 0, 0)));
+        DrawTextW(dc, row.checkLine.c_str(), -1, &extent, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        SelectObject(dc, font);
+        ReleaseDC(item(kCheckLineId), dc);
+        EXPECT_LE(extent.bottom, line.bottom - line.top);
+        EXPECT_GE(below.top, line.bottom);
         std::wstring facts = text(item(kFactsId));
         EXPECT_TRUE(facts.size() > row.volumeEnd.size() &&
                     facts.compare(facts.size() - row.volumeEnd.size(), row.volumeEnd.size(), row.volumeEnd) == 0)
