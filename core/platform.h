@@ -49,9 +49,8 @@ uint32_t lastSystemError();
 // units written (terminator not counted), 0 when the system has none.
 uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capacity);
 
-// A read-only view of a whole file: a mapping on Windows, a copy on huge
-// pages natively. A file of 0 bytes succeeds with a null view. On failure
-// lastSystemError() tells why.
+// Maps a whole file read-only; a file of 0 bytes succeeds with a null view.
+// On failure lastSystemError() tells why.
 bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size);
 void unmapFile(const uint8_t* view, uint64_t size);
 

@@ -319,47 +319,6 @@ bool narrowPath(const Utf16* path, char* out, size_t capacity) {
     return true;
 }
 
-// Mapping a file that is already in the page cache costs a page-table
-// entry per 4 KiB page, and a fresh 4 KiB page of memory a fault; on a
-// virtual machine either costs several times copying the page. A copy into
-// huge pages is cheaper by far, and a file shortened meanwhile cannot fault
-// the reader. Above a few hundred KiB the copy's length is rounded up to
-// whole huge pages, which also keeps it aligned to them.
-constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kCopyOnHugePages = size_t{256} << 10;
-
-size_t copyLength(size_t bytes) {
-    return bytes >= kCopyOnHugePages ? (bytes + kHugePage - 1) & ~(kHugePage - 1) : bytes;
-}
-
-const uint8_t* readFileCopy(int file, size_t bytes) {
-    size_t length = copyLength(bytes);
-    void* memory = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) return nullptr;
-#ifdef MADV_HUGEPAGE
-    if (length != bytes) madvise(memory, length, MADV_HUGEPAGE);  // only advice: failure changes nothing
-#endif
-    uint8_t* at = static_cast<uint8_t*>(memory);
-    size_t done = 0;
-    while (done < bytes) {
-        ssize_t got = pread(file, at + done, bytes - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) break;
-        if (got == 0) {
-            errno = EIO;  // the file ended before its size
-            break;
-        }
-        done += static_cast<size_t>(got);
-    }
-    if (done < bytes || mprotect(memory, length, PROT_READ) != 0) {
-        int error = errno;
-        munmap(memory, length);
-        errno = error;
-        return nullptr;
-    }
-    return at;
-}
-
 }  // namespace
 
 bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size) {
@@ -379,10 +338,10 @@ bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size) {
         mapped = false;
     }
     if (mapped && status.st_size > 0) {
-        const uint8_t* address = readFileCopy(file, static_cast<size_t>(status.st_size));
-        mapped = address != nullptr;
+        void* address = mmap(nullptr, static_cast<size_t>(status.st_size), PROT_READ, MAP_PRIVATE, file, 0);
+        mapped = address != MAP_FAILED;
         if (mapped) {
-            *view = address;
+            *view = static_cast<const uint8_t*>(address);
             *size = static_cast<uint64_t>(status.st_size);
         }
     }
@@ -393,5 +352,5 @@ bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size) {
 }
 
 void unmapFile(const uint8_t* view, uint64_t size) {
-    if (view) munmap(const_cast<uint8_t*>(view), copyLength(static_cast<size_t>(size)));
+    if (view) munmap(const_cast<uint8_t*>(view), size);
 }
