@@ -284,16 +284,18 @@ TEST_P(DeviceView, ASlowFrameLeavesTheWindowAnswering) {
     UpdateWindow(view);
     EXPECT_EQ(copyOf(state->repaintAfterFrame), 1);
     // Another thread asks the window meanwhile, as the system does.
-    std::atomic<bool> drawing{true};
+    std::atomic<bool> drawing{true}, asked{false};
     std::atomic<int> answered{0}, unanswered{0};
     std::thread asker([&] {
         for (; drawing; Sleep(100)) {
             DWORD_PTR result;
             (SendMessageTimeoutW(view, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) ? answered : unanswered)++;
         }
+        asked = true;
     });
     bool done = pumpUntil([&] { return !copyOf(state->frameInFlight) && !copyOf(state->repaintAfterFrame); }, 120000);
     drawing = false;
+    pumpUntil([&] { return asked.load(); });  // its last question is answered too
     asker.join();
     ASSERT_TRUE(done);
     EXPECT_EQ(unanswered, 0);
