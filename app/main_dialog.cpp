@@ -374,6 +374,11 @@ void layoutDialog(MainDialogState* state, int width, int height) {
     }
     if (!batch) return;
     EndDeferWindowPos(batch);
-    // A moved swatch repaints only what was uncovered, keeping pieces of what stood there before.
-    for (int slot = 0; slot < kMaxParts; ++slot) InvalidateRect(dialogItem(state, kFirstSwatchId + slot), nullptr, TRUE);
+    // Rows that moved up (a line fewer to wrap) leave pieces of their old
+    // place under Wine, and a moved swatch repaints only what was uncovered:
+    // the header above the tree is drawn anew, the view is left alone.
+    RECT header = {0, 0, width, 0};
+    for (int k = 0; k < count; ++k)
+        if (places[k].id == kTreeId) header = {places[k].x, 0, width, places[k].y};
+    RedrawWindow(state->dialog, &header, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }

@@ -418,12 +418,18 @@ TEST_F(MainDialogTest, LayoutKeepsControlsApartWithThePanelRightOfTheView) {
             }
             EXPECT_GT(places[1].left, places[0].right);
             EXPECT_GT(places[2].left, places[0].right);
-            // The first swatch is repainted whole, not only where it was uncovered
-            // (where it lies within the dialog, which is smaller than the larger size).
+            // The first swatch and the whole header above the tree are repainted, not
+            // only where something was uncovered (where they lie within the dialog,
+            // which is smaller than the larger size).
             RECT update, swatch;
             GetClientRect(item(kFirstSwatchId), &swatch);
             GetUpdateRect(item(kFirstSwatchId), &update, FALSE);
-            if (size.cx == smallest.cx) EXPECT_TRUE(EqualRect(&update, &swatch));
+            RECT header = {places[1].left, 0, size.cx, places[1].top}, dialogUpdate;
+            GetUpdateRect(dialog_, &dialogUpdate, FALSE);
+            if (size.cx == smallest.cx) {
+                EXPECT_TRUE(EqualRect(&update, &swatch));
+                EXPECT_TRUE(IntersectRect(&common, &dialogUpdate, &header) && EqualRect(&common, &header));
+            }
             pumpMessages(dialog_);
         }
     for (ModelPart& part : state_->parts) part.view = nullptr;
