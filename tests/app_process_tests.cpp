@@ -542,10 +542,13 @@ void command(HWND window, WORD id) {
 
 void click(HWND view, int x, int y, int toX, int toY) {
     // The real pointer goes there first: a move it makes while the button is
-    // down must not turn a click into a drag.
+    // down must not turn a click into a drag. The move reaches the viewer as
+    // input a moment later, after messages sent at once would overtake it, so
+    // it is given that moment (without it, about one run in ten failed).
     POINT at{x, y};
     ClientToScreen(view, &at);
     SetCursorPos(at.x, at.y);
+    Sleep(50);
     SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
     SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(toX, toY));
     SendMessageW(view, WM_LBUTTONUP, 0, MAKELPARAM(toX, toY));
