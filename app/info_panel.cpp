@@ -298,7 +298,9 @@ void showModelFacts(MainDialogState* state) {
         total.surfaceArea += facts.surfaceArea;
         total.volume += fabs(facts.volume);
         const PartCheck& check = state->checks[slot];
-        if (check.state == kCheckPending) noVolume = L"volume: checking\u2026";
+        // Nothing while the check runs (the check line says so): a longer
+        // passing text would wrap and move the rows below twice.
+        if (check.state == kCheckPending) noVolume = L"";
         else if (noVolume) continue;
         else if (check.state != kCheckDone) noVolume = L"volume: surface not checked";
         else if (!check.result.closed) noVolume = L"volume: surface not closed";
@@ -317,10 +319,10 @@ void showModelFacts(MainDialogState* state) {
     out = formatCount(out, total.triangleCount);
     out = appendWide(out, total.triangleCount == 1 ? L" triangle, " : L" triangles, ");
     out = formatArea(out, total.surfaceArea, state->usUnits != 0);
-    out = appendWide(out, L", ");
     if (noVolume) {
-        out = appendWide(out, noVolume);
+        if (*noVolume) out = appendWide(appendWide(out, L", "), noVolume);
     } else {
+        out = appendWide(out, L", ");
         out = formatVolume(out, total.volume, state->usUnits != 0);
         if (insideOut) out = appendWide(out, L" (inside out)");
     }

@@ -622,6 +622,13 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         EXPECT_TRUE(facts.size() > row.volumeEnd.size() &&
                     facts.compare(facts.size() - row.volumeEnd.size(), row.volumeEnd.size(), row.volumeEnd) == 0)
             << std::string(facts.begin(), facts.end());
+        // While the check runs the line ends at the area, so it does not wrap
+        // for a moment and move the rows below.
+        state_->checks[0].state = kCheckPending;
+        showModelFacts(state_);
+        EXPECT_EQ(text(item(kFactsId)).back(), L'\u00b2') << row.name;
+        state_->checks[0].state = kCheckDone;
+        showModelFacts(state_);
         // From below and in front, where the hole and the turned face are.
         setViewAngles(item(kViewId), std::array<float, 3>{}.data(), 0x10000000, 0x10000000);
         Picture picture;
