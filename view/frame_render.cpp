@@ -80,6 +80,16 @@ bool madeByDevice(ID3D11Buffer* buffer, ID3D11Device* device) {
     return owner == device;
 }
 
+// The unlit program of edges and marks, in the object colour.
+void useOutlineProgram(const GpuPipeline* pipeline, ID3D11RasterizerState* rasterizer) {
+    ID3D11DeviceContext* context = pipeline->context;
+    context->RSSetState(rasterizer);
+    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
+    context->IASetInputLayout(pipeline->outlineInputLayout);
+    context->GSSetShader(nullptr, nullptr, 0);
+    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+}
+
 }  // namespace
 
 void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh) {
@@ -191,11 +201,7 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
     }
     if (count == 0) return;
     context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
-    context->RSSetState(pipeline->solidRasterizer);
-    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
-    context->IASetInputLayout(pipeline->outlineInputLayout);
-    context->GSSetShader(nullptr, nullptr, 0);
-    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    useOutlineProgram(pipeline, pipeline->solidRasterizer);
     const float share[4] = {kProblemTintShare, kProblemTintShare, kProblemTintShare, kProblemTintShare};
     context->OMSetBlendState(pipeline->problemTintBlend, share, 0xFFFFFFFF);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
@@ -288,11 +294,7 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
         // at the depth of their faces, which "less" would refuse wherever a face
         // is seen square on, as in the preset views.
         context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
-        context->RSSetState(pipeline->wireRasterizer);
-        context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
-        context->IASetInputLayout(pipeline->outlineInputLayout);
-        context->GSSetShader(nullptr, nullptr, 0);
-        context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+        useOutlineProgram(pipeline, pipeline->wireRasterizer);
         drawMeshes(pipeline, meshes, yUp, sink);
     }
     if (showProblems)
@@ -321,11 +323,7 @@ void drawMarks(const ViewState* state, ID3D11DepthStencilView* depthStencilView,
     const SectionConstants keepAll = {};
     if (section.on) writeConstants(context, pipeline->sectionConstants, &keepAll, sizeof keepAll, state->sink);
     context->OMSetDepthStencilState(nullptr, 0);
-    context->RSSetState(pipeline->solidRasterizer);
-    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
-    context->IASetInputLayout(pipeline->outlineInputLayout);
-    context->GSSetShader(nullptr, nullptr, 0);
-    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    useOutlineProgram(pipeline, pipeline->solidRasterizer);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
     for (int pass = 0; pass < 2; ++pass) {
         float positions[kMaxMarkVertices][3];
@@ -415,11 +413,7 @@ void renderBoxFrame(const ViewState* state, ID3D11RenderTargetView* renderTarget
     ObjectConstants constants;
     computeObjectConstants(1.0f, state->yUp != 0, colour, &constants);  // the box is in metres already
     writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, state->sink);
-    context->RSSetState(pipeline->wireRasterizer);
-    context->VSSetShader(pipeline->outlineVertexShader, nullptr, 0);
-    context->IASetInputLayout(pipeline->outlineInputLayout);
-    context->GSSetShader(nullptr, nullptr, 0);
-    context->PSSetShader(pipeline->outlinePixelShader, nullptr, 0);
+    useOutlineProgram(pipeline, pipeline->wireRasterizer);
     UINT stride = kVertexStride, offset = 0;
     context->IASetVertexBuffers(0, 1, &buffer, &stride, &offset);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_LINELIST);
