@@ -423,17 +423,9 @@ void renderBoxFrame(const ViewState* state, ID3D11RenderTargetView* renderTarget
 
 namespace {
 
-int64_t counterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
 uint32_t millisecondsSince(int64_t start) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    int64_t elapsed = counterNow() - start;
-    return frequency.QuadPart > 0 ? static_cast<uint32_t>(elapsed * 1000 / frequency.QuadPart) : 0;
+    int64_t frequency = counterFrequency();
+    return frequency > 0 ? static_cast<uint32_t>((readCounter() - start) * 1000 / frequency) : 0;
 }
 
 // One-sample frames are possible where frames go through GDI from
@@ -492,7 +484,7 @@ void paintView(ViewState* state) {
         ValidateRect(window, nullptr);
         return;
     }
-    state->frameStart = counterNow();
+    state->frameStart = readCounter();
     bool moving = viewIsMoving(state);
     bool gdiMultisampled = !state->swapChain && state->resolvedFrame;
     FrameForm form = chooseFrameForm(&state->pacing, moving, gdiMultisampled);
@@ -532,6 +524,19 @@ void pollFrame(ViewState* state) {
     releaseSpinLock(&state->lock);
     KillTimer(window, kFrameTimerId);
     if (repaint || (!viewIsMoving(state) && needsFullFrame(&state->pacing))) InvalidateRect(window, nullptr, FALSE);
+}
+
+// 0 marks a stopped rotation timer, so a counter reading of 0 is moved by a tick.
+int64_t readCounter() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart != 0 ? now.QuadPart : 1;
+}
+
+int64_t counterFrequency() {
+    LARGE_INTEGER frequency;
+    if (!QueryPerformanceFrequency(&frequency)) return 0;
+    return frequency.QuadPart;
 }
 
 void failNextPresent(int32_t result) {

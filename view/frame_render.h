@@ -40,6 +40,11 @@ void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh);
 void renderBoxFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
                     ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height);
 
+// The performance counter, never 0, and its ticks a second (0 when unknown):
+// the rotation timer and the frames' times.
+int64_t readCounter();
+int64_t counterFrequency();
+
 // Test seam: the next Present or copy answers `result` instead of showing
 // the frame, when it is a failure code; 0 turns it off.
 void failNextPresent(int32_t result);

@@ -30,19 +30,6 @@ ViewState* stateOf(HWND window) {
     return reinterpret_cast<ViewState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-// 0 marks a stopped rotation timer, so a counter reading of 0 is moved by a tick.
-int64_t readCounter() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart != 0 ? now.QuadPart : 1;
-}
-
-int64_t counterFrequency() {
-    LARGE_INTEGER frequency;
-    if (!QueryPerformanceFrequency(&frequency)) return 0;
-    return frequency.QuadPart;
-}
-
 int32_t lowWordSigned(LPARAM value) {
     return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
 }
