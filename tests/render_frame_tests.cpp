@@ -377,7 +377,7 @@ protected:
         std::vector<uint8_t> marks(mesh.solids[0].triangles.size() + 1);
         ASSERT_TRUE(checkSurface(&mesh.mesh, &check, marks.data(), nullptr, nullptr));
         ASSERT_TRUE(mesh.build(pipeline_->device));
-        ASSERT_TRUE(buildProblemEdges(mesh.gpu, pipeline_->device, marks.data(), nullptr));
+        ASSERT_TRUE(buildProblemEdges(mesh.gpu, mesh.gpu->pieces, pipeline_->device, marks.data(), nullptr));
     }
     int count(bool (*holds)(Pixel)) const {
         int n = 0;
@@ -435,7 +435,7 @@ TEST_F(RenderProblems, ProblemsShowWhereTheyAreInEveryMode) {
 
         TestMesh closed({cubeSolid()});
         build(closed);
-        EXPECT_EQ(closed.gpu->problemIndices, nullptr);
+        EXPECT_EQ(copyOf(closed.gpu->pieces[0].problemIndices), nullptr);
         draw({closed.gpu}, camera);
         EXPECT_EQ(count(isOpenEdgeColour), 0);
 
