@@ -44,8 +44,7 @@ struct GpuMesh {
     uint64_t triangleCount;  // of all solids
     MeshPiece* pieces;       // in the heap; null until uploaded, and without triangles
     uint32_t pieceCount;
-    uint8_t vertexOrder;  // the colour order the vertices were made with
-    float boundsMin[3];   // metres
+    float boundsMin[3];  // metres; readers take the floats in place, so they stay 4-byte aligned
     float boundsMax[3];
     float unitScale;
     MeshFacts facts;  // filled with the bounds
@@ -58,6 +57,7 @@ struct GpuMesh {
     // The surface check's marks the problem lists were made from, kept for
     // a new device; the caller's (attachProblemEdges), null until then.
     const uint8_t* problemMarks;
+    uint8_t vertexOrder;  // the colour order the vertices were made with
 };
 #pragma pack(pop)
 
@@ -65,7 +65,8 @@ static_assert(sizeof(MeshVertex) == 16);
 static_assert(sizeof(SolidRange) == 12);
 static_assert(sizeof(MeshPiece) == 44);
 static_assert(offsetof(GpuMesh, triangleCount) == 24);
-static_assert(offsetof(GpuMesh, boundsMin) == 45);
+static_assert(offsetof(GpuMesh, boundsMin) == 44);
+static_assert(offsetof(GpuMesh, facts) == 72);
 static_assert(sizeof(GpuMesh) == 129);
 
 // No draw call asks for more triangles than this, so that none nears the
