@@ -43,6 +43,9 @@ bool findModule(const void* address, Utf16* path, uint32_t pathCapacity,
 uint32_t widenInCodePage(uint32_t codePage, const char* bytes, uint32_t length,
                          Utf16* destination);
 
+// The machine's physical memory in bytes (0 when unknown).
+uint64_t physicalMemoryBytes();
+
 // The error number of the calling thread's last failed system call.
 uint32_t lastSystemError();
 // The system's text for an error number without line breaks; returns the

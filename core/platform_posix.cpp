@@ -174,6 +174,11 @@ bool findModule(const void* address, Utf16* path, uint32_t pathCapacity, uint32_
     return true;
 }
 
+uint64_t physicalMemoryBytes() {
+    long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
+}
+
 uint32_t lastSystemError() {
     return static_cast<uint32_t>(errno);
 }

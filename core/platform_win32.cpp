@@ -63,6 +63,12 @@ uint32_t widenInCodePage(uint32_t codePage, const char* bytes, uint32_t length, 
     return written > 0 ? static_cast<uint32_t>(written) : 0;
 }
 
+uint64_t physicalMemoryBytes() {
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
 uint32_t lastSystemError() {
     return GetLastError();
 }
