@@ -85,6 +85,7 @@ const char* const kXmlFaults[] = {
     "the part is not UTF-8 text",
     "there is more after the root element",
     "the part has no root element",
+    "an element has more than 256 attributes, or the namespaces in scope more than 1024",
 };
 
 const char* textOf(StatusCode code) {

@@ -384,14 +384,21 @@ void initXmlReader(XmlReader* reader, const uint8_t* begin, const uint8_t* limit
     reader->endPending = false;
     reader->bindingCount = 0;
     reader->bindingMarks[0] = 0;
-    if (limit - begin >= 3 && begin[0] == 0xEF && begin[1] == 0xBB && begin[2] == 0xBF) reader->cursor += 3;
-    reader->firstByte = reader->cursor;
-    if (limit - begin >= 2 && ((begin[0] == 0xFE && begin[1] == 0xFF) || (begin[0] == 0xFF && begin[1] == 0xFE)))
-        failAt(reader, kXmlNotUtf8, begin);
+    reader->firstByte = nullptr;
 }
 
 XmlEvent nextXmlEvent(XmlReader* r) {
     if (r->fault != kXmlFine) return kXmlFailed;
+    if (!r->firstByte) {
+        // A byte-order mark: UTF-8 is passed over, UTF-16 refused.
+        const uint8_t* begin = r->begin;
+        ptrdiff_t available = r->limit - begin;
+        if (available < 3 && !r->final) return kXmlNeedMore;
+        if (available >= 3 && begin[0] == 0xEF && begin[1] == 0xBB && begin[2] == 0xBF) r->cursor += 3;
+        r->firstByte = r->cursor;
+        if (available >= 2 && ((begin[0] == 0xFE && begin[1] == 0xFF) || (begin[0] == 0xFF && begin[1] == 0xFE)))
+            return failAt(r, kXmlNotUtf8, begin);
+    }
     if (r->endPending) {
         r->endPending = false;
         return endElement(r);
