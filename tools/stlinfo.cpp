@@ -266,7 +266,8 @@ void printReadable(const FileReport& r) {
     const ModelPart* part = r.part;
     printf("%s: %s\n", r.file.c_str(),
            part ? (r.format == kFormatBinary ? "binary STL" : r.format == kFormat3mf ? "3MF" : "ASCII STL")
-                : r.format == kFormatNone ? "not loaded" : "not loaded (damaged STL)");
+                : r.format == kFormatNone ? "not loaded"
+                : r.format == kFormat3mf ? "not loaded (damaged 3MF)" : "not loaded (damaged STL)");
     if (r.nameReplaced) printf("  (the file name is not valid text: U+FFFD stands for what could not be read)\n");
     if (part) {
         for (uint32_t i = 0; i < part->mesh.solidCount; ++i) {
