@@ -148,7 +148,7 @@ const uint8_t* scanValue(const uint8_t* at, const uint8_t* limit, uint8_t quote)
 // The namespace index of a URI.
 int32_t classifySpace(const XmlReader* r, XmlSpan uri) {
     for (uint32_t i = 0; i < r->spaceCount; ++i)
-        if (xmlSpanIs(uri, r->spaces[i])) return static_cast<int32_t>(i);
+        if (xmlSpanEquals(uri, r->spaces[i])) return static_cast<int32_t>(i);
     return kXmlUnknownSpace;
 }
 
@@ -363,7 +363,7 @@ XmlEvent readText(XmlReader* r, const uint8_t* at) {
 
 }  // namespace
 
-bool xmlSpanIs(XmlSpan span, const char* text) {
+bool xmlSpanEquals(XmlSpan span, const char* text) {
     size_t length = strlen(text);
     return span.length == length && memcmp(span.bytes, text, length) == 0;
 }
@@ -435,7 +435,7 @@ bool resolveXmlPrefix(const XmlReader* reader, XmlSpan prefix, int32_t* space) {
 const XmlAttribute* findXmlAttribute(const XmlReader* reader, int32_t space, const char* local) {
     for (uint32_t i = 0; i < reader->attributeCount; ++i) {
         const XmlAttribute& attribute = reader->attributes[i];
-        if (attribute.space == space && xmlSpanIs(attribute.local, local)) return &attribute;
+        if (attribute.space == space && xmlSpanEquals(attribute.local, local)) return &attribute;
     }
     return nullptr;
 }

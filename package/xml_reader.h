@@ -8,7 +8,9 @@
 // never reads at or past `limit`, and a token cut by a limit that is not
 // yet final is answered kXmlNeedMore and read again once the limit moves.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 constexpr uint32_t kXmlMaxDepth = 256;
 constexpr uint32_t kXmlMaxAttributes = 256;
@@ -98,7 +100,13 @@ XmlEvent nextXmlEvent(XmlReader* reader);
 
 // The attribute of that local name and namespace, or null.
 const XmlAttribute* findXmlAttribute(const XmlReader* reader, int32_t space, const char* local);
-bool xmlSpanIs(XmlSpan span, const char* text);
+// A span against a literal: its length is known where it is written, so the
+// comparison is one length test and a short fixed memcmp.
+template <size_t N>
+inline bool xmlSpanIs(XmlSpan span, const char (&text)[N]) {
+    return span.length == N - 1 && memcmp(span.bytes, text, N - 1) == 0;
+}
+bool xmlSpanEquals(XmlSpan span, const char* text);
 // The namespace a prefix is bound to at the current element; false when none.
 bool resolveXmlPrefix(const XmlReader* reader, XmlSpan prefix, int32_t* space);
 

@@ -296,31 +296,83 @@ const ZipEntry* findZipEntry(const ZipArchive* archive, const char* name, uint32
     return nullptr;
 }
 
+namespace {
+
+void inflateEntry(void* context) {
+    ZipReading* reading = static_cast<ZipReading*>(context);
+    const ZipEntry* entry = reading->entry;
+    size_t size = static_cast<size_t>(entry->uncompressedSize);
+    size_t consumed;
+    reading->result = inflateRaw(reading->archive->file + entry->dataOffset, static_cast<size_t>(entry->compressedSize),
+                                 reading->bytes, size, &consumed, &reading->ready);
+    reading->crcMatches = reading->result == kInflateDone && updateCrc32(0, reading->bytes, size) == entry->crc;
+    storeRelease64(&reading->done, 1);
+}
+
+}  // namespace
+
+bool startZipReading(ZipReading* reading, const ZipArchive* archive, const ZipEntry* entry, HeapHandle heap,
+                     uint64_t* budget, const MessageSink* sink) {
+    reading->archive = archive;
+    reading->entry = entry;
+    reading->bytes = nullptr;
+    reading->ready = 0;
+    reading->done = 0;
+    reading->thread = nullptr;
+    if (entry->flags & kFlagEncrypted) return fail(sink, kErrZipEncrypted, entry);
+    if (entry->method != 0 && entry->method != 8) return fail(sink, kErrZipMethod, entry, entry->method);
+    uint64_t size = entry->uncompressedSize;
+    if (size > *budget || size > SIZE_MAX - kZipPadding) return fail(sink, kErrZipBudget, entry, size, *budget);
+    if (entry->method == 0 && entry->compressedSize != size) return fail(sink, kErrZipHeadersDisagree, entry);
+    reading->bytes = static_cast<uint8_t*>(allocArray(heap, size + kZipPadding, 1, sink));
+    if (!reading->bytes) return false;
+    *budget -= size;
+    memset(reading->bytes + size, 0, kZipPadding);
+    if (entry->method == 0) {
+        memcpy(reading->bytes, archive->file + entry->dataOffset, static_cast<size_t>(size));
+        reading->result = kInflateDone;
+        reading->crcMatches = updateCrc32(0, reading->bytes, static_cast<size_t>(size)) == entry->crc;
+        reading->ready = size;
+        reading->done = 1;
+        return true;
+    }
+    // Small entries are not worth a thread.
+    constexpr uint64_t kThreadWorthy = uint64_t{1} << 20;
+    if (size >= kThreadWorthy) reading->thread = startThread(inflateEntry, reading);
+    if (!reading->thread) inflateEntry(reading);
+    return true;
+}
+
+uint64_t waitForZipBytes(ZipReading* reading, uint64_t have, bool* done) {
+    for (uint32_t spins = 0;; ++spins) {
+        // done first: after it, ready holds its last value.
+        bool finished = loadAcquire64(&reading->done) != 0;
+        uint64_t ready = loadAcquire64(&reading->ready);
+        if (ready > have || finished) {
+            *done = finished;
+            return ready;
+        }
+        if (spins < 64) STLV_PAUSE();
+        else yieldProcessor();
+    }
+}
+
+bool finishZipReading(ZipReading* reading, HeapHandle heap, const MessageSink* sink) {
+    if (reading->thread) joinThread(reading->thread);
+    reading->thread = nullptr;
+    bool good = true;
+    if (reading->result != kInflateDone) good = fail(sink, kErrZipInflate, reading->entry, reading->result);
+    else if (!reading->crcMatches) good = fail(sink, kErrZipCrc, reading->entry);
+    if (!good) {
+        heapFree(heap, reading->bytes);
+        reading->bytes = nullptr;
+    }
+    return good;
+}
+
 uint8_t* readZipEntry(const ZipArchive* archive, const ZipEntry* entry, HeapHandle heap, uint64_t* budget,
                       const MessageSink* sink) {
-    if (entry->flags & kFlagEncrypted) return fail(sink, kErrZipEncrypted, entry), nullptr;
-    if (entry->method != 0 && entry->method != 8) return fail(sink, kErrZipMethod, entry, entry->method), nullptr;
-    uint64_t size = entry->uncompressedSize;
-    if (size > *budget || size > SIZE_MAX - kZipPadding) return fail(sink, kErrZipBudget, entry, size, *budget), nullptr;
-    const uint8_t* data = archive->file + entry->dataOffset;
-    if (entry->method == 0 && entry->compressedSize != size) return fail(sink, kErrZipHeadersDisagree, entry), nullptr;
-    uint8_t* bytes = static_cast<uint8_t*>(allocArray(heap, size + kZipPadding, 1, sink));
-    if (!bytes) return nullptr;
-    *budget -= size;
-    memset(bytes + size, 0, kZipPadding);
-    bool good = true;
-    if (entry->method == 0) {
-        memcpy(bytes, data, static_cast<size_t>(size));
-    } else {
-        size_t consumed;
-        InflateResult result = inflateRaw(data, static_cast<size_t>(entry->compressedSize), bytes,
-                                          static_cast<size_t>(size), &consumed, nullptr);
-        if (result != kInflateDone) good = fail(sink, kErrZipInflate, entry, result);
-    }
-    if (good && updateCrc32(0, bytes, static_cast<size_t>(size)) != entry->crc) good = fail(sink, kErrZipCrc, entry);
-    if (!good) {
-        heapFree(heap, bytes);
-        return nullptr;
-    }
-    return bytes;
+    ZipReading reading;
+    if (!startZipReading(&reading, archive, entry, heap, budget, sink)) return nullptr;
+    return finishZipReading(&reading, heap, sink) ? reading.bytes : nullptr;
 }

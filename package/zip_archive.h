@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include "core/platform.h"
+#include "core/spin_lock.h"
 #include "core/status.h"
 
 // Zero bytes after every entry read, so that scanners may look 16 bytes ahead.
@@ -50,6 +51,31 @@ uint64_t zipBudget(uint64_t fileSize);
 // the heap; its size is taken from *budget. Null after reporting.
 uint8_t* readZipEntry(const ZipArchive* archive, const ZipEntry* entry, HeapHandle heap, uint64_t* budget,
                       const MessageSink* sink);
+
+// An entry inflated on a thread of its own (and its CRC checked there), so
+// that its reader can take the bytes as they come on the other core.
+struct ZipReading {
+    const ZipArchive* archive;
+    const ZipEntry* entry;
+    uint8_t* bytes;  // size plus kZipPadding; the padding is zero from the start
+    volatile uint64_t ready;  // leading bytes that are final
+    volatile uint64_t done;   // 1 once the thread has finished
+    uint32_t result;          // an InflateResult, once done
+    bool crcMatches;
+    ThreadHandle thread;
+};
+
+// Checks the entry and its budget as readZipEntry does, takes the block and
+// starts inflating (on this thread when no other can be had); false after
+// reporting, with nothing left to finish.
+bool startZipReading(ZipReading* reading, const ZipArchive* archive, const ZipEntry* entry, HeapHandle heap,
+                     uint64_t* budget, const MessageSink* sink);
+// Waits until more than `have` bytes are ready or the reading is done;
+// returns the bytes ready then. *done tells whether more can come.
+uint64_t waitForZipBytes(ZipReading* reading, uint64_t have, bool* done);
+// Waits for the end; reports a damaged stream or a bad CRC and frees the
+// block then. True when every byte is there and right.
+bool finishZipReading(ZipReading* reading, HeapHandle heap, const MessageSink* sink);
 
 // The entry's name as the part of a note.
 CountedText entryName(const ZipEntry* entry);

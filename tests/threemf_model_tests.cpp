@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,32 @@ TEST(ThreeMfModel, ExtensionsItCannotShowAreNamedOnce) {
     EXPECT_EQ(load.messages.inner.count("3MF info: textures not shown: this viewer ignores them"), 1u);
     EXPECT_EQ(load.gpu->facts.triangleCount, 4u);
     EXPECT_EQ(load.solid(0).hasColours, 0);  // a texture is no colour
+}
+
+TEST(ThreeMfModel, ALargePartIsReadWhileItInflates) {
+    // Over a megabyte, so the part is inflated on a thread of its own.
+    std::string vertices, triangles;
+    for (int i = 0; i < 30000; ++i) {
+        vertices += "<vertex x=\"" + std::to_string(i % 100) + "\" y=\"" + std::to_string(i / 100) + "\" z=\"" +
+                    std::to_string(i % 7) + "\"/>\n";
+        if (i >= 2) triangles += "<triangle v1=\"" + std::to_string(i - 2) + "\" v2=\"" + std::to_string(i - 1) +
+                                 "\" v3=\"" + std::to_string(i) + "\"/>\n";
+    }
+    std::string xml = modelXml(resources("<object id=\"1\"><mesh><vertices>" + vertices + "</vertices><triangles>" +
+                                         triangles + "</triangles></mesh></object>") + build("<item objectid=\"1\"/>"));
+    ASSERT_GT(xml.size(), size_t{1} << 20);
+    Loaded stored(package3mf(xml, {}, false));
+    Loaded deflated(package3mf(xml, {}, true));
+    ASSERT_TRUE(stored.loaded() && deflated.loaded()) << allLines(deflated);
+    EXPECT_EQ(deflated.gpu->facts.triangleCount, 29998u);
+    EXPECT_EQ(memcmp(stored.solid(0).triangles, deflated.solid(0).triangles, 29998 * sizeof(StlTriangle)), 0);
+    EXPECT_FLOAT_EQ(deflated.gpu->boundsMax[1], 0.299f);
+    // Cut short, the stream's fault is told, not the XML that stops with it.
+    std::string stream = storedDeflate(xml);
+    Loaded cut(zipArchive({{"[Content_Types].xml", contentTypes()}, {"_rels/.rels", rootRelationships()},
+                           {"3D/3dmodel.model", xml, true, stream.substr(0, stream.size() * 3 / 4)}}));
+    EXPECT_FALSE(cut.loaded());
+    EXPECT_EQ(allLines(cut), "3MF error: 3D/3dmodel.model: the entry's deflate stream is damaged: it ends before its last block; aborting\n");
 }
 
 TEST(ThreeMfModel, FaultsRefuseTheFileWithTheirLine) {

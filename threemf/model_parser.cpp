@@ -107,7 +107,8 @@ struct Parser {
     ModelResources* r;
     uint32_t part;
     XmlReader* reader;
-    const uint8_t* limit;
+    ZipReading* reading;  // the part's bytes as they are inflated
+    bool xmlFailed;       // the reader's fault, to report once the bytes are known to be right
     Context context[kXmlMaxDepth + 1];
     uint32_t skipDepth;  // 0: not skipping
     uint32_t object;     // the object being read, or kNotFound
@@ -185,7 +186,7 @@ bool readFloat(const Parser& p, const XmlAttribute* attribute, float* value) {
     const uint8_t* cursor = span.bytes;
     // Reading on to the limit lets the quick reader take eight bytes at a time;
     // it stops at the quote that ends the value.
-    const uint8_t* end = attribute->escaped ? span.bytes + span.length : p.limit;
+    const uint8_t* end = attribute->escaped ? span.bytes + span.length : p.reader->limit;
     if (readNumber(value, &cursor, end, nullptr) != kNumberRead) return false;
     return cursor == span.bytes + span.length;
 }
@@ -325,7 +326,7 @@ bool startModel(Parser& p) {
     const XmlAttribute* unit = findXmlAttribute(reader, kXmlNoSpace, "unit");
     if (!unit) return true;
     for (const Unit& known : kUnits)
-        if (xmlSpanIs(trimmed(unit->value), known.name)) {
+        if (xmlSpanEquals(trimmed(unit->value), known.name)) {
             p.r->unitScale = known.metres;
             return true;
         }
@@ -352,7 +353,7 @@ bool startObject(Parser& p) {
     static const char* const kTypes[] = {"model", "solidsupport", "support", "surface", "other"};
     object->type = kObjectModel;
     for (uint8_t t = 0; type && t < 5; ++t)
-        if (xmlSpanIs(trimmed(type->value), kTypes[t])) object->type = static_cast<ObjectType>(t);
+        if (xmlSpanEquals(trimmed(type->value), kTypes[t])) object->type = static_cast<ObjectType>(t);
     const XmlAttribute* name = findXmlAttribute(reader, kXmlNoSpace, "name");
     if (name && name->value.length) {
         uint8_t* copy = static_cast<uint8_t*>(allocArray(r->scratch, name->value.length, 1, r->sink));
@@ -403,13 +404,16 @@ bool readVertex(Parser& p) {
 
 bool readTriangle(Parser& p) {
     const XmlReader* reader = p.reader;
+    // v1, v2, v3, p1, p2, p3, then pid.
     const XmlAttribute* named[7] = {};
-    static const char* const kNames[7] = {"v1", "v2", "v3", "p1", "p2", "p3", "pid"};
     for (uint32_t i = 0; i < reader->attributeCount; ++i) {
         const XmlAttribute& a = reader->attributes[i];
-        if (a.space != kXmlNoSpace || a.local.length < 2 || a.local.length > 3) continue;
-        for (int n = 0; n < 7; ++n)
-            if (xmlSpanIs(a.local, kNames[n])) named[n] = &a;
+        if (a.space != kXmlNoSpace) continue;
+        const uint8_t* name = a.local.bytes;
+        if (a.local.length == 2 && (name[0] == 'v' || name[0] == 'p') && name[1] >= '1' && name[1] <= '3')
+            named[(name[0] == 'p') * 3 + (name[1] - '1')] = &a;
+        else if (xmlSpanIs(a.local, "pid"))
+            named[6] = &a;
     }
     uint32_t corners[3];
     for (int c = 0; c < 3; ++c)
@@ -605,29 +609,41 @@ bool readPartXml(Parser& p) {
                 *p.metadataSlot = textOf(trimmed(reader->text));
         } else if (event == kXmlDocumentEnd) {
             return true;
+        } else if (event == kXmlNeedMore) {
+            bool done;
+            uint64_t had = static_cast<uint64_t>(reader->limit - reader->begin);
+            uint64_t ready = waitForZipBytes(p.reading, had, &done);
+            // A stream that broke off: its fault is the one to tell.
+            if (done && ready < p.reading->entry->uncompressedSize) return false;
+            reader->limit = reader->begin + ready;
+            reader->final = done;
         } else {
-            reportXmlFault(p.r, p.part, reader);
+            p.xmlFailed = true;
             return false;
         }
     }
 }
 
+// The part is read as it is inflated: the XML reader takes the bytes that
+// are ready while the other core makes the rest.
 bool readOnePart(ModelResources* r, uint32_t index) {
     ModelPartText* text = partText(r, index);
-    const uint8_t* xml = readPart(r, text->entry);
-    if (!xml) return false;
-    text = partText(r, index);
-    text->xml = xml;
+    ZipReading* reading = static_cast<ZipReading*>(allocArray(r->scratch, 1, sizeof(ZipReading), r->sink));
+    XmlReader* reader = static_cast<XmlReader*>(allocArray(r->scratch, 1, sizeof(XmlReader), r->sink));
+    Parser* p = static_cast<Parser*>(allocArray(r->scratch, 1, sizeof(Parser), r->sink));
+    if (!reading || !reader || !p || !startZipReading(reading, r->archive, text->entry, r->scratch, &r->budget, r->sink))
+        return false;
+    text->xml = reading->bytes;
     text->size = text->entry->uncompressedSize;
     text->read = true;
-    XmlReader* reader = startPartReader(r, xml, text->size, kSpaces, kSpaceCount);
-    if (!reader) return false;
-    Parser* p = static_cast<Parser*>(allocArray(r->scratch, 1, sizeof(Parser), r->sink));
-    if (!p) return false;
+    bool done;
+    uint64_t ready = waitForZipBytes(reading, 0, &done);
+    initXmlReader(reader, reading->bytes, reading->bytes + ready, done, kSpaces, kSpaceCount);
     p->r = r;
     p->part = index;
     p->reader = reader;
-    p->limit = xml + text->size;
+    p->reading = reading;
+    p->xmlFailed = false;
     p->context[0] = kInNothing;
     p->skipDepth = 0;
     p->object = kNotFound;
@@ -637,9 +653,13 @@ bool readOnePart(ModelResources* r, uint32_t index) {
     p->objectPid = 0;
     p->metadataSlot = nullptr;
     bool read = readPartXml(*p);
+    bool whole = finishZipReading(reading, r->scratch, r->sink);
+    if (whole && p->xmlFailed) reportXmlFault(r, index, reader);
+    if (!whole) partText(r, index)->xml = nullptr;
     heapFree(r->scratch, p);
     heapFree(r->scratch, reader);
-    return read;
+    heapFree(r->scratch, reading);
+    return read && whole;
 }
 
 }  // namespace
