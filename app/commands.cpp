@@ -110,9 +110,9 @@ void selectRenderMode(MainDialogState* state, RenderMode mode) {
 
 // The view's angles become the ones Reset view and every new model start from.
 void setStartView(MainDialogState* state) {
-    const ViewState* view = viewStateOf(dialogItem(state, kViewId));
-    if (!view) return;
-    ViewAngles angles{view->yaw, view->pitch};
+    CameraAngles camera;
+    if (!viewAngles(dialogItem(state, kViewId), &camera)) return;
+    ViewAngles angles{camera.yaw, camera.pitch};
     writeStartAngles(state->settingsKeys, angles, &state->sink.self);
 }
 

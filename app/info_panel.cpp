@@ -258,16 +258,13 @@ void showModelDimensions(MainDialogState* state) {
 
 void showSectionLine(MainDialogState* state) {
     HWND view = dialogItem(state, kViewId);
-    const ViewState* viewState = viewStateOf(view);
     SectionPlane section = viewSection(view);
-    if (!viewState || !section.on || !state->parts[0].view) {
+    // The view's box is the union of the parts' boxes, in the files' axes.
+    float boundsMin[3], boundsMax[3];
+    if (!section.on || !state->parts[0].view || !viewBox(view, boundsMin, boundsMax)) {
         setPanelText(dialogItem(state, kSectionLineId), L"");
         return;
     }
-    // The view's box is the union of the parts' boxes, in the files' axes.
-    float boundsMin[3], boundsMax[3];
-    memcpy(boundsMin, viewState->boundsMin, sizeof boundsMin);
-    memcpy(boundsMax, viewState->boundsMax, sizeof boundsMax);
     int axis = section.axis % 3;
     wchar_t line[kSectionTextCapacity];
     formatSectionLine(line, axis, sectionPlace(&section, boundsMin, boundsMax), boundsMax[axis] - boundsMin[axis],

@@ -16,6 +16,7 @@
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/mesh_upload.h"
+#include "view/view_lookup.h"
 
 namespace {
 
