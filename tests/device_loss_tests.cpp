@@ -250,6 +250,28 @@ TEST_P(DeviceLoss, TargetsOfFewerSamplesWhereMoreCannotBeMade) {
     EXPECT_TRUE(messagesOf(sink).empty());
 }
 
+// On either way to the screen, frames drawn while the user turns the model
+// after a slow one are single-sampled (into the swap chain's own buffer, or
+// textures for GDI), and a full one follows when the input stops.
+TEST_P(DeviceLoss, MovingFramesTakeTheSingleSampledFormOnBothPaths) {
+    ASSERT_TRUE(show(&model));
+    Installed installed{view};
+    ASSERT_NE(copyOf(state->resolvedFrame), nullptr) << "the frame textures have one sample";
+    FramePacing slow = state->pacing;
+    slow.lastMs[kFormFull] = 5000;
+    state->pacing = slow;
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(30, 10));
+    InvalidateRect(view, nullptr, FALSE);
+    UpdateWindow(view);
+    EXPECT_EQ(copyOf(state->frameForm), kFormSingleSample);
+    ASSERT_TRUE(pumpUntil([&] { return !copyOf(state->frameInFlight); }));
+    EXPECT_EQ(copyOf(state->pacing.shownForm), kFormSingleSample);
+    SendMessageW(view, WM_LBUTTONUP, 0, MAKELPARAM(30, 10));
+    ASSERT_TRUE(pumpUntil([&] { return copyOf(state->pacing.shownForm) == kFormFull; }));
+    EXPECT_TRUE(messagesOf(sink).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Presentation, DeviceLoss, testing::Values(kPresentSwapChain, kPresentGdi),
                          [](const testing::TestParamInfo<PresentationChoice>& info) {
                              return info.param == kPresentGdi ? "Gdi" : "SwapChain";
