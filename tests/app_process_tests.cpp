@@ -413,9 +413,10 @@ Finished runToEnd(const std::wstring& program, const std::wstring& arguments, co
 
 TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("red.stl", binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10)));
+    folder_.write("inches.stl", binaryStl(cubeTriangles(), std::string("UNITS=Inch COLOR=\xFF\0\0\xFF", 21)));
     folder_.write("notes.txt", "these are notes, not a model\n");
     const std::string dir = folder_.directory();
-    const std::wstring red = quoted(dir + "red.stl");
+    const std::wstring red = quoted(dir + "red.stl"), inches = quoted(dir + "inches.stl");
     const char* const own = "";  // the case's own picture in the folder
     const struct {
         const char* picture;  // null: no --picture option
@@ -442,9 +443,14 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {nullptr, L" --size 800x600" + red, 2, 0, 0, "--size: this option needs --picture OUT.png\r\nusage:"},
         {nullptr, L" --section-flip" + red, 2, 0, 0, "--section-flip: this option needs --picture OUT.png"},
         // The cube from -5 to 5 mm, seen from above: cut through its middle
-        // (0 in centimetres, the unit of its 1 cm extent) the cap shows.
+        // (0 in centimetres, the unit of its 1 cm extent) the cap shows; so
+        // it does a quarter of a centimetre up (in millimetres 2.5 up, not
+        // 25 m), and an inch below the middle of the cube of 10 inches whose
+        // size line is in centimetres (-2.54, not -254).
         {own, L" --section z=50%" + red, 0, 1280, 960, "", kCap},
         {own, L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
+        {own, L" --size 400x300 --section z=0.25" + red, 0, 400, 300, "", kCap},
+        {own, L" --size 400x300 --section z=-2.54" + inches, 0, 400, 300, "", kCap},
         {own, L" --section z=150%" + red, 0, 1280, 960, ""},
         {own, L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
         {own, L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
