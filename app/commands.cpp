@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr WORD kCancel = 2;
 constexpr int32_t kQuarterTurnShort = static_cast<int32_t>(0xC000004E);
 
 struct MenuItem {
@@ -377,7 +376,7 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kCommandOpen: openChosenFiles(state, false); break;
     case kCommandAddParts: openChosenFiles(state, true); break;
     case kCommandExit: escape(state); break;
-    case kCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
+    case kCommandCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
     case kCommandMeasure: setMeasuring(state, !measureMode(view)); break;
     case kViewId:
         if (notification == kMeasureChanged) showMeasureLine(state);

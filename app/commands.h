@@ -5,45 +5,6 @@
 #include "app/main_dialog.h"
 #include "view/view_control.h"
 
-enum Command : WORD {
-    kCommandOpen = 16640,
-    kCommandAddParts = 16641,
-    kCommandResetView = 16642,
-    kCommandExit = 16643,
-    kCommandPreviousFile = 16644,
-    kCommandNextFile = 16645,
-    kCommandFlipZoom = 16646,
-    kCommandTop = 16647,
-    kCommandLeft = 16648,
-    kCommandFront = 16649,
-    kCommandRotate = 16650,
-    kCommandAlwaysRotate = 16651,
-    kCommandSolid = 16652,
-    kCommandOutline = 16653,
-    kCommandWireframe = 16654,
-    kCommandMetricUnits = 16655,
-    kCommandUsUnits = 16656,
-    kCommandDefaultMaterial = 16657,
-    kCommandDefaultBackground = 16658,
-    kCommandAbout = 16659,
-    kCommandSingleInstance = 16660,
-    kCommandSavePicture = 16661,
-    kCommandCopyPicture = 16662,
-    kCommandShowProblems = 16663,
-    kCommandMeasure = 16664,
-    kCommandSection = 16665,
-    kCommandSectionAxis = 16666,
-    kCommandFlipSection = 16667,
-    kCommandSectionForward = 16668,
-    kCommandSectionBack = 16669,
-    kCommandSectionFarForward = 16670,
-    kCommandSectionFarBack = 16671,
-    kCommandSetStartView = 16673,
-    kCommandFirstRecentFile = 16680,  // to 16687, most recent first
-    kCommandClearRecentFiles = 16688,
-    kCommandKeysAndMouse = 16689,
-};
-
 HMENU buildMenuBar();
 HACCEL buildAccelerators();
 // The table behind buildAccelerators, for the keys-and-mouse help.

@@ -58,10 +58,10 @@ int layoutPlaces(int width, int height, int dpi, const PanelContent& content, Co
     places[count++] = {kTreeId, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight};
     places[count++] = {kMessagesId, mx, height - ph - my, viewWidth, ph};
     const HeaderPlace header[] = {
-        {kPanelLine1Id, 7, 7, 154, 8},
+        {kKindLineId, 7, 7, 154, 8},
         {kSectionLineId, 7, 17, 154, 8},
-        {kPanelLine2Id, 7, 28, 154, 8},
-        {kFactsId, 7, 38, 154, 8 * factsLines},
+        {kSizeLineId, 7, 28, 154, 8},
+        {kFactsLineId, 7, 38, 154, 8 * factsLines},
         {kCheckLineId, 7, checkY, 154, 8 * checkLines},
         {kSpaceLabelId, 7, 61 + down, 80, 8},
         {kSpaceComboId, 111, 58 + down, 50, 14},
@@ -72,7 +72,7 @@ int layoutPlaces(int width, int height, int dpi, const PanelContent& content, Co
         swatchPlace(3, partCount, 79 + down),
         {kColorsLabelId, 7, 103 + down, 80, 8},
         {kColorsComboId, 111, 100 + down, 50, 14},
-        {kMeasureId, 7, 118 + down, 154, 16},  // two lines: a distance with its differences wraps
+        {kMeasureLineId, 7, 118 + down, 154, 16},  // two lines: a distance with its differences wraps
     };
     for (const HeaderPlace& place : header)
         places[count++] = {place.id, panelLeft + dialogUnitsAcross(place.x, dpi), dialogUnitsDown(place.y, dpi),

@@ -6,7 +6,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/commands.h"
+#include "app/window_ids.h"
 #include "core/memory.h"
 #include "app/open_files.h"
 

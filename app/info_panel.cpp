@@ -75,11 +75,11 @@ void showFileFacts(MainDialogState* state, const ModelPart& part) {
     EnableWindow(dialogItem(state, kSpaceComboId), TRUE);
     EnableWindow(dialogItem(state, kSpaceLabelId), TRUE);
     if (part.format == 4) {
-        setPanelText(dialogItem(state, kPanelLine1Id), L"ASCII STL");
+        setPanelText(dialogItem(state, kKindLineId), L"ASCII STL");
         CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
         return;
     }
-    setPanelText(dialogItem(state, kPanelLine1Id), L"Binary STL");
+    setPanelText(dialogItem(state, kKindLineId), L"Binary STL");
     const uint8_t* header = part.metadata.headerColor;
     bool headerColour = header[0] | header[1] | header[2] | header[3];
     if (headerColour) state->overrideColor = header[0] | header[1] << 8 | header[2] << 16 | uint32_t{header[3]} << 24;
@@ -154,12 +154,12 @@ void enablePartControls(MainDialogState* state, int first) {
 void emptyPanel(MainDialogState* state) {
     HWND dialog = state->dialog;
     clearMeshes(dialogItem(state, kViewId));
-    setPanelText(dialogItem(state, kPanelLine1Id), L"");
-    setPanelText(dialogItem(state, kPanelLine2Id), L"");
-    setPanelText(dialogItem(state, kFactsId), L"");
+    setPanelText(dialogItem(state, kKindLineId), L"");
+    setPanelText(dialogItem(state, kSizeLineId), L"");
+    setPanelText(dialogItem(state, kFactsLineId), L"");
     setPanelText(dialogItem(state, kSectionLineId), L"");
     setPanelText(dialogItem(state, kCheckLineId), L"");
-    setPanelText(dialogItem(state, kMeasureId), L"");
+    setPanelText(dialogItem(state, kMeasureLineId), L"");
     CheckDlgButton(dialog, kMaterialCheckId, BST_UNCHECKED);
     EnableWindow(dialogItem(state, kMaterialCheckId), FALSE);
     EnableWindow(dialogItem(state, kFirstSwatchId), FALSE);
@@ -250,7 +250,7 @@ void showModelDimensions(MainDialogState* state) {
     }
     wchar_t line[kDimensionsTextCapacity];
     *formatModelDimensions(line, boundsMin, boundsMax, yUp, state->usUnits != 0) = 0;
-    setPanelText(dialogItem(state, kPanelLine2Id), line);
+    setPanelText(dialogItem(state, kSizeLineId), line);
     showModelFacts(state);
     showMeasureLine(state);
     showSectionLine(state);
@@ -281,7 +281,7 @@ void showMeasureLine(MainDialogState* state) {
     bool us = state->usUnits != 0;
     if (marks.count == 1) formatMeasurePoint(line, marks.points[0], us);
     if (marks.count == 2) formatMeasureDistance(line, marks.points[0], marks.points[1], us);
-    setPanelText(dialogItem(state, kMeasureId), line);
+    setPanelText(dialogItem(state, kMeasureLineId), line);
 }
 
 void showModelFacts(MainDialogState* state) {
@@ -309,7 +309,7 @@ void showModelFacts(MainDialogState* state) {
     }
     showCheckLine(state, selected);
     if (parts == 0) {
-        setPanelText(dialogItem(state, kFactsId), L"");
+        setPanelText(dialogItem(state, kFactsLineId), L"");
         fitWrappedTexts(state);
         return;
     }
@@ -327,7 +327,7 @@ void showModelFacts(MainDialogState* state) {
         if (insideOut) out = appendWide(out, L" (inside out)");
     }
     *out = 0;
-    setPanelText(dialogItem(state, kFactsId), line);
+    setPanelText(dialogItem(state, kFactsLineId), line);
     fitWrappedTexts(state);
 }
 

@@ -17,6 +17,8 @@
 
 const wchar_t kApplicationTitle[] = L"Veldmark STL Viewer";
 
+static_assert(kLoadFinishedMessage == WM_APP, "the load job posts WM_APP");
+
 namespace {
 
 int linesBeyondOne(uint8_t lines) {
@@ -272,7 +274,7 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_CLOSE:
         savePlacementAndExit(state, dialog);
         return TRUE;
-    case WM_APP:
+    case kLoadFinishedMessage:
         if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));
         return FALSE;
     case kCheckFinishedMessage:
@@ -353,7 +355,7 @@ void showViewArea(MainDialogState* state) {
 
 
 void fitWrappedTexts(MainDialogState* state) {
-    int facts = wrappedLines(dialogItem(state, kFactsId)), check = wrappedLines(dialogItem(state, kCheckLineId));
+    int facts = wrappedLines(dialogItem(state, kFactsLineId)), check = wrappedLines(dialogItem(state, kCheckLineId));
     if (facts - 1 == linesBeyondOne(state->factsLines) && check - 1 == linesBeyondOne(state->checkLines)) return;
     state->factsLines = static_cast<uint8_t>(facts);
     state->checkLines = static_cast<uint8_t>(check);

@@ -5,33 +5,10 @@
 
 #include "core/converting_sink.h"
 #include "load/load_job.h"
+#include "app/window_ids.h"
 #include "mesh/surface_check.h"
 
-constexpr int kViewId = 16;
-constexpr int kProgressId = 17;
-constexpr int kPanelLine1Id = 19;
-constexpr int kPanelLine2Id = 20;
-constexpr int kSpaceLabelId = 21;
-constexpr int kSpaceComboId = 22;
-constexpr int kMaterialCheckId = 23;
-constexpr int kFirstSwatchId = 24;
-constexpr int kColorsLabelId = 28;
-constexpr int kColorsComboId = 29;
-constexpr int kTreeId = 30;
-constexpr int kMessagesId = 31;
-constexpr int kFactsId = 32;  // triangles, area and volume under the size line
-constexpr int kHintId = 33;   // in the view's place while there is neither a model nor a load
-constexpr int kSectionLineId = 36;  // where the section cuts, while there is one
-constexpr int kCheckLineId = 34;  // the surface check under the facts line
-constexpr int kMeasureId = 35;  // the picked point or the distance of two
-
 constexpr int kMaxParts = 4;
-constexpr UINT_PTR kProgressTimer = 1;
-constexpr UINT kProgressPeriodMs = 25;
-constexpr ULONG_PTR kHandOverTag = 42;
-// Posted after a click or the space key in the tree, once the tree has
-// toggled the box it wanted to.
-constexpr UINT kApplyTreeChecksMessage = WM_APP + 1;
 
 extern const wchar_t kApplicationTitle[];
 

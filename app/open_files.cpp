@@ -124,9 +124,9 @@ void clearModel(MainDialogState* state) {
         if (!part.view) break;
         resetPanelControls(state);
         releasePartSlot(&part);
-        SetDlgItemTextW(state->dialog, kPanelLine1Id, L"");
-        SetDlgItemTextW(state->dialog, kPanelLine2Id, L"");
-        SetDlgItemTextW(state->dialog, kMeasureId, L"");
+        SetDlgItemTextW(state->dialog, kKindLineId, L"");
+        SetDlgItemTextW(state->dialog, kSizeLineId, L"");
+        SetDlgItemTextW(state->dialog, kMeasureLineId, L"");
     }
     for (int slot = 1; slot < kMaxParts; ++slot) ShowWindow(dialogItem(state, kFirstSwatchId + slot), SW_HIDE);
     layoutForClient(state);

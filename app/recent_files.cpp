@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "app/commands.h"
+#include "app/window_ids.h"
 #include "app/open_files.h"
 #include "app/settings.h"
 #include "core/log_sink.h"

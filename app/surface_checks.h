@@ -5,9 +5,6 @@
 
 #include "app/main_dialog.h"
 
-// wParam: the part slot whose check ended.
-constexpr UINT kCheckFinishedMessage = WM_APP + 22;
-
 // Starts a worker over every slot whose check is pending; false when none could start.
 bool startSurfaceChecks(MainDialogState* state);
 // Asks the worker to stop and waits for it; a check in flight stays pending.

@@ -122,7 +122,7 @@ TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
         SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, at);
         SendMessageW(view, WM_LBUTTONUP, 0, at);
     }
-    ASSERT_TRUE(textOf(GetDlgItem(dialog_, kMeasureId)).starts_with(L"Distance: "));
+    ASSERT_TRUE(textOf(GetDlgItem(dialog_, kMeasureLineId)).starts_with(L"Distance: "));
     SendMessageW(dialog_, WM_COMMAND, kCommandSection, 0);
     pumpUntil([] { return false; }, 200, dialog_);  // the layout follows the new lines
 
@@ -132,16 +132,16 @@ TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
         int id;
         int room;  // taken from the control's width
     };
-    for (Text text : {Text{kPanelLine1Id, 0}, {kPanelLine2Id, 0}, {kFactsId, 0}, {kSpaceLabelId, 0},
+    for (Text text : {Text{kKindLineId, 0}, {kSizeLineId, 0}, {kFactsLineId, 0}, {kSpaceLabelId, 0},
                       {kColorsLabelId, 0}, {kMaterialCheckId, boxAndGap}, {kHintId, 0}, {kCheckLineId, 0},
-                      {kMeasureId, 0}, {kSectionLineId, 0}}) {
+                      {kMeasureLineId, 0}, {kSectionLineId, 0}}) {
         HWND control = GetDlgItem(dialog_, text.id);
         std::wstring shown = textOf(control);
         SCOPED_TRACE(testing::Message() << text.id << " \"" << std::string(shown.begin(), shown.end()) << "\"");
         RECT inside;
         GetClientRect(control, &inside);
         if (text.id != kHintId) EXPECT_FALSE(shown.empty());
-        if (text.id == kMeasureId || text.id == kFactsId || text.id == kCheckLineId) {  // two lines
+        if (text.id == kMeasureLineId || text.id == kFactsLineId || text.id == kCheckLineId) {  // two lines
             EXPECT_LE(textExtent(control, shown, inside.right).bottom, inside.bottom);
             continue;
         }
@@ -248,7 +248,7 @@ TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
             EXPECT_EQ(frame.top, row.stored.top);
         }
         EXPECT_NE(MonitorFromRect(&frame, MONITOR_DEFAULTTONULL), nullptr);
-        EXPECT_EQ(fontHeight(GetDlgItem(dialog, kFactsId)), -MulDiv(8, state->dpi, 72));
+        EXPECT_EQ(fontHeight(GetDlgItem(dialog, kFactsLineId)), -MulDiv(8, state->dpi, 72));
         for (HKEY key : state->settingsKeys) RegDeleteTreeW(key, nullptr);
     }
 }

@@ -405,7 +405,7 @@ TEST_F(MainDialogTest, LayoutKeepsControlsApartWithThePanelRightOfTheView) {
             for (int slot = 0; slot < 4; ++slot) state_->parts[slot].view = slot < parts ? &fakeView : nullptr;
             layoutDialog(state_, size.cx, size.cy);
             std::vector<RECT> places;  // the view's place, the tree and the first swatch first
-            for (int id : {kProgressId, kTreeId, kFirstSwatchId, kMessagesId, kPanelLine1Id, kPanelLine2Id, kFactsId,
+            for (int id : {kProgressId, kTreeId, kFirstSwatchId, kMessagesId, kKindLineId, kSizeLineId, kFactsLineId,
                            kSpaceLabelId, kSpaceComboId, kMaterialCheckId, kColorsLabelId, kColorsComboId,
                            kFirstSwatchId + 1, kFirstSwatchId + 2, kFirstSwatchId + 3}) {
                 if (id > kFirstSwatchId && id < kFirstSwatchId + 4 && id - kFirstSwatchId >= parts) continue;
@@ -543,7 +543,7 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(state_), 2);
     // Two closed cubes of 10 mm: the facts line sums them.
-    EXPECT_EQ(text(item(kFactsId)), L"24 triangles, 12\u00A0cm\u00B2, 2\u00A0cm\u00B3");
+    EXPECT_EQ(text(item(kFactsLineId)), L"24 triangles, 12\u00A0cm\u00B2, 2\u00A0cm\u00B3");
     EXPECT_FALSE(grayed(kCommandAddParts));
     EXPECT_EQ(text(item(kMessagesId)).substr(0, 7), L"a.stl\r\n");  // each file's messages under its name
     addPartFiles(state_, folderList(dir, {"c.stl", "d.stl", "e.stl"}).get());
@@ -560,9 +560,9 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
         names.push_back(itemText(tree, file));
     EXPECT_EQ(names, (std::vector<std::wstring>{L"a.stl", L"b.stl", L"c.stl", L"d.stl"}));
     // The facts line names the selected part, and sums them all without a selection.
-    EXPECT_EQ(text(item(kFactsId)).substr(0, 13), L"26 triangles,");
+    EXPECT_EQ(text(item(kFactsLineId)).substr(0, 13), L"26 triangles,");
     TreeView_SelectItem(tree, TreeView_GetNextSibling(tree, TreeView_GetRoot(tree)));
-    EXPECT_EQ(text(item(kFactsId)).substr(0, 21), L"Part 2: 12 triangles,");
+    EXPECT_EQ(text(item(kFactsLineId)).substr(0, 21), L"Part 2: 12 triangles,");
 }
 
 // The check line under the facts line, and the volume only where it means
@@ -618,7 +618,7 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         ReleaseDC(item(kCheckLineId), dc);
         EXPECT_LE(extent.bottom, line.bottom - line.top);
         EXPECT_GE(below.top, line.bottom);
-        std::wstring facts = text(item(kFactsId));
+        std::wstring facts = text(item(kFactsLineId));
         EXPECT_TRUE(facts.size() > row.volumeEnd.size() &&
                     facts.compare(facts.size() - row.volumeEnd.size(), row.volumeEnd.size(), row.volumeEnd) == 0)
             << std::string(facts.begin(), facts.end());
@@ -626,7 +626,7 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         // for a moment and move the rows below.
         state_->checks[0].state = kCheckPending;
         showModelFacts(state_);
-        EXPECT_EQ(text(item(kFactsId)).back(), L'\u00b2') << row.name;
+        EXPECT_EQ(text(item(kFactsLineId)).back(), L'\u00b2') << row.name;
         state_->checks[0].state = kCheckDone;
         showModelFacts(state_);
         // From below and in front, where the hole and the turned face are.
@@ -651,7 +651,7 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
 // thin space and the ellipsis: the control shows only characters its font can
 // draw. The faces come with the system's fonts; a missing one fails its row.
 TEST_F(MainDialogTest, PanelTextKeepsOnlyCharactersTheFontCanDraw) {
-    HWND control = item(kPanelLine2Id);
+    HWND control = item(kSizeLineId);
     HFONT panelFont = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     for (auto [face, shown] : {std::pair{L"DejaVu Sans", L"6.01\u2009mm \u00D7 2\u2009in \u2026"},
                                {L"Liberation Sans", L"6.01\u00A0mm \u00D7 2\u00A0in \u2026"},
@@ -901,7 +901,7 @@ TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
         open(row.name, row.bytes);
         ASSERT_TRUE(waitUntilShown());
         ASSERT_EQ(usedPartCount(state_), 1);
-        EXPECT_EQ(text(item(kPanelLine1Id)), row.kind);
+        EXPECT_EQ(text(item(kKindLineId)), row.kind);
         EXPECT_EQ(IsDlgButtonChecked(dialog_, kMaterialCheckId), row.material);
         EXPECT_EQ(SendMessageW(item(kColorsComboId), CB_GETCURSEL, 0, 0), row.colourOrder);
         // Usable exactly for a part with triangle colours.
