@@ -19,79 +19,6 @@ namespace {
 
 constexpr int32_t kQuarterTurnShort = static_cast<int32_t>(0xC000004E);
 
-struct MenuItem {
-    WORD flags;  // MF_POPUP items have no id
-    WORD id;
-    const wchar_t* text;
-};
-
-constexpr WORD kEnd = MF_END;
-
-const MenuItem kMenuItems[] = {
-    {MF_POPUP, 0, L"&File"},
-    {0, kCommandOpen, L"&Open \u2026\tCtrl+O"},
-    {MF_GRAYED, kCommandAddParts, L"&Add parts \u2026\tCtrl+A"},
-    {MF_POPUP, 0, L"&Recent files"},
-    {MF_GRAYED | kEnd, kCommandClearRecentFiles, L"&Clear list"},
-    {MF_GRAYED, kCommandPreviousFile, L"&Previous file\tLeft"},
-    {MF_GRAYED, kCommandNextFile, L"&Next file\tRight"},
-    {0, 0, L""},
-    {MF_GRAYED, kCommandSavePicture, L"&Save picture \u2026\tCtrl+S"},
-    {MF_GRAYED, kCommandCopyPicture, L"&Copy picture\tCtrl+C"},
-    {0, 0, L""},
-    {kEnd, kCommandExit, L"&Exit\tEsc"},
-    {MF_POPUP, 0, L"&View"},
-    {0, kCommandFlipZoom, L"Invert mouse wheel &zoom\t"},
-    {0, 0, L""},
-    {0, kCommandTop, L"&Top\tF2"},
-    {0, kCommandLeft, L"&Left\tF3"},
-    {0, kCommandFront, L"&Front\tF4"},
-    {0, kCommandResetView, L"Reset &view\tHome"},
-    {0, kCommandSetStartView, L"Set start view\t"},
-    {0, kCommandRotate, L"&Rotate\t"},
-    {0, kCommandAlwaysRotate, L"Always rotate\t"},
-    {0, 0, L""},
-    {0, kCommandSolid, L"&Solid\tF5"},
-    {0, kCommandOutline, L"&Outline\tF6"},
-    {0, kCommandWireframe, L"&Wireframe\tF7"},
-    {0, kCommandShowProblems, L"Show &problems\tF9"},
-    {0, 0, L""},
-    {0, kCommandMetricUnits, L"Metric units\t"},
-    {0, kCommandUsUnits, L"Imperial/US units\t"},
-    {0, 0, L""},
-    {0, kCommandDefaultMaterial, L"Select default &material \u2026\t"},
-    {kEnd, kCommandDefaultBackground, L"Select default &background \u2026\t"},
-    {MF_POPUP, 0, L"&Tools"},
-    {0, kCommandMeasure, L"&Measure\tCtrl+M"},
-    {0, 0, L""},
-    {0, kCommandSection, L"Se&ction\tF8"},
-    {0, kCommandSectionAxis, L"Section &axis\tShift+F8"},
-    {0, kCommandFlipSection, L"&Flip section\tCtrl+F8"},
-    {0, kCommandSectionForward, L"Move section &up the axis\tPage Up"},
-    {kEnd, kCommandSectionBack, L"Move section &down the axis\tPage Down"},
-    {MF_POPUP, 0, L"Settings"},
-    {kEnd, kCommandSingleInstance, L"Use only one window\t"},
-    {MF_POPUP | kEnd, 0, L"Help"},
-    {0, kCommandKeysAndMouse, L"&Keys and mouse \u2026\tF1"},
-    {kEnd, kCommandAbout, L"About \u2026\t"},
-};
-
-const ACCEL kAccelerators[] = {
-    {FVIRTKEY | FCONTROL, 'O', kCommandOpen}, {FVIRTKEY | FCONTROL, 'A', kCommandAddParts},
-    {FVIRTKEY, VK_ESCAPE, kCommandExit},       {FVIRTKEY, VK_F2, kCommandTop},
-    {FVIRTKEY, VK_F3, kCommandLeft},           {FVIRTKEY, VK_F4, kCommandFront},
-    {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
-    {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_F9, kCommandShowProblems},
-    {FVIRTKEY, VK_HOME, kCommandResetView},
-    {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture}, {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
-    {FVIRTKEY | FCONTROL, 'M', kCommandMeasure},
-    {FVIRTKEY, VK_F8, kCommandSection},        {FVIRTKEY | FSHIFT, VK_F8, kCommandSectionAxis},
-    {FVIRTKEY | FCONTROL, VK_F8, kCommandFlipSection},
-    {FVIRTKEY, VK_PRIOR, kCommandSectionForward}, {FVIRTKEY, VK_NEXT, kCommandSectionBack},
-    {FVIRTKEY | FSHIFT, VK_PRIOR, kCommandSectionFarForward}, {FVIRTKEY | FSHIFT, VK_NEXT, kCommandSectionFarBack},
-    {FVIRTKEY, VK_F1, kCommandKeysAndMouse},
-};
-
 // Shared by every Color dialog of the run, never saved.
 COLORREF customColors[16] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
                              0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
@@ -274,48 +201,6 @@ bool savePictureTo(MainDialogState* state, const wchar_t* path) {
 void enablePictureCommands(HMENU menu, bool enabled) {
     for (WORD id : {kCommandSavePicture, kCommandCopyPicture})
         EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
-}
-
-HMENU buildMenuBar() {
-    alignas(4) WORD buffer[2048];
-    WORD* out = buffer;
-    *out++ = 0;  // version
-    *out++ = 0;  // header size
-    for (const MenuItem& item : kMenuItems) {
-        *out++ = item.flags;
-        if (!(item.flags & MF_POPUP)) *out++ = item.id;
-        const wchar_t* text = item.text;
-        do *out++ = static_cast<WORD>(*text); while (*text++);
-    }
-    return LoadMenuIndirectW(buffer);
-}
-
-const ACCEL* acceleratorTable(int* count) {
-    *count = sizeof kAccelerators / sizeof kAccelerators[0];
-    return kAccelerators;
-}
-
-const wchar_t* menuTextOf(WORD command, const wchar_t** menu) {
-    // Each level of the template ends at an item marked MF_END, and so does
-    // the popup that holds it when that popup was the last of its own level.
-    bool popupWasLast[8];
-    int depth = 0;
-    for (const MenuItem& item : kMenuItems) {
-        if (depth == 0) *menu = item.text;
-        if (item.flags & MF_POPUP) {
-            if (depth == 8) return nullptr;
-            popupWasLast[depth++] = item.flags & MF_END;
-            continue;
-        }
-        if (item.id == command && command) return item.text;
-        if (item.flags & MF_END)
-            do --depth; while (depth > 0 && popupWasLast[depth]);
-    }
-    return nullptr;
-}
-
-HACCEL buildAccelerators() {
-    return CreateAcceleratorTableW(const_cast<ACCEL*>(kAccelerators), sizeof kAccelerators / sizeof kAccelerators[0]);
 }
 
 bool pickColor(HWND owner, uint32_t start, uint32_t* color) {

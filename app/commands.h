@@ -5,14 +5,6 @@
 #include "app/main_dialog.h"
 #include "view/view_control.h"
 
-HMENU buildMenuBar();
-HACCEL buildAccelerators();
-// The table behind buildAccelerators, for the keys-and-mouse help.
-const ACCEL* acceleratorTable(int* count);
-// The menu item's text for the command ("&Open …\tCtrl+O") and the name of
-// the menu that holds it ("&File"); null when no item runs the command.
-const wchar_t* menuTextOf(WORD command, const wchar_t** menu);
-
 // Save picture and Copy picture are available exactly while a model is shown.
 void enablePictureCommands(HMENU menu, bool enabled);
 

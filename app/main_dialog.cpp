@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/command_table.h"
 #include "app/commands.h"
 #include "app/dark_title_bar.h"
 #include "core/log_sink.h"
@@ -204,9 +205,9 @@ void tickItem(HWND tree, HTREEITEM item) {
 // Keys the view passes on: Left and Right step through the folder. The
 // result is 0 for a key used, as for any window, and -1 for one that is not.
 INT_PTR onKeyDown(HWND dialog, MainDialogState* state, WPARAM key) {
-    if (state && key == VK_LEFT) runCommand(state, kCommandPreviousFile, 0);
-    else if (state && key == VK_RIGHT) runCommand(state, kCommandNextFile, 0);
-    else return setResult(dialog, -1);
+    WORD command = key <= 0xFFFF ? commandOfDialogKey(static_cast<WORD>(key)) : 0;
+    if (!state || !command) return setResult(dialog, -1);
+    runCommand(state, command, 0);
     return setResult(dialog, 0);
 }
 

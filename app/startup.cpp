@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "app/commands.h"
+#include "app/command_table.h"
 #include "core/memory.h"
 #include "app/key_routing.h"
 #include "app/main_dialog.h"
