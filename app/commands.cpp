@@ -10,49 +10,64 @@
 #include "app/key_help.h"
 #include "app/open_files.h"
 #include "app/recent_files.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "core/log_sink.h"
 #include "stlv_version.h"
 #include "view/view_control.h"
 
 namespace {
 
-constexpr int32_t kQuarterTurnShort = static_cast<int32_t>(0xC000004E);
-
 // Shared by every Color dialog of the run, never saved.
 COLORREF customColors[16] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
                              0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
 
-bool toggleChecked(HMENU menu, WORD id, uint8_t* flag) {
-    *flag = !*flag;
-    CheckMenuItem(menu, id, MF_BYCOMMAND | (*flag ? MF_CHECKED : MF_UNCHECKED));
-    return *flag;
+// A flag of the settings table: its menu mark, its effect on the view, its value stored.
+void toggleSetting(MainDialogState* state, Setting setting) {
+    bool on = !flagOn(&state->preferences, setting);
+    writeSetting(&state->preferences, setting, on, &state->sink.self);
+    const SettingRow& row = settingRow(setting);
+    if (row.apply) row.apply(dialogItem(state, kViewId), on);
+    CheckMenuItem(state->menu, row.command, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void selectRenderMode(MainDialogState* state, RenderMode mode) {
     showRenderMode(state, mode);
-    writeSettingDword(state->settingsKeys, kApplicationKey, mode, L"RenderMode", &state->sink.self);
+    writeSetting(&state->preferences, kSettingRenderMode, mode, &state->sink.self);
 }
 
 // The view's angles become the ones Reset view and every new model start from.
 void setStartView(MainDialogState* state) {
     const ViewState* view = viewStateOf(dialogItem(state, kViewId));
     if (!view) return;
-    ViewAngles angles{view->yaw, view->pitch};
-    writeStartAngles(state->settingsKeys, angles, &state->sink.self);
+    writeStartAngles(&state->preferences, CameraAngles{view->yaw, view->pitch}, &state->sink.self);
 }
 
 void selectUnits(MainDialogState* state, bool usUnits) {
     CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits,
                        usUnits ? kCommandUsUnits : kCommandMetricUnits, MF_BYCOMMAND);
-    state->usUnits = usUnits;
-    writeSettingDword(state->settingsKeys, kMakerKey, usUnits, L"USUnits", &state->sink.self);
+    writeSetting(&state->preferences, kSettingUsUnits, usUnits, &state->sink.self);
     if (state->parts[0].view) showModelDimensions(state);
 }
 
-void presetView(MainDialogState* state, int32_t yaw, int32_t pitch) {
+void presetView(MainDialogState* state, ViewPreset preset) {
     const float noPan[3] = {0, 0, 0};
-    setViewAngles(dialogItem(state, kViewId), noPan, yaw, pitch);
+    CameraAngles angles = presetAngles(preset);
+    setViewAngles(dialogItem(state, kViewId), noPan, angles.yaw, angles.pitch);
+}
+
+// The default colours: picked, applied and stored.
+void pickDefaultColor(MainDialogState* state, Setting setting) {
+    uint32_t color;
+    if (!pickColor(state->dialog, state->preferences.values[setting], &color)) return;
+    state->preferences.values[setting] = color;
+    HWND view = dialogItem(state, kViewId);
+    if (setting == kSettingBackgroundColor) {
+        setBackgroundColor(view, color);
+        InvalidateRect(view, nullptr, FALSE);
+    } else if (!(state->overrideColor >> 24)) {
+        updatePartSwatch(state, 0);
+    }
+    writeSetting(&state->preferences, setting, color, &state->sink.self);
 }
 
 void pickSwatchColor(MainDialogState* state, int slot) {
@@ -271,58 +286,28 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kCommandCopyPicture: copyPicture(state); break;
     case kCommandPreviousFile: stepFile(state, false); break;
     case kCommandNextFile: stepFile(state, true); break;
-    case kCommandFlipZoom:
-        setFlipZoom(view, toggleChecked(state->menu, id, &state->flipZoom));
-        writeSettingDword(state->settingsKeys, kMakerKey, state->flipZoom, L"FlipZoom", &state->sink.self);
-        break;
-    case kCommandTop: presetView(state, 0, kQuarterTurnShort); break;
-    case kCommandLeft: presetView(state, kQuarterTurnShort, 0); break;
-    case kCommandFront: presetView(state, 0, 0); break;
+    case kCommandTop: presetView(state, kViewTop); break;
+    case kCommandLeft: presetView(state, kViewLeft); break;
+    case kCommandFront: presetView(state, kViewFront); break;
     case kCommandResetView: {
-        ViewAngles start = readStartAngles(state->settingsKeys);
+        CameraAngles start = readStartAngles(state->preferences.keys);
         resetView(view, start.yaw, start.pitch);
         break;
     }
     case kCommandRotate:
         if (state->parts[0].view) startRotation(view);
         break;
-    case kCommandAlwaysRotate:
-        setAlwaysRotate(view, toggleChecked(state->menu, id, &state->alwaysRotate));
-        writeSettingDword(state->settingsKeys, kApplicationKey, state->alwaysRotate, L"AlwaysRotate",
-                          &state->sink.self);
-        break;
     case kCommandSetStartView: setStartView(state); break;
-    case kCommandShowProblems:
-        setShowProblems(view, toggleChecked(state->menu, id, &state->showProblems));
-        writeSettingDword(state->settingsKeys, kApplicationKey, state->showProblems, L"ShowProblems",
-                          &state->sink.self);
-        break;
     case kCommandSolid: selectRenderMode(state, kRenderSolid); break;
     case kCommandOutline: selectRenderMode(state, kRenderOutline); break;
     case kCommandWireframe: selectRenderMode(state, kRenderWireframe); break;
     case kCommandMetricUnits: selectUnits(state, false); break;
     case kCommandUsUnits: selectUnits(state, true); break;
-    case kCommandDefaultMaterial:
-        if (!pickColor(state->dialog, state->defaultObjectColor, &state->defaultObjectColor)) break;
-        if (!(state->overrideColor >> 24)) updatePartSwatch(state, 0);
-        writeSettingColor(state->settingsKeys, kMakerKey, state->defaultObjectColor, L"DefaultObjectColor",
-                          &state->sink.self);
-        break;
-    case kCommandDefaultBackground:
-        if (!pickColor(state->dialog, state->defaultBackgroundColor, &state->defaultBackgroundColor)) break;
-        setBackgroundColor(view, state->defaultBackgroundColor);
-        InvalidateRect(view, nullptr, FALSE);
-        writeSettingColor(state->settingsKeys, kMakerKey, state->defaultBackgroundColor, L"DefaultBackgroundColor",
-                          &state->sink.self);
-        break;
+    case kCommandDefaultMaterial: pickDefaultColor(state, kSettingObjectColor); break;
+    case kCommandDefaultBackground: pickDefaultColor(state, kSettingBackgroundColor); break;
     case kCommandAbout: showAbout(state->dialog); break;
     case kCommandKeysAndMouse: showKeyHelp(state->dialog); break;
     case kCommandClearRecentFiles: forgetRecentFiles(state); break;
-    case kCommandSingleInstance:
-        toggleChecked(state->menu, id, &state->singleInstance);
-        writeSettingDword(state->settingsKeys, kApplicationKey, state->singleInstance, L"SingleInstance",
-                          &state->sink.self);
-        break;
     case kSpaceComboId:
         if (notification == CBN_SELCHANGE) showModelDimensions(state);
         break;
@@ -342,7 +327,8 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
         updatePartSwatch(state, 0);
         break;
     default:
-        if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED)
+        if (Setting setting; settingToggledBy(id, &setting)) toggleSetting(state, setting);
+        else if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED)
             pickSwatchColor(state, id - kFirstSwatchId);
         else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
             openRecentFile(state, id - kCommandFirstRecentFile);

@@ -13,7 +13,7 @@
 #include "numfmt/length_format.h"
 #include "numfmt/measure_format.h"
 #include "app/panel_glyphs.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "app/surface_checks.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
@@ -122,7 +122,7 @@ int selectedSlot(const MainDialogState* state) {
 void installParts(MainDialogState* state, int first) {
     HWND view = dialogItem(state, kViewId);
     if (first == 0) {
-        ViewAngles start = readStartAngles(state->settingsKeys);
+        CameraAngles start = readStartAngles(state->preferences.keys);
         resetView(view, start.yaw, start.pitch);
     }
     for (int slot = first; slot < usedPartCount(state); ++slot) {
@@ -225,7 +225,7 @@ void updatePartSwatch(MainDialogState* state, int slot) {
         state->swatchBrushes[slot] = CreateSolidBrush(state->overrideColor & 0xFFFFFF);
     } else {
         bool ownColours = hasTriangleColours(part) && part.metadata.colorOrder != kOrderNone;
-        setMeshColor(view, ownColours ? kOpaqueWhite : state->defaultObjectColor, slot);
+        setMeshColor(view, ownColours ? kOpaqueWhite : state->preferences.values[kSettingObjectColor], slot);
     }
     InvalidateRect(dialogItem(state, kFirstSwatchId + slot), nullptr, TRUE);
 }
@@ -249,7 +249,7 @@ void showModelDimensions(MainDialogState* state) {
         }
     }
     wchar_t line[kDimensionsTextCapacity];
-    *formatModelDimensions(line, boundsMin, boundsMax, yUp, state->usUnits != 0) = 0;
+    *formatModelDimensions(line, boundsMin, boundsMax, yUp, flagOn(&state->preferences, kSettingUsUnits)) = 0;
     setPanelText(dialogItem(state, kSizeLineId), line);
     showModelFacts(state);
     showMeasureLine(state);
@@ -271,14 +271,14 @@ void showSectionLine(MainDialogState* state) {
     int axis = section.axis % 3;
     wchar_t line[kSectionTextCapacity];
     formatSectionLine(line, axis, sectionPlace(&section, boundsMin, boundsMax), boundsMax[axis] - boundsMin[axis],
-                      state->usUnits != 0);
+                      flagOn(&state->preferences, kSettingUsUnits));
     setPanelText(dialogItem(state, kSectionLineId), line);
 }
 
 void showMeasureLine(MainDialogState* state) {
     MeasureMarks marks = measureMarks(dialogItem(state, kViewId));
     wchar_t line[kMeasureTextCapacity] = L"";
-    bool us = state->usUnits != 0;
+    bool us = flagOn(&state->preferences, kSettingUsUnits);
     if (marks.count == 1) formatMeasurePoint(line, marks.points[0], us);
     if (marks.count == 2) formatMeasureDistance(line, marks.points[0], marks.points[1], us);
     setPanelText(dialogItem(state, kMeasureLineId), line);
@@ -318,12 +318,12 @@ void showModelFacts(MainDialogState* state) {
     if (selected >= 0 && parts > 1) out += wsprintfW(out, L"Part %d: ", selected + 1);
     out = formatCount(out, total.triangleCount);
     out = appendWide(out, total.triangleCount == 1 ? L" triangle, " : L" triangles, ");
-    out = formatArea(out, total.surfaceArea, state->usUnits != 0);
+    out = formatArea(out, total.surfaceArea, flagOn(&state->preferences, kSettingUsUnits));
     if (noVolume) {
         if (*noVolume) out = appendWide(appendWide(out, L", "), noVolume);
     } else {
         out = appendWide(out, L", ");
-        out = formatVolume(out, total.volume, state->usUnits != 0);
+        out = formatVolume(out, total.volume, flagOn(&state->preferences, kSettingUsUnits));
         if (insideOut) out = appendWide(out, L" (inside out)");
     }
     *out = 0;

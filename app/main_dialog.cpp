@@ -11,7 +11,7 @@
 #include "app/info_panel.h"
 #include "app/open_files.h"
 #include "app/recent_files.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "app/window_dpi.h"
 #include "app/surface_checks.h"
 #include "view/view_control.h"
@@ -108,8 +108,9 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->font = nullptr;
     useFontForDpi(state);
     setWindowIcons(dialog, kIconResource, state->dpi);
+    readPreferences(&state->preferences);
     state->placing = 1;
-    ViewAngles angles = readSettings(state);
+    applyStoredPlacement(state->preferences.keys, dialog);
     state->placing = 0;
     keepOnScreen(dialog);
     // The edit control's default limit of 30,000 characters would drop the later lines.
@@ -123,25 +124,19 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     HWND view = dialogItem(state, kViewId);
     setViewSink(view, &state->sink.self);
     const float noPan[3] = {0, 0, 0};
+    CameraAngles angles = readStartAngles(state->preferences.keys);
     setViewAngles(view, noPan, angles.yaw, angles.pitch);
-    setBackgroundColor(view, state->defaultBackgroundColor);
+    setBackgroundColor(view, state->preferences.values[kSettingBackgroundColor]);
     InvalidateRect(view, nullptr, FALSE);
-    if (state->flipZoom) {
-        setFlipZoom(view, true);
-        checkMenuItem(state->menu, kCommandFlipZoom, true);
+    for (int k = 0; k < kSettingCount; ++k) {
+        const SettingRow& row = settingRow(static_cast<Setting>(k));
+        if (row.kind != kSettingFlag || !state->preferences.values[k]) continue;
+        if (row.apply) row.apply(view, true);
+        if (row.command) checkMenuItem(state->menu, row.command, true);
     }
-    if (state->alwaysRotate) {
-        setAlwaysRotate(view, true);
-        checkMenuItem(state->menu, kCommandAlwaysRotate, true);
-    }
-    if (state->showProblems) {
-        setShowProblems(view, true);
-        checkMenuItem(state->menu, kCommandShowProblems, true);
-    }
-    showRenderMode(state, static_cast<RenderMode>(readRenderMode(state->settingsKeys)));
-    UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
+    showRenderMode(state, static_cast<RenderMode>(state->preferences.values[kSettingRenderMode]));
+    UINT units = flagOn(&state->preferences, kSettingUsUnits) ? kCommandUsUnits : kCommandMetricUnits;
     CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
-    if (state->singleInstance) checkMenuItem(state->menu, kCommandSingleInstance, true);
     refreshRecentFilesMenu(state);
 }
 
@@ -273,7 +268,7 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         if (state) onDpiChanged(state, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return TRUE;
     case WM_CLOSE:
-        savePlacementAndExit(state, dialog);
+        savePlacementAndExit(state ? state->preferences.keys : nullptr, dialog);
         return TRUE;
     case kLoadFinishedMessage:
         if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));

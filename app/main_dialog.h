@@ -5,6 +5,7 @@
 
 #include "core/converting_sink.h"
 #include "load/load_job.h"
+#include "app/preferences.h"
 #include "app/window_ids.h"
 #include "mesh/surface_check.h"
 
@@ -37,15 +38,9 @@ struct MainDialogState {
     LoadJob* currentJob;
     ConvertingSink sink;
     FolderListing* folderListing;
-    HKEY settingsKeys[2];  // application key, maker key; either may be null
+    Preferences preferences;
     uint32_t overrideColor;  // alpha 255 while the material override is in force
-    uint32_t defaultObjectColor;
-    uint32_t defaultBackgroundColor;
     HBRUSH swatchBrushes[4];
-    uint8_t flipZoom;
-    uint8_t usUnits;
-    uint8_t alwaysRotate;
-    uint8_t singleInstance;
     ModelPart parts[kMaxParts];  // used slots are contiguous from the first
     FileNameList startupFiles;
     HFONT font;     // the controls' font, made for dpi
@@ -57,15 +52,11 @@ struct MainDialogState {
     // The current job opens a new model (rather than adding parts): the shown
     // one gives way only once the job brings a part, and stays if it fails.
     uint8_t replaceModel;
-    uint8_t showProblems;  // the view draws what the checks found
     uint8_t factsLines;    // what the facts and check texts wrap onto; 0 counts as 1
     uint8_t checkLines;
 };
 #pragma pack(pop)
 static_assert(offsetof(MainDialogState, dialog) == 0);
-static_assert(offsetof(MainDialogState, sink) == 40);
-static_assert(offsetof(MainDialogState, overrideColor) == 96);
-static_assert(offsetof(MainDialogState, parts) == 144);
 
 // Creates the dialog from its in-memory template; null on failure.
 HWND createMainDialog(HINSTANCE instance, MainDialogState* state);

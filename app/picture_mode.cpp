@@ -6,9 +6,10 @@
 #include <cstring>
 
 #include "app/picture_file.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "core/converting_sink.h"
 #include "core/memory.h"
+#include "load/load_job.h"
 #include "numfmt/length_format.h"
 #include "view/camera.h"
 #include "view/gpu_mesh.h"
@@ -291,14 +292,14 @@ bool loadPart(const wchar_t* path, HANDLE output, ModelPart* part) {
 }
 
 void applySettings(PictureRequest* request) {
-    HKEY keys[2];
-    openSettingsKeys(keys);
-    uint32_t background;
-    ViewAngles angles = readViewLook(keys, &request->look.objectColor, &background);
-    readSettingBool(&request->usUnits, keys, L"USUnits");
-    for (HKEY key : keys)
-        if (key) RegCloseKey(key);
-    if (!request->ownBackground) request->look.backgroundColor = background | kOpaque;
+    Preferences preferences;
+    openSettingsKeys(preferences.keys);
+    readPreferences(&preferences);
+    CameraAngles angles = readStartAngles(preferences.keys);
+    closeSettingsKeys(preferences.keys);
+    request->look.objectColor = preferences.values[kSettingObjectColor];
+    request->usUnits = flagOn(&preferences, kSettingUsUnits);
+    if (!request->ownBackground) request->look.backgroundColor = preferences.values[kSettingBackgroundColor] | kOpaque;
     if (request->startView) {
         request->look.yaw = angles.yaw;
         request->look.pitch = angles.pitch;

@@ -6,13 +6,12 @@
 
 #include "app/window_ids.h"
 #include "app/open_files.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "core/log_sink.h"
 #include "core/memory.h"
 
 namespace {
 
-constexpr wchar_t kValueName[] = L"RecentFiles";
 // Long names and folders are cut in the middle so that the menu stays on the screen.
 constexpr size_t kShownNameUnits = 80;
 constexpr size_t kShownFolderUnits = 80;
@@ -80,7 +79,7 @@ void showRecentFiles(HMENU submenu, const RecentFiles* list) {
 }
 
 void storeAndShow(MainDialogState* state, const RecentFiles* list) {
-    writeRecentFiles(state->settingsKeys, list, &state->sink.self);
+    writeRecentFiles(state->preferences.keys, list, &state->sink.self);
     if (HMENU submenu = recentFilesMenu(state->menu)) showRecentFiles(submenu, list);
 }
 
@@ -88,17 +87,18 @@ void storeAndShow(MainDialogState* state, const RecentFiles* list) {
 
 bool readRecentFiles(const HKEY keys[2], RecentFiles* list, const MessageSink* sink) {
     initRecentFiles(list);
-    HKEY key = keys[kApplicationKey];
+    const SettingRow& row = settingRow(kSettingRecentFiles);
+    HKEY key = keys[row.slot];
     if (!key) return false;
     DWORD type = 0, bytes = 0;
     // Asked for its size first: an oversized value is not read at all.
-    if (RegQueryValueExW(key, kValueName, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS || type != REG_MULTI_SZ ||
+    if (RegQueryValueExW(key, row.name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS || type != REG_MULTI_SZ ||
         bytes % sizeof(wchar_t) || bytes > kMaxRecentStoredUnits * sizeof(wchar_t))
         return false;
     wchar_t* stored = static_cast<wchar_t*>(allocArray(processHeap(), bytes / sizeof(wchar_t) + 1, sizeof(wchar_t), sink));
     if (!stored) return false;
     DWORD read = bytes;
-    bool sound = RegQueryValueExW(key, kValueName, nullptr, &type, reinterpret_cast<BYTE*>(stored), &read) ==
+    bool sound = RegQueryValueExW(key, row.name, nullptr, &type, reinterpret_cast<BYTE*>(stored), &read) ==
                      ERROR_SUCCESS &&
                  type == REG_MULTI_SZ && read == bytes &&
                  parseRecentFiles(list, stored, bytes / sizeof(wchar_t), sink);
@@ -110,7 +110,7 @@ bool writeRecentFiles(const HKEY keys[2], const RecentFiles* list, const Message
     size_t units = 0;
     wchar_t* stored = storeRecentFiles(list, &units, sink);
     if (!stored) return false;
-    bool written = writeSettingValue(keys, kApplicationKey, kValueName, REG_MULTI_SZ, stored,
+    bool written = writeSettingBlock(keys, kSettingRecentFiles, REG_MULTI_SZ, stored,
                                      static_cast<DWORD>(units * sizeof(wchar_t)), sink);
     freeBytes(stored);
     return written;
@@ -129,7 +129,7 @@ void rememberOpenedFiles(MainDialogState* state, const FileNameList* fileList) {
     wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), &state->sink.self));
     if (!path) return;
     RecentFiles list;
-    readRecentFiles(state->settingsKeys, &list, &state->sink.self);
+    readRecentFiles(state->preferences.keys, &list, &state->sink.self);
     size_t folder = static_cast<size_t>(fileList->nameStart);
     memcpy(path, fileList->path, folder * sizeof(wchar_t));
     for (int k = count - 1; k >= 0; --k) {
@@ -148,14 +148,14 @@ void refreshRecentFilesMenu(MainDialogState* state) {
     HMENU submenu = recentFilesMenu(state->menu);
     if (!submenu) return;
     RecentFiles list;
-    readRecentFiles(state->settingsKeys, &list, &state->sink.self);
+    readRecentFiles(state->preferences.keys, &list, &state->sink.self);
     showRecentFiles(submenu, &list);
     clearRecentFiles(&list);
 }
 
 void openRecentFile(MainDialogState* state, int index) {
     RecentFiles list;
-    readRecentFiles(state->settingsKeys, &list, &state->sink.self);
+    readRecentFiles(state->preferences.keys, &list, &state->sink.self);
     FileNameList* fileList =
         index < list.count
             ? static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), &state->sink.self))

@@ -9,7 +9,7 @@
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/picture_mode.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "app/window_apartment.h"
 #include "stlv_version.h"
 #include "view/view_control.h"
@@ -136,10 +136,8 @@ int startAndRun() {
     MainDialogState* state = &theState;
     wchar_t* paths = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), nullptr));
     size_t pathUnits = paths && arguments ? fullCommandLinePaths(arguments, argumentCount, paths) : 0;
-    openSettingsKeys(state->settingsKeys);
-    bool singleInstance = false;
-    readSettingBool(&singleInstance, state->settingsKeys, L"SingleInstance");
-    bool handOver = singleInstance && pathUnits;
+    openSettingsKeys(state->preferences.keys);
+    bool handOver = readSetting(state->preferences.keys, kSettingSingleInstance) && pathUnits;
     HANDLE startLock = handOver ? takeStartLock() : nullptr;
     if (handOver && handOverToRunningWindow(paths, pathUnits)) TerminateProcess(GetCurrentProcess(), 0);
     state->menu = buildMenuBar();

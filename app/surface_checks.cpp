@@ -91,7 +91,7 @@ void showCheckedProblems(MainDialogState* state, int slot) {
     GpuMesh* mesh = static_cast<GpuMesh*>(state->parts[slot].gpuMesh);
     if (check.state != kCheckDone || !check.marks || !mesh) return;
     HWND view = dialogItem(state, kViewId);
-    if (attachProblemEdges(view, mesh, check.marks, &state->sink.self) && state->showProblems)
+    if (attachProblemEdges(view, mesh, check.marks, &state->sink.self) && flagOn(&state->preferences, kSettingShowProblems))
         InvalidateRect(view, nullptr, FALSE);
 }
 

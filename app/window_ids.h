@@ -77,3 +77,20 @@ enum WindowMessage : uint32_t {
     kApplyTreeChecksMessage = 0x8001,
     kCheckFinishedMessage = 0x8016,  // from the check worker; wParam: the part slot whose check ended
 };
+
+// The settings, one row each in the settings table (preferences.cpp), in this order.
+enum Setting : uint8_t {
+    kSettingFlipZoom,
+    kSettingUsUnits,
+    kSettingAlwaysRotate,
+    kSettingSingleInstance,
+    kSettingShowProblems,
+    kSettingObjectColor,
+    kSettingBackgroundColor,
+    kSettingStartPitch,
+    kSettingStartYaw,
+    kSettingRenderMode,
+    kSettingPlacement,
+    kSettingRecentFiles,
+    kSettingCount,
+};

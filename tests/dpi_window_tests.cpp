@@ -13,7 +13,7 @@
 #include "app/dialog_layout.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "tests/test_files.h"
 #include "view/view_control.h"
 
@@ -231,9 +231,9 @@ TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
         const wchar_t* paths[2] = {L"Software\\Veldmark tests\\placement", L"Software\\Veldmark tests\\maker"};
         for (int slot : {kApplicationKey, kMakerKey})
             RegCreateKeyExW(HKEY_CURRENT_USER, paths[slot], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &state->settingsKeys[slot], nullptr);
+                            &state->preferences.keys[slot], nullptr);
         WINDOWPLACEMENT placement{sizeof placement, 0, SW_SHOWNORMAL, {-1, -1}, {-1, -1}, row.stored};
-        ASSERT_EQ(RegSetValueExW(state->settingsKeys[kApplicationKey], L"Placement", 0, REG_BINARY,
+        ASSERT_EQ(RegSetValueExW(state->preferences.keys[kApplicationKey], L"Placement", 0, REG_BINARY,
                                  reinterpret_cast<const BYTE*>(&placement), sizeof placement),
                   ERROR_SUCCESS);
         HWND dialog = createMainDialog(GetModuleHandleW(nullptr), state);
@@ -249,7 +249,7 @@ TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
         }
         EXPECT_NE(MonitorFromRect(&frame, MONITOR_DEFAULTTONULL), nullptr);
         EXPECT_EQ(fontHeight(GetDlgItem(dialog, kFactsLineId)), -MulDiv(8, state->dpi, 72));
-        for (HKEY key : state->settingsKeys) RegDeleteTreeW(key, nullptr);
+        for (HKEY key : state->preferences.keys) RegDeleteTreeW(key, nullptr);
     }
 }
 

@@ -23,7 +23,7 @@
 #include "app/main_dialog.h"
 #include "app/open_files.h"
 #include "app/panel_glyphs.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "app/surface_checks.h"
 #include "tests/sink_recorder.h"
 #include "tests/test_files.h"
@@ -67,7 +67,7 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Veldmark tests");
         for (int slot : {kApplicationKey, kMakerKey})
             RegCreateKeyExW(HKEY_CURRENT_USER, kKeyPaths[slot], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &state_->settingsKeys[slot], nullptr);
+                            &state_->preferences.keys[slot], nullptr);
         dialog_ = createMainDialog(GetModuleHandleW(nullptr), state_);
         SetWindowPos(dialog_, nullptr, 0, 0, 900, 650, SWP_NOZORDER);
         ShowWindow(dialog_, SW_SHOW);
@@ -79,7 +79,7 @@ protected:
         pumpMessages(dialog_);
         clearModel(state_);
         SetWindowTextW(dialog_, kTitle.c_str());
-        for (HKEY key : state_->settingsKeys) RegDeleteTreeW(key, nullptr);
+        for (HKEY key : state_->preferences.keys) RegDeleteTreeW(key, nullptr);
     }
 
     static constexpr const wchar_t* kKeyPaths[2] = {L"Software\\Veldmark tests\\application",
@@ -377,7 +377,7 @@ TEST(WindowTitle, NamesTheFileAfterTheLastSeparatorAndCutsLongNamesTo255Units) {
 TEST(StartAngles, AreStoredAsTheNearestWholeDegree) {
     const struct {
         int32_t angle;
-        DWORD degrees;
+        uint32_t degrees;
     } rows[] = {
         {0, 0},           {5965232, 0},  // just under half a degree
         {5965233, 1},     {11930465, 1},
@@ -386,8 +386,8 @@ TEST(StartAngles, AreStoredAsTheNearestWholeDegree) {
         {INT32_MIN, 180}, {INT32_MAX, 180},
     };
     for (const auto& row : rows) EXPECT_EQ(binaryAngleToDegrees(row.angle), row.degrees) << row.angle;
-    for (DWORD degrees = 0; degrees < 360; ++degrees)
-        EXPECT_EQ(binaryAngleToDegrees(degreesToBinaryAngle(degrees)), degrees);
+    for (int32_t degrees = 0; degrees < 360; ++degrees)
+        EXPECT_EQ(binaryAngleToDegrees(degreesToAngle(degrees)), uint32_t(degrees));
 }
 
 TEST_F(MainDialogTest, LayoutKeepsControlsApartWithThePanelRightOfTheView) {
@@ -721,6 +721,7 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
     runCommand(state_, kCommandMetricUnits, 0);  // the locale may have chosen either
     const MainDialogState& s = *state_;
     const ViewState& v = *viewStateOf(item(kViewId));
+    auto on = [&](Setting setting) { return flagOn(&s.preferences, setting); };
     auto measuring = [&] { return (GetMenuState(s.menu, kCommandMeasure, MF_BYCOMMAND) & MF_CHECKED) != 0; };
     auto closePosted = [&] {
         MSG message;
@@ -735,25 +736,28 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         DWORD stored = 0;
     };
     const Row rows[] = {
-        {kCommandFlipZoom, 0, MF_CHECKED, [&] { return s.flipZoom && v.flipZoom; }, L"FlipZoom", kMakerKey, 1},
-        {kCommandFlipZoom, MF_CHECKED, 0, [&] { return !s.flipZoom && !v.flipZoom; }, L"FlipZoom", kMakerKey, 0},
-        {kCommandAlwaysRotate, 0, MF_CHECKED, [&] { return s.alwaysRotate && v.alwaysRotate; }, L"AlwaysRotate",
+        {kCommandFlipZoom, 0, MF_CHECKED, [&] { return on(kSettingFlipZoom) && v.flipZoom; }, L"FlipZoom", kMakerKey, 1},
+        {kCommandFlipZoom, MF_CHECKED, 0, [&] { return !on(kSettingFlipZoom) && !v.flipZoom; }, L"FlipZoom", kMakerKey,
+         0},
+        {kCommandAlwaysRotate, 0, MF_CHECKED, [&] { return on(kSettingAlwaysRotate) && v.alwaysRotate; },
+         L"AlwaysRotate", kApplicationKey, 1},
+        {kCommandAlwaysRotate, MF_CHECKED, 0, [&] { return !on(kSettingAlwaysRotate) && !v.alwaysRotate; },
+         L"AlwaysRotate", kApplicationKey, 0},
+        {kCommandSingleInstance, 0, MF_CHECKED, [&] { return on(kSettingSingleInstance); }, L"SingleInstance",
          kApplicationKey, 1},
-        {kCommandAlwaysRotate, MF_CHECKED, 0, [&] { return !s.alwaysRotate && !v.alwaysRotate; }, L"AlwaysRotate",
+        {kCommandSingleInstance, MF_CHECKED, 0, [&] { return !on(kSettingSingleInstance); }, L"SingleInstance",
          kApplicationKey, 0},
-        {kCommandSingleInstance, 0, MF_CHECKED, [&] { return s.singleInstance; }, L"SingleInstance", kApplicationKey, 1},
-        {kCommandSingleInstance, MF_CHECKED, 0, [&] { return !s.singleInstance; }, L"SingleInstance", kApplicationKey, 0},
-        {kCommandShowProblems, 0, MF_CHECKED, [&] { return s.showProblems && v.showProblems; }, L"ShowProblems",
-         kApplicationKey, 1},
-        {kCommandShowProblems, MF_CHECKED, 0, [&] { return !s.showProblems && !v.showProblems; }, L"ShowProblems",
-         kApplicationKey, 0},
+        {kCommandShowProblems, 0, MF_CHECKED, [&] { return on(kSettingShowProblems) && v.showProblems; },
+         L"ShowProblems", kApplicationKey, 1},
+        {kCommandShowProblems, MF_CHECKED, 0, [&] { return !on(kSettingShowProblems) && !v.showProblems; },
+         L"ShowProblems", kApplicationKey, 0},
         {kCommandOutline, 0, MF_CHECKED, [&] { return v.renderMode == 2; }, L"RenderMode", kApplicationKey, 2},
         {kCommandWireframe, 0, MF_CHECKED, [&] { return v.renderMode == 1; }, L"RenderMode", kApplicationKey, 1},
         {kCommandSolid, 0, MF_CHECKED, [&] { return v.renderMode == 0; }, L"RenderMode", kApplicationKey, 0},
-        {kCommandUsUnits, 0, MF_CHECKED, [&] { return s.usUnits == 1; }, L"USUnits", kMakerKey, 1},
-        {kCommandMetricUnits, 0, MF_CHECKED, [&] { return s.usUnits == 0; }, L"USUnits", kMakerKey, 0},
+        {kCommandUsUnits, 0, MF_CHECKED, [&] { return on(kSettingUsUnits); }, L"USUnits", kMakerKey, 1},
+        {kCommandMetricUnits, 0, MF_CHECKED, [&] { return !on(kSettingUsUnits); }, L"USUnits", kMakerKey, 0},
         {kCommandTop, 0, 0, [&] { return v.yaw == 0 && uint32_t(v.pitch) == 0xC000004E; }},
-        {kCommandSetStartView, 0, 0, [&] { return readStartAngles(s.settingsKeys).yaw == 0; },
+        {kCommandSetStartView, 0, 0, [&] { return readStartAngles(s.preferences.keys).yaw == 0; },
          L"InitialEyePitchDegrees", kApplicationKey, 270},
         {kCommandLeft, 0, 0, [&] { return uint32_t(v.yaw) == 0xC000004E && v.pitch == 0; }},
         {kCommandFront, 0, 0, [&] { return v.yaw == 0 && v.pitch == 0; }},
@@ -774,14 +778,14 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
     auto marks = [&](WORD id) { return GetMenuState(s.menu, id, MF_BYCOMMAND) & (MF_CHECKED | MF_GRAYED); };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.id);
-        for (HKEY key : s.settingsKeys) RegDeleteTreeW(key, nullptr);
+        for (HKEY key : s.preferences.keys) RegDeleteTreeW(key, nullptr);
         EXPECT_EQ(marks(row.id), row.marksBefore);
         SendMessageW(dialog_, WM_COMMAND, row.id, 0);
         EXPECT_EQ(marks(row.id), row.marksAfter);
         EXPECT_TRUE(row.effect());
         if (!row.setting) continue;
-        EXPECT_EQ(stored(s.settingsKeys[row.slot], row.setting), row.stored);
-        EXPECT_EQ(stored(s.settingsKeys[1 - row.slot], row.setting), std::nullopt);
+        EXPECT_EQ(stored(s.preferences.keys[row.slot], row.setting), row.stored);
+        EXPECT_EQ(stored(s.preferences.keys[1 - row.slot], row.setting), std::nullopt);
     }
     // Exit and the dialog manager's cancel both ask the window to close; other keys go unhandled.
     for (WORD id : {WORD(kCommandExit), WORD(IDCANCEL)}) {
@@ -814,42 +818,45 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
         {L"InitialEyeYawDegrees", kMakerKey, static_cast<DWORD>(-90)},
         {L"RenderMode", kApplicationKey, 2},
     };
-    HKEY* keys = state_->settingsKeys;
+    HKEY* keys = state_->preferences.keys;
     for (const auto& value : stored) RegSetKeyValueW(keys[value.slot], nullptr, value.name, REG_DWORD, &value.value, 4);
     RegSetKeyValueW(keys[kApplicationKey], nullptr, L"USUnits", REG_SZ, L"0", 4);  // a string is no setting
-    MainDialogState* fresh = static_cast<MainDialogState*>(calloc(1, sizeof(MainDialogState)));
-    memcpy(fresh->settingsKeys, keys, sizeof fresh->settingsKeys);
-    fresh->defaultObjectColor = fresh->defaultBackgroundColor = 0x12345678;
-    ViewAngles angles = readSettings(fresh);
-    EXPECT_EQ(std::tuple(fresh->flipZoom, fresh->usUnits, fresh->alwaysRotate, fresh->singleInstance,
-                         fresh->showProblems),
-              std::tuple(1, 1, 1, 0, 1));
-    EXPECT_EQ(fresh->defaultObjectColor, 0xFF302010u);
-    EXPECT_EQ(fresh->defaultBackgroundColor, 0u);
-    EXPECT_EQ(angles.yaw, degreesToBinaryAngle(static_cast<DWORD>(-90)));
-    EXPECT_EQ(angles.pitch, degreesToBinaryAngle(kDefaultPitchDegrees));
-    free(fresh);
+    Preferences fresh{};
+    memcpy(fresh.keys, keys, sizeof fresh.keys);
+    readPreferences(&fresh);
+    auto on = [&](Setting setting) { return flagOn(&fresh, setting); };
+    EXPECT_EQ(std::tuple(on(kSettingFlipZoom), on(kSettingUsUnits), on(kSettingAlwaysRotate),
+                         on(kSettingSingleInstance), on(kSettingShowProblems)),
+              std::tuple(true, true, true, false, true));
+    EXPECT_EQ(fresh.values[kSettingObjectColor], 0xFF302010u);
+    EXPECT_EQ(fresh.values[kSettingBackgroundColor], 0u);
+    CameraAngles angles = readStartAngles(keys);
+    EXPECT_EQ(angles.yaw, degreesToAngle(-90));
+    EXPECT_EQ(angles.pitch, degreesToAngle(kDefaultPitchDegrees));
     // The mode comes back as saved; a mode this program does not know is Solid.
-    EXPECT_EQ(readRenderMode(keys), 2);
+    EXPECT_EQ(fresh.values[kSettingRenderMode], 2u);
     for (DWORD mode : {1u, 3u, 0xFFFFFFFFu}) {
         RegSetKeyValueW(keys[kApplicationKey], nullptr, L"RenderMode", REG_DWORD, &mode, 4);
-        EXPECT_EQ(readRenderMode(keys), mode == 1 ? 1 : 0) << mode;
+        EXPECT_EQ(readSetting(keys, kSettingRenderMode), mode == 1 ? 1u : 0u) << mode;
     }
     // Colours written and read back keep their bytes; black is stored opaque.
     for (uint32_t colour : {0xFF302010u, 0x00000000u}) {
-        uint32_t read = 0;
-        EXPECT_TRUE(writeSettingColor(keys, kMakerKey, colour, L"DefaultObjectColor", nullptr) &&
-                    readSettingColor(&read, keys, L"DefaultObjectColor"));
-        EXPECT_EQ(read, colour | 0xFF000000) << colour;
+        EXPECT_TRUE(writeSetting(&fresh, kSettingObjectColor, colour, nullptr));
+        EXPECT_EQ(readSetting(keys, kSettingObjectColor), colour | 0xFF000000) << colour;
     }
-    // A key that cannot be written reports the failure as a line of its own.
-    HKEY readOnly[2] = {nullptr, nullptr};
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPaths[kMakerKey], 0, KEY_READ, &readOnly[kMakerKey]), ERROR_SUCCESS);
+    // A key that cannot be written reports the failure as a line of its own
+    // that names the setting; a key that is not there is no failure.
+    Preferences readOnly{};
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPaths[kMakerKey], 0, KEY_READ, &readOnly.keys[kMakerKey]),
+              ERROR_SUCCESS);
     Converter converter;
-    EXPECT_FALSE(writeSettingDword(readOnly, kMakerKey, 1, L"FlipZoom", converter.producerSink()));
-    EXPECT_FALSE(writeSettingDword(readOnly, kApplicationKey, 1, L"FlipZoom", converter.producerSink()));  // no key
+    EXPECT_FALSE(writeSetting(&readOnly, kSettingFlipZoom, 1, converter.producerSink()));
+    EXPECT_FALSE(writeSetting(&readOnly, kSettingAlwaysRotate, 1, converter.producerSink()));  // no key
     EXPECT_EQ(converter.inner.codes(), std::vector<StatusCode>{kLine});
-    RegCloseKey(readOnly[kMakerKey]);
+    ASSERT_EQ(converter.inner.lines().size(), 1u);
+    EXPECT_TRUE(converter.inner.lines()[0].starts_with(L"Settings error: FlipZoom could not be saved: "));
+    EXPECT_TRUE(flagOn(&readOnly, kSettingFlipZoom));  // kept for the run
+    RegCloseKey(readOnly.keys[kMakerKey]);
     // A window closed while minimised comes back as it was before: normal or maximised.
     for (auto [before, restored] : {std::pair{SW_SHOWNORMAL, SW_SHOWNORMAL}, {SW_MAXIMIZE, SW_SHOWMAXIMIZED}}) {
         ShowWindow(dialog_, before);
@@ -908,7 +915,7 @@ TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
         EXPECT_EQ(!!IsWindowEnabled(item(kColorsComboId)), row.colourOrder != CB_ERR);
         EXPECT_EQ(state_->overrideColor, row.overrideColor);
         uint32_t meshColor = static_cast<const GpuMesh*>(state_->parts[0].gpuMesh)->color;
-        EXPECT_EQ(meshColor, row.meshColor ? row.meshColor : state_->defaultObjectColor);
+        EXPECT_EQ(meshColor, row.meshColor ? row.meshColor : state_->preferences.values[kSettingObjectColor]);
         EXPECT_EQ(itemText(tree, TreeView_GetRoot(tree)), row.fileItem);
         EXPECT_EQ(itemText(tree, TreeView_GetChild(tree, TreeView_GetRoot(tree))), row.solidItem);
         clearModel(state_);
