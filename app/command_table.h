@@ -9,8 +9,8 @@
 constexpr BYTE kDialogKey = 0x40;
 
 struct CommandRow {
-    // MF_POPUP, MF_END and MF_GRAYED as in a menu template; kNotInMenu for a
-    // command that only a key reaches.
+    // MF_POPUP and MF_END as in a menu template, or kNotInMenu for a command
+    // that only a key reaches; menu_state.cpp enables and checks the items.
     WORD menuFlags;
     WORD command;  // 0 for a popup or a separator
     // The menu item's text ("&Open …\tCtrl+O"; empty for a separator), or for

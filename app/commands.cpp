@@ -1,58 +1,57 @@
 #include "app/commands.h"
 
-#include <commdlg.h>
-
-#include <initializer_list>
-
-#include "app/folder_listing.h"
-#include "app/picture_file.h"
-#include "app/info_panel.h"
+#include "app/file_dialogs.h"
 #include "app/key_help.h"
+#include "app/menu_state.h"
 #include "app/open_files.h"
+#include "app/part_colors.h"
 #include "app/recent_files.h"
-#include "app/preferences.h"
-#include "core/log_sink.h"
+#include "app/view_picture.h"
+#include "app/window_ids.h"
 #include "stlv_version.h"
 #include "view/view_control.h"
 
 namespace {
 
-// Shared by every Color dialog of the run, never saved.
-COLORREF customColors[16] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
-                             0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
+HWND viewOf(const MainDialogState* state) {
+    return GetDlgItem(state->dialog, kViewId);
+}
 
-// A flag of the settings table: its menu mark, its effect on the view, its value stored.
+void showTexts(MainDialogState* state) {
+    showPanelTexts(&state->panel, &state->model, flagOn(&state->preferences, kSettingUsUnits));
+}
+
+// A flag of the settings table: its effect on the view, its value stored.
 void toggleSetting(MainDialogState* state, Setting setting) {
     bool on = !flagOn(&state->preferences, setting);
     writeSetting(&state->preferences, setting, on, &state->sink.self);
     const SettingRow& row = settingRow(setting);
-    if (row.apply) row.apply(dialogItem(state, kViewId), on);
-    CheckMenuItem(state->menu, row.command, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    if (row.apply) row.apply(viewOf(state), on);
 }
 
 void selectRenderMode(MainDialogState* state, RenderMode mode) {
-    showRenderMode(state, mode);
+    HWND view = viewOf(state);
+    setRenderMode(view, mode);
+    InvalidateRect(view, nullptr, FALSE);
     writeSetting(&state->preferences, kSettingRenderMode, mode, &state->sink.self);
 }
 
 // The view's angles become the ones Reset view and every new model start from.
 void setStartView(MainDialogState* state) {
-    const ViewState* view = viewStateOf(dialogItem(state, kViewId));
+    const ViewState* view = viewStateOf(viewOf(state));
     if (!view) return;
     writeStartAngles(&state->preferences, CameraAngles{view->yaw, view->pitch}, &state->sink.self);
 }
 
 void selectUnits(MainDialogState* state, bool usUnits) {
-    CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits,
-                       usUnits ? kCommandUsUnits : kCommandMetricUnits, MF_BYCOMMAND);
     writeSetting(&state->preferences, kSettingUsUnits, usUnits, &state->sink.self);
-    if (state->parts[0].view) showModelDimensions(state);
+    showTexts(state);
 }
 
 void presetView(MainDialogState* state, ViewPreset preset) {
     const float noPan[3] = {0, 0, 0};
     CameraAngles angles = presetAngles(preset);
-    setViewAngles(dialogItem(state, kViewId), noPan, angles.yaw, angles.pitch);
+    setViewAngles(viewOf(state), noPan, angles.yaw, angles.pitch);
 }
 
 // The default colours: picked, applied and stored.
@@ -60,20 +59,21 @@ void pickDefaultColor(MainDialogState* state, Setting setting) {
     uint32_t color;
     if (!pickColor(state->dialog, state->preferences.values[setting], &color)) return;
     state->preferences.values[setting] = color;
-    HWND view = dialogItem(state, kViewId);
+    HWND view = viewOf(state);
     if (setting == kSettingBackgroundColor) {
         setBackgroundColor(view, color);
         InvalidateRect(view, nullptr, FALSE);
-    } else if (!(state->overrideColor >> 24)) {
-        updatePartSwatch(state, 0);
+    } else if (!(state->model.overrideColor >> 24)) {
+        updatePartSwatch(&state->panel, &state->model, color, 0);
     }
     writeSetting(&state->preferences, setting, color, &state->sink.self);
 }
 
 void pickSwatchColor(MainDialogState* state, int slot) {
-    if (!pickColor(state->dialog, state->overrideColor, &state->overrideColor)) return;
+    ShownModel* model = &state->model;
+    if (!pickColor(state->dialog, model->overrideColor, &model->overrideColor)) return;
     CheckDlgButton(state->dialog, kMaterialCheckId, BST_CHECKED);
-    updatePartSwatch(state, slot);
+    updatePartSwatch(&state->panel, model, state->preferences.values[kSettingObjectColor], slot);
 }
 
 void showAbout(HWND dialog) {
@@ -99,57 +99,34 @@ void openChosenFiles(MainDialogState* state, bool addParts) {
 // The view's picture at its current size, as a PNG file chosen in the Save
 // dialog, which proposes the model's name beside its file.
 void savePicture(MainDialogState* state) {
-    if (!state->parts[0].view) return;
+    if (!slotInUse(&state->model, 0)) return;
     wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), &state->sink.self));
     if (!path) return;
-    proposePicturePath(&state->parts[0], path, kFileListUnits);
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = state->dialog;
-    dialog.lpstrFilter = L"PNG picture (*.png)\0*.png\0";
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = kFileListUnits;
-    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
-    dialog.lpstrDefExt = L"png";
-    if (GetSaveFileNameW(&dialog)) savePictureTo(state, path);
+    proposePicturePath(&state->model.parts[0], path, kFileListUnits);
+    if (choosePicturePath(state->dialog, path, kFileListUnits)) savePictureTo(state->dialog, path, &state->sink.self);
     freeBytes(path);
 }
 
-// Ctrl+C stays the text copy of the messages box while that has the focus.
-void copyPicture(MainDialogState* state) {
-    HWND messages = dialogItem(state, kMessagesId);
-    if (GetFocus() == messages) {
-        SendMessageW(messages, WM_COPY, 0, 0);
-        return;
-    }
-    Picture picture;
-    if (!state->parts[0].view || !renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) return;
-    copyPictureToClipboard(state->dialog, &picture, &state->sink.self);
-    freePicture(&picture);
-}
-
 void setMeasuring(MainDialogState* state, bool on) {
-    setMeasureMode(dialogItem(state, kViewId), on);
-    CheckMenuItem(state->menu, kCommandMeasure, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
-    showMeasureLine(state);
+    setMeasureMode(viewOf(state), on);
+    showTexts(state);
 }
 
 // Esc while measuring first forgets the points, then leaves measuring; otherwise it exits.
 void escape(MainDialogState* state) {
-    HWND view = dialogItem(state, kViewId);
+    HWND view = viewOf(state);
     if (!measureMode(view)) {
         PostMessageW(state->dialog, WM_CLOSE, 0, 0);
         return;
     }
-    if (clearMeasure(view)) showMeasureLine(state);
+    if (clearMeasure(view)) showTexts(state);
     else setMeasuring(state, false);
 }
 
 // Axis and Flip turn the section on: asked for, it should show. The moves
 // only act on a section that is shown.
 void changeSection(MainDialogState* state, WORD id) {
-    HWND view = dialogItem(state, kViewId);
+    HWND view = viewOf(state);
     SectionPlane section = viewSection(view);
     switch (id) {
     case kCommandSection: section.on = !section.on; break;
@@ -169,121 +146,21 @@ void changeSection(MainDialogState* state, WORD id) {
         break;
     }
     }
-    CheckMenuItem(state->menu, kCommandSection, MF_BYCOMMAND | (section.on ? MF_CHECKED : MF_UNCHECKED));
     setViewSection(view, &section);
-    showSectionLine(state);
+    showTexts(state);
 }
 
-}  // namespace
-
-void showRenderMode(MainDialogState* state, RenderMode mode) {
-    WORD item = mode == kRenderWireframe ? kCommandWireframe : mode == kRenderOutline ? kCommandOutline : kCommandSolid;
-    CheckMenuRadioItem(state->menu, kCommandSolid, kCommandWireframe, item, MF_BYCOMMAND);
-    HWND view = dialogItem(state, kViewId);
-    setRenderMode(view, mode);
-    InvalidateRect(view, nullptr, FALSE);
-}
-
-void proposePicturePath(const ModelPart* part, wchar_t* path, uint32_t capacity) {
-    path[0] = 0;
-    const wchar_t* source = part->filePath;
-    if (!source) return;
-    uint32_t length = static_cast<uint32_t>(lstrlenW(source));
-    uint32_t end = length;  // where ".png" goes: over the extension, if the name has one
-    for (uint32_t at = length; at > 0 && source[at - 1] != L'\\' && source[at - 1] != L'/'; --at)
-        if (source[at - 1] == L'.') {
-            end = at - 1;
-            break;
-        }
-    if (end + 5 > capacity) return;
-    memcpy(path, source, end * sizeof(wchar_t));
-    lstrcpyW(path + end, L".png");
-}
-
-bool savePictureTo(MainDialogState* state, const wchar_t* path) {
-    Picture picture;
-    if (!renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) return false;
-    bool written = writePngFile(path, &picture, &state->sink.self);
-    freePicture(&picture);
-    if (!written) return false;
-    HWND messages = dialogItem(state, kMessagesId);
-    appendText(messages, L"Picture saved to ");
-    appendText(messages, path);
-    appendText(messages, L"\r\n");
-    return true;
-}
-
-void enablePictureCommands(HMENU menu, bool enabled) {
-    for (WORD id : {kCommandSavePicture, kCommandCopyPicture})
-        EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
-}
-
-bool pickColor(HWND owner, uint32_t start, uint32_t* color) {
-    CHOOSECOLORW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.rgbResult = start & 0xFFFFFF;
-    dialog.lpCustColors = customColors;
-    dialog.Flags = CC_RGBINIT | CC_FULLOPEN | CC_ANYCOLOR;
-    if (!ChooseColorW(&dialog)) return false;
-    *color = (dialog.rgbResult & 0xFFFFFF) | 0xFF000000;
-    return true;
-}
-
-namespace {
-
-// A folder that already ends in a separator (a drive root) takes the names
-// without a second one: the folder listing compares paths exactly.
-int joinWithoutDoubleSeparator(Utf16* path, int nameStart) {
-    if (nameStart < 2 || path[nameStart - 2] != L'\\') return nameStart;
-    int end = nameStart;
-    while (end + 2 < static_cast<int>(kFileListUnits) && (path[end] || path[end + 1])) ++end;
-    memmove(path + nameStart - 1, path + nameStart, (end + 2 - nameStart) * sizeof(Utf16));
-    return nameStart - 1;
-}
-
-}  // namespace
-
-bool chooseStlFiles(FileNameList* list, HWND owner) {
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"Stereolithography (*.stl)\0*.stl\0All Files\0*.*\0";
-    dialog.nFilterIndex = 1;
-    list->path[0] = 0;
-    dialog.lpstrFile = list->path;
-    dialog.nMaxFile = kFileListUnits;
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameW(&dialog)) return false;
-    // One file: its full path. Several: the folder, a terminator, then the
-    // names, each terminated, and an empty name.
-    int nameStart = dialog.nFileOffset;
-    if (nameStart <= 0 || nameStart >= static_cast<int>(kFileListUnits)) return false;
-    bool several = list->path[nameStart - 1] == 0;
-    if (several) nameStart = joinWithoutDoubleSeparator(list->path, nameStart);
-    list->path[nameStart - 1] = L'\\';
-    int end = nameStart;
-    while (end < static_cast<int>(kFileListUnits) - 2 && list->path[end]) ++end;
-    list->nameStart = nameStart;
-    list->nextName = end + 1;
-    if (!several) list->path[end + 1] = 0;
-    return true;
-}
-
-void runCommand(MainDialogState* state, WORD id, WORD notification) {
-    HWND view = dialogItem(state, kViewId);
+// The commands of the menu and the keys; false for an id that is none.
+bool runMenuCommand(MainDialogState* state, WORD id) {
+    HWND view = viewOf(state);
     switch (id) {
     case kCommandOpen: openChosenFiles(state, false); break;
     case kCommandAddParts: openChosenFiles(state, true); break;
     case kCommandExit: escape(state); break;
     case kCommandCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
     case kCommandMeasure: setMeasuring(state, !measureMode(view)); break;
-    case kViewId:
-        if (notification == kMeasureChanged) showMeasureLine(state);
-        if (notification == kViewSectionMoved) showSectionLine(state);
-        break;
     case kCommandSavePicture: savePicture(state); break;
-    case kCommandCopyPicture: copyPicture(state); break;
+    case kCommandCopyPicture: copyViewPicture(state->dialog, slotInUse(&state->model, 0), &state->sink.self); break;
     case kCommandPreviousFile: stepFile(state, false); break;
     case kCommandNextFile: stepFile(state, true); break;
     case kCommandTop: presetView(state, kViewTop); break;
@@ -295,7 +172,7 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
         break;
     }
     case kCommandRotate:
-        if (state->parts[0].view) startRotation(view);
+        if (slotInUse(&state->model, 0)) startRotation(view);
         break;
     case kCommandSetStartView: setStartView(state); break;
     case kCommandSolid: selectRenderMode(state, kRenderSolid); break;
@@ -307,13 +184,7 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kCommandDefaultBackground: pickDefaultColor(state, kSettingBackgroundColor); break;
     case kCommandAbout: showAbout(state->dialog); break;
     case kCommandKeysAndMouse: showKeyHelp(state->dialog); break;
-    case kCommandClearRecentFiles: forgetRecentFiles(state); break;
-    case kSpaceComboId:
-        if (notification == CBN_SELCHANGE) showModelDimensions(state);
-        break;
-    case kColorsComboId:
-        if (notification == CBN_SELCHANGE) applyTriangleColourChoice(state);
-        break;
+    case kCommandClearRecentFiles: forgetRecentFiles(state->preferences.keys, state->menu, &state->sink.self); break;
     case kCommandSection:
     case kCommandSectionAxis:
     case kCommandFlipSection:
@@ -321,17 +192,37 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kCommandSectionBack:
     case kCommandSectionFarForward:
     case kCommandSectionFarBack: changeSection(state, id); break;
-    case kMaterialCheckId:
-        state->overrideColor = (state->overrideColor & 0xFFFFFF) |
-                               (IsDlgButtonChecked(state->dialog, kMaterialCheckId) == BST_CHECKED ? 0xFF000000 : 0);
-        updatePartSwatch(state, 0);
-        break;
     default:
         if (Setting setting; settingToggledBy(id, &setting)) toggleSetting(state, setting);
-        else if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED)
-            pickSwatchColor(state, id - kFirstSwatchId);
         else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
             openRecentFile(state, id - kCommandFirstRecentFile);
-        break;
+        else return false;
     }
+    return true;
+}
+
+// What the view and the panel's controls tell; false for anything else.
+bool runControlNotification(MainDialogState* state, WORD id, WORD notification) {
+    uint32_t defaultColor = state->preferences.values[kSettingObjectColor];
+    if (id == kViewId && (notification == kMeasureChanged || notification == kViewSectionMoved)) {
+        showTexts(state);
+    } else if (id == kSpaceComboId && notification == CBN_SELCHANGE) {
+        applyCoordinateSpace(&state->panel);
+        showTexts(state);
+    } else if (id == kColorsComboId && notification == CBN_SELCHANGE) {
+        applyTriangleColorChoice(&state->panel, &state->model, defaultColor, &state->sink.self);
+    } else if (id == kMaterialCheckId) {
+        followMaterialBox(&state->panel, &state->model, defaultColor);
+    } else if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED) {
+        pickSwatchColor(state, id - kFirstSwatchId);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void runCommand(MainDialogState* state, WORD id, WORD notification) {
+    if (runControlNotification(state, id, notification) || runMenuCommand(state, id)) updateMenu(state);
 }

@@ -75,7 +75,7 @@ enum WindowMessage : uint32_t {
     kLoadFinishedMessage = 0x8000,  // WM_APP, from the load job; wParam: the job
     // After a click or the space key in the tree, once the tree has toggled the box it wanted to.
     kApplyTreeChecksMessage = 0x8001,
-    kCheckFinishedMessage = 0x8016,  // from the check worker; wParam: the part slot whose check ended
+    kCheckFinishedMessage = 0x8016,  // from the check worker; lParam: its CheckOutcome
 };
 
 // The settings, one row each in the settings table (preferences.cpp), in this order.

@@ -108,3 +108,22 @@ uint64_t lineOfOffset(const uint8_t* bytes, uint64_t size, uint64_t offset) {
     if (paired < offset) ends += bytes[paired] == '\n' || bytes[paired] == '\r';
     return ends + 1;
 }
+
+JobProgress takeJobProgress(LoadJob* job) {
+    // The text is handed over under the lock and shown after it, so the
+    // job's thread never waits for the window.
+    acquireSpinLock(&job->messageLock);
+    JobProgress progress{static_cast<uint32_t>(job->progress), job->messages, (job->state & kLoadUndelivered) != 0};
+    if (job->messages.used) job->messages = GrowBuffer{nullptr, 0, 0};
+    job->state &= ~kLoadUndelivered;
+    releaseSpinLock(&job->messageLock);
+    return progress;
+}
+
+bool askJobToStop(LoadJob* job) {
+    acquireSpinLock(&job->messageLock);
+    exchange8(&job->keepGoing, 0);
+    bool undelivered = job->state & kLoadUndelivered;
+    releaseSpinLock(&job->messageLock);
+    return undelivered;
+}

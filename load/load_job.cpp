@@ -28,6 +28,12 @@ void reportLine(const MessageSink* sink, const Utf16* line) {
 
 }  // namespace
 
+void releaseModelPart(ModelPart* part) {
+    if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
+    destroyPrivateHeap(part->heap);
+    unmapFile(part->view, part->viewSize);
+}
+
 void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
     if (metadata->coordinateSpace == 0) {
         reportLine(sink, U16("STL info: unknown coordinate space; defaulting to Z up"));
@@ -55,12 +61,6 @@ uint64_t strayBytes(const StlMesh* mesh, const uint8_t* end) {
     const StlSolid& last = mesh->solids[mesh->solidCount - 1];
     const uint8_t* records = reinterpret_cast<const uint8_t*>(last.triangles);
     return static_cast<uint64_t>(end - (records + uint64_t{last.triangleCount} * sizeof(StlTriangle)));
-}
-
-void releasePart(ModelPart* part) {
-    if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
-    destroyPrivateHeap(part->heap);
-    unmapFile(part->view, part->viewSize);
 }
 
 // Why a file that detection refused cannot be shown.
@@ -228,7 +228,7 @@ void releaseLoadJob(LoadJob* job) {
 void destroyLoadJob(LoadJob* job) {
     for (uint64_t i = 0; i < partCount(job); ++i) {
         ModelPart* part = partAt(&job->parts, i);
-        if (part->view) releasePart(part);
+        if (part->view) releaseModelPart(part);
     }
     releaseLoadJob(job);
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/dialog_layout.h"
-#include "app/main_dialog.h"
+#include "app/window_ids.h"
 
 namespace {
 
@@ -30,7 +30,9 @@ const Expected kTable[] = {
 
 std::vector<ControlPlace> placesAt(int width, int height, int dpi, int parts, int wrappedLines = 1) {
     std::vector<ControlPlace> places(kMaxControlPlaces);
-    places.resize(layoutPlaces(width, height, dpi, {parts, wrappedLines, wrappedLines}, places.data()));
+    PanelContent content{parts, {}};
+    for (uint8_t& lines : content.lines) lines = static_cast<uint8_t>(wrappedLines);
+    places.resize(layoutPlaces(width, height, dpi, content, places.data()));
     return places;
 }
 

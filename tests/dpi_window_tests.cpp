@@ -82,19 +82,19 @@ protected:
 };
 
 TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
-    int dpi = state_->dpi;
+    int dpi = state_->panel.dpi;
     if (kExpectedDpi) ASSERT_EQ(dpi, kExpectedDpi);
     ASSERT_GT(dpi, 0);
     folder_.write("part.stl", binaryStl(cubeTriangles(), "part"));
     openFiles(state_, folderList(folder_.directory(), {"part.stl"}).get(), true, nullptr);
-    ASSERT_TRUE(pumpUntil([] { return state_->currentJob == nullptr && state_->parts[0].view; }, 30000, dialog_));
+    ASSERT_TRUE(pumpUntil([] { return state_->navigation.currentJob == nullptr && state_->model.parts[0].view; }, 30000, dialog_));
     HWND view = GetDlgItem(dialog_, kViewId);
     ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }, 30000, dialog_));
 
     RECT client;
     GetClientRect(dialog_, &client);
     ControlPlace at96[kMaxControlPlaces];
-    int count = layoutPlaces(MulDiv(client.right, 96, dpi), MulDiv(client.bottom, 96, dpi), 96, {1, 1, 1}, at96);
+    int count = layoutPlaces(MulDiv(client.right, 96, dpi), MulDiv(client.bottom, 96, dpi), 96, PanelContent{1, {}}, at96);
     for (int k = 0; k < count; ++k) {
         const ControlPlace& small = at96[k];
         if (small.id > kFirstSwatchId && small.id < kFirstSwatchId + kMaxParts) continue;  // hidden
@@ -198,10 +198,10 @@ TEST_F(HighDpiWindow, CheckBoxesAndIconsFollowTheDensity) {
     HWND tree = GetDlgItem(dialog_, kTreeId);
     RECT frame;
     GetWindowRect(dialog_, &frame);
-    int start = state_->dpi;
+    int start = state_->panel.dpi;
     for (int dpi : {start, 192, 96, start}) {
         SCOPED_TRACE(dpi);
-        if (dpi != state_->dpi) SendMessageW(dialog_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+        if (dpi != state_->panel.dpi) SendMessageW(dialog_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
         int width = 0, height = 0;
         HIMAGELIST boxes = reinterpret_cast<HIMAGELIST>(SendMessageW(tree, TVM_GETIMAGELIST, TVSIL_STATE, 0));
         ASSERT_TRUE(boxes && ImageList_GetIconSize(boxes, &width, &height));
@@ -238,7 +238,7 @@ TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
                   ERROR_SUCCESS);
         HWND dialog = createMainDialog(GetModuleHandleW(nullptr), state);
         ASSERT_NE(dialog, nullptr);
-        if (kExpectedDpi) EXPECT_EQ(state->dpi, kExpectedDpi);
+        if (kExpectedDpi) EXPECT_EQ(state->panel.dpi, kExpectedDpi);
         RECT frame;
         GetWindowRect(dialog, &frame);
         EXPECT_EQ(frame.right - frame.left, row.stored.right - row.stored.left);
@@ -248,7 +248,7 @@ TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
             EXPECT_EQ(frame.top, row.stored.top);
         }
         EXPECT_NE(MonitorFromRect(&frame, MONITOR_DEFAULTTONULL), nullptr);
-        EXPECT_EQ(fontHeight(GetDlgItem(dialog, kFactsLineId)), -MulDiv(8, state->dpi, 72));
+        EXPECT_EQ(fontHeight(GetDlgItem(dialog, kFactsLineId)), -MulDiv(8, state->panel.dpi, 72));
         for (HKEY key : state->preferences.keys) RegDeleteTreeW(key, nullptr);
     }
 }
