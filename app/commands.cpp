@@ -38,9 +38,9 @@ void selectRenderMode(MainDialogState* state, RenderMode mode) {
 
 // The view's angles become the ones Reset view and every new model start from.
 void setStartView(MainDialogState* state) {
-    const ViewState* view = viewStateOf(viewOf(state));
-    if (!view) return;
-    writeStartAngles(&state->preferences, CameraAngles{view->yaw, view->pitch}, &state->sink.self);
+    CameraAngles camera;
+    if (!viewAngles(viewOf(state), &camera)) return;
+    writeStartAngles(&state->preferences, camera, &state->sink.self);
 }
 
 void selectUnits(MainDialogState* state, bool usUnits) {

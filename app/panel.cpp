@@ -79,13 +79,7 @@ PanelFacts factsFor(const Panel* panel, const ShownModel* model, bool usUnits) {
     facts.usUnits = usUnits;
     facts.yUp = SendMessageW(panelItem(panel, kSpaceComboId), CB_GETCURSEL, 0, 0) == 0;
     facts.section = viewSection(view);
-    if (const ViewState* state = viewStateOf(view)) {
-        facts.viewHasBox = true;
-        for (int axis = 0; axis < 3; ++axis) {
-            facts.viewMin[axis] = state->boundsMin[axis];
-            facts.viewMax[axis] = state->boundsMax[axis];
-        }
-    }
+    facts.viewHasBox = viewBox(view, facts.viewMin, facts.viewMax);
     facts.marks = measureMarks(view);
     facts.locale = kUserLocale;
     return facts;

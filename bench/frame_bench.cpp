@@ -22,6 +22,7 @@
 #include "view/gdi_presentation.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
+#include "view/view_lookup.h"
 
 namespace {
 

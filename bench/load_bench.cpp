@@ -7,6 +7,8 @@
 //                                             bounds, vertex array: "seconds triangles"
 //   load_bench checked FILE                   the same, then the surface check as stlinfo runs it
 //   load_bench generate-closed FOLDER TRIANGLES   closed_N.stl: a torus whose seams weld exactly
+//   load_bench generate-3mf FOLDER TRIANGLES  closed_N.stl and torus_N.3mf, the same torus
+//                                             as PrusaSlicer writes it (deflated by zlib)
 //   load_bench yardstick FILE TRIANGLES       map, copy the file, copy a vertex array
 //   load_bench memory FILE                    one load; peak heap use of the load and
 //                                             peak memory of the process
@@ -27,7 +29,12 @@
 #include <string>
 #include <vector>
 
+#if STLV_HAVE_ZLIB
+#include <zlib.h>
+#endif
+
 #include "bench/bench_timing.h"
+#include "tests/package_files.h"
 #include "core/memory.h"
 #include "stl/format_detection.h"
 #include "load/load_job.h"
@@ -63,7 +70,7 @@ long long loadOnce(const char* path, Footprint* footprint = nullptr, bool check 
     const uint8_t* view;
     uint64_t size;
     if (!mapModelFile(wide.data(), report, &view, &size)) return -1;
-    uint32_t format = detectFormat(view, size);
+    uint32_t format = detectModelFormat(view, size);
     HeapHandle heap = createPrivateHeap();
     ModelPart part{};
     long long triangles = -1;
@@ -184,6 +191,72 @@ void writeClosedTorus(const std::string& path, uint64_t columns, uint64_t rows) 
                 out.write(record.data(), 50);
             }
         }
+}
+
+// The closed torus as PrusaSlicer writes a project: one object of indexed
+// vertices ("%.9g", one element a line), deflated by zlib into a ZIP with
+// its content types and relationships.
+std::string prusaLikeModel(uint64_t columns, uint64_t rows) {
+    Torus torus{columns, rows};
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<model unit=\"millimeter\" xml:lang=\"en-US\" "
+        "xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\" "
+        "xmlns:slic3rpe=\"http://schemas.slic3r.org/3mf/2017/06\">\n <metadata name=\"slic3rpe:Version3mf\">1</metadata>\n"
+        " <metadata name=\"Title\">torus</metadata>\n <metadata name=\"Application\">PrusaSlicer-2.5.0</metadata>\n"
+        " <resources>\n  <object id=\"1\" type=\"model\">\n   <mesh>\n    <vertices>\n";
+    char line[160];
+    for (uint64_t r = 0; r < rows; ++r)
+        for (uint64_t c = 0; c < columns; ++c) {
+            float p[3];
+            torus.corner(c, r, p);
+            snprintf(line, sizeof line, "     <vertex x=\"%.9g\" y=\"%.9g\" z=\"%.9g\"/>\n", p[0], p[1], p[2]);
+            xml += line;
+        }
+    xml += "    </vertices>\n    <triangles>\n";
+    auto index = [&](uint64_t c, uint64_t r) { return (r % rows) * columns + c % columns; };
+    for (uint64_t r = 0; r < rows; ++r)
+        for (uint64_t c = 0; c < columns; ++c) {
+            uint64_t v[4] = {index(c, r), index(c + 1, r), index(c + 1, r + 1), index(c, r + 1)};
+            snprintf(line, sizeof line, "     <triangle v1=\"%llu\" v2=\"%llu\" v3=\"%llu\"/>\n     <triangle v1=\"%llu\" v2=\"%llu\" v3=\"%llu\"/>\n",
+                     (unsigned long long)v[0], (unsigned long long)v[1], (unsigned long long)v[2], (unsigned long long)v[0],
+                     (unsigned long long)v[2], (unsigned long long)v[3]);
+            xml += line;
+        }
+    xml += "    </triangles>\n   </mesh>\n  </object>\n </resources>\n <build>\n"
+           "  <item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 0 0 0\" printable=\"1\"/>\n </build>\n</model>\n";
+    return xml;
+}
+
+// The same closed torus as binary STL and as a deflated 3MF package.
+bool writeTorus3mf(const std::string& folder, uint64_t triangles) {
+#if STLV_HAVE_ZLIB
+    uint64_t cells = (triangles + 1) / 2;
+    uint64_t columns = static_cast<uint64_t>(std::sqrt(static_cast<double>(cells) * 3)) + 1;
+    uint64_t rows = cells / columns + 1;
+    std::string name = std::to_string(2 * columns * rows);
+    writeClosedTorus(folder + "/closed_" + name + ".stl", columns, rows);
+    std::string xml = prusaLikeModel(columns, rows);
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    std::string deflated(deflateBound(&stream, xml.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(xml.data());
+    stream.avail_in = static_cast<uInt>(xml.size());
+    stream.next_out = reinterpret_cast<Bytef*>(deflated.data());
+    stream.avail_out = static_cast<uInt>(deflated.size());
+    deflate(&stream, Z_FINISH);
+    deflated.resize(stream.total_out);
+    deflateEnd(&stream);
+    std::string file = zipArchive({{"[Content_Types].xml", contentTypes()}, {"_rels/.rels", rootRelationships()},
+                                   {"3D/3dmodel.model", xml, true, deflated}});
+    std::ofstream(folder + "/torus_" + name + ".3mf", std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
+    printf("closed_%s.stl and torus_%s.3mf: model part %zu bytes, file %zu bytes\n", name.c_str(), name.c_str(), xml.size(), file.size());
+    return true;
+#else
+    (void)folder;
+    (void)triangles;
+    fprintf(stderr, "load_bench: built without zlib, cannot write 3MF\n");
+    return false;
+#endif
 }
 
 void writeBinary(const std::string& path, uint64_t triangles) {
@@ -314,6 +387,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "ours" && argc == 3) return timeLoads([&] { return loadOnce(argv[2]); });
     if (mode == "checked" && argc == 3) return timeLoads([&] { return loadOnce(argv[2], nullptr, true); });
+    if (mode == "generate-3mf" && argc == 4) return writeTorus3mf(argv[2], strtoull(argv[3], nullptr, 10)) ? 0 : 1;
     if (mode == "generate-closed" && argc == 4) {
         uint64_t cells = strtoull(argv[3], nullptr, 10) / 2;
         uint64_t rows = static_cast<uint64_t>(std::sqrt(static_cast<double>(cells) / 2));
@@ -341,7 +415,8 @@ int main(int argc, char** argv) {
     }
     if (mode == "pick" && argc == 3) return pickBench(argv[2]);
     fprintf(stderr,
-            "usage: load_bench generate[-binary] FOLDER TRIANGLES... | generate-closed FOLDER TRIANGLES | ours FILE | "
+            "usage: load_bench generate[-binary] FOLDER TRIANGLES... | generate-closed FOLDER TRIANGLES | "
+            "generate-3mf FOLDER TRIANGLES | ours FILE | "
             "checked FILE | yardstick FILE TRIANGLES | "
             "memory FILE | pick FILE\n");
     return 2;

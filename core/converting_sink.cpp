@@ -4,6 +4,7 @@
 
 #include "core/code_page.h"
 #include "core/memory.h"
+#include "core/package_texts.h"
 
 namespace {
 
@@ -135,10 +136,11 @@ Utf16* appendSystemErrorText(Utf16* out, uint32_t errorNumber) {
 
 // "STL error: NAME: " and what is wrong with the file; the name is cut to the line buffer.
 Utf16* appendFileFact(Utf16* out, StatusCode code, const FileFact* fact) {
-    out = widenBytes(out, "STL error: ", kPrefixUnits);
+    out = widenBytes(out, code == kErrNot3mf ? "3MF error: " : "STL error: ", kPrefixUnits);
     const Utf16* name = fact->fileName;
     for (uint32_t i = 0; name && name[i] && i < kTextUnits; ++i) *out++ = name[i];
     if (code == kErrNotStl) return widenBytes(out, ": not an STL file", kPrefixUnits);
+    if (code == kErrNot3mf) return widenBytes(out, ": not a 3MF file (it is no ZIP package)", kPrefixUnits);
     if (code == kErrEmptyFile) return widenBytes(out, ": the file is empty", kPrefixUnits);
     out = appendDecimal(widenBytes(out, ": binary STL file cut short, ", kPrefixUnits), fact->count);
     return widenBytes(out, fact->count == 1 ? " byte missing; aborting" : " bytes missing; aborting", kPrefixUnits);
@@ -216,6 +218,7 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
         out = appendSystemErrorText(out, static_cast<uint32_t>(argument));
         break;
     case kErrNotStl:
+    case kErrNot3mf:
     case kErrEmptyFile:
     case kErrTruncatedBinary:
         if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
@@ -238,6 +241,10 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
                                    " more messages like those above left out");
         break;
     default:
+        if (isPackageCode(code) && argument) {
+            out = appendPackageNote(out, code, reinterpret_cast<const PackageNote*>(argument));
+            break;
+        }
         out = widenBytes(out, "<unknown>", kPrefixUnits);
         break;
     }

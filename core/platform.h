@@ -43,6 +43,18 @@ bool findModule(const void* address, Utf16* path, uint32_t pathCapacity,
 uint32_t widenInCodePage(uint32_t codePage, const char* bytes, uint32_t length,
                          Utf16* destination);
 
+// A thread of its own for work that runs beside the caller's.
+typedef void* ThreadHandle;
+// Null when no thread can be made; the caller then does the work itself.
+ThreadHandle startThread(void (*work)(void* context), void* context);
+// Waits for the thread to end and lets it go.
+void joinThread(ThreadHandle thread);
+// Gives the processor to another thread that is ready to run, if any.
+void yieldProcessor();
+
+// The machine's physical memory in bytes (0 when unknown).
+uint64_t physicalMemoryBytes();
+
 // The error number of the calling thread's last failed system call.
 uint32_t lastSystemError();
 // The system's text for an error number without line breaks; returns the

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -172,6 +174,54 @@ bool findModule(const void* address, Utf16* path, uint32_t pathCapacity, uint32_
     *pathLength = widenInCodePage(65001, info.dli_fname, static_cast<uint32_t>(length), path);
     *base = reinterpret_cast<uintptr_t>(info.dli_fbase);
     return true;
+}
+
+namespace {
+
+struct ThreadStart {
+    void (*work)(void*);
+    void* context;
+};
+
+void* runThread(void* start) {
+    ThreadStart copy = *static_cast<ThreadStart*>(start);
+    free(start);
+    copy.work(copy.context);
+    return nullptr;
+}
+
+}  // namespace
+
+ThreadHandle startThread(void (*work)(void* context), void* context) {
+    ThreadStart* start = static_cast<ThreadStart*>(malloc(sizeof(ThreadStart)));
+    pthread_t* thread = static_cast<pthread_t*>(malloc(sizeof(pthread_t)));
+    if (!start || !thread) {
+        free(start);
+        free(thread);
+        return nullptr;
+    }
+    *start = ThreadStart{work, context};
+    if (pthread_create(thread, nullptr, runThread, start) != 0) {
+        free(start);
+        free(thread);
+        return nullptr;
+    }
+    return thread;
+}
+
+void joinThread(ThreadHandle handle) {
+    pthread_t* thread = static_cast<pthread_t*>(handle);
+    pthread_join(*thread, nullptr);
+    free(thread);
+}
+
+void yieldProcessor() {
+    sched_yield();
+}
+
+uint64_t physicalMemoryBytes() {
+    long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
 }
 
 uint32_t lastSystemError() {

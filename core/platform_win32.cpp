@@ -63,6 +63,46 @@ uint32_t widenInCodePage(uint32_t codePage, const char* bytes, uint32_t length, 
     return written > 0 ? static_cast<uint32_t>(written) : 0;
 }
 
+namespace {
+
+struct ThreadStart {
+    void (*work)(void*);
+    void* context;
+};
+
+DWORD WINAPI runThread(void* start) {
+    ThreadStart copy = *static_cast<ThreadStart*>(start);
+    HeapFree(GetProcessHeap(), 0, start);
+    copy.work(copy.context);
+    return 0;
+}
+
+}  // namespace
+
+ThreadHandle startThread(void (*work)(void* context), void* context) {
+    ThreadStart* start = static_cast<ThreadStart*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ThreadStart)));
+    if (!start) return nullptr;
+    *start = ThreadStart{work, context};
+    HANDLE thread = CreateThread(nullptr, 0, runThread, start, 0, nullptr);
+    if (!thread) HeapFree(GetProcessHeap(), 0, start);
+    return thread;
+}
+
+void joinThread(ThreadHandle thread) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+void yieldProcessor() {
+    SwitchToThread();
+}
+
+uint64_t physicalMemoryBytes() {
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
 uint32_t lastSystemError() {
     return GetLastError();
 }

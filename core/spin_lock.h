@@ -36,3 +36,24 @@ inline void acquireSpinLock(volatile int32_t* lock) {
 inline void releaseSpinLock(volatile int32_t* lock) {
     exchange32(lock, 0);
 }
+
+// A count one thread publishes and another reads: every write before the
+// store is seen by a reader whose load returns the stored value.
+#ifdef _MSC_VER
+inline void storeRelease64(volatile uint64_t* word, uint64_t value) {
+    _ReadWriteBarrier();
+    *word = value;  // x86-64 stores are release stores
+}
+inline uint64_t loadAcquire64(const volatile uint64_t* word) {
+    uint64_t value = *word;
+    _ReadWriteBarrier();
+    return value;
+}
+#else
+inline void storeRelease64(volatile uint64_t* word, uint64_t value) {
+    __atomic_store_n(word, value, __ATOMIC_RELEASE);
+}
+inline uint64_t loadAcquire64(const volatile uint64_t* word) {
+    return __atomic_load_n(word, __ATOMIC_ACQUIRE);
+}
+#endif

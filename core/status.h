@@ -51,6 +51,52 @@ constexpr StatusCode kErrNotStl = 0x80000809;
 constexpr StatusCode kErrEmptyFile = 0x8000080A;
 constexpr StatusCode kErrTruncatedBinary = 0x8000080B;  // count: bytes missing
 constexpr StatusCode kErrAsciiPlaced = 0x80000810;  // argument: PlacedError*
+constexpr StatusCode kErrNot3mf = 0x80000811;       // argument: FileFact*
+
+// 3MF packages: every code from here to the end of the list takes a PackageNote*.
+constexpr StatusCode kErrZipNoDirectory = 0x80000900;
+constexpr StatusCode kErrZipDirectory = 0x80000901;
+constexpr StatusCode kErrZipOutside = 0x80000902;
+constexpr StatusCode kErrZipOverlap = 0x80000903;
+constexpr StatusCode kErrZipHeadersDisagree = 0x80000904;
+constexpr StatusCode kErrZipDuplicate = 0x80000905;
+constexpr StatusCode kErrZipEncrypted = 0x80000906;
+constexpr StatusCode kErrZipMethod = 0x80000907;       // number: the method
+constexpr StatusCode kErrZipBudget = 0x80000908;       // number: stated size, limit: the budget left
+constexpr StatusCode kErrZipCrc = 0x80000909;
+constexpr StatusCode kErrZipInflate = 0x8000090A;      // number: an InflateResult
+constexpr StatusCode kErrZipTooManyEntries = 0x8000090B;  // number, limit
+constexpr StatusCode kErr3mfNoModel = 0x8000090C;
+constexpr StatusCode kErr3mfMissingPart = 0x8000090D;
+constexpr StatusCode kErr3mfXml = 0x8000090E;          // number: an XmlFault
+constexpr StatusCode kErr3mfNotModel = 0x8000090F;
+constexpr StatusCode kErr3mfUnit = 0x80000910;         // detail: the unit
+constexpr StatusCode kErr3mfBadVertex = 0x80000911;
+constexpr StatusCode kErr3mfBadTriangle = 0x80000912;
+constexpr StatusCode kErr3mfVertexIndex = 0x80000913;  // number: the index, limit: the vertex count
+constexpr StatusCode kErr3mfBadTransform = 0x80000914;
+constexpr StatusCode kErr3mfBadObject = 0x80000915;
+constexpr StatusCode kErr3mfDuplicateObject = 0x80000916;  // number: the id
+constexpr StatusCode kErr3mfUnknownObject = 0x80000917;    // number: the id
+constexpr StatusCode kErr3mfComponentCycle = 0x80000918;   // number: the id
+constexpr StatusCode kErr3mfTooDeep = 0x80000919;          // limit: the depth allowed
+constexpr StatusCode kErr3mfTooManyTriangles = 0x8000091A;  // number, limit
+constexpr StatusCode kErr3mfRequired = 0x8000091B;          // detail: the extension
+constexpr StatusCode kErr3mfNoBuild = 0x8000091C;
+constexpr StatusCode kErr3mfMeshAndComponents = 0x8000091D;  // number: the id
+constexpr StatusCode kErr3mfTooManyVertices = 0x8000091E;    // limit
+constexpr StatusCode kWarn3mfModelRelationships = 0x40000900;  // number: how many
+constexpr StatusCode kWarn3mfContentTypes = 0x40000901;
+constexpr StatusCode kWarn3mfDuplicateProperty = 0x40000902;   // number: the id
+constexpr StatusCode kWarn3mfMissingColour = 0x40000903;       // number: triangles
+constexpr StatusCode kWarn3mfBadColour = 0x40000904;           // detail: the value
+constexpr StatusCode kWarn3mfOtherInBuild = 0x40000905;        // number: the item
+constexpr StatusCode kInfo3mfWrittenBy = 0x10000900;           // detail: the application
+constexpr StatusCode kInfo3mfTitle = 0x10000901;               // detail: the title
+constexpr StatusCode kInfo3mfIgnored = 0x10000902;             // detail: what is ignored
+constexpr StatusCode kInfo3mfSupports = 0x10000903;            // number
+constexpr StatusCode kInfo3mfSurfaces = 0x10000904;            // number
+constexpr StatusCode kInfo3mfCornerColours = 0x10000905;
 
 // Answers non-zero to go on, 0 to stop. backTrace is set for error codes only.
 typedef intptr_t (*SinkCallback)(void* userData, StatusCode code, uintptr_t argument,
@@ -86,7 +132,16 @@ struct SettingFailure {
     const Utf16* name;   // the value's name, terminated
     uint32_t error;      // the system error number
 };
+// What a 3MF code is about. Texts are UTF-8.
+struct PackageNote {
+    CountedText part;    // the entry or part; empty: the line names none
+    CountedText detail;  // a value the text quotes
+    uint64_t line;       // in the part's XML, from 1; 0: no line
+    uint64_t number;
+    uint64_t limit;
+};
 #pragma pack(pop)
+static_assert(sizeof(PackageNote) == 56);
 static_assert(sizeof(MessageSink) == 16);
 static_assert(sizeof(PlacedError) == 20);
 static_assert(sizeof(CountedText) == 16);

@@ -1,4 +1,4 @@
-// The whole load of one file from its raw bytes through the entry the load
+// The whole load of one file (STL or 3MF) from its raw bytes through the entry the load
 // job and the Explorer thumbnail share (buildModelPart): detection, parsing,
 // recognition, defaults, bounds, then the vertex expansion the upload makes,
 // in every colour order.
@@ -35,6 +35,14 @@ void checkMesh(const ModelPart& part, const uint8_t* data, size_t size) {
             FUZZ_CHECK(solid.name.length == 0);
         }
         FUZZ_CHECK(size - cursor < 4);
+    } else if (part.format == kFormat3mf) {
+        // Nothing of a 3MF part points into the file.
+        FUZZ_CHECK(mesh.source == nullptr);
+        for (uint32_t s = 0; s < mesh.solidCount; ++s) {
+            const StlSolid& solid = mesh.solids[s];
+            FUZZ_CHECK(!inside(solid.name.bytes, solid.name.length, data, size));
+            FUZZ_CHECK(solid.triangleCount == 0 || !inside(solid.triangles, 1, data, size));
+        }
     } else {
         FUZZ_CHECK(mesh.source == nullptr);
         for (uint32_t s = 0; s < mesh.solidCount; ++s) {
@@ -47,12 +55,13 @@ void checkMesh(const ModelPart& part, const uint8_t* data, size_t size) {
     }
 }
 
-void checkMetadata(const StlMetadata& metadata, const uint8_t* data, size_t size) {
+void checkMetadata(const StlMetadata& metadata, uint32_t format, const uint8_t* data, size_t size) {
     FUZZ_CHECK(metadata.coordinateSpace == 1 || metadata.coordinateSpace == 2);
     FUZZ_CHECK(std::isfinite(metadata.unitScale) && metadata.unitScale > 0);
     FUZZ_CHECK(metadata.colorOrder <= 3);
     FUZZ_CHECK(metadata.headerColor[3] == 0 || metadata.headerColor[3] == 255);
-    if (metadata.modelName.length) FUZZ_CHECK(inside(metadata.modelName.bytes, metadata.modelName.length, data, size));
+    if (metadata.modelName.length)
+        FUZZ_CHECK(inside(metadata.modelName.bytes, metadata.modelName.length, data, size) == (format != kFormat3mf));
 }
 
 void checkVertices(const StlMesh& mesh, const GpuMesh& gpu, uint8_t colorOrder) {
@@ -87,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ModelPart part;
     memset(&part, 0, sizeof part);
     ConvertedLines lines;
-    uint32_t detected = detectFormat(data, size);
+    uint32_t detected = detectModelFormat(data, size);
     HeapHandle heap = createPrivateHeap();
     FUZZ_CHECK(heap != nullptr);
     bool built = buildModelPart(&part, kFormatNone, data, size, heap, nullptr, lines.producerSink());
@@ -97,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!built) FUZZ_CHECK(detected == kFormatNone || lines.counter.lines > 0);
     if (built) {
         checkMesh(part, data, size);
-        checkMetadata(part.metadata, data, size);
+        checkMetadata(part.metadata, part.format, data, size);
         FUZZ_CHECK(part.heap == heap);
         for (uint32_t s = 0; s < part.mesh.solidCount; ++s) FUZZ_CHECK(part.visibleSolids[s] == 1);
         const GpuMesh* gpu = static_cast<const GpuMesh*>(part.gpuMesh);

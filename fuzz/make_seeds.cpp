@@ -4,7 +4,9 @@
 // corners of the grammar and of the block structure, and doubles that stress
 // the decimal conversion.
 //
-//   make_seeds FOLDER    writes FOLDER/{load,ascii,header,decimal,numbers,check}/ and FOLDER/*.dict
+// 3MF packages and model parts come from package_seeds.cpp.
+//
+//   make_seeds FOLDER    writes FOLDER/{load,ascii,header,decimal,numbers,check,zip,model}/ and FOLDER/*.dict
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/package_seeds.h"
 #include "stl/binary_exporter.h"
 
 namespace {
@@ -269,7 +272,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     fs::path root = argv[1];
-    for (const char* target : {"load", "ascii", "header", "decimal", "numbers", "check"}) fs::create_directories(root / target);
+    for (const char* target : {"load", "ascii", "header", "decimal", "numbers", "check", "zip", "model"})
+        fs::create_directories(root / target);
+    for (const auto& [path, bytes] : packageSeeds()) write(root / path, bytes);
+    std::string modelDictionary;
+    for (const std::string& word : modelDictionaryWords()) modelDictionary += dictionaryEntry(word);
+    write(root / "model.dict", modelDictionary);
 
     // ASCII files: whole for the load target, behind the two steering bytes
     // (sink never stops, heap never fails; or stop at an early report) for the parser.

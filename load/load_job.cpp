@@ -8,6 +8,8 @@
 #include "stl/binary_exporter.h"
 #include "stl/binary_parser.h"
 #include "stl/format_detection.h"
+#include "package/zip_archive.h"
+#include "threemf/threemf_reader.h"
 #include "view/gpu_mesh.h"
 
 namespace {
@@ -63,10 +65,21 @@ uint64_t strayBytes(const StlMesh* mesh, const uint8_t* end) {
     return static_cast<uint64_t>(end - (records + uint64_t{last.triangleCount} * sizeof(StlTriangle)));
 }
 
+bool endsWith3mf(const Utf16* name) {
+    uint32_t length = 0;
+    while (name[length]) ++length;
+    if (length < 4 || name[length - 4] != '.') return false;
+    const char* extension = "3mf";
+    for (int i = 0; i < 3; ++i)
+        if ((name[length - 3 + i] | 0x20) != extension[i]) return false;
+    return true;
+}
+
 // Why a file that detection refused cannot be shown.
 void reportUnreadableFile(const MessageSink* sink, const Utf16* path, const uint8_t* view, uint64_t viewSize) {
     FileFact fact{fileNameOf(path), missingBinaryBytes(view, viewSize)};
-    StatusCode code = viewSize == 0 ? kErrEmptyFile : fact.count ? kErrTruncatedBinary : kErrNotStl;
+    StatusCode code = viewSize == 0 ? kErrEmptyFile : fact.count ? kErrTruncatedBinary
+                    : endsWith3mf(fact.fileName) ? kErrNot3mf : kErrNotStl;
     report(sink, code, reinterpret_cast<uintptr_t>(&fact));
 }
 
@@ -79,7 +92,7 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
     const uint8_t* view;
     uint64_t viewSize;
     if (!mapModelFile(path, sink, &view, &viewSize)) return;
-    uint32_t format = detectFormat(view, viewSize);
+    uint32_t format = detectModelFormat(view, viewSize);
     if (format == kFormatNone) {
         reportUnreadableFile(sink, path, view, viewSize);
         unmapFile(view, viewSize);
@@ -163,8 +176,13 @@ bool mapModelFile(const Utf16* path, const MessageSink* sink, const uint8_t** vi
     return false;
 }
 
+uint32_t detectModelFormat(const uint8_t* bytes, uint64_t size) {
+    return looksLikeZip(bytes, size) ? kFormat3mf : detectFormat(bytes, size);
+}
+
 bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint64_t size, HeapHandle heap,
                     void* viewWindow, const MessageSink* sink) {
+    part->package = nullptr;
     if (!parseModel(part, format, bytes, bytes + size, heap, sink)) return false;
     uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part->mesh.solidCount, 1, sink));
     if (!visible) return false;
@@ -184,8 +202,14 @@ bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint
 bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const uint8_t* end, HeapHandle heap,
                 const MessageSink* sink) {
     uint64_t size = static_cast<uint64_t>(end - begin);
-    if (format == kFormatNone) format = detectFormat(begin, size);
+    if (format == kFormatNone) format = detectModelFormat(begin, size);
     part->format = format;
+    if (format == kFormat3mf) {
+        PackageFacts* facts;  // the part's field is packed, so not written through a pointer
+        bool read = read3mfPackage(&part->mesh, &part->metadata, &facts, begin, size, heap, sink);
+        part->package = facts;
+        return read;
+    }
     if (format == kFormatAscii) {
         if (!parseAsciiStl(&part->mesh, begin, size, heap, sink)) return false;
         identifyAsciiExporter(part->mesh.solids, part->mesh.solidCount, &part->metadata, begin, end, sink);
@@ -237,7 +261,7 @@ bool isLoadableStl(const Utf16* path) {
     const uint8_t* view;
     uint64_t viewSize;
     if (!mapModelFile(path, nullptr, &view, &viewSize)) return false;
-    bool loadable = detectFormat(view, viewSize) != kFormatNone;
+    bool loadable = detectModelFormat(view, viewSize) != kFormatNone;
     unmapFile(view, viewSize);
     return loadable;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include "core/converting_sink.h"
 #include "core/memory.h"
+#include "core/text_lines.h"
 #include "stl/stl_mesh.h"
 
 constexpr uint32_t kFileListUnits = 32767;
@@ -87,8 +88,6 @@ void closeMessageCap(MessageCap* cap);
 void initErrorPlacer(ErrorPlacer* placer, const MessageSink* inner, const uint8_t* bytes, uint64_t size,
                      const Utf16* fileName);
 intptr_t placeErrors(void* placer, StatusCode code, uintptr_t argument, const Utf16* backTrace);
-// The line, from 1, of the byte at `offset`: LF, CR LF and a lone CR each end one.
-uint64_t lineOfOffset(const uint8_t* bytes, uint64_t size, uint64_t offset);
 
 // Builds the list of one file; false when the path (with its terminator)
 // does not fit into 32765 units.
@@ -116,6 +115,9 @@ void runLoadJob(LoadJob* job);
 
 // Whole file, read-only; a 0-byte file succeeds with a null view.
 bool mapModelFile(const Utf16* path, const MessageSink* sink, const uint8_t** view, uint64_t* viewSize);
+
+// STL as detectFormat tells it, or kFormat3mf for a ZIP package.
+uint32_t detectModelFormat(const uint8_t* bytes, uint64_t size);
 
 // format 0 detects it first. Parses and recognises into the tail of a part.
 bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const uint8_t* end, HeapHandle heap,
@@ -151,5 +153,5 @@ bool askJobToStop(LoadJob* job);
 void releaseLoadJob(LoadJob* job);
 // Releases every loaded part too.
 void destroyLoadJob(LoadJob* job);
-// Maps the file and tells whether it is an STL file, silently.
+// Maps the file and tells whether it is an STL or 3MF file, silently.
 bool isLoadableStl(const Utf16* path);

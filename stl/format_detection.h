@@ -7,6 +7,7 @@ enum StlFormat : uint32_t {
     kFormatNone = 0,
     kFormatAscii = 4,
     kFormatBinary = 5,
+    kFormat3mf = 6,  // a ZIP package, told apart by the load job
 };
 
 // The whitespace of STL text: tab, LF, VT, FF, CR and space.

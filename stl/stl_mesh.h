@@ -57,6 +57,12 @@ struct StlMetadata {
     CountedText modelName;
 };
 
+// What a 3MF file tells beyond its mesh, in the part's heap.
+struct PackageFacts {
+    uint32_t buildItems;
+    CountedText application;  // UTF-8 in the part's heap; empty when the file names none
+};
+
 // One loaded file: its mapping, the heap that owns what was derived from it,
 // the parsed mesh and what recognition found. The load job fills it; the
 // view and the window code read it.
@@ -71,6 +77,7 @@ struct ModelPart {
     StlMetadata metadata;
     Utf16* fileName;  // without its folder, terminated, in the heap; null when memory ran out
     Utf16* filePath;  // the whole path it was opened by, in the same block; fileName points into it
+    PackageFacts* package;  // 3MF files: in the heap; null for STL files
 };
 #pragma pack(pop)
 
@@ -87,7 +94,8 @@ static_assert(sizeof(StlMetadata) == 29);
 static_assert(offsetof(StlMetadata, headerColor) == 9);
 static_assert(offsetof(StlMetadata, modelName) == 13);
 static_assert(offsetof(ModelPart, format) == 40);
-static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8 + 8);
+static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8 + 8 + 8);
+static_assert(sizeof(PackageFacts) == 20);
 
 // Frees the solids array, and each solid's triangles when the mesh owns them.
 void freeMeshSolids(StlMesh* mesh, HeapHandle heap);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/spin_lock.h"
+#include "view/device_work.h"
 #include "view/gdi_presentation.h"
 #include "view/offscreen_render.h"
 

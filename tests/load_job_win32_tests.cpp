@@ -5,6 +5,7 @@
 #include "load/load_job.h"
 #include "tests/test_files.h"
 #include "view/gpu_device.h"
+#include "view/view_lookup.h"
 
 namespace {
 

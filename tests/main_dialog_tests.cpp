@@ -32,6 +32,7 @@
 #include "view/gpu_mesh.h"
 #include "view/offscreen_render.h"
 #include "view/view_control.h"
+#include "view/view_lookup.h"
 
 namespace {
 

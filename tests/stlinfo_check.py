@@ -12,7 +12,8 @@ STLINFO = sys.argv[1]
 MAKE_SEEDS = sys.argv[2] if len(sys.argv) > 2 else None
 CORPUS = sys.argv[3] if len(sys.argv) > 3 else None
 KEYS = ["file", "loaded", "format", "solids", "coordinateSpace", "unitScale", "colorOrder", "headerColor",
-        "modelName", "boundsMin", "boundsMax", "triangles", "surfaceArea", "volume", "check", "size", "messages"]
+        "modelName", "boundsMin", "boundsMax", "triangles", "surfaceArea", "volume", "buildItems", "application", "check",
+        "size", "messages"]
 CHECK_KEYS = ["shells", "holes", "openEdges", "nonManifoldEdges", "flippedEdges", "degenerateTriangles", "closed",
               "insideOut"]
 failures = []

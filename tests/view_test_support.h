@@ -39,6 +39,7 @@ inline GpuMesh meshWithBox(float x0, float y0, float z0, float x1, float y1, flo
 
 #include "tests/test_files.h"
 #include "view/view_control.h"
+#include "view/view_lookup.h"
 
 namespace view_test {
 

@@ -1,4 +1,4 @@
-// stlinfo: what the viewer would load from STL files, without a window.
+// stlinfo: what the viewer would load from STL and 3MF files, without a window.
 // Each file goes through the viewer's own load path; one record per file,
 // readable or as JSON (--json). Exit status: 0 all loaded (or --version), 1 some not, 2 usage.
 #include <cmath>
@@ -20,9 +20,10 @@ namespace {
 
 const char kUsage[] =
     "usage: stlinfo [--json] [--us] FILE...  |  stlinfo --version\n"
-    "Loads each STL file as the viewer would and prints what it found:\n"
+    "Loads each STL or 3MF file as the viewer would and prints what it found:\n"
     "format, solids, coordinate space, unit, colours, bounds, triangles,\n"
-    "surface area, volume, the surface check and messages.\n"
+    "surface area, volume, build items and application (3MF), the surface\n"
+    "check and messages.\n"
     "  --json  one JSON array, an object per file\n"
     "  --us    sizes in US units\n";
 
@@ -114,10 +115,22 @@ std::string jsonNumber(double value) {
     return text;
 }
 
-std::string solidName(const StlSolid& solid) {
-    std::vector<Utf16> wide(solid.name.length + 1);
-    Utf16* end = widenCountedText(&solid.name, wide.data());
+std::string widened(const CountedText& text) {
+    std::vector<Utf16> wide(text.length + 1);
+    Utf16* end = widenCountedText(&text, wide.data());
     return toUtf8(wide.data(), static_cast<size_t>(end - wide.data()));
+}
+
+std::string solidName(const StlSolid& solid) {
+    return widened(solid.name);
+}
+
+// What a 3MF file adds: its build items and the program that wrote it.
+std::string packageJson(const ModelPart* part) {
+    if (!part || !part->package) return "    \"buildItems\": null,\n    \"application\": null,\n";
+    const PackageFacts* facts = part->package;
+    std::string application = facts->application.length ? jsonString(widened(facts->application)) : "null";
+    return "    \"buildItems\": " + std::to_string(facts->buildItems) + ",\n    \"application\": " + application + ",\n";
 }
 
 std::vector<std::string> messageLines(const LoadJob* job) {
@@ -136,7 +149,7 @@ std::vector<std::string> messageLines(const LoadJob* job) {
 }
 
 const char* formatName(uint32_t format) {
-    return format == kFormatBinary ? "binary" : format == kFormatAscii ? "ascii" : "none";
+    return format == kFormatBinary ? "binary" : format == kFormatAscii ? "ascii" : format == kFormat3mf ? "3mf" : "none";
 }
 
 // What detection says of the file, "none" also when it cannot be opened.
@@ -144,7 +157,7 @@ uint32_t detectedFormat(const Utf16* path) {
     const uint8_t* view;
     uint64_t size;
     if (!mapModelFile(path, nullptr, &view, &size)) return kFormatNone;
-    uint32_t format = detectFormat(view, size);
+    uint32_t format = detectModelFormat(view, size);
     unmapFile(view, size);
     return format;
 }
@@ -241,6 +254,7 @@ void printJson(const FileReport& r, bool last) {
                "    \"headerColor\": null,\n    \"modelName\": \"\",\n    \"boundsMin\": null,\n    \"boundsMax\": null,\n"
                "    \"triangles\": null,\n    \"surfaceArea\": null,\n    \"volume\": null,\n");
     }
+    printf("%s", packageJson(part).c_str());
     printf("    \"check\": %s,\n", checkJson(r).c_str());
     printf("    \"size\": %s,\n    \"messages\": [", part ? jsonString(sizeLine(r)).c_str() : "null");
     for (size_t i = 0; i < r.messages.size(); ++i)
@@ -251,8 +265,9 @@ void printJson(const FileReport& r, bool last) {
 void printReadable(const FileReport& r) {
     const ModelPart* part = r.part;
     printf("%s: %s\n", r.file.c_str(),
-           part ? (r.format == kFormatBinary ? "binary STL" : "ASCII STL")
-                : r.format == kFormatNone ? "not loaded" : "not loaded (damaged STL)");
+           part ? (r.format == kFormatBinary ? "binary STL" : r.format == kFormat3mf ? "3MF" : "ASCII STL")
+                : r.format == kFormatNone ? "not loaded"
+                : r.format == kFormat3mf ? "not loaded (damaged 3MF)" : "not loaded (damaged STL)");
     if (r.nameReplaced) printf("  (the file name is not valid text: U+FFFD stands for what could not be read)\n");
     if (part) {
         for (uint32_t i = 0; i < part->mesh.solidCount; ++i) {
@@ -265,6 +280,10 @@ void printReadable(const FileReport& r) {
         printf("  coordinate space: %s\n  unit: %s m per file unit\n  colour order: %u\n",
                m.coordinateSpace == 1 ? "Y up" : "Z up", number(m.unitScale).c_str(), m.colorOrder);
         if (m.headerColor[3]) printf("  header colour: %u %u %u\n", m.headerColor[0], m.headerColor[1], m.headerColor[2]);
+        if (part->package) {
+            printf("  build items: %u\n", part->package->buildItems);
+            if (part->package->application.length) printf("  application: %s\n", widened(part->package->application).c_str());
+        }
         MeshFacts facts = factsOf(part);
         printf("  bounds: %s to %s m\n  size: %s\n", triple(gpu->boundsMin).c_str(), triple(gpu->boundsMax).c_str(),
                sizeLine(r).c_str());

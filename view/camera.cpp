@@ -181,6 +181,10 @@ void applyRotationStep(ViewState* state, int64_t now) {
     state->rotationStamp = now;
 }
 
+bool viewIsMoving(const ViewState* state) {
+    return state->rotating || state->panning || state->wheelTurning || state->rotationStamp != 0;
+}
+
 bool placeMesh(ViewState* state, GpuMesh* mesh, bool first) {
     if (!mesh) return false;
     Vec3 meshMin = loadVec3(mesh->boundsMin);

@@ -4,7 +4,7 @@
 // timers and repaints around it.
 #pragma once
 #include <cstdint>
-#include "view/view_control.h"
+#include "view/view_state.h"
 
 constexpr int32_t kDegreeUnits = 11930465;
 constexpr float kRadianUnits = 683565248.0f;  // 2^32 / 2pi
@@ -23,11 +23,6 @@ enum ViewPreset : uint8_t {
     kViewTop = 0,
     kViewLeft = 1,
     kViewFront = 2,
-};
-
-struct CameraAngles {
-    BinaryAngle yaw;
-    BinaryAngle pitch;
 };
 
 // The angles the view commands pass to setViewAngles, always with a zero pan.
@@ -81,6 +76,9 @@ void applyWheel(ViewState* state, int32_t wheelDistance);
 
 // One automatic rotation step to counter value `now`, which becomes the stamp.
 void applyRotationStep(ViewState* state, int64_t now);
+
+// True while the user turns, pans or zooms the model or it turns by itself.
+bool viewIsMoving(const ViewState* state);
 
 // Puts a mesh into the slots and updates the box and radius; a first mesh
 // also resets pan and zoom. False when a further mesh finds no free slot.

@@ -10,12 +10,14 @@
 #include <initializer_list>
 
 #include "core/spin_lock.h"
+#include "view/camera.h"
 #include "view/frame_math.h"
 #include "view/frame_pacing.h"
 #include "view/gdi_presentation.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/problem_edges.h"
+#include "view/view_picking.h"
 
 namespace {
 

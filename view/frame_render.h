@@ -3,7 +3,7 @@
 // device or no mesh, the flat GDI picture. Windows only.
 #pragma once
 #include <cstdint>
-#include "view/view_control.h"
+#include "view/view_state.h"
 
 struct ID3D11DeviceContext;
 struct ID3D11RenderTargetView;

@@ -11,7 +11,6 @@
 #include "core/spin_lock.h"
 #include "view/com_helpers.h"
 #include "view/gdi_presentation.h"
-#include "view/offscreen_render.h"
 #include "view/shaders/shader_blobs.h"
 
 namespace {
@@ -83,9 +82,6 @@ const D3D11_BLEND_DESC kProblemTintBlend = {
 volatile int32_t injectedStep = kStepNone;
 volatile int32_t injectedResult = 0;
 ID3D11Device* failedPipelineDevice = nullptr;
-volatile LONG workForGoneViews = 0;
-
-SRWLOCK viewLifetimes = SRWLOCK_INIT;
 
 struct Injection {
     int32_t step;
@@ -379,20 +375,6 @@ bool ensureDeviceLocked(ViewState* state, const MessageSink* sink) {
     return false;
 }
 
-DWORD WINAPI createDeviceOnPool(void* window) {
-    lockViewLifetimes();
-    ViewState* state = viewStateOf(window);
-    if (state && ensureDevice(state, nullptr)) {
-        acquireSpinLock(&state->lock);
-        if (state->pipeline.device) warmPipeline(state);
-        releaseSpinLock(&state->lock);
-    } else if (!state) {
-        InterlockedIncrement(&workForGoneViews);
-    }
-    unlockViewLifetimes();
-    return 0;
-}
-
 }  // namespace
 
 bool tryCreateDevice(GpuPipeline* pipeline, int driverType, const MessageSink* sink) {
@@ -634,18 +616,6 @@ ID3D11Device* ensureDeviceReference(ViewState* state, const MessageSink* sink) {
     return device;
 }
 
-void lockViewLifetimes() {
-    AcquireSRWLockExclusive(&viewLifetimes);
-}
-
-void unlockViewLifetimes() {
-    ReleaseSRWLockExclusive(&viewLifetimes);
-}
-
-bool queueDeviceWork(void* window) {
-    return QueueUserWorkItem(createDeviceOnPool, window, 0) != 0;
-}
-
 void failPipelineStep(PipelineStep step, int32_t result) {
     injectedResult = result;
     exchange32(&injectedStep, step);
@@ -653,10 +623,6 @@ void failPipelineStep(PipelineStep step, int32_t result) {
 
 PipelineStep pendingPipelineFailure() {
     return static_cast<PipelineStep>(injectedStep);
-}
-
-uint32_t deviceWorkForGoneViews() {
-    return static_cast<uint32_t>(workForGoneViews);
 }
 
 ID3D11Device* takeFailedPipelineDevice() {

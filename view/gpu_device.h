@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 #include "core/status.h"
-#include "view/view_control.h"
+#include "view/view_state.h"
 
 struct ID3D11RenderTargetView;
 struct ID3D11DepthStencilView;
@@ -77,18 +77,6 @@ bool ensureDevice(ViewState* state, const MessageSink* sink);
 // thread drops meanwhile. Null when there is none (reported).
 ID3D11Device* ensureDeviceReference(ViewState* state, const MessageSink* sink);
 
-// Views are looked up by window handle from pool threads (the device work
-// item, uploads). While this lock is held no view state is freed: the window
-// thread takes it around tearing a view down. Not re-entrant; taken before a
-// view's own lock.
-void lockViewLifetimes();
-void unlockViewLifetimes();
-
-// Queues ensureDevice(view of window, no sink) on the system thread pool.
-// The item looks the window up again when it runs, so a view destroyed in
-// the meantime is simply not found.
-bool queueDeviceWork(void* window);
-
 // Test seams. Calls of createPipeline are numbered by step (below); the step
 // named here fails with `result` instead of being made, once, and the failing
 // pipeline's device is kept with one extra reference for the test to inspect
@@ -121,5 +109,3 @@ void failPipelineStep(PipelineStep step, int32_t result);
 PipelineStep pendingPipelineFailure();
 // The device of the last injected failure, with the extra reference; null if none.
 ID3D11Device* takeFailedPipelineDevice();
-// How many device work items have found their window no longer a view.
-uint32_t deviceWorkForGoneViews();

@@ -1,11 +1,9 @@
-// Measuring on the model: the picked points the view keeps, the pick under
-// a pixel of the view, and the marks drawn for the points. Free of Direct3D.
+// Measuring on the model: the picked points the view keeps and the marks
+// drawn for them. Free of Direct3D.
 #pragma once
 #include <cstdint>
 #include "mesh/surface_pick.h"
 
-struct ViewState;
-struct GpuMesh;
 struct FrameCamera;
 
 #pragma pack(push, 1)
@@ -25,15 +23,6 @@ constexpr int kMaxMarkVertices = 64;
 constexpr uint32_t kMarkRimColour = 0xFF101010;
 
 void addMeasurePoint(MeasureMarks* marks, const SurfacePick* pick);
-
-// The camera a view of that size shows.
-void viewFrameCamera(const ViewState* state, int32_t width, int32_t height, FrameCamera* camera);
-
-// The index of a mesh in its part's heap, built once; without memory for it
-// (reported) every triangle is tried.
-void preparePicking(GpuMesh* mesh, const MessageSink* sink);
-// The visible surface point under the client position; false over the background.
-bool pickInView(const ViewState* state, int32_t x, int32_t y, SurfacePick* pick);
 
 // World-space triangles of one pass (0 the dark rim, 1 the fill) that cover
 // the marks' pixels; the count of vertices written.

@@ -9,6 +9,7 @@
 #include "core/memory.h"
 #include "core/spin_lock.h"
 #include "view/gpu_device.h"
+#include "view/view_lookup.h"
 
 bool buildGpuMesh(GpuMesh* gpuMesh, ID3D11Device* device, const StlMesh* mesh, uint8_t colorOrder,
                   HeapHandle heap, const MessageSink* sink) {

@@ -8,6 +8,7 @@
 
 #include "core/memory.h"
 #include "core/spin_lock.h"
+#include "stl/format_detection.h"
 #include "view/camera.h"
 #include "view/com_helpers.h"
 #include "view/frame_render.h"
@@ -15,6 +16,7 @@
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/mesh_upload.h"
+#include "view/view_lookup.h"
 
 namespace {
 
@@ -67,8 +69,10 @@ bool drawPicture(const ViewState* state, Picture* picture, const MessageSink* si
     return SUCCEEDED(result);
 }
 
+// A 3MF part has an order only when one of its solids has colours.
 bool hasOwnColours(const ModelPart* part) {
-    return part->format == 5 && part->mesh.solidCount && part->mesh.solids[0].hasColours;
+    if (part->format == kFormat3mf) return part->metadata.colorOrder != kOrderNone;
+    return part->format == kFormatBinary && part->mesh.solidCount && part->mesh.solids[0].hasColours;
 }
 
 }  // namespace

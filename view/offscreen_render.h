@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 #include "stl/stl_mesh.h"
-#include "view/view_control.h"
+#include "view/view_state.h"
 
 // Direct3D 11 textures are at most this many pixels wide and high.
 constexpr int32_t kMaxPictureSide = 16384;

@@ -10,6 +10,7 @@
 #include "core/memory.h"
 #include "core/spin_lock.h"
 #include "view/gpu_device.h"
+#include "view/view_lookup.h"
 
 bool buildProblemEdges(GpuMesh* mesh, ID3D11Device* device, const uint8_t* marks, const MessageSink* sink) {
     uint32_t solidCount = mesh->solidCount;

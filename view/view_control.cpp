@@ -11,13 +11,14 @@
 #include "core/memory.h"
 #include "core/spin_lock.h"
 #include "view/camera.h"
+#include "view/device_work.h"
 #include "view/frame_render.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
+#include "view/view_lookup.h"
+#include "view/view_picking.h"
 
 namespace {
-
-const wchar_t kViewClassName[] = L"STLView";
 
 constexpr int kRotateKey = 1;  // VK_LBUTTON
 constexpr int kPanKey = 2;     // VK_RBUTTON
@@ -85,14 +86,6 @@ void stopRotationTimer(ViewState* state) {
     settle(state);
 }
 
-// Device creation runs off the window thread. The work item gets the window,
-// not the state, and looks it up again under the view lifetime lock, so a
-// view destroyed before the item runs is simply not found. Until the device
-// exists the view paints the GDI picture.
-void queueDeviceCreation(ViewState* state) {
-    queueDeviceWork(state->window);
-}
-
 // Called with the lock held and a device present, after a size change.
 void resizeDeviceTargets(ViewState* state) {
     resizeTargets(state);
@@ -136,7 +129,7 @@ LRESULT createView(HWND window) {
     if (!state) return -1;
     initViewState(state, window, counterFrequency());
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
-    queueDeviceCreation(state);
+    queueDeviceWork(state->window);
     return 0;
 }
 
@@ -352,16 +345,6 @@ bool registerViewClass(void* instance, const MessageSink* sink) {
     return false;
 }
 
-ViewState* viewStateOf(void* window) {
-    HWND handle = static_cast<HWND>(window);
-    if (!handle) return nullptr;
-    // The user data of another class's window is not ours to interpret.
-    wchar_t className[8];
-    int length = GetClassNameW(handle, className, 8);
-    if (length != 7 || lstrcmpW(className, kViewClassName) != 0) return nullptr;
-    return stateOf(handle);
-}
-
 void setViewAngles(void* window, const float pan[3], BinaryAngle yaw, BinaryAngle pitch) {
     ViewState* state = viewStateOf(window);
     if (!state) return;
@@ -464,8 +447,19 @@ void setBackgroundColor(void* window, uint32_t color) {
     invalidate(state);
 }
 
-bool viewIsMoving(const ViewState* state) {
-    return state->rotating || state->panning || state->wheelTurning || state->rotationStamp != 0;
+bool viewAngles(void* window, CameraAngles* angles) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return false;
+    *angles = CameraAngles{state->yaw, state->pitch};
+    return true;
+}
+
+bool viewBox(void* window, float boundsMin[3], float boundsMax[3]) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return false;
+    memcpy(boundsMin, state->boundsMin, 3 * sizeof(float));
+    memcpy(boundsMax, state->boundsMax, 3 * sizeof(float));
+    return true;
 }
 
 SectionPlane viewSection(void* window) {

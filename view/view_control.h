@@ -1,187 +1,13 @@
-// The "STLView" control: its state record and the operations the dialog and
-// the load job call on it. Windows are passed as void* so that this header
-// stays free of <windows.h>; the camera code that shares the record builds
-// natively.
+// The "STLView" control: the operations the dialog calls on it, all on the
+// window's thread. Windows are passed as void* so that this header stays
+// free of <windows.h>. Windows only.
 #pragma once
-#include <cstddef>
 #include <cstdint>
-#include "core/status.h"
-#include "view/frame_pacing.h"
-#include "view/measure_marks.h"
-#include "view/section_plane.h"
-
-struct ID3D11Device;
-struct ID3D11DeviceContext;
-struct ID3D11VertexShader;
-struct ID3D11GeometryShader;
-struct ID3D11PixelShader;
-struct ID3D11InputLayout;
-struct ID3D11RasterizerState;
-struct ID3D11DepthStencilState;
-struct ID3D11BlendState;
-struct ID3D11Buffer;
-struct ID3D11RenderTargetView;
-struct ID3D11DepthStencilView;
-struct ID3D11Texture2D;
-struct ID3D11Query;
-struct IDXGISwapChain;
-struct GpuMesh;
-
-// 2^32 units make one turn; sums wrap around, so no angle is ever clamped.
-typedef int32_t BinaryAngle;
-
-enum RenderMode : uint8_t {
-    kRenderSolid = 0,
-    kRenderWireframe = 1,
-    kRenderOutline = 2,
-};
-
-constexpr int kViewMeshSlots = 5;
-constexpr float kInitialZoom = 4.75f;
-constexpr uintptr_t kRotationTimerId = 1;
-constexpr uint32_t kRotationTimerPeriod = 4;  // milliseconds; the step size follows the counter
-// The wheel counts as moving the model until it has rested this long.
-constexpr uintptr_t kWheelTimerId = 2;
-constexpr uint32_t kWheelPauseMs = 300;
-// A frame the device has not finished within kFrameWaitMs is shown later,
-// when a timer finds it done, so that the window answers meanwhile.
-constexpr uintptr_t kFrameTimerId = 3;
-constexpr uint32_t kFramePollMs = 10;
-constexpr uint32_t kFrameWaitMs = 50;
-
-#pragma pack(push, 1)
-// Everything Direct3D needs that does not depend on a model or the window.
-// Each pointer owns one reference; all are null while `device` is null.
-struct GpuPipeline {
-    ID3D11Device* device;
-    ID3D11DeviceContext* context;
-    ID3D11VertexShader* litVertexShader;
-    ID3D11InputLayout* litInputLayout;
-    ID3D11GeometryShader* faceGeometryShader;
-    ID3D11PixelShader* litPixelShader;
-    ID3D11VertexShader* outlineVertexShader;
-    ID3D11InputLayout* outlineInputLayout;
-    ID3D11PixelShader* outlinePixelShader;
-    ID3D11RasterizerState* solidRasterizer;
-    ID3D11RasterizerState* wireRasterizer;
-    ID3D11Buffer* frameConstants;
-    ID3D11Buffer* objectConstants;
-    // The outline pass: "less or equal", so that edges lying in their own
-    // faces pass the depth test where those faces are drawn.
-    ID3D11DepthStencilState* outlineDepthState;
-    // The section: the plane's constants, which the lit and outline programs
-    // always read, and the cap, drawn where the surfaces behind the plane are
-    // odd in number (a stencil bit flipped by each, depth ignored).
-    ID3D11VertexShader* sectionCapVertexShader;
-    ID3D11PixelShader* sectionCapPixelShader;
-    ID3D11Buffer* sectionConstants;
-    ID3D11DepthStencilState* sectionCountState;
-    ID3D11DepthStencilState* sectionCapState;
-    // "Show problems" tints faces: the blend factor's share of the drawn
-    // colour over what is there.
-    ID3D11BlendState* problemTintBlend;
-};
-
-struct ViewState {
-    void* window;
-    int32_t clientWidth;  // last WM_SIZE in which both were non-zero
-    int32_t clientHeight;
-    uint8_t rotating;
-    uint8_t panning;
-    uint8_t flipZoom;
-    RenderMode renderMode;
-    uint8_t yUp;  // 0: Z-up models, turned so that Z points up on the screen
-    uint8_t alwaysRotate;
-    int32_t lastMouseX;
-    int32_t lastMouseY;
-    BinaryAngle pitch;
-    BinaryAngle yaw;
-    float zoom;  // cotangent of half the vertical field of view
-    float rotation[3][3];  // Ry(yaw)·Rx(pitch) by rows; columns are the screen axes in model space
-    float pan[3];  // orbit target relative to the model centre, metres
-    float boundsMin[3];  // union of the installed meshes' boxes, metres
-    float boundsMax[3];
-    float radius;  // half the diagonal of that box
-    GpuPipeline pipeline;
-    IDXGISwapChain* swapChain;
-    ID3D11RenderTargetView* renderTargetView;
-    ID3D11DepthStencilView* depthStencilView;
-    GpuMesh* meshes[kViewMeshSlots];  // filled from the front; a null entry ends the list
-    uint32_t backgroundColor;  // red in the low byte
-    const MessageSink* sink;
-    // Guards pipeline, swap chain, the two views and meshes; everything else
-    // is only touched on the window thread.
-    volatile int32_t lock;
-    int64_t rotationStamp;  // counter at the last rotation step; 0 while the timer is off
-    uint32_t rotationRate;  // angle units per counter tick
-    // Where frames reach the window through GDI (gdi_presentation.h), the
-    // textures they are copied through, kept until the size changes; null
-    // with a swap chain. Guarded by `lock` like the views.
-    ID3D11Texture2D* resolvedFrame;
-    ID3D11Texture2D* stagingFrame;
-    SectionPlane section;  // not saved; a new model keeps it but starts it in the middle
-    uint8_t measuring;     // a click on the model picks a point
-    uint8_t clickPending;  // the left button is down and has not left the click slack
-    int32_t pressX;        // where it went down
-    int32_t pressY;
-    MeasureMarks marks;
-    uint8_t showProblems;  // the surface check's findings drawn over the model
-    FramePacing pacing;    // how long the last frames took; window thread only
-    uint8_t wheelTurning;  // a wheel notch came less than kWheelPauseMs ago
-    // Where frames go through GDI from multisampled textures: a one-sample
-    // pair of the same size for frames that must be quick, made when first
-    // needed and kept like the others. Guarded by `lock`.
-    ID3D11RenderTargetView* singleSampleTarget;
-    ID3D11DepthStencilView* singleSampleDepth;
-    // The frame handed to the device and not yet shown; one at a time, so
-    // that input arriving meanwhile cannot queue up slow frames. Guarded by
-    // `lock`; the query is made with the first frame and goes with the device.
-    ID3D11Query* frameDone;
-    int64_t frameStart;         // counter when its drawing began
-    uint8_t frameInFlight;
-    FrameForm frameForm;
-    uint8_t repaintAfterFrame;  // a paint came while it was drawn
-};
-#pragma pack(pop)
-
-static_assert(sizeof(GpuPipeline) == 20 * 8);
-static_assert(offsetof(ViewState, clientWidth) == 8);
-static_assert(offsetof(ViewState, rotating) == 16);
-static_assert(offsetof(ViewState, renderMode) == 19);
-static_assert(offsetof(ViewState, alwaysRotate) == 21);
-static_assert(offsetof(ViewState, lastMouseX) == 22);
-static_assert(offsetof(ViewState, pitch) == 30);
-static_assert(offsetof(ViewState, yaw) == 34);
-static_assert(offsetof(ViewState, zoom) == 38);
-static_assert(offsetof(ViewState, rotation) == 42);
-static_assert(offsetof(ViewState, pan) == 78);
-static_assert(offsetof(ViewState, boundsMin) == 90);
-static_assert(offsetof(ViewState, boundsMax) == 102);
-static_assert(offsetof(ViewState, radius) == 114);
-static_assert(offsetof(ViewState, pipeline) == 118);
-static_assert(offsetof(ViewState, swapChain) == 278);
-static_assert(offsetof(ViewState, depthStencilView) == 294);
-static_assert(offsetof(ViewState, meshes) == 302);
-static_assert(offsetof(ViewState, backgroundColor) == 342);
-static_assert(offsetof(ViewState, sink) == 346);
-static_assert(offsetof(ViewState, lock) == 354);
-static_assert(offsetof(ViewState, rotationStamp) == 358);
-static_assert(offsetof(ViewState, rotationRate) == 366);
-static_assert(offsetof(ViewState, resolvedFrame) == 370);
-static_assert(offsetof(ViewState, section) == 386);
-static_assert(offsetof(ViewState, measuring) == 393);
-static_assert(offsetof(ViewState, pacing) == 455);
-static_assert(offsetof(ViewState, frameDone) == 485);
-static_assert(sizeof(ViewState) == 504);
-
-// The remaining declarations are implemented for Windows only.
+#include "view/view_state.h"
 
 // Registers the window class "STLView" for the module `instance`; reports the
 // system error and answers false when that fails.
 bool registerViewClass(void* instance, const MessageSink* sink);
-
-// The state of a view window, null for any other window or after destruction.
-ViewState* viewStateOf(void* window);
 
 // Each of these does nothing when `window` has no view state. All run on the
 // window's thread.
@@ -203,8 +29,10 @@ void setFlipZoom(void* window, bool flip);
 void setYUp(void* window, bool yUp);
 void setBackgroundColor(void* window, uint32_t color);
 void setViewSink(void* window, const MessageSink* sink);
-// True while the user turns, pans or zooms the model or it turns by itself.
-bool viewIsMoving(const ViewState* state);
+// What the view shows, for the dialog: the camera's angles, and the union
+// box of the shown parts in metres, in the files' axes. False without a view.
+bool viewAngles(void* window, CameraAngles* angles);
+bool viewBox(void* window, float boundsMin[3], float boundsMax[3]);
 // The section as the view draws it; a copy of an off section when there is no view.
 SectionPlane viewSection(void* window);
 // Takes the section over and repaints.
