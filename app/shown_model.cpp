@@ -4,14 +4,14 @@
 
 int usedPartCount(const ShownModel* model) {
     int count = 0;
-    while (count < kMaxParts && model->parts[count].view) ++count;
+    while (count < kMaxParts && model->parts[count].fileView) ++count;
     return count;
 }
 
 bool jobBroughtParts(const LoadJob* job) {
     const ModelPart* parts = static_cast<const ModelPart*>(job->parts.data);
     for (uint64_t i = 0; i < job->parts.used / sizeof(ModelPart); ++i)
-        if (parts[i].view) return true;
+        if (parts[i].fileView) return true;
     return false;
 }
 
@@ -21,7 +21,7 @@ int takeParts(ShownModel* model, LoadJob* job) {
     ModelPart* parts = static_cast<ModelPart*>(job->parts.data);
     uint64_t count = job->parts.used / sizeof(ModelPart);
     for (uint64_t i = 0; i < count; ++i) {
-        if (!parts[i].view) continue;
+        if (!parts[i].fileView) continue;
         if (slot < kMaxParts) {
             if (first < 0) first = slot;
             model->checks[slot].state = kCheckPending;
@@ -29,7 +29,7 @@ int takeParts(ShownModel* model, LoadJob* job) {
         } else {
             releaseModelPart(&parts[i]);  // no slot left: this part is never shown
         }
-        parts[i].view = nullptr;
+        parts[i].fileView = nullptr;
     }
     return first;
 }
@@ -40,16 +40,16 @@ void releaseParts(ShownModel* model) {
         freeBytes(check.marks);
         check.marks = nullptr;
         check.state = kCheckNone;
-        if (!model->parts[slot].view) continue;
+        if (!model->parts[slot].fileView) continue;
         releaseModelPart(&model->parts[slot]);
-        model->parts[slot].view = nullptr;
+        model->parts[slot].fileView = nullptr;
     }
     model->newestSlot = 0;
     ++model->generation;
 }
 
 bool hasTriangleColors(const ModelPart* part) {
-    return part->view && part->format == kFormatBinary && part->mesh.solidCount && part->mesh.solids[0].hasColours;
+    return part->fileView && part->format == kFormatBinary && part->mesh.solidCount && part->mesh.solids[0].hasColours;
 }
 
 uint32_t firstUnlistedSolid(const ModelPart* part) {
@@ -60,7 +60,7 @@ uint32_t firstUnlistedSolid(const ModelPart* part) {
 }
 
 bool setItemSolidsVisible(ShownModel* model, uint32_t slot, uint32_t item, bool visible) {
-    if (slot >= kMaxParts || !model->parts[slot].view) return false;
+    if (slot >= kMaxParts || !model->parts[slot].fileView) return false;
     ModelPart& part = model->parts[slot];
     uint32_t first = item, end = item + 1;
     if (item == kTreeMoreItem) {

@@ -33,7 +33,7 @@ void reportLine(const MessageSink* sink, const Utf16* line) {
 void releaseModelPart(ModelPart* part) {
     if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
     destroyPrivateHeap(part->heap);
-    unmapFile(part->view, part->viewSize);
+    unmapFile(part->fileView, part->fileViewSize);
 }
 
 void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
@@ -88,7 +88,7 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
     uint64_t needed = parts->used + sizeof(ModelPart);
     if (needed > parts->capacity && !growBuffer(parts, needed, processHeap(), sink)) return;
     ModelPart* part = partAt(parts, partCount(job));
-    part->view = nullptr;
+    part->fileView = nullptr;
     const uint8_t* view;
     uint64_t viewSize;
     if (!mapModelFile(path, sink, &view, &viewSize)) return;
@@ -111,8 +111,8 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
         unmapFile(view, viewSize);
         return;
     }
-    part->view = view;
-    part->viewSize = viewSize;
+    part->fileView = view;
+    part->fileViewSize = viewSize;
     copyFilePath(part, path, heap);
     parts->used = needed;
 }
@@ -252,7 +252,7 @@ void releaseLoadJob(LoadJob* job) {
 void destroyLoadJob(LoadJob* job) {
     for (uint64_t i = 0; i < partCount(job); ++i) {
         ModelPart* part = partAt(&job->parts, i);
-        if (part->view) releaseModelPart(part);
+        if (part->fileView) releaseModelPart(part);
     }
     releaseLoadJob(job);
 }

@@ -125,7 +125,7 @@ bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const ui
 
 // Parses bytes into the part, all solids visible, with the load defaults,
 // and its mesh for the view (prepared only when there is no view window).
-// Fills everything but view and viewSize; on false the caller destroys the heap.
+// Fills everything but fileView and fileViewSize; on false the caller destroys the heap.
 bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint64_t size, HeapHandle heap,
                     void* viewWindow, const MessageSink* sink);
 

@@ -910,7 +910,7 @@ TEST_F(MainDialogTest, AFailedOpenKeepsTheShownModelOrSaysWhyInItsPlace) {
         openFiles(state_, folderList(folder_.directory(), {name}).get(), true, nullptr);
         ASSERT_TRUE(waitUntilShown());
         EXPECT_EQ(text(dialog_), kTitleOf + L"part.stl");
-        EXPECT_EQ(state_->model.parts[0].view, shown.view);
+        EXPECT_EQ(state_->model.parts[0].fileView, shown.fileView);
         EXPECT_TRUE(IsWindowVisible(item(kViewId)));
         EXPECT_FALSE(IsWindowVisible(item(kHintId)));
         HWND messages = item(kMessagesId);

@@ -44,7 +44,7 @@ protected:
                 mesh.boundsMax[axis] = spec.size;
             }
             ModelPart& part = model_.parts[slot];
-            part.view = &mapped_;
+            part.fileView = &mapped_;
             part.gpuMesh = &mesh;
             part.format = spec.format;
             model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr};
