@@ -4,54 +4,16 @@
 
 #include <initializer_list>
 
-#include "app/main_dialog.h"
+#include "app/dialog_layout.h"
+#include "app/panel_text.h"
 
 namespace {
 
 constexpr DWORD kDialogStyle = 0x02CF0048;  // clip children, overlapped window, shell font
 constexpr DWORD kDialogExStyle = WS_EX_ACCEPTFILES;
 constexpr short kDefaultPlacement = -32768;
-constexpr WORD kButtonAtom = 0x0080, kEditAtom = 0x0081, kStaticAtom = 0x0082, kComboAtom = 0x0085;
-
-struct ControlSpec {
-    WORD id;
-    const wchar_t* className;  // null: use atom
-    WORD atom;
-    const wchar_t* text;
-    DWORD style;
-    DWORD exStyle;
-};
-
-constexpr DWORD kChild = WS_CHILD;
+constexpr WORD kButtonAtom = 0x0080, kStaticAtom = 0x0082;
 constexpr DWORD kShown = WS_CHILD | WS_VISIBLE;
-constexpr DWORD kSwatch = kShown | SS_SUNKEN | SS_NOTIFY | WS_TABSTOP;
-constexpr DWORD kCombo = kShown | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | WS_DISABLED;
-
-const ControlSpec kControls[] = {
-    {kViewId, L"STLView", 0, L"", kChild | WS_TABSTOP, 0},
-    {kProgressId, L"msctls_progress32", 0, L"", kChild | WS_BORDER, 0},
-    {kPanelLine1Id, nullptr, kStaticAtom, L"", kShown, 0},
-    {kPanelLine2Id, nullptr, kStaticAtom, L"", kShown, 0},
-    {kFactsId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX, 0},
-    {kSectionLineId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX | SS_ENDELLIPSIS, 0},
-    {kCheckLineId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX, 0},
-    {kMeasureId, nullptr, kStaticAtom, L"", kShown | SS_NOPREFIX, 0},
-    {kSpaceLabelId, nullptr, kStaticAtom, L"Coordinate space:", kShown | WS_DISABLED, 0},
-    {kSpaceComboId, nullptr, kComboAtom, L"", kCombo, 0},
-    {kMaterialCheckId, nullptr, kButtonAtom, L"Material:", kShown | BS_AUTOCHECKBOX | WS_TABSTOP | WS_DISABLED, 0},
-    {kFirstSwatchId, nullptr, kStaticAtom, L"", kSwatch | WS_DISABLED, 0},
-    {kFirstSwatchId + 1, nullptr, kStaticAtom, L"", kSwatch, 0},
-    {kFirstSwatchId + 2, nullptr, kStaticAtom, L"", kSwatch, 0},
-    {kFirstSwatchId + 3, nullptr, kStaticAtom, L"", kSwatch, 0},
-    {kColorsLabelId, nullptr, kStaticAtom, L"Triangle colors:", kShown | WS_DISABLED, 0},
-    {kColorsComboId, nullptr, kComboAtom, L"", kCombo, 0},
-    {kTreeId, L"SysTreeView32", 0, L"",
-     kShown | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | WS_BORDER | WS_TABSTOP, WS_EX_NOPARENTNOTIFY},
-    {kMessagesId, nullptr, kEditAtom, L"",
-     kShown | ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 0},
-    {kHintId, nullptr, kStaticAtom, L"Open an STL file with Ctrl+O, or drop one here",
-     kShown | SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX | WS_BORDER, 0},
-};
 
 class TemplateWriter {
 public:
@@ -74,6 +36,15 @@ public:
 private:
     WORD* out_;
     WORD* start_;
+};
+
+struct ControlSpec {
+    WORD id;
+    const wchar_t* className;  // null: use atom
+    WORD atom;
+    const wchar_t* text;
+    DWORD style;
+    DWORD exStyle;
 };
 
 void writeControl(TemplateWriter* writer, const ControlSpec& control) {
@@ -99,14 +70,22 @@ void buildMainDialogTemplate(WORD* buffer) {
     TemplateWriter writer(buffer);
     writer.dword(kDialogStyle);
     writer.dword(kDialogExStyle);
-    writer.word(static_cast<WORD>(sizeof kControls / sizeof kControls[0]));
+    const DialogControl* controls = nullptr;
+    const PanelLine* lines = nullptr;
+    int controlCount = dialogControls(&controls), lineCount = panelLines(&lines);
+    writer.word(static_cast<WORD>(controlCount + lineCount));
     for (int i = 0; i < 4; ++i) writer.word(static_cast<WORD>(kDefaultPlacement));
     writer.word(0);  // no menu: attached at initialisation
     writer.word(0);  // default dialog class
     writer.text(kApplicationTitle);
     writer.word(8);
     writer.text(L"MS Shell Dlg 2");
-    for (const ControlSpec& control : kControls) writeControl(&writer, control);
+    for (int k = 0; k < controlCount; ++k) {
+        const DialogControl& control = controls[k];
+        writeControl(&writer, {control.id, control.className, control.atom, control.text, control.style, control.exStyle});
+    }
+    for (int k = 0; k < lineCount; ++k)
+        writeControl(&writer, {static_cast<WORD>(lines[k].id), nullptr, kStaticAtom, L"", panelLineStyle(lines[k].form), 0});
 }
 
 void buildKeyHelpTemplate(WORD* buffer, WORD listId) {

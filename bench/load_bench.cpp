@@ -42,6 +42,7 @@
 #include "view/camera.h"
 #include "view/frame_math.h"
 #include "mesh/surface_check.h"
+#include "view/adapter_limits.h"
 #include "view/gpu_mesh.h"
 
 namespace {
@@ -79,15 +80,26 @@ long long loadOnce(const char* path, Footprint* footprint = nullptr, bool check 
         if (visible) memset(visible, 1, part.mesh.solidCount);
         applyLoadDefaults(&part.metadata, report);
         GpuMesh* gpu = visible ? prepareGpuMesh(&part.mesh, &part.metadata, visible, heap, report) : nullptr;
+        // As the upload stages them: one piece of the largest size at a time.
+        uint32_t each = pieceTrianglesFor(kPieceBytesCap, 0);
+        uint64_t staged = gpu && gpu->triangleCount < each ? gpu->triangleCount : each;
         MeshVertex* vertices =
-            gpu ? static_cast<MeshVertex*>(allocArray(heap, gpu->vertexCount, sizeof(MeshVertex), report)) : nullptr;
+            gpu ? static_cast<MeshVertex*>(allocArray(heap, 3 * staged + 1, sizeof(MeshVertex), report)) : nullptr;
         if (vertices) {
+            uint64_t done = 0;
             for (uint32_t s = 0; s < part.mesh.solidCount; ++s)
-                expandSolid(&part.mesh, s, vertices + gpu->ranges[s].firstVertex, part.metadata.colorOrder);
-            triangles = gpu->vertexCount / 3;
+                for (uint32_t t = 0; t < part.mesh.solids[s].triangleCount;) {
+                    uint64_t room = each - done % each;
+                    uint32_t left = part.mesh.solids[s].triangleCount - t;
+                    uint32_t count = left < room ? left : static_cast<uint32_t>(room);
+                    expandTriangles(&part.mesh.solids[s], t, count, vertices + 3 * (done % each), part.metadata.colorOrder);
+                    t += count;
+                    done += count;
+                }
+            triangles = static_cast<long long>(gpu->triangleCount);
             if (footprint) {
                 footprint->fileBytes = size;
-                footprint->vertexBytes = uint64_t{gpu->vertexCount} * sizeof(MeshVertex);
+                footprint->vertexBytes = 3 * staged * sizeof(MeshVertex);
             }
             heapFree(heap, vertices);  // the Direct3D buffer keeps the only copy
             SurfaceCheck result;

@@ -65,10 +65,10 @@ void checkMetadata(const StlMetadata& metadata, uint32_t format, const uint8_t* 
 }
 
 void checkVertices(const StlMesh& mesh, const GpuMesh& gpu, uint8_t colorOrder) {
-    std::vector<MeshVertex> vertices(gpu.vertexCount);
+    std::vector<MeshVertex> vertices(3 * gpu.triangleCount);
     MeshVertex* end = vertices.data();
     for (uint32_t s = 0; s < mesh.solidCount; ++s) {
-        FUZZ_CHECK(gpu.ranges[s].firstVertex == static_cast<uint64_t>(end - vertices.data()));
+        FUZZ_CHECK(3 * gpu.ranges[s].firstTriangle == static_cast<uint64_t>(end - vertices.data()));
         FUZZ_CHECK(gpu.ranges[s].triangleCount == mesh.solids[s].triangleCount);
         end = expandSolid(&mesh, s, end, colorOrder);
     }
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (uint32_t s = 0; s < part.mesh.solidCount; ++s) FUZZ_CHECK(part.visibleSolids[s] == 1);
         const GpuMesh* gpu = static_cast<const GpuMesh*>(part.gpuMesh);
         FUZZ_CHECK(gpu != nullptr);
-        FUZZ_CHECK(gpu->vertexCount == 3 * meshTriangleCount(&part.mesh));
+        FUZZ_CHECK(gpu->triangleCount == meshTriangleCount(&part.mesh));
         for (int axis = 0; axis < 3; ++axis) {
             FUZZ_CHECK(gpu->boundsMin[axis] < gpu->boundsMax[axis]);
             FUZZ_CHECK(!std::isnan(gpu->boundsMin[axis]) && !std::isnan(gpu->boundsMax[axis]));

@@ -93,7 +93,7 @@ TEST(Upload, AFailingVertexArrayIsReportedAsOutOfMemory) {
     }
     ASSERT_EQ(sink.received.size(), 1u);
     EXPECT_EQ(sink.received[0].code, kOutOfMemory);
-    EXPECT_EQ(copyOf(gpu->vertexBuffer), nullptr);
+    EXPECT_EQ(copyOf(gpu->pieces), nullptr);
 }
 
 bool hasDevice(ViewState* state) {
@@ -361,7 +361,7 @@ TEST_P(DeviceView, WithoutADeviceThePictureIsTheBackgroundWithTheIconAndAnUpload
     TestMesh mesh({triangles(2)});
     ASSERT_TRUE(mesh.upload(view, &loadSink.sink));
     EXPECT_TRUE(hasDevice(state));
-    EXPECT_NE(copyOf(mesh.gpu->vertexBuffer), nullptr);
+    EXPECT_NE(copyOf(mesh.gpu->pieces), nullptr);
     ASSERT_FALSE(loadSink.received.empty());
     EXPECT_EQ(loadSink.received[0].code, kInfoFeatureLevel);
     EXPECT_TRUE(errorsOf(loadSink).empty());
@@ -393,7 +393,7 @@ TEST_P(DeviceView, AViewDestroyedBeforeItsWorkItemRunsIsLeftAlone) {
     // An upload for a destroyed view gets no device.
     TestMesh mesh({triangles(1)});
     ASSERT_TRUE(mesh.upload(handles[0], &sink.sink));
-    EXPECT_EQ(copyOf(mesh.gpu->vertexBuffer), nullptr);
+    EXPECT_EQ(copyOf(mesh.gpu->pieces), nullptr);
     for (HWND handle : handles) EXPECT_TRUE(queueDeviceWork(handle));
     ASSERT_TRUE(pumpUntil([&] { return deviceWorkForGoneViews() >= gone + 4; }));
     EXPECT_TRUE(sink.received.empty());

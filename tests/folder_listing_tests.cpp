@@ -70,7 +70,7 @@ bool stepWithin(FolderListing* listing, bool forwards, wchar_t (&opens)[kItemNam
 
 TEST(FolderListingTest, StepsThroughTheFolder) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    auto* state = static_cast<MainDialogState*>(calloc(1, sizeof(MainDialogState)));
+    FolderListing* listing = nullptr;
     auto list = std::make_unique<FileNameList>();
     for (const ListingCase& row : kCases) {
         SCOPED_TRACE(row.label);
@@ -78,8 +78,7 @@ TEST(FolderListingTest, StepsThroughTheFolder) {
         for (const std::string& entry : row.entries) create(folder, entry);
         std::vector<Utf16> path = utf16Path(folder.directory() + row.opened);
         ASSERT_TRUE(makeFileNameList(path.data(), list.get()));
-        startFolderListing(state, list.get(), nullptr);
-        FolderListing* listing = state->folderListing;
+        listing = replaceFolderListing(listing, list->path, nullptr);
         ASSERT_NE(listing, nullptr);
         bool ready = waitFolderListing(listing);  // each wait is bounded: join however long the machine takes
         for (int tries = 0; listing->thread && tries < 40; ++tries) ready = waitFolderListing(listing);
@@ -98,7 +97,6 @@ TEST(FolderListingTest, StepsThroughTheFolder) {
             markListingShown(listing);
         }
     }
-    free(state);
 }
 
 }  // namespace

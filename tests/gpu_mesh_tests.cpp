@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <tuple>
@@ -115,46 +116,104 @@ TEST(ExpandSolid, CornersAndColours) {
     }
 }
 
-TEST(PrepareGpuMesh, RefusesMoreTrianglesThanOneBufferHolds) {
-    // The triangles are never read: the count alone decides.
-    StlSolid solids[2] = {{0, 0, static_cast<uint32_t>(kMaxMeshTriangles), nullptr, {nullptr, 0, 0}},
-                          {0, 0, 1, nullptr, {nullptr, 0, 0}}};
-    StlMesh mesh{nullptr, solids, 2};
-    StlMetadata metadata{2, 0.001f, 0, {0, 0, 0, 0}, {nullptr, 0, 0}};
-    uint8_t visible[2] = {1, 1};
-    RecordingSink recorder;
-    HeapHandle heap = createPrivateHeap();
-    EXPECT_EQ(prepareGpuMesh(&mesh, &metadata, visible, heap, &recorder.sink), nullptr);
-    EXPECT_EQ(recorder.codes(), std::vector<StatusCode>{kErrorText});
-    destroyPrivateHeap(heap);
+// Solids of 5, 0, 7 and 3 triangles (the empty one at triangle 5) in
+// pieces of four: each piece names the solids reaching into it.
+const SolidRange kRanges[] = {{0, 5}, {5, 0}, {5, 7}, {12, 3}};
+
+TEST(MeshPieces, SplitTheTrianglesAndNameTheSolidsInEach) {
+    struct Case {
+        uint32_t pieceTriangles;
+        std::vector<std::array<uint64_t, 4>> pieces;  // first triangle, count, first solid, solids
+    };
+    const Case cases[] = {
+        {4, {{0, 4, 0, 1}, {4, 4, 0, 3}, {8, 4, 2, 1}, {12, 3, 3, 1}}},
+        {5, {{0, 5, 0, 1}, {5, 5, 2, 1}, {10, 5, 2, 2}}},
+        {15, {{0, 15, 0, 4}}},
+        {1000, {{0, 15, 0, 4}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pieceTriangles);
+        ASSERT_EQ(pieceCountFor(15, c.pieceTriangles), c.pieces.size());
+        std::vector<MeshPiece> pieces(c.pieces.size());
+        layOutPieces(kRanges, 4, 15, c.pieceTriangles, pieces.data(), uint32_t(pieces.size()));
+        for (size_t p = 0; p < pieces.size(); ++p) {
+            EXPECT_EQ(+pieces[p].firstTriangle, c.pieces[p][0]) << p;
+            EXPECT_EQ(+pieces[p].triangleCount, c.pieces[p][1]) << p;
+            EXPECT_EQ(+pieces[p].firstSolid, c.pieces[p][2]) << p;
+            EXPECT_EQ(+pieces[p].solidSpan, c.pieces[p][3]) << p;
+        }
+    }
+    EXPECT_EQ(pieceCountFor(0, 4), 0u);
+    // Far beyond one buffer: 32-bit triangle numbers would wrap.
+    EXPECT_EQ(pieceCountFor(uint64_t{6} << 30, 5592405), 1153u);
+}
+
+// A piece's draws: visible solids next to each other in one, split where
+// they would exceed the longest draw; hidden solids leave gaps.
+TEST(MeshPieces, DrawTheVisibleSolidsInRunsOfLimitedLength) {
+    struct Case {
+        std::vector<uint8_t> visible;
+        uint32_t maxTriangles;
+        std::vector<std::pair<uint32_t, uint32_t>> draws;  // first vertex, vertices
+    };
+    const Case cases[] = {
+        {{1, 1, 1, 1}, 100, {{0, 12}}},
+        {{1, 1, 1, 1}, 3, {{0, 9}, {9, 3}}},
+        {{0, 1, 1, 1}, 100, {{3, 9}}},
+        {{1, 1, 0, 1}, 100, {{0, 3}}},
+        {{0, 0, 0, 0}, 100, {}},
+    };
+    GpuMesh mesh{};
+    mesh.solidCount = 4;
+    mesh.ranges = const_cast<SolidRange*>(kRanges);
+    std::vector<MeshPiece> pieces(4);
+    layOutPieces(kRanges, 4, 15, 4, pieces.data(), 4);
+    for (const Case& c : cases) {
+        std::vector<uint8_t> visible = c.visible;
+        mesh.visibleSolids = visible.data();
+        std::vector<std::pair<uint32_t, uint32_t>> draws;
+        forEachDraw(&mesh, &pieces[1], c.maxTriangles, [](void* out, uint32_t first, uint32_t count) {
+            static_cast<std::vector<std::pair<uint32_t, uint32_t>>*>(out)->push_back({first, count});
+        }, &draws);
+        EXPECT_EQ(draws, c.draws);
+    }
 }
 
 }  // namespace
 
-// The check's marks as index lists over the vertex buffer: kind after kind,
-// within a kind solid after solid (an empty solid and one after a gap in the
-// buffer included), each side as its two corners in the face's own order.
+// The check's marks as index lists over a piece's vertex buffer: kind after
+// kind, within a kind solid after solid (an empty solid included), each side
+// as its two corners in the face's own order; a piece that starts inside a
+// solid counts its vertices from its own start.
 TEST(ProblemEdges, MarksBecomeIndexListsByKindAndSolid) {
-    const SolidRange ranges[] = {{0, 2}, {6, 0}, {6, 3}, {30, 1}};
+    const SolidRange ranges[] = {{0, 2}, {2, 0}, {2, 3}, {5, 1}};
     const uint8_t marks[] = {
         kMarkFlipped | kMarkOpenSide << 2,         // solid 0, vertices 0-2
         0,                                          //          3-5
         kMarkOpenSide | kMarkNonManifoldSide << 1,  // solid 2, vertices 6-8
         kMarkFlipped,                               //          9-11
         7 * kMarkOpenSide,                          //          12-14
-        kMarkNonManifoldSide << 2 | kMarkFlipped,   // solid 3, vertices 30-32
+        kMarkNonManifoldSide << 2 | kMarkFlipped,   // solid 3, vertices 15-17
     };
+    MeshPiece whole = {nullptr, 0, 6, 0, 4, nullptr, nullptr};
     uint32_t starts[problemStartCount(4)];
-    ASSERT_EQ(countProblemIndices(marks, ranges, 4, starts), 9u + 10u + 4u);
+    ASSERT_EQ(countProblemIndices(marks, ranges, &whole, starts), 9u + 10u + 4u);
     EXPECT_EQ(std::vector<uint32_t>(starts, starts + 15),
               (std::vector<uint32_t>{0, 3, 3, 6, 9,  9, 11, 11, 19, 19,  19, 19, 19, 21, 23}));
     std::vector<uint32_t> indices(23);
-    fillProblemIndices(marks, ranges, 4, starts, indices.data());
-    EXPECT_EQ(indices, (std::vector<uint32_t>{0, 1, 2, 9, 10, 11, 30, 31, 32,  // flipped faces
+    fillProblemIndices(marks, ranges, &whole, starts, indices.data());
+    EXPECT_EQ(indices, (std::vector<uint32_t>{0, 1, 2, 9, 10, 11, 15, 16, 17,  // flipped faces
                                               2, 0, 6, 7, 12, 13, 13, 14, 14, 12,  // open sides
-                                              7, 8, 32, 30}));  // non-manifold sides
+                                              7, 8, 17, 15}));  // non-manifold sides
+    // The last three triangles alone: solid 2's third and solid 3.
+    MeshPiece tail = {nullptr, 3, 3, 2, 2, nullptr, nullptr};
+    ASSERT_EQ(countProblemIndices(marks, ranges, &tail, starts), 6u + 6u + 2u);
+    EXPECT_EQ(std::vector<uint32_t>(starts, starts + 9), (std::vector<uint32_t>{0, 3, 6, 6, 12, 12, 12, 12, 14}));
+    fillProblemIndices(marks, ranges, &tail, starts, indices.data());
+    indices.resize(14);
+    EXPECT_EQ(indices, (std::vector<uint32_t>{0, 1, 2, 6, 7, 8, 3, 4, 4, 5, 5, 3, 8, 6}));
     // Nothing marked: empty lists.
     const uint8_t none[6] = {};
-    EXPECT_EQ(countProblemIndices(none, ranges, 4, starts), 0u);
+    EXPECT_EQ(countProblemIndices(none, ranges, &whole, starts), 0u);
     EXPECT_EQ(std::count(starts, starts + 15, 0u), 15);
 }

@@ -62,7 +62,7 @@ TEST_F(LoadJobTest, SeveralFilesBecomeParts) {
     const ModelPart& a = part(0);
     ASSERT_EQ(+a.mesh.solidCount, 2u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(a.visibleSolids), 2), "\1\1");
-    EXPECT_EQ(+static_cast<const GpuMesh*>(a.gpuMesh)->vertexCount, 6u);
+    EXPECT_EQ(+static_cast<const GpuMesh*>(a.gpuMesh)->triangleCount, 2u);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(part(1).fileName)), u"c.stl");
     EXPECT_EQ(messages(), u"a.stl\r\n" + kUnknownBoth + u"b.txt\r\nSTL error: b.txt: not an STL file\r\nc.stl\r\n" +
                               kUnknownBoth + u"d.stl\r\nSTL error: d.stl, line 12: expected a number; aborting\r\n");

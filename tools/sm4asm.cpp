@@ -14,6 +14,10 @@
 
 namespace sm4 {
 
+namespace {
+PlantedFault plantedFault = PlantedFault::kNone;
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Checksum
 
@@ -744,6 +748,7 @@ private:
     void emit(uint32_t opcodeToken, const std::vector<uint32_t>& body) {
         size_t length = body.size() + 1;
         if (length > 127) fail("instruction longer than 127 tokens");
+        if (plantedFault == PlantedFault::kDeclarationLength && !sawInstruction_ && length > 2) --length;
         program_.tokens.push_back(opcodeToken | uint32_t(length) << 24);
         program_.tokens.insert(program_.tokens.end(), body.begin(), body.end());
     }
@@ -819,6 +824,7 @@ private:
             else fail("unknown access pattern '" + parts[1] + "'");
             if (op.indices[1].value > 4096) fail("a constant buffer holds at most 4096 registers");
             encodeOperand(op, Role::Source, &body);
+            if (plantedFault == PlantedFault::kConstantBufferSize) body.back() = 0;
             constantBuffers_[op.indices[0].value] = op.indices[1].value;
             emit(0x59 | access << 11, body);
         } else if (mnemonic == "dcl_input" || mnemonic == "dcl_output") {
@@ -992,6 +998,10 @@ bool assemble(const std::string& text, std::vector<uint8_t>* blob, std::string* 
     if (!parseProgram(text, &program, error)) return false;
     *blob = buildBlob(program);
     return true;
+}
+
+void plantFault(PlantedFault fault) {
+    plantedFault = fault;
 }
 
 }  // namespace sm4

@@ -64,6 +64,16 @@ std::vector<uint8_t> buildBlob(const Program& program);
 
 bool assemble(const std::string& text, std::vector<uint8_t>* blob, std::string* error);
 
+// Test seam: a deliberate mistake in how declarations are encoded, for every
+// later assembly, so that a test can show that the second reader of the
+// shaders (vkd3d-shader and spirv-val) notices one. Never set in a build.
+enum class PlantedFault {
+    kNone,
+    kConstantBufferSize,  // every constant buffer declared with 0 registers
+    kDeclarationLength,   // declarations of more than two tokens one token short
+};
+void plantFault(PlantedFault fault);
+
 // Plain MD5 (RFC 1321); here to test the compression function on its own.
 void md5(const uint8_t* data, size_t size, uint8_t digest[16]);
 

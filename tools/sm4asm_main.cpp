@@ -3,6 +3,7 @@
 //
 //   sm4asm --cpp OUT.cpp --header OUT.h [--include HEADER]... NAME=FILE.asm...
 //   sm4asm --binary OUT.dxbc FILE.asm
+//   sm4asm --plant-fault KIND ...   (tests only: a deliberate encoding mistake)
 //
 // Exit status: 0 done, 1 an assembly or file error, 2 usage.
 #include <cstdio>
@@ -23,7 +24,10 @@ const char kUsage[] =
     "  --cpp      writes 'extern const uint8_t NAME[NAMESize]' arrays\n"
     "  --header   writes 'constexpr size_t NAMESize' for each NAME\n"
     "  --include  a header the .cpp includes first (may repeat)\n"
-    "  --binary   writes one container as a file\n";
+    "  --binary   writes one container as a file\n"
+    "  --plant-fault constant-buffer-size|declaration-length\n"
+    "             encodes declarations wrongly on purpose, for the tests of the\n"
+    "             shaders' second reader\n";
 
 struct Shader {
     std::string name;
@@ -121,6 +125,16 @@ int main(int argc, char** argv) {
             includes.push_back(argv[++i]);
         } else if (arg == "--binary" && hasValue) {
             binaryPath = argv[++i];
+        } else if (arg == "--plant-fault" && hasValue) {
+            std::string kind = argv[++i];
+            if (kind == "constant-buffer-size") {
+                sm4::plantFault(sm4::PlantedFault::kConstantBufferSize);
+            } else if (kind == "declaration-length") {
+                sm4::plantFault(sm4::PlantedFault::kDeclarationLength);
+            } else {
+                std::cerr << kUsage;
+                return 2;
+            }
         } else if (arg.rfind("--", 0) == 0) {
             std::cerr << kUsage;
             return 2;

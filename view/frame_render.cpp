@@ -94,43 +94,40 @@ void useOutlineProgram(const GpuPipeline* pipeline, ID3D11RasterizerState* raste
 
 }  // namespace
 
+namespace {
+
+void drawVertices(void* context, uint32_t firstVertex, uint32_t vertexCount) {
+    static_cast<ID3D11DeviceContext*>(context)->Draw(vertexCount, firstVertex);
+}
+
+void bindVertices(ID3D11DeviceContext* context, ID3D11Buffer* vertices) {
+    UINT stride = kVertexStride, offset = 0;
+    context->IASetVertexBuffers(0, 1, &vertices, &stride, &offset);
+}
+
+}  // namespace
+
 void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh) {
-    const uint8_t* visible = mesh->visibleSolids;
-    const SolidRange* ranges = mesh->ranges;
-    uint32_t solidCount = mesh->solidCount;
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
-    // Visible solids that follow each other in the buffer go in one draw: a
-    // file of 100,000 small solids would otherwise cost 100,000 calls a frame.
-    uint32_t runStart = 0, runVertices = 0;
-    for (uint32_t solid = 0; solid < solidCount; ++solid) {
-        if (visible && !visible[solid]) continue;
-        uint32_t vertices = 3 * ranges[solid].triangleCount;
-        if (vertices == 0) continue;
-        if (runVertices && ranges[solid].firstVertex == runStart + runVertices) {
-            runVertices += vertices;
-            continue;
-        }
-        if (runVertices) context->Draw(runVertices, runStart);
-        runStart = ranges[solid].firstVertex;
-        runVertices = vertices;
+    // Visible solids that follow each other in a piece go in one draw (a
+    // file of 100,000 small solids would otherwise cost 100,000 calls a
+    // frame), and no draw is long enough to near the GPU's timeout.
+    for (uint32_t p = 0; p < mesh->pieceCount; ++p) {
+        bindVertices(context, mesh->pieces[p].vertices);
+        forEachDraw(mesh, &mesh->pieces[p], kMaxDrawTriangles, drawVertices, context);
     }
-    if (runVertices) context->Draw(runVertices, runStart);
 }
 
 namespace {
 
-// The object constants and vertex buffer of a mesh, drawn in `colour`;
-// false when it cannot be drawn.
+// The object constants of a mesh, drawn in `colour`; false when it cannot
+// be drawn: no pieces, or pieces of an earlier device.
 bool bindMesh(const GpuPipeline* pipeline, const GpuMesh* mesh, bool yUp, uint32_t colour, const MessageSink* sink) {
-    ID3D11DeviceContext* context = pipeline->context;
-    ID3D11Buffer* vertexBuffer = mesh->vertexBuffer;
-    if (!vertexBuffer || !madeByDevice(vertexBuffer, pipeline->device)) return false;
+    if (mesh->pieceCount == 0 || !madeByDevice(mesh->pieces[0].vertices, pipeline->device)) return false;
     ObjectConstants constants;
     computeObjectConstants(mesh->unitScale, yUp, colour, &constants);
     // A failed Map leaves the previous mesh's constants; the mesh is still drawn.
-    writeConstants(context, pipeline->objectConstants, &constants, sizeof constants, sink);
-    UINT stride = kVertexStride, offset = 0;
-    context->IASetVertexBuffers(0, 1, &vertexBuffer, &stride, &offset);
+    writeConstants(pipeline->context, pipeline->objectConstants, &constants, sizeof constants, sink);
     return true;
 }
 
@@ -167,20 +164,38 @@ void drawCaps(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots]
     context->OMSetDepthStencilState(nullptr, 0);
 }
 
-// One kind's indices of the visible solids, neighbours in one draw.
-void drawProblemKind(ID3D11DeviceContext* context, const GpuMesh* mesh, uint32_t kind) {
+// One kind's indices of the piece's visible solids, neighbours in one draw.
+void drawProblemKind(ID3D11DeviceContext* context, const GpuMesh* mesh, const MeshPiece* piece, uint32_t kind) {
     const uint8_t* visible = mesh->visibleSolids;
-    const uint32_t* starts = mesh->problemStarts + kind * (mesh->solidCount + 1);
+    const uint32_t* starts = piece->problemStarts + kind * (piece->solidSpan + 1);
     uint32_t runStart = 0, runEnd = 0;
-    for (uint32_t solid = 0; solid < mesh->solidCount; ++solid) {
-        if ((visible && !visible[solid]) || starts[solid] == starts[solid + 1]) continue;
-        if (runEnd != starts[solid]) {
+    for (uint32_t i = 0; i < piece->solidSpan; ++i) {
+        if ((visible && !visible[piece->firstSolid + i]) || starts[i] == starts[i + 1]) continue;
+        if (runEnd != starts[i]) {
             if (runEnd > runStart) context->DrawIndexed(runEnd - runStart, runStart, 0);
-            runStart = starts[solid];
+            runStart = starts[i];
         }
-        runEnd = starts[solid + 1];
+        runEnd = starts[i + 1];
     }
     if (runEnd > runStart) context->DrawIndexed(runEnd - runStart, runStart, 0);
+}
+
+// The pieces of a mesh that have problems drawn, each kind in its turn.
+void drawProblemPieces(ID3D11DeviceContext* context, const GpuMesh* mesh, uint32_t kind) {
+    for (uint32_t p = 0; p < mesh->pieceCount; ++p) {
+        const MeshPiece* piece = &mesh->pieces[p];
+        if (!piece->problemIndices) continue;
+        bindVertices(context, piece->vertices);
+        context->IASetIndexBuffer(piece->problemIndices, DXGI_FORMAT_R32_UINT, 0);
+        drawProblemKind(context, mesh, piece, kind);
+    }
+}
+
+// Whether any piece of the mesh has problem lists of this device.
+bool hasProblems(const GpuMesh* mesh, ID3D11Device* device) {
+    for (uint32_t p = 0; p < mesh->pieceCount; ++p)
+        if (mesh->pieces[p].problemIndices) return madeByDevice(mesh->pieces[p].problemIndices, device);
+    return false;
 }
 
 // The problems the surface check found, over the picture: the faces of
@@ -197,27 +212,22 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
     ID3D11DeviceContext* context = pipeline->context;
     GpuMesh* drawn[kViewMeshSlots] = {};
     int count = 0;
-    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
-        ID3D11Buffer* indices = meshes[slot]->problemIndices;
-        if (indices && madeByDevice(indices, pipeline->device)) drawn[count++] = meshes[slot];
-    }
+    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot)
+        if (hasProblems(meshes[slot], pipeline->device)) drawn[count++] = meshes[slot];
     if (count == 0) return;
     context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
     useOutlineProgram(pipeline, pipeline->solidRasterizer);
     const float share[4] = {kProblemTintShare, kProblemTintShare, kProblemTintShare, kProblemTintShare};
     context->OMSetBlendState(pipeline->problemTintBlend, share, 0xFFFFFFFF);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
-    for (int m = 0; m < count; ++m) {
-        if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kProblemFlipped], sink)) continue;
-        context->IASetIndexBuffer(drawn[m]->problemIndices, DXGI_FORMAT_R32_UINT, 0);
-        drawProblemKind(context, drawn[m], kProblemFlipped);
-    }
+    for (int m = 0; m < count; ++m)
+        if (bindMesh(pipeline, drawn[m], yUp, kProblemColours[kProblemFlipped], sink))
+            drawProblemPieces(context, drawn[m], kProblemFlipped);
     context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);
 
     if (wireframe) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH, 1.0f, 0);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_LINELIST);
     for (int m = 0; m < count; ++m) {
-        context->IASetIndexBuffer(drawn[m]->problemIndices, DXGI_FORMAT_R32_UINT, 0);
         for (uint32_t kind : {kProblemOpen, kProblemNonManifold}) {
             if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kind], sink)) continue;
             for (int shift = 0; shift < 4; ++shift) {
@@ -225,7 +235,7 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
                                            static_cast<float>(width), static_cast<float>(height), 0.0f,
                                            kProblemLineDepth};
                 context->RSSetViewports(1, &viewport);
-                drawProblemKind(context, drawn[m], kind);
+                drawProblemPieces(context, drawn[m], kind);
             }
         }
     }

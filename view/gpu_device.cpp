@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/spin_lock.h"
+#include "view/adapter_limits.h"
 #include "view/com_helpers.h"
 #include "view/gdi_presentation.h"
 #include "view/shaders/shader_blobs.h"
@@ -25,7 +26,6 @@ constexpr DXGI_FORMAT kColourFormat = DXGI_FORMAT_R8G8B8A8_UNORM_SRGB;
 constexpr DXGI_FORMAT kDepthFormat = DXGI_FORMAT_D24_UNORM_S8_UINT;
 constexpr UINT kMaxSampleCount = 16;
 constexpr UINT kMaxSoftwareSampleCount = 4;
-constexpr UINT kMicrosoftVendor = 0x1414;  // WARP and the Basic Render Driver
 constexpr UINT kFrameConstantsBytes = 96;
 constexpr UINT kObjectConstantsBytes = 128;
 constexpr UINT kSectionConstantsBytes = sizeof(SectionConstants);
@@ -94,18 +94,12 @@ Injection takeInjection() {
     return injection;
 }
 
+volatile uint64_t pieceByteLimit = 0;  // the test seam's; 0: none
+
 // The adapter of WARP or of Windows' own Basic Render Driver: no GPU.
 bool isSoftwareDevice(ID3D11Device* device) {
-    IDXGIDevice* dxgiDevice = nullptr;
-    IDXGIAdapter* adapter = nullptr;
-    DXGI_ADAPTER_DESC description;
-    bool software = false;
-    if (SUCCEEDED(device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(&dxgiDevice))) &&
-        SUCCEEDED(dxgiDevice->GetAdapter(&adapter)) && SUCCEEDED(adapter->GetDesc(&description)))
-        software = description.VendorId == kMicrosoftVendor;
-    releaseInterface(adapter);
-    releaseInterface(dxgiDevice);
-    return software;
+    AdapterFacts facts;
+    return adapterFactsOf(device, &facts) && facts.vendorId == kMicrosoftVendor;
 }
 
 void closeDevice(ID3D11Device* device, ID3D11DeviceContext* context) {
@@ -377,18 +371,41 @@ bool ensureDeviceLocked(ViewState* state, const MessageSink* sink) {
 
 }  // namespace
 
-bool tryCreateDevice(GpuPipeline* pipeline, int driverType, const MessageSink* sink) {
-    Injection none = {kStepNone, S_OK};
-    ID3D11Device* device;
-    ID3D11DeviceContext* context;
-    if (!openDevice(driverType, sink, none, &device, &context)) return false;
-    pipeline->device = device;
-    pipeline->context = context;
+bool adapterFactsOf(ID3D11Device* device, AdapterFacts* facts) {
+    IDXGIDevice* dxgiDevice = nullptr;
+    IDXGIAdapter* adapter = nullptr;
+    DXGI_ADAPTER_DESC description;
+    bool known = SUCCEEDED(device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(&dxgiDevice))) &&
+                 SUCCEEDED(dxgiDevice->GetAdapter(&adapter)) && SUCCEEDED(adapter->GetDesc(&description));
+    releaseInterface(adapter);
+    releaseInterface(dxgiDevice);
+    if (!known) return false;
+    memcpy(facts->name, description.Description, sizeof facts->name);
+    facts->name[127] = 0;
+    facts->vendorId = description.VendorId;
+    facts->resourceBytes = guaranteedResourceBytes(description.VendorId, description.DedicatedVideoMemory);
     return true;
 }
 
-bool createDevice(GpuPipeline* pipeline, const MessageSink* sink) {
-    return tryCreateDevice(pipeline, kDriverHardware, sink) || tryCreateDevice(pipeline, kDriverWarp, sink);
+uint32_t pieceTrianglesOf(ID3D11Device* device) {
+    AdapterFacts facts;
+    // An adapter that cannot be asked gets the size every one guarantees.
+    uint64_t bytes = adapterFactsOf(device, &facts) ? facts.resourceBytes : guaranteedResourceBytes(kMicrosoftVendor, 0);
+    return pieceTrianglesFor(bytes, pieceByteLimit);
+}
+
+void limitPieceBytes(uint64_t bytes) {
+    pieceByteLimit = bytes;
+}
+
+void reportAdapter(ID3D11Device* device, const MessageSink* sink) {
+    AdapterFacts facts;
+    if (!sink || !adapterFactsOf(device, &facts)) return;
+    wchar_t line[200];
+    wsprintfW(line, L"D3D info: adapter %s; largest buffer %u MB", facts.name,
+              static_cast<unsigned>(facts.resourceBytes / kMegabyte));
+    static_assert(sizeof(wchar_t) == sizeof(Utf16));
+    report(sink, kLine, reinterpret_cast<uintptr_t>(line));
 }
 
 bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {

@@ -26,15 +26,24 @@ void reportGpuError(int32_t result, const MessageSink* sink);
 
 // Everything below is implemented for Windows only.
 
+// The adapter a device runs on.
+struct AdapterFacts {
+    wchar_t name[128];
+    uint32_t vendorId;
+    uint64_t resourceBytes;  // the largest buffer it guarantees (adapter_limits.h)
+};
+bool adapterFactsOf(ID3D11Device* device, AdapterFacts* facts);
+// Triangles in a piece of a mesh on the device (adapter_limits.h).
+uint32_t pieceTrianglesOf(ID3D11Device* device);
+// Test seam: pieces of at most `bytes`; 0 gives the adapter's own size back.
+void limitPieceBytes(uint64_t bytes);
+// The one "D3D info:" line naming the device's adapter and its largest buffer.
+void reportAdapter(ID3D11Device* device, const MessageSink* sink);
+
 // Driver types as D3D_DRIVER_TYPE numbers them.
 constexpr int kDriverHardware = 1;
 constexpr int kDriverWarp = 5;
 
-// Fills device and context with the highest feature level of the driver
-// (10_0 at least); reports the level to the sink.
-bool tryCreateDevice(GpuPipeline* pipeline, int driverType, const MessageSink* sink);
-// Hardware first, then WARP.
-bool createDevice(GpuPipeline* pipeline, const MessageSink* sink);
 // The device and every pipeline object; on failure the record is all null
 // and exactly the failing call has been reported.
 bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink);

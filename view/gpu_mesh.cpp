@@ -31,10 +31,14 @@ uint32_t triangleColour(uint16_t attribute, uint8_t colorOrder, bool solidHasCol
 }
 
 MeshVertex* expandSolid(const StlMesh* mesh, uint32_t solidIndex, MeshVertex* out, uint8_t colorOrder) {
-    const StlSolid& solid = mesh->solids[solidIndex];
-    bool coloured = solid.hasColours != 0 && colorOrder != 0;
-    const uint8_t* record = reinterpret_cast<const uint8_t*>(solid.triangles);
-    for (uint32_t i = 0; i < solid.triangleCount; ++i, record += sizeof(StlTriangle)) {
+    const StlSolid* solid = &mesh->solids[solidIndex];
+    return expandTriangles(solid, 0, solid->triangleCount, out, colorOrder);
+}
+
+MeshVertex* expandTriangles(const StlSolid* solid, uint32_t first, uint32_t count, MeshVertex* out, uint8_t colorOrder) {
+    bool coloured = solid->hasColours != 0 && colorOrder != 0;
+    const uint8_t* record = reinterpret_cast<const uint8_t*>(solid->triangles) + uint64_t{first} * sizeof(StlTriangle);
+    for (uint32_t i = 0; i < count; ++i, record += sizeof(StlTriangle)) {
         uint32_t colour = kWhite;
         if (coloured) {
             uint16_t attribute;
@@ -237,33 +241,27 @@ uint64_t meshTriangleCount(const StlMesh* mesh) {
 
 GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_t* visibleSolids,
                         HeapHandle heap, const MessageSink* sink) {
-    uint64_t triangles = meshTriangleCount(mesh);
-    if (triangles > kMaxMeshTriangles) {
-        if (sink)
-            report(sink, kErrorText,
-                   reinterpret_cast<uintptr_t>("Direct3D 11 error: the model has more than 89,478,485 triangles, "
-                                               "too many for one vertex buffer"));
-        return nullptr;
-    }
     GpuMesh* gpuMesh = static_cast<GpuMesh*>(allocArray(heap, 1, sizeof(GpuMesh), sink));
     if (!gpuMesh) return nullptr;
     SolidRange* ranges = nullptr;
+    uint64_t triangles = 0;
     if (mesh->solidCount) {
         ranges = static_cast<SolidRange*>(allocArray(heap, mesh->solidCount, sizeof(SolidRange), sink));
         if (!ranges) return nullptr;
-        uint32_t firstVertex = 0;
         for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-            ranges[s].firstVertex = firstVertex;
+            ranges[s].firstTriangle = triangles;
             ranges[s].triangleCount = mesh->solids[s].triangleCount;
-            firstVertex += 3 * mesh->solids[s].triangleCount;
+            triangles += mesh->solids[s].triangleCount;
         }
     }
     gpuMesh->solidCount = mesh->solidCount;
     gpuMesh->visibleSolids = visibleSolids;
     gpuMesh->color = kWhite;
     gpuMesh->ranges = ranges;
-    gpuMesh->vertexBuffer = nullptr;
-    gpuMesh->vertexCount = static_cast<uint32_t>(3 * triangles);
+    gpuMesh->triangleCount = triangles;
+    gpuMesh->pieces = nullptr;
+    gpuMesh->pieceCount = 0;
+    gpuMesh->vertexOrder = metadata->colorOrder;
     gpuMesh->unitScale = metadata->unitScale;
     float boundsMin[3], boundsMax[3];
     MeshFacts facts;
@@ -274,7 +272,57 @@ GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_
     gpuMesh->solids = mesh->solids;
     gpuMesh->heap = heap;
     gpuMesh->pickIndex = nullptr;
-    gpuMesh->problemIndices = nullptr;
-    gpuMesh->problemStarts = nullptr;
+    gpuMesh->problemMarks = nullptr;
     return gpuMesh;
+}
+
+uint64_t pieceCountFor(uint64_t triangles, uint32_t pieceTriangles) {
+    uint64_t each = pieceTriangles ? pieceTriangles : 1;
+    return (triangles + each - 1) / each;
+}
+
+void layOutPieces(const SolidRange* ranges, uint32_t solidCount, uint64_t triangles, uint32_t pieceTriangles,
+                  MeshPiece* pieces, uint32_t pieceCount) {
+    uint64_t each = pieceTriangles ? pieceTriangles : 1;
+    uint32_t solid = 0;
+    for (uint32_t p = 0; p < pieceCount; ++p) {
+        MeshPiece* piece = &pieces[p];
+        uint64_t first = p * each;
+        uint64_t end = first + each < triangles ? first + each : triangles;
+        // Empty solids and those ending before the piece are skipped.
+        while (solid < solidCount &&
+               (ranges[solid].triangleCount == 0 || ranges[solid].firstTriangle + ranges[solid].triangleCount <= first))
+            ++solid;
+        uint32_t last = solid;
+        while (last + 1 < solidCount && ranges[last + 1].firstTriangle < end) ++last;
+        *piece = MeshPiece{nullptr, first, static_cast<uint32_t>(end - first), solid, last - solid + 1, nullptr, nullptr};
+    }
+}
+
+void forEachDraw(const GpuMesh* mesh, const MeshPiece* piece, uint32_t maxTriangles, DrawCall draw, void* context) {
+    const uint8_t* visible = mesh->visibleSolids;
+    // Triangles of the piece, relative to its start: the run being gathered.
+    uint32_t runStart = 0, runEnd = 0;
+    auto flush = [&] {
+        for (uint32_t at = runStart; at < runEnd;) {
+            uint32_t count = runEnd - at < maxTriangles ? runEnd - at : maxTriangles;
+            draw(context, 3 * at, 3 * count);
+            at += count;
+        }
+    };
+    for (uint32_t s = piece->firstSolid; s < piece->firstSolid + piece->solidSpan && s < mesh->solidCount; ++s) {
+        if (visible && !visible[s]) continue;
+        TriangleSpan span = solidInPiece(&mesh->ranges[s], piece);
+        if (span.first >= span.end) continue;
+        uint32_t localStart = static_cast<uint32_t>(span.first - piece->firstTriangle);
+        uint32_t localEnd = static_cast<uint32_t>(span.end - piece->firstTriangle);
+        if (runEnd > runStart && localStart == runEnd) {
+            runEnd = localEnd;
+            continue;
+        }
+        flush();
+        runStart = localStart;
+        runEnd = localEnd;
+    }
+    flush();
 }

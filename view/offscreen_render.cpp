@@ -86,13 +86,15 @@ void warmPipeline(ViewState* state) {
     ID3D11Buffer* buffer = nullptr;
     if (FAILED(device->CreateBuffer(&description, &initial, &buffer))) return;
     SolidRange range = {0, 1};
+    MeshPiece piece = {buffer, 0, 1, 0, 1, nullptr, nullptr};
     GpuMesh mesh;
     memset(&mesh, 0, sizeof mesh);
     mesh.solidCount = 1;
     mesh.color = kOpaqueWhite;
     mesh.ranges = &range;
-    mesh.vertexBuffer = buffer;
-    mesh.vertexCount = 3;
+    mesh.triangleCount = 1;
+    mesh.pieces = &piece;
+    mesh.pieceCount = 1;
     mesh.boundsMax[0] = mesh.boundsMax[1] = 1;
     mesh.unitScale = 1;
     GpuMesh* meshes[kViewMeshSlots] = {&mesh, nullptr, nullptr, nullptr, nullptr};

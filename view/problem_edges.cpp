@@ -15,40 +15,39 @@ void indicesOf(uint8_t mark, uint32_t counts[kProblemKinds]) {
 
 }  // namespace
 
-uint64_t countProblemIndices(const uint8_t* marks, const SolidRange* ranges, uint32_t solidCount, uint32_t* starts) {
-    uint32_t stride = solidCount + 1;
+uint64_t countProblemIndices(const uint8_t* marks, const SolidRange* ranges, const MeshPiece* piece, uint32_t* starts) {
+    uint32_t stride = piece->solidSpan + 1;
     for (uint32_t k = 0; k < kProblemKinds; ++k) starts[k * stride] = 0;
-    const uint8_t* mark = marks;
-    for (uint32_t s = 0; s < solidCount; ++s) {
+    for (uint32_t i = 0; i < piece->solidSpan; ++i) {
+        TriangleSpan span = solidInPiece(&ranges[piece->firstSolid + i], piece);
         uint32_t sums[kProblemKinds] = {0, 0, 0};
-        for (uint32_t t = 0; t < ranges[s].triangleCount; ++t, ++mark) {
-            if (!*mark) continue;
+        for (uint64_t t = span.first; t < span.end; ++t) {
+            if (!marks[t]) continue;
             uint32_t counts[kProblemKinds];
-            indicesOf(*mark, counts);
+            indicesOf(marks[t], counts);
             for (uint32_t k = 0; k < kProblemKinds; ++k) sums[k] += counts[k];
         }
-        for (uint32_t k = 0; k < kProblemKinds; ++k) starts[k * stride + s + 1] = starts[k * stride + s] + sums[k];
+        for (uint32_t k = 0; k < kProblemKinds; ++k) starts[k * stride + i + 1] = starts[k * stride + i] + sums[k];
     }
-    // Each kind follows the one before: at most nine indices per triangle
-    // of a buffer-sized mesh, well within 32 bits.
+    // Each kind follows the one before.
     for (uint32_t k = 1; k < kProblemKinds; ++k) {
         uint32_t offset = starts[k * stride - 1];
-        for (uint32_t s = 0; s < stride; ++s) starts[k * stride + s] += offset;
+        for (uint32_t i = 0; i < stride; ++i) starts[k * stride + i] += offset;
     }
     return starts[kProblemKinds * stride - 1];
 }
 
-void fillProblemIndices(const uint8_t* marks, const SolidRange* ranges, uint32_t solidCount, const uint32_t* starts,
+void fillProblemIndices(const uint8_t* marks, const SolidRange* ranges, const MeshPiece* piece, const uint32_t* starts,
                         uint32_t* indices) {
-    uint32_t stride = solidCount + 1;
+    uint32_t stride = piece->solidSpan + 1;
     uint32_t* out[kProblemKinds];
     for (uint32_t k = 0; k < kProblemKinds; ++k) out[k] = indices + starts[k * stride];
-    const uint8_t* mark = marks;
-    for (uint32_t s = 0; s < solidCount; ++s) {
-        uint32_t vertex = ranges[s].firstVertex;
-        for (uint32_t t = 0; t < ranges[s].triangleCount; ++t, ++mark, vertex += 3) {
-            uint8_t m = *mark;
+    for (uint32_t i = 0; i < piece->solidSpan; ++i) {
+        TriangleSpan span = solidInPiece(&ranges[piece->firstSolid + i], piece);
+        for (uint64_t t = span.first; t < span.end; ++t) {
+            uint8_t m = marks[t];
             if (!m) continue;
+            uint32_t vertex = static_cast<uint32_t>(3 * (t - piece->firstTriangle));
             if (m & kMarkFlipped) {
                 for (uint32_t c = 0; c < 3; ++c) *out[kProblemFlipped]++ = vertex + c;
             }
