@@ -38,16 +38,7 @@ private:
     WORD* start_;
 };
 
-struct ControlSpec {
-    WORD id;
-    const wchar_t* className;  // null: use atom
-    WORD atom;
-    const wchar_t* text;
-    DWORD style;
-    DWORD exStyle;
-};
-
-void writeControl(TemplateWriter* writer, const ControlSpec& control) {
+void writeControl(TemplateWriter* writer, const DialogControl& control) {
     writer->alignToDword();
     writer->dword(control.style);
     writer->dword(control.exStyle);
@@ -64,45 +55,48 @@ void writeControl(TemplateWriter* writer, const ControlSpec& control) {
     writer->word(0);  // no creation data
 }
 
+
+
+// A classic template's header: no menu, the default class, 8-point "MS Shell Dlg 2".
+void writeHeader(TemplateWriter* writer, DWORD style, DWORD exStyle, int controls, const short place[4],
+                 const wchar_t* title) {
+    writer->dword(style);
+    writer->dword(exStyle);
+    writer->word(static_cast<WORD>(controls));
+    for (int i = 0; i < 4; ++i) writer->word(static_cast<WORD>(place[i]));  // x, y, cx, cy
+    writer->word(0);  // no menu: the main window's is attached at initialisation
+    writer->word(0);  // default dialog class
+    writer->text(title);
+    writer->word(8);
+    writer->text(L"MS Shell Dlg 2");
+}
+
 }  // namespace
 
 void buildMainDialogTemplate(WORD* buffer) {
     TemplateWriter writer(buffer);
-    writer.dword(kDialogStyle);
-    writer.dword(kDialogExStyle);
     const DialogControl* controls = nullptr;
     const PanelLine* lines = nullptr;
     int controlCount = dialogControls(&controls), lineCount = panelLines(&lines);
-    writer.word(static_cast<WORD>(controlCount + lineCount));
-    for (int i = 0; i < 4; ++i) writer.word(static_cast<WORD>(kDefaultPlacement));
-    writer.word(0);  // no menu: attached at initialisation
-    writer.word(0);  // default dialog class
-    writer.text(kApplicationTitle);
-    writer.word(8);
-    writer.text(L"MS Shell Dlg 2");
-    for (int k = 0; k < controlCount; ++k) {
-        const DialogControl& control = controls[k];
-        writeControl(&writer, {control.id, control.className, control.atom, control.text, control.style, control.exStyle});
+    const short systemPlacement[4] = {kDefaultPlacement, kDefaultPlacement, kDefaultPlacement, kDefaultPlacement};
+    writeHeader(&writer, kDialogStyle, kDialogExStyle, controlCount + lineCount, systemPlacement, kApplicationTitle);
+    for (int k = 0; k < controlCount; ++k) writeControl(&writer, controls[k]);
+    for (int k = 0; k < lineCount; ++k) {
+        DialogControl line{static_cast<WORD>(lines[k].id), nullptr, kStaticAtom, L"", panelLineStyle(lines[k].form), 0,
+                           kInHeader, 0, 0, 0, 0};
+        writeControl(&writer, line);
     }
-    for (int k = 0; k < lineCount; ++k)
-        writeControl(&writer, {static_cast<WORD>(lines[k].id), nullptr, kStaticAtom, L"", panelLineStyle(lines[k].form), 0});
 }
 
 void buildKeyHelpTemplate(WORD* buffer, WORD listId) {
-    const ControlSpec controls[] = {
+    const DialogControl controls[] = {
         {listId, L"SysListView32", 0, L"",
-         kShown | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL, 0},
-        {IDOK, nullptr, kButtonAtom, L"OK", kShown | WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
+         kShown | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL, 0, kInViewArea, 0, 0, 0, 0},
+        {IDOK, nullptr, kButtonAtom, L"OK", kShown | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kInViewArea, 0, 0, 0, 0},
     };
     TemplateWriter writer(buffer);
-    writer.dword(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER);
-    writer.dword(0);
-    writer.word(static_cast<WORD>(sizeof controls / sizeof controls[0]));
-    for (short side : {0, 0, 240, 260}) writer.word(static_cast<WORD>(side));  // x, y, cx, cy
-    writer.word(0);  // no menu
-    writer.word(0);  // default dialog class
-    writer.text(L"Keys and mouse");
-    writer.word(8);
-    writer.text(L"MS Shell Dlg 2");
-    for (const ControlSpec& control : controls) writeControl(&writer, control);
+    const short place[4] = {0, 0, 240, 260};
+    writeHeader(&writer, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER, 0,
+                sizeof controls / sizeof controls[0], place, L"Keys and mouse");
+    for (const DialogControl& control : controls) writeControl(&writer, control);
 }
