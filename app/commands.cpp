@@ -1,138 +1,79 @@
 #include "app/commands.h"
 
-#include <commdlg.h>
-
-#include <initializer_list>
-
-#include "app/folder_listing.h"
-#include "app/picture_file.h"
-#include "app/info_panel.h"
+#include "app/file_dialogs.h"
 #include "app/key_help.h"
+#include "app/menu_state.h"
 #include "app/open_files.h"
+#include "app/part_colors.h"
 #include "app/recent_files.h"
-#include "app/settings.h"
-#include "core/log_sink.h"
+#include "app/view_picture.h"
+#include "app/window_ids.h"
 #include "stlv_version.h"
 #include "view/view_control.h"
 
 namespace {
 
-constexpr WORD kCancel = 2;
-constexpr int32_t kQuarterTurnShort = static_cast<int32_t>(0xC000004E);
+HWND viewOf(const MainDialogState* state) {
+    return GetDlgItem(state->dialog, kViewId);
+}
 
-struct MenuItem {
-    WORD flags;  // MF_POPUP items have no id
-    WORD id;
-    const wchar_t* text;
-};
+void showTexts(MainDialogState* state) {
+    showPanelTexts(&state->panel, &state->model, flagOn(&state->preferences, kSettingUsUnits));
+}
 
-constexpr WORD kEnd = MF_END;
-
-const MenuItem kMenuItems[] = {
-    {MF_POPUP, 0, L"&File"},
-    {0, kCommandOpen, L"&Open \u2026\tCtrl+O"},
-    {MF_GRAYED, kCommandAddParts, L"&Add parts \u2026\tCtrl+A"},
-    {MF_POPUP, 0, L"&Recent files"},
-    {MF_GRAYED | kEnd, kCommandClearRecentFiles, L"&Clear list"},
-    {MF_GRAYED, kCommandPreviousFile, L"&Previous file\tLeft"},
-    {MF_GRAYED, kCommandNextFile, L"&Next file\tRight"},
-    {0, 0, L""},
-    {MF_GRAYED, kCommandSavePicture, L"&Save picture \u2026\tCtrl+S"},
-    {MF_GRAYED, kCommandCopyPicture, L"&Copy picture\tCtrl+C"},
-    {0, 0, L""},
-    {kEnd, kCommandExit, L"&Exit\tEsc"},
-    {MF_POPUP, 0, L"&View"},
-    {0, kCommandFlipZoom, L"Invert mouse wheel &zoom\t"},
-    {0, 0, L""},
-    {0, kCommandTop, L"&Top\tF2"},
-    {0, kCommandLeft, L"&Left\tF3"},
-    {0, kCommandFront, L"&Front\tF4"},
-    {0, kCommandResetView, L"Reset &view\tHome"},
-    {0, kCommandSetStartView, L"Set start view\t"},
-    {0, kCommandRotate, L"&Rotate\t"},
-    {0, kCommandAlwaysRotate, L"Always rotate\t"},
-    {0, 0, L""},
-    {0, kCommandSolid, L"&Solid\tF5"},
-    {0, kCommandOutline, L"&Outline\tF6"},
-    {0, kCommandWireframe, L"&Wireframe\tF7"},
-    {0, kCommandShowProblems, L"Show &problems\tF9"},
-    {0, 0, L""},
-    {0, kCommandMetricUnits, L"Metric units\t"},
-    {0, kCommandUsUnits, L"Imperial/US units\t"},
-    {0, 0, L""},
-    {0, kCommandDefaultMaterial, L"Select default &material \u2026\t"},
-    {kEnd, kCommandDefaultBackground, L"Select default &background \u2026\t"},
-    {MF_POPUP, 0, L"&Tools"},
-    {0, kCommandMeasure, L"&Measure\tCtrl+M"},
-    {0, 0, L""},
-    {0, kCommandSection, L"Se&ction\tF8"},
-    {0, kCommandSectionAxis, L"Section &axis\tShift+F8"},
-    {0, kCommandFlipSection, L"&Flip section\tCtrl+F8"},
-    {0, kCommandSectionForward, L"Move section &up the axis\tPage Up"},
-    {kEnd, kCommandSectionBack, L"Move section &down the axis\tPage Down"},
-    {MF_POPUP, 0, L"Settings"},
-    {kEnd, kCommandSingleInstance, L"Use only one window\t"},
-    {MF_POPUP | kEnd, 0, L"Help"},
-    {0, kCommandKeysAndMouse, L"&Keys and mouse \u2026\tF1"},
-    {kEnd, kCommandAbout, L"About \u2026\t"},
-};
-
-const ACCEL kAccelerators[] = {
-    {FVIRTKEY | FCONTROL, 'O', kCommandOpen}, {FVIRTKEY | FCONTROL, 'A', kCommandAddParts},
-    {FVIRTKEY, VK_ESCAPE, kCommandExit},       {FVIRTKEY, VK_F2, kCommandTop},
-    {FVIRTKEY, VK_F3, kCommandLeft},           {FVIRTKEY, VK_F4, kCommandFront},
-    {FVIRTKEY, VK_F5, kCommandSolid},          {FVIRTKEY, VK_F6, kCommandOutline},
-    {FVIRTKEY, VK_F7, kCommandWireframe},      {FVIRTKEY, VK_F9, kCommandShowProblems},
-    {FVIRTKEY, VK_HOME, kCommandResetView},
-    {FVIRTKEY | FCONTROL, 'S', kCommandSavePicture}, {FVIRTKEY | FCONTROL, 'C', kCommandCopyPicture},
-    {FVIRTKEY | FCONTROL, 'M', kCommandMeasure},
-    {FVIRTKEY, VK_F8, kCommandSection},        {FVIRTKEY | FSHIFT, VK_F8, kCommandSectionAxis},
-    {FVIRTKEY | FCONTROL, VK_F8, kCommandFlipSection},
-    {FVIRTKEY, VK_PRIOR, kCommandSectionForward}, {FVIRTKEY, VK_NEXT, kCommandSectionBack},
-    {FVIRTKEY | FSHIFT, VK_PRIOR, kCommandSectionFarForward}, {FVIRTKEY | FSHIFT, VK_NEXT, kCommandSectionFarBack},
-    {FVIRTKEY, VK_F1, kCommandKeysAndMouse},
-};
-
-// Shared by every Color dialog of the run, never saved.
-COLORREF customColors[16] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
-                             0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
-
-bool toggleChecked(HMENU menu, WORD id, uint8_t* flag) {
-    *flag = !*flag;
-    CheckMenuItem(menu, id, MF_BYCOMMAND | (*flag ? MF_CHECKED : MF_UNCHECKED));
-    return *flag;
+// A flag of the settings table: its effect on the view, its value stored.
+void toggleSetting(MainDialogState* state, Setting setting) {
+    bool on = !flagOn(&state->preferences, setting);
+    writeSetting(&state->preferences, setting, on, &state->sink.self);
+    const SettingRow& row = settingRow(setting);
+    if (row.apply) row.apply(viewOf(state), on);
 }
 
 void selectRenderMode(MainDialogState* state, RenderMode mode) {
-    showRenderMode(state, mode);
-    writeSettingDword(state->settingsKeys, kApplicationKey, mode, L"RenderMode", &state->sink.self);
+    HWND view = viewOf(state);
+    setRenderMode(view, mode);
+    InvalidateRect(view, nullptr, FALSE);
+    writeSetting(&state->preferences, kSettingRenderMode, mode, &state->sink.self);
 }
 
 // The view's angles become the ones Reset view and every new model start from.
 void setStartView(MainDialogState* state) {
     CameraAngles camera;
-    if (!viewAngles(dialogItem(state, kViewId), &camera)) return;
-    ViewAngles angles{camera.yaw, camera.pitch};
-    writeStartAngles(state->settingsKeys, angles, &state->sink.self);
+    if (!viewAngles(viewOf(state), &camera)) return;
+    writeStartAngles(&state->preferences, camera, &state->sink.self);
 }
 
 void selectUnits(MainDialogState* state, bool usUnits) {
-    CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits,
-                       usUnits ? kCommandUsUnits : kCommandMetricUnits, MF_BYCOMMAND);
-    state->usUnits = usUnits;
-    writeSettingDword(state->settingsKeys, kMakerKey, usUnits, L"USUnits", &state->sink.self);
-    if (state->parts[0].view) showModelDimensions(state);
+    writeSetting(&state->preferences, kSettingUsUnits, usUnits, &state->sink.self);
+    showTexts(state);
 }
 
-void presetView(MainDialogState* state, int32_t yaw, int32_t pitch) {
+void presetView(MainDialogState* state, ViewPreset preset) {
     const float noPan[3] = {0, 0, 0};
-    setViewAngles(dialogItem(state, kViewId), noPan, yaw, pitch);
+    CameraAngles angles = presetAngles(preset);
+    setViewAngles(viewOf(state), noPan, angles.yaw, angles.pitch);
+}
+
+// The default colours: picked, applied and stored.
+void pickDefaultColor(MainDialogState* state, Setting setting) {
+    uint32_t color;
+    if (!pickColor(state->dialog, state->preferences.values[setting], &color)) return;
+    state->preferences.values[setting] = color;
+    HWND view = viewOf(state);
+    if (setting == kSettingBackgroundColor) {
+        setBackgroundColor(view, color);
+        InvalidateRect(view, nullptr, FALSE);
+    } else if (!(state->model.overrideColor >> 24)) {
+        updatePartSwatch(&state->panel, &state->model, color, 0);
+    }
+    writeSetting(&state->preferences, setting, color, &state->sink.self);
 }
 
 void pickSwatchColor(MainDialogState* state, int slot) {
-    if (!pickColor(state->dialog, state->overrideColor, &state->overrideColor)) return;
+    ShownModel* model = &state->model;
+    if (!pickColor(state->dialog, model->overrideColor, &model->overrideColor)) return;
     CheckDlgButton(state->dialog, kMaterialCheckId, BST_CHECKED);
-    updatePartSwatch(state, slot);
+    updatePartSwatch(&state->panel, model, state->preferences.values[kSettingObjectColor], slot);
 }
 
 void showAbout(HWND dialog) {
@@ -158,57 +99,34 @@ void openChosenFiles(MainDialogState* state, bool addParts) {
 // The view's picture at its current size, as a PNG file chosen in the Save
 // dialog, which proposes the model's name beside its file.
 void savePicture(MainDialogState* state) {
-    if (!state->parts[0].view) return;
+    if (!slotInUse(&state->model, 0)) return;
     wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), &state->sink.self));
     if (!path) return;
-    proposePicturePath(&state->parts[0], path, kFileListUnits);
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = state->dialog;
-    dialog.lpstrFilter = L"PNG picture (*.png)\0*.png\0";
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = kFileListUnits;
-    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
-    dialog.lpstrDefExt = L"png";
-    if (GetSaveFileNameW(&dialog)) savePictureTo(state, path);
+    proposePicturePath(&state->model.parts[0], path, kFileListUnits);
+    if (choosePicturePath(state->dialog, path, kFileListUnits)) savePictureTo(state->dialog, path, &state->sink.self);
     freeBytes(path);
 }
 
-// Ctrl+C stays the text copy of the messages box while that has the focus.
-void copyPicture(MainDialogState* state) {
-    HWND messages = dialogItem(state, kMessagesId);
-    if (GetFocus() == messages) {
-        SendMessageW(messages, WM_COPY, 0, 0);
-        return;
-    }
-    Picture picture;
-    if (!state->parts[0].view || !renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) return;
-    copyPictureToClipboard(state->dialog, &picture, &state->sink.self);
-    freePicture(&picture);
-}
-
 void setMeasuring(MainDialogState* state, bool on) {
-    setMeasureMode(dialogItem(state, kViewId), on);
-    CheckMenuItem(state->menu, kCommandMeasure, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
-    showMeasureLine(state);
+    setMeasureMode(viewOf(state), on);
+    showTexts(state);
 }
 
 // Esc while measuring first forgets the points, then leaves measuring; otherwise it exits.
 void escape(MainDialogState* state) {
-    HWND view = dialogItem(state, kViewId);
+    HWND view = viewOf(state);
     if (!measureMode(view)) {
         PostMessageW(state->dialog, WM_CLOSE, 0, 0);
         return;
     }
-    if (clearMeasure(view)) showMeasureLine(state);
+    if (clearMeasure(view)) showTexts(state);
     else setMeasuring(state, false);
 }
 
 // Axis and Flip turn the section on: asked for, it should show. The moves
 // only act on a section that is shown.
 void changeSection(MainDialogState* state, WORD id) {
-    HWND view = dialogItem(state, kViewId);
+    HWND view = viewOf(state);
     SectionPlane section = viewSection(view);
     switch (id) {
     case kCommandSection: section.on = !section.on; break;
@@ -228,223 +146,45 @@ void changeSection(MainDialogState* state, WORD id) {
         break;
     }
     }
-    CheckMenuItem(state->menu, kCommandSection, MF_BYCOMMAND | (section.on ? MF_CHECKED : MF_UNCHECKED));
     setViewSection(view, &section);
-    showSectionLine(state);
+    showTexts(state);
 }
 
-}  // namespace
-
-void showRenderMode(MainDialogState* state, RenderMode mode) {
-    WORD item = mode == kRenderWireframe ? kCommandWireframe : mode == kRenderOutline ? kCommandOutline : kCommandSolid;
-    CheckMenuRadioItem(state->menu, kCommandSolid, kCommandWireframe, item, MF_BYCOMMAND);
-    HWND view = dialogItem(state, kViewId);
-    setRenderMode(view, mode);
-    InvalidateRect(view, nullptr, FALSE);
-}
-
-void proposePicturePath(const ModelPart* part, wchar_t* path, uint32_t capacity) {
-    path[0] = 0;
-    const wchar_t* source = part->filePath;
-    if (!source) return;
-    uint32_t length = static_cast<uint32_t>(lstrlenW(source));
-    uint32_t end = length;  // where ".png" goes: over the extension, if the name has one
-    for (uint32_t at = length; at > 0 && source[at - 1] != L'\\' && source[at - 1] != L'/'; --at)
-        if (source[at - 1] == L'.') {
-            end = at - 1;
-            break;
-        }
-    if (end + 5 > capacity) return;
-    memcpy(path, source, end * sizeof(wchar_t));
-    lstrcpyW(path + end, L".png");
-}
-
-bool savePictureTo(MainDialogState* state, const wchar_t* path) {
-    Picture picture;
-    if (!renderViewPicture(dialogItem(state, kViewId), &picture, &state->sink.self)) return false;
-    bool written = writePngFile(path, &picture, &state->sink.self);
-    freePicture(&picture);
-    if (!written) return false;
-    HWND messages = dialogItem(state, kMessagesId);
-    appendText(messages, L"Picture saved to ");
-    appendText(messages, path);
-    appendText(messages, L"\r\n");
-    return true;
-}
-
-void enablePictureCommands(HMENU menu, bool enabled) {
-    for (WORD id : {kCommandSavePicture, kCommandCopyPicture})
-        EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
-}
-
-HMENU buildMenuBar() {
-    alignas(4) WORD buffer[2048];
-    WORD* out = buffer;
-    *out++ = 0;  // version
-    *out++ = 0;  // header size
-    for (const MenuItem& item : kMenuItems) {
-        *out++ = item.flags;
-        if (!(item.flags & MF_POPUP)) *out++ = item.id;
-        const wchar_t* text = item.text;
-        do *out++ = static_cast<WORD>(*text); while (*text++);
-    }
-    return LoadMenuIndirectW(buffer);
-}
-
-const ACCEL* acceleratorTable(int* count) {
-    *count = sizeof kAccelerators / sizeof kAccelerators[0];
-    return kAccelerators;
-}
-
-const wchar_t* menuTextOf(WORD command, const wchar_t** menu) {
-    // Each level of the template ends at an item marked MF_END, and so does
-    // the popup that holds it when that popup was the last of its own level.
-    bool popupWasLast[8];
-    int depth = 0;
-    for (const MenuItem& item : kMenuItems) {
-        if (depth == 0) *menu = item.text;
-        if (item.flags & MF_POPUP) {
-            if (depth == 8) return nullptr;
-            popupWasLast[depth++] = item.flags & MF_END;
-            continue;
-        }
-        if (item.id == command && command) return item.text;
-        if (item.flags & MF_END)
-            do --depth; while (depth > 0 && popupWasLast[depth]);
-    }
-    return nullptr;
-}
-
-HACCEL buildAccelerators() {
-    return CreateAcceleratorTableW(const_cast<ACCEL*>(kAccelerators), sizeof kAccelerators / sizeof kAccelerators[0]);
-}
-
-bool pickColor(HWND owner, uint32_t start, uint32_t* color) {
-    CHOOSECOLORW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.rgbResult = start & 0xFFFFFF;
-    dialog.lpCustColors = customColors;
-    dialog.Flags = CC_RGBINIT | CC_FULLOPEN | CC_ANYCOLOR;
-    if (!ChooseColorW(&dialog)) return false;
-    *color = (dialog.rgbResult & 0xFFFFFF) | 0xFF000000;
-    return true;
-}
-
-namespace {
-
-// A folder that already ends in a separator (a drive root) takes the names
-// without a second one: the folder listing compares paths exactly.
-int joinWithoutDoubleSeparator(Utf16* path, int nameStart) {
-    if (nameStart < 2 || path[nameStart - 2] != L'\\') return nameStart;
-    int end = nameStart;
-    while (end + 2 < static_cast<int>(kFileListUnits) && (path[end] || path[end + 1])) ++end;
-    memmove(path + nameStart - 1, path + nameStart, (end + 2 - nameStart) * sizeof(Utf16));
-    return nameStart - 1;
-}
-
-}  // namespace
-
-bool chooseStlFiles(FileNameList* list, HWND owner) {
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"Stereolithography (*.stl)\0*.stl\0All Files\0*.*\0";
-    dialog.nFilterIndex = 1;
-    list->path[0] = 0;
-    dialog.lpstrFile = list->path;
-    dialog.nMaxFile = kFileListUnits;
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameW(&dialog)) return false;
-    // One file: its full path. Several: the folder, a terminator, then the
-    // names, each terminated, and an empty name.
-    int nameStart = dialog.nFileOffset;
-    if (nameStart <= 0 || nameStart >= static_cast<int>(kFileListUnits)) return false;
-    bool several = list->path[nameStart - 1] == 0;
-    if (several) nameStart = joinWithoutDoubleSeparator(list->path, nameStart);
-    list->path[nameStart - 1] = L'\\';
-    int end = nameStart;
-    while (end < static_cast<int>(kFileListUnits) - 2 && list->path[end]) ++end;
-    list->nameStart = nameStart;
-    list->nextName = end + 1;
-    if (!several) list->path[end + 1] = 0;
-    return true;
-}
-
-void runCommand(MainDialogState* state, WORD id, WORD notification) {
-    HWND view = dialogItem(state, kViewId);
+// The commands of the menu and the keys; false for an id that is none.
+bool runMenuCommand(MainDialogState* state, WORD id) {
+    HWND view = viewOf(state);
     switch (id) {
     case kCommandOpen: openChosenFiles(state, false); break;
     case kCommandAddParts: openChosenFiles(state, true); break;
     case kCommandExit: escape(state); break;
-    case kCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
+    case kCommandCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
     case kCommandMeasure: setMeasuring(state, !measureMode(view)); break;
-    case kViewId:
-        if (notification == kMeasureChanged) showMeasureLine(state);
-        if (notification == kViewSectionMoved) showSectionLine(state);
-        break;
     case kCommandSavePicture: savePicture(state); break;
-    case kCommandCopyPicture: copyPicture(state); break;
+    case kCommandCopyPicture: copyViewPicture(state->dialog, slotInUse(&state->model, 0), &state->sink.self); break;
     case kCommandPreviousFile: stepFile(state, false); break;
     case kCommandNextFile: stepFile(state, true); break;
-    case kCommandFlipZoom:
-        setFlipZoom(view, toggleChecked(state->menu, id, &state->flipZoom));
-        writeSettingDword(state->settingsKeys, kMakerKey, state->flipZoom, L"FlipZoom", &state->sink.self);
-        break;
-    case kCommandTop: presetView(state, 0, kQuarterTurnShort); break;
-    case kCommandLeft: presetView(state, kQuarterTurnShort, 0); break;
-    case kCommandFront: presetView(state, 0, 0); break;
+    case kCommandTop: presetView(state, kViewTop); break;
+    case kCommandLeft: presetView(state, kViewLeft); break;
+    case kCommandFront: presetView(state, kViewFront); break;
     case kCommandResetView: {
-        ViewAngles start = readStartAngles(state->settingsKeys);
+        CameraAngles start = readStartAngles(state->preferences.keys);
         resetView(view, start.yaw, start.pitch);
         break;
     }
     case kCommandRotate:
-        if (state->parts[0].view) startRotation(view);
-        break;
-    case kCommandAlwaysRotate:
-        setAlwaysRotate(view, toggleChecked(state->menu, id, &state->alwaysRotate));
-        writeSettingDword(state->settingsKeys, kApplicationKey, state->alwaysRotate, L"AlwaysRotate",
-                          &state->sink.self);
+        if (slotInUse(&state->model, 0)) startRotation(view);
         break;
     case kCommandSetStartView: setStartView(state); break;
-    case kCommandShowProblems:
-        setShowProblems(view, toggleChecked(state->menu, id, &state->showProblems));
-        writeSettingDword(state->settingsKeys, kApplicationKey, state->showProblems, L"ShowProblems",
-                          &state->sink.self);
-        break;
     case kCommandSolid: selectRenderMode(state, kRenderSolid); break;
     case kCommandOutline: selectRenderMode(state, kRenderOutline); break;
     case kCommandWireframe: selectRenderMode(state, kRenderWireframe); break;
     case kCommandMetricUnits: selectUnits(state, false); break;
     case kCommandUsUnits: selectUnits(state, true); break;
-    case kCommandDefaultMaterial:
-        if (!pickColor(state->dialog, state->defaultObjectColor, &state->defaultObjectColor)) break;
-        if (!(state->overrideColor >> 24)) updatePartSwatch(state, 0);
-        writeSettingColor(state->settingsKeys, kMakerKey, state->defaultObjectColor, L"DefaultObjectColor",
-                          &state->sink.self);
-        break;
-    case kCommandDefaultBackground:
-        if (!pickColor(state->dialog, state->defaultBackgroundColor, &state->defaultBackgroundColor)) break;
-        setBackgroundColor(view, state->defaultBackgroundColor);
-        InvalidateRect(view, nullptr, FALSE);
-        writeSettingColor(state->settingsKeys, kMakerKey, state->defaultBackgroundColor, L"DefaultBackgroundColor",
-                          &state->sink.self);
-        break;
+    case kCommandDefaultMaterial: pickDefaultColor(state, kSettingObjectColor); break;
+    case kCommandDefaultBackground: pickDefaultColor(state, kSettingBackgroundColor); break;
     case kCommandAbout: showAbout(state->dialog); break;
     case kCommandKeysAndMouse: showKeyHelp(state->dialog); break;
-    case kCommandClearRecentFiles: forgetRecentFiles(state); break;
-    case kCommandSingleInstance:
-        toggleChecked(state->menu, id, &state->singleInstance);
-        writeSettingDword(state->settingsKeys, kApplicationKey, state->singleInstance, L"SingleInstance",
-                          &state->sink.self);
-        break;
-    case kSpaceComboId:
-        if (notification == CBN_SELCHANGE) showModelDimensions(state);
-        break;
-    case kColorsComboId:
-        if (notification == CBN_SELCHANGE) applyTriangleColourChoice(state);
-        break;
+    case kCommandClearRecentFiles: forgetRecentFiles(state->preferences.keys, state->menu, &state->sink.self); break;
     case kCommandSection:
     case kCommandSectionAxis:
     case kCommandFlipSection:
@@ -452,16 +192,37 @@ void runCommand(MainDialogState* state, WORD id, WORD notification) {
     case kCommandSectionBack:
     case kCommandSectionFarForward:
     case kCommandSectionFarBack: changeSection(state, id); break;
-    case kMaterialCheckId:
-        state->overrideColor = (state->overrideColor & 0xFFFFFF) |
-                               (IsDlgButtonChecked(state->dialog, kMaterialCheckId) == BST_CHECKED ? 0xFF000000 : 0);
-        updatePartSwatch(state, 0);
-        break;
     default:
-        if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED)
-            pickSwatchColor(state, id - kFirstSwatchId);
+        if (Setting setting; settingToggledBy(id, &setting)) toggleSetting(state, setting);
         else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
             openRecentFile(state, id - kCommandFirstRecentFile);
-        break;
+        else return false;
     }
+    return true;
+}
+
+// What the view and the panel's controls tell; false for anything else.
+bool runControlNotification(MainDialogState* state, WORD id, WORD notification) {
+    uint32_t defaultColor = state->preferences.values[kSettingObjectColor];
+    if (id == kViewId && (notification == kMeasureChanged || notification == kViewSectionMoved)) {
+        showTexts(state);
+    } else if (id == kSpaceComboId && notification == CBN_SELCHANGE) {
+        applyCoordinateSpace(&state->panel);
+        showTexts(state);
+    } else if (id == kColorsComboId && notification == CBN_SELCHANGE) {
+        applyTriangleColorChoice(&state->panel, &state->model, defaultColor, &state->sink.self);
+    } else if (id == kMaterialCheckId) {
+        followMaterialBox(&state->panel, &state->model, defaultColor);
+    } else if (id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts && notification == STN_CLICKED) {
+        pickSwatchColor(state, id - kFirstSwatchId);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void runCommand(MainDialogState* state, WORD id, WORD notification) {
+    if (runControlNotification(state, id, notification) || runMenuCommand(state, id)) updateMenu(state);
 }

@@ -1,8 +1,8 @@
 #include "app/dialog_layout.h"
 
-#include <initializer_list>
+#include <commctrl.h>
 
-#include "app/main_dialog.h"
+#include "app/window_ids.h"
 
 namespace {
 
@@ -10,31 +10,95 @@ namespace {
 constexpr int kCharWidth96 = 6;
 constexpr int kCharHeight96 = 13;
 
+constexpr WORD kButtonAtom = 0x0080, kEditAtom = 0x0081, kStaticAtom = 0x0082, kComboAtom = 0x0085;
+constexpr DWORD kChild = WS_CHILD;
+constexpr DWORD kShown = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kSwatchStyle = kShown | SS_SUNKEN | SS_NOTIFY | WS_TABSTOP;
+constexpr DWORD kCombo = kShown | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | WS_DISABLED;
+
+const DialogControl kControls[] = {
+    {kViewId, L"STLView", 0, L"", kChild | WS_TABSTOP, 0, kInViewArea, 0, 0, 0, 0},
+    {kProgressId, L"msctls_progress32", 0, L"", kChild | WS_BORDER, 0, kInViewArea, 0, 0, 0, 0},
+    {kSpaceLabelId, nullptr, kStaticAtom, L"Coordinate space:", kShown | WS_DISABLED, 0, kInHeader, 7, 6, 80, 8},
+    {kSpaceComboId, nullptr, kComboAtom, L"", kCombo, 0, kInHeader, 111, 3, 50, 14},
+    {kMaterialCheckId, nullptr, kButtonAtom, L"Material:", kShown | BS_AUTOCHECKBOX | WS_TABSTOP | WS_DISABLED, 0,
+     kInHeader, 7, 27, 50, 8},
+    {kFirstSwatchId, nullptr, kStaticAtom, L"", kSwatchStyle | WS_DISABLED, 0, kSwatch, 0, 24, 0, 14},
+    {kFirstSwatchId + 1, nullptr, kStaticAtom, L"", kSwatchStyle, 0, kSwatch, 0, 24, 0, 14},
+    {kFirstSwatchId + 2, nullptr, kStaticAtom, L"", kSwatchStyle, 0, kSwatch, 0, 24, 0, 14},
+    {kFirstSwatchId + 3, nullptr, kStaticAtom, L"", kSwatchStyle, 0, kSwatch, 0, 24, 0, 14},
+    {kColorsLabelId, nullptr, kStaticAtom, L"Triangle colors:", kShown | WS_DISABLED, 0, kInHeader, 7, 48, 80, 8},
+    {kColorsComboId, nullptr, kComboAtom, L"", kCombo, 0, kInHeader, 111, 45, 50, 14},
+    {kTreeId, L"SysTreeView32", 0, L"",
+     kShown | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | WS_BORDER | WS_TABSTOP, WS_EX_NOPARENTNOTIFY,
+     kUnderPanel, 0, 0, 0, 0},
+    {kMessagesId, nullptr, kEditAtom, L"",
+     kShown | ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 0, kUnderView, 0, 0, 0, 0},
+    {kHintId, nullptr, kStaticAtom, L"Open an STL file with Ctrl+O, or drop one here",
+     kShown | SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX | WS_BORDER, 0, kInViewArea, 0, 0, 0, 0},
+};
+constexpr int kControlCount = sizeof kControls / sizeof kControls[0];
+static_assert(kControlCount + kMaxPanelLines <= kMaxControlPlaces);
+
+// Everything of the header is 154 units wide from 7 units in; the tree
+// stands 3 units below it.
+constexpr int kLineX = 7, kLineWidth = 154, kLineHeight = 8, kHeaderEnd = 3;
+
 int scaleRounded(int value, int numerator, int denominator) {
     long long product = static_cast<long long>(value) * numerator;
     long long half = denominator / 2;
     return static_cast<int>(product >= 0 ? (product + half) / denominator : -((-product + half) / denominator));
 }
 
-// The panel's header controls: x, y, width, height in dialog units from the panel's left edge.
-struct HeaderPlace {
-    int id, x, y, width, height;
-};
-
-HeaderPlace swatchPlace(int slot, int partCount, int y) {
-    if (slot == 0 && partCount <= 1) return {kFirstSwatchId, 111, y, 50, 14};
-    return {kFirstSwatchId + slot, (8 + slot - partCount) * 21, y, 14, 14};
+// With two to four parts the used swatches stand 21 units apart and end at
+// the panel's inner right edge; with one or none the first is one wide box
+// beside "Material:".
+void swatchPlace(int slot, int partCount, int* x, int* width) {
+    if (slot == 0 && partCount <= 1) {
+        *x = 111;
+        *width = 50;
+    } else {
+        *x = (8 + slot - partCount) * 21;
+        *width = 14;
+    }
 }
 
-int clampLines(int lines) {
-    return lines < 1 ? 1 : lines > kMaxWrappedLines ? kMaxWrappedLines : lines;
+int lineHeight(const PanelLine& line, int wrapped) {
+    if (line.form == kLineTwo) return 2 * kLineHeight;
+    if (line.form != kLineWraps) return kLineHeight;
+    int lines = wrapped < 1 ? 1 : wrapped > kMaxWrappedLines ? kMaxWrappedLines : wrapped;
+    return lines * kLineHeight;
+}
+
+// The header in dialog units: the lines above the rows of controls, the
+// rows, the lines below them. Where the rows start and the header ends.
+struct HeaderUnits {
+    int rowsTop;
+    int end;
+};
+
+int rowsHeight() {
+    int height = 0;
+    for (const DialogControl& control : kControls)
+        if ((control.spot == kInHeader || control.spot == kSwatch) && control.down + control.height > height)
+            height = control.down + control.height;
+    return height;
+}
+
+HeaderUnits headerUnits(const PanelContent& content) {
+    const PanelLine* lines = nullptr;
+    int count = panelLines(&lines);
+    HeaderUnits units{0, 0};
+    for (int k = 0; k < count; ++k)
+        if (!lines[k].belowControls) units.rowsTop += lines[k].gapAbove + lineHeight(lines[k], content.lines[k]);
+    units.end = units.rowsTop + rowsHeight();
+    for (int k = 0; k < count; ++k)
+        if (lines[k].belowControls) units.end += lines[k].gapAbove + lineHeight(lines[k], content.lines[k]);
+    units.end += kHeaderEnd;
+    return units;
 }
 
 }  // namespace
-
-int scaleToDpi(int pixels, int dpi) {
-    return scaleRounded(pixels, dpi, kBaseDpi);
-}
 
 int dialogUnitsAcross(int units, int dpi) {
     return scaleRounded(units, kCharWidth96 * dpi, 4 * kBaseDpi);
@@ -44,38 +108,59 @@ int dialogUnitsDown(int units, int dpi) {
     return scaleRounded(units, kCharHeight96 * dpi, 8 * kBaseDpi);
 }
 
+int minimumClientUnitsDown(const PanelContent& content) {
+    // The header, and room below it for the tree and beside it for the view and the messages.
+    return headerUnits(content).end + 48;
+}
+
 int layoutPlaces(int width, int height, int dpi, const PanelContent& content, ControlPlace* places) {
-    int factsLines = clampLines(content.factsLines), checkLines = clampLines(content.checkLines);
-    int checkY = 47 + 8 * (factsLines - 1), down = 8 * (factsLines - 1 + checkLines - 1);
-    int partCount = content.partCount;
+    HeaderUnits header = headerUnits(content);
     int mx = dialogUnitsAcross(2, dpi), my = dialogUnitsDown(2, dpi);
     int pw = dialogUnitsAcross(168, dpi), ph = dialogUnitsDown(56, dpi);
-    int headerHeight = dialogUnitsDown(137 + down, dpi);
+    int headerHeight = dialogUnitsDown(header.end, dpi);
     int panelLeft = width - pw - mx;
     int viewWidth = width - pw - 3 * mx, viewHeight = height - ph - 3 * my;
-    int count = 0;
-    for (int id : {kViewId, kProgressId, kHintId}) places[count++] = {id, mx, my, viewWidth, viewHeight};
-    places[count++] = {kTreeId, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight};
-    places[count++] = {kMessagesId, mx, height - ph - my, viewWidth, ph};
-    const HeaderPlace header[] = {
-        {kPanelLine1Id, 7, 7, 154, 8},
-        {kSectionLineId, 7, 17, 154, 8},
-        {kPanelLine2Id, 7, 28, 154, 8},
-        {kFactsId, 7, 38, 154, 8 * factsLines},
-        {kCheckLineId, 7, checkY, 154, 8 * checkLines},
-        {kSpaceLabelId, 7, 61 + down, 80, 8},
-        {kSpaceComboId, 111, 58 + down, 50, 14},
-        {kMaterialCheckId, 7, 82 + down, 50, 8},
-        swatchPlace(0, partCount, 79 + down),
-        swatchPlace(1, partCount, 79 + down),
-        swatchPlace(2, partCount, 79 + down),
-        swatchPlace(3, partCount, 79 + down),
-        {kColorsLabelId, 7, 103 + down, 80, 8},
-        {kColorsComboId, 111, 100 + down, 50, 14},
-        {kMeasureId, 7, 118 + down, 154, 16},  // two lines: a distance with its differences wraps
+    // A header place in dialog units, converted with the window's font metrics.
+    auto inHeader = [&](int id, int x, int y, int w, int h) {
+        return ControlPlace{id, panelLeft + dialogUnitsAcross(x, dpi), dialogUnitsDown(y, dpi), dialogUnitsAcross(w, dpi),
+                            dialogUnitsDown(h, dpi)};
     };
-    for (const HeaderPlace& place : header)
-        places[count++] = {place.id, panelLeft + dialogUnitsAcross(place.x, dpi), dialogUnitsDown(place.y, dpi),
-                           dialogUnitsAcross(place.width, dpi), dialogUnitsDown(place.height, dpi)};
+    int count = 0;
+    for (const DialogControl& control : kControls) {
+        ControlPlace& place = places[count++];
+        int swatchX, swatchWidth;
+        switch (control.spot) {
+        case kInViewArea: place = {control.id, mx, my, viewWidth, viewHeight}; break;
+        case kUnderView: place = {control.id, mx, height - ph - my, viewWidth, ph}; break;
+        case kUnderPanel: place = {control.id, panelLeft, 2 * my + headerHeight, pw, height - 3 * my - headerHeight}; break;
+        case kInHeader:
+            place = inHeader(control.id, control.x, header.rowsTop + control.down, control.width, control.height);
+            break;
+        case kSwatch:
+            swatchPlace(control.id - kFirstSwatchId, content.partCount, &swatchX, &swatchWidth);
+            place = inHeader(control.id, swatchX, header.rowsTop + control.down, swatchWidth, control.height);
+            break;
+        }
+    }
+    const PanelLine* lines = nullptr;
+    int lineCount = panelLines(&lines);
+    int above = 0, below = header.rowsTop + rowsHeight();
+    for (int k = 0; k < lineCount; ++k) {
+        int* y = lines[k].belowControls ? &below : &above;
+        *y += lines[k].gapAbove;
+        int lineUnits = lineHeight(lines[k], content.lines[k]);
+        places[count++] = inHeader(lines[k].id, kLineX, *y, kLineWidth, lineUnits);
+        *y += lineUnits;
+    }
     return count;
+}
+
+int dialogControls(const DialogControl** controls) {
+    *controls = kControls;
+    return kControlCount;
+}
+
+DWORD panelLineStyle(PanelLineForm form) {
+    DWORD style = WS_CHILD | WS_VISIBLE | SS_NOPREFIX;
+    return form == kLineCut ? style | SS_ENDELLIPSIS : style;
 }

@@ -6,9 +6,9 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/commands.h"
 #include "core/memory.h"
-#include "app/open_files.h"
+#include "load/load_job.h"
+#include "view/com_helpers.h"
 
 namespace {
 
@@ -20,12 +20,6 @@ constexpr UINT kViewOrderItems = 0x80000002;  // SVGIO_ALLVIEW | SVGIO_FLAG_VIEW
 // Long enough for a listing that is merely slow, short enough that a hung
 // Explorer does not freeze the window.
 constexpr DWORD kListingWaitMs = 1500;
-
-template <typename Interface>
-void release(Interface*& object) {
-    if (object) object->Release();
-    object = nullptr;
-}
 
 void freeItems(LPITEMIDLIST* items, int32_t count) {
     for (int32_t k = 0; k < count; ++k) CoTaskMemFree(items[k]);
@@ -59,7 +53,7 @@ bool collectViewItems(IFolderView* view, UINT which, LPITEMIDLIST** items, int32
     IEnumIDList* enumerator = nullptr;
     bool collected = SUCCEEDED(view->Items(which, IID_IEnumIDList, reinterpret_cast<void**>(&enumerator))) &&
                      enumerator && collectItems(enumerator, items, count);
-    release(enumerator);
+    releaseInterface(enumerator);
     return collected;
 }
 
@@ -78,10 +72,9 @@ bool isNamed(IShellFolder* folder, LPCITEMIDLIST item, const wchar_t* path) {
     return name[at] == path[at];
 }
 
-// The record is packed: its interface pointers are read and written whole, never through their addresses.
 void releaseListingContents(FolderListing* listing) {
-    if (listing->folderView) listing->folderView->Release();
-    if (listing->shellFolder) listing->shellFolder->Release();
+    releaseInterface(listing->folderView);
+    releaseInterface(listing->shellFolder);
     freeItems(listing->items, listing->itemCount);
     listing->folderView = nullptr;
     listing->shellFolder = nullptr;
@@ -113,14 +106,14 @@ bool readExplorerView(FolderListing* listing, IDispatch* window) {
                 SUCCEEDED(shellView->QueryInterface(IID_IFolderView, reinterpret_cast<void**>(&view))) &&
                 SUCCEEDED(view->GetFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder))) &&
                 collectViewItems(view, kViewOrderItems, &items, &count);
-    release(shellView);
-    release(browser);
-    release(provider);
+    releaseInterface(shellView);
+    releaseInterface(browser);
+    releaseInterface(provider);
     if (read) {
         keepContents(listing, view, folder, items, count);
     } else {
-        release(folder);
-        release(view);
+        releaseInterface(folder);
+        releaseInterface(view);
     }
     return read;
 }
@@ -130,7 +123,7 @@ bool isWindowOf(IDispatch* item, HWND window) {
     SHANDLE_PTR handle = 0;
     bool same = SUCCEEDED(item->QueryInterface(IID_IWebBrowserApp, reinterpret_cast<void**>(&browser))) &&
                 SUCCEEDED(browser->get_HWND(&handle)) && reinterpret_cast<HWND>(handle) == window;
-    release(browser);
+    releaseInterface(browser);
     return same;
 }
 
@@ -151,16 +144,16 @@ bool listExplorerView(FolderListing* listing) {
         IDispatch* desktop = nullptr;
         if (windows->FindWindowSW(&at, &root, SWC_DESKTOP, &handle, SWFO_NEEDDISPATCH, &desktop) == S_OK && desktop)
             read = readExplorerView(listing, desktop);
-        release(desktop);
+        releaseInterface(desktop);
     } else {
         for (at.lVal = 0; !read; ++at.lVal) {
             IDispatch* item = nullptr;
             if (windows->Item(at, &item) != S_OK) break;
             read = item && isWindowOf(item, listing->explorerWindow) && readExplorerView(listing, item);
-            release(item);
+            releaseInterface(item);
         }
     }
-    release(windows);
+    releaseInterface(windows);
     return read;
 }
 
@@ -182,11 +175,11 @@ bool enumerateFolder(FolderListing* listing) {
                                                   reinterpret_cast<void**>(&folder))) &&
                   folder->EnumObjects(nullptr, kEnumerationFlags, &enumerator) == S_OK &&
                   collectItems(enumerator, &items, &count);
-    release(enumerator);
-    release(desktop);
+    releaseInterface(enumerator);
+    releaseInterface(desktop);
     ILFree(folderId);
     if (listed) keepContents(listing, nullptr, folder, items, count);
-    else release(folder);
+    else releaseInterface(folder);
     return listed;
 }
 
@@ -344,12 +337,9 @@ void releaseFolderListing(FolderListing* listing) {
 
 }  // namespace
 
-void startFolderListing(MainDialogState* state, const FileNameList* list, HWND explorerWindow) {
-    releaseFolderListing(state->folderListing);
-    state->folderListing = createFolderListing(list->path, explorerWindow);
-    UINT enabled = MF_BYCOMMAND | (state->folderListing ? MF_ENABLED : MF_GRAYED);
-    EnableMenuItem(state->menu, kCommandPreviousFile, enabled);
-    EnableMenuItem(state->menu, kCommandNextFile, enabled);
+FolderListing* replaceFolderListing(FolderListing* previous, const Utf16* path, HWND explorerWindow) {
+    releaseFolderListing(previous);
+    return createFolderListing(path, explorerWindow);
 }
 
 bool waitFolderListing(FolderListing* listing) {
@@ -377,14 +367,4 @@ bool stepToLoadableFile(FolderListing* listing, bool forwards, wchar_t path[kIte
         if (!displayName(listing->shellFolder, listing->items[index], SHGDN_FORPARSING, path)) return false;
         if (isLoadableStl(path)) return true;
     }
-}
-
-void stepFile(MainDialogState* state, bool forwards) {
-    FolderListing* listing = state->folderListing;
-    wchar_t path[kItemNameUnits];
-    if (!listing || !waitFolderListing(listing) || listing->itemCount == 0) return;
-    if (!stepToLoadableFile(listing, forwards, path)) return;
-    auto* list = static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), &state->sink.self));
-    if (list && makeFileNameList(path, list)) openFiles(state, list, false, nullptr);
-    freeBytes(list);
 }

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shobjidl.h>
 
-#include "app/main_dialog.h"
+#include "core/platform.h"
 
 constexpr int kItemNameUnits = 260;
 
@@ -13,7 +13,6 @@ enum FolderListingState : int32_t {
     kListingFailed = 2,
 };
 
-#pragma pack(push, 1)
 struct FolderListing {
     HANDLE thread;  // null once joined
     int32_t state;
@@ -26,14 +25,10 @@ struct FolderListing {
     wchar_t* path;  // the opened file; freed when the thread is joined
     HWND explorerWindow;
 };
-#pragma pack(pop)
-static_assert(offsetof(FolderListing, state) == 8);
-static_assert(offsetof(FolderListing, items) == 28);
-static_assert(offsetof(FolderListing, path) == 48);
-static_assert(sizeof(FolderListing) == 64);
 
-// Replaces the state's listing with one for the list's first path.
-void startFolderListing(MainDialogState* state, const FileNameList* list, HWND explorerWindow);
+// A listing of the path's folder in place of `previous`, which is released;
+// null when its thread could not start.
+FolderListing* replaceFolderListing(FolderListing* previous, const Utf16* path, HWND explorerWindow);
 // Joins the listing thread, waiting a bounded time; true when the listing is
 // ready. A listing still running answers false and is asked again later.
 bool waitFolderListing(FolderListing* listing);
@@ -43,5 +38,3 @@ void markListingShown(FolderListing* listing);
 // the given direction and gives its path; false when the step came back to
 // the shown file or an item name could not be read.
 bool stepToLoadableFile(FolderListing* listing, bool forwards, wchar_t path[kItemNameUnits]);
-// Opens the previous or next loadable STL file of the folder.
-void stepFile(MainDialogState* state, bool forwards);

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/commands.h"
+#include "app/command_table.h"
 #include "app/dialog_template.h"
 
 namespace {
@@ -21,15 +21,6 @@ const KeyName kKeyNames[] = {
     {VK_RETURN, L"Enter"}, {VK_TAB, L"Tab"},       {VK_BACK, L"Backspace"}, {VK_OEM_PLUS, L"+"},
     {VK_OEM_MINUS, L"-"},  {VK_ADD, L"Num +"},     {VK_SUBTRACT, L"Num -"}, {VK_OEM_COMMA, L","},
     {VK_OEM_PERIOD, L"."},
-};
-
-// Keys that are not accelerators: the dialog turns them into these commands.
-const KeyName kDialogKeys[] = {{kCommandPreviousFile, L"Left"}, {kCommandNextFile, L"Right"}};
-
-// Accelerators whose command has no menu item of its own.
-const KeyName kUnlistedCommands[] = {
-    {kCommandSectionFarForward, L"Tools > Move section up the axis, ten steps"},
-    {kCommandSectionFarBack, L"Tools > Move section down the axis, ten steps"},
 };
 
 // What the view does with the mouse itself.
@@ -80,15 +71,13 @@ void writeMenuText(Writer* writer, const wchar_t* text) {
     }
 }
 
-// "File > Open": where the command also is, in the menu's words.
-void writeAction(Writer* writer, WORD command) {
+// "File > Open": where the command also is, in the menu's words; a command
+// that only a key reaches has its own words.
+void writeAction(Writer* writer, const CommandRow& row) {
+    if (row.menuFlags & kNotInMenu) return writer->add(row.text);
     const wchar_t* menu = nullptr;
-    const wchar_t* text = menuTextOf(command, &menu);
-    if (!text) {
-        for (const KeyName& unlisted : kUnlistedCommands)
-            if (unlisted.key == command) return writer->add(unlisted.name);
-        return writer->add(L"?");
-    }
+    const wchar_t* text = menuTextOf(row.command, &menu);
+    if (!text) return writer->add(L"?");
     writeMenuText(writer, menu);
     writer->add(L" > ");
     writeMenuText(writer, text);
@@ -146,24 +135,19 @@ INT_PTR CALLBACK keyHelpProcedure(HWND dialog, UINT message, WPARAM wParam, LPAR
 int keyHelpRows(KeyHelpRow* rows, int capacity) {
     int count = 0;
     auto next = [&]() -> KeyHelpRow* { return count < capacity ? &rows[count++] : nullptr; };
-    int accelerators = 0;
-    const ACCEL* table = acceleratorTable(&accelerators);
-    for (int k = 0; k < accelerators; ++k) {
+    const CommandRow* table = nullptr;
+    int commands = commandRows(&table);
+    for (int k = 0; k < commands; ++k) {
+        const CommandRow& command = table[k];
+        if (!command.key) continue;
         KeyHelpRow* row = next();
         if (!row) return count;
         Writer keys{row->keys, kKeyHelpKeyUnits}, action{row->action, kKeyHelpActionUnits};
         keys.add(L"");
-        writeKeyName(&keys, table[k]);
+        BYTE keyFlags = command.keyFlags == kDialogKey ? FVIRTKEY : command.keyFlags;
+        writeKeyName(&keys, ACCEL{keyFlags, command.key, command.command});
         action.add(L"");
-        writeAction(&action, table[k].cmd);
-    }
-    for (const KeyName& key : kDialogKeys) {
-        KeyHelpRow* row = next();
-        if (!row) return count;
-        Writer keys{row->keys, kKeyHelpKeyUnits}, action{row->action, kKeyHelpActionUnits};
-        keys.add(key.name);
-        action.add(L"");
-        writeAction(&action, key.key);
+        writeAction(&action, command);
     }
     for (const KeyName& mouse : kMouseActions) {
         KeyHelpRow* row = next();

@@ -52,14 +52,12 @@ bool focusedControlTakesKey(HWND focus, const MSG* message) {
     }
 }
 
-bool translateWindowMessage(MainDialogState* state, MSG* message) {
-    HWND dialog = state->dialog;
+bool translateWindowMessage(HWND dialog, HACCEL activeAccelerators, MSG* message) {
     bool forDialog = message->hwnd == dialog || IsChild(dialog, message->hwnd);
-    if (state->activeAccelerators && !forDialog) return false;
+    if (activeAccelerators && !forDialog) return false;
     HWND focus = GetFocus();
     bool controlTakes = focusedControlTakesKey(focus, message);
-    if (state->activeAccelerators && !controlTakes &&
-        TranslateAcceleratorW(dialog, state->activeAccelerators, message))
+    if (activeAccelerators && !controlTakes && TranslateAcceleratorW(dialog, activeAccelerators, message))
         return true;
     // Not every system's edit control selects everything on Ctrl+A by itself.
     if (controlTakes && message->message == WM_KEYDOWN && message->wParam == 'A' && kindOf(focus) == ControlKind::kText) {

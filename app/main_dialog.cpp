@@ -2,30 +2,28 @@
 
 #include <commctrl.h>
 
+#include <initializer_list>
+
+#include "app/command_table.h"
 #include "app/commands.h"
 #include "app/dark_title_bar.h"
-#include "core/log_sink.h"
-#include "app/dialog_layout.h"
 #include "app/dialog_template.h"
-#include "app/info_panel.h"
+#include "app/load_progress.h"
+#include "app/menu_state.h"
 #include "app/open_files.h"
+#include "app/part_colors.h"
+#include "app/part_tree.h"
 #include "app/recent_files.h"
-#include "app/settings.h"
 #include "app/window_dpi.h"
-#include "app/surface_checks.h"
+#include "app/window_ids.h"
+#include "core/log_sink.h"
 #include "view/view_control.h"
 
-const wchar_t kApplicationTitle[] = L"Veldmark STL Viewer";
+static_assert(kLoadFinishedMessage == WM_APP, "the load job posts WM_APP");
 
 namespace {
 
-int linesBeyondOne(uint8_t lines) {
-    return lines > 1 ? lines - 1 : 0;
-}
-
 constexpr int kIconResource = 101;
-// A moved control draws itself anew: copied along, a see-through one kept
-// pieces of what stood beside it before.
 constexpr DWORD kNoMoveFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER | SWP_NOCOPYBITS;
 
 MainDialogState* stateOf(HWND dialog) {
@@ -37,21 +35,8 @@ INT_PTR setResult(HWND dialog, LONG_PTR result) {
     return TRUE;
 }
 
-void fillCombo(HWND combo, const wchar_t* first, const wchar_t* second) {
-    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(first));
-    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(second));
-}
-
-void checkMenuItem(HMENU menu, UINT id, bool checked) {
-    CheckMenuItem(menu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
-}
-
-void useFontForDpi(MainDialogState* state) {
-    HFONT font = createDialogFont(state->dialog, state->dpi);
-    if (!font) return;
-    setControlsFont(state->dialog, font);
-    if (state->font) DeleteObject(state->font);
-    state->font = font;
+void fillCombo(HWND combo, std::initializer_list<const wchar_t*> items) {
+    for (const wchar_t* item : items) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
 }
 
 // A placement stored on a monitor that is gone would leave the window nowhere to be seen.
@@ -74,16 +59,31 @@ void keepOnScreen(HWND dialog) {
 // system proposes (unless a stored placement is being applied, whose size is
 // already right for where it lands), and fonts and layout follow.
 void onDpiChanged(MainDialogState* state, int dpi, const RECT* proposed) {
-    state->dpi = dpi;
-    useFontForDpi(state);
+    Panel* panel = &state->panel;
+    panel->dpi = dpi;
+    useFontForDpi(panel);
     setWindowIcons(state->dialog, kIconResource, dpi);
-    setTreeCheckBoxes(dialogItem(state, kTreeId), dpi);
-    if (!state->placing)
+    setTreeCheckBoxes(panelItem(panel, kTreeId), dpi);
+    if (!panel->placing)
         SetWindowPos(state->dialog, nullptr, proposed->left, proposed->top, proposed->right - proposed->left,
                      proposed->bottom - proposed->top, kNoMoveFlags);
-    RECT client;
-    GetClientRect(state->dialog, &client);
-    layoutDialog(state, client.right, client.bottom);
+    layoutForClient(panel, usedPartCount(&state->model));
+}
+
+// The view as the settings have it: start angles, background, the flags that act on it, the mode.
+void configureView(MainDialogState* state, HWND view) {
+    const Preferences* preferences = &state->preferences;
+    setViewSink(view, &state->sink.self);
+    const float noPan[3] = {0, 0, 0};
+    CameraAngles angles = readStartAngles(preferences->keys);
+    setViewAngles(view, noPan, angles.yaw, angles.pitch);
+    setBackgroundColor(view, preferences->values[kSettingBackgroundColor]);
+    for (int k = 0; k < kSettingCount; ++k) {
+        const SettingRow& row = settingRow(static_cast<Setting>(k));
+        if (row.kind == kSettingFlag && row.apply && preferences->values[k]) row.apply(view, true);
+    }
+    setRenderMode(view, static_cast<RenderMode>(preferences->values[kSettingRenderMode]));
+    InvalidateRect(view, nullptr, FALSE);
 }
 
 void initialiseDialog(HWND dialog, MainDialogState* state) {
@@ -91,79 +91,48 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     state->dialog = dialog;
     state->activeAccelerators = nullptr;
     if (state->menu) SetMenu(dialog, state->menu);
-    initConvertingSink(&state->sink, MessageSink{state, appendToLog});
-    state->currentJob = nullptr;
-    state->folderListing = nullptr;
-    state->overrideColor = 0;
-    for (HBRUSH& brush : state->swatchBrushes) brush = nullptr;
-    for (ModelPart& part : state->parts) part.view = nullptr;
-    for (PartCheck& check : state->checks) check = PartCheck{};
-    state->checkThread = nullptr;
+    initConvertingSink(&state->sink, MessageSink{GetDlgItem(dialog, kMessagesId), appendToLog});
+    state->navigation.currentJob = nullptr;
+    state->navigation.folderListing = nullptr;
+    state->model = ShownModel{};
+    state->checkWorker = CheckWorker{};
+    Panel* panel = &state->panel;
+    *panel = Panel{};
+    panel->dialog = dialog;
     followAppsTheme(dialog);
     takeOverDpiScaling(dialog);
-    state->dpi = windowDpi(dialog);
-    state->font = nullptr;
-    useFontForDpi(state);
-    setWindowIcons(dialog, kIconResource, state->dpi);
-    state->placing = 1;
-    ViewAngles angles = readSettings(state);
-    state->placing = 0;
+    panel->dpi = windowDpi(dialog);
+    useFontForDpi(panel);
+    setWindowIcons(dialog, kIconResource, panel->dpi);
+    readPreferences(&state->preferences);
+    panel->placing = 1;
+    applyStoredPlacement(state->preferences.keys, dialog);
+    panel->placing = 0;
     keepOnScreen(dialog);
     // The edit control's default limit of 30,000 characters would drop the later lines.
     SendDlgItemMessageW(dialog, kMessagesId, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
-    HWND tree = dialogItem(state, kTreeId);
+    HWND tree = panelItem(panel, kTreeId);
     SetWindowLongPtrW(tree, GWL_STYLE, GetWindowLongPtrW(tree, GWL_STYLE) | TVS_CHECKBOXES);
-    setTreeCheckBoxes(tree, state->dpi);
-    fillCombo(dialogItem(state, kSpaceComboId), L"Y up", L"Z up");
-    fillCombo(dialogItem(state, kColorsComboId), L"RGB", L"BGR");
-    SendDlgItemMessageW(dialog, kColorsComboId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Off"));
-    HWND view = dialogItem(state, kViewId);
-    setViewSink(view, &state->sink.self);
-    const float noPan[3] = {0, 0, 0};
-    setViewAngles(view, noPan, angles.yaw, angles.pitch);
-    setBackgroundColor(view, state->defaultBackgroundColor);
-    InvalidateRect(view, nullptr, FALSE);
-    if (state->flipZoom) {
-        setFlipZoom(view, true);
-        checkMenuItem(state->menu, kCommandFlipZoom, true);
-    }
-    if (state->alwaysRotate) {
-        setAlwaysRotate(view, true);
-        checkMenuItem(state->menu, kCommandAlwaysRotate, true);
-    }
-    if (state->showProblems) {
-        setShowProblems(view, true);
-        checkMenuItem(state->menu, kCommandShowProblems, true);
-    }
-    showRenderMode(state, static_cast<RenderMode>(readRenderMode(state->settingsKeys)));
-    UINT units = state->usUnits ? kCommandUsUnits : kCommandMetricUnits;
-    CheckMenuRadioItem(state->menu, kCommandMetricUnits, kCommandUsUnits, units, MF_BYCOMMAND);
-    if (state->singleInstance) checkMenuItem(state->menu, kCommandSingleInstance, true);
-    refreshRecentFilesMenu(state);
-}
-
-// The tree's check boxes show and hide solids; the file item's box stays.
-// Windows asks before a box changes; Wine's tree does not, see applyTreeChecks.
-INT_PTR onTreeItemChanging(MainDialogState* state, const NMTVITEMCHANGE* change) {
-    if ((change->uStateNew & TVIS_STATEIMAGEMASK) == (change->uStateOld & TVIS_STATEIMAGEMASK)) return FALSE;
-    uint32_t slot = static_cast<uint32_t>(change->lParam >> 24);
-    uint32_t solid = static_cast<uint32_t>(change->lParam & 0xFFFFFF);
-    if (solid == kTreeFileItem) return setResult(state->dialog, 1);
-    if (slot >= kMaxParts || !state->parts[slot].view ||
-        (solid != kTreeMoreItem && solid >= state->parts[slot].mesh.solidCount))
-        return setResult(state->dialog, 1);
-    bool checked = (change->uStateNew & TVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
-    setItemSolidsVisible(state, change->lParam, checked);
-    InvalidateRect(dialogItem(state, kViewId), nullptr, FALSE);
-    return setResult(state->dialog, 0);
+    setTreeCheckBoxes(tree, panel->dpi);
+    fillCombo(panelItem(panel, kSpaceComboId), {L"Y up", L"Z up"});
+    fillCombo(panelItem(panel, kColorsComboId), {L"RGB", L"BGR", L"Off"});
+    configureView(state, panelItem(panel, kViewId));
+    refreshRecentFilesMenu(state->preferences.keys, state->menu, &state->sink.self);
+    updateMenu(state);
 }
 
 INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
     if (!state || header->idFrom != kTreeId) return FALSE;
+    HWND view = panelItem(&state->panel, kViewId);
+    bool usUnits = flagOn(&state->preferences, kSettingUsUnits);
     switch (header->code) {
-    case TVN_ITEMCHANGINGW:
-        if (!state->parts[0].view) return FALSE;
-        return onTreeItemChanging(state, reinterpret_cast<const NMTVITEMCHANGE*>(header));
+    case TVN_ITEMCHANGINGW: {
+        if (!slotInUse(&state->model, 0)) return FALSE;
+        LRESULT result = treeItemChanging(&state->model, reinterpret_cast<const NMTVITEMCHANGE*>(header));
+        if (result < 0) return FALSE;
+        if (result == 0) InvalidateRect(view, nullptr, FALSE);
+        return setResult(state->dialog, result);
+    }
     case NM_CLICK:
         PostMessageW(state->dialog, kApplyTreeChecksMessage, 0, 0);
         return FALSE;
@@ -172,40 +141,29 @@ INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
             PostMessageW(state->dialog, kApplyTreeChecksMessage, 0, 0);
         return FALSE;
     case TVN_SELCHANGEDW:
-        showModelFacts(state);
-        showTriangleColourChoice(state);
+        showPanelTexts(&state->panel, &state->model, usUnits);
+        showTriangleColorChoice(&state->panel, &state->model);
         return FALSE;
     default:
         return FALSE;
     }
 }
 
-bool itemChecked(HWND tree, HTREEITEM item, LPARAM* parameter) {
-    TVITEMW fields{};
-    fields.mask = TVIF_HANDLE | TVIF_STATE | TVIF_PARAM;
-    fields.hItem = item;
-    fields.stateMask = TVIS_STATEIMAGEMASK;
-    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&fields));
-    *parameter = fields.lParam;
-    return (fields.state & TVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
-}
-
-void tickItem(HWND tree, HTREEITEM item) {
-    TVITEMW fields{};
-    fields.mask = TVIF_HANDLE | TVIF_STATE;
-    fields.hItem = item;
-    fields.stateMask = TVIS_STATEIMAGEMASK;
-    fields.state = INDEXTOSTATEIMAGEMASK(2);
-    SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&fields));
-}
-
 // Keys the view passes on: Left and Right step through the folder. The
 // result is 0 for a key used, as for any window, and -1 for one that is not.
 INT_PTR onKeyDown(HWND dialog, MainDialogState* state, WPARAM key) {
-    if (state && key == VK_LEFT) runCommand(state, kCommandPreviousFile, 0);
-    else if (state && key == VK_RIGHT) runCommand(state, kCommandNextFile, 0);
-    else return setResult(dialog, -1);
+    WORD command = key <= 0xFFFF ? commandOfDialogKey(static_cast<WORD>(key)) : 0;
+    if (!state || !command) return setResult(dialog, -1);
+    runCommand(state, command, 0);
     return setResult(dialog, 0);
+}
+
+INT_PTR onMinMaxInfo(MainDialogState* state, MINMAXINFO* limits) {
+    // Room for the measure line too, and for the lines the texts wrap onto.
+    SIZE extra = minimumClientSize(&state->panel, usedPartCount(&state->model));
+    limits->ptMinTrackSize.x += extra.cx;
+    limits->ptMinTrackSize.y += extra.cy;
+    return FALSE;
 }
 
 INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -222,25 +180,21 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         return FALSE;
     case WM_SIZE:
         if (state && (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED))
-            layoutDialog(state, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+            layoutDialog(&state->panel, usedPartCount(&state->model), static_cast<short>(LOWORD(lParam)),
+                         static_cast<short>(HIWORD(lParam)));
         return FALSE;
     case WM_INITMENUPOPUP:
         // Another window of the program may have opened files since.
-        if (state && reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0)) refreshRecentFilesMenu(state);
+        if (state && reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0)) {
+            refreshRecentFilesMenu(state->preferences.keys, state->menu, &state->sink.self);
+            updateMenu(state);
+        }
         return FALSE;
     case WM_ACTIVATE:
         if (state) state->activeAccelerators = LOWORD(wParam) ? state->accelerators : nullptr;
         return FALSE;
     case WM_GETMINMAXINFO:
-        if (state) {
-            MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-            // Room for the measure line too, and for the lines the texts wrap onto.
-            int wrapped = linesBeyondOne(state->factsLines) + linesBeyondOne(state->checkLines);
-            SIZE extra = dialogUnitsToPixels(dialog, 232, 185 + 8 * wrapped);
-            limits->ptMinTrackSize.x += extra.cx;
-            limits->ptMinTrackSize.y += extra.cy;
-        }
-        return FALSE;
+        return state ? onMinMaxInfo(state, reinterpret_cast<MINMAXINFO*>(lParam)) : FALSE;
     case WM_SETCURSOR:
         if (LOWORD(lParam) != HTCLIENT) return FALSE;
         SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -248,7 +202,7 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_CTLCOLORSTATIC: {
         int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
         if (state && id >= kFirstSwatchId && id < kFirstSwatchId + kMaxParts)
-            return reinterpret_cast<INT_PTR>(state->swatchBrushes[id - kFirstSwatchId]);
+            return reinterpret_cast<INT_PTR>(state->panel.swatchBrushes[id - kFirstSwatchId]);
         return 0;
     }
     case WM_NOTIFY:
@@ -270,50 +224,22 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         if (state) onDpiChanged(state, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return TRUE;
     case WM_CLOSE:
-        savePlacementAndExit(state, dialog);
+        savePlacementAndExit(state ? state->preferences.keys : nullptr, dialog);
         return TRUE;
-    case WM_APP:
+    case kLoadFinishedMessage:
         if (state) onLoadFinished(state, reinterpret_cast<LoadJob*>(wParam));
         return FALSE;
     case kCheckFinishedMessage:
-        if (!state) return FALSE;
-        showModelFacts(state);
-        showCheckedProblems(state, static_cast<int>(wParam));
+        if (state) onCheckFinished(state, reinterpret_cast<CheckOutcome*>(lParam));
         return FALSE;
     case kApplyTreeChecksMessage:
-        if (state) applyTreeChecks(state);
+        if (state && applyTreeChecks(panelItem(&state->panel, kTreeId), &state->model))
+            InvalidateRect(panelItem(&state->panel, kViewId), nullptr, FALSE);
         return FALSE;
     default:
         return FALSE;
     }
 }
-
-void deferMove(HDWP* batch, HWND dialog, int id, int x, int y, int width, int height) {
-    HWND control = GetDlgItem(dialog, id);
-    if (control && *batch) *batch = DeferWindowPos(*batch, control, nullptr, x, y, width, height, kNoMoveFlags);
-}
-
-// The lines a static control's text takes at the control's width, from 1 to kMaxWrappedLines.
-int wrappedLines(HWND control) {
-    wchar_t text[512];
-    int length = GetWindowTextW(control, text, 512);
-    RECT inside;
-    HDC dc = GetDC(control);
-    if (!dc || !GetClientRect(control, &inside)) {
-        if (dc) ReleaseDC(control, dc);
-        return 1;
-    }
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
-    TEXTMETRICW metrics;
-    GetTextMetricsW(dc, &metrics);
-    RECT extent = {0, 0, inside.right, 0};
-    DrawTextW(dc, text, length, &extent, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
-    int lines = metrics.tmHeight > 0 ? (extent.bottom + metrics.tmHeight - 1) / metrics.tmHeight : 1;
-    return lines < 1 ? 1 : lines > kMaxWrappedLines ? kMaxWrappedLines : lines;
-}
-
 
 }  // namespace
 
@@ -322,63 +248,4 @@ HWND createMainDialog(HINSTANCE instance, MainDialogState* state) {
     buildMainDialogTemplate(dialogTemplate);
     return CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate), nullptr,
                                       dialogProcedure, reinterpret_cast<LPARAM>(state));
-}
-
-SIZE dialogUnitsToPixels(HWND dialog, int cx, int cy) {
-    int dpi = windowDpi(dialog);
-    return SIZE{dialogUnitsAcross(cx, dpi), dialogUnitsDown(cy, dpi)};
-}
-
-void applyTreeChecks(MainDialogState* state) {
-    HWND tree = dialogItem(state, kTreeId);
-    bool changed = false;
-    LPARAM parameter;
-    for (HTREEITEM file = TreeView_GetRoot(tree); file; file = TreeView_GetNextSibling(tree, file)) {
-        if (!itemChecked(tree, file, &parameter)) tickItem(tree, file);
-        for (HTREEITEM solid = TreeView_GetChild(tree, file); solid; solid = TreeView_GetNextSibling(tree, solid)) {
-            bool visible = itemChecked(tree, solid, &parameter);
-            changed |= setItemSolidsVisible(state, parameter, visible);
-        }
-    }
-    if (changed) InvalidateRect(dialogItem(state, kViewId), nullptr, FALSE);
-}
-
-void showViewArea(MainDialogState* state) {
-    bool loading = state->currentJob != nullptr;
-    bool model = !loading && state->parts[0].view;
-    ShowWindow(dialogItem(state, kProgressId), loading ? SW_SHOW : SW_HIDE);
-    ShowWindow(dialogItem(state, kViewId), model ? SW_SHOW : SW_HIDE);
-    ShowWindow(dialogItem(state, kHintId), loading || model ? SW_HIDE : SW_SHOW);
-}
-
-
-void fitWrappedTexts(MainDialogState* state) {
-    int facts = wrappedLines(dialogItem(state, kFactsId)), check = wrappedLines(dialogItem(state, kCheckLineId));
-    if (facts - 1 == linesBeyondOne(state->factsLines) && check - 1 == linesBeyondOne(state->checkLines)) return;
-    state->factsLines = static_cast<uint8_t>(facts);
-    state->checkLines = static_cast<uint8_t>(check);
-    RECT client;
-    GetClientRect(state->dialog, &client);
-    layoutDialog(state, client.right, client.bottom);
-}
-
-void layoutDialog(MainDialogState* state, int width, int height) {
-    ControlPlace places[kMaxControlPlaces];
-    PanelContent content = {usedPartCount(state), state->factsLines, state->checkLines};
-    int count = layoutPlaces(width, height, state->dpi, content, places);
-    HDWP batch = BeginDeferWindowPos(count);
-    if (!batch) return;
-    for (int k = 0; k < count; ++k) {
-        const ControlPlace& place = places[k];
-        deferMove(&batch, state->dialog, place.id, place.x, place.y, place.width, place.height);
-    }
-    if (!batch) return;
-    EndDeferWindowPos(batch);
-    // Rows that moved up (a line fewer to wrap) leave pieces of their old
-    // place under Wine, and a moved swatch repaints only what was uncovered:
-    // the header above the tree is drawn anew, the view is left alone.
-    RECT header = {0, 0, width, 0};
-    for (int k = 0; k < count; ++k)
-        if (places[k].id == kTreeId) header = {places[k].x, 0, width, places[k].y};
-    RedrawWindow(state->dialog, &header, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }

@@ -1,28 +1,18 @@
-// Every way of opening files ends in openFiles; load progress and the
-// finished load come back here.
+// Every way of opening files ends in openFiles (or addPartFiles for Add
+// parts): the command line and a second start's hand-over, the Open
+// dialog, a drop, a recent file, the previous or next file of the folder.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/main_dialog.h"
+#include "app/dialog_state.h"
 
-constexpr int kTitleUnits = 256;
-
-// "Veldmark STL Viewer – " and the file name of the list's first path, cut
-// with "…" to 255 units.
-void makeWindowTitle(const wchar_t* path, wchar_t title[kTitleUnits]);
-
-// Stops the current load, clears the shown model and loads the list's files.
+// Stops the current load and loads the list's files as a new model, which
+// replaces the shown one once it brings a part; names the window after it.
 void openFiles(MainDialogState* state, const FileNameList* list, bool newListing, HWND explorerWindow);
 // Loads further files into the free part slots, keeping the shown model.
 void addPartFiles(MainDialogState* state, const FileNameList* list);
-// Releases the shown model's parts and empties the panel; the messages stay.
-void clearModel(MainDialogState* state);
-// The title of the shown model, or the bare application title without one.
-void showModelTitle(MainDialogState* state);
 
-void onProgressTimer(MainDialogState* state, WPARAM timerId);
-void onLoadFinished(MainDialogState* state, LoadJob* job);
 // A file handed over by a second instance; true when the hand-over is accepted.
 bool receiveHandOver(MainDialogState* state, const COPYDATASTRUCT* data);
 // Full paths, each terminated, within `units`, ended by an empty one or the end:
@@ -32,3 +22,9 @@ void openPathSequence(MainDialogState* state, const wchar_t* paths, size_t units
                       HWND explorerWindow);
 extern const char kFilesLeftOutText[];
 void onDropFiles(MainDialogState* state, HDROP drop);
+
+// Opens the previous or next loadable STL file of the folder.
+void stepFile(MainDialogState* state, bool forwards);
+// Opens the entry of the recent files; one whose file is gone leaves the
+// list with a message instead.
+void openRecentFile(MainDialogState* state, int index);

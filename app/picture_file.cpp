@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/memory.h"
+#include "view/com_helpers.h"
 
 namespace {
 
@@ -13,11 +14,6 @@ constexpr CLSID kImagingFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f
 constexpr IID kImagingFactoryId = {0xec5ec8a9, 0xc395, 0x4314, {0x9c, 0x77, 0x54, 0xd7, 0xa9, 0x35, 0xff, 0x70}};
 constexpr GUID kPngContainer = {0x1b7cfaf4, 0x713f, 0x473c, {0xbb, 0xcd, 0x61, 0x37, 0x42, 0x5f, 0xae, 0xaf}};
 constexpr GUID kBgraFormat = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0f}};
-
-template <typename T>
-void release(T* object) {
-    if (object) object->Release();
-}
 
 // The picture's rows as blue, green, red, alpha, the order of Windows bitmaps;
 // bottomUp stores the last row first.
@@ -54,9 +50,9 @@ HRESULT encodePng(IWICImagingFactory* factory, const wchar_t* path, const Pictur
     if (SUCCEEDED(result)) result = frame->WritePixels(static_cast<UINT>(picture->height), stride, bytes, bgra);
     if (SUCCEEDED(result)) result = frame->Commit();
     if (SUCCEEDED(result)) result = encoder->Commit();
-    release(frame);
-    release(encoder);
-    release(stream);
+    releaseInterface(frame);
+    releaseInterface(encoder);
+    releaseInterface(stream);
     return result;
 }
 
@@ -76,7 +72,7 @@ bool writePngFile(const wchar_t* path, const Picture* picture, const MessageSink
     HRESULT result = CoCreateInstance(kImagingFactory, nullptr, CLSCTX_INPROC_SERVER, kImagingFactoryId,
                                       reinterpret_cast<void**>(&factory));
     if (SUCCEEDED(result)) result = encodePng(factory, path, picture, bgra);
-    release(factory);
+    releaseInterface(factory);
     freeBytes(bgra);
     // A half-written file is not left behind as if it were a picture.
     if (FAILED(result)) DeleteFileW(path);

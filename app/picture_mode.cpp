@@ -6,16 +6,17 @@
 #include <cstring>
 
 #include "app/picture_file.h"
-#include "app/settings.h"
+#include "app/preferences.h"
+#include "app/shown_model.h"
 #include "core/converting_sink.h"
 #include "core/memory.h"
+#include "load/load_job.h"
 #include "numfmt/length_format.h"
 #include "view/camera.h"
 #include "view/gpu_mesh.h"
 
 namespace {
 
-constexpr int kMaxPictureFiles = 4;
 constexpr int32_t kDefaultWidth = 1280;
 constexpr int32_t kDefaultHeight = 960;
 constexpr int32_t kMinPictureSide = 16;
@@ -23,7 +24,7 @@ constexpr uint32_t kOpaque = 0xFF000000;
 
 struct PictureRequest {
     const wchar_t* output;
-    const wchar_t* files[kMaxPictureFiles];
+    const wchar_t* files[kMaxParts];
     int fileCount;
     PictureLook look;
     bool startView;  // the settings' start angles rather than a preset
@@ -216,7 +217,7 @@ bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* reques
             if (i + 1 >= argumentCount || !option->parse(arguments[i + 1], request))
                 return refuse(fault, option->name, option->accepts);
             ++i;
-        } else if (request->fileCount < kMaxPictureFiles) {
+        } else if (request->fileCount < kMaxParts) {
             request->files[request->fileCount++] = argument;
         } else {
             return refuse(fault, L"at most four files make one picture", nullptr);
@@ -291,14 +292,14 @@ bool loadPart(const wchar_t* path, HANDLE output, ModelPart* part) {
 }
 
 void applySettings(PictureRequest* request) {
-    HKEY keys[2];
-    openSettingsKeys(keys);
-    uint32_t background;
-    ViewAngles angles = readViewLook(keys, &request->look.objectColor, &background);
-    readSettingBool(&request->usUnits, keys, L"USUnits");
-    for (HKEY key : keys)
-        if (key) RegCloseKey(key);
-    if (!request->ownBackground) request->look.backgroundColor = background | kOpaque;
+    Preferences preferences;
+    openSettingsKeys(preferences.keys);
+    readPreferences(&preferences);
+    CameraAngles angles = readStartAngles(preferences.keys);
+    closeSettingsKeys(preferences.keys);
+    request->look.objectColor = preferences.values[kSettingObjectColor];
+    request->usUnits = flagOn(&preferences, kSettingUsUnits);
+    if (!request->ownBackground) request->look.backgroundColor = preferences.values[kSettingBackgroundColor] | kOpaque;
     if (request->startView) {
         request->look.yaw = angles.yaw;
         request->look.pitch = angles.pitch;
@@ -326,7 +327,7 @@ void placeSection(PictureRequest* request, const ModelPart* parts, int count) {
 }
 
 int drawRequest(PictureRequest* request, HANDLE output) {
-    ModelPart parts[kMaxPictureFiles];
+    ModelPart parts[kMaxParts];
     int loaded = 0;
     for (int i = 0; i < request->fileCount; ++i) loaded += loadPart(request->files[i], output, &parts[loaded]);
     if (loaded < request->fileCount) return kPictureFailed;

@@ -4,15 +4,12 @@
 
 #include <initializer_list>
 
-#include "app/commands.h"
-#include "app/open_files.h"
-#include "app/settings.h"
-#include "core/log_sink.h"
+#include "app/preferences.h"
+#include "app/window_ids.h"
 #include "core/memory.h"
 
 namespace {
 
-constexpr wchar_t kValueName[] = L"RecentFiles";
 // Long names and folders are cut in the middle so that the menu stays on the screen.
 constexpr size_t kShownNameUnits = 80;
 constexpr size_t kShownFolderUnits = 80;
@@ -76,29 +73,25 @@ void showRecentFiles(HMENU submenu, const RecentFiles* list) {
         AppendMenuW(submenu, MF_STRING, kCommandFirstRecentFile + k, text.units);
     }
     if (list->count) AppendMenuW(submenu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(submenu, MF_STRING | (list->count ? 0 : MF_GRAYED), kCommandClearRecentFiles, L"&Clear list");
-}
-
-void storeAndShow(MainDialogState* state, const RecentFiles* list) {
-    writeRecentFiles(state->settingsKeys, list, &state->sink.self);
-    if (HMENU submenu = recentFilesMenu(state->menu)) showRecentFiles(submenu, list);
+    AppendMenuW(submenu, MF_STRING, kCommandClearRecentFiles, L"&Clear list");
 }
 
 }  // namespace
 
 bool readRecentFiles(const HKEY keys[2], RecentFiles* list, const MessageSink* sink) {
     initRecentFiles(list);
-    HKEY key = keys[kApplicationKey];
+    const SettingRow& row = settingRow(kSettingRecentFiles);
+    HKEY key = keys[row.slot];
     if (!key) return false;
     DWORD type = 0, bytes = 0;
     // Asked for its size first: an oversized value is not read at all.
-    if (RegQueryValueExW(key, kValueName, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS || type != REG_MULTI_SZ ||
+    if (RegQueryValueExW(key, row.name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS || type != REG_MULTI_SZ ||
         bytes % sizeof(wchar_t) || bytes > kMaxRecentStoredUnits * sizeof(wchar_t))
         return false;
     wchar_t* stored = static_cast<wchar_t*>(allocArray(processHeap(), bytes / sizeof(wchar_t) + 1, sizeof(wchar_t), sink));
     if (!stored) return false;
     DWORD read = bytes;
-    bool sound = RegQueryValueExW(key, kValueName, nullptr, &type, reinterpret_cast<BYTE*>(stored), &read) ==
+    bool sound = RegQueryValueExW(key, row.name, nullptr, &type, reinterpret_cast<BYTE*>(stored), &read) ==
                      ERROR_SUCCESS &&
                  type == REG_MULTI_SZ && read == bytes &&
                  parseRecentFiles(list, stored, bytes / sizeof(wchar_t), sink);
@@ -110,13 +103,18 @@ bool writeRecentFiles(const HKEY keys[2], const RecentFiles* list, const Message
     size_t units = 0;
     wchar_t* stored = storeRecentFiles(list, &units, sink);
     if (!stored) return false;
-    bool written = writeSettingValue(keys, kApplicationKey, kValueName, REG_MULTI_SZ, stored,
+    bool written = writeSettingBlock(keys, kSettingRecentFiles, REG_MULTI_SZ, stored,
                                      static_cast<DWORD>(units * sizeof(wchar_t)), sink);
     freeBytes(stored);
     return written;
 }
 
-void rememberOpenedFiles(MainDialogState* state, const FileNameList* fileList) {
+void showAndStoreRecentFiles(const HKEY keys[2], HMENU menuBar, const RecentFiles* list, const MessageSink* sink) {
+    writeRecentFiles(keys, list, sink);
+    if (HMENU submenu = recentFilesMenu(menuBar)) showRecentFiles(submenu, list);
+}
+
+void rememberOpenedFiles(const HKEY keys[2], HMENU menuBar, const FileNameList* fileList, const MessageSink* sink) {
     // The list holds a folder, the first name, and further names after it;
     // each full path is the folder and a name.
     const wchar_t* names[kMaxRecentFiles];
@@ -126,56 +124,35 @@ void rememberOpenedFiles(MainDialogState* state, const FileNameList* fileList) {
         at = count == 1 ? fileList->nextName : at + lstrlenW(fileList->path + at) + 1;
         if (at <= 0 || at >= static_cast<int32_t>(kFileListUnits)) break;
     }
-    wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), &state->sink.self));
+    wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), sink));
     if (!path) return;
     RecentFiles list;
-    readRecentFiles(state->settingsKeys, &list, &state->sink.self);
+    readRecentFiles(keys, &list, sink);
     size_t folder = static_cast<size_t>(fileList->nameStart);
     memcpy(path, fileList->path, folder * sizeof(wchar_t));
     for (int k = count - 1; k >= 0; --k) {
         size_t length = lstrlenW(names[k]);
         if (folder + length >= kFileListUnits) continue;
         memcpy(path + folder, names[k], (length + 1) * sizeof(wchar_t));
-        addRecentFile(&list, path, &state->sink.self);
+        addRecentFile(&list, path, sink);
         SHAddToRecentDocs(SHARD_PATHW, path);
     }
-    storeAndShow(state, &list);
+    showAndStoreRecentFiles(keys, menuBar, &list, sink);
     clearRecentFiles(&list);
     freeBytes(path);
 }
 
-void refreshRecentFilesMenu(MainDialogState* state) {
-    HMENU submenu = recentFilesMenu(state->menu);
+void refreshRecentFilesMenu(const HKEY keys[2], HMENU menuBar, const MessageSink* sink) {
+    HMENU submenu = recentFilesMenu(menuBar);
     if (!submenu) return;
     RecentFiles list;
-    readRecentFiles(state->settingsKeys, &list, &state->sink.self);
+    readRecentFiles(keys, &list, sink);
     showRecentFiles(submenu, &list);
     clearRecentFiles(&list);
 }
 
-void openRecentFile(MainDialogState* state, int index) {
-    RecentFiles list;
-    readRecentFiles(state->settingsKeys, &list, &state->sink.self);
-    FileNameList* fileList =
-        index < list.count
-            ? static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), &state->sink.self))
-            : nullptr;
-    if (fileList && GetFileAttributesW(list.paths[index]) == INVALID_FILE_ATTRIBUTES) {
-        HWND messages = dialogItem(state, kMessagesId);
-        appendText(messages, L"Not found, so taken off the recent files: ");
-        appendText(messages, list.paths[index]);
-        appendText(messages, L"\r\n");
-        removeRecentFile(&list, index);
-        storeAndShow(state, &list);
-    } else if (fileList && makeFileNameList(list.paths[index], fileList)) {
-        openFiles(state, fileList, true, nullptr);
-    }
-    freeBytes(fileList);
-    clearRecentFiles(&list);
-}
-
-void forgetRecentFiles(MainDialogState* state) {
+void forgetRecentFiles(const HKEY keys[2], HMENU menuBar, const MessageSink* sink) {
     RecentFiles list;
     initRecentFiles(&list);
-    storeAndShow(state, &list);
+    showAndStoreRecentFiles(keys, menuBar, &list, sink);
 }

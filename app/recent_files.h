@@ -4,17 +4,17 @@
 #pragma once
 #include <windows.h>
 
-#include "app/main_dialog.h"
 #include "app/recent_list.h"
+#include "load/load_job.h"
 
 // What the application key holds; an unsound or oversized value reads as none.
 bool readRecentFiles(const HKEY keys[2], RecentFiles* list, const MessageSink* sink);
 bool writeRecentFiles(const HKEY keys[2], const RecentFiles* list, const MessageSink* sink);
 
+// Stores the list and shows it in the File menu's submenu of the menu bar.
+void showAndStoreRecentFiles(const HKEY keys[2], HMENU menuBar, const RecentFiles* list, const MessageSink* sink);
 // Every file of the list, the first one most recent.
-void rememberOpenedFiles(MainDialogState* state, const FileNameList* list);
+void rememberOpenedFiles(const HKEY keys[2], HMENU menuBar, const FileNameList* list, const MessageSink* sink);
 // Makes the submenu show what is stored (another window may have added to it).
-void refreshRecentFilesMenu(MainDialogState* state);
-// Opens the entry; one whose file is gone leaves the list with a message instead.
-void openRecentFile(MainDialogState* state, int index);
-void forgetRecentFiles(MainDialogState* state);
+void refreshRecentFilesMenu(const HKEY keys[2], HMENU menuBar, const MessageSink* sink);
+void forgetRecentFiles(const HKEY keys[2], HMENU menuBar, const MessageSink* sink);

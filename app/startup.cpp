@@ -3,14 +3,16 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "app/commands.h"
-#include "core/memory.h"
+#include "app/command_table.h"
 #include "app/key_routing.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
+#include "app/panel.h"
 #include "app/picture_mode.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "app/window_apartment.h"
+#include "app/window_ids.h"
+#include "core/memory.h"
 #include "stlv_version.h"
 #include "view/view_control.h"
 
@@ -31,7 +33,7 @@ MainDialogState theState;
 BOOL CALLBACK matchRunningDialog(HWND window, LPARAM result) {
     wchar_t className[kDialogClassUnits];
     if (GetClassNameW(window, className, kDialogClassUnits) && lstrcmpW(className, L"#32770") != 0) return TRUE;
-    constexpr int kTitleLength = sizeof L"Veldmark STL Viewer" / sizeof(wchar_t);
+    constexpr int kTitleLength = sizeof kApplicationTitle / sizeof kApplicationTitle[0];
     wchar_t title[kTitleLength];
     if (GetWindowTextW(window, title, kTitleLength) != kTitleLength - 1 || lstrcmpW(title, kApplicationTitle) != 0)
         return TRUE;
@@ -115,7 +117,7 @@ void runMessageLoop(MainDialogState* state, HANDLE startLock) {
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         releaseStartLock(startLock);
         startLock = nullptr;
-        if (!translateWindowMessage(state, &message)) DispatchMessageW(&message);
+        if (!translateWindowMessage(state->dialog, state->activeAccelerators, &message)) DispatchMessageW(&message);
     }
 }
 
@@ -136,10 +138,8 @@ int startAndRun() {
     MainDialogState* state = &theState;
     wchar_t* paths = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), nullptr));
     size_t pathUnits = paths && arguments ? fullCommandLinePaths(arguments, argumentCount, paths) : 0;
-    openSettingsKeys(state->settingsKeys);
-    bool singleInstance = false;
-    readSettingBool(&singleInstance, state->settingsKeys, L"SingleInstance");
-    bool handOver = singleInstance && pathUnits;
+    openSettingsKeys(state->preferences.keys);
+    bool handOver = readSetting(state->preferences.keys, kSettingSingleInstance) && pathUnits;
     HANDLE startLock = handOver ? takeStartLock() : nullptr;
     if (handOver && handOverToRunningWindow(paths, pathUnits)) TerminateProcess(GetCurrentProcess(), 0);
     state->menu = buildMenuBar();
@@ -147,11 +147,9 @@ int startAndRun() {
     HWND dialog = createMainDialog(instance, state);
     if (!dialog) return 0;
     ensureUsableSize(dialog);
-    if (pathUnits) openPathSequence(state, paths, pathUnits, &state->startupFiles, foreground);
+    if (pathUnits) openPathSequence(state, paths, pathUnits, &state->navigation.startupFiles, foreground);
     freeBytes(paths);
-    RECT client;
-    GetClientRect(dialog, &client);
-    layoutDialog(state, client.right, client.bottom);
+    layoutForClient(&state->panel, usedPartCount(&state->model));
     ShowWindow(dialog, SW_SHOW);
     SetForegroundWindow(dialog);
     runMessageLoop(state, startLock);

@@ -84,7 +84,7 @@ struct Part {
     ~Part() {
         if (gpu) releaseGpuMesh(gpu);
         if (heap) destroyPrivateHeap(heap);
-        if (part.view) unmapFile(part.view, part.viewSize);
+        if (part.fileView) unmapFile(part.fileView, part.fileViewSize);
     }
     bool generate(int rings, int segments) {
         return use(torusTriangles(rings, segments));
@@ -101,9 +101,9 @@ struct Part {
     bool load(const std::wstring& path) {
         std::vector<Utf16> wide(path.begin(), path.end());
         wide.push_back(0);
-        if (!mapModelFile(wide.data(), nullptr, &part.view, &part.viewSize)) return false;
+        if (!mapModelFile(wide.data(), nullptr, &part.fileView, &part.fileViewSize)) return false;
         heap = createPrivateHeap();
-        if (!parseModel(&part, 0, part.view, part.view + part.viewSize, heap, nullptr)) return false;
+        if (!parseModel(&part, 0, part.fileView, part.fileView + part.fileViewSize, heap, nullptr)) return false;
         applyLoadDefaults(&part.metadata, nullptr);
         return true;
     }

@@ -1,14 +1,11 @@
 #include "core/back_trace.h"
 
+#include "core/utf16_text.h"
+
 namespace {
 
 constexpr uint32_t kNameColumn = 32;
 constexpr uint32_t kModulePathUnits = 260;
-
-Utf16* copyText(Utf16* out, const Utf16* text) {
-    while (*text) *out++ = *text++;
-    return out;
-}
 
 }  // namespace
 
@@ -43,7 +40,7 @@ void captureBackTrace(Utf16* destination) {
         if (findModule(frames[i], path, kModulePathUnits, &pathLength, &base))
             out = formatBackTraceLine(out, path, pathLength, reinterpret_cast<uintptr_t>(frames[i]) - base);
         else
-            out = copyText(out, U16("<unknown module>\n"));
+            out = appendUtf16(out, U16("<unknown module>\n"));
     }
     *out = 0;
 }

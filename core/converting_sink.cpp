@@ -175,6 +175,13 @@ Utf16* appendPlacedError(Utf16* out, const PlacedError* placed) {
     return widenBytes(widenBytes(out, ": ", kPrefixUnits), text + kErrorPrefix, kPrefixUnits);
 }
 
+// "Settings error: NAME could not be saved: " and the system's reason.
+Utf16* appendSettingFailure(Utf16* out, const SettingFailure* failure) {
+    out = widenBytes(out, "Settings error: ", kPrefixUnits);
+    for (uint32_t i = 0; failure->name && failure->name[i] && i < kPrefixUnits; ++i) *out++ = failure->name[i];
+    return appendSystemErrorText(widenBytes(out, " could not be saved: ", kPrefixUnits), failure->error);
+}
+
 // "N stray bytes" and the like, with the singular for one.
 Utf16* appendCountedWarning(Utf16* out, uint64_t count, const char* one, const char* many) {
     out = appendDecimal(widenBytes(out, "STL warning: ", kPrefixUnits), count);
@@ -239,6 +246,10 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
     case kErrAsciiPlaced:
         if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendPlacedError(out, reinterpret_cast<const PlacedError*>(argument));
+        break;
+    case kErrSettingNotSaved:
+        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
+        out = appendSettingFailure(out, reinterpret_cast<const SettingFailure*>(argument));
         break;
     case kWarnStrayBytes:
         out = appendCountedWarning(out, argument, " stray byte after the last triangle block; ignored",

@@ -1,6 +1,7 @@
 #include "core/package_texts.h"
 
 #include "core/code_page.h"
+#include "core/utf16_text.h"
 
 namespace {
 
@@ -92,11 +93,6 @@ const char* textOf(StatusCode code) {
     for (const PackageText& entry : kTexts)
         if (entry.code == code) return entry.text;
     return nullptr;
-}
-
-Utf16* appendAscii(Utf16* out, const char* text) {
-    while (*text) *out++ = static_cast<Utf16>(static_cast<unsigned char>(*text++));
-    return out;
 }
 
 Utf16* appendNumber(Utf16* out, uint64_t number) {

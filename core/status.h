@@ -19,6 +19,7 @@ constexpr StatusCode kOutOfGpuMemory = 0x80000006;
 constexpr StatusCode kFileNotFound = 0x80000007;
 constexpr StatusCode kSystemError = 0x80000b00;  // argument: system error number
 constexpr StatusCode kGpuFailureCode = 0x80000d11;  // argument: an HRESULT without a text of its own
+constexpr StatusCode kErrSettingNotSaved = 0x80000b02;  // argument: SettingFailure*
 
 constexpr StatusCode kInfoWrittenBy = 0x10000800;  // argument: 8-bit exporter name
 constexpr StatusCode kInfoWritten = 0x10000801;    // argument: CountedText*
@@ -126,6 +127,12 @@ struct PlacedError {
     uint64_t line;          // from 1
     const Utf16* fileName;  // terminated; null when the line need not name the file
 };
+// A setting the registry would not take.
+struct SettingFailure {
+    void* key;           // the registry key
+    const Utf16* name;   // the value's name, terminated
+    uint32_t error;      // the system error number
+};
 // What a 3MF code is about. Texts are UTF-8.
 struct PackageNote {
     CountedText part;    // the entry or part; empty: the line names none
@@ -140,6 +147,7 @@ static_assert(sizeof(MessageSink) == 16);
 static_assert(sizeof(PlacedError) == 20);
 static_assert(sizeof(CountedText) == 16);
 static_assert(sizeof(FileFact) == 16);
+static_assert(sizeof(SettingFailure) == 20);
 
 // The sink must not be null; captures a back-trace for error codes.
 intptr_t report(const MessageSink* sink, StatusCode code, uintptr_t argument);

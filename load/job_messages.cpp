@@ -98,3 +98,21 @@ intptr_t placeErrors(void* record, StatusCode code, uintptr_t argument, const Ut
     return inner->callback(inner->userData, kErrAsciiPlaced, reinterpret_cast<uintptr_t>(&placed), backTrace);
 }
 
+JobProgress takeJobProgress(LoadJob* job) {
+    // The text is handed over under the lock and shown after it, so the
+    // job's thread never waits for the window.
+    acquireSpinLock(&job->messageLock);
+    JobProgress progress{static_cast<uint32_t>(job->progress), job->messages, (job->state & kLoadUndelivered) != 0};
+    if (job->messages.used) job->messages = GrowBuffer{nullptr, 0, 0};
+    job->state &= ~kLoadUndelivered;
+    releaseSpinLock(&job->messageLock);
+    return progress;
+}
+
+bool askJobToStop(LoadJob* job) {
+    acquireSpinLock(&job->messageLock);
+    exchange8(&job->keepGoing, 0);
+    bool undelivered = job->state & kLoadUndelivered;
+    releaseSpinLock(&job->messageLock);
+    return undelivered;
+}

@@ -30,6 +30,12 @@ void reportLine(const MessageSink* sink, const Utf16* line) {
 
 }  // namespace
 
+void releaseModelPart(ModelPart* part) {
+    if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
+    destroyPrivateHeap(part->heap);
+    unmapFile(part->fileView, part->fileViewSize);
+}
+
 void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
     if (metadata->coordinateSpace == 0) {
         reportLine(sink, U16("STL info: unknown coordinate space; defaulting to Z up"));
@@ -59,12 +65,6 @@ uint64_t strayBytes(const StlMesh* mesh, const uint8_t* end) {
     return static_cast<uint64_t>(end - (records + uint64_t{last.triangleCount} * sizeof(StlTriangle)));
 }
 
-void releasePart(ModelPart* part) {
-    if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
-    destroyPrivateHeap(part->heap);
-    unmapFile(part->view, part->viewSize);
-}
-
 bool endsWith3mf(const Utf16* name) {
     uint32_t length = 0;
     while (name[length]) ++length;
@@ -88,7 +88,7 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
     uint64_t needed = parts->used + sizeof(ModelPart);
     if (needed > parts->capacity && !growBuffer(parts, needed, processHeap(), sink)) return;
     ModelPart* part = partAt(parts, partCount(job));
-    part->view = nullptr;
+    part->fileView = nullptr;
     const uint8_t* view;
     uint64_t viewSize;
     if (!mapModelFile(path, sink, &view, &viewSize)) return;
@@ -111,8 +111,8 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
         unmapFile(view, viewSize);
         return;
     }
-    part->view = view;
-    part->viewSize = viewSize;
+    part->fileView = view;
+    part->fileViewSize = viewSize;
     copyFilePath(part, path, heap);
     parts->used = needed;
 }
@@ -252,7 +252,7 @@ void releaseLoadJob(LoadJob* job) {
 void destroyLoadJob(LoadJob* job) {
     for (uint64_t i = 0; i < partCount(job); ++i) {
         ModelPart* part = partAt(&job->parts, i);
-        if (part->view) releasePart(part);
+        if (part->fileView) releaseModelPart(part);
     }
     releaseLoadJob(job);
 }

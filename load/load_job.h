@@ -125,13 +125,29 @@ bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const ui
 
 // Parses bytes into the part, all solids visible, with the load defaults,
 // and its mesh for the view (prepared only when there is no view window).
-// Fills everything but view and viewSize; on false the caller destroys the heap.
+// Fills everything but fileView and fileViewSize; on false the caller destroys the heap.
 bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint64_t size, HeapHandle heap,
                     void* viewWindow, const MessageSink* sink);
 
 // What recognition left open: an unknown coordinate space becomes Z up and an
 // unknown unit millimetres, each with its line.
 void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink);
+
+// Everything one part holds: its mesh for the view, its heap, its file's mapping.
+void releaseModelPart(ModelPart* part);
+
+// What the window takes from a running job at each tick of its timer.
+struct JobProgress {
+    uint32_t thousandths;
+    GrowBuffer text;  // the lines collected since the last tick, now the caller's; empty when none
+    bool undelivered;  // the completion message could not be posted: the job is done
+};
+// Takes the job's progress and lines under its lock.
+JobProgress takeJobProgress(LoadJob* job);
+// Tells a running job to stop (it ends on its own and posts as usual);
+// true when its completion message could not be posted, so that the caller
+// destroys it now.
+bool askJobToStop(LoadJob* job);
 
 // Frees the job's own blocks; the parts' resources stay with whoever took them.
 void releaseLoadJob(LoadJob* job);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/utf16_text.h"
 #include "numfmt/decimal_format.h"
 
 #ifdef _WIN32
@@ -137,11 +138,6 @@ Utf16* formatPowerOfLength(Utf16* out, double measure, int power, bool usUnits, 
     return out;
 }
 
-Utf16* appendText(Utf16* out, const Utf16* text) {
-    while (*text) *out++ = *text++;
-    return out;
-}
-
 }  // namespace
 
 const LengthUnit* chooseLengthUnit(float metres, bool usUnits) {
@@ -183,19 +179,19 @@ Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float b
     float alongY = boundsMax[1] - boundsMin[1];
     float alongZ = boundsMax[2] - boundsMin[2];
     out = formatLength(out, width, usUnits, locale);
-    out = appendText(out, U16("\u2009\u00D7\u2009"));
+    out = appendUtf16(out, U16("\u2009\u00D7\u2009"));
     out = formatLength(out, yUp ? alongZ : alongY, usUnits, locale);
-    out = appendText(out, U16("; "));
+    out = appendUtf16(out, U16("; "));
     out = formatLength(out, yUp ? alongY : alongZ, usUnits, locale);
-    out = appendText(out, U16(" tall"));
+    out = appendUtf16(out, U16(" tall"));
     *out = 0;
     return out;
 }
 
 Utf16* formatSectionLine(Utf16* out, int axis, float place, float extent, bool usUnits, uint32_t locale) {
-    out = appendText(out, U16("Section at "));
+    out = appendUtf16(out, U16("Section at "));
     *out++ = static_cast<Utf16>(u'X' + axis % 3);
-    out = appendText(out, U16(" = "));
+    out = appendUtf16(out, U16(" = "));
     out = formatLengthIn(out, place, chooseLengthUnit(extent, usUnits), locale);
     *out = 0;
     return out;

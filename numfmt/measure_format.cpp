@@ -2,16 +2,13 @@
 
 #include <cmath>
 
+#include "core/utf16_text.h"
+
 namespace {
 
 // Below this share of the line's largest number a value is rounding noise of
 // a pick on a flat face, shown as 0 rather than as "-0.00".
 constexpr double kNoise = 1e-9;
-
-Utf16* appendAscii(Utf16* out, const char* text) {
-    while (*text) *out++ = static_cast<Utf16>(*text++);
-    return out;
-}
 
 double quiet(double value, double largest) {
     return std::fabs(value) <= kNoise * largest ? 0.0 : value;

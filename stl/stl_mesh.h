@@ -67,8 +67,8 @@ struct PackageFacts {
 // the parsed mesh and what recognition found. The load job fills it; the
 // view and the window code read it.
 struct ModelPart {
-    const uint8_t* view;  // read-only mapping of the whole file; null marks an empty slot
-    uint64_t viewSize;
+    const uint8_t* fileView;  // read-only mapping of the whole file; null marks an empty slot
+    uint64_t fileViewSize;
     void* gpuMesh;
     uint8_t* visibleSolids;
     HeapHandle heap;  // owns everything derived from the file

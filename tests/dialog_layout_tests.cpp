@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/dialog_layout.h"
-#include "app/main_dialog.h"
+#include "app/window_ids.h"
 
 namespace {
 
@@ -19,18 +19,20 @@ struct Expected {
 // 4 x 8 dialog units; three parts put the first swatch 105 units in.
 const Expected kTable[] = {
     {96, 900, 650, 3, {kViewId, 3, 3, 639, 550}, {kTreeId, 645, 229, 252, 418}, {kMessagesId, 3, 556, 639, 91},
-     {kPanelLine1Id, 656, 11, 231, 13}, {kFirstSwatchId, 803, 128, 21, 23}},
+     {kKindLineId, 656, 11, 231, 13}, {kFirstSwatchId, 803, 128, 21, 23}},
     {120, 1125, 813, 3, {kViewId, 4, 4, 798, 687}, {kTreeId, 806, 286, 315, 523}, {kMessagesId, 4, 695, 798, 114},
-     {kPanelLine1Id, 819, 14, 289, 16}, {kFirstSwatchId, 1003, 160, 26, 28}},
+     {kKindLineId, 819, 14, 289, 16}, {kFirstSwatchId, 1003, 160, 26, 28}},
     {144, 1350, 975, 3, {kViewId, 5, 5, 957, 823}, {kTreeId, 967, 344, 378, 626}, {kMessagesId, 5, 833, 957, 137},
-     {kPanelLine1Id, 983, 17, 347, 20}, {kFirstSwatchId, 1203, 193, 32, 34}},
+     {kKindLineId, 983, 17, 347, 20}, {kFirstSwatchId, 1203, 193, 32, 34}},
     {192, 1800, 1300, 3, {kViewId, 6, 7, 1278, 1097}, {kTreeId, 1290, 459, 504, 834},
-     {kMessagesId, 6, 1111, 1278, 182}, {kPanelLine1Id, 1311, 23, 462, 26}, {kFirstSwatchId, 1605, 257, 42, 46}},
+     {kMessagesId, 6, 1111, 1278, 182}, {kKindLineId, 1311, 23, 462, 26}, {kFirstSwatchId, 1605, 257, 42, 46}},
 };
 
 std::vector<ControlPlace> placesAt(int width, int height, int dpi, int parts, int wrappedLines = 1) {
     std::vector<ControlPlace> places(kMaxControlPlaces);
-    places.resize(layoutPlaces(width, height, dpi, {parts, wrappedLines, wrappedLines}, places.data()));
+    PanelContent content{parts, {}};
+    for (uint8_t& lines : content.lines) lines = static_cast<uint8_t>(wrappedLines);
+    places.resize(layoutPlaces(width, height, dpi, content, places.data()));
     return places;
 }
 

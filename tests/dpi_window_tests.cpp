@@ -13,7 +13,7 @@
 #include "app/dialog_layout.h"
 #include "app/main_dialog.h"
 #include "app/open_files.h"
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "tests/test_files.h"
 #include "view/view_control.h"
 
@@ -82,19 +82,19 @@ protected:
 };
 
 TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
-    int dpi = state_->dpi;
+    int dpi = state_->panel.dpi;
     if (kExpectedDpi) ASSERT_EQ(dpi, kExpectedDpi);
     ASSERT_GT(dpi, 0);
     folder_.write("part.stl", binaryStl(cubeTriangles(), "part"));
     openFiles(state_, folderList(folder_.directory(), {"part.stl"}).get(), true, nullptr);
-    ASSERT_TRUE(pumpUntil([] { return state_->currentJob == nullptr && state_->parts[0].view; }, 30000, dialog_));
+    ASSERT_TRUE(pumpUntil([] { return state_->navigation.currentJob == nullptr && state_->model.parts[0].fileView; }, 30000, dialog_));
     HWND view = GetDlgItem(dialog_, kViewId);
     ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }, 30000, dialog_));
 
     RECT client;
     GetClientRect(dialog_, &client);
     ControlPlace at96[kMaxControlPlaces];
-    int count = layoutPlaces(MulDiv(client.right, 96, dpi), MulDiv(client.bottom, 96, dpi), 96, {1, 1, 1}, at96);
+    int count = layoutPlaces(MulDiv(client.right, 96, dpi), MulDiv(client.bottom, 96, dpi), 96, PanelContent{1, {}}, at96);
     for (int k = 0; k < count; ++k) {
         const ControlPlace& small = at96[k];
         if (small.id > kFirstSwatchId && small.id < kFirstSwatchId + kMaxParts) continue;  // hidden
@@ -122,7 +122,7 @@ TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
         SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, at);
         SendMessageW(view, WM_LBUTTONUP, 0, at);
     }
-    ASSERT_TRUE(textOf(GetDlgItem(dialog_, kMeasureId)).starts_with(L"Distance: "));
+    ASSERT_TRUE(textOf(GetDlgItem(dialog_, kMeasureLineId)).starts_with(L"Distance: "));
     SendMessageW(dialog_, WM_COMMAND, kCommandSection, 0);
     pumpUntil([] { return false; }, 200, dialog_);  // the layout follows the new lines
 
@@ -132,16 +132,16 @@ TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
         int id;
         int room;  // taken from the control's width
     };
-    for (Text text : {Text{kPanelLine1Id, 0}, {kPanelLine2Id, 0}, {kFactsId, 0}, {kSpaceLabelId, 0},
+    for (Text text : {Text{kKindLineId, 0}, {kSizeLineId, 0}, {kFactsLineId, 0}, {kSpaceLabelId, 0},
                       {kColorsLabelId, 0}, {kMaterialCheckId, boxAndGap}, {kHintId, 0}, {kCheckLineId, 0},
-                      {kMeasureId, 0}, {kSectionLineId, 0}}) {
+                      {kMeasureLineId, 0}, {kSectionLineId, 0}}) {
         HWND control = GetDlgItem(dialog_, text.id);
         std::wstring shown = textOf(control);
         SCOPED_TRACE(testing::Message() << text.id << " \"" << std::string(shown.begin(), shown.end()) << "\"");
         RECT inside;
         GetClientRect(control, &inside);
         if (text.id != kHintId) EXPECT_FALSE(shown.empty());
-        if (text.id == kMeasureId || text.id == kFactsId || text.id == kCheckLineId) {  // two lines
+        if (text.id == kMeasureLineId || text.id == kFactsLineId || text.id == kCheckLineId) {  // two lines
             EXPECT_LE(textExtent(control, shown, inside.right).bottom, inside.bottom);
             continue;
         }
@@ -198,10 +198,10 @@ TEST_F(HighDpiWindow, CheckBoxesAndIconsFollowTheDensity) {
     HWND tree = GetDlgItem(dialog_, kTreeId);
     RECT frame;
     GetWindowRect(dialog_, &frame);
-    int start = state_->dpi;
+    int start = state_->panel.dpi;
     for (int dpi : {start, 192, 96, start}) {
         SCOPED_TRACE(dpi);
-        if (dpi != state_->dpi) SendMessageW(dialog_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+        if (dpi != state_->panel.dpi) SendMessageW(dialog_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
         int width = 0, height = 0;
         HIMAGELIST boxes = reinterpret_cast<HIMAGELIST>(SendMessageW(tree, TVM_GETIMAGELIST, TVSIL_STATE, 0));
         ASSERT_TRUE(boxes && ImageList_GetIconSize(boxes, &width, &height));
@@ -231,14 +231,14 @@ TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
         const wchar_t* paths[2] = {L"Software\\Veldmark tests\\placement", L"Software\\Veldmark tests\\maker"};
         for (int slot : {kApplicationKey, kMakerKey})
             RegCreateKeyExW(HKEY_CURRENT_USER, paths[slot], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &state->settingsKeys[slot], nullptr);
+                            &state->preferences.keys[slot], nullptr);
         WINDOWPLACEMENT placement{sizeof placement, 0, SW_SHOWNORMAL, {-1, -1}, {-1, -1}, row.stored};
-        ASSERT_EQ(RegSetValueExW(state->settingsKeys[kApplicationKey], L"Placement", 0, REG_BINARY,
+        ASSERT_EQ(RegSetValueExW(state->preferences.keys[kApplicationKey], L"Placement", 0, REG_BINARY,
                                  reinterpret_cast<const BYTE*>(&placement), sizeof placement),
                   ERROR_SUCCESS);
         HWND dialog = createMainDialog(GetModuleHandleW(nullptr), state);
         ASSERT_NE(dialog, nullptr);
-        if (kExpectedDpi) EXPECT_EQ(state->dpi, kExpectedDpi);
+        if (kExpectedDpi) EXPECT_EQ(state->panel.dpi, kExpectedDpi);
         RECT frame;
         GetWindowRect(dialog, &frame);
         EXPECT_EQ(frame.right - frame.left, row.stored.right - row.stored.left);
@@ -248,8 +248,8 @@ TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
             EXPECT_EQ(frame.top, row.stored.top);
         }
         EXPECT_NE(MonitorFromRect(&frame, MONITOR_DEFAULTTONULL), nullptr);
-        EXPECT_EQ(fontHeight(GetDlgItem(dialog, kFactsId)), -MulDiv(8, state->dpi, 72));
-        for (HKEY key : state->settingsKeys) RegDeleteTreeW(key, nullptr);
+        EXPECT_EQ(fontHeight(GetDlgItem(dialog, kFactsLineId)), -MulDiv(8, state->panel.dpi, 72));
+        for (HKEY key : state->preferences.keys) RegDeleteTreeW(key, nullptr);
     }
 }
 

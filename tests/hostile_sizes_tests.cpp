@@ -61,10 +61,10 @@ TEST(HostileSizes, SparseFileOverFourGiBLoadsWithItsTriangleCount) {
     OneFileJob load(path);
     ASSERT_EQ(load.parts(), 1u);
     const ModelPart& part = load.part();
-    EXPECT_EQ(+part.viewSize, size);
+    EXPECT_EQ(+part.fileViewSize, size);
     ASSERT_EQ(+part.mesh.solidCount, 1u);
     EXPECT_EQ(+part.mesh.solids[0].triangleCount, triangles);
-    EXPECT_EQ(reinterpret_cast<const uint8_t*>(part.mesh.solids[0].triangles), part.view + 84);
+    EXPECT_EQ(reinterpret_cast<const uint8_t*>(part.mesh.solids[0].triangles), part.fileView + 84);
     const GpuMesh* gpu = static_cast<const GpuMesh*>(part.gpuMesh);
     EXPECT_EQ(+gpu->triangleCount, triangles);
     for (int axis = 0; axis < 3; ++axis) {
@@ -95,8 +95,8 @@ TEST(HostileSizes, ABinaryFileIsNeverCopied) {
         ASSERT_EQ(+part.mesh.solidCount, 2u);
         for (uint32_t s = 0; s < 2; ++s) {
             const uint8_t* first = reinterpret_cast<const uint8_t*>(part.mesh.solids[s].triangles);
-            EXPECT_GE(first, part.view);
-            EXPECT_LE(first + uint64_t{part.mesh.solids[s].triangleCount} * 50, part.view + part.viewSize);
+            EXPECT_GE(first, part.fileView);
+            EXPECT_LE(first + uint64_t{part.mesh.solids[s].triangleCount} * 50, part.fileView + part.fileViewSize);
         }
     }
     EXPECT_EQ(requests[0], requests[1]);

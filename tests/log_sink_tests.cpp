@@ -9,26 +9,25 @@
 
 namespace {
 
-// A parent window with the log edit control as its child; the log reads only
-// the first field of the dialog's state, its window.
+// A parent window with the log edit control as its child.
 class LogWindow : public testing::Test {
 protected:
     void SetUp() override {
-        state_[0] = CreateWindowExW(0, L"STATIC", L"log test", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
-                                    nullptr, nullptr);
+        parent_ = CreateWindowExW(0, L"STATIC", L"log test", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
+                                  nullptr, nullptr);
         edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL, 0,
-                                0, 300, 120, state_[0], reinterpret_cast<HMENU>(INT_PTR{kLogControlId}), nullptr, nullptr);
+                                0, 300, 120, parent_, nullptr, nullptr, nullptr);
         ASSERT_NE(edit_, nullptr);
-        initConvertingSink(&sink_, MessageSink{state_, &appendToLog});
+        initConvertingSink(&sink_, MessageSink{edit_, &appendToLog});
     }
-    void TearDown() override { DestroyWindow(state_[0]); }
+    void TearDown() override { DestroyWindow(parent_); }
 
     std::wstring logText() const {
         wchar_t text[4096];
         return std::wstring(text, static_cast<size_t>(GetWindowTextW(edit_, text, 4096)));
     }
 
-    HWND state_[4] = {};
+    HWND parent_ = nullptr;
     HWND edit_ = nullptr;
     ConvertingSink sink_{};
 };

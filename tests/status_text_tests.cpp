@@ -37,6 +37,7 @@ TEST(StatusText, Lines) {
     const FileFact oneByte{U16("part.stl"), 1}, manyBytes{U16("part.stl"), 12345678901};
     const PlacedError line12{kErrExpectedNumber, 12, nullptr}, named{kErrExpectedVertex, 1, U16("b.stl")},
         notParser{kOutOfMemory, 3, nullptr};
+    const SettingFailure notSaved{nullptr, U16("FlipZoom"), 5};
     const std::string d3d = "D3D info: GPU supports Direct3D ";
     const std::string cutShort = "STL error: part.stl: binary STL file cut short, ";
     const std::tuple<StatusCode, uintptr_t, Text> rows[] = {
@@ -68,6 +69,9 @@ TEST(StatusText, Lines) {
         {kErrAsciiPlaced, at(&notParser), kUnknown}, {kErrAsciiPlaced, 0, kUnknown},
         {kWarnStrayBytes, 3, widenAscii("STL warning: 3 stray bytes after the last triangle block; ignored")},
         {kWarnMessagesLeftOut, 1, widenAscii("STL warning: 1 more message like those above left out")},
+        {kErrSettingNotSaved, at(&notSaved),
+         widenAscii("Settings error: FlipZoom could not be saved: ") + lineFor(kSystemError, 5)},
+        {kErrSettingNotSaved, 0, kUnknown},
     };
     for (const auto& [code, argument, line] : rows)
         EXPECT_EQ(lineFor(code, argument), line) << std::hex << code << " " << argument;

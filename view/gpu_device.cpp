@@ -318,20 +318,6 @@ void reportAdapter(ID3D11Device* device, const MessageSink* sink) {
     report(sink, kLine, reinterpret_cast<uintptr_t>(line));
 }
 
-bool tryCreateDevice(GpuPipeline* pipeline, int driverType, const MessageSink* sink) {
-    Injection none = {kStepNone, S_OK};
-    ID3D11Device* device;
-    ID3D11DeviceContext* context;
-    if (!openDevice(driverType, sink, none, &device, &context)) return false;
-    pipeline->device = device;
-    pipeline->context = context;
-    return true;
-}
-
-bool createDevice(GpuPipeline* pipeline, const MessageSink* sink) {
-    return tryCreateDevice(pipeline, kDriverHardware, sink) || tryCreateDevice(pipeline, kDriverWarp, sink);
-}
-
 bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink) {
     memset(pipeline, 0, sizeof *pipeline);
     Injection injection = takeInjection();

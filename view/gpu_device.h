@@ -71,11 +71,6 @@ void reportAdapter(ID3D11Device* device, const MessageSink* sink);
 constexpr int kDriverHardware = 1;
 constexpr int kDriverWarp = 5;
 
-// Fills device and context with the highest feature level of the driver
-// (10_0 at least); reports the level to the sink.
-bool tryCreateDevice(GpuPipeline* pipeline, int driverType, const MessageSink* sink);
-// Hardware first, then WARP.
-bool createDevice(GpuPipeline* pipeline, const MessageSink* sink);
 // The device and every pipeline object; on failure the record is all null
 // and exactly the failing call has been reported.
 bool createPipeline(GpuPipeline* pipeline, const MessageSink* sink);

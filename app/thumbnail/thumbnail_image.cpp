@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "app/settings.h"
+#include "app/preferences.h"
 #include "core/memory.h"
+#include "load/load_job.h"
 #include "view/camera.h"
 #include "view/offscreen_render.h"
 

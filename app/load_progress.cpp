@@ -1,0 +1,179 @@
+#include "app/load_progress.h"
+
+#include <commctrl.h>
+
+#include "app/load_failure.h"
+#include "app/menu_state.h"
+#include "app/part_colors.h"
+#include "app/part_tree.h"
+#include "app/window_ids.h"
+#include "core/log_sink.h"
+#include "view/gpu_mesh.h"
+#include "view/problem_edges.h"
+#include "view/view_control.h"
+
+namespace {
+
+constexpr uint32_t kWhiteNoOverride = 0x00FFFFFF;
+
+bool usUnits(const MainDialogState* state) {
+    return flagOn(&state->preferences, kSettingUsUnits);
+}
+
+// The tree leaves solids without triangles out; the messages still count them.
+void noteEmptySolids(HWND messages, const ModelPart& part) {
+    uint64_t empty = 0;
+    for (uint32_t solid = 0; solid < part.mesh.solidCount; ++solid) empty += part.mesh.solids[solid].triangleCount == 0;
+    if (!empty) return;
+    wchar_t line[kMaxCountText + 64];
+    writeEmptySolids(line, empty, kUserLocale);
+    appendText(messages, line);
+}
+
+void installParts(MainDialogState* state, int first) {
+    HWND view = panelItem(&state->panel, kViewId);
+    if (first == 0) {
+        CameraAngles start = readStartAngles(state->preferences.keys);
+        resetView(view, start.yaw, start.pitch);
+    }
+    for (int slot = first; slot < usedPartCount(&state->model); ++slot) {
+        installMesh(view, static_cast<GpuMesh*>(state->model.parts[slot].gpuMesh), slot == 0);
+        if (slot == 0) updatePartSwatch(&state->panel, &state->model, state->preferences.values[kSettingObjectColor], 0);
+    }
+}
+
+// The parts whose check is pending, on the worker; without one they stay unchecked.
+void startModelChecks(MainDialogState* state) {
+    ShownModel* model = &state->model;
+    const StlMesh* meshes[kMaxParts] = {};
+    for (int slot = 0; slot < kMaxParts; ++slot)
+        if (slotInUse(model, slot) && model->checks[slot].state == kCheckPending) meshes[slot] = &model->parts[slot].mesh;
+    if (startChecks(&state->checkWorker, state->dialog, meshes, model->generation, &state->sink.self)) return;
+    for (PartCheck& check : model->checks)
+        if (check.state == kCheckPending) check.state = kCheckFailed;
+}
+
+// Takes the finished current job's parts into the free slots and shows them.
+void showLoadResult(MainDialogState* state, LoadJob* job) {
+    Panel* panel = &state->panel;
+    ShownModel* model = &state->model;
+    HWND messages = panelItem(panel, kMessagesId), view = panelItem(panel, kViewId);
+    if (job->state != kLoadStopped && job->messages.used)
+        appendText(messages, static_cast<const wchar_t*>(job->messages.data));
+    bool replace = state->navigation.replaceModel;
+    state->navigation.replaceModel = 0;
+    if (replace && jobBroughtParts(job)) clearModel(state);
+    int first = takeParts(model, job);
+    model->overrideColor = kWhiteNoOverride;
+    if (first >= 0) {
+        appendText(messages, L"file loaded successfully\r\n");
+        for (int slot = first; slot < usedPartCount(model); ++slot) {
+            fillPartTree(panelItem(panel, kTreeId), &model->parts[slot], slot);
+            noteEmptySolids(messages, model->parts[slot]);
+        }
+        model->newestSlot = first;
+        showPartFacts(panel, model, first);
+        installParts(state, first);
+        enablePartControls(panel, model, first);
+    } else {
+        if (usedPartCount(model) == 0) {
+            clearMeshes(view);
+            disablePartControls(panel);
+        }
+        if (job->state != kLoadStopped) showLoadFailure(panel, model, fileNameOf(job->fileList.path));
+    }
+    showTriangleColorChoice(panel, model);
+    state->navigation.currentJob = nullptr;
+    bool shown = slotInUse(model, 0);
+    showViewArea(panel, false, shown);
+    if (shown) SendMessageW(state->dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
+    showPanelTexts(panel, model, usUnits(state));
+    updateMenu(state);
+    // The panel and the messages first: a heavy model's first frame may take a while.
+    ValidateRect(view, nullptr);
+    RedrawWindow(state->dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    InvalidateRect(view, nullptr, FALSE);
+    // After the model is on screen, so the first frame does not wait for it.
+    if (first >= 0) startModelChecks(state);
+}
+
+}  // namespace
+
+bool startLoad(Navigation* navigation, const Panel* panel, const FileNameList* list, bool modelShown,
+               const MessageSink* sink) {
+    SendMessageW(panelItem(panel, kProgressId), PBM_SETPOS, 0, 0);
+    navigation->currentJob = startLoadJob(list, panel->dialog, panelItem(panel, kViewId), sink);
+    showViewArea(panel, navigation->currentJob != nullptr, modelShown);
+    if (!navigation->currentJob) return false;
+    SetTimer(panel->dialog, kProgressTimer, kProgressPeriodMs, nullptr);
+    return true;
+}
+
+// A job that could not post its completion and is then given up goes here;
+// otherwise the progress timer takes it (see onProgressTimer).
+void stopLoad(Navigation* navigation) {
+    LoadJob* job = navigation->currentJob;
+    if (!job) return;
+    navigation->currentJob = nullptr;
+    if (askJobToStop(job)) destroyLoadJob(job);
+}
+
+void onProgressTimer(MainDialogState* state, WPARAM timerId) {
+    LoadJob* job = state->navigation.currentJob;
+    if (timerId != kProgressTimer || !job) return;
+    JobProgress progress = takeJobProgress(job);
+    HWND messages = panelItem(&state->panel, kMessagesId);
+    SendMessageW(panelItem(&state->panel, kProgressId), PBM_SETPOS, (progress.thousandths + 5) / 10, 0);
+    if (progress.text.used) {
+        appendText(messages, static_cast<const wchar_t*>(progress.text.data));
+        freeBytes(progress.text.data);
+    }
+    if (progress.undelivered) {
+        onLoadFinished(state, job);
+        appendText(messages, L"Error: the load's completion message could not be posted\r\n");
+    }
+}
+
+void onLoadFinished(MainDialogState* state, LoadJob* job) {
+    if (job != state->navigation.currentJob) {
+        destroyLoadJob(job);
+        return;
+    }
+    KillTimer(state->dialog, kProgressTimer);
+    showLoadResult(state, job);
+    releaseLoadJob(job);
+    layoutForClient(&state->panel, usedPartCount(&state->model));
+}
+
+void clearModel(MainDialogState* state) {
+    Panel* panel = &state->panel;
+    // The worker reads the parts' meshes: it ends before they go.
+    stopChecks(&state->checkWorker);
+    if (slotInUse(&state->model, 0)) {
+        SendMessageW(state->dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(panelItem(panel, kMessagesId)), TRUE);
+        HWND view = panelItem(panel, kViewId);
+        ShowWindow(view, SW_HIDE);
+        clearMeshes(view);  // before the heaps that hold the meshes' records go
+        clearPartTree(panelItem(panel, kTreeId));
+    }
+    releaseParts(&state->model);
+    disablePartControls(panel);
+    layoutForClient(panel, 0);
+    showViewArea(panel, state->navigation.currentJob != nullptr, false);
+    showPanelTexts(panel, &state->model, usUnits(state));
+    updateMenu(state);
+}
+
+void onCheckFinished(MainDialogState* state, CheckOutcome* outcome) {
+    int slot = outcome->slot;
+    ShownModel* model = &state->model;
+    if (!takeCheckOutcome(model, outcome)) return;
+    showPanelTexts(&state->panel, model, usUnits(state));
+    // The marks become the part's problem lists in the view.
+    const PartCheck& check = model->checks[slot];
+    GpuMesh* mesh = static_cast<GpuMesh*>(model->parts[slot].gpuMesh);
+    if (check.state != kCheckDone || !check.marks || !mesh) return;
+    HWND view = panelItem(&state->panel, kViewId);
+    if (attachProblemEdges(view, mesh, check.marks, &state->sink.self) && flagOn(&state->preferences, kSettingShowProblems))
+        InvalidateRect(view, nullptr, FALSE);
+}

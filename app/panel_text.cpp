@@ -1,0 +1,311 @@
+#include "app/panel_text.h"
+
+#include <cmath>
+#include <initializer_list>
+
+#include "app/window_ids.h"
+#include "core/code_page.h"
+#include "core/memory.h"
+#include "core/utf16_text.h"
+#include "numfmt/measure_format.h"
+#include "stl/format_detection.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+const GpuMesh* meshOf(const ModelPart& part) {
+    return static_cast<const GpuMesh*>(part.gpuMesh);
+}
+
+// The count and the words for one or for many.
+Utf16* appendCount(Utf16* out, uint64_t count, const Utf16* one, const Utf16* many, uint32_t locale) {
+    return appendUtf16(formatCount(out, count, locale), count == 1 ? one : many);
+}
+
+// "Part 2: " when one part of several is selected.
+Utf16* appendPartPrefix(Utf16* out, const PanelFacts* facts) {
+    if (facts->selectedSlot < 0 || usedPartCount(facts->model) < 2) return out;
+    out = appendUtf16(out, U16("Part "));
+    *out++ = static_cast<Utf16>('1' + facts->selectedSlot);
+    return appendUtf16(out, U16(": "));
+}
+
+bool counts(const PanelFacts* facts, int slot) {
+    return facts->selectedSlot < 0 || slot == facts->selectedSlot;
+}
+
+void writeKindLine(const PanelFacts* facts, Utf16* out) {
+    const ShownModel* model = facts->model;
+    *out = 0;
+    if (!slotInUse(model, 0)) return;
+    bool ascii = model->parts[model->newestSlot].format == kFormatAscii;
+    *appendUtf16(out, ascii ? U16("ASCII STL") : U16("Binary STL")) = 0;
+}
+
+// Where the section cuts, in the files' axes: the view's box is the union of the parts' boxes.
+void writeSectionLine(const PanelFacts* facts, Utf16* out) {
+    *out = 0;
+    if (!facts->section.on || !facts->viewHasBox || !slotInUse(facts->model, 0)) return;
+    int axis = facts->section.axis % 3;
+    formatSectionLine(out, axis, sectionPlace(&facts->section, facts->viewMin, facts->viewMax),
+                      facts->viewMax[axis] - facts->viewMin[axis], facts->usUnits, facts->locale);
+}
+
+// The size of the union of the parts' boxes.
+void writeSizeLine(const PanelFacts* facts, Utf16* out) {
+    *out = 0;
+    int parts = usedPartCount(facts->model);
+    if (!parts) return;
+    float boundsMin[3] = {INFINITY, INFINITY, INFINITY}, boundsMax[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (int slot = 0; slot < parts; ++slot) {
+        const GpuMesh* mesh = meshOf(facts->model->parts[slot]);
+        for (int axis = 0; axis < 3; ++axis) {
+            boundsMin[axis] = fminf(boundsMin[axis], mesh->boundsMin[axis]);
+            boundsMax[axis] = fmaxf(boundsMax[axis], mesh->boundsMax[axis]);
+        }
+    }
+    formatModelDimensions(out, boundsMin, boundsMax, facts->yUp, facts->usUnits, facts->locale);
+}
+
+// Triangles, surface area and volume of the selected part, or of the whole
+// model. A volume means something only for closed parts whose faces agree;
+// while a check runs there is none (the check line says so), so that a
+// longer text does not wrap and move the rows below twice.
+void writeFactsLine(const PanelFacts* facts, Utf16* out) {
+    const ShownModel* model = facts->model;
+    int parts = usedPartCount(model);
+    *out = 0;
+    if (!parts) return;
+    MeshFacts total{0, 0, 0};
+    const Utf16* noVolume = nullptr;
+    bool insideOut = false;
+    for (int slot = 0; slot < parts; ++slot) {
+        if (!counts(facts, slot)) continue;
+        const MeshFacts& part = meshOf(model->parts[slot])->facts;
+        total.triangleCount += part.triangleCount;
+        total.surfaceArea += part.surfaceArea;
+        total.volume += fabs(part.volume);
+        const PartCheck& check = model->checks[slot];
+        if (check.state == kCheckPending) noVolume = U16("");
+        else if (noVolume) continue;
+        else if (check.state != kCheckDone) noVolume = U16("volume: surface not checked");
+        else if (!check.result.closed) noVolume = U16("volume: surface not closed");
+        else if (check.result.flippedEdges) noVolume = U16("volume: faces turned the wrong way");
+        else insideOut |= check.result.insideOut != 0;
+    }
+    out = appendPartPrefix(out, facts);
+    out = appendCount(out, total.triangleCount, U16(" triangle, "), U16(" triangles, "), facts->locale);
+    out = formatArea(out, total.surfaceArea, facts->usUnits, facts->locale);
+    if (noVolume) {
+        if (*noVolume) out = appendUtf16(appendUtf16(out, U16(", ")), noVolume);
+    } else {
+        out = formatVolume(appendUtf16(out, U16(", ")), total.volume, facts->usUnits, facts->locale);
+        if (insideOut) out = appendUtf16(out, U16(" (inside out)"));
+    }
+    *out = 0;
+}
+
+// "; " between the findings of one line.
+Utf16* appendFinding(Utf16* out, bool* first, uint64_t count, const Utf16* one, const Utf16* many, uint32_t locale) {
+    if (!*first) out = appendUtf16(out, U16("; "));
+    *first = false;
+    return appendCount(out, count, one, many, locale);
+}
+
+// The findings of the whole model's check, or the selected part's, worst first.
+void writeCheckLine(const PanelFacts* facts, Utf16* out) {
+    const ShownModel* model = facts->model;
+    int parts = usedPartCount(model);
+    SurfaceCheck total{};
+    bool pending = false, failed = false, closed = true, insideOut = true;
+    for (int slot = 0; slot < parts; ++slot) {
+        if (!counts(facts, slot)) continue;
+        const PartCheck& check = model->checks[slot];
+        pending |= check.state == kCheckPending;
+        failed |= check.state != kCheckDone;
+        if (check.state != kCheckDone) continue;
+        const SurfaceCheck& r = check.result;
+        total.shells += r.shells;
+        total.holes += r.holes;
+        total.openEdges += r.openEdges;
+        total.nonManifoldEdges += r.nonManifoldEdges;
+        total.flippedEdges += r.flippedEdges;
+        total.degenerateTriangles += r.degenerateTriangles;
+        closed &= r.closed != 0;
+        insideOut &= r.insideOut != 0;
+    }
+    uint32_t locale = facts->locale;
+    *out = 0;
+    if (parts == 0) return;
+    if (pending) {
+        *appendUtf16(out, U16("Checking the surface\u2026")) = 0;
+        return;
+    }
+    if (failed) {
+        *appendUtf16(out, U16("Surface not checked: out of memory")) = 0;
+        return;
+    }
+    out = appendPartPrefix(out, facts);
+    bool first = true;
+    if (total.openEdges) {
+        out = appendUtf16(out, U16("Not closed: "));
+        out = appendCount(out, total.holes, U16(" hole ("), U16(" holes ("), locale);
+        out = appendCount(out, total.openEdges, U16(" open edge)"), U16(" open edges)"), locale);
+        first = false;
+    }
+    if (total.nonManifoldEdges)
+        out = appendFinding(out, &first, total.nonManifoldEdges, U16(" edge shared by more than two faces"),
+                            U16(" edges shared by more than two faces"), locale);
+    if (total.flippedEdges)
+        out = appendFinding(out, &first, total.flippedEdges, U16(" edge between faces turned opposite ways"),
+                            U16(" edges between faces turned opposite ways"), locale);
+    if (closed && insideOut && total.shells) {
+        if (!first) out = appendUtf16(out, U16("; "));
+        out = appendUtf16(out, U16("Inside out: all faces point inwards"));
+        first = false;
+    } else if (closed && !total.flippedEdges) {
+        out = appendUtf16(out, U16("Closed surface, "));
+        out = appendCount(out, total.shells, U16(" shell"), U16(" shells"), locale);
+        first = false;
+    }
+    if (total.degenerateTriangles)
+        out = appendFinding(out, &first, total.degenerateTriangles, U16(" triangle without area"),
+                            U16(" triangles without area"), locale);
+    *out = 0;
+}
+
+// The view's picked point, or the distance of its two, in the size line's units.
+void writeMeasureLine(const PanelFacts* facts, Utf16* out) {
+    *out = 0;
+    double a[3], b[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        a[axis] = facts->marks.points[0][axis];
+        b[axis] = facts->marks.points[1][axis];
+    }
+    if (facts->marks.count == 1) formatMeasurePoint(out, a, facts->usUnits, facts->locale);
+    if (facts->marks.count == 2) formatMeasureDistance(out, a, b, facts->usUnits, facts->locale);
+}
+
+// The panel lines, top to bottom. "Part 4: ", a count, " triangles, ", an
+// area, ", ", a volume or why there is none and " (inside out)" fit
+// kPanelTextUnits, as do five findings of the check line.
+const PanelLine kPanelLines[] = {
+    {kKindLineId, 7, kLineOne, false, writeKindLine},
+    {kSectionLineId, 2, kLineCut, false, writeSectionLine},
+    {kSizeLineId, 3, kLineOne, false, writeSizeLine},
+    {kFactsLineId, 2, kLineWraps, false, writeFactsLine},
+    {kCheckLineId, 1, kLineWraps, false, writeCheckLine},
+    {kMeasureLineId, 4, kLineTwo, true, writeMeasureLine},  // a distance with its differences wraps
+};
+constexpr int kPanelLineCount = sizeof kPanelLines / sizeof kPanelLines[0];
+static_assert(kPanelLineCount <= kMaxPanelLines);
+static_assert(kPanelTextUnits >= 9 + kMaxCountText + 12 + 2 * kMaxMeasureText + 2 + 40 + 1);
+static_assert(kPanelTextUnits >= 9 + 5 * (kMaxCountText + 48));
+static_assert(kPanelTextUnits >= kMeasureTextCapacity && kPanelTextUnits >= kDimensionsTextCapacity);
+
+bool startsWith(const Utf16* text, const Utf16* end, const Utf16* prefix) {
+    for (; *prefix; ++prefix, ++text)
+        if (text == end || *text != *prefix) return false;
+    return true;
+}
+
+// Lines that tell what was found, not what went wrong.
+bool isNotice(const Utf16* line, const Utf16* end) {
+    for (const Utf16* prefix : {U16("STL info:"), U16("STL warning:"), U16("D3D info:"), U16("Direct3D 11 info:")})
+        if (startsWith(line, end, prefix)) return true;
+    return false;
+}
+
+struct FailureWriter {
+    Utf16* out;
+    int used;
+    void add(const Utf16* text, const Utf16* end = nullptr) {
+        for (; text != end && *text && used < kFailureTextUnits - 1; ++text) out[used++] = *text;
+        out[used] = 0;
+    }
+};
+
+size_t lengthOf(const Utf16* text) {
+    size_t length = 0;
+    while (text[length]) ++length;
+    return length;
+}
+
+}  // namespace
+
+int panelLines(const PanelLine** lines) {
+    *lines = kPanelLines;
+    return kPanelLineCount;
+}
+
+void makeWindowTitle(const Utf16* path, Utf16 title[kTitleUnits]) {
+    Utf16* end = appendUtf16(appendUtf16(title, kApplicationTitle), U16(" \u2013 "));
+    int length = static_cast<int>(end - title);
+    const Utf16* name = fileNameOf(path);
+    constexpr int kRoom = kTitleUnits - 2;  // 254 units before the ellipsis
+    while (*name && length < kRoom) title[length++] = *name++;
+    if (*name) title[length++] = 0x2026;
+    title[length] = 0;
+}
+
+Utf16* partItemText(const ModelPart* part, uint32_t index) {
+    const CountedText* name = index == 0 ? &part->metadata.modelName : &part->mesh.solids[index - 1].name;
+    if (name->length == 0) return nullptr;
+    auto* text = static_cast<Utf16*>(allocArray(processHeap(), 2 * uint64_t{name->length} + 1, sizeof(Utf16), nullptr));
+    if (!text) return nullptr;
+    Utf16* end = widenCountedText(name, text);
+    *end = 0;
+    for (Utf16* unit = text; unit < end; ++unit)
+        if (*unit < 0x20) *unit = static_cast<Utf16>(0x2400 + *unit);
+    return text;
+}
+
+void writeMoreSolids(Utf16* out, uint64_t count, uint32_t locale) {
+    *appendUtf16(formatCount(out, count, locale), U16(" more solids")) = 0;
+}
+
+void writeEmptySolids(Utf16* out, uint64_t count, uint32_t locale) {
+    *appendCount(out, count, U16(" solid without triangles, not listed in the tree\r\n"),
+                 U16(" solids without triangles, not listed in the tree\r\n"), locale) = 0;
+}
+
+int describeLoadFailure(const Utf16* messages, const Utf16* fileName, Utf16 out[kFailureTextUnits]) {
+    const Utf16* chosen = nullptr;
+    const Utf16* chosenEnd = nullptr;
+    bool chosenIsError = false;
+    for (const Utf16* line = messages; *line;) {
+        const Utf16* end = line;
+        while (*end && *end != '\r' && *end != '\n') ++end;
+        bool error = startsWith(line, end, U16("STL error: "));
+        if (end != line && (error || (!chosen && !isNotice(line, end)))) {
+            chosen = line;
+            chosenEnd = end;
+            chosenIsError = error;
+            if (error) break;
+        }
+        line = end;
+        while (*line == '\r' || *line == '\n') ++line;
+    }
+    FailureWriter writer{out, 0};
+    writer.add(U16("Could not open "));
+    writer.add(fileName);
+    writer.add(U16(": "));
+    if (!chosen) {
+        writer.add(U16("nothing could be loaded"));
+        return -1;
+    }
+    const Utf16* reason = chosen;
+    if (chosenIsError) {
+        reason += 11;
+        // The error names the file, which the text already does.
+        size_t nameLength = lengthOf(fileName);
+        if (startsWith(reason, chosenEnd, fileName) && startsWith(reason + nameLength, chosenEnd, U16(": ")))
+            reason += nameLength + 2;
+        static const Utf16 kAborting[] = U16("; aborting");
+        const int abortingLength = 10;
+        if (chosenEnd - reason >= abortingLength && startsWith(chosenEnd - abortingLength, chosenEnd, kAborting))
+            chosenEnd -= abortingLength;
+    }
+    writer.add(reason, chosenEnd);
+    return static_cast<int>(chosen - messages);
+}

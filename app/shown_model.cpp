@@ -1,0 +1,77 @@
+#include "app/shown_model.h"
+
+#include "stl/format_detection.h"
+
+int usedPartCount(const ShownModel* model) {
+    int count = 0;
+    while (count < kMaxParts && model->parts[count].fileView) ++count;
+    return count;
+}
+
+bool jobBroughtParts(const LoadJob* job) {
+    const ModelPart* parts = static_cast<const ModelPart*>(job->parts.data);
+    for (uint64_t i = 0; i < job->parts.used / sizeof(ModelPart); ++i)
+        if (parts[i].fileView) return true;
+    return false;
+}
+
+int takeParts(ShownModel* model, LoadJob* job) {
+    int slot = usedPartCount(model);
+    int first = -1;
+    ModelPart* parts = static_cast<ModelPart*>(job->parts.data);
+    uint64_t count = job->parts.used / sizeof(ModelPart);
+    for (uint64_t i = 0; i < count; ++i) {
+        if (!parts[i].fileView) continue;
+        if (slot < kMaxParts) {
+            if (first < 0) first = slot;
+            model->checks[slot].state = kCheckPending;
+            model->parts[slot++] = parts[i];
+        } else {
+            releaseModelPart(&parts[i]);  // no slot left: this part is never shown
+        }
+        parts[i].fileView = nullptr;
+    }
+    return first;
+}
+
+void releaseParts(ShownModel* model) {
+    for (int slot = 0; slot < kMaxParts; ++slot) {
+        PartCheck& check = model->checks[slot];
+        freeBytes(check.marks);
+        check.marks = nullptr;
+        check.state = kCheckNone;
+        if (!model->parts[slot].fileView) continue;
+        releaseModelPart(&model->parts[slot]);
+        model->parts[slot].fileView = nullptr;
+    }
+    model->newestSlot = 0;
+    ++model->generation;
+}
+
+bool hasTriangleColors(const ModelPart* part) {
+    return part->fileView && part->format == kFormatBinary && part->mesh.solidCount && part->mesh.solids[0].hasColours;
+}
+
+uint32_t firstUnlistedSolid(const ModelPart* part) {
+    uint32_t listed = 0, solid = 0;
+    for (; solid < part->mesh.solidCount && listed < kMaxTreeSolids; ++solid)
+        listed += part->mesh.solids[solid].triangleCount != 0;
+    return solid;
+}
+
+bool setItemSolidsVisible(ShownModel* model, uint32_t slot, uint32_t item, bool visible) {
+    if (slot >= kMaxParts || !model->parts[slot].fileView) return false;
+    ModelPart& part = model->parts[slot];
+    uint32_t first = item, end = item + 1;
+    if (item == kTreeMoreItem) {
+        first = firstUnlistedSolid(&part);
+        end = part.mesh.solidCount;
+    }
+    bool changed = false;
+    for (uint32_t solid = first; solid < end && solid < part.mesh.solidCount; ++solid) {
+        uint8_t* byte = &part.visibleSolids[solid];
+        changed |= *byte != visible;
+        *byte = visible;
+    }
+    return changed;
+}

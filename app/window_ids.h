@@ -1,0 +1,96 @@
+// The main window's identifiers: its controls, the commands of its menu and
+// keys, its settings, its timer and the messages it posts itself. Includes
+// nothing of the program, so that every module of the window can use it.
+#pragma once
+#include <cstdint>
+
+// Controls of the dialog.
+constexpr int kViewId = 16;
+constexpr int kProgressId = 17;
+constexpr int kKindLineId = 19;  // "ASCII STL" or "Binary STL"
+constexpr int kSizeLineId = 20;
+constexpr int kSpaceLabelId = 21;
+constexpr int kSpaceComboId = 22;
+constexpr int kMaterialCheckId = 23;
+constexpr int kFirstSwatchId = 24;  // to 27, one per part slot
+constexpr int kColorsLabelId = 28;
+constexpr int kColorsComboId = 29;
+constexpr int kTreeId = 30;
+constexpr int kMessagesId = 31;
+constexpr int kFactsLineId = 32;    // triangles, area and volume under the size line
+constexpr int kHintId = 33;         // in the view's place while there is neither a model nor a load
+constexpr int kCheckLineId = 34;    // the surface check under the facts line
+constexpr int kMeasureLineId = 35;  // the picked point or the distance of two
+constexpr int kSectionLineId = 36;  // where the section cuts, while there is one
+
+enum Command : uint16_t {
+    kCommandCancel = 2,  // the dialog manager's Esc while no accelerator is active (IDCANCEL)
+    kCommandOpen = 16640,
+    kCommandAddParts = 16641,
+    kCommandResetView = 16642,
+    kCommandExit = 16643,
+    kCommandPreviousFile = 16644,
+    kCommandNextFile = 16645,
+    kCommandFlipZoom = 16646,
+    kCommandTop = 16647,
+    kCommandLeft = 16648,
+    kCommandFront = 16649,
+    kCommandRotate = 16650,
+    kCommandAlwaysRotate = 16651,
+    kCommandSolid = 16652,
+    kCommandOutline = 16653,
+    kCommandWireframe = 16654,
+    kCommandMetricUnits = 16655,
+    kCommandUsUnits = 16656,
+    kCommandDefaultMaterial = 16657,
+    kCommandDefaultBackground = 16658,
+    kCommandAbout = 16659,
+    kCommandSingleInstance = 16660,
+    kCommandSavePicture = 16661,
+    kCommandCopyPicture = 16662,
+    kCommandShowProblems = 16663,
+    kCommandMeasure = 16664,
+    kCommandSection = 16665,
+    kCommandSectionAxis = 16666,
+    kCommandFlipSection = 16667,
+    kCommandSectionForward = 16668,
+    kCommandSectionBack = 16669,
+    kCommandSectionFarForward = 16670,
+    kCommandSectionFarBack = 16671,
+    kCommandSetStartView = 16673,
+    kCommandFirstRecentFile = 16680,  // to 16687, most recent first
+    kCommandClearRecentFiles = 16688,
+    kCommandKeysAndMouse = 16689,
+};
+
+// The dialog's own timer: load progress every kProgressPeriodMs.
+constexpr uintptr_t kProgressTimer = 1;
+constexpr uint32_t kProgressPeriodMs = 25;
+
+// What a second start sends with its files (WM_COPYDATA's dwData).
+constexpr uintptr_t kHandOverTag = 42;
+
+// Messages the window receives from its workers and posts itself.
+enum WindowMessage : uint32_t {
+    kLoadFinishedMessage = 0x8000,  // WM_APP, from the load job; wParam: the job
+    // After a click or the space key in the tree, once the tree has toggled the box it wanted to.
+    kApplyTreeChecksMessage = 0x8001,
+    kCheckFinishedMessage = 0x8016,  // from the check worker; lParam: its CheckOutcome
+};
+
+// The settings, one row each in the settings table (preferences.cpp), in this order.
+enum Setting : uint8_t {
+    kSettingFlipZoom,
+    kSettingUsUnits,
+    kSettingAlwaysRotate,
+    kSettingSingleInstance,
+    kSettingShowProblems,
+    kSettingObjectColor,
+    kSettingBackgroundColor,
+    kSettingStartPitch,
+    kSettingStartYaw,
+    kSettingRenderMode,
+    kSettingPlacement,
+    kSettingRecentFiles,
+    kSettingCount,
+};

@@ -1,0 +1,240 @@
+// The panel's lines and the window's other texts, from models made here:
+// what each line says for each state of the parts and their checks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/panel_text.h"
+#include "app/window_ids.h"
+#include "core/memory.h"
+#include "stl/format_detection.h"
+#include "view/gpu_mesh.h"
+
+namespace {
+
+using Text = std::basic_string<Utf16>;
+
+// A part as the panel sees it: its facts, its box and its check.
+struct PartSpec {
+    uint64_t triangles;
+    double area, volume;  // square and cubic metres
+    float size;           // the box from 0 to this along every axis, metres
+    uint8_t check;        // CheckState
+    SurfaceCheck result;
+    uint32_t format = kFormatBinary;
+};
+
+// A 10 mm cube, checked and closed.
+constexpr SurfaceCheck kClosed{1, 0, 0, 0, 0, 0, 1, 0};
+const PartSpec kCube{12, 6e-4, 1e-6, 0.01f, kCheckDone, kClosed};
+
+class PanelText : public testing::Test {
+protected:
+    void shown(std::vector<PartSpec> parts) {
+        model_ = ShownModel{};
+        meshes_.assign(parts.size(), GpuMesh{});
+        for (size_t slot = 0; slot < parts.size(); ++slot) {
+            const PartSpec& spec = parts[slot];
+            GpuMesh& mesh = meshes_[slot];
+            mesh.facts = MeshFacts{spec.triangles, spec.area, spec.volume};
+            for (int axis = 0; axis < 3; ++axis) {
+                mesh.boundsMin[axis] = 0;
+                mesh.boundsMax[axis] = spec.size;
+            }
+            ModelPart& part = model_.parts[slot];
+            part.fileView = &mapped_;
+            part.gpuMesh = &mesh;
+            part.format = spec.format;
+            model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr};
+        }
+        facts_ = PanelFacts{&model_, -1, false, true, {}, false, {}, {}, {}, kNoLocale};
+    }
+
+    Text line(int id) const {
+        const PanelLine* lines = nullptr;
+        int count = panelLines(&lines);
+        for (int k = 0; k < count; ++k) {
+            if (lines[k].id != id) continue;
+            Utf16 text[kPanelTextUnits];
+            lines[k].write(&facts_, text);
+            return text;
+        }
+        ADD_FAILURE() << "no line " << id;
+        return Text();
+    }
+
+    ShownModel model_{};
+    std::vector<GpuMesh> meshes_;
+    PanelFacts facts_{};
+    const uint8_t mapped_ = 0;
+};
+
+const SurfaceCheck kOpen{1, 1, 4, 0, 0, 0, 0, 0};
+const SurfaceCheck kTurned{1, 0, 0, 0, 3, 0, 1, 0};
+const SurfaceCheck kInside{1, 0, 0, 0, 0, 0, 1, 1};
+const SurfaceCheck kSliver{1, 0, 0, 0, 0, 1, 1, 0};
+const SurfaceCheck kEverything{1, 1, 4, 2, 3, 1, 0, 0};
+
+PartSpec checked(SurfaceCheck result, uint8_t state = kCheckDone) {
+    PartSpec part = kCube;
+    part.result = result;
+    part.check = state;
+    return part;
+}
+
+// The check's findings worst first, and the volume only where the surface
+// makes it mean something; nothing while a check runs, so the line does not
+// grow and shrink again.
+TEST_F(PanelText, TheFactsAndCheckLinesFollowEachPartsCheck) {
+    const struct Row {
+        const char* what;
+        std::vector<PartSpec> parts;
+        int selected;
+        const Utf16* facts;
+        const Utf16* check;
+    } rows[] = {
+        {"closed", {kCube}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3"), U16("Closed surface, 1 shell")},
+        {"open", {checked(kOpen)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"),
+         U16("Not closed: 1 hole (4 open edges)")},
+        {"turned", {checked(kTurned)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: faces turned the wrong way"),
+         U16("3 edges between faces turned opposite ways")},
+        {"inside out", {checked(kInside)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3 (inside out)"),
+         U16("Inside out: all faces point inwards")},
+        {"sliver", {checked(kSliver)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3"),
+         U16("Closed surface, 1 shell; 1 triangle without area")},
+        {"everything", {checked(kEverything)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"),
+         U16("Not closed: 1 hole (4 open edges); 2 edges shared by more than two faces; 3 edges between faces turned "
+             "opposite ways; 1 triangle without area")},
+        {"running", {checked(kClosed, kCheckPending)}, -1, U16("12 triangles, 6\u2009cm\u00B2"),
+         U16("Checking the surface\u2026")},
+        {"out of memory", {checked(kClosed, kCheckFailed)}, -1,
+         U16("12 triangles, 6\u2009cm\u00B2, volume: surface not checked"), U16("Surface not checked: out of memory")},
+        {"two closed", {kCube, kCube}, -1, U16("24 triangles, 12\u2009cm\u00B2, 2\u2009cm\u00B3"),
+         U16("Closed surface, 2 shells")},
+        {"one of two running", {kCube, checked(kClosed, kCheckPending)}, -1, U16("24 triangles, 12\u2009cm\u00B2"),
+         U16("Checking the surface\u2026")},
+        {"the second selected", {checked(kOpen), kCube}, 1, U16("Part 2: 12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3"),
+         U16("Part 2: Closed surface, 1 shell")},
+        {"an open one beside", {checked(kOpen), kCube}, -1,
+         U16("24 triangles, 12\u2009cm\u00B2, volume: surface not closed"),
+         U16("Not closed: 1 hole (4 open edges)")},
+        {"one triangle", {{1, 5e-5, 0, 0.01f, kCheckDone, kOpen}}, -1,
+         U16("1 triangle, 50\u2009mm\u00B2, volume: surface not closed"), U16("Not closed: 1 hole (4 open edges)")},
+        {"no model", {}, -1, U16(""), U16("")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        shown(row.parts);
+        facts_.selectedSlot = row.selected;
+        EXPECT_EQ(line(kFactsLineId), row.facts);
+        EXPECT_EQ(line(kCheckLineId), row.check);
+    }
+}
+
+// The kind of the part the latest load brought, the size of all parts'
+// box in the chosen space and units, and the section within the view's box.
+TEST_F(PanelText, TheKindSizeAndSectionLines) {
+    PartSpec ascii = kCube, tall = kCube;
+    ascii.format = kFormatAscii;
+    tall.size = 0.02f;
+    shown({ascii, tall});
+    EXPECT_EQ(line(kKindLineId), U16("ASCII STL"));
+    model_.newestSlot = 1;
+    EXPECT_EQ(line(kKindLineId), U16("Binary STL"));
+    EXPECT_EQ(line(kSizeLineId), U16("2.0\u2009cm\u2009\u00D7\u20092.0\u2009cm; 2.0\u2009cm tall"));
+    facts_.usUnits = true;
+    EXPECT_EQ(line(kSizeLineId), U16("0.7874\u2009in\u2009\u00D7\u20090.7874\u2009in; 0.7874\u2009in tall"));
+    EXPECT_EQ(line(kSectionLineId), U16(""));  // no section
+    facts_.usUnits = false;
+    facts_.section = SectionPlane{1, 2, 0, 0.25f};
+    EXPECT_EQ(line(kSectionLineId), U16(""));  // no view to place it in
+    facts_.viewHasBox = true;
+    for (int axis = 0; axis < 3; ++axis) facts_.viewMax[axis] = 0.02f;
+    // In the unit the size line gives the height in.
+    EXPECT_EQ(line(kSectionLineId), U16("Section at Z = 0.5\u2009cm"));
+    shown({});
+    for (int id : {kKindLineId, kSizeLineId, kSectionLineId}) EXPECT_EQ(line(id), U16("")) << id;
+}
+
+TEST_F(PanelText, TheMeasureLineShowsAPointOrADistance) {
+    shown({kCube});
+    EXPECT_EQ(line(kMeasureLineId), U16(""));
+    facts_.marks = MeasureMarks{1, {0, 0}, {{0.001, 0.002, 0.003}, {0, 0, 0}}};
+    EXPECT_EQ(line(kMeasureLineId), U16("Point: 1.0\u2009mm, 2.0\u2009mm, 3.0\u2009mm"));
+    facts_.marks.count = 2;
+    EXPECT_EQ(line(kMeasureLineId).substr(0, 10), U16("Distance: "));
+}
+
+// The template makes a control for each line by its id.
+TEST(PanelLines, EachHasAnIdOfItsOwn) {
+    const PanelLine* lines = nullptr;
+    int count = panelLines(&lines);
+    ASSERT_LE(count, kMaxPanelLines);
+    std::vector<int> ids;
+    for (int k = 0; k < count; ++k) {
+        EXPECT_EQ(std::count(ids.begin(), ids.end(), lines[k].id), 0) << lines[k].id;
+        ids.push_back(lines[k].id);
+    }
+}
+
+TEST(WindowTitle, NamesTheFileAfterTheLastSeparatorAndCutsLongNamesTo255Units) {
+    const Text titleOf = Text(kApplicationTitle) + U16(" \u2013 ");
+    for (auto [path, name] : {std::pair<Text, Text>{U16("C:\\models/parts\\gear.stl"), U16("gear.stl")},
+                              {Text(231, 'n'), Text(231, 'n')},  // just fits
+                              {U16("C:\\") + Text(300, 'n'), Text(232, 'n') + U16("\u2026")}}) {
+        Utf16 title[kTitleUnits];
+        makeWindowTitle(path.c_str(), title);
+        EXPECT_EQ(title, titleOf + name);
+    }
+}
+
+// Control characters of a name show as their pictures; an empty name is none.
+TEST(PartItemText, ShowsControlCharactersAsPictures) {
+    StlSolid solid{};
+    solid.name = CountedText{"gear\tone", 8, 1252};
+    ModelPart part{};
+    part.mesh.solids = &solid;
+    part.mesh.solidCount = 1;
+    Utf16* text = partItemText(&part, 1);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(Text(text), U16("gear\u2409one"));
+    freeBytes(text);
+    EXPECT_EQ(partItemText(&part, 0), nullptr);
+}
+
+// The reason in the messages' own words: the first error, else the first
+// line that is not a notice; each cut of what the sentence already says.
+TEST(LoadFailure, SaysWhyInTheWordsOfTheMessages) {
+    const struct {
+        const Utf16* messages;
+        const Utf16* text;
+        int at;
+    } rows[] = {
+        {U16("STL error: part.stl: not an STL file\r\n"), U16("Could not open part.stl: not an STL file"), 0},
+        {U16("STL info: written by X\r\nSTL warning: odd\r\nSTL error: expected a number; aborting\r\n"),
+         U16("Could not open part.stl: expected a number"), 42},
+        {U16("The system cannot find the file specified.\r\nSTL error: other.stl: not an STL file\r\n"),
+         U16("Could not open part.stl: other.stl: not an STL file"), 44},
+        {U16("The system cannot find the file specified.\r\n"),
+         U16("Could not open part.stl: The system cannot find the file specified."), 0},
+        {U16("D3D info: GPU supports Direct3D 10.1\r\nDirect3D 11 error: GPU too old\r\n"),
+         U16("Could not open part.stl: Direct3D 11 error: GPU too old"), 38},
+        {U16("STL error: part.stl; aborting\r\n"), U16("Could not open part.stl: part.stl"), 0},
+        {U16("STL info: written by X\r\n\r\n"), U16("Could not open part.stl: nothing could be loaded"), -1},
+        {U16(""), U16("Could not open part.stl: nothing could be loaded"), -1},
+    };
+    for (const auto& row : rows) {
+        Utf16 out[kFailureTextUnits];
+        EXPECT_EQ(describeLoadFailure(row.messages, U16("part.stl"), out), row.at);
+        EXPECT_EQ(Text(out), row.text);
+    }
+    // A long reason is cut to the room there is, terminated.
+    Text longLine = U16("STL error: ") + Text(2000, 'x') + U16("; aborting\r\n");
+    Utf16 out[kFailureTextUnits];
+    describeLoadFailure(longLine.c_str(), U16("part.stl"), out);
+    EXPECT_EQ(Text(out).size(), size_t(kFailureTextUnits - 1));
+}
+
+}  // namespace
