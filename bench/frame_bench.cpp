@@ -176,9 +176,9 @@ bool run(const char* name, Part& part, int width, int height, PresentationChoice
         wall = wallSeconds() - wall;
         cpu = processSeconds() - cpu;
         ok = viewStateOf(view)->pipeline.device != nullptr;
-        printf("%-28s %-8s %4dx%-4d %-10s %5d frames  %8.1f frames/s  %8.2f ms CPU/frame  longest %6.0f ms%s%s\n",
+        printf("%-28s %-8s %4dx%-4d %-10s %5d frames  %8.1f frames/s  %7.1f ms/frame  %8.2f ms CPU/frame  longest %6.0f ms%s%s\n",
                name, section ? "section" : "whole", width, height, presentation == kPresentGdi ? "GDI" : "swap chain",
-               frames, frames / wall, cpu / frames * 1000, longest * 1000, dragging ? "  (dragging)" : "",
+               frames, frames / wall, wall / frames * 1000, cpu / frames * 1000, longest * 1000, dragging ? "  (dragging)" : "",
                ok ? "" : "  (device lost)");
         clearMeshes(view);
     } else {
