@@ -15,6 +15,7 @@
 #include "app/open_files.h"
 #include "app/preferences.h"
 #include "tests/test_files.h"
+#include "view/device_work.h"
 #include "view/view_control.h"
 
 namespace {
@@ -76,6 +77,8 @@ protected:
         SetWindowPos(dialog_, nullptr, 0, 0, 1350, 975, SWP_NOZORDER);
         ShowWindow(dialog_, SW_SHOW);
     }
+    // The dialogs' devices may still be in the making; the process must not end inside the driver.
+    static void TearDownTestSuite() { EXPECT_TRUE(awaitDeviceWork(30000)); }
     static inline MainDialogState* state_ = nullptr;
     static inline HWND dialog_ = nullptr;
     TempFolder folder_;

@@ -16,6 +16,7 @@ namespace {
 
 // Plain words, so that nothing runs before main.
 volatile LONG workForGoneViews = 0;
+volatile LONG workItemsInFlight = 0;  // queued or running, of every view
 void* volatile installHold = nullptr;
 
 void postDeviceEvent(const ViewState* state) {
@@ -99,6 +100,7 @@ DWORD WINAPI deviceWork(void* window) {
         InterlockedIncrement(&workForGoneViews);
     }
     unlockViewLifetimes();
+    InterlockedDecrement(&workItemsInFlight);
     return 0;
 }
 
@@ -190,9 +192,20 @@ void loseDeviceIfCurrent(ViewState* state, ID3D11Device* device, int32_t reason)
 bool queueDeviceWork(void* window) {
     ViewState* state = viewStateOf(window);
     if (state && !compareExchange32(&state->deviceWork, 0, 1)) return true;  // one is on its way
+    InterlockedIncrement(&workItemsInFlight);
     if (QueueUserWorkItem(deviceWork, window, 0)) return true;
+    InterlockedDecrement(&workItemsInFlight);
     if (state) exchange32(&state->deviceWork, 0);
     return false;
+}
+
+bool awaitDeviceWork(uint32_t limitMs) {
+    ULONGLONG deadline = GetTickCount64() + limitMs;
+    while (workItemsInFlight != 0) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(10);
+    }
+    return true;
 }
 
 bool partsNeedUpload(const ViewState* state) {

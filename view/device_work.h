@@ -55,6 +55,14 @@ void resumePartUploads(ViewState* state);
 // With the lock held: a shown mesh has triangles but no pieces on the device.
 bool partsNeedUpload(const ViewState* state);
 
+// Waits at most limitMs until no view's device is being made or filled off
+// the window thread; true when none is. A view's destruction already waits
+// for its own; a process that ends with views still alive (a test) calls
+// this first: ExitProcess stops such a thread wherever it is, inside the
+// driver too, which may then crash (under Wine it does, one time in three,
+// and the exit code is lost). Not on a thread the work waits for.
+bool awaitDeviceWork(uint32_t limitMs);
+
 // Test seams: how many device work items found their window no longer a
 // view; and an event (null: none) that device creation off the window
 // thread waits for before installing the device.
