@@ -107,9 +107,9 @@ void onDropFiles(MainDialogState* state, HDROP drop) {
 
 void stepFile(MainDialogState* state, bool forwards) {
     FolderListing* listing = state->navigation.folderListing;
-    wchar_t path[kItemNameUnits];
     if (!listing || !waitFolderListing(listing) || listing->itemCount == 0) return;
-    if (!stepToLoadableFile(listing, forwards, path)) return;
+    const wchar_t* path = stepToLoadableFile(listing, forwards);
+    if (!path) return;
     FileNameList* list = newFileList(&state->sink.self);
     if (list && makeFileNameList(path, list)) openFiles(state, list, false, nullptr);
     freeBytes(list);
