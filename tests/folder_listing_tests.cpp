@@ -93,24 +93,6 @@ TEST(FolderListingTest, StepsThroughTheFolder) {
     releaseFolderListing(listing);
 }
 
-// A path of 300 characters: the listing reaches it and names it whole.
-TEST(FolderListingTest, ListsAFolderWhosePathsPassMaxPath) {
-    ASSERT_TRUE(enterWindowThreadApartment());
-    TempFolder folder;
-    std::string deep = folder.directory();
-    while (deep.size() < 280) deep += std::string(40, 'd') + "\\";
-    std::filesystem::create_directories(deep);
-    const std::string a = deep + std::string(300 - deep.size() - 4, 'a') + ".stl";
-    const std::string b = deep + "b.stl";
-    for (const std::string& path : {a, b}) std::ofstream(std::filesystem::path(path), std::ios::binary) << binaryStl({unitTriangle()});
-    FolderListing* listing = replaceFolderListing(nullptr, wide(a).c_str(), nullptr);
-    ASSERT_NE(listing, nullptr);
-    ASSERT_TRUE(joined(listing));
-    EXPECT_EQ(wide(a).size(), 300u);
-    expectSteps(listing, deep, {"+b.stl", "+" + a.substr(deep.size())});
-    releaseFolderListing(listing);
-}
-
 template <typename Interface>
 HRESULT answer(Interface* object, void** result) {
     object->AddRef();
