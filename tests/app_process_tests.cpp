@@ -21,6 +21,7 @@
 namespace {
 
 const std::wstring kTitle = L"Veldmark STL Viewer";
+const wchar_t kMakerKeyPath[] = L"Software\\Veldmark";
 constexpr int kViewId = 16, kSpaceComboId = 22, kColorsId = 29, kTreeId = 30, kMessagesId = 31, kHintId = 33;
 
 std::wstring quoted(const std::string& path) {
@@ -101,6 +102,7 @@ class ViewerProcessTest : public ::testing::Test {
 protected:
     void TearDown() override {
         setSingleInstance(0);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits");  // back to the locale's units
     }
     TempFolder folder_;
 };
@@ -299,8 +301,8 @@ TEST_F(ViewerProcessTest, TriangleColoursOffShowTheMaterialColour) {
         ReleaseDC(nullptr, screen);
         return pixel.empty() ? -1 : int(pixel[0] >> 16 & 0xFF) + int(pixel[0] >> 8 & 0xFF) + int(pixel[0] & 0xFF);
     };
-    EXPECT_LT(brightness(), 100);
-    EXPECT_TRUE(IsWindowEnabled(combo));
+    // The view may show the model before the panel has taken its colours.
+    EXPECT_TRUE(pumpUntil([&] { return IsWindowEnabled(combo) && brightness() < 100; }));
     SendMessageW(combo, CB_SETCURSEL, 2, 0);
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(kColorsId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
     EXPECT_TRUE(pumpUntil([&] { return brightness() > 300; }));
@@ -413,9 +415,10 @@ Finished runToEnd(const std::wstring& program, const std::wstring& arguments, co
 
 TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("red.stl", binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10)));
+    folder_.write("inches.stl", binaryStl(cubeTriangles(), std::string("UNITS=Inch COLOR=\xFF\0\0\xFF", 21)));
     folder_.write("notes.txt", "these are notes, not a model\n");
     const std::string dir = folder_.directory();
-    const std::wstring red = quoted(dir + "red.stl");
+    const std::wstring red = quoted(dir + "red.stl"), inches = quoted(dir + "inches.stl");
     const char* const own = "";  // the case's own picture in the folder
     const struct {
         const char* picture;  // null: no --picture option
@@ -424,6 +427,7 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         UINT width, height;  // 0: no picture
         const char* message;
         int centre = kLitRed;
+        DWORD usUnits = 0;  // the size line's units: metric or US (the locale's when not set)
     } cases[] = {
         {own, L" --size 400x300" + red, 0, 400, 300, ""},
         {own, L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
@@ -442,9 +446,16 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {nullptr, L" --size 800x600" + red, 2, 0, 0, "--size: this option needs --picture OUT.png\r\nusage:"},
         {nullptr, L" --section-flip" + red, 2, 0, 0, "--section-flip: this option needs --picture OUT.png"},
         // The cube from -5 to 5 mm, seen from above: cut through its middle
-        // (0 in centimetres, the unit of its 1 cm extent) the cap shows.
+        // (0 in centimetres, the unit of its 1 cm extent) the cap shows; so
+        // it does a quarter of a centimetre up (in millimetres 2.5 up, not
+        // 25 m), a tenth of an inch up with US units (2.54 mm, not 3.9 m),
+        // and an inch below the middle of the cube of 10 inches whose size
+        // line is in centimetres (-2.54, not -254).
         {own, L" --section z=50%" + red, 0, 1280, 960, "", kCap},
         {own, L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
+        {own, L" --size 400x300 --section z=0.25" + red, 0, 400, 300, "", kCap},
+        {own, L" --size 400x300 --section z=0.1" + red, 0, 400, 300, "", kCap, 1},
+        {own, L" --size 400x300 --section z=-2.54" + inches, 0, 400, 300, "", kCap},
         {own, L" --section z=150%" + red, 0, 1280, 960, ""},
         {own, L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
         {own, L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
@@ -457,6 +468,8 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         SCOPED_TRACE(index);
         const std::string png = dir + (c.picture && *c.picture ? c.picture : std::to_string(index) + ".png");
         const std::string outputFile = dir + std::to_string(index++) + ".txt";
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits", REG_DWORD, &c.usUnits, sizeof c.usUnits),
+                  ERROR_SUCCESS);
         Finished run =
             runToEnd(STLV_VIEWER_EXE, (c.picture ? L" --picture" + quoted(png) : L"") + c.arguments, outputFile);
         EXPECT_EQ(run.exitCode, c.exitCode);

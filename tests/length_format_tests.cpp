@@ -151,7 +151,8 @@ TEST(FormatMeasureLine, PointAndDistance) {
     const double edgeLow[3] = {-0.01, 0.005, 0}, edgeHigh[3] = {0.01, 0.005, 0};
     const double noisy[3] = {0.01, 1e-15, -1e-15};
     const double corner[3] = {0.02, -0.0035, 0};
-    const double threeFourInches[3] = {3 * 0.0254, -4 * 0.0254, 0};
+    const double farBelow[3] = {0.004, 0.0025, -1.5};  // its unit is that of 1.5 m, not of 4 mm
+    const double raised[3] = {0, 0, 0.0254}, threeFourInches[3] = {3 * 0.0254, -4 * 0.0254, 0.0254};
     const struct Row {
         const double* a;  // null: a point
         const double* b;
@@ -161,11 +162,12 @@ TEST(FormatMeasureLine, PointAndDistance) {
     } rows[] = {
         {nullptr, corner, false, U16("Point: 2.0\u2009cm, -0.35\u2009cm, 0.0\u2009cm")},
         {nullptr, noisy, false, U16("Point: 1.0\u2009cm, 0.0\u2009cm, 0.0\u2009cm")},
+        {nullptr, farBelow, false, U16("Point: 0.004\u2009m, 0.0025\u2009m, -1.5\u2009m")},
         {nullptr, origin, true, U16("Point: 0.0\u2009in, 0.0\u2009in, 0.0\u2009in")},
         {edgeLow, edgeHigh, false, U16("Distance: 2.0\u2009cm (\u0394x 2.0\u2009cm, \u0394y 0.0\u2009cm, \u0394z 0.0\u2009cm)")},
         {edgeHigh, edgeLow, false,
          U16("Distance: 2.0\u2009cm (\u0394x -2.0\u2009cm, \u0394y 0.0\u2009cm, \u0394z 0.0\u2009cm)")},
-        {origin, threeFourInches, true,
+        {raised, threeFourInches, true,
          U16("Distance: 5.0\u2009in (\u0394x 3.0\u2009in, \u0394y -4.0\u2009in, \u0394z 0.0\u2009in)")},
         {origin, noisy, false, U16("Distance: 1.0\u2009cm (\u0394x 1.0\u2009cm, \u0394y 0.0\u2009cm, \u0394z 0.0\u2009cm)")},
         {edgeLow, edgeHigh, false,

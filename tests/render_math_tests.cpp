@@ -1,12 +1,16 @@
 // The arithmetic behind a frame and the mapping of Direct3D failures; no device needed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <tuple>
+#include <vector>
 
 #include "tests/sink_recorder.h"
 #include "view/frame_math.h"
 #include "view/gpu_device.h"
+#include "view/measure_marks.h"
 #include "view/section_plane.h"
 
 namespace {
@@ -226,6 +230,109 @@ TEST(SectionPlane, StepsStayWithinTheBox) {
     EXPECT_EQ(fresh.on, 0);
     EXPECT_EQ(fresh.axis, 2);
     EXPECT_FLOAT_EQ(fresh.share, 0.5f);
+}
+
+struct ScreenRect {
+    double x, y, halfWidth, halfHeight;  // pixels, y down
+    bool operator<(const ScreenRect& o) const {
+        return std::tie(x, y, halfWidth, halfHeight) < std::tie(o.x, o.y, o.halfWidth, o.halfHeight);
+    }
+};
+
+// The marks' triangles as the screen shows them: each pair of triangles
+// covers one rectangle, axis-aligned in the cases here.
+std::vector<ScreenRect> markRects(const FrameCamera& frame, const MeasureMarks& marks, int pass) {
+    float out[kMaxMarkVertices][3];
+    int count = buildMarkVertices(&frame, &marks, pass, out);
+    EXPECT_EQ(count % 6, 0);
+    PickCamera camera;
+    framePickCamera(&frame, &camera);
+    std::vector<ScreenRect> rects;
+    for (int q = 0; q + 6 <= count; q += 6) {
+        double low[2] = {1e9, 1e9}, high[2] = {-1e9, -1e9}, at[6][2], area = 0;
+        for (int k = 0; k < 6; ++k) {
+            double world[3] = {out[q + k][0], out[q + k][1], out[q + k][2]};
+            EXPECT_TRUE(projectToScreen(&camera, world, &at[k][0], &at[k][1]));
+            for (int i = 0; i < 2; ++i) low[i] = std::fmin(low[i], at[k][i]), high[i] = std::fmax(high[i], at[k][i]);
+        }
+        for (int t = 0; t < 6; t += 3)
+            area += std::fabs((at[t + 1][0] - at[t][0]) * (at[t + 2][1] - at[t][1]) -
+                              (at[t + 2][0] - at[t][0]) * (at[t + 1][1] - at[t][1])) / 2;
+        EXPECT_NEAR(area, (high[0] - low[0]) * (high[1] - low[1]), 0.01) << "a gap or an overlap";
+        auto rounded = [](double v) { return std::round(v * 100) / 100; };
+        rects.push_back({rounded((low[0] + high[0]) / 2), rounded((low[1] + high[1]) / 2),
+                         rounded((high[0] - low[0]) / 2), rounded((high[1] - low[1]) / 2)});
+    }
+    std::sort(rects.begin(), rects.end());
+    return rects;
+}
+
+// Picked points as the marks draw them in the fill pass (1) and the dark rim
+// (0), one pixel wider all round: a plus for a point on a face, a square for
+// a snapped corner (whichever corner of its triangle), a band between two
+// points; a third point starts anew, a point behind the eye has no mark and
+// no band, two points on one pixel no band. The camera of 300 x 200 pixels
+// shows 1 cm as 19 pixels.
+TEST(MeasureMarks, ShapesOnTheScreen) {
+    const double left[3] = {-0.01, 0, 0}, right[3] = {0.01, 0, 0}, up[3] = {0, 0.01, 0}, behind[3] = {0, 0, 0.3};
+    const ScreenRect leftPlus[2] = {{131, 100, 1, 7}, {131, 100, 7, 1}}, leftRim[2] = {{131, 100, 2, 8}, {131, 100, 8, 2}};
+    const struct Pick {
+        const double* point;
+        int32_t corner;
+    } noPick = {nullptr, 0};
+    const struct {
+        const char* what;
+        Pick picks[3];
+        int pass;
+        std::vector<ScreenRect> rects;
+    } cases[] = {
+        {"a point on a face", {{left, -1}, noPick, noPick}, 1, {leftPlus[0], leftPlus[1]}},
+        {"the first corner of its triangle", {{left, 0}, noPick, noPick}, 1, {{131, 100, 5, 5}}},
+        {"the last corner of its triangle", {{left, 2}, noPick, noPick}, 1, {{131, 100, 5, 5}}},
+        {"two points", {{left, -1}, {right, 1}, noPick}, 1, {leftPlus[0], leftPlus[1], {150, 100, 19, 1}, {169, 100, 5, 5}}},
+        {"two points, the rim", {{left, -1}, {right, 0}, noPick}, 0, {leftRim[0], leftRim[1], {150, 100, 19, 2}, {169, 100, 6, 6}}},
+        {"a third point", {{left, -1}, {right, -1}, {up, 1}}, 1, {{150, 81, 5, 5}}},
+        {"behind the eye", {{left, -1}, {behind, 0}, noPick}, 1, {leftPlus[0], leftPlus[1]}},
+        {"two points on one pixel", {{left, -1}, {left, 0}, noPick}, 1, {leftPlus[0], {131, 100, 5, 5}, leftPlus[1]}},
+    };
+    FrameCamera frame = frontCamera(0.05f);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MeasureMarks marks{};
+        for (const Pick& p : c.picks) {
+            if (!p.point) break;
+            SurfacePick pick{0, 0, 0, p.corner, {p.point[0], p.point[1], p.point[2]}, 0};
+            addMeasurePoint(&marks, &pick);
+        }
+        std::vector<ScreenRect> got = markRects(frame, marks, c.pass);
+        ASSERT_EQ(got.size(), c.rects.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i].x, c.rects[i].x, 0.01) << i;
+            EXPECT_NEAR(got[i].y, c.rects[i].y, 0.01) << i;
+            EXPECT_NEAR(got[i].halfWidth, c.rects[i].halfWidth, 0.01) << i;
+            EXPECT_NEAR(got[i].halfHeight, c.rects[i].halfHeight, 0.01) << i;
+        }
+    }
+}
+
+// Of magenta, yellow and cyan the one farthest from the background and
+// every mesh colour; on a tie the first.
+TEST(MeasureMarks, ColourStandsOutFromBackgroundAndMeshes) {
+    const uint32_t magenta = 0xFFFF00FF, yellow = 0xFF00DCFF, cyan = 0xFFFFDC00, black = 0xFF000000;
+    const struct {
+        uint32_t background;
+        std::vector<uint32_t> meshes;
+        uint32_t mark;
+    } cases[] = {
+        {black, {0xFFC0C0C0}, magenta},
+        {0xFFFF0000, {magenta}, yellow},  // on blue, beside magenta
+        {0xFFC040FF, {}, cyan},
+        {0xFF00FFFF, {cyan}, magenta},
+        {black, {magenta}, yellow},  // yellow and cyan as far from both
+        {black, {0xFF808080, magenta, 0xFF00C0FF}, cyan},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(markColour(c.background, c.meshes.data(), int(c.meshes.size())), c.mark) << std::hex << c.background;
 }
 
 TEST(ReportGpuError, NamesTheFailureAndCarriesTheResult) {

@@ -40,11 +40,20 @@ inline bool underWineVulkan() {
 }
 
 // One pipeline for the tests that only need a device: under Wine each
-// creation takes most of a second. Never released; the process ends.
+// creation takes most of a second. Released when the tests are done, before
+// the process ends: a device still alive while Wine takes its Direct3D apart
+// at the end of the process is one way to crash a run whose every case passed.
+struct SharedPipeline {
+    GpuPipeline pipeline{};
+    bool made = createPipeline(&pipeline, nullptr);
+    ~SharedPipeline() {
+        if (made) releasePipeline(&pipeline);
+    }
+};
+
 inline const GpuPipeline* sharedPipeline() {
-    static GpuPipeline pipeline{};
-    static bool made = createPipeline(&pipeline, nullptr);
-    return made ? &pipeline : nullptr;
+    static SharedPipeline shared;
+    return shared.made ? &shared.pipeline : nullptr;
 }
 
 // Takes an installed mesh out of the view before the mesh's heap goes.
