@@ -61,6 +61,7 @@ TEST(FormatMeasures, UnitsAndLocales) {
         {kLength, 1.0, false, U16("1.0\u2009m")},             {kLength, 1000.0, false, U16("1.0\u2009km")},
         {kLength, 12345678.0, false, U16("12350.0\u2009km")}, {kLength, 0.3, true, U16("11.81\u2009in")},
         {kLength, 0.3048f, true, U16("1.0\u2009ft")},         {kLength, 1609.0, true, U16("5279.0\u2009ft")},
+        {kLength, 1524.1493, true, U16("5000.0\u2009ft")},  // just under a rounding edge: the factor to its sixth digit
         {kLength, 1609.344f, true, U16("1.0\u2009mi")},       {kLength, 2000.0, true, U16("1.243\u2009mi")},
         {kLength, nan, false, U16("NaN\u2009km")},            {kLength, nan, true, U16("NaN\u2009mi")},
         {kLength, infinity, false, U16("Infinity\u2009km")},  {kLength, 0.0, false, U16("0.0\u2009mm")},
