@@ -3,6 +3,8 @@
 // once through the swap chain and once through GDI, each without and with a
 // section through the middle (its cut and cap). Windows (and Wine) only.
 //   frame_bench [FRAMES OF THE SAMPLE] [FRAMES OF THE 1M MODEL] [STL FILE]
+//   frame_bench --pieces BYTES FRAMES   the 1M model alone through GDI, its
+//                                       vertices in pieces of BYTES (0: one buffer)
 // Under Wine on a software rasterizer a 1M-triangle frame takes about a second.
 #include <windows.h>
 
@@ -20,6 +22,7 @@
 #include "load/load_job.h"
 #include "view/camera.h"
 #include "view/gdi_presentation.h"
+#include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/view_control.h"
 #include "view/view_lookup.h"
@@ -191,6 +194,7 @@ bool run(const char* name, Part& part, int width, int height, PresentationChoice
 }  // namespace
 
 int main(int argc, char** argv) {
+    bool piecesOnly = argc > 3 && strcmp(argv[1], "--pieces") == 0;
     int sampleFrames = argc > 1 ? atoi(argv[1]) : 300;
     int generatedFrames = argc > 2 ? atoi(argv[2]) : 30;
     std::string samplePath = argc > 3 ? argv[3] : STLV_SAMPLES_DIR "/rainbow_torus.stl";
@@ -207,6 +211,13 @@ int main(int argc, char** argv) {
 
     Part generated, loaded;
     if (!generated.generate(1000, 500)) return 1;
+    if (piecesOnly) {
+        uint64_t bytes = strtoull(argv[2], nullptr, 10);
+        limitPieceBytes(bytes);
+        char name[64];
+        snprintf(name, sizeof name, "1M in pieces of %llu bytes", static_cast<unsigned long long>(bytes));
+        return run(bytes ? name : "1M in one buffer", generated, 1280, 800, kPresentGdi, atoi(argv[3]), false) ? 0 : 1;
+    }
     if (!loaded.load(sample)) {
         fprintf(stderr, "cannot load %ls\n", sample.c_str());
         return 1;

@@ -45,7 +45,16 @@ const FixedText kFixedTexts[] = {
     {0x80000d04, "Direct3D 11 error: GPU too old"},
     {0x80000d05, "Direct3D 11 error: no driver support (please update your GPU driver)"},
     {0x80000d06, "Direct3D 11 is not available on this machine"},
-    {0x80000d07, "Direct3D 11 error: lost GPU (may be overload or driver problems)"},
+    {0x80000d07, "Direct3D 11 error: the graphics device was removed (driver updated, or the adapter removed or switched)"},
+    {0x80000d08, "Direct3D 11 error: the GPU stopped responding"},
+    {0x80000d09, "Direct3D 11 error: the GPU was reset"},
+    {0x80000d0a, "Direct3D 11 error: the graphics driver failed"},
+    {0x80000d0b, "Direct3D 11 error: the driver reported a failure without saying why"},
+    {0x80000d0c, "Direct3D 11 error: the GPU was still drawing"},
+    {0x80000d0d, "Direct3D 11 error: the display output is not available at the moment"},
+    {0x80000d0e, "Direct3D 11 error: the driver lacks an interface the viewer needs (please update your GPU driver)"},
+    {0x80000d0f, "Direct3D 11 error: the driver does not implement a call the viewer needs"},
+    {0x80000d10, "Direct3D 11 error: access denied"},
 };
 
 struct FeatureLevelName {
@@ -122,6 +131,12 @@ Utf16* appendDecimal(Utf16* out, uint64_t number) {
 }
 
 // Exporter names may come from the file: widened as the solid names are.
+// Eight upper-case hexadecimal digits.
+Utf16* appendHex(Utf16* out, uint32_t number) {
+    for (int shift = 28; shift >= 0; shift -= 4) *out++ = static_cast<Utf16>("0123456789ABCDEF"[number >> shift & 15]);
+    return out;
+}
+
 Utf16* appendExporterName(Utf16* out, const char* name) {
     if (!name) return out;
     CountedText text{name, textLength(name), 0};
@@ -216,6 +231,10 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
         break;
     case kSystemError:
         out = appendSystemErrorText(out, static_cast<uint32_t>(argument));
+        break;
+    case kGpuFailureCode:
+        out = appendHex(widenBytes(out, "Direct3D 11 error: failed with code 0x", kPrefixUnits),
+                        static_cast<uint32_t>(argument));
         break;
     case kErrNotStl:
     case kErrNot3mf:

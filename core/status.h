@@ -18,6 +18,7 @@ constexpr StatusCode kOutOfMemory = 0x80000005;
 constexpr StatusCode kOutOfGpuMemory = 0x80000006;
 constexpr StatusCode kFileNotFound = 0x80000007;
 constexpr StatusCode kSystemError = 0x80000b00;  // argument: system error number
+constexpr StatusCode kGpuFailureCode = 0x80000d11;  // argument: an HRESULT without a text of its own
 constexpr StatusCode kErrSettingNotSaved = 0x80000b02;  // argument: SettingFailure*
 
 constexpr StatusCode kInfoWrittenBy = 0x10000800;  // argument: 8-bit exporter name

@@ -1,7 +1,7 @@
 // The view's Direct3D device: the pipeline and its unwinding, the window's
 // swap chain or frame textures through resizes, device loss on a failed
 // present and the way back, uploads, and frames copied in through GDI.
-#include "tests/render_test_support.h"
+#include "tests/device_view_support.h"
 
 #include <atomic>
 #include <thread>
@@ -10,18 +10,13 @@
 #include "view/device_work.h"
 #include "view/gdi_presentation.h"
 #include "view/offscreen_render.h"
+#include "view/window_targets.h"
 
 namespace {
 
 using namespace render_test;
 using namespace view_test;
-
-std::vector<Received> errorsOf(const RecordingSink& sink) {
-    std::vector<Received> errors;
-    for (const Received& entry : sink.received)
-        if (entry.code >= kErrorClass) errors.push_back(entry);
-    return errors;
-}
+using namespace device_view;
 
 bool allNull(const GpuPipeline& pipeline) {
     const GpuPipeline zero{};
@@ -96,19 +91,6 @@ TEST(Upload, AFailingVertexArrayIsReportedAsOutOfMemory) {
     EXPECT_EQ(copyOf(gpu->pieces), nullptr);
 }
 
-bool hasDevice(ViewState* state) {
-    acquireSpinLock(&state->lock);
-    bool present = state->pipeline.device != nullptr;
-    releaseSpinLock(&state->lock);
-    return present;
-}
-
-// A failure path that kept the lock fails here instead of hanging the next caller.
-bool lockFreed(const ViewState* state) {
-    for (int tries = 0; tries < 2000 && copyOf(state->lock); ++tries) Sleep(1);
-    return copyOf(state->lock) == 0;
-}
-
 D3D11_TEXTURE2D_DESC textureOf(ID3D11View* view) {
     ID3D11Resource* resource = nullptr;
     view->GetResource(&resource);  // the views of the view are all of 2D textures
@@ -117,58 +99,6 @@ D3D11_TEXTURE2D_DESC textureOf(ID3D11View* view) {
     release(resource);
     return description;
 }
-
-const uint32_t kBackground = 0xFF503010;  // shown by GDI as 0x103050
-
-// A view with its device, frames reaching the window through a swap chain or GDI.
-struct DeviceView : ViewWindow, testing::WithParamInterface<PresentationChoice> {
-    RecordingSink sink;
-    bool gdi = GetParam() == kPresentGdi;
-
-    void SetUp() override {
-        choosePresentation(GetParam());  // read when the device is made
-        ViewWindow::SetUp();
-        if (HasFatalFailure()) return;
-        setViewSink(view, &sink.sink);
-        setBackgroundColor(view, kBackground);
-        ASSERT_TRUE(pumpUntil([&] { return hasDevice(state); }));
-    }
-    void TearDown() override {
-        ViewWindow::TearDown();
-        choosePresentation(kPresentDetect);
-    }
-
-    // Shows the mesh seen from the front; true when the paint validated the window.
-    bool show(TestMesh* mesh) {
-        const float noPan[3] = {0, 0, 0};
-        setViewAngles(view, noPan, 0, 0);
-        if (mesh) {
-            if (!mesh->upload(view, &sink.sink)) return false;
-            installMesh(view, mesh->gpu, true);
-        }
-        InvalidateRect(view, nullptr, FALSE);
-        UpdateWindow(view);
-        if (!pumpUntil([&] { return !copyOf(state->frameInFlight); })) return false;
-        RECT update;
-        return !GetUpdateRect(view, &update, FALSE);
-    }
-    void resize(int width) { SetWindowPos(view, nullptr, 0, 0, width, kViewHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE); }
-    // The client area as GDI reads it back, as 0xRRGGBB words.
-    std::vector<uint32_t> shown() {
-        GdiFlush();
-        HDC windowDc = GetDC(view);
-        std::vector<uint32_t> pixels = capturePixels(windowDc, 0, 0, kViewWidth, kViewHeight);
-        ReleaseDC(view, windowDc);
-        return pixels;
-    }
-    // Above the middle, and left of it below: the icon's corner is at the middle.
-    void expectBackgroundAwayFromTheIcon(const std::vector<uint32_t>& pixels) {
-        ASSERT_EQ(pixels.size(), size_t(kViewWidth) * kViewHeight);
-        for (int y = 0; y < kViewHeight; ++y)
-            for (int x = 0; x < (y < kViewHeight / 2 ? kViewWidth : kViewWidth / 2); ++x)
-                ASSERT_EQ(pixels[size_t(y) * kViewWidth + x], 0x103050u) << x << "," << y;
-    }
-};
 
 TEST_P(DeviceView, TheTargetsFollowTheClientSizeDownToOnePixel) {
     EXPECT_TRUE(noneNull(state->pipeline));
@@ -190,11 +120,12 @@ TEST_P(DeviceView, TheTargetsFollowTheClientSizeDownToOnePixel) {
         EXPECT_EQ(depth.Width, colour.Width);
         EXPECT_EQ(depth.SampleDesc.Count, colour.SampleDesc.Count);
         EXPECT_EQ(colour.Format, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB);
-        if (gdi) EXPECT_EQ(colour.SampleDesc.Count, pickSampleCount(device));
+        EXPECT_EQ(colour.SampleDesc.Count, targetSampleCount(device, width, kViewHeight));
         // The textures a GDI frame is copied through come with the size and stay from frame to frame.
         ID3D11Texture2D *staging = copyOf(state->stagingFrame), *resolved = copyOf(state->resolvedFrame);
         EXPECT_EQ(staging != nullptr, gdi);
-        EXPECT_EQ(resolved != nullptr, gdi && colour.SampleDesc.Count > 1);
+        // Multisampled frames are resolved, into the swap chain's buffer or a texture.
+        EXPECT_EQ(resolved != nullptr, colour.SampleDesc.Count > 1);
         EXPECT_TRUE(show(nullptr));
         EXPECT_TRUE(show(nullptr));
         EXPECT_EQ(copyOf(state->stagingFrame), staging);
@@ -215,7 +146,7 @@ TEST_P(DeviceView, TheTargetsFollowTheClientSizeDownToOnePixel) {
         EXPECT_EQ(pixels[0], 0x103050u);
         if (width > 100) EXPECT_NE(pixels[size_t(kViewHeight / 2) * kViewWidth + width / 2], pixels[0]);
     }
-    EXPECT_TRUE(sink.received.empty());
+    EXPECT_TRUE(messagesOf(sink).empty());
     // A picture without memory for its pixels is refused.
     Picture picture;
     {
@@ -224,19 +155,21 @@ TEST_P(DeviceView, TheTargetsFollowTheClientSizeDownToOnePixel) {
     }
     ASSERT_TRUE(lockFreed(state));
     EXPECT_EQ(picture.pixels, nullptr);
-    ASSERT_EQ(sink.received.size(), 1u);
-    EXPECT_EQ(sink.received[0].code, kOutOfMemory);
+    ASSERT_EQ(messagesOf(sink).size(), 1u);
+    EXPECT_EQ(messagesOf(sink)[0].code, kOutOfMemory);
 }
 
+// A present that fails without a device loss (there is nothing to make anew).
 TEST_P(DeviceView, AFailedPresentDropsTheDeviceAndTheNextUploadMakesANewOne) {
     TestMesh mesh({triangles(2)});
-    failNextPresent(int32_t(0x887A0005));  // DXGI_ERROR_DEVICE_REMOVED
+    injectGpuFailure(kCallPresent, E_INVALIDARG);
     EXPECT_TRUE(show(&mesh));
     Installed installed{view};
     ASSERT_TRUE(lockFreed(state));
-    ASSERT_EQ(sink.received.size(), 1u);
-    EXPECT_EQ(sink.received[0].code, kGpuLost);
-    EXPECT_EQ(sink.received[0].argument, uintptr_t{0x887A0005});
+    std::vector<Received> reports = messagesOf(sink);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].code, kGpuInvalidCall);
+    EXPECT_EQ(reports[0].argument, uintptr_t{0x80070057});
     EXPECT_FALSE(hasDevice(state));
     EXPECT_TRUE(allNull(state->pipeline));
     EXPECT_EQ(copyOf(state->swapChain), nullptr);
@@ -305,7 +238,7 @@ TEST_P(DeviceView, ASlowFrameLeavesTheWindowAnswering) {
     EXPECT_GT(copyOf(state->pacing.lastMs[kFormFull]), kFrameWaitMs);
     const size_t middle = size_t(kViewHeight / 2) * kViewWidth + kViewWidth / 2;
     if (gdi) EXPECT_NE(shown()[middle], 0x103050u);
-    EXPECT_TRUE(sink.received.empty());
+    EXPECT_TRUE(messagesOf(sink).empty());
     if (!gdi) return;
     // A frame whose model goes while it is drawn never shows.
     InvalidateRect(view, nullptr, FALSE);
@@ -330,7 +263,7 @@ TEST_P(DeviceView, WithoutADeviceThePictureIsTheBackgroundWithTheIconAndAnUpload
     ASSERT_TRUE(pumpUntil([] { return pendingPipelineFailure() == kStepNone; }));
     ASSERT_TRUE(lockFreed(state));
     ASSERT_FALSE(hasDevice(state));  // the work item holds the lock until it has given up
-    EXPECT_TRUE(sink.received.empty());  // and has no sink
+    EXPECT_TRUE(messagesOf(sink).empty());  // and has no sink
     // Each way to the device fails again, each leaving the lock free.
     RecordingSink failures;
     failPipelineStep(kStepDevice, int32_t(0x887A0004));
@@ -396,7 +329,7 @@ TEST_P(DeviceView, AViewDestroyedBeforeItsWorkItemRunsIsLeftAlone) {
     EXPECT_EQ(copyOf(mesh.gpu->pieces), nullptr);
     for (HWND handle : handles) EXPECT_TRUE(queueDeviceWork(handle));
     ASSERT_TRUE(pumpUntil([&] { return deviceWorkForGoneViews() >= gone + 4; }));
-    EXPECT_TRUE(sink.received.empty());
+    EXPECT_TRUE(messagesOf(sink).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Presentation, DeviceView, testing::Values(kPresentSwapChain, kPresentGdi),

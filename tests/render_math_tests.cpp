@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <tuple>
 #include <vector>
 
 #include "tests/sink_recorder.h"
+#include "view/adapter_limits.h"
 #include "view/frame_math.h"
 #include "view/gpu_device.h"
 #include "view/measure_marks.h"
@@ -335,20 +337,125 @@ TEST(MeasureMarks, ColourStandsOutFromBackgroundAndMeshes) {
         EXPECT_EQ(markColour(c.background, c.meshes.data(), int(c.meshes.size())), c.mark) << std::hex << c.background;
 }
 
+// Each result the view's calls can give has a code with its own text; a
+// device loss is left to the device's owner, who tells it once.
 TEST(ReportGpuError, NamesTheFailureAndCarriesTheResult) {
     const struct {
         uint32_t result;
         StatusCode code;
-    } cases[] = {{0x887A0005, kGpuLost}, {0x8007000E, kOutOfGpuMemory}, {0x887A000A, kGpuStillDrawing},
-                 {0x80070057, kGpuInvalidCall}};
+        bool loss;
+    } cases[] = {
+        {0x887A0005, kGpuLost, true},          {0x887A0006, kGpuHung, true},
+        {0x887A0007, kGpuReset, true},         {0x887A0020, kGpuDriverFailed, true},
+        {0x8007000E, kOutOfGpuMemory, false},  {0x887A000A, kGpuStillDrawing, false},
+        {0x80070057, kGpuInvalidCall, false},  {0x887A0001, kGpuInvalidCall, false},
+        {0x80004005, kGpuUnspecified, false},  {0x887A002D, kGpuDebugLayerMissing, false},
+        {0x887A0004, kGpuNoDriverSupport, false}, {0x80004002, kGpuNoInterface, false},
+        {0x887A0022, kGpuNotAvailable, false}, {0x887C0001, kGpuTooManyStates, false},
+        {0x887A0030, kGpuOtherFailure, false},
+    };
     for (const auto& c : cases) {
-        RecordingSink sink;
+        SCOPED_TRACE(std::to_string(c.result));
+        RecordingSink sink, unlessLost;
         reportGpuError(int32_t(c.result), &sink.sink);
         ASSERT_EQ(sink.received.size(), 1u);
-        EXPECT_EQ(sink.received[0].code, c.code) << std::hex << c.result;
+        EXPECT_EQ(sink.received[0].code, c.code);
         EXPECT_EQ(sink.received[0].argument, uintptr_t{c.result});
+        EXPECT_EQ(isDeviceLoss(int32_t(c.result)), c.loss);
+        reportGpuFailure(int32_t(c.result), &unlessLost.sink);
+        EXPECT_EQ(unlessLost.received.size(), c.loss ? 0u : 1u);
     }
+    // GetDeviceRemovedReason's four answers in words of their own.
+    const uint32_t reasons[] = {0x887A0005, 0x887A0006, 0x887A0007, 0x887A0020};
+    for (uint32_t a : reasons)
+        for (uint32_t b : reasons) EXPECT_EQ(deviceLossWords(int32_t(a)) == deviceLossWords(int32_t(b)), a == b);
+    EXPECT_EQ(std::string(deviceLossWords(int32_t(0x887A0005))), "driver updated, or the adapter removed or switched");
+    EXPECT_EQ(std::string(deviceLossWords(0)), "no reason given");
     reportGpuError(int32_t(0x887A0005), nullptr);  // no sink, no report, no crash
+}
+
+}  // namespace
+
+namespace {
+
+// The samples of a frame's targets for window sizes from one pixel to 8K and
+// budgets of the smallest, a middling and the largest guarantee: the targets
+// fit half the budget (the model keeps the rest), or have one sample; never
+// a count the device does not offer; and a failed creation steps down
+// through the offered counts to one.
+TEST(TargetSamples, FitTheBudgetAtEverySize) {
+    const uint32_t allCounts = 1u << 1 | 1u << 2 | 1u << 4 | 1u << 8 | 1u << 16;
+    const uint64_t budgets[] = {128 * kMegabyte, 512 * kMegabyte, 2048 * kMegabyte};
+    const int32_t sizes[][2] = {{1, 1},       {16, 16},     {640, 480},   {1280, 720}, {1920, 1080},
+                                {2560, 1440}, {3840, 2160}, {5120, 2880}, {7680, 4320}};
+    // Expected counts: rows the sizes, columns the budgets.
+    const uint32_t expected[][3] = {{16, 16, 16}, {16, 16, 16}, {16, 16, 16}, {8, 16, 16}, {4, 16, 16},
+                                    {2, 8, 16},   {1, 4, 16},   {1, 2, 8},    {1, 1, 4}};
+    for (size_t s = 0; s < std::size(sizes); ++s)
+        for (size_t b = 0; b < std::size(budgets); ++b) {
+            auto [width, height] = sizes[s];
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " " +
+                         std::to_string(budgets[b] / kMegabyte) + " MB");
+            uint32_t count = chooseSampleCount(width, height, budgets[b], 16, allCounts);
+            EXPECT_EQ(count, expected[s][b]);
+            EXPECT_TRUE(count == 1 || uint64_t(width) * height * count * 8 <= budgets[b] / 2);
+            EXPECT_TRUE(allCounts >> count & 1);
+            // A software rasterizer's limit, and a device offering only 1 and 4.
+            EXPECT_LE(chooseSampleCount(width, height, budgets[b], 4, allCounts), 4u);
+            uint32_t few = chooseSampleCount(width, height, budgets[b], 16, 1u << 1 | 1u << 4);
+            EXPECT_TRUE(few == 1 || few == 4);
+        }
+    std::vector<uint32_t> steps;
+    for (uint32_t count = 16; count > 1; count = fewerSamples(count, allCounts)) steps.push_back(count);
+    EXPECT_EQ(steps, (std::vector<uint32_t>{16, 8, 4, 2}));
+    EXPECT_EQ(fewerSamples(4, 1u << 1 | 1u << 4), 1u);
+}
+
+// A picture beyond one target's size or budget comes in tiles that cover it
+// and fit both; feature level 10_x textures stop at 8192.
+TEST(PictureTiles, CoverThePictureWithinTheLimits) {
+    EXPECT_EQ(maxTextureSide(0xB000), 16384);
+    EXPECT_EQ(maxTextureSide(0xA100), 8192);
+    EXPECT_EQ(maxTextureSide(0xA000), 8192);
+    struct Case {
+        int32_t width, height, maxSide;
+        uint64_t budget;
+        int32_t columns, rows;
+    };
+    const Case cases[] = {
+        {1280, 960, 16384, 128 * kMegabyte, 1, 1},
+        {16384, 16384, 16384, 2048 * kMegabyte, 2, 2},
+        {16384, 16384, 8192, 2048 * kMegabyte, 2, 2},
+        {16384, 16384, 8192, 128 * kMegabyte, 8, 8},
+        {9000, 64, 8192, 2048 * kMegabyte, 2, 1},
+        {900, 700, 16384, kMegabyte, 4, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        TilePlan plan = planTiles(c.width, c.height, c.maxSide, c.budget);
+        EXPECT_EQ(plan.columns, c.columns);
+        EXPECT_EQ(plan.rows, c.rows);
+        EXPECT_LE(plan.tileWidth, c.maxSide);
+        EXPECT_LE(plan.tileHeight, c.maxSide);
+        EXPECT_LE(uint64_t(plan.tileWidth) * plan.tileHeight * 12, c.budget / 2);
+        EXPECT_GE(plan.columns * plan.tileWidth, c.width);
+        EXPECT_LT((plan.columns - 1) * plan.tileWidth, c.width);
+        EXPECT_GE(plan.rows * plan.tileHeight, c.height);
+        EXPECT_LT((plan.rows - 1) * plan.tileHeight, c.height);
+    }
+}
+
+// The guarantee of Direct3D 11's resource limit for an adapter's memory,
+// and the pieces of whole triangles within it.
+TEST(AdapterLimits, GuaranteedSizeAndPieces) {
+    EXPECT_EQ(guaranteedResourceBytes(kMicrosoftVendor, uint64_t{16} << 30), 128 * kMegabyte);
+    EXPECT_EQ(guaranteedResourceBytes(0x8086, 128 * kMegabyte), 128 * kMegabyte);  // integrated, 128 MB
+    EXPECT_EQ(guaranteedResourceBytes(0x10DE, 2048 * kMegabyte), 512 * kMegabyte);
+    EXPECT_EQ(guaranteedResourceBytes(0x1002, uint64_t{24} << 30), 2048 * kMegabyte);
+    EXPECT_EQ(pieceTrianglesFor(128 * kMegabyte, 0), 2796202u);
+    EXPECT_EQ(pieceTrianglesFor(2048 * kMegabyte, 0), 5592405u);  // the staging cap
+    EXPECT_EQ(pieceTrianglesFor(2048 * kMegabyte, 64 * 1024), 1365u);
+    EXPECT_EQ(pieceTrianglesFor(2048 * kMegabyte, 10), 1u);
 }
 
 }  // namespace

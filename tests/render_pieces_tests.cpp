@@ -2,8 +2,13 @@
 // mode, with a section, the problems shown and a solid hidden; pictures and
 // Explorer thumbnails. Pieces are lowered far below any adapter's size
 // through the upload's seam, to sizes that split solids at odd places.
+// Pictures beyond one target's size or budget come in tiles, as whole ones;
+// thumbnails share one device; a picture whose device is lost is drawn on a
+// new one.
 #include "tests/render_test_support.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "app/thumbnail/thumbnail_image.h"
@@ -186,6 +191,76 @@ TEST_F(RenderPieces, PicturesAndThumbnailsFromManyPiecesEqualThoseFromOne) {
         EXPECT_TRUE(picture() == wholePicture);
         EXPECT_TRUE(thumbnail() == wholeThumbnail);
     }
+}
+
+// The picture of the torus at a size, with every sample count refused but
+// one, so that tiles and whole pictures are drawn alike.
+std::vector<uint8_t> pictureOf(ModelPart* part, int32_t width, int32_t height, const MessageSink* sink = nullptr) {
+    PictureLook look = {width, height, kRenderOutline, 0x12345678, int32_t(0xE0000000), 0xFFF0F0F0, 0xFF203040,
+                        {1, 2, 1, 0.3f}};
+    Picture p;
+    EXPECT_TRUE(renderPartsPicture(part, 1, &look, &p, sink));
+    std::vector<uint8_t> bytes;
+    if (p.pixels) bytes.assign(p.pixels, p.pixels + size_t(p.width) * p.height * 4);
+    freePicture(&p);
+    return bytes;
+}
+
+struct OneSample {
+    OneSample() { failTargetsAbove(1); }
+    ~OneSample() {
+        failTargetsAbove(0);
+        pretendAdapter(0, 0);
+    }
+};
+
+// On an adapter of 1 MB (targets of 43,690 pixels at most) and one whose
+// textures stop at 8,192 (feature level 10_x), pictures come in tiles
+// that make up the picture drawn whole.
+TEST_F(RenderPieces, TiledPicturesEqualWholeOnes) {
+    OneSample oneSample;
+    for (auto [width, height, budget, side] : {std::array<int64_t, 4>{900, 700, 1 << 20, 0},
+                                               std::array<int64_t, 4>{9000, 48, 0, 8192}}) {
+        SCOPED_TRACE(width);
+        std::vector<uint8_t> whole = pictureOf(&model_.part, int32_t(width), int32_t(height));
+        ASSERT_EQ(whole.size(), size_t(width * height * 4));
+        EXPECT_NE(std::count(whole.begin(), whole.end(), whole[0]), std::ptrdiff_t(whole.size()));
+        pretendAdapter(uint64_t(budget), int32_t(side));
+        RecordingSink sink;
+        std::vector<uint8_t> tiled = pictureOf(&model_.part, int32_t(width), int32_t(height), &sink.sink);
+        ASSERT_EQ(tiled.size(), whole.size());
+        // Every edge and line where it is whole; a shade may round the other
+        // way in a few pixels, as the rasterizer interpolates from its own
+        // tile's corner.
+        int differing = 0, most = 0;
+        for (size_t i = 0; i < whole.size(); i += 4) {
+            int d = 0;
+            for (int c = 0; c < 4; ++c) d = std::max(d, std::abs(whole[i + c] - tiled[i + c]));
+            differing += d != 0;
+            most = std::max(most, d);
+        }
+        EXPECT_LE(most, 1);
+        EXPECT_LE(differing, width * height / 10000);
+        EXPECT_TRUE(sink.received.empty());
+        pretendAdapter(0, 0);
+    }
+}
+
+// An Explorer host draws many thumbnails: one device serves them all, and
+// one lost meanwhile is made anew for the next without a word.
+TEST_F(RenderPieces, ThumbnailsShareOneDeviceAndALostOneIsMadeAnew) {
+    std::vector<uint8_t> first = pictureOf(&model_.part, 128, 128);
+    uint32_t made = pictureDevicesMade();
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(pictureOf(&model_.part, 128, 128) == first);
+    EXPECT_EQ(pictureDevicesMade(), made);
+    RecordingSink sink;
+    injectGpuFailure(kCallCreateBuffer, int32_t(0x887A0005));
+    EXPECT_TRUE(pictureOf(&model_.part, 128, 128, &sink.sink) == first);
+    EXPECT_EQ(pictureDevicesMade(), made + 1);
+    EXPECT_TRUE(sink.received.empty());
+    releasePictureDevice();
+    EXPECT_TRUE(pictureOf(&model_.part, 128, 128) == first);
+    EXPECT_EQ(pictureDevicesMade(), made + 2);
 }
 
 }  // namespace

@@ -18,9 +18,11 @@
 #include "view/camera.h"
 #include "view/frame_math.h"
 #include "view/frame_render.h"
+#include "view/device_work.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/mesh_upload.h"
+#include "view/window_targets.h"
 
 namespace render_test {
 
@@ -210,7 +212,8 @@ inline void render(const GpuPipeline* pipeline, Target* target, const std::vecto
     const FrameCamera& f = camera.frame;
     SectionConstants section;
     computeSectionConstants(&camera.section, f.yUp, camera.boundsMin, camera.boundsMax, &section);
-    renderFrame(pipeline, camera.mode, meshes, target->colourView, target->depthView, target->width, target->height, clear,
+    renderFrame(pipeline, camera.mode, meshes, target->colourView, target->depthView,
+                FrameArea{target->width, target->height, 0, 0}, clear,
                 f.centre, f.rotation, f.pan, f.radius, f.zoom, f.yUp, camera.section.on ? &section : nullptr,
                 camera.showProblems, sink);
     pipeline->context->ClearState();

@@ -46,7 +46,11 @@ TEST(StatusText, Lines) {
         {kWarnArchicadUnit, 0,
          widenAscii("STL warning: bad ArchiCAD metadata (unknown unit); scaling may be incorrect")},
         {kErrEndInTriangles, 1234, widenAscii("STL error: unexpected end of file in triangles; aborting")},
-        {0x80000d07, 0, widenAscii("Direct3D 11 error: lost GPU (may be overload or driver problems)")},
+        {0x80000d07, 0,
+         widenAscii("Direct3D 11 error: the graphics device was removed (driver updated, or the adapter removed or "
+                    "switched)")},
+        {0x80000d08, 0x887A0006, widenAscii("Direct3D 11 error: the GPU stopped responding")},
+        {0x80000d11, 0x887A0030, widenAscii("Direct3D 11 error: failed with code 0x887A0030")},
         {kOutOfMemory, 0, widenAscii("out of memory")}, {kInfoWrittenBy, 0, widenAscii("STL info: written by ")},
         {kInfoWrittenBy, at("Pi\xC3\xA8" "ce"), widenAscii("STL info: written by Pi\xE8" "ce")},
         {kInfoWritten, at(&date), widenAscii("STL info: written 2024-05-06 12:00")},
@@ -71,7 +75,7 @@ TEST(StatusText, Lines) {
     };
     for (const auto& [code, argument, line] : rows)
         EXPECT_EQ(lineFor(code, argument), line) << std::hex << code << " " << argument;
-    for (StatusCode code : {0u, 0x10000803u, 0x10000d02u, 0x4000080Au, 0x8000080Cu, 0x80000b01u, 0x80000d08u, ~0u})
+    for (StatusCode code : {0u, 0x10000803u, 0x10000d02u, 0x4000080Au, 0x8000080Cu, 0x80000b01u, 0x80000d12u, ~0u})
         EXPECT_EQ(lineFor(code, at("text")), kUnknown) << std::hex << code;
     // The system's own texts, on one line, also for numbers it has none for.
     const Text notFound = lineFor(kSystemError, 2);

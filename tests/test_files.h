@@ -179,7 +179,9 @@ inline int centreCoverage(HWND view) {
     return covered;
 }
 
+// The dialog shows the view only with a model: before that the screen may
+// hold anything where it will be, such as a window not painted yet.
 inline bool modelIsShown(HWND view) {
-    return centreCoverage(view) == 400;
+    return IsWindowVisible(view) && centreCoverage(view) == 400;
 }
 #endif

@@ -6,6 +6,7 @@
 #include "tests/sink_recorder.h"
 #include "tests/view_test_support.h"
 #include "view/camera.h"
+#include "view/device_work.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 

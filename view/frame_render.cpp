@@ -18,54 +18,29 @@
 #include "view/gpu_mesh.h"
 #include "view/problem_edges.h"
 #include "view/view_picking.h"
+#include "view/window_targets.h"
 
 namespace {
 
 constexpr UINT kVertexStride = sizeof(MeshVertex);
-constexpr UINT kSyncInterval = 1;  // one vertical blank bounds the automatic rotation
 // Far enough forward to win over the face under a line, a thousandth of
 // the depth range: surfaces that much apart are one to the eye.
 constexpr float kProblemLineDepth = 0.999f;
 
-volatile int32_t injectedPresentResult = 0;
-
-// What a frame needs after its draws before it can be shown: where frames
-// go through GDI, the copy into the staging texture.
-HRESULT queueFramePresentation(const ViewState* state, FrameForm form) {
-    if (state->swapChain) return S_OK;
-    bool single = form == kFormSingleSample;
-    return queueFrameCopy(state->pipeline.context, single ? state->singleSampleTarget : state->renderTargetView,
-                          single ? nullptr : state->resolvedFrame, state->stagingFrame);
+// The picture's viewport, moved to the tile's place and by a shift of whole
+// pixels, with depths from 0 to `farDepth`.
+D3D11_VIEWPORT viewportOf(const FrameArea& area, int shiftX, int shiftY, float farDepth) {
+    return D3D11_VIEWPORT{static_cast<float>(shiftX - area.left), static_cast<float>(shiftY - area.top),
+                          static_cast<float>(area.width), static_cast<float>(area.height), 0.0f, farDepth};
 }
 
-// Through the swap chain, or, where the view has none, through GDI.
-HRESULT showFrame(const ViewState* state) {
-    HRESULT injected = exchange32(&injectedPresentResult, 0);
-    if (FAILED(injected)) return injected;
-    if (state->swapChain) return state->swapChain->Present(kSyncInterval, 0);
-    return drawFrameCopy(state->pipeline.context, state->stagingFrame, state->window);
-}
-
-// The picture of a view without a device or without a mesh: the background
-// colour with the error icon's corner at the centre of the client area.
-void paintNoDevicePicture(ViewState* state) {
-    HWND window = static_cast<HWND>(state->window);
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
-    if (!dc) return;
-    SetDCBrushColor(dc, state->backgroundColor & 0xFFFFFF);
-    FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
-    HICON icon = LoadIconW(nullptr, IDI_ERROR);
-    if (icon) DrawIcon(dc, state->clientWidth / 2, state->clientHeight / 2, icon);
-    EndPaint(window, &paint);
-}
-
+// A failed Map is reported; a lost device is told by its owner.
 bool writeConstants(ID3D11DeviceContext* context, ID3D11Buffer* buffer, const void* data, size_t bytes,
                     const MessageSink* sink) {
     D3D11_MAPPED_SUBRESOURCE mapped;
     HRESULT result = context->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped);
     if (FAILED(result)) {
-        reportGpuError(result, sink);
+        reportGpuFailure(result, sink);
         return false;
     }
     memcpy(mapped.pData, data, bytes);
@@ -207,7 +182,7 @@ bool hasProblems(const GpuMesh* mesh, ID3D11Device* device) {
 // lines alone). Wireframe hides nothing, so there they hide nothing either:
 // its own edges, drawn as lines, would.
 void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots],
-                  ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height, bool yUp, bool wireframe,
+                  ID3D11DepthStencilView* depthStencilView, const FrameArea& area, bool yUp, bool wireframe,
                   const MessageSink* sink) {
     ID3D11DeviceContext* context = pipeline->context;
     GpuMesh* drawn[kViewMeshSlots] = {};
@@ -231,15 +206,13 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
         for (uint32_t kind : {kProblemOpen, kProblemNonManifold}) {
             if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kind], sink)) continue;
             for (int shift = 0; shift < 4; ++shift) {
-                D3D11_VIEWPORT viewport = {static_cast<float>(shift & 1), static_cast<float>(shift >> 1),
-                                           static_cast<float>(width), static_cast<float>(height), 0.0f,
-                                           kProblemLineDepth};
+                D3D11_VIEWPORT viewport = viewportOf(area, shift & 1, shift >> 1, kProblemLineDepth);
                 context->RSSetViewports(1, &viewport);
                 drawProblemPieces(context, drawn[m], kind);
             }
         }
     }
-    D3D11_VIEWPORT viewport = {0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f, 1.0f};
+    D3D11_VIEWPORT viewport = viewportOf(area, 0, 0, 1.0f);
     context->RSSetViewports(1, &viewport);
     context->OMSetDepthStencilState(nullptr, 0);
 }
@@ -254,7 +227,7 @@ void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlot
 
 void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
                  ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
-                 int32_t width, int32_t height, const float clearColour[4], const float centre[3],
+                 const FrameArea& area, const float clearColour[4], const float centre[3],
                  const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
                  const SectionConstants* section, bool showProblems, const MessageSink* sink) {
     ID3D11DeviceContext* context = pipeline->context;
@@ -278,8 +251,8 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     camera.radius = radius;
     camera.zoom = zoom;
     camera.yUp = yUp;
-    camera.width = width;
-    camera.height = height;
+    camera.width = area.width;
+    camera.height = area.height;
     FrameConstants frame;
     computeFrameConstants(&camera, &frame);
     ID3D11Buffer* frameConstants = pipeline->frameConstants;
@@ -290,7 +263,7 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     ID3D11Buffer* objectConstants = pipeline->objectConstants;
     context->VSSetConstantBuffers(1, 1, &objectConstants);
 
-    D3D11_VIEWPORT viewport = {0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f, 1.0f};
+    D3D11_VIEWPORT viewport = viewportOf(area, 0, 0, 1.0f);
     context->RSSetViewports(1, &viewport);
     context->PSSetShader(pipeline->litPixelShader, nullptr, 0);
     context->OMSetRenderTargets(1, &renderTargetView, depthStencilView);
@@ -310,21 +283,21 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
         drawMeshes(pipeline, meshes, yUp, sink);
     }
     if (showProblems)
-        drawProblems(pipeline, meshes, depthStencilView, width, height, yUp, mode == kRenderWireframe, sink);
+        drawProblems(pipeline, meshes, depthStencilView, area, yUp, mode == kRenderWireframe, sink);
 }
 
 namespace {
 
 // The measure marks over everything (the depth buffer is cleared before each
 // pass), unlit: a dark rim, then the fill in a colour the picture lacks.
-void drawMarks(const ViewState* state, ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
+void drawMarks(const ViewState* state, ID3D11DepthStencilView* depthStencilView, const FrameArea& area) {
     MeasureMarks marks;
     memcpy(&marks, &state->marks, sizeof marks);
     if (marks.count == 0) return;
     const GpuPipeline* pipeline = &state->pipeline;
     ID3D11DeviceContext* context = pipeline->context;
     FrameCamera camera;
-    viewFrameCamera(state, width, height, &camera);
+    viewFrameCamera(state, area.width, area.height, &camera);
     uint32_t meshColours[kViewMeshSlots];
     int meshCount = 0;
     for (; meshCount < kViewMeshSlots && state->meshes[meshCount]; ++meshCount)
@@ -349,7 +322,7 @@ void drawMarks(const ViewState* state, ID3D11DepthStencilView* depthStencilView,
         ID3D11Buffer* buffer = nullptr;
         HRESULT result = pipeline->device->CreateBuffer(&description, &data, &buffer);
         if (FAILED(result)) {
-            reportGpuError(result, state->sink);
+            reportGpuFailure(result, state->sink);
             return;
         }
         // World coordinates: the model matrix is the identity.
@@ -367,7 +340,7 @@ void drawMarks(const ViewState* state, ID3D11DepthStencilView* depthStencilView,
 }  // namespace
 
 void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
-                     ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
+                     ID3D11DepthStencilView* depthStencilView, const FrameArea& area) {
     // The record is packed: its arrays are copied out rather than pointed into.
     uint32_t background = state->backgroundColor;
     float clearColour[4] = {kClearColourTable[background & 0xFF], kClearColourTable[background >> 8 & 0xFF],
@@ -385,20 +358,20 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
     SectionPlane plane = state->section;
     SectionConstants section;
     if (plane.on) computeSectionConstants(&plane, state->yUp != 0, boundsMin, boundsMax, &section);
-    renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, width, height,
+    renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, area,
                 clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0,
                 plane.on ? &section : nullptr, state->showProblems != 0, state->sink);
-    drawMarks(state, depthStencilView, width, height);
+    drawMarks(state, depthStencilView, area);
 }
 
 void renderBoxFrame(const ViewState* state, ID3D11RenderTargetView* renderTargetView,
-                    ID3D11DepthStencilView* depthStencilView, int32_t width, int32_t height) {
+                    ID3D11DepthStencilView* depthStencilView, const FrameArea& area) {
     // The camera and the clear of a frame without meshes, then the lines.
     GpuMesh* first = state->meshes[0];
     ViewState empty;
     memcpy(&empty, state, sizeof empty);
     memset(empty.meshes, 0, sizeof empty.meshes);
-    renderViewFrame(&empty, renderTargetView, depthStencilView, width, height);
+    renderViewFrame(&empty, renderTargetView, depthStencilView, area);
     float low[3], high[3];
     memcpy(low, state->boundsMin, sizeof low);
     memcpy(high, state->boundsMax, sizeof high);
@@ -433,109 +406,61 @@ void renderBoxFrame(const ViewState* state, ID3D11RenderTargetView* renderTarget
     buffer->Release();
 }
 
-namespace {
-
-uint32_t millisecondsSince(int64_t start) {
-    int64_t frequency = counterFrequency();
-    return frequency > 0 ? static_cast<uint32_t>((readCounter() - start) * 1000 / frequency) : 0;
-}
-
-// One-sample frames are possible where frames go through GDI from
-// multisampled textures (the resolve texture exists exactly then).
-bool singleSampleTargets(ViewState* state) {
-    if (state->swapChain || !state->resolvedFrame) return false;
-    if (state->singleSampleTarget) return true;
-    return createFrameTextures(state->pipeline.device, state->clientWidth, state->clientHeight,
-                               &state->singleSampleTarget, &state->singleSampleDepth, state->sink, 1);
-}
-
-// Waits up to kFrameWaitMs for the device to finish the frame; false while
-// it is still drawing. Without a query the frame counts as done: showing it
-// then waits for it.
-bool awaitFrame(ViewState* state) {
-    ID3D11DeviceContext* context = state->pipeline.context;
-    if (!state->frameDone) {
-        D3D11_QUERY_DESC description = {D3D11_QUERY_EVENT, 0};
-        if (FAILED(state->pipeline.device->CreateQuery(&description, &state->frameDone))) {
-            state->frameDone = nullptr;
-            return true;
+void warmPipeline(const GpuPipeline* pipeline) {
+    ID3D11Device* device = pipeline->device;
+    ID3D11DeviceContext* context = pipeline->context;
+    MeshVertex vertices[3] = {{{0, 0, 0}, {255, 255, 255, 255}}, {{1, 0, 0}, {255, 255, 255, 255}},
+                              {{0, 1, 0}, {255, 255, 255, 255}}};
+    D3D11_BUFFER_DESC description = {sizeof vertices, D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
+    D3D11_SUBRESOURCE_DATA initial = {vertices, 0, 0};
+    ID3D11Buffer* buffer = nullptr;
+    if (FAILED(device->CreateBuffer(&description, &initial, &buffer))) return;
+    SolidRange range = {0, 1};
+    MeshPiece piece = {buffer, 0, 1, 0, 1, nullptr, nullptr};
+    GpuMesh mesh;
+    memset(&mesh, 0, sizeof mesh);
+    mesh.solidCount = 1;
+    mesh.color = 0xFFFFFFFF;
+    mesh.ranges = &range;
+    mesh.triangleCount = 1;
+    mesh.pieces = &piece;
+    mesh.pieceCount = 1;
+    mesh.unitScale = 1;
+    GpuMesh* meshes[kViewMeshSlots] = {&mesh, nullptr, nullptr, nullptr, nullptr};
+    constexpr int32_t kSide = 8;
+    ID3D11RenderTargetView* renderTargetView;
+    ID3D11DepthStencilView* depthStencilView;
+    // The samples of a window's frames: the programs are built for them.
+    if (SUCCEEDED(createFrameTextures(device, kSide, kSide, targetSampleCount(device, kSide, kSide), &renderTargetView,
+                                      &depthStencilView))) {
+        const float clear[4] = {0, 0, 0, 1}, centre[3] = {0.5f, 0.5f, 0}, pan[3] = {0, 0, 0};
+        const float rotation[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        SectionPlane plane = initialSection();
+        plane.on = 1;
+        SectionConstants cut;
+        const float low[3] = {0, 0, 0}, high[3] = {1, 1, 0};
+        computeSectionConstants(&plane, true, low, high, &cut);
+        const SectionConstants* sections[] = {nullptr, &cut};
+        const FrameArea area = {kSide, kSide, 0, 0};
+        for (RenderMode mode : {kRenderSolid, kRenderWireframe, kRenderOutline})
+            for (const SectionConstants* section : sections)
+                renderFrame(pipeline, mode, meshes, renderTargetView, depthStencilView, area, clear, centre, rotation,
+                            pan, 0.71f, kInitialZoom, true, section, false, nullptr);
+        // Reading the pixels waits until the driver has done all of it.
+        ID3D11Texture2D *resolved = nullptr, *staging = nullptr;
+        const void* pixels;
+        uint32_t rowPitch;
+        if (SUCCEEDED(createCopyTextures(device, renderTargetView, &resolved, &staging))) {
+            if (SUCCEEDED(mapFrameCopy(context, renderTargetView, resolved, staging, &pixels, &rowPitch)))
+                context->Unmap(staging, 0);
+            staging->Release();
+            if (resolved) resolved->Release();
         }
+        context->OMSetRenderTargets(0, nullptr, nullptr);
+        depthStencilView->Release();
+        renderTargetView->Release();
     }
-    context->End(state->frameDone);
-    context->Flush();
-    while (context->GetData(state->frameDone, nullptr, 0, D3D11_ASYNC_GETDATA_DONOTFLUSH) == S_FALSE) {
-        if (millisecondsSince(state->frameStart) >= kFrameWaitMs) return false;
-        Sleep(1);
-    }
-    return true;
-}
-
-void finishFrame(ViewState* state, HRESULT queued) {
-    HRESULT result = SUCCEEDED(queued) ? showFrame(state) : queued;
-    recordFrame(&state->pacing, state->frameForm, millisecondsSince(state->frameStart));
-    if (FAILED(result)) {
-        // Until the next upload makes a new device the view shows the GDI picture.
-        reportGpuError(result, state->sink);
-        dropDevice(state);
-    }
-}
-
-}  // namespace
-
-void paintView(ViewState* state) {
-    HWND window = static_cast<HWND>(state->window);
-    acquireSpinLock(&state->lock);
-    if (!state->pipeline.device || !state->meshes[0]) {
-        releaseSpinLock(&state->lock);
-        paintNoDevicePicture(state);
-        return;
-    }
-    if (state->frameInFlight) {
-        state->repaintAfterFrame = 1;
-        releaseSpinLock(&state->lock);
-        ValidateRect(window, nullptr);
-        return;
-    }
-    state->frameStart = readCounter();
-    bool moving = viewIsMoving(state);
-    bool gdiMultisampled = !state->swapChain && state->resolvedFrame;
-    FrameForm form = chooseFrameForm(&state->pacing, moving, gdiMultisampled);
-    if (form == kFormSingleSample && !singleSampleTargets(state)) form = kFormBox;
-    state->frameForm = form;
-    ID3D11RenderTargetView* target = form == kFormSingleSample ? state->singleSampleTarget : state->renderTargetView;
-    ID3D11DepthStencilView* depth = form == kFormSingleSample ? state->singleSampleDepth : state->depthStencilView;
-    if (form == kFormBox)
-        renderBoxFrame(state, target, depth, state->clientWidth, state->clientHeight);
-    else
-        renderViewFrame(state, target, depth, state->clientWidth, state->clientHeight);
-    HRESULT queued = queueFramePresentation(state, form);
-    // Without the timer nothing would show the frame later: it is waited for.
-    bool later = SUCCEEDED(queued) && !awaitFrame(state) && SetTimer(window, kFrameTimerId, kFramePollMs, nullptr);
-    if (later)
-        state->frameInFlight = 1;
-    else
-        finishFrame(state, queued);
-    releaseSpinLock(&state->lock);
-    ValidateRect(window, nullptr);
-}
-
-void pollFrame(ViewState* state) {
-    HWND window = static_cast<HWND>(state->window);
-    acquireSpinLock(&state->lock);
-    if (state->frameInFlight && state->pipeline.device &&
-        state->pipeline.context->GetData(state->frameDone, nullptr, 0, D3D11_ASYNC_GETDATA_DONOTFLUSH) == S_FALSE) {
-        releaseSpinLock(&state->lock);
-        return;
-    }
-    if (state->frameInFlight) {
-        state->frameInFlight = 0;
-        finishFrame(state, S_OK);
-    }
-    bool repaint = state->repaintAfterFrame != 0;
-    state->repaintAfterFrame = 0;
-    releaseSpinLock(&state->lock);
-    KillTimer(window, kFrameTimerId);
-    if (repaint || (!viewIsMoving(state) && needsFullFrame(&state->pacing))) InvalidateRect(window, nullptr, FALSE);
+    buffer->Release();
 }
 
 // 0 marks a stopped rotation timer, so a counter reading of 0 is moved by a tick.
@@ -549,8 +474,4 @@ int64_t counterFrequency() {
     LARGE_INTEGER frequency;
     if (!QueryPerformanceFrequency(&frequency)) return 0;
     return frequency.QuadPart;
-}
-
-void failNextPresent(int32_t result) {
-    exchange32(&injectedPresentResult, result);
 }

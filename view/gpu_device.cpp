@@ -11,21 +11,12 @@
 #include "core/spin_lock.h"
 #include "view/adapter_limits.h"
 #include "view/com_helpers.h"
-#include "view/gdi_presentation.h"
 #include "view/shaders/shader_blobs.h"
 
 namespace {
 
-const GUID kDxgiDevice1Id = {0x77db970f, 0x6276, 0x48ba, {0xba, 0x28, 0x07, 0x01, 0x43, 0xb4, 0x39, 0x2c}};
-const GUID kDxgiAdapter1Id = {0x29038f61, 0x3839, 0x4626, {0x91, 0xfd, 0x08, 0x68, 0x79, 0x01, 0x1a, 0x05}};
-const GUID kDxgiFactory1Id = {0x770aae78, 0xf26f, 0x4dba, {0xa8, 0x29, 0x25, 0x3c, 0x83, 0xd1, 0xb3, 0x87}};
-
 constexpr UINT kSdkVersion = 7;
 constexpr UINT kDeviceFlags = D3D11_CREATE_DEVICE_BGRA_SUPPORT;
-constexpr DXGI_FORMAT kColourFormat = DXGI_FORMAT_R8G8B8A8_UNORM_SRGB;
-constexpr DXGI_FORMAT kDepthFormat = DXGI_FORMAT_D24_UNORM_S8_UINT;
-constexpr UINT kMaxSampleCount = 16;
-constexpr UINT kMaxSoftwareSampleCount = 4;
 constexpr UINT kFrameConstantsBytes = 96;
 constexpr UINT kObjectConstantsBytes = 128;
 constexpr UINT kSectionConstantsBytes = sizeof(SectionConstants);
@@ -94,15 +85,21 @@ Injection takeInjection() {
     return injection;
 }
 
-volatile uint64_t pieceByteLimit = 0;  // the test seam's; 0: none
+volatile uint64_t pieceByteLimit = 0;  // the test seams'; 0: none
+volatile uint64_t pretendedResourceBytes = 0;
+volatile int32_t pretendedTextureSide = 0;
 
-// The adapter of WARP or of Windows' own Basic Render Driver: no GPU.
-bool isSoftwareDevice(ID3D11Device* device) {
-    AdapterFacts facts;
-    return adapterFactsOf(device, &facts) && facts.vendorId == kMicrosoftVendor;
-}
+// The failure seams: per call, the result and how many calls to let pass
+// first; the device a lost call was made on, until it goes.
+volatile int32_t injectedResults[kGpuCalls] = {};
+volatile int32_t injectedSkips[kGpuCalls] = {};
+ID3D11Device* volatile injectedLostDevice = nullptr;
+volatile int32_t injectedLossReason = 0;
+volatile int32_t refusedTargetSamples = 0;
 
 void closeDevice(ID3D11Device* device, ID3D11DeviceContext* context) {
+    // Another device may be made at the same address.
+    if (device && device == injectedLostDevice) injectedLostDevice = nullptr;
     if (context) {
         context->ClearState();
         context->Flush();
@@ -271,104 +268,6 @@ void keepFailedDevice(ID3D11Device* device) {
     releaseInterface(previous);
 }
 
-// A colour view of the buffer and a depth buffer of its size and samples
-// with its view. The views keep their textures alive.
-bool createViewsOf(ID3D11Device* device, ID3D11Texture2D* colourBuffer, ID3D11RenderTargetView** renderTargetView,
-                   ID3D11DepthStencilView** depthStencilView, const MessageSink* sink) {
-    ID3D11RenderTargetView* colourView = nullptr;
-    ID3D11Texture2D* depthBuffer = nullptr;
-    ID3D11DepthStencilView* depthView = nullptr;
-    HRESULT result = device->CreateRenderTargetView(colourBuffer, nullptr, &colourView);
-    if (SUCCEEDED(result)) {
-        D3D11_TEXTURE2D_DESC description;
-        colourBuffer->GetDesc(&description);
-        description.MipLevels = 1;
-        description.ArraySize = 1;
-        description.Format = kDepthFormat;
-        description.Usage = D3D11_USAGE_DEFAULT;
-        description.BindFlags = D3D11_BIND_DEPTH_STENCIL;
-        description.CPUAccessFlags = 0;
-        description.MiscFlags = 0;
-        result = device->CreateTexture2D(&description, nullptr, &depthBuffer);
-    }
-    if (SUCCEEDED(result)) result = device->CreateDepthStencilView(depthBuffer, nullptr, &depthView);
-    releaseInterface(depthBuffer);
-    if (FAILED(result)) {
-        reportGpuError(result, sink);
-        releaseInterface(colourView);
-        return false;
-    }
-    *renderTargetView = colourView;
-    *depthStencilView = depthView;
-    return true;
-}
-
-// The client size, for the frame textures of a view that has no swap chain.
-void clientSizeOf(void* window, int32_t* width, int32_t* height) {
-    RECT client = {0, 0, 0, 0};
-    GetClientRect(static_cast<HWND>(window), &client);
-    *width = client.right - client.left;
-    *height = client.bottom - client.top;
-}
-
-// The window-dependent objects: a swap chain with its two views, or where
-// frames go through GDI the two views of the frame textures and the
-// textures a frame is copied through.
-struct WindowTargets {
-    IDXGISwapChain* swapChain;
-    ID3D11RenderTargetView* renderTargetView;
-    ID3D11DepthStencilView* depthStencilView;
-    ID3D11Texture2D* resolvedFrame;
-    ID3D11Texture2D* stagingFrame;
-};
-
-void storeTargets(ViewState* state, const WindowTargets& targets) {
-    state->swapChain = targets.swapChain;
-    state->renderTargetView = targets.renderTargetView;
-    state->depthStencilView = targets.depthStencilView;
-    state->resolvedFrame = targets.resolvedFrame;
-    state->stagingFrame = targets.stagingFrame;
-}
-
-// Textures of the window's client size (the record's is not updated yet
-// during a resize) and everything a frame is copied through.
-bool createGdiTargets(ID3D11Device* device, void* window, WindowTargets* targets, const MessageSink* sink) {
-    int32_t width, height;
-    clientSizeOf(window, &width, &height);
-    ID3D11RenderTargetView* renderTargetView;
-    ID3D11DepthStencilView* depthStencilView;
-    if (!createFrameTextures(device, width, height, &renderTargetView, &depthStencilView, sink)) return false;
-    HRESULT result = createCopyTextures(device, renderTargetView, &targets->resolvedFrame, &targets->stagingFrame);
-    if (FAILED(result)) {
-        reportGpuError(result, sink);
-        depthStencilView->Release();
-        renderTargetView->Release();
-        return false;
-    }
-    targets->renderTargetView = renderTargetView;
-    targets->depthStencilView = depthStencilView;
-    return true;
-}
-
-// ensureDevice with the lock held.
-bool ensureDeviceLocked(ViewState* state, const MessageSink* sink) {
-    if (state->pipeline.device) return true;
-    if (!createPipeline(&state->pipeline, sink)) return false;
-    WindowTargets targets = {nullptr, nullptr, nullptr, nullptr, nullptr};
-    ID3D11Device* device = state->pipeline.device;
-    bool made = presentsThroughGdi() ? createGdiTargets(device, state->window, &targets, sink)
-                                     : createSwapChain(device, state->window, &targets.swapChain,
-                                                       &targets.renderTargetView, &targets.depthStencilView, sink);
-    if (made) {
-        storeTargets(state, targets);
-        return true;
-    }
-    // A device always comes with its two views, and with its swap chain
-    // unless frames go through GDI.
-    releasePipeline(&state->pipeline);
-    return false;
-}
-
 }  // namespace
 
 bool adapterFactsOf(ID3D11Device* device, AdapterFacts* facts) {
@@ -384,7 +283,18 @@ bool adapterFactsOf(ID3D11Device* device, AdapterFacts* facts) {
     facts->name[127] = 0;
     facts->vendorId = description.VendorId;
     facts->resourceBytes = guaranteedResourceBytes(description.VendorId, description.DedicatedVideoMemory);
+    if (pretendedResourceBytes) facts->resourceBytes = pretendedResourceBytes;
     return true;
+}
+
+int32_t maxTextureSideOf(ID3D11Device* device) {
+    if (pretendedTextureSide) return pretendedTextureSide;
+    return maxTextureSide(static_cast<uint32_t>(device->GetFeatureLevel()));
+}
+
+void pretendAdapter(uint64_t resourceBytes, int32_t maxTextureSide) {
+    pretendedResourceBytes = resourceBytes;
+    pretendedTextureSide = maxTextureSide;
 }
 
 uint32_t pieceTrianglesOf(ID3D11Device* device) {
@@ -474,163 +384,44 @@ void releasePipeline(GpuPipeline* pipeline) {
     memset(pipeline, 0, sizeof *pipeline);
 }
 
-uint32_t pickSampleCount(ID3D11Device* device) {
-    for (UINT count = isSoftwareDevice(device) ? kMaxSoftwareSampleCount : kMaxSampleCount; count > 1; --count) {
-        UINT colourLevels = 0, depthLevels = 0;
-        if (FAILED(device->CheckMultisampleQualityLevels(kColourFormat, count, &colourLevels)) || colourLevels == 0)
-            continue;
-        if (SUCCEEDED(device->CheckMultisampleQualityLevels(kDepthFormat, count, &depthLevels)) && depthLevels > 0)
-            return count;
-    }
-    return 1;
+int32_t deviceRemovedReason(ID3D11Device* device) {
+    if (device == injectedLostDevice && injectedLossReason) return injectedLossReason;
+    return device->GetDeviceRemovedReason();
 }
 
-bool createTargetViews(ID3D11Device* device, IDXGISwapChain* swapChain, ID3D11RenderTargetView** renderTargetView,
-                       ID3D11DepthStencilView** depthStencilView, const MessageSink* sink) {
-    ID3D11Texture2D* backBuffer = nullptr;
-    HRESULT result = swapChain->GetBuffer(0, kTexture2DId, reinterpret_cast<void**>(&backBuffer));
-    if (FAILED(result)) {
-        reportGpuError(result, sink);
-        return false;
-    }
-    bool made = createViewsOf(device, backBuffer, renderTargetView, depthStencilView, sink);
-    backBuffer->Release();
-    return made;
+void injectGpuFailure(GpuCall call, int32_t result, uint32_t skip) {
+    injectedSkips[call] = static_cast<int32_t>(skip);
+    exchange32(&injectedResults[call], result);
 }
 
-bool createFrameTextures(ID3D11Device* device, int32_t width, int32_t height,
-                         ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
-                         const MessageSink* sink, uint32_t sampleCount) {
-    D3D11_TEXTURE2D_DESC description;
-    memset(&description, 0, sizeof description);
-    description.Width = width > 1 ? static_cast<UINT>(width) : 1;
-    description.Height = height > 1 ? static_cast<UINT>(height) : 1;
-    description.MipLevels = 1;
-    description.ArraySize = 1;
-    description.Format = kColourFormat;
-    description.SampleDesc.Count = sampleCount ? sampleCount : pickSampleCount(device);
-    description.Usage = D3D11_USAGE_DEFAULT;
-    description.BindFlags = D3D11_BIND_RENDER_TARGET;
-    ID3D11Texture2D* colour = nullptr;
-    HRESULT result = device->CreateTexture2D(&description, nullptr, &colour);
-    if (FAILED(result)) {
-        reportGpuError(result, sink);
-        return false;
+int32_t injectedFailure(GpuCall call, ID3D11Device* device) {
+    if (injectedResults[call] == 0) return S_OK;
+    // Calls of this kind run on one thread at a time in the tests that set the seam.
+    if (injectedSkips[call] > 0) {
+        injectedSkips[call] = injectedSkips[call] - 1;
+        return S_OK;
     }
-    bool made = createViewsOf(device, colour, renderTargetView, depthStencilView, sink);
-    colour->Release();
-    return made;
+    int32_t result = exchange32(&injectedResults[call], 0);
+    if (isDeviceLoss(result)) {
+        injectedLossReason = result;
+        injectedLostDevice = device;
+    }
+    return result;
 }
 
-bool createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swapChainOut,
-                     ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
-                     const MessageSink* sink) {
-    UINT samples = pickSampleCount(device);
-    IDXGIDevice1* dxgiDevice = nullptr;
-    IDXGIAdapter1* adapter = nullptr;
-    IDXGIFactory1* factory = nullptr;
-    IDXGISwapChain* swapChain = nullptr;
-    HRESULT result = device->QueryInterface(kDxgiDevice1Id, reinterpret_cast<void**>(&dxgiDevice));
-    if (SUCCEEDED(result)) result = dxgiDevice->GetParent(kDxgiAdapter1Id, reinterpret_cast<void**>(&adapter));
-    if (SUCCEEDED(result)) result = adapter->GetParent(kDxgiFactory1Id, reinterpret_cast<void**>(&factory));
-    if (SUCCEEDED(result)) {
-        DXGI_SWAP_CHAIN_DESC description;
-        memset(&description, 0, sizeof description);
-        // Width and height 0: the window's client size.
-        description.BufferDesc.Format = kColourFormat;
-        description.BufferDesc.ScanlineOrdering = DXGI_MODE_SCANLINE_ORDER_UNSPECIFIED;
-        description.BufferDesc.Scaling = DXGI_MODE_SCALING_UNSPECIFIED;
-        description.SampleDesc.Count = samples;
-        description.SampleDesc.Quality = 0;
-        description.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
-        description.BufferCount = 1;
-        description.OutputWindow = static_cast<HWND>(window);
-        description.Windowed = TRUE;
-        description.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
-        description.Flags = 0;
-        result = factory->CreateSwapChain(device, &description, &swapChain);
-    }
-    releaseInterface(factory);
-    releaseInterface(adapter);
-    releaseInterface(dxgiDevice);
-    if (FAILED(result)) {
-        reportGpuError(result, sink);
-        return false;
-    }
-    if (!createTargetViews(device, swapChain, renderTargetView, depthStencilView, sink)) {
-        swapChain->Release();
-        return false;
-    }
-    *swapChainOut = swapChain;
-    return true;
+int32_t createGpuBuffer(ID3D11Device* device, const void* description, const void* initialData, ID3D11Buffer** buffer) {
+    HRESULT result = injectedFailure(kCallCreateBuffer, device);
+    if (FAILED(result)) return result;
+    return device->CreateBuffer(static_cast<const D3D11_BUFFER_DESC*>(description),
+                                static_cast<const D3D11_SUBRESOURCE_DATA*>(initialData), buffer);
 }
 
-namespace {
-
-// Everything that depends on the window's size; the swap chain stays.
-void releaseSizedTargets(ViewState* state) {
-    state->frameInFlight = 0;  // drawn for textures that go now; the next paint draws anew
-    releaseInterface(state->singleSampleDepth);
-    releaseInterface(state->singleSampleTarget);
-    state->singleSampleDepth = nullptr;
-    state->singleSampleTarget = nullptr;
-    releaseInterface(state->stagingFrame);
-    releaseInterface(state->resolvedFrame);
-    releaseInterface(state->depthStencilView);
-    releaseInterface(state->renderTargetView);
-    WindowTargets none = {state->swapChain, nullptr, nullptr, nullptr, nullptr};
-    storeTargets(state, none);
+void failTargetsAbove(uint32_t samples) {
+    exchange32(&refusedTargetSamples, static_cast<int32_t>(samples));
 }
 
-}  // namespace
-
-void dropDevice(ViewState* state) {
-    releaseSizedTargets(state);
-    releaseInterface(state->frameDone);
-    state->frameDone = nullptr;
-    releaseInterface(state->swapChain);
-    state->swapChain = nullptr;
-    releasePipeline(&state->pipeline);
-}
-
-void resizeTargets(ViewState* state) {
-    releaseSizedTargets(state);
-    // Views still bound to the context would keep the old buffers alive and
-    // make ResizeBuffers fail.
-    ID3D11DeviceContext* context = state->pipeline.context;
-    context->ClearState();
-    context->Flush();
-    ID3D11Device* device = state->pipeline.device;
-    WindowTargets targets = {state->swapChain, nullptr, nullptr, nullptr, nullptr};
-    bool made;
-    if (targets.swapChain) {
-        HRESULT result = targets.swapChain->ResizeBuffers(0, 0, 0, DXGI_FORMAT_UNKNOWN, 0);
-        if (FAILED(result)) reportGpuError(result, state->sink);
-        made = SUCCEEDED(result) && createTargetViews(device, targets.swapChain, &targets.renderTargetView,
-                                                      &targets.depthStencilView, state->sink);
-    } else {
-        made = createGdiTargets(device, state->window, &targets, state->sink);
-    }
-    if (!made) {
-        dropDevice(state);
-        return;
-    }
-    storeTargets(state, targets);
-}
-
-bool ensureDevice(ViewState* state, const MessageSink* sink) {
-    acquireSpinLock(&state->lock);
-    bool ready = ensureDeviceLocked(state, sink);
-    releaseSpinLock(&state->lock);
-    return ready;
-}
-
-ID3D11Device* ensureDeviceReference(ViewState* state, const MessageSink* sink) {
-    acquireSpinLock(&state->lock);
-    ID3D11Device* device = ensureDeviceLocked(state, sink) ? state->pipeline.device : nullptr;
-    if (device) device->AddRef();
-    releaseSpinLock(&state->lock);
-    return device;
+bool targetsRefused(uint32_t samples) {
+    return refusedTargetSamples > 0 && samples > static_cast<uint32_t>(refusedTargetSamples);
 }
 
 void failPipelineStep(PipelineStep step, int32_t result) {

@@ -1,6 +1,7 @@
 // The view's Direct3D 11 device: the pipeline objects that do not depend on a
-// model, the window's swap chain and views, and the mapping of Direct3D and
-// DXGI failures to status codes. Only the error mapping builds natively.
+// model, what its adapter allows, the mapping of Direct3D and DXGI failures
+// to status codes, and the seams through which tests make calls fail as they
+// do on Windows. Only the error mapping builds natively.
 #pragma once
 #include <cstdint>
 #include "core/status.h"
@@ -9,20 +10,39 @@
 struct ID3D11RenderTargetView;
 struct ID3D11DepthStencilView;
 
-// Status codes of failed Direct3D and DXGI calls.
+// Status codes of failed Direct3D and DXGI calls, each with its own text.
 constexpr StatusCode kGpuDebugLayerMissing = 0x80000d00;
 constexpr StatusCode kGpuInvalidCall = 0x80000d01;
 constexpr StatusCode kGpuTooManyStates = 0x80000d02;
 constexpr StatusCode kGpuTooManyViews = 0x80000d03;
 constexpr StatusCode kGpuTooOld = 0x80000d04;
 constexpr StatusCode kGpuNoDriverSupport = 0x80000d05;
-constexpr StatusCode kGpuLost = 0x80000d07;
-constexpr StatusCode kGpuStillDrawing = 1;  // no text of its own
+constexpr StatusCode kGpuLost = 0x80000d07;  // removed: unplugged, switched or its driver updated
+constexpr StatusCode kGpuHung = 0x80000d08;
+constexpr StatusCode kGpuReset = 0x80000d09;
+constexpr StatusCode kGpuDriverFailed = 0x80000d0a;
+constexpr StatusCode kGpuUnspecified = 0x80000d0b;  // E_FAIL
+constexpr StatusCode kGpuStillDrawing = 0x80000d0c;
+constexpr StatusCode kGpuNotAvailable = 0x80000d0d;
+constexpr StatusCode kGpuNoInterface = 0x80000d0e;
+constexpr StatusCode kGpuNotImplemented = 0x80000d0f;
+constexpr StatusCode kGpuAccessDenied = 0x80000d10;
+constexpr StatusCode kGpuOtherFailure = kGpuFailureCode;  // the text shows the HRESULT
 
 // The code a failed call's HRESULT is reported with.
 StatusCode gpuErrorCode(int32_t result);
 // Reports gpuErrorCode(result) with the HRESULT (as unsigned 32 bits) as the argument; no sink, no report.
 void reportGpuError(int32_t result, const MessageSink* sink);
+
+// The four results after which a device is gone for good and has to be
+// made anew: DXGI_ERROR_DEVICE_REMOVED, _DEVICE_HUNG, _DEVICE_RESET and
+// _DRIVER_INTERNAL_ERROR ("Handle device removed scenarios in Direct3D 11").
+bool isDeviceLoss(int32_t result);
+// reportGpuError for every failure but a device loss, which whoever owns
+// the device tells once, when it has made a new one.
+void reportGpuFailure(int32_t result, const MessageSink* sink);
+// The reason a device was lost, as the words of the line that says so.
+const char* deviceLossWords(int32_t reason);
 
 // Everything below is implemented for Windows only.
 
@@ -37,6 +57,13 @@ bool adapterFactsOf(ID3D11Device* device, AdapterFacts* facts);
 uint32_t pieceTrianglesOf(ID3D11Device* device);
 // Test seam: pieces of at most `bytes`; 0 gives the adapter's own size back.
 void limitPieceBytes(uint64_t bytes);
+// The largest texture side of the device: 8192 on feature level 10_x
+// (adapter_limits.h).
+int32_t maxTextureSideOf(ID3D11Device* device);
+// Test seam: every adapter as though it guaranteed `resourceBytes` and its
+// textures went up to `maxTextureSide` (0: its own), for pieces, samples
+// and tiles alike.
+void pretendAdapter(uint64_t resourceBytes, int32_t maxTextureSide);
 // The one "D3D info:" line naming the device's adapter and its largest buffer.
 void reportAdapter(ID3D11Device* device, const MessageSink* sink);
 
@@ -51,40 +78,29 @@ void releaseDevice(GpuPipeline* pipeline);
 // Every object and the device; the record is all null afterwards.
 void releasePipeline(GpuPipeline* pipeline);
 
-// The highest count up to 16 (4 on a software rasterizer such as WARP, where
-// every sample costs processor time) that both the sRGB colour format and
-// the depth format support; 1 always qualifies.
-uint32_t pickSampleCount(ID3D11Device* device);
+// Why the device is removed: GetDeviceRemovedReason, or the loss a test
+// injected (injectGpuFailure); S_OK while it works.
+int32_t deviceRemovedReason(ID3D11Device* device);
 
-// Swap chain of the window's client size, with its two views. The outputs
-// are written only on success.
-bool createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swapChain,
-                     ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
-                     const MessageSink* sink);
-// Views of the current back buffer; the outputs are written only on success.
-bool createTargetViews(ID3D11Device* device, IDXGISwapChain* swapChain, ID3D11RenderTargetView** renderTargetView,
-                       ID3D11DepthStencilView** depthStencilView, const MessageSink* sink);
-// Where frames reach the window through GDI (gdi_presentation.h): a colour
-// texture with the samples a swap chain would get and its depth buffer, both
-// width x height (at least 1 x 1), as the two views. The outputs are written
-// only on success.
-bool createFrameTextures(ID3D11Device* device, int32_t width, int32_t height,
-                         ID3D11RenderTargetView** renderTargetView, ID3D11DepthStencilView** depthStencilView,
-                         const MessageSink* sink, uint32_t sampleCount = 0);  // 0: pickSampleCount
-
-// After a size change, with the view's lock held and a device present: the
-// swap chain's buffers or the frame textures take the new client size. A
-// failure is reported to the view's sink and drops the device.
-void resizeTargets(ViewState* state);
-// Views, swap chain and pipeline released, device null. The caller holds
-// the lock or is the window thread tearing the view down.
-void dropDevice(ViewState* state);
-// Takes the lock and creates whatever is missing; true when a device exists afterwards.
-bool ensureDevice(ViewState* state, const MessageSink* sink);
-// ensureDevice that also hands out a reference to the device, taken under
-// the same hold of the lock: an upload keeps using a device that the window
-// thread drops meanwhile. Null when there is none (reported).
-ID3D11Device* ensureDeviceReference(ViewState* state, const MessageSink* sink);
+// The calls a test can make fail.
+enum GpuCall : int32_t {
+    kCallPresent = 0,        // presenting a frame, through the swap chain or GDI
+    kCallCreateBuffer = 1,   // a piece's vertex buffer
+    kCallResizeBuffers = 2,  // the swap chain's, or the frame textures made anew
+    kGpuCalls = 3,
+};
+// Test seam: the (skip + 1)-th next call of the kind answers `result`
+// instead of being made, once; a device loss result marks the device the
+// call was made on as removed with it (deviceRemovedReason).
+void injectGpuFailure(GpuCall call, int32_t result, uint32_t skip = 0);
+// The injected result for a call about to be made on `device`, or S_OK to make it.
+int32_t injectedFailure(GpuCall call, ID3D11Device* device);
+// Test seam: render target textures of more than `samples` samples fail
+// with E_OUTOFMEMORY, as where their memory is not to be had; 0: none fail.
+void failTargetsAbove(uint32_t samples);
+bool targetsRefused(uint32_t samples);
+// CreateBuffer through the seam of kCallCreateBuffer.
+int32_t createGpuBuffer(ID3D11Device* device, const void* description, const void* initialData, ID3D11Buffer** buffer);
 
 // Test seams. Calls of createPipeline are numbered by step (below); the step
 // named here fails with `result` instead of being made, once, and the failing

@@ -32,7 +32,7 @@ HRESULT createPieceBuffer(ID3D11Device* device, const MeshVertex* vertices, uint
     description.Usage = D3D11_USAGE_IMMUTABLE;
     description.BindFlags = D3D11_BIND_VERTEX_BUFFER;
     D3D11_SUBRESOURCE_DATA initial = {vertices, 0, 0};
-    return device->CreateBuffer(&description, &initial, buffer);
+    return createGpuBuffer(device, &description, &initial, buffer);
 }
 
 }  // namespace
@@ -47,7 +47,10 @@ void releasePieces(MeshPiece* pieces, uint32_t count, HeapHandle heap) {
 }
 
 bool buildGpuMesh(GpuMesh* gpuMesh, ID3D11Device* device, const StlMesh* mesh, uint8_t colorOrder,
-                  HeapHandle heap, const MessageSink* sink) {
+                  HeapHandle heap, const MessageSink* sink, const volatile int32_t* stop, int32_t* failure) {
+    int32_t ignored;
+    if (!failure) failure = &ignored;
+    *failure = S_OK;
     gpuMesh->pieces = nullptr;
     gpuMesh->pieceCount = 0;
     uint64_t triangles = gpuMesh->triangleCount;
@@ -58,7 +61,10 @@ bool buildGpuMesh(GpuMesh* gpuMesh, ID3D11Device* device, const StlMesh* mesh, u
     // 32 bits would need more memory than any machine has.
     MeshPiece* pieces =
         count >> 32 ? nullptr : static_cast<MeshPiece*>(allocArray(heap, count, sizeof(MeshPiece), sink));
-    if (!pieces) return false;
+    if (!pieces) {
+        *failure = E_OUTOFMEMORY;
+        return false;
+    }
     layOutPieces(gpuMesh->ranges, gpuMesh->solidCount, triangles, each, pieces, static_cast<uint32_t>(count));
     // One piece's vertices at a time: the extra memory of an upload is a piece.
     uint32_t staged = triangles < each ? static_cast<uint32_t>(triangles) : each;
@@ -66,6 +72,10 @@ bool buildGpuMesh(GpuMesh* gpuMesh, ID3D11Device* device, const StlMesh* mesh, u
     uint32_t made = 0;
     HRESULT result = vertices ? S_OK : E_OUTOFMEMORY;
     for (; vertices && made < count; ++made) {
+        if (stop && *stop) {
+            result = E_ABORT;
+            break;
+        }
         expandPiece(mesh->solids, gpuMesh->ranges, &pieces[made], colorOrder, vertices);
         result = createPieceBuffer(device, vertices, pieces[made].triangleCount, &pieces[made].vertices);
         if (FAILED(result)) {
@@ -75,33 +85,16 @@ bool buildGpuMesh(GpuMesh* gpuMesh, ID3D11Device* device, const StlMesh* mesh, u
     }
     if (vertices) heapFree(heap, vertices);
     if (made < count) {
-        if (vertices) reportGpuError(result, sink);  // the allocation reported its own failure
+        // The allocation reported its own failure.
+        if (vertices && result != E_ABORT) reportGpuFailure(result, sink);
         releasePieces(pieces, made, heap);
+        *failure = result;
         return false;
     }
     gpuMesh->pieces = pieces;
     gpuMesh->pieceCount = static_cast<uint32_t>(count);
     gpuMesh->vertexOrder = colorOrder;
     return true;
-}
-
-GpuMesh* uploadMesh(void* viewWindow, const StlMesh* mesh, const StlMetadata* metadata, uint8_t* visibleSolids,
-                    HeapHandle heap, const MessageSink* sink) {
-    lockViewLifetimes();
-    ViewState* state = viewStateOf(viewWindow);
-    if (!state) {
-        unlockViewLifetimes();
-        // A load without a view (tools, tests) still gets ranges and bounds.
-        return prepareGpuMesh(mesh, metadata, visibleSolids, heap, sink);
-    }
-    // The reference keeps the device usable should the window thread drop it meanwhile.
-    ID3D11Device* device = ensureDeviceReference(state, sink);
-    unlockViewLifetimes();
-    if (!device) return nullptr;
-    GpuMesh* gpuMesh = prepareGpuMesh(mesh, metadata, visibleSolids, heap, sink);
-    bool built = gpuMesh && buildGpuMesh(gpuMesh, device, mesh, metadata->colorOrder, heap, sink);
-    device->Release();
-    return built ? gpuMesh : nullptr;
 }
 
 void releaseGpuMesh(GpuMesh* mesh) {
@@ -117,7 +110,8 @@ bool recolourGpuMesh(void* viewWindow, GpuMesh* gpuMesh, const StlMesh* mesh, ui
                      const MessageSink* sink) {
     // Only the window thread frees the state, and this runs on it.
     ViewState* state = viewStateOf(viewWindow);
-    if (!state) return false;
+    // Parts going up to a new device meanwhile would come back in the old colours.
+    if (!state || state->uploadingParts) return false;
     acquireSpinLock(&state->lock);
     ID3D11Device* device = state->pipeline.device;
     if (device) device->AddRef();

@@ -7,7 +7,9 @@
 #include "stl/stl_mesh.h"
 #include "view/view_state.h"
 
-// Direct3D 11 textures are at most this many pixels wide and high.
+// The largest picture: Direct3D 11's largest texture side. A picture larger
+// than a device's targets allow (8192 on feature level 10_x, or beyond the
+// adapter's budget) is drawn in tiles.
 constexpr int32_t kMaxPictureSide = 16384;
 
 // width x height pixels of 4 bytes (red, green, blue, alpha), top row first,
@@ -30,24 +32,25 @@ struct PictureLook {
     uint32_t objectColor;      // default material, red in the low byte
     uint32_t backgroundColor;  // alpha 0 leaves the background transparent
     SectionPlane section;      // off unless asked for; its share of the parts' box
+    uint32_t maxSamples;       // 0: as many as the size allows
 };
 
 // The view window's current frame at its client size, drawn by the view's
 // own device. False (reported) while it has no device or no model.
 bool renderViewPicture(void* viewWindow, Picture* picture, const MessageSink* sink);
 
-// One triangle drawn in every mode into a tiny texture and read back, so that
-// the driver builds its programs for every state now (under Wine on a software
-// device that takes seconds) instead of in the first frame of a model. The
-// caller holds the view's lock and the device exists.
-void warmPipeline(ViewState* state);
-
 // Parts as a load without a view leaves them (meshes prepared, no vertex
-// buffers), drawn on a device of their own (hardware, else WARP), framed,
-// coloured and turned as the viewer shows a freshly loaded model. The
-// vertex buffers and the device are gone again on return.
+// buffers), drawn on the process's picture device (hardware, else WARP),
+// framed, coloured and turned as the viewer shows a freshly loaded model.
+// The vertex buffers are gone again on return; the device stays for the
+// next picture (a thumbnail host draws many), made anew once if it is lost.
+// Pictures are drawn one at a time, whichever thread asks.
 bool renderPartsPicture(ModelPart* parts, uint32_t count, const PictureLook* look, Picture* picture,
                         const MessageSink* sink);
+// The picture device released, for a module about to be unloaded.
+void releasePictureDevice();
+// Test seam: how many picture devices this process has made.
+uint32_t pictureDevicesMade();
 
 // The object colour of a part as the viewer sets it after a load: the first
 // part's header colour when its triangles carry none, else white under the

@@ -1,5 +1,5 @@
 // The "STLView" window: mouse and keyboard input, the rotation timer and the
-// dialog-facing operations. Painting (frame_render.cpp) and the Direct3D
+// dialog-facing operations. Painting (view_paint.cpp) and the Direct3D
 // objects (gpu_device.cpp) plug in where the window is created, sized,
 // painted and destroyed.
 #include "view/view_control.h"
@@ -12,7 +12,9 @@
 #include "core/spin_lock.h"
 #include "view/camera.h"
 #include "view/device_work.h"
+#include "view/window_targets.h"
 #include "view/frame_render.h"
+#include "view/view_paint.h"
 #include "view/gpu_device.h"
 #include "view/gpu_mesh.h"
 #include "view/view_lookup.h"
@@ -86,21 +88,14 @@ void stopRotationTimer(ViewState* state) {
     settle(state);
 }
 
-// Called with the lock held and a device present, after a size change.
-void resizeDeviceTargets(ViewState* state) {
-    resizeTargets(state);
-}
-
 // Window destruction, with the view lifetime lock held so that a device work
 // item or an upload cannot be creating the device at the same time.
 void releaseDeviceObjects(ViewState* state) {
     acquireSpinLock(&state->lock);
     if (state->pipeline.device) dropDevice(state);
+    if (state->retiredSwapChain) releaseSwapChain(state->retiredSwapChain);
+    state->retiredSwapChain = nullptr;
     releaseSpinLock(&state->lock);
-}
-
-void paint(ViewState* state) {
-    paintView(state);
 }
 
 void beginDrag(ViewState* state, int key, int32_t x, int32_t y) {
@@ -134,6 +129,7 @@ LRESULT createView(HWND window) {
 }
 
 void destroyView(ViewState* state) {
+    haltPartUploads(state);  // and never resumed: the view goes
     for (int slot = 0; slot < kViewMeshSlots; ++slot) {
         if (!state->meshes[slot]) continue;
         releaseGpuMesh(state->meshes[slot]);
@@ -155,17 +151,27 @@ void forgetView(HWND window, ViewState* state) {
     freeBytes(state);
 }
 
-void resizeView(ViewState* state, LPARAM size) {
-    int32_t width = lowWordSigned(size);
-    int32_t height = highWordSigned(static_cast<uintptr_t>(size));
+// The targets take the client size. A paint that finds a size change still
+// waiting does it first, so no frame is drawn for the old size.
+void resizeView(ViewState* state, int32_t width, int32_t height) {
     if (width == 0 || height == 0) return;
-    acquireSpinLock(&state->lock);
-    if (state->pipeline.device) resizeDeviceTargets(state);
     state->clientWidth = width;
     state->clientHeight = height;
+    state->resizePending = 1;
+    applyClientSize(state);
     resetFramePacing(&state->pacing);
     InvalidateRect(windowOf(state), nullptr, FALSE);
-    releaseSpinLock(&state->lock);
+}
+
+// kRetryTimerId: what found the lock taken, tried again.
+void retry(ViewState* state) {
+    KillTimer(windowOf(state), kRetryTimerId);
+    if (state->resizePending) applyClientSize(state);
+    if (state->settlePending) settleDevice(state);
+    if (state->paintDeferred) {
+        state->paintDeferred = 0;
+        InvalidateRect(windowOf(state), nullptr, FALSE);
+    }
 }
 
 void moveMouse(ViewState* state, int32_t x, int32_t y) {
@@ -236,10 +242,13 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         forgetView(window, state);
         break;
     case WM_SIZE:
-        resizeView(state, lParam);
+        resizeView(state, lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam)));
         break;
+    case kViewDeviceMessage:
+        settleDevice(state);
+        return 0;
     case WM_PAINT:
-        paint(state);
+        paintView(state);
         return 0;
     case WM_KILLFOCUS:
         state->clickPending = 0;
@@ -319,6 +328,8 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             invalidate(state);
         } else if (wParam == kFrameTimerId) {
             pollFrame(state);
+        } else if (wParam == kRetryTimerId) {
+            retry(state);
         } else if (wParam == kWheelTimerId) {
             KillTimer(window, kWheelTimerId);
             state->wheelTurning = 0;
@@ -382,6 +393,8 @@ void clearMeshes(void* window) {
     if (!state) return;
     stopRotationTimer(state);
     state->marks.count = 0;
+    // The parts' heaps go after this: no upload may still read them.
+    haltPartUploads(state);
     acquireSpinLock(&state->lock);
     for (int slot = 0; slot < kViewMeshSlots; ++slot) {
         if (!state->meshes[slot]) continue;
@@ -389,6 +402,7 @@ void clearMeshes(void* window) {
         state->meshes[slot] = nullptr;
     }
     state->frameInFlight = 0;  // a frame of the meshes gone must not show later
+    resumePartUploads(state);
     releaseSpinLock(&state->lock);
 }
 
@@ -397,7 +411,10 @@ void installMesh(void* window, GpuMesh* mesh, bool first) {
     if (!state || !mesh) return;
     acquireSpinLock(&state->lock);
     placeMesh(state, mesh, first);
+    // A part uploaded before the device was lost goes up again.
+    bool upload = partsNeedUpload(state);
     releaseSpinLock(&state->lock);
+    if (upload) queueDeviceWork(window);
     if (first) resetFramePacing(&state->pacing);
     if (state->measuring) preparePicking(mesh, state->sink);
     // Further parts are drawn when the dialog repaints after the last one.

@@ -52,6 +52,13 @@ constexpr uint32_t kWheelPauseMs = 300;
 constexpr uintptr_t kFrameTimerId = 3;
 constexpr uint32_t kFramePollMs = 10;
 constexpr uint32_t kFrameWaitMs = 50;
+// The window thread never waits for the view's lock: a paint, a size change
+// or a new device that finds it taken is tried again this much later.
+constexpr uintptr_t kRetryTimerId = 4;
+constexpr uint32_t kRetryMs = 10;
+// Posted to the view by any thread that has made or lost its device
+// (device_work.h); the window thread then does the rest.
+constexpr uint32_t kViewDeviceMessage = 0x0400 + 0x3A0;  // WM_USER + 0x3A0
 
 #pragma pack(push, 1)
 // Everything Direct3D needs that does not depend on a model or the window.
@@ -145,6 +152,20 @@ struct ViewState {
     uint8_t frameInFlight;
     FrameForm frameForm;
     uint8_t repaintAfterFrame;  // a paint came while it was drawn
+    // The device's comings and goings (device_work.h). Guarded by `lock`
+    // unless marked otherwise.
+    IDXGISwapChain* retiredSwapChain;  // of a lost device, for the window thread to release
+    int32_t lossReason;                // GetDeviceRemovedReason of a loss not yet told
+    uint8_t lossPending;
+    uint8_t adapterTold;   // the adapter's line is written for this device
+    uint8_t deviceFailed;  // the last attempt at a device off the window thread failed
+    volatile int32_t deviceWork;      // a device work item is queued or runs; atomic
+    volatile int32_t uploadingParts;  // it uploads the shown parts again; atomic
+    volatile int32_t stopUploads;     // the window thread waits for it to leave them; set under `lock`
+    // Window thread only: what found the lock taken and is tried again.
+    uint8_t paintDeferred;
+    uint8_t resizePending;
+    uint8_t settlePending;
 };
 #pragma pack(pop)
 
@@ -176,4 +197,5 @@ static_assert(offsetof(ViewState, section) == 386);
 static_assert(offsetof(ViewState, measuring) == 393);
 static_assert(offsetof(ViewState, pacing) == 455);
 static_assert(offsetof(ViewState, frameDone) == 485);
-static_assert(sizeof(ViewState) == 504);
+static_assert(offsetof(ViewState, retiredSwapChain) == 504);
+static_assert(sizeof(ViewState) == 534);

@@ -11,6 +11,7 @@
 
 #include "app/thumbnail/thumbnail_image.h"
 #include "core/memory.h"
+#include "view/offscreen_render.h"
 
 namespace {
 
@@ -185,7 +186,10 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID id, void** object) {
 }
 
 STDAPI DllCanUnloadNow() {
-    return moduleCount == 0 ? S_OK : S_FALSE;
+    if (moduleCount != 0) return S_FALSE;
+    // The thumbnails' device goes with the module, not with each thumbnail.
+    releasePictureDevice();
+    return S_OK;
 }
 
 STDAPI DllRegisterServer() {

@@ -89,7 +89,8 @@ HRESULT drawPart(ModelPart* part, UINT side, HBITMAP* bitmap) {
                         degreesToAngle(kDefaultPitchDegrees),
                         kDefaultObjectColor,
                         0,  // transparent
-                        initialSection()};
+                        initialSection(),
+                        kThumbnailSamples};
     Picture picture;
     if (!renderPartsPicture(part, 1, &look, &picture, nullptr)) return E_FAIL;
     HRESULT result = bitmapOf(&picture, bitmap);

@@ -11,6 +11,9 @@ constexpr ULONGLONG kMaxThumbnailStreamBytes = 256ull << 20;
 // Reading and parsing stop once this much time has passed.
 constexpr ULONGLONG kThumbnailTimeLimitMs = 10000;
 constexpr UINT kMaxThumbnailSide = 2560;
+// Enough for a picture this small; the device is shared with every other
+// thumbnail the host process draws.
+constexpr UINT kThumbnailSamples = 4;
 
 // A side x side 32-bit top-down DIB section with premultiplied alpha, for
 // WTSAT_ARGB. On failure *bitmap is null.
