@@ -106,6 +106,7 @@ TEST(BinaryParser, EveryBlockBecomesOneSolid) {
         {"NaN in the last record", binaryStl({facet(0, 0, 0), facet(0, 0, 0), facet(0, 0, kNaN, 1)}), {{3, 1, 1}}},
         {"none and all bits", binaryStl({facet(0, 0, tiny, 0x8000), facet(0, 0, 0, 0x7FFF)}), {{2, 1, 1}}},
         {"one record with colour", binaryStl({facet(0, 0, 0, 0x8001)}), {{1, 1, 0}}},
+        {"a normal along y only", binaryStl({facet(0, 0, 0), facet(0, -1, 0)}), {{2, 0, 1}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -127,6 +128,10 @@ TEST(BinaryParser, EveryBlockBecomesOneSolid) {
 // them counts whose 50 x count wraps in 32 bits to a few bytes: 50 x 85899346
 // = 2^32 + 4 and 50 x 171798692 = 2^33 + 8. Nothing is read past the end.
 TEST(BinaryParser, BlockCutShortFailsAndKeepsNothing) {
+    for (size_t size : {0, 1, 80, 83}) {  // inside the header or the first count
+        SCOPED_TRACE(size);
+        expectFailure(Parsed(std::string(size, '\0')), kErrEndInCount);
+    }
     for (const std::string& before : {std::string(80, '\0'), binaryStl(uniform(1)) + uniform(2)})
         for (uint32_t count : {1u, 3u, 85899345u, 85899346u, 171798692u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu})
             for (uint64_t tail : {0, 3, 4, 8, 49, 53, 54, 100, 149}) {

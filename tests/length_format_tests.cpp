@@ -61,6 +61,7 @@ TEST(FormatMeasures, UnitsAndLocales) {
         {kLength, 1.0, false, U16("1.0\u2009m")},             {kLength, 1000.0, false, U16("1.0\u2009km")},
         {kLength, 12345678.0, false, U16("12350.0\u2009km")}, {kLength, 0.3, true, U16("11.81\u2009in")},
         {kLength, 0.3048f, true, U16("1.0\u2009ft")},         {kLength, 1609.0, true, U16("5279.0\u2009ft")},
+        {kLength, 1524.1493, true, U16("5000.0\u2009ft")},  // just under a rounding edge: the factor to its sixth digit
         {kLength, 1609.344f, true, U16("1.0\u2009mi")},       {kLength, 2000.0, true, U16("1.243\u2009mi")},
         {kLength, nan, false, U16("NaN\u2009km")},            {kLength, nan, true, U16("NaN\u2009mi")},
         {kLength, infinity, false, U16("Infinity\u2009km")},  {kLength, 0.0, false, U16("0.0\u2009mm")},
@@ -113,9 +114,16 @@ TEST(FormatMeasures, UnitsAndLocales) {
         if (row.locale == kNoLocale) EXPECT_EQ(plain, Text(row.text));
 #endif
     }
-    // The longest numbers a float or a count can produce still fit the declared sizes.
+    // The longest numbers a float or a count can produce still fit the declared
+    // sizes, and so do the area and volume of a mesh as large as floats go.
     formatted(kLength, std::numeric_limits<float>::max(), false, kEnglishUs);
     formatted(kLength, -std::numeric_limits<float>::denorm_min(), true, kNoLocale);
+    formatted(kVolume, -3e116, false, kNoLocale);
+    formatted(kArea, 5e77, true, kEnglishUs);
+    // The longest number the layout takes is shown whole, none of its 63 digits cut.
+    Text widest(1, '1');
+    widest.append(62, '0');
+    EXPECT_EQ(formatted(kArea, 1e68, false, kNoLocale), widest + U16("\u2009km\u00B2"));
     Utf16 largest[kMaxCountText];
     EXPECT_LT(formatCount(largest, UINT64_MAX, kEnglishUs) - largest, kMaxCountText);
 #ifdef _WIN32
@@ -149,9 +157,11 @@ TEST(FormatModelDimensions, AxesAndUnits) {
 TEST(FormatMeasureLine, PointAndDistance) {
     const double origin[3] = {0, 0, 0};
     const double edgeLow[3] = {-0.01, 0.005, 0}, edgeHigh[3] = {0.01, 0.005, 0};
-    const double noisy[3] = {0.01, 1e-15, -1e-15};
+    const double noisy[3] = {0.01, 1e-15, -1e-15}, justAboveNoise[3] = {0.01, 1.5e-11, -1.5e-11};
     const double corner[3] = {0.02, -0.0035, 0};
     const double farBelow[3] = {0.004, 0.0025, -1.5};  // its unit is that of 1.5 m, not of 4 mm
+    const double farAside[3] = {0.004, -2.5, 0.001}, minusZero[3] = {-0.0, 0.0, -0.0};
+    const double low[3] = {0, 0, 0.01}, high[3] = {0.03, -0.04, 0.13};  // 3, 4, 12: 13 cm
     const double raised[3] = {0, 0, 0.0254}, threeFourInches[3] = {3 * 0.0254, -4 * 0.0254, 0.0254};
     const struct Row {
         const double* a;  // null: a point
@@ -162,7 +172,13 @@ TEST(FormatMeasureLine, PointAndDistance) {
     } rows[] = {
         {nullptr, corner, false, U16("Point: 2.0\u2009cm, -0.35\u2009cm, 0.0\u2009cm")},
         {nullptr, noisy, false, U16("Point: 1.0\u2009cm, 0.0\u2009cm, 0.0\u2009cm")},
+        {nullptr, justAboveNoise, false,
+         U16("Point: 1.0\u2009cm, 0.0000000015\u2009cm, -0.0000000015\u2009cm")},
         {nullptr, farBelow, false, U16("Point: 0.004\u2009m, 0.0025\u2009m, -1.5\u2009m")},
+        {nullptr, farAside, false, U16("Point: 0.004\u2009m, -2.5\u2009m, 0.001\u2009m")},
+        {nullptr, minusZero, false, U16("Point: 0.0\u2009mm, 0.0\u2009mm, 0.0\u2009mm")},
+        {low, high, false,
+         U16("Distance: 13.0\u2009cm (\u0394x 3.0\u2009cm, \u0394y -4.0\u2009cm, \u0394z 12.0\u2009cm)")},
         {nullptr, origin, true, U16("Point: 0.0\u2009in, 0.0\u2009in, 0.0\u2009in")},
         {edgeLow, edgeHigh, false, U16("Distance: 2.0\u2009cm (\u0394x 2.0\u2009cm, \u0394y 0.0\u2009cm, \u0394z 0.0\u2009cm)")},
         {edgeHigh, edgeLow, false,

@@ -111,6 +111,12 @@ std::vector<Case> smallMeshes() {
     for (const Tri& t : c) inside.push_back(reversed(t));
     std::vector<Tri> withSliver = c;
     withSliver.push_back({Point{0, 0, 0}, Point{0, 0, 0}, Point{5, 5, 5}});
+    // Triangles without area on the cube's own corners, each pair of corners meeting once.
+    std::vector<Tri> withSlivers = c;
+    const Point a{0, 0, 0}, b{1, 0, 0}, g{1, 1, 1}, h{0, 1, 1};
+    for (const Tri& sliver : {Tri{a, a, g}, Tri{a, g, g}, Tri{b, h, b}}) withSlivers.push_back(sliver);
+    // First in the file, a triangle hanging from one corner of the cube by a corner of its own.
+    std::vector<Tri> hanging = join({Tri{Point{-1, -1, -1}, a, Point{-1, -2, -1}}}, c);
     std::vector<Tri> fan;
     for (int i = 0; i < 4; ++i) fan.push_back({Point{0, 0, 0}, Point{1, 0, 0}, Point{0.5f, std::cos(i * 1.5f), std::sin(i * 1.5f)}});
     std::vector<Tri> minusZero = c;  // the same corner written as -0 in one face
@@ -143,6 +149,8 @@ std::vector<Case> smallMeshes() {
         {"two separate cubes", {join(c, cube(3, 0, 0))}, {2, 0, 0, 0, 0, 0, true, false}},
         {"two cubes on one edge", {join(c, cube(1, 1, 0))}, {1, 0, 0, 1, 0, 0, false, false}},
         {"degenerate triangle", {withSliver}, {1, 0, 0, 0, 0, 1, true, false}},
+        {"degenerate triangles on shared corners", {withSlivers}, {1, 0, 0, 0, 0, 3, true, false}},
+        {"a triangle hanging from a corner", {hanging}, {2, 1, 3, 0, 0, 0, false, false}},
         {"fan of four on one edge", {fan}, {1, 1, 8, 1, 0, 0, false, false}},
         {"cube over two solids and an empty one", {std::vector<Tri>(c.begin(), c.begin() + 5), {},
                                                    std::vector<Tri>(c.begin() + 5, c.end())},
