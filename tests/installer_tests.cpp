@@ -114,6 +114,10 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     // The package's own folders go with it, down to %LOCALAPPDATA%\Programs where it made that too.
     const std::wstring programs = knownFolder(FOLDERID_LocalAppData) + L"\\Programs";
     const bool programsWasThere = std::filesystem::exists(programs);
+    // Windows Installer removes any empty folder the package lists, one it found as well as one it made;
+    // a Programs folder that was there holds other programs, and that one must stay.
+    const std::wstring otherProgram = programs + L"\\Other Program";
+    if (programsWasThere) std::filesystem::create_directories(otherProgram);
     ASSERT_EQ(msiexec(L"/i", STLV_OLDER_PACKAGE), 0);
     ASSERT_EQ(installations().size(), 1u);
     EXPECT_EQ(productVersion(installations()[0]), L"0.0.1");
@@ -163,6 +167,7 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     for (const std::wstring& file : files) EXPECT_FALSE(std::filesystem::exists(file)) << file.c_str();
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_EQ(std::filesystem::exists(programs), programsWasThere);
+    if (programsWasThere) std::filesystem::remove(otherProgram);
     for (const wchar_t* key : {L"Software\\Classes\\.stl", L"Software\\Classes\\Veldmark.StlViewer.stl",
                                L"Software\\Classes\\Applications\\stlview.exe",
                                L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}"})
