@@ -17,6 +17,14 @@ bool modelShown(const MainDialogState* state) {
     return slotInUse(&state->model, 0);
 }
 
+bool fileExists(const wchar_t* path) {
+    SystemPath file;
+    if (!makeSystemPath(path, &file)) return true;  // it is tried, and the load says why it fails
+    bool exists = GetFileAttributesW(file.text) != INVALID_FILE_ATTRIBUTES;
+    releaseSystemPath(&file);
+    return exists;
+}
+
 }  // namespace
 
 const char kFilesLeftOutText[] = "Only the first four files were opened; the others were left out.";
@@ -107,9 +115,9 @@ void onDropFiles(MainDialogState* state, HDROP drop) {
 
 void stepFile(MainDialogState* state, bool forwards) {
     FolderListing* listing = state->navigation.folderListing;
-    wchar_t path[kItemNameUnits];
     if (!listing || !waitFolderListing(listing) || listing->itemCount == 0) return;
-    if (!stepToLoadableFile(listing, forwards, path)) return;
+    const wchar_t* path = stepToLoadableFile(listing, forwards);
+    if (!path) return;
     FileNameList* list = newFileList(&state->sink.self);
     if (list && makeFileNameList(path, list)) openFiles(state, list, false, nullptr);
     freeBytes(list);
@@ -119,7 +127,7 @@ void openRecentFile(MainDialogState* state, int index) {
     RecentFiles list;
     readRecentFiles(state->preferences.keys, &list, &state->sink.self);
     FileNameList* fileList = index < list.count ? newFileList(&state->sink.self) : nullptr;
-    if (fileList && GetFileAttributesW(list.paths[index]) == INVALID_FILE_ATTRIBUTES) {
+    if (fileList && !fileExists(list.paths[index])) {
         HWND messages = GetDlgItem(state->dialog, kMessagesId);
         appendText(messages, L"Not found, so taken off the recent files: ");
         appendText(messages, list.paths[index]);

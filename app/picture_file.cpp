@@ -32,6 +32,8 @@ void copyAsBgra(const Picture* picture, uint8_t* out, bool bottomUp) {
 }
 
 HRESULT encodePng(IWICImagingFactory* factory, const wchar_t* path, const Picture* picture, uint8_t* bgra) {
+    SystemPath file;
+    if (!makeSystemPath(path, &file)) return E_OUTOFMEMORY;
     IWICStream* stream = nullptr;
     IWICBitmapEncoder* encoder = nullptr;
     IWICBitmapFrameEncode* frame = nullptr;
@@ -39,7 +41,7 @@ HRESULT encodePng(IWICImagingFactory* factory, const wchar_t* path, const Pictur
     UINT bytes = stride * static_cast<UINT>(picture->height);
     WICPixelFormatGUID format = kBgraFormat;
     HRESULT result = factory->CreateStream(&stream);
-    if (SUCCEEDED(result)) result = stream->InitializeFromFilename(path, GENERIC_WRITE);
+    if (SUCCEEDED(result)) result = stream->InitializeFromFilename(file.text, GENERIC_WRITE);
     if (SUCCEEDED(result)) result = factory->CreateEncoder(kPngContainer, nullptr, &encoder);
     if (SUCCEEDED(result)) result = encoder->Initialize(stream, WICBitmapEncoderNoCache);
     if (SUCCEEDED(result)) result = encoder->CreateNewFrame(&frame, nullptr);
@@ -53,6 +55,9 @@ HRESULT encodePng(IWICImagingFactory* factory, const wchar_t* path, const Pictur
     releaseInterface(frame);
     releaseInterface(encoder);
     releaseInterface(stream);
+    // A half-written file is not left behind as if it were a picture.
+    if (FAILED(result)) DeleteFileW(file.text);
+    releaseSystemPath(&file);
     return result;
 }
 
@@ -74,8 +79,6 @@ bool writePngFile(const wchar_t* path, const Picture* picture, const MessageSink
     if (SUCCEEDED(result)) result = encodePng(factory, path, picture, bgra);
     releaseInterface(factory);
     freeBytes(bgra);
-    // A half-written file is not left behind as if it were a picture.
-    if (FAILED(result)) DeleteFileW(path);
     return SUCCEEDED(result) || reportFailure(result, sink);
 }
 

@@ -66,6 +66,20 @@ uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capa
 bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size);
 void unmapFile(const uint8_t* view, uint64_t size);
 
+#ifdef _WIN32
+// A path as the system's file calls take it. Windows refuses a path of
+// MAX_PATH (260) units or more unless it is absolute with the prefix "\\?\"
+// ("\\?\UNC\" for a share), or long paths are turned on for the whole
+// machine; such a path is made so here, a shorter one passed as it is.
+struct SystemPath {
+    const Utf16* text;
+    Utf16* owned;  // process heap, or null
+};
+// False without memory.
+bool makeSystemPath(const Utf16* path, SystemPath* systemPath);
+void releaseSystemPath(SystemPath* systemPath);
+#endif
+
 #ifndef _WIN32
 // A file name as the file system gives it, widened from UTF-8 so that the
 // path functions get its very bytes back: each byte that is not part of

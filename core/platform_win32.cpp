@@ -114,11 +114,64 @@ uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capa
     return written;
 }
 
+namespace {
+
+constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
+constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
+constexpr DWORD kLongUncPrefixUnits = 8;
+// A folder's own path must leave room for a file name of 8.3 (CreateDirectoryW
+// stops at MAX_PATH - 12), so folders get the prefix from there on too.
+constexpr int kPrefixFromUnits = MAX_PATH - 12;
+
+bool startsWith(const wchar_t* text, const wchar_t* prefix) {
+    while (*prefix)
+        if (*text++ != *prefix++) return false;
+    return true;
+}
+
+}  // namespace
+
+bool makeSystemPath(const Utf16* path, SystemPath* systemPath) {
+    *systemPath = SystemPath{path, nullptr};
+    // Device and already prefixed paths ("\\.\", "\\?\") go as they are.
+    if (lstrlenW(path) < kPrefixFromUnits || startsWith(path, kLongPrefix) || startsWith(path, L"\\\\.\\"))
+        return true;
+    DWORD units = GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (units == 0) return true;  // the call that takes the path says what is wrong with it
+    Utf16* full = static_cast<Utf16*>(HeapAlloc(GetProcessHeap(), 0, (units + kLongUncPrefixUnits) * sizeof(Utf16)));
+    if (!full) return false;
+    Utf16* absolute = full + kLongUncPrefixUnits;
+    DWORD length = GetFullPathNameW(path, units, absolute, nullptr);
+    if (length == 0 || length >= units) {
+        HeapFree(GetProcessHeap(), 0, full);
+        return true;
+    }
+    // "\\server\share\..." becomes "\\?\UNC\server\share\...", "C:\..." becomes "\\?\C:\...".
+    bool share = absolute[0] == L'\\' && absolute[1] == L'\\';
+    const wchar_t* prefix = share ? kLongUncPrefix : kLongPrefix;
+    Utf16* start = share ? absolute + 2 - kLongUncPrefixUnits : absolute - (sizeof kLongPrefix / sizeof(wchar_t) - 1);
+    for (Utf16* at = start; *prefix;) *at++ = *prefix++;
+    systemPath->text = start;
+    systemPath->owned = full;
+    return true;
+}
+
+void releaseSystemPath(SystemPath* systemPath) {
+    if (systemPath->owned) HeapFree(GetProcessHeap(), 0, systemPath->owned);
+    *systemPath = SystemPath{nullptr, nullptr};
+}
+
 bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size) {
     *view = nullptr;
     *size = 0;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    SystemPath systemPath;
+    if (!makeSystemPath(path, &systemPath)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    HANDLE file = CreateFileW(systemPath.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    releaseSystemPath(&systemPath);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER fileSize;
     bool mapped = GetFileSizeEx(file, &fileSize) != 0;

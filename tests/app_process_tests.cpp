@@ -563,6 +563,37 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     }
 }
 
+// stlview.com, as cmd and PowerShell run it for "stlview": it waits for the
+// viewer (the picture is there when it ends) and answers with the viewer's
+// exit code and messages.
+TEST_F(ViewerProcessTest, TheConsoleFrontEndWaitsAndAnswersWithTheExitCode) {
+    folder_.write("red.stl", binaryStl(cubeTriangles()));
+    folder_.write("notes.txt", "these are notes, not a model\n");
+    const std::string dir = folder_.directory();
+    const struct {
+        std::wstring arguments;
+        long exitCode;
+        const char* message;
+        bool picture;
+    } cases[] = {
+        {L" --picture" + quoted(dir + "0.png") + L" --size 64x48" + quoted(dir + "red.stl"), 0, "", true},
+        {L" --picture" + quoted(dir + "1.png") + quoted(dir + "notes.txt"), 1, "notes.txt: not loaded", false},
+        {L" --picture" + quoted(dir + "2.png") + L" --mode shaded" + quoted(dir + "red.stl"), 2,
+         "--mode: solid, outline or wireframe\r\n", false},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(index);
+        const std::string png = dir + std::to_string(index) + ".png";
+        Finished run = runToEnd(STLV_CONSOLE_EXE, c.arguments, dir + std::to_string(index++) + ".txt");
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        UINT width = 0, height = 0;
+        pngPixels(png, &width, &height);
+        EXPECT_EQ(width, c.picture ? 64u : 0u);
+    }
+}
+
 // The version as the top CMakeLists.txt sets it, read from there as a person would.
 std::string projectVersion() {
     std::stringstream text;
@@ -595,7 +626,8 @@ TEST_F(ViewerProcessTest, EveryProgramAndItsResourceCarryTheProjectVersion) {
     const struct {
         const wchar_t* file;
         const char* name;  // empty: a library, it has no --version
-    } programs[] = {{STLV_VIEWER_EXE, "stlview"}, {STLV_STLINFO_EXE, "stlinfo"}, {STLV_THUMB_DLL, ""}};
+    } programs[] = {{STLV_VIEWER_EXE, "stlview"}, {STLV_CONSOLE_EXE, "stlview"}, {STLV_STLINFO_EXE, "stlinfo"},
+                    {STLV_THUMB_DLL, ""}};
     for (const auto& program : programs) {
         SCOPED_TRACE(std::string(program.file, program.file + wcslen(program.file)));
         if (*program.name) {

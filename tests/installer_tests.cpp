@@ -111,6 +111,9 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"InstallerTestMark", REG_DWORD, &mark, sizeof mark),
               ERROR_SUCCESS);
 
+    // The package's own folders go with it, down to %LOCALAPPDATA%\Programs where it made that too.
+    const std::wstring programs = knownFolder(FOLDERID_LocalAppData) + L"\\Programs";
+    const bool programsWasThere = std::filesystem::exists(programs);
     ASSERT_EQ(msiexec(L"/i", STLV_OLDER_PACKAGE), 0);
     ASSERT_EQ(installations().size(), 1u);
     EXPECT_EQ(productVersion(installations()[0]), L"0.0.1");
@@ -121,7 +124,7 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     const std::wstring folder = knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Veldmark STL Viewer\\";
     const std::wstring shortcut = knownFolder(FOLDERID_Programs) + L"\\Veldmark STL Viewer.lnk";
     const std::wstring viewer = L"\"" + folder + L"stlview.exe\"";
-    const std::vector<std::wstring> files = {folder + L"stlview.exe", folder + L"stlthumb.dll",
+    const std::vector<std::wstring> files = {folder + L"stlview.exe", folder + L"stlview.com", folder + L"stlthumb.dll",
                                              folder + L"stlinfo.exe", folder + L"README.txt", shortcut};
     for (const std::wstring& file : files) EXPECT_TRUE(std::filesystem::exists(file)) << file.c_str();
     const struct {
@@ -167,6 +170,7 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     EXPECT_TRUE(installations().empty());
     for (const std::wstring& file : files) EXPECT_FALSE(std::filesystem::exists(file)) << file.c_str();
     EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_EQ(std::filesystem::exists(programs), programsWasThere);
     for (const wchar_t* key : {L"Software\\Classes\\.stl", L"Software\\Classes\\Veldmark.StlViewer.stl",
                                L"Software\\Classes\\.3mf", L"Software\\Classes\\Veldmark.StlViewer.3mf",
                                L"Software\\Classes\\Applications\\stlview.exe",

@@ -16,6 +16,7 @@
 #include "app/command_table.h"
 #include "app/commands.h"
 #include "app/dialog_layout.h"
+#include "app/folder_listing.h"
 #include "app/key_help.h"
 #include "app/key_routing.h"
 #include "app/load_progress.h"
@@ -223,6 +224,50 @@ TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndADropTheFirst) {
     SendMessageW(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(&state_->model), 1);
+}
+
+void dropPath(HWND window, const std::wstring& path) {
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    *drop = DROPFILES{sizeof(DROPFILES), {}, FALSE, TRUE};
+    memcpy(drop + 1, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+}
+
+// Deep OneDrive and SharePoint folders: a path of 300 characters opens by
+// the hand-over, a drop, the recent files and Previous/Next (the command
+// line is the process tests'), and a picture saves beside it.
+TEST_F(MainDialogTest, APathOfThreeHundredCharactersOpensByEveryRoute) {
+    const std::string deep = makeDeepFolder(folder_.directory(), 300, "long.stl");
+    const std::wstring longPath = wide(deep + "long.stl"), other = wide(deep + "other.stl");
+    ASSERT_EQ(longPath.size(), 300u);
+    ASSERT_TRUE(writeFileAt(deep + "long.stl", binaryStl({unitTriangle()})));
+    ASSERT_TRUE(writeFileAt(deep + "other.stl", binaryStl({unitTriangle(), unitTriangle(2)})));
+    auto shows = [&](const std::wstring& path, uint32_t triangles) {
+        return waitUntilShown() && usedPartCount(&state_->model) == 1 && state_->model.parts[0].filePath &&
+               std::wstring(state_->model.parts[0].filePath) == path &&
+               state_->model.parts[0].mesh.solids[0].triangleCount == triangles;
+    };
+    std::wstring handed = longPath + L'\0';
+    COPYDATASTRUCT data{kHandOverTag, static_cast<DWORD>(handed.size() * 2), handed.data()};
+    SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    EXPECT_TRUE(shows(longPath, 1)) << "hand-over";
+    clearModel(state_);
+    dropPath(dialog_, longPath);
+    EXPECT_TRUE(shows(longPath, 1)) << "drop";
+    ASSERT_TRUE(waitFor([] { return waitFolderListing(state_->navigation.folderListing); }));
+    runCommand(state_, kCommandNextFile, 0);
+    EXPECT_TRUE(shows(other, 2)) << "next";
+    runCommand(state_, kCommandPreviousFile, 0);
+    EXPECT_TRUE(shows(longPath, 1)) << "previous";
+    clearModel(state_);
+    SendMessageW(dialog_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(GetSubMenu(state_->menu, 0)), 0);
+    runCommand(state_, kCommandFirstRecentFile + 1, 0);  // the file before the last
+    EXPECT_TRUE(shows(other, 2)) << "recent files";
+    const std::wstring picture = wide(deep + "long.png");
+    ASSERT_TRUE(savePictureTo(dialog_, picture.c_str(), &state_->sink.self));
+    EXPECT_NE(GetFileAttributesW(prefixedPath(deep + "long.png").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // The File menu's recent files as shown, top to bottom, the separator as "-".

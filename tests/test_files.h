@@ -78,6 +78,10 @@ public:
     }
     ~TempFolder() {
         std::error_code ignored;
+#ifdef _WIN32
+        // Through the prefix, so that folders deeper than MAX_PATH go too.
+        std::filesystem::remove_all(L"\\\\?\\" + path_.wstring(), ignored);
+#endif
         std::filesystem::remove_all(path_, ignored);
     }
     std::string write(const std::string& name, const std::string& bytes) const {
@@ -183,5 +187,33 @@ inline int centreCoverage(HWND view) {
 // hold anything where it will be, such as a window not painted yet.
 inline bool modelIsShown(HWND view) {
     return IsWindowVisible(view) && centreCoverage(view) == 400;
+}
+
+// A full path as Windows takes it beyond MAX_PATH.
+inline std::wstring prefixedPath(const std::string& path) {
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+// A folder below `directory` (which ends in a separator), made of folders of
+// 40 characters, deep enough that `name` in it makes a path of exactly
+// `length` units; the folders are made. Returns the folder, separator ended.
+inline std::string makeDeepFolder(const std::string& directory, size_t length, const std::string& name) {
+    std::string deep = directory;
+    while (deep.size() + 41 + name.size() < length) {
+        deep += std::string(40, 'd') + "\\";
+        CreateDirectoryW(prefixedPath(deep).c_str(), nullptr);
+    }
+    deep += std::string(length - deep.size() - name.size() - 1, 'e') + "\\";
+    CreateDirectoryW(prefixedPath(deep).c_str(), nullptr);
+    return deep;
+}
+
+inline bool writeFileAt(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(prefixedPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+              written == bytes.size();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return ok;
 }
 #endif

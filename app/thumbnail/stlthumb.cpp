@@ -224,16 +224,37 @@ STDAPI DllCanUnloadNow() {
     return S_OK;
 }
 
-STDAPI DllRegisterServer() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(thisModule, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+namespace {
+
+// This library's path, however long; null without memory or when the system has none.
+wchar_t* modulePath() {
+    for (DWORD units = MAX_PATH; units <= 32768; units *= 2) {
+        wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), units, sizeof(wchar_t), nullptr));
+        DWORD length = path ? GetModuleFileNameW(thisModule, path, units) : 0;
+        if (length > 0 && length < units) return path;
+        freeBytes(path);
+        if (length == 0) return nullptr;
+    }
+    return nullptr;
+}
+
+HRESULT registerServer(const wchar_t* path) {
     HRESULT result = setValue(HKEY_CURRENT_USER, kClassKey, nullptr, L"Veldmark STL Viewer thumbnails");
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kServerKey, nullptr, path);
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kServerKey, L"ThreadingModel", L"Apartment");
     for (const ExtensionKeys& keys : kExtensions)
         if (SUCCEEDED(result)) result = registerExtension(keys);
     if (SUCCEEDED(result)) SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    return result;
+}
+
+}  // namespace
+
+STDAPI DllRegisterServer() {
+    wchar_t* path = modulePath();
+    if (!path) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    HRESULT result = registerServer(path);
+    freeBytes(path);
     return result;
 }
 
