@@ -5,6 +5,8 @@
 namespace {
 
 constexpr DWORD kImmersiveDarkMode = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
+// The same attribute's number before Windows 10 20H1 (build 19041), which refuses 20.
+constexpr DWORD kImmersiveDarkModeBefore20H1 = 19;
 
 }  // namespace
 
@@ -17,7 +19,8 @@ bool appsUseDarkTheme() {
 
 void followAppsTheme(HWND window) {
     BOOL dark = appsUseDarkTheme();
-    DwmSetWindowAttribute(window, kImmersiveDarkMode, &dark, sizeof dark);
+    if (FAILED(DwmSetWindowAttribute(window, kImmersiveDarkMode, &dark, sizeof dark)))
+        DwmSetWindowAttribute(window, kImmersiveDarkModeBefore20H1, &dark, sizeof dark);
 }
 
 bool isThemeChange(LPARAM settingName) {

@@ -158,6 +158,18 @@ INT_PTR onKeyDown(HWND dialog, MainDialogState* state, WPARAM key) {
     return setResult(dialog, 0);
 }
 
+// High Contrast and theme changes: the common controls are told, as a
+// top-level window must pass WM_SYSCOLORCHANGE on to them; the tree's boxes,
+// drawn in system colours, are drawn again, and the view repaints.
+void onColoursChanged(MainDialogState* state, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND tree = panelItem(&state->panel, kTreeId);
+    if (message == WM_SYSCOLORCHANGE)
+        for (HWND child = GetWindow(state->dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            SendMessageW(child, message, wParam, lParam);
+    setTreeCheckBoxes(tree, state->panel.dpi);
+    RedrawWindow(state->dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+}
+
 INT_PTR onMinMaxInfo(MainDialogState* state, MINMAXINFO* limits) {
     // Room for the measure line too, and for the lines the texts wrap onto.
     SIZE extra = minimumClientSize(&state->panel, usedPartCount(&state->model));
@@ -219,6 +231,17 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         return setResult(dialog, -1);
     case WM_SETTINGCHANGE:
         if (isThemeChange(lParam)) followAppsTheme(dialog);
+        return FALSE;
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+        if (state) onColoursChanged(state, message, wParam, lParam);
+        return FALSE;
+    case kHandOverMessage:
+        if (state) openHandedOver(state, reinterpret_cast<wchar_t*>(lParam), wParam);
+        else freeBytes(reinterpret_cast<void*>(lParam));
+        return FALSE;
+    case kRecentFileCheckedMessage:
+        if (state) onRecentFileChecked(state, reinterpret_cast<RecentFileCheck*>(lParam));
         return FALSE;
     case WM_DPICHANGED:
         if (state) onDpiChanged(state, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));

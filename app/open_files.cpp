@@ -27,6 +27,23 @@ bool fileExists(const wchar_t* path) {
 
 }  // namespace
 
+struct RecentFileCheck {
+    HWND dialog;
+    bool exists;
+    wchar_t path[1];  // as many units as the path takes, terminated
+};
+
+namespace {
+
+DWORD WINAPI checkRecentFile(void* parameter) {
+    auto* check = static_cast<RecentFileCheck*>(parameter);
+    check->exists = fileExists(check->path);
+    if (!PostMessageW(check->dialog, kRecentFileCheckedMessage, 0, reinterpret_cast<LPARAM>(check))) freeBytes(check);
+    return 0;
+}
+
+}  // namespace
+
 const char kFilesLeftOutText[] = "Only the first four files were opened; the others were left out.";
 
 void openFiles(MainDialogState* state, const FileNameList* list, bool newListing, HWND explorerWindow) {
@@ -66,12 +83,21 @@ void addPartFiles(MainDialogState* state, const FileNameList* list) {
 
 bool receiveHandOver(MainDialogState* state, const COPYDATASTRUCT* data) {
     if (data->dwData != kHandOverTag) return false;
-    FileNameList* list = newFileList(&state->sink.self);
-    const wchar_t* received = static_cast<const wchar_t*>(data->lpData);
-    if (list && received) openPathSequence(state, received, data->cbData / sizeof(wchar_t), list, nullptr);
-    freeBytes(list);
-    SetForegroundWindow(state->dialog);
+    size_t units = data->cbData / sizeof(wchar_t);
+    auto* paths = static_cast<wchar_t*>(allocArray(processHeap(), units ? units : 1, sizeof(wchar_t), &state->sink.self));
+    if (!paths) return true;  // taken, and the messages box says why nothing opens
+    if (data->lpData) memcpy(paths, data->lpData, units * sizeof(wchar_t));
+    else units = 0;
+    if (!PostMessageW(state->dialog, kHandOverMessage, units, reinterpret_cast<LPARAM>(paths))) freeBytes(paths);
     return true;
+}
+
+void openHandedOver(MainDialogState* state, wchar_t* paths, size_t units) {
+    FileNameList* list = newFileList(&state->sink.self);
+    if (list && units) openPathSequence(state, paths, units, list, nullptr);
+    freeBytes(list);
+    freeBytes(paths);
+    SetForegroundWindow(state->dialog);
 }
 
 void openPathSequence(MainDialogState* state, const wchar_t* paths, size_t units, FileNameList* list,
@@ -126,18 +152,37 @@ void stepFile(MainDialogState* state, bool forwards) {
 void openRecentFile(MainDialogState* state, int index) {
     RecentFiles list;
     readRecentFiles(state->preferences.keys, &list, &state->sink.self);
-    FileNameList* fileList = index < list.count ? newFileList(&state->sink.self) : nullptr;
-    if (fileList && !fileExists(list.paths[index])) {
+    if (index < list.count) {
+        size_t units = static_cast<size_t>(lstrlenW(list.paths[index])) + 1;
+        auto* check = static_cast<RecentFileCheck*>(
+            allocArray(processHeap(), 1, sizeof(RecentFileCheck) + units * sizeof(wchar_t), &state->sink.self));
+        if (check) {
+            check->dialog = state->dialog;
+            check->exists = false;
+            memcpy(check->path, list.paths[index], units * sizeof(wchar_t));
+            if (!QueueUserWorkItem(checkRecentFile, check, WT_EXECUTELONGFUNCTION)) freeBytes(check);
+        }
+    }
+    clearRecentFiles(&list);
+}
+
+void onRecentFileChecked(MainDialogState* state, RecentFileCheck* check) {
+    FileNameList* fileList = check->exists ? newFileList(&state->sink.self) : nullptr;
+    if (!check->exists) {
         HWND messages = GetDlgItem(state->dialog, kMessagesId);
         appendText(messages, L"Not found, so taken off the recent files: ");
-        appendText(messages, list.paths[index]);
+        appendText(messages, check->path);
         appendText(messages, L"\r\n");
-        removeRecentFile(&list, index);
+        RecentFiles list;
+        readRecentFiles(state->preferences.keys, &list, &state->sink.self);
+        for (int i = 0; i < list.count; ++i)
+            if (lstrcmpiW(list.paths[i], check->path) == 0) removeRecentFile(&list, i--);
         showAndStoreRecentFiles(state->preferences.keys, state->menu, &list, &state->sink.self);
+        clearRecentFiles(&list);
         updateMenu(state);
-    } else if (fileList && makeFileNameList(list.paths[index], fileList)) {
+    } else if (fileList && makeFileNameList(check->path, fileList)) {
         openFiles(state, fileList, true, nullptr);
     }
     freeBytes(fileList);
-    clearRecentFiles(&list);
+    freeBytes(check);
 }

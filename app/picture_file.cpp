@@ -66,6 +66,16 @@ bool reportFailure(HRESULT result, const MessageSink* sink) {
     return false;
 }
 
+// Another program (a clipboard manager, a remote desktop) may hold the
+// clipboard for a moment: a few tries over about half a second.
+bool openClipboardRetrying(HWND owner) {
+    for (int tries = 0; tries < 10; ++tries) {
+        if (OpenClipboard(owner)) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
 }  // namespace
 
 bool writePngFile(const wchar_t* path, const Picture* picture, const MessageSink* sink) {
@@ -100,7 +110,7 @@ bool copyPictureToClipboard(HWND owner, const Picture* picture, const MessageSin
     header->biSizeImage = static_cast<DWORD>(pixelBytes);
     copyAsBgra(picture, reinterpret_cast<uint8_t*>(header + 1), true);
     GlobalUnlock(memory);
-    bool copied = OpenClipboard(owner) && EmptyClipboard() && SetClipboardData(CF_DIB, memory);
+    bool copied = openClipboardRetrying(owner) && EmptyClipboard() && SetClipboardData(CF_DIB, memory);
     if (!copied) {
         reportLastError(sink);
         GlobalFree(memory);

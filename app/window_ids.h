@@ -76,6 +76,8 @@ enum WindowMessage : uint32_t {
     // After a click or the space key in the tree, once the tree has toggled the box it wanted to.
     kApplyTreeChecksMessage = 0x8001,
     kCheckFinishedMessage = 0x8016,  // from the check worker; lParam: its CheckOutcome
+    kHandOverMessage = 0x8017,       // posted to itself; wParam: units, lParam: the paths (freed by the window)
+    kRecentFileCheckedMessage = 0x8018,  // from a pool thread; lParam: its RecentFileCheck
 };
 
 // The settings, one row each in the settings table (preferences.cpp), in this order.

@@ -66,6 +66,14 @@ uint32_t systemErrorText(uint32_t errorNumber, Utf16* destination, uint32_t capa
 bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size);
 void unmapFile(const uint8_t* view, uint64_t size);
 
+// Reads a whole file into memory of its own and closes the file, so that
+// nothing holds it afterwards: another program may save over it, and a drive
+// that goes away fails the read (an error) instead of a later page of a
+// mapping. A file of 0 bytes succeeds with null bytes. On failure
+// lastSystemError() tells why. releaseFileCopy frees the bytes.
+bool copyFileToMemory(const Utf16* path, const uint8_t** bytes, uint64_t* size);
+void releaseFileCopy(const uint8_t* bytes, uint64_t size);
+
 #ifdef _WIN32
 // A path as the system's file calls take it. Windows refuses a path of
 // MAX_PATH (260) units or more unless it is absolute with the prefix "\\?\"

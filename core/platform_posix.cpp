@@ -404,3 +404,47 @@ bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size) {
 void unmapFile(const uint8_t* view, uint64_t size) {
     if (view) munmap(const_cast<uint8_t*>(view), size);
 }
+
+bool copyFileToMemory(const Utf16* path, const uint8_t** bytes, uint64_t* size) {
+    *bytes = nullptr;
+    *size = 0;
+    char narrow[4 * 32768];
+    if (!narrowPath(path, narrow, sizeof narrow)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    int file = open(narrow, O_RDONLY | O_CLOEXEC);
+    if (file < 0) return false;
+    struct stat status;
+    bool ok = fstat(file, &status) == 0;
+    if (ok && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        ok = false;
+    }
+    uint64_t total = ok && status.st_size > 0 ? static_cast<uint64_t>(status.st_size) : 0;
+    void* memory = MAP_FAILED;
+    if (total > 0) {
+        memory = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ok = memory != MAP_FAILED;
+    }
+    for (uint64_t done = 0; ok && done < total;) {
+        ssize_t got = ::read(file, static_cast<uint8_t*>(memory) + done, total - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got == 0) errno = EIO;  // shorter than it was a moment ago: cut while being read
+        ok = got > 0;
+        if (ok) done += static_cast<uint64_t>(got);
+    }
+    int error = errno;
+    close(file);
+    if (!ok && memory != MAP_FAILED) munmap(memory, total);
+    errno = error;
+    if (ok && total > 0) {
+        *bytes = static_cast<const uint8_t*>(memory);
+        *size = total;
+    }
+    return ok;
+}
+
+void releaseFileCopy(const uint8_t* bytes, uint64_t size) {
+    if (bytes) munmap(const_cast<uint8_t*>(bytes), size);
+}

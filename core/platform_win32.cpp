@@ -194,3 +194,50 @@ bool mapFileReadOnly(const Utf16* path, const uint8_t** view, uint64_t* size) {
 void unmapFile(const uint8_t* view, uint64_t) {
     if (view) UnmapViewOfFile(view);
 }
+
+bool copyFileToMemory(const Utf16* path, const uint8_t** bytes, uint64_t* size) {
+    *bytes = nullptr;
+    *size = 0;
+    SystemPath systemPath;
+    if (!makeSystemPath(path, &systemPath)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    HANDLE file = CreateFileW(systemPath.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    releaseSystemPath(&systemPath);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER fileSize;
+    bool read = GetFileSizeEx(file, &fileSize) != 0;
+    uint64_t total = read ? static_cast<uint64_t>(fileSize.QuadPart) : 0;
+    uint8_t* memory = nullptr;
+    if (read && total > 0) {
+        // Pages of its own: a huge file is not asked of a heap, and they go back whole.
+        memory = static_cast<uint8_t*>(VirtualAlloc(nullptr, static_cast<SIZE_T>(total), MEM_COMMIT | MEM_RESERVE,
+                                                    PAGE_READWRITE));
+        read = memory != nullptr;
+    }
+    for (uint64_t done = 0; read && done < total;) {
+        constexpr uint64_t kChunk = uint64_t(1) << 26;  // ReadFile takes 32-bit counts
+        DWORD chunk = static_cast<DWORD>(total - done < kChunk ? total - done : kChunk), got = 0;
+        read = ReadFile(file, memory + done, chunk, &got, nullptr) != 0;
+        if (read && got == 0) {  // shorter than it was a moment ago: cut while being read
+            SetLastError(ERROR_HANDLE_EOF);
+            read = false;
+        }
+        done += got;
+    }
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!read && memory) VirtualFree(memory, 0, MEM_RELEASE);
+    SetLastError(error);
+    if (read) {
+        *bytes = memory;
+        *size = total;
+    }
+    return read;
+}
+
+void releaseFileCopy(const uint8_t* bytes, uint64_t) {
+    if (bytes) VirtualFree(const_cast<uint8_t*>(bytes), 0, MEM_RELEASE);
+}

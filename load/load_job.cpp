@@ -33,7 +33,7 @@ void reportLine(const MessageSink* sink, const Utf16* line) {
 void releaseModelPart(ModelPart* part) {
     if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
     destroyPrivateHeap(part->heap);
-    unmapFile(part->fileView, part->fileViewSize);
+    releaseFileCopy(part->fileView, part->fileViewSize);
 }
 
 void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
@@ -91,24 +91,29 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
     part->fileView = nullptr;
     const uint8_t* view;
     uint64_t viewSize;
-    if (!mapModelFile(path, sink, &view, &viewSize)) return;
+    // The part keeps the file's bytes in memory of its own: nothing holds
+    // the file once the load ends, and a later read cannot fault on it.
+    if (!copyFileToMemory(path, &view, &viewSize)) {
+        reportLastError(sink);
+        return;
+    }
     uint32_t format = detectModelFormat(view, viewSize);
     if (format == kFormatNone) {
         reportUnreadableFile(sink, path, view, viewSize);
-        unmapFile(view, viewSize);
+        releaseFileCopy(view, viewSize);
         return;
     }
     HeapHandle heap = createPrivateHeap();
     if (!heap) {
         reportCode(sink, kOutOfMemory);
-        unmapFile(view, viewSize);
+        releaseFileCopy(view, viewSize);
         return;
     }
     ErrorPlacer placer;
     initErrorPlacer(&placer, sink, view, viewSize, named ? fileNameOf(path) : nullptr);
     if (!buildModelPart(part, format, view, viewSize, heap, job->viewWindow, &placer.self)) {
         destroyPrivateHeap(heap);
-        unmapFile(view, viewSize);
+        releaseFileCopy(view, viewSize);
         return;
     }
     part->fileView = view;

@@ -44,7 +44,7 @@ struct MeshFacts {
 };
 
 struct StlMesh {
-    const uint8_t* source;  // binary: the file mapping (triangles not owned); ASCII: null
+    const uint8_t* source;  // binary: the file's bytes (triangles not owned); ASCII: null
     StlSolid* solids;
     uint32_t solidCount;
 };
@@ -63,11 +63,11 @@ struct PackageFacts {
     CountedText application;  // UTF-8 in the part's heap; empty when the file names none
 };
 
-// One loaded file: its mapping, the heap that owns what was derived from it,
+// One loaded file: its bytes, the heap that owns what was derived from it,
 // the parsed mesh and what recognition found. The load job fills it; the
 // view and the window code read it.
 struct ModelPart {
-    const uint8_t* fileView;  // read-only mapping of the whole file; null marks an empty slot
+    const uint8_t* fileView;  // the whole file, read into memory of the part's own; null marks an empty slot
     uint64_t fileViewSize;
     void* gpuMesh;
     uint8_t* visibleSolids;

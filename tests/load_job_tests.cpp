@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -68,6 +71,35 @@ TEST_F(LoadJobTest, SeveralFilesBecomeParts) {
                               kUnknownBoth + u"d.stl\r\nSTL error: d.stl, line 12: expected a number; aborting\r\n");
     for (const char* name : {"a.stl", "b.txt", "none.stl", ""})
         EXPECT_EQ(isLoadableStl(utf16Path(folder_.directory() + name).data()), name == std::string("a.stl")) << name;
+}
+
+// Nothing holds a loaded file: another program saves over it while its part
+// is shown (cut to nothing, then a new model written in pieces), and the
+// part reads on as it was loaded, from its own copy. A mapping held instead
+// refuses the writer on Windows ("user-mapped section") and faults the
+// part's next read elsewhere.
+TEST_F(LoadJobTest, ALoadedFileIsNotHeldAndItsPartKeepsItsOwnCopy) {
+    const std::string binary = binaryStl({unitTriangle(), unitTriangle(3)}, "kept");
+    folder_.write("a.stl", binary);
+    folder_.write("b.stl", "solid kept\n" + kAsciiFacet + "endsolid kept\n");
+    run({"a.stl", "b.stl"});
+    ASSERT_EQ(parts(), 2u);
+    for (const char* name : {"a.stl", "b.stl"}) {
+        std::ofstream out(std::filesystem::path(folder_.directory() + name), std::ios::binary | std::ios::trunc);
+        ASSERT_TRUE(out.is_open()) << name;
+        out.flush();
+        for (int piece = 0; piece < 3; ++piece) out << "solid new\n" << kAsciiFacet;
+        out.close();
+        EXPECT_FALSE(out.fail()) << name;
+    }
+    const ModelPart& a = part(0);
+    ASSERT_EQ(a.fileViewSize, binary.size());
+    EXPECT_EQ(memcmp(a.fileView, binary.data(), binary.size()), 0);
+    ASSERT_EQ(+a.mesh.solids[0].triangleCount, 2u);
+    EXPECT_EQ(memcmp(&a.mesh.solids[0].triangles[1], binary.data() + 84 + 50, 50), 0);
+    const ModelPart& b = part(1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.fileView), 10), "solid kept");
+    EXPECT_EQ(b.mesh.solids[0].triangles[0].vertices[2][2], 4.0f);
 }
 
 // What one file called f.stl gives: loaded or not, and every message line.

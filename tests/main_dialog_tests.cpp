@@ -211,8 +211,8 @@ TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndADropTheFirst) {
     EXPECT_EQ(state_->navigation.currentJob, nullptr);
     data.dwData = kHandOverTag;
     EXPECT_EQ(SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 1);
-    ASSERT_TRUE(waitUntilShown());
-    EXPECT_EQ(usedPartCount(&state_->model), 4);
+    EXPECT_EQ(state_->navigation.currentJob, nullptr);  // nothing opens inside the sender's call
+    ASSERT_TRUE(waitFor([] { return usedPartCount(&state_->model) == 4 && !state_->navigation.currentJob; }));
     EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
     EXPECT_NE(text(item(kMessagesId)).find(wide(kFilesLeftOutText)), std::wstring::npos);
 
@@ -245,9 +245,11 @@ TEST_F(MainDialogTest, APathOfThreeHundredCharactersOpensByEveryRoute) {
     ASSERT_TRUE(writeFileAt(deep + "long.stl", binaryStl({unitTriangle()})));
     ASSERT_TRUE(writeFileAt(deep + "other.stl", binaryStl({unitTriangle(), unitTriangle(2)})));
     auto shows = [&](const std::wstring& path, uint32_t triangles) {
-        return waitUntilShown() && usedPartCount(&state_->model) == 1 && state_->model.parts[0].filePath &&
-               std::wstring(state_->model.parts[0].filePath) == path &&
-               state_->model.parts[0].mesh.solids[0].triangleCount == triangles;
+        return waitFor([&] {
+            return !state_->navigation.currentJob && usedPartCount(&state_->model) == 1 &&
+                   state_->model.parts[0].filePath && std::wstring(state_->model.parts[0].filePath) == path &&
+                   state_->model.parts[0].mesh.solids[0].triangleCount == triangles;
+        });
     };
     std::wstring handed = longPath + L'\0';
     COPYDATASTRUCT data{kHandOverTag, static_cast<DWORD>(handed.size() * 2), handed.data()};
@@ -303,7 +305,7 @@ TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
     std::wstring paths = gone + L'\0' + bc + L'\0' + a + L'\0';
     COPYDATASTRUCT data{kHandOverTag, static_cast<DWORD>(paths.size() * 2), paths.data()};
     SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
-    ASSERT_TRUE(waitUntilShown());
+    ASSERT_TRUE(waitFor([] { return usedPartCount(&state_->model) == 3 && !state_->navigation.currentJob; }));
     std::wstring here = wide(folder_.directory()), there = wide(other.directory());
     here.pop_back();
     there.pop_back();
@@ -312,17 +314,16 @@ TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
                                          L"&3 a.stl \u2013 " + here, L"-", L"&Clear list"}));
     EXPECT_FALSE(grayed(kCommandClearRecentFiles));
 
-    runCommand(state_, kCommandFirstRecentFile + 2, 0);
-    ASSERT_TRUE(waitUntilShown());
-    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    runCommand(state_, kCommandFirstRecentFile + 2, 0);  // opens once a pool thread has found the file
+    ASSERT_TRUE(waitFor([&] { return text(dialog_) == kTitleOf + L"a.stl" && !state_->navigation.currentJob; }));
     EXPECT_EQ(recentMenu(state_->menu)[0], L"&1 a.stl \u2013 " + here);
 
     ASSERT_TRUE(DeleteFileW(gone.c_str()));
     runCommand(state_, kCommandFirstRecentFile + 1, 0);
+    const std::wstring notFound = L"Not found, so taken off the recent files: " + gone + L"\r\n";
+    EXPECT_TRUE(waitFor([&] { return text(item(kMessagesId)).find(notFound) != std::wstring::npos; }));
     EXPECT_EQ(state_->navigation.currentJob, nullptr);
     EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
-    EXPECT_NE(text(item(kMessagesId)).find(L"Not found, so taken off the recent files: " + gone + L"\r\n"),
-              std::wstring::npos);
     EXPECT_EQ(recentMenu(state_->menu),
               (std::vector<std::wstring>{L"&1 a.stl \u2013 " + here, L"&2 b && c.stl \u2013 " + there, L"-",
                                          L"&Clear list"}));
