@@ -24,7 +24,8 @@ bool chooseStlFiles(FileNameList* list, HWND owner) {
     OPENFILENAMEW dialog{};
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"Stereolithography (*.stl)\0*.stl\0All Files\0*.*\0";
+    dialog.lpstrFilter = L"Mesh files (*.stl;*.3mf)\0*.stl;*.3mf\0Stereolithography (*.stl)\0*.stl\0"
+                         L"3D Manufacturing Format (*.3mf)\0*.3mf\0All Files\0*.*\0";
     dialog.nFilterIndex = 1;
     list->path[0] = 0;
     dialog.lpstrFile = list->path;

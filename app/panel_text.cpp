@@ -34,12 +34,29 @@ bool counts(const PanelFacts* facts, int slot) {
     return facts->selectedSlot < 0 || slot == facts->selectedSlot;
 }
 
+// A program's name on one line: the line has room for a long one, not for any length.
+constexpr uint32_t kMostProgramBytes = 160;
+
+// "3MF", and which program wrote the package when it says so.
+Utf16* appendPackageKind(Utf16* out, const PackageFacts* package) {
+    out = appendUtf16(out, U16("3MF"));
+    if (!package || !package->application.length) return out;
+    CountedText program = package->application;
+    if (program.length > kMostProgramBytes) {
+        program.length = kMostProgramBytes;
+        while (program.length && (static_cast<uint8_t>(program.bytes[program.length]) & 0xC0) == 0x80) --program.length;
+    }
+    return widenCountedText(&program, appendUtf16(out, U16(" by ")));
+}
+
 void writeKindLine(const PanelFacts* facts, Utf16* out) {
     const ShownModel* model = facts->model;
     *out = 0;
     if (!slotInUse(model, 0)) return;
-    bool ascii = model->parts[model->newestSlot].format == kFormatAscii;
-    *appendUtf16(out, ascii ? U16("ASCII STL") : U16("Binary STL")) = 0;
+    const ModelPart& part = model->parts[model->newestSlot];
+    if (part.format == kFormat3mf) out = appendPackageKind(out, part.package);
+    else out = appendUtf16(out, part.format == kFormatAscii ? U16("ASCII STL") : U16("Binary STL"));
+    *out = 0;
 }
 
 // Where the section cuts, in the files' axes: the view's box is the union of the parts' boxes.

@@ -41,7 +41,7 @@ void showPartFacts(Panel* panel, ShownModel* model, int slot) {
     const uint8_t* header = part.metadata.headerColor;
     bool headerColor = header[0] | header[1] | header[2] | header[3];
     if (headerColor) model->overrideColor = header[0] | header[1] << 8 | header[2] << 16 | uint32_t{header[3]} << 24;
-    bool triangleColors = part.mesh.solidCount && part.mesh.solids[0].hasColours;
+    bool triangleColors = hasTriangleColors(&part);
     if (headerColor && !triangleColors) {
         CheckDlgButton(panel->dialog, kMaterialCheckId, BST_CHECKED);
     } else {

@@ -48,8 +48,12 @@ void releaseParts(ShownModel* model) {
     ++model->generation;
 }
 
+// A binary STL file has one solid; in a 3MF file any object may carry the colours.
 bool hasTriangleColors(const ModelPart* part) {
-    return part->fileView && part->format == kFormatBinary && part->mesh.solidCount && part->mesh.solids[0].hasColours;
+    if (!part->fileView || (part->format != kFormatBinary && part->format != kFormat3mf)) return false;
+    for (uint32_t solid = 0; solid < part->mesh.solidCount; ++solid)
+        if (part->mesh.solids[solid].hasColours) return true;
+    return false;
 }
 
 uint32_t firstUnlistedSolid(const ModelPart* part) {

@@ -46,7 +46,7 @@ int takeParts(ShownModel* model, LoadJob* job);
 // the parts' meshes, and no check may still read them.
 void releaseParts(ShownModel* model);
 
-// A part with colours per triangle (binary files only).
+// A part with colours per triangle (binary STL and 3MF files only).
 bool hasTriangleColors(const ModelPart* part);
 
 // The low 24 bits of a tree item's parameter (the part slot is above them):

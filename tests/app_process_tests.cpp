@@ -16,13 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/package_files.h"
 #include "tests/test_files.h"
 
 namespace {
 
 const std::wstring kTitle = L"Veldmark STL Viewer";
 const wchar_t kMakerKeyPath[] = L"Software\\Veldmark";
-constexpr int kViewId = 16, kSpaceComboId = 22, kColorsId = 29, kTreeId = 30, kMessagesId = 31, kHintId = 33;
+constexpr int kViewId = 16, kKindLineId = 19, kSpaceComboId = 22, kColorsId = 29, kTreeId = 30, kMessagesId = 31, kHintId = 33;
 
 std::wstring quoted(const std::string& path) {
     return L" \"" + std::wstring(path.begin(), path.end()) + L"\"";
@@ -155,6 +156,7 @@ TEST_F(ViewerProcessTest, SimultaneousStartsLeaveOneWindow) {
 TEST_F(ViewerProcessTest, ArrowKeysStepThroughTheFolderAndTheModelHidesWhenUnticked) {
     folder_.write("a1.stl", binaryStl({unitTriangle()}));
     folder_.write("a2.txt", "text");
+    folder_.write("a3.3mf", redCube3mf());  // STL and 3MF files alike
     folder_.write("a10.stl", binaryStl(cubeTriangles()));
     Process viewer;
     ASSERT_TRUE(viewer.start(quoted(folder_.directory() + "a1.stl")));
@@ -165,6 +167,8 @@ TEST_F(ViewerProcessTest, ArrowKeysStepThroughTheFolderAndTheModelHidesWhenUntic
     // A step that finds the listing still running does nothing.
     for (int tries = 0; tries < 20 && textOf(window) == kTitle + L" \u2013 a1.stl"; ++tries)
         SendMessageW(view, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_EQ(textOf(window), kTitle + L" \u2013 a3.3mf");
+    SendMessageW(view, WM_KEYDOWN, VK_RIGHT, 0);
     EXPECT_EQ(textOf(window), kTitle + L" \u2013 a10.stl");
     SendMessageW(view, WM_KEYDOWN, VK_RIGHT, 0);
     EXPECT_EQ(textOf(window), kTitle + L" \u2013 a1.stl");
@@ -306,6 +310,72 @@ TEST_F(ViewerProcessTest, TriangleColoursOffShowTheMaterialColour) {
     SendMessageW(combo, CB_SETCURSEL, 2, 0);
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(kColorsId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
     EXPECT_TRUE(pumpUntil([&] { return brightness() > 300; }));
+    EXPECT_EQ(viewer.close(window), 0);
+}
+
+// The colour at the middle of the view, as the screen shows it.
+uint32_t middleOfView(HWND view) {
+    RECT rect;
+    GetWindowRect(view, &rect);
+    HDC screen = GetDC(nullptr);
+    std::vector<uint32_t> pixel = capturePixels(screen, (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2, 1, 1);
+    ReleaseDC(nullptr, screen);
+    return pixel.empty() ? 0 : pixel[0];
+}
+
+bool isShownRed(uint32_t pixel) {
+    return (pixel >> 16 & 0xFF) > 150 && std::max(pixel >> 8 & 0xFF, pixel & 0xFF) < 80;
+}
+
+// The system's Open dialog of the process, once it shows.
+HWND waitForOpenDialog(const Process& process, HWND owner) {
+    HWND found = nullptr;
+    pumpUntil([&] {
+        for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"#32770", nullptr));) {
+            DWORD id;
+            GetWindowThreadProcessId(window, &id);
+            if (id == process.info.dwProcessId && window != owner && IsWindowVisible(window)) return (found = window) != nullptr;
+        }
+        return false;
+    });
+    return found;
+}
+
+// A 3MF file opens from the command line with its own colours, and from the
+// Open dialog, whose first file type takes STL and 3MF files together.
+TEST_F(ViewerProcessTest, A3mfFileOpensByCommandLineAndOpenDialogInItsColours) {
+    const std::string red = folder_.write("red.3mf", redCube3mf());
+    folder_.write("other.3mf", redCube3mf());
+    Process viewer;
+    ASSERT_TRUE(viewer.start(quoted(folder_.directory() + red)));
+    HWND window = waitForWindow(viewer);
+    ASSERT_NE(window, nullptr);
+    HWND view = GetDlgItem(window, kViewId);
+    ASSERT_TRUE(pumpUntil([&] { return modelLoaded(window, 1) && modelIsShown(view); }));
+    EXPECT_EQ(textOf(GetDlgItem(window, kKindLineId)), L"3MF by TestCAD 1.0");
+    // Untinted: the material colour would pale the red (the view may show the model before its colours).
+    uint32_t middle = 0;
+    EXPECT_TRUE(pumpUntil([&] { return isShownRed(middle = middleOfView(view)); })) << std::hex << middle;
+
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(16640, 0), 0);  // File > Open
+    HWND dialog = waitForOpenDialog(viewer, window);
+    ASSERT_NE(dialog, nullptr);
+    HWND types = GetDlgItem(dialog, 0x470);  // cmb1, the file types
+    std::vector<std::wstring> typeNames;
+    for (LRESULT k = 0, count = SendMessageW(types, CB_GETCOUNT, 0, 0); k < count; ++k) {
+        wchar_t text[200] = L"";
+        if (SendMessageW(types, CB_GETLBTEXTLEN, k, 0) < 200) SendMessageW(types, CB_GETLBTEXT, k, reinterpret_cast<LPARAM>(text));
+        typeNames.push_back(text);
+    }
+    EXPECT_EQ(typeNames, (std::vector<std::wstring>{L"Mesh files (*.stl;*.3mf)", L"Stereolithography (*.stl)",
+                                                    L"3D Manufacturing Format (*.3mf)", L"All Files"}));
+    // The name box: cmb13 on Windows, edt1 in Wine's dialog.
+    HWND name = GetDlgItem(dialog, 0x47C) ? GetDlgItem(dialog, 0x47C) : GetDlgItem(dialog, 0x480);
+    std::string path = folder_.directory() + "other.3mf";
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(std::wstring(path.begin(), path.end()).c_str()));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    EXPECT_TRUE(pumpUntil([&] { return textOf(window) == kTitle + L" \u2013 other.3mf"; })) << textOf(window).c_str();
+    EXPECT_TRUE(pumpUntil([&] { return modelIsShown(view) && isShownRed(middleOfView(view)); }));
     EXPECT_EQ(viewer.close(window), 0);
 }
 

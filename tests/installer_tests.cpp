@@ -1,5 +1,5 @@
 // Installs the built package as a user would, with msiexec: the files, the
-// Start menu shortcut, "Open with", the thumbnail keys; the installed viewer
+// Start menu shortcut, "Open with" and the thumbnail keys for .stl and .3mf; the installed viewer
 // draws a picture; an older package is upgraded to one installation, a
 // downgrade is refused; the uninstall leaves nothing but the user's settings.
 #include <gtest/gtest.h>
@@ -139,17 +139,25 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
         {L"Software\\Classes\\Veldmark.StlViewer.stl\\DefaultIcon", L"", viewer + L",0"},
         {L"Software\\Classes\\Veldmark.StlViewer.stl\\shell\\open\\command", L"", viewer + L" \"%1\""},
         {L"Software\\Classes\\Applications\\stlview.exe\\shell\\open\\command", L"", viewer + L" \"%1\""},
+        {L"Software\\Classes\\.3mf\\OpenWithProgids", L"Veldmark.StlViewer.3mf", L""},
+        {L"Software\\Classes\\Veldmark.StlViewer.3mf", L"", L"3MF model"},
+        {L"Software\\Classes\\Veldmark.StlViewer.3mf\\DefaultIcon", L"", viewer + L",0"},
+        {L"Software\\Classes\\Veldmark.StlViewer.3mf\\shell\\open\\command", L"", viewer + L" \"%1\""},
         {L"Software\\Classes\\Applications\\stlview.exe\\SupportedTypes", L".stl", L""},
+        {L"Software\\Classes\\Applications\\stlview.exe\\SupportedTypes", L".3mf", L""},
         {L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}\\InprocServer32", L"",
          folder + L"stlthumb.dll"},
         {L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}\\InprocServer32", L"ThreadingModel",
          L"Apartment"},
         {L"Software\\Classes\\.stl\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", L"",
          L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}"},
+        {L"Software\\Classes\\.3mf\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", L"",
+         L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}"},
     };
     for (const auto& v : values) EXPECT_EQ(stringValue(v.key, v.name), v.value) << v.key.c_str();
-    // The default stays the user's: nothing claims the extension itself.
+    // The default stays the user's: nothing claims the extensions themselves.
     EXPECT_EQ(stringValue(L"Software\\Classes\\.stl", L""), L"<none>");
+    EXPECT_EQ(stringValue(L"Software\\Classes\\.3mf", L""), L"<none>");
 
     const std::wstring picture = wide((std::filesystem::temp_directory_path() / "stlv-installed.png").string());
     DeleteFileW(picture.c_str());
@@ -169,6 +177,7 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     EXPECT_EQ(std::filesystem::exists(programs), programsWasThere);
     if (programsWasThere) std::filesystem::remove(otherProgram);
     for (const wchar_t* key : {L"Software\\Classes\\.stl", L"Software\\Classes\\Veldmark.StlViewer.stl",
+                               L"Software\\Classes\\.3mf", L"Software\\Classes\\Veldmark.StlViewer.3mf",
                                L"Software\\Classes\\Applications\\stlview.exe",
                                L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}"})
         EXPECT_FALSE(keyExists(key)) << key;

@@ -28,6 +28,7 @@
 #include "app/preferences.h"
 #include "app/view_picture.h"
 #include "app/window_ids.h"
+#include "tests/package_files.h"
 #include "tests/sink_recorder.h"
 #include "tests/test_files.h"
 #include "view/gpu_mesh.h"
@@ -920,6 +921,9 @@ TEST_F(MainDialogTest, ThePanelAppliesTheColourRulesAndShowsNames) {
          L"viscam.stl", L"Object"},
         {"sketchup.stl", binaryStl({unitTriangle()}, "SketchUp STL gearbox" + std::string(60, ' ')), L"Binary STL",
          BST_UNCHECKED, CB_ERR, 0x00FFFFFF, 0, L"gearbox", L"Object"},
+        // Colours of a 3MF object are triangle colours too, shown untinted.
+        {"red.3mf", redCube3mf(), L"3MF by TestCAD 1.0", BST_UNCHECKED, 0, 0x00FFFFFF, 0xFFFFFFFF, L"red.3mf",
+         L"Red cube"},
     };
     HWND tree = item(kTreeId);
     for (const auto& row : rows) {

@@ -142,3 +142,22 @@ inline std::string package3mf(const std::string& model, std::vector<ZipMember> m
     for (ZipMember& member : more) members.push_back(member);
     return zipArchive(members);
 }
+
+// A red cube of side 10 centred on the origin, outward, named, written by
+// "TestCAD 1.0": how a program would save one coloured object.
+inline std::string redCube3mf() {
+    const char* corners[8] = {"-5\" y=\"-5\" z=\"-5", "5\" y=\"-5\" z=\"-5", "5\" y=\"5\" z=\"-5", "-5\" y=\"5\" z=\"-5",
+                              "-5\" y=\"-5\" z=\"5",  "5\" y=\"-5\" z=\"5",  "5\" y=\"5\" z=\"5",  "-5\" y=\"5\" z=\"5"};
+    const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {3, 0, 4, 7}};
+    std::string body = "<metadata name=\"Application\">TestCAD 1.0</metadata><resources><basematerials id=\"1\">"
+                       "<base name=\"red\" displaycolor=\"#FF0000\"/></basematerials>"
+                       "<object id=\"2\" type=\"model\" name=\"Red cube\" pid=\"1\" pindex=\"0\"><mesh><vertices>";
+    for (const char* corner : corners) body += std::string("<vertex x=\"") + corner + "\"/>";
+    body += "</vertices><triangles>";
+    for (const auto& f : faces)
+        for (int half = 0; half < 2; ++half)
+            body += "<triangle v1=\"" + std::to_string(f[0]) + "\" v2=\"" + std::to_string(f[1 + half]) + "\" v3=\"" +
+                    std::to_string(f[2 + half]) + "\"/>";
+    body += "</triangles></mesh></object></resources><build><item objectid=\"2\"/></build>";
+    return package3mf(modelXml(body));
+}

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/panel_text.h"
+#include "app/shown_model.h"
 #include "app/window_ids.h"
 #include "core/memory.h"
 #include "stl/format_detection.h"
@@ -82,6 +84,63 @@ PartSpec checked(SurfaceCheck result, uint8_t state = kCheckDone) {
     part.result = result;
     part.check = state;
     return part;
+}
+
+// The first line names the newest part's kind, and for a 3MF file the
+// program that wrote it when the package says so, cut short when long.
+TEST_F(PanelText, TheKindLineNamesTheFormatAndThe3mfWriter) {
+    const std::string longName(300, 'x');
+    struct Row {
+        uint32_t format;
+        const char* application;  // null: the part has no package facts
+        Text expected;
+    } rows[] = {
+        {kFormatAscii, nullptr, U16("ASCII STL")},
+        {kFormatBinary, nullptr, U16("Binary STL")},
+        {kFormat3mf, nullptr, U16("3MF")},
+        {kFormat3mf, "", U16("3MF")},
+        {kFormat3mf, "PrusaSlicer-2.6.1+win64", U16("3MF by PrusaSlicer-2.6.1+win64")},
+        {kFormat3mf, "Caf\xC3\xA9 CAD", U16("3MF by Caf\u00E9 CAD")},
+        {kFormat3mf, longName.c_str(), U16("3MF by ") + Text(160, 'x')},
+    };
+    for (const Row& row : rows) {
+        PartSpec part = kCube;
+        part.format = row.format;
+        shown({part});
+        PackageFacts package{1, CountedText{row.application, 0, 65001}};
+        if (row.application) {
+            package.application.length = static_cast<uint32_t>(strlen(row.application));
+            model_.parts[0].package = &package;
+        }
+        EXPECT_EQ(line(kKindLineId), row.expected) << row.format << " " << (row.application ? row.application : "-");
+    }
+}
+
+// Binary STL and 3MF parts have triangle colours when any solid carries
+// them; ASCII STL parts never do, and an empty slot has none.
+TEST(TriangleColors, BinaryAnd3mfPartsWithAColouredSolid) {
+    StlSolid solids[2]{};
+    const uint8_t mapped = 0;
+    struct Row {
+        uint32_t format;
+        bool mapped, firstColoured, secondColoured, expected;
+    } rows[] = {
+        {kFormatBinary, true, true, false, true},   {kFormatBinary, true, false, false, false},
+        {kFormatAscii, true, true, false, false},   {kFormat3mf, true, false, true, true},
+        {kFormat3mf, true, true, false, true},      {kFormat3mf, true, false, false, false},
+        {kFormat3mf, false, true, true, false},
+    };
+    for (const Row& row : rows) {
+        ModelPart part{};
+        part.fileView = row.mapped ? &mapped : nullptr;
+        part.format = row.format;
+        solids[0].hasColours = row.firstColoured;
+        solids[1].hasColours = row.secondColoured;
+        part.mesh.solids = solids;
+        part.mesh.solidCount = 2;
+        EXPECT_EQ(hasTriangleColors(&part), row.expected)
+            << row.format << row.mapped << row.firstColoured << row.secondColoured;
+    }
 }
 
 // The check's findings worst first, and the volume only where the surface

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "tests/package_files.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -16,7 +17,9 @@ namespace {
 // {c9754f59-910f-4c7d-89d7-15722d1a29bb}
 const CLSID kProvider = {0xc9754f59, 0x910f, 0x4c7d, {0x89, 0xd7, 0x15, 0x72, 0x2d, 0x1a, 0x29, 0xbb}};
 const wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}";
-const wchar_t kHandlerKey[] = L"Software\\Classes\\.stl\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}";
+// The thumbnail handler entries of the extensions the server draws.
+const wchar_t* const kHandlerKeys[] = {L"Software\\Classes\\.stl\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}",
+                                       L"Software\\Classes\\.3mf\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"};
 
 bool keyExists(HKEY root, const wchar_t* path) {
     HKEY key;
@@ -119,7 +122,7 @@ protected:
 
 TEST_F(ThumbnailTest, RegisteredServerDrawsTheModelOnATransparentSquare) {
     ASSERT_EQ(call("DllRegisterServer"), S_OK);
-    EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, kHandlerKey));
+    for (const wchar_t* handlerKey : kHandlerKeys) EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, handlerKey));
     // Windows merges the user's classes into HKEY_CLASSES_ROOT; Wine does
     // not, so there the test mirrors the user's class key for COM to find.
     std::wstring machineKey = std::wstring(kClassKey).substr(sizeof "Software\\Classes\\" - 1);
@@ -134,50 +137,70 @@ TEST_F(ThumbnailTest, RegisteredServerDrawsTheModelOnATransparentSquare) {
                                        reinterpret_cast<void**>(&init));
     if (mirrored) RegDeleteTreeW(HKEY_CLASSES_ROOT, machineKey.c_str());
     ASSERT_EQ(created, S_OK);
-    TestStream redCube(binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10)));
-    std::vector<uint32_t> pixels;
-    EXPECT_EQ(thumbnailOf(init, &redCube, 256, &pixels), S_OK);
-    EXPECT_EQ(init->Initialize(&redCube, STGM_READ), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
-    init->Release();
-    ASSERT_EQ(pixels.size(), 256u * 256u);
-    for (size_t corner : {size_t(0), size_t(255), size_t(255) * 256, size_t(256) * 256 - 1})
-        EXPECT_EQ(pixels[corner], 0u) << corner;
-    uint32_t middle = pixels[128 * 256 + 128];
-    EXPECT_EQ(middle >> 24, 0xFFu);
-    EXPECT_GT(middle >> 16 & 0xFF, 150u);
-    EXPECT_LT(std::max(middle >> 8 & 0xFF, middle & 0xFF), 80u);
-    for (uint32_t pixel : pixels)  // premultiplied: no colour above its alpha
-        ASSERT_LE(std::max({pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF}), pixel >> 24);
+    // A red binary STL cube, and a 3MF cube red by its material: the first
+    // through the registered server, the second straight from the factory.
+    TestStream redStl(binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10))), red3mf(redCube3mf());
+    for (TestStream* stream : {&redStl, &red3mf}) {
+        SCOPED_TRACE(stream == &red3mf ? "3MF" : "STL");
+        if (stream == &red3mf) init = newProvider();
+        std::vector<uint32_t> pixels;
+        EXPECT_EQ(thumbnailOf(init, stream, 256, &pixels), S_OK);
+        EXPECT_EQ(init->Initialize(stream, STGM_READ), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
+        init->Release();
+        ASSERT_EQ(pixels.size(), 256u * 256u);
+        for (size_t corner : {size_t(0), size_t(255), size_t(255) * 256, size_t(256) * 256 - 1})
+            EXPECT_EQ(pixels[corner], 0u) << corner;
+        uint32_t middle = pixels[128 * 256 + 128];
+        EXPECT_EQ(middle >> 24, 0xFFu);
+        EXPECT_GT(middle >> 16 & 0xFF, 150u);
+        EXPECT_LT(std::max(middle >> 8 & 0xFF, middle & 0xFF), 80u);
+        for (uint32_t pixel : pixels)  // premultiplied: no colour above its alpha
+            ASSERT_LE(std::max({pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF}), pixel >> 24);
+    }
 
     ASSERT_EQ(call("DllUnregisterServer"), S_OK);
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kClassKey));
-    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, L"Software\\Classes\\.stl"));
+    for (const wchar_t* extension : {L"Software\\Classes\\.stl", L"Software\\Classes\\.3mf"})
+        EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, extension));
 }
 
-// Another program's handler is kept and put back, unless it has taken the entry again since.
+// Another program's handler is kept and put back, unless it has taken the
+// entry again since; each extension keeps its own, and one that had none
+// loses the entry again.
 TEST_F(ThumbnailTest, RegisteringKeepsTheHandlerItReplaced) {
-    const wchar_t other[] = L"{11111111-2222-3333-4444-555555555555}", third[] = L"{66666666-2222-3333-4444-555555555555}";
-    auto handler = [&] {
+    const wchar_t other[] = L"{11111111-2222-3333-4444-555555555555}", third[] = L"{66666666-2222-3333-4444-555555555555}",
+                  fourth[] = L"{77777777-2222-3333-4444-555555555555}";
+    auto handler = [&](const wchar_t* key) {
         wchar_t text[64] = L"";
         DWORD bytes = sizeof text;
-        RegGetValueW(HKEY_CURRENT_USER, kHandlerKey, nullptr, RRF_RT_REG_SZ, nullptr, text, &bytes);
+        RegGetValueW(HKEY_CURRENT_USER, key, nullptr, RRF_RT_REG_SZ, nullptr, text, &bytes);
         return std::wstring(text);
     };
-    auto setHandler = [&](const wchar_t* text) {
-        RegSetKeyValueW(HKEY_CURRENT_USER, kHandlerKey, nullptr, REG_SZ, text, DWORD(wcslen(text) + 1) * 2);
+    auto setHandler = [&](const wchar_t* key, const wchar_t* text) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, nullptr, REG_SZ, text, DWORD(wcslen(text) + 1) * 2);
     };
-    for (bool takenBack : {false, true}) {
-        SCOPED_TRACE(takenBack);
-        setHandler(other);
-        ASSERT_EQ(call("DllRegisterServer"), S_OK);
-        ASSERT_EQ(call("DllRegisterServer"), S_OK);  // a second time keeps the first one's memory
-        EXPECT_EQ(handler(), L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}");
-        if (takenBack) setHandler(third);
-        ASSERT_EQ(call("DllUnregisterServer"), S_OK);
-        EXPECT_EQ(handler(), takenBack ? third : other);
-        EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kClassKey));
+    const struct {
+        const wchar_t *stlBefore, *threeMfBefore;  // null: no entry
+    } rows[] = {{other, fourth}, {other, nullptr}, {nullptr, fourth}};
+    for (const auto& row : rows) {
+        for (bool takenBack : {false, true}) {
+            SCOPED_TRACE(testing::Message() << takenBack << " " << !!row.stlBefore << !!row.threeMfBefore);
+            const wchar_t* before[2] = {row.stlBefore, row.threeMfBefore};
+            for (int k = 0; k < 2; ++k)
+                if (before[k]) setHandler(kHandlerKeys[k], before[k]);
+            ASSERT_EQ(call("DllRegisterServer"), S_OK);
+            ASSERT_EQ(call("DllRegisterServer"), S_OK);  // a second time keeps the first one's memory
+            for (const wchar_t* key : kHandlerKeys) EXPECT_EQ(handler(key), L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}");
+            if (takenBack) setHandler(kHandlerKeys[0], third);
+            ASSERT_EQ(call("DllUnregisterServer"), S_OK);
+            EXPECT_EQ(handler(kHandlerKeys[0]), takenBack ? third : row.stlBefore ? row.stlBefore : L"");
+            EXPECT_EQ(handler(kHandlerKeys[1]), row.threeMfBefore ? row.threeMfBefore : L"");
+            EXPECT_EQ(keyExists(HKEY_CURRENT_USER, L"Software\\Classes\\.3mf"), row.threeMfBefore != nullptr);
+            EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kClassKey));
+            for (const wchar_t* extension : {L"Software\\Classes\\.stl", L"Software\\Classes\\.3mf"})
+                RegDeleteTreeW(HKEY_CURRENT_USER, extension);
+        }
     }
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.stl");
 }
 
 TEST_F(ThumbnailTest, HostileStreamsEndInErrorCodes) {

@@ -1,5 +1,5 @@
 // stlthumb.dll: an in-process COM server giving Explorer thumbnails of STL
-// files (IThumbnailProvider initialised with a stream). It registers itself
+// and 3MF files (IThumbnailProvider initialised with a stream). It registers itself
 // for the current user only. The one piece of state between calls is the
 // count of live objects and locks that DllCanUnloadNow answers from.
 #include <windows.h>
@@ -21,10 +21,21 @@ constexpr wchar_t kProviderClassText[] = L"{c9754f59-910f-4c7d-89d7-15722d1a29bb
 constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}";
 constexpr wchar_t kServerKey[] =
     L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}\\InprocServer32";
-constexpr wchar_t kExtensionKey[] = L"Software\\Classes\\.stl";
-constexpr wchar_t kShellExKey[] = L"Software\\Classes\\.stl\\ShellEx";
-// The shell's handler category for thumbnail providers.
-constexpr wchar_t kHandlerKey[] = L"Software\\Classes\\.stl\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}";
+
+// The keys of one extension the server draws, and the value of the class key
+// that keeps the handler registering replaced there (the .stl name predates .3mf).
+struct ExtensionKeys {
+    const wchar_t* extension;
+    const wchar_t* shellEx;
+    const wchar_t* handler;  // under the shell's handler category for thumbnail providers
+    const wchar_t* previousHandler;
+};
+constexpr ExtensionKeys kExtensions[] = {
+    {L"Software\\Classes\\.stl", L"Software\\Classes\\.stl\\ShellEx",
+     L"Software\\Classes\\.stl\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", L"PreviousThumbnailHandler"},
+    {L"Software\\Classes\\.3mf", L"Software\\Classes\\.3mf\\ShellEx",
+     L"Software\\Classes\\.3mf\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", L"PreviousThumbnailHandler.3mf"},
+};
 
 constexpr IID kThumbnailProviderId = {0xe357fccd, 0xa995, 0x4576, {0xb0, 0x1f, 0x23, 0x46, 0x30, 0x15, 0x4e, 0x96}};
 constexpr IID kInitializeWithStreamId = {0xb824b49d, 0x22ac, 0x4161, {0xac, 0x8a, 0x99, 0x16, 0xe8, 0xfa, 0x3f, 0x7f}};
@@ -152,9 +163,6 @@ void deleteIfEmpty(const wchar_t* path) {
     if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, path);
 }
 
-// Where registering keeps the handler it replaced, to be put back on unregistering.
-constexpr wchar_t kPreviousHandlerValue[] = L"PreviousThumbnailHandler";
-
 // A class id as text, from the key's value; false when there is none.
 bool readClassText(const wchar_t* path, const wchar_t* name, wchar_t (&text)[64]) {
     DWORD bytes = sizeof text;
@@ -163,9 +171,33 @@ bool readClassText(const wchar_t* path, const wchar_t* name, wchar_t (&text)[64]
 }
 
 // The handler entry names this server.
-bool handlerIsOurs() {
+bool handlerIsOurs(const ExtensionKeys& keys) {
     wchar_t text[64];
-    return readClassText(kHandlerKey, nullptr, text) && lstrcmpiW(text, kProviderClassText) == 0;
+    return readClassText(keys.handler, nullptr, text) && lstrcmpiW(text, kProviderClassText) == 0;
+}
+
+// Takes the extension's handler entry, keeping another program's to be put back.
+HRESULT registerExtension(const ExtensionKeys& keys) {
+    wchar_t previous[64];
+    HRESULT result = S_OK;
+    if (!handlerIsOurs(keys) && readClassText(keys.handler, nullptr, previous))
+        result = setValue(HKEY_CURRENT_USER, kClassKey, keys.previousHandler, previous);
+    if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, keys.handler, nullptr, kProviderClassText);
+    return result;
+}
+
+// Gives the entry back to the program registering replaced, or removes it and
+// the keys it leaves empty; an entry another program took since stays its.
+void unregisterExtension(const ExtensionKeys& keys) {
+    wchar_t previous[64];
+    if (!handlerIsOurs(keys)) return;
+    if (readClassText(kClassKey, keys.previousHandler, previous)) {
+        setValue(HKEY_CURRENT_USER, keys.handler, nullptr, previous);
+        return;
+    }
+    RegDeleteKeyW(HKEY_CURRENT_USER, keys.handler);
+    deleteIfEmpty(keys.shellEx);
+    deleteIfEmpty(keys.extension);
 }
 
 }  // namespace
@@ -208,12 +240,10 @@ wchar_t* modulePath() {
 
 HRESULT registerServer(const wchar_t* path) {
     HRESULT result = setValue(HKEY_CURRENT_USER, kClassKey, nullptr, L"Veldmark STL Viewer thumbnails");
-    wchar_t previous[64];
-    if (SUCCEEDED(result) && !handlerIsOurs() && readClassText(kHandlerKey, nullptr, previous))
-        result = setValue(HKEY_CURRENT_USER, kClassKey, kPreviousHandlerValue, previous);
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kServerKey, nullptr, path);
     if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kServerKey, L"ThreadingModel", L"Apartment");
-    if (SUCCEEDED(result)) result = setValue(HKEY_CURRENT_USER, kHandlerKey, nullptr, kProviderClassText);
+    for (const ExtensionKeys& keys : kExtensions)
+        if (SUCCEEDED(result)) result = registerExtension(keys);
     if (SUCCEEDED(result)) SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return result;
 }
@@ -229,14 +259,7 @@ STDAPI DllRegisterServer() {
 }
 
 STDAPI DllUnregisterServer() {
-    wchar_t previous[64];
-    if (handlerIsOurs() && readClassText(kClassKey, kPreviousHandlerValue, previous)) {
-        setValue(HKEY_CURRENT_USER, kHandlerKey, nullptr, previous);
-    } else if (handlerIsOurs()) {
-        RegDeleteKeyW(HKEY_CURRENT_USER, kHandlerKey);
-        deleteIfEmpty(kShellExKey);
-        deleteIfEmpty(kExtensionKey);
-    }
+    for (const ExtensionKeys& keys : kExtensions) unregisterExtension(keys);
     LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, kClassKey);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
