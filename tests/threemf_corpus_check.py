@@ -135,6 +135,10 @@ def close(ours, theirs, extent):
     return abs(ours - theirs) <= 1e-5 * max(extent, abs(theirs)) + 2e-6
 
 
+# The corpus lives beside the repository, not in it: a clone without it skips.
+if not os.path.isdir(CORPUS):
+    print("skipped: no 3MF corpus at %s" % CORPUS)
+    sys.exit(77)
 names = sorted(name for name in os.listdir(CORPUS) if name.endswith(".3mf"))
 check(len(names) >= 40, "the corpus has its files: %d" % len(names))
 for start in range(0, len(names), 12):
