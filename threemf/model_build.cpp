@@ -120,7 +120,7 @@ struct Filling {
 };
 
 // A transform that mirrors would turn the triangles inside out; swapping
-// two corners keeps the sign of the volume, as the core specification asks.
+// two corners keeps the sign of the volume, so mirrored parts stay outward.
 void emitMesh(const ModelObject* object, const Transform& transform, Filling* filling) {
     const float* vertices = static_cast<const float*>(object->vertices.data);
     const uint32_t* corners = static_cast<const uint32_t*>(object->triangles.data);
