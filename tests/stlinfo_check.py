@@ -12,7 +12,8 @@ STLINFO = sys.argv[1]
 MAKE_SEEDS = sys.argv[2] if len(sys.argv) > 2 else None
 CORPUS = sys.argv[3] if len(sys.argv) > 3 else None
 KEYS = ["file", "loaded", "format", "solids", "coordinateSpace", "unitScale", "colorOrder", "headerColor",
-        "modelName", "boundsMin", "boundsMax", "triangles", "surfaceArea", "volume", "buildItems", "application", "check",
+        "modelName", "boundsMin", "boundsMax", "triangles", "surfaceArea", "volume", "buildItems", "application", "overhangArea",
+        "check",
         "size", "messages"]
 CHECK_KEYS = ["shells", "holes", "openEdges", "nonManifoldEdges", "flippedEdges", "degenerateTriangles", "closed",
               "insideOut"]
@@ -109,6 +110,34 @@ with tempfile.TemporaryDirectory() as folder:
     check(turned["check"]["insideOut"] and turned["volume"] < 0, "inside out %s" % turned["check"])
     code, out, _ = run(os.path.join(folder, "inward.stl"))
     check("  check: closed, inside out, 1 shells, 0 holes" in out, "readable check line %r" % out)
+
+    # Two 10 mm cubes, one on the bed and one 5 mm above it: 100 mm^2 of
+    # overhang, 2 cm^3, a box of 30 x 10 x 15 mm.
+    def cube(x, z):
+        quads = [[(0, 0, 0), (0, 1, 0), (1, 1, 0), (1, 0, 0)], [(0, 0, 1), (1, 0, 1), (1, 1, 1), (0, 1, 1)],
+                 [(0, 0, 0), (1, 0, 0), (1, 0, 1), (0, 0, 1)], [(0, 1, 0), (0, 1, 1), (1, 1, 1), (1, 1, 0)],
+                 [(0, 0, 0), (0, 0, 1), (0, 1, 1), (0, 1, 0)], [(1, 0, 0), (1, 1, 0), (1, 1, 1), (1, 0, 1)]]
+        point = lambda p: (x + 10 * p[0], 10 * p[1], z + 10 * p[2])
+        return [(sum((point(q[i]) for i in corners), ()), 0) for q in quads for corners in ((0, 1, 2), (0, 2, 3))]
+    cubes = write("cubes.stl", binary_stl(b"cubes", cube(0, 0) + cube(20, 5)))
+    code, out, _ = run("--json", "--material", "pla", "--printer", "15x30x12", cubes, coloured)
+    solid, open_part = strict_json(out)
+    check(list(solid.keys()) == KEYS[:17] + ["weight", "fits", "fitsOnSide"] + KEYS[17:], "keys %s" % list(solid.keys()))
+    check(abs(solid["overhangArea"] - 1e-4) < 1e-10 and abs(solid["weight"] - 0.00248) < 1e-9,
+          "overhang and weight %s %s" % (solid["overhangArea"], solid["weight"]))
+    check(solid["fits"] is False and solid["fitsOnSide"] is True, "fit %s %s" % (solid["fits"], solid["fitsOnSide"]))
+    check(open_part["weight"] is None and open_part["overhangArea"] == 0, "no weight when open: %s" % open_part)
+    code, out, _ = run("--material", "1.25", "--printer", "Prusa MK4S", cubes, coloured)
+    for line in ["  overhangs: 0.0001 m^2 steeper than 45 degrees", "  weight: 0.0025 kg of a material of 1.25 g/cm3 if solid (100% infill)",
+                 "  fit: fits the Prusa MK4S (250 x 210 x 220 mm)", "  weight: none (surface not closed)"]:
+        check(line in out, "plain %r in %r" % (line, out))
+    code, out, _ = run("--printer", "15x30x12", cubes)
+    check("  fit: too large for the printer (15 x 30 x 12 mm) by 3 mm in height; fits lying on its side\n" in out, out)
+    code, out, _ = run("--printer", "5x5x5", cubes)
+    check("  fit: too large for the printer (5 x 5 x 5 mm) in every upright orientation\n" in out, out)
+    for bad in [["--material", "wood"], ["--material", "-1"], ["--printer", "10x10"], ["--printer", "10x10x0"], ["--material"]]:
+        code, _, err = run(*bad, cubes) if len(bad) > 1 else run(cubes, *bad)
+        check(code == 2 and "usage" in err, "usage error for %s" % bad)
 
     # A flat square at z = 100 mm, and coordinates whose metres overflow a float.
     flat = write("flat.stl", binary_stl(b"flat", [((0, 0, 100, 10, 0, 100, 0, 10, 100), 0)]))

@@ -13,57 +13,11 @@
 #include "mesh/surface_check.h"
 #include "tests/corpus_manifest.h"
 #include "tests/load_driver.h"
+#include "tests/mesh_solids.h"
 #include "tests/plain_surface_count.h"
 #include "tests/sink_recorder.h"
 
 namespace {
-
-using Point = std::array<float, 3>;
-using Tri = std::array<Point, 3>;
-
-struct Solids {
-    std::vector<std::vector<StlTriangle>> triangles;
-    std::vector<StlSolid> solids;
-    StlMesh mesh{};
-
-    explicit Solids(const std::vector<std::vector<Tri>>& parts) {
-        for (const auto& part : parts) {
-            triangles.emplace_back();
-            for (const Tri& t : part) {
-                StlTriangle record{};
-                for (int c = 0; c < 3; ++c)
-                    for (int d = 0; d < 3; ++d) record.vertices[c][d] = t[c][d];
-                triangles.back().push_back(record);
-            }
-        }
-        for (auto& part : triangles) {
-            part.shrink_to_fit();  // so that a read past a solid is caught
-            solids.push_back(StlSolid{0, 0, static_cast<uint32_t>(part.size()), part.empty() ? nullptr : part.data(), {}});
-        }
-        mesh = StlMesh{nullptr, solids.data(), static_cast<uint32_t>(solids.size())};
-    }
-};
-
-std::vector<Tri> cube(float x = 0, float y = 0, float z = 0) {
-    static const int quads[6][4][3] = {
-        {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}}, {{0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}},
-        {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}}, {{0, 1, 0}, {0, 1, 1}, {1, 1, 1}, {1, 1, 0}},
-        {{0, 0, 0}, {0, 0, 1}, {0, 1, 1}, {0, 1, 0}}, {{1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 0, 1}}};
-    std::vector<Tri> out;
-    for (const auto& q : quads) {
-        auto p = [&](int i) { return Point{q[i][0] + x, q[i][1] + y, q[i][2] + z}; };
-        out.push_back({p(0), p(1), p(2)});
-        out.push_back({p(0), p(2), p(3)});
-    }
-    return out;
-}
-
-Tri reversed(const Tri& t) { return {t[0], t[2], t[1]}; }
-
-std::vector<Tri> join(std::vector<Tri> a, const std::vector<Tri>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 SurfaceCheck check(const Solids& s, std::vector<uint8_t>* marks = nullptr) {
     SurfaceCheck result{};

@@ -12,6 +12,9 @@
 #include "numfmt/length_format.h"
 #include "stl/format_detection.h"
 #include "load/load_job.h"
+#include "mesh/build_fit.h"
+#include "mesh/overhang_area.h"
+#include "mesh/print_presets.h"
 #include "mesh/surface_check.h"
 #include "stlv_version.h"
 #include "view/gpu_mesh.h"
@@ -19,13 +22,18 @@
 namespace {
 
 const char kUsage[] =
-    "usage: stlinfo [--json] [--us] FILE...  |  stlinfo --version\n"
+    "usage: stlinfo [--json] [--us] [--material NAME|DENSITY] [--printer NAME|WxDxH] FILE...\n"
+    "       stlinfo --version\n"
     "Loads each STL or 3MF file as the viewer would and prints what it found:\n"
     "format, solids, coordinate space, unit, colours, bounds, triangles,\n"
     "surface area, volume, build items and application (3MF), the surface\n"
-    "check and messages.\n"
-    "  --json  one JSON array, an object per file\n"
-    "  --us    sizes in US units\n";
+    "check, the overhang area (faces steeper than 45 degrees) and messages.\n"
+    "  --json      one JSON array, an object per file\n"
+    "  --us        sizes in US units\n"
+    "  --material  the weight of each closed part, solid, in this material\n"
+    "              (PLA, PETG, ABS, ASA, TPU, Nylon, Resin) or density (g/cm3)\n"
+    "  --printer   whether each part fits this printer (\"Prusa MK4S\" or\n"
+    "              prusa-mk4s, ...) or build volume (mm, as 250x210x220)\n";
 
 // A lone surrogate (on Linux, a file name byte that is not UTF-8) becomes U+FFFD.
 std::string toUtf8(const Utf16* text, size_t length, bool* replaced = nullptr) {
@@ -70,9 +78,22 @@ FileArgument fileArgument(std::u16string path) {
     return argument;
 }
 
+// What --material and --printer chose; a density or volume of 0 when not given.
+struct Material {
+    std::string name;
+    double density = 0;
+};
+
+struct Printer {
+    std::string name;
+    BuildVolume volume{};
+};
+
 struct Options {
     bool json = false;
     bool usUnits = false;
+    Material material;
+    Printer printer;
     std::vector<FileArgument> files;
 };
 
@@ -170,6 +191,8 @@ struct FileReport {
     const ModelPart* part = nullptr;  // null when not loaded
     bool checked = false;
     SurfaceCheck check{};
+    const Material* material = nullptr;
+    const Printer* printer = nullptr;
     std::vector<std::string> messages;
 };
 
@@ -220,6 +243,78 @@ std::string checkLine(const FileReport& r) {
     return text;
 }
 
+// Square metres of the faces steeper than the default angle.
+double overhangOf(const ModelPart* part) {
+    return overhangArea(&part->mesh, upAxisOf(part->metadata.coordinateSpace), kDefaultOverhangDegrees,
+                        static_cast<const GpuMesh*>(part->gpuMesh)->unitScale);
+}
+
+// The volume holds, as the panel shows it, only for a closed surface whose faces agree.
+const char* whyNoWeight(const FileReport& r) {
+    if (!r.checked) return "surface not checked";
+    if (!r.check.closed) return "surface not closed";
+    if (r.check.flippedEdges) return "faces turned the wrong way";
+    return nullptr;
+}
+
+double weightOf(const FileReport& r) {
+    return solidWeight(std::fabs(factsOf(r.part).volume), r.material->density);
+}
+
+BuildFit fitOf(const FileReport& r) {
+    const GpuMesh* gpu = static_cast<const GpuMesh*>(r.part->gpuMesh);
+    double size[3];
+    standingSize(gpu->boundsMin, gpu->boundsMax, r.part->metadata.coordinateSpace == kSpaceYUp, size);
+    return fitInVolume(size, &r.printer->volume);
+}
+
+std::string printabilityJson(const FileReport& r) {
+    std::string out = "    \"overhangArea\": " + (r.part ? jsonNumber(overhangOf(r.part)) : std::string("null")) + ",\n";
+    if (r.material)
+        out += "    \"weight\": " + (r.part && !whyNoWeight(r) ? jsonNumber(weightOf(r)) : std::string("null")) + ",\n";
+    if (r.printer) {
+        BuildFit fit = r.part ? fitOf(r) : BuildFit{};
+        const char* fits = !r.part ? "null" : fit.fits ? "true" : "false";
+        const char* onSide = !r.part ? "null" : fit.fitsOnSide ? "true" : "false";
+        out += std::string("    \"fits\": ") + fits + ",\n    \"fitsOnSide\": " + onSide + ",\n";
+    }
+    return out;
+}
+
+std::string printerLine(const Printer& printer) {
+    char text[200];
+    snprintf(text, sizeof text, "%s (%g x %g x %g mm)", printer.name.c_str(), printer.volume.width,
+             printer.volume.depth, printer.volume.height);
+    return text;
+}
+
+std::string fitLine(const FileReport& r) {
+    BuildFit fit = fitOf(r);
+    if (fit.fits) return "fits the " + printerLine(*r.printer);
+    std::string line = "too large for the " + printerLine(*r.printer);
+    if (!fit.fitsOnSide) return line + " in every upright orientation";
+    static const char* const kAxes[3] = {"width", "depth", "height"};
+    const char* separator = " by ";
+    for (int axis = 0; axis < 3; ++axis) {
+        if (fit.over[axis] <= 0) continue;
+        char over[80];
+        snprintf(over, sizeof over, "%s%g mm in %s", separator, std::round(fit.over[axis] * 10) / 10, kAxes[axis]);
+        line += over;
+        separator = " and ";
+    }
+    return line + "; fits lying on its side";
+}
+
+void printPrintability(const FileReport& r) {
+    printf("  overhangs: %.4g m^2 steeper than 45 degrees\n", overhangOf(r.part));
+    if (r.material) {
+        const char* why = whyNoWeight(r);
+        if (why) printf("  weight: none (%s)\n", why);
+        else printf("  weight: %.4g kg of %s if solid (100%% infill)\n", weightOf(r), r.material->name.c_str());
+    }
+    if (r.printer) printf("  fit: %s\n", fitLine(r).c_str());
+}
+
 void printJson(const FileReport& r, bool last) {
     const ModelPart* part = r.part;
     printf("  {\n    \"file\": %s,\n    \"loaded\": %s,\n    \"format\": \"%s\",\n    \"solids\": [",
@@ -255,6 +350,7 @@ void printJson(const FileReport& r, bool last) {
                "    \"triangles\": null,\n    \"surfaceArea\": null,\n    \"volume\": null,\n");
     }
     printf("%s", packageJson(part).c_str());
+    printf("%s", printabilityJson(r).c_str());
     printf("    \"check\": %s,\n", checkJson(r).c_str());
     printf("    \"size\": %s,\n    \"messages\": [", part ? jsonString(sizeLine(r)).c_str() : "null");
     for (size_t i = 0; i < r.messages.size(); ++i)
@@ -291,6 +387,7 @@ void printReadable(const FileReport& r) {
                static_cast<unsigned long long>(facts.triangleCount), jsonNumber(facts.surfaceArea).c_str(),
                jsonNumber(facts.volume).c_str());
         printf("  check: %s\n", checkLine(r).c_str());
+        printPrintability(r);
     }
     for (const std::string& line : r.messages) printf("  | %s\n", line.c_str());
 }
@@ -318,10 +415,52 @@ LoadJob* loadOneFile(const Utf16* path, FileReport* r) {
     return job;
 }
 
+// A number that is the whole text, finite and above zero.
+bool positiveNumber(const char* text, const char** end, double* value) {
+    char* stop;
+    *value = strtod(text, &stop);
+    *end = stop;
+    return stop != text && std::isfinite(*value) && *value > 0;
+}
+
+bool parseMaterial(const std::string& text, Material* material) {
+    int32_t preset = findPrintMaterial(text.c_str());
+    if (preset >= 0) {
+        *material = Material{kPrintMaterials[preset].name, kPrintMaterials[preset].density};
+        return true;
+    }
+    const char* end;
+    material->name = "a material of " + text + " g/cm3";
+    return positiveNumber(text.c_str(), &end, &material->density) && !*end;
+}
+
+bool parsePrinter(const std::string& text, Printer* printer) {
+    int32_t preset = findPrinterPreset(text.c_str());
+    if (preset >= 0) {
+        *printer = Printer{kPrinterPresets[preset].name, kPrinterPresets[preset].volume};
+        return true;
+    }
+    double* sides[3] = {&printer->volume.width, &printer->volume.depth, &printer->volume.height};
+    const char* at = text.c_str();
+    for (int i = 0; i < 3; ++i) {
+        if (i && *at != 'x' && *at != 'X') return false;
+        if (!positiveNumber(at + (i ? 1 : 0), &at, sides[i])) return false;
+    }
+    printer->name = "printer";
+    return !*at;
+}
+
 bool parseArguments(const std::vector<FileArgument>& arguments, Options* options) {
-    for (const FileArgument& argument : arguments) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const FileArgument& argument = arguments[i];
+        bool hasValue = i + 1 < arguments.size();
         if (argument.path == u"--json") options->json = true;
         else if (argument.path == u"--us") options->usUnits = true;
+        else if (argument.path == u"--material") {
+            if (!hasValue || !parseMaterial(arguments[++i].shown, &options->material)) return false;
+        } else if (argument.path == u"--printer") {
+            if (!hasValue || !parsePrinter(arguments[++i].shown, &options->printer)) return false;
+        }
         else if (argument.path.size() > 1 && argument.path[0] == u'-') return false;
         else options->files.push_back(argument);
     }
@@ -347,6 +486,8 @@ int run(const std::vector<FileArgument>& arguments) {
         r.file = options.files[i].shown;
         r.nameReplaced = options.files[i].replaced;
         r.usUnits = options.usUnits;
+        if (options.material.density > 0) r.material = &options.material;
+        if (options.printer.volume.width > 0) r.printer = &options.printer;
         LoadJob* job = loadOneFile(path.data(), &r);
         allLoaded = allLoaded && r.part;
         if (options.json) printJson(r, i + 1 == options.files.size());
