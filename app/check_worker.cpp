@@ -2,6 +2,7 @@
 
 #include "app/window_ids.h"
 #include "core/memory.h"
+#include "mesh/overhang_area.h"
 #include "view/gpu_mesh.h"
 
 namespace {
@@ -24,7 +25,7 @@ CheckOutcome* checkMesh(const CheckRun* run, int slot) {
     auto* outcome = static_cast<CheckOutcome*>(allocArray(processHeap(), 1, sizeof(CheckOutcome), nullptr));
     if (!outcome) return nullptr;
     const StlMesh* mesh = run->meshes[slot];
-    *outcome = CheckOutcome{run->generation, slot, 0, SurfaceCheck{}, nullptr};
+    *outcome = CheckOutcome{run->generation, slot, 0, SurfaceCheck{}, nullptr, {0, 0}};
     uint8_t* marks = static_cast<uint8_t*>(allocArray(processHeap(), meshTriangleCount(mesh) + 1, 1, nullptr));
     bool done = marks && checkSurface(mesh, &outcome->result, marks, run->keepGoing, nullptr);
     if (!*run->keepGoing) {
@@ -34,6 +35,9 @@ CheckOutcome* checkMesh(const CheckRun* run, int slot) {
     }
     if (done) outcome->marks = marks;
     else freeBytes(marks);
+    // In file units: the window scales them by the unit it shows the part in.
+    for (int yUp = 0; done && yUp < 2; ++yUp)
+        outcome->overhangArea[yUp] = overhangArea(mesh, yUp ? 1 : 2, kDefaultOverhangDegrees, 1.0f);
     outcome->done = done;
     return outcome;
 }
@@ -87,6 +91,8 @@ bool takeCheckOutcome(ShownModel* model, CheckOutcome* outcome) {
         PartCheck& check = model->checks[slot];
         check.result = outcome->result;
         check.marks = outcome->marks;
+        check.overhangArea[0] = outcome->overhangArea[0];
+        check.overhangArea[1] = outcome->overhangArea[1];
         check.state = outcome->done ? kCheckDone : kCheckFailed;
         outcome->marks = nullptr;
     }

@@ -14,6 +14,7 @@ struct CheckOutcome {
     uint8_t done;  // false: out of memory
     SurfaceCheck result;
     uint8_t* marks;  // process heap; null unless done
+    double overhangArea[2];  // as PartCheck has them
 };
 
 struct CheckWorker {

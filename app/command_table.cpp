@@ -54,6 +54,11 @@ const CommandRow kRows[] = {
     {kEnd, kCommandSectionBack, L"Move section &down the axis\tPage Down", kKey, VK_NEXT},
     {kNotInMenu, kCommandSectionFarBack, L"Tools > Move section down the axis, ten steps", kShift, VK_NEXT},
     {MF_POPUP, 0, L"Settings", 0, 0},
+    {MF_POPUP, 0, L"&Material", 0, 0},  // the presets go in before "Other" (print_menus.h)
+    {kEnd, kCommandOtherMaterial, L"&Other \u2026\t", 0, 0},
+    {MF_POPUP, 0, L"&Printer", 0, 0},
+    {0, kCommandNoPrinter, L"&None\t", 0, 0},
+    {kEnd, kCommandOtherPrinter, L"&Other \u2026\t", 0, 0},
     {kEnd, kCommandSingleInstance, L"Use only one window\t", 0, 0},
     {MF_POPUP | kEnd, 0, L"Help", 0, 0},
     {0, kCommandKeysAndMouse, L"&Keys and mouse \u2026\tF1", kKey, VK_F1},

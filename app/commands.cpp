@@ -5,6 +5,7 @@
 #include "app/menu_state.h"
 #include "app/open_files.h"
 #include "app/part_colors.h"
+#include "app/print_menus.h"
 #include "app/recent_files.h"
 #include "app/view_picture.h"
 #include "app/window_ids.h"
@@ -193,6 +194,7 @@ bool runMenuCommand(MainDialogState* state, WORD id) {
     case kCommandSectionFarForward:
     case kCommandSectionFarBack: changeSection(state, id); break;
     default:
+        if (runPrintCommand(state, id)) break;
         if (Setting setting; settingToggledBy(id, &setting)) toggleSetting(state, setting);
         else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
             openRecentFile(state, id - kCommandFirstRecentFile);

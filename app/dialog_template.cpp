@@ -12,7 +12,7 @@ namespace {
 constexpr DWORD kDialogStyle = 0x02CF0048;  // clip children, overlapped window, shell font
 constexpr DWORD kDialogExStyle = WS_EX_ACCEPTFILES;
 constexpr short kDefaultPlacement = -32768;
-constexpr WORD kButtonAtom = 0x0080, kStaticAtom = 0x0082;
+constexpr WORD kButtonAtom = 0x0080, kEditAtom = 0x0081, kStaticAtom = 0x0082;
 constexpr DWORD kShown = WS_CHILD | WS_VISIBLE;
 
 class TemplateWriter {
@@ -38,12 +38,13 @@ private:
     WORD* start_;
 };
 
-void writeControl(TemplateWriter* writer, const DialogControl& control) {
+// At `place` (x, y, cx, cy in dialog units), or where the layout puts it later.
+void writeControl(TemplateWriter* writer, const DialogControl& control, const short* place = nullptr) {
+    const short unplaced[4] = {0, 0, 128, 128};
     writer->alignToDword();
     writer->dword(control.style);
     writer->dword(control.exStyle);
-    for (int i = 0; i < 2; ++i) writer->word(0);  // x, y
-    for (int i = 0; i < 2; ++i) writer->word(128);  // cx, cy: real places come from the layout
+    for (int i = 0; i < 4; ++i) writer->word(static_cast<WORD>((place ? place : unplaced)[i]));
     writer->word(control.id);
     if (control.className) {
         writer->text(control.className);
@@ -99,4 +100,19 @@ void buildKeyHelpTemplate(WORD* buffer, WORD listId) {
     writeHeader(&writer, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER, 0,
                 sizeof controls / sizeof controls[0], place, L"Keys and mouse");
     for (const DialogControl& control : controls) writeControl(&writer, control);
+}
+
+void buildQuestionTemplate(WORD* buffer, const wchar_t* title, WORD labelId, WORD editId) {
+    const DialogControl controls[] = {
+        {labelId, nullptr, kStaticAtom, L"", kShown, 0, kInViewArea, 0, 0, 0, 0},
+        {editId, nullptr, kEditAtom, L"", kShown | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, kInViewArea, 0, 0, 0, 0},
+        {IDOK, nullptr, kButtonAtom, L"OK", kShown | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kInViewArea, 0, 0, 0, 0},
+        {IDCANCEL, nullptr, kButtonAtom, L"Cancel", kShown | WS_TABSTOP, 0, kInViewArea, 0, 0, 0, 0},
+    };
+    const short places[4][4] = {{7, 7, 186, 18}, {7, 27, 186, 14}, {89, 48, 50, 14}, {143, 48, 50, 14}};
+    TemplateWriter writer(buffer);
+    const short place[4] = {0, 0, 200, 69};
+    writeHeader(&writer, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER, 0, 4, place,
+                title);
+    for (int k = 0; k < 4; ++k) writeControl(&writer, controls[k], places[k]);
 }

@@ -9,3 +9,8 @@ void buildMainDialogTemplate(WORD* buffer);
 // The keys-and-mouse help: a list (id `listId`) and an OK button, placed at initialisation.
 constexpr size_t kKeyHelpTemplateWords = 256;
 void buildKeyHelpTemplate(WORD* buffer, WORD listId);
+
+// A question answered by one typed line: the prompt (`labelId`), the line
+// (`editId`), OK and Cancel, at their places in dialog units.
+constexpr size_t kQuestionTemplateWords = 512;
+void buildQuestionTemplate(WORD* buffer, const wchar_t* title, WORD labelId, WORD editId);

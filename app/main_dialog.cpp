@@ -13,6 +13,7 @@
 #include "app/open_files.h"
 #include "app/part_colors.h"
 #include "app/part_tree.h"
+#include "app/print_menus.h"
 #include "app/recent_files.h"
 #include "app/window_dpi.h"
 #include "app/window_ids.h"
@@ -105,6 +106,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     useFontForDpi(panel);
     setWindowIcons(dialog, kIconResource, panel->dpi);
     readPreferences(&state->preferences);
+    panel->print = storedPrintChoice(&state->preferences);
     panel->placing = 1;
     applyStoredPlacement(state->preferences.keys, dialog);
     panel->placing = 0;
@@ -118,6 +120,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     fillCombo(panelItem(panel, kColorsComboId), {L"RGB", L"BGR", L"Off"});
     configureView(state, panelItem(panel, kViewId));
     refreshRecentFilesMenu(state->preferences.keys, state->menu, &state->sink.self);
+    fillPrintMenus(state->menu);
     updateMenu(state);
 }
 

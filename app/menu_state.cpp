@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "app/print_menus.h"
 #include "app/window_ids.h"
 #include "view/view_control.h"
 
@@ -44,4 +45,5 @@ void updateMenu(const MainDialogState* state) {
     HWND view = GetDlgItem(state->dialog, kViewId);
     check(menu, kCommandMeasure, measureMode(view));
     check(menu, kCommandSection, viewSection(view).on != 0);
+    checkPrintMenus(menu, preferences);
 }

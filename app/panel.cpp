@@ -82,6 +82,7 @@ PanelFacts factsFor(const Panel* panel, const ShownModel* model, bool usUnits) {
     facts.viewHasBox = viewBox(view, facts.viewMin, facts.viewMax);
     facts.marks = measureMarks(view);
     facts.locale = kUserLocale;
+    facts.print = panel->print;
     return facts;
 }
 

@@ -14,6 +14,7 @@ struct Panel {
     uint8_t placing;  // while the stored placement is applied: its size stands as it is
     uint8_t lines[kMaxPanelLines];  // what each panel line wraps onto; 0 counts as 1
     HBRUSH swatchBrushes[kMaxParts];  // fill of the colour swatches, or none
+    PrintChoice print;  // the material and printer the weight and fit lines speak of
 };
 
 inline HWND panelItem(const Panel* panel, int id) {

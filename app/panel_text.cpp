@@ -7,6 +7,8 @@
 #include "core/code_page.h"
 #include "core/memory.h"
 #include "core/utf16_text.h"
+#include "mesh/build_fit.h"
+#include "mesh/overhang_area.h"
 #include "numfmt/measure_format.h"
 #include "stl/format_detection.h"
 #include "view/gpu_mesh.h"
@@ -68,20 +70,60 @@ void writeSectionLine(const PanelFacts* facts, Utf16* out) {
                       facts->viewMax[axis] - facts->viewMin[axis], facts->usUnits, facts->locale);
 }
 
-// The size of the union of the parts' boxes.
-void writeSizeLine(const PanelFacts* facts, Utf16* out) {
-    *out = 0;
-    int parts = usedPartCount(facts->model);
-    if (!parts) return;
-    float boundsMin[3] = {INFINITY, INFINITY, INFINITY}, boundsMax[3] = {-INFINITY, -INFINITY, -INFINITY};
-    for (int slot = 0; slot < parts; ++slot) {
-        const GpuMesh* mesh = meshOf(facts->model->parts[slot]);
+// The union of the parts' boxes.
+void modelBox(const ShownModel* model, float boundsMin[3], float boundsMax[3]) {
+    for (int axis = 0; axis < 3; ++axis) {
+        boundsMin[axis] = INFINITY;
+        boundsMax[axis] = -INFINITY;
+    }
+    for (int slot = 0; slot < usedPartCount(model); ++slot) {
+        const GpuMesh* mesh = meshOf(model->parts[slot]);
         for (int axis = 0; axis < 3; ++axis) {
             boundsMin[axis] = fminf(boundsMin[axis], mesh->boundsMin[axis]);
             boundsMax[axis] = fmaxf(boundsMax[axis], mesh->boundsMax[axis]);
         }
     }
+}
+
+void writeSizeLine(const PanelFacts* facts, Utf16* out) {
+    *out = 0;
+    if (!usedPartCount(facts->model)) return;
+    float boundsMin[3], boundsMax[3];
+    modelBox(facts->model, boundsMin, boundsMax);
     formatModelDimensions(out, boundsMin, boundsMax, facts->yUp, facts->usUnits, facts->locale);
+}
+
+// "15.4 g of PLA if solid": at 100 % infill, so the most the part can weigh.
+Utf16* appendSolidWeight(Utf16* out, double cubicMetres, const PanelFacts* facts) {
+    const PrintChoice& print = facts->print;
+    out = formatWeight(out, solidWeight(cubicMetres, print.density), facts->usUnits, facts->locale);
+    if (print.material) out = appendAscii(appendUtf16(out, U16(" of ")), print.material);
+    else out = appendUtf16(formatPlainNumber(appendUtf16(out, U16(" at ")), print.density, facts->locale), U16("\u2009g/cm\u00B3"));
+    return appendUtf16(out, U16(" if solid"));
+}
+
+// "Prusa MK4S (250 × 210 × 220 mm)", or "chosen printer (…)" for a typed volume.
+Utf16* appendPrinter(Utf16* out, const PanelFacts* facts) {
+    const PrintChoice& print = facts->print;
+    out = print.printerName ? appendAscii(out, print.printerName) : appendUtf16(out, U16("chosen printer"));
+    const double sizes[3] = {print.printer.width, print.printer.depth, print.printer.height};
+    return appendUtf16(formatMillimetreSizes(appendUtf16(out, U16(" (")), sizes, facts->locale), U16(")"));
+}
+
+// " by 12.0 mm in height" and the other sides that are over.
+Utf16* appendExcess(Utf16* out, const BuildFit& fit, const PanelFacts* facts) {
+    static const Utf16* const kSides[3] = {U16(" in width"), U16(" in depth"), U16(" in height")};
+    bool first = true;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!(fit.over[axis] > 0)) continue;
+        out = appendUtf16(out, first ? U16(" by ") : U16(" and "));
+        // Millimetres or inches, as build volumes are given.
+        const LengthUnit* unit = &kLengthUnits[facts->usUnits ? 4 : 0];
+        out = formatLengthIn(out, fit.over[axis] / 1000, unit, facts->locale);
+        out = appendUtf16(out, kSides[axis]);
+        first = false;
+    }
+    return out;
 }
 
 // Triangles, surface area and volume of the selected part, or of the whole
@@ -118,8 +160,45 @@ void writeFactsLine(const PanelFacts* facts, Utf16* out) {
     } else {
         out = formatVolume(appendUtf16(out, U16(", ")), total.volume, facts->usUnits, facts->locale);
         if (insideOut) out = appendUtf16(out, U16(" (inside out)"));
+        out = appendSolidWeight(appendUtf16(out, U16(", ")), total.volume, facts);
     }
     *out = 0;
+}
+
+// The box of all parts as they stand on the bed, against the chosen printer.
+void writeFitLine(const PanelFacts* facts, Utf16* out) {
+    *out = 0;
+    const PrintChoice& print = facts->print;
+    if (!print.hasPrinter || !usedPartCount(facts->model)) return;
+    float boundsMin[3], boundsMax[3];
+    modelBox(facts->model, boundsMin, boundsMax);
+    double size[3];
+    standingSize(boundsMin, boundsMax, facts->yUp, size);
+    BuildFit fit = fitInVolume(size, &print.printer);
+    out = appendUtf16(out, fit.fits ? U16("Fits the ") : U16("Too large for the "));
+    out = appendPrinter(out, facts);
+    if (!fit.fits && !fit.fitsOnSide) out = appendUtf16(out, U16(" in every upright orientation"));
+    if (fit.fitsOnSide) out = appendUtf16(appendExcess(out, fit, facts), U16("; fits lying on its side"));
+    *out = 0;
+}
+
+// The overhangs of the selected part or of all, once their checks are done.
+void writeOverhangLine(const PanelFacts* facts, Utf16* out) {
+    *out = 0;
+    const ShownModel* model = facts->model;
+    int parts = usedPartCount(model);
+    double area = 0;
+    for (int slot = 0; slot < parts; ++slot) {
+        if (!counts(facts, slot)) continue;
+        if (model->checks[slot].state != kCheckDone) return;
+        double scale = meshOf(model->parts[slot])->unitScale;
+        area += model->checks[slot].overhangArea[facts->yUp ? 1 : 0] * scale * scale;
+    }
+    if (!parts) return;
+    out = appendPartPrefix(out, facts);
+    if (area > 0) out = formatArea(appendUtf16(out, U16("Overhangs: ")), area, facts->usUnits, facts->locale);
+    else out = appendUtf16(out, U16("No overhangs"));
+    *appendUtf16(out, U16(" steeper than 45\u00B0")) = 0;
 }
 
 // "; " between the findings of one line.
@@ -212,11 +291,16 @@ const PanelLine kPanelLines[] = {
     {kSizeLineId, 3, kLineOne, false, writeSizeLine},
     {kFactsLineId, 2, kLineWraps, false, writeFactsLine},
     {kCheckLineId, 1, kLineWraps, false, writeCheckLine},
+    {kOverhangLineId, 1, kLineOne, false, writeOverhangLine},
+    {kFitLineId, 1, kLineWraps, false, writeFitLine},
     {kMeasureLineId, 4, kLineTwo, true, writeMeasureLine},  // a distance with its differences wraps
 };
 constexpr int kPanelLineCount = sizeof kPanelLines / sizeof kPanelLines[0];
 static_assert(kPanelLineCount <= kMaxPanelLines);
-static_assert(kPanelTextUnits >= 9 + kMaxCountText + 12 + 2 * kMaxMeasureText + 2 + 40 + 1);
+// The facts line with a weight at a typed density, the fit line with a
+// preset's name of up to 40 and all three sides over.
+static_assert(kPanelTextUnits >= 9 + kMaxCountText + 12 + 3 * kMaxMeasureText + 2 + 40 + 6 + kMaxLengthText + 20 + 1);
+static_assert(kPanelTextUnits >= 18 + 40 + 3 + kMaxVolumeSizesText + 3 * (10 + kMaxLengthText) + 24 + 1);
 static_assert(kPanelTextUnits >= 9 + 5 * (kMaxCountText + 48));
 static_assert(kPanelTextUnits >= kMeasureTextCapacity && kPanelTextUnits >= kDimensionsTextCapacity);
 

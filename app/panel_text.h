@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "app/print_choice.h"
 #include "app/shown_model.h"
 #include "numfmt/length_format.h"
 #include "view/measure_marks.h"
@@ -26,6 +27,7 @@ struct PanelFacts {
     float viewMax[3];
     MeasureMarks marks;
     uint32_t locale;
+    PrintChoice print;
 };
 
 enum PanelLineForm : uint8_t {

@@ -1,5 +1,6 @@
 #include "app/preferences.h"
 
+#include "app/print_choice.h"
 #include "view/view_control.h"
 
 namespace {
@@ -38,6 +39,13 @@ const SettingRow kSettings[] = {
     {L"RenderMode", kApplicationKey, kSettingNumber, kRenderSolid, nullptr, kRenderOutline, Command{}, nullptr},
     {L"Placement", kApplicationKey, kSettingBlock, 0, nullptr, 0, Command{}, nullptr},
     {L"RecentFiles", kApplicationKey, kSettingBlock, 0, nullptr, 0, Command{}, nullptr},
+    {L"PrintMaterial", kApplicationKey, kSettingNumber, 0, nullptr, kOtherMaterial, Command{}, nullptr},
+    {L"PrintMaterialDensity", kApplicationKey, kSettingNumber, kDefaultDensityMilli, nullptr, kMostDensityMilli,
+     Command{}, nullptr},
+    {L"Printer", kApplicationKey, kSettingNumber, kNoPrinter, nullptr, kOtherPrinter, Command{}, nullptr},
+    {L"PrinterWidth", kApplicationKey, kSettingNumber, 25000, nullptr, kMostPrinterSize, Command{}, nullptr},
+    {L"PrinterDepth", kApplicationKey, kSettingNumber, 21000, nullptr, kMostPrinterSize, Command{}, nullptr},
+    {L"PrinterHeight", kApplicationKey, kSettingNumber, 22000, nullptr, kMostPrinterSize, Command{}, nullptr},
 };
 static_assert(sizeof kSettings / sizeof kSettings[0] == kSettingCount);
 

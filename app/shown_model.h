@@ -20,6 +20,9 @@ struct PartCheck {
     SurfaceCheck result;
     uint8_t state;
     uint8_t* marks;  // one byte per triangle, process heap; null unless done
+    // Square file units of faces steeper than the default overhang angle,
+    // with Z up (0) and with Y up (1), as the user may choose either.
+    double overhangArea[2];
 };
 
 struct ShownModel {

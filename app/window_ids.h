@@ -22,6 +22,8 @@ constexpr int kHintId = 33;         // in the view's place while there is neithe
 constexpr int kCheckLineId = 34;    // the surface check under the facts line
 constexpr int kMeasureLineId = 35;  // the picked point or the distance of two
 constexpr int kSectionLineId = 36;  // where the section cuts, while there is one
+constexpr int kOverhangLineId = 37;  // the area of faces steeper than the overhang angle
+constexpr int kFitLineId = 38;       // whether the model fits the chosen printer
 
 enum Command : uint16_t {
     kCommandCancel = 2,  // the dialog manager's Esc while no accelerator is active (IDCANCEL)
@@ -61,6 +63,11 @@ enum Command : uint16_t {
     kCommandFirstRecentFile = 16680,  // to 16687, most recent first
     kCommandClearRecentFiles = 16688,
     kCommandKeysAndMouse = 16689,
+    kCommandOtherMaterial = 16690,
+    kCommandNoPrinter = 16691,
+    kCommandOtherPrinter = 16692,
+    kCommandFirstMaterial = 16700,  // to 16715, one per material preset
+    kCommandFirstPrinter = 16720,   // to 16751, one per printer preset
 };
 
 // The dialog's own timer: load progress every kProgressPeriodMs.
@@ -94,5 +101,11 @@ enum Setting : uint8_t {
     kSettingRenderMode,
     kSettingPlacement,
     kSettingRecentFiles,
+    kSettingMaterial,  // print_choice.h says how these are stored
+    kSettingMaterialDensity,
+    kSettingPrinter,
+    kSettingPrinterWidth,
+    kSettingPrinterDepth,
+    kSettingPrinterHeight,
     kSettingCount,
 };

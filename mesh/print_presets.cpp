@@ -6,7 +6,6 @@ const PrintMaterial kPrintMaterials[] = {
     {"PLA", 1.24},  {"PETG", 1.27}, {"ABS", 1.04},   {"ASA", 1.07},
     {"TPU", 1.21},  {"Nylon", 1.14}, {"Resin", 1.10},
 };
-const uint32_t kPrintMaterialCount = sizeof kPrintMaterials / sizeof kPrintMaterials[0];
 
 // Build volumes (width × depth × height, mm) from the makers' product pages.
 const PrinterPreset kPrinterPresets[] = {
@@ -21,7 +20,6 @@ const PrinterPreset kPrinterPresets[] = {
     {"Creality K1", {220, 220, 250}},
     {"Elegoo Saturn 4 Ultra", {218.88, 122.88, 220}},
 };
-const uint32_t kPrinterPresetCount = sizeof kPrinterPresets / sizeof kPrinterPresets[0];
 
 namespace {
 

@@ -14,10 +14,10 @@ struct PrinterPreset {
     BuildVolume volume;
 };
 
-extern const PrintMaterial kPrintMaterials[];
-extern const uint32_t kPrintMaterialCount;
-extern const PrinterPreset kPrinterPresets[];
-extern const uint32_t kPrinterPresetCount;
+constexpr uint32_t kPrintMaterialCount = 7;
+constexpr uint32_t kPrinterPresetCount = 10;
+extern const PrintMaterial kPrintMaterials[kPrintMaterialCount];
+extern const PrinterPreset kPrinterPresets[kPrinterPresetCount];
 
 // Index of the entry whose name matches, ignoring case, spaces, hyphens and
 // underscores ("prusa-mk4s" is the Prusa MK4S); -1 when none does.

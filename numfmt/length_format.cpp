@@ -115,13 +115,17 @@ Utf16* localiseNumber(Utf16* out, const char* plain, const char* plainEnd, uint3
 // Lengths take the locale's decimals. Areas and volumes show their four
 // significant digits and no more: the locale's decimals would pad 2,244.15 to
 // "2,244.00" or cut a small part's 0.0039 to "0.00".
-Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32_t locale,
-                           Decimals rule = Decimals::kLocale) {
+Utf16* appendNumber(Utf16* out, double number, uint32_t locale, Decimals rule) {
     char plain[kMaxFixedDecimalLength];
     char* plainEnd = formatFixedDecimal(number, plain);
     // The ".0" of a whole number is the layout's, not a digit.
     if (rule == Decimals::kPlain && plainEnd - plain >= 2 && plainEnd[-1] == '0' && plainEnd[-2] == '.') plainEnd -= 2;
-    out = localiseNumber(out, plain, plainEnd, locale, rule);
+    return localiseNumber(out, plain, plainEnd, locale, rule);
+}
+
+Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32_t locale,
+                           Decimals rule = Decimals::kLocale) {
+    out = appendNumber(out, number, locale, rule);
     *out++ = kThinSpace;
     for (; *suffix; ++suffix) *out++ = static_cast<Utf16>(*suffix);
     return out;
@@ -164,6 +168,30 @@ Utf16* formatArea(Utf16* out, double squareMetres, bool usUnits, uint32_t locale
 
 Utf16* formatVolume(Utf16* out, double cubicMetres, bool usUnits, uint32_t locale) {
     return formatPowerOfLength(out, cubicMetres, 3, usUnits, locale);
+}
+
+Utf16* formatWeight(Utf16* out, double kilograms, bool usUnits, uint32_t locale) {
+    constexpr double kPound = 0.45359237, kOunce = kPound / 16;
+    double size = std::fabs(kilograms);
+    if (usUnits) {
+        bool pounds = size >= kPound;
+        return appendNumberAndUnit(out, kilograms / (pounds ? kPound : kOunce), pounds ? "lb" : "oz", locale,
+                                   Decimals::kPlain);
+    }
+    bool large = size >= 1.0;
+    return appendNumberAndUnit(out, large ? kilograms : kilograms * 1000, large ? "kg" : "g", locale, Decimals::kPlain);
+}
+
+Utf16* formatPlainNumber(Utf16* out, double number, uint32_t locale) {
+    return appendNumber(out, number, locale, Decimals::kPlain);
+}
+
+Utf16* formatMillimetreSizes(Utf16* out, const double millimetres[3], uint32_t locale) {
+    for (int i = 0; i < 3; ++i) {
+        out = appendNumber(out, millimetres[i], locale, Decimals::kPlain);
+        out = appendUtf16(out, i < 2 ? U16("\u2009\u00D7\u2009") : U16("\u2009mm"));
+    }
+    return out;
 }
 
 Utf16* formatCount(Utf16* out, uint64_t count, uint32_t locale) {

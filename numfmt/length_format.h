@@ -1,5 +1,6 @@
 // Lengths in metres as display text with an automatically chosen unit,
-// e.g. "12.5 cm", and the model size line built from them.
+// e.g. "12.5 cm", areas, volumes and weights, and the model size line
+// built from them.
 #pragma once
 #include <cstdint>
 #include "core/platform.h"
@@ -48,6 +49,19 @@ Utf16* formatLengthIn(Utf16* out, double metres, const LengthUnit* unit, uint32_
 // formatLength, without a terminator.
 Utf16* formatArea(Utf16* out, double squareMetres, bool usUnits, uint32_t locale = kUserLocale);
 Utf16* formatVolume(Utf16* out, double cubicMetres, bool usUnits, uint32_t locale = kUserLocale);
+
+// A weight: grams below a kilogram, else kilograms; with US units ounces
+// below a pound, else pounds; four significant digits as for volumes.
+Utf16* formatWeight(Utf16* out, double kilograms, bool usUnits, uint32_t locale = kUserLocale);
+
+// A number to four significant digits in the locale's layout, without a
+// unit ("1.3", "1,3"), as areas and volumes show theirs.
+Utf16* formatPlainNumber(Utf16* out, double number, uint32_t locale = kUserLocale);
+
+// Three sizes in millimetres, as a printer's build volume is given:
+// "250 × 210 × 220 mm" (four significant digits each, "218.9").
+constexpr int kMaxVolumeSizesText = 3 * kMaxLengthText + 6;
+Utf16* formatMillimetreSizes(Utf16* out, const double millimetres[3], uint32_t locale = kUserLocale);
 
 // A whole number with the locale's digit grouping and no decimals, e.g.
 // "12,345"; without a terminator.

@@ -16,16 +16,17 @@ struct Expected {
 };
 
 // Worked out by hand from the 96-DPI layout: 6 x 13 pixels a character,
-// 4 x 8 dialog units; three parts put the first swatch 105 units in.
+// 4 x 8 dialog units; three parts put the first swatch 105 units in; the
+// overhang and fit lines take 29 pixels above the rows.
 const Expected kTable[] = {
-    {96, 900, 650, 3, {kViewId, 3, 3, 639, 550}, {kTreeId, 645, 229, 252, 418}, {kMessagesId, 3, 556, 639, 91},
-     {kKindLineId, 656, 11, 231, 13}, {kFirstSwatchId, 803, 128, 21, 23}},
-    {120, 1125, 813, 3, {kViewId, 4, 4, 798, 687}, {kTreeId, 806, 286, 315, 523}, {kMessagesId, 4, 695, 798, 114},
-     {kKindLineId, 819, 14, 289, 16}, {kFirstSwatchId, 1003, 160, 26, 28}},
-    {144, 1350, 975, 3, {kViewId, 5, 5, 957, 823}, {kTreeId, 967, 344, 378, 626}, {kMessagesId, 5, 833, 957, 137},
-     {kKindLineId, 983, 17, 347, 20}, {kFirstSwatchId, 1203, 193, 32, 34}},
-    {192, 1800, 1300, 3, {kViewId, 6, 7, 1278, 1097}, {kTreeId, 1290, 459, 504, 834},
-     {kMessagesId, 6, 1111, 1278, 182}, {kKindLineId, 1311, 23, 462, 26}, {kFirstSwatchId, 1605, 257, 42, 46}},
+    {96, 900, 650, 3, {kViewId, 3, 3, 639, 550}, {kTreeId, 645, 258, 252, 389}, {kMessagesId, 3, 556, 639, 91},
+     {kKindLineId, 656, 11, 231, 13}, {kFirstSwatchId, 803, 158, 21, 23}},
+    {120, 1125, 813, 3, {kViewId, 4, 4, 798, 687}, {kTreeId, 806, 323, 315, 486}, {kMessagesId, 4, 695, 798, 114},
+     {kKindLineId, 819, 14, 289, 16}, {kFirstSwatchId, 1003, 197, 26, 28}},
+    {144, 1350, 975, 3, {kViewId, 5, 5, 957, 823}, {kTreeId, 967, 388, 378, 582}, {kMessagesId, 5, 833, 957, 137},
+     {kKindLineId, 983, 17, 347, 20}, {kFirstSwatchId, 1203, 236, 32, 34}},
+    {192, 1800, 1300, 3, {kViewId, 6, 7, 1278, 1097}, {kTreeId, 1290, 518, 504, 775},
+     {kMessagesId, 6, 1111, 1278, 182}, {kKindLineId, 1311, 23, 462, 26}, {kFirstSwatchId, 1605, 315, 42, 46}},
 };
 
 std::vector<ControlPlace> placesAt(int width, int height, int dpi, int parts, int wrappedLines = 1) {
@@ -78,9 +79,12 @@ TEST(DialogLayout, ControlsStayInsideAndApartAtEveryDensityPartCountAndWrapping)
         for (int parts = 0; parts <= 4; ++parts)
             for (int lines : {1, 2, kMaxWrappedLines})
             for (auto [width, height] : {std::pair{0, 0}, {1000, 700}}) {
-                // The smallest client the window can be tracked to: 232 x 160 dialog units and
-                // the lines the facts and check texts wrap onto.
-                if (!width) width = dialogUnitsAcross(232, dpi), height = dialogUnitsDown(160 + 16 * (lines - 1), dpi);
+                // The smallest client the window can be tracked to, with the lines the texts wrap onto.
+                PanelContent content{parts, {}};
+                for (uint8_t& wrapped : content.lines) wrapped = static_cast<uint8_t>(lines);
+                int lowest = dialogUnitsDown(minimumClientUnitsDown(content), dpi);
+                if (!width) width = dialogUnitsAcross(kMinimumClientUnitsAcross, dpi);
+                if (height < lowest) height = lowest;
                 SCOPED_TRACE(testing::Message() << dpi << " DPI, " << parts << " parts, " << lines << " lines, " << width
                                                 << "x" << height);
                 std::vector<ControlPlace> places = placesAt(width, height, dpi, parts, lines);

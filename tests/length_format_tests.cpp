@@ -17,7 +17,7 @@ using Text = std::basic_string<Utf16>;
 
 constexpr uint32_t kEnglishUs = 0x0409, kGerman = 0x0407, kEnglishIndia = 0x4009, kNoSuchLocale = 0x7FFF;
 
-enum Measure { kLength, kArea, kVolume, kCount };
+enum Measure { kLength, kArea, kVolume, kWeight, kCount };
 
 // The text of one measure, checked against the longest its function declares.
 Text formatted(Measure measure, double value, bool usUnits, uint32_t locale) {
@@ -25,6 +25,7 @@ Text formatted(Measure measure, double value, bool usUnits, uint32_t locale) {
     Utf16* end = measure == kLength   ? formatLength(buffer, static_cast<float>(value), usUnits, locale)
                  : measure == kArea   ? formatArea(buffer, value, usUnits, locale)
                  : measure == kVolume ? formatVolume(buffer, value, usUnits, locale)
+                 : measure == kWeight ? formatWeight(buffer, value, usUnits, locale)
                                       : formatCount(buffer, static_cast<uint64_t>(value), locale);
     EXPECT_LE(end - buffer,
               measure == kLength ? kMaxLengthText : measure == kCount ? kMaxCountText - 1 : kMaxMeasureText);
@@ -45,6 +46,19 @@ Text dimensions(const float (&low)[3], const float (&high)[3], bool yUp, bool us
 // areas and volumes in the unit of their side squared or cubed; counts; each
 // in the locale's layout where one is given (without Windows every locale
 // lays out the plain number, as a locale that does not exist does).
+// A printer's build volume: four significant digits each, in the locale's layout.
+TEST(FormatMeasures, MillimetreSizes) {
+    const double mk4s[3] = {250, 210, 220}, resin[3] = {218.88, 122.88, 1234.4};
+    Utf16 buffer[kMaxVolumeSizesText];
+    EXPECT_EQ(Text(buffer, formatMillimetreSizes(buffer, mk4s, kNoLocale)), Text(U16("250\u2009\u00D7\u2009210\u2009\u00D7\u2009220\u2009mm")));
+#ifdef _WIN32
+    EXPECT_EQ(Text(buffer, formatMillimetreSizes(buffer, resin, kGerman)),
+              Text(U16("218,9\u2009\u00D7\u2009122,9\u2009\u00D7\u20091.234\u2009mm")));
+    EXPECT_EQ(Text(buffer, formatMillimetreSizes(buffer, resin, kEnglishUs)),
+              Text(U16("218.9\u2009\u00D7\u2009122.9\u2009\u00D7\u20091,234\u2009mm")));
+#endif
+}
+
 TEST(FormatMeasures, UnitsAndLocales) {
     const double nan = std::numeric_limits<double>::quiet_NaN(), infinity = std::numeric_limits<double>::infinity();
     const struct Row {
@@ -95,6 +109,12 @@ TEST(FormatMeasures, UnitsAndLocales) {
         {kVolume, -64e-9, true, U16("-0.003906\u2009in\u00B3"), kEnglishUs},
         {kArea, 2e-6, true, U16("0.0031\u2009in\u00B2"), kEnglishUs},
         {kVolume, 1e-6, true, U16("0,06102\u2009in\u00B3"), kGerman},
+        // Weights: grams up to a kilogram, ounces up to a pound.
+        {kWeight, 0.015376, false, U16("15.38\u2009g")},    {kWeight, 0.015376, false, U16("15,38\u2009g"), kGerman},
+        {kWeight, 0.015376, true, U16("0.5424\u2009oz")},   {kWeight, 0.015376, true, U16("0,5424\u2009oz"), kGerman},
+        {kWeight, 1234.4, false, U16("1,234\u2009kg"), kEnglishUs}, {kWeight, 1.0, false, U16("1\u2009kg")},
+        {kWeight, 0.999, false, U16("999\u2009g")},         {kWeight, 0.45359237, true, U16("1\u2009lb")},
+        {kWeight, 1.0, true, U16("2.205\u2009lb"), kEnglishIndia},
         {kVolume, 0.0, true, U16("0\u2009in\u00B3"), kEnglishUs},
         {kCount, 0, false, U16("0"), kEnglishUs},             {kCount, 123456, false, U16("123,456"), kEnglishUs},
         {kCount, 123456, false, U16("123.456"), kGerman},     {kCount, 1234567, false, U16("1234567")},

@@ -580,7 +580,22 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(&state_->model), 2);
     // Two closed cubes of 10 mm: the facts line sums them.
-    EXPECT_EQ(text(item(kFactsLineId)), L"24 triangles, 12\u00A0cm\u00B2, 2\u00A0cm\u00B3");
+    EXPECT_EQ(text(item(kFactsLineId)), L"24 triangles, 12\u00A0cm\u00B2, 2\u00A0cm\u00B3, 2.48\u00A0g of PLA if solid");
+    // The material and the printer from the Settings menu, stored for the next start.
+    runCommand(state_, kCommandFirstMaterial + 2, 0);
+    EXPECT_EQ(text(item(kFactsLineId)), L"24 triangles, 12\u00A0cm\u00B2, 2\u00A0cm\u00B3, 2.08\u00A0g of ABS if solid");
+    EXPECT_EQ(text(item(kFitLineId)), L"");
+    runCommand(state_, kCommandFirstPrinter, 0);
+    EXPECT_EQ(text(item(kFitLineId)).substr(0, 24), L"Fits the Prusa MK4S (250");
+    EXPECT_EQ(readSetting(state_->preferences.keys, kSettingMaterial), 2u);
+    EXPECT_EQ(readSetting(state_->preferences.keys, kSettingPrinter), 1u);
+    runCommand(state_, kCommandNoPrinter, 0);
+    runCommand(state_, kCommandFirstMaterial, 0);
+    EXPECT_EQ(text(item(kFitLineId)), L"");
+    EXPECT_EQ(readSetting(state_->preferences.keys, kSettingPrinter), 0u);
+    ASSERT_TRUE(waitFor([] { return state_->model.checks[1].state == kCheckDone; }));
+    pumpMessages(dialog_);
+    EXPECT_EQ(text(item(kOverhangLineId)), L"No overhangs steeper than 45\u00B0");  // cubes on the bed
     EXPECT_FALSE(grayed(kCommandAddParts));
     EXPECT_EQ(text(item(kMessagesId)).substr(0, 7), L"a.stl\r\n");  // each file's messages under its name
     addPartFiles(state_, folderList(dir, {"c.stl", "d.stl", "e.stl"}).get());
@@ -619,7 +634,7 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         std::wstring volumeEnd;  // how the facts line ends
         bool red, orange;        // drawn problems
     } rows[] = {
-        {"closed", cube, L"Closed surface, 1 shell", L"\u00b3", false, false},
+        {"closed", cube, L"Closed surface, 1 shell", L" if solid", false, false},
         {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed", true, false},
         {"everything", everything,
          L"Not closed: 1 hole (4 open edges); 3 edges between faces turned opposite ways; 1 triangle without area",

@@ -26,6 +26,7 @@ struct PartSpec {
     uint8_t check;        // CheckState
     SurfaceCheck result;
     uint32_t format = kFormatBinary;
+    double overhang[2] = {0, 0};  // square file units (millimetres), Z up and Y up
 };
 
 // A 10 mm cube, checked and closed.
@@ -41,6 +42,7 @@ protected:
             const PartSpec& spec = parts[slot];
             GpuMesh& mesh = meshes_[slot];
             mesh.facts = MeshFacts{spec.triangles, spec.area, spec.volume};
+            mesh.unitScale = kMillimetre;
             for (int axis = 0; axis < 3; ++axis) {
                 mesh.boundsMin[axis] = 0;
                 mesh.boundsMax[axis] = spec.size;
@@ -49,9 +51,10 @@ protected:
             part.fileView = &mapped_;
             part.gpuMesh = &mesh;
             part.format = spec.format;
-            model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr};
+            model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr, {spec.overhang[0], spec.overhang[1]}};
         }
-        facts_ = PanelFacts{&model_, -1, false, true, {}, false, {}, {}, {}, kNoLocale};
+        facts_ = PanelFacts{&model_, -1, false, true, {}, false, {}, {}, {}, kNoLocale, {}};
+        facts_.print = makePrintChoice(&pla_);
     }
 
     Text line(int id) const {
@@ -70,6 +73,7 @@ protected:
     ShownModel model_{};
     std::vector<GpuMesh> meshes_;
     PanelFacts facts_{};
+    StoredPrintChoice pla_{0, 0, kNoPrinter, {}};
     const uint8_t mapped_ = 0;
 };
 
@@ -154,14 +158,14 @@ TEST_F(PanelText, TheFactsAndCheckLinesFollowEachPartsCheck) {
         const Utf16* facts;
         const Utf16* check;
     } rows[] = {
-        {"closed", {kCube}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3"), U16("Closed surface, 1 shell")},
+        {"closed", {kCube}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"), U16("Closed surface, 1 shell")},
         {"open", {checked(kOpen)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"),
          U16("Not closed: 1 hole (4 open edges)")},
         {"turned", {checked(kTurned)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: faces turned the wrong way"),
          U16("3 edges between faces turned opposite ways")},
-        {"inside out", {checked(kInside)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3 (inside out)"),
+        {"inside out", {checked(kInside)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3 (inside out), 1.24\u2009g of PLA if solid"),
          U16("Inside out: all faces point inwards")},
-        {"sliver", {checked(kSliver)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3"),
+        {"sliver", {checked(kSliver)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),
          U16("Closed surface, 1 shell; 1 triangle without area")},
         {"everything", {checked(kEverything)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"),
          U16("Not closed: 1 hole (4 open edges); 2 edges shared by more than two faces; 3 edges between faces turned "
@@ -170,11 +174,11 @@ TEST_F(PanelText, TheFactsAndCheckLinesFollowEachPartsCheck) {
          U16("Checking the surface\u2026")},
         {"out of memory", {checked(kClosed, kCheckFailed)}, -1,
          U16("12 triangles, 6\u2009cm\u00B2, volume: surface not checked"), U16("Surface not checked: out of memory")},
-        {"two closed", {kCube, kCube}, -1, U16("24 triangles, 12\u2009cm\u00B2, 2\u2009cm\u00B3"),
+        {"two closed", {kCube, kCube}, -1, U16("24 triangles, 12\u2009cm\u00B2, 2\u2009cm\u00B3, 2.48\u2009g of PLA if solid"),
          U16("Closed surface, 2 shells")},
         {"one of two running", {kCube, checked(kClosed, kCheckPending)}, -1, U16("24 triangles, 12\u2009cm\u00B2"),
          U16("Checking the surface\u2026")},
-        {"the second selected", {checked(kOpen), kCube}, 1, U16("Part 2: 12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3"),
+        {"the second selected", {checked(kOpen), kCube}, 1, U16("Part 2: 12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),
          U16("Part 2: Closed surface, 1 shell")},
         {"an open one beside", {checked(kOpen), kCube}, -1,
          U16("24 triangles, 12\u2009cm\u00B2, volume: surface not closed"),
@@ -190,6 +194,98 @@ TEST_F(PanelText, TheFactsAndCheckLinesFollowEachPartsCheck) {
         EXPECT_EQ(line(kFactsLineId), row.facts);
         EXPECT_EQ(line(kCheckLineId), row.check);
     }
+}
+
+// The weight in the chosen material (or at a typed density) in both unit
+// systems and three locales' layouts; the overhang area in the chosen up.
+TEST_F(PanelText, TheWeightAndOverhangLines) {
+    PartSpec part = kCube;
+    part.volume = 12.4e-6;
+    part.overhang[0] = 320;
+    part.overhang[1] = 0;
+    const Text facts = U16("12 triangles, 6\u2009cm\u00B2, 12.4\u2009cm\u00B3, ");
+    const struct Row {
+        StoredPrintChoice stored;
+        bool usUnits, yUp;
+        uint32_t locale;
+        Text weight, overhangs;
+    } rows[] = {
+        {{0, 0, 0, {}}, false, false, kNoLocale, U16("15.38\u2009g of PLA if solid"),
+         U16("Overhangs: 3.2\u2009cm\u00B2 steeper than 45\u00B0")},
+        {{2, 0, 0, {}}, true, true, kNoLocale, U16("0.4549\u2009oz of ABS if solid"),
+         U16("No overhangs steeper than 45\u00B0")},
+        {{kOtherMaterial, 1300, 0, {}}, false, false, kNoLocale, U16("16.12\u2009g at 1.3\u2009g/cm\u00B3 if solid"),
+         U16("Overhangs: 3.2\u2009cm\u00B2 steeper than 45\u00B0")},
+#ifdef _WIN32
+        {{kOtherMaterial, 1300, 0, {}}, false, false, 0x0407, U16("16,12\u2009g at 1,3\u2009g/cm\u00B3 if solid"),
+         U16("Overhangs: 3,2\u2009cm\u00B2 steeper than 45\u00B0")},
+        {{0, 0, 0, {}}, true, false, 0x0409, U16("0.5424\u2009oz of PLA if solid"),
+         U16("Overhangs: 0.496\u2009in\u00B2 steeper than 45\u00B0")},
+#endif
+    };
+    for (const Row& row : rows) {
+        shown({part});
+        facts_.print = makePrintChoice(&row.stored);
+        facts_.usUnits = row.usUnits;
+        facts_.yUp = row.yUp;
+        facts_.locale = row.locale;
+        Text wantFacts = row.locale == kNoLocale && !row.usUnits ? facts + row.weight : row.weight;
+        Text got = line(kFactsLineId);
+        EXPECT_EQ(row.locale == kNoLocale && !row.usUnits ? got : got.substr(got.size() - row.weight.size()), wantFacts);
+        EXPECT_EQ(line(kOverhangLineId), row.overhangs);
+    }
+    shown({checked(kClosed, kCheckPending)});
+    EXPECT_EQ(line(kOverhangLineId), U16(""));
+    shown({checked(kOpen)});
+    EXPECT_EQ(line(kFactsLineId), U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"));
+}
+
+// The model's box against the chosen printer, upright or on its side, in the size line's units.
+TEST_F(PanelText, TheFitLine) {
+    const struct Row {
+        StoredPrintChoice stored;
+        float size, height;
+        bool usUnits;
+        Text fit;
+    } rows[] = {
+        {{0, 0, kNoPrinter, {}}, 0.01f, 0.01f, false, U16("")},
+        {{0, 0, 1, {}}, 0.21f, 0.22f, false, U16("Fits the Prusa MK4S (250\u2009\u00D7\u2009210\u2009\u00D7\u2009220\u2009mm)")},
+        {{0, 0, 1, {}}, 0.2101f, 0.2101f, false,
+         U16("Too large for the Prusa MK4S (250\u2009\u00D7\u2009210\u2009\u00D7\u2009220\u2009mm) in every upright "
+             "orientation")},
+        {{0, 0, kOtherPrinter, {30000, 30000, 22000}}, 0.1f, 0.232f, false,
+         U16("Too large for the chosen printer (300\u2009\u00D7\u2009300\u2009\u00D7\u2009220\u2009mm) by 12.0\u2009mm "
+             "in height; fits lying on its side")},
+        {{0, 0, kOtherPrinter, {30000, 30000, 22000}}, 0.1f, 0.232f, true,
+         U16("Too large for the chosen printer (300\u2009\u00D7\u2009300\u2009\u00D7\u2009220\u2009mm) by 0.4724\u2009in "
+             "in height; fits lying on its side")},
+    };
+    for (const Row& row : rows) {
+        PartSpec part = kCube;
+        part.size = row.size;
+        shown({part});
+        meshes_[0].boundsMax[facts_.yUp ? 1 : 2] = row.height;
+        facts_.print = makePrintChoice(&row.stored);
+        facts_.usUnits = row.usUnits;
+        EXPECT_EQ(line(kFitLineId), row.fit) << row.size;
+    }
+    shown({});
+    EXPECT_EQ(line(kFitLineId), U16(""));
+}
+
+// What the user types for "Other…".
+TEST(PrintChoice, TypedDensitiesAndSizes) {
+    uint32_t milli = 0, size[3] = {};
+    EXPECT_TRUE(readDensity(U16(" 1,25 "), &milli));
+    EXPECT_EQ(milli, 1250u);
+    for (const Utf16* bad : {U16(""), U16("0"), U16("-1"), U16("1.2 g"), U16("31"), U16("nan"), U16("inf")})
+        EXPECT_FALSE(readDensity(bad, &milli)) << Text(bad).size();
+    EXPECT_TRUE(readPrinterSize(U16("218.88 x 122,88 \u00D7 220"), size));
+    EXPECT_EQ(size[0], 21888u);
+    EXPECT_EQ(size[1], 12288u);
+    EXPECT_EQ(size[2], 22000u);
+    for (const Utf16* bad : {U16("250x210"), U16("250x210x0"), U16("250x210x220x1"), U16("x210x220"), U16("250 210 220")})
+        EXPECT_FALSE(readPrinterSize(bad, size)) << Text(bad).size();
 }
 
 // The kind of the part the latest load brought, the size of all parts'
