@@ -175,7 +175,11 @@ TEST(Inflate, SameOutputAsZlib) {
         ASSERT_EQ(decoded.result, kInflateDone) << "round " << round;
         ASSERT_EQ(decoded.output, data) << "round " << round;
         ASSERT_EQ(decoded.consumed, stream.size()) << "round " << round;
-        ASSERT_EQ(updateCrc32(0, reinterpret_cast<const uint8_t*>(data.data()), data.size()),
+        // Continued at a cut that is seldom a multiple of the 64 bytes folded a step.
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
+        size_t cut = data.size() / 3 + round % 7;
+        cut = cut < data.size() ? cut : data.size();
+        ASSERT_EQ(updateCrc32(updateCrc32(0, bytes, cut), bytes + cut, data.size() - cut),
                   crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
     }
 }
