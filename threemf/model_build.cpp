@@ -33,9 +33,9 @@ uint32_t findObject(const ModelResources* r, ObjectRef ref) {
     return findRef(&r->objectTable, ref, [r](uint32_t i) { return objectAt(r, i)->ref; });
 }
 
-void reportAt(const ModelResources* r, uint32_t part, uint64_t offset, StatusCode code, uint64_t number = 0,
+void reportAt(const ModelResources* r, uint32_t part, uint64_t line, StatusCode code, uint64_t number = 0,
               uint64_t limit = 0) {
-    reportPartNote(r, part, partText(r, part)->xml + offset, code, number, limit);
+    reportPartLine(r, part, line, code, number, limit);
 }
 
 // Component references become object indices (kept in the id field).
@@ -242,7 +242,7 @@ bool buildModelMesh(ModelResources* r, StlMesh* mesh, HeapHandle heap) {
         if (!countTriangles(r, found, 1, &itemTriangles[i])) return false;
         total = saturatingAdd(total, itemTriangles[i]);
     }
-    if (total > limit) return reportAt(r, 0, 0, kErr3mfTooManyTriangles, total, limit), false;
+    if (total > limit) return reportAt(r, 0, 1, kErr3mfTooManyTriangles, total, limit), false;
     reportObjectTypes(r, itemObjects);
     StlSolid* solids = static_cast<StlSolid*>(allocArray(heap, items ? items : 1, sizeof(StlSolid), r->sink));
     if (!solids) return false;
