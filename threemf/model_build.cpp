@@ -220,6 +220,20 @@ void reportObjectTypes(const ModelResources* r, const uint32_t* itemObjects) {
     if (surfaces && r->sink) report(r->sink, kInfo3mfSurfaces, reinterpret_cast<uintptr_t>(&note));
 }
 
+// The root part's spent block, shrunk, for the first item's triangles when
+// they fit in it; otherwise it goes before they are made.
+StlTriangle* allocTriangles(ModelResources* r, uint64_t count, HeapHandle heap) {
+    void* spare = r->spare;
+    r->spare = nullptr;
+    if (spare && count <= r->spareSize / sizeof(StlTriangle)) {
+        void* block = reallocArray(heap, spare, count, sizeof(StlTriangle), r->sink);
+        if (!block) heapFree(heap, spare);
+        return static_cast<StlTriangle*>(block);
+    }
+    if (spare) heapFree(heap, spare);
+    return static_cast<StlTriangle*>(allocArray(heap, count, sizeof(StlTriangle), r->sink));
+}
+
 }  // namespace
 
 bool buildModelMesh(ModelResources* r, StlMesh* mesh, HeapHandle heap) {
@@ -256,7 +270,7 @@ bool buildModelMesh(ModelResources* r, StlMesh* mesh, HeapHandle heap) {
         solid.name = CountedText{nullptr, 0, 0};
         mesh->solidCount = i + 1;
         if (!itemTriangles[i]) continue;
-        StlTriangle* triangles = static_cast<StlTriangle*>(allocArray(heap, itemTriangles[i], sizeof(StlTriangle), r->sink));
+        StlTriangle* triangles = allocTriangles(r, itemTriangles[i], heap);
         if (!triangles) return false;
         solid.triangles = triangles;
         Filling filling{triangles, false};

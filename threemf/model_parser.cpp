@@ -719,7 +719,8 @@ bool readOnePart(ModelResources* r, uint32_t index) {
     ZipReading* reading = static_cast<ZipReading*>(allocArray(r->scratch, 1, sizeof(ZipReading), r->sink));
     XmlReader* reader = static_cast<XmlReader*>(allocArray(r->scratch, 1, sizeof(XmlReader), r->sink));
     Parser* p = static_cast<Parser*>(allocArray(r->scratch, 1, sizeof(Parser), r->sink));
-    if (!reading || !reader || !p || !startZipReading(reading, r->archive, text->entry, r->scratch, &r->budget, r->sink))
+    HeapHandle heap = index == 0 && r->heap ? r->heap : r->scratch;
+    if (!reading || !reader || !p || !startZipReading(reading, r->archive, text->entry, heap, &r->budget, r->sink))
         return false;
     text->xml = reading->bytes;
     text->size = text->entry->uncompressedSize;
@@ -744,10 +745,15 @@ bool readOnePart(ModelResources* r, uint32_t index) {
     p->countedTo = reading->bytes;
     p->lineEnds = 0;
     bool read = readPartXml(*p);
-    bool whole = finishZipReading(reading, r->scratch, r->sink);
+    bool whole = finishZipReading(reading, heap, r->sink);
     if (whole && p->xmlFailed) reportXmlFault(r, index, reader);
     // Names, texts and lines are copied out; the triangles are made without it.
-    if (whole) heapFree(r->scratch, reading->bytes);
+    if (whole && heap == r->heap) {
+        r->spare = reading->bytes;
+        r->spareSize = reading->entry->uncompressedSize;
+    } else if (whole) {
+        heapFree(heap, reading->bytes);
+    }
     partText(r, index)->xml = nullptr;
     heapFree(r->scratch, p);
     heapFree(r->scratch, reader);

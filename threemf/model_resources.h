@@ -73,6 +73,11 @@ struct PropertyGroup {
 
 struct ModelResources {
     HeapHandle scratch;
+    // The part's heap: the root model part is inflated there, so that the
+    // triangles can take its block, pages in memory already, once it is read.
+    HeapHandle heap;
+    void* spare;  // that block, or null
+    uint64_t spareSize;
     const MessageSink* sink;
     const ZipArchive* archive;
     uint64_t budget;
