@@ -17,6 +17,7 @@ const CommandRow kRows[] = {
     {kEnd, kCommandClearRecentFiles, L"&Clear list", 0, 0},
     {0, kCommandPreviousFile, L"&Previous file\tLeft", kDialogKey, VK_LEFT},
     {0, kCommandNextFile, L"&Next file\tRight", kDialogKey, VK_RIGHT},
+    {0, kCommandReloadOnChange, L"Reload when the file changes\t", 0, 0},
     {0, 0, L"", 0, 0},
     {0, kCommandSavePicture, L"&Save picture \u2026\tCtrl+S", kCtrl, 'S'},
     {0, kCommandCopyPicture, L"&Copy picture\tCtrl+C", kCtrl, 'C'},

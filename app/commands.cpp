@@ -2,6 +2,7 @@
 
 #include "app/file_dialogs.h"
 #include "app/key_help.h"
+#include "app/load_progress.h"
 #include "app/menu_state.h"
 #include "app/open_files.h"
 #include "app/part_colors.h"
@@ -27,6 +28,7 @@ void toggleSetting(MainDialogState* state, Setting setting) {
     writeSetting(&state->preferences, setting, on, &state->sink.self);
     const SettingRow& row = settingRow(setting);
     if (row.apply) row.apply(viewOf(state), on);
+    if (setting == kSettingReloadOnChange) followShownFiles(state);
 }
 
 void selectRenderMode(MainDialogState* state, RenderMode mode) {

@@ -12,6 +12,7 @@
 #include "load/load_job.h"
 
 struct FolderListing;
+struct FileWatch;
 
 // The files being opened and the folder around the shown one.
 struct Navigation {
@@ -19,6 +20,12 @@ struct Navigation {
     // The current job opens a new model (rather than adding parts): the shown
     // one gives way only once the job brings a part, and stays if it fails.
     uint8_t replaceModel;
+    // 1 + the slot of the part the current job reloads because its file
+    // changed; 0 when the job opens files.
+    uint8_t reloadingPart;
+    uint8_t reloadsWaiting;  // a bit per slot whose file changed while another load ran
+    FileWatch* fileWatch;    // the shown files' folders, while "Reload when the file changes" is on
+    uint32_t watchSerial;    // the current watch's; changes from an earlier one are old news
     FolderListing* folderListing;  // behind Previous file and Next file
     FileNameList startupFiles;     // the command-line files
 };

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/file_watch.h"
 #include "app/load_failure.h"
 #include "app/menu_state.h"
 #include "app/part_colors.h"
@@ -97,6 +98,92 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
     if (first >= 0) startModelChecks(state);
 }
 
+ModelPart* firstBroughtPart(LoadJob* job) {
+    ModelPart* parts = static_cast<ModelPart*>(job->parts.data);
+    for (uint64_t i = 0; i < job->parts.used / sizeof(ModelPart); ++i)
+        if (parts[i].fileView) return &parts[i];
+    return nullptr;
+}
+
+// The reloaded part takes the old one's slot; the camera, the render mode, the
+// section and the solids hidden by name stay as the user left them.
+void replacePart(MainDialogState* state, int slot, ModelPart* fresh) {
+    Panel* panel = &state->panel;
+    ShownModel* model = &state->model;
+    HWND view = panelItem(panel, kViewId);
+    ViewCamera camera{};
+    bool cameraKept = viewCamera(view, &camera);
+    SectionPlane section = viewSection(view);
+    stopChecks(&state->checkWorker);  // it may read the part that goes
+    clearMeshes(view);
+    ModelPart* shown = &model->parts[slot];
+    carrySolidVisibility(shown, fresh);
+    releaseModelPart(shown);
+    *shown = *fresh;
+    fresh->fileView = nullptr;
+    PartCheck& check = model->checks[slot];
+    freeBytes(check.marks);
+    check = PartCheck{};
+    check.state = kCheckPending;
+    ++model->generation;  // an outcome posted for the part that went is old news
+    if (slot == model->newestSlot) {
+        model->overrideColor = kWhiteNoOverride;
+        showPartFacts(panel, model, slot);
+    }
+    for (int part = 0; part < usedPartCount(model); ++part) {
+        fillPartTree(panelItem(panel, kTreeId), &model->parts[part], part);
+        installMesh(view, static_cast<GpuMesh*>(model->parts[part].gpuMesh), part == 0);
+    }
+    updatePartSwatch(panel, model, state->preferences.values[kSettingObjectColor], 0);
+    if (cameraKept) setViewCamera(view, &camera);
+    setViewSection(view, &section);
+    showTriangleColorChoice(panel, model);
+    showPanelTexts(panel, model, usUnits(state));
+    updateMenu(state);
+    startModelChecks(state);
+}
+
+// A reload that fails leaves the shown part as it was, with the error.
+void showReloadResult(MainDialogState* state, LoadJob* job, int slot) {
+    HWND messages = panelItem(&state->panel, kMessagesId);
+    state->navigation.currentJob = nullptr;
+    if (job->messages.used) appendText(messages, static_cast<const wchar_t*>(job->messages.data));
+    ModelPart* fresh = firstBroughtPart(job);
+    appendText(messages, fresh ? L"file loaded successfully\r\n" : L"The view keeps the model as it was before the change.\r\n");
+    if (fresh) replacePart(state, slot, fresh);
+    else showLoadFailure(&state->panel, &state->model, fileNameOf(job->fileList.path));
+    InvalidateRect(panelItem(&state->panel, kViewId), nullptr, FALSE);
+}
+
+bool startReload(MainDialogState* state, int slot) {
+    Navigation* navigation = &state->navigation;
+    const wchar_t* path = state->model.parts[slot].filePath;
+    auto* list = static_cast<FileNameList*>(allocArray(processHeap(), 1, sizeof(FileNameList), &state->sink.self));
+    if (path && list && makeFileNameList(path, list))
+        navigation->currentJob =
+            startLoadJob(list, state->dialog, panelItem(&state->panel, kViewId), &state->sink.self);
+    freeBytes(list);
+    if (!navigation->currentJob) return false;
+    navigation->reloadingPart = static_cast<uint8_t>(slot + 1);
+    HWND messages = panelItem(&state->panel, kMessagesId);
+    SetWindowTextW(messages, L"");
+    appendText(messages, fileNameOf(path));
+    appendText(messages, L" changed on disk, so it is loaded again; the view stays as it is.\r\n");
+    SetTimer(state->dialog, kProgressTimer, kProgressPeriodMs, nullptr);
+    return true;
+}
+
+// The first part whose file changed while another load ran.
+void startWaitingReload(MainDialogState* state) {
+    Navigation* navigation = &state->navigation;
+    for (int slot = 0; slot < kMaxParts && navigation->reloadsWaiting; ++slot) {
+        uint8_t bit = static_cast<uint8_t>(1 << slot);
+        if (!(navigation->reloadsWaiting & bit)) continue;
+        navigation->reloadsWaiting &= ~bit;
+        if (slotInUse(&state->model, slot) && startReload(state, slot)) return;
+    }
+}
+
 }  // namespace
 
 bool startLoad(Navigation* navigation, const Panel* panel, const FileNameList* list, bool modelShown,
@@ -115,6 +202,7 @@ void stopLoad(Navigation* navigation) {
     LoadJob* job = navigation->currentJob;
     if (!job) return;
     navigation->currentJob = nullptr;
+    navigation->reloadingPart = 0;
     if (askJobToStop(job)) destroyLoadJob(job);
 }
 
@@ -140,9 +228,43 @@ void onLoadFinished(MainDialogState* state, LoadJob* job) {
         return;
     }
     KillTimer(state->dialog, kProgressTimer);
-    showLoadResult(state, job);
+    int reloaded = state->navigation.reloadingPart - 1;
+    state->navigation.reloadingPart = 0;
+    if (reloaded >= 0) {
+        showReloadResult(state, job, reloaded);
+    } else {
+        showLoadResult(state, job);
+        followShownFiles(state);
+    }
     releaseLoadJob(job);
     layoutForClient(&state->panel, usedPartCount(&state->model));
+    startWaitingReload(state);
+}
+
+void followShownFiles(MainDialogState* state) {
+    Navigation* navigation = &state->navigation;
+    stopFileWatch(navigation->fileWatch);
+    navigation->fileWatch = nullptr;
+    ++navigation->watchSerial;
+    if (!flagOn(&state->preferences, kSettingReloadOnChange)) {
+        navigation->reloadsWaiting = 0;
+        return;
+    }
+    const wchar_t* paths[kMaxParts] = {};
+    uint64_t sizes[kMaxParts] = {};
+    for (int slot = 0; slot < usedPartCount(&state->model); ++slot) {
+        paths[slot] = state->model.parts[slot].filePath;
+        sizes[slot] = state->model.parts[slot].fileViewSize;
+    }
+    if (paths[0])
+        navigation->fileWatch = startFileWatch(state->dialog, paths, sizes, navigation->watchSerial, &state->sink.self);
+}
+
+void onShownFileChanged(MainDialogState* state, int slot, uint32_t serial) {
+    Navigation* navigation = &state->navigation;
+    if (serial != navigation->watchSerial || !slotInUse(&state->model, slot)) return;
+    if (navigation->currentJob) navigation->reloadsWaiting |= static_cast<uint8_t>(1 << slot);
+    else startReload(state, slot);
 }
 
 void clearModel(MainDialogState* state) {
@@ -157,6 +279,8 @@ void clearModel(MainDialogState* state) {
         clearPartTree(panelItem(panel, kTreeId));
     }
     releaseParts(&state->model);
+    state->navigation.reloadsWaiting = 0;
+    followShownFiles(state);  // stops the watch
     disablePartControls(panel);
     layoutForClient(panel, 0);
     showViewArea(panel, state->navigation.currentJob != nullptr, false);

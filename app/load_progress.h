@@ -16,5 +16,11 @@ void onProgressTimer(MainDialogState* state, WPARAM timerId);
 void onLoadFinished(MainDialogState* state, LoadJob* job);
 // Releases the shown model's parts and empties the panel; the messages stay.
 void clearModel(MainDialogState* state);
+// Watches the shown parts' files anew while "Reload when the file changes"
+// is on (file_watch.h); only stops the old watch otherwise.
+void followShownFiles(MainDialogState* state);
+// A shown file changed and its writer is done: that part alone loads again
+// in its place, now or once the running load ends.
+void onShownFileChanged(MainDialogState* state, int slot, uint32_t serial);
 // A check the worker posted: into the model, the panel and the view.
 void onCheckFinished(MainDialogState* state, CheckOutcome* outcome);

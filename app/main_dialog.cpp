@@ -240,6 +240,9 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         if (state) openHandedOver(state, reinterpret_cast<wchar_t*>(lParam), wParam);
         else freeBytes(reinterpret_cast<void*>(lParam));
         return FALSE;
+    case kFileChangedMessage:
+        if (state) onShownFileChanged(state, static_cast<int>(wParam), static_cast<uint32_t>(lParam));
+        return FALSE;
     case kRecentFileCheckedMessage:
         if (state) onRecentFileChecked(state, reinterpret_cast<RecentFileCheck*>(lParam));
         return FALSE;

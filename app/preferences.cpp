@@ -29,6 +29,7 @@ const SettingRow kSettings[] = {
     {L"AlwaysRotate", kApplicationKey, kSettingFlag, 0, nullptr, 1, kCommandAlwaysRotate, setAlwaysRotate},
     {L"SingleInstance", kApplicationKey, kSettingFlag, 0, nullptr, 1, kCommandSingleInstance, nullptr},
     {L"ShowProblems", kApplicationKey, kSettingFlag, 0, nullptr, 1, kCommandShowProblems, setShowProblems},
+    {L"ReloadOnChange", kApplicationKey, kSettingFlag, 1, nullptr, 1, kCommandReloadOnChange, nullptr},
     {L"DefaultObjectColor", kMakerKey, kSettingColor, kDefaultObjectColor, nullptr, kAnyValue, Command{}, nullptr},
     {L"DefaultBackgroundColor", kMakerKey, kSettingColor, 0, workspaceColor, kAnyValue, Command{}, nullptr},
     {L"InitialEyePitchDegrees", kApplicationKey, kSettingNumber, kDefaultPitchDegrees, nullptr, kAnyValue, Command{},

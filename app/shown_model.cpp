@@ -1,5 +1,7 @@
 #include "app/shown_model.h"
 
+#include <cstring>
+
 #include "stl/format_detection.h"
 
 int usedPartCount(const ShownModel* model) {
@@ -46,6 +48,45 @@ void releaseParts(ShownModel* model) {
     }
     model->newestSlot = 0;
     ++model->generation;
+}
+
+namespace {
+
+// Name comparisons beyond the solids in their old places; a hostile file of
+// millions of renamed solids must not hold the window for minutes.
+constexpr uint64_t kNameSearchBudget = uint64_t{1} << 24;
+
+bool sameName(const StlSolid& a, const StlSolid& b) {
+    return a.name.length == b.name.length && (a.name.length == 0 || memcmp(a.name.bytes, b.name.bytes, a.name.length) == 0);
+}
+
+// Which of the solids of its name a solid is, counted from 0.
+uint32_t occurrenceOf(const StlMesh& mesh, uint32_t solid, uint64_t* budget) {
+    uint32_t earlier = 0;
+    for (uint32_t k = 0; k < solid && *budget; ++k, --*budget) earlier += sameName(mesh.solids[k], mesh.solids[solid]);
+    return earlier;
+}
+
+// The solid of `mesh` that is the given occurrence of the name; solidCount when none.
+uint32_t findOccurrence(const StlMesh& mesh, const StlSolid& named, uint32_t occurrence, uint64_t* budget) {
+    for (uint32_t k = 0; k < mesh.solidCount && *budget; ++k, --*budget)
+        if (sameName(mesh.solids[k], named) && occurrence-- == 0) return k;
+    return mesh.solidCount;
+}
+
+}  // namespace
+
+void carrySolidVisibility(const ModelPart* old, ModelPart* fresh) {
+    if (!old->visibleSolids || !fresh->visibleSolids) return;
+    uint64_t budget = kNameSearchBudget;
+    for (uint32_t solid = 0; solid < old->mesh.solidCount; ++solid) {
+        if (old->visibleSolids[solid]) continue;
+        const StlSolid& named = old->mesh.solids[solid];
+        uint32_t match = solid < fresh->mesh.solidCount && sameName(fresh->mesh.solids[solid], named) ? solid
+                         : budget ? findOccurrence(fresh->mesh, named, occurrenceOf(old->mesh, solid, &budget), &budget)
+                                  : fresh->mesh.solidCount;
+        if (match < fresh->mesh.solidCount) fresh->visibleSolids[match] = 0;
+    }
 }
 
 // A binary STL file has one solid; in a 3MF file any object may carry the colours.

@@ -46,6 +46,11 @@ int takeParts(ShownModel* model, LoadJob* job);
 // the parts' meshes, and no check may still read them.
 void releaseParts(ShownModel* model);
 
+// For a part reloaded in place: each solid of `fresh` hidden that was hidden
+// in `old` under the same name (the n-th of a name for the n-th); solids
+// that are new stay visible.
+void carrySolidVisibility(const ModelPart* old, ModelPart* fresh);
+
 // A part with colours per triangle (binary STL and 3MF files only).
 bool hasTriangleColors(const ModelPart* part);
 

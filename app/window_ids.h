@@ -58,6 +58,7 @@ enum Command : uint16_t {
     kCommandSectionFarForward = 16670,
     kCommandSectionFarBack = 16671,
     kCommandSetStartView = 16673,
+    kCommandReloadOnChange = 16674,
     kCommandFirstRecentFile = 16680,  // to 16687, most recent first
     kCommandClearRecentFiles = 16688,
     kCommandKeysAndMouse = 16689,
@@ -78,6 +79,7 @@ enum WindowMessage : uint32_t {
     kCheckFinishedMessage = 0x8016,  // from the check worker; lParam: its CheckOutcome
     kHandOverMessage = 0x8017,       // posted to itself; wParam: units, lParam: the paths (freed by the window)
     kRecentFileCheckedMessage = 0x8018,  // from a pool thread; lParam: its RecentFileCheck
+    kFileChangedMessage = 0x8019,        // from the file watch; wParam: the part slot, lParam: the watch's serial
 };
 
 // The settings, one row each in the settings table (preferences.cpp), in this order.
@@ -87,6 +89,7 @@ enum Setting : uint8_t {
     kSettingAlwaysRotate,
     kSettingSingleInstance,
     kSettingShowProblems,
+    kSettingReloadOnChange,
     kSettingObjectColor,
     kSettingBackgroundColor,
     kSettingStartPitch,

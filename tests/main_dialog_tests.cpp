@@ -11,11 +11,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/command_table.h"
 #include "app/commands.h"
 #include "app/dialog_layout.h"
+#include "app/file_watch.h"
 #include "app/folder_listing.h"
 #include "app/key_help.h"
 #include "app/key_routing.h"
@@ -771,6 +773,10 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
          L"ShowProblems", kApplicationKey, 1},
         {kCommandShowProblems, MF_CHECKED, 0, [&] { return !on(kSettingShowProblems) && !v.showProblems; },
          L"ShowProblems", kApplicationKey, 0},
+        {kCommandReloadOnChange, MF_CHECKED, 0, [&] { return !on(kSettingReloadOnChange); }, L"ReloadOnChange",
+         kApplicationKey, 0},
+        {kCommandReloadOnChange, 0, MF_CHECKED, [&] { return on(kSettingReloadOnChange); }, L"ReloadOnChange",
+         kApplicationKey, 1},
         {kCommandOutline, 0, MF_CHECKED, [&] { return v.renderMode == 2; }, L"RenderMode", kApplicationKey, 2},
         {kCommandWireframe, 0, MF_CHECKED, [&] { return v.renderMode == 1; }, L"RenderMode", kApplicationKey, 1},
         {kCommandSolid, 0, MF_CHECKED, [&] { return v.renderMode == 0; }, L"RenderMode", kApplicationKey, 0},
@@ -833,6 +839,7 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
         {L"USUnits", kMakerKey, 1},
         {L"AlwaysRotate", kMakerKey, 5},  // any nonzero reads as on
         {L"ShowProblems", kMakerKey, 1},
+        {L"ReloadOnChange", kMakerKey, 0},  // on unless stored off
         {L"DefaultObjectColor", kMakerKey, 0x102030FF},
         {L"DefaultBackgroundColor", kApplicationKey, 0},  // alpha 0 stays
         {L"InitialEyeYawDegrees", kMakerKey, static_cast<DWORD>(-90)},
@@ -846,8 +853,8 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
     readPreferences(&fresh);
     auto on = [&](Setting setting) { return flagOn(&fresh, setting); };
     EXPECT_EQ(std::tuple(on(kSettingFlipZoom), on(kSettingUsUnits), on(kSettingAlwaysRotate),
-                         on(kSettingSingleInstance), on(kSettingShowProblems)),
-              std::tuple(true, true, true, false, true));
+                         on(kSettingSingleInstance), on(kSettingShowProblems), on(kSettingReloadOnChange)),
+              std::tuple(true, true, true, false, true, false));
     EXPECT_EQ(fresh.values[kSettingObjectColor], 0xFF302010u);
     EXPECT_EQ(fresh.values[kSettingBackgroundColor], 0u);
     CameraAngles angles = readStartAngles(keys);
@@ -980,6 +987,97 @@ TEST_F(MainDialogTest, AFailedOpenKeepsTheShownModelOrSaysWhyInItsPlace) {
     ASSERT_TRUE(waitUntilShown());
     EXPECT_FALSE(IsWindowVisible(item(kHintId)));
     EXPECT_EQ(text(dialog_), kTitleOf + L"part.stl");
+}
+
+// A shown file saved over from outside: the save succeeds, and soon after the
+// writer is done the part loads again in its place, the view as it was and
+// hidden solids hidden by name; only the changed part of several; a broken
+// save keeps the model with the error; with the option off nothing follows.
+TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
+    auto solid = [](const std::string& name, float x) {
+        std::string facet = "facet normal 0 0 1\nouter loop\nvertex " + std::to_string(x) + " 0 0\nvertex " +
+                            std::to_string(x + 1) + " 0 0\nvertex " + std::to_string(x) + " 1 0\nendloop\nendfacet\n";
+        return "solid " + name + "\n" + facet + "endsolid " + name + "\n";
+    };
+    const std::string first = solid("a", 0) + solid("b", 2), later = solid("c", 4) + solid("b", 6) + solid("a", 8);
+    const std::string broken = "solid broken\nfacet normal x\n";
+    std::string dir = folder_.directory();
+    folder_.write("shown.stl", first);
+    folder_.write("other.stl", binaryStl({unitTriangle()}));
+    openFiles(state_, folderList(dir, {"other.stl", "shown.stl"}).get(), true, nullptr);
+    ASSERT_TRUE(waitUntilShown());
+    ModelPart& shown = state_->model.parts[1];
+    const uint8_t* otherBytes = state_->model.parts[0].fileView;
+    setItemSolidsVisible(&state_->model, 1, 1, false);  // "b"
+    HWND view = item(kViewId);
+    runCommand(state_, kCommandWireframe, 0);
+    runCommand(state_, kCommandSection, 0);
+    const float pan[3] = {0.001f, 0, 0};
+    setViewAngles(view, pan, degreesToAngle(40), degreesToAngle(10));
+    viewStateOf(view)->zoom = 2.5f;
+    viewStateOf(view)->section.share = 0.25f;
+    const ViewState before = *viewStateOf(view);
+    // Written in pieces by a writer that keeps the file open between them.
+    auto writeSlowly = [&](const std::string& bytes) {
+        HANDLE file = CreateFileW(prefixedPath(dir + "shown.stl").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr);
+        bool ok = file != INVALID_HANDLE_VALUE;
+        for (size_t at = 0; ok && at < bytes.size(); at += bytes.size() / 3 + 1) {
+            DWORD written = 0, piece = DWORD(std::min(bytes.size() - at, bytes.size() / 3 + 1));
+            ok = WriteFile(file, bytes.data() + at, piece, &written, nullptr) && written == piece;
+            Sleep(kSteadyMs + 100);  // pauses longer than a steady spell: the open handle tells
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return ok;
+    };
+    const struct {
+        const std::string* bytes;
+        bool slowly;
+        bool loads;
+    } saves[] = {{&later, false, true}, {&first, true, true}, {&broken, false, false}, {&later, true, true}};
+    for (const auto& save : saves) {
+        SCOPED_TRACE(save.bytes->size() + save.slowly);
+        const uint8_t* shownBytes = shown.fileView;
+        bool written = false;
+        std::thread writer([&] {
+            written = save.slowly ? writeSlowly(*save.bytes) : writeFileAt(dir + "shown.stl", *save.bytes);
+        });
+        bool early = false;  // a load while the writer still writes
+        ASSERT_TRUE(waitFor([&] { return (early |= state_->navigation.currentJob != nullptr), written; }) ||
+                    (writer.join(), false));
+        writer.join();
+        EXPECT_FALSE(early);
+        DWORD done = GetTickCount();
+        auto settled = [&] {
+            return !state_->navigation.currentJob &&
+                   (save.loads ? shown.fileViewSize == save.bytes->size() && shown.fileView != shownBytes
+                               : text(item(kMessagesId)).find(L"STL error") != std::wstring::npos);
+        };
+        ASSERT_TRUE(pumpUntil(settled, 2000, dialog_));
+        EXPECT_LE(GetTickCount() - done, 2000u);
+        EXPECT_EQ(state_->model.parts[0].fileView, otherBytes);  // the other part stays as it was
+        EXPECT_EQ(text(item(kMessagesId)).substr(0, 25), L"shown.stl changed on disk");
+        if (!save.loads) {
+            EXPECT_EQ(shown.fileView, shownBytes);
+            continue;
+        }
+        const ViewState& after = *viewStateOf(view);
+        EXPECT_EQ(std::tuple(after.yaw, after.pitch, after.zoom, after.pan[0], after.renderMode, after.section.on,
+                             after.section.share),
+                  std::tuple(before.yaw, before.pitch, before.zoom, before.pan[0], before.renderMode,
+                             before.section.on, before.section.share));
+        EXPECT_TRUE(text(item(kFactsLineId)).starts_with(std::to_wstring(1 + shown.mesh.solidCount) + L" triangles"));
+        std::vector<uint8_t> visible(shown.visibleSolids, shown.visibleSolids + shown.mesh.solidCount);
+        EXPECT_EQ(visible, (save.bytes == &first ? std::vector<uint8_t>{1, 0} : std::vector<uint8_t>{1, 0, 1}));
+    }
+    runCommand(state_, kCommandSection, 0);
+    runCommand(state_, kCommandSolid, 0);
+    runCommand(state_, kCommandReloadOnChange, 0);
+    const uint8_t* shownBytes = shown.fileView;
+    ASSERT_TRUE(writeFileAt(dir + "shown.stl", first));
+    pumpUntil([] { return false; }, 800, dialog_);
+    EXPECT_EQ(shown.fileView, shownBytes);
+    runCommand(state_, kCommandReloadOnChange, 0);
 }
 
 // A file whose triangle colours come out near black: "Off" shows the

@@ -471,6 +471,21 @@ bool viewAngles(void* window, CameraAngles* angles) {
     return true;
 }
 
+bool viewCamera(void* window, ViewCamera* camera) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return false;
+    *camera = ViewCamera{{state->pan[0], state->pan[1], state->pan[2]}, state->zoom, state->yaw, state->pitch};
+    return true;
+}
+
+void setViewCamera(void* window, const ViewCamera* camera) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    setAnglesInState(state, camera->pan, camera->yaw, camera->pitch);
+    state->zoom = camera->zoom;
+    invalidate(state);
+}
+
 bool viewBox(void* window, float boundsMin[3], float boundsMax[3]) {
     ViewState* state = viewStateOf(window);
     if (!state) return false;

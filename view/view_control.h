@@ -33,6 +33,16 @@ void setViewSink(void* window, const MessageSink* sink);
 // box of the shown parts in metres, in the files' axes. False without a view.
 bool viewAngles(void* window, CameraAngles* angles);
 bool viewBox(void* window, float boundsMin[3], float boundsMax[3]);
+// The camera as the user left it, for a part reloaded in place: angles, pan
+// and zoom. Setting it repaints.
+struct ViewCamera {
+    float pan[3];
+    float zoom;
+    BinaryAngle yaw;
+    BinaryAngle pitch;
+};
+bool viewCamera(void* window, ViewCamera* camera);
+void setViewCamera(void* window, const ViewCamera* camera);
 // The section as the view draws it; a copy of an off section when there is no view.
 SectionPlane viewSection(void* window);
 // Takes the section over and repaints.
