@@ -967,7 +967,7 @@ TEST_F(MainDialogTest, AFailedOpenKeepsTheShownModelOrSaysWhyInItsPlace) {
         openFiles(state_, folderList(folder_.directory(), {name}).get(), true, nullptr);
         ASSERT_TRUE(waitUntilShown());
         EXPECT_EQ(text(dialog_), kTitleOf + L"part.stl");
-        EXPECT_EQ(state_->model.parts[0].fileView, shown.fileView);
+        EXPECT_EQ(state_->model.parts[0].heap, shown.heap);
         EXPECT_TRUE(IsWindowVisible(item(kViewId)));
         EXPECT_FALSE(IsWindowVisible(item(kHintId)));
         HWND messages = item(kMessagesId);
@@ -1007,7 +1007,7 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
     openFiles(state_, folderList(dir, {"other.stl", "shown.stl"}).get(), true, nullptr);
     ASSERT_TRUE(waitUntilShown());
     ModelPart& shown = state_->model.parts[1];
-    const uint8_t* otherBytes = state_->model.parts[0].fileView;
+    HeapHandle otherHeap = state_->model.parts[0].heap;
     setItemSolidsVisible(&state_->model, 1, 1, false);  // "b"
     HWND view = item(kViewId);
     runCommand(state_, kCommandWireframe, 0);
@@ -1037,7 +1037,7 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
     } saves[] = {{&later, false, true}, {&first, true, true}, {&broken, false, false}, {&later, true, true}};
     for (const auto& save : saves) {
         SCOPED_TRACE(save.bytes->size() + save.slowly);
-        const uint8_t* shownBytes = shown.fileView;
+        HeapHandle shownHeap = shown.heap;
         bool written = false;
         std::thread writer([&] {
             written = save.slowly ? writeSlowly(*save.bytes) : writeFileAt(dir + "shown.stl", *save.bytes);
@@ -1050,15 +1050,15 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
         DWORD done = GetTickCount();
         auto settled = [&] {
             return !state_->navigation.currentJob &&
-                   (save.loads ? shown.fileViewSize == save.bytes->size() && shown.fileView != shownBytes
+                   (save.loads ? shown.fileSize == save.bytes->size() && shown.heap != shownHeap
                                : text(item(kMessagesId)).find(L"STL error") != std::wstring::npos);
         };
         ASSERT_TRUE(pumpUntil(settled, 2000, dialog_));
         EXPECT_LE(GetTickCount() - done, 2000u);
-        EXPECT_EQ(state_->model.parts[0].fileView, otherBytes);  // the other part stays as it was
+        EXPECT_EQ(state_->model.parts[0].heap, otherHeap);  // the other part stays as it was
         EXPECT_EQ(text(item(kMessagesId)).substr(0, 25), L"shown.stl changed on disk");
         if (!save.loads) {
-            EXPECT_EQ(shown.fileView, shownBytes);
+            EXPECT_EQ(shown.heap, shownHeap);
             continue;
         }
         const ViewState& after = *viewStateOf(view);
@@ -1073,10 +1073,10 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
     runCommand(state_, kCommandSection, 0);
     runCommand(state_, kCommandSolid, 0);
     runCommand(state_, kCommandReloadOnChange, 0);
-    const uint8_t* shownBytes = shown.fileView;
+    HeapHandle shownHeap = shown.heap;
     ASSERT_TRUE(writeFileAt(dir + "shown.stl", first));
     pumpUntil([] { return false; }, 800, dialog_);
-    EXPECT_EQ(shown.fileView, shownBytes);
+    EXPECT_EQ(shown.heap, shownHeap);
     runCommand(state_, kCommandReloadOnChange, 0);
 }
 

@@ -46,7 +46,7 @@ protected:
                 mesh.boundsMax[axis] = spec.size;
             }
             ModelPart& part = model_.parts[slot];
-            part.fileView = &mapped_;
+            part.heap = &mapped_;
             part.gpuMesh = &mesh;
             part.format = spec.format;
             model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr};
@@ -70,7 +70,7 @@ protected:
     ShownModel model_{};
     std::vector<GpuMesh> meshes_;
     PanelFacts facts_{};
-    const uint8_t mapped_ = 0;
+    uint8_t mapped_ = 0;  // any heap handle marks a used slot
 };
 
 const SurfaceCheck kOpen{1, 1, 4, 0, 0, 0, 0, 0};
@@ -120,7 +120,7 @@ TEST_F(PanelText, TheKindLineNamesTheFormatAndThe3mfWriter) {
 // them; ASCII STL parts never do, and an empty slot has none.
 TEST(TriangleColors, BinaryAnd3mfPartsWithAColouredSolid) {
     StlSolid solids[2]{};
-    const uint8_t mapped = 0;
+    uint8_t mapped = 0;
     struct Row {
         uint32_t format;
         bool mapped, firstColoured, secondColoured, expected;
@@ -132,7 +132,7 @@ TEST(TriangleColors, BinaryAnd3mfPartsWithAColouredSolid) {
     };
     for (const Row& row : rows) {
         ModelPart part{};
-        part.fileView = row.mapped ? &mapped : nullptr;
+        part.heap = row.mapped ? &mapped : nullptr;
         part.format = row.format;
         solids[0].hasColours = row.firstColoured;
         solids[1].hasColours = row.secondColoured;
