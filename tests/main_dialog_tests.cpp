@@ -239,7 +239,8 @@ void dropPath(HWND window, const std::wstring& path) {
 
 // Deep OneDrive and SharePoint folders: a path of 300 characters opens by
 // the hand-over, a drop, the recent files and Previous/Next (the command
-// line is the process tests'), and a picture saves beside it.
+// line: ViewerProcessTest.APathOfThreeHundredCharactersOpensFromTheCommandLine),
+// and a picture saves beside it.
 TEST_F(MainDialogTest, APathOfThreeHundredCharactersOpensByEveryRoute) {
     const std::string deep = makeDeepFolder(folder_.directory(), 300, "long.stl");
     const std::wstring longPath = wide(deep + "long.stl"), other = wide(deep + "other.stl");
@@ -693,7 +694,18 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
     ASSERT_TRUE(waitUntilShown());
     for (WORD id : {kCommandSavePicture, kCommandCopyPicture}) EXPECT_FALSE(grayed(id));
     SetFocus(item(kViewId));
+    // Another window holds the clipboard for a moment (a clipboard manager): the copy waits for it.
+    HANDLE held = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::thread holder([held] {
+        bool open = OpenClipboard(nullptr) && EmptyClipboard();
+        SetEvent(held);
+        Sleep(200);
+        if (open) CloseClipboard();
+    });
+    WaitForSingleObject(held, 10000);
+    CloseHandle(held);
     runCommand(state_, kCommandCopyPicture, 0);
+    holder.join();
     RECT client;
     GetClientRect(item(kViewId), &client);
     ASSERT_TRUE(OpenClipboard(dialog_));
@@ -735,6 +747,30 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
     EXPECT_TRUE(text(item(kMessagesId)).find(L"Picture saved to " + png + L"\\x.png") == std::wstring::npos);
     clearModel(state_);
     EXPECT_TRUE(grayed(kCommandCopyPicture));
+}
+
+// A colour change (High Contrast on or off) draws the tree's boxes anew on the window colour.
+TEST_F(MainDialogTest, AColourChangeRemakesTheTreeBoxes) {
+    HWND tree = item(kTreeId);
+    auto boxesBackground = [&] {
+        HDC screen = GetDC(nullptr), dc = CreateCompatibleDC(screen);
+        HBITMAP canvas = CreateCompatibleBitmap(screen, 64, 64);
+        ReleaseDC(nullptr, screen);
+        HGDIOBJ old = SelectObject(dc, canvas);
+        ImageList_Draw(TreeView_GetImageList(tree, TVSIL_STATE), 0, dc, 0, 0, ILD_NORMAL);
+        COLORREF colour = GetPixel(dc, 0, 0);
+        SelectObject(dc, old);
+        DeleteObject(canvas);
+        DeleteDC(dc);
+        return colour;
+    };
+    const int element = COLOR_WINDOW;
+    const COLORREF before = GetSysColor(COLOR_WINDOW), changed = RGB(10, 200, 30);
+    for (COLORREF colour : {changed, before}) {
+        ASSERT_TRUE(SetSysColors(1, &element, &colour));
+        SendMessageW(dialog_, WM_SYSCOLORCHANGE, 0, 0);
+        EXPECT_EQ(boxesBackground(), colour);
+    }
 }
 
 // Each command as the menu sends it: its menu marks before and after, what it
