@@ -144,13 +144,6 @@ inline uint64_t loadWord(const uint8_t* at) {
     return word;
 }
 
-// At least 56 bits, eight input bytes in one load: needs 8 readable bytes.
-inline void refillFast(Decoder* d) {
-    d->bits |= loadWord(d->in) << d->count;
-    d->in += (63 - d->count) >> 3;
-    d->count |= 56;
-}
-
 // At least 56 bits (at most 63), past the end of the input as zeros
 // (counted in overrun).
 void refillSlow(Decoder* d) {
@@ -180,17 +173,16 @@ uint32_t takeBits(Decoder* d, uint32_t bits) {
     return value;
 }
 
-// One code's entry; the buffer must hold at least 15 bits.
-inline uint32_t lookUp(const Decoder* d, const uint32_t* table, uint32_t mainBits) {
-    uint32_t entry = table[d->bits & ((1u << mainBits) - 1)];
-    if (kindOf(entry) == kKindTable)
-        entry = table[valueOf(entry) + ((d->bits >> mainBits) & ((1u << extraOf(entry)) - 1))];
+// One code's entry from a bit buffer of at least 15 bits.
+inline uint32_t lookUpIn(uint64_t bits, const uint32_t* table, uint32_t mainBits) {
+    uint32_t entry = table[bits & ((1u << mainBits) - 1)];
+    if (kindOf(entry) == kKindTable) entry = table[valueOf(entry) + ((bits >> mainBits) & ((1u << extraOf(entry)) - 1))];
     return entry;
 }
 
 uint32_t decodeSlow(Decoder* d, const uint32_t* table, uint32_t mainBits) {
     if (d->count < kMaxCodeLength) refillSlow(d);
-    uint32_t entry = lookUp(d, table, mainBits);
+    uint32_t entry = lookUpIn(d->bits, table, mainBits);
     consume(d, lengthOf(entry));
     return entry;
 }
@@ -301,42 +293,89 @@ inline void copyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     }
 }
 
+// A value no InflateResult has: the fast loop came near an end of the input or output.
+constexpr InflateResult kInflateNearEnd = static_cast<InflateResult>(100);
+
+// Symbols while both ends are far enough for any code and copy to fit. The
+// state is kept in locals: the output's byte stores may alias anything, so
+// through the decoder it would be reloaded after every one.
+InflateResult readFastSymbols(Decoder* d) {
+    const uint32_t* literals = d->literals;
+    const uint32_t* distances = d->distances;
+    uint64_t bits = d->bits;
+    uint32_t count = d->count;
+    const uint8_t* in = d->in;
+    uint8_t* out = d->out;
+    InflateResult result = kInflateNearEnd;
+    while (d->inEnd - in >= kFastInputMargin && d->outEnd - out >= kFastOutputMargin) {
+        if (out >= d->nextPublish) {
+            d->out = out;
+            publish(d);
+        }
+        // At least 56 bits, eight input bytes in one load.
+        bits |= loadWord(in) << count;
+        in += (63 - count) >> 3;
+        count |= 56;
+        uint32_t entry = lookUpIn(bits, literals, kLiteralBits);
+        if (kindOf(entry) == kKindLiteral) {
+            bits >>= lengthOf(entry);
+            count -= lengthOf(entry);
+            *out++ = static_cast<uint8_t>(valueOf(entry));
+            // At least 41 bits are left: room for one more literal.
+            entry = lookUpIn(bits, literals, kLiteralBits);
+            if (kindOf(entry) != kKindLiteral) continue;
+            bits >>= lengthOf(entry);
+            count -= lengthOf(entry);
+            *out++ = static_cast<uint8_t>(valueOf(entry));
+            continue;
+        }
+        if (kindOf(entry) != kKindBase) {
+            if (kindOf(entry) == kKindEnd) {
+                bits >>= lengthOf(entry);
+                count -= lengthOf(entry);
+                result = kInflateDone;
+            } else {
+                result = kInflateBadSymbol;
+            }
+            break;
+        }
+        // A length of up to 15 + 5 bits and a distance of up to 15 + 13: 48 of the 56.
+        bits >>= lengthOf(entry);
+        count -= lengthOf(entry);
+        uint32_t length = valueOf(entry) + static_cast<uint32_t>(bits & ((1u << extraOf(entry)) - 1));
+        bits >>= extraOf(entry);
+        count -= extraOf(entry);
+        entry = lookUpIn(bits, distances, kDistanceBits);
+        if (kindOf(entry) != kKindBase) {
+            result = kInflateBadSymbol;
+            break;
+        }
+        bits >>= lengthOf(entry);
+        count -= lengthOf(entry);
+        uint32_t distance = valueOf(entry) + static_cast<uint32_t>(bits & ((1u << extraOf(entry)) - 1));
+        bits >>= extraOf(entry);
+        count -= extraOf(entry);
+        if (distance > static_cast<size_t>(out - d->outStart)) {
+            result = kInflateBadDistance;
+            break;
+        }
+        copyMatchFast(out, distance, length);
+        out += length;
+    }
+    d->bits = bits;
+    d->count = count;
+    d->in = in;
+    d->out = out;
+    return result;
+}
+
 // The symbols of one Huffman block up to its end code.
 InflateResult readHuffmanBlock(Decoder* d) {
     const uint32_t* literals = d->literals;
     const uint32_t* distances = d->distances;
     for (;;) {
-        while (d->inEnd - d->in >= kFastInputMargin && d->outEnd - d->out >= kFastOutputMargin) {
-            if (d->out >= d->nextPublish) publish(d);
-            refillFast(d);
-            uint32_t entry = lookUp(d, literals, kLiteralBits);
-            if (kindOf(entry) == kKindLiteral) {
-                consume(d, lengthOf(entry));
-                *d->out++ = static_cast<uint8_t>(valueOf(entry));
-                // At least 41 bits are left: room for one more literal.
-                entry = lookUp(d, literals, kLiteralBits);
-                if (kindOf(entry) != kKindLiteral) continue;
-                consume(d, lengthOf(entry));
-                *d->out++ = static_cast<uint8_t>(valueOf(entry));
-                continue;
-            }
-            if (kindOf(entry) != kKindBase) {
-                if (kindOf(entry) != kKindEnd) return kInflateBadSymbol;
-                consume(d, lengthOf(entry));
-                return kInflateDone;
-            }
-            consume(d, lengthOf(entry));
-            uint32_t length = valueOf(entry) + static_cast<uint32_t>(d->bits & ((1u << extraOf(entry)) - 1));
-            consume(d, extraOf(entry));
-            entry = lookUp(d, distances, kDistanceBits);
-            if (kindOf(entry) != kKindBase) return kInflateBadSymbol;
-            consume(d, lengthOf(entry));
-            uint32_t distance = valueOf(entry) + static_cast<uint32_t>(d->bits & ((1u << extraOf(entry)) - 1));
-            consume(d, extraOf(entry));
-            if (distance > static_cast<size_t>(d->out - d->outStart)) return kInflateBadDistance;
-            copyMatchFast(d->out, distance, length);
-            d->out += length;
-        }
+        InflateResult fast = readFastSymbols(d);
+        if (fast != kInflateNearEnd) return fast;
         // Near either end: one symbol at a time, every bound checked.
         uint32_t entry = decodeSlow(d, literals, kLiteralBits);
         if (overran(d)) return kInflateTruncated;

@@ -107,6 +107,12 @@ inline bool xmlSpanIs(XmlSpan span, const char (&text)[N]) {
     return span.length == N - 1 && memcmp(span.bytes, text, N - 1) == 0;
 }
 bool xmlSpanEquals(XmlSpan span, const char* text);
+// The caller read the text up to `at` itself: only whitespace and empty
+// elements that declare no namespace and that this reader would take as
+// they are. The reader goes on from there.
+inline void passXmlText(XmlReader* reader, const uint8_t* at) {
+    reader->cursor = at;
+}
 // The namespace a prefix is bound to at the current element; false when none.
 bool resolveXmlPrefix(const XmlReader* reader, XmlSpan prefix, int32_t* space);
 

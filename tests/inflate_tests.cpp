@@ -77,6 +77,22 @@ TEST(Inflate, HandMadeStreams) {
     tooManyCodes.bits(1, 1);
     tooManyCodes.bits(2, 2);
     tooManyCodes.bits(29, 5);
+    // Literal codes 0, 1, 2 and the end code all of one bit: over-subscribed,
+    // under a complete code-length code (1: "0", 0: "10", 18: "11").
+    BitWriter oversubscribed;
+    oversubscribed.bits(1, 1);
+    oversubscribed.bits(2, 2);
+    oversubscribed.bits(0, 5);   // 257 literal and length codes
+    oversubscribed.bits(0, 5);   // 1 distance code
+    oversubscribed.bits(14, 4);  // 18 code-length lengths, in the order 16 17 18 0 8 7 9 6 10 5 11 4 12 3 13 2 14 1
+    for (uint32_t length : {0, 0, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}) oversubscribed.bits(length, 3);
+    for (int i = 0; i < 3; ++i) oversubscribed.code(0, 1);
+    oversubscribed.code(3, 2);
+    oversubscribed.bits(127, 7);  // 138 zeros
+    oversubscribed.code(3, 2);
+    oversubscribed.bits(104, 7);  // 115 zeros
+    oversubscribed.code(0, 1);    // the end code
+    oversubscribed.code(0, 1);    // the distance code
     std::string stored = storedDeflate("hello");
     std::string badLength = stored;
     badLength[3] = 0;
@@ -93,6 +109,7 @@ TEST(Inflate, HandMadeStreams) {
         {"a copy from before the start", far.bytes, 4, kInflateBadDistance, nullptr},
         {"block type 3", reserved.bytes, 1, kInflateBadBlockType, nullptr},
         {"distance code 30", distance30.bytes, 4, kInflateBadSymbol, nullptr},
+        {"over-subscribed literal codes", oversubscribed.bytes + std::string(8, '\0'), 4, kInflateBadCodeLengths, nullptr},
         {"287 literal codes", tooManyCodes.bytes + std::string(20, '\0'), 1, kInflateBadCodeLengths, nullptr},
         {"stored", stored, 5, kInflateDone, "hello"},
         {"stored, LEN and NLEN disagree", badLength, 5, kInflateBadStoredBlock, nullptr},
@@ -175,7 +192,11 @@ TEST(Inflate, SameOutputAsZlib) {
         ASSERT_EQ(decoded.result, kInflateDone) << "round " << round;
         ASSERT_EQ(decoded.output, data) << "round " << round;
         ASSERT_EQ(decoded.consumed, stream.size()) << "round " << round;
-        ASSERT_EQ(updateCrc32(0, reinterpret_cast<const uint8_t*>(data.data()), data.size()),
+        // Continued at a cut that is seldom a multiple of the 64 bytes folded a step.
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
+        size_t cut = data.size() / 3 + round % 7;
+        cut = cut < data.size() ? cut : data.size();
+        ASSERT_EQ(updateCrc32(updateCrc32(0, bytes, cut), bytes + cut, data.size() - cut),
                   crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
     }
 }

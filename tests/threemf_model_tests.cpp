@@ -221,6 +221,64 @@ TEST(ThreeMfModel, ALargePartIsReadWhileItInflates) {
     EXPECT_EQ(allLines(cut), "3MF error: 3D/3dmodel.model: the entry's deflate stream is damaged: it ends before its last block; aborting\n");
 }
 
+// Vertices and triangles are read straight from the bytes when written
+// plainly; every other spelling must read as the XML reader reads it.
+TEST(ThreeMfModel, MeshElementsReadAlikeHoweverWritten) {
+    auto mesh = [](const std::string& vertex, const std::string& triangle, const char* vertices = "<vertices>",
+                   const char* end = "</vertices>") {
+        return package3mf(modelXml(resources(std::string("<object id=\"1\"><mesh>") + vertices +
+                                             "<vertex x=\"0\" y=\"0\" z=\"0\"/>" + vertex +
+                                             "<vertex x=\"0\" y=\"10\" z=\"0\"/><vertex x=\"0\" y=\"0\" z=\"10\"/>" +
+                                             end + "<triangles>" + triangle +
+                                             "<triangle v1=\"0\" v2=\"1\" v3=\"3\"/><triangle v1=\"0\" v2=\"3\" v3=\"2\"/>"
+                                             "<triangle v1=\"1\" v2=\"2\" v3=\"3\"/></triangles></mesh></object>") +
+                                   build("<item objectid=\"1\"/>")));
+    };
+    const std::string vertex = "<vertex x=\"10\" y=\"0\" z=\"0\"/>", triangle = "<triangle v1=\"0\" v2=\"2\" v3=\"1\"/>";
+    Loaded plain(mesh(vertex, triangle));
+    ASSERT_TRUE(plain.loaded()) << allLines(plain);
+    const struct {
+        const char* what;
+        std::string file;
+        const char* fault;  // null: loads as the plain one
+    } cases[] = {
+        {"a blank before the end", mesh("<vertex x=\"10\" y=\"0\" z=\"0\" />", "<triangle v1=\"0\" v2=\"2\" v3=\"1\" />"), nullptr},
+        {"another order", mesh("<vertex z=\"0\" y=\"0\" x=\"10\"/>", "<triangle v2=\"2\" v1=\"0\" v3=\"1\"/>"), nullptr},
+        {"single quotes, blanks and leading zeros", mesh("<vertex x=' 10 ' y='0' z='0'/>", "<triangle v1=\"00\" v2=' 2' v3=\"1\"/>"), nullptr},
+        {"references in values", mesh("<vertex x=\"1&#48;\" y=\"0\" z=\"0\"/>", "<triangle v1=\"0\" v2=\"&#50;\" v3=\"1\"/>"), nullptr},
+        {"a prefix for the core namespace", mesh("<c:vertex xmlns:c=\"" + std::string(kCoreSpace) + "\" x=\"10\" y=\"0\" z=\"0\"/>",
+                                                 triangle), nullptr},
+        {"an attribute of another namespace", mesh("<vertex x=\"10\" y=\"0\" z=\"0\" m:x=\"5\"/>", triangle), nullptr},
+        {"an attribute twice", mesh("<vertex x=\"10\" y=\"0\" z=\"0\" x=\"1\"/>", triangle), "an element has the same attribute twice"},
+        {"a bad end", mesh(vertex, "<triangle v1=\"0\" v2=\"2\" v3=\"1\"/ >"), "line 3: "},
+        {"a number cut", mesh("<vertex x=\"10e\" y=\"0\" z=\"0\"/>", triangle), "a vertex needs the numbers x, y and z"},
+        {"an index of 2^31", mesh(vertex, "<triangle v1=\"2147483648\" v2=\"2\" v3=\"1\"/>"), "a triangle needs"},
+        {"a vertex past the mesh", mesh(vertex, "<triangle v1=\"0\" v2=\"2\" v3=\"4\"/>"), "names vertex 4, but the mesh has 4"},
+        {"vertices whose default namespace is another",
+         mesh(vertex, triangle, "<c:vertices xmlns:c=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\" "
+                                "xmlns=\"http://example.com/q\">", "</c:vertices>"),
+         "but the mesh has 0 vertices"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Loaded load(c.file);
+        if (c.fault) {
+            EXPECT_FALSE(load.loaded());
+            EXPECT_TRUE(hasLine(load, c.fault)) << allLines(load);
+            continue;
+        }
+        ASSERT_TRUE(load.loaded()) << allLines(load);
+        EXPECT_EQ(memcmp(load.solid(0).triangles, plain.solid(0).triangles, 4 * sizeof(StlTriangle)), 0);
+    }
+    // Lines are counted through plainly written elements, CR LF and lone CR ends included.
+    std::string lines = "<object id=\"1\"><mesh><vertices>";
+    for (int i = 0; i < 4; ++i) lines += "<vertex x=\"" + std::to_string(i % 2) + "\" y=\"" + std::to_string(i / 2) + "\" z=\"0\"/>\r\n";
+    lines += "</vertices><triangles>";
+    for (int i = 0; i < 4; ++i) lines += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>\r";
+    Loaded late(package3mf(modelXml(resources(lines + "</triangles></mesh></object>") + "\r\n" + build("<item objectid=\"4\"/>"))));
+    EXPECT_TRUE(hasLine(late, "3MF error: 3D/3dmodel.model, line 12: object 4 is not in the model; aborting")) << allLines(late);
+}
+
 TEST(ThreeMfModel, FaultsRefuseTheFileWithTheirLine) {
     std::string tetra = tetrahedronObject(1);
     std::string chain;

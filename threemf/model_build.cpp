@@ -33,9 +33,9 @@ uint32_t findObject(const ModelResources* r, ObjectRef ref) {
     return findRef(&r->objectTable, ref, [r](uint32_t i) { return objectAt(r, i)->ref; });
 }
 
-void reportAt(const ModelResources* r, uint32_t part, uint64_t offset, StatusCode code, uint64_t number = 0,
+void reportAt(const ModelResources* r, uint32_t part, uint64_t line, StatusCode code, uint64_t number = 0,
               uint64_t limit = 0) {
-    reportPartNote(r, part, partText(r, part)->xml + offset, code, number, limit);
+    reportPartLine(r, part, line, code, number, limit);
 }
 
 // Component references become object indices (kept in the id field).
@@ -219,6 +219,20 @@ void reportObjectTypes(const ModelResources* r, const uint32_t* itemObjects) {
     if (surfaces && r->sink) report(r->sink, kInfo3mfSurfaces, reinterpret_cast<uintptr_t>(&note));
 }
 
+// The root part's spent block, shrunk, for the first item's triangles when
+// they fit in it; otherwise it goes before they are made.
+StlTriangle* allocTriangles(ModelResources* r, uint64_t count, HeapHandle heap) {
+    void* spare = r->spare;
+    r->spare = nullptr;
+    if (spare && count <= r->spareSize / sizeof(StlTriangle)) {
+        void* block = reallocArray(heap, spare, count, sizeof(StlTriangle), r->sink);
+        if (!block) heapFree(heap, spare);
+        return static_cast<StlTriangle*>(block);
+    }
+    if (spare) heapFree(heap, spare);
+    return static_cast<StlTriangle*>(allocArray(heap, count, sizeof(StlTriangle), r->sink));
+}
+
 }  // namespace
 
 bool buildModelMesh(ModelResources* r, StlMesh* mesh, HeapHandle heap) {
@@ -241,7 +255,7 @@ bool buildModelMesh(ModelResources* r, StlMesh* mesh, HeapHandle heap) {
         if (!countTriangles(r, found, 1, &itemTriangles[i])) return false;
         total = saturatingAdd(total, itemTriangles[i]);
     }
-    if (total > limit) return reportAt(r, 0, 0, kErr3mfTooManyTriangles, total, limit), false;
+    if (total > limit) return reportAt(r, 0, 1, kErr3mfTooManyTriangles, total, limit), false;
     reportObjectTypes(r, itemObjects);
     StlSolid* solids = static_cast<StlSolid*>(allocArray(heap, items ? items : 1, sizeof(StlSolid), r->sink));
     if (!solids) return false;
@@ -255,7 +269,7 @@ bool buildModelMesh(ModelResources* r, StlMesh* mesh, HeapHandle heap) {
         solid.name = CountedText{nullptr, 0, 0};
         mesh->solidCount = i + 1;
         if (!itemTriangles[i]) continue;
-        StlTriangle* triangles = static_cast<StlTriangle*>(allocArray(heap, itemTriangles[i], sizeof(StlTriangle), r->sink));
+        StlTriangle* triangles = allocTriangles(r, itemTriangles[i], heap);
         if (!triangles) return false;
         solid.triangles = triangles;
         Filling filling{triangles, false};

@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "core/text_lines.h"
 #include "package/xml_reader.h"
 #include "stl/ascii_parser.h"
+#include "threemf/mesh_elements.h"
 #include "threemf/package_parts.h"
 
 namespace {
@@ -114,9 +116,13 @@ struct Parser {
     uint32_t object;     // the object being read, or kNotFound
     uint32_t group;      // the property group being read, or kNotFound
     uint32_t vertexCount;
+    bool quickElements;  // unprefixed names are in the core namespace inside these vertices or triangles
     bool objectHasPid;
     uint32_t objectPid;
     CountedText* metadataSlot;
+    // Lines for later messages, counted as the reading goes: the XML is gone by then.
+    const uint8_t* countedTo;
+    uint64_t lineEnds;  // before countedTo
 };
 
 bool isCore(int32_t space) {
@@ -129,6 +135,18 @@ bool isMaterial(int32_t space) {
 
 const uint8_t* here(const Parser& p) {
     return p.reader->elementStart;
+}
+
+// The line of the element just read.
+uint64_t lineHere(Parser& p) {
+    const uint8_t* at = here(p);
+    if (at < p.countedTo) {  // not expected: recounted from the start
+        p.countedTo = p.reader->begin;
+        p.lineEnds = 0;
+    }
+    p.lineEnds += countLineEnds(p.countedTo, at);
+    p.countedTo = at;
+    return p.lineEnds + 1;
 }
 
 bool fail(Parser& p, StatusCode code, uint64_t number = 0, uint64_t limit = 0, CountedText detail = {}) {
@@ -342,7 +360,7 @@ bool startObject(Parser& p) {
     if (!object) return false;
     memset(object, 0, sizeof *object);
     object->ref = ObjectRef{p.part, id};
-    object->line = static_cast<uint64_t>(here(p) - partText(r, p.part)->xml);  // an offset until a line is needed
+    object->line = lineHere(p);
     uint32_t index = static_cast<uint32_t>(r->objects.used / sizeof(ModelObject) - 1);
     uint32_t existing = insertRef(&r->objectTable, index, [r](uint32_t i) { return (static_cast<ModelObject*>(r->objects.data) + i)->ref; },
                                   r->scratch, r->sink);
@@ -383,6 +401,17 @@ inline bool appendBytes(GrowBuffer* buffer, const void* bytes, uint64_t size, He
 
 constexpr uint32_t kMaxMeshElements = 0x7FFFFFFF;
 
+bool addVertex(Parser& p, const float xyz[3]) {
+    ++p.vertexCount;
+    return appendBytes(&currentObject(p)->vertices, xyz, 3 * sizeof(float), p.r->scratch, p.r->sink);
+}
+
+bool addTriangle(Parser& p, const uint32_t corners[3], uint16_t colour) {
+    ModelObject* object = currentObject(p);
+    return appendBytes(&object->triangles, corners, 3 * sizeof(uint32_t), p.r->scratch, p.r->sink) &&
+           appendBytes(&object->colours, &colour, sizeof colour, p.r->scratch, p.r->sink);
+}
+
 bool readVertex(Parser& p) {
     const XmlReader* reader = p.reader;
     float xyz[3];
@@ -398,8 +427,7 @@ bool readVertex(Parser& p) {
     }
     if (!readFloat(p, x, &xyz[0]) || !readFloat(p, y, &xyz[1]) || !readFloat(p, z, &xyz[2])) return fail(p, kErr3mfBadVertex);
     if (p.vertexCount == kMaxMeshElements) return fail(p, kErr3mfTooManyVertices, 0, kMaxMeshElements);
-    ++p.vertexCount;
-    return appendBytes(&currentObject(p)->vertices, xyz, sizeof xyz, p.r->scratch, p.r->sink);
+    return addVertex(p, xyz);
 }
 
 bool readTriangle(Parser& p) {
@@ -431,8 +459,49 @@ bool readTriangle(Parser& p) {
         for (int c = 4; c < 6; ++c)
             if (readIndex(named[c], &other) && other != first) p.r->cornerColours = true;
     }
-    return appendBytes(&object->triangles, corners, sizeof corners, p.r->scratch, p.r->sink) &&
-           appendBytes(&object->colours, &colour, sizeof colour, p.r->scratch, p.r->sink);
+    return addTriangle(p, corners, colour);
+}
+
+// The run of plainly written vertices or triangles at the reader's cursor;
+// it stops before the first element it cannot take whole, fault or not, for
+// the XML reader to read and judge.
+bool readQuickElements(Parser& p, bool vertices) {
+    XmlReader* reader = p.reader;
+    const uint8_t* at = reader->cursor;
+    const uint8_t* limit = reader->limit;
+    if (at > p.countedTo) {
+        p.lineEnds += countLineEnds(p.countedTo, at);
+        p.countedTo = at;
+    }
+    for (;;) {
+        // Counted only up to an element taken: a CR at the limit may yet pair.
+        uint64_t ends = 0;
+        while (at < limit && isBlank(*at)) {
+            ends += (*at == '\n') | ((*at == '\r') & (at + 1 < limit && at[1] != '\n'));
+            ++at;
+        }
+        const uint8_t* after;
+        bool added;
+        if (vertices) {
+            float xyz[3];
+            after = readQuickVertex(at, limit, xyz);
+            if (!after || p.vertexCount == kMaxMeshElements) break;
+            added = addVertex(p, xyz);
+        } else {
+            uint32_t corners[3];
+            after = readQuickTriangle(at, limit, corners);
+            ModelObject* object = currentObject(p);
+            if (!after || corners[0] >= p.vertexCount || corners[1] >= p.vertexCount || corners[2] >= p.vertexCount ||
+                object->triangles.used / 12 == kMaxMeshElements)
+                break;
+            added = addTriangle(p, corners, object->defaultColour);
+        }
+        if (!added) return false;
+        p.lineEnds += ends;
+        at = p.countedTo = after;
+    }
+    passXmlText(reader, at);
+    return true;
 }
 
 bool readReference(Parser& p, ObjectRef* object, Transform* transform) {
@@ -444,7 +513,7 @@ bool readReference(Parser& p, ObjectRef* object, Transform* transform) {
 
 bool readComponent(Parser& p) {
     Component component;
-    component.line = static_cast<uint64_t>(here(p) - partText(p.r, p.part)->xml);
+    component.line = lineHere(p);
     if (!readReference(p, &component.object, &component.transform)) return false;
     ModelObject* object = currentObject(p);
     object->hasComponents = true;
@@ -453,7 +522,7 @@ bool readComponent(Parser& p) {
 
 bool readItem(Parser& p) {
     BuildItem item;
-    item.line = static_cast<uint64_t>(here(p) - partText(p.r, p.part)->xml);
+    item.line = lineHere(p);
     if (!readReference(p, &item.object, &item.transform)) return false;
     return appendBytes(&p.r->items, &item, sizeof item, p.r->scratch, p.r->sink);
 }
@@ -584,9 +653,23 @@ bool leave(Parser& p, Context context) {
     return true;
 }
 
+// A title or the writing program, copied: the XML goes when the part is read.
+bool keepMetadata(Parser& p, XmlSpan text) {
+    if (!text.length) return true;
+    uint8_t* copy = static_cast<uint8_t*>(allocArray(p.r->scratch, text.length, 1, p.r->sink));
+    if (!copy) return false;
+    memcpy(copy, text.bytes, text.length);
+    *p.metadataSlot = textOf(XmlSpan{copy, text.length});
+    return true;
+}
+
 bool readPartXml(Parser& p) {
     XmlReader* reader = p.reader;
     for (;;) {
+        Context inside = p.context[reader->depth];
+        if (p.quickElements && !p.skipDepth && !reader->endPending && (inside == kInVertices || inside == kInTriangles) &&
+            !readQuickElements(p, inside == kInVertices))
+            return false;
         XmlEvent event = nextXmlEvent(reader);
         uint32_t depth = reader->depth;
         if (event == kXmlStart) {
@@ -595,6 +678,10 @@ bool readPartXml(Parser& p) {
             Context context = enter(p, p.context[depth - 1], &good);
             if (!good) return false;
             p.context[depth] = context;
+            if (context == kInVertices || context == kInTriangles) {
+                int32_t space;
+                p.quickElements = resolveXmlPrefix(reader, XmlSpan{reader->cursor, 0}, &space) && isCore(space);
+            }
             if (context == kInNothing && depth > 1) p.skipDepth = depth;
             if (depth == 1 && context == kInNothing) return false;
         } else if (event == kXmlEnd) {
@@ -605,8 +692,9 @@ bool readPartXml(Parser& p) {
             }
             if (!leave(p, p.context[depth + 1])) return false;
         } else if (event == kXmlText) {
-            if (!p.skipDepth && p.context[depth] == kInMetadata && p.metadataSlot && !p.metadataSlot->length)
-                *p.metadataSlot = textOf(trimmed(reader->text));
+            if (!p.skipDepth && p.context[depth] == kInMetadata && p.metadataSlot && !p.metadataSlot->length &&
+                !keepMetadata(p, trimmed(reader->text)))
+                return false;
         } else if (event == kXmlDocumentEnd) {
             return true;
         } else if (event == kXmlNeedMore) {
@@ -631,7 +719,8 @@ bool readOnePart(ModelResources* r, uint32_t index) {
     ZipReading* reading = static_cast<ZipReading*>(allocArray(r->scratch, 1, sizeof(ZipReading), r->sink));
     XmlReader* reader = static_cast<XmlReader*>(allocArray(r->scratch, 1, sizeof(XmlReader), r->sink));
     Parser* p = static_cast<Parser*>(allocArray(r->scratch, 1, sizeof(Parser), r->sink));
-    if (!reading || !reader || !p || !startZipReading(reading, r->archive, text->entry, r->scratch, &r->budget, r->sink))
+    HeapHandle heap = index == 0 && r->heap ? r->heap : r->scratch;
+    if (!reading || !reader || !p || !startZipReading(reading, r->archive, text->entry, heap, &r->budget, r->sink))
         return false;
     text->xml = reading->bytes;
     text->size = text->entry->uncompressedSize;
@@ -649,13 +738,23 @@ bool readOnePart(ModelResources* r, uint32_t index) {
     p->object = kNotFound;
     p->group = kNotFound;
     p->vertexCount = 0;
+    p->quickElements = false;
     p->objectHasPid = false;
     p->objectPid = 0;
     p->metadataSlot = nullptr;
+    p->countedTo = reading->bytes;
+    p->lineEnds = 0;
     bool read = readPartXml(*p);
-    bool whole = finishZipReading(reading, r->scratch, r->sink);
+    bool whole = finishZipReading(reading, heap, r->sink);
     if (whole && p->xmlFailed) reportXmlFault(r, index, reader);
-    if (!whole) partText(r, index)->xml = nullptr;
+    // Names, texts and lines are copied out; the triangles are made without it.
+    if (whole && heap == r->heap) {
+        r->spare = reading->bytes;
+        r->spareSize = reading->entry->uncompressedSize;
+    } else if (whole) {
+        heapFree(heap, reading->bytes);
+    }
+    partText(r, index)->xml = nullptr;
     heapFree(r->scratch, p);
     heapFree(r->scratch, reader);
     heapFree(r->scratch, reading);

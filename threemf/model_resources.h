@@ -40,7 +40,7 @@ struct ModelObject {
     bool hasMesh;
     bool hasComponents;
     uint8_t visit;  // while the build counts: 0 unseen, 1 on the path, 2 done
-    CountedText name;  // in the part's XML, entities already replaced; empty when none
+    CountedText name;  // in the scratch heap, entities already replaced; empty when none
     uint64_t line;
     uint64_t expandedTriangles;  // with its components, once counted
     GrowBuffer vertices;   // float x, y, z
@@ -56,7 +56,8 @@ struct BuildItem {
     uint64_t line;
 };
 
-// One model part: its entry and XML, kept for names and lines.
+// One model part: its entry, and its XML while it is read (lines are
+// counted on the way, so that it can go before the triangles are made).
 struct ModelPartText {
     const ZipEntry* entry;
     const uint8_t* xml;
@@ -72,6 +73,11 @@ struct PropertyGroup {
 
 struct ModelResources {
     HeapHandle scratch;
+    // The part's heap: the root model part is inflated there, so that the
+    // triangles can take its block, pages in memory already, once it is read.
+    HeapHandle heap;
+    void* spare;  // that block, or null
+    uint64_t spareSize;
     const MessageSink* sink;
     const ZipArchive* archive;
     uint64_t budget;
@@ -83,7 +89,7 @@ struct ModelResources {
     RefTable objectTable;
     uint32_t* partOfEntry;  // per archive entry: its part index + 1, 0 when none yet
     float unitScale;     // metres per unit
-    CountedText title;        // in the root part's XML
+    CountedText title;        // copied from the root part's XML
     CountedText application;
     uint64_t missingColours;  // triangles and objects naming a colour that is not there
     bool sawBuild;
@@ -96,6 +102,9 @@ void* appendElement(GrowBuffer* buffer, uint64_t elementSize, HeapHandle heap, c
 
 // Reports a code about a part of the package, with the line of `at` in it when at is not null.
 void reportPartNote(const ModelResources* resources, uint32_t part, const uint8_t* at, StatusCode code,
+                    uint64_t number = 0, uint64_t limit = 0, CountedText detail = CountedText{nullptr, 0, 0});
+// The same with the line known (0: none).
+void reportPartLine(const ModelResources* resources, uint32_t part, uint64_t line, StatusCode code,
                     uint64_t number = 0, uint64_t limit = 0, CountedText detail = CountedText{nullptr, 0, 0});
 
 inline ModelPartText* partText(const ModelResources* resources, uint32_t part) {

@@ -104,11 +104,18 @@ void* appendElement(GrowBuffer* buffer, uint64_t elementSize, HeapHandle heap, c
 
 void reportPartNote(const ModelResources* resources, uint32_t part, const uint8_t* at, StatusCode code,
                     uint64_t number, uint64_t limit, CountedText detail) {
+    const ModelPartText* text = partText(resources, part);
+    uint64_t line = at && text->xml ? lineOfOffset(text->xml, text->size, static_cast<uint64_t>(at - text->xml)) : 0;
+    reportPartLine(resources, part, line, code, number, limit, detail);
+}
+
+void reportPartLine(const ModelResources* resources, uint32_t part, uint64_t line, StatusCode code,
+                    uint64_t number, uint64_t limit, CountedText detail) {
     if (!resources->sink) return;
     PackageNote note{};
     const ModelPartText* text = partText(resources, part);
     if (text->entry) note.part = entryName(text->entry);
-    if (at && text->xml) note.line = lineOfOffset(text->xml, text->size, static_cast<uint64_t>(at - text->xml));
+    note.line = line;
     note.detail = detail;
     note.number = number;
     note.limit = limit;

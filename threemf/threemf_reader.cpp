@@ -71,6 +71,7 @@ bool read3mfPackage(StlMesh* mesh, StlMetadata* metadata, PackageFacts** facts, 
     ModelResources resources;
     memset(&resources, 0, sizeof resources);
     resources.scratch = scratch;
+    resources.heap = heap;
     resources.sink = sink;
     resources.archive = &archive;
     resources.budget = zipBudget(size);
@@ -78,6 +79,7 @@ bool read3mfPackage(StlMesh* mesh, StlMetadata* metadata, PackageFacts** facts, 
     bool read = openZipArchive(&archive, file, size, scratch, sink) && findRootModel(&resources) &&
                 readModelParts(&resources) && buildModelMesh(&resources, mesh, heap) &&
                 keepFacts(&resources, mesh, metadata, facts, heap, sink);
+    if (resources.spare) heapFree(heap, resources.spare);
     destroyPrivateHeap(scratch);
     return read;
 }
