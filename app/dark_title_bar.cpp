@@ -17,10 +17,11 @@ bool appsUseDarkTheme() {
     return read == ERROR_SUCCESS && light == 0;
 }
 
-void followAppsTheme(HWND window) {
+void followAppsTheme(HWND window, WindowAttributeSetter setAttribute) {
+    if (!setAttribute) setAttribute = DwmSetWindowAttribute;
     BOOL dark = appsUseDarkTheme();
-    if (FAILED(DwmSetWindowAttribute(window, kImmersiveDarkMode, &dark, sizeof dark)))
-        DwmSetWindowAttribute(window, kImmersiveDarkModeBefore20H1, &dark, sizeof dark);
+    if (FAILED(setAttribute(window, kImmersiveDarkMode, &dark, sizeof dark)))
+        setAttribute(window, kImmersiveDarkModeBefore20H1, &dark, sizeof dark);
 }
 
 bool isThemeChange(LPARAM settingName) {

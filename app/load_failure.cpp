@@ -24,6 +24,6 @@ void showLoadFailure(const Panel* panel, const ShownModel* model, const wchar_t*
         LRESULT first = SendMessageW(messages, EM_GETFIRSTVISIBLELINE, 0, 0);
         SendMessageW(messages, EM_LINESCROLL, 0, line - first);
     }
-    if (!model->parts[0].fileView) SetDlgItemTextW(panel->dialog, kHintId, failure);
+    if (!model->parts[0].heap) SetDlgItemTextW(panel->dialog, kHintId, failure);
     showModelTitle(panel->dialog, model);
 }

@@ -101,7 +101,7 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
 ModelPart* firstBroughtPart(LoadJob* job) {
     ModelPart* parts = static_cast<ModelPart*>(job->parts.data);
     for (uint64_t i = 0; i < job->parts.used / sizeof(ModelPart); ++i)
-        if (parts[i].fileView) return &parts[i];
+        if (parts[i].heap) return &parts[i];
     return nullptr;
 }
 
@@ -120,7 +120,7 @@ void replacePart(MainDialogState* state, int slot, ModelPart* fresh) {
     carrySolidVisibility(shown, fresh);
     releaseModelPart(shown);
     *shown = *fresh;
-    fresh->fileView = nullptr;
+    fresh->heap = nullptr;
     PartCheck& check = model->checks[slot];
     freeBytes(check.marks);
     check = PartCheck{};
@@ -254,7 +254,7 @@ void followShownFiles(MainDialogState* state) {
     uint64_t sizes[kMaxParts] = {};
     for (int slot = 0; slot < usedPartCount(&state->model); ++slot) {
         paths[slot] = state->model.parts[slot].filePath;
-        sizes[slot] = state->model.parts[slot].fileViewSize;
+        sizes[slot] = state->model.parts[slot].fileSize;
     }
     if (paths[0])
         navigation->fileWatch = startFileWatch(state->dialog, paths, sizes, navigation->watchSerial, &state->sink.self);

@@ -149,7 +149,7 @@ void showPanelTexts(Panel* panel, const ShownModel* model, bool usUnits) {
 }
 
 void showModelTitle(HWND dialog, const ShownModel* model) {
-    const wchar_t* name = model->parts[0].fileView ? model->parts[0].fileName : nullptr;
+    const wchar_t* name = model->parts[0].heap ? model->parts[0].fileName : nullptr;
     wchar_t title[kTitleUnits];
     if (name) makeWindowTitle(name, title);
     SetWindowTextW(dialog, name ? title : kApplicationTitle);

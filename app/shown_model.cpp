@@ -6,14 +6,14 @@
 
 int usedPartCount(const ShownModel* model) {
     int count = 0;
-    while (count < kMaxParts && model->parts[count].fileView) ++count;
+    while (count < kMaxParts && model->parts[count].heap) ++count;
     return count;
 }
 
 bool jobBroughtParts(const LoadJob* job) {
     const ModelPart* parts = static_cast<const ModelPart*>(job->parts.data);
     for (uint64_t i = 0; i < job->parts.used / sizeof(ModelPart); ++i)
-        if (parts[i].fileView) return true;
+        if (parts[i].heap) return true;
     return false;
 }
 
@@ -23,7 +23,7 @@ int takeParts(ShownModel* model, LoadJob* job) {
     ModelPart* parts = static_cast<ModelPart*>(job->parts.data);
     uint64_t count = job->parts.used / sizeof(ModelPart);
     for (uint64_t i = 0; i < count; ++i) {
-        if (!parts[i].fileView) continue;
+        if (!parts[i].heap) continue;
         if (slot < kMaxParts) {
             if (first < 0) first = slot;
             model->checks[slot].state = kCheckPending;
@@ -31,7 +31,7 @@ int takeParts(ShownModel* model, LoadJob* job) {
         } else {
             releaseModelPart(&parts[i]);  // no slot left: this part is never shown
         }
-        parts[i].fileView = nullptr;
+        parts[i].heap = nullptr;
     }
     return first;
 }
@@ -42,9 +42,9 @@ void releaseParts(ShownModel* model) {
         freeBytes(check.marks);
         check.marks = nullptr;
         check.state = kCheckNone;
-        if (!model->parts[slot].fileView) continue;
+        if (!model->parts[slot].heap) continue;
         releaseModelPart(&model->parts[slot]);
-        model->parts[slot].fileView = nullptr;
+        model->parts[slot].heap = nullptr;
     }
     model->newestSlot = 0;
     ++model->generation;
@@ -91,7 +91,7 @@ void carrySolidVisibility(const ModelPart* old, ModelPart* fresh) {
 
 // A binary STL file has one solid; in a 3MF file any object may carry the colours.
 bool hasTriangleColors(const ModelPart* part) {
-    if (!part->fileView || (part->format != kFormatBinary && part->format != kFormat3mf)) return false;
+    if (!part->heap || (part->format != kFormatBinary && part->format != kFormat3mf)) return false;
     for (uint32_t solid = 0; solid < part->mesh.solidCount; ++solid)
         if (part->mesh.solids[solid].hasColours) return true;
     return false;
@@ -105,7 +105,7 @@ uint32_t firstUnlistedSolid(const ModelPart* part) {
 }
 
 bool setItemSolidsVisible(ShownModel* model, uint32_t slot, uint32_t item, bool visible) {
-    if (slot >= kMaxParts || !model->parts[slot].fileView) return false;
+    if (slot >= kMaxParts || !model->parts[slot].heap) return false;
     ModelPart& part = model->parts[slot];
     uint32_t first = item, end = item + 1;
     if (item == kTreeMoreItem) {

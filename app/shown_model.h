@@ -36,7 +36,7 @@ struct ShownModel {
 };
 
 inline bool slotInUse(const ShownModel* model, int slot) {
-    return slot >= 0 && slot < kMaxParts && model->parts[slot].fileView;
+    return slot >= 0 && slot < kMaxParts && model->parts[slot].heap;
 }
 
 int usedPartCount(const ShownModel* model);

@@ -78,13 +78,14 @@ struct Part {
     StlSolid solid{};
     ModelPart part{};
     HeapHandle heap = nullptr;
+    const uint8_t* view = nullptr;  // the file, mapped
     uint8_t visible[2] = {1, 1};
     GpuMesh* gpu = nullptr;
 
     ~Part() {
         if (gpu) releaseGpuMesh(gpu);
         if (heap) destroyPrivateHeap(heap);
-        if (part.fileView) unmapFile(part.fileView, part.fileViewSize);
+        if (view) unmapFile(view, part.fileSize);
     }
     bool generate(int rings, int segments) {
         return use(torusTriangles(rings, segments));
@@ -101,9 +102,9 @@ struct Part {
     bool load(const std::wstring& path) {
         std::vector<Utf16> wide(path.begin(), path.end());
         wide.push_back(0);
-        if (!mapModelFile(wide.data(), nullptr, &part.fileView, &part.fileViewSize)) return false;
+        if (!mapModelFile(wide.data(), nullptr, &view, &part.fileSize)) return false;
         heap = createPrivateHeap();
-        if (!parseModel(&part, 0, part.fileView, part.fileView + part.fileViewSize, heap, nullptr)) return false;
+        if (!parseModel(&part, 0, view, view + part.fileSize, heap, nullptr)) return false;
         applyLoadDefaults(&part.metadata, nullptr);
         return true;
     }

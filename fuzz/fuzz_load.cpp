@@ -22,46 +22,37 @@ bool inside(const void* pointer, uint64_t length, const uint8_t* data, size_t si
 void checkMesh(const ModelPart& part, const uint8_t* data, size_t size) {
     const StlMesh& mesh = part.mesh;
     FUZZ_CHECK(mesh.solidCount == 0 || mesh.solids != nullptr);
+    // Nothing of a part points into the file: its bytes go after the load.
+    FUZZ_CHECK(mesh.source == nullptr);
+    for (uint32_t s = 0; s < mesh.solidCount; ++s) {
+        const StlSolid& solid = mesh.solids[s];
+        FUZZ_CHECK(solid.name.length == 0 || !inside(solid.name.bytes, solid.name.length, data, size));
+        FUZZ_CHECK(solid.triangleCount == 0 || !inside(solid.triangles, 1, data, size));
+    }
     if (part.format == kFormatBinary) {
-        FUZZ_CHECK(mesh.source == data);
         // The blocks tile the file up to at most three spare bytes.
         uint64_t cursor = kBinaryHeaderSize;
         for (uint32_t s = 0; s < mesh.solidCount; ++s) {
-            const StlSolid& solid = mesh.solids[s];
-            cursor += 4;
-            FUZZ_CHECK(reinterpret_cast<const uint8_t*>(solid.triangles) == data + cursor);
-            cursor += uint64_t{solid.triangleCount} * sizeof(StlTriangle);
+            cursor += 4 + uint64_t{mesh.solids[s].triangleCount} * kBinaryTriangleSize;
             FUZZ_CHECK(cursor <= size);
-            FUZZ_CHECK(solid.name.length == 0);
+            FUZZ_CHECK(mesh.solids[s].name.length == 0);
         }
         FUZZ_CHECK(size - cursor < 4);
-    } else if (part.format == kFormat3mf) {
-        // Nothing of a 3MF part points into the file.
-        FUZZ_CHECK(mesh.source == nullptr);
+    } else if (part.format != kFormat3mf) {
         for (uint32_t s = 0; s < mesh.solidCount; ++s) {
-            const StlSolid& solid = mesh.solids[s];
-            FUZZ_CHECK(!inside(solid.name.bytes, solid.name.length, data, size));
-            FUZZ_CHECK(solid.triangleCount == 0 || !inside(solid.triangles, 1, data, size));
-        }
-    } else {
-        FUZZ_CHECK(mesh.source == nullptr);
-        for (uint32_t s = 0; s < mesh.solidCount; ++s) {
-            const StlSolid& solid = mesh.solids[s];
-            FUZZ_CHECK(solid.hasColours == 0);
-            FUZZ_CHECK(inside(solid.name.bytes, solid.name.length, data, size));
+            FUZZ_CHECK(mesh.solids[s].hasColours == 0);
             // No facet is shorter than "facet normal 0 0 0 endfacet" laid out tightly.
-            FUZZ_CHECK(uint64_t{solid.triangleCount} * 20 <= size);
+            FUZZ_CHECK(uint64_t{mesh.solids[s].triangleCount} * 20 <= size);
         }
     }
 }
 
-void checkMetadata(const StlMetadata& metadata, uint32_t format, const uint8_t* data, size_t size) {
+void checkMetadata(const StlMetadata& metadata, const uint8_t* data, size_t size) {
     FUZZ_CHECK(metadata.coordinateSpace == 1 || metadata.coordinateSpace == 2);
     FUZZ_CHECK(std::isfinite(metadata.unitScale) && metadata.unitScale > 0);
     FUZZ_CHECK(metadata.colorOrder <= 3);
     FUZZ_CHECK(metadata.headerColor[3] == 0 || metadata.headerColor[3] == 255);
-    if (metadata.modelName.length)
-        FUZZ_CHECK(inside(metadata.modelName.bytes, metadata.modelName.length, data, size) == (format != kFormat3mf));
+    if (metadata.modelName.length) FUZZ_CHECK(!inside(metadata.modelName.bytes, metadata.modelName.length, data, size));
 }
 
 void checkVertices(const StlMesh& mesh, const GpuMesh& gpu, uint8_t colorOrder) {
@@ -106,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!built) FUZZ_CHECK(detected == kFormatNone || lines.counter.lines > 0);
     if (built) {
         checkMesh(part, data, size);
-        checkMetadata(part.metadata, part.format, data, size);
+        checkMetadata(part.metadata, data, size);
         FUZZ_CHECK(part.heap == heap);
         for (uint32_t s = 0; s < part.mesh.solidCount; ++s) FUZZ_CHECK(part.visibleSolids[s] == 1);
         const GpuMesh* gpu = static_cast<const GpuMesh*>(part.gpuMesh);

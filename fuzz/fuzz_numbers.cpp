@@ -35,9 +35,9 @@ Reading read(const std::string& text, bool facetFirst) {
     reading.parsed = parseAsciiStl(&mesh, bytes.data(), bytes.size(), heap, &sink);
     if (reading.parsed && mesh.solidCount == 1 && mesh.solids[0].triangleCount > 0) {
         const StlSolid& solid = mesh.solids[0];
-        uint32_t bits[12];
+        uint32_t bits[9];  // the corners; the normal's numbers are read but not kept
         memcpy(bits, &solid.triangles[facetFirst ? 0 : solid.triangleCount - 1], sizeof bits);
-        reading.facetBits.assign(bits, bits + 12);
+        reading.facetBits.assign(bits, bits + 9);
     }
     if (reading.parsed) freeMeshSolids(&mesh, heap);
     destroyPrivateHeap(heap);

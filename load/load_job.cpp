@@ -33,7 +33,6 @@ void reportLine(const MessageSink* sink, const Utf16* line) {
 void releaseModelPart(ModelPart* part) {
     if (part->gpuMesh) releaseGpuMesh(static_cast<GpuMesh*>(part->gpuMesh));
     destroyPrivateHeap(part->heap);
-    releaseFileCopy(part->fileView, part->fileViewSize);
 }
 
 void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink) {
@@ -59,10 +58,45 @@ void copyFilePath(ModelPart* part, const Utf16* path, HeapHandle heap) {
 }
 
 // The bytes after the last block of a parsed binary file, too few for a count.
-uint64_t strayBytes(const StlMesh* mesh, const uint8_t* end) {
-    const StlSolid& last = mesh->solids[mesh->solidCount - 1];
-    const uint8_t* records = reinterpret_cast<const uint8_t*>(last.triangles);
-    return static_cast<uint64_t>(end - (records + uint64_t{last.triangleCount} * sizeof(StlTriangle)));
+uint64_t strayBytes(const StlMesh* mesh, uint64_t size) {
+    uint64_t used = kBinaryHeaderSize;
+    for (uint32_t solid = 0; solid < mesh->solidCount; ++solid)
+        used += 4 + uint64_t{mesh->solids[solid].triangleCount} * kBinaryTriangleSize;
+    return size - used;
+}
+
+bool insideBytes(const char* text, const uint8_t* bytes, uint64_t size) {
+    uintptr_t at = reinterpret_cast<uintptr_t>(text), start = reinterpret_cast<uintptr_t>(bytes);
+    return text && at >= start && at - start < size;
+}
+
+// A name that points into the file's bytes, moved to `*room`.
+CountedText movedName(CountedText name, const uint8_t* bytes, uint64_t size, char** room) {
+    if (!insideBytes(name.bytes, bytes, size) || name.length == 0) return name;
+    memcpy(*room, name.bytes, name.length);
+    name.bytes = *room;
+    *room += name.length;
+    return name;
+}
+
+// The names that point into the file (ASCII solid names, a binary header's
+// model name, names in a stored 3MF entry) get copies in the heap, in one
+// block: the file's bytes go once the load ends.
+bool keepNames(ModelPart* part, const uint8_t* bytes, uint64_t size, HeapHandle heap, const MessageSink* sink) {
+    StlMesh* mesh = &part->mesh;
+    CountedText model = part->metadata.modelName;
+    uint64_t total = insideBytes(model.bytes, bytes, size) ? model.length : 0;
+    for (uint32_t solid = 0; solid < mesh->solidCount; ++solid) {
+        const CountedText& name = mesh->solids[solid].name;
+        if (insideBytes(name.bytes, bytes, size)) total += name.length;  // names lie apart in the file: at most its size
+    }
+    if (total == 0) return true;
+    char* room = static_cast<char*>(allocArray(heap, total, 1, sink));
+    if (!room) return false;
+    part->metadata.modelName = movedName(model, bytes, size, &room);
+    for (uint32_t solid = 0; solid < mesh->solidCount; ++solid)
+        mesh->solids[solid].name = movedName(mesh->solids[solid].name, bytes, size, &room);
+    return true;
 }
 
 bool endsWith3mf(const Utf16* name) {
@@ -88,11 +122,12 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
     uint64_t needed = parts->used + sizeof(ModelPart);
     if (needed > parts->capacity && !growBuffer(parts, needed, processHeap(), sink)) return;
     ModelPart* part = partAt(parts, partCount(job));
-    part->fileView = nullptr;
+    part->heap = nullptr;
     const uint8_t* view;
     uint64_t viewSize;
-    // The part keeps the file's bytes in memory of its own: nothing holds
-    // the file once the load ends, and a later read cannot fault on it.
+    // The file is read into memory of the load's own and let go at once;
+    // the part keeps only what it needs, in its heap: nothing holds the
+    // file once the load ends, and a later read cannot fault on it.
     if (!copyFileToMemory(path, &view, &viewSize)) {
         reportLastError(sink);
         return;
@@ -111,13 +146,13 @@ void loadFileInto(LoadJob* job, const Utf16* path, bool named, const MessageSink
     }
     ErrorPlacer placer;
     initErrorPlacer(&placer, sink, view, viewSize, named ? fileNameOf(path) : nullptr);
-    if (!buildModelPart(part, format, view, viewSize, heap, job->viewWindow, &placer.self)) {
+    bool built = buildModelPart(part, format, view, viewSize, heap, job->viewWindow, &placer.self);
+    releaseFileCopy(view, viewSize);
+    if (!built) {
         destroyPrivateHeap(heap);
-        releaseFileCopy(view, viewSize);
         return;
     }
-    part->fileView = view;
-    part->fileViewSize = viewSize;
+    part->fileSize = viewSize;
     copyFilePath(part, path, heap);
     parts->used = needed;
 }
@@ -189,6 +224,8 @@ bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint
                     void* viewWindow, const MessageSink* sink) {
     part->package = nullptr;
     if (!parseModel(part, format, bytes, bytes + size, heap, sink)) return false;
+    part->mesh.source = nullptr;  // the bytes may go now
+    if (!keepNames(part, bytes, size, heap, sink)) return false;
     uint8_t* visible = static_cast<uint8_t*>(allocArray(heap, part->mesh.solidCount, 1, sink));
     if (!visible) return false;
     memset(visible, 1, part->mesh.solidCount);
@@ -222,7 +259,7 @@ bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const ui
     }
     if (format == kFormatBinary) {
         if (!parseBinaryStl(&part->mesh, begin, size, heap, sink)) return false;
-        uint64_t stray = strayBytes(&part->mesh, end);
+        uint64_t stray = strayBytes(&part->mesh, size);
         if (stray && sink) report(sink, kWarnStrayBytes, static_cast<uintptr_t>(stray));
         identifyBinaryExporter(&part->mesh, &part->metadata, sink);
         return true;
@@ -257,7 +294,7 @@ void releaseLoadJob(LoadJob* job) {
 void destroyLoadJob(LoadJob* job) {
     for (uint64_t i = 0; i < partCount(job); ++i) {
         ModelPart* part = partAt(&job->parts, i);
-        if (part->fileView) releaseModelPart(part);
+        if (part->heap) releaseModelPart(part);
     }
     releaseLoadJob(job);
 }

@@ -125,7 +125,8 @@ bool parseModel(ModelPart* part, uint32_t format, const uint8_t* begin, const ui
 
 // Parses bytes into the part, all solids visible, with the load defaults,
 // and its mesh for the view (prepared only when there is no view window).
-// Fills everything but fileView and fileViewSize; on false the caller destroys the heap.
+// Fills everything but fileSize, fileName and filePath; nothing of it points
+// into the bytes, which may go afterwards. On false the caller destroys the heap.
 bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint64_t size, HeapHandle heap,
                     void* viewWindow, const MessageSink* sink);
 
@@ -133,7 +134,7 @@ bool buildModelPart(ModelPart* part, uint32_t format, const uint8_t* bytes, uint
 // unknown unit millimetres, each with its line.
 void applyLoadDefaults(StlMetadata* metadata, const MessageSink* sink);
 
-// Everything one part holds: its mesh for the view, its heap, its file's mapping.
+// Everything one part holds: its mesh for the view and its heap.
 void releaseModelPart(ModelPart* part);
 
 // What the window takes from a running job at each tick of its timer.

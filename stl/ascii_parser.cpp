@@ -389,8 +389,8 @@ bool growTriangles(const Reader& reader, StlSolid* solid, uint64_t* capacity) {
 STLV_INLINE bool storeFacet(const Reader& reader, StlSolid* solid, uint64_t* capacity, const float* corners) {
     if (solid->triangleCount == *capacity && !growTriangles(reader, solid, capacity)) return false;
     uint8_t* record = reinterpret_cast<uint8_t*>(solid->triangles + solid->triangleCount);
-    memcpy(record, corners, 48);
-    memset(record + 48, 0, 2);  // no meaning in text files; zero keeps the record defined
+    memcpy(record, corners + 3, 36);  // the normal is not kept
+    memset(record + 36, 0, 2);        // no meaning in text files; zero keeps the record defined
     solid->triangleCount = solid->triangleCount + 1;
     // Only stored facets count, so a facet cut off by the end of the text
     // leaves no trace. NaN compares unequal to zero and counts as a normal.

@@ -24,8 +24,10 @@ uint16_t colourBits(const uint8_t* record) {
     return static_cast<uint16_t>((record[48] | record[49] << 8) & kColourBits);
 }
 
-// One pass over a block's records: normals, colours and progress.
-void scanBlock(StlSolid* solid, const uint8_t* records, uint32_t count, const MessageSink* sink) {
+// One pass over a block's records: normals, colours and progress, and the
+// corners with the attribute copied out.
+void copyBlock(StlSolid* solid, const uint8_t* records, uint32_t count, const MessageSink* sink) {
+    uint8_t* out = reinterpret_cast<uint8_t*>(solid->triangles);
     bool anyNormal = false;
     bool allZero = true;
     bool allUncoloured = true;
@@ -38,6 +40,7 @@ void scanBlock(StlSolid* solid, const uint8_t* records, uint32_t count, const Me
             nextReport += step;
         }
         const uint8_t* record = records + uint64_t{i} * kBinaryTriangleSize;
+        memcpy(out + uint64_t{i} * sizeof(StlTriangle), record + kBinaryCornersAt, sizeof(StlTriangle));
         anyNormal = anyNormal || hasNonZeroComponent(record);
         uint16_t colour = colourBits(record);
         allZero = allZero && colour == 0;
@@ -91,11 +94,14 @@ bool parseBinaryStl(StlMesh* mesh, const uint8_t* file, uint64_t size, HeapHandl
         }
         if (mesh->solidCount >= kMaxSolids) return failParse(mesh, heap);
         if (!makeRoomForSolid(mesh, &capacity, heap, sink)) return failParse(mesh, heap);
+        // Within the file's size, checked above: no block asks for more than the file holds.
+        void* triangles = count ? allocArray(heap, count, sizeof(StlTriangle), sink) : nullptr;
+        if (count && !triangles) return failParse(mesh, heap);
         StlSolid* solid = &mesh->solids[mesh->solidCount++];
         solid->triangleCount = count;
-        solid->triangles = reinterpret_cast<StlTriangle*>(const_cast<uint8_t*>(file + cursor));
+        solid->triangles = static_cast<StlTriangle*>(triangles);
         solid->name = CountedText{nullptr, 0, 0};
-        scanBlock(solid, file + cursor, count, sink);
+        copyBlock(solid, file + cursor, count, sink);
         cursor += blockBytes;
         remaining -= blockBytes;
     } while (remaining >= 4);

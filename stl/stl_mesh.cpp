@@ -2,8 +2,7 @@
 
 void freeMeshSolids(StlMesh* mesh, HeapHandle heap) {
     if (!mesh->solids) return;
-    if (!mesh->source)
-        for (uint32_t i = 0; i < mesh->solidCount; ++i) heapFree(heap, mesh->solids[i].triangles);
+    for (uint32_t i = 0; i < mesh->solidCount; ++i) heapFree(heap, mesh->solids[i].triangles);
     heapFree(heap, mesh->solids);
     mesh->solids = nullptr;
     mesh->solidCount = 0;

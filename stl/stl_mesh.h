@@ -21,11 +21,12 @@ constexpr uint8_t kOrderRgb = 2;
 constexpr uint8_t kOrderBgr = 3;
 
 #pragma pack(push, 1)
-// The 50-byte record of the binary file format, used in memory for ASCII files too.
+// A triangle as a part keeps it: the corners and attribute of the binary
+// file's 50-byte record, whose last 38 bytes they are. The file's normal is
+// not kept: the view and the checks work from the corners.
 struct StlTriangle {
-    float normal[3];
     float vertices[3][3];
-    uint16_t attribute;  // colour bits in binary files; unwritten for ASCII solids
+    uint16_t attribute;  // colour bits in binary files; zero for ASCII solids
 };
 
 struct StlSolid {
@@ -44,7 +45,7 @@ struct MeshFacts {
 };
 
 struct StlMesh {
-    const uint8_t* source;  // binary: the file's bytes (triangles not owned); ASCII: null
+    const uint8_t* source;  // binary: the file's bytes while it is read (the recognisers read the header); else null
     StlSolid* solids;
     uint32_t solidCount;
 };
@@ -63,15 +64,14 @@ struct PackageFacts {
     CountedText application;  // UTF-8 in the part's heap; empty when the file names none
 };
 
-// One loaded file: its bytes, the heap that owns what was derived from it,
-// the parsed mesh and what recognition found. The load job fills it; the
-// view and the window code read it.
+// One loaded file: the heap that owns what was kept of it (triangles, names,
+// what recognition found), the parsed mesh and its facts. The file's bytes
+// are not kept. The load job fills it; the view and the window code read it.
 struct ModelPart {
-    const uint8_t* fileView;  // the whole file, read into memory of the part's own; null marks an empty slot
-    uint64_t fileViewSize;
+    uint64_t fileSize;  // bytes the file had when it was read
     void* gpuMesh;
     uint8_t* visibleSolids;
-    HeapHandle heap;  // owns everything derived from the file
+    HeapHandle heap;  // owns everything kept of the file; null marks an empty slot
     uint32_t format;
     StlMesh mesh;
     StlMetadata metadata;
@@ -81,9 +81,9 @@ struct ModelPart {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(StlTriangle) == 50);
-static_assert(offsetof(StlTriangle, vertices) == 12);
-static_assert(offsetof(StlTriangle, attribute) == 48);
+static_assert(sizeof(StlTriangle) == 38);
+static_assert(offsetof(StlTriangle, vertices) == 0);
+static_assert(offsetof(StlTriangle, attribute) == 36);
 static_assert(sizeof(StlSolid) == 30);
 static_assert(offsetof(StlSolid, triangleCount) == 2);
 static_assert(offsetof(StlSolid, triangles) == 6);
@@ -93,9 +93,9 @@ static_assert(sizeof(MeshFacts) == 24);
 static_assert(sizeof(StlMetadata) == 29);
 static_assert(offsetof(StlMetadata, headerColor) == 9);
 static_assert(offsetof(StlMetadata, modelName) == 13);
-static_assert(offsetof(ModelPart, format) == 40);
-static_assert(sizeof(ModelPart) == 44 + 20 + 29 + 8 + 8 + 8);
+static_assert(offsetof(ModelPart, format) == 32);
+static_assert(sizeof(ModelPart) == 36 + 20 + 29 + 8 + 8 + 8);
 static_assert(sizeof(PackageFacts) == 20);
 
-// Frees the solids array, and each solid's triangles when the mesh owns them.
+// Frees the solids array and each solid's triangles.
 void freeMeshSolids(StlMesh* mesh, HeapHandle heap);

@@ -379,6 +379,19 @@ TEST_F(ViewerProcessTest, A3mfFileOpensByCommandLineAndOpenDialogInItsColours) {
     EXPECT_EQ(viewer.close(window), 0);
 }
 
+// A path of 300 characters (deep OneDrive folders) opens from the command line.
+TEST_F(ViewerProcessTest, APathOfThreeHundredCharactersOpensFromTheCommandLine) {
+    const std::string deep = makeDeepFolder(folder_.directory(), 300, "long.stl");
+    ASSERT_TRUE(writeFileAt(deep + "long.stl", binaryStl({unitTriangle()})));
+    Process viewer;
+    ASSERT_TRUE(viewer.start(quoted(deep + "long.stl")));
+    HWND window = waitForWindow(viewer);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(pumpUntil([&] { return modelLoaded(window, 1); }));
+    EXPECT_EQ(textOf(window), kTitle + L" \u2013 long.stl");
+    EXPECT_EQ(viewer.close(window), 0);
+}
+
 void pressKeys(std::initializer_list<WORD> keys) {
     std::vector<INPUT> inputs;
     for (WORD key : keys) inputs.push_back(INPUT{INPUT_KEYBOARD, {.ki = {key, 0, 0, 0, 0}}});

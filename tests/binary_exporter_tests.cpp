@@ -35,7 +35,7 @@ void expectFacts(const Case& c, const StlMetadata& metadata, const std::vector<T
     std::string colour(reinterpret_cast<const char*>(metadata.headerColor), 4);
     EXPECT_EQ(colour, c.colour.empty() ? std::string(4, '\0') : c.colour + '\xFF');
     if (c.name) EXPECT_EQ(std::string(metadata.modelName.bytes, metadata.modelName.length), *c.name);
-    if (c.nameOffset >= 0) EXPECT_EQ(metadata.modelName.bytes - reinterpret_cast<const char*>(header), c.nameOffset);
+    if (c.nameOffset >= 0 && header) EXPECT_EQ(metadata.modelName.bytes - reinterpret_cast<const char*>(header), c.nameOffset);
 }
 
 // The header (padded with the fill) and a triangle count whose first byte is
@@ -306,7 +306,7 @@ TEST(Exporter, RealFiles) {
         ExactBytes bytes(readCorpusFile(real.header));
         if (bytes.size() == 0) GTEST_SKIP() << "corpus missing";
         Loaded loaded(bytes.data(), bytes.size());
-        expectFacts(real, loaded.part.metadata, loaded.lines(), bytes.data());
+        expectFacts(real, loaded.part.metadata, loaded.lines(), nullptr);  // the load copies the name out
     }
 }
 

@@ -91,7 +91,7 @@ TEST_F(HighDpiWindow, ControlsAreTheir96DpiSelvesScaledAndEveryTextFits) {
     ASSERT_GT(dpi, 0);
     folder_.write("part.stl", binaryStl(cubeTriangles(), "part"));
     openFiles(state_, folderList(folder_.directory(), {"part.stl"}).get(), true, nullptr);
-    ASSERT_TRUE(pumpUntil([] { return state_->navigation.currentJob == nullptr && state_->model.parts[0].fileView; }, 30000, dialog_));
+    ASSERT_TRUE(pumpUntil([] { return state_->navigation.currentJob == nullptr && state_->model.parts[0].heap; }, 30000, dialog_));
     HWND view = GetDlgItem(dialog_, kViewId);
     ASSERT_TRUE(pumpUntil([&] { return modelIsShown(view); }, 30000, dialog_));
 

@@ -239,7 +239,8 @@ void dropPath(HWND window, const std::wstring& path) {
 
 // Deep OneDrive and SharePoint folders: a path of 300 characters opens by
 // the hand-over, a drop, the recent files and Previous/Next (the command
-// line is the process tests'), and a picture saves beside it.
+// line: ViewerProcessTest.APathOfThreeHundredCharactersOpensFromTheCommandLine),
+// and a picture saves beside it.
 TEST_F(MainDialogTest, APathOfThreeHundredCharactersOpensByEveryRoute) {
     const std::string deep = makeDeepFolder(folder_.directory(), 300, "long.stl");
     const std::wstring longPath = wide(deep + "long.stl"), other = wide(deep + "other.stl");
@@ -708,7 +709,18 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
     ASSERT_TRUE(waitUntilShown());
     for (WORD id : {kCommandSavePicture, kCommandCopyPicture}) EXPECT_FALSE(grayed(id));
     SetFocus(item(kViewId));
+    // Another window holds the clipboard for a moment (a clipboard manager): the copy waits for it.
+    HANDLE held = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::thread holder([held] {
+        bool open = OpenClipboard(nullptr) && EmptyClipboard();
+        SetEvent(held);
+        Sleep(200);
+        if (open) CloseClipboard();
+    });
+    WaitForSingleObject(held, 10000);
+    CloseHandle(held);
     runCommand(state_, kCommandCopyPicture, 0);
+    holder.join();
     RECT client;
     GetClientRect(item(kViewId), &client);
     ASSERT_TRUE(OpenClipboard(dialog_));
@@ -750,6 +762,30 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
     EXPECT_TRUE(text(item(kMessagesId)).find(L"Picture saved to " + png + L"\\x.png") == std::wstring::npos);
     clearModel(state_);
     EXPECT_TRUE(grayed(kCommandCopyPicture));
+}
+
+// A colour change (High Contrast on or off) draws the tree's boxes anew on the window colour.
+TEST_F(MainDialogTest, AColourChangeRemakesTheTreeBoxes) {
+    HWND tree = item(kTreeId);
+    auto boxesBackground = [&] {
+        HDC screen = GetDC(nullptr), dc = CreateCompatibleDC(screen);
+        HBITMAP canvas = CreateCompatibleBitmap(screen, 64, 64);
+        ReleaseDC(nullptr, screen);
+        HGDIOBJ old = SelectObject(dc, canvas);
+        ImageList_Draw(TreeView_GetImageList(tree, TVSIL_STATE), 0, dc, 0, 0, ILD_NORMAL);
+        COLORREF colour = GetPixel(dc, 0, 0);
+        SelectObject(dc, old);
+        DeleteObject(canvas);
+        DeleteDC(dc);
+        return colour;
+    };
+    const int element = COLOR_WINDOW;
+    const COLORREF before = GetSysColor(COLOR_WINDOW), changed = RGB(10, 200, 30);
+    for (COLORREF colour : {changed, before}) {
+        ASSERT_TRUE(SetSysColors(1, &element, &colour));
+        SendMessageW(dialog_, WM_SYSCOLORCHANGE, 0, 0);
+        EXPECT_EQ(boxesBackground(), colour);
+    }
 }
 
 // Each command as the menu sends it: its menu marks before and after, what it
@@ -982,7 +1018,7 @@ TEST_F(MainDialogTest, AFailedOpenKeepsTheShownModelOrSaysWhyInItsPlace) {
         openFiles(state_, folderList(folder_.directory(), {name}).get(), true, nullptr);
         ASSERT_TRUE(waitUntilShown());
         EXPECT_EQ(text(dialog_), kTitleOf + L"part.stl");
-        EXPECT_EQ(state_->model.parts[0].fileView, shown.fileView);
+        EXPECT_EQ(state_->model.parts[0].heap, shown.heap);
         EXPECT_TRUE(IsWindowVisible(item(kViewId)));
         EXPECT_FALSE(IsWindowVisible(item(kHintId)));
         HWND messages = item(kMessagesId);
@@ -1022,7 +1058,7 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
     openFiles(state_, folderList(dir, {"other.stl", "shown.stl"}).get(), true, nullptr);
     ASSERT_TRUE(waitUntilShown());
     ModelPart& shown = state_->model.parts[1];
-    const uint8_t* otherBytes = state_->model.parts[0].fileView;
+    HeapHandle otherHeap = state_->model.parts[0].heap;
     setItemSolidsVisible(&state_->model, 1, 1, false);  // "b"
     HWND view = item(kViewId);
     runCommand(state_, kCommandWireframe, 0);
@@ -1052,7 +1088,7 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
     } saves[] = {{&later, false, true}, {&first, true, true}, {&broken, false, false}, {&later, true, true}};
     for (const auto& save : saves) {
         SCOPED_TRACE(save.bytes->size() + save.slowly);
-        const uint8_t* shownBytes = shown.fileView;
+        HeapHandle shownHeap = shown.heap;
         bool written = false;
         std::thread writer([&] {
             written = save.slowly ? writeSlowly(*save.bytes) : writeFileAt(dir + "shown.stl", *save.bytes);
@@ -1065,15 +1101,15 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
         DWORD done = GetTickCount();
         auto settled = [&] {
             return !state_->navigation.currentJob &&
-                   (save.loads ? shown.fileViewSize == save.bytes->size() && shown.fileView != shownBytes
+                   (save.loads ? shown.fileSize == save.bytes->size() && shown.heap != shownHeap
                                : text(item(kMessagesId)).find(L"STL error") != std::wstring::npos);
         };
         ASSERT_TRUE(pumpUntil(settled, 2000, dialog_));
         EXPECT_LE(GetTickCount() - done, 2000u);
-        EXPECT_EQ(state_->model.parts[0].fileView, otherBytes);  // the other part stays as it was
+        EXPECT_EQ(state_->model.parts[0].heap, otherHeap);  // the other part stays as it was
         EXPECT_EQ(text(item(kMessagesId)).substr(0, 25), L"shown.stl changed on disk");
         if (!save.loads) {
-            EXPECT_EQ(shown.fileView, shownBytes);
+            EXPECT_EQ(shown.heap, shownHeap);
             continue;
         }
         const ViewState& after = *viewStateOf(view);
@@ -1088,10 +1124,10 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
     runCommand(state_, kCommandSection, 0);
     runCommand(state_, kCommandSolid, 0);
     runCommand(state_, kCommandReloadOnChange, 0);
-    const uint8_t* shownBytes = shown.fileView;
+    HeapHandle shownHeap = shown.heap;
     ASSERT_TRUE(writeFileAt(dir + "shown.stl", first));
     pumpUntil([] { return false; }, 800, dialog_);
-    EXPECT_EQ(shown.fileView, shownBytes);
+    EXPECT_EQ(shown.heap, shownHeap);
     runCommand(state_, kCommandReloadOnChange, 0);
 }
 

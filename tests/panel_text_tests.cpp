@@ -48,7 +48,7 @@ protected:
                 mesh.boundsMax[axis] = spec.size;
             }
             ModelPart& part = model_.parts[slot];
-            part.fileView = &mapped_;
+            part.heap = &mapped_;
             part.gpuMesh = &mesh;
             part.format = spec.format;
             model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr, {spec.overhang[0], spec.overhang[1]}};
@@ -74,7 +74,7 @@ protected:
     std::vector<GpuMesh> meshes_;
     PanelFacts facts_{};
     StoredPrintChoice pla_{0, 0, kNoPrinter, {}};
-    const uint8_t mapped_ = 0;
+    uint8_t mapped_ = 0;  // any heap handle marks a used slot
 };
 
 const SurfaceCheck kOpen{1, 1, 4, 0, 0, 0, 0, 0};
@@ -124,7 +124,7 @@ TEST_F(PanelText, TheKindLineNamesTheFormatAndThe3mfWriter) {
 // them; ASCII STL parts never do, and an empty slot has none.
 TEST(TriangleColors, BinaryAnd3mfPartsWithAColouredSolid) {
     StlSolid solids[2]{};
-    const uint8_t mapped = 0;
+    uint8_t mapped = 0;
     struct Row {
         uint32_t format;
         bool mapped, firstColoured, secondColoured, expected;
@@ -136,7 +136,7 @@ TEST(TriangleColors, BinaryAnd3mfPartsWithAColouredSolid) {
     };
     for (const Row& row : rows) {
         ModelPart part{};
-        part.fileView = row.mapped ? &mapped : nullptr;
+        part.heap = row.mapped ? &mapped : nullptr;
         part.format = row.format;
         solids[0].hasColours = row.firstColoured;
         solids[1].hasColours = row.secondColoured;

@@ -119,6 +119,7 @@ TEST(RecentFiles, ReadOnlyASoundMultiStringOfTheApplicationKey) {
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &keys[0], nullptr),
               ERROR_SUCCESS);
     const std::wstring sound = stored({L"C:\\a.stl", L"C:\\b.stl"});
+    const std::wstring deep = stored({L"C:\\" + std::wstring(300, L'd') + L"\\a.stl", L"C:\\b.stl"});
     const std::wstring oversized(kMaxRecentStoredUnits + 1, L'\0');
     const struct {
         const char* what;
@@ -128,6 +129,7 @@ TEST(RecentFiles, ReadOnlyASoundMultiStringOfTheApplicationKey) {
         size_t listed;
     } cases[] = {
         {"sound", REG_MULTI_SZ, sound, sound.size() * 2, 2},
+        {"a path past 260 units", REG_MULTI_SZ, deep, deep.size() * 2, 2},
         {"a single string", REG_SZ, sound, sound.size() * 2, 0},
         {"binary", REG_BINARY, sound, sound.size() * 2, 0},
         {"odd byte count", REG_MULTI_SZ, sound + L'\0', sound.size() * 2 + 1, 0},

@@ -77,7 +77,6 @@ struct Part {
     Part() {
         ok = buildModelPart(&part, 0, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), heap, nullptr,
                             nullptr);
-        part.fileView = reinterpret_cast<const uint8_t*>(bytes.data());
         marks.resize(meshTriangleCount(&part.mesh) + 1);
         SurfaceCheck check;
         ok = ok && checkSurface(&part.mesh, &check, marks.data(), nullptr, nullptr) && check.openEdges > 0 &&

@@ -5,6 +5,8 @@
 
 #include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/dark_title_bar.h"
 #include "app/window_apartment.h"
@@ -91,6 +93,26 @@ TEST_F(AppsTheme, DarkOnlyWhenTheSettingSaysNoLightTheme) {
     EXPECT_TRUE(isThemeChange(reinterpret_cast<LPARAM>(L"ImmersiveColorSet")));
     EXPECT_FALSE(isThemeChange(reinterpret_cast<LPARAM>(L"WindowsThemeElement")));
     EXPECT_FALSE(isThemeChange(0));
+}
+
+// Before Windows 10 20H1 the attribute is 19 and 20 is refused; Wine takes
+// neither, so a stand-in answers as each system would.
+TEST_F(AppsTheme, TheTitleBarFallsBackToAttribute19WhereTwentyIsRefused) {
+    static std::vector<std::pair<DWORD, BOOL>> calls;
+    static bool refuse20;
+    auto fake = [](HWND, DWORD attribute, LPCVOID data, DWORD size) -> HRESULT {
+        calls.emplace_back(attribute, size == sizeof(BOOL) ? *static_cast<const BOOL*>(data) : -1);
+        return attribute == 20 && refuse20 ? E_INVALIDARG : S_OK;
+    };
+    const DWORD zero = 0;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"AppsUseLightTheme", REG_DWORD, &zero, 4), ERROR_SUCCESS);
+    for (bool refused : {false, true}) {
+        calls.clear();
+        refuse20 = refused;
+        followAppsTheme(nullptr, fake);
+        using Calls = std::vector<std::pair<DWORD, BOOL>>;
+        EXPECT_EQ(calls, refused ? (Calls{{20, TRUE}, {19, TRUE}}) : (Calls{{20, TRUE}}));
+    }
 }
 
 }  // namespace

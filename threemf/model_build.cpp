@@ -132,7 +132,6 @@ void emitMesh(const ModelObject* object, const Transform& transform, Filling* fi
         float placed[3][3];
         for (int c = 0; c < 3; ++c) place(transform, vertices + 3 * uint64_t{corners[3 * uint64_t{t} + c]}, placed[c]);
         StlTriangle triangle;
-        memset(triangle.normal, 0, sizeof triangle.normal);
         memcpy(triangle.vertices[0], placed[0], 12);
         memcpy(triangle.vertices[1], placed[mirrored ? 2 : 1], 12);
         memcpy(triangle.vertices[2], placed[mirrored ? 1 : 2], 12);

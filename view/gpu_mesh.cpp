@@ -124,8 +124,12 @@ struct CornerLanes {
     __m128i nonFinite;
 };
 
-inline CornerLanes loadCorner(const uint8_t* record, size_t offset) {
-    __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + offset));
+// A corner in lanes 1 to 3, from the 16 bytes that end with it; the first
+// corner, with nothing before it in the record, is loaded from its start and moved up.
+inline CornerLanes loadCorner(const uint8_t* record, uint32_t corner) {
+    const uint8_t* corners = record + offsetof(StlTriangle, vertices);
+    __m128i bits = corner ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(corners + 12 * corner - 4))
+                          : _mm_slli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(corners)), 4);
     __m128i exponent = _mm_set1_epi32(0x7F800000);
     __m128i nonFinite = _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
     return CornerLanes{_mm_castsi128_ps(bits), _mm_castsi128_ps(_mm_or_si128(bits, nonFinite)), nonFinite};
@@ -187,10 +191,9 @@ void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3],
         triangles += solid.triangleCount;
         for (uint32_t i = 0; i < solid.triangleCount; ++i, record += sizeof(StlTriangle)) {
 #if STLV_SSE2
-            constexpr size_t kFirstLane = offsetof(StlTriangle, vertices) - sizeof(float);
-            CornerLanes a = loadCorner(record, kFirstLane);
-            CornerLanes b = loadCorner(record, kFirstLane + 12);
-            CornerLanes c = loadCorner(record, kFirstLane + 24);
+            CornerLanes a = loadCorner(record, 0);
+            CornerLanes b = loadCorner(record, 1);
+            CornerLanes c = loadCorner(record, 2);
             lowLanes = _mm_min_ps(c.forBounds, _mm_min_ps(b.forBounds, _mm_min_ps(a.forBounds, lowLanes)));
             highLanes = _mm_max_ps(c.forBounds, _mm_max_ps(b.forBounds, _mm_max_ps(a.forBounds, highLanes)));
             __m128i nonFinite = _mm_or_si128(a.nonFinite, _mm_or_si128(b.nonFinite, c.nonFinite));
