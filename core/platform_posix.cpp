@@ -1,5 +1,6 @@
 // POSIX stand-ins for the Win32 services of platform.h, for the native build.
 #include "core/platform.h"
+#include "core/read_faults.h"
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -428,6 +429,11 @@ bool copyFileToMemory(const Utf16* path, const uint8_t** bytes, uint64_t* size) 
         ok = memory != MAP_FAILED;
     }
     for (uint64_t done = 0; ok && done < total;) {
+        if (fileReadFails()) {
+            errno = EIO;
+            ok = false;
+            break;
+        }
         ssize_t got = ::read(file, static_cast<uint8_t*>(memory) + done, total - done);
         if (got < 0 && errno == EINTR) continue;
         if (got == 0) errno = EIO;  // shorter than it was a moment ago: cut while being read

@@ -1,5 +1,6 @@
 // The platform services of platform.h on Win32.
 #include "core/platform.h"
+#include "core/read_faults.h"
 
 #include <windows.h>
 
@@ -220,7 +221,9 @@ bool copyFileToMemory(const Utf16* path, const uint8_t** bytes, uint64_t* size) 
     for (uint64_t done = 0; read && done < total;) {
         constexpr uint64_t kChunk = uint64_t(1) << 26;  // ReadFile takes 32-bit counts
         DWORD chunk = static_cast<DWORD>(total - done < kChunk ? total - done : kChunk), got = 0;
-        read = ReadFile(file, memory + done, chunk, &got, nullptr) != 0;
+        bool gone = fileReadFails();
+        if (gone) SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        read = !gone && ReadFile(file, memory + done, chunk, &got, nullptr) != 0;
         if (read && got == 0) {  // shorter than it was a moment ago: cut while being read
             SetLastError(ERROR_HANDLE_EOF);
             read = false;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/read_faults.h"
 #include "core/spin_lock.h"
 #include "load/load_job.h"
 #include "tests/sink_recorder.h"
@@ -99,6 +100,22 @@ TEST_F(LoadJobTest, ALoadedFileIsNotHeldAndItsPartKeepsItsOwnCopy) {
     const ModelPart& b = part(1);
     EXPECT_EQ(std::string(b.mesh.solids[0].name.bytes, b.mesh.solids[0].name.length), "kept");
     EXPECT_EQ(b.mesh.solids[0].triangles[0].vertices[2][2], 4.0f);
+}
+
+// A read that fails mid-load (a USB stick pulled, a share gone) is an error
+// of that file's load; the files before it stay loaded.
+TEST_F(LoadJobTest, AReadThatFailsIsAnErrorOfThatLoad) {
+    folder_.write("a.stl", binaryStl({unitTriangle()}));
+    folder_.write("b.stl", binaryStl({unitTriangle()}));
+    failFileReadsAfter(1);
+    run({"a.stl", "b.stl"});
+    failFileReadsAfter(-1);
+    EXPECT_EQ(parts(), 1u);
+    EXPECT_EQ(job_->state, kLoadFinished);
+    std::u16string text = messages();
+    size_t second = text.find(u"b.stl\r\n");
+    ASSERT_NE(second, std::u16string::npos) << std::string(text.begin(), text.end());
+    EXPECT_GT(text.size(), second + 7) << "the system's reason follows the name";
 }
 
 // What one file called f.stl gives: loaded or not, and every message line.
