@@ -613,6 +613,7 @@ TEST_F(RenderProblems, OverhangsShowThroughTheSection) {
         return isOverhangPixel(at(int(px), int(py)));
     };
     for (RenderMode mode : {kRenderSolid, kRenderOutline}) {
+        if (underWineVulkan() && mode != kRenderSolid) continue;  // wireframe polygons come out filled
         below.mode = mode;
         below.section.flip = 0;
         draw({mesh.gpu}, below);
