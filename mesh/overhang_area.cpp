@@ -33,26 +33,43 @@ double dot(const double a[3], const double b[3]) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
-void addTriangle(OverhangSums* sums, const float v[9], const OverhangFrame& frame, double sine) {
+// The slack of a face's corners: a millionth of their largest coordinate.
+double slackOf(const float v[9]) {
+    float largest = 0;
+    for (int i = 0; i < 9; ++i) largest = fmaxf(largest, fabsf(v[i]));
+    return kBedSlack * largest;
+}
+
+// The way up as an axis, the common case: a coordinate, no products.
+struct AxisUp {
+    int axis;
+    double along(const double v[3]) const { return v[axis]; }
+};
+
+// The way up of a part turned onto a face.
+struct TurnedUp {
+    const double* up;
+    double along(const double v[3]) const { return dot(up, v); }
+};
+
+template <typename Up>
+void addTriangle(OverhangSums* sums, const float v[9], const Up& up, bool insideOut, double sine) {
     double p[3][3];
-    double largest = 0;
-    for (int i = 0; i < 9; ++i) {
-        p[i / 3][i % 3] = v[i];
-        largest = fmax(largest, fabs(double{v[i]}));
-    }
-    double slack = kBedSlack * largest;
-    double a = dot(frame.up, p[0]), b = dot(frame.up, p[1]), c = dot(frame.up, p[2]);
-    lowerPlane(sums, fmin(a, fmin(b, c)), slack);
+    for (int i = 0; i < 9; ++i) p[i / 3][i % 3] = v[i];
+    double a = up.along(p[0]), b = up.along(p[1]), c = up.along(p[2]);
+    double low = fmin(a, fmin(b, c));
+    // Only a new lowest plane and an overhang need the slack.
+    if (low < sums->lowest) lowerPlane(sums, low, slackOf(v));
     double e[3], f[3];
     for (int i = 0; i < 3; ++i) {
         e[i] = p[1][i] - p[0][i];
         f[i] = p[2][i] - p[0][i];
     }
     double cross[3] = {e[1] * f[2] - e[2] * f[1], e[2] * f[0] - e[0] * f[2], e[0] * f[1] - e[1] * f[0]};
-    double up = dot(cross, frame.up);
-    if (!isOverhang(cross, frame.insideOut ? -up : up, sine)) return;
+    double upward = up.along(cross);
+    if (!isOverhang(cross, insideOut ? -upward : upward, sine)) return;
     double twiceArea = sqrt(dot(cross, cross));
-    bool onBed = fmax(a, fmax(b, c)) <= sums->lowest + slack;
+    bool onBed = fmax(a, fmax(b, c)) <= sums->lowest + slackOf(v);
     (onBed ? sums->onLowest : sums->elsewhere) += twiceArea;
 }
 
@@ -62,19 +79,34 @@ bool allFinite(const float v[9]) {
     return true;
 }
 
-}  // namespace
-
-double overhangArea(const StlMesh* mesh, const OverhangFrame& frame, double degrees, float unitScale) {
-    double sine = sin(degrees * (kPi / 180.0));
+template <typename Up>
+OverhangSums sumOverhangs(const StlMesh* mesh, const Up& up, bool insideOut, double sine) {
     OverhangSums sums;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
         const uint8_t* record = reinterpret_cast<const uint8_t*>(mesh->solids[s].triangles);
         for (uint32_t i = 0; i < mesh->solids[s].triangleCount; ++i, record += sizeof(StlTriangle)) {
             float corners[9];
             memcpy(corners, record + offsetof(StlTriangle, vertices), sizeof corners);
-            if (allFinite(corners)) addTriangle(&sums, corners, frame, sine);
+            if (allFinite(corners)) addTriangle(&sums, corners, up, insideOut, sine);
         }
     }
+    return sums;
+}
+
+// The axis the way up is, or -1.
+int axisOf(const double up[3]) {
+    for (int axis = 0; axis < 3; ++axis)
+        if (up[axis] == 1 && up[(axis + 1) % 3] == 0 && up[(axis + 2) % 3] == 0) return axis;
+    return -1;
+}
+
+}  // namespace
+
+double overhangArea(const StlMesh* mesh, const OverhangFrame& frame, double degrees, float unitScale) {
+    double sine = sin(degrees * (kPi / 180.0));
+    int axis = axisOf(frame.up);
+    OverhangSums sums = axis >= 0 ? sumOverhangs(mesh, AxisUp{axis}, frame.insideOut, sine)
+                                  : sumOverhangs(mesh, TurnedUp{frame.up}, frame.insideOut, sine);
     double scale = unitScale;
     return sums.elsewhere / 2 * scale * scale;
 }
