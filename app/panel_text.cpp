@@ -148,8 +148,9 @@ void writeFactsLine(const PanelFacts* facts, Utf16* out) {
         if (check.state == kCheckPending) noVolume = U16("");
         else if (noVolume) continue;
         else if (check.state != kCheckDone) noVolume = U16("volume: surface not checked");
-        else if (!check.result.closed) noVolume = U16("volume: surface not closed");
+        else if (check.result.openEdges) noVolume = U16("volume: surface not closed");
         else if (check.result.flippedEdges) noVolume = U16("volume: faces turned the wrong way");
+        else if (check.result.unevenEdges) noVolume = U16("volume: surface not closed");
         else insideOut |= check.result.insideOut != 0;
     }
     out = appendPartPrefix(out, facts);
@@ -229,6 +230,7 @@ void writeCheckLine(const PanelFacts* facts, Utf16* out) {
         total.openEdges += r.openEdges;
         total.nonManifoldEdges += r.nonManifoldEdges;
         total.flippedEdges += r.flippedEdges;
+        total.flippedFaces += r.flippedFaces;
         total.degenerateTriangles += r.degenerateTriangles;
         total.weldedCorners += r.weldedCorners;
         closed &= r.closed != 0;
@@ -257,9 +259,12 @@ void writeCheckLine(const PanelFacts* facts, Utf16* out) {
         out = appendFinding(out, &first, total.nonManifoldEdges, U16(" edge shared by more than two faces"),
                             U16(" edges shared by more than two faces"), locale);
     if (total.flippedEdges)
-        out = appendFinding(out, &first, total.flippedEdges, U16(" edge between faces turned opposite ways"),
-                            U16(" edges between faces turned opposite ways"), locale);
-    if (closed && insideOut && total.shells) {
+        out = appendFinding(out, &first, total.flippedFaces, U16(" face turned the wrong way"),
+                            U16(" faces turned the wrong way"), locale);
+    if (closed && !total.shells && !total.degenerateTriangles) {
+        out = appendUtf16(out, U16("No triangles"));
+        first = false;
+    } else if (closed && insideOut && total.shells) {
         if (!first) out = appendUtf16(out, U16("; "));
         out = appendUtf16(out, U16("Inside out: all faces point inwards"));
         first = false;

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(got.nonManifoldEdges == want.nonManifoldEdges && got.flippedEdges == want.flippedEdges);
     FUZZ_CHECK(got.degenerateTriangles == want.degenerateTriangles && got.closed == want.closed);
     FUZZ_CHECK(got.weldedCorners == want.weldedCorners);
-    FUZZ_CHECK(!got.insideOut || (got.closed && got.flippedEdges == 0));
+    FUZZ_CHECK(!got.insideOut || got.unevenEdges == 0);
     uint64_t openSides = 0, nonManifoldSides = 0, flippedFaces = 0;
     for (uint8_t m : marks) {
         for (int k = 0; k < 3; ++k) {
@@ -83,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!(m & 0x80));
     }
     FUZZ_CHECK(openSides == got.openEdges && nonManifoldSides == got.nonManifoldEdges);
-    FUZZ_CHECK(flippedFaces <= 2 * got.flippedEdges && (flippedFaces == 0) == (got.flippedEdges == 0));
+    FUZZ_CHECK(flippedFaces == got.flippedFaces && (flippedFaces == 0) == (got.flippedEdges == 0));
+    FUZZ_CHECK(got.unevenEdges == want.unevenEdges);
     return 0;
 }

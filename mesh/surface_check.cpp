@@ -418,6 +418,12 @@ struct EdgeCount {
     uint8_t* marks;
     SurfaceCheck* check;
     uint64_t shellJoins;  // joins of two shells into one
+    // Set for the second walk, once flipped edges were found: faces joined
+    // through edges their faces run opposite ways (regions of one
+    // orientation), and the pairs of faces of each flipped edge.
+    uint32_t* regionParent;
+    uint32_t* flippedPairs;
+    uint32_t pairCount;
 };
 
 // The larger vertex of a side, and whether the side runs towards it.
@@ -428,21 +434,34 @@ uint32_t otherEnd(const EdgeCount& edges, uint32_t side, bool* forward) {
     return a < b ? b : a;
 }
 
-// What an edge of `count` uses (3: three or more), `forwards` of them from the
-// smaller vertex to the larger, makes of its first side and of each side.
-void classifyEdge(const EdgeCount& edges, uint32_t side, bool first, uint32_t count, uint32_t forwards) {
-    uint32_t t = side >> 2, k = side & 3;
-    bool flipped = count == 2 && forwards != 1;
-    if (flipped) edges.marks[t] |= kMarkFlipped;
-    if (!first) return;
+// Counts of uses beyond which a large bucket's edge no longer counts exactly.
+constexpr uint32_t kCountCap = 15;
+
+// Once per edge of `count` uses (kCountCap: that many or more), `forwards`
+// of them from the smaller vertex to the larger; `first` and, for two
+// uses, `second` are positions of its sides.
+void countEdge(EdgeCount* edges, uint32_t first, uint32_t second, uint32_t count, uint32_t forwards) {
+    uint32_t t = edges->sides[first] >> 2, k = edges->sides[first] & 3;
+    if (edges->regionParent) {
+        if (count != 2) return;
+        uint32_t other = edges->sides[second] >> 2;
+        if (forwards == 1) {
+            join(edges->regionParent, t, other);
+        } else {
+            edges->flippedPairs[2 * edges->pairCount] = t;
+            edges->flippedPairs[2 * edges->pairCount++ + 1] = other;
+        }
+        return;
+    }
+    if (count >= kCountCap || 2 * forwards != count) ++edges->check->unevenEdges;
     if (count == 1) {
-        ++edges.check->openEdges;
-        edges.marks[t] |= static_cast<uint8_t>(kMarkOpenSide << k);
+        ++edges->check->openEdges;
+        edges->marks[t] |= static_cast<uint8_t>(kMarkOpenSide << k);
     } else if (count >= 3) {
-        ++edges.check->nonManifoldEdges;
-        edges.marks[t] |= static_cast<uint8_t>(kMarkNonManifoldSide << k);
-    } else if (flipped) {
-        ++edges.check->flippedEdges;
+        ++edges->check->nonManifoldEdges;
+        edges->marks[t] |= static_cast<uint8_t>(kMarkNonManifoldSide << k);
+    } else if (forwards != 1) {
+        ++edges->check->flippedEdges;
     }
 }
 
@@ -453,6 +472,7 @@ constexpr uint8_t kMarkWithoutArea = 0x80;
 // Most vertices are the smaller end of a handful of sides: those are
 // matched within the bucket, in the cache, instead of through firstUse.
 constexpr uint32_t kSmallBucket = 16;
+static_assert(kSmallBucket < 256);
 
 void countSmallBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
     uint32_t n = end - begin, other[kSmallBucket], second[kSmallBucket];
@@ -468,34 +488,21 @@ void countSmallBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
         if (j == i) {
             count[i] = 1;
             forwards[i] = forward;
+            second[i] = i;
             continue;
         }
         if (count[j] == 1) second[j] = i;
         ++count[j];
         forwards[j] = static_cast<uint8_t>(forwards[j] + forward);
-        edges->shellJoins += join(edges->shellParent, sides[j] >> 2, sides[i] >> 2);
+        if (!edges->regionParent) edges->shellJoins += join(edges->shellParent, sides[j] >> 2, sides[i] >> 2);
     }
-    // Once per edge, on its first side; a flipped edge marks both of its faces.
-    for (uint32_t i = 0; i < n; ++i) {
-        if (!first[i]) continue;
-        uint32_t t = sides[i] >> 2, k = sides[i] & 3;
-        if (count[i] == 1) {
-            ++edges->check->openEdges;
-            edges->marks[t] |= static_cast<uint8_t>(kMarkOpenSide << k);
-        } else if (count[i] >= 3) {
-            ++edges->check->nonManifoldEdges;
-            edges->marks[t] |= static_cast<uint8_t>(kMarkNonManifoldSide << k);
-        } else if (forwards[i] != 1) {
-            ++edges->check->flippedEdges;
-            edges->marks[t] |= kMarkFlipped;
-            edges->marks[sides[second[i]] >> 2] |= kMarkFlipped;
-        }
-    }
+    for (uint32_t i = 0; i < n; ++i)
+        if (first[i]) countEdge(edges, begin + i, begin + second[i], count[i], forwards[i]);
 }
 
-// A large bucket: per side position, uses of its edge (1, 2, 3 = three or
-// more) in bits 0-1, uses running from the smaller vertex to the larger in
-// bits 2-3; firstUse holds a position of this bucket or an older one.
+// A large bucket: per side position, uses of its edge (up to kCountCap) in
+// bits 0-3, uses running from the smaller vertex to the larger in bits 4-7;
+// firstUse holds a position of this bucket or an older one.
 void countBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
     uint8_t* uses = edges->uses;
     for (uint32_t p = begin; p < end; ++p) {
@@ -504,20 +511,136 @@ void countBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
         uint32_t first = edges->firstUse[w];
         if (first - begin >= end - begin) {  // none yet in this bucket
             edges->firstUse[w] = p;
-            uses[p] = static_cast<uint8_t>(1 | (forward ? 4 : 0));
+            uses[p] = static_cast<uint8_t>(1 | (forward ? 16 : 0));
             continue;
         }
-        uint8_t count = uses[first] & 3, forwards = uses[first] >> 2;
-        if (count < 3) ++count;
-        if (forwards < 3 && forward) ++forwards;
-        uses[first] = static_cast<uint8_t>(count | forwards << 2);
-        edges->shellJoins += join(edges->shellParent, edges->sides[first] >> 2, edges->sides[p] >> 2);
+        uint32_t count = uses[first] & 15, forwards = uses[first] >> 4;
+        if (count < kCountCap) ++count;
+        if (forwards < kCountCap && forward) ++forwards;
+        uses[first] = static_cast<uint8_t>(count | forwards << 4);
+        if (!edges->regionParent)
+            edges->shellJoins += join(edges->shellParent, edges->sides[first] >> 2, edges->sides[p] >> 2);
     }
+    // Each edge once: at its first side, or at its second when it has two.
     for (uint32_t p = begin; p < end; ++p) {
         bool forward;
         uint32_t first = edges->firstUse[otherEnd(*edges, edges->sides[p], &forward)];
-        classifyEdge(*edges, edges->sides[p], first == p, uses[first] & 3, uses[first] >> 2);
+        uint32_t count = uses[first] & 15;
+        if ((count == 2) == (first != p)) countEdge(edges, first, p, count, uses[first] >> 4);
     }
+}
+
+// Walks the buckets of sides; false when stopped.
+bool walkBuckets(EdgeCount* edges, const uint32_t* bucketEnd, uint32_t vertices, const volatile uint8_t* keepGoing) {
+    uint32_t begin = 0;
+    for (uint32_t v = 0; v < vertices; ++v) {
+        uint32_t end = bucketEnd[v];
+        if (v % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
+        if (end - begin <= kSmallBucket) countSmallBucket(edges, begin, end);
+        else countBucket(edges, begin, end);
+        begin = end;
+    }
+    return true;
+}
+
+// Faces turned the wrong way: the regions of one orientation that flipped
+// edges bound are coloured two ways, neighbours across a flipped edge apart;
+// in each group of regions so joined the colour with fewer faces is the
+// wrong one. A group that cannot be so coloured (a Möbius-like surface)
+// with no face of the other colour has the faces of its flipped edges marked.
+struct Orientation {
+    uint32_t* regionParent = nullptr;
+    uint32_t* flippedPairs = nullptr;
+    uint32_t* faces = nullptr;  // per region root
+    uint32_t* neighbourStart = nullptr;  // per region root, and the end
+    uint32_t* neighbours = nullptr;
+    uint32_t* queue = nullptr;
+    uint8_t* colour = nullptr;  // per region root: 0 or 1 while colouring, then kRight, kWrong or kBothSides
+    ~Orientation() {
+        void* blocks[] = {regionParent, flippedPairs, faces, neighbourStart, neighbours, queue, colour};
+        for (void* block : blocks) freeBytes(block);
+    }
+};
+constexpr uint8_t kRight = 0, kWrong = 2, kBothSides = 3, kUnseen = 0xFF;
+
+// Colours the group of regions from `start`; returns the faces found wrong.
+uint64_t colourGroup(Orientation* o, uint32_t start) {
+    uint32_t head = 0, tail = 0;
+    uint64_t faces[2] = {0, 0};
+    bool odd = false;
+    o->colour[start] = 0;
+    o->queue[tail++] = start;
+    while (head < tail) {
+        uint32_t r = o->queue[head++];
+        faces[o->colour[r]] += o->faces[r];
+        for (uint32_t i = o->neighbourStart[r]; i < o->neighbourStart[r + 1]; ++i) {
+            uint32_t next = o->neighbours[i];
+            if (o->colour[next] == kUnseen) {
+                o->colour[next] = static_cast<uint8_t>(1 - o->colour[r]);
+                o->queue[tail++] = next;
+            } else {
+                odd |= o->colour[next] == o->colour[r];
+            }
+        }
+    }
+    uint8_t wrong = faces[1] <= faces[0] ? 1 : 0;  // the side of the group's first region stays right on a tie
+    bool bothSides = odd && !faces[wrong];
+    for (uint32_t i = 0; i < tail; ++i) {
+        uint8_t& c = o->colour[o->queue[i]];
+        c = bothSides ? kBothSides : c == wrong ? kWrong : kRight;
+    }
+    return bothSides ? 0 : faces[wrong];
+}
+
+bool markFlippedFaces(EdgeCount* edges, const uint32_t* bucketEnd, uint32_t vertices, uint32_t triangles,
+                      const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    Orientation o;
+    uint64_t pairs = edges->check->flippedEdges;
+    if (!(o.regionParent = static_cast<uint32_t*>(allocArray(processHeap(), triangles, 4, sink))) ||
+        !(o.flippedPairs = static_cast<uint32_t*>(allocArray(processHeap(), pairs, 8, sink))) ||
+        !(o.faces = static_cast<uint32_t*>(allocArray(processHeap(), triangles, 4, sink))) ||
+        !(o.neighbourStart = static_cast<uint32_t*>(allocArray(processHeap(), triangles + 1ull, 4, sink))) ||
+        !(o.neighbours = static_cast<uint32_t*>(allocArray(processHeap(), pairs, 8, sink))) ||
+        !(o.queue = static_cast<uint32_t*>(allocArray(processHeap(), triangles, 4, sink))) ||
+        !(o.colour = static_cast<uint8_t*>(allocArray(processHeap(), triangles, 1, sink))))
+        return false;
+    for (uint32_t t = 0; t < triangles; ++t) o.regionParent[t] = t;
+    memset(edges->firstUse, 0xFF, static_cast<size_t>(vertices) * 4);  // positions of the first walk
+    edges->regionParent = o.regionParent;
+    edges->flippedPairs = o.flippedPairs;
+    edges->pairCount = 0;
+    bool walked = walkBuckets(edges, bucketEnd, vertices, keepGoing);
+    edges->regionParent = nullptr;
+    if (!walked) return false;
+    uint8_t* marks = edges->marks;
+    memset(o.faces, 0, static_cast<size_t>(triangles) * 4);
+    for (uint32_t t = 0; t < triangles; ++t)
+        if (!(marks[t] & kMarkWithoutArea)) ++o.faces[findRoot(o.regionParent, t)];
+    // Each region's neighbours across flipped edges, by region root.
+    uint32_t ends = 2 * edges->pairCount;
+    const uint32_t* pair = o.flippedPairs;
+    uint32_t* start = o.neighbourStart;
+    memset(start, 0, (triangles + 1ull) * 4);
+    for (uint32_t i = 0; i < ends; ++i) ++start[findRoot(o.regionParent, pair[i]) + 1];
+    for (uint32_t r = 0; r < triangles; ++r) start[r + 1] += start[r];
+    memcpy(o.queue, start, static_cast<size_t>(triangles) * 4);  // cursors until the colouring
+    for (uint32_t i = 0; i < ends; ++i)
+        o.neighbours[o.queue[findRoot(o.regionParent, pair[i])]++] = findRoot(o.regionParent, pair[i ^ 1]);
+    memset(o.colour, kUnseen, triangles);
+    uint64_t wrongFaces = 0;
+    for (uint32_t i = 0; i < ends; ++i) {
+        uint32_t r = findRoot(o.regionParent, pair[i]);
+        if (o.colour[r] == kUnseen) wrongFaces += colourGroup(&o, r);
+    }
+    for (uint32_t t = 0; t < triangles; ++t)
+        if (!(marks[t] & kMarkWithoutArea) && o.colour[findRoot(o.regionParent, t)] == kWrong) marks[t] |= kMarkFlipped;
+    for (uint32_t i = 0; i < ends; ++i) {
+        if (o.colour[findRoot(o.regionParent, pair[i])] != kBothSides || (marks[pair[i]] & kMarkFlipped)) continue;
+        marks[pair[i]] |= kMarkFlipped;
+        ++wrongFaces;
+    }
+    edges->check->flippedFaces = wrongFaces;
+    return true;
 }
 
 // Edges, shells and holes of the mesh whose corners have the ids (below
@@ -566,15 +689,9 @@ bool checkEdges(const uint32_t* ids, uint32_t corners, uint32_t vertices, uint8_
     }
     // Filling moved each bucket's start to its end: bucket v is [end(v-1), end(v)).
 
-    EdgeCount edges{ids, sides, work->edgeUses, firstUse, parent, marks, &check, 0};
-    uint32_t begin = 0;
-    for (uint32_t v = 0; v < vertices; ++v) {
-        uint32_t end = bucketEnd[v];
-        if (v % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
-        if (end - begin <= kSmallBucket) countSmallBucket(&edges, begin, end);
-        else countBucket(&edges, begin, end);
-        begin = end;
-    }
+    EdgeCount edges{ids, sides, work->edgeUses, firstUse, parent, marks, &check, 0, nullptr, nullptr, 0};
+    if (!walkBuckets(&edges, bucketEnd, vertices, keepGoing)) return false;
+    if (check.flippedEdges && !markFlippedFaces(&edges, bucketEnd, vertices, triangles, keepGoing, sink)) return false;
     freeBytes(take(&work->sides));
     freeBytes(take(&work->edgeUses));
     freeBytes(take(&work->firstUse));
@@ -690,7 +807,7 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
     check.weldedCorners = near.joined;
 
     check.closed = check.openEdges == 0 && check.nonManifoldEdges == 0;
-    if (check.closed && check.flippedEdges == 0) {
+    if (check.unevenEdges == 0) {
         if (!near.volume) sumSixVolume(&work.volume);
         check.insideOut = work.volume.sixVolume < 0;
     }

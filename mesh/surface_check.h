@@ -3,7 +3,8 @@
 // +0), and then when every coordinate lies within 2^-20 of the part's largest
 // extent of the other's (a seam written as 6e-17 on one side and 0 on the
 // other is no hole); everything runs in linear time on temporary arrays,
-// freed before returning.
+// freed before returning. The volume is well defined where every edge is run
+// as often one way as the other: two closed boxes on one edge have one.
 #pragma once
 #include <cstdint>
 #include "core/platform.h"
@@ -19,18 +20,20 @@ struct SurfaceCheck {
     uint64_t flippedEdges;         // two faces running it the same way
     uint64_t degenerateTriangles;  // two corners on one vertex; left out of the rest
     uint8_t closed;                // no open and no non-manifold edges
-    uint8_t insideOut;             // closed, nothing flipped, negative volume
+    uint8_t insideOut;             // no uneven edge, negative volume
     uint64_t weldedCorners;        // bit-distinct positions that joined another within the welding distance
+    uint64_t flippedFaces;         // the smaller side of each region that flipped edges bound
+    uint64_t unevenEdges;          // run more often one way than the other (open and flipped ones too)
 };
 #pragma pack(pop)
-static_assert(sizeof(SurfaceCheck) == 58);
+static_assert(sizeof(SurfaceCheck) == 74);
 static_assert(offsetof(SurfaceCheck, closed) == 48);
 static_assert(offsetof(SurfaceCheck, weldedCorners) == 50);
 
 // Bits of the per-triangle problem marks: side i runs from corner i to i+1.
 constexpr uint8_t kMarkOpenSide = 0x01;         // shifted left by the side
 constexpr uint8_t kMarkNonManifoldSide = 0x08;  // shifted left by the side; on one face of the edge
-constexpr uint8_t kMarkFlipped = 0x40;          // the face has a flipped edge
+constexpr uint8_t kMarkFlipped = 0x40;          // the face is on the smaller side of flipped edges
 
 // Checks all solids of the mesh together. With marks non-null, fills one byte
 // per triangle (solids in order). Returns false when keepGoing turned 0 or

@@ -691,7 +691,7 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
 TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFollowsIt) {
     std::vector<TestTriangle> cube = cubeTriangles(), openCube(cube.begin() + 2, cube.end());
     std::vector<TestTriangle> everything = openCube;  // open, turned and a sliver: the line wraps
-    std::swap(everything[1].vertices[1], everything[1].vertices[2]);  // beside the hole
+    std::swap(everything[2].vertices[1], everything[2].vertices[2]);  // in front, beside the hole
     everything.push_back(unitTriangle());
     memcpy(everything.back().vertices[1], everything.back().vertices[0], 12);
     struct Row {
@@ -704,7 +704,7 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         {"closed", cube, L"Closed surface, 1 shell", L" if solid", false, false},
         {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed", true, false},
         {"everything", everything,
-         L"Not closed: 1 hole (4 open edges); 3 edges between faces turned opposite ways; 1 triangle without area",
+         L"Not closed: 1 hole (4 open edges); 1 face turned the wrong way; 1 triangle without area",
          L"volume: surface not closed", true, true},
     };
     runCommand(state_, kCommandShowProblems, 0);

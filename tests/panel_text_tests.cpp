@@ -77,13 +77,16 @@ protected:
     uint8_t mapped_ = 0;  // any heap handle marks a used slot
 };
 
-const SurfaceCheck kOpen{1, 1, 4, 0, 0, 0, 0, 0};
-const SurfaceCheck kTurned{1, 0, 0, 0, 3, 0, 1, 0};
+const SurfaceCheck kOpen{1, 1, 4, 0, 0, 0, 0, 0, 0, 0, 4};
+const SurfaceCheck kTurned{1, 0, 0, 0, 3, 0, 1, 0, 0, 1, 3};
 const SurfaceCheck kInside{1, 0, 0, 0, 0, 0, 1, 1};
 const SurfaceCheck kSliver{1, 0, 0, 0, 0, 1, 1, 0};
-const SurfaceCheck kEverything{1, 1, 4, 2, 3, 1, 0, 0, 2};
+const SurfaceCheck kEverything{1, 1, 4, 2, 3, 1, 0, 0, 2, 2, 9};
 const SurfaceCheck kWelded{1, 0, 0, 0, 0, 0, 1, 0, 28};
 const SurfaceCheck kWeldedOne{2, 0, 0, 0, 0, 0, 1, 0, 1};
+const SurfaceCheck kOnAnEdge{1, 0, 0, 1, 0, 0, 0, 0};  // two closed boxes sharing an edge
+const SurfaceCheck kWall{1, 0, 0, 3, 0, 0, 0, 0, 0, 0, 3};
+const SurfaceCheck kEmpty{0, 0, 0, 0, 0, 0, 1, 0};
 
 PartSpec checked(SurfaceCheck result, uint8_t state = kCheckDone) {
     PartSpec part = kCube;
@@ -164,14 +167,21 @@ TEST_F(PanelText, TheFactsAndCheckLinesFollowEachPartsCheck) {
         {"open", {checked(kOpen)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"),
          U16("Not closed: 1 hole (4 open edges)")},
         {"turned", {checked(kTurned)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: faces turned the wrong way"),
-         U16("3 edges between faces turned opposite ways")},
+         U16("1 face turned the wrong way")},
+        {"boxes on an edge", {checked(kOnAnEdge)}, -1,
+         U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),
+         U16("1 edge shared by more than two faces")},
+        {"a wall inside", {checked(kWall)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"),
+         U16("3 edges shared by more than two faces")},
+        {"empty", {checked(kEmpty)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),
+         U16("No triangles")},
         {"inside out", {checked(kInside)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3 (inside out), 1.24\u2009g of PLA if solid"),
          U16("Inside out: all faces point inwards")},
         {"sliver", {checked(kSliver)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),
          U16("Closed surface, 1 shell; 1 triangle without area")},
         {"everything", {checked(kEverything)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"),
-         U16("Not closed: 1 hole (4 open edges); 2 edges shared by more than two faces; 3 edges between faces turned "
-             "opposite ways; 1 triangle without area; 2 corners joined across tiny gaps")},
+         U16("Not closed: 1 hole (4 open edges); 2 edges shared by more than two faces; 2 faces turned the wrong way; "
+             "1 triangle without area; 2 corners joined across tiny gaps")},
         {"welded", {checked(kWelded)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),
          U16("Closed surface, 1 shell; 28 corners joined across tiny gaps")},
         {"welded once", {checked(kWeldedOne)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),

@@ -115,6 +115,9 @@ inline SurfaceCheck plainCount(const StlMesh& mesh) {
         }
         if (count >= 3) ++r.nonManifoldEdges;
         if (count == 2 && uses[i].forward == uses[i + 1].forward) ++r.flippedEdges;
+        size_t forwards = 0;
+        for (size_t k = i; k < j; ++k) forwards += uses[k].forward;
+        if (2 * forwards != count) ++r.unevenEdges;
         for (size_t k = i + 1; k < j; ++k) {
             faceLinks[uses[i].face].push_back(uses[k].face);
             faceLinks[uses[k].face].push_back(uses[i].face);

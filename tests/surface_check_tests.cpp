@@ -269,7 +269,7 @@ TEST(SurfaceCheck, MarksPlaceTheProblems) {
     std::vector<Tri> oneReversed = c;
     oneReversed[5] = reversed(c[5]);
     check(Solids({oneReversed}), &marks);
-    EXPECT_EQ(std::count_if(marks.begin(), marks.end(), [](uint8_t m) { return m == kMarkFlipped; }), 4);
+    EXPECT_EQ(std::count_if(marks.begin(), marks.end(), [](uint8_t m) { return m == kMarkFlipped; }), 1);
     EXPECT_EQ(marks[5], kMarkFlipped);
 
     check(Solids({join(c, cube(1, 1, 0))}), &marks);
@@ -277,6 +277,78 @@ TEST(SurfaceCheck, MarksPlaceTheProblems) {
     for (uint8_t m : marks)
         for (int k = 0; k < 3; ++k) nonManifoldSides += (m & kMarkNonManifoldSide << k) != 0;
     EXPECT_EQ(nonManifoldSides, 1);
+}
+
+// Faces turned the wrong way are those on the smaller side of the flipped
+// edges, counted and marked; their good neighbours are not.
+TEST(SurfaceCheck, FlippedFacesAreTheSmallerSide) {
+    std::vector<Tri> c = cube();
+    auto reversing = [&](std::vector<Tri> mesh, std::vector<int> faces) {
+        for (int f : faces) mesh[f] = reversed(mesh[f]);
+        return mesh;
+    };
+    // A strip of four faces turned round a corner, one half of it turned back: three regions.
+    const struct {
+        const char* name;
+        std::vector<Tri> mesh;
+        uint64_t flippedEdges;
+        std::vector<int> wrong;  // the faces marked
+    } cases[] = {
+        {"one triangle", reversing(c, {5}), 3, {5}},
+        {"one side of the cube", reversing(c, {4, 5}), 4, {4, 5}},
+        {"all but one side", reversing(c, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}), 4, {10, 11}},
+        {"two sides apart", reversing(c, {0, 1, 2, 3}), 8, {0, 1, 2, 3}},
+        {"a second cube turned whole", join(c, reversing(cube(3, 0, 0), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})), 0,
+         {}},
+        {"a cube and a flipped triangle in the second", join(c, reversing(cube(3, 0, 0), {7})), 3, {19}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        std::vector<uint8_t> marks;
+        SurfaceCheck got = check(Solids({test.mesh}), &marks);
+        EXPECT_EQ(got.flippedEdges, test.flippedEdges);
+        EXPECT_EQ(uint64_t{got.flippedFaces}, test.wrong.size());
+        std::vector<int> marked;
+        for (size_t t = 0; t < marks.size(); ++t)
+            if (marks[t] & kMarkFlipped) marked.push_back(static_cast<int>(t));
+        EXPECT_EQ(marked, test.wrong);
+    }
+}
+
+// The volume is defined where every edge is run as often one way as the
+// other: a closed surface, or closed surfaces meeting on an edge.
+TEST(SurfaceCheck, TheVolumeNeedsEdgesRunEvenly) {
+    std::vector<Tri> c = cube(), inside;
+    for (const Tri& t : c) inside.push_back(reversed(t));
+    std::vector<Tri> oneReversed = c;
+    oneReversed[5] = reversed(c[5]);
+    const struct {
+        const char* name;
+        std::vector<Tri> mesh;
+        uint64_t uneven;
+        bool insideOut;
+    } cases[] = {
+        {"closed cube", c, 0, false},
+        {"two cubes on one edge", join(c, cube(1, 1, 0)), 0, false},
+        {"two inside-out cubes on one edge", join(inside, [&] {
+             std::vector<Tri> other;
+             for (const Tri& t : cube(1, 1, 0)) other.push_back(reversed(t));
+             return other;
+         }()), 0, true},
+        {"cube without one face", std::vector<Tri>(c.begin() + 2, c.end()), 4, false},
+        {"one face reversed", oneReversed, 3, false},
+        {"six identical triangles", std::vector<Tri>(6, c[0]), 3, false},
+        {"a triangle inside on the cube's corners", join(c, {Tri{Point{0, 0, 0}, Point{1, 1, 0}, Point{1, 1, 1}}}), 3,
+         false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        Solids s({test.mesh});
+        SurfaceCheck got = check(s);
+        EXPECT_EQ(uint64_t{got.unevenEdges}, test.uneven);
+        EXPECT_EQ(got.insideOut != 0, test.insideOut);
+        EXPECT_EQ(uint64_t{plainCount(s.mesh).unevenEdges}, test.uneven);
+    }
 }
 
 // Shapes where a search per side or per vertex would take quadratic time;
@@ -372,8 +444,9 @@ TEST(SurfaceCheck, AgreesWithAPlainCountOnRealFiles) {
         SurfaceCheck want = plainCount(file.part.mesh);
         expectCheck(got, {want.shells, want.holes, want.openEdges, want.nonManifoldEdges, want.flippedEdges,
                           want.degenerateTriangles, want.closed != 0, got.insideOut != 0, want.weldedCorners});
+        EXPECT_EQ(uint64_t{got.unevenEdges}, uint64_t{want.unevenEdges});
         // Inside out agrees with the sign of the volume the load computed.
-        if (got.closed && !got.flippedEdges && file.gpu->facts.volume != 0)
+        if (!got.unevenEdges && file.gpu->facts.volume != 0)
             EXPECT_EQ(got.insideOut != 0, file.gpu->facts.volume < 0);
         (got.closed ? closedFiles : openFiles) += 1;
     }

@@ -222,12 +222,12 @@ std::string checkJson(const FileReport& r) {
     snprintf(text, sizeof text,
              "{\"shells\": %llu, \"holes\": %llu, \"openEdges\": %llu, \"nonManifoldEdges\": %llu, "
              "\"flippedEdges\": %llu, \"degenerateTriangles\": %llu, \"closed\": %s, \"insideOut\": %s, "
-             "\"weldedCorners\": %llu}",
+             "\"weldedCorners\": %llu, \"flippedFaces\": %llu}",
              static_cast<unsigned long long>(c.shells), static_cast<unsigned long long>(c.holes),
              static_cast<unsigned long long>(c.openEdges), static_cast<unsigned long long>(c.nonManifoldEdges),
              static_cast<unsigned long long>(c.flippedEdges), static_cast<unsigned long long>(c.degenerateTriangles),
              c.closed ? "true" : "false", c.insideOut ? "true" : "false",
-             static_cast<unsigned long long>(c.weldedCorners));
+             static_cast<unsigned long long>(c.weldedCorners), static_cast<unsigned long long>(c.flippedFaces));
     return text;
 }
 
@@ -255,11 +255,14 @@ double overhangOf(const FileReport& r) {
                         static_cast<const GpuMesh*>(part->gpuMesh)->unitScale);
 }
 
-// The volume holds, as the panel shows it, only for a closed surface whose faces agree.
+// The volume holds, as the panel shows it, only where every edge is run as
+// often one way as the other: a closed surface whose faces agree, or such
+// surfaces meeting on edges.
 const char* whyNoWeight(const FileReport& r) {
     if (!r.checked) return "surface not checked";
-    if (!r.check.closed) return "surface not closed";
+    if (r.check.openEdges) return "surface not closed";
     if (r.check.flippedEdges) return "faces turned the wrong way";
+    if (r.check.unevenEdges) return "surface not closed";
     return nullptr;
 }
 
