@@ -178,7 +178,7 @@ struct Work {
     uint64_t* firstTriangle = nullptr;
     uint32_t* bucketEnd = nullptr;
     uint32_t* sides = nullptr;
-    uint8_t* edgeUses = nullptr;
+    uint32_t* edgeUses = nullptr;
     uint32_t* firstUse = nullptr;
     uint32_t* shellParent = nullptr;
     uint32_t* holeParent = nullptr;
@@ -412,7 +412,7 @@ bool applyGroups(uint32_t* ids, uint32_t corners, uint32_t* groups, uint32_t pos
 struct EdgeCount {
     const uint32_t* ids;
     const uint32_t* sides;  // triangle << 2 | side
-    uint8_t* uses;
+    uint32_t* uses;  // per side of the bucket being counted, for large buckets
     uint32_t* firstUse;  // per larger vertex: the position of its edge's first side in the bucket
     uint32_t* shellParent;
     uint8_t* marks;
@@ -435,7 +435,7 @@ uint32_t otherEnd(const EdgeCount& edges, uint32_t side, bool* forward) {
 }
 
 // Counts of uses beyond which a large bucket's edge no longer counts exactly.
-constexpr uint32_t kCountCap = 15;
+constexpr uint32_t kCountCap = 0xFFFF;
 
 // Once per edge of `count` uses (kCountCap: that many or more), `forwards`
 // of them from the smaller vertex to the larger; `first` and, for two
@@ -500,24 +500,24 @@ void countSmallBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
         if (first[i]) countEdge(edges, begin + i, begin + second[i], count[i], forwards[i]);
 }
 
-// A large bucket: per side position, uses of its edge (up to kCountCap) in
-// bits 0-3, uses running from the smaller vertex to the larger in bits 4-7;
+// A large bucket: per side of it, uses of its edge (up to kCountCap) in
+// bits 0-15, uses running from the smaller vertex to the larger in bits 16-31;
 // firstUse holds a position of this bucket or an older one.
 void countBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
-    uint8_t* uses = edges->uses;
+    uint32_t* uses = edges->uses;
     for (uint32_t p = begin; p < end; ++p) {
         bool forward;
         uint32_t w = otherEnd(*edges, edges->sides[p], &forward);
         uint32_t first = edges->firstUse[w];
         if (first - begin >= end - begin) {  // none yet in this bucket
             edges->firstUse[w] = p;
-            uses[p] = static_cast<uint8_t>(1 | (forward ? 16 : 0));
+            uses[p - begin] = 1 | (forward ? 1u << 16 : 0);
             continue;
         }
-        uint32_t count = uses[first] & 15, forwards = uses[first] >> 4;
+        uint32_t count = uses[first - begin] & 0xFFFF, forwards = uses[first - begin] >> 16;
         if (count < kCountCap) ++count;
         if (forwards < kCountCap && forward) ++forwards;
-        uses[first] = static_cast<uint8_t>(count | forwards << 4);
+        uses[first - begin] = count | forwards << 16;
         if (!edges->regionParent)
             edges->shellJoins += join(edges->shellParent, edges->sides[first] >> 2, edges->sides[p] >> 2);
     }
@@ -525,8 +525,8 @@ void countBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
     for (uint32_t p = begin; p < end; ++p) {
         bool forward;
         uint32_t first = edges->firstUse[otherEnd(*edges, edges->sides[p], &forward)];
-        uint32_t count = uses[first] & 15;
-        if ((count == 2) == (first != p)) countEdge(edges, first, p, count, uses[first] >> 4);
+        uint32_t count = uses[first - begin] & 0xFFFF;
+        if ((count == 2) == (first != p)) countEdge(edges, first, p, count, uses[first - begin] >> 16);
     }
 }
 
@@ -669,8 +669,11 @@ bool checkEdges(const uint32_t* ids, uint32_t corners, uint32_t vertices, uint8_
     if (stopped(keepGoing)) return false;
     for (uint32_t v = 0; v < vertices; ++v) bucketEnd[v + 1] += bucketEnd[v];
     uint32_t sideCount = bucketEnd[vertices];
+    uint32_t largestBucket = 1;
+    for (uint32_t v = 0; v < vertices; ++v)
+        if (bucketEnd[v + 1] - bucketEnd[v] > largestBucket) largestBucket = bucketEnd[v + 1] - bucketEnd[v];
     if (!(work->sides = static_cast<uint32_t*>(allocArray(processHeap(), sideCount, 4, sink))) ||
-        !(work->edgeUses = static_cast<uint8_t*>(allocArray(processHeap(), sideCount, 1, sink))) ||
+        !(work->edgeUses = static_cast<uint32_t*>(allocArray(processHeap(), largestBucket, 4, sink))) ||
         !(work->firstUse = static_cast<uint32_t*>(allocArray(processHeap(), vertices, 4, sink))) ||
         !(work->shellParent = static_cast<uint32_t*>(allocArray(processHeap(), triangles, 4, sink))))
         return false;
