@@ -265,17 +265,30 @@ TEST_F(PreviewTest, ShowsTheModelFollowsResizeDragAndWheel) {
     EXPECT_EQ(call("DllCanUnloadNow"), S_OK);
 }
 
-// The pane's own lines: the size in the user's units and the check's findings.
-TEST_F(PreviewTest, StripNamesTheSizeAndTheCheck) {
-    IPreviewHandler* handler = newHandler();
-    ASSERT_NE(handler, nullptr);
-    TestStream stream(binaryStl(cubeTriangles()));
-    HWND pane = show(handler, &stream, RECT{0, 0, 400, 300});
-    wchar_t lines[2][640] = {};
-    SendMessageW(pane, kPaneStateMessage, 3, reinterpret_cast<LPARAM>(lines));
-    EXPECT_NE(std::wstring(lines[0]).find(L"\u00d7"), std::wstring::npos) << lines[0];
-    EXPECT_EQ(std::wstring(lines[1]), L"Closed surface, 1 shell");
-    handler->Release();
+// The pane's own lines: the size in the user's units and the check's
+// findings; the viewer's background where the host sets none.
+TEST_F(PreviewTest, StripNamesTheSizeInTheUsersUnitsAndTheCheck) {
+    const wchar_t settings[] = L"Software\\Veldmark";
+    DWORD background = 0x204060FF;  // red, green, blue, alpha from the top byte down
+    RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"DefaultBackgroundColor", REG_DWORD, &background, sizeof background);
+    for (DWORD usUnits : {0, 1}) {
+        SCOPED_TRACE(usUnits);
+        RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"USUnits", REG_DWORD, &usUnits, sizeof usUnits);
+        IPreviewHandler* handler = newHandler();
+        ASSERT_NE(handler, nullptr);
+        TestStream stream(binaryStl(cubeTriangles()));
+        HWND pane = show(handler, &stream, RECT{0, 0, 400, 300});
+        wchar_t lines[2][640] = {};
+        SendMessageW(pane, kPaneStateMessage, 3, reinterpret_cast<LPARAM>(lines));
+        std::wstring size = lines[0];
+        EXPECT_NE(size.find(L"\u00d7"), std::wstring::npos) << size;
+        EXPECT_EQ(size.find(L"in") != std::wstring::npos, usUnits == 1);  // else millimetres or centimetres
+        EXPECT_EQ(std::wstring(lines[1]), L"Closed surface, 1 shell");
+        EXPECT_EQ(printPane(pane).at(0, 0), 0x204060u);
+        handler->Release();
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"USUnits");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"DefaultBackgroundColor");
 }
 
 // Streams no preview can show: each gets its message in the pane and an

@@ -111,7 +111,7 @@ void showMessage(PreviewPane* pane, PaneMessage message) {
 
 void readViewerSettings(PreviewPane* pane) {
     HKEY keys[2];
-    openSettingsKeys(keys);
+    openSettingsKeysToRead(keys);
     pane->usUnits = readSetting(keys, kSettingUsUnits) != 0;
     pane->flipZoom = readSetting(keys, kSettingFlipZoom) != 0;
     pane->mode = static_cast<RenderMode>(readSetting(keys, kSettingRenderMode));
