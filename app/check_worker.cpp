@@ -12,6 +12,7 @@ struct CheckRun {
     HWND window;
     const StlMesh* meshes[kMaxParts];
     uint32_t generation;
+    float overhangDegrees;
     volatile uint8_t* keepGoing;
 };
 
@@ -25,7 +26,7 @@ CheckOutcome* checkMesh(const CheckRun* run, int slot) {
     auto* outcome = static_cast<CheckOutcome*>(allocArray(processHeap(), 1, sizeof(CheckOutcome), nullptr));
     if (!outcome) return nullptr;
     const StlMesh* mesh = run->meshes[slot];
-    *outcome = CheckOutcome{run->generation, slot, 0, SurfaceCheck{}, nullptr, {0, 0}};
+    *outcome = CheckOutcome{run->generation, slot, 0, SurfaceCheck{}, nullptr, {0, 0}, run->overhangDegrees};
     uint8_t* marks = static_cast<uint8_t*>(allocArray(processHeap(), meshTriangleCount(mesh) + 1, 1, nullptr));
     bool done = marks && checkSurface(mesh, &outcome->result, marks, run->keepGoing, nullptr);
     if (!*run->keepGoing) {
@@ -35,9 +36,7 @@ CheckOutcome* checkMesh(const CheckRun* run, int slot) {
     }
     if (done) outcome->marks = marks;
     else freeBytes(marks);
-    // In file units: the window scales them by the unit it shows the part in.
-    for (int yUp = 0; done && yUp < 2; ++yUp)
-        outcome->overhangArea[yUp] = overhangArea(mesh, yUp ? 1 : 2, kDefaultOverhangDegrees, 1.0f);
+    if (done) measureOverhangs(mesh, &outcome->result, nullptr, run->overhangDegrees, outcome->overhangArea);
     outcome->done = done;
     return outcome;
 }
@@ -57,11 +56,11 @@ DWORD WINAPI runChecks(void* parameter) {
 }  // namespace
 
 bool startChecks(CheckWorker* worker, HWND window, const StlMesh* const meshes[kMaxParts], uint32_t generation,
-                 const MessageSink* sink) {
+                 float overhangDegrees, const MessageSink* sink) {
     stopChecks(worker);
     auto* run = static_cast<CheckRun*>(allocArray(processHeap(), 1, sizeof(CheckRun), sink));
     if (!run) return false;
-    *run = CheckRun{window, {}, generation, &worker->keepGoing};
+    *run = CheckRun{window, {}, generation, overhangDegrees, &worker->keepGoing};
     for (int slot = 0; slot < kMaxParts; ++slot) run->meshes[slot] = meshes[slot];
     worker->keepGoing = 1;
     worker->thread = CreateThread(nullptr, 0, runChecks, run, 0, nullptr);
@@ -93,9 +92,40 @@ bool takeCheckOutcome(ShownModel* model, CheckOutcome* outcome) {
         check.marks = outcome->marks;
         check.overhangArea[0] = outcome->overhangArea[0];
         check.overhangArea[1] = outcome->overhangArea[1];
+        check.overhangDegrees = outcome->overhangDegrees;
         check.state = outcome->done ? kCheckDone : kCheckFailed;
         outcome->marks = nullptr;
     }
     freeOutcome(outcome);
     return current;
+}
+
+void measureOverhangs(const StlMesh* mesh, const SurfaceCheck* result, const Placement* placement, float degrees,
+                      double area[2]) {
+    // In file units: the window scales them by the unit it shows the part in.
+    for (int yUp = 0; yUp < 2; ++yUp) {
+        OverhangFrame frame = uprightFrame(yUp ? 1 : 2, result->insideOut != 0);
+        if (placement) fileUpOf(*placement, yUp ? 1 : 2, frame.up);
+        area[yUp] = overhangArea(mesh, frame, degrees, 1.0f);
+    }
+}
+
+void forgetOverhangs(ShownModel* model) {
+    for (PartCheck& check : model->checks) check.overhangDegrees = -1;
+}
+
+bool remeasureOverhangs(ShownModel* model, float degrees) {
+    bool any = false;
+    for (int slot = 0; slot < kMaxParts; ++slot) {
+        PartCheck& check = model->checks[slot];
+        if (!slotInUse(model, slot) || check.state != kCheckDone || check.overhangDegrees == degrees) continue;
+        const GpuMesh* gpu = static_cast<const GpuMesh*>(model->parts[slot].gpuMesh);
+        Placement placement = gpu ? Placement(gpu->placement) : identityPlacement();
+        bool placed = gpu && gpu->placed;
+        measureOverhangs(&model->parts[slot].mesh, &check.result, placed ? &placement : nullptr, degrees,
+                         check.overhangArea);
+        check.overhangDegrees = degrees;
+        any = true;
+    }
+    return any;
 }

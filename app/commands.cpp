@@ -115,9 +115,22 @@ void setMeasuring(MainDialogState* state, bool on) {
     showTexts(state);
 }
 
-// Esc while measuring first forgets the points, then leaves measuring; otherwise it exits.
+// The overhang line and the tint follow a part placed on a face; the size
+// and fit lines follow its box.
+void followPlacement(MainDialogState* state) {
+    forgetOverhangs(&state->model);
+    remeasureOverhangs(&state->model, static_cast<float>(state->preferences.values[kSettingOverhangAngle]));
+    showTexts(state);
+}
+
+// Esc while placing leaves placing; while measuring it first forgets the
+// points, then leaves measuring; otherwise it exits.
 void escape(MainDialogState* state) {
     HWND view = viewOf(state);
+    if (placeMode(view)) {
+        setPlaceMode(view, false);
+        return;
+    }
     if (!measureMode(view)) {
         PostMessageW(state->dialog, WM_CLOSE, 0, 0);
         return;
@@ -162,6 +175,8 @@ bool runMenuCommand(MainDialogState* state, WORD id) {
     case kCommandExit: escape(state); break;
     case kCommandCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
     case kCommandMeasure: setMeasuring(state, !measureMode(view)); break;
+    case kCommandPlaceOnFace: setPlaceMode(view, slotInUse(&state->model, 0) && !placeMode(view)); break;
+    case kCommandUndoPlacement: undoPlacement(view); break;
     case kCommandSavePicture: savePicture(state); break;
     case kCommandCopyPicture: copyViewPicture(state->dialog, slotInUse(&state->model, 0), &state->sink.self); break;
     case kCommandPreviousFile: stepFile(state, false); break;
@@ -210,6 +225,8 @@ bool runControlNotification(MainDialogState* state, WORD id, WORD notification) 
     uint32_t defaultColor = state->preferences.values[kSettingObjectColor];
     if (id == kViewId && (notification == kMeasureChanged || notification == kViewSectionMoved)) {
         showTexts(state);
+    } else if (id == kViewId && notification == kPlacementChanged) {
+        followPlacement(state);
     } else if (id == kSpaceComboId && notification == CBN_SELCHANGE) {
         applyCoordinateSpace(&state->panel);
         showTexts(state);

@@ -49,7 +49,8 @@ void startModelChecks(MainDialogState* state) {
     const StlMesh* meshes[kMaxParts] = {};
     for (int slot = 0; slot < kMaxParts; ++slot)
         if (slotInUse(model, slot) && model->checks[slot].state == kCheckPending) meshes[slot] = &model->parts[slot].mesh;
-    if (startChecks(&state->checkWorker, state->dialog, meshes, model->generation, &state->sink.self)) return;
+    float degrees = static_cast<float>(state->preferences.values[kSettingOverhangAngle]);
+    if (startChecks(&state->checkWorker, state->dialog, meshes, model->generation, degrees, &state->sink.self)) return;
     for (PartCheck& check : model->checks)
         if (check.state == kCheckPending) check.state = kCheckFailed;
 }
@@ -292,12 +293,18 @@ void onCheckFinished(MainDialogState* state, CheckOutcome* outcome) {
     int slot = outcome->slot;
     ShownModel* model = &state->model;
     if (!takeCheckOutcome(model, outcome)) return;
+    // The worker measures the part as its file has it; it may have been
+    // placed on a face, or the angle changed, while the check ran.
+    const GpuMesh* placed = static_cast<const GpuMesh*>(model->parts[slot].gpuMesh);
+    if (placed && placed->placed) model->checks[slot].overhangDegrees = -1;
+    remeasureOverhangs(model, static_cast<float>(state->preferences.values[kSettingOverhangAngle]));
     showPanelTexts(&state->panel, model, usUnits(state));
     // The marks become the part's problem lists in the view.
     const PartCheck& check = model->checks[slot];
     GpuMesh* mesh = static_cast<GpuMesh*>(model->parts[slot].gpuMesh);
     if (check.state != kCheckDone || !check.marks || !mesh) return;
     HWND view = panelItem(&state->panel, kViewId);
+    setMeshInsideOut(view, mesh, check.result.insideOut != 0);
     if (attachProblemEdges(view, mesh, check.marks, &state->sink.self) && flagOn(&state->preferences, kSettingShowProblems))
         InvalidateRect(view, nullptr, FALSE);
 }

@@ -84,6 +84,7 @@ void configureView(MainDialogState* state, HWND view) {
         if (row.kind == kSettingFlag && row.apply && preferences->values[k]) row.apply(view, true);
     }
     setRenderMode(view, static_cast<RenderMode>(preferences->values[kSettingRenderMode]));
+    setOverhangAngle(view, static_cast<float>(preferences->values[kSettingOverhangAngle]));
     InvalidateRect(view, nullptr, FALSE);
 }
 

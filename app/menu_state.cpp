@@ -44,6 +44,9 @@ void updateMenu(const MainDialogState* state) {
                        flagOn(preferences, kSettingUsUnits) ? kCommandUsUnits : kCommandMetricUnits, MF_BYCOMMAND);
     HWND view = GetDlgItem(state->dialog, kViewId);
     check(menu, kCommandMeasure, measureMode(view));
+    enable(menu, kCommandPlaceOnFace, parts > 0);
+    check(menu, kCommandPlaceOnFace, placeMode(view));
+    enable(menu, kCommandUndoPlacement, canUndoPlacement(view));
     check(menu, kCommandSection, viewSection(view).on != 0);
     checkPrintMenus(menu, preferences);
 }

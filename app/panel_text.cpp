@@ -188,17 +188,20 @@ void writeOverhangLine(const PanelFacts* facts, Utf16* out) {
     const ShownModel* model = facts->model;
     int parts = usedPartCount(model);
     double area = 0;
+    float degrees = 0;
     for (int slot = 0; slot < parts; ++slot) {
         if (!counts(facts, slot)) continue;
         if (model->checks[slot].state != kCheckDone) return;
         double scale = meshOf(model->parts[slot])->unitScale;
         area += model->checks[slot].overhangArea[facts->yUp ? 1 : 0] * scale * scale;
+        degrees = model->checks[slot].overhangDegrees;
     }
     if (!parts) return;
     out = appendPartPrefix(out, facts);
     if (area > 0) out = formatArea(appendUtf16(out, U16("Overhangs: ")), area, facts->usUnits, facts->locale);
     else out = appendUtf16(out, U16("No overhangs"));
-    *appendUtf16(out, U16(" steeper than 45\u00B0")) = 0;
+    out = appendUtf16(out, U16(" steeper than "));
+    *appendUtf16(formatCount(out, static_cast<uint32_t>(degrees + 0.5f), facts->locale), U16("\u00B0")) = 0;
 }
 
 // "; " between the findings of one line.

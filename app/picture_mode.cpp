@@ -154,6 +154,12 @@ bool parseSectionFlip(const wchar_t*, PictureRequest* request) {
     return true;
 }
 
+// At the settings' angle, which applySettings reads.
+bool parseOverhangs(const wchar_t*, PictureRequest* request) {
+    request->look.overhangs.on = 1;
+    return true;
+}
+
 // Each option with what its value may be, said when the value is refused.
 struct PictureOption {
     const wchar_t* name;
@@ -170,6 +176,7 @@ const PictureOption kOptions[] = {
     {L"--section", L"x, y or z, then = and a length in the unit of the size line or a share of the model, like "
                    L"z=12.5 or z=50%", parseSection},
     {L"--section-flip", nullptr, parseSectionFlip},
+    {L"--overhangs", nullptr, parseOverhangs},
 };
 
 const PictureOption* findOption(const wchar_t* name) {
@@ -180,7 +187,7 @@ const PictureOption* findOption(const wchar_t* name) {
 
 constexpr wchar_t kUsage[] = L"usage: stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe] "
                              L"[--view start|top|left|front] [--background RRGGBB] [--section x|y|z=LENGTH|SHARE%] "
-                             L"[--section-flip] FILE... (at most four files)";
+                             L"[--section-flip] [--overhangs] FILE... (at most four files)";
 
 // What is wrong with a command line: what it is about and, if needed, why.
 struct CommandLineFault {
@@ -197,7 +204,7 @@ bool refuse(CommandLineFault* fault, const wchar_t* subject, const wchar_t* prob
 bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* request, CommandLineFault* fault) {
     request->output = nullptr;
     request->fileCount = 0;
-    request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0, initialSection(), 0, 0};
+    request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0, initialSection(), 0, {}, 0};
     request->startView = true;
     request->ownBackground = false;
     request->usUnits = false;
@@ -298,6 +305,7 @@ void applySettings(PictureRequest* request) {
     CameraAngles angles = readStartAngles(preferences.keys);
     closeSettingsKeys(preferences.keys);
     request->look.objectColor = preferences.values[kSettingObjectColor];
+    request->look.overhangs.degrees = static_cast<float>(preferences.values[kSettingOverhangAngle]);
     request->usUnits = flagOn(&preferences, kSettingUsUnits);
     if (!request->ownBackground) request->look.backgroundColor = preferences.values[kSettingBackgroundColor] | kOpaque;
     if (request->startView) {

@@ -47,6 +47,9 @@ const SettingRow kSettings[] = {
     {L"PrinterWidth", kApplicationKey, kSettingNumber, 25000, nullptr, kMostPrinterSize, Command{}, nullptr},
     {L"PrinterDepth", kApplicationKey, kSettingNumber, 21000, nullptr, kMostPrinterSize, Command{}, nullptr},
     {L"PrinterHeight", kApplicationKey, kSettingNumber, 22000, nullptr, kMostPrinterSize, Command{}, nullptr},
+    {L"ShowOverhangs", kApplicationKey, kSettingFlag, 0, nullptr, 1, kCommandShowOverhangs, setShowOverhangs},
+    {L"OverhangAngle", kApplicationKey, kSettingNumber, kDefaultOverhangAngle, nullptr, kMostOverhangAngle, Command{},
+     nullptr},
 };
 static_assert(sizeof kSettings / sizeof kSettings[0] == kSettingCount);
 

@@ -37,6 +37,12 @@ bool settingToggledBy(WORD command, Setting* setting);
 constexpr uint32_t kDefaultPitchDegrees = 331;
 constexpr uint32_t kDefaultYawDegrees = 28;
 constexpr uint32_t kDefaultObjectColor = 0xFFF0F0F0;
+// The overhang angle in degrees from vertical, and the menu's choices.
+constexpr uint32_t kDefaultOverhangAngle = 45;
+constexpr uint32_t kMostOverhangAngle = 89;
+constexpr uint32_t kFirstMenuOverhangAngle = 30;
+constexpr uint32_t kOverhangAngleStep = 5;
+constexpr uint32_t kMenuOverhangAngles = 7;
 
 struct Preferences {
     HKEY keys[2];  // application key, maker key; either may be null

@@ -1,7 +1,9 @@
 #include "app/print_menus.h"
 
+#include "app/check_worker.h"
 #include "app/dialog_template.h"
 #include "app/window_ids.h"
+#include "view/view_control.h"
 
 namespace {
 
@@ -96,6 +98,18 @@ bool askPrinterSize(MainDialogState* state) {
     return true;
 }
 
+uint32_t menuAngle(uint32_t item) {
+    return kFirstMenuOverhangAngle + item * kOverhangAngleStep;
+}
+
+// The tint and the overhang line follow a new angle.
+void chooseOverhangAngle(MainDialogState* state, uint32_t degrees) {
+    writeSetting(&state->preferences, kSettingOverhangAngle, degrees, &state->sink.self);
+    HWND view = GetDlgItem(state->dialog, kViewId);
+    setOverhangAngle(view, static_cast<float>(degrees));
+    remeasureOverhangs(&state->model, static_cast<float>(degrees));
+}
+
 }  // namespace
 
 void fillPrintMenus(HMENU menuBar) {
@@ -128,6 +142,8 @@ bool runPrintCommand(MainDialogState* state, WORD id) {
     } else if (id == kCommandOtherPrinter) {
         if (!askPrinterSize(state)) return true;
         writeSetting(preferences, kSettingPrinter, kOtherPrinter, sink);
+    } else if (id >= kCommandFirstOverhangAngle && id < kCommandFirstOverhangAngle + kMenuOverhangAngles) {
+        chooseOverhangAngle(state, menuAngle(id - kCommandFirstOverhangAngle));
     } else {
         return false;
     }
@@ -146,4 +162,6 @@ void checkPrintMenus(HMENU menuBar, const Preferences* preferences) {
     mark(kCommandNoPrinter, printer == kNoPrinter);
     for (uint32_t i = 0; i < kPrinterPresetCount; ++i) mark(kCommandFirstPrinter + i, printer == i + 1);
     mark(kCommandOtherPrinter, printer == kOtherPrinter);
+    for (uint32_t i = 0; i < kMenuOverhangAngles; ++i)
+        mark(kCommandFirstOverhangAngle + i, preferences->values[kSettingOverhangAngle] == menuAngle(i));
 }

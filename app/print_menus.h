@@ -1,5 +1,6 @@
-// Settings > Material and Settings > Printer: the presets' menu items, the
-// "Other…" questions, the stored choice and what it changes in the panel.
+// Settings > Material, Settings > Printer and Settings > Overhang angle: the
+// presets' menu items, the "Other…" questions, the stored choice and what it
+// changes in the panel and the view.
 #pragma once
 #include <windows.h>
 
@@ -12,5 +13,5 @@ void fillPrintMenus(HMENU menuBar);
 PrintChoice storedPrintChoice(const Preferences* preferences);
 // A command of the two submenus: chosen, stored, the panel told; false for any other command.
 bool runPrintCommand(MainDialogState* state, WORD id);
-// The radio marks of both submenus.
+// The radio marks of the submenus.
 void checkPrintMenus(HMENU menuBar, const Preferences* preferences);

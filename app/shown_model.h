@@ -20,9 +20,10 @@ struct PartCheck {
     SurfaceCheck result;
     uint8_t state;
     uint8_t* marks;  // one byte per triangle, process heap; null unless done
-    // Square file units of faces steeper than the default overhang angle,
-    // with Z up (0) and with Y up (1), as the user may choose either.
+    // Square file units of faces steeper than the overhang angle, with Z up
+    // (0) and with Y up (1), as the user may choose either.
     double overhangArea[2];
+    float overhangDegrees;  // the angle they were measured at
 };
 
 struct ShownModel {

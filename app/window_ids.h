@@ -61,6 +61,9 @@ enum Command : uint16_t {
     kCommandSectionFarBack = 16671,
     kCommandSetStartView = 16673,
     kCommandReloadOnChange = 16674,
+    kCommandShowOverhangs = 16675,
+    kCommandPlaceOnFace = 16676,
+    kCommandUndoPlacement = 16677,
     kCommandFirstRecentFile = 16680,  // to 16687, most recent first
     kCommandClearRecentFiles = 16688,
     kCommandKeysAndMouse = 16689,
@@ -69,6 +72,7 @@ enum Command : uint16_t {
     kCommandOtherPrinter = 16692,
     kCommandFirstMaterial = 16700,  // to 16715, one per material preset
     kCommandFirstPrinter = 16720,   // to 16751, one per printer preset
+    kCommandFirstOverhangAngle = 16760,  // to 16766: 30 to 60 degrees in steps of 5
 };
 
 // The dialog's own timer: load progress every kProgressPeriodMs.
@@ -110,5 +114,7 @@ enum Setting : uint8_t {
     kSettingPrinterWidth,
     kSettingPrinterDepth,
     kSettingPrinterHeight,
+    kSettingShowOverhangs,
+    kSettingOverhangAngle,  // degrees from vertical
     kSettingCount,
 };

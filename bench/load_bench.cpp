@@ -403,7 +403,7 @@ int overhangBench(const char* path) {
     applyLoadDefaults(&part.metadata, nullptr);
     volatile double area = 0;
     int status = timeLoads([&] {
-        area = overhangArea(&part.mesh, upAxisOf(part.metadata.coordinateSpace), kDefaultOverhangDegrees,
+        area = overhangArea(&part.mesh, uprightFrame(upAxisOf(part.metadata.coordinateSpace), false), kDefaultOverhangDegrees,
                             part.metadata.unitScale);
         return static_cast<long long>(meshTriangleCount(&part.mesh));
     });

@@ -132,6 +132,25 @@ bool castPart(const Ray& ray, const KeptSide& kept, const PickPart& part, double
     return found;
 }
 
+// The ray and the kept side in the file's units of a placed part: the
+// placement undone (its turn keeps lengths, so the ray's parameter stays the depth).
+void unplace(const Placement& placement, Ray* ray, KeptSide* kept) {
+    double origin[3], direction[3], normal[3];
+    for (int j = 0; j < 3; ++j) {
+        origin[j] = direction[j] = normal[j] = 0;
+        for (int i = 0; i < 3; ++i) {
+            origin[j] += placement.turn[i][j] * (ray->origin[i] - placement.shift[i]);
+            direction[j] += placement.turn[i][j] * ray->direction[i];
+            normal[j] += placement.turn[i][j] * kept->normal[i];
+        }
+    }
+    kept->w += kept->normal[0] * placement.shift[0] + kept->normal[1] * placement.shift[1] +
+               kept->normal[2] * placement.shift[2];
+    memcpy(ray->origin, origin, sizeof origin);
+    memcpy(ray->direction, direction, sizeof direction);
+    memcpy(kept->normal, normal, sizeof normal);
+}
+
 }  // namespace
 
 void fileToWorld(bool yUp, const double file[3], double world[3]) {
@@ -199,16 +218,23 @@ bool pickSurface(const PickCamera* camera, const PickPart* parts, uint32_t partC
         KeptSide kept;
         worldToFile(camera->yUp != 0, keep, kept.normal);
         kept.w = keep[3] / scale;
+        if (parts[p].placement) unplace(*parts[p].placement, &ray, &kept);
         if (castPart(ray, kept, parts[p], camera->nearDepth, &nearest)) hitPart = p;
     }
     if (hitPart == partCount) return false;
     const PickPart& part = parts[hitPart];
     float corners[3][3];
     readTriangleCorners(&part.solids[nearest.solid].triangles[nearest.triangle], corners);
+    double placed[3][3];
+    for (int corner = 0; corner < 3; ++corner) {
+        double p[3] = {corners[corner][0], corners[corner][1], corners[corner][2]};
+        if (part.placement) placePoint(*part.placement, p, p);
+        memcpy(placed[corner], p, sizeof p);
+    }
     double cornersWorld[3][3];
     double cornersMetres[3][3];
     for (int corner = 0; corner < 3; ++corner) {
-        for (int axis = 0; axis < 3; ++axis) cornersMetres[corner][axis] = corners[corner][axis] * part.unitScale;
+        for (int axis = 0; axis < 3; ++axis) cornersMetres[corner][axis] = placed[corner][axis] * part.unitScale;
         fileToWorld(camera->yUp != 0, cornersMetres[corner], cornersWorld[corner]);
     }
     pick->part = hitPart;
@@ -220,9 +246,9 @@ bool pickSurface(const PickCamera* camera, const PickPart* parts, uint32_t partC
     double point[3];
     for (int axis = 0; axis < 3; ++axis) {
         // From the corners, so that a face lying in a plane of the file's axes keeps its coordinate exactly.
-        double a = corners[0][axis], b = corners[1][axis], c = corners[2][axis];
+        double a = placed[0][axis], b = placed[1][axis], c = placed[2][axis];
         double onFace = a + nearest.u * (b - a) + nearest.v * (c - a);
-        point[axis] = (corner >= 0 ? double{corners[corner][axis]} : onFace) * part.unitScale;
+        point[axis] = (corner >= 0 ? placed[corner][axis] : onFace) * part.unitScale;
     }
     memcpy(pick->point, point, sizeof point);
     return true;

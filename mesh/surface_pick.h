@@ -3,6 +3,7 @@
 // precision, and the snap to a corner of the picked triangle.
 #pragma once
 #include <cstdint>
+#include "mesh/face_placement.h"
 #include "mesh/pick_index.h"
 
 // A click this close to a corner of the picked triangle, in pixels, takes the corner itself.
@@ -32,6 +33,7 @@ struct PickPart {
     const uint8_t* visibleSolids;  // null: every solid shows
     const PickIndex* index;        // null: every triangle is tried
     double unitScale;              // metres per file unit
+    const Placement* placement;    // null: as the file has it
 };
 
 struct SurfacePick {
@@ -39,7 +41,7 @@ struct SurfacePick {
     uint32_t solid;
     uint32_t triangle;
     int32_t corner;     // 0 to 2 when snapped to that corner, else -1
-    double point[3];    // metres, in the file's own axes
+    double point[3];    // metres, in the file's own axes (as placed)
     double depth;       // distance in front of the eye along the view axis
 };
 #pragma pack(pop)

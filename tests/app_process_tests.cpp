@@ -576,6 +576,84 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     }
 }
 
+// The overhang tint's purple (lit): red and blue well above green.
+bool isOverhangPurple(uint32_t bgra) {
+    int red = bgra >> 16 & 0xFF, green = bgra >> 8 & 0xFF, blue = bgra & 0xFF;
+    return red > green + 60 && blue > green + 50;
+}
+
+// Seen from the top in Wireframe, whose lines hide nothing, --overhangs
+// draws the edges of the T's undersides in the tint, and without it nothing is.
+TEST_F(ViewerProcessTest, PictureDrawsTheOverhangsAskedFor) {
+    folder_.write("t.stl", binaryStl(tTriangles()));
+    const std::string dir = folder_.directory();
+    for (bool overhangs : {false, true}) {
+        SCOPED_TRACE(overhangs);
+        const std::string png = dir + (overhangs ? "with.png" : "without.png");
+        Finished run = runToEnd(STLV_VIEWER_EXE,
+                                L" --picture" + quoted(png) + L" --size 320x240 --mode wireframe --view top" +
+                                    (overhangs ? L" --overhangs" : L"") + quoted(dir + "t.stl"),
+                                dir + "out.txt");
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        UINT width = 0, height = 0;
+        std::vector<uint32_t> pixels = pngPixels(png, &width, &height);
+        ASSERT_EQ(pixels.size(), size_t(320) * 240);
+        long purple = std::count_if(pixels.begin(), pixels.end(), isOverhangPurple);
+        if (overhangs) EXPECT_GT(purple, 40);
+        else EXPECT_EQ(purple, 0);
+    }
+}
+
+// Settings > Material, Settings > Printer, View > Show overhangs and
+// Settings > Overhang angle chosen in one run hold in the next: the facts,
+// fit and overhang lines speak of them and the tint is drawn (in Wireframe,
+// also kept, as the T's undersides face away from the start view).
+TEST_F(ViewerProcessTest, PrintabilitySettingsSurviveARestart) {
+    constexpr int kFactsLineId = 32, kOverhangLineId = 37, kFitLineId = 38;
+    constexpr WPARAM kAbs = 16702, kPrusaMk4s = 16720, kShowOverhangs = 16675, kFiftyDegrees = 16764,
+                     kWireframe = 16654;
+    const std::string t = folder_.directory() + folder_.write("t.stl", binaryStl(tTriangles()));
+    const DWORD metric = 0;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits", REG_DWORD, &metric, sizeof metric);
+    for (const wchar_t* name : {L"PrintMaterial", L"Printer", L"ShowOverhangs", L"OverhangAngle", L"RenderMode"})
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Veldmark\\STL Viewer", name);
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        Process viewer;
+        ASSERT_TRUE(viewer.start(quoted(t)));
+        HWND window = waitForWindow(viewer);
+        ASSERT_NE(window, nullptr);
+        HWND view = GetDlgItem(window, kViewId);
+        auto overhangLine = [&] { return textOf(GetDlgItem(window, kOverhangLineId)); };
+        if (start == 0) {
+            ASSERT_TRUE(pumpUntil([&] { return overhangLine().ends_with(L"steeper than 45\u00B0"); }));
+            EXPECT_EQ(textOf(GetDlgItem(window, kFitLineId)), L"");
+            for (WPARAM command : {kAbs, kPrusaMk4s, kShowOverhangs, kFiftyDegrees, kWireframe})
+                PostMessageW(window, WM_COMMAND, command, 0);
+            EXPECT_TRUE(pumpUntil([&] { return overhangLine().ends_with(L"steeper than 50\u00B0"); }));
+            EXPECT_EQ(viewer.close(window), 0);
+            continue;
+        }
+        EXPECT_TRUE(pumpUntil([&] { return overhangLine().ends_with(L"cm\u00B2 steeper than 50\u00B0"); }));
+        EXPECT_TRUE(overhangLine().starts_with(L"Overhangs: 2")) << overhangLine().c_str();
+        EXPECT_NE(textOf(GetDlgItem(window, kFactsLineId)).find(L" of ABS if solid"), std::wstring::npos);
+        EXPECT_TRUE(textOf(GetDlgItem(window, kFitLineId)).starts_with(L"Fits the Prusa MK4S (250"));
+        auto purple = [&] {
+            RECT rect;
+            GetWindowRect(view, &rect);
+            HDC screen = GetDC(nullptr);
+            std::vector<uint32_t> pixels =
+                capturePixels(screen, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+            ReleaseDC(nullptr, screen);
+            return std::count_if(pixels.begin(), pixels.end(), isOverhangPurple);
+        };
+        EXPECT_TRUE(pumpUntil([&] { return IsWindowVisible(view) && purple() > 40; }));
+        EXPECT_EQ(viewer.close(window), 0);
+    }
+    for (const wchar_t* name : {L"PrintMaterial", L"Printer", L"ShowOverhangs", L"OverhangAngle", L"RenderMode"})
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Veldmark\\STL Viewer", name);
+}
+
 // stlview.com, as cmd and PowerShell run it for "stlview": it waits for the
 // viewer (the picture is there when it ends) and answers with the viewer's
 // exit code and messages.

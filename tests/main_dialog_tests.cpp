@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -334,6 +335,68 @@ TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
     runCommand(state_, kCommandClearRecentFiles, 0);
     EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
     EXPECT_TRUE(grayed(kCommandClearRecentFiles));
+}
+
+// A cube of side 10 mm turned 30 degrees about x: 13.66 mm high, its
+// bottom face an overhang. Place on face and a click on it sets the clicked
+// face on the bed: 10 mm high, the distance to the opposite face, without
+// overhangs; Reset view keeps that, Undo placement and opening the file
+// again do not.
+TEST_F(MainDialogTest, PlaceOnFaceSetsTheClickedFaceOnTheBed) {
+    std::vector<TestTriangle> cube = cubeTriangles();
+    const double c = std::cos(30 * 3.14159265358979 / 180), s = std::sin(30 * 3.14159265358979 / 180);
+    for (TestTriangle& t : cube)
+        for (auto& v : t.vertices) {
+            float y = v[1], z = v[2];
+            v[1] = float(c * y - s * z);
+            v[2] = float(s * y + c * z);
+        }
+    runCommand(state_, kCommandMetricUnits, 0);
+    HWND view = item(kViewId);
+    auto height = [&] {
+        float low[3], high[3];
+        EXPECT_TRUE(viewBox(view, low, high));
+        return (high[2] - low[2]) * 1000.0;
+    };
+    auto opened = [&] {
+        open("tilted.stl", binaryStl(cube));
+        ASSERT_TRUE(waitUntilShown());
+        ASSERT_TRUE(waitFor([] { return state_->model.checks[0].state == kCheckDone; }));
+        pumpMessages(dialog_);
+    };
+    opened();
+    EXPECT_NEAR(height(), 10 * (c + s), 1e-3);
+    EXPECT_EQ(text(item(kOverhangLineId)), L"Overhangs: 1\u00A0cm\u00B2 steeper than 45\u00B0");
+    EXPECT_TRUE(grayed(kCommandUndoPlacement));
+    std::wstring tiltedSize = text(item(kSizeLineId));
+    runCommand(state_, kCommandPlaceOnFace, 0);
+    EXPECT_TRUE(GetMenuState(state_->menu, kCommandPlaceOnFace, MF_BYCOMMAND) & MF_CHECKED);
+    RECT client;
+    GetClientRect(view, &client);
+    LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    SendMessageW(view, WM_LBUTTONUP, 0, middle);
+    pumpMessages(dialog_);
+    EXPECT_NEAR(height(), 10, 1e-3);
+    EXPECT_NE(text(item(kSizeLineId)), tiltedSize);
+    EXPECT_EQ(text(item(kOverhangLineId)), L"No overhangs steeper than 45\u00B0");
+    EXPECT_FALSE(GetMenuState(state_->menu, kCommandPlaceOnFace, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(grayed(kCommandUndoPlacement));
+    runCommand(state_, kCommandResetView, 0);
+    EXPECT_NEAR(height(), 10, 1e-3);
+    runCommand(state_, kCommandUndoPlacement, 0);
+    EXPECT_NEAR(height(), 10 * (c + s), 1e-3);
+    EXPECT_EQ(text(item(kSizeLineId)), tiltedSize);
+    EXPECT_EQ(text(item(kOverhangLineId)), L"Overhangs: 1\u00A0cm\u00B2 steeper than 45\u00B0");
+    EXPECT_TRUE(grayed(kCommandUndoPlacement));
+    // Placed again, then the file opened anew: as the file has it.
+    runCommand(state_, kCommandPlaceOnFace, 0);
+    SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    SendMessageW(view, WM_LBUTTONUP, 0, middle);
+    EXPECT_NEAR(height(), 10, 1e-3);
+    opened();
+    EXPECT_NEAR(height(), 10 * (c + s), 1e-3);
+    EXPECT_TRUE(grayed(kCommandUndoPlacement));
 }
 
 // The README's table under "## Keys and mouse", as "keys\taction" lines.
@@ -824,6 +887,14 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
          L"ShowProblems", kApplicationKey, 1},
         {kCommandShowProblems, MF_CHECKED, 0, [&] { return !on(kSettingShowProblems) && !v.showProblems; },
          L"ShowProblems", kApplicationKey, 0},
+        {kCommandShowOverhangs, 0, MF_CHECKED, [&] { return on(kSettingShowOverhangs) && v.overhangs.on; },
+         L"ShowOverhangs", kApplicationKey, 1},
+        {kCommandShowOverhangs, MF_CHECKED, 0, [&] { return !on(kSettingShowOverhangs) && !v.overhangs.on; },
+         L"ShowOverhangs", kApplicationKey, 0},
+        {kCommandFirstOverhangAngle + 6, 0, MF_CHECKED, [&] { return v.overhangs.degrees == 60; }, L"OverhangAngle",
+         kApplicationKey, 60},
+        {kCommandFirstOverhangAngle + 3, 0, MF_CHECKED, [&] { return v.overhangs.degrees == 45; }, L"OverhangAngle",
+         kApplicationKey, 45},
         {kCommandReloadOnChange, MF_CHECKED, 0, [&] { return !on(kSettingReloadOnChange); }, L"ReloadOnChange",
          kApplicationKey, 0},
         {kCommandReloadOnChange, 0, MF_CHECKED, [&] { return on(kSettingReloadOnChange); }, L"ReloadOnChange",

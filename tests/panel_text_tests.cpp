@@ -51,7 +51,7 @@ protected:
             part.heap = &mapped_;
             part.gpuMesh = &mesh;
             part.format = spec.format;
-            model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr, {spec.overhang[0], spec.overhang[1]}};
+            model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr, {spec.overhang[0], spec.overhang[1]}, 45};
         }
         facts_ = PanelFacts{&model_, -1, false, true, {}, false, {}, {}, {}, kNoLocale, {}};
         facts_.print = makePrintChoice(&pla_);
@@ -234,6 +234,11 @@ TEST_F(PanelText, TheWeightAndOverhangLines) {
         EXPECT_EQ(row.locale == kNoLocale && !row.usUnits ? got : got.substr(got.size() - row.weight.size()), wantFacts);
         EXPECT_EQ(line(kOverhangLineId), row.overhangs);
     }
+    // Measured at another angle, the line names it.
+    shown({part});
+    model_.checks[0].overhangDegrees = 60;
+    facts_.yUp = false;
+    EXPECT_EQ(line(kOverhangLineId), U16("Overhangs: 3.2\u2009cm\u00B2 steeper than 60\u00B0"));
     shown({checked(kClosed, kCheckPending)});
     EXPECT_EQ(line(kOverhangLineId), U16(""));
     shown({checked(kOpen)});

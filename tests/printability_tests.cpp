@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "mesh/build_fit.h"
+#include "mesh/face_placement.h"
 #include "mesh/overhang_area.h"
 #include "mesh/print_presets.h"
 #include "tests/mesh_solids.h"
@@ -29,12 +30,34 @@ std::vector<Tri> leaning(float slope) {
     return {Tri{Point{0, 0, 0}, Point{0, 1, 0}, Point{1, 0, slope}}};
 }
 
+// Every face wound the other way: a closed part turned inside out.
+std::vector<Tri> insideOut(std::vector<Tri> triangles) {
+    for (Tri& t : triangles) t = reversed(t);
+    return triangles;
+}
+
+// A unit cube turned about the x axis by `degrees` (its corners rounded to
+// floats), and the way up that sets its first face (z = 0, normal -z before
+// the turn) flat on the bed.
+struct TurnedCube {
+    std::vector<Tri> triangles;
+    OverhangFrame frame;
+};
+TurnedCube turnedCube(double degrees) {
+    double angle = degrees * 3.14159265358979323846 / 180, c = std::cos(angle), s = std::sin(angle);
+    TurnedCube out{cube(2, 3, 4), {{0, -s, c}, false}};
+    for (Tri& t : out.triangles)
+        for (Point& p : t) p = Point{p[0], float(c * p[1] - s * p[2]), float(s * p[1] + c * p[2])};
+    return out;
+}
+
 struct OverhangCase {
     const char* name;
     std::vector<std::vector<Tri>> solids;
     int upAxis;
     double degrees;
     double area;  // square file units
+    bool insideOut = false;
 };
 
 TEST(OverhangArea, ShapesWithExactAnswers) {
@@ -53,13 +76,95 @@ TEST(OverhangArea, ShapesWithExactAnswers) {
         {"just less steep than 60 degrees", {leaning(0.58f)}, 2, 60, 0},
         {"a non-finite corner: that face left out", {join(tShape(), {Tri{Point{0, 0, -1}, Point{nan, 1, -1}, Point{1, 0, -1}}})}, 2, 45, 2},
         {"no triangles", {{}}, 2, 45, 0},
+        {"an inside-out T known as such: the underside of its arms", {insideOut(tShape())}, 2, 45, 2, true},
+        {"an inside-out T taken by its windings: its tops", {insideOut(tShape())}, 2, 45, 1 + 2},
     };
     for (const OverhangCase& c : cases) {
         Solids s(c.solids);
-        EXPECT_NEAR(overhangArea(&s.mesh, c.upAxis, c.degrees, 1.0f), c.area, 1e-6) << c.name;
+        EXPECT_NEAR(overhangArea(&s.mesh, uprightFrame(c.upAxis, c.insideOut), c.degrees, 1.0f), c.area, 1e-6) << c.name;
     }
     Solids millimetres({tShape()});
-    EXPECT_NEAR(overhangArea(&millimetres.mesh, 2, 45, kMillimetre), 2e-6, 1e-12);
+    EXPECT_NEAR(overhangArea(&millimetres.mesh, uprightFrame(2, false), 45, kMillimetre), 2e-6, 1e-12);
+}
+
+// A part turned onto a face is measured along the way up in its file's
+// axes: the face on the bed is left out although its corners lie on it only
+// to float precision, and the cube has no overhangs; turned the other way
+// up, its top is one.
+TEST(OverhangArea, TurnedOntoAFace) {
+    for (double degrees : {0.0, 30.0, 45.0, 61.0}) {
+        TurnedCube turned = turnedCube(degrees);
+        Solids s({turned.triangles});
+        EXPECT_NEAR(overhangArea(&s.mesh, turned.frame, 45, 1.0f), 0, 1e-6) << degrees;
+        OverhangFrame upsideDown = turned.frame;
+        for (double& u : upsideDown.up) u = -u;
+        EXPECT_NEAR(overhangArea(&s.mesh, upsideDown, 45, 1.0f), 0, 1e-6) << degrees;
+        // Lifted off the bed by a lower point, its bottom face is an overhang.
+        const double* up = turned.frame.up;
+        Point below{float(-100 * up[0]), float(-100 * up[1]), float(-100 * up[2])};
+        Solids lifted({turned.triangles, {Tri{below, below, below}}});
+        EXPECT_NEAR(overhangArea(&lifted.mesh, turned.frame, 45, 1.0f), 1, 1e-5) << degrees;
+    }
+}
+
+// A box of 1 x 2 x 3 turned off every axis: each face clicked lands on the
+// bed, facing down, and the height becomes its distance to the opposite
+// face, with the lowest point kept, whichever axis is up; an inside-out part
+// takes the face's inward side as its outside and lands it facing up.
+TEST(PlaceOnFace, AFaceClickedLiesOnTheBedAndTheHeightIsItsDistanceToTheOtherSide) {
+    std::vector<Tri> turned = box({0, 0, 0}, {1, 2, 3});
+    const double a = 0.5, b = 0.9;  // radians about x, then about z
+    for (Tri& t : turned)
+        for (Point& p : t) {
+            double y = std::cos(a) * p[1] - std::sin(a) * p[2], z = std::sin(a) * p[1] + std::cos(a) * p[2];
+            double x = std::cos(b) * p[0] - std::sin(b) * y;
+            y = std::sin(b) * p[0] + std::cos(b) * y;
+            p = Point{float(x + 7), float(y - 3), float(z + 2)};
+        }
+    Solids s({turned});
+    const double extents[6] = {3, 3, 2, 2, 1, 1};  // faces -z, +z, -y, +y, -x, +x in box's order
+    for (int upAxis : {1, 2})
+        for (bool insideOut : {false, true})
+            for (size_t t = 0; t < turned.size(); ++t) {
+                SCOPED_TRACE(testing::Message() << upAxis << insideOut << t);
+                Placement start = identityPlacement();
+                double low[3], high[3];
+                ASSERT_TRUE(placedBox(s.solids.data(), 1, start, low, high));
+                double centre[3] = {(low[0] + high[0]) / 2, (low[1] + high[1]) / 2, (low[2] + high[2]) / 2};
+                float corners[3][3];
+                for (int c = 0; c < 3; ++c)
+                    for (int i = 0; i < 3; ++i) corners[c][i] = turned[t][c][i];
+                Placement placed;
+                ASSERT_TRUE(turnFaceDown(start, corners, insideOut, upAxis, centre, &placed));
+                double placedLow[3], placedHigh[3];
+                ASSERT_TRUE(placedBox(s.solids.data(), 1, placed, placedLow, placedHigh));
+                settleAt(&placed, upAxis, low[upAxis], placedLow, placedHigh);
+                EXPECT_NEAR(placedHigh[upAxis] - placedLow[upAxis], extents[t / 2], 1e-5);
+                EXPECT_NEAR(placedLow[upAxis], low[upAxis], 1e-9);
+                // The clicked face's corners all on the bed (or, inside out, on the top).
+                for (int c = 0; c < 3; ++c) {
+                    double p[3] = {corners[c][0], corners[c][1], corners[c][2]}, q[3];
+                    placePoint(placed, p, q);
+                    EXPECT_NEAR(q[upAxis], insideOut ? placedHigh[upAxis] : placedLow[upAxis], 1e-5);
+                }
+                // Measured as placed, the part stands on that face without overhangs.
+                OverhangFrame frame{{0, 0, 0}, insideOut};
+                fileUpOf(placed, upAxis, frame.up);
+                if (insideOut) {
+                    Solids flipped({[&] {
+                        std::vector<Tri> r = turned;
+                        for (Tri& f : r) f = reversed(f);
+                        return r;
+                    }()});
+                    EXPECT_NEAR(overhangArea(&flipped.mesh, frame, 45, 1.0f), 0, 1e-5);
+                } else {
+                    EXPECT_NEAR(overhangArea(&s.mesh, frame, 45, 1.0f), 0, 1e-5);
+                }
+            }
+    float flat[3][3] = {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}};
+    Placement unused;
+    const double origin[3] = {0, 0, 0};
+    EXPECT_FALSE(turnFaceDown(identityPlacement(), flat, false, 2, origin, &unused));  // no area
 }
 
 struct FitCase {

@@ -387,6 +387,10 @@ protected:
     }
 };
 
+bool isOverhangPixel(Pixel p) {
+    return p.r > p.g + 60 && p.b > p.g + 50;
+}
+
 bool isOpenEdgeColour(Pixel p) {
     return p.r > 200 && p.g < 60 && p.b < 60;
 }
@@ -497,6 +501,130 @@ TEST_F(RenderProblems, TheSectionCutsProblemsAway) {
         camera.section.flip = 1;
         draw({holed.gpu}, camera);
         EXPECT_GT(count(isOpenEdgeColour), 20);
+    }
+}
+
+// A box from low to high, its faces wound outward, each quad's diagonal
+// from its first corner to its third.
+void addBox(TestSolid* solid, Vec3 low, Vec3 high) {
+    static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
+    auto corner = [&](int i, float out[3]) {
+        out[0] = float(i & 1 ? high.x : low.x);
+        out[1] = float(i & 2 ? high.y : low.y);
+        out[2] = float(i & 4 ? high.z : low.z);
+    };
+    for (const auto& q : quads)
+        for (int half = 0; half < 2; ++half) {
+            float v[3][3];
+            corner(q[0], v[0]);
+            corner(q[1 + half], v[1]);
+            corner(q[2 + half], v[2]);
+            solid->triangles.push_back(triangle(v));
+        }
+}
+
+// A T standing on its stem, Y up: a stem 1 wide and 2 high, arms of 1 on
+// either side at the top. Only the arms' undersides overhang.
+TestSolid tSolid() {
+    TestSolid solid;
+    addBox(&solid, {-0.5, 0, -0.5}, {0.5, 3, 0.5});
+    addBox(&solid, {-1.5, 2, -0.5}, {-0.5, 3, 0.5});
+    addBox(&solid, {0.5, 2, -0.5}, {1.5, 3, 0.5});
+    return solid;
+}
+
+// The camera looking at the model from direction `towardsEye`, world Y up on the screen.
+Camera cameraFrom(Vec3 towardsEye) {
+    Vec3 back = normalize(towardsEye);
+    Vec3 right = normalize(cross({0, 1, 0}, back));
+    Vec3 up = cross(back, right);
+    Camera camera;
+    const Vec3 columns[3] = {right, up, back};
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i) camera.frame.rotation[i][j] = float((&columns[j].x)[i]);
+    return camera;
+}
+
+// Show overhangs: from below, the arms' undersides in the tint and the
+// stem's foot (on the bed) not; from above none on the tops; the lines of
+// Wireframe tinted for the undersides and not for the tops; an inside-out
+// part told so is tinted the same; nothing while off.
+TEST_F(RenderProblems, OverhangsTintTheUndersideOfATInEveryMode) {
+    // The middles of the right arm's underside and top lie on their
+    // diagonals, which Outline draws over; the inside points lie off them.
+    const Vec3 undersideMiddle = {1, 2, 0}, topMiddle = {1, 3, 0}, foot = {0, 0, 0};
+    const Vec3 underside = {1.25, 2, -0.25}, top = {1.25, 3, -0.25};
+    auto tinted = [&](int x, int y) { return isOverhangPixel(at(x, y)); };
+    auto plainLine = [&](int x, int y) { return !isBackground(x, y) && !isOverhangPixel(at(x, y)); };
+    auto tintAt = [&](Vec3 point) {
+        double px, py;
+        EXPECT_TRUE(pixelOf(camera_, kSize, kSize, point, &px, &py));
+        return isOverhangPixel(at(int(px), int(py)));
+    };
+    for (RenderMode mode : {kRenderSolid, kRenderOutline, kRenderWireframe}) {
+        SCOPED_TRACE(int(mode));
+        if (underWineVulkan() && mode != kRenderSolid) continue;  // wireframe polygons come out filled
+        for (bool insideOut : {false, true}) {
+            SCOPED_TRACE(insideOut);
+            TestSolid solid = tSolid();
+            if (insideOut)
+                for (StlTriangle& t : solid.triangles) std::swap(t.vertices[1], t.vertices[2]);
+            TestMesh mesh({solid});
+            ASSERT_TRUE(mesh.build(pipeline_->device));
+            mesh.gpu->insideOut = insideOut;
+            Camera below = cameraFrom({0.4, -0.8, 1}), above = cameraFrom({0.4, 0.8, 1});
+            below.mode = above.mode = mode;
+            draw({mesh.gpu}, below);
+            EXPECT_EQ(count(isOverhangPixel), 0);
+            below.overhangs.on = above.overhangs.on = 1;
+            draw({mesh.gpu}, below);
+            if (mode == kRenderWireframe) {
+                EXPECT_TRUE(seenNear(undersideMiddle, tinted));
+                EXPECT_GT(count(isOverhangPixel), 10);
+            } else {
+                EXPECT_TRUE(tintAt(underside));
+                EXPECT_FALSE(tintAt(foot));
+                EXPECT_GT(count(isOverhangPixel), 100);
+            }
+            draw({mesh.gpu}, above);
+            if (mode == kRenderWireframe) {
+                EXPECT_TRUE(seenNear(topMiddle, plainLine));
+                EXPECT_FALSE(seenNear(topMiddle, tinted));
+            } else {
+                // At most the rim where an underside meets a wall may show a pixel.
+                EXPECT_FALSE(tintAt(top));
+                EXPECT_LT(count(isOverhangPixel), 20);
+            }
+        }
+    }
+}
+
+// The tint goes through the section: cut down the middle, the kept arm's
+// underside is tinted and the removed one's is gone, either way round.
+TEST_F(RenderProblems, OverhangsShowThroughTheSection) {
+    TestMesh mesh({tSolid()});
+    ASSERT_TRUE(mesh.build(pipeline_->device));
+    Camera below = cameraFrom({0.4, -0.8, 1});
+    below.overhangs.on = 1;
+    below.section = {1, 0, 0, 0.5f};  // x <= 0 kept
+    auto tintAt = [&](Vec3 point) {
+        double px, py;
+        EXPECT_TRUE(pixelOf(camera_, kSize, kSize, point, &px, &py));
+        return isOverhangPixel(at(int(px), int(py)));
+    };
+    for (RenderMode mode : {kRenderSolid, kRenderOutline}) {
+        if (underWineVulkan() && mode != kRenderSolid) continue;  // wireframe polygons come out filled
+        below.mode = mode;
+        below.section.flip = 0;
+        draw({mesh.gpu}, below);
+        // Off the undersides' diagonals, which Outline draws over.
+        const Vec3 left = {-1.25, 2, 0.25}, right = {1.25, 2, -0.25};
+        EXPECT_TRUE(tintAt(left));
+        EXPECT_FALSE(tintAt(right));
+        below.section.flip = 1;
+        draw({mesh.gpu}, below);
+        EXPECT_FALSE(tintAt(left));
+        EXPECT_TRUE(tintAt(right));
     }
 }
 

@@ -185,6 +185,7 @@ struct Camera {
     uint32_t background = 0xFF203040;
     SectionPlane section{};  // off
     bool showProblems = false;
+    OverhangTint overhangs{0, 45.0f};
     float boundsMin[3] = {}, boundsMax[3] = {};  // of the meshes, set by fitTo
     FrameCamera frame{{0, 0, 0}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0, 0, 0}, 0, 4.75f, true, 0, 0};
 
@@ -215,7 +216,7 @@ inline void render(const GpuPipeline* pipeline, Target* target, const std::vecto
     renderFrame(pipeline, camera.mode, meshes, target->colourView, target->depthView,
                 FrameArea{target->width, target->height, 0, 0}, clear,
                 f.centre, f.rotation, f.pan, f.radius, f.zoom, f.yUp, camera.section.on ? &section : nullptr,
-                camera.showProblems, sink);
+                camera.showProblems, camera.overhangs, sink);
     pipeline->context->ClearState();
     ASSERT_TRUE(target->read(pipeline->context));
 }

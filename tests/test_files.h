@@ -66,6 +66,37 @@ inline std::vector<TestTriangle> cubeTriangles() {
     return triangles;
 }
 
+// A closed T, Z up, standing on its stem: the T of a stem 10 wide and 10
+// high under a bar 30 wide and 10 high, 10 deep (y from -5 to 5). The bar's
+// undersides beside the stem, 2 cm² in millimetres, are its only overhangs.
+inline std::vector<TestTriangle> tTriangles() {
+    // The outline in (x, z), counter-clockwise; the caps in triangles of it.
+    const float outline[8][2] = {{-5, 0}, {5, 0}, {5, 10}, {15, 10}, {15, 20}, {-15, 20}, {-15, 10}, {-5, 10}};
+    const int caps[6][3] = {{0, 1, 2}, {0, 2, 7}, {5, 6, 7}, {5, 7, 2}, {5, 2, 3}, {5, 3, 4}};
+    auto corner = [&](int i, float y, float out[3]) {
+        out[0] = outline[i % 8][0];
+        out[1] = y;
+        out[2] = outline[i % 8][1];
+    };
+    std::vector<TestTriangle> triangles;
+    auto add = [&](int a, float ya, int b, float yb, int c, float yc) {
+        TestTriangle t{};
+        corner(a, ya, t.vertices[0]);
+        corner(b, yb, t.vertices[1]);
+        corner(c, yc, t.vertices[2]);
+        triangles.push_back(t);
+    };
+    for (const auto& cap : caps) {
+        add(cap[0], -5, cap[1], -5, cap[2], -5);  // facing -y
+        add(cap[0], 5, cap[2], 5, cap[1], 5);
+    }
+    for (int i = 0; i < 8; ++i) {
+        add(i, -5, i + 1, 5, i + 1, -5);
+        add(i, -5, i, 5, i + 1, 5);
+    }
+    return triangles;
+}
+
 // A folder of files that is removed when the test ends.
 class TempFolder {
 public:

@@ -243,9 +243,12 @@ std::string checkLine(const FileReport& r) {
     return text;
 }
 
-// Square metres of the faces steeper than the default angle.
-double overhangOf(const ModelPart* part) {
-    return overhangArea(&part->mesh, upAxisOf(part->metadata.coordinateSpace), kDefaultOverhangDegrees,
+// Square metres of the faces steeper than the default angle; an inside-out
+// part's outward normals are against its windings.
+double overhangOf(const FileReport& r) {
+    const ModelPart* part = r.part;
+    OverhangFrame frame = uprightFrame(upAxisOf(part->metadata.coordinateSpace), r.checked && r.check.insideOut);
+    return overhangArea(&part->mesh, frame, kDefaultOverhangDegrees,
                         static_cast<const GpuMesh*>(part->gpuMesh)->unitScale);
 }
 
@@ -269,7 +272,7 @@ BuildFit fitOf(const FileReport& r) {
 }
 
 std::string printabilityJson(const FileReport& r) {
-    std::string out = "    \"overhangArea\": " + (r.part ? jsonNumber(overhangOf(r.part)) : std::string("null")) + ",\n";
+    std::string out = "    \"overhangArea\": " + (r.part ? jsonNumber(overhangOf(r)) : std::string("null")) + ",\n";
     if (r.material)
         out += "    \"weight\": " + (r.part && !whyNoWeight(r) ? jsonNumber(weightOf(r)) : std::string("null")) + ",\n";
     if (r.printer) {
@@ -306,7 +309,7 @@ std::string fitLine(const FileReport& r) {
 }
 
 void printPrintability(const FileReport& r) {
-    printf("  overhangs: %.4g m^2 steeper than 45 degrees\n", overhangOf(r.part));
+    printf("  overhangs: %.4g m^2 steeper than 45 degrees\n", overhangOf(r));
     if (r.material) {
         const char* why = whyNoWeight(r);
         if (why) printf("  weight: none (%s)\n", why);

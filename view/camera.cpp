@@ -131,6 +131,8 @@ void initViewState(ViewState* state, void* window, int64_t counterFrequency) {
     state->zoom = kInitialZoom;
     state->rotationRate = rotationRateFor(counterFrequency);
     state->section = initialSection();
+    state->overhangs = OverhangTint{0, 45.0f};
+    state->lastPlaced = -1;
 }
 
 void updateRotation(ViewState* state) {
@@ -183,6 +185,21 @@ void applyRotationStep(ViewState* state, int64_t now) {
 
 bool viewIsMoving(const ViewState* state) {
     return state->rotating || state->panning || state->wheelTurning || state->rotationStamp != 0;
+}
+
+void refitBox(ViewState* state) {
+    Vec3 boxMin = {{INFINITY, INFINITY, INFINITY}}, boxMax = {{-INFINITY, -INFINITY, -INFINITY}};
+    for (int slot = 0; slot < kViewMeshSlots && state->meshes[slot]; ++slot) {
+        Vec3 meshMin = loadVec3(state->meshes[slot]->boundsMin), meshMax = loadVec3(state->meshes[slot]->boundsMax);
+        for (int i = 0; i < 3; ++i) {
+            boxMin.v[i] = boxMin.v[i] < meshMin.v[i] ? boxMin.v[i] : meshMin.v[i];
+            boxMax.v[i] = boxMax.v[i] > meshMax.v[i] ? boxMax.v[i] : meshMax.v[i];
+        }
+    }
+    if (!(boxMin.v[0] <= boxMax.v[0])) return;
+    storeVec3(state->boundsMin, boxMin);
+    storeVec3(state->boundsMax, boxMax);
+    state->radius = boxRadius(boxMin.v, boxMax.v);
 }
 
 bool placeMesh(ViewState* state, GpuMesh* mesh, bool first) {

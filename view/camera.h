@@ -84,3 +84,6 @@ bool viewIsMoving(const ViewState* state);
 // also resets pan and zoom. False when a further mesh finds no free slot.
 // The caller holds the lock.
 bool placeMesh(ViewState* state, GpuMesh* mesh, bool first);
+// The box and radius of the meshes as they are now (a part placed on a
+// face); pan and zoom stay.
+void refitBox(ViewState* state);

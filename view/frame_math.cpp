@@ -1,5 +1,6 @@
 #include "view/frame_math.h"
 
+#include <cmath>
 #include <cstring>
 
 const float kClearColourTable[256] = {
@@ -176,4 +177,28 @@ void computeObjectConstants(float unitScale, bool yUp, uint32_t colour, ObjectCo
     memcpy(out->model, model, sizeof model);
     memcpy(out->normalRows, normalRows, sizeof normalRows);
     memcpy(out->colour, objectColour, sizeof objectColour);
+    out->overhangSine = kNoOverhangs;
+    out->bedTop = 0;
+    out->outward = 1;
+    out->unused = 0;
+}
+
+void placeObject(ObjectConstants* constants, const Placement& placement) {
+    // Points are row vectors: the turn goes in transposed.
+    float turn[4][4] = {};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) turn[j][i] = static_cast<float>(placement.turn[i][j]);
+        turn[3][i] = static_cast<float>(placement.shift[i]);
+    }
+    turn[3][3] = 1;
+    float model[4][4];
+    memcpy(model, constants->model, sizeof model);
+    multiplyAffine(turn, model, model);
+    memcpy(constants->model, model, sizeof model);
+}
+
+void setOverhangTint(ObjectConstants* constants, double degrees, float lowest, float reach, bool insideOut) {
+    constants->overhangSine = static_cast<float>(sin(degrees * (3.14159265358979323846 / 180.0)));
+    constants->bedTop = lowest + 1e-5f * reach + 2e-6f;
+    constants->outward = insideOut ? -1.0f : 1.0f;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include "mesh/face_placement.h"
 #include "mesh/surface_pick.h"
 
 #pragma pack(push, 1)
@@ -18,13 +19,30 @@ struct ObjectConstants {
     float model[4][4];        // world = (x, y, z, 1) · model
     float normalRows[3][4];   // not read by the shaders
     float colour[4];          // object colour, 0 to 1
+    // The overhang tint (face geometry shader): a face is tinted where its
+    // outward normal's downward part exceeds `sine` (above 1: never) unless
+    // every corner lies at or below `bedTop` (world height, metres);
+    // `outward` is -1 for an inside-out part, else 1.
+    float overhangSine;
+    float bedTop;
+    float outward;
+    float unused;
 };
 #pragma pack(pop)
 
 static_assert(sizeof(FrameConstants) == 96);
 static_assert(offsetof(FrameConstants, eye) == 64);
-static_assert(sizeof(ObjectConstants) == 128);
+static_assert(sizeof(ObjectConstants) == 144);
 static_assert(offsetof(ObjectConstants, colour) == 112);
+static_assert(offsetof(ObjectConstants, overhangSine) == 128);
+
+// The tint's colour, sRGB from 0 to 1 as object colours are: a purple that
+// no common colour blindness takes for the grey, white or blue of a model,
+// or for the red and orange of "Show problems", and that stands out on
+// light and dark backgrounds alike.
+constexpr float kOverhangTint[3] = {0.80f, 0.15f, 0.70f};
+// "Show overhangs" off: no face is steeper than this.
+constexpr float kNoOverhangs = 2.0f;
 
 // Linear-light value of each sRGB-encoded byte: entry 0 is 0, entry 255 is 1.
 extern const float kClearColourTable[256];
@@ -55,5 +73,14 @@ void cameraEye(const FrameCamera* camera, float eye[3]);
 void framePickCamera(const FrameCamera* camera, PickCamera* out);
 
 // Model matrix for metres per file unit, turning Z-up files so that Z becomes world Y;
-// colour bytes red, green, blue from the low byte up.
+// colour bytes red, green, blue from the low byte up; no overhang tint.
 void computeObjectConstants(float unitScale, bool yUp, uint32_t colour, ObjectConstants* out);
+// The model matrix of a part placed on a face: the placement first.
+void placeObject(ObjectConstants* constants, const Placement& placement);
+// The overhang tint of a part at `degrees` from vertical whose lowest point
+// lies at world height `lowest` (metres) in a box whose farthest corner
+// component is `reach` metres from the origin: corners a hundred-thousandth
+// of that (and two micrometres, what the box adds to a flat part) above the
+// lowest are on the bed, as the shader finds the corners' heights only to
+// float precision.
+void setOverhangTint(ObjectConstants* constants, double degrees, float lowest, float reach, bool insideOut);

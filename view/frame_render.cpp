@@ -6,6 +6,7 @@
 #include <d3d11.h>
 #include <dxgi.h>
 
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -95,12 +96,33 @@ void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh) {
 
 namespace {
 
+constexpr OverhangTint kNoTint = {0, 0.0f};
+
+// The tint of a mesh's overhangs: its lowest point is the bed.
+void tintOverhangs(const GpuMesh* mesh, bool yUp, OverhangTint overhangs, ObjectConstants* constants) {
+    float low[3], high[3];
+    memcpy(low, mesh->boundsMin, sizeof low);
+    memcpy(high, mesh->boundsMax, sizeof high);
+    float reach = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        reach = fabsf(low[axis]) > reach ? fabsf(low[axis]) : reach;
+        reach = fabsf(high[axis]) > reach ? fabsf(high[axis]) : reach;
+    }
+    setOverhangTint(constants, overhangs.degrees, yUp ? low[1] : low[2], reach, mesh->insideOut != 0);
+}
+
 // The object constants of a mesh, drawn in `colour`; false when it cannot
 // be drawn: no pieces, or pieces of an earlier device.
-bool bindMesh(const GpuPipeline* pipeline, const GpuMesh* mesh, bool yUp, uint32_t colour, const MessageSink* sink) {
+bool bindMesh(const GpuPipeline* pipeline, const GpuMesh* mesh, bool yUp, uint32_t colour, OverhangTint overhangs,
+              const MessageSink* sink) {
     if (mesh->pieceCount == 0 || !madeByDevice(mesh->pieces[0].vertices, pipeline->device)) return false;
     ObjectConstants constants;
     computeObjectConstants(mesh->unitScale, yUp, colour, &constants);
+    if (mesh->placed) {
+        Placement placement = mesh->placement;  // the record is packed
+        placeObject(&constants, placement);
+    }
+    if (overhangs.on) tintOverhangs(mesh, yUp, overhangs, &constants);
     // A failed Map leaves the previous mesh's constants; the mesh is still drawn.
     writeConstants(pipeline->context, pipeline->objectConstants, &constants, sizeof constants, sink);
     return true;
@@ -118,7 +140,7 @@ void drawCaps(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots]
     context->PSSetConstantBuffers(1, 1, &objectConstants);
     context->RSSetState(pipeline->solidRasterizer);
     for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
-        if (!bindMesh(pipeline, meshes[slot], yUp, meshes[slot]->color, sink)) continue;
+        if (!bindMesh(pipeline, meshes[slot], yUp, meshes[slot]->color, kNoTint, sink)) continue;
         if (slot > 0) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_STENCIL, 1.0f, 0);
         context->OMSetRenderTargets(0, nullptr, depthStencilView);
         context->OMSetDepthStencilState(pipeline->sectionCountState, 0);
@@ -196,7 +218,7 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
     context->OMSetBlendState(pipeline->problemTintBlend, share, 0xFFFFFFFF);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
     for (int m = 0; m < count; ++m)
-        if (bindMesh(pipeline, drawn[m], yUp, kProblemColours[kProblemFlipped], sink))
+        if (bindMesh(pipeline, drawn[m], yUp, kProblemColours[kProblemFlipped], kNoTint, sink))
             drawProblemPieces(context, drawn[m], kProblemFlipped);
     context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);
 
@@ -204,7 +226,7 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_LINELIST);
     for (int m = 0; m < count; ++m) {
         for (uint32_t kind : {kProblemOpen, kProblemNonManifold}) {
-            if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kind], sink)) continue;
+            if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kind], kNoTint, sink)) continue;
             for (int shift = 0; shift < 4; ++shift) {
                 D3D11_VIEWPORT viewport = viewportOf(area, shift & 1, shift >> 1, kProblemLineDepth);
                 context->RSSetViewports(1, &viewport);
@@ -220,16 +242,18 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
 }  // namespace
 
 void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
-                const MessageSink* sink) {
+                OverhangTint overhangs, const MessageSink* sink) {
     for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot)
-        if (bindMesh(pipeline, meshes[slot], yUp, meshes[slot]->color, sink)) drawSolids(pipeline->context, meshes[slot]);
+        if (bindMesh(pipeline, meshes[slot], yUp, meshes[slot]->color, overhangs, sink))
+            drawSolids(pipeline->context, meshes[slot]);
 }
 
 void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
                  ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
                  const FrameArea& area, const float clearColour[4], const float centre[3],
                  const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
-                 const SectionConstants* section, bool showProblems, const MessageSink* sink) {
+                 const SectionConstants* section, bool showProblems, OverhangTint overhangs,
+                 const MessageSink* sink) {
     ID3D11DeviceContext* context = pipeline->context;
     context->ClearRenderTargetView(renderTargetView, clearColour);
     context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f, 0);
@@ -262,6 +286,7 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     }
     ID3D11Buffer* objectConstants = pipeline->objectConstants;
     context->VSSetConstantBuffers(1, 1, &objectConstants);
+    context->GSSetConstantBuffers(1, 1, &objectConstants);
 
     D3D11_VIEWPORT viewport = viewportOf(area, 0, 0, 1.0f);
     context->RSSetViewports(1, &viewport);
@@ -270,7 +295,7 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
     // The default state: depth test "less", depth writes, no stencil; no blending.
     context->OMSetDepthStencilState(nullptr, 0);
     context->RSSetState(mode == kRenderWireframe ? pipeline->wireRasterizer : pipeline->solidRasterizer);
-    drawMeshes(pipeline, meshes, yUp, sink);
+    drawMeshes(pipeline, meshes, yUp, overhangs, sink);
     // A filled cap would hide the far edges that Wireframe is for.
     if (section && mode != kRenderWireframe) drawCaps(pipeline, meshes, yUp, renderTargetView, depthStencilView, sink);
 
@@ -280,7 +305,7 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
         // is seen square on, as in the preset views.
         context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
         useOutlineProgram(pipeline, pipeline->wireRasterizer);
-        drawMeshes(pipeline, meshes, yUp, sink);
+        drawMeshes(pipeline, meshes, yUp, kNoTint, sink);
     }
     if (showProblems)
         drawProblems(pipeline, meshes, depthStencilView, area, yUp, mode == kRenderWireframe, sink);
@@ -360,7 +385,7 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
     if (plane.on) computeSectionConstants(&plane, state->yUp != 0, boundsMin, boundsMax, &section);
     renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, area,
                 clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0,
-                plane.on ? &section : nullptr, state->showProblems != 0, state->sink);
+                plane.on ? &section : nullptr, state->showProblems != 0, state->overhangs, state->sink);
     drawMarks(state, depthStencilView, area);
 }
 
@@ -445,7 +470,7 @@ void warmPipeline(const GpuPipeline* pipeline) {
         for (RenderMode mode : {kRenderSolid, kRenderWireframe, kRenderOutline})
             for (const SectionConstants* section : sections)
                 renderFrame(pipeline, mode, meshes, renderTargetView, depthStencilView, area, clear, centre, rotation,
-                            pan, 0.71f, kInitialZoom, true, section, false, nullptr);
+                            pan, 0.71f, kInitialZoom, true, section, false, OverhangTint{1, 45.0f}, nullptr);
         // Reading the pixels waits until the driver has done all of it.
         ID3D11Texture2D *resolved = nullptr, *staging = nullptr;
         const void* pixels;

@@ -28,14 +28,16 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
 // entry or after five. With a section (else null) the removed side is cut
 // away in every mode and, except in Wireframe, each mesh's cut is capped.
 // showProblems draws the meshes' problem lists (problem_edges.h) over it all.
+// The overhang tint colours the faces of every mode, cut or not.
 void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const meshes[kViewMeshSlots],
                  ID3D11RenderTargetView* renderTargetView, ID3D11DepthStencilView* depthStencilView,
                  const FrameArea& area, const float clearColour[4], const float centre[3],
                  const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
-                 const SectionConstants* section, bool showProblems, const MessageSink* sink);
+                 const SectionConstants* section, bool showProblems, OverhangTint overhangs,
+                 const MessageSink* sink);
 // Per-mesh constants and draws.
 void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
-                const MessageSink* sink);
+                OverhangTint overhangs, const MessageSink* sink);
 // The draws of the visible solids of one mesh.
 void drawSolids(ID3D11DeviceContext* context, const GpuMesh* mesh);
 

@@ -11,6 +11,7 @@
 #include "core/spin_lock.h"
 #include "view/adapter_limits.h"
 #include "view/com_helpers.h"
+#include "view/frame_math.h"
 #include "view/shaders/shader_blobs.h"
 
 namespace {
@@ -18,7 +19,7 @@ namespace {
 constexpr UINT kSdkVersion = 7;
 constexpr UINT kDeviceFlags = D3D11_CREATE_DEVICE_BGRA_SUPPORT;
 constexpr UINT kFrameConstantsBytes = 96;
-constexpr UINT kObjectConstantsBytes = 128;
+constexpr UINT kObjectConstantsBytes = sizeof(ObjectConstants);
 constexpr UINT kSectionConstantsBytes = sizeof(SectionConstants);
 
 // 16-byte vertices: position, then colour bytes.

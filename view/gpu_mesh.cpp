@@ -265,6 +265,10 @@ GpuMesh* prepareGpuMesh(const StlMesh* mesh, const StlMetadata* metadata, uint8_
     gpuMesh->pieces = nullptr;
     gpuMesh->pieceCount = 0;
     gpuMesh->vertexOrder = metadata->colorOrder;
+    gpuMesh->insideOut = 0;
+    gpuMesh->placed = 0;
+    gpuMesh->hasPrevious = 0;
+    gpuMesh->previousPlaced = 0;
     gpuMesh->unitScale = metadata->unitScale;
     float boundsMin[3], boundsMax[3];
     MeshFacts facts;
@@ -328,4 +332,27 @@ void forEachDraw(const GpuMesh* mesh, const MeshPiece* piece, uint32_t maxTriang
         runEnd = localEnd;
     }
     flush();
+}
+
+void boxAsPlaced(GpuMesh* mesh) {
+    float low[3], high[3];
+    if (!mesh->placed) {
+        StlMesh file{nullptr, const_cast<StlSolid*>(mesh->solids), mesh->solids ? mesh->solidCount : 0};
+        MeshFacts facts;
+        computeMeshBounds(&file, mesh->unitScale, low, high, &facts);
+    } else {
+        double placedLow[3], placedHigh[3];
+        Placement placement = mesh->placement;
+        if (!placedBox(mesh->solids, mesh->solidCount, placement, placedLow, placedHigh)) return;
+        for (int axis = 0; axis < 3; ++axis) {
+            low[axis] = static_cast<float>(placedLow[axis] * mesh->unitScale);
+            high[axis] = static_cast<float>(placedHigh[axis] * mesh->unitScale);
+            if (low[axis] == high[axis]) {
+                low[axis] -= 0.000001f;
+                high[axis] += 0.000001f;
+            }
+        }
+    }
+    memcpy(mesh->boundsMin, low, sizeof low);
+    memcpy(mesh->boundsMax, high, sizeof high);
 }

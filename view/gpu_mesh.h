@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include "mesh/face_placement.h"
 #include "mesh/pick_index.h"
 #include "stl/stl_mesh.h"
 
@@ -58,6 +59,16 @@ struct GpuMesh {
     // a new device; the caller's (attachProblemEdges), null until then.
     const uint8_t* problemMarks;
     uint8_t vertexOrder;  // the colour order the vertices were made with
+    // The surface check found the part inside out: its outward normals are
+    // against the windings (the overhang tint needs them).
+    uint8_t insideOut;
+    // Tools > Place on face: the part is drawn, picked and boxed turned by
+    // `placement` (file units); `previous` is what Undo placement returns to.
+    uint8_t placed;
+    uint8_t hasPrevious;
+    uint8_t previousPlaced;
+    Placement placement;
+    Placement previous;
 };
 #pragma pack(pop)
 
@@ -67,7 +78,7 @@ static_assert(sizeof(MeshPiece) == 44);
 static_assert(offsetof(GpuMesh, triangleCount) == 24);
 static_assert(offsetof(GpuMesh, boundsMin) == 44);
 static_assert(offsetof(GpuMesh, facts) == 72);
-static_assert(sizeof(GpuMesh) == 129);
+static_assert(sizeof(GpuMesh) == 133 + 2 * sizeof(Placement));
 
 // No draw call asks for more triangles than this, so that none nears the
 // two seconds after which Windows resets a GPU that has not answered
@@ -89,6 +100,10 @@ MeshVertex* expandTriangles(const StlSolid* solid, uint32_t first, uint32_t coun
 // cubic metres, from the triangles whose corners are all finite.
 void computeMeshBounds(const StlMesh* mesh, float unitScale, float boundsMin[3], float boundsMax[3],
                        MeshFacts* facts);
+
+// The box in metres of the mesh as it is placed (or as its file has it),
+// an axis without extent widened as computeMeshBounds widens it.
+void boxAsPlaced(GpuMesh* mesh);
 
 // Total triangles of all solids.
 uint64_t meshTriangleCount(const StlMesh* mesh);

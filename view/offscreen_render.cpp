@@ -123,6 +123,7 @@ HRESULT drawParts(ModelPart* parts, uint32_t count, const PictureLook* look, Pic
     state.yUp = parts[0].metadata.coordinateSpace != kSpaceZUp;
     state.backgroundColor = look->backgroundColor;
     state.section = look->section;
+    if (look->overhangs.on) state.overhangs = look->overhangs;
     const float noPan[3] = {0, 0, 0};
     setAnglesInState(&state, noPan, look->yaw, look->pitch);
     if (look->zoom > 0) state.zoom = look->zoom;

@@ -33,6 +33,7 @@ struct PictureLook {
     uint32_t backgroundColor;  // alpha 0 leaves the background transparent
     SectionPlane section;      // off unless asked for; its share of the parts' box
     uint32_t maxSamples;       // 0: as many as the size allows
+    OverhangTint overhangs;    // off unless asked for
     float zoom;                // 0: the view's first zoom
 };
 

@@ -212,6 +212,56 @@ void measureClick(ViewState* state, int32_t x, int32_t y) {
     notifyMeasure(state);
 }
 
+void notifyPlacement(ViewState* state) {
+    HWND window = windowOf(state);
+    SendMessageW(GetParent(window), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), kPlacementChanged),
+                 reinterpret_cast<LPARAM>(window));
+}
+
+// A part's new placement: its box, the view's, and the points measured on
+// what has moved forgotten.
+void showPlacement(ViewState* state, GpuMesh* mesh) {
+    boxAsPlaced(mesh);
+    acquireSpinLock(&state->lock);
+    refitBox(state);
+    releaseSpinLock(&state->lock);
+    state->marks.count = 0;
+    invalidate(state);
+    notifyPlacement(state);
+}
+
+// Turns the part under the click so that the face clicked lies on the bed,
+// facing down: about the middle of its box, then settled so that its lowest
+// point stays where it was. A click on the background changes nothing.
+void placeClick(ViewState* state, int32_t x, int32_t y) {
+    preparePickingAll(state);
+    SurfacePick pick;
+    if (!pickInView(state, x, y, &pick)) return;
+    GpuMesh* mesh = state->meshes[pick.part];
+    float corners[3][3];
+    if (!readTriangleCorners(&mesh->solids[pick.solid].triangles[pick.triangle], corners)) return;
+    int upAxis = state->yUp ? 1 : 2;
+    float low[3], high[3];
+    memcpy(low, mesh->boundsMin, sizeof low);
+    memcpy(high, mesh->boundsMax, sizeof high);
+    double scale = mesh->unitScale, centre[3];
+    for (int axis = 0; axis < 3; ++axis) centre[axis] = (double{low[axis]} + high[axis]) / 2 / scale;
+    Placement current = mesh->placed ? Placement(mesh->placement) : identityPlacement(), next;
+    double placedLow[3], placedHigh[3];
+    if (!turnFaceDown(current, corners, mesh->insideOut != 0, upAxis, centre, &next) ||
+        !placedBox(mesh->solids, mesh->solidCount, next, placedLow, placedHigh))
+        return;
+    settleAt(&next, upAxis, low[upAxis] / scale, placedLow, placedHigh);
+    mesh->previous = current;
+    mesh->previousPlaced = mesh->placed;
+    mesh->hasPrevious = 1;
+    mesh->placement = next;
+    mesh->placed = 1;
+    state->lastPlaced = static_cast<int8_t>(pick.part);
+    state->placing = 0;
+    showPlacement(state, mesh);
+}
+
 // The cross while measuring over the model.
 void setViewCursor(ViewState* state) {
     if (state->rotating || state->panning) {
@@ -219,7 +269,8 @@ void setViewCursor(ViewState* state) {
         return;
     }
     POINT at;
-    if (state->measuring && state->meshes[0] && GetCursorPos(&at) && ScreenToClient(windowOf(state), &at)) {
+    if ((state->measuring || state->placing) && state->meshes[0] && GetCursorPos(&at) &&
+        ScreenToClient(windowOf(state), &at)) {
         preparePickingAll(state);
         SurfacePick pick;
         if (pickInView(state, at.x, at.y, &pick)) {
@@ -287,7 +338,7 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LBUTTONDOWN: {
         int32_t x = lowWordSigned(lParam), y = highWordSigned(static_cast<uintptr_t>(lParam));
         beginDrag(state, kRotateKey, x, y);
-        state->clickPending = state->measuring;
+        state->clickPending = state->measuring || state->placing;
         state->pressX = x;
         state->pressY = y;
         return 0;
@@ -301,7 +352,8 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         bool click = state->clickPending && state->rotating;
         state->clickPending = 0;
         endDrag(state, kRotateKey);
-        if (click) measureClick(state, state->pressX, state->pressY);
+        if (click && state->placing) placeClick(state, state->pressX, state->pressY);
+        else if (click) measureClick(state, state->pressX, state->pressY);
         return 0;
     }
     case WM_RBUTTONUP:
@@ -402,6 +454,8 @@ void clearMeshes(void* window) {
         state->meshes[slot] = nullptr;
     }
     state->frameInFlight = 0;  // a frame of the meshes gone must not show later
+    state->placing = 0;
+    state->lastPlaced = -1;
     resumePartUploads(state);
     releaseSpinLock(&state->lock);
 }
@@ -436,6 +490,28 @@ void setShowProblems(void* window, bool on) {
     if (!state) return;
     state->showProblems = on;
     invalidate(state);
+}
+
+void setShowOverhangs(void* window, bool on) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->overhangs.on = on;
+    invalidate(state);
+}
+
+void setOverhangAngle(void* window, float degrees) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->overhangs.degrees = degrees;
+    invalidate(state);
+}
+
+void setMeshInsideOut(void* window, GpuMesh* mesh, bool insideOut) {
+    ViewState* state = viewStateOf(window);
+    if (!state || mesh->insideOut == insideOut) return;
+    // Read by the frames, which the window thread draws, as mesh colours are.
+    mesh->insideOut = insideOut;
+    if (state->overhangs.on) invalidate(state);
 }
 
 void setRenderMode(void* window, RenderMode mode) {
@@ -524,6 +600,50 @@ void setMeasureMode(void* window, bool on) {
         state->clickPending = 0;
     }
     invalidate(state);
+}
+
+void setPlaceMode(void* window, bool on) {
+    ViewState* state = viewStateOf(window);
+    if (!state) return;
+    state->placing = on;
+    if (on) preparePickingAll(state);
+    else state->clickPending = state->measuring && state->clickPending;
+}
+
+bool placeMode(void* window) {
+    ViewState* state = viewStateOf(window);
+    return state && state->placing;
+}
+
+namespace {
+
+// The part Undo placement turns back: the one placed last, else any still placed.
+GpuMesh* placementToUndo(const ViewState* state) {
+    int slot = state->lastPlaced;
+    if (slot >= 0 && slot < kViewMeshSlots && state->meshes[slot] && state->meshes[slot]->placed)
+        return state->meshes[slot];
+    for (int s = kViewMeshSlots - 1; s >= 0; --s)
+        if (state->meshes[s] && state->meshes[s]->placed) return state->meshes[s];
+    return nullptr;
+}
+
+}  // namespace
+
+bool canUndoPlacement(void* window) {
+    ViewState* state = viewStateOf(window);
+    return state && placementToUndo(state);
+}
+
+bool undoPlacement(void* window) {
+    ViewState* state = viewStateOf(window);
+    GpuMesh* mesh = state ? placementToUndo(state) : nullptr;
+    if (!mesh) return false;
+    // One step back, then the file's own orientation.
+    mesh->placed = mesh->hasPrevious ? mesh->previousPlaced : 0;
+    mesh->placement = mesh->previous;
+    mesh->hasPrevious = 0;
+    showPlacement(state, mesh);
+    return true;
 }
 
 bool measureMode(void* window) {

@@ -25,6 +25,13 @@ void setMeshColor(void* window, uint32_t color, uint32_t slot);
 void setRenderMode(void* window, RenderMode mode);
 // Draws the problem lists of the meshes that have them (problem_edges.h).
 void setShowProblems(void* window, bool on);
+// "Show overhangs": faces steeper than the angle (degrees from vertical)
+// tinted, those on each part's lowest plane left alone; a part the surface
+// check found inside out is told so, as its outward normals are against
+// its windings.
+void setShowOverhangs(void* window, bool on);
+void setOverhangAngle(void* window, float degrees);
+void setMeshInsideOut(void* window, GpuMesh* mesh, bool insideOut);
 void setFlipZoom(void* window, bool flip);
 void setYUp(void* window, bool yUp);
 void setBackgroundColor(void* window, uint32_t color);
@@ -61,3 +68,17 @@ bool measureMode(void* window);
 bool clearMeasure(void* window);
 // A copy of the points; none without a view.
 MeasureMarks measureMarks(void* window);
+
+// Place on face: while the mode is on, the next click on the model turns
+// the part under it so that the clicked face lies flat on the bed, facing
+// down (turned about the middle of its box, its lowest point kept), ends the
+// mode and sends the parent WM_COMMAND with the view's id and
+// kPlacementChanged; so does Undo placement, which turns the part placed
+// last one step back (after the first step, to its file's orientation).
+// The placement lives in the part's GpuMesh; clearMeshes ends the mode.
+constexpr uint16_t kPlacementChanged = 3;
+void setPlaceMode(void* window, bool on);
+bool placeMode(void* window);
+bool canUndoPlacement(void* window);
+// False when no part is placed.
+bool undoPlacement(void* window);

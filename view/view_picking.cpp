@@ -40,11 +40,13 @@ bool pickInView(const ViewState* state, int32_t x, int32_t y, SurfacePick* pick)
         memcpy(camera.keep, keep, sizeof keep);
     }
     PickPart parts[kViewMeshSlots];
+    Placement placements[kViewMeshSlots];  // copied out of the packed records
     uint32_t count = 0;
     for (; count < kViewMeshSlots && state->meshes[count]; ++count) {
         const GpuMesh* mesh = state->meshes[count];
+        placements[count] = mesh->placement;
         parts[count] = PickPart{mesh->solids, mesh->solids ? mesh->solidCount : 0, mesh->visibleSolids,
-                                mesh->pickIndex, mesh->unitScale};
+                                mesh->pickIndex, mesh->unitScale, mesh->placed ? &placements[count] : nullptr};
     }
     // At the centre of the pixel under the pointer.
     return pickSurface(&camera, parts, count, x + 0.5, y + 0.5, pick);

@@ -41,6 +41,14 @@ enum RenderMode : uint8_t {
 };
 
 constexpr int kViewMeshSlots = 5;
+
+#pragma pack(push, 1)
+// "Show overhangs": faces steeper than `degrees` from vertical tinted.
+struct OverhangTint {
+    uint8_t on;
+    float degrees;
+};
+#pragma pack(pop)
 constexpr float kInitialZoom = 4.75f;
 constexpr uintptr_t kRotationTimerId = 1;
 constexpr uint32_t kRotationTimerPeriod = 4;  // milliseconds; the step size follows the counter
@@ -166,6 +174,9 @@ struct ViewState {
     uint8_t paintDeferred;
     uint8_t resizePending;
     uint8_t settlePending;
+    OverhangTint overhangs;  // window thread only
+    uint8_t placing;         // Tools > Place on face: the next click on the model places its part
+    int8_t lastPlaced;       // the slot Undo placement turns back, or -1
 };
 #pragma pack(pop)
 
@@ -198,4 +209,4 @@ static_assert(offsetof(ViewState, measuring) == 393);
 static_assert(offsetof(ViewState, pacing) == 455);
 static_assert(offsetof(ViewState, frameDone) == 485);
 static_assert(offsetof(ViewState, retiredSwapChain) == 504);
-static_assert(sizeof(ViewState) == 534);
+static_assert(sizeof(ViewState) == 541);

@@ -215,7 +215,7 @@ void drawUntilStopped(PreviewPane* pane) {
             HeldLock held(&pane->lock);
             requests = pane->requests;
             look = PictureLook{pane->width,      pane->height,     pane->mode,      pane->yaw, pane->pitch,
-                               pane->objectColor, pane->background, initialSection(), kPaneSamples,
+                               pane->objectColor, pane->background, initialSection(), kPaneSamples, OverhangTint{},
                                fittedZoom(pane->zoom, pane->width, pane->height)};
         }
         if (requests != drawn) {

@@ -66,6 +66,7 @@ HRESULT drawPart(ModelPart* part, UINT side, HBITMAP* bitmap) {
                         0,  // transparent
                         initialSection(),
                         kThumbnailSamples,
+                        OverhangTint{},
                         0};
     Picture picture;
     if (!renderPartsPicture(part, 1, &look, &picture, nullptr)) return E_FAIL;

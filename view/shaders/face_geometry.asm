@@ -3,7 +3,10 @@
 // each vertex's signed distance from the section plane, so that the
 // rasterizer cuts away the removed side. Without a section the plane is all
 // zeros and keeps everything: one program serves both kinds of frame.
+// Overhangs take the tint's colour (kOverhangTint in view/frame_math.h);
+// with the tint off its sine is above 1 and no face qualifies.
 // cb0 (frame):   4 eye position, 5 light direction
+// cb1 (object):  8 overhang sine, bed top, outward sign
 // cb2 (section): 0 plane in the world, kept where x·p + w >= 0
 gs_4_0
 input  SV_Position      v0.xyzw
@@ -17,11 +20,12 @@ output Texcoord3        o4.xyz    // light direction
 output SV_ClipDistance  o5.x
 
 dcl_constantbuffer cb0[6], immediateIndexed
+dcl_constantbuffer cb1[9], immediateIndexed
 dcl_constantbuffer cb2[1], immediateIndexed
 dcl_input_siv v[3][0].xyzw, position
 dcl_input v[3][1].xyz
 dcl_input v[3][2].xyz
-dcl_temps 4
+dcl_temps 5
 dcl_inputprimitive triangle
 dcl_outputtopology trianglestrip
 dcl_output_siv o0.xyzw, position
@@ -41,6 +45,19 @@ dp3 r0.w, r2.xyzx, r2.xyzx
 rsq r0.w, r0.w
 mul r2.xyz, r2.xyzx, r0.wwww
 
+// n is the winding's inward normal, so the outward normal's downward part
+// is n.y (for an inside-out part -n.y). An overhang unless every corner's
+// world height (the eye's plus its view vector's) is on the bed.
+mul r4.x, r2.y, cb1[8].z
+lt r4.x, cb1[8].x, r4.x
+add r3.x, v[0][1].y, cb0[4].y
+add r3.y, v[1][1].y, cb0[4].y
+add r3.z, v[2][1].y, cb0[4].y
+lt r3.xyz, cb1[8].yyyy, r3.xyzx
+or r3.x, r3.x, r3.y
+or r3.x, r3.x, r3.z
+and r4.x, r4.x, r3.x
+
 // Facing away from the eye (dot(a0, n) > 0): flip. Edge-on keeps it.
 dp3 r0.w, v[0][1].xyzx, r2.xyzx
 lt r0.w, l(0.0), r0.w
@@ -58,7 +75,7 @@ loop
   mov o0.xyzw, v[r0.w][0].xyzw
   mov o1.xyz, v[r0.w][1].xyzx
   mov o2.xyz, r2.xyzx
-  mov o3.xyz, v[r0.w][2].xyzx
+  movc o3.xyz, r4.xxxx, l(0.80, 0.15, 0.70, 0.0), v[r0.w][2].xyzx
   mov o4.xyz, cb0[5].xyzx
   emit
   iadd r0.w, r0.w, l(1)

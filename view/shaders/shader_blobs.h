@@ -5,8 +5,8 @@
 //
 // Inputs of both vertex shaders: "XYZ" (float3) and, lit only, "CLR" (rgb of
 // a float4). Constant buffer 0 holds the frame (view-projection rows 0-3, eye
-// 4, light 5), constant buffer 1 the object (model rows 0-3, colour 7),
-// constant buffer 2 the section: the plane in the world (register 0, kept
+// 4, light 5), constant buffer 1 the object (model rows 0-3, colour 7, the
+// overhang tint 8), constant buffer 2 the section: the plane in the world (register 0, kept
 // where x·p + w >= 0; all zeros keeps everything) and the cap rectangle
 // (corner 1, edges 2 and 3).
 #pragma once
