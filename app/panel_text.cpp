@@ -230,6 +230,7 @@ void writeCheckLine(const PanelFacts* facts, Utf16* out) {
         total.nonManifoldEdges += r.nonManifoldEdges;
         total.flippedEdges += r.flippedEdges;
         total.degenerateTriangles += r.degenerateTriangles;
+        total.weldedCorners += r.weldedCorners;
         closed &= r.closed != 0;
         insideOut &= r.insideOut != 0;
     }
@@ -270,6 +271,10 @@ void writeCheckLine(const PanelFacts* facts, Utf16* out) {
     if (total.degenerateTriangles)
         out = appendFinding(out, &first, total.degenerateTriangles, U16(" triangle without area"),
                             U16(" triangles without area"), locale);
+    // Last: what the check forgave, not a fault.
+    if (total.weldedCorners)
+        out = appendFinding(out, &first, total.weldedCorners, U16(" corner joined across a tiny gap"),
+                            U16(" corners joined across tiny gaps"), locale);
     *out = 0;
 }
 

@@ -14,7 +14,8 @@
 namespace {
 
 // Two bits per axis pick 0, 1, 2 or -0; a pick of 0xC0 and up gives the x
-// axis an odd value instead: a float step from 1, -1, infinity or a NaN.
+// axis an odd value instead: a float step from 1 (which welds with 1 when the
+// extent is large enough), -1, infinity or a NaN.
 float coordinate(uint8_t pick, int axis) {
     static const float kValues[] = {0.0f, 1.0f, 2.0f, -0.0f, 1.0000001f, -1.0f, INFINITY, NAN};
     uint32_t index = (pick >> 2 * axis) & 3;
@@ -70,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(got.shells == want.shells && got.holes == want.holes && got.openEdges == want.openEdges);
     FUZZ_CHECK(got.nonManifoldEdges == want.nonManifoldEdges && got.flippedEdges == want.flippedEdges);
     FUZZ_CHECK(got.degenerateTriangles == want.degenerateTriangles && got.closed == want.closed);
+    FUZZ_CHECK(got.weldedCorners == want.weldedCorners);
     FUZZ_CHECK(!got.insideOut || (got.closed && got.flippedEdges == 0));
     uint64_t openSides = 0, nonManifoldSides = 0, flippedFaces = 0;
     for (uint8_t m : marks) {

@@ -1,16 +1,18 @@
-// Welding by hashing corners into a table of representative corners; edges
-// by bucketing each side under its smaller vertex, so a vertex with a
-// million faces still costs one pass; shells and holes by union-find.
+// Welding by hashing corners into a table of representative corners (for a
+// large mesh two halves on two threads), then joining positions within the
+// welding distance (near_corners.cpp); edges by bucketing each side under its
+// smaller vertex, so a vertex with a million faces still costs one pass;
+// shells and holes by union-find.
 #include "mesh/surface_check.h"
 
 #include <cstring>
 #include "core/memory.h"
 #include "core/sse2.h"
+#include "mesh/near_corners.h"
 
 namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;
-constexpr uint32_t kMapped = 0x80000000u;
 // Corner indices, vertex ids and bucket positions stay below 2^31.
 constexpr uint64_t kMostTriangles = 0x7FFFFFFFu / 3;
 constexpr uint32_t kStopCheckEvery = 1u << 16;
@@ -121,39 +123,18 @@ uint32_t findRoot(uint32_t* parent, uint32_t x) {
     return x;
 }
 
-void join(uint32_t* parent, uint32_t a, uint32_t b) {
+// True when a and b were apart.
+bool join(uint32_t* parent, uint32_t a, uint32_t b) {
     a = findRoot(parent, a);
     b = findRoot(parent, b);
     if (a < b) parent[b] = a;
     else if (b < a) parent[a] = b;
+    return a != b;
 }
 
 bool degenerate(const uint32_t* v) {
     return v[0] == v[1] || v[1] == v[2] || v[0] == v[2];
 }
-
-// Every block the check holds, freed together however it ends.
-struct Work {
-    uint32_t* ids = nullptr;  // per corner: representative corner, then vertex id
-    uint64_t* firstTriangle = nullptr;
-    uint32_t* table = nullptr;
-    uint32_t* grown = nullptr;
-    uint32_t* vertexMap = nullptr;
-    uint32_t* bucketEnd = nullptr;
-    uint32_t* sides = nullptr;
-    uint8_t* edgeUses = nullptr;
-    uint32_t* firstUse = nullptr;
-    uint32_t* shellParent = nullptr;
-    uint32_t* holeParent = nullptr;
-    uint8_t* ownMarks = nullptr;
-    RecentCorner* recent = nullptr;
-
-    ~Work() {
-        void* blocks[] = {ids, firstTriangle, table, grown, vertexMap, bucketEnd, sides, edgeUses, firstUse,
-                          shellParent, holeParent, ownMarks, recent};
-        for (void* block : blocks) freeBytes(block);
-    }
-};
 
 template <typename T>
 T* take(T** slot) {
@@ -162,74 +143,471 @@ T* take(T** slot) {
     return block;
 }
 
-// Gives every corner its representative corner: the first with equal bits.
-bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t corners, Work* work,
-                 const volatile uint8_t* keepGoing, const MessageSink* sink) {
-    uint64_t triangles = corners / 3;
+// Six times the signed volume, about the first corner, which keeps far-off
+// models precise. Triangles without area add nothing (or a rounding error),
+// so the sum needs no vertex ids and runs beside the welding.
+struct VolumeSum {
+    const StlMesh* mesh;
+    double sixVolume;
+};
+
+void sumSixVolume(void* context) {
+    VolumeSum* sum = static_cast<VolumeSum*>(context);
+    float origin[3];
+    bool first = true;
+    double sixVolume = 0;
+    for (uint32_t s = 0; s < sum->mesh->solidCount; ++s) {
+        const StlSolid& solid = sum->mesh->solids[s];
+        for (uint32_t i = 0; i < solid.triangleCount; ++i) {
+            const StlTriangle& tri = solid.triangles[i];
+            if (first) memcpy(origin, tri.vertices[0], 12), first = false;
+            double p[3][3];
+            for (int c = 0; c < 3; ++c)
+                for (int d = 0; d < 3; ++d) p[c][d] = static_cast<double>(tri.vertices[c][d]) - origin[d];
+            sixVolume += p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) -
+                         p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0]) +
+                         p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]);
+        }
+    }
+    sum->sixVolume = sixVolume;
+}
+
+// Every block the check holds, freed together however it ends.
+struct Work {
+    uint32_t* ids = nullptr;  // per corner: representative corner, then vertex id
+    uint64_t* firstTriangle = nullptr;
+    uint32_t* bucketEnd = nullptr;
+    uint32_t* sides = nullptr;
+    uint8_t* edgeUses = nullptr;
+    uint32_t* firstUse = nullptr;
+    uint32_t* shellParent = nullptr;
+    uint32_t* holeParent = nullptr;
+    uint8_t* ownMarks = nullptr;
+    uint32_t* groups = nullptr;
+    VolumeSum volume{nullptr, 0};
+
+    ~Work() {
+        void* blocks[] = {ids, firstTriangle, bucketEnd, sides, edgeUses, firstUse, shellParent,
+                          holeParent, ownMarks, groups};
+        for (void* block : blocks) freeBytes(block);
+    }
+};
+
+// The representative held for the key, or kNone.
+uint32_t heldFor(const WeldTable& table, const SolidRuns& runs, const CornerKey& key, uint64_t hash) {
+    for (uint32_t slot = slotOf(hash, table.size);;) {
+        uint32_t held = table.slots[slot];
+        if (held == kNone || sameKey(keyOf(triangleAt(runs, held / 3), held % 3), key)) return held;
+        if (++slot == table.size) slot = 0;
+    }
+}
+
+// The welding of a run of triangles into a table of its own, so that two
+// halves of a large mesh can weld on two threads; the second half's new
+// positions are looked up in the first's table afterwards.
+struct WeldJob {
+    const StlMesh* mesh;
+    const SolidRuns* runs;
+    uint64_t begin, end;  // triangles, counted over all solids
+    uint32_t* ids;
+    const volatile uint8_t* keepGoing;
+    const MessageSink* sink;  // null on a thread of its own
+    WeldTable table;
+    uint32_t* grown;
+    RecentCorner* recent;
+    bool done;
+};
+
+void freeWeldJob(WeldJob* job) {
+    void* blocks[] = {job->table.slots, job->grown, job->recent};
+    for (void* block : blocks) freeBytes(block);
+    job->table.slots = job->grown = nullptr;
+    job->recent = nullptr;
+}
+
+// Rebuilds the job's table at `largest` slots from the representatives met
+// so far (corners of the job's own below `corner`), which are in corner order.
+bool growWeldTable(WeldJob* job, uint32_t largest, uint32_t corner) {
+    job->grown = static_cast<uint32_t*>(allocArray(processHeap(), largest, 4, job->sink));
+    if (!job->grown) return false;
+    memset(job->grown, 0xFF, static_cast<size_t>(largest) * 4);
+    WeldTable bigger{job->grown, largest, 0};
+    for (uint32_t c = static_cast<uint32_t>(job->begin * 3); c < corner; ++c) {
+        if (job->ids[c] != c) continue;
+        CornerKey key = keyOf(triangleAt(*job->runs, c / 3), c % 3);
+        weld(&bigger, *job->runs, key, hashOf(key), c);
+    }
+    freeBytes(job->table.slots);
+    job->grown = nullptr;
+    job->table = bigger;
+    return true;
+}
+
+// Gives every corner of the job's triangles its representative corner: the first with equal bits.
+bool weldRun(WeldJob* job) {
+    uint64_t triangles = job->end - job->begin;
     // Closed meshes have about n/2 vertices; a soup of 3n still fits the largest
     // size. Growth is looked at per triangle, so half a table takes its three corners.
-    WeldTable table{nullptr, static_cast<uint32_t>(triangles * 2 + 6), 0};
+    job->table = WeldTable{nullptr, static_cast<uint32_t>(triangles * 2 + 6), 0};
     uint32_t largest = static_cast<uint32_t>(triangles * 4 + 6);
-    if (!(work->table = static_cast<uint32_t*>(allocArray(processHeap(), table.size, 4, sink))) ||
-        !(work->recent = static_cast<RecentCorner*>(
-              allocArray(processHeap(), 1u << kRecentBits, sizeof(RecentCorner), sink))))
+    if (!(job->table.slots = static_cast<uint32_t*>(allocArray(processHeap(), job->table.size, 4, job->sink))) ||
+        !(job->recent = static_cast<RecentCorner*>(
+              allocArray(processHeap(), 1u << kRecentBits, sizeof(RecentCorner), job->sink))))
         return false;
-    memset(work->recent, 0xFF, sizeof(RecentCorner) << kRecentBits);
-    memset(work->table, 0xFF, static_cast<size_t>(table.size) * 4);
-    table.slots = work->table;
-    uint32_t corner = 0;
-    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-        const StlSolid& solid = mesh->solids[s];
+    memset(job->recent, 0xFF, sizeof(RecentCorner) << kRecentBits);
+    memset(job->table.slots, 0xFF, static_cast<size_t>(job->table.size) * 4);
+    uint32_t* ids = job->ids;
+    uint64_t first = 0;  // of the solid
+    uint32_t corner = static_cast<uint32_t>(job->begin * 3);
+    for (uint32_t s = 0; s < job->mesh->solidCount && first < job->end; first += job->mesh->solids[s++].triangleCount) {
+        const StlSolid& solid = job->mesh->solids[s];
+        if (first + solid.triangleCount <= job->begin) continue;
+        uint32_t from = static_cast<uint32_t>(job->begin > first ? job->begin - first : 0);
+        uint32_t to = static_cast<uint32_t>(job->end - first < solid.triangleCount ? job->end - first : solid.triangleCount);
+        // Keys and hashes of the corners ahead, in a ring.
         uint64_t ahead[3 * kWeldAhead];
-        for (uint32_t t = 0; t < kWeldAhead && t < solid.triangleCount; ++t)
-            for (uint32_t k = 0; k < 3; ++k) ahead[3 * t + k] = hashOf(keyOf(solid.triangles + t, k));
-        for (uint32_t t = 0; t < solid.triangleCount; ++t) {
-            if (corner % kStopCheckEvery < 3 && stopped(keepGoing)) return false;
-            if (table.used > table.size / 2 && table.size < largest) {
-                // Rebuild from the representatives met so far, which are in corner order.
-                work->grown = static_cast<uint32_t*>(allocArray(processHeap(), largest, 4, sink));
-                if (!work->grown) return false;
-                memset(work->grown, 0xFF, static_cast<size_t>(largest) * 4);
-                WeldTable bigger{work->grown, largest, 0};
-                for (uint32_t c = 0; c < corner; ++c) {
-                    if (work->ids[c] != c) continue;
-                    CornerKey key = keyOf(triangleAt(runs, c / 3), c % 3);
-                    weld(&bigger, runs, key, hashOf(key), c);
-                }
-                freeBytes(take(&work->table));
-                work->table = take(&work->grown);
-                table = bigger;
+        CornerKey aheadKeys[3 * kWeldAhead];
+        for (uint32_t t = from; t < from + kWeldAhead && t < to; ++t)
+            for (uint32_t k = 0; k < 3; ++k) {
+                uint32_t i = 3 * (t % kWeldAhead) + k;
+                aheadKeys[i] = keyOf(solid.triangles + t, k);
+                ahead[i] = hashOf(aheadKeys[i]);
             }
+        for (uint32_t t = from; t < to; ++t) {
+            if (corner % kStopCheckEvery < 3 && stopped(job->keepGoing)) return false;
+            WeldTable& table = job->table;
+            if (table.used > table.size / 2 && table.size < largest && !growWeldTable(job, largest, corner))
+                return false;
             // New vertices go to random places of the large table: asking
             // for the places of later corners early lets the misses overlap.
             // Their hashes wait in a ring until their triangle comes.
             uint64_t hashes[3];
+            CornerKey keys[3];
             memcpy(hashes, ahead + 3 * (t % kWeldAhead), sizeof hashes);
-            if (t + kWeldAhead < solid.triangleCount) {
+            memcpy(keys, aheadKeys + 3 * (t % kWeldAhead), sizeof keys);
+            if (t + kWeldAhead < to) {
                 for (uint32_t k = 0; k < 3; ++k) {
-                    CornerKey later = keyOf(solid.triangles + t + kWeldAhead, k);
+                    CornerKey later = aheadKeys[3 * (t % kWeldAhead) + k] = keyOf(solid.triangles + t + kWeldAhead, k);
                     uint64_t hash = ahead[3 * (t % kWeldAhead) + k] = hashOf(later);
-                    const RecentCorner& recent = work->recent[hash & ((1u << kRecentBits) - 1)];
+                    const RecentCorner& recent = job->recent[hash & ((1u << kRecentBits) - 1)];
                     if (recent.representative == kNone || !sameKey(recent.key, later))
                         prefetch(table.slots + slotOf(hash, table.size));
                 }
             }
             for (uint32_t k = 0; k < 3; ++k, ++corner) {
-                CornerKey key = keyOf(solid.triangles + t, k);
+                const CornerKey& key = keys[k];
                 uint64_t hash = hashes[k];
-                RecentCorner& recent = work->recent[hash & ((1u << kRecentBits) - 1)];
+                RecentCorner& recent = job->recent[hash & ((1u << kRecentBits) - 1)];
                 if (recent.representative != kNone && sameKey(recent.key, key)) {
-                    work->ids[corner] = recent.representative;
+                    ids[corner] = recent.representative;
                     continue;
                 }
-                uint32_t representative = weld(&table, runs, key, hash, corner);
-                work->ids[corner] = representative;
+                uint32_t representative = weld(&table, *job->runs, key, hash, corner);
+                ids[corner] = representative;
                 recent = RecentCorner{key, representative};
             }
         }
     }
-    freeBytes(take(&work->table));
-    freeBytes(take(&work->recent));
+    return true;
+}
+
+void runWeldJob(void* job) {
+    WeldJob* weldJob = static_cast<WeldJob*>(job);
+    weldJob->done = weldRun(weldJob);
+}
+
+// Meshes from which on the joining of near positions and the volume run on a
+// thread of their own.
+constexpr uint64_t kNearThreadTriangles = 1u << 16;
+
+// Meshes from which on two threads weld a half each.
+constexpr uint64_t kWeldThreadTriangles = 1u << 16;
+
+// Gives every corner its representative corner, the first with equal bits,
+// and counts the distinct positions.
+bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t triangles, uint32_t* ids, uint32_t* positions,
+                 const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    WeldJob jobs[2];
+    for (WeldJob& job : jobs) job = WeldJob{mesh, &runs, 0, triangles, ids, keepGoing, sink, {}, nullptr, nullptr, false};
+    ThreadHandle second = nullptr;
+    if (triangles >= kWeldThreadTriangles) {
+        jobs[0].end = jobs[1].begin = triangles / 2;
+        jobs[0].sink = jobs[1].sink = nullptr;
+        second = startThread(runWeldJob, &jobs[1]);
+        if (!second) jobs[0].end = triangles;
+    }
+    runWeldJob(&jobs[0]);
+    bool done = jobs[0].done;
+    if (second) {
+        joinThread(second);
+        done = done && jobs[1].done;
+        if (done) {
+            // The second half's representatives that the first half has met become its copies.
+            uint32_t matched = 0;
+            for (uint32_t c = static_cast<uint32_t>(jobs[1].begin * 3); c < triangles * 3; ++c) {
+                if (ids[c] != c) continue;
+                CornerKey key = keyOf(triangleAt(runs, c / 3), c % 3);
+                uint32_t held = heldFor(jobs[0].table, runs, key, hashOf(key));
+                if (held != kNone) ids[c] = held, ++matched;
+            }
+            jobs[1].table.used -= matched;
+        }
+        if (!done && sink && !stopped(keepGoing)) reportCode(sink, kOutOfMemory);
+    }
+    *positions = jobs[0].table.used + (second ? jobs[1].table.used : 0);
+    for (WeldJob& job : jobs) freeWeldJob(&job);
+    return done;
+}
+
+void cornerOf(const void* runs, uint32_t corner, float* point) {
+    memcpy(point, triangleAt(*static_cast<const SolidRuns*>(runs), corner / 3)->vertices[corner % 3], 12);
+}
+
+// Dense position ids in order of first appearance (a representative comes
+// before its copies), and each position's representative corner in `groups`.
+void numberPositions(uint32_t* ids, uint32_t corners, uint32_t* groups) {
+    uint32_t position = 0;
+    for (uint32_t c = 0; c < corners; ++c) {
+        if (ids[c] != c) {
+            ids[c] = ids[ids[c]];
+            continue;
+        }
+        groups[position] = c;
+        ids[c] = position++;
+    }
+}
+
+// The positions joined within the welding distance, and the volume, which
+// need each other's results no more than the edges need theirs: for a large
+// mesh they run on a thread of their own beside the edges of the positions,
+// which stand unless a position joined another.
+struct NearJob {
+    const SolidRuns* runs;
+    uint32_t positions;
+    uint32_t* groups;  // representative corner, then the group's first position
+    const volatile uint8_t* keepGoing;
+    const MessageSink* sink;  // null on a thread of its own
+    VolumeSum* volume;        // summed after the joining when not null
+    uint32_t joined;
+    bool done;
+};
+
+void runNearJob(void* job) {
+    NearJob* near = static_cast<NearJob*>(job);
+    near->done = joinNearPositions(near->positions, cornerOf, near->runs, near->groups, &near->joined,
+                                   near->keepGoing, near->sink);
+    if (near->done && near->volume) sumSixVolume(near->volume);
+}
+
+// Vertex ids from the groups of joined positions: a group's first position
+// comes first, so numbering in order leaves no gaps.
+bool applyGroups(uint32_t* ids, uint32_t corners, uint32_t* groups, uint32_t positions) {
+    uint32_t next = 0;
+    for (uint32_t p = 0; p < positions; ++p) groups[p] = groups[p] == p ? next++ : groups[groups[p]];
+    for (uint32_t c = 0; c < corners; ++c) ids[c] = groups[ids[c]];
+    return true;
+}
+
+// The sides of one bucket (those under one vertex) and what their edges are.
+struct EdgeCount {
+    const uint32_t* ids;
+    const uint32_t* sides;  // triangle << 2 | side
+    uint8_t* uses;
+    uint32_t* firstUse;  // per larger vertex: the position of its edge's first side in the bucket
+    uint32_t* shellParent;
+    uint8_t* marks;
+    SurfaceCheck* check;
+    uint64_t shellJoins;  // joins of two shells into one
+};
+
+// The larger vertex of a side, and whether the side runs towards it.
+uint32_t otherEnd(const EdgeCount& edges, uint32_t side, bool* forward) {
+    uint32_t t = side >> 2, k = side & 3;
+    uint32_t a = edges.ids[3 * t + k], b = edges.ids[3 * t + (k == 2 ? 0 : k + 1)];
+    *forward = a < b;
+    return a < b ? b : a;
+}
+
+// What an edge of `count` uses (3: three or more), `forwards` of them from the
+// smaller vertex to the larger, makes of its first side and of each side.
+void classifyEdge(const EdgeCount& edges, uint32_t side, bool first, uint32_t count, uint32_t forwards) {
+    uint32_t t = side >> 2, k = side & 3;
+    bool flipped = count == 2 && forwards != 1;
+    if (flipped) edges.marks[t] |= kMarkFlipped;
+    if (!first) return;
+    if (count == 1) {
+        ++edges.check->openEdges;
+        edges.marks[t] |= static_cast<uint8_t>(kMarkOpenSide << k);
+    } else if (count >= 3) {
+        ++edges.check->nonManifoldEdges;
+        edges.marks[t] |= static_cast<uint8_t>(kMarkNonManifoldSide << k);
+    } else if (flipped) {
+        ++edges.check->flippedEdges;
+    }
+}
+
+// While the edges are counted, a triangle's mark says that two of its corners
+// are one vertex; the bit is cleared before the marks are handed back.
+constexpr uint8_t kMarkWithoutArea = 0x80;
+
+// Most vertices are the smaller end of a handful of sides: those are
+// matched within the bucket, in the cache, instead of through firstUse.
+constexpr uint32_t kSmallBucket = 16;
+
+void countSmallBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
+    uint32_t n = end - begin, other[kSmallBucket], second[kSmallBucket];
+    uint8_t count[kSmallBucket], forwards[kSmallBucket];
+    bool first[kSmallBucket];
+    const uint32_t* sides = edges->sides + begin;
+    for (uint32_t i = 0; i < n; ++i) {
+        bool forward;
+        other[i] = otherEnd(*edges, sides[i], &forward);
+        uint32_t j = 0;
+        while (other[j] != other[i]) ++j;
+        first[i] = j == i;
+        if (j == i) {
+            count[i] = 1;
+            forwards[i] = forward;
+            continue;
+        }
+        if (count[j] == 1) second[j] = i;
+        ++count[j];
+        forwards[j] = static_cast<uint8_t>(forwards[j] + forward);
+        edges->shellJoins += join(edges->shellParent, sides[j] >> 2, sides[i] >> 2);
+    }
+    // Once per edge, on its first side; a flipped edge marks both of its faces.
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!first[i]) continue;
+        uint32_t t = sides[i] >> 2, k = sides[i] & 3;
+        if (count[i] == 1) {
+            ++edges->check->openEdges;
+            edges->marks[t] |= static_cast<uint8_t>(kMarkOpenSide << k);
+        } else if (count[i] >= 3) {
+            ++edges->check->nonManifoldEdges;
+            edges->marks[t] |= static_cast<uint8_t>(kMarkNonManifoldSide << k);
+        } else if (forwards[i] != 1) {
+            ++edges->check->flippedEdges;
+            edges->marks[t] |= kMarkFlipped;
+            edges->marks[sides[second[i]] >> 2] |= kMarkFlipped;
+        }
+    }
+}
+
+// A large bucket: per side position, uses of its edge (1, 2, 3 = three or
+// more) in bits 0-1, uses running from the smaller vertex to the larger in
+// bits 2-3; firstUse holds a position of this bucket or an older one.
+void countBucket(EdgeCount* edges, uint32_t begin, uint32_t end) {
+    uint8_t* uses = edges->uses;
+    for (uint32_t p = begin; p < end; ++p) {
+        bool forward;
+        uint32_t w = otherEnd(*edges, edges->sides[p], &forward);
+        uint32_t first = edges->firstUse[w];
+        if (first - begin >= end - begin) {  // none yet in this bucket
+            edges->firstUse[w] = p;
+            uses[p] = static_cast<uint8_t>(1 | (forward ? 4 : 0));
+            continue;
+        }
+        uint8_t count = uses[first] & 3, forwards = uses[first] >> 2;
+        if (count < 3) ++count;
+        if (forwards < 3 && forward) ++forwards;
+        uses[first] = static_cast<uint8_t>(count | forwards << 2);
+        edges->shellJoins += join(edges->shellParent, edges->sides[first] >> 2, edges->sides[p] >> 2);
+    }
+    for (uint32_t p = begin; p < end; ++p) {
+        bool forward;
+        uint32_t first = edges->firstUse[otherEnd(*edges, edges->sides[p], &forward)];
+        classifyEdge(*edges, edges->sides[p], first == p, uses[first] & 3, uses[first] >> 2);
+    }
+}
+
+// Edges, shells and holes of the mesh whose corners have the ids (below
+// `vertices`), counted into result afresh.
+bool checkEdges(const uint32_t* ids, uint32_t corners, uint32_t vertices, uint8_t* marks, SurfaceCheck* result,
+                Work* work, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    uint32_t triangles = corners / 3;
+    SurfaceCheck check{};
+    memset(marks, 0, triangles);
+    // Sides bucketed under their smaller vertex; faces without area left out.
+    work->bucketEnd = static_cast<uint32_t*>(allocArray(processHeap(), vertices + 1ull, 4, sink));
+    if (!work->bucketEnd) return false;
+    uint32_t* bucketEnd = work->bucketEnd;
+    memset(bucketEnd, 0, (vertices + 1ull) * 4);
+    for (uint32_t t = 0; t < triangles; ++t) {
+        const uint32_t* v = ids + 3 * t;
+        if (degenerate(v)) {
+            ++check.degenerateTriangles;
+            marks[t] = kMarkWithoutArea;
+            continue;
+        }
+        ++bucketEnd[(v[0] < v[1] ? v[0] : v[1]) + 1];
+        ++bucketEnd[(v[1] < v[2] ? v[1] : v[2]) + 1];
+        ++bucketEnd[(v[2] < v[0] ? v[2] : v[0]) + 1];
+    }
+    if (stopped(keepGoing)) return false;
+    for (uint32_t v = 0; v < vertices; ++v) bucketEnd[v + 1] += bucketEnd[v];
+    uint32_t sideCount = bucketEnd[vertices];
+    if (!(work->sides = static_cast<uint32_t*>(allocArray(processHeap(), sideCount, 4, sink))) ||
+        !(work->edgeUses = static_cast<uint8_t*>(allocArray(processHeap(), sideCount, 1, sink))) ||
+        !(work->firstUse = static_cast<uint32_t*>(allocArray(processHeap(), vertices, 4, sink))) ||
+        !(work->shellParent = static_cast<uint32_t*>(allocArray(processHeap(), triangles, 4, sink))))
+        return false;
+    uint32_t* sides = work->sides;
+    uint32_t* firstUse = work->firstUse;
+    uint32_t* parent = work->shellParent;
+    memset(firstUse, 0xFF, static_cast<size_t>(vertices) * 4);
+    for (uint32_t t = 0; t < triangles; ++t) {
+        parent[t] = t;
+        if (marks[t] & kMarkWithoutArea) continue;
+        const uint32_t* v = ids + 3 * t;
+        for (uint32_t k = 0; k < 3; ++k) {
+            uint32_t a = v[k], b = v[k == 2 ? 0 : k + 1];
+            sides[bucketEnd[a < b ? a : b]++] = t << 2 | k;
+        }
+    }
+    // Filling moved each bucket's start to its end: bucket v is [end(v-1), end(v)).
+
+    EdgeCount edges{ids, sides, work->edgeUses, firstUse, parent, marks, &check, 0};
+    uint32_t begin = 0;
+    for (uint32_t v = 0; v < vertices; ++v) {
+        uint32_t end = bucketEnd[v];
+        if (v % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
+        if (end - begin <= kSmallBucket) countSmallBucket(&edges, begin, end);
+        else countBucket(&edges, begin, end);
+        begin = end;
+    }
+    freeBytes(take(&work->sides));
+    freeBytes(take(&work->edgeUses));
+    freeBytes(take(&work->firstUse));
+    freeBytes(take(&work->bucketEnd));
+
+    // Every face starts a shell of its own, and each join made two one.
+    check.shells = triangles - check.degenerateTriangles - edges.shellJoins;
+    freeBytes(take(&work->shellParent));
+    for (uint32_t t = 0; t < triangles; ++t) marks[t] &= static_cast<uint8_t>(~kMarkWithoutArea);
+
+    // Holes: open edges joined through their vertices.
+    if (!check.openEdges) {
+        *result = check;
+        return true;
+    }
+    work->holeParent = static_cast<uint32_t*>(allocArray(processHeap(), vertices, 4, sink));
+    if (!work->holeParent) return false;
+    uint32_t* holeParent = work->holeParent;
+    memset(holeParent, 0xFF, static_cast<size_t>(vertices) * 4);
+    for (uint32_t t = 0; t < triangles; ++t) {
+        if (!(marks[t] & 7 * kMarkOpenSide)) continue;
+        for (uint32_t k = 0; k < 3; ++k) {
+            if (!(marks[t] & kMarkOpenSide << k)) continue;
+            uint32_t a = ids[3 * t + k], b = ids[3 * t + (k == 2 ? 0 : k + 1)];
+            if (holeParent[a] == kNone) holeParent[a] = a;
+            if (holeParent[b] == kNone) holeParent[b] = b;
+            join(holeParent, a, b);
+        }
+    }
+    for (uint32_t v = 0; v < vertices; ++v) check.holes += holeParent[v] == v ? 1 : 0;
+
+    freeBytes(take(&work->holeParent));
+    *result = check;
     return true;
 }
 
@@ -271,182 +649,50 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
         runs.firstTriangle = work.firstTriangle;
     }
 
+    uint32_t positions = 0;
     work.ids = static_cast<uint32_t*>(allocArray(processHeap(), corners, 4, sink));
-    if (!work.ids || !weldCorners(mesh, runs, corners, &work, keepGoing, sink)) return false;
-    freeBytes(take(&work.firstTriangle));
-
-    // Dense vertex ids in order of first appearance; a representative comes before its copies.
+    if (!work.ids || !weldCorners(mesh, runs, triangles, work.ids, &positions, keepGoing, sink)) return false;
     uint32_t* ids = work.ids;
-    uint32_t vertices = 0;
-    for (uint32_t c = 0; c < corners; ++c) ids[c] = ids[c] == c ? vertices++ : ids[ids[c]];
-
-    // Corners per vertex, counting faces with area only.
-    work.vertexMap = static_cast<uint32_t*>(allocArray(processHeap(), vertices, 4, sink));
-    if (!work.vertexMap) return false;
-    uint32_t* vertexMap = work.vertexMap;
-    memset(vertexMap, 0, static_cast<size_t>(vertices) * 4);
-    for (uint32_t t = 0; t < triangles; ++t) {
-        const uint32_t* v = ids + 3 * t;
-        if (degenerate(v)) {
-            ++check.degenerateTriangles;
-            continue;
-        }
-        for (uint32_t k = 0; k < 3; ++k) ++vertexMap[v[k]];
-    }
-    if (stopped(keepGoing)) return false;
-    // A vertex of one corner can only have open edges: number the others
-    // first, so the edge pass sizes its arrays by them alone.
-    uint32_t shared = 0;
-    for (uint32_t v = 0; v < vertices; ++v)
-        if (vertexMap[v] >= 2) vertexMap[v] = kMapped | shared++;
-    uint32_t next = shared;
-    for (uint32_t v = 0; v < vertices; ++v) vertexMap[v] = vertexMap[v] & kMapped ? vertexMap[v] & ~kMapped : next++;
-    for (uint32_t c = 0; c < corners; ++c) ids[c] = vertexMap[ids[c]];
-    freeBytes(take(&work.vertexMap));
-
+    if (!(work.groups = static_cast<uint32_t*>(allocArray(processHeap(), positions, 4, sink)))) return false;
+    numberPositions(ids, corners, work.groups);
     if (marks) {
         memset(marks, 0, static_cast<size_t>(triangles));
     } else {
         marks = work.ownMarks = static_cast<uint8_t*>(allocArray(processHeap(), triangles, 1, sink));
         if (!marks) return false;
-        memset(marks, 0, static_cast<size_t>(triangles));
     }
 
-    // Sides between two shared vertices, bucketed under the smaller one.
-    work.bucketEnd = static_cast<uint32_t*>(allocArray(processHeap(), shared + 1ull, 4, sink));
-    if (!work.bucketEnd) return false;
-    uint32_t* bucketEnd = work.bucketEnd;
-    memset(bucketEnd, 0, (shared + 1ull) * 4);
-    uint32_t sideCount = 0;
-    for (uint32_t t = 0; t < triangles; ++t) {
-        const uint32_t* v = ids + 3 * t;
-        if (degenerate(v)) continue;
-        for (uint32_t k = 0; k < 3; ++k) {
-            uint32_t a = v[k], b = v[k == 2 ? 0 : k + 1];
-            if (a < shared && b < shared) {
-                ++bucketEnd[(a < b ? a : b) + 1];
-                ++sideCount;
-            } else {
-                ++check.openEdges;  // a vertex of one corner has no second face
-                marks[t] |= static_cast<uint8_t>(kMarkOpenSide << k);
-            }
-        }
+    work.volume.mesh = mesh;
+    NearJob near{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
+    ThreadHandle beside = nullptr;
+    if (triangles >= kNearThreadTriangles) {
+        near.sink = nullptr;
+        near.volume = &work.volume;
+        beside = startThread(runNearJob, &near);
+        if (!beside) near = NearJob{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
     }
-    for (uint32_t v = 0; v < shared; ++v) bucketEnd[v + 1] += bucketEnd[v];
-    if (!(work.sides = static_cast<uint32_t*>(allocArray(processHeap(), sideCount, 4, sink))) ||
-        !(work.edgeUses = static_cast<uint8_t*>(allocArray(processHeap(), sideCount, 1, sink))) ||
-        !(work.firstUse = static_cast<uint32_t*>(allocArray(processHeap(), shared, 4, sink))) ||
-        !(work.shellParent = static_cast<uint32_t*>(allocArray(processHeap(), triangles, 4, sink))))
-        return false;
-    uint32_t* sides = work.sides;
-    uint8_t* uses = work.edgeUses;
-    uint32_t* firstUse = work.firstUse;
-    uint32_t* parent = work.shellParent;
-    memset(firstUse, 0xFF, static_cast<size_t>(shared) * 4);
-    for (uint32_t t = 0; t < triangles; ++t) {
-        parent[t] = t;
-        const uint32_t* v = ids + 3 * t;
-        if (degenerate(v)) continue;
-        for (uint32_t k = 0; k < 3; ++k) {
-            uint32_t a = v[k], b = v[k == 2 ? 0 : k + 1];
-            if (a < shared && b < shared) sides[bucketEnd[a < b ? a : b]++] = 3 * t + k;
-        }
+    bool done;
+    if (beside) {
+        // The edges of the positions meanwhile: they stand when no position joined another.
+        done = checkEdges(ids, corners, positions, marks, &check, &work, keepGoing, sink);
+        joinThread(beside);
+        if (done && !near.done && sink && !stopped(keepGoing)) reportCode(sink, kOutOfMemory);
+        done = done && near.done;
+        if (done && near.joined)
+            done = applyGroups(ids, corners, work.groups, positions) &&
+                   checkEdges(ids, corners, positions - near.joined, marks, &check, &work, keepGoing, sink);
+    } else {
+        runNearJob(&near);
+        done = near.done && (!near.joined || applyGroups(ids, corners, work.groups, positions)) &&
+               checkEdges(ids, corners, positions - near.joined, marks, &check, &work, keepGoing, sink);
     }
-    // Filling moved each bucket's start to its end: bucket v is [end(v-1), end(v)).
-
-    // Per side position: uses of its edge (1, 2, 3 = three or more) in bits 0-1,
-    // uses running from the smaller vertex to the larger in bits 2-3.
-    uint32_t begin = 0;
-    for (uint32_t v = 0; v < shared; ++v) {
-        uint32_t end = bucketEnd[v];
-        if (v % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
-        for (uint32_t p = begin; p < end; ++p) {
-            uint32_t side = sides[p], k = side % 3;
-            uint32_t a = ids[side], b = ids[side - k + (k == 2 ? 0 : k + 1)];
-            uint32_t w = a < b ? b : a;
-            uint8_t forward = a < b ? 4 : 0;
-            uint32_t first = firstUse[w];
-            if (first == kNone) {
-                firstUse[w] = p;
-                uses[p] = static_cast<uint8_t>(1 | forward);
-                continue;
-            }
-            uint8_t count = uses[first] & 3, forwards = uses[first] >> 2;
-            if (count < 3) ++count;
-            if (forwards < 3 && forward) ++forwards;
-            uses[first] = static_cast<uint8_t>(count | forwards << 2);
-            join(parent, sides[first] / 3, side / 3);
-        }
-        for (uint32_t p = begin; p < end; ++p) {
-            uint32_t side = sides[p], k = side % 3;
-            uint32_t a = ids[side], b = ids[side - k + (k == 2 ? 0 : k + 1)];
-            uint32_t first = firstUse[a < b ? b : a];
-            uint8_t count = uses[first] & 3, forwards = uses[first] >> 2;
-            bool flipped = count == 2 && forwards != 1;
-            if (flipped) marks[side / 3] |= kMarkFlipped;
-            if (first != p) continue;
-            if (count == 1) {
-                ++check.openEdges;
-                marks[side / 3] |= static_cast<uint8_t>(kMarkOpenSide << k);
-            } else if (count == 3) {
-                ++check.nonManifoldEdges;
-                marks[side / 3] |= static_cast<uint8_t>(kMarkNonManifoldSide << k);
-            } else if (flipped) {
-                ++check.flippedEdges;
-            }
-        }
-        for (uint32_t p = begin; p < end; ++p) {
-            uint32_t side = sides[p], k = side % 3;
-            uint32_t a = ids[side], b = ids[side - k + (k == 2 ? 0 : k + 1)];
-            firstUse[a < b ? b : a] = kNone;
-        }
-        begin = end;
-    }
-    freeBytes(take(&work.sides));
-    freeBytes(take(&work.edgeUses));
-    freeBytes(take(&work.firstUse));
-    freeBytes(take(&work.bucketEnd));
-
-    for (uint32_t t = 0; t < triangles; ++t)
-        if (!degenerate(ids + 3 * t) && findRoot(parent, t) == t) ++check.shells;
-    freeBytes(take(&work.shellParent));
-
-    // Holes: open edges joined through their vertices.
-    work.holeParent = static_cast<uint32_t*>(allocArray(processHeap(), vertices, 4, sink));
-    if (!work.holeParent) return false;
-    uint32_t* holeParent = work.holeParent;
-    memset(holeParent, 0xFF, static_cast<size_t>(vertices) * 4);
-    for (uint32_t t = 0; t < triangles; ++t) {
-        for (uint32_t k = 0; k < 3; ++k) {
-            if (!(marks[t] & kMarkOpenSide << k)) continue;
-            uint32_t a = ids[3 * t + k], b = ids[3 * t + (k == 2 ? 0 : k + 1)];
-            if (holeParent[a] == kNone) holeParent[a] = a;
-            if (holeParent[b] == kNone) holeParent[b] = b;
-            join(holeParent, a, b);
-        }
-    }
-    for (uint32_t v = 0; v < vertices; ++v) check.holes += holeParent[v] == v ? 1 : 0;
+    if (!done) return false;
+    check.weldedCorners = near.joined;
 
     check.closed = check.openEdges == 0 && check.nonManifoldEdges == 0;
     if (check.closed && check.flippedEdges == 0) {
-        // Signed volume about the first corner, which keeps far-off models precise.
-        const float* origin = nullptr;
-        double sixVolume = 0;
-        uint32_t t = 0;
-        for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-            for (uint32_t i = 0; i < mesh->solids[s].triangleCount; ++i, ++t) {
-                const StlTriangle& tri = mesh->solids[s].triangles[i];
-                if (!origin) origin = tri.vertices[0];
-                if (degenerate(ids + 3 * t)) continue;
-                double p[3][3];
-                for (int c = 0; c < 3; ++c)
-                    for (int d = 0; d < 3; ++d) p[c][d] = static_cast<double>(tri.vertices[c][d]) - origin[d];
-                sixVolume += p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) -
-                             p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0]) +
-                             p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]);
-            }
-        }
-        check.insideOut = sixVolume < 0;
+        if (!near.volume) sumSixVolume(&work.volume);
+        check.insideOut = work.volume.sixVolume < 0;
     }
     *result = check;
     return true;

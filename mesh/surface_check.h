@@ -1,7 +1,9 @@
 // Is the surface of one part closed, turned one way and in how many pieces?
-// Corners weld into vertices only when their floats are equal bit for bit
-// (-0 as +0); everything runs in linear time on temporary arrays of at most
-// 44 bytes per triangle, freed before returning.
+// Corners weld into one vertex when their floats are equal bit for bit (-0 as
+// +0), and then when every coordinate lies within 2^-20 of the part's largest
+// extent of the other's (a seam written as 6e-17 on one side and 0 on the
+// other is no hole); everything runs in linear time on temporary arrays,
+// freed before returning.
 #pragma once
 #include <cstdint>
 #include "core/platform.h"
@@ -18,10 +20,12 @@ struct SurfaceCheck {
     uint64_t degenerateTriangles;  // two corners on one vertex; left out of the rest
     uint8_t closed;                // no open and no non-manifold edges
     uint8_t insideOut;             // closed, nothing flipped, negative volume
+    uint64_t weldedCorners;        // bit-distinct positions that joined another within the welding distance
 };
 #pragma pack(pop)
-static_assert(sizeof(SurfaceCheck) == 50);
+static_assert(sizeof(SurfaceCheck) == 58);
 static_assert(offsetof(SurfaceCheck, closed) == 48);
+static_assert(offsetof(SurfaceCheck, weldedCorners) == 50);
 
 // Bits of the per-triangle problem marks: side i runs from corner i to i+1.
 constexpr uint8_t kMarkOpenSide = 0x01;         // shifted left by the side

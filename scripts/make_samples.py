@@ -23,8 +23,10 @@ def normal(a, b, c):
 def revolve(profile, segments, centre=(0.0, 0.0)):
     """Triangles of a solid of revolution about the Z axis; profile is (radius, z) from bottom to top."""
     triangles = []
+    # The last segment ends at the first one's angle itself: 2 pi would put
+    # its corners a rounding error (1e-14) off the first ones, an open seam.
     for s in range(segments):
-        a0, a1 = 2 * math.pi * s / segments, 2 * math.pi * (s + 1) / segments
+        a0, a1 = 2 * math.pi * s / segments, 2 * math.pi * ((s + 1) % segments) / segments
         for (r0, z0), (r1, z1) in zip(profile, profile[1:]):
             p = [(centre[0] + r * math.cos(a), centre[1] + r * math.sin(a), z)
                  for r, z, a in ((r0, z0, a0), (r0, z0, a1), (r1, z1, a1), (r1, z1, a0))]
@@ -75,8 +77,8 @@ def rainbow(t):
 
 def torus(major=30.0, minor=11.0, around=72, across=28):
     triangles = []
-    def point(i, j):
-        u, v = 2 * math.pi * i / around, 2 * math.pi * j / across
+    def point(i, j):  # indices wrap round, so the seams meet exactly
+        u, v = 2 * math.pi * (i % around) / around, 2 * math.pi * (j % across) / across
         return ((major + minor * math.cos(v)) * math.cos(u), (major + minor * math.cos(v)) * math.sin(u),
                 minor * math.sin(v) + minor)
     for i in range(around):

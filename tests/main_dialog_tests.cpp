@@ -10,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -746,6 +747,28 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
     }
     runCommand(state_, kCommandShowProblems, 0);
     runCommand(state_, kCommandResetView, 0);
+}
+
+// The bundled samples are what a new user opens first: closed surfaces,
+// whose volume and weight show.
+TEST_F(MainDialogTest, TheSamplesAreClosed) {
+    const struct {
+        const char* name;
+        std::wstring checkLine;
+    } samples[] = {{"desk_lamp.stl", L"Closed surface, 5 shells"}, {"rainbow_torus.stl", L"Closed surface, 1 shell"}};
+    for (const auto& sample : samples) {
+        SCOPED_TRACE(sample.name);
+        std::ifstream file(std::string(STLV_SOURCE_DIR "/samples/") + sample.name, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(bytes.empty());
+        open(sample.name, bytes);
+        ASSERT_TRUE(waitUntilShown());
+        ASSERT_TRUE(waitFor([] { return state_->model.checks[0].state == kCheckDone; }));
+        pumpMessages(dialog_);
+        EXPECT_EQ(text(item(kCheckLineId)), sample.checkLine);
+        std::wstring facts = text(item(kFactsLineId));
+        EXPECT_NE(facts.find(L" if solid"), std::wstring::npos) << std::string(facts.begin(), facts.end());
+    }
 }
 
 // A font with the thin space, one without it, and a dingbat font without the

@@ -81,7 +81,9 @@ const SurfaceCheck kOpen{1, 1, 4, 0, 0, 0, 0, 0};
 const SurfaceCheck kTurned{1, 0, 0, 0, 3, 0, 1, 0};
 const SurfaceCheck kInside{1, 0, 0, 0, 0, 0, 1, 1};
 const SurfaceCheck kSliver{1, 0, 0, 0, 0, 1, 1, 0};
-const SurfaceCheck kEverything{1, 1, 4, 2, 3, 1, 0, 0};
+const SurfaceCheck kEverything{1, 1, 4, 2, 3, 1, 0, 0, 2};
+const SurfaceCheck kWelded{1, 0, 0, 0, 0, 0, 1, 0, 28};
+const SurfaceCheck kWeldedOne{2, 0, 0, 0, 0, 0, 1, 0, 1};
 
 PartSpec checked(SurfaceCheck result, uint8_t state = kCheckDone) {
     PartSpec part = kCube;
@@ -169,7 +171,11 @@ TEST_F(PanelText, TheFactsAndCheckLinesFollowEachPartsCheck) {
          U16("Closed surface, 1 shell; 1 triangle without area")},
         {"everything", {checked(kEverything)}, -1, U16("12 triangles, 6\u2009cm\u00B2, volume: surface not closed"),
          U16("Not closed: 1 hole (4 open edges); 2 edges shared by more than two faces; 3 edges between faces turned "
-             "opposite ways; 1 triangle without area")},
+             "opposite ways; 1 triangle without area; 2 corners joined across tiny gaps")},
+        {"welded", {checked(kWelded)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),
+         U16("Closed surface, 1 shell; 28 corners joined across tiny gaps")},
+        {"welded once", {checked(kWeldedOne)}, -1, U16("12 triangles, 6\u2009cm\u00B2, 1\u2009cm\u00B3, 1.24\u2009g of PLA if solid"),
+         U16("Closed surface, 2 shells; 1 corner joined across a tiny gap")},
         {"running", {checked(kClosed, kCheckPending)}, -1, U16("12 triangles, 6\u2009cm\u00B2"),
          U16("Checking the surface\u2026")},
         {"out of memory", {checked(kClosed, kCheckFailed)}, -1,

@@ -16,7 +16,7 @@ KEYS = ["file", "loaded", "format", "solids", "coordinateSpace", "unitScale", "c
         "check",
         "size", "messages"]
 CHECK_KEYS = ["shells", "holes", "openEdges", "nonManifoldEdges", "flippedEdges", "degenerateTriangles", "closed",
-              "insideOut"]
+              "insideOut", "weldedCorners"]
 failures = []
 
 
@@ -97,7 +97,7 @@ with tempfile.TemporaryDirectory() as folder:
     check(records[2]["triangles"] is None and records[2]["volume"] is None, "no facts when not loaded")
     check(all(record["check"] is None for record in records[2:]), "no check when not loaded")
     check(list(good["check"].keys()) == CHECK_KEYS, "check keys %s" % list(good["check"].keys()))
-    check(good["check"] == dict(zip(CHECK_KEYS, [1, 1, 3, 0, 0, 0, False, False])), "one triangle %s" % good["check"])
+    check(good["check"] == dict(zip(CHECK_KEYS, [1, 1, 3, 0, 0, 0, False, False, 0])), "one triangle %s" % good["check"])
 
     # A closed tetrahedron, turned inside out in the second file; the readable line says so.
     corners = [(0, 0, 0), (10, 0, 0), (0, 10, 0), (0, 0, 10)]
@@ -106,8 +106,14 @@ with tempfile.TemporaryDirectory() as folder:
     inward = [(sum((corners[i] for i in reversed(face)), ()), 0) for face in faces]
     code, out, _ = run("--json", write("tetra.stl", binary_stl(b"t", outward)), write("inward.stl", binary_stl(b"t", inward)))
     tetra, turned = strict_json(out)
-    check(tetra["check"] == dict(zip(CHECK_KEYS, [1, 0, 0, 0, 0, 0, True, False])), "tetrahedron %s" % tetra["check"])
+    check(tetra["check"] == dict(zip(CHECK_KEYS, [1, 0, 0, 0, 0, 0, True, False, 0])), "tetrahedron %s" % tetra["check"])
     check(turned["check"]["insideOut"] and turned["volume"] < 0, "inside out %s" % turned["check"])
+    # Its origin corner written 6e-17 in one face: a seam far below any printer's reach is welded.
+    seam = [(sum(((6e-17, 0, 0) if n == 0 and corners[i] == (0, 0, 0) else corners[i] for i in face), ()), 0)
+            for n, face in enumerate(faces)]
+    code, out, _ = run("--json", write("seam.stl", binary_stl(b"t", seam)))
+    welded, = strict_json(out)
+    check(welded["check"] == dict(zip(CHECK_KEYS, [1, 0, 0, 0, 0, 0, True, False, 1])), "seam %s" % welded["check"])
     code, out, _ = run(os.path.join(folder, "inward.stl"))
     check("  check: closed, inside out, 1 shells, 0 holes" in out, "readable check line %r" % out)
 

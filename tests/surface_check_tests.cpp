@@ -30,6 +30,7 @@ SurfaceCheck check(const Solids& s, std::vector<uint8_t>* marks = nullptr) {
 struct Expected {
     uint64_t shells, holes, open, nonManifold, flipped, degenerate;
     bool closed, insideOut;
+    uint64_t welded = 0;
 };
 
 void expectCheck(const SurfaceCheck& got, const Expected& want) {
@@ -41,6 +42,7 @@ void expectCheck(const SurfaceCheck& got, const Expected& want) {
     EXPECT_EQ(got.degenerateTriangles, want.degenerate);
     EXPECT_EQ(got.closed != 0, want.closed);
     EXPECT_EQ(got.insideOut != 0, want.insideOut);
+    EXPECT_EQ(uint64_t{got.weldedCorners}, want.welded);
 }
 
 float nudged(float v) { return std::nextafter(v, 2.0f); }
@@ -81,6 +83,10 @@ std::vector<Case> smallMeshes() {
     std::vector<Tri> nearMiss = c;  // one corner a float step away in two triangles of a face
     nearMiss[0][2][0] = nudged(nearMiss[0][2][0]);
     nearMiss[1][1][0] = nudged(nearMiss[1][1][0]);
+    std::vector<Tri> nearNan = c;  // the same corner with a NaN coordinate in the bottom face
+    for (int t = 0; t < 2; ++t)
+        for (Point& p : nearNan[t])
+            if (p == Point{0, 0, 0}) p[0] = nanBits(0x7FC00000);
     std::vector<Tri> withNan = c;  // NaN corners weld when their bits are equal
     for (Tri& t : withNan)
         for (Point& p : t)
@@ -110,7 +116,8 @@ std::vector<Case> smallMeshes() {
                                                    std::vector<Tri>(c.begin() + 5, c.end())},
          {1, 0, 0, 0, 0, 0, true, false}},
         {"minus zero is zero", {minusZero}, {1, 0, 0, 0, 0, 0, true, false}},
-        {"a float step is a gap", {nearMiss}, {1, 1, 4, 0, 0, 0, false, false}},
+        {"a float step is no gap", {nearMiss}, {1, 0, 0, 0, 0, 0, true, false, 1}},
+        {"a NaN is a gap", {nearNan}, {1, 1, 4, 0, 0, 0, false, false}},
         {"NaN and infinite corners by their bits", {withNan}, {1, 0, 0, 0, 0, 0, true, false}},
         {"identical triangles", {identical}, {1, 0, 0, 3, 0, 0, false, false}},
         {"one triangle", {single}, {1, 1, 3, 0, 0, 0, false, false}},
@@ -126,6 +133,118 @@ TEST(SurfaceCheck, SmallMeshes) {
         Solids s(test.solids);
         expectCheck(check(s), test.want);
     }
+}
+
+// The cube's corner at the origin written differently in the bottom face
+// (two triangles, x moved by `gap`): welded within 2^-20 of the extent (1).
+std::vector<Tri> cubeWithGap(float gap) {
+    std::vector<Tri> c = cube();
+    for (int t = 0; t < 2; ++t)
+        for (Point& p : c[t])
+            if (p == Point{0, 0, 0}) p[0] = gap;
+    return c;
+}
+
+TEST(SurfaceCheck, NearCornersWeld) {
+    const float eps = std::ldexp(1.0f, -20);
+    const Expected closedWelded{1, 0, 0, 0, 0, 0, true, false, 1};
+    const Expected gap{1, 1, 4, 0, 0, 0, false, false, 0};
+    // The origin corner of the cube in each of its six triangles half the distance further along x.
+    std::vector<Tri> chain = cube();
+    int link = 0;
+    for (Tri& t : chain)
+        for (Point& p : t)
+            if (p == Point{0, 0, 0}) p[0] = link++ * eps / 2;
+    // The far corner moved inwards on two axes and on three: a diagonal neighbour cell.
+    std::vector<Tri> edgeDiagonal = cube(), cornerDiagonal = cube();
+    for (int t = 2; t < 4; ++t)
+        for (Point& p : edgeDiagonal[t])
+            if (p == Point{1, 1, 1}) p = {1 - eps * 0.75f, 1 - eps * 0.75f, 1};
+    for (int t = 2; t < 4; ++t)
+        for (Point& p : cornerDiagonal[t])
+            if (p == Point{1, 1, 1}) p = {1 - eps * 0.75f, 1 - eps * 0.75f, 1 - eps * 0.75f};
+    const struct {
+        const char* name;
+        std::vector<Tri> mesh;
+        Expected want;
+    } cases[] = {
+        {"a seam of 6e-17 against 0", cubeWithGap(6e-17f), closedWelded},
+        {"a gap of exactly the welding distance", cubeWithGap(eps), closedWelded},
+        {"a float step beyond it", cubeWithGap(std::nextafter(eps, 1.0f)), gap},
+        {"a gap of 1e-3 of the extent", cubeWithGap(1e-3f), gap},
+        {"a chain of six corners half the distance apart", chain, {1, 0, 0, 0, 0, 0, true, false, 5}},
+        {"a neighbour cell across an edge", edgeDiagonal, closedWelded},
+        {"a neighbour cell across a corner", cornerDiagonal, closedWelded},
+        {"NaN never welds", cubeWithGap(nanBits(0x7FC00000)), gap},
+        {"infinity never welds", cubeWithGap(INFINITY), gap},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        Solids s({test.mesh});
+        expectCheck(check(s), test.want);
+        expectCheck(plainCount(s.mesh), test.want);
+    }
+}
+
+// Corners of a grid of closed boxes jittered by up to 1.5 welding distances:
+// welds in every direction between cells, the same as the plain search.
+TEST(SurfaceCheck, JitteredCornersWeldAsAPlainSearchDoes) {
+    std::mt19937 random(41);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<Tri> boxes;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) boxes = join(boxes, cube(2.0f * i, 2.0f * j, 0));
+        float eps = std::ldexp(7.0f, -20);  // the extent is 7
+        std::uniform_real_distribution<float> jitter(-1.5f * eps, 1.5f * eps);
+        std::bernoulli_distribution moved(0.3);
+        for (Tri& t : boxes)
+            for (Point& p : t)
+                if (moved(random))
+                    for (float& v : p) v = v + jitter(random);
+        Solids s({boxes});
+        SurfaceCheck got = check(s), want = plainCount(s.mesh);
+        expectCheck(got, {want.shells, want.holes, want.openEdges, want.nonManifoldEdges, want.flippedEdges,
+                          want.degenerateTriangles, want.closed != 0, got.insideOut != 0, want.weldedCorners});
+    }
+}
+
+// Two touching cells of many positions each (the welding distance is 1 here,
+// set by a far triangle), placed on a diagonal line so that a position of one
+// is near one of the other only where the case says: whether they join is
+// then decided by sorting instead of trying every pair.
+TEST(SurfaceCheck, CrowdedTouchingCellsJoinOnlyWhenNear) {
+    const int directions[][3] = {{1, 1, 0}, {1, -1, 0}, {1, 1, 1}, {0, 1, -1}};
+    for (int count : {5, 20, 40000})
+        for (const auto& d : directions)
+            for (bool near : {false, true}) {
+                SCOPED_TRACE(testing::Message() << count << " positions a cell, direction " << d[0] << d[1] << d[2]
+                                                << (near ? ", one pair near" : ""));
+                std::vector<Tri> triangles = {{Point{0, 0, 0}, Point{1 << 20, 0, 0}, Point{0, 1 << 20, 0}}};
+                // In (u, v), of a cell each: b is near a where b <= a on both; a line of each never is.
+                auto place = [&](float u, float v, bool inB) {
+                    Point p;
+                    float local[3] = {u, v, 0.5f};
+                    int used = 0;
+                    for (int axis = 0; axis < 3; ++axis) {
+                        float w = d[axis] ? local[used++] : 0.5f;
+                        if (d[axis] < 0) w = 1 - w;
+                        p[axis] = 10 + (inB ? d[axis] : 0) + w;
+                    }
+                    return p;
+                };
+                float step = 0.5f / count;
+                for (int i = 0; i < count; ++i) {
+                    Point a = place(0.25f + step * i, 0.75f - step * i, false);
+                    Point b = place(0.25f + step * (i + 0.5f), 0.75f - step * (i - 0.25f), true);
+                    if (near && i == count / 2) b = place(0.1f, 0.1f, true);
+                    float x = 100.0f + 2 * i;
+                    triangles.push_back({a, Point{x, 0, 3}, Point{x, 0, 5}});
+                    triangles.push_back({b, Point{x, 0, 7}, Point{x, 0, 9}});
+                }
+                Solids s({triangles});
+                uint64_t inOneCell = 2 * (count - 1);  // every position of a cell joins its first
+                EXPECT_EQ(uint64_t{check(s).weldedCorners}, inOneCell + (near ? 1 : 0));
+            }
 }
 
 // Marks show where: open sides, one face of a non-manifold edge, both faces of a flipped edge.
@@ -183,7 +302,9 @@ TEST(SurfaceCheck, CrowdedShapesStayLinear) {
     expectCheck(check(Solids({soup})), {n, n, 3 * n, 0, 0, 0, false, false});
 }
 
-// Temporary memory stays within 48 bytes per triangle and is all given back.
+// Temporary memory stays within 48 bytes per triangle where corners share
+// positions, as in every closed mesh, and is all given back. Separate
+// triangles have three positions each for the sort of near positions.
 TEST(SurfaceCheck, MemoryPerTriangle) {
     std::vector<Tri> grid, soup;
     const int side = 150;
@@ -197,14 +318,18 @@ TEST(SurfaceCheck, MemoryPerTriangle) {
                 soup.push_back({Point{float(i), float(j), float(k)}, Point{float(i), float(j), k + 0.5f},
                                 Point{float(i), j + 0.5f, float(k)}});
         }
-    for (const auto* mesh : {&grid, &soup}) {
-        Solids s({*mesh});
-        std::vector<uint8_t> marks(mesh->size());
+    const struct {
+        const std::vector<Tri>* mesh;
+        uint64_t bytesPerTriangle;
+    } cases[] = {{&grid, 48}, {&soup, 100}};
+    for (const auto& test : cases) {
+        Solids s({*test.mesh});
+        std::vector<uint8_t> marks(test.mesh->size());
         uint64_t before = heapBytesInUse();
         resetHeapBytesPeak();
         SurfaceCheck result;
         ASSERT_TRUE(checkSurface(&s.mesh, &result, marks.data(), nullptr, nullptr));
-        EXPECT_LE(heapBytesPeak() - before, 48 * mesh->size());
+        EXPECT_LE(heapBytesPeak() - before, test.bytesPerTriangle * test.mesh->size());
         EXPECT_EQ(heapBytesInUse(), before);
     }
 }
@@ -246,7 +371,7 @@ TEST(SurfaceCheck, AgreesWithAPlainCountOnRealFiles) {
         ASSERT_TRUE(checkSurface(&file.part.mesh, &got, nullptr, nullptr, nullptr));
         SurfaceCheck want = plainCount(file.part.mesh);
         expectCheck(got, {want.shells, want.holes, want.openEdges, want.nonManifoldEdges, want.flippedEdges,
-                          want.degenerateTriangles, want.closed != 0, got.insideOut != 0});
+                          want.degenerateTriangles, want.closed != 0, got.insideOut != 0, want.weldedCorners});
         // Inside out agrees with the sign of the volume the load computed.
         if (got.closed && !got.flippedEdges && file.gpu->facts.volume != 0)
             EXPECT_EQ(got.insideOut != 0, file.gpu->facts.volume < 0);

@@ -221,11 +221,13 @@ std::string checkJson(const FileReport& r) {
     char text[400];
     snprintf(text, sizeof text,
              "{\"shells\": %llu, \"holes\": %llu, \"openEdges\": %llu, \"nonManifoldEdges\": %llu, "
-             "\"flippedEdges\": %llu, \"degenerateTriangles\": %llu, \"closed\": %s, \"insideOut\": %s}",
+             "\"flippedEdges\": %llu, \"degenerateTriangles\": %llu, \"closed\": %s, \"insideOut\": %s, "
+             "\"weldedCorners\": %llu}",
              static_cast<unsigned long long>(c.shells), static_cast<unsigned long long>(c.holes),
              static_cast<unsigned long long>(c.openEdges), static_cast<unsigned long long>(c.nonManifoldEdges),
              static_cast<unsigned long long>(c.flippedEdges), static_cast<unsigned long long>(c.degenerateTriangles),
-             c.closed ? "true" : "false", c.insideOut ? "true" : "false");
+             c.closed ? "true" : "false", c.insideOut ? "true" : "false",
+             static_cast<unsigned long long>(c.weldedCorners));
     return text;
 }
 
@@ -235,11 +237,12 @@ std::string checkLine(const FileReport& r) {
     char text[400];
     snprintf(text, sizeof text,
              "%s, %llu shells, %llu holes, %llu open edges, %llu non-manifold edges, %llu flipped edges, "
-             "%llu degenerate triangles",
+             "%llu degenerate triangles, %llu corners welded across tiny gaps",
              c.insideOut ? "closed, inside out" : c.closed ? "closed" : "not closed",
              static_cast<unsigned long long>(c.shells), static_cast<unsigned long long>(c.holes),
              static_cast<unsigned long long>(c.openEdges), static_cast<unsigned long long>(c.nonManifoldEdges),
-             static_cast<unsigned long long>(c.flippedEdges), static_cast<unsigned long long>(c.degenerateTriangles));
+             static_cast<unsigned long long>(c.flippedEdges), static_cast<unsigned long long>(c.degenerateTriangles),
+             static_cast<unsigned long long>(c.weldedCorners));
     return text;
 }
 
