@@ -453,7 +453,8 @@ LRESULT paneState(PreviewPane* pane, WPARAM which, LPARAM lines) {
     HeldLock held(&pane->lock);
     if (which == 0) return pane->frames;
     if (which == 1) return pane->message;
-    if (which == 3) {
+    // The lines go to an address of this process: never for a message from another thread.
+    if (which == 3 && InSendMessageEx(nullptr) == ISMEX_NOSEND) {
         memcpy(reinterpret_cast<Utf16*>(lines), pane->sizeLine, sizeof pane->sizeLine);
         memcpy(reinterpret_cast<Utf16*>(lines) + kPanelTextUnits, pane->checkLine, sizeof pane->checkLine);
     }

@@ -47,5 +47,6 @@ enum PaneMessage : int32_t {
 };
 // Test seam, sent to the pane's window: wParam 0 answers the frames shown so
 // far, 1 the PaneMessage shown, 2 whether the surface check's line is in;
-// 3 copies the size and check lines into lParam's two rows of 640 units.
+// 3, sent from the pane's own thread, copies the size and check lines into
+// lParam's two rows of 640 units.
 constexpr UINT kPaneStateMessage = WM_APP + 38;
