@@ -204,7 +204,7 @@ bool refuse(CommandLineFault* fault, const wchar_t* subject, const wchar_t* prob
 bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* request, CommandLineFault* fault) {
     request->output = nullptr;
     request->fileCount = 0;
-    request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0, initialSection()};
+    request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0, initialSection(), 0, {}, 0};
     request->startView = true;
     request->ownBackground = false;
     request->usUnits = false;

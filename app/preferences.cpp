@@ -99,6 +99,12 @@ void openSettingsKeys(HKEY keys[2]) {
     keys[kMakerKey] = createKey(kMakerPath);
 }
 
+void openSettingsKeysToRead(HKEY keys[2]) {
+    const wchar_t* paths[2] = {kApplicationPath, kMakerPath};
+    for (int slot = 0; slot < 2; ++slot)
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, paths[slot], 0, KEY_READ, &keys[slot]) != ERROR_SUCCESS) keys[slot] = nullptr;
+}
+
 void closeSettingsKeys(HKEY keys[2]) {
     for (int slot = 0; slot < 2; ++slot) {
         if (keys[slot]) RegCloseKey(keys[slot]);

@@ -55,6 +55,9 @@ inline bool flagOn(const Preferences* preferences, Setting setting) {
 
 // Opens or creates both keys; a key that cannot be had stays null.
 void openSettingsKeys(HKEY keys[2]);
+// Both keys for reading only, where they are: the preview host runs at low
+// integrity, which may read the user's keys but not open them for writing.
+void openSettingsKeysToRead(HKEY keys[2]);
 void closeSettingsKeys(HKEY keys[2]);
 
 // The stored value of a row that is not a block, or its fallback.

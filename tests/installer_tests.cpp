@@ -1,5 +1,6 @@
 // Installs the built package as a user would, with msiexec: the files, the
-// Start menu shortcut, "Open with" and the thumbnail keys for .stl and .3mf; the installed viewer
+// Start menu shortcut, "Open with", the thumbnail and preview keys for .stl
+// and .3mf (another program's handlers kept and given back); the installed viewer
 // draws a picture; an older package is upgraded to one installation, a
 // downgrade is refused; the uninstall leaves nothing but the user's settings.
 #include <gtest/gtest.h>
@@ -99,6 +100,8 @@ protected:
     void TearDown() override {
         SetUp();
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"InstallerTestMark");
+        for (const wchar_t* key : {L"Software\\Classes\\.stl", L"Software\\Classes\\.3mf"})
+            RegDeleteTreeW(HKEY_CURRENT_USER, key);
     }
 };
 
@@ -118,6 +121,13 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     // a Programs folder that was there holds other programs, and that one must stay.
     const std::wstring otherProgram = programs + L"\\Other Program";
     if (programsWasThere) std::filesystem::create_directories(otherProgram);
+    // Another program's thumbnails of .stl files and previews of .3mf files, to be given back.
+    const wchar_t otherThumbnails[] = L"{11111111-2222-3333-4444-555555555555}",
+                  otherPreviews[] = L"{88888888-2222-3333-4444-555555555555}";
+    const wchar_t stlThumbnails[] = L"Software\\Classes\\.stl\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}",
+                  threeMfPreviews[] = L"Software\\Classes\\.3mf\\ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}";
+    RegSetKeyValueW(HKEY_CURRENT_USER, stlThumbnails, nullptr, REG_SZ, otherThumbnails, sizeof otherThumbnails);
+    RegSetKeyValueW(HKEY_CURRENT_USER, threeMfPreviews, nullptr, REG_SZ, otherPreviews, sizeof otherPreviews);
     ASSERT_EQ(msiexec(L"/i", STLV_OLDER_PACKAGE), 0);
     ASSERT_EQ(installations().size(), 1u);
     EXPECT_EQ(productVersion(installations()[0]), L"0.0.1");
@@ -153,6 +163,17 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
          L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}"},
         {L"Software\\Classes\\.3mf\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", L"",
          L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}"},
+        {L"Software\\Classes\\CLSID\\{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}", L"AppID",
+         L"{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"},
+        {L"Software\\Classes\\CLSID\\{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}\\InprocServer32", L"",
+         folder + L"stlthumb.dll"},
+        {L"Software\\Classes\\CLSID\\{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}\\InprocServer32", L"ThreadingModel",
+         L"Apartment"},
+        {L"Software\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers", L"{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}",
+         L"Veldmark STL Viewer preview"},
+        {L"Software\\Classes\\.stl\\ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}", L"",
+         L"{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}"},
+        {threeMfPreviews, L"", L"{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}"},
     };
     for (const auto& v : values) EXPECT_EQ(stringValue(v.key, v.name), v.value) << v.key.c_str();
     // The default stays the user's: nothing claims the extensions themselves.
@@ -176,11 +197,21 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_EQ(std::filesystem::exists(programs), programsWasThere);
     if (programsWasThere) std::filesystem::remove(otherProgram);
-    for (const wchar_t* key : {L"Software\\Classes\\.stl", L"Software\\Classes\\Veldmark.StlViewer.stl",
-                               L"Software\\Classes\\.3mf", L"Software\\Classes\\Veldmark.StlViewer.3mf",
+    // The other program's entries are back; nothing else of ours stays under the extensions.
+    EXPECT_EQ(stringValue(stlThumbnails, L""), otherThumbnails);
+    EXPECT_EQ(stringValue(threeMfPreviews, L""), otherPreviews);
+    for (const wchar_t* key : {L"Software\\Classes\\.stl\\OpenWithProgids",
+                               L"Software\\Classes\\.stl\\ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}",
+                               L"Software\\Classes\\.3mf\\OpenWithProgids",
+                               L"Software\\Classes\\.3mf\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}",
+                               L"Software\\Classes\\Veldmark.StlViewer.stl", L"Software\\Classes\\Veldmark.StlViewer.3mf",
                                L"Software\\Classes\\Applications\\stlview.exe",
-                               L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}"})
+                               L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}",
+                               L"Software\\Classes\\CLSID\\{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}"})
         EXPECT_FALSE(keyExists(key)) << key;
+    EXPECT_EQ(stringValue(L"Software\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
+                          L"{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}"),
+              L"<none>");
     DWORD kept = 0, bytes = sizeof kept;
     EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"InstallerTestMark", RRF_RT_REG_DWORD, nullptr, &kept,
                            &bytes),

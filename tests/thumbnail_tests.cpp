@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "tests/package_files.h"
+#include "tests/shell_stream.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -17,9 +18,24 @@ namespace {
 // {c9754f59-910f-4c7d-89d7-15722d1a29bb}
 const CLSID kProvider = {0xc9754f59, 0x910f, 0x4c7d, {0x89, 0xd7, 0x15, 0x72, 0x2d, 0x1a, 0x29, 0xbb}};
 const wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}";
-// The thumbnail handler entries of the extensions the server draws.
+const wchar_t kPreviewKey[] = L"Software\\Classes\\CLSID\\{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}";
+const wchar_t kPreviewText[] = L"{4d1e7a3b-8c52-4f06-9e1d-2b7c5a9f3e61}";
+const wchar_t kPreviewList[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers";
+// The thumbnail handler entries of the extensions the server draws, then its preview handler entries.
 const wchar_t* const kHandlerKeys[] = {L"Software\\Classes\\.stl\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}",
-                                       L"Software\\Classes\\.3mf\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"};
+                                       L"Software\\Classes\\.3mf\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}",
+                                       L"Software\\Classes\\.stl\\ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}",
+                                       L"Software\\Classes\\.3mf\\ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}"};
+const wchar_t* const kHandlerClasses[] = {L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}",
+                                          L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}", kPreviewText, kPreviewText};
+
+// The string value, or "" when there is none.
+std::wstring stringValue(const wchar_t* key, const wchar_t* name = nullptr) {
+    wchar_t text[MAX_PATH] = L"";
+    DWORD bytes = sizeof text;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return L"";
+    return text;
+}
 
 bool keyExists(HKEY root, const wchar_t* path) {
     HKEY key;
@@ -27,43 +43,6 @@ bool keyExists(HKEY root, const wchar_t* path) {
     RegCloseKey(key);
     return true;
 }
-
-// Hands out `bytes` while claiming `claimed` of them (0: as many as there
-// are); a read past the bytes fails. The provider needs only Stat, a seek
-// to the start (where it is) and Read.
-struct TestStream : IStream {
-    explicit TestStream(std::string bytes, ULONGLONG claimed = 0)
-        : bytes(std::move(bytes)), size(claimed ? claimed : this->bytes.size()) {}
-    STDMETHODIMP QueryInterface(REFIID, void** object) override { *object = nullptr; return E_NOINTERFACE; }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
-    STDMETHODIMP_(ULONG) Release() override { return --references; }
-    STDMETHODIMP Read(void* out, ULONG wanted, ULONG* got) override {
-        *got = static_cast<ULONG>(std::min<size_t>(wanted, bytes.size() - position));
-        memcpy(out, bytes.data() + position, *got);
-        position += *got;
-        return *got ? S_OK : STG_E_READFAULT;
-    }
-    STDMETHODIMP Seek(LARGE_INTEGER move, DWORD, ULARGE_INTEGER*) override {
-        return move.QuadPart == 0 && position == 0 ? S_OK : E_NOTIMPL;
-    }
-    STDMETHODIMP Stat(STATSTG* facts, DWORD) override {
-        *facts = STATSTG{};
-        facts->cbSize.QuadPart = size;
-        return S_OK;
-    }
-    STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Revert() override { return E_NOTIMPL; }
-    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
-    std::string bytes;
-    ULONGLONG size;
-    size_t position = 0;
-    ULONG references = 1;
-};
 
 // Initialises the provider with the stream and asks for a square bitmap:
 // an ARGB one of that side exactly when the answer is S_OK, its pixels
@@ -122,7 +101,16 @@ protected:
 
 TEST_F(ThumbnailTest, RegisteredServerDrawsTheModelOnATransparentSquare) {
     ASSERT_EQ(call("DllRegisterServer"), S_OK);
-    for (const wchar_t* handlerKey : kHandlerKeys) EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, handlerKey));
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(stringValue(kHandlerKeys[k]), kHandlerClasses[k]) << k;
+    // The preview handler runs in the 64-bit preview host, named by its AppID, and is on the host's list.
+    EXPECT_EQ(stringValue(kPreviewKey, L"AppID"), L"{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}");
+    EXPECT_EQ(stringValue(kPreviewKey), L"Veldmark STL Viewer preview");
+    std::wstring previewServer = std::wstring(kPreviewKey) + L"\\InprocServer32";
+    EXPECT_EQ(stringValue(previewServer.c_str(), L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(stringValue(previewServer.c_str()),
+              stringValue(L"Software\\Classes\\CLSID\\{c9754f59-910f-4c7d-89d7-15722d1a29bb}\\InprocServer32"));
+    EXPECT_NE(stringValue(previewServer.c_str()), L"");
+    EXPECT_EQ(stringValue(kPreviewList, kPreviewText), L"Veldmark STL Viewer preview");
     // Windows merges the user's classes into HKEY_CLASSES_ROOT; Wine does
     // not, so there the test mirrors the user's class key for COM to find.
     std::wstring machineKey = std::wstring(kClassKey).substr(sizeof "Software\\Classes\\" - 1);
@@ -160,22 +148,19 @@ TEST_F(ThumbnailTest, RegisteredServerDrawsTheModelOnATransparentSquare) {
 
     ASSERT_EQ(call("DllUnregisterServer"), S_OK);
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kClassKey));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kPreviewKey));
+    EXPECT_EQ(stringValue(kPreviewList, kPreviewText), L"");
     for (const wchar_t* extension : {L"Software\\Classes\\.stl", L"Software\\Classes\\.3mf"})
         EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, extension));
 }
 
-// Another program's handler is kept and put back, unless it has taken the
-// entry again since; each extension keeps its own, and one that had none
-// loses the entry again.
-TEST_F(ThumbnailTest, RegisteringKeepsTheHandlerItReplaced) {
+// Another program's handlers are kept and put back, unless it has taken the
+// entry again since; each extension and each kind of handler keeps its own,
+// and one that had none loses the entry again.
+TEST_F(ThumbnailTest, RegisteringKeepsTheHandlersItReplaced) {
     const wchar_t other[] = L"{11111111-2222-3333-4444-555555555555}", third[] = L"{66666666-2222-3333-4444-555555555555}",
-                  fourth[] = L"{77777777-2222-3333-4444-555555555555}";
-    auto handler = [&](const wchar_t* key) {
-        wchar_t text[64] = L"";
-        DWORD bytes = sizeof text;
-        RegGetValueW(HKEY_CURRENT_USER, key, nullptr, RRF_RT_REG_SZ, nullptr, text, &bytes);
-        return std::wstring(text);
-    };
+                  fourth[] = L"{77777777-2222-3333-4444-555555555555}", otherPreview[] = L"{88888888-2222-3333-4444-555555555555}",
+                  fourthPreview[] = L"{99999999-2222-3333-4444-555555555555}";
     auto setHandler = [&](const wchar_t* key, const wchar_t* text) {
         RegSetKeyValueW(HKEY_CURRENT_USER, key, nullptr, REG_SZ, text, DWORD(wcslen(text) + 1) * 2);
     };
@@ -185,18 +170,20 @@ TEST_F(ThumbnailTest, RegisteringKeepsTheHandlerItReplaced) {
     for (const auto& row : rows) {
         for (bool takenBack : {false, true}) {
             SCOPED_TRACE(testing::Message() << takenBack << " " << !!row.stlBefore << !!row.threeMfBefore);
-            const wchar_t* before[2] = {row.stlBefore, row.threeMfBefore};
-            for (int k = 0; k < 2; ++k)
+            const wchar_t* before[4] = {row.stlBefore, row.threeMfBefore, row.stlBefore ? otherPreview : nullptr,
+                                        row.threeMfBefore ? fourthPreview : nullptr};
+            for (int k = 0; k < 4; ++k)
                 if (before[k]) setHandler(kHandlerKeys[k], before[k]);
             ASSERT_EQ(call("DllRegisterServer"), S_OK);
             ASSERT_EQ(call("DllRegisterServer"), S_OK);  // a second time keeps the first one's memory
-            for (const wchar_t* key : kHandlerKeys) EXPECT_EQ(handler(key), L"{c9754f59-910f-4c7d-89d7-15722d1a29bb}");
-            if (takenBack) setHandler(kHandlerKeys[0], third);
+            for (int k = 0; k < 4; ++k) EXPECT_EQ(stringValue(kHandlerKeys[k]), kHandlerClasses[k]) << k;
+            if (takenBack) setHandler(kHandlerKeys[0], third), setHandler(kHandlerKeys[2], third);
             ASSERT_EQ(call("DllUnregisterServer"), S_OK);
-            EXPECT_EQ(handler(kHandlerKeys[0]), takenBack ? third : row.stlBefore ? row.stlBefore : L"");
-            EXPECT_EQ(handler(kHandlerKeys[1]), row.threeMfBefore ? row.threeMfBefore : L"");
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(stringValue(kHandlerKeys[k]), takenBack && k % 2 == 0 ? third : before[k] ? before[k] : L"") << k;
             EXPECT_EQ(keyExists(HKEY_CURRENT_USER, L"Software\\Classes\\.3mf"), row.threeMfBefore != nullptr);
             EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kClassKey));
+            EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kPreviewKey));
             for (const wchar_t* extension : {L"Software\\Classes\\.stl", L"Software\\Classes\\.3mf"})
                 RegDeleteTreeW(HKEY_CURRENT_USER, extension);
         }
@@ -218,7 +205,7 @@ TEST_F(ThumbnailTest, HostileStreamsEndInErrorCodes) {
         SCOPED_TRACE(c.name);
         TestStream stream(c.bytes, c.claimedSize);
         EXPECT_TRUE(FAILED(directThumbnail(&stream, 96)));
-        EXPECT_EQ(stream.references, 1u);  // the provider let go of it
+        EXPECT_EQ(stream.references, 1);  // the provider let go of it
     }
     IThumbnailProvider* provider = nullptr;
     IInitializeWithStream* init = newProvider();

@@ -126,6 +126,7 @@ HRESULT drawParts(ModelPart* parts, uint32_t count, const PictureLook* look, Pic
     if (look->overhangs.on) state.overhangs = look->overhangs;
     const float noPan[3] = {0, 0, 0};
     setAnglesInState(&state, noPan, look->yaw, look->pitch);
+    if (look->zoom > 0) state.zoom = look->zoom;
     if (SUCCEEDED(result)) result = drawPicture(&state, picture, look->maxSamples, sink);
     for (uint32_t i = 0; i < count; ++i) releaseGpuMesh(static_cast<GpuMesh*>(parts[i].gpuMesh));
     return result;

@@ -34,6 +34,7 @@ struct PictureLook {
     SectionPlane section;      // off unless asked for; its share of the parts' box
     uint32_t maxSamples;       // 0: as many as the size allows
     OverhangTint overhangs;    // off unless asked for
+    float zoom;                // 0: the view's first zoom
 };
 
 // The view window's current frame at its client size, drawn by the view's

@@ -3,48 +3,23 @@
 #include <cstring>
 
 #include "app/preferences.h"
+#include "app/thumbnail/stream_model.h"
 #include "core/memory.h"
-#include "load/load_job.h"
 #include "view/camera.h"
 #include "view/offscreen_render.h"
 
 namespace {
 
-constexpr ULONG kReadChunk = 1 << 20;
-
-// Answers 0, which stops a parser, once the deadline has passed.
-intptr_t stopAtDeadline(void* deadline, StatusCode, uintptr_t, const Utf16*) {
-    return GetTickCount64() < *static_cast<const ULONGLONG*>(deadline);
-}
-
-HRESULT streamSize(IStream* stream, ULONGLONG* size) {
-    STATSTG facts;
-    HRESULT result = stream->Stat(&facts, STATFLAG_NONAME);
-    if (FAILED(result)) return result;
-    if (facts.cbSize.QuadPart > kMaxThumbnailStreamBytes) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-    if (facts.cbSize.QuadPart == 0) return E_INVALIDARG;
-    *size = facts.cbSize.QuadPart;
-    LARGE_INTEGER start = {};
-    return stream->Seek(start, STREAM_SEEK_SET, nullptr);
-}
-
-// The whole stream into a block of the heap; a short stream is a failure.
+// The whole stream into a block of the heap.
 HRESULT readWholeStream(IStream* stream, HeapHandle heap, ULONGLONG deadline, uint8_t** bytes, ULONGLONG* size) {
-    HRESULT result = streamSize(stream, size);
+    HRESULT result = measureStream(stream, size);
     if (FAILED(result)) return result;
     uint8_t* block = static_cast<uint8_t*>(allocArray(heap, *size, 1, nullptr));
     if (!block) return E_OUTOFMEMORY;
-    for (ULONGLONG done = 0; done < *size;) {
-        if (GetTickCount64() >= deadline) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-        ULONG wanted = *size - done < kReadChunk ? static_cast<ULONG>(*size - done) : kReadChunk;
-        ULONG got = 0;
-        result = stream->Read(block + done, wanted, &got);
-        if (FAILED(result)) return result;
-        if (got == 0 || got > wanted) return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-        done += got;
-    }
-    *bytes = block;
-    return S_OK;
+    ULONGLONG done = 0;
+    result = readStreamPart(stream, block, *size, &done, deadline, deadline);
+    if (SUCCEEDED(result)) *bytes = block;
+    return result;
 }
 
 // Premultiplied blue, green, red, alpha. The resolve averages in linear
@@ -90,7 +65,9 @@ HRESULT drawPart(ModelPart* part, UINT side, HBITMAP* bitmap) {
                         kDefaultObjectColor,
                         0,  // transparent
                         initialSection(),
-                        kThumbnailSamples};
+                        kThumbnailSamples,
+                        OverhangTint{},
+                        0};
     Picture picture;
     if (!renderPartsPicture(part, 1, &look, &picture, nullptr)) return E_FAIL;
     HRESULT result = bitmapOf(&picture, bitmap);
@@ -104,7 +81,7 @@ HRESULT thumbnailFromStream(IStream* stream, UINT side, HBITMAP* bitmap) {
     if (!bitmap) return E_POINTER;
     *bitmap = nullptr;
     if (!stream || side == 0 || side > kMaxThumbnailSide) return E_INVALIDARG;
-    ULONGLONG deadline = GetTickCount64() + kThumbnailTimeLimitMs;
+    ULONGLONG deadline = GetTickCount64() + kShellTimeLimitMs;
     HeapHandle heap = createPrivateHeap();
     if (!heap) return E_OUTOFMEMORY;
     uint8_t* bytes = nullptr;
@@ -112,11 +89,8 @@ HRESULT thumbnailFromStream(IStream* stream, UINT side, HBITMAP* bitmap) {
     HRESULT result = readWholeStream(stream, heap, deadline, &bytes, &size);
     if (SUCCEEDED(result)) {
         ModelPart part;
-        memset(&part, 0, sizeof part);
-        MessageSink sink = {&deadline, stopAtDeadline};
-        result = buildModelPart(&part, 0, bytes, size, heap, nullptr, &sink) && part.mesh.solidCount
-                     ? drawPart(&part, side, bitmap)
-                     : HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        result = buildStreamPart(&part, bytes, size, heap, deadline, nullptr);
+        if (SUCCEEDED(result)) result = drawPart(&part, side, bitmap);
     }
     // The file's bytes, the parsed model and the prepared mesh all live in this heap.
     destroyPrivateHeap(heap);

@@ -1,15 +1,11 @@
-// The picture behind an Explorer thumbnail: an STL file read from a stream,
-// drawn by the viewer's offscreen renderer as a square with a transparent
-// background. Runs inside Explorer, so every limit is checked and every
+// The picture behind an Explorer thumbnail: an STL or 3MF file read from a
+// stream within the caps of stream_model.h, drawn by the viewer's offscreen
+// renderer as a square with a transparent background. Runs inside Explorer, so every limit is checked and every
 // failure is an error HRESULT; nothing is kept between calls.
 #pragma once
 #include <windows.h>
 #include <objidl.h>
 
-// Larger streams are refused without being read.
-constexpr ULONGLONG kMaxThumbnailStreamBytes = 256ull << 20;
-// Reading and parsing stop once this much time has passed.
-constexpr ULONGLONG kThumbnailTimeLimitMs = 10000;
 constexpr UINT kMaxThumbnailSide = 2560;
 // Enough for a picture this small; the device is shared with every other
 // thumbnail the host process draws.
