@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include "core/memory.h"
+#include "mesh/union_find.h"
 
 namespace {
 
@@ -65,22 +66,6 @@ uint64_t orderKey(double value) {
     uint64_t bits;
     memcpy(&bits, &value, 8);
     return bits >> 63 ? ~bits : bits | 1ull << 63;
-}
-
-uint32_t findRoot(uint32_t* parent, uint32_t x) {
-    while (parent[x] != x) {
-        parent[x] = parent[parent[x]];
-        x = parent[x];
-    }
-    return x;
-}
-
-// The smaller root stays root: a group's root is its smallest position.
-void join(uint32_t* parent, uint32_t a, uint32_t b) {
-    a = findRoot(parent, a);
-    b = findRoot(parent, b);
-    if (a < b) parent[b] = a;
-    else if (b < a) parent[a] = b;
 }
 
 bool finitePoint(const float* p) {

@@ -9,6 +9,7 @@
 #include "core/memory.h"
 #include "core/sse2.h"
 #include "mesh/near_corners.h"
+#include "mesh/union_find.h"
 
 namespace {
 
@@ -113,23 +114,6 @@ uint32_t weld(WeldTable* table, const SolidRuns& runs, const CornerKey& key, uin
 
 bool stopped(const volatile uint8_t* keepGoing) {
     return keepGoing && !*keepGoing;
-}
-
-uint32_t findRoot(uint32_t* parent, uint32_t x) {
-    while (parent[x] != x) {
-        parent[x] = parent[parent[x]];
-        x = parent[x];
-    }
-    return x;
-}
-
-// True when a and b were apart.
-bool join(uint32_t* parent, uint32_t a, uint32_t b) {
-    a = findRoot(parent, a);
-    b = findRoot(parent, b);
-    if (a < b) parent[b] = a;
-    else if (b < a) parent[a] = b;
-    return a != b;
 }
 
 bool degenerate(const uint32_t* v) {

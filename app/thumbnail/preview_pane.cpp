@@ -9,6 +9,7 @@
 #include "app/shown_model.h"
 #include "app/thumbnail/server_module.h"
 #include "app/thumbnail/stream_model.h"
+#include "app/thumbnail/thumbnail_image.h"
 #include "core/memory.h"
 #include "mesh/surface_check.h"
 #include "view/camera.h"
@@ -404,14 +405,7 @@ void drawContents(PreviewPane* pane, HDC dc, int32_t width, int32_t height) {
     SetTextColor(dc, textColorOf(pane, background));
     HeldLock held(&pane->lock);
     if (pane->shown) {
-        BITMAPINFO info;
-        memset(&info, 0, sizeof info);
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = pane->shownWidth;
-        info.bmiHeader.biHeight = -pane->shownHeight;  // top row first
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = topDownBitmapInfo(pane->shownWidth, pane->shownHeight);
         // Until the worker has drawn the new size, the last picture stretched to it.
         SetStretchBltMode(dc, HALFTONE);
         StretchDIBits(dc, 0, 0, width, pictureHeight, 0, 0, pane->shownWidth, pane->shownHeight, pane->shown, &info,

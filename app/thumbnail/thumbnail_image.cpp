@@ -37,14 +37,7 @@ void storePremultiplied(const Picture* picture, uint8_t* out) {
 }
 
 HRESULT bitmapOf(const Picture* picture, HBITMAP* bitmap) {
-    BITMAPINFO info;
-    memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = picture->width;
-    info.bmiHeader.biHeight = -picture->height;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = topDownBitmapInfo(picture->width, picture->height);
     void* bits = nullptr;
     HBITMAP made = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!made || !bits) {
@@ -95,4 +88,16 @@ HRESULT thumbnailFromStream(IStream* stream, UINT side, HBITMAP* bitmap) {
     // The file's bytes, the parsed model and the prepared mesh all live in this heap.
     destroyPrivateHeap(heap);
     return result;
+}
+
+BITMAPINFO topDownBitmapInfo(LONG width, LONG height) {
+    BITMAPINFO info;
+    memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
 }

@@ -14,3 +14,7 @@ constexpr UINT kThumbnailSamples = 4;
 // A side x side 32-bit top-down DIB section with premultiplied alpha, for
 // WTSAT_ARGB. On failure *bitmap is null.
 HRESULT thumbnailFromStream(IStream* stream, UINT side, HBITMAP* bitmap);
+
+// The header of a 32-bit picture whose top row comes first, as the
+// offscreen renderer writes it (blue in the low byte).
+BITMAPINFO topDownBitmapInfo(LONG width, LONG height);
