@@ -357,8 +357,8 @@ TEST_F(PreviewTest, HostileStreamsEndInAMessage) {
 }
 
 // 10^6 triangles (50 MB): the host's thread reads a slice at a time and
-// answers between slices; once the stream is read the worker parses and
-// draws, and the pane answers all the while.
+// answers between slices; once the stream is read the worker parses, draws a
+// coarse picture of the sheet, then the whole, and the pane answers all the while.
 TEST_F(PreviewTest, PaneAnswersWhileALargeFileLoads) {
     std::string bytes = binaryHeader(1000000);
     bytes.reserve(84 + 50 * 1000000);
@@ -376,8 +376,8 @@ TEST_F(PreviewTest, PaneAnswersWhileALargeFileLoads) {
     ASSERT_EQ(handler->DoPreview(), S_OK);
     EXPECT_LT(stream.position, bytes.size());  // DoPreview itself reads at most a slice
     HWND pane = paneOf(handler);
-    int answeredWhileReading = 0, answeredAfterReading = 0;
-    DWORD longest = 0, last = GetTickCount();
+    int answeredWhileReading = 0, answeredAfterReading = 0, coarsePixels = -1;
+    DWORD longest = 0, last = GetTickCount(), start = last, coarseAt = 0;
     ASSERT_TRUE(pumpUntil([&] {
         bool read = stream.position == bytes.size();
         LRESULT frames = state(pane, 0);
@@ -385,12 +385,20 @@ TEST_F(PreviewTest, PaneAnswersWhileALargeFileLoads) {
         longest = std::max(longest, now - last);
         last = now;
         if (frames == 0) ++(read ? answeredAfterReading : answeredWhileReading);
+        if (frames == 0 && coarsePixels < 0 && state(pane, 4) > 0) {
+            PanePicture coarse = printPane(pane);
+            coarsePixels = coarse.countOther(coarse.at(0, 0), 0, 220);
+            coarseAt = now - start;
+        }
         return frames > 0;
     }, 120000));
     EXPECT_GT(answeredWhileReading, 0);
     EXPECT_GT(answeredAfterReading, 0);
-    std::printf("answered %d times while reading, %d while parsing and drawing; longest gap %lu ms\n",
-                answeredWhileReading, answeredAfterReading, longest);
+    EXPECT_GT(coarsePixels, 1000);  // the sheet, coarse, before the whole of it
+    EXPECT_EQ(state(pane, 4), 1);
+    std::printf("answered %d times while reading, %d while parsing and drawing; longest gap %lu ms; "
+                "coarse picture after %lu ms, the whole after %lu ms\n",
+                answeredWhileReading, answeredAfterReading, longest, coarseAt, GetTickCount() - start);
     handler->Release();
 }
 

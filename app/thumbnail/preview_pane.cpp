@@ -13,6 +13,7 @@
 #include "core/memory.h"
 #include "mesh/surface_check.h"
 #include "view/camera.h"
+#include "view/gpu_mesh.h"
 #include "view/offscreen_render.h"
 
 struct PreviewPane {
@@ -40,6 +41,8 @@ struct PreviewPane {
     int32_t shownWidth;
     int32_t shownHeight;
     uint32_t frames;
+    uint32_t coarseFrames;
+    bool coarseShown;  // the picture is the coarse one, the model still to come
     PaneMessage message;
     bool checked;
     Utf16 sizeLine[kPanelTextUnits];
@@ -72,6 +75,10 @@ constexpr int32_t kStripPadding = 4;
 constexpr int32_t kLargestPicture = 8192;
 constexpr uint32_t kPaneSamples = 4;
 constexpr uint32_t kOpaque = 0xFF000000;
+// A model of more triangles is first shown coarse, from an even sample of at
+// most kCoarseTriangles of them, which draws in a fraction of the time.
+constexpr uint64_t kCoarseAbove = 200000;
+constexpr uint64_t kCoarseTriangles = 40000;
 
 const wchar_t* const kMessageTexts[] = {
     L"",
@@ -169,10 +176,10 @@ void swapRedAndBlue(Picture* picture) {
     }
 }
 
-void drawFrame(PreviewPane* pane, const PictureLook* look) {
+void drawFrame(PreviewPane* pane, ModelPart* part, const PictureLook* look, bool coarse) {
     Picture picture;
-    if (!renderPartsPicture(&pane->part, 1, look, &picture, nullptr)) {
-        showMessage(pane, kPaneNoPicture);
+    if (!renderPartsPicture(part, 1, look, &picture, nullptr)) {
+        if (!coarse) showMessage(pane, kPaneNoPicture);
         return;
     }
     swapRedAndBlue(&picture);
@@ -184,10 +191,50 @@ void drawFrame(PreviewPane* pane, const PictureLook* look) {
         pane->shownWidth = picture.width;
         pane->shownHeight = picture.height;
         pane->message = kPaneNoMessage;
-        ++pane->frames;
+        pane->coarseShown = coarse;
+        ++(coarse ? pane->coarseFrames : pane->frames);
     }
     freeBytes(old);
     InvalidateRect(pane->window, nullptr, FALSE);
+}
+
+// Every stride-th triangle of each solid, in blocks of the process heap.
+bool sampleTriangles(const StlMesh* mesh, uint64_t stride, StlMesh* sample) {
+    sample->source = nullptr;
+    sample->solidCount = mesh->solidCount;
+    sample->solids = static_cast<StlSolid*>(allocArray(processHeap(), mesh->solidCount, sizeof(StlSolid), nullptr));
+    StlTriangle* triangles = static_cast<StlTriangle*>(
+        allocArray(processHeap(), kCoarseTriangles + mesh->solidCount, sizeof(StlTriangle), nullptr));
+    if (!sample->solids || !triangles) {
+        freeBytes(sample->solids);
+        freeBytes(triangles);
+        return false;
+    }
+    for (uint32_t i = 0; i < mesh->solidCount; ++i) {
+        const StlSolid& solid = mesh->solids[i];
+        StlSolid& kept = sample->solids[i];
+        kept = solid;
+        kept.triangles = triangles;
+        kept.triangleCount = 0;
+        for (uint64_t t = 0; solid.triangles && t < solid.triangleCount; t += stride)
+            triangles[kept.triangleCount++] = solid.triangles[t];
+        triangles += kept.triangleCount;
+    }
+    return true;
+}
+
+// A large model's first picture, drawn from a sample of its triangles.
+void drawCoarseFrame(PreviewPane* pane, const PictureLook* look) {
+    uint64_t triangles = meshTriangleCount(&pane->part.mesh);
+    if (triangles <= kCoarseAbove) return;
+    ModelPart coarse = pane->part;
+    if (!sampleTriangles(&pane->part.mesh, (triangles + kCoarseTriangles - 1) / kCoarseTriangles, &coarse.mesh))
+        return;
+    // Its record lives in the part's heap, small, until the part goes.
+    coarse.gpuMesh = prepareGpuMesh(&coarse.mesh, &coarse.metadata, coarse.visibleSolids, coarse.heap, nullptr);
+    if (coarse.gpuMesh) drawFrame(pane, &coarse, look, true);
+    if (coarse.mesh.solidCount) freeBytes(coarse.mesh.solids[0].triangles);
+    freeBytes(coarse.mesh.solids);
 }
 
 void checkPart(PreviewPane* pane) {
@@ -205,23 +252,24 @@ float fittedZoom(float zoom, int32_t width, int32_t height) {
     return width < height && height > 0 ? shown * static_cast<float>(width) / static_cast<float>(height) : shown;
 }
 
+PictureLook requestedLook(PreviewPane* pane, uint32_t* requests) {
+    HeldLock held(&pane->lock);
+    *requests = pane->requests;
+    return PictureLook{pane->width,       pane->height,     pane->mode,      pane->yaw,    pane->pitch,
+                       pane->objectColor, pane->background, initialSection(), kPaneSamples, OverhangTint{},
+                       fittedZoom(pane->zoom, pane->width, pane->height)};
+}
+
 // The latest request drawn until there is none; then the check, once.
 void drawUntilStopped(PreviewPane* pane) {
     uint32_t drawn = 0;
     bool checked = false;
     while (pane->keepGoing) {
-        PictureLook look;
         uint32_t requests;
-        {
-            HeldLock held(&pane->lock);
-            requests = pane->requests;
-            look = PictureLook{pane->width,      pane->height,     pane->mode,      pane->yaw, pane->pitch,
-                               pane->objectColor, pane->background, initialSection(), kPaneSamples, OverhangTint{},
-                               fittedZoom(pane->zoom, pane->width, pane->height)};
-        }
+        PictureLook look = requestedLook(pane, &requests);
         if (requests != drawn) {
             drawn = requests;
-            if (look.width > 0 && look.height > 0) drawFrame(pane, &look);
+            if (look.width > 0 && look.height > 0) drawFrame(pane, &pane->part, &look, false);
         } else if (!checked) {
             checked = true;
             checkPart(pane);
@@ -250,6 +298,9 @@ DWORD WINAPI paneWorker(void* parameter) {
     }
     // The box, and so the size line, is known before the first picture.
     writeStrip(pane, kCheckPending, nullptr);
+    uint32_t requests;
+    PictureLook look = requestedLook(pane, &requests);
+    if (look.width > 0 && look.height > 0) drawCoarseFrame(pane, &look);
     drawUntilStopped(pane);
     destroyPrivateHeap(heap);
     return 0;
@@ -447,6 +498,7 @@ LRESULT paneState(PreviewPane* pane, WPARAM which, LPARAM lines) {
     HeldLock held(&pane->lock);
     if (which == 0) return pane->frames;
     if (which == 1) return pane->message;
+    if (which == 4) return pane->coarseFrames;
     // The lines go to an address of this process: never for a message from another thread.
     if (which == 3 && InSendMessageEx(nullptr) == ISMEX_NOSEND) {
         memcpy(reinterpret_cast<Utf16*>(lines), pane->sizeLine, sizeof pane->sizeLine);

@@ -48,5 +48,6 @@ enum PaneMessage : int32_t {
 // Test seam, sent to the pane's window: wParam 0 answers the frames shown so
 // far, 1 the PaneMessage shown, 2 whether the surface check's line is in;
 // 3, sent from the pane's own thread, copies the size and check lines into
-// lParam's two rows of 640 units.
+// lParam's two rows of 640 units; 4 answers the coarse frames shown so far
+// (a large model's first, from a sample of its triangles; not in 0's count).
 constexpr UINT kPaneStateMessage = WM_APP + 38;
