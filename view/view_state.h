@@ -177,6 +177,7 @@ struct ViewState {
     OverhangTint overhangs;  // window thread only
     uint8_t placing;         // Tools > Place on face: the next click on the model places its part
     int8_t lastPlaced;       // the slot Undo placement turns back, or -1
+    uint32_t framesShown;    // presented without a failure; window thread only
 };
 #pragma pack(pop)
 
@@ -209,4 +210,4 @@ static_assert(offsetof(ViewState, measuring) == 393);
 static_assert(offsetof(ViewState, pacing) == 455);
 static_assert(offsetof(ViewState, frameDone) == 485);
 static_assert(offsetof(ViewState, retiredSwapChain) == 504);
-static_assert(sizeof(ViewState) == 541);
+static_assert(sizeof(ViewState) == 545);

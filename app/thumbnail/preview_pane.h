@@ -32,8 +32,8 @@ void setPaneLook(PreviewPane* pane, const PaneLook* look);
 HWND paneWindow(const PreviewPane* pane);
 // The worker stopped, the window gone, the stream and every block released.
 void closePreviewPane(PreviewPane* pane);
-// For a library about to be unloaded: its window class goes with it.
-void unregisterPaneClass();
+// For a library about to be unloaded: its window classes go with it.
+void unregisterPaneClasses();
 
 // What the pane shows in place of a picture.
 enum PaneMessage : int32_t {
@@ -49,5 +49,13 @@ enum PaneMessage : int32_t {
 // far, 1 the PaneMessage shown, 2 whether the surface check's line is in;
 // 3, sent from the pane's own thread, copies the size and check lines into
 // lParam's two rows of 640 units; 4 answers the coarse frames shown so far
-// (a large model's first, from a sample of its triangles; not in 0's count).
+// (a large model's first, from a sample of its triangles; not in 0's count);
+// 5 whether the view, the child window drawing with Direct3D, shows the
+// model; 6 sets the seams below for every later view and device.
 constexpr UINT kPaneStateMessage = WM_APP + 38;
+enum PaneSeam : int32_t {
+    kSeamsOff = 0,
+    kSeamSwapChainFails,      // presenting through a swap chain (not GDI), whose creation fails once
+    kSeamPresentLost,         // the next Present answers DXGI_ERROR_DEVICE_REMOVED
+    kSeamPresentLostForGood,  // the same, and the next device cannot be made
+};

@@ -16,6 +16,7 @@
 #include "app/thumbnail/shell_registration.h"
 #include "app/thumbnail/thumbnail_image.h"
 #include "core/memory.h"
+#include "view/device_work.h"
 #include "view/offscreen_render.h"
 
 namespace {
@@ -24,6 +25,8 @@ constexpr IID kThumbnailProviderId = {0xe357fccd, 0xa995, 0x4576, {0xb0, 0x1f, 0
 constexpr IID kClassFactoryId = {0x00000001, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 volatile LONG moduleCount = 0;
+// The device of a view is made in a second or less, even under Wine.
+constexpr uint32_t kDeviceWorkWaitMs = 5000;
 HMODULE thisModule = nullptr;  // set once when the DLL is loaded
 
 class Provider final : public IThumbnailProvider, public IInitializeWithStream {
@@ -153,9 +156,11 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID id, void** object) {
 
 STDAPI DllCanUnloadNow() {
     if (moduleCount != 0) return S_FALSE;
+    // A pane's view may still be making its device on a pool thread, in this code.
+    if (!awaitDeviceWork(kDeviceWorkWaitMs)) return S_FALSE;
     // The pictures' device goes with the module, not with each picture.
     releasePictureDevice();
-    unregisterPaneClass();
+    unregisterPaneClasses();
     return S_OK;
 }
 
