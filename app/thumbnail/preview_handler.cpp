@@ -78,10 +78,10 @@ public:
     IFACEMETHODIMP DoPreview() override {
         if (pane) return S_OK;
         if (!stream || !parent) return E_UNEXPECTED;
-        return openPreviewPane(parent, &place, stream, &look, &pane);
+        return openPreviewPane(parent, &place, stream, &look, &keptView, &pane);
     }
     IFACEMETHODIMP Unload() override {
-        if (pane) closePreviewPane(pane);
+        if (pane) keptView = closePreviewPane(pane);
         pane = nullptr;
         if (stream) stream->Release();
         stream = nullptr;
@@ -152,6 +152,7 @@ private:
     }
     void destroy() {
         Unload();
+        releaseKeptView(keptView);
         SetSite(nullptr);
         this->~PreviewHandler();
         freeBytes(this);
@@ -166,6 +167,7 @@ private:
     RECT place = {};
     PaneLook look = {};
     PreviewPane* pane = nullptr;
+    HWND keptView = nullptr;  // the last pane's view, with its device, for the next
 };
 
 }  // namespace

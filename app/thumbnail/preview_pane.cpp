@@ -39,6 +39,8 @@ struct PreviewPane {
     // with the pane and shown once the part is on its device. Window thread
     // only; null once it failed (the pictures go through GDI then).
     HWND view;
+    HWND spareView;  // the last pane's, hidden, until this one needs a view
+    uint32_t viewFramesBefore;  // what the view had shown for other panes
     MessageSink viewSink;
     float viewZoom;  // the zoom the pane last fitted the view to
     // Under the lock: the request the worker draws, its latest picture, the texts.
@@ -401,7 +403,7 @@ void leaveView(PreviewPane* pane) {
     {
         HeldLock held(&pane->lock);
         pane->throughView = false;
-        if (view) pane->frames += view->framesShown;
+        if (view) pane->frames += view->framesShown - pane->viewFramesBefore;
         if (known) {
             pane->yaw = camera.yaw;
             pane->pitch = camera.pitch;
@@ -453,10 +455,23 @@ bool registerViewClassOnce() {
 // reference to the buffers is released, and MakeWindowAssociation without
 // Alt+Enter are the view's, on this thread (window_targets.h); under Wine
 // frames reach the window through GDI (gdi_presentation.h).
+// The last pane's view is taken over with its device, which under Wine
+// takes most of a second to make.
 void makeView(PreviewPane* pane, int32_t width, int32_t height) {
-    if (!registerViewClassOnce()) return;
-    pane->view = CreateWindowExW(0, kViewClassName, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, width > 0 ? width : 1,
-                                 height > 0 ? height : 1, pane->window, nullptr, serverModule(), nullptr);
+    ViewState* spare = pane->spareView ? viewStateOf(pane->spareView) : nullptr;
+    if (spare) {
+        pane->view = pane->spareView;
+        pane->viewFramesBefore = spare->framesShown;
+        SetParent(pane->view, pane->window);
+        SetWindowPos(pane->view, nullptr, 0, 0, width > 0 ? width : 1, height > 0 ? height : 1,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (pane->spareView) {
+        DestroyWindow(pane->spareView);
+    }
+    pane->spareView = nullptr;
+    if (!pane->view && registerViewClassOnce())
+        pane->view = CreateWindowExW(0, kViewClassName, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, width > 0 ? width : 1,
+                                     height > 0 ? height : 1, pane->window, nullptr, serverModule(), nullptr);
     if (!pane->view) return;
     pane->viewSink = MessageSink{pane, viewReport};
     setViewSink(pane->view, &pane->viewSink);
@@ -693,7 +708,7 @@ LRESULT paneState(PreviewPane* pane, WPARAM which, LPARAM lines) {
         return 0;
     }
     ViewState* view = pane->view ? viewStateOf(pane->view) : nullptr;
-    uint32_t viewFrames = view ? view->framesShown : 0;
+    uint32_t viewFrames = view ? view->framesShown - pane->viewFramesBefore : 0;
     HeldLock held(&pane->lock);
     if (which == 0) return pane->frames + viewFrames;
     if (which == 5) return pane->throughView && pane->view && IsWindowVisible(pane->view);
@@ -775,11 +790,14 @@ bool registerPaneClass() {
 
 }  // namespace
 
-HRESULT openPreviewPane(HWND parent, const RECT* rect, IStream* stream, const PaneLook* look, PreviewPane** out) {
+HRESULT openPreviewPane(HWND parent, const RECT* rect, IStream* stream, const PaneLook* look, HWND* keptView,
+                        PreviewPane** out) {
     *out = nullptr;
     PreviewPane* pane = static_cast<PreviewPane*>(allocBytes(sizeof(PreviewPane)));
     if (!pane) return E_OUTOFMEMORY;
     memset(pane, 0, sizeof *pane);
+    pane->spareView = *keptView;
+    *keptView = nullptr;
     InitializeSRWLock(&pane->lock);
     pane->keepGoing = 1;
     pane->look = *look;
@@ -793,7 +811,7 @@ HRESULT openPreviewPane(HWND parent, const RECT* rect, IStream* stream, const Pa
     pane->window = made;
     if (!made) {
         HRESULT result = HRESULT_FROM_WIN32(GetLastError());
-        closePreviewPane(pane);
+        *keptView = closePreviewPane(pane);
         return FAILED(result) ? result : E_FAIL;
     }
     chooseFont(pane);
@@ -821,12 +839,21 @@ HWND paneWindow(const PreviewPane* pane) {
     return pane->window;
 }
 
-void closePreviewPane(PreviewPane* pane) {
+HWND closePreviewPane(PreviewPane* pane) {
     pane->keepGoing = 0;
     if (pane->thread) {
         SetEvent(pane->wake);
         WaitForSingleObject(pane->thread, INFINITE);
         CloseHandle(pane->thread);
+    }
+    // A working view is kept, hidden and empty, beside the pane in the host's window.
+    HWND kept = pane->spareView;
+    if (pane->view && pane->throughView) {
+        kept = pane->view;
+        clearMeshes(kept);
+        setViewSink(kept, nullptr);
+        ShowWindow(kept, SW_HIDE);
+        SetParent(kept, GetParent(pane->window));
     }
     if (pane->window) {
         SetWindowLongPtrW(pane->window, GWLP_USERDATA, 0);
@@ -840,6 +867,11 @@ void closePreviewPane(PreviewPane* pane) {
     if (pane->font) DeleteObject(pane->font);
     if (pane->wake) CloseHandle(pane->wake);
     freeBytes(pane);
+    return kept;
+}
+
+void releaseKeptView(HWND view) {
+    if (view && viewStateOf(view)) DestroyWindow(view);
 }
 
 void unregisterPaneClasses() {

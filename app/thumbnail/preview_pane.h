@@ -25,13 +25,20 @@ struct PreviewPane;
 // A child window of `parent` at `rect` showing the stream's model once read;
 // the pane holds the stream until then. A stream that cannot be shown gets
 // its message in the pane, not a failure: the answer fails only when the
-// window or the pane's memory cannot be had.
-HRESULT openPreviewPane(HWND parent, const RECT* rect, IStream* stream, const PaneLook* look, PreviewPane** pane);
+// window or the pane's memory cannot be had. The pane takes *keptView, the
+// view a closed pane left (null: none), and gives it back on failure.
+HRESULT openPreviewPane(HWND parent, const RECT* rect, IStream* stream, const PaneLook* look, HWND* keptView,
+                        PreviewPane** pane);
 void placePreviewPane(PreviewPane* pane, HWND parent, const RECT* rect);
 void setPaneLook(PreviewPane* pane, const PaneLook* look);
 HWND paneWindow(const PreviewPane* pane);
-// The worker stopped, the window gone, the stream and every block released.
-void closePreviewPane(PreviewPane* pane);
+// The worker stopped, the window gone, the stream and every block released;
+// answers the pane's view (the child window drawing with Direct3D) when it
+// works, hidden and empty, for the next pane of the same handler to take
+// with its device, or null. Explorer reuses a handler for the next file.
+HWND closePreviewPane(PreviewPane* pane);
+// A kept view destroyed, on the thread of the panes; null: nothing.
+void releaseKeptView(HWND view);
 // For a library about to be unloaded: its window classes go with it.
 void unregisterPaneClasses();
 
