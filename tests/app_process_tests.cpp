@@ -512,7 +512,11 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         int centre = kLitRed;
         DWORD usUnits = 0;  // the size line's units: metric or US (the locale's when not set)
     } cases[] = {
-        {own, L" --size 400x300" + red, 0, 400, 300, ""},
+        {own, L" --size 400x300" + red, 0, 400, 300, "Picture written to "},
+        {nullptr, L" --help", 0, 0, 0, "usage: stlview [FILE...]\r\n"},
+        {nullptr, red + L" -h", 0, 0, 0, "usage: stlview [FILE...]\r\n"},
+        {nullptr, L" /?", 0, 0, 0, "stlview --picture OUT.png"},
+        {nullptr, red + L" --fullscreen", 2, 0, 0, "--fullscreen: no such option; the options are --picture"},
         {own, L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
         {own, quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
         {own, red + quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
@@ -520,9 +524,9 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {own, L" --size 400" + red, 2, 0, 0, "--size: width and height from 16 to 16384, like 1280x960\r\nusage:"},
         {own, L" --size 15x300" + red, 2, 0, 0, "--size: width and height from 16 to 16384"},
         {own, L" --mode shaded" + red, 2, 0, 0, "--mode: solid, outline or wireframe\r\n"},
-        {own, L" --view back" + red, 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, L" --view side" + red, 2, 0, 0, "--view: start, top, bottom, left, right, front or back\r\n"},
         {own, L" --background 00FF0" + red, 2, 0, 0, "--background: a colour as six hexadecimal digits RRGGBB"},
-        {own, red + L" --view", 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, red + L" --view", 2, 0, 0, "--view: start, top, bottom"},
         {own, L" --colour 00FF00" + red, 2, 0, 0, "--colour: no such option; the options are --picture, --size"},
         {own, L"", 2, 0, 0, "no STL file given\r\nusage:"},
         {own, L" a b c d e", 2, 0, 0, "at most four files make one picture\r\nusage:"},
@@ -671,6 +675,8 @@ TEST_F(ViewerProcessTest, TheConsoleFrontEndWaitsAndAnswersWithTheExitCode) {
         {L" --picture" + quoted(dir + "1.png") + quoted(dir + "notes.txt"), 1, "notes.txt: not loaded", false},
         {L" --picture" + quoted(dir + "2.png") + L" --mode shaded" + quoted(dir + "red.stl"), 2,
          "--mode: solid, outline or wireframe\r\n", false},
+        {L" /?", 0, "usage: stlview", false},
+        {L" -h", 0, "usage: stlview", false},
     };
     int index = 0;
     for (const auto& c : cases) {

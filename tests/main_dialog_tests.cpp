@@ -19,6 +19,7 @@
 #include "app/command_table.h"
 #include "app/commands.h"
 #include "app/dialog_layout.h"
+#include "app/escape_rule.h"
 #include "app/file_watch.h"
 #include "app/folder_listing.h"
 #include "app/key_help.h"
@@ -638,6 +639,60 @@ TEST_F(MainDialogTest, KeysAFocusedControlUsesAreNotTakenByAccelerators) {
     DestroyAcceleratorTable(table);
 }
 
+TEST(EscapeRule, AToolTakesEscFirstAndTheViewerClosesOnlyWithTheSettingAfterTheGrace) {
+    using enum EscapeAction;
+    constexpr uint32_t kNone = kNoToolEscape;
+    const struct {
+        EscapeScene scene;  // placing, measuring, points, setting, ms since a tool's Esc
+        EscapeAction action;
+    } rows[] = {
+        {{true, true, true, true, kNone}, kEndPlacing},
+        {{true, false, false, false, kNone}, kEndPlacing},  // tools take it with the setting off too
+        {{false, true, true, true, kNone}, kForgetPoints},
+        {{false, true, false, true, 0}, kEndMeasuring},
+        {{false, false, false, true, kNone}, kCloseViewer},
+        {{false, false, false, true, 0}, kNothing},  // right after the Esc that ended a tool
+        {{false, false, false, true, kEscapeGraceMs - 1}, kNothing},
+        {{false, false, false, true, kEscapeGraceMs}, kCloseViewer},
+        {{false, false, false, false, kNone}, kNothing},
+    };
+    for (const auto& row : rows) EXPECT_EQ(escapeAction(row.scene), row.action) << &row - rows;
+}
+
+// As typed: Ctrl+M, then Esc keys through the accelerators of the menu.
+TEST_F(MainDialogTest, EscTwiceAfterCtrlMLeavesTheWindowOpen) {
+    HACCEL table = buildAccelerators();
+    state_->activeAccelerators = table;
+    HWND view = item(kViewId);
+    ShowWindow(view, SW_SHOW);
+    SetFocus(view);
+    auto press = [&](WORD key, bool control) {
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = control ? 0x80 : 0;
+        SetKeyboardState(keys);
+        MSG message{view, WM_KEYDOWN, key, 1};
+        if (!translateWindowMessage(dialog_, state_->activeAccelerators, &message)) DispatchMessageW(&message);
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        MSG closed;
+        return PeekMessageW(&closed, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0;
+    };
+    EXPECT_FALSE(press('M', true));
+    EXPECT_TRUE(measureMode(view));
+    EXPECT_FALSE(press(VK_ESCAPE, false));
+    EXPECT_FALSE(measureMode(view));
+    EXPECT_FALSE(press(VK_ESCAPE, false));
+    Sleep(kEscapeGraceMs + 100);  // once the grace is over, Esc exits as File > Exit says
+    EXPECT_TRUE(press(VK_ESCAPE, false));
+    runCommand(state_, kCommandEscapeCloses, 0);
+    EXPECT_FALSE(press(VK_ESCAPE, false));
+    runCommand(state_, kCommandEscapeCloses, 0);
+    ShowWindow(view, SW_HIDE);
+    state_->activeAccelerators = nullptr;
+    DestroyAcceleratorTable(table);
+}
+
 TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"})
         folder_.write(name, binaryStl(name[0] < 'c' ? cubeTriangles() : std::vector{unitTriangle()}, name));
@@ -935,11 +990,17 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         // The start angles without settings: 28 degrees of yaw, 331 of pitch.
         {kCommandResetView, 0, 0, [&] { return v.yaw == 334053020 && uint32_t(v.pitch) == 3948983915u; }},
         {kCommandRotate, 0, 0, [&] { return v.rotationStamp == 0; }},  // nothing to turn
+        {kCommandBottom, 0, 0, [&] { return v.yaw == 0 && uint32_t(v.pitch) == 0x3FFFFFB2; }},
+        {kCommandRight, 0, 0, [&] { return uint32_t(v.yaw) == 0x3FFFFFB2 && v.pitch == 0; }},
+        {kCommandBack, 0, 0, [&] { return v.yaw == INT32_MIN && v.pitch == 0; }},
         {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
-        // Esc while measuring (without points) leaves measuring instead of closing.
-        {kCommandExit, 0, 0, [&] { return v.measuring == 0 && !measuring() && !closePosted(); }},
-        {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
+        // File > Exit chosen in the menu exits even while measuring.
+        {kCommandExit, 0, 0, [&] { return v.measuring == 1 && measuring() && closePosted(); }},
         {kCommandMeasure, MF_CHECKED, 0, [&] { return v.measuring == 0; }},
+        {kCommandEscapeCloses, MF_CHECKED, 0, [&] { return !on(kSettingEscapeCloses); }, L"EscapeCloses",
+         kApplicationKey, 0},
+        {kCommandEscapeCloses, 0, MF_CHECKED, [&] { return on(kSettingEscapeCloses); }, L"EscapeCloses",
+         kApplicationKey, 1},
     };
     auto stored = [](HKEY key, const wchar_t* name) {
         DWORD value, size = sizeof value;

@@ -68,12 +68,13 @@ TEST(SinCos, QuarterTurnsAndSymmetries) {
 }
 
 // The eye sits along the rotation's third column: above, to the left, in
-// front. Top stops short of straight down, so its pitch cosine is never 0.
-TEST_F(ViewFixture, PresetViewsLookFromAboveLeftAndFront) {
+// front, and opposite those. Top stops short of straight down, so its pitch cosine is never 0.
+TEST_F(ViewFixture, PresetViewsLookFromEachSide) {
     const struct {
         ViewPreset preset;
         float eye[3];
-    } cases[] = {{kViewTop, {0, 1, 0}}, {kViewLeft, {-1, 0, 0}}, {kViewFront, {0, 0, 1}}};
+    } cases[] = {{kViewTop, {0, 1, 0}},    {kViewLeft, {-1, 0, 0}}, {kViewFront, {0, 0, 1}},
+                 {kViewBottom, {0, -1, 0}}, {kViewRight, {1, 0, 0}}, {kViewBack, {0, 0, -1}}};
     for (const auto& c : cases) {
         CameraAngles angles = presetAngles(c.preset);
         float zero[3] = {0, 0, 0};

@@ -61,6 +61,12 @@ CameraAngles presetAngles(ViewPreset preset) {
         return {0, kPresetQuarterTurn};
     case kViewLeft:
         return {kPresetQuarterTurn, 0};
+    case kViewBottom:
+        return {0, -kPresetQuarterTurn};
+    case kViewRight:
+        return {-kPresetQuarterTurn, 0};
+    case kViewBack:
+        return {INT32_MIN, 0};
     default:
         return {0, 0};
     }

@@ -23,6 +23,9 @@ enum ViewPreset : uint8_t {
     kViewTop = 0,
     kViewLeft = 1,
     kViewFront = 2,
+    kViewBottom = 3,  // and the three opposite ones
+    kViewRight = 4,
+    kViewBack = 5,
 };
 
 // The angles the view commands pass to setViewAngles, always with a zero pan.

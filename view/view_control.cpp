@@ -440,6 +440,16 @@ void startRotation(void* window) {
     if (state) startRotationTimer(state);
 }
 
+void stopRotation(void* window) {
+    ViewState* state = viewStateOf(window);
+    if (state) stopRotationTimer(state);
+}
+
+bool viewRotating(void* window) {
+    ViewState* state = viewStateOf(window);
+    return state && state->rotationStamp != 0;
+}
+
 void clearMeshes(void* window) {
     ViewState* state = viewStateOf(window);
     if (!state) return;
