@@ -474,7 +474,7 @@ int capShade(uint32_t bgra) {
     return std::abs(red - 188) <= 3 ? 1 : std::abs(red - 137) <= 3 ? 2 : 0;
 }
 
-enum Centre { kLitRed, kCap, kEmpty };
+enum Centre { kLitRed, kCap, kEmpty, kNotRed };
 
 
 struct Finished {
@@ -500,8 +500,12 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("red.stl", binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10)));
     folder_.write("inches.stl", binaryStl(cubeTriangles(), std::string("UNITS=Inch COLOR=\xFF\0\0\xFF", 21)));
     folder_.write("notes.txt", "these are notes, not a model\n");
+    std::vector<TestTriangle> redBottom = cubeTriangles();  // its first face is the bottom, z = -5
+    for (size_t k = 0; k < redBottom.size(); ++k) redBottom[k].attribute = k < 2 ? 0x001F : 0x7FFF;
+    folder_.write("bottom.stl", binaryStl(redBottom));
     const std::string dir = folder_.directory();
-    const std::wstring red = quoted(dir + "red.stl"), inches = quoted(dir + "inches.stl");
+    const std::wstring red = quoted(dir + "red.stl"), inches = quoted(dir + "inches.stl"),
+                       bottom = quoted(dir + "bottom.stl");
     const char* const own = "";  // the case's own picture in the folder
     const struct {
         const char* picture;  // null: no --picture option
@@ -546,6 +550,8 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {own, L" --section z=150%" + red, 0, 1280, 960, ""},
         {own, L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
         {own, L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
+        {own, L" --size 400x300 --view bottom" + bottom, 0, 400, 300, "", kLitRed},
+        {own, L" --size 400x300 --view top" + bottom, 0, 400, 300, "", kNotRed},
         {own, L" --section w=1" + red, 2, 0, 0, "--section: x, y or z"},
         {own, L" --section z=abc" + red, 2, 0, 0, "--section: x, y or z"},
         {own, L" --section z=1.2.3" + red, 2, 0, 0, "--section: x, y or z"},
@@ -568,6 +574,7 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         ASSERT_EQ(pixels.size(), size_t(width) * height);
         uint32_t centre = pixels[size_t(height / 2) * width + width / 2];
         if (c.centre == kLitRed) EXPECT_TRUE(isRed(centre)) << std::hex << centre;
+        if (c.centre == kNotRed) EXPECT_FALSE(isRed(centre)) << std::hex << centre;
         if (c.centre == kCap) {
             int shades = 0;  // both stripes within a few pixels of the centre
             for (size_t x = width / 2 - 8; x < width / 2 + 8; ++x)
