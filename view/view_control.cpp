@@ -369,7 +369,11 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         }
         // Other modifier keys in the low word do not change the step.
-        applyWheel(state, highWordSigned(wParam));
+        {
+            POINT pointer{lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam))};
+            ScreenToClient(window, &pointer);
+            applyWheelAt(state, highWordSigned(wParam), pointer.x, pointer.y);
+        }
         state->wheelTurning = 1;
         SetTimer(window, kWheelTimerId, kWheelPauseMs, nullptr);
         invalidate(state);
