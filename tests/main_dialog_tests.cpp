@@ -38,6 +38,7 @@
 #include "tests/test_files.h"
 #include "view/gpu_mesh.h"
 #include "view/offscreen_render.h"
+#include "view/problem_edges.h"
 #include "view/view_control.h"
 #include "view/view_lookup.h"
 
@@ -739,28 +740,75 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     EXPECT_EQ(text(item(kFactsLineId)).substr(0, 21), L"Part 2: 12 triangles,");
 }
 
+// The key of Show problems as the screen shows it in the view's lower left
+// corner, over a white and over a black background: the same pixels on
+// both, mostly the pale box with dark text, a swatch per kind the model
+// has; none without problems. Answers the kinds whose swatch shows.
+uint32_t legendSwatchesOnScreen(HWND view) {
+    uint32_t kinds = ~0u;
+    std::vector<uint32_t> first;
+    for (uint32_t background : {0xFFFFFFFFu, 0xFF000000u}) {
+        setBackgroundColor(view, background);
+        RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        pumpUntil([&] { return !viewStateOf(view)->frameInFlight; }, 5000, GetParent(view));
+        pumpMessages(GetParent(view));
+        ProblemLegend legend;
+        memcpy(&legend, &viewStateOf(view)->legend, sizeof legend);
+        RECT client;
+        GetClientRect(view, &client);
+        POINT corner{0, client.bottom};
+        ClientToScreen(view, &corner);
+        int margin = int(legend.dpi) / 12;
+        HDC screen = GetDC(nullptr);
+        std::vector<uint32_t> pixels =
+            legend.pixels ? capturePixels(screen, corner.x + margin, corner.y - margin - legend.height, legend.width,
+                                          legend.height)
+                          : std::vector<uint32_t>{};
+        ReleaseDC(nullptr, screen);
+        if (!legend.pixels) return 0;
+        size_t box = std::count(pixels.begin(), pixels.end(), 0xFAFAFAu);
+        size_t dark = std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xC0C0C0) == 0; });
+        EXPECT_GT(box, pixels.size() / 2);
+        EXPECT_GT(dark, size_t(50));
+        if (first.empty()) first = pixels;
+        EXPECT_EQ(pixels, first);
+        uint32_t shown = 0;
+        const uint32_t swatches[3] = {0xFF9800, 0xFF0000, 0x007CFF};  // orange, red, blue as 0xRRGGBB
+        for (uint32_t kind = 0; kind < 3; ++kind)
+            if (std::count(pixels.begin(), pixels.end(), swatches[kind]) > 20) shown |= 1u << kind;
+        kinds &= shown;
+    }
+    return kinds;
+}
+
 // The check of the real parts reaches the check line and the facts line
 // (their rules are the panel text tests'); however long, the line shows whole
 // and the rows below make way; with Show problems on, the view draws the
-// hole's edges in red and the faces turned the wrong way in orange.
+// hole's edges in red and the faces turned the wrong way in orange, and its
+// key says so.
 TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFollowsIt) {
     std::vector<TestTriangle> cube = cubeTriangles(), openCube(cube.begin() + 2, cube.end());
     std::vector<TestTriangle> everything = openCube;  // open, turned and a sliver: the line wraps
     std::swap(everything[2].vertices[1], everything[2].vertices[2]);  // in front, beside the hole
     everything.push_back(unitTriangle());
     memcpy(everything.back().vertices[1], everything.back().vertices[0], 12);
+    std::vector<TestTriangle> insideOut = cube;
+    for (TestTriangle& triangle : insideOut) std::swap(triangle.vertices[1], triangle.vertices[2]);
     struct Row {
         const char* name;
         std::vector<TestTriangle> triangles;
         std::wstring checkLine;
         std::wstring volumeEnd;  // how the facts line ends
         bool red, orange;        // drawn problems
+        uint32_t keyed;          // the kinds the key names
     } rows[] = {
-        {"closed", cube, L"Closed surface, 1 shell", L" if solid", false, false},
-        {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed", true, false},
+        {"closed", cube, L"Closed surface, 1 shell", L" if solid", false, false, 0},
+        {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed", true, false,
+         1u << kProblemOpen},
         {"everything", everything,
          L"Not closed: 1 hole (4 open edges); 1 face turned the wrong way; 1 triangle without area",
-         L"volume: surface not closed", true, true},
+         L"volume: surface not closed", true, true, 1u << kProblemOpen | 1u << kProblemFlipped},
+        {"inside out", insideOut, L"Inside out: all faces point inwards", L" if solid", false, true, 1u << kProblemFlipped},
     };
     runCommand(state_, kCommandShowProblems, 0);
     for (const Row& row : rows) {
@@ -799,7 +847,9 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         freePicture(&picture);
         EXPECT_EQ(red > 20, row.red) << red;
         EXPECT_EQ(orange > 200, row.orange) << orange;
+        EXPECT_EQ(legendSwatchesOnScreen(item(kViewId)), row.keyed);
     }
+    setBackgroundColor(item(kViewId), state_->preferences.values[kSettingBackgroundColor]);
     runCommand(state_, kCommandShowProblems, 0);
     runCommand(state_, kCommandResetView, 0);
 }

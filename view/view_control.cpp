@@ -148,6 +148,7 @@ void forgetView(HWND window, ViewState* state) {
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     releaseDeviceObjects(state);
     unlockViewLifetimes();
+    releaseProblemLegend(&state->legend);
     freeBytes(state);
 }
 
