@@ -689,6 +689,7 @@ TEST_F(MainDialogTest, EscTwiceAfterCtrlMLeavesTheWindowOpen) {
     runCommand(state_, kCommandEscapeCloses, 0);
     EXPECT_FALSE(press(VK_ESCAPE, false));
     runCommand(state_, kCommandEscapeCloses, 0);
+    state_->toolEscapeSeen = false;
     ShowWindow(view, SW_HIDE);
     state_->activeAccelerators = nullptr;
     DestroyAcceleratorTable(table);
