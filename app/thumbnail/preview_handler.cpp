@@ -4,8 +4,6 @@
 #include <ocidl.h>
 #include <shobjidl.h>
 
-#include <new>
-
 #include "app/thumbnail/preview_pane.h"
 #include "app/thumbnail/server_module.h"
 #include "core/memory.h"
@@ -55,11 +53,7 @@ public:
 
     // Once per file: Explorer reuses a handler for the next file after Unload.
     IFACEMETHODIMP Initialize(IStream* newStream, DWORD) override {
-        if (!newStream) return E_INVALIDARG;
-        if (stream) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-        stream = newStream;
-        stream->AddRef();
-        return S_OK;
+        return takeStream(&stream, newStream);
     }
 
     IFACEMETHODIMP SetWindow(HWND window, const RECT* rect) override {
@@ -173,10 +167,5 @@ private:
 }  // namespace
 
 HRESULT createPreviewHandler(REFIID id, void** object) {
-    void* memory = allocBytes(sizeof(PreviewHandler));
-    if (!memory) return E_OUTOFMEMORY;
-    PreviewHandler* handler = ::new (memory) PreviewHandler();  // placement only: the block is the heap's
-    HRESULT result = handler->QueryInterface(id, object);
-    handler->Release();
-    return result;
+    return createServerObject<PreviewHandler>(id, object);
 }

@@ -8,8 +8,6 @@
 #include <shlobj.h>
 #include <thumbcache.h>
 
-#include <new>
-
 #include "app/thumbnail/preview_handler.h"
 #include "app/thumbnail/preview_pane.h"
 #include "app/thumbnail/server_module.h"
@@ -56,13 +54,9 @@ public:
         return static_cast<ULONG>(left);
     }
 
-    // The shell initialises once; the stream is held until the object goes.
+    // The stream is held until the object goes.
     IFACEMETHODIMP Initialize(IStream* newStream, DWORD) override {
-        if (!newStream) return E_INVALIDARG;
-        if (stream) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-        stream = newStream;
-        stream->AddRef();
-        return S_OK;
+        return takeStream(&stream, newStream);
     }
 
     IFACEMETHODIMP GetThumbnail(UINT side, HBITMAP* bitmap, WTS_ALPHATYPE* alphaType) override {
@@ -86,15 +80,6 @@ private:
     volatile LONG references = 1;
     IStream* stream = nullptr;
 };
-
-HRESULT createProvider(REFIID id, void** object) {
-    void* memory = allocBytes(sizeof(Provider));
-    if (!memory) return E_OUTOFMEMORY;
-    Provider* provider = ::new (memory) Provider();  // placement only: the block is the heap's
-    HRESULT result = provider->QueryInterface(id, object);
-    provider->Release();
-    return result;
-}
 
 // One factory per class, each static; its references are module locks.
 class Factory final : public IClassFactory {
@@ -133,7 +118,7 @@ private:
     HRESULT (*create)(REFIID, void**);
 };
 
-constinit Factory thumbnailFactory(createProvider);  // constant-initialised: nothing runs before DllMain
+constinit Factory thumbnailFactory(createServerObject<Provider>);  // constant-initialised: nothing runs before DllMain
 constinit Factory previewFactory(createPreviewHandler);
 
 }  // namespace
