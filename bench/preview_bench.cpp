@@ -4,8 +4,11 @@
 // it draws first of a large model), COUNT times on the same
 // handler (Unload, then the next stream, as Explorer reuses a handler), and
 // the longest the host's thread waited for the pane to answer a message
-// meanwhile. Windows (and Wine) only.
-//   preview_bench SERVER.dll FILE [COUNT=5] [WIDTH=640] [HEIGHT=480]
+// meanwhile. A preview on a handler of its own comes first, unmeasured, so
+// that the first measured one makes only what a new handler makes (its view
+// and device, or with `gdi` the pictures' device of the GDI way the pane
+// takes without a view). Windows (and Wine) only.
+//   preview_bench SERVER.dll FILE [COUNT=5] [WIDTH=640] [HEIGHT=480] [gdi]
 #include <windows.h>
 #include <objidl.h>
 #include <shlwapi.h>
@@ -37,7 +40,7 @@ struct Shown {
 };
 
 // One preview on the handler; the pane's state asked between every pass of the queue.
-Shown showOnce(IPreviewHandler* handler, HWND host, const wchar_t* file, RECT place) {
+Shown showOnce(IPreviewHandler* handler, HWND host, const wchar_t* file, RECT place, LPARAM seam = -1) {
     Shown shown = {false, 0, 0, 0};
     IInitializeWithStream* init = nullptr;
     IStream* stream = nullptr;
@@ -55,6 +58,7 @@ Shown showOnce(IPreviewHandler* handler, HWND host, const wchar_t* file, RECT pl
                 while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
                 LRESULT frames = SendMessageW(pane, kPaneStateMessage, 0, 0);
                 LRESULT failure = SendMessageW(pane, kPaneStateMessage, 1, 0);
+                if (seam >= 0) SendMessageW(pane, kPaneStateMessage, 6, seam);
                 double now = secondsNow();
                 if (!shown.coarse && SendMessageW(pane, kPaneStateMessage, 4, 0) > 0) shown.coarse = now - start;
                 if (now - last > shown.longestWait) shown.longestWait = now - last;
@@ -80,7 +84,7 @@ Shown showOnce(IPreviewHandler* handler, HWND host, const wchar_t* file, RECT pl
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: preview_bench SERVER.dll FILE [COUNT=5] [WIDTH=640] [HEIGHT=480]\n");
+        fprintf(stderr, "usage: preview_bench SERVER.dll FILE [COUNT=5] [WIDTH=640] [HEIGHT=480] [gdi]\n");
         return 2;
     }
     int count = argc > 3 ? _wtoi(argv[3]) : 5;
@@ -89,9 +93,12 @@ int wmain(int argc, wchar_t** argv) {
     HMODULE server = LoadLibraryW(argv[1]);
     auto getClassObject =
         server ? reinterpret_cast<decltype(&DllGetClassObject)>(GetProcAddress(server, "DllGetClassObject")) : nullptr;
+    bool gdi = argc > 6 && lstrcmpW(argv[6], L"gdi") == 0;
     IClassFactory* factory = nullptr;
+    IPreviewHandler* warmUp = nullptr;
     IPreviewHandler* handler = nullptr;
     if (!getClassObject || FAILED(getClassObject(kPreview, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
+        FAILED(factory->CreateInstance(nullptr, IID_IPreviewHandler, reinterpret_cast<void**>(&warmUp))) ||
         FAILED(factory->CreateInstance(nullptr, IID_IPreviewHandler, reinterpret_cast<void**>(&handler)))) {
         fprintf(stderr, "cannot use %ls\n", argv[1]);
         return 1;
@@ -104,7 +111,8 @@ int wmain(int argc, wchar_t** argv) {
     HWND host = CreateWindowW(L"PreviewBenchHost", L"Preview", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                               place.right + 40, place.bottom + 60, nullptr, nullptr, type.hInstance, nullptr);
     double first = 0, rest = 0, longestWait = 0, firstCoarse = 0, restCoarse = 0;
-    bool ok = host != nullptr;
+    bool ok = host != nullptr && showOnce(warmUp, host, argv[2], place, gdi ? kSeamNoView : kSeamsOff).ok;
+    warmUp->Release();
     for (int i = 0; i < count && ok; ++i) {
         Shown shown = showOnce(handler, host, argv[2], place);
         ok = shown.ok;
@@ -120,9 +128,9 @@ int wmain(int argc, wchar_t** argv) {
     handler->Release();
     factory->Release();
     int later = count > 1 ? count - 1 : 1;
-    printf("%d previews of %ld x %ld: first frame %.0f ms after DoPreview, then %.0f ms each; "
+    printf("%s, %d previews of %ld x %ld: first frame %.0f ms after DoPreview, then %.0f ms each; "
            "coarse frame first %.0f ms, then %.0f ms each (0: none); longest wait for the pane %.0f ms%s\n",
-           count, place.right, place.bottom, first * 1000, rest * 1000 / later, firstCoarse * 1000,
+           gdi ? "through GDI" : "through the view", count, place.right, place.bottom, first * 1000, rest * 1000 / later, firstCoarse * 1000,
            restCoarse * 1000 / later, longestWait * 1000, ok ? "" : " (a preview failed)");
     fflush(stdout);
     DestroyWindow(host);

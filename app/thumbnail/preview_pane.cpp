@@ -11,8 +11,8 @@
 #include "app/thumbnail/stream_model.h"
 #include "app/thumbnail/thumbnail_image.h"
 #include "core/memory.h"
-#include "mesh/surface_check.h"
 #include "core/spin_lock.h"
+#include "mesh/surface_check.h"
 #include "view/camera.h"
 #include "view/device_work.h"
 #include "view/gdi_presentation.h"
@@ -36,8 +36,8 @@ struct PreviewPane {
     ModelPart part;  // the worker's; its heap holds all of it and goes with the pane
     // The viewer's view control, a child window above the strip that draws
     // the model with Direct3D and turns and zooms it itself; made hidden
-    // with the pane and shown once the part is on its device. Window thread
-    // only; null once it failed (the pictures go through GDI then).
+    // once the stream is read and shown once the part is on its device.
+    // Window thread only; null once it failed (the pictures go through GDI then).
     HWND view;
     HWND spareView;  // the last pane's, hidden, until this one needs a view
     uint32_t viewFramesBefore;  // what the view had shown for other panes
@@ -59,7 +59,6 @@ struct PreviewPane {
     GpuMesh* uploaded;  // by the worker, for the window thread to install
     uint32_t frames;
     uint32_t coarseFrames;
-    bool coarseShown;  // the picture is the coarse one, the model still to come
     PaneMessage message;
     bool checked;
     Utf16 sizeLine[kPanelTextUnits];
@@ -98,6 +97,8 @@ constexpr uint32_t kOpaque = 0xFF000000;
 // most kCoarseTriangles of them, which draws in a fraction of the time.
 constexpr uint64_t kCoarseAbove = 200000;
 constexpr uint64_t kCoarseTriangles = 40000;
+// The seam kSeamNoView's; a plain word, so that nothing runs before DllMain.
+volatile LONG viewsRefused = 0;
 
 const wchar_t* const kMessageTexts[] = {
     L"",
@@ -210,7 +211,6 @@ void drawFrame(PreviewPane* pane, ModelPart* part, const PictureLook* look, bool
         pane->shownWidth = picture.width;
         pane->shownHeight = picture.height;
         pane->message = kPaneNoMessage;
-        pane->coarseShown = coarse;
         ++(coarse ? pane->coarseFrames : pane->frames);
     }
     freeBytes(old);
@@ -454,11 +454,11 @@ bool registerViewClassOnce() {
 // (WS_CLIPCHILDREN), never on the view. ResizeBuffers, after every
 // reference to the buffers is released, and MakeWindowAssociation without
 // Alt+Enter are the view's, on this thread (window_targets.h); under Wine
-// frames reach the window through GDI (gdi_presentation.h).
-// The last pane's view is taken over with its device, which under Wine
-// takes most of a second to make.
+// frames reach the window through GDI (gdi_presentation.h). The last
+// pane's view is taken over with its device, which under Wine takes most of
+// a second to make.
 void makeView(PreviewPane* pane, int32_t width, int32_t height) {
-    ViewState* spare = pane->spareView ? viewStateOf(pane->spareView) : nullptr;
+    ViewState* spare = pane->spareView && !viewsRefused ? viewStateOf(pane->spareView) : nullptr;
     if (spare) {
         pane->view = pane->spareView;
         pane->viewFramesBefore = spare->framesShown;
@@ -469,7 +469,7 @@ void makeView(PreviewPane* pane, int32_t width, int32_t height) {
         DestroyWindow(pane->spareView);
     }
     pane->spareView = nullptr;
-    if (!pane->view && registerViewClassOnce())
+    if (!pane->view && !viewsRefused && registerViewClassOnce())
         pane->view = CreateWindowExW(0, kViewClassName, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, width > 0 ? width : 1,
                                      height > 0 ? height : 1, pane->window, nullptr, serverModule(), nullptr);
     if (!pane->view) return;
@@ -700,6 +700,7 @@ void setSeam(LPARAM seam) {
     bool lost = seam == kSeamPresentLost || seam == kSeamPresentLostForGood;
     injectGpuFailure(kCallPresent, lost ? DXGI_ERROR_DEVICE_REMOVED : S_OK);
     failPipelineStep(seam == kSeamPresentLostForGood ? kStepDevice : kStepNone, DXGI_ERROR_UNSUPPORTED);
+    InterlockedExchange(&viewsRefused, seam == kSeamNoView);
 }
 
 LRESULT paneState(PreviewPane* pane, WPARAM which, LPARAM lines) {

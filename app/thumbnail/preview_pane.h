@@ -65,4 +65,5 @@ enum PaneSeam : int32_t {
     kSeamSwapChainFails,      // presenting through a swap chain (not GDI), whose creation fails once
     kSeamPresentLost,         // the next Present answers DXGI_ERROR_DEVICE_REMOVED
     kSeamPresentLostForGood,  // the same, and the next device cannot be made
+    kSeamNoView,              // no view: the pictures through GDI only, as before the view (a benchmark's)
 };
