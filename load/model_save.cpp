@@ -1,0 +1,158 @@
+#include "load/model_save.h"
+
+#include <cmath>
+#include <cstring>
+#include "core/byte_output.h"
+#include "core/memory.h"
+#include "stl/stl_writer.h"
+#include "threemf/model_writer.h"
+
+namespace {
+
+constexpr size_t kOutputBuffer = 1u << 20;
+constexpr uint32_t kMostSavedParts = 8;
+
+bool unitKnown(const ModelPart& part) {
+    return !part.metadata.unitAssumed && part.metadata.unitScale == part.metadata.unitScale;
+}
+
+bool anyRepair(const RepairChoice& choice) {
+    return choice.turnFaces || choice.dropWithoutArea || choice.dropDuplicates || choice.closeHoles;
+}
+
+bool visible(const ModelPart& part, uint32_t solid) {
+    return !part.visibleSolids || part.visibleSolids[solid];
+}
+
+// written = scale · axes · (turn · p + shift): millimetres, Z up.
+void partTransform(const SaveRequest& request, uint32_t index, double transform[3][4]) {
+    const ModelPart& part = request.parts[index];
+    Placement placement = request.placements ? request.placements[index] : identityPlacement();
+    double scale = unitKnown(part) ? part.metadata.unitScale / static_cast<double>(kMillimetre) : 1.0;
+    // Y up to Z up is a quarter turn about X: (x, y, z) becomes (x, -z, y).
+    const double axes[3][3] = {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0;
+            for (int k = 0; k < 3; ++k) sum += (request.yUp ? axes[r][k] : r == k) * placement.turn[k][c];
+            transform[r][c] = scale * sum;
+        }
+        double shift = 0;
+        for (int k = 0; k < 3; ++k) shift += (request.yUp ? axes[r][k] : r == k) * placement.shift[k];
+        transform[r][3] = scale * shift;
+    }
+}
+
+// Everything saving holds, freed together.
+struct SaveWork {
+    StlMesh visible[kMostSavedParts] = {};   // per part: its visible solids, sharing their triangles
+    StlMesh repaired[kMostSavedParts] = {};  // per part, when repaired
+    SolidToWrite* solids = nullptr;
+    uint8_t* buffer = nullptr;
+    ~SaveWork() {
+        for (StlMesh& mesh : repaired) freeMeshSolids(&mesh, processHeap());
+        for (StlMesh& mesh : visible) freeBytes(mesh.solids);
+        freeBytes(solids);
+        freeBytes(buffer);
+    }
+};
+
+bool takeVisibleSolids(const ModelPart& part, StlMesh* mesh, const MessageSink* sink) {
+    *mesh = StlMesh{nullptr, nullptr, 0};
+    mesh->solids = static_cast<StlSolid*>(allocArray(processHeap(), part.mesh.solidCount + 1ull, sizeof(StlSolid), sink));
+    if (!mesh->solids) return false;
+    for (uint32_t s = 0; s < part.mesh.solidCount; ++s)
+        if (visible(part, s) && part.mesh.solids[s].triangleCount) mesh->solids[mesh->solidCount++] = part.mesh.solids[s];
+    return true;
+}
+
+bool toFile(void* file, const uint8_t* bytes, size_t size) {
+    return writeReplacingFile(static_cast<ReplacingFile*>(file), bytes, size);
+}
+
+bool writeModel(const SaveRequest& request, const ModelToWrite& model, SaveWork* work, const MessageSink* sink) {
+    SaveNote note{request.path, request.format, 0, model.unitKnown};
+    if (request.format == kSaveBinaryStl && trianglesToWrite(&model) > 0xFFFFFFFFu) {
+        report(sink, kErrSaveTooLarge, reinterpret_cast<uintptr_t>(&note));
+        return false;
+    }
+    if (!(work->buffer = static_cast<uint8_t*>(allocArray(processHeap(), kOutputBuffer, 1, sink)))) return false;
+    ReplacingFile file;
+    if (!beginReplacingFile(request.path, &file)) {
+        note.error = lastSystemError();
+        report(sink, kErrSaveFailed, reinterpret_cast<uintptr_t>(&note));
+        return false;
+    }
+    ByteOutput out = byteOutput(toFile, &file, work->buffer, kOutputBuffer);
+    PackageWriteResult result = kPackageWritten;
+    if (request.format == kSave3mf) result = write3mfPackage(&model, &out, sink);
+    else if (!writeBinaryStl(&model, &out)) result = kPackageOutputFailed;
+    bool done = result == kPackageWritten && commitReplacingFile(&file);
+    if (done) {
+        report(sink, kInfoSaved, reinterpret_cast<uintptr_t>(&note));
+        return true;
+    }
+    note.error = lastSystemError();
+    if (result != kPackageWritten) abandonReplacingFile(&file);
+    if (result == kPackageTooLarge) report(sink, kErrSaveTooLarge, reinterpret_cast<uintptr_t>(&note));
+    else if (result != kPackageNoMemory) report(sink, kErrSaveFailed, reinterpret_cast<uintptr_t>(&note));
+    return false;
+}
+
+}  // namespace
+
+uint32_t saveFormatFor(const Utf16* path) {
+    size_t length = 0;
+    while (path[length]) ++length;
+    if (length < 4 || path[length - 4] != '.') return kSaveBinaryStl;
+    const Utf16* end = path + length - 3;
+    bool is3mf = end[0] == '3' && (end[1] | 0x20) == 'm' && (end[2] | 0x20) == 'f';
+    return is3mf ? kSave3mf : kSaveBinaryStl;
+}
+
+bool saveModel(const SaveRequest* request, SaveOutcome* outcome, const volatile uint8_t* keepGoing,
+               const MessageSink* sink) {
+    *outcome = SaveOutcome{};
+    SaveWork work;
+    if (request->partCount > kMostSavedParts) return false;
+    uint64_t solidCount = 0;
+    bool repair = anyRepair(request->repairs);
+    ModelToWrite model{nullptr, 0, 1};
+    for (uint32_t p = 0; p < request->partCount; ++p) {
+        const ModelPart& part = request->parts[p];
+        if (!takeVisibleSolids(part, &work.visible[p], sink)) return false;
+        if (repair && !repairMesh(&work.visible[p], request->repairs, &work.repaired[p], &outcome->report, keepGoing, sink))
+            return false;
+        solidCount += work.visible[p].solidCount;
+        if (!unitKnown(part)) {
+            model.unitKnown = 0;
+            report(sink, kWarnSaveUnitUnknown, reinterpret_cast<uintptr_t>(part.fileName));
+        }
+    }
+    if (!(work.solids = static_cast<SolidToWrite*>(allocArray(processHeap(), solidCount + 1, sizeof(SolidToWrite), sink))))
+        return false;
+    for (uint32_t p = 0; p < request->partCount; ++p) {
+        const ModelPart& part = request->parts[p];
+        const StlMesh& mesh = repair ? work.repaired[p] : work.visible[p];
+        SolidToWrite solid{};
+        partTransform(*request, p, solid.transform);
+        solid.colorOrder = part.metadata.colorOrder;
+        for (uint32_t s = 0; s < mesh.solidCount; ++s) {
+            solid.solid = &mesh.solids[s];
+            solid.name = mesh.solids[s].name.length ? mesh.solids[s].name : part.metadata.modelName;
+            if (mesh.solids[s].triangleCount) work.solids[model.solidCount++] = solid;
+        }
+    }
+    model.solids = work.solids;
+    if (repair) {
+        outcome->repaired = 1;
+        report(sink, kInfoRepaired, reinterpret_cast<uintptr_t>(&outcome->report.counts));
+        report(sink, kInfoStillOpen, reinterpret_cast<uintptr_t>(&outcome->report.counts));
+    }
+    if (!trianglesToWrite(&model)) {
+        reportCode(sink, kErrSaveNothing);
+        return false;
+    }
+    outcome->written = writeModel(*request, model, &work, sink);
+    return outcome->written;
+}
