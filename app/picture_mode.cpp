@@ -278,8 +278,8 @@ intptr_t writeToConsole(void* output, StatusCode code, uintptr_t argument, const
     return 1;
 }
 
-// One file through a load job of its own, so that each failure is known;
-// its messages are written as the messages box would show them.
+}  // namespace
+
 bool loadPart(const wchar_t* path, HANDLE output, ModelPart* part) {
     LoadJob* job = static_cast<LoadJob*>(allocBytes(sizeof(LoadJob)));
     if (!job) return false;
@@ -297,6 +297,8 @@ bool loadPart(const wchar_t* path, HANDLE output, ModelPart* part) {
     if (!loaded) writeLine(output, path, L": not loaded as an STL file");
     return loaded;
 }
+
+namespace {
 
 void applySettings(PictureRequest* request) {
     Preferences preferences;

@@ -6,6 +6,8 @@
 #pragma once
 #include <windows.h>
 
+#include "stl/stl_mesh.h"
+
 constexpr int kPictureWritten = 0;
 constexpr int kPictureFailed = 1;     // a file not loaded or the picture not written
 constexpr int kPictureBadCommand = 2;
@@ -21,3 +23,7 @@ int runPictureMode(int argumentCount, wchar_t** arguments);
 HANDLE consoleOutput();
 // A console takes UTF-16; anything else gets UTF-8.
 void writeText(HANDLE output, const wchar_t* text);
+// One file through a load job of its own, so that each failure is known;
+// its messages are written to `output` as the messages box would show them.
+bool loadPart(const wchar_t* path, HANDLE output, ModelPart* part);
+

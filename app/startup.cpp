@@ -9,6 +9,7 @@
 #include "app/open_files.h"
 #include "app/panel.h"
 #include "app/picture_mode.h"
+#include "app/save_mode.h"
 #include "app/preferences.h"
 #include "app/window_apartment.h"
 #include "app/window_ids.h"
@@ -128,6 +129,7 @@ int startAndRun() {
         writeText(consoleOutput(), L"stlview " STLV_VERSION_WIDE L"\r\n");
         return 0;
     }
+    if (arguments && isSaveCommandLine(argumentCount, arguments)) return runSaveMode(argumentCount, arguments);
     if (arguments && isPictureCommandLine(argumentCount, arguments)) return runPictureMode(argumentCount, arguments);
     HWND foreground = GetForegroundWindow();
     enterWindowThreadApartment();

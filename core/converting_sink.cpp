@@ -227,6 +227,7 @@ Utf16* appendSaveNote(Utf16* out, StatusCode code, const SaveNote* note) {
         out = widenBytes(out, " could not be written: ", kPrefixUnits);
         uint32_t written = systemErrorText(note->error, out, kTextUnits / 4);
         out = written ? out + written : appendDecimal(widenBytes(out, "system error ", kPrefixUnits), note->error);
+        while (out[-1] == ' ') --out;  // Windows ends its texts with a space
     }
     else if (note->format) out = widenBytes(out, ": the model does not fit into a 3MF file of 4 GB", kPrefixUnits);
     else out = widenBytes(out, ": more than 4,294,967,295 triangles do not fit into a binary STL file", kPrefixUnits);

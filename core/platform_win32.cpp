@@ -321,8 +321,15 @@ bool commitReplacingFile(ReplacingFile* file) {
         error = ERROR_NOT_ENOUGH_MEMORY;
         done = false;
     }
+    DWORD attributes = done ? GetFileAttributesW(to.text) : INVALID_FILE_ATTRIBUTES;
+    // Windows refuses to replace a folder or a read-only file (access
+    // denied); Wine replaces both, so the rule is kept here for both.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        error = ERROR_ACCESS_DENIED;
+        done = false;
+    }
     if (done) {
-        bool replaced = GetFileAttributesW(to.text) != INVALID_FILE_ATTRIBUTES &&
+        bool replaced = attributes != INVALID_FILE_ATTRIBUTES &&
                         ReplaceFileW(to.text, from.text, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
         done = replaced || MoveFileExW(from.text, to.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         error = GetLastError();

@@ -49,7 +49,9 @@ struct SaveWork {
     StlMesh repaired[kMostSavedParts] = {};  // per part, when repaired
     SolidToWrite* solids = nullptr;
     uint8_t* buffer = nullptr;
+    uint32_t* vertexIds = nullptr;  // 3MF: per corner of every solid written
     ~SaveWork() {
+        freeBytes(vertexIds);
         for (StlMesh& mesh : repaired) freeMeshSolids(&mesh, processHeap());
         for (StlMesh& mesh : visible) freeBytes(mesh.solids);
         freeBytes(solids);
@@ -63,6 +65,22 @@ bool takeVisibleSolids(const ModelPart& part, StlMesh* mesh, const MessageSink* 
     if (!mesh->solids) return false;
     for (uint32_t s = 0; s < part.mesh.solidCount; ++s)
         if (visible(part, s) && part.mesh.solids[s].triangleCount) mesh->solids[mesh->solidCount++] = part.mesh.solids[s];
+    return true;
+}
+
+// A 3MF mesh joins its triangles through shared vertices: those the surface
+// check welds, so that a seam closed within the welding distance stays closed.
+bool weldForPackage(const ModelToWrite* model, SaveWork* work, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    uint64_t corners = 3 * trianglesToWrite(model);
+    if (!(work->vertexIds = static_cast<uint32_t*>(allocArray(processHeap(), corners + 1, 4, sink)))) return false;
+    uint32_t* ids = work->vertexIds;
+    for (uint32_t s = 0; s < model->solidCount; ++s) {
+        SolidToWrite& solid = work->solids[s];
+        StlMesh one{nullptr, const_cast<StlSolid*>(solid.solid), 1};
+        if (!weldMeshCorners(&one, ids, &solid.vertexCount, keepGoing, sink)) return false;
+        solid.vertexOf = ids;
+        ids += 3ull * solid.solid->triangleCount;
+    }
     return true;
 }
 
@@ -144,6 +162,7 @@ bool saveModel(const SaveRequest* request, SaveOutcome* outcome, const volatile 
         }
     }
     model.solids = work.solids;
+    if (request->format == kSave3mf && !weldForPackage(&model, &work, keepGoing, sink)) return false;
     if (repair) {
         outcome->repaired = 1;
         report(sink, kInfoRepaired, reinterpret_cast<uintptr_t>(&outcome->report.counts));

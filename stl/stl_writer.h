@@ -15,8 +15,12 @@ struct SolidToWrite {
     double transform[3][4];  // written = transform · (x, y, z, 1)
     const StlSolid* solid;
     CountedText name;        // the object's name in a 3MF file, UTF-8; may be empty
+    // 3MF: the vertex of each corner as the surface check welds them (ids
+    // below vertexCount); null to join corners whose written floats are equal.
+    const uint32_t* vertexOf;
+    uint32_t vertexCount;
     uint8_t colorOrder;      // kOrderNone to kOrderBgr, of its part
-    uint8_t padding[7];      // keeps the transforms of an array on 8-byte bounds
+    uint8_t padding[3];      // keeps the transforms of an array on 8-byte bounds
 };
 
 struct ModelToWrite {
@@ -25,7 +29,7 @@ struct ModelToWrite {
     uint8_t unitKnown;  // 0: the coordinates are in a unit nobody knows, written as they are
 };
 #pragma pack(pop)
-static_assert(sizeof(SolidToWrite) == 128);
+static_assert(sizeof(SolidToWrite) == 136);
 static_assert(offsetof(SolidToWrite, solid) == 96);
 static_assert(sizeof(ModelToWrite) == 13);
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 
 #include "load/model_save.h"
 #include "tests/load_driver.h"
@@ -22,7 +23,7 @@ constexpr RepairChoice kAllRepairs{1, 1, 1, 1};
 // at the north pole it has one hole of `segments` edges.
 std::vector<Tri> sphere(int rings, int segments, bool northCap = true) {
     auto at = [&](int ring, int side) {
-        double theta = M_PI * ring / rings, phi = 2 * M_PI * (side % segments) / segments;
+        double theta = std::numbers::pi * ring / rings, phi = 2 * std::numbers::pi * (side % segments) / segments;
         if (ring == 0 || ring == rings) phi = 0;
         return Point{float(sin(theta) * cos(phi)), float(sin(theta) * sin(phi)), float(cos(theta))};
     };
@@ -42,7 +43,7 @@ std::vector<Tri> tube(int sides) {
     std::vector<Tri> out;
     for (int s = 0; s < sides; ++s) {
         auto p = [&](int i, float z) {
-            return Point{float(cos(2 * M_PI * (i % sides) / sides)), float(sin(2 * M_PI * (i % sides) / sides)), z};
+            return Point{float(cos(2 * std::numbers::pi * (i % sides) / sides)), float(sin(2 * std::numbers::pi * (i % sides) / sides)), z};
         };
         out.push_back({p(s, 0), p(s + 1, 0), p(s + 1, 1)});
         out.push_back({p(s, 0), p(s + 1, 1), p(s, 1)});
@@ -276,14 +277,19 @@ TEST(SaveAs, AFailedSaveChangesNothing) {
     Loaded written(readFile(path));
     EXPECT_TRUE(written.loaded());
 
-    Converter lines;
-    std::vector<Utf16> missing = utf16Path(folder.directory() + "no such folder/x.stl");
-    request.path = missing.data();
-    SaveOutcome outcome;
-    EXPECT_FALSE(saveModel(&request, &outcome, nullptr, lines.producerSink()));
-    Text last = lines.inner.lines().back();
-    EXPECT_NE(last.find(widenAscii(" could not be written: ")), Text::npos);
-    EXPECT_NE(last.find(widenAscii("; nothing was changed")), Text::npos);
+    // A folder that is not there, and a destination that cannot be replaced.
+    std::filesystem::create_directory(folder.directory() + "a folder.stl");
+    for (const char* name : {"no such folder/x.stl", "a folder.stl"}) {
+        Converter lines;
+        std::vector<Utf16> failing = utf16Path(folder.directory() + name);
+        request.path = failing.data();
+        SaveOutcome outcome;
+        EXPECT_FALSE(saveModel(&request, &outcome, nullptr, lines.producerSink()));
+        Text last = lines.inner.lines().back();
+        EXPECT_NE(last.find(widenAscii(" could not be written: ")), Text::npos);
+        EXPECT_NE(last.find(widenAscii("; nothing was changed")), Text::npos);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.directory()), {}), 2);
+    }
 }
 
 TEST(SaveAs, CoordinateTexts) {

@@ -150,7 +150,35 @@ uint64_t hashBits(const float p[3]) {
     return h ^ h >> 29;
 }
 
+float writtenCoordinate(float x) {
+    return std::isfinite(x) && x != 0 ? x : 0;  // -0 as +0
+}
+
+// Each vertex at the written place of its first corner.
+bool placeWeldedVertices(const SolidToWrite& solid, SolidVertices* v, const MessageSink* sink) {
+    uint64_t corners = 3ull * solid.solid->triangleCount;
+    *v = SolidVertices{};
+    v->positions = static_cast<float(*)[3]>(allocArray(processHeap(), solid.vertexCount + 1ull, 12, sink));
+    v->table = static_cast<uint32_t*>(allocArray(processHeap(), solid.vertexCount + 1ull, 4, sink));
+    if (!v->positions || !v->table) return false;
+    memset(v->table, 0, (solid.vertexCount + 1ull) * 4);
+    for (uint64_t c = 0; c < corners; ++c) {
+        uint32_t vertex = solid.vertexOf[c];
+        if (v->table[vertex]) continue;
+        v->table[vertex] = 1;
+        float given[3];
+        memcpy(given, solid.solid->triangles[c / 3].vertices[c % 3], 12);  // the records are packed
+        transformCorner(solid.transform, given, v->positions[vertex]);
+        for (float& x : v->positions[vertex]) x = writtenCoordinate(x);
+    }
+    v->count = solid.vertexCount;
+    freeBytes(v->table);
+    v->table = nullptr;
+    return true;
+}
+
 bool joinCorners(const SolidToWrite& solid, SolidVertices* v, const MessageSink* sink) {
+    if (solid.vertexOf) return placeWeldedVertices(solid, v, sink);
     uint64_t corners = 3ull * solid.solid->triangleCount;
     uint64_t size = 1;
     while (size < 2 * corners) size <<= 1;
@@ -164,9 +192,7 @@ bool joinCorners(const SolidToWrite& solid, SolidVertices* v, const MessageSink*
         float given[3], p[3];
         memcpy(given, solid.solid->triangles[c / 3].vertices[c % 3], 12);  // the records are packed
         transformCorner(solid.transform, given, p);
-        for (float& x : p)
-            if (!std::isfinite(x)) x = 0;
-            else if (x == 0) x = 0;  // -0 as +0
+        for (float& x : p) x = writtenCoordinate(x);
         uint64_t slot = (hashBits(p) >> 20) & (size - 1);
         for (;; slot = (slot + 1) & (size - 1)) {
             uint32_t held = v->table[slot];
@@ -239,9 +265,12 @@ bool putObject(ByteOutput* out, const SolidToWrite& solid, uint32_t id, const Pa
     putText(out, ">\n   <mesh>\n    <vertices>\n");
     for (uint32_t i = 0; i < v.count && !out->failed; ++i) putVertex(out, v.positions[i]);
     putText(out, "    </vertices>\n    <triangles>\n");
+    const uint32_t* vertexOf = solid.vertexOf ? solid.vertexOf : v.corners;
     for (uint32_t t = 0; t < solid.solid->triangleCount && !out->failed; ++t) {
         uint32_t colour = colours ? palette.index[rgbOf(solid.solid->triangles[t].attribute, solid.colorOrder)] : kNone;
-        putTriangle(out, v.corners + 3 * t, colour);
+        const uint32_t* v3 = vertexOf + 3 * t;
+        // 3MF refuses a triangle with a vertex twice; it has no area anyway.
+        if (v3[0] != v3[1] && v3[1] != v3[2] && v3[0] != v3[2]) putTriangle(out, v3, colour);
     }
     putText(out, "    </triangles>\n   </mesh>\n  </object>\n");
     freeSolidVertices(&v);
