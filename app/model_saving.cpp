@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include "app/dialog_template.h"
+#include "app/view_picture.h"
 #include "app/window_ids.h"
 
 namespace {
@@ -77,20 +78,7 @@ bool chooseModelPath(HWND owner, wchar_t* path, uint32_t capacity) {
 }  // namespace
 
 void proposeSavePath(const ModelPart* part, uint32_t format, wchar_t* path, uint32_t capacity) {
-    path[0] = 0;
-    const wchar_t* source = part->filePath;
-    if (!source) return;
-    uint32_t length = static_cast<uint32_t>(lstrlenW(source));
-    uint32_t end = length;  // where "-fixed" goes: before the extension, if the name has one
-    for (uint32_t at = length; at > 0 && source[at - 1] != L'\\' && source[at - 1] != L'/'; --at)
-        if (source[at - 1] == L'.') {
-            end = at - 1;
-            break;
-        }
-    const wchar_t* tail = format == kSave3mf ? L"-fixed.3mf" : L"-fixed.stl";
-    if (end + 11 > capacity) return;
-    memcpy(path, source, end * sizeof(wchar_t));
-    lstrcpyW(path + end, tail);
+    proposeBeside(part, format == kSave3mf ? L"-fixed.3mf" : L"-fixed.stl", path, capacity);
 }
 
 bool saveModelTo(MainDialogState* state, const wchar_t* path, const RepairChoice& repairs) {

@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -391,10 +392,9 @@ int pickBench(const char* path) {
     return 0;
 }
 
-// The overhang area against the load it follows, in one process, each the
-// best of a few runs: the area is computed once per part and angle, so it
-// should cost no more than the load.
-int overhangBench(const char* path) {
+// The load, timed, then `work` on the part the file parses into, timed:
+// each the best of a few runs, in one process.
+int timeAfterLoad(const char* path, const std::function<long long(const ModelPart&)>& work) {
     if (timeLoads([&] { return loadOnce(path); })) return 1;
     std::vector<Utf16> wide = widePath(path);
     const uint8_t* view;
@@ -402,45 +402,42 @@ int overhangBench(const char* path) {
     if (!copyFileToMemory(wide.data(), &view, &size)) return 1;
     HeapHandle heap = createPrivateHeap();
     ModelPart part{};
-    if (!parseModel(&part, detectModelFormat(view, size), view, view + size, heap, nullptr)) return 1;
-    applyLoadDefaults(&part.metadata, nullptr);
-    volatile double area = 0;
-    int status = timeLoads([&] {
-        area = overhangArea(&part.mesh, uprightFrame(upAxisOf(part.metadata.coordinateSpace), false), kDefaultOverhangDegrees,
-                            part.metadata.unitScale);
-        return static_cast<long long>(meshTriangleCount(&part.mesh));
-    });
-    printf("overhang area %.6g m^2\n", static_cast<double>(area));
+    int status = 1;
+    if (parseModel(&part, detectModelFormat(view, size), view, view + size, heap, nullptr)) {
+        applyLoadDefaults(&part.metadata, nullptr);
+        status = timeLoads([&] { return work(part); });
+    }
     destroyPrivateHeap(heap);
     releaseFileCopy(view, size);
     return status;
 }
 
-// Save as binary STL with every repair on against the load before it, in
-// one process, each the best of a few runs: the repairs, the check again and
-// the writing should take at most three times the load.
+// The overhang area against the load it follows: the area is computed once
+// per part and angle, so it should cost no more than the load.
+int overhangBench(const char* path) {
+    volatile double area = 0;
+    int status = timeAfterLoad(path, [&](const ModelPart& part) {
+        area = overhangArea(&part.mesh, uprightFrame(upAxisOf(part.metadata.coordinateSpace), false), kDefaultOverhangDegrees,
+                            part.metadata.unitScale);
+        return static_cast<long long>(meshTriangleCount(&part.mesh));
+    });
+    printf("overhang area %.6g m^2\n", static_cast<double>(area));
+    return status;
+}
+
+// Save as binary STL with every repair on against the load before it: the
+// repairs, the check again and the writing should take at most three times
+// the load.
 int saveBench(const char* path) {
-    if (timeLoads([&] { return loadOnce(path); })) return 1;
-    std::vector<Utf16> wide = widePath(path);
-    const uint8_t* view;
-    uint64_t size;
-    if (!copyFileToMemory(wide.data(), &view, &size)) return 1;
-    HeapHandle heap = createPrivateHeap();
-    ModelPart part{};
-    if (!parseModel(&part, detectModelFormat(view, size), view, view + size, heap, nullptr)) return 1;
-    applyLoadDefaults(&part.metadata, nullptr);
-    releaseFileCopy(view, size);
     std::vector<Utf16> out = widePath((std::string(path) + ".saved.stl").c_str());
     ConvertingSink sink;
     initConvertingSink(&sink, MessageSink{nullptr, ignoreLines});
-    int status = timeLoads([&] {
+    return timeAfterLoad(path, [&](const ModelPart& part) {
         SaveRequest request{&part, 1, nullptr, 0, kSaveBinaryStl, RepairChoice{1, 1, 1, 1}, out.data()};
         SaveOutcome outcome;
         bool saved = saveModel(&request, &outcome, nullptr, &sink.self);
         return saved ? static_cast<long long>(meshTriangleCount(&part.mesh)) : -1;
     });
-    destroyPrivateHeap(heap);
-    return status;
 }
 
 }  // namespace

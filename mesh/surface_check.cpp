@@ -715,6 +715,25 @@ bool checkEdges(const uint32_t* ids, uint32_t corners, uint32_t vertices, uint8_
     return true;
 }
 
+// The runs of the non-empty solids; false when there are more than two
+// solids with triangles and no memory for their starts (reported).
+bool findSolidRuns(const StlMesh* mesh, uint32_t filled, Work* work, SolidRuns* runs, const MessageSink* sink) {
+    *runs = SolidRuns{mesh->solids, mesh->solidCount, nullptr};
+    if (filled <= 1) return true;
+    work->firstTriangle = static_cast<uint64_t*>(allocArray(processHeap(), mesh->solidCount, 8, sink));
+    if (!work->firstTriangle) return false;
+    uint64_t first = 0;
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
+        // An empty solid shares its first triangle with the next one; the
+        // search takes the last solid starting at or before the index,
+        // which is then the one that holds it.
+        work->firstTriangle[s] = first;
+        first += mesh->solids[s].triangleCount;
+    }
+    runs->firstTriangle = work->firstTriangle;
+    return true;
+}
+
 }  // namespace
 
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
@@ -737,21 +756,8 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
     }
     uint32_t corners = static_cast<uint32_t>(triangles * 3);
     Work work;
-
-    SolidRuns runs{mesh->solids, mesh->solidCount, nullptr};
-    if (filled > 1) {
-        work.firstTriangle = static_cast<uint64_t*>(allocArray(processHeap(), mesh->solidCount, 8, sink));
-        if (!work.firstTriangle) return false;
-        uint64_t first = 0;
-        for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-            // An empty solid shares its first triangle with the next one; the
-            // search takes the last solid starting at or before the index,
-            // which is then the one that holds it.
-            work.firstTriangle[s] = first;
-            first += mesh->solids[s].triangleCount;
-        }
-        runs.firstTriangle = work.firstTriangle;
-    }
+    SolidRuns runs;
+    if (!findSolidRuns(mesh, filled, &work, &runs, sink)) return false;
 
     uint32_t positions = 0;
     work.ids = static_cast<uint32_t*>(allocArray(processHeap(), corners, 4, sink));
@@ -818,17 +824,8 @@ bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, con
     }
     uint32_t corners = static_cast<uint32_t>(triangles * 3);
     Work work;
-    SolidRuns runs{mesh->solids, mesh->solidCount, nullptr};
-    if (filled > 1) {
-        if (!(work.firstTriangle = static_cast<uint64_t*>(allocArray(processHeap(), mesh->solidCount, 8, sink))))
-            return false;
-        uint64_t first = 0;
-        for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-            work.firstTriangle[s] = first;
-            first += mesh->solids[s].triangleCount;
-        }
-        runs.firstTriangle = work.firstTriangle;
-    }
+    SolidRuns runs;
+    if (!findSolidRuns(mesh, filled, &work, &runs, sink)) return false;
     uint32_t positions = 0;
     if (!weldCorners(mesh, runs, triangles, ids, &positions, keepGoing, sink) ||
         !(work.groups = static_cast<uint32_t*>(allocArray(processHeap(), positions, 4, sink))))
