@@ -1,5 +1,6 @@
 #include "app/commands.h"
 
+#include "app/escape_rule.h"
 #include "app/file_dialogs.h"
 #include "app/key_help.h"
 #include "app/load_progress.h"
@@ -124,20 +125,32 @@ void followPlacement(MainDialogState* state) {
     showTexts(state);
 }
 
-// Esc while placing leaves placing; while measuring it first forgets the
-// points, then leaves measuring; otherwise it exits.
+// The Esc key (escape_rule.h). An Esc held back in the grace after a tool
+// starts the grace again, so that a run of presses never closes the window.
 void escape(MainDialogState* state) {
     HWND view = viewOf(state);
-    if (placeMode(view)) {
-        setPlaceMode(view, false);
-        return;
-    }
-    if (!measureMode(view)) {
+    uint32_t now = GetTickCount();
+    EscapeScene scene{placeMode(view), measureMode(view), measureMarks(view).count > 0,
+                      flagOn(&state->preferences, kSettingEscapeCloses),
+                      state->toolEscapeSeen ? now - state->toolEscapeTick : kNoToolEscape};
+    EscapeAction action = escapeAction(scene);
+    if (action == EscapeAction::kCloseViewer) {
         PostMessageW(state->dialog, WM_CLOSE, 0, 0);
         return;
     }
-    if (clearMeasure(view)) showTexts(state);
-    else setMeasuring(state, false);
+    if (action != EscapeAction::kNothing || scene.msSinceToolEscape < kEscapeGraceMs) {
+        state->toolEscapeTick = now;
+        state->toolEscapeSeen = true;
+    }
+    switch (action) {
+    case EscapeAction::kEndPlacing: setPlaceMode(view, false); break;
+    case EscapeAction::kForgetPoints:
+        clearMeasure(view);
+        showTexts(state);
+        break;
+    case EscapeAction::kEndMeasuring: setMeasuring(state, false); break;
+    default: break;
+    }
 }
 
 // Axis and Flip turn the section on: asked for, it should show. The moves
@@ -168,13 +181,18 @@ void changeSection(MainDialogState* state, WORD id) {
 }
 
 // The commands of the menu and the keys; false for an id that is none.
-bool runMenuCommand(MainDialogState* state, WORD id) {
+// File > Exit chosen in the menu exits; its key, Esc, and the dialog
+// manager's Esc (IDCANCEL) follow the Esc rule.
+bool runMenuCommand(MainDialogState* state, WORD id, bool byKey) {
     HWND view = viewOf(state);
     switch (id) {
     case kCommandOpen: openChosenFiles(state, false); break;
     case kCommandAddParts: openChosenFiles(state, true); break;
-    case kCommandExit: escape(state); break;
-    case kCommandCancel: PostMessageW(state->dialog, WM_CLOSE, 0, 0); break;
+    case kCommandExit:
+        if (byKey) escape(state);
+        else PostMessageW(state->dialog, WM_CLOSE, 0, 0);
+        break;
+    case kCommandCancel: escape(state); break;
     case kCommandMeasure: setMeasuring(state, !measureMode(view)); break;
     case kCommandPlaceOnFace: setPlaceMode(view, slotInUse(&state->model, 0) && !placeMode(view)); break;
     case kCommandUndoPlacement: undoPlacement(view); break;
@@ -186,13 +204,17 @@ bool runMenuCommand(MainDialogState* state, WORD id) {
     case kCommandTop: presetView(state, kViewTop); break;
     case kCommandLeft: presetView(state, kViewLeft); break;
     case kCommandFront: presetView(state, kViewFront); break;
+    case kCommandBottom: presetView(state, kViewBottom); break;
+    case kCommandRight: presetView(state, kViewRight); break;
+    case kCommandBack: presetView(state, kViewBack); break;
     case kCommandResetView: {
         CameraAngles start = readStartAngles(state->preferences.keys);
         resetView(view, start.yaw, start.pitch);
         break;
     }
     case kCommandRotate:
-        if (slotInUse(&state->model, 0)) startRotation(view);
+        if (viewRotating(view)) stopRotation(view);
+        else if (slotInUse(&state->model, 0)) startRotation(view);
         break;
     case kCommandSetStartView: setStartView(state); break;
     case kCommandSolid: selectRenderMode(state, kRenderSolid); break;
@@ -247,5 +269,5 @@ bool runControlNotification(MainDialogState* state, WORD id, WORD notification) 
 }  // namespace
 
 void runCommand(MainDialogState* state, WORD id, WORD notification) {
-    if (runControlNotification(state, id, notification) || runMenuCommand(state, id)) updateMenu(state);
+    if (runControlNotification(state, id, notification) || runMenuCommand(state, id, notification == 1)) updateMenu(state);
 }

@@ -47,13 +47,19 @@ const wchar_t* argumentsAfterProgramName(const wchar_t* line) {
     return line;
 }
 
-// Only the command-line uses wait: an option (--picture, --version or a bad
-// one, answered with exit code 2). Files alone open the window, and the
-// prompt comes back at once as it does for stlview.exe.
+bool endsArgument(wchar_t c) {
+    return c == 0 || c == L' ' || c == L'\t' || c == L'"';
+}
+
+// Only the command-line uses wait: an option (--picture, --version, --help,
+// -h, /? or a bad one, answered with exit code 2). Files alone open the
+// window, and the prompt comes back at once as it does for stlview.exe.
 bool waitsForAnswer(const wchar_t* arguments) {
-    for (const wchar_t* at = arguments; *at; ++at)
-        if ((at == arguments || at[-1] == L' ' || at[-1] == L'\t' || at[-1] == L'"') && at[0] == L'-' && at[1] == L'-')
-            return true;
+    for (const wchar_t* at = arguments; *at; ++at) {
+        if (at != arguments && !endsArgument(at[-1])) continue;
+        if (at[0] == L'-' && at[1] == L'-') return true;
+        if (((at[0] == L'-' && at[1] == L'h') || (at[0] == L'/' && at[1] == L'?')) && endsArgument(at[2])) return true;
+    }
     return false;
 }
 

@@ -41,4 +41,7 @@ struct MainDialogState {
     CheckWorker checkWorker;
     Panel panel;
     Navigation navigation;
+    // When a tool last took an Esc (or one was held back after it), by GetTickCount.
+    uint32_t toolEscapeTick;
+    bool toolEscapeSeen;
 };

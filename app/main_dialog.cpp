@@ -200,11 +200,12 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
                          static_cast<short>(HIWORD(lParam)));
         return FALSE;
     case WM_INITMENUPOPUP:
-        // Another window of the program may have opened files since.
-        if (state && reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0)) {
+        // Another window of the program may have opened files since; a
+        // click in the view may have stopped the rotation.
+        if (!state) return FALSE;
+        if (reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0))
             refreshRecentFilesMenu(state->preferences.keys, state->menu, &state->sink.self);
-            updateMenu(state);
-        }
+        updateMenu(state);
         return FALSE;
     case WM_ACTIVATE:
         if (state) state->activeAccelerators = LOWORD(wParam) ? state->accelerators : nullptr;

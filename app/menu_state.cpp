@@ -48,5 +48,9 @@ void updateMenu(const MainDialogState* state) {
     check(menu, kCommandPlaceOnFace, placeMode(view));
     enable(menu, kCommandUndoPlacement, canUndoPlacement(view));
     check(menu, kCommandSection, viewSection(view).on != 0);
+    check(menu, kCommandRotate, viewRotating(view));
+    // The key is named only while it exits.
+    ModifyMenuW(menu, kCommandExit, MF_BYCOMMAND | MF_STRING, kCommandExit,
+                flagOn(preferences, kSettingEscapeCloses) ? L"&Exit\tEsc" : L"&Exit");
     checkPrintMenus(menu, preferences);
 }

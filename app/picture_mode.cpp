@@ -43,7 +43,9 @@ struct NamedValue {
 };
 
 const NamedValue kModes[] = {{L"solid", kRenderSolid}, {L"outline", kRenderOutline}, {L"wireframe", kRenderWireframe}};
-const NamedValue kViews[] = {{L"start", -1}, {L"top", kViewTop}, {L"left", kViewLeft}, {L"front", kViewFront}};
+const NamedValue kViews[] = {{L"start", -1},        {L"top", kViewTop},     {L"bottom", kViewBottom},
+                             {L"left", kViewLeft},   {L"right", kViewRight}, {L"front", kViewFront},
+                             {L"back", kViewBack}};
 
 template <size_t count>
 bool lookUp(const NamedValue (&table)[count], const wchar_t* text, int* value) {
@@ -171,7 +173,7 @@ const PictureOption kOptions[] = {
     {L"--picture", L"the path of the PNG file to write, like model.png", parseOutput},
     {L"--size", L"width and height from 16 to 16384, like 1280x960", parseSize},
     {L"--mode", L"solid, outline or wireframe", parseMode},
-    {L"--view", L"start, top, left or front", parseView},
+    {L"--view", L"start, top, bottom, left, right, front or back", parseView},
     {L"--background", L"a colour as six hexadecimal digits RRGGBB, like 20B2AA", parseBackground},
     {L"--section", L"x, y or z, then = and a length in the unit of the size line or a share of the model, like "
                    L"z=12.5 or z=50%", parseSection},
@@ -185,9 +187,23 @@ const PictureOption* findOption(const wchar_t* name) {
     return nullptr;
 }
 
-constexpr wchar_t kUsage[] = L"usage: stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe] "
-                             L"[--view start|top|left|front] [--background RRGGBB] [--section x|y|z=LENGTH|SHARE%] "
-                             L"[--section-flip] [--overhangs] FILE... (at most four files)";
+constexpr wchar_t kUsage[] =
+    L"usage: stlview [FILE...]\r\n"
+    L"         opens the window on up to four STL or 3MF files, as parts of one model\r\n"
+    L"       stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe]\r\n"
+    L"               [--view start|top|bottom|left|right|front|back] [--background RRGGBB]\r\n"
+    L"               [--section x|y|z=LENGTH|SHARE%] [--section-flip] [--overhangs] FILE...\r\n"
+    L"         writes a PNG of up to four files as the window would show them, without a window\r\n"
+    L"       stlview --save OUT.stl|OUT.3mf [--repair] FILE...\r\n"
+    L"         saves up to four files as one model in millimetres, as File > Save as does,\r\n"
+    L"         with faces turned outwards, triangles without area dropped and small holes closed\r\n"
+    L"         when --repair is given\r\n"
+    L"       stlview --version\r\n"
+    L"         prints the version\r\n"
+    L"       stlview --help (or -h, /?)\r\n"
+    L"         prints this text";
+// Beside the picture options, the ones the start answers before any window.
+constexpr wchar_t kOtherOptions[] = L", --version, --help, --save, --repair";
 
 // What is wrong with a command line: what it is about and, if needed, why.
 struct CommandLineFault {
@@ -348,16 +364,39 @@ int drawRequest(PictureRequest* request, HANDLE output) {
     bool written = renderPartsPicture(parts, static_cast<uint32_t>(loaded), &request->look, &picture, &sink.self) &&
                    writePngFile(request->output, &picture, &sink.self);
     freePicture(&picture);
-    if (!written) writeLine(output, request->output, L": picture not written");
-    return written ? kPictureWritten : kPictureFailed;
+    if (!written) {
+        writeLine(output, request->output, L": picture not written");
+        return kPictureFailed;
+    }
+    wchar_t fullPath[MAX_PATH];
+    DWORD length = GetFullPathNameW(request->output, MAX_PATH, fullPath, nullptr);
+    writeLine(output, L"Picture written to ", length && length < MAX_PATH ? fullPath : request->output);
+    return kPictureWritten;
 }
 
 }  // namespace
 
-bool isPictureCommandLine(int argumentCount, wchar_t** arguments) {
-    for (int i = 1; i < argumentCount; ++i)
-        if (findOption(arguments[i])) return true;
-    return false;
+bool isHelpArgument(const wchar_t* argument) {
+    return lstrcmpW(argument, L"--help") == 0 || lstrcmpW(argument, L"-h") == 0 || lstrcmpW(argument, L"/?") == 0;
+}
+
+CommandLineKind commandLineKind(int argumentCount, wchar_t** arguments) {
+    CommandLineKind kind = CommandLineKind::kWindow;
+    bool save = false;
+    for (int i = 1; i < argumentCount; ++i) {
+        if (isHelpArgument(arguments[i])) return CommandLineKind::kHelp;
+        save = save || lstrcmpW(arguments[i], L"--save") == 0 || lstrcmpW(arguments[i], L"--repair") == 0;
+        if (lstrcmpW(arguments[i], L"--version") == 0) kind = CommandLineKind::kVersion;
+        // An unknown option too: refused by name rather than opened as a file.
+        else if (kind == CommandLineKind::kWindow && arguments[i][0] == L'-' && arguments[i][1] == L'-')
+            kind = CommandLineKind::kPicture;
+    }
+    return save ? CommandLineKind::kSave : kind;
+}
+
+int printUsage() {
+    writeLine(consoleOutput(), kUsage, L"");
+    return kPictureWritten;
 }
 
 int runPictureMode(int argumentCount, wchar_t** arguments) {
@@ -374,6 +413,7 @@ int runPictureMode(int argumentCount, wchar_t** arguments) {
             writeText(output, i ? L", " : L" ");
             writeText(output, kOptions[i].name);
         }
+        if (fault.listOptions) writeText(output, kOtherOptions);
         writeText(output, L"\r\n");
         writeLine(output, kUsage, L"");
         return kPictureBadCommand;

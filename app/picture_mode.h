@@ -1,5 +1,5 @@
 // `stlview --picture OUT.png [--size WxH] [--mode solid|outline|wireframe]
-// [--view start|top|left|front] [--background RRGGBB] [--section AXIS=VALUE]
+// [--view start|top|bottom|left|right|front|back] [--background RRGGBB] [--section AXIS=VALUE]
 // [--section-flip] FILE...`: loads up to four files as parts, writes one PNG
 // of the view a fresh load would show, cut by a section if asked, and ends
 // without a window.
@@ -12,9 +12,14 @@ constexpr int kPictureWritten = 0;
 constexpr int kPictureFailed = 1;     // a file not loaded or the picture not written
 constexpr int kPictureBadCommand = 2;
 
-// True when the arguments ask for a picture instead of the window: any
-// picture option, so that one without --picture is refused rather than opened.
-bool isPictureCommandLine(int argumentCount, wchar_t** arguments);
+// What the command line asks for. Help wins (--help, -h or /? anywhere),
+// then --version; any other argument that starts with "--" asks for a
+// picture, so that a picture option without --picture, or an unknown
+// option, is refused with exit code 2 rather than opened as a file.
+enum class CommandLineKind { kWindow, kHelp, kVersion, kPicture, kSave };
+CommandLineKind commandLineKind(int argumentCount, wchar_t** arguments);
+// Writes the usage of every way to start the viewer; answers exit code 0.
+int printUsage();
 // Runs the whole picture mode; messages go to the console the program was
 // started from. Answers the process exit code.
 int runPictureMode(int argumentCount, wchar_t** arguments);

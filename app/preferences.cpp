@@ -50,6 +50,7 @@ const SettingRow kSettings[] = {
     {L"ShowOverhangs", kApplicationKey, kSettingFlag, 0, nullptr, 1, kCommandShowOverhangs, setShowOverhangs},
     {L"OverhangAngle", kApplicationKey, kSettingNumber, kDefaultOverhangAngle, nullptr, kMostOverhangAngle, Command{},
      nullptr},
+    {L"EscapeCloses", kApplicationKey, kSettingFlag, 1, nullptr, 1, kCommandEscapeCloses, nullptr},
 };
 static_assert(sizeof kSettings / sizeof kSettings[0] == kSettingCount);
 

@@ -47,12 +47,6 @@ intptr_t writeToConsole(void* output, StatusCode code, uintptr_t argument, const
 
 }  // namespace
 
-bool isSaveCommandLine(int argumentCount, wchar_t** arguments) {
-    for (int i = 1; i < argumentCount; ++i)
-        if (lstrcmpW(arguments[i], L"--save") == 0 || lstrcmpW(arguments[i], L"--repair") == 0) return true;
-    return false;
-}
-
 int runSaveMode(int argumentCount, wchar_t** arguments) {
     HANDLE output = consoleOutput();
     SaveCommand command;

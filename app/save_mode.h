@@ -4,7 +4,5 @@
 #pragma once
 #include <windows.h>
 
-// True when the arguments ask for saving: --save or --repair anywhere.
-bool isSaveCommandLine(int argumentCount, wchar_t** arguments);
 // Messages go to the console the program was started from. Answers the exit code.
 int runSaveMode(int argumentCount, wchar_t** arguments);

@@ -125,12 +125,14 @@ void runMessageLoop(MainDialogState* state, HANDLE startLock) {
 int startAndRun() {
     int argumentCount = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
-    if (arguments && argumentCount == 2 && lstrcmpW(arguments[1], L"--version") == 0) {
+    CommandLineKind kind = arguments ? commandLineKind(argumentCount, arguments) : CommandLineKind::kWindow;
+    if (kind == CommandLineKind::kHelp) return printUsage();
+    if (kind == CommandLineKind::kVersion) {
         writeText(consoleOutput(), L"stlview " STLV_VERSION_WIDE L"\r\n");
         return 0;
     }
-    if (arguments && isSaveCommandLine(argumentCount, arguments)) return runSaveMode(argumentCount, arguments);
-    if (arguments && isPictureCommandLine(argumentCount, arguments)) return runPictureMode(argumentCount, arguments);
+    if (kind == CommandLineKind::kSave) return runSaveMode(argumentCount, arguments);
+    if (kind == CommandLineKind::kPicture) return runPictureMode(argumentCount, arguments);
     HWND foreground = GetForegroundWindow();
     enterWindowThreadApartment();
     INITCOMMONCONTROLSEX controls{sizeof controls, kCommonControlClasses};

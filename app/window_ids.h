@@ -71,6 +71,10 @@ enum Command : uint16_t {
     kCommandOtherMaterial = 16690,
     kCommandNoPrinter = 16691,
     kCommandOtherPrinter = 16692,
+    kCommandEscapeCloses = 16693,
+    kCommandBottom = 16694,
+    kCommandRight = 16695,
+    kCommandBack = 16696,
     kCommandFirstMaterial = 16700,  // to 16715, one per material preset
     kCommandFirstPrinter = 16720,   // to 16751, one per printer preset
     kCommandFirstOverhangAngle = 16760,  // to 16766: 30 to 60 degrees in steps of 5
@@ -117,5 +121,6 @@ enum Setting : uint8_t {
     kSettingPrinterHeight,
     kSettingShowOverhangs,
     kSettingOverhangAngle,  // degrees from vertical
+    kSettingEscapeCloses,
     kSettingCount,
 };

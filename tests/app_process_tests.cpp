@@ -476,7 +476,7 @@ int capShade(uint32_t bgra) {
     return std::abs(red - 188) <= 3 ? 1 : std::abs(red - 137) <= 3 ? 2 : 0;
 }
 
-enum Centre { kLitRed, kCap, kEmpty };
+enum Centre { kLitRed, kCap, kEmpty, kNotRed };
 
 
 struct Finished {
@@ -502,8 +502,12 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
     folder_.write("red.stl", binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10)));
     folder_.write("inches.stl", binaryStl(cubeTriangles(), std::string("UNITS=Inch COLOR=\xFF\0\0\xFF", 21)));
     folder_.write("notes.txt", "these are notes, not a model\n");
+    std::vector<TestTriangle> redBottom = cubeTriangles();  // its first face is the bottom, z = -5
+    for (size_t k = 0; k < redBottom.size(); ++k) redBottom[k].attribute = k < 2 ? 0x001F : 0x7FFF;
+    folder_.write("bottom.stl", binaryStl(redBottom));
     const std::string dir = folder_.directory();
-    const std::wstring red = quoted(dir + "red.stl"), inches = quoted(dir + "inches.stl");
+    const std::wstring red = quoted(dir + "red.stl"), inches = quoted(dir + "inches.stl"),
+                       bottom = quoted(dir + "bottom.stl");
     const char* const own = "";  // the case's own picture in the folder
     const struct {
         const char* picture;  // null: no --picture option
@@ -514,7 +518,11 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         int centre = kLitRed;
         DWORD usUnits = 0;  // the size line's units: metric or US (the locale's when not set)
     } cases[] = {
-        {own, L" --size 400x300" + red, 0, 400, 300, ""},
+        {own, L" --size 400x300" + red, 0, 400, 300, "Picture written to "},
+        {nullptr, L" --help", 0, 0, 0, "usage: stlview [FILE...]\r\n"},
+        {nullptr, red + L" -h", 0, 0, 0, "usage: stlview [FILE...]\r\n"},
+        {nullptr, L" /?", 0, 0, 0, "stlview --picture OUT.png"},
+        {nullptr, red + L" --fullscreen", 2, 0, 0, "--fullscreen: no such option; the options are --picture"},
         {own, L" --mode outline --view top --background 00FF00" + red + red, 0, 1280, 960, ""},
         {own, quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
         {own, red + quoted(dir + "notes.txt"), 1, 0, 0, "notes.txt: not loaded"},
@@ -522,9 +530,9 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {own, L" --size 400" + red, 2, 0, 0, "--size: width and height from 16 to 16384, like 1280x960\r\nusage:"},
         {own, L" --size 15x300" + red, 2, 0, 0, "--size: width and height from 16 to 16384"},
         {own, L" --mode shaded" + red, 2, 0, 0, "--mode: solid, outline or wireframe\r\n"},
-        {own, L" --view back" + red, 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, L" --view side" + red, 2, 0, 0, "--view: start, top, bottom, left, right, front or back\r\n"},
         {own, L" --background 00FF0" + red, 2, 0, 0, "--background: a colour as six hexadecimal digits RRGGBB"},
-        {own, red + L" --view", 2, 0, 0, "--view: start, top, left or front\r\n"},
+        {own, red + L" --view", 2, 0, 0, "--view: start, top, bottom"},
         {own, L" --colour 00FF00" + red, 2, 0, 0, "--colour: no such option; the options are --picture, --size"},
         {own, L"", 2, 0, 0, "no STL file given\r\nusage:"},
         {own, L" a b c d e", 2, 0, 0, "at most four files make one picture\r\nusage:"},
@@ -544,6 +552,8 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {own, L" --section z=150%" + red, 0, 1280, 960, ""},
         {own, L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
         {own, L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
+        {own, L" --size 400x300 --view bottom" + bottom, 0, 400, 300, "", kLitRed},
+        {own, L" --size 400x300 --view top" + bottom, 0, 400, 300, "", kNotRed},
         {own, L" --section w=1" + red, 2, 0, 0, "--section: x, y or z"},
         {own, L" --section z=abc" + red, 2, 0, 0, "--section: x, y or z"},
         {own, L" --section z=1.2.3" + red, 2, 0, 0, "--section: x, y or z"},
@@ -566,6 +576,7 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         ASSERT_EQ(pixels.size(), size_t(width) * height);
         uint32_t centre = pixels[size_t(height / 2) * width + width / 2];
         if (c.centre == kLitRed) EXPECT_TRUE(isRed(centre)) << std::hex << centre;
+        if (c.centre == kNotRed) EXPECT_FALSE(isRed(centre)) << std::hex << centre;
         if (c.centre == kCap) {
             int shades = 0;  // both stripes within a few pixels of the centre
             for (size_t x = width / 2 - 8; x < width / 2 + 8; ++x)
@@ -673,6 +684,8 @@ TEST_F(ViewerProcessTest, TheConsoleFrontEndWaitsAndAnswersWithTheExitCode) {
         {L" --picture" + quoted(dir + "1.png") + quoted(dir + "notes.txt"), 1, "notes.txt: not loaded", false},
         {L" --picture" + quoted(dir + "2.png") + L" --mode shaded" + quoted(dir + "red.stl"), 2,
          "--mode: solid, outline or wireframe\r\n", false},
+        {L" /?", 0, "usage: stlview", false},
+        {L" -h", 0, "usage: stlview", false},
     };
     int index = 0;
     for (const auto& c : cases) {
@@ -801,6 +814,11 @@ void command(HWND window, WORD id) {
     SendMessageW(window, WM_COMMAND, id, 0);
 }
 
+// As the accelerator sends it: Esc.
+void escape(HWND window) {
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(kCommandExit, 1), 0);
+}
+
 void click(HWND view, int x, int y, int toX, int toY) {
     // The real pointer goes there first: a move it makes while the button is
     // down must not turn a click into a drag. The move reaches the viewer as
@@ -883,14 +901,14 @@ TEST_F(ViewerProcessTest, MeasuresTheEdgeOfABoxBetweenTwoSnappedCorners) {
         EXPECT_GT(magentaPixelsOnClipboard(window), 100) << mode;
     }
 
-    command(window, kCommandExit);
+    escape(window);
     EXPECT_EQ(textOf(line), L"");
     click(view, 2, 2, 2, 2);
     EXPECT_EQ(textOf(line), L"");
     click(view, x, y, x, y);  // still measuring
     EXPECT_TRUE(textOf(line).starts_with(L"Point: ")) << textOf(line);
-    command(window, kCommandExit);
-    command(window, kCommandExit);  // leaves measuring
+    escape(window);
+    escape(window);  // leaves measuring
     click(view, x, y, x, y);
     EXPECT_EQ(textOf(line), L"");
 

@@ -19,6 +19,7 @@
 #include "app/command_table.h"
 #include "app/commands.h"
 #include "app/dialog_layout.h"
+#include "app/escape_rule.h"
 #include "app/file_watch.h"
 #include "app/folder_listing.h"
 #include "app/key_help.h"
@@ -40,6 +41,7 @@
 #include "tests/test_files.h"
 #include "view/gpu_mesh.h"
 #include "view/offscreen_render.h"
+#include "view/problem_edges.h"
 #include "view/view_control.h"
 #include "view/view_lookup.h"
 
@@ -641,6 +643,61 @@ TEST_F(MainDialogTest, KeysAFocusedControlUsesAreNotTakenByAccelerators) {
     DestroyAcceleratorTable(table);
 }
 
+TEST(EscapeRule, AToolTakesEscFirstAndTheViewerClosesOnlyWithTheSettingAfterTheGrace) {
+    using enum EscapeAction;
+    constexpr uint32_t kNone = kNoToolEscape;
+    const struct {
+        EscapeScene scene;  // placing, measuring, points, setting, ms since a tool's Esc
+        EscapeAction action;
+    } rows[] = {
+        {{true, true, true, true, kNone}, kEndPlacing},
+        {{true, false, false, false, kNone}, kEndPlacing},  // tools take it with the setting off too
+        {{false, true, true, true, kNone}, kForgetPoints},
+        {{false, true, false, true, 0}, kEndMeasuring},
+        {{false, false, false, true, kNone}, kCloseViewer},
+        {{false, false, false, true, 0}, kNothing},  // right after the Esc that ended a tool
+        {{false, false, false, true, kEscapeGraceMs - 1}, kNothing},
+        {{false, false, false, true, kEscapeGraceMs}, kCloseViewer},
+        {{false, false, false, false, kNone}, kNothing},
+    };
+    for (const auto& row : rows) EXPECT_EQ(escapeAction(row.scene), row.action) << &row - rows;
+}
+
+// As typed: Ctrl+M, then Esc keys through the accelerators of the menu.
+TEST_F(MainDialogTest, EscTwiceAfterCtrlMLeavesTheWindowOpen) {
+    HACCEL table = buildAccelerators();
+    state_->activeAccelerators = table;
+    HWND view = item(kViewId);
+    ShowWindow(view, SW_SHOW);
+    SetFocus(view);
+    auto press = [&](WORD key, bool control) {
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = control ? 0x80 : 0;
+        SetKeyboardState(keys);
+        MSG message{view, WM_KEYDOWN, key, 1};
+        if (!translateWindowMessage(dialog_, state_->activeAccelerators, &message)) DispatchMessageW(&message);
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        MSG closed;
+        return PeekMessageW(&closed, dialog_, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0;
+    };
+    EXPECT_FALSE(press('M', true));
+    EXPECT_TRUE(measureMode(view));
+    EXPECT_FALSE(press(VK_ESCAPE, false));
+    EXPECT_FALSE(measureMode(view));
+    EXPECT_FALSE(press(VK_ESCAPE, false));
+    Sleep(kEscapeGraceMs + 100);  // once the grace is over, Esc exits as File > Exit says
+    EXPECT_TRUE(press(VK_ESCAPE, false));
+    runCommand(state_, kCommandEscapeCloses, 0);
+    EXPECT_FALSE(press(VK_ESCAPE, false));
+    runCommand(state_, kCommandEscapeCloses, 0);
+    state_->toolEscapeSeen = false;
+    ShowWindow(view, SW_HIDE);
+    state_->activeAccelerators = nullptr;
+    DestroyAcceleratorTable(table);
+}
+
 TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"})
         folder_.write(name, binaryStl(name[0] < 'c' ? cubeTriangles() : std::vector{unitTriangle()}, name));
@@ -687,28 +744,75 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     EXPECT_EQ(text(item(kFactsLineId)).substr(0, 21), L"Part 2: 12 triangles,");
 }
 
+// The key of Show problems as the screen shows it in the view's lower left
+// corner, over a white and over a black background: the same pixels on
+// both, mostly the pale box with dark text, a swatch per kind the model
+// has; none without problems. Answers the kinds whose swatch shows.
+uint32_t legendSwatchesOnScreen(HWND view) {
+    uint32_t kinds = ~0u;
+    std::vector<uint32_t> first;
+    for (uint32_t background : {0xFFFFFFFFu, 0xFF000000u}) {
+        setBackgroundColor(view, background);
+        RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        pumpUntil([&] { return !viewStateOf(view)->frameInFlight; }, 5000, GetParent(view));
+        pumpMessages(GetParent(view));
+        ProblemLegend legend;
+        memcpy(&legend, &viewStateOf(view)->legend, sizeof legend);
+        RECT client;
+        GetClientRect(view, &client);
+        POINT corner{0, client.bottom};
+        ClientToScreen(view, &corner);
+        int margin = int(legend.dpi) / 12;
+        HDC screen = GetDC(nullptr);
+        std::vector<uint32_t> pixels =
+            legend.pixels ? capturePixels(screen, corner.x + margin, corner.y - margin - legend.height, legend.width,
+                                          legend.height)
+                          : std::vector<uint32_t>{};
+        ReleaseDC(nullptr, screen);
+        if (!legend.pixels) return 0;
+        size_t box = std::count(pixels.begin(), pixels.end(), 0xFAFAFAu);
+        size_t dark = std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xC0C0C0) == 0; });
+        EXPECT_GT(box, pixels.size() / 2);
+        EXPECT_GT(dark, size_t(50));
+        if (first.empty()) first = pixels;
+        EXPECT_EQ(pixels, first);
+        uint32_t shown = 0;
+        const uint32_t swatches[3] = {0xFF9800, 0xFF0000, 0x007CFF};  // orange, red, blue as 0xRRGGBB
+        for (uint32_t kind = 0; kind < 3; ++kind)
+            if (std::count(pixels.begin(), pixels.end(), swatches[kind]) > 20) shown |= 1u << kind;
+        kinds &= shown;
+    }
+    return kinds;
+}
+
 // The check of the real parts reaches the check line and the facts line
 // (their rules are the panel text tests'); however long, the line shows whole
 // and the rows below make way; with Show problems on, the view draws the
-// hole's edges in red and the faces turned the wrong way in orange.
+// hole's edges in red and the faces turned the wrong way in orange, and its
+// key says so.
 TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFollowsIt) {
     std::vector<TestTriangle> cube = cubeTriangles(), openCube(cube.begin() + 2, cube.end());
     std::vector<TestTriangle> everything = openCube;  // open, turned and a sliver: the line wraps
     std::swap(everything[2].vertices[1], everything[2].vertices[2]);  // in front, beside the hole
     everything.push_back(unitTriangle());
     memcpy(everything.back().vertices[1], everything.back().vertices[0], 12);
+    std::vector<TestTriangle> insideOut = cube;
+    for (TestTriangle& triangle : insideOut) std::swap(triangle.vertices[1], triangle.vertices[2]);
     struct Row {
         const char* name;
         std::vector<TestTriangle> triangles;
         std::wstring checkLine;
         std::wstring volumeEnd;  // how the facts line ends
         bool red, orange;        // drawn problems
+        uint32_t keyed;          // the kinds the key names
     } rows[] = {
-        {"closed", cube, L"Closed surface, 1 shell", L" if solid", false, false},
-        {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed", true, false},
+        {"closed", cube, L"Closed surface, 1 shell", L" if solid", false, false, 0},
+        {"open", openCube, L"Not closed: 1 hole (4 open edges)", L"volume: surface not closed", true, false,
+         1u << kProblemOpen},
         {"everything", everything,
          L"Not closed: 1 hole (4 open edges); 1 face turned the wrong way; 1 triangle without area",
-         L"volume: surface not closed", true, true},
+         L"volume: surface not closed", true, true, 1u << kProblemOpen | 1u << kProblemFlipped},
+        {"inside out", insideOut, L"Inside out: all faces point inwards", L" if solid", false, true, 1u << kProblemFlipped},
     };
     runCommand(state_, kCommandShowProblems, 0);
     for (const Row& row : rows) {
@@ -747,7 +851,9 @@ TEST_F(MainDialogTest, TheCheckLineSaysWhetherTheSurfaceIsClosedAndTheVolumeFoll
         freePicture(&picture);
         EXPECT_EQ(red > 20, row.red) << red;
         EXPECT_EQ(orange > 200, row.orange) << orange;
+        EXPECT_EQ(legendSwatchesOnScreen(item(kViewId)), row.keyed);
     }
+    setBackgroundColor(item(kViewId), state_->preferences.values[kSettingBackgroundColor]);
     runCommand(state_, kCommandShowProblems, 0);
     runCommand(state_, kCommandResetView, 0);
 }
@@ -1001,11 +1107,17 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         // The start angles without settings: 28 degrees of yaw, 331 of pitch.
         {kCommandResetView, 0, 0, [&] { return v.yaw == 334053020 && uint32_t(v.pitch) == 3948983915u; }},
         {kCommandRotate, 0, 0, [&] { return v.rotationStamp == 0; }},  // nothing to turn
+        {kCommandBottom, 0, 0, [&] { return v.yaw == 0 && uint32_t(v.pitch) == 0x3FFFFFB2; }},
+        {kCommandRight, 0, 0, [&] { return uint32_t(v.yaw) == 0x3FFFFFB2 && v.pitch == 0; }},
+        {kCommandBack, 0, 0, [&] { return v.yaw == INT32_MIN && v.pitch == 0; }},
         {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
-        // Esc while measuring (without points) leaves measuring instead of closing.
-        {kCommandExit, 0, 0, [&] { return v.measuring == 0 && !measuring() && !closePosted(); }},
-        {kCommandMeasure, 0, MF_CHECKED, [&] { return v.measuring == 1; }},
+        // File > Exit chosen in the menu exits even while measuring.
+        {kCommandExit, 0, 0, [&] { return v.measuring == 1 && measuring() && closePosted(); }},
         {kCommandMeasure, MF_CHECKED, 0, [&] { return v.measuring == 0; }},
+        {kCommandEscapeCloses, MF_CHECKED, 0, [&] { return !on(kSettingEscapeCloses); }, L"EscapeCloses",
+         kApplicationKey, 0},
+        {kCommandEscapeCloses, 0, MF_CHECKED, [&] { return on(kSettingEscapeCloses); }, L"EscapeCloses",
+         kApplicationKey, 1},
     };
     auto stored = [](HKEY key, const wchar_t* name) {
         DWORD value, size = sizeof value;

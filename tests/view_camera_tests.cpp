@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "view/camera.h"
+#include "view/frame_math.h"
 #include "view/gpu_mesh.h"
+#include "view/view_picking.h"
 #include "tests/view_test_support.h"
 
 namespace {
@@ -68,12 +70,13 @@ TEST(SinCos, QuarterTurnsAndSymmetries) {
 }
 
 // The eye sits along the rotation's third column: above, to the left, in
-// front. Top stops short of straight down, so its pitch cosine is never 0.
-TEST_F(ViewFixture, PresetViewsLookFromAboveLeftAndFront) {
+// front, and opposite those. Top stops short of straight down, so its pitch cosine is never 0.
+TEST_F(ViewFixture, PresetViewsLookFromEachSide) {
     const struct {
         ViewPreset preset;
         float eye[3];
-    } cases[] = {{kViewTop, {0, 1, 0}}, {kViewLeft, {-1, 0, 0}}, {kViewFront, {0, 0, 1}}};
+    } cases[] = {{kViewTop, {0, 1, 0}},    {kViewLeft, {-1, 0, 0}}, {kViewFront, {0, 0, 1}},
+                 {kViewBottom, {0, -1, 0}}, {kViewRight, {1, 0, 0}}, {kViewBack, {0, 0, -1}}};
     for (const auto& c : cases) {
         CameraAngles angles = presetAngles(c.preset);
         float zero[3] = {0, 0, 0};
@@ -114,6 +117,51 @@ TEST(WheelZoom, Cases) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(wheelZoom(c.zoom, c.delta, c.flip), c.expected) << c.zoom << " " << c.delta << " " << c.flip;
+}
+
+// Where a point lands on the screen, in normalised device coordinates.
+void project(const ViewState& state, const float point[3], float ndc[2]) {
+    FrameCamera camera;
+    viewFrameCamera(&state, state.clientWidth, state.clientHeight, &camera);
+    FrameConstants constants;
+    computeFrameConstants(&camera, &constants);
+    float m[4][4];
+    memcpy(m, constants.viewProjection, sizeof m);
+    float clip[4];
+    for (int k = 0; k < 4; ++k) clip[k] = point[0] * m[0][k] + point[1] * m[1][k] + point[2] * m[2][k] + m[3][k];
+    ndc[0] = clip[0] / clip[3];
+    ndc[1] = clip[1] / clip[3];
+}
+
+// The point of the target's plane under the pointer stays there as the
+// wheel zooms, in and out, anywhere in the view; at the centre nothing pans.
+TEST_F(ViewFixture, TheWheelZoomsTowardThePointer) {
+    float zero[3] = {0, 0, 0};
+    setAnglesInState(&state, zero, degreesToAngle(30), degreesToAngle(-20));
+    state.radius = 2.0f;
+    state.yUp = 1;
+    state.clientWidth = 800;
+    state.clientHeight = 600;
+    const float origin[3] = {0, 0, 0};
+    memcpy(state.boundsMin, origin, sizeof origin);
+    memcpy(state.boundsMax, origin, sizeof origin);
+    const struct {
+        int32_t x, y, wheel;
+    } cases[] = {{700, 100, 120}, {700, 100, -360}, {10, 590, 240}, {399, 299, 120}};
+    for (const auto& c : cases) {
+        float ndc[2] = {2.0f * (c.x + 0.5f) / 800 - 1, 1 - 2.0f * (c.y + 0.5f) / 600};
+        float depth = kEyeDistanceInRadii * state.radius, point[3];
+        for (int i = 0; i < 3; ++i)  // the box's middle is the origin
+            point[i] = pan(i) + ndc[0] * depth * 800 / (600 * state.zoom) * rotation(i, 0) +
+                       ndc[1] * depth / state.zoom * rotation(i, 1);
+        float before[2], after[2];
+        project(state, point, before);
+        applyWheelAt(&state, c.wheel, c.x, c.y);
+        project(state, point, after);
+        EXPECT_NEAR(before[0], ndc[0], 1e-4) << c.x;
+        EXPECT_NEAR(after[0], before[0], 1e-4) << c.x;
+        EXPECT_NEAR(after[1], before[1], 1e-4) << c.y;
+    }
 }
 
 // The target moves against the mouse along the screen axes of the rotation.

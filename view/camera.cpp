@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "view/frame_math.h"
 #include "view/gpu_mesh.h"
 
 namespace {
@@ -61,6 +62,12 @@ CameraAngles presetAngles(ViewPreset preset) {
         return {0, kPresetQuarterTurn};
     case kViewLeft:
         return {kPresetQuarterTurn, 0};
+    case kViewBottom:
+        return {0, -kPresetQuarterTurn};
+    case kViewRight:
+        return {-kPresetQuarterTurn, 0};
+    case kViewBack:
+        return {INT32_MIN, 0};
     default:
         return {0, 0};
     }
@@ -175,6 +182,26 @@ void applyPanDrag(ViewState* state, int32_t x, int32_t y) {
 
 void applyWheel(ViewState* state, int32_t wheelDistance) {
     state->zoom = wheelZoom(state->zoom, wheelDistance, state->flipZoom != 0);
+}
+
+// A point of the target's plane lies at ndc * depth / zoom from the target
+// along the screen's axes (x widened by the aspect); the pan moves the
+// target by the change of that distance.
+void applyWheelAt(ViewState* state, int32_t wheelDistance, int32_t x, int32_t y) {
+    float before = state->zoom;
+    applyWheel(state, wheelDistance);
+    float after = state->zoom;
+    float width = static_cast<float>(state->clientWidth), height = static_cast<float>(state->clientHeight);
+    if (!(width > 0 && height > 0 && before > 0 && after > 0)) return;
+    float ndcX = 2.0f * (static_cast<float>(x) + 0.5f) / width - 1.0f;
+    float ndcY = 1.0f - 2.0f * (static_cast<float>(y) + 0.5f) / height;
+    float change = kEyeDistanceInRadii * state->radius * (1.0f / before - 1.0f / after);
+    float a = ndcX * change * width / height, b = ndcY * change;
+    float rows[3][3];
+    loadRotation(state, rows);
+    Vec3 pan = loadVec3(state->pan);
+    for (int i = 0; i < 3; ++i) pan.v[i] += a * rows[i][0] + b * rows[i][1];
+    storeVec3(state->pan, pan);
 }
 
 void applyRotationStep(ViewState* state, int64_t now) {

@@ -23,6 +23,9 @@ enum ViewPreset : uint8_t {
     kViewTop = 0,
     kViewLeft = 1,
     kViewFront = 2,
+    kViewBottom = 3,  // and the three opposite ones
+    kViewRight = 4,
+    kViewBack = 5,
 };
 
 // The angles the view commands pass to setViewAngles, always with a zero pan.
@@ -73,6 +76,9 @@ void applyRotateDrag(ViewState* state, int32_t x, int32_t y);
 void applyPanDrag(ViewState* state, int32_t x, int32_t y);
 
 void applyWheel(ViewState* state, int32_t wheelDistance);
+// The wheel over the client pixel (x, y): zooms as applyWheel, and pans so
+// that the point of the target's plane under the pointer stays under it.
+void applyWheelAt(ViewState* state, int32_t wheelDistance, int32_t x, int32_t y);
 
 // One automatic rotation step to counter value `now`, which becomes the stamp.
 void applyRotationStep(ViewState* state, int64_t now);

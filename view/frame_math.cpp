@@ -55,7 +55,6 @@ namespace {
 constexpr float kLightRight = 0.2857143f;
 constexpr float kLightUp = 0.42857143f;
 constexpr float kLightBack = 0.85714287f;
-constexpr float kEyeDistanceInRadii = 5.0f;
 constexpr float kNearestInRadii = 0.001f;
 
 float column(const float rotation[3][3], int j, int i) {

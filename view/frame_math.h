@@ -40,6 +40,9 @@ static_assert(offsetof(ObjectConstants, overhangSine) == 128);
 // no common colour blindness takes for the grey, white or blue of a model,
 // or for the red and orange of "Show problems", and that stands out on
 // light and dark backgrounds alike.
+// The eye's distance from the target, the middle of the box plus the pan.
+constexpr float kEyeDistanceInRadii = 5.0f;
+
 constexpr float kOverhangTint[3] = {0.80f, 0.15f, 0.70f};
 // "Show overhangs" off: no face is steeper than this.
 constexpr float kNoOverhangs = 2.0f;

@@ -196,7 +196,8 @@ bool hasProblems(const GpuMesh* mesh, ID3D11Device* device) {
 }
 
 // The problems the surface check found, over the picture: the faces of
-// flipped edges tinted (whatever their own colours), then the open and
+// flipped edges tinted (whatever their own colours), a part inside out
+// tinted whole, then the open and
 // non-manifold edges, two pixels wide (drawn again one pixel right and down),
 // all unlit. The lines
 // come a little nearer than their faces through the viewport's depth range,
@@ -210,16 +211,18 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
     GpuMesh* drawn[kViewMeshSlots] = {};
     int count = 0;
     for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot)
-        if (hasProblems(meshes[slot], pipeline->device)) drawn[count++] = meshes[slot];
+        if (hasProblems(meshes[slot], pipeline->device) || meshes[slot]->insideOut) drawn[count++] = meshes[slot];
     if (count == 0) return;
     context->OMSetDepthStencilState(pipeline->outlineDepthState, 0);
     useOutlineProgram(pipeline, pipeline->solidRasterizer);
     const float share[4] = {kProblemTintShare, kProblemTintShare, kProblemTintShare, kProblemTintShare};
     context->OMSetBlendState(pipeline->problemTintBlend, share, 0xFFFFFFFF);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
-    for (int m = 0; m < count; ++m)
-        if (bindMesh(pipeline, drawn[m], yUp, kProblemColours[kProblemFlipped], kNoTint, sink))
-            drawProblemPieces(context, drawn[m], kProblemFlipped);
+    for (int m = 0; m < count; ++m) {
+        if (!bindMesh(pipeline, drawn[m], yUp, kProblemColours[kProblemFlipped], kNoTint, sink)) continue;
+        if (drawn[m]->insideOut) drawSolids(context, drawn[m]);
+        else drawProblemPieces(context, drawn[m], kProblemFlipped);
+    }
     context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);
 
     if (wireframe) context->ClearDepthStencilView(depthStencilView, D3D11_CLEAR_DEPTH, 1.0f, 0);
@@ -240,6 +243,24 @@ void drawProblems(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSl
 }
 
 }  // namespace
+
+uint32_t shownProblemKinds(GpuMesh* const meshes[kViewMeshSlots], ID3D11Device* device) {
+    uint32_t kinds = 0;
+    for (int slot = 0; slot < kViewMeshSlots && meshes[slot]; ++slot) {
+        const GpuMesh* mesh = meshes[slot];
+        if (mesh->insideOut) kinds |= 1u << kProblemFlipped;
+        if (!hasProblems(mesh, device)) continue;
+        for (uint32_t p = 0; p < mesh->pieceCount; ++p) {
+            const MeshPiece* piece = &mesh->pieces[p];
+            if (!piece->problemIndices) continue;
+            for (uint32_t kind = 0; kind < kProblemKinds; ++kind) {
+                const uint32_t* starts = piece->problemStarts + kind * (piece->solidSpan + 1);
+                if (starts[piece->solidSpan] > starts[0]) kinds |= 1u << kind;
+            }
+        }
+    }
+    return kinds;
+}
 
 void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
                 OverhangTint overhangs, const MessageSink* sink) {

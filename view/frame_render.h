@@ -4,6 +4,7 @@
 #include <cstdint>
 #include "view/view_state.h"
 
+struct ID3D11Device;
 struct ID3D11DeviceContext;
 struct ID3D11RenderTargetView;
 struct ID3D11DepthStencilView;
@@ -35,6 +36,9 @@ void renderFrame(const GpuPipeline* pipeline, RenderMode mode, GpuMesh* const me
                  const float rotation[3][3], const float pan[3], float radius, float zoom, bool yUp,
                  const SectionConstants* section, bool showProblems, OverhangTint overhangs,
                  const MessageSink* sink);
+// A bit per ProblemKind that the meshes' problem lists of this device hold;
+// a part inside out counts as faces turned the wrong way.
+uint32_t shownProblemKinds(GpuMesh* const meshes[kViewMeshSlots], ID3D11Device* device);
 // Per-mesh constants and draws.
 void drawMeshes(const GpuPipeline* pipeline, GpuMesh* const meshes[kViewMeshSlots], bool yUp,
                 OverhangTint overhangs, const MessageSink* sink);

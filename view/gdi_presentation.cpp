@@ -7,6 +7,7 @@
 
 #include "core/spin_lock.h"
 #include "view/com_helpers.h"
+#include "view/problem_legend.h"
 
 namespace {
 
@@ -102,12 +103,15 @@ int32_t createCopyTextures(ID3D11Device* device, ID3D11RenderTargetView* renderT
 }
 
 int32_t queueFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
-                       ID3D11Texture2D* resolved, ID3D11Texture2D* staging) {
+                       ID3D11Texture2D* resolved, ID3D11Texture2D* staging, const ProblemLegend* legend) {
     ID3D11Texture2D* frame = textureOf(renderTargetView);
     if (!frame) return E_NOINTERFACE;
     D3D11_TEXTURE2D_DESC description;
     staging->GetDesc(&description);
     if (resolved) context->ResolveSubresource(resolved, 0, frame, 0, description.Format);
+    if (legend)
+        stampProblemLegend(context, resolved ? resolved : frame, static_cast<int32_t>(description.Width),
+                           static_cast<int32_t>(description.Height), legend);
     context->CopyResource(staging, resolved ? resolved : frame);
     frame->Release();
     return S_OK;

@@ -11,6 +11,7 @@ struct ID3D11Device;
 struct ID3D11DeviceContext;
 struct ID3D11RenderTargetView;
 struct ID3D11Texture2D;
+struct ProblemLegend;
 
 // True under Wine, unless a test chose otherwise.
 bool presentsThroughGdi();
@@ -31,10 +32,11 @@ void choosePresentation(PresentationChoice choice);
 int32_t createCopyTextures(ID3D11Device* device, ID3D11RenderTargetView* renderTargetView,
                            ID3D11Texture2D** resolved, ID3D11Texture2D** staging);
 
-// Queues the resolve of the frame into the textures above and the copy into
-// the staging texture. Answers the HRESULT of the first failed call, or 0.
+// Queues the resolve of the frame into the textures above, the legend (if
+// any) written into it, and the copy into the staging texture. Answers the
+// HRESULT of the first failed call, or 0.
 int32_t queueFrameCopy(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTargetView,
-                       ID3D11Texture2D* resolved, ID3D11Texture2D* staging);
+                       ID3D11Texture2D* resolved, ID3D11Texture2D* staging, const ProblemLegend* legend = nullptr);
 
 // The copy queued, then the staging texture mapped for reading: its rows
 // start `rowPitch` bytes apart. The caller unmaps it after a success.

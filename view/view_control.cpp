@@ -148,6 +148,7 @@ void forgetView(HWND window, ViewState* state) {
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     releaseDeviceObjects(state);
     unlockViewLifetimes();
+    releaseProblemLegend(&state->legend);
     freeBytes(state);
 }
 
@@ -369,7 +370,11 @@ LRESULT CALLBACK viewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         }
         // Other modifier keys in the low word do not change the step.
-        applyWheel(state, highWordSigned(wParam));
+        {
+            POINT pointer{lowWordSigned(lParam), highWordSigned(static_cast<uintptr_t>(lParam))};
+            ScreenToClient(window, &pointer);
+            applyWheelAt(state, highWordSigned(wParam), pointer.x, pointer.y);
+        }
         state->wheelTurning = 1;
         SetTimer(window, kWheelTimerId, kWheelPauseMs, nullptr);
         invalidate(state);
@@ -438,6 +443,16 @@ void setAlwaysRotate(void* window, bool on) {
 void startRotation(void* window) {
     ViewState* state = viewStateOf(window);
     if (state) startRotationTimer(state);
+}
+
+void stopRotation(void* window) {
+    ViewState* state = viewStateOf(window);
+    if (state) stopRotationTimer(state);
+}
+
+bool viewRotating(void* window) {
+    ViewState* state = viewStateOf(window);
+    return state && state->rotationStamp != 0;
 }
 
 void clearMeshes(void* window) {

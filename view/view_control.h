@@ -16,7 +16,9 @@ void setViewAngles(void* window, const float pan[3], BinaryAngle yaw, BinaryAngl
 // stops as a click stops it: "Always rotate" keeps turning.
 void resetView(void* window, BinaryAngle yaw, BinaryAngle pitch);
 void setAlwaysRotate(void* window, bool on);
-void startRotation(void* window);  // until a click stops it
+void startRotation(void* window);  // until a click stops it, or stopRotation
+void stopRotation(void* window);
+bool viewRotating(void* window);
 void clearMeshes(void* window);    // bounds, pan and zoom stay
 // The first part replaces the box and resets pan and zoom, then repaints;
 // further parts take the first free slot and widen the box without repainting.

@@ -115,6 +115,9 @@ void paintView(ViewState* state) {
         renderBoxFrame(state, target, depth, area);
     else
         renderViewFrame(state, target, depth, area);
+    if (state->showProblems)
+        prepareProblemLegend(&state->legend, shownProblemKinds(state->meshes, state->pipeline.device),
+                             windowDpiOf(window));
     HRESULT queued = queueFramePresentation(state, form);
     // Without the timer nothing would show the frame later: it is waited for.
     bool later = SUCCEEDED(queued) && !awaitFrame(state) && SetTimer(window, kFrameTimerId, kFramePollMs, nullptr);

@@ -7,6 +7,7 @@
 #include "core/status.h"
 #include "view/frame_pacing.h"
 #include "view/measure_marks.h"
+#include "view/problem_legend.h"
 #include "view/section_plane.h"
 
 struct ID3D11Device;
@@ -177,6 +178,7 @@ struct ViewState {
     OverhangTint overhangs;  // window thread only
     uint8_t placing;         // Tools > Place on face: the next click on the model places its part
     int8_t lastPlaced;       // the slot Undo placement turns back, or -1
+    ProblemLegend legend;    // "Show problems"'s key, for the kinds last shown; window thread only
 };
 #pragma pack(pop)
 
@@ -209,4 +211,4 @@ static_assert(offsetof(ViewState, measuring) == 393);
 static_assert(offsetof(ViewState, pacing) == 455);
 static_assert(offsetof(ViewState, frameDone) == 485);
 static_assert(offsetof(ViewState, retiredSwapChain) == 504);
-static_assert(sizeof(ViewState) == 541);
+static_assert(sizeof(ViewState) == 565);

@@ -301,15 +301,23 @@ bool singleSampleTargets(ViewState* state, const MessageSink* sink) {
 int32_t queueFramePresentation(const ViewState* state, FrameForm form) {
     ID3D11DeviceContext* context = state->pipeline.context;
     bool single = form == kFormSingleSample;
+    const ProblemLegend* legend = state->showProblems ? &state->legend : nullptr;
     if (!state->swapChain)
         return queueFrameCopy(context, single ? state->singleSampleTarget : state->renderTargetView,
-                              single ? nullptr : state->resolvedFrame, state->stagingFrame);
+                              single ? nullptr : state->resolvedFrame, state->stagingFrame, legend);
     // The single-sampled form was drawn into the buffer itself.
-    if (single || !state->resolvedFrame) return S_OK;
-    ID3D11Resource* frame = nullptr;
-    state->renderTargetView->GetResource(&frame);
-    context->ResolveSubresource(state->resolvedFrame, 0, frame, 0, kColourFormat);
-    frame->Release();
+    if (!single && state->resolvedFrame) {
+        ID3D11Resource* frame = nullptr;
+        state->renderTargetView->GetResource(&frame);
+        context->ResolveSubresource(state->resolvedFrame, 0, frame, 0, kColourFormat);
+        frame->Release();
+    }
+    if (!legend) return S_OK;
+    ID3D11Resource* buffer = nullptr;
+    if (state->resolvedFrame) (buffer = state->resolvedFrame)->AddRef();
+    else state->renderTargetView->GetResource(&buffer);
+    stampProblemLegend(context, buffer, state->clientWidth, state->clientHeight, legend);
+    buffer->Release();
     return S_OK;
 }
 
