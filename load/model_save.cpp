@@ -24,11 +24,23 @@ bool visible(const ModelPart& part, uint32_t solid) {
     return !part.visibleSolids || part.visibleSolids[solid];
 }
 
+// Millimetres per file unit: the units the recognisers give exactly (the
+// float of 0.0254 is not 25.4 thousandths), others from their factor.
+double millimetresPerUnit(const ModelPart& part) {
+    float unit = part.metadata.unitScale;
+    if (!unitKnown(part)) return 1;
+    if (unit == kInch) return 25.4;
+    if (unit == kCentimetre) return 10;
+    if (unit == kMetre) return 1000;
+    if (unit == kMillimetre) return 1;
+    return unit / static_cast<double>(kMillimetre);
+}
+
 // written = scale · axes · (turn · p + shift): millimetres, Z up.
 void partTransform(const SaveRequest& request, uint32_t index, double transform[3][4]) {
     const ModelPart& part = request.parts[index];
     Placement placement = request.placements ? request.placements[index] : identityPlacement();
-    double scale = unitKnown(part) ? part.metadata.unitScale / static_cast<double>(kMillimetre) : 1.0;
+    double scale = millimetresPerUnit(part);
     // Y up to Z up is a quarter turn about X: (x, y, z) becomes (x, -z, y).
     const double axes[3][3] = {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}};
     for (int r = 0; r < 3; ++r) {
@@ -135,13 +147,15 @@ bool saveModel(const SaveRequest* request, SaveOutcome* outcome, const volatile 
     if (request->partCount > kMostSavedParts) return false;
     uint64_t solidCount = 0;
     bool repair = anyRepair(request->repairs);
-    ModelToWrite model{nullptr, 0, 1};
+    ModelToWrite model{nullptr, 0, 1, {0, 0, 0, 0}};
     for (uint32_t p = 0; p < request->partCount; ++p) {
         const ModelPart& part = request->parts[p];
         if (!takeVisibleSolids(part, &work.visible[p], sink)) return false;
         if (repair && !repairMesh(&work.visible[p], request->repairs, &work.repaired[p], &outcome->report, keepGoing, sink))
             return false;
         solidCount += work.visible[p].solidCount;
+        // The first part's colour for the whole model, as the view shows it over parts without colours of their own.
+        if (p == 0 && part.metadata.headerColor[3]) memcpy(model.modelColour, part.metadata.headerColor, 4);
         if (!unitKnown(part)) {
             model.unitKnown = 0;
             report(sink, kWarnSaveUnitUnknown, reinterpret_cast<uintptr_t>(part.fileName));

@@ -26,13 +26,19 @@ uint8_t writtenColourOrder(const ModelToWrite* model) {
     return order;
 }
 
-void binaryStlHeader(bool unitKnown, uint8_t colorOrder, uint8_t header[80]) {
+void binaryStlHeader(bool unitKnown, uint8_t colorOrder, const uint8_t* modelColour, uint8_t header[80]) {
     const char* text = unitKnown ? "Veldmark STL Viewer, millimetres" : "Veldmark STL Viewer, unit unknown";
     size_t length = strlen(text);
     memset(header, ' ', 80);
     memcpy(header, text, length);
-    if (colorOrder == kOrderRgb || colorOrder == kOrderBgr)
+    if (colorOrder == kOrderRgb || colorOrder == kOrderBgr) {
         memcpy(header + length, colorOrder == kOrderRgb ? ", colours RGB" : ", colours BGR", 13);
+        length += 13;
+    }
+    if (modelColour) {
+        memcpy(header + length, " COLOR=", 7);
+        memcpy(header + length + 7, modelColour, 4);
+    }
 }
 
 namespace {
@@ -58,7 +64,7 @@ bool writeBinaryStl(const ModelToWrite* model, ByteOutput* out) {
     if (count > 0xFFFFFFFFu) return false;
     uint8_t order = writtenColourOrder(model);
     uint8_t header[80];
-    binaryStlHeader(model->unitKnown, order, header);
+    binaryStlHeader(model->unitKnown, order, model->modelColour[3] ? model->modelColour : nullptr, header);
     putBytes(out, header, sizeof header);
     putLittle32(out, static_cast<uint32_t>(count));
     for (uint32_t s = 0; s < model->solidCount && !out->failed; ++s) {

@@ -27,11 +27,12 @@ struct ModelToWrite {
     const SolidToWrite* solids;
     uint32_t solidCount;
     uint8_t unitKnown;  // 0: the coordinates are in a unit nobody knows, written as they are
+    uint8_t modelColour[4];  // red, green, blue, alpha; alpha 0: none
 };
 #pragma pack(pop)
 static_assert(sizeof(SolidToWrite) == 136);
 static_assert(offsetof(SolidToWrite, solid) == 96);
-static_assert(sizeof(ModelToWrite) == 13);
+static_assert(sizeof(ModelToWrite) == 17);
 
 // The corner as written.
 void transformCorner(const double transform[3][4], const float corner[3], float out[3]);
@@ -42,8 +43,10 @@ uint64_t trianglesToWrite(const ModelToWrite* model);
 // is stated, else kOrderUnstated for colours of unknown order, else kOrderNone.
 uint8_t writtenColourOrder(const ModelToWrite* model);
 
-// The 80-byte header for the unit and colour order (the viewer reads it back as its own).
-void binaryStlHeader(bool unitKnown, uint8_t colorOrder, uint8_t header[80]);
+// The 80-byte header for the unit and colour order (the viewer reads it
+// back as its own), with the model's colour as "COLOR=" and red, green,
+// blue, alpha where `modelColour` is not null.
+void binaryStlHeader(bool unitKnown, uint8_t colorOrder, const uint8_t* modelColour, uint8_t header[80]);
 
 // Writes the whole file to `out`; false when the output failed or the model
 // has more than 2^32 - 1 triangles (the caller reports why).

@@ -180,7 +180,8 @@ struct SaveRow {
 TEST(SaveAs, WrittenFilesReadBackInMillimetres) {
     TempFolder folder;
     const SaveRow rows[] = {
-        {"inch STL to STL", binaryFile(cube(), "model UNITS=Inch"), "inch.stl", 25.4f, 12, true},
+        {"inch STL to STL", binaryFile(cube(), std::string("model UNITS=Inch COLOR=\x10\x20\x30\xFF", 27)), "inch.stl",
+         25.4f, 12, true},
         {"centimetre 3MF to STL", package3mf(modelXml("<resources>" + tetrahedronObject(1) +
                                                      "</resources><build><item objectid=\"1\"/></build>",
                                                      "unit=\"centimeter\"")),
@@ -229,6 +230,9 @@ TEST(SaveAs, WrittenFilesReadBackInMillimetres) {
         if (a.hasColours)
             EXPECT_EQ(triangleColour(a.triangles[0].attribute, source.part.metadata.colorOrder, true),
                       triangleColour(b.triangles[0].attribute, saved.part.metadata.colorOrder, true));
+        // Names (binary STL has none) and the model's colour as the source had them.
+        if (source.part.format == kFormat3mf && request.format == kSave3mf) EXPECT_EQ(saved.name(0), source.name(0));
+        EXPECT_EQ(memcmp(saved.part.metadata.headerColor, source.part.metadata.headerColor, 4), 0);
         if (row.unitKnown) continue;
         bool warned = false;
         for (const Text& line : lines.inner.lines()) warned |= line.find(widenAscii(" is unknown; its coordinates")) != Text::npos;
