@@ -1,6 +1,7 @@
 // The preview pane as the preview host drives it: one handler from the
 // server's class factory, a host window, the file as a stream; the time from
-// DoPreview to the first frame the pane has drawn, COUNT times on the same
+// DoPreview to the first frame the pane has drawn (and to the coarse frame
+// it draws first of a large model), COUNT times on the same
 // handler (Unload, then the next stream, as Explorer reuses a handler), and
 // the longest the host's thread waited for the pane to answer a message
 // meanwhile. Windows (and Wine) only.
@@ -31,12 +32,13 @@ double secondsNow() {
 struct Shown {
     bool ok;
     double seconds;      // DoPreview to the first frame
+    double coarse;       // to the first coarse frame; 0: none
     double longestWait;  // for one answer of the pane, or for the queue between two
 };
 
 // One preview on the handler; the pane's state asked between every pass of the queue.
 Shown showOnce(IPreviewHandler* handler, HWND host, const wchar_t* file, RECT place) {
-    Shown shown = {false, 0, 0};
+    Shown shown = {false, 0, 0, 0};
     IInitializeWithStream* init = nullptr;
     IStream* stream = nullptr;
     IOleWindow* window = nullptr;
@@ -54,6 +56,7 @@ Shown showOnce(IPreviewHandler* handler, HWND host, const wchar_t* file, RECT pl
                 LRESULT frames = SendMessageW(pane, kPaneStateMessage, 0, 0);
                 LRESULT failure = SendMessageW(pane, kPaneStateMessage, 1, 0);
                 double now = secondsNow();
+                if (!shown.coarse && SendMessageW(pane, kPaneStateMessage, 4, 0) > 0) shown.coarse = now - start;
                 if (now - last > shown.longestWait) shown.longestWait = now - last;
                 last = now;
                 if (frames > 0) {
@@ -100,21 +103,27 @@ int wmain(int argc, wchar_t** argv) {
     RegisterClassW(&type);
     HWND host = CreateWindowW(L"PreviewBenchHost", L"Preview", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                               place.right + 40, place.bottom + 60, nullptr, nullptr, type.hInstance, nullptr);
-    double first = 0, rest = 0, longestWait = 0;
+    double first = 0, rest = 0, longestWait = 0, firstCoarse = 0, restCoarse = 0;
     bool ok = host != nullptr;
     for (int i = 0; i < count && ok; ++i) {
         Shown shown = showOnce(handler, host, argv[2], place);
         ok = shown.ok;
-        if (i == 0) first = shown.seconds;
-        else rest += shown.seconds;
+        if (i == 0) {
+            first = shown.seconds;
+            firstCoarse = shown.coarse;
+        } else {
+            rest += shown.seconds;
+            restCoarse += shown.coarse;
+        }
         if (shown.longestWait > longestWait) longestWait = shown.longestWait;
     }
     handler->Release();
     factory->Release();
+    int later = count > 1 ? count - 1 : 1;
     printf("%d previews of %ld x %ld: first frame %.0f ms after DoPreview, then %.0f ms each; "
-           "longest wait for the pane %.0f ms%s\n",
-           count, place.right, place.bottom, first * 1000, count > 1 ? rest * 1000 / (count - 1) : 0.0,
-           longestWait * 1000, ok ? "" : " (a preview failed)");
+           "coarse frame first %.0f ms, then %.0f ms each (0: none); longest wait for the pane %.0f ms%s\n",
+           count, place.right, place.bottom, first * 1000, rest * 1000 / later, firstCoarse * 1000,
+           restCoarse * 1000 / later, longestWait * 1000, ok ? "" : " (a preview failed)");
     fflush(stdout);
     DestroyWindow(host);
     return ok ? 0 : 1;

@@ -215,6 +215,7 @@ TEST_F(PreviewTest, ShowsTheModelFollowsResizeDragAndWheel) {
         HWND pane = show(handler, &stream, RECT{10, 20, 410, 320});
         ASSERT_TRUE(IsWindow(pane));
         EXPECT_EQ(state(pane, 1), kPaneNoMessage);
+        EXPECT_EQ(state(pane, 5), 1);  // drawn by the view's device in its child window
         EXPECT_EQ(stream.references, 2);  // the handler's until Unload; the pane has let go
         PanePicture first = printPane(pane);
         ASSERT_EQ(first.width, 400);
@@ -243,9 +244,10 @@ TEST_F(PreviewTest, ShowsTheModelFollowsResizeDragAndWheel) {
 
         // A drag to the right turns the model: the picture changes; the wheel brings it nearer.
         frames = state(pane, 0);
-        SendMessageW(pane, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 200));
-        SendMessageW(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 230));
-        SendMessageW(pane, WM_LBUTTONUP, 0, MAKELPARAM(160, 230));
+        HWND under = ChildWindowFromPointEx(pane, POINT{100, 200}, CWP_SKIPINVISIBLE);  // the view, at 0, 0
+        SendMessageW(under, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 200));
+        SendMessageW(under, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 230));
+        SendMessageW(under, WM_LBUTTONUP, 0, MAKELPARAM(160, 230));
         ASSERT_TRUE(waitForFrame(pane, frames));
         PanePicture turned = printPane(pane);
         int changed = 0;
@@ -253,7 +255,7 @@ TEST_F(PreviewTest, ShowsTheModelFollowsResizeDragAndWheel) {
         EXPECT_GT(changed, 500);
         int covered = turned.countOther(background, 0, 400);
         frames = state(pane, 0);
-        SendMessageW(pane, WM_MOUSEWHEEL, MAKEWPARAM(0, 3 * WHEEL_DELTA), MAKELPARAM(150, 250));
+        SendMessageW(under, WM_MOUSEWHEEL, MAKEWPARAM(0, 3 * WHEEL_DELTA), MAKELPARAM(150, 250));
         ASSERT_TRUE(waitForFrame(pane, frames));
         EXPECT_NE(printPane(pane).countOther(background, 0, 400), covered);
 
@@ -263,10 +265,72 @@ TEST_F(PreviewTest, ShowsTheModelFollowsResizeDragAndWheel) {
         EXPECT_EQ(stream.references, 1);
         TestStream again(file.bytes);
         HWND second = show(handler, &again, RECT{0, 0, 200, 200});
+        EXPECT_EQ(state(second, 5), 1);  // by the first pane's view, its device kept
         EXPECT_GT(printPane(second).countOther(background, 50, 100), 500);
         handler->Release();
         EXPECT_FALSE(IsWindow(second));
         EXPECT_EQ(again.references, 1);
+    }
+    EXPECT_EQ(call("DllCanUnloadNow"), S_OK);
+}
+
+// What Wine never does, through seams: the view's swap chain cannot be made,
+// or its device is lost at Present and made anew, or lost for good. The model
+// stays in the pane: drawn by the view, else by the pictures' device through GDI.
+TEST_F(PreviewTest, TheViewsFailuresLeaveTheModelInThePane) {
+    const struct {
+        const char* name;
+        PaneSeam seam;
+        bool reopened;  // the seam takes the next handler's view; else the shown one's next frame
+        bool throughView;
+    } cases[] = {
+        {"no swap chain", kSeamSwapChainFails, true, false},
+        {"device lost at Present, made anew", kSeamPresentLost, false, true},
+        {"device lost at Present for good", kSeamPresentLostForGood, false, false},
+    };
+    const uint32_t background = 0x204060;
+    std::string cube = binaryStl(cubeTriangles(), std::string("COLOR=\xFF\0\0\xFF", 10));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        IPreviewHandler* handler = newHandler();
+        ASSERT_NE(handler, nullptr);
+        as<IPreviewHandlerVisuals>(handler, IID_IPreviewHandlerVisuals)->SetBackgroundColor(RGB(0x20, 0x40, 0x60));
+        TestStream stream(cube), again(cube);
+        HWND pane = show(handler, &stream, RECT{0, 0, 400, 300});
+        ASSERT_EQ(state(pane, 5), 1);
+        SendMessageW(pane, kPaneStateMessage, 6, c.seam);
+        LRESULT frames = state(pane, 0);
+        if (c.reopened) {  // by a new handler: one that Explorer reuses keeps its view, swap chain and all
+            handler->Release();
+            handler = newHandler();
+            ASSERT_NE(handler, nullptr);
+            as<IPreviewHandlerVisuals>(handler, IID_IPreviewHandlerVisuals)->SetBackgroundColor(RGB(0x20, 0x40, 0x60));
+            pane = show(handler, &again, RECT{0, 0, 400, 300});
+        } else {
+            HWND view = ChildWindowFromPointEx(pane, POINT{200, 100}, CWP_SKIPINVISIBLE);
+            ASSERT_NE(view, pane);
+            InvalidateRect(view, nullptr, FALSE);
+            ASSERT_TRUE(pumpUntil([&] { return state(pane, 0) > frames && state(pane, 5) == c.throughView; }));
+        }
+        SendMessageW(pane, kPaneStateMessage, 6, kSeamsOff);
+        EXPECT_EQ(state(pane, 5), c.throughView);
+        EXPECT_EQ(state(pane, 1), kPaneNoMessage);
+        PanePicture picture = printPane(pane);
+        EXPECT_EQ(picture.at(0, 0), background);
+        EXPECT_GT(picture.countOther(background, 100, 160), 1500);
+        uint32_t middle = picture.at(200, 120);
+        EXPECT_GT(middle >> 16 & 0xFF, 120u) << std::hex << middle;
+        EXPECT_LT(std::max(middle >> 8 & 0xFF, middle & 0xFF), 60u) << std::hex << middle;
+        // On the screen too, whichever window draws it.
+        RECT onScreen;
+        GetWindowRect(pane, &onScreen);
+        EXPECT_TRUE(pumpUntil([&] {
+            HDC screen = GetDC(nullptr);
+            std::vector<uint32_t> shown = capturePixels(screen, onScreen.left, onScreen.top + 100, 400, 60);
+            ReleaseDC(nullptr, screen);
+            return std::count_if(shown.begin(), shown.end(), [&](uint32_t p) { return p != background; }) > 1500;
+        }, 10000));
+        handler->Release();
     }
     EXPECT_EQ(call("DllCanUnloadNow"), S_OK);
 }
@@ -357,8 +421,8 @@ TEST_F(PreviewTest, HostileStreamsEndInAMessage) {
 }
 
 // 10^6 triangles (50 MB): the host's thread reads a slice at a time and
-// answers between slices; once the stream is read the worker parses and
-// draws, and the pane answers all the while.
+// answers between slices; once the stream is read the worker parses, draws a
+// coarse picture of the sheet, then the whole, and the pane answers all the while.
 TEST_F(PreviewTest, PaneAnswersWhileALargeFileLoads) {
     std::string bytes = binaryHeader(1000000);
     bytes.reserve(84 + 50 * 1000000);
@@ -376,8 +440,8 @@ TEST_F(PreviewTest, PaneAnswersWhileALargeFileLoads) {
     ASSERT_EQ(handler->DoPreview(), S_OK);
     EXPECT_LT(stream.position, bytes.size());  // DoPreview itself reads at most a slice
     HWND pane = paneOf(handler);
-    int answeredWhileReading = 0, answeredAfterReading = 0;
-    DWORD longest = 0, last = GetTickCount();
+    int answeredWhileReading = 0, answeredAfterReading = 0, coarsePixels = -1;
+    DWORD longest = 0, last = GetTickCount(), start = last, coarseAt = 0;
     ASSERT_TRUE(pumpUntil([&] {
         bool read = stream.position == bytes.size();
         LRESULT frames = state(pane, 0);
@@ -385,12 +449,20 @@ TEST_F(PreviewTest, PaneAnswersWhileALargeFileLoads) {
         longest = std::max(longest, now - last);
         last = now;
         if (frames == 0) ++(read ? answeredAfterReading : answeredWhileReading);
+        if (frames == 0 && coarsePixels < 0 && state(pane, 4) > 0) {
+            PanePicture coarse = printPane(pane);
+            coarsePixels = coarse.countOther(coarse.at(0, 0), 0, 220);
+            coarseAt = now - start;
+        }
         return frames > 0;
     }, 120000));
     EXPECT_GT(answeredWhileReading, 0);
     EXPECT_GT(answeredAfterReading, 0);
-    std::printf("answered %d times while reading, %d while parsing and drawing; longest gap %lu ms\n",
-                answeredWhileReading, answeredAfterReading, longest);
+    EXPECT_GT(coarsePixels, 1000);  // the sheet, coarse, before the whole of it
+    EXPECT_EQ(state(pane, 4), 1);
+    std::printf("answered %d times while reading, %d while parsing and drawing; longest gap %lu ms; "
+                "coarse picture after %lu ms, the whole after %lu ms\n",
+                answeredWhileReading, answeredAfterReading, longest, coarseAt, GetTickCount() - start);
     handler->Release();
 }
 

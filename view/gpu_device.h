@@ -87,7 +87,8 @@ enum GpuCall : int32_t {
     kCallPresent = 0,        // presenting a frame, through the swap chain or GDI
     kCallCreateBuffer = 1,   // a piece's vertex buffer
     kCallResizeBuffers = 2,  // the swap chain's, or the frame textures made anew
-    kGpuCalls = 3,
+    kCallCreateSwapChain = 3,
+    kGpuCalls = 4,
 };
 // Test seam: the (skip + 1)-th next call of the kind answers `result`
 // instead of being made, once; a device loss result marks the device the

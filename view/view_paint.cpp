@@ -77,6 +77,8 @@ void finishFrame(ViewState* state, HRESULT queued) {
     } else if (FAILED(result)) {
         reportGpuError(result, state->sink);
         dropDevice(state);
+    } else {
+        ++state->framesShown;
     }
 }
 

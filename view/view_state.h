@@ -179,6 +179,7 @@ struct ViewState {
     uint8_t placing;         // Tools > Place on face: the next click on the model places its part
     int8_t lastPlaced;       // the slot Undo placement turns back, or -1
     ProblemLegend legend;    // "Show problems"'s key, for the kinds last shown; window thread only
+    uint32_t framesShown;    // presented without a failure; window thread only
 };
 #pragma pack(pop)
 
@@ -211,4 +212,4 @@ static_assert(offsetof(ViewState, measuring) == 393);
 static_assert(offsetof(ViewState, pacing) == 455);
 static_assert(offsetof(ViewState, frameDone) == 485);
 static_assert(offsetof(ViewState, retiredSwapChain) == 504);
-static_assert(sizeof(ViewState) == 565);
+static_assert(sizeof(ViewState) == 569);

@@ -191,7 +191,8 @@ HRESULT createSwapChain(ID3D11Device* device, void* window, IDXGISwapChain** swa
         description.OutputWindow = static_cast<HWND>(window);
         description.Windowed = TRUE;
         description.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
-        result = factory->CreateSwapChain(device, &description, &swapChain);
+        result = injectedFailure(kCallCreateSwapChain, device);
+        if (SUCCEEDED(result)) result = factory->CreateSwapChain(device, &description, &swapChain);
     }
     // The view is a child window: Alt+Enter must not take it full screen.
     if (SUCCEEDED(result)) result = factory->MakeWindowAssociation(static_cast<HWND>(window), DXGI_MWA_NO_ALT_ENTER);

@@ -4,8 +4,6 @@
 #include <ocidl.h>
 #include <shobjidl.h>
 
-#include <new>
-
 #include "app/thumbnail/preview_pane.h"
 #include "app/thumbnail/server_module.h"
 #include "core/memory.h"
@@ -55,11 +53,7 @@ public:
 
     // Once per file: Explorer reuses a handler for the next file after Unload.
     IFACEMETHODIMP Initialize(IStream* newStream, DWORD) override {
-        if (!newStream) return E_INVALIDARG;
-        if (stream) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-        stream = newStream;
-        stream->AddRef();
-        return S_OK;
+        return takeStream(&stream, newStream);
     }
 
     IFACEMETHODIMP SetWindow(HWND window, const RECT* rect) override {
@@ -78,10 +72,10 @@ public:
     IFACEMETHODIMP DoPreview() override {
         if (pane) return S_OK;
         if (!stream || !parent) return E_UNEXPECTED;
-        return openPreviewPane(parent, &place, stream, &look, &pane);
+        return openPreviewPane(parent, &place, stream, &look, &keptView, &pane);
     }
     IFACEMETHODIMP Unload() override {
-        if (pane) closePreviewPane(pane);
+        if (pane) keptView = closePreviewPane(pane);
         pane = nullptr;
         if (stream) stream->Release();
         stream = nullptr;
@@ -152,6 +146,7 @@ private:
     }
     void destroy() {
         Unload();
+        releaseKeptView(keptView);
         SetSite(nullptr);
         this->~PreviewHandler();
         freeBytes(this);
@@ -166,15 +161,11 @@ private:
     RECT place = {};
     PaneLook look = {};
     PreviewPane* pane = nullptr;
+    HWND keptView = nullptr;  // the last pane's view, with its device, for the next
 };
 
 }  // namespace
 
 HRESULT createPreviewHandler(REFIID id, void** object) {
-    void* memory = allocBytes(sizeof(PreviewHandler));
-    if (!memory) return E_OUTOFMEMORY;
-    PreviewHandler* handler = ::new (memory) PreviewHandler();  // placement only: the block is the heap's
-    HRESULT result = handler->QueryInterface(id, object);
-    handler->Release();
-    return result;
+    return createServerObject<PreviewHandler>(id, object);
 }

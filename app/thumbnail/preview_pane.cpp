@@ -12,8 +12,15 @@
 #include "app/thumbnail/thumbnail_image.h"
 #include "core/memory.h"
 #include "mesh/surface_check.h"
+#include "core/spin_lock.h"
 #include "view/camera.h"
+#include "view/device_work.h"
+#include "view/gdi_presentation.h"
+#include "view/gpu_device.h"
+#include "view/gpu_mesh.h"
 #include "view/offscreen_render.h"
+#include "view/view_control.h"
+#include "view/view_lookup.h"
 
 struct PreviewPane {
     HWND window;
@@ -26,7 +33,16 @@ struct PreviewPane {
     HANDLE thread;
     HANDLE wake;  // auto-reset: a new request, or the stop
     volatile uint8_t keepGoing;
-    ModelPart part;  // the worker's; its heap holds all of it
+    ModelPart part;  // the worker's; its heap holds all of it and goes with the pane
+    // The viewer's view control, a child window above the strip that draws
+    // the model with Direct3D and turns and zooms it itself; made hidden
+    // with the pane and shown once the part is on its device. Window thread
+    // only; null once it failed (the pictures go through GDI then).
+    HWND view;
+    HWND spareView;  // the last pane's, hidden, until this one needs a view
+    uint32_t viewFramesBefore;  // what the view had shown for other panes
+    MessageSink viewSink;
+    float viewZoom;  // the zoom the pane last fitted the view to
     // Under the lock: the request the worker draws, its latest picture, the texts.
     SRWLOCK lock;
     int32_t width;  // of the picture, above the strip
@@ -39,7 +55,11 @@ struct PreviewPane {
     uint8_t* shown;       // blue, green, red, unused; top row first; process heap
     int32_t shownWidth;
     int32_t shownHeight;
+    bool throughView;   // the view draws the model, not the worker
+    GpuMesh* uploaded;  // by the worker, for the window thread to install
     uint32_t frames;
+    uint32_t coarseFrames;
+    bool coarseShown;  // the picture is the coarse one, the model still to come
     PaneMessage message;
     bool checked;
     Utf16 sizeLine[kPanelTextUnits];
@@ -65,6 +85,8 @@ namespace {
 
 constexpr wchar_t kPaneClass[] = L"VeldmarkStlPreviewPane";
 constexpr UINT kReadMessage = WM_APP + 1;
+constexpr UINT kViewMeshMessage = WM_APP + 2;     // the part is uploaded
+constexpr UINT kViewProblemMessage = WM_APP + 3;  // wParam: the view reported an error, else a line
 constexpr UINT_PTR kReadTimer = 1;
 // The host's thread reads this long at a time, then answers its messages.
 constexpr ULONGLONG kReadSliceMs = 15;
@@ -72,6 +94,10 @@ constexpr int32_t kStripPadding = 4;
 constexpr int32_t kLargestPicture = 8192;
 constexpr uint32_t kPaneSamples = 4;
 constexpr uint32_t kOpaque = 0xFF000000;
+// A model of more triangles is first shown coarse, from an even sample of at
+// most kCoarseTriangles of them, which draws in a fraction of the time.
+constexpr uint64_t kCoarseAbove = 200000;
+constexpr uint64_t kCoarseTriangles = 40000;
 
 const wchar_t* const kMessageTexts[] = {
     L"",
@@ -169,10 +195,10 @@ void swapRedAndBlue(Picture* picture) {
     }
 }
 
-void drawFrame(PreviewPane* pane, const PictureLook* look) {
+void drawFrame(PreviewPane* pane, ModelPart* part, const PictureLook* look, bool coarse) {
     Picture picture;
-    if (!renderPartsPicture(&pane->part, 1, look, &picture, nullptr)) {
-        showMessage(pane, kPaneNoPicture);
+    if (!renderPartsPicture(part, 1, look, &picture, nullptr)) {
+        if (!coarse) showMessage(pane, kPaneNoPicture);
         return;
     }
     swapRedAndBlue(&picture);
@@ -184,10 +210,50 @@ void drawFrame(PreviewPane* pane, const PictureLook* look) {
         pane->shownWidth = picture.width;
         pane->shownHeight = picture.height;
         pane->message = kPaneNoMessage;
-        ++pane->frames;
+        pane->coarseShown = coarse;
+        ++(coarse ? pane->coarseFrames : pane->frames);
     }
     freeBytes(old);
     InvalidateRect(pane->window, nullptr, FALSE);
+}
+
+// Every stride-th triangle of each solid, in blocks of the process heap.
+bool sampleTriangles(const StlMesh* mesh, uint64_t stride, StlMesh* sample) {
+    sample->source = nullptr;
+    sample->solidCount = mesh->solidCount;
+    sample->solids = static_cast<StlSolid*>(allocArray(processHeap(), mesh->solidCount, sizeof(StlSolid), nullptr));
+    StlTriangle* triangles = static_cast<StlTriangle*>(
+        allocArray(processHeap(), kCoarseTriangles + mesh->solidCount, sizeof(StlTriangle), nullptr));
+    if (!sample->solids || !triangles) {
+        freeBytes(sample->solids);
+        freeBytes(triangles);
+        return false;
+    }
+    for (uint32_t i = 0; i < mesh->solidCount; ++i) {
+        const StlSolid& solid = mesh->solids[i];
+        StlSolid& kept = sample->solids[i];
+        kept = solid;
+        kept.triangles = triangles;
+        kept.triangleCount = 0;
+        for (uint64_t t = 0; solid.triangles && t < solid.triangleCount; t += stride)
+            triangles[kept.triangleCount++] = solid.triangles[t];
+        triangles += kept.triangleCount;
+    }
+    return true;
+}
+
+// A large model's first picture, drawn from a sample of its triangles.
+void drawCoarseFrame(PreviewPane* pane, const PictureLook* look) {
+    uint64_t triangles = meshTriangleCount(&pane->part.mesh);
+    if (triangles <= kCoarseAbove) return;
+    ModelPart coarse = pane->part;
+    if (!sampleTriangles(&pane->part.mesh, (triangles + kCoarseTriangles - 1) / kCoarseTriangles, &coarse.mesh))
+        return;
+    // Its record lives in the part's heap, small, until the part goes.
+    coarse.gpuMesh = prepareGpuMesh(&coarse.mesh, &coarse.metadata, coarse.visibleSolids, coarse.heap, nullptr);
+    if (coarse.gpuMesh) drawFrame(pane, &coarse, look, true);
+    if (coarse.mesh.solidCount) freeBytes(coarse.mesh.solids[0].triangles);
+    freeBytes(coarse.mesh.solids);
 }
 
 void checkPart(PreviewPane* pane) {
@@ -205,23 +271,26 @@ float fittedZoom(float zoom, int32_t width, int32_t height) {
     return width < height && height > 0 ? shown * static_cast<float>(width) / static_cast<float>(height) : shown;
 }
 
+PictureLook requestedLook(PreviewPane* pane, uint32_t* requests, bool* throughView = nullptr) {
+    HeldLock held(&pane->lock);
+    *requests = pane->requests;
+    if (throughView) *throughView = pane->throughView;
+    return PictureLook{pane->width,       pane->height,     pane->mode,      pane->yaw,    pane->pitch,
+                       pane->objectColor, pane->background, initialSection(), kPaneSamples, OverhangTint{},
+                       fittedZoom(pane->zoom, pane->width, pane->height)};
+}
+
 // The latest request drawn until there is none; then the check, once.
 void drawUntilStopped(PreviewPane* pane) {
     uint32_t drawn = 0;
     bool checked = false;
     while (pane->keepGoing) {
-        PictureLook look;
         uint32_t requests;
-        {
-            HeldLock held(&pane->lock);
-            requests = pane->requests;
-            look = PictureLook{pane->width,      pane->height,     pane->mode,      pane->yaw, pane->pitch,
-                               pane->objectColor, pane->background, initialSection(), kPaneSamples, OverhangTint{},
-                               fittedZoom(pane->zoom, pane->width, pane->height)};
-        }
+        bool throughView;
+        PictureLook look = requestedLook(pane, &requests, &throughView);
         if (requests != drawn) {
             drawn = requests;
-            if (look.width > 0 && look.height > 0) drawFrame(pane, &look);
+            if (!throughView && look.width > 0 && look.height > 0) drawFrame(pane, &pane->part, &look, false);
         } else if (!checked) {
             checked = true;
             checkPart(pane);
@@ -231,11 +300,37 @@ void drawUntilStopped(PreviewPane* pane) {
     }
 }
 
+// The part on the view's device, for the window thread to show; without a
+// device (none can be made) the worker draws the pictures instead.
+void uploadToView(PreviewPane* pane) {
+    HWND view;
+    {
+        HeldLock held(&pane->lock);
+        view = pane->throughView ? pane->view : nullptr;
+    }
+    GpuMesh* mesh = view && pane->keepGoing ? uploadMesh(view, &pane->part.mesh, &pane->part.metadata,
+                                                         pane->part.visibleSolids, pane->part.heap, nullptr)
+                                            : nullptr;
+    if (mesh) mesh->color = loadedPartColor(&pane->part, 0, pane->objectColor);
+    bool shown;
+    {
+        HeldLock held(&pane->lock);
+        // The window thread may have given up on the view meanwhile.
+        shown = mesh && pane->throughView && pane->keepGoing;
+        if (shown) pane->uploaded = mesh;
+        if (!mesh) pane->throughView = false;
+        ++pane->requests;
+    }
+    if (mesh && !shown) releaseGpuMesh(mesh);
+    if (shown) PostMessageW(pane->window, kViewMeshMessage, 0, 0);
+}
+
 DWORD WINAPI paneWorker(void* parameter) {
     PreviewPane* pane = static_cast<PreviewPane*>(parameter);
     HeapHandle heap = createPrivateHeap();
     HRESULT result = heap ? buildStreamPart(&pane->part, pane->bytes, pane->size, heap, pane->deadline, &pane->keepGoing)
                           : E_OUTOFMEMORY;
+    if (FAILED(result)) pane->part.heap = nullptr;
     // Nothing of the part points into the file's bytes.
     freeBytes(pane->bytes);
     pane->bytes = nullptr;
@@ -250,12 +345,138 @@ DWORD WINAPI paneWorker(void* parameter) {
     }
     // The box, and so the size line, is known before the first picture.
     writeStrip(pane, kCheckPending, nullptr);
+    uint32_t requests;
+    PictureLook look = requestedLook(pane, &requests);
+    if (look.width > 0 && look.height > 0) drawCoarseFrame(pane, &look);
+    uploadToView(pane);
     drawUntilStopped(pane);
-    destroyPrivateHeap(heap);
     return 0;
 }
 
 // ---- The window's thread: reading, input, painting.
+
+// The view's camera for the pane's picture area: the pane's angles (a drag
+// on the coarse picture counts) and its fitted zoom.
+void fitView(PreviewPane* pane, int32_t width, int32_t height) {
+    ViewCamera camera = {{0, 0, 0}, 0, 0, 0};
+    {
+        HeldLock held(&pane->lock);
+        camera.zoom = fittedZoom(pane->zoom, width, height);
+        camera.yaw = pane->yaw;
+        camera.pitch = pane->pitch;
+    }
+    pane->viewZoom = camera.zoom;
+    setViewCamera(pane->view, &camera);
+}
+
+void showInView(PreviewPane* pane) {
+    GpuMesh* mesh;
+    {
+        HeldLock held(&pane->lock);
+        mesh = pane->uploaded;
+        pane->uploaded = nullptr;
+    }
+    if (!mesh) return;
+    if (!pane->view) {
+        releaseGpuMesh(mesh);
+        return;
+    }
+    showMessage(pane, kPaneNoMessage);
+    HWND view = pane->view;
+    setRenderMode(view, pane->mode);
+    setFlipZoom(view, pane->flipZoom);
+    setYUp(view, pane->part.metadata.coordinateSpace != kSpaceZUp);
+    setBackgroundColor(view, backgroundOf(pane) & 0xFFFFFF);
+    installMesh(view, mesh, true);
+    RECT client;
+    GetClientRect(view, &client);
+    fitView(pane, client.right, client.bottom);
+    ShowWindow(view, SW_SHOWNA);
+}
+
+// The view failed (no swap chain, or a lost device not made anew): the
+// worker draws the pictures from the view's camera on, shown through GDI.
+void leaveView(PreviewPane* pane) {
+    ViewCamera camera;
+    bool known = viewCamera(pane->view, &camera);
+    ViewState* view = viewStateOf(pane->view);
+    {
+        HeldLock held(&pane->lock);
+        pane->throughView = false;
+        if (view) pane->frames += view->framesShown - pane->viewFramesBefore;
+        if (known) {
+            pane->yaw = camera.yaw;
+            pane->pitch = camera.pitch;
+            if (camera.zoom != pane->viewZoom) pane->zoom = camera.zoom;
+        }
+        ++pane->requests;
+    }
+    SetEvent(pane->wake);
+    DestroyWindow(pane->view);  // and its meshes and device with it
+    pane->view = nullptr;
+    InvalidateRect(pane->window, nullptr, FALSE);
+}
+
+bool viewHasDevice(HWND view) {
+    ViewState* state = viewStateOf(view);
+    if (!state) return false;
+    acquireSpinLock(&state->lock);
+    bool working = (state->pipeline.device && state->renderTargetView) || state->deviceWork;
+    releaseSpinLock(&state->lock);
+    return working;
+}
+
+// Any thread: what the view reports is looked at on the window's.
+intptr_t viewReport(void* pane, StatusCode code, uintptr_t, const Utf16*) {
+    if (code >= kErrorClass || code == kLine)
+        PostMessageW(static_cast<PreviewPane*>(pane)->window, kViewProblemMessage, code >= kErrorClass, 0);
+    return 1;
+}
+
+void answerViewReport(PreviewPane* pane, bool failed) {
+    if (pane->view && (failed || !viewHasDevice(pane->view))) leaveView(pane);
+}
+
+// The view control of the viewer, a class of this library's own.
+bool registerViewClassOnce() {
+    WNDCLASSEXW type;
+    type.cbSize = sizeof type;
+    return GetClassInfoExW(serverModule(), kViewClassName, &type) || registerViewClass(serverModule(), nullptr);
+}
+
+// The picture area's child window, hidden until the model is on its device.
+// It presents through the viewer's swap chain: a bit-block-transfer chain
+// (DXGI_SWAP_EFFECT_DISCARD) of one buffer, which every Windows version
+// allows for a child window. A flip-model chain would want two buffers or
+// more and no GDI drawing on its window, and is not supported for child
+// windows before Windows 10 ("DXGI flip model", "DXGI_SWAP_EFFECT"); so the
+// strip's GDI text is drawn in the pane, which clips the view out
+// (WS_CLIPCHILDREN), never on the view. ResizeBuffers, after every
+// reference to the buffers is released, and MakeWindowAssociation without
+// Alt+Enter are the view's, on this thread (window_targets.h); under Wine
+// frames reach the window through GDI (gdi_presentation.h).
+// The last pane's view is taken over with its device, which under Wine
+// takes most of a second to make.
+void makeView(PreviewPane* pane, int32_t width, int32_t height) {
+    ViewState* spare = pane->spareView ? viewStateOf(pane->spareView) : nullptr;
+    if (spare) {
+        pane->view = pane->spareView;
+        pane->viewFramesBefore = spare->framesShown;
+        SetParent(pane->view, pane->window);
+        SetWindowPos(pane->view, nullptr, 0, 0, width > 0 ? width : 1, height > 0 ? height : 1,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (pane->spareView) {
+        DestroyWindow(pane->spareView);
+    }
+    pane->spareView = nullptr;
+    if (!pane->view && registerViewClassOnce())
+        pane->view = CreateWindowExW(0, kViewClassName, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, width > 0 ? width : 1,
+                                     height > 0 ? height : 1, pane->window, nullptr, serverModule(), nullptr);
+    if (!pane->view) return;
+    pane->viewSink = MessageSink{pane, viewReport};
+    setViewSink(pane->view, &pane->viewSink);
+    pane->throughView = true;
+}
 
 void scheduleRead(PreviewPane* pane) {
     // Posted messages come before input and painting; while either waits, a timer lets them by.
@@ -290,6 +511,10 @@ void readSlice(PreviewPane* pane) {
     pane->stream->Release();
     pane->stream = nullptr;
     if (SUCCEEDED(result)) {
+        // Made now, its device is made on a pool thread while the worker parses.
+        RECT client;
+        GetClientRect(pane->window, &client);
+        makeView(pane, client.right, client.bottom - pane->stripHeight);
         pane->thread = CreateThread(nullptr, 0, paneWorker, pane, 0, nullptr);
         if (!pane->thread) result = HRESULT_FROM_WIN32(GetLastError());
     }
@@ -315,6 +540,17 @@ void requestSize(PreviewPane* pane) {
         ++pane->requests;
     }
     SetEvent(pane->wake);
+    if (pane->view) {
+        int32_t viewHeight = height > 0 ? height : 1;
+        SetWindowPos(pane->view, nullptr, 0, 0, width > 0 ? width : 1, viewHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+        setBackgroundColor(pane->view, backgroundOf(pane) & 0xFFFFFF);
+        // A zoom the wheel has not changed follows the new shape.
+        ViewCamera camera;
+        if (IsWindowVisible(pane->view) && viewCamera(pane->view, &camera) && camera.zoom == pane->viewZoom) {
+            camera.zoom = pane->viewZoom = fittedZoom(0, width, viewHeight);
+            setViewCamera(pane->view, &camera);
+        }
+    }
     InvalidateRect(pane->window, nullptr, FALSE);
 }
 
@@ -423,8 +659,21 @@ void drawContents(PreviewPane* pane, HDC dc, int32_t width, int32_t height) {
     if (oldFont) SelectObject(dc, oldFont);
 }
 
+// For a print of the pane (WM_PRINTCLIENT): the view's picture, which it
+// draws into its own window, drawn again by its device.
+void drawViewPicture(const PreviewPane* pane, HDC dc) {
+    if (!pane->view || !IsWindowVisible(pane->view)) return;
+    Picture picture;
+    if (!renderViewPicture(pane->view, &picture, nullptr)) return;
+    swapRedAndBlue(&picture);
+    BITMAPINFO info = topDownBitmapInfo(picture.width, picture.height);
+    SetDIBitsToDevice(dc, 0, 0, picture.width, picture.height, 0, 0, 0, picture.height, picture.pixels, &info,
+                      DIB_RGB_COLORS);
+    freePicture(&picture);
+}
+
 // Drawn off screen first, so that a redraw never shows the bare background.
-void paint(PreviewPane* pane, HDC target) {
+void paint(PreviewPane* pane, HDC target, bool print = false) {
     RECT client;
     GetClientRect(pane->window, &client);
     if (client.right <= 0 || client.bottom <= 0) return;
@@ -437,16 +686,34 @@ void paint(PreviewPane* pane, HDC target) {
     }
     HGDIOBJ old = SelectObject(dc, bitmap);
     drawContents(pane, dc, client.right, client.bottom);
+    if (print) drawViewPicture(pane, dc);
     BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
 }
 
+// Process-wide: choices every later view and device take.
+void setSeam(LPARAM seam) {
+    choosePresentation(seam == kSeamSwapChainFails ? kPresentSwapChain : kPresentDetect);
+    injectGpuFailure(kCallCreateSwapChain, seam == kSeamSwapChainFails ? DXGI_ERROR_INVALID_CALL : S_OK);
+    bool lost = seam == kSeamPresentLost || seam == kSeamPresentLostForGood;
+    injectGpuFailure(kCallPresent, lost ? DXGI_ERROR_DEVICE_REMOVED : S_OK);
+    failPipelineStep(seam == kSeamPresentLostForGood ? kStepDevice : kStepNone, DXGI_ERROR_UNSUPPORTED);
+}
+
 LRESULT paneState(PreviewPane* pane, WPARAM which, LPARAM lines) {
+    if (which == 6) {
+        setSeam(lines);
+        return 0;
+    }
+    ViewState* view = pane->view ? viewStateOf(pane->view) : nullptr;
+    uint32_t viewFrames = view ? view->framesShown - pane->viewFramesBefore : 0;
     HeldLock held(&pane->lock);
-    if (which == 0) return pane->frames;
+    if (which == 0) return pane->frames + viewFrames;
+    if (which == 5) return pane->throughView && pane->view && IsWindowVisible(pane->view);
     if (which == 1) return pane->message;
+    if (which == 4) return pane->coarseFrames;
     // The lines go to an address of this process: never for a message from another thread.
     if (which == 3 && InSendMessageEx(nullptr) == ISMEX_NOSEND) {
         memcpy(reinterpret_cast<Utf16*>(lines), pane->sizeLine, sizeof pane->sizeLine);
@@ -473,8 +740,10 @@ LRESULT CALLBACK paneProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         EndPaint(window, &state);
         return 0;
     }
-    case WM_PRINTCLIENT: paint(pane, reinterpret_cast<HDC>(wParam)); return 0;
+    case WM_PRINTCLIENT: paint(pane, reinterpret_cast<HDC>(wParam), true); return 0;
     case kReadMessage: readSlice(pane); return 0;
+    case kViewMeshMessage: showInView(pane); return 0;
+    case kViewProblemMessage: answerViewReport(pane, wParam != 0); return 0;
     case WM_TIMER:
         if (wParam != kReadTimer) break;
         KillTimer(window, kReadTimer);
@@ -495,7 +764,11 @@ LRESULT CALLBACK paneProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         pane->dragging = false;
         return 0;
     case WM_CAPTURECHANGED: pane->dragging = false; return 0;
-    case WM_MOUSEWHEEL: zoomBy(pane, GET_WHEEL_DELTA_WPARAM(wParam)); return 0;
+    case WM_MOUSEWHEEL:
+        // The pane has the focus, the view the picture.
+        if (pane->view && IsWindowVisible(pane->view)) return SendMessageW(pane->view, message, wParam, lParam);
+        zoomBy(pane, GET_WHEEL_DELTA_WPARAM(wParam));
+        return 0;
     case kPaneStateMessage: return paneState(pane, wParam, lParam);
     default: break;
     }
@@ -517,11 +790,14 @@ bool registerPaneClass() {
 
 }  // namespace
 
-HRESULT openPreviewPane(HWND parent, const RECT* rect, IStream* stream, const PaneLook* look, PreviewPane** out) {
+HRESULT openPreviewPane(HWND parent, const RECT* rect, IStream* stream, const PaneLook* look, HWND* keptView,
+                        PreviewPane** out) {
     *out = nullptr;
     PreviewPane* pane = static_cast<PreviewPane*>(allocBytes(sizeof(PreviewPane)));
     if (!pane) return E_OUTOFMEMORY;
     memset(pane, 0, sizeof *pane);
+    pane->spareView = *keptView;
+    *keptView = nullptr;
     InitializeSRWLock(&pane->lock);
     pane->keepGoing = 1;
     pane->look = *look;
@@ -530,12 +806,12 @@ HRESULT openPreviewPane(HWND parent, const RECT* rect, IStream* stream, const Pa
     pane->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HWND made = nullptr;
     if (pane->wake && registerPaneClass())
-        made = CreateWindowExW(0, kPaneClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, rect->left, rect->top,
+        made = CreateWindowExW(0, kPaneClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, rect->left, rect->top,
                                rect->right - rect->left, rect->bottom - rect->top, parent, nullptr, serverModule(), pane);
     pane->window = made;
     if (!made) {
         HRESULT result = HRESULT_FROM_WIN32(GetLastError());
-        closePreviewPane(pane);
+        *keptView = closePreviewPane(pane);
         return FAILED(result) ? result : E_FAIL;
     }
     chooseFont(pane);
@@ -563,25 +839,42 @@ HWND paneWindow(const PreviewPane* pane) {
     return pane->window;
 }
 
-void closePreviewPane(PreviewPane* pane) {
+HWND closePreviewPane(PreviewPane* pane) {
     pane->keepGoing = 0;
     if (pane->thread) {
         SetEvent(pane->wake);
         WaitForSingleObject(pane->thread, INFINITE);
         CloseHandle(pane->thread);
     }
+    // A working view is kept, hidden and empty, beside the pane in the host's window.
+    HWND kept = pane->spareView;
+    if (pane->view && pane->throughView) {
+        kept = pane->view;
+        clearMeshes(kept);
+        setViewSink(kept, nullptr);
+        ShowWindow(kept, SW_HIDE);
+        SetParent(kept, GetParent(pane->window));
+    }
     if (pane->window) {
         SetWindowLongPtrW(pane->window, GWLP_USERDATA, 0);
-        DestroyWindow(pane->window);
+        DestroyWindow(pane->window);  // the view's meshes go with it, before their heap
     }
+    if (pane->uploaded) releaseGpuMesh(pane->uploaded);
+    if (pane->part.heap) destroyPrivateHeap(pane->part.heap);
     if (pane->stream) pane->stream->Release();
     freeBytes(pane->bytes);
     freeBytes(pane->shown);
     if (pane->font) DeleteObject(pane->font);
     if (pane->wake) CloseHandle(pane->wake);
     freeBytes(pane);
+    return kept;
 }
 
-void unregisterPaneClass() {
+void releaseKeptView(HWND view) {
+    if (view && viewStateOf(view)) DestroyWindow(view);
+}
+
+void unregisterPaneClasses() {
     UnregisterClassW(kPaneClass, serverModule());
+    UnregisterClassW(kViewClassName, serverModule());
 }

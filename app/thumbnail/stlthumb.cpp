@@ -8,14 +8,13 @@
 #include <shlobj.h>
 #include <thumbcache.h>
 
-#include <new>
-
 #include "app/thumbnail/preview_handler.h"
 #include "app/thumbnail/preview_pane.h"
 #include "app/thumbnail/server_module.h"
 #include "app/thumbnail/shell_registration.h"
 #include "app/thumbnail/thumbnail_image.h"
 #include "core/memory.h"
+#include "view/device_work.h"
 #include "view/offscreen_render.h"
 
 namespace {
@@ -24,6 +23,8 @@ constexpr IID kThumbnailProviderId = {0xe357fccd, 0xa995, 0x4576, {0xb0, 0x1f, 0
 constexpr IID kClassFactoryId = {0x00000001, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 volatile LONG moduleCount = 0;
+// The device of a view is made in a second or less, even under Wine.
+constexpr uint32_t kDeviceWorkWaitMs = 5000;
 HMODULE thisModule = nullptr;  // set once when the DLL is loaded
 
 class Provider final : public IThumbnailProvider, public IInitializeWithStream {
@@ -53,13 +54,9 @@ public:
         return static_cast<ULONG>(left);
     }
 
-    // The shell initialises once; the stream is held until the object goes.
+    // The stream is held until the object goes.
     IFACEMETHODIMP Initialize(IStream* newStream, DWORD) override {
-        if (!newStream) return E_INVALIDARG;
-        if (stream) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-        stream = newStream;
-        stream->AddRef();
-        return S_OK;
+        return takeStream(&stream, newStream);
     }
 
     IFACEMETHODIMP GetThumbnail(UINT side, HBITMAP* bitmap, WTS_ALPHATYPE* alphaType) override {
@@ -83,15 +80,6 @@ private:
     volatile LONG references = 1;
     IStream* stream = nullptr;
 };
-
-HRESULT createProvider(REFIID id, void** object) {
-    void* memory = allocBytes(sizeof(Provider));
-    if (!memory) return E_OUTOFMEMORY;
-    Provider* provider = ::new (memory) Provider();  // placement only: the block is the heap's
-    HRESULT result = provider->QueryInterface(id, object);
-    provider->Release();
-    return result;
-}
 
 // One factory per class, each static; its references are module locks.
 class Factory final : public IClassFactory {
@@ -130,7 +118,7 @@ private:
     HRESULT (*create)(REFIID, void**);
 };
 
-constinit Factory thumbnailFactory(createProvider);  // constant-initialised: nothing runs before DllMain
+constinit Factory thumbnailFactory(createServerObject<Provider>);  // constant-initialised: nothing runs before DllMain
 constinit Factory previewFactory(createPreviewHandler);
 
 }  // namespace
@@ -153,9 +141,11 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID id, void** object) {
 
 STDAPI DllCanUnloadNow() {
     if (moduleCount != 0) return S_FALSE;
+    // A pane's view may still be making its device on a pool thread, in this code.
+    if (!awaitDeviceWork(kDeviceWorkWaitMs)) return S_FALSE;
     // The pictures' device goes with the module, not with each picture.
     releasePictureDevice();
-    unregisterPaneClass();
+    unregisterPaneClasses();
     return S_OK;
 }
 
