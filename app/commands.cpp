@@ -5,6 +5,7 @@
 #include "app/key_help.h"
 #include "app/load_progress.h"
 #include "app/menu_state.h"
+#include "app/model_saving.h"
 #include "app/open_files.h"
 #include "app/part_colors.h"
 #include "app/print_menus.h"
@@ -196,6 +197,7 @@ bool runMenuCommand(MainDialogState* state, WORD id, bool byKey) {
     case kCommandPlaceOnFace: setPlaceMode(view, slotInUse(&state->model, 0) && !placeMode(view)); break;
     case kCommandUndoPlacement: undoPlacement(view); break;
     case kCommandSavePicture: savePicture(state); break;
+    case kCommandSaveModel: saveModelAs(state); break;
     case kCommandCopyPicture: copyViewPicture(state->dialog, slotInUse(&state->model, 0), &state->sink.self); break;
     case kCommandPreviousFile: stepFile(state, false); break;
     case kCommandNextFile: stepFile(state, true); break;

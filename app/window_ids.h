@@ -64,6 +64,7 @@ enum Command : uint16_t {
     kCommandShowOverhangs = 16675,
     kCommandPlaceOnFace = 16676,
     kCommandUndoPlacement = 16677,
+    kCommandSaveModel = 16678,
     kCommandFirstRecentFile = 16680,  // to 16687, most recent first
     kCommandClearRecentFiles = 16688,
     kCommandKeysAndMouse = 16689,

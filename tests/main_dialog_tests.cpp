@@ -26,6 +26,7 @@
 #include "app/key_routing.h"
 #include "app/load_progress.h"
 #include "app/main_dialog.h"
+#include "app/model_saving.h"
 #include "app/open_files.h"
 #include "app/panel.h"
 #include "app/panel_glyphs.h"
@@ -33,6 +34,8 @@
 #include "app/preferences.h"
 #include "app/view_picture.h"
 #include "app/window_ids.h"
+#include "mesh/surface_check.h"
+#include "tests/load_driver.h"
 #include "tests/package_files.h"
 #include "tests/sink_recorder.h"
 #include "tests/test_files.h"
@@ -992,6 +995,69 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
     EXPECT_TRUE(text(item(kMessagesId)).find(L"Picture saved to " + png + L"\\x.png") == std::wstring::npos);
     clearModel(state_);
     EXPECT_TRUE(grayed(kCommandCopyPicture));
+}
+
+// What the timer does in the modal dialogs of Save as: OK on the repairs
+// step, then the file name typed into the Save dialog and Save pressed.
+std::wstring typedSaveName;
+int saveDialogsSeen = 0;
+
+void CALLBACK answerSaveDialogs(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (HWND options = FindWindowW(L"#32770", L"Save as: repairs")) {
+        ++saveDialogsSeen;
+        PostMessageW(options, WM_COMMAND, IDOK, 0);
+        return;
+    }
+    HWND save = FindWindowW(L"#32770", L"Save as");
+    if (!save) return;
+    ++saveDialogsSeen;
+    KillTimer(nullptr, timer);
+    // The file name box: a combo box (cmb13) in the Explorer-style dialog, an edit (edt1) in the old one.
+    HWND name = GetDlgItem(save, 0x47C);
+    if (!name) name = GetDlgItem(save, 0x480);
+    SetWindowTextW(name, typedSaveName.c_str());
+    PostMessageW(save, WM_COMMAND, IDOK, 0);
+}
+
+// Save as through both dialogs writes a file that loads closed; the messages
+// box says what was repaired and what is still open. A name in a folder that
+// cannot take it keeps the file there and says so.
+TEST_F(MainDialogTest, SaveAsWritesARepairedFileThatLoadsClosed) {
+    EXPECT_TRUE(grayed(kCommandSaveModel));
+    std::vector<TestTriangle> open = cubeTriangles();
+    open.erase(open.begin(), open.begin() + 2);
+    this->open("open.stl", binaryStl(open, "UNITS=mm"));
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_FALSE(grayed(kCommandSaveModel));
+    wchar_t proposed[MAX_PATH];
+    proposeSavePath(&state_->model.parts[0], kSaveBinaryStl, proposed, MAX_PATH);
+    EXPECT_EQ(std::wstring(proposed), wide(folder_.directory() + "open-fixed.stl"));
+    for (const char* name : {"open-fixed.3mf", "open-fixed.stl"}) {
+        SCOPED_TRACE(name);
+        typedSaveName = wide(folder_.directory() + name);
+        saveDialogsSeen = 0;
+        SetTimer(nullptr, 0, 100, answerSaveDialogs);
+        runCommand(state_, kCommandSaveModel, 0);
+        EXPECT_EQ(saveDialogsSeen, 2);
+        std::ifstream in(folder_.directory() + name, std::ios::binary);
+        Loaded saved(std::string(std::istreambuf_iterator<char>(in), {}));
+        ASSERT_TRUE(saved.loaded());
+        EXPECT_EQ(+saved.solid(0).triangleCount, 12u);
+        SurfaceCheck check;
+        ASSERT_TRUE(checkSurface(&saved.part.mesh, &check, nullptr, nullptr, nullptr));
+        EXPECT_TRUE(check.closed);
+        std::wstring messages = text(item(kMessagesId));
+        EXPECT_NE(messages.find(L"Closed 1 hole of 4 edges\r\nNothing is left open\r\nSaved " + typedSaveName),
+                  std::wstring::npos) << messages;
+    }
+    // A read-only file in the way is kept as it was, and the box says why.
+    const std::string kept = folder_.write("kept.stl", "the old bytes");
+    SetFileAttributesW(wide(folder_.directory() + kept).c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(saveModelTo(state_, wide(folder_.directory() + kept).c_str(), RepairChoice{1, 1, 1, 1}));
+    std::ifstream in(folder_.directory() + kept, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the old bytes");
+    EXPECT_NE(text(item(kMessagesId)).find(L"kept.stl could not be written: "), std::wstring::npos);
+    SetFileAttributesW(wide(folder_.directory() + kept).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // A colour change (High Contrast on or off) draws the tree's boxes anew on the window colour.
