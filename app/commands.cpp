@@ -9,6 +9,8 @@
 #include "app/open_files.h"
 #include "app/part_colors.h"
 #include "app/print_menus.h"
+#include "app/slicer_discovery.h"
+#include "app/slicer_menu.h"
 #include "app/recent_files.h"
 #include "app/view_picture.h"
 #include "app/window_ids.h"
@@ -239,6 +241,8 @@ bool runMenuCommand(MainDialogState* state, WORD id, bool byKey) {
         if (Setting setting; settingToggledBy(id, &setting)) toggleSetting(state, setting);
         else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
             openRecentFile(state, id - kCommandFirstRecentFile);
+        else if (id >= kCommandFirstSlicer && id < kCommandFirstSlicer + kSlicerKinds)
+            openInSlicer(state, id - kCommandFirstSlicer);
         else return false;
     }
     return true;

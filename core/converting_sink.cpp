@@ -239,6 +239,15 @@ Utf16* appendSaveNote(Utf16* out, StatusCode code, const SaveNote* note) {
     return widenBytes(out, "; nothing was changed", kPrefixUnits);
 }
 
+Utf16* appendSlicerFailure(Utf16* out, const SaveNote* note) {
+    out = appendPath(widenBytes(out, "Open in slicer error: ", kPrefixUnits), note->path);
+    out = widenBytes(out, " could not be started: ", kPrefixUnits);
+    uint32_t written = systemErrorText(note->error, out, kTextUnits / 4);
+    out = written ? out + written : appendDecimal(widenBytes(out, "system error ", kPrefixUnits), note->error);
+    while (out[-1] == ' ') --out;  // Windows ends its texts with a space
+    return out;
+}
+
 // "Turned 36 faces outwards; dropped 12 triangles without area; closed 2 holes of 18 edges".
 Utf16* appendRepairs(Utf16* out, const RepairCounts* counts) {
     Utf16* start = out;
@@ -348,6 +357,10 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
     case kErrSaveTooLarge:
         if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendSaveNote(out, code, reinterpret_cast<const SaveNote*>(argument));
+        break;
+    case kErrSlicerNotStarted:
+        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
+        out = appendSlicerFailure(out, reinterpret_cast<const SaveNote*>(argument));
         break;
     case kInfoRepaired:
     case kInfoStillOpen:

@@ -107,6 +107,8 @@ constexpr StatusCode kInfoRepaired = 0x10000a01;
 constexpr StatusCode kInfoStillOpen = 0x10000a02;
 constexpr StatusCode kWarnSaveUnitUnknown = 0x40000a00;  // argument: the part's file name, terminated
 constexpr StatusCode kErrSaveNothing = 0x80000a02;
+// Open in slicer: the slicer's program would not start; a SaveNote* (its path, the system error).
+constexpr StatusCode kErrSlicerNotStarted = 0x80000a03;
 
 // Answers non-zero to go on, 0 to stop. backTrace is set for error codes only.
 typedef intptr_t (*SinkCallback)(void* userData, StatusCode code, uintptr_t argument,
