@@ -85,8 +85,8 @@ void showAbout(HWND dialog) {
     wchar_t text[512];
     wsprintfW(text,
               L"%s %hs\r\n\r\n"
-              L"Published 2026 by Veldmark.\r\n\r\n"
-              L"Visit the Veldmark web site for updates.",
+              L"A viewer of STL and 3MF files for 3D printing.\r\n\r\n"
+              L"Published 2026 by Veldmark.",
               kApplicationTitle, STLV_VERSION_TEXT);
     MessageBoxW(dialog, text, L"About", MB_OK | MB_SETFOREGROUND);
 }

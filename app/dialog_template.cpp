@@ -97,7 +97,8 @@ void buildKeyHelpTemplate(WORD* buffer, WORD listId) {
     };
     TemplateWriter writer(buffer);
     const short place[4] = {0, 0, 240, 260};
-    writeHeader(&writer, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER, 0,
+    // Resizable: it opens as large as its rows need, and a user may want it smaller.
+    writeHeader(&writer, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_SHELLFONT | DS_CENTER, 0,
                 sizeof controls / sizeof controls[0], place, L"Keys and mouse");
     for (const DialogControl& control : controls) writeControl(&writer, control);
 }

@@ -83,20 +83,71 @@ void writeAction(Writer* writer, const CommandRow& row) {
     writeMenuText(writer, text);
 }
 
+// The margins and the OK button's size, in the dialog's own units.
+struct KeyHelpLayout {
+    SIZE margin;
+    RECT button;
+};
+
+KeyHelpLayout keyHelpLayout(HWND dialog) {
+    KeyHelpLayout layout{{7, 7}, {0, 0, 50, 14}};
+    RECT margin = {0, 0, layout.margin.cx, layout.margin.cy};
+    MapDialogRect(dialog, &margin);
+    layout.margin = SIZE{margin.right, margin.bottom};
+    MapDialogRect(dialog, &layout.button);
+    return layout;
+}
+
+// OK in the lower right corner, the list filling the rest.
+void placeKeyHelpControls(HWND dialog) {
+    RECT client;
+    GetClientRect(dialog, &client);
+    KeyHelpLayout layout = keyHelpLayout(dialog);
+    SIZE margin = layout.margin;
+    RECT button = layout.button;
+    MoveWindow(GetDlgItem(dialog, IDOK), client.right - margin.cx - button.right,
+               client.bottom - margin.cy - button.bottom, button.right, button.bottom, TRUE);
+    MoveWindow(GetDlgItem(dialog, kListId), margin.cx, margin.cy, client.right - 2 * margin.cx,
+               client.bottom - 3 * margin.cy - button.bottom, TRUE);
+}
+
+// The window made as large as its rows and columns need at its DPI, within
+// the work area of its monitor (where the list scrolls instead), centred there.
+void fitKeyHelpToRows(HWND dialog) {
+    HWND list = GetDlgItem(dialog, kListId);
+    int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    RECT item = {LVIR_BOUNDS, 0, 0, 0}, header = {0, 0, 0, 0};
+    if (!rows || !SendMessageW(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item))) return;
+    GetWindowRect(reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)), &header);
+    RECT listWindow, listClient;
+    GetWindowRect(list, &listWindow);
+    GetClientRect(list, &listClient);
+    int columns = 0;
+    for (int column = 0; column < 2; ++column) columns += static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+    // The list's border, a scroll bar's room in case the screen is too low, a pixel to spare.
+    int frameX = (listWindow.right - listWindow.left) - listClient.right, frameY = (listWindow.bottom - listWindow.top) - listClient.bottom;
+    int listWidth = columns + frameX + GetSystemMetrics(SM_CXVSCROLL) + 1;
+    int listHeight = (header.bottom - header.top) + rows * (item.bottom - item.top) + frameY + 1;
+    KeyHelpLayout layout = keyHelpLayout(dialog);
+    RECT frame = {0, 0, listWidth + 2 * layout.margin.cx, listHeight + 3 * layout.margin.cy + layout.button.bottom};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+    RECT work = monitor.rcWork;
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    if (width > work.right - work.left) width = work.right - work.left;
+    if (height > work.bottom - work.top) height = work.bottom - work.top;
+    SetWindowPos(dialog, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CALLBACK keyHelpProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG: {
         HWND list = GetDlgItem(dialog, kListId);
-        RECT client, button;
-        GetClientRect(dialog, &client);
-        HWND ok = GetDlgItem(dialog, IDOK);
-        SIZE margin = {MulDiv(7, LOWORD(GetDialogBaseUnits()), 4), MulDiv(7, HIWORD(GetDialogBaseUnits()), 8)};
-        button = {0, 0, 50, 14};
-        MapDialogRect(dialog, &button);
-        MoveWindow(ok, client.right - margin.cx - button.right, client.bottom - margin.cy - button.bottom,
-                   button.right, button.bottom, FALSE);
-        MoveWindow(list, margin.cx, margin.cy, client.right - 2 * margin.cx,
-                   client.bottom - 3 * margin.cy - button.bottom, FALSE);
+        placeKeyHelpControls(dialog);
         SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
         const wchar_t* headings[] = {L"Key or mouse", L"Action"};
         for (int column = 0; column < 2; ++column) {
@@ -120,8 +171,12 @@ INT_PTR CALLBACK keyHelpProcedure(HWND dialog, UINT message, WPARAM wParam, LPAR
         }
         SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
         SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE_USEHEADER);
+        fitKeyHelpToRows(dialog);
         return TRUE;
     }
+    case WM_SIZE:
+        placeKeyHelpControls(dialog);
+        return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) EndDialog(dialog, 0);
         return TRUE;

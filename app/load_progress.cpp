@@ -7,6 +7,7 @@
 #include "app/menu_state.h"
 #include "app/part_colors.h"
 #include "app/part_tree.h"
+#include "app/recent_files.h"
 #include "app/window_ids.h"
 #include "core/log_sink.h"
 #include "view/gpu_mesh.h"
@@ -36,6 +37,10 @@ void installParts(MainDialogState* state, int first) {
     if (first == 0) {
         CameraAngles start = readStartAngles(state->preferences.keys);
         resetView(view, start.yaw, start.pitch);
+        // Another model: the last one's plane would cut it anywhere.
+        SectionPlane section = viewSection(view);
+        section.on = 0;
+        setViewSection(view, &section);
     }
     for (int slot = first; slot < usedPartCount(&state->model); ++slot) {
         installMesh(view, static_cast<GpuMesh*>(state->model.parts[slot].gpuMesh), slot == 0);
@@ -55,6 +60,25 @@ void startModelChecks(MainDialogState* state) {
         if (check.state == kCheckPending) check.state = kCheckFailed;
 }
 
+// Parts the model has no free slot for are refused by name, before they go.
+void noteRefusedParts(HWND messages, const ShownModel* model, const LoadJob* job) {
+    int free = kMaxParts - usedPartCount(model);
+    const ModelPart* parts = static_cast<const ModelPart*>(job->parts.data);
+    for (uint64_t i = 0; i < job->parts.used / sizeof(ModelPart); ++i) {
+        if (!parts[i].heap || free-- > 0) continue;
+        appendText(messages, parts[i].fileName ? parts[i].fileName : L"A part");
+        appendText(messages, L": not added; one model holds at most four parts\r\n");
+    }
+}
+
+// The files of the parts from `first` on go to the recent files.
+void rememberNewParts(MainDialogState* state, int first) {
+    const wchar_t* paths[kMaxParts];
+    int count = 0;
+    for (int slot = first; slot < usedPartCount(&state->model); ++slot) paths[count++] = state->model.parts[slot].filePath;
+    rememberLoadedFiles(state->preferences.keys, state->menu, paths, count, &state->sink.self);
+}
+
 // Takes the finished current job's parts into the free slots and shows them.
 void showLoadResult(MainDialogState* state, LoadJob* job) {
     Panel* panel = &state->panel;
@@ -65,6 +89,7 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
     bool replace = state->navigation.replaceModel;
     state->navigation.replaceModel = 0;
     if (replace && jobBroughtParts(job)) clearModel(state);
+    noteRefusedParts(messages, model, job);
     int first = takeParts(model, job);
     model->overrideColor = kWhiteNoOverride;
     if (first >= 0) {
@@ -74,6 +99,8 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
             noteEmptySolids(messages, model->parts[slot]);
         }
         model->newestSlot = first;
+        rememberNewParts(state, first);
+        showModelTitle(state->dialog, model);
         showPartFacts(panel, model, first);
         installParts(state, first);
         enablePartControls(panel, model, first);

@@ -54,7 +54,6 @@ void openFiles(MainDialogState* state, const FileNameList* list, bool newListing
     makeWindowTitle(list->path, title);
     SetWindowTextW(state->dialog, title);
     navigation->replaceModel = 1;
-    rememberOpenedFiles(state->preferences.keys, state->menu, list, &state->sink.self);
     if (!startLoad(navigation, &state->panel, list, modelShown(state), &state->sink.self)) {
         showModelTitle(state->dialog, &state->model);
     } else if (newListing) {
@@ -76,7 +75,6 @@ void addPartFiles(MainDialogState* state, const FileNameList* list) {
         appendText(messages, fileNameOf(list->path));
         appendText(messages, L"\r\n");
     }
-    rememberOpenedFiles(state->preferences.keys, state->menu, list, &state->sink.self);
     startLoad(&state->navigation, &state->panel, list, modelShown(state), &state->sink.self);
     updateMenu(state);
 }

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <initializer_list>
+
 #include "app/dialog_layout.h"
 #include "app/panel_glyphs.h"
 #include "app/part_tree.h"
@@ -149,8 +151,18 @@ void showPanelTexts(Panel* panel, const ShownModel* model, bool usUnits) {
 }
 
 void showModelTitle(HWND dialog, const ShownModel* model) {
-    const wchar_t* name = model->parts[0].heap ? model->parts[0].fileName : nullptr;
+    // The parts' names, "desk_lamp.stl + box.stl"; past the title's room the
+    // title ends in an ellipsis.
+    wchar_t names[2 * kTitleUnits];
+    int length = 0;
+    for (int slot = 0; slot < usedPartCount(model); ++slot) {
+        const wchar_t* name = model->parts[slot].fileName;
+        if (!name) continue;
+        for (const wchar_t* piece : {length ? L" + " : L"", name})
+            for (; *piece && length < 2 * kTitleUnits - 1; ++piece) names[length++] = *piece;
+    }
+    names[length] = 0;
     wchar_t title[kTitleUnits];
-    if (name) makeWindowTitle(name, title);
-    SetWindowTextW(dialog, name ? title : kApplicationTitle);
+    if (length) makeWindowTitle(names, title);
+    SetWindowTextW(dialog, length ? title : kApplicationTitle);
 }

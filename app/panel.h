@@ -40,4 +40,5 @@ void showViewArea(const Panel* panel, bool loading, bool modelShown);
 void showPanelTexts(Panel* panel, const ShownModel* model, bool usUnits);
 
 // The title of the shown model, or the bare application title without one.
+// The application's title with the parts' file names.
 void showModelTitle(HWND dialog, const ShownModel* model);

@@ -51,23 +51,39 @@ Utf16* appendPackageKind(Utf16* out, const PackageFacts* package) {
     return widenCountedText(&program, appendUtf16(out, U16(" by ")));
 }
 
+// Each kind of the parts once, in the parts' order ("ASCII STL + binary
+// STL"); 3MF with the program of its first package.
 void writeKindLine(const PanelFacts* facts, Utf16* out) {
     const ShownModel* model = facts->model;
     *out = 0;
-    if (!slotInUse(model, 0)) return;
-    const ModelPart& part = model->parts[model->newestSlot];
-    if (part.format == kFormat3mf) out = appendPackageKind(out, part.package);
-    else out = appendUtf16(out, part.format == kFormatAscii ? U16("ASCII STL") : U16("Binary STL"));
+    const Utf16* start = out;
+    uint32_t written = 0;  // a bit per format
+    for (int slot = 0; slot < usedPartCount(model); ++slot) {
+        const ModelPart& part = model->parts[slot];
+        uint32_t bit = 1u << (part.format & 31);
+        if (written & bit) continue;
+        written |= bit;
+        if (out != start) out = appendUtf16(out, U16(" + "));
+        if (part.format == kFormat3mf) out = appendPackageKind(out, part.package);
+        else if (part.format == kFormatAscii) out = appendUtf16(out, U16("ASCII STL"));
+        else out = appendUtf16(out, out == start ? U16("Binary STL") : U16("binary STL"));
+    }
     *out = 0;
 }
 
-// Where the section cuts, in the files' axes: the view's box is the union of the parts' boxes.
+// Where the section cuts, in the files' axes (the view's box is the union
+// of the parts' boxes), and which side it keeps.
 void writeSectionLine(const PanelFacts* facts, Utf16* out) {
     *out = 0;
     if (!facts->section.on || !facts->viewHasBox || !slotInUse(facts->model, 0)) return;
     int axis = facts->section.axis % 3;
-    formatSectionLine(out, axis, sectionPlace(&facts->section, facts->viewMin, facts->viewMax),
-                      facts->viewMax[axis] - facts->viewMin[axis], facts->usUnits, facts->locale);
+    out = formatSectionLine(out, axis, sectionPlace(&facts->section, facts->viewMin, facts->viewMax),
+                            facts->viewMax[axis] - facts->viewMin[axis], facts->usUnits, facts->locale);
+    const Utf16* side = !sectionCuts(&facts->section) ? U16(", on the model's end: nothing cut")
+                        : facts->section.flip          ? U16(", keeping above")
+                                                       : U16(", keeping below");
+    out = appendUtf16(out, side);
+    *out = 0;
 }
 
 // The union of the parts' boxes.

@@ -114,32 +114,17 @@ void showAndStoreRecentFiles(const HKEY keys[2], HMENU menuBar, const RecentFile
     if (HMENU submenu = recentFilesMenu(menuBar)) showRecentFiles(submenu, list);
 }
 
-void rememberOpenedFiles(const HKEY keys[2], HMENU menuBar, const FileNameList* fileList, const MessageSink* sink) {
-    // The list holds a folder, the first name, and further names after it;
-    // each full path is the folder and a name.
-    const wchar_t* names[kMaxRecentFiles];
-    int count = 0;
-    for (int32_t at = fileList->nameStart; count < kMaxRecentFiles && fileList->path[at];) {
-        names[count++] = fileList->path + at;
-        at = count == 1 ? fileList->nextName : at + lstrlenW(fileList->path + at) + 1;
-        if (at <= 0 || at >= static_cast<int32_t>(kFileListUnits)) break;
-    }
-    wchar_t* path = static_cast<wchar_t*>(allocArray(processHeap(), kFileListUnits, sizeof(wchar_t), sink));
-    if (!path) return;
+void rememberLoadedFiles(const HKEY keys[2], HMENU menuBar, const wchar_t* const* paths, int count,
+                         const MessageSink* sink) {
     RecentFiles list;
     readRecentFiles(keys, &list, sink);
-    size_t folder = static_cast<size_t>(fileList->nameStart);
-    memcpy(path, fileList->path, folder * sizeof(wchar_t));
     for (int k = count - 1; k >= 0; --k) {
-        size_t length = lstrlenW(names[k]);
-        if (folder + length >= kFileListUnits) continue;
-        memcpy(path + folder, names[k], (length + 1) * sizeof(wchar_t));
-        addRecentFile(&list, path, sink);
-        SHAddToRecentDocs(SHARD_PATHW, path);
+        if (!paths[k]) continue;
+        addRecentFile(&list, paths[k], sink);
+        SHAddToRecentDocs(SHARD_PATHW, paths[k]);
     }
     showAndStoreRecentFiles(keys, menuBar, &list, sink);
     clearRecentFiles(&list);
-    freeBytes(path);
 }
 
 void refreshRecentFilesMenu(const HKEY keys[2], HMENU menuBar, const MessageSink* sink) {

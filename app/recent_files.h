@@ -13,8 +13,10 @@ bool writeRecentFiles(const HKEY keys[2], const RecentFiles* list, const Message
 
 // Stores the list and shows it in the File menu's submenu of the menu bar.
 void showAndStoreRecentFiles(const HKEY keys[2], HMENU menuBar, const RecentFiles* list, const MessageSink* sink);
-// Every file of the list, the first one most recent.
-void rememberOpenedFiles(const HKEY keys[2], HMENU menuBar, const FileNameList* list, const MessageSink* sink);
+// Files that loaded, by their whole paths, the first one most recent; a
+// file that fails to load is never remembered.
+void rememberLoadedFiles(const HKEY keys[2], HMENU menuBar, const wchar_t* const* paths, int count,
+                         const MessageSink* sink);
 // Makes the submenu show what is stored (another window may have added to it).
 void refreshRecentFilesMenu(const HKEY keys[2], HMENU menuBar, const MessageSink* sink);
 void forgetRecentFiles(const HKEY keys[2], HMENU menuBar, const MessageSink* sink);

@@ -20,7 +20,7 @@ struct FixedText {
 const FixedText kFixedTexts[] = {
     {kWarnArchicadUnit, "STL warning: bad ArchiCAD metadata (unknown unit); scaling may be incorrect"},
     {kWarnArchicadScale, "STL warning: bad ArchiCAD metadata (unknown scale factor); scaling may be incorrect"},
-    {kWarnMissingEndsolid, "STL warning: missing 'endsolid (name)'"},
+    {kWarnMissingEndsolid, "STL warning: an 'endsolid' line does not repeat the name of its solid"},
     {kWarnEndSpaceSolid, "STL warning: found 'end solid' instead of 'endsolid'"},
     {kWarnUnexpectedEnd, "STL warning: unexpected end of file"},
     {kWarnUnknownUnit, "STL warning: unknown unit; assuming millimeters"},
@@ -173,6 +173,11 @@ Utf16* appendPlacedError(Utf16* out, const PlacedError* placed) {
     for (uint32_t i = 0; name && name[i] && i < kTextUnits - 2 * kPrefixUnits; ++i) *out++ = name[i];
     if (name) out = widenBytes(out, ", ", kPrefixUnits);
     out = appendDecimal(widenBytes(out, "line ", kPrefixUnits), placed->line);
+    if (placed->capitals && placed->capitalsLength && placed->capitalsLength < kPrefixUnits) {
+        out = widenBytes(out, ": '", kPrefixUnits);
+        for (uint32_t i = 0; i < placed->capitalsLength; ++i) *out++ = static_cast<uint8_t>(placed->capitals[i]);
+        return widenBytes(out, "' is in capitals; STL keywords are lower case", kPrefixUnits);
+    }
     return widenBytes(widenBytes(out, ": ", kPrefixUnits), text + kErrorPrefix, kPrefixUnits);
 }
 

@@ -135,6 +135,10 @@ struct PlacedError {
     StatusCode code;
     uint64_t line;          // from 1
     const Utf16* fileName;  // terminated; null when the line need not name the file
+    // An STL keyword written in capitals where the parser stopped, as
+    // written (not terminated); the error then says so instead.
+    const char* capitals;
+    uint32_t capitalsLength;
 };
 // A setting the registry would not take.
 struct SettingFailure {
@@ -173,7 +177,7 @@ static_assert(sizeof(PackageNote) == 56);
 static_assert(sizeof(SaveNote) == 17);
 static_assert(sizeof(RepairCounts) == 64);
 static_assert(sizeof(MessageSink) == 16);
-static_assert(sizeof(PlacedError) == 20);
+static_assert(sizeof(PlacedError) == 32);
 static_assert(sizeof(CountedText) == 16);
 static_assert(sizeof(FileFact) == 16);
 static_assert(sizeof(SettingFailure) == 20);

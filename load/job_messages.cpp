@@ -89,12 +89,47 @@ void initErrorPlacer(ErrorPlacer* placer, const MessageSink* inner, const uint8_
     *placer = ErrorPlacer{MessageSink{placer, placeErrors}, inner, bytes, size, fileName};
 }
 
+namespace {
+
+bool isLetter(uint8_t c) {
+    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+}
+
+bool isBlank(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+bool findCapitalKeyword(const uint8_t* bytes, uint64_t size, uint64_t offset, PlacedError* placed) {
+    static const char* const kKeywords[] = {"solid", "facet",   "normal",   "outer",   "loop",
+                                            "vertex", "endloop", "endfacet", "endsolid"};
+    constexpr uint64_t kLongest = 8;
+    while (offset < size && isBlank(bytes[offset])) ++offset;
+    uint64_t length = 0;
+    bool capital = false;
+    for (; offset + length < size && length <= kLongest && isLetter(bytes[offset + length]); ++length)
+        capital = capital || bytes[offset + length] < 'a';
+    if (!capital || length > kLongest) return false;
+    for (const char* keyword : kKeywords) {
+        uint64_t k = 0;
+        while (k < length && keyword[k] == (bytes[offset + k] | 0x20)) ++k;
+        if (k != length || keyword[k]) continue;
+        placed->line = lineOfOffset(bytes, size, offset);
+        placed->capitals = reinterpret_cast<const char*>(bytes + offset);
+        placed->capitalsLength = static_cast<uint32_t>(length);
+        return true;
+    }
+    return false;
+}
+
 intptr_t placeErrors(void* record, StatusCode code, uintptr_t argument, const Utf16* backTrace) {
     const ErrorPlacer* placer = static_cast<const ErrorPlacer*>(record);
     const MessageSink* inner = placer->inner;
     if (code < kErrExpectedSolid || code > kErrExpectedEndfacet)
         return inner->callback(inner->userData, code, argument, backTrace);
-    PlacedError placed{code, lineOfOffset(placer->bytes, placer->size, argument), placer->fileName};
+    PlacedError placed{code, lineOfOffset(placer->bytes, placer->size, argument), placer->fileName, nullptr, 0};
+    findCapitalKeyword(placer->bytes, placer->size, argument, &placed);
     return inner->callback(inner->userData, kErrAsciiPlaced, reinterpret_cast<uintptr_t>(&placed), backTrace);
 }
 

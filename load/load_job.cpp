@@ -109,8 +109,14 @@ bool endsWith3mf(const Utf16* name) {
     return true;
 }
 
-// Why a file that detection refused cannot be shown.
+// Why a file that detection refused cannot be shown: a text that starts
+// with SOLID is told it is in capitals.
 void reportUnreadableFile(const MessageSink* sink, const Utf16* path, const uint8_t* view, uint64_t viewSize) {
+    PlacedError placed{kErrExpectedSolid, 1, fileNameOf(path), nullptr, 0};
+    if (findCapitalKeyword(view, viewSize, 0, &placed) && (placed.capitals[0] | 0x20) == 's') {
+        report(sink, kErrAsciiPlaced, reinterpret_cast<uintptr_t>(&placed));
+        return;
+    }
     FileFact fact{fileNameOf(path), missingBinaryBytes(view, viewSize)};
     StatusCode code = viewSize == 0 ? kErrEmptyFile : fact.count ? kErrTruncatedBinary
                     : endsWith3mf(fact.fileName) ? kErrNot3mf : kErrNotStl;

@@ -88,6 +88,9 @@ void closeMessageCap(MessageCap* cap);
 void initErrorPlacer(ErrorPlacer* placer, const MessageSink* inner, const uint8_t* bytes, uint64_t size,
                      const Utf16* fileName);
 intptr_t placeErrors(void* placer, StatusCode code, uintptr_t argument, const Utf16* backTrace);
+// An STL keyword in capitals at `offset` (after blanks), which the parser
+// refuses: its place and spelling go into `placed`. False for anything else.
+bool findCapitalKeyword(const uint8_t* bytes, uint64_t size, uint64_t offset, PlacedError* placed);
 
 // Builds the list of one file; false when the path (with its terminator)
 // does not fit into 32765 units.

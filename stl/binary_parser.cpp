@@ -8,6 +8,8 @@ namespace {
 
 constexpr uint32_t kMaxSolids = 0x7FFFFFFF;
 constexpr uint16_t kColourBits = 0x7FFF;
+// Two spaces: the word of writers that pad each record with text.
+constexpr uint16_t kTextPadding = 0x2020;
 
 uint32_t readUint32(const uint8_t* bytes) {
     return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
@@ -20,17 +22,35 @@ bool hasNonZeroComponent(const uint8_t* record) {
     return normal[0] != 0.0f || normal[1] != 0.0f || normal[2] != 0.0f;
 }
 
-uint16_t colourBits(const uint8_t* record) {
-    return static_cast<uint16_t>((record[48] | record[49] << 8) & kColourBits);
+uint16_t attributeWord(const uint8_t* record) {
+    return static_cast<uint16_t>(record[48] | record[49] << 8);
 }
+
+// Whether a block's attribute words are colours. The padding word never is;
+// of the others, one value shared by every face is a writer's constant, not
+// a colour (a lone face keeps its colour unless it is none or all bits).
+struct ColourVote {
+    uint32_t words;  // not padding
+    uint16_t first;
+    bool differ;
+    void add(uint16_t word) {
+        if (word == kTextPadding) return;
+        uint16_t colour = static_cast<uint16_t>(word & kColourBits);
+        if (words++ == 0) first = colour;
+        else differ = differ || colour != first;
+    }
+    bool coloured() const {
+        if (differ) return true;
+        return words == 1 && first != 0 && first != kColourBits;
+    }
+};
 
 // One pass over a block's records: normals, colours and progress, and the
 // corners with the attribute copied out.
 void copyBlock(StlSolid* solid, const uint8_t* records, uint32_t count, const MessageSink* sink) {
     uint8_t* out = reinterpret_cast<uint8_t*>(solid->triangles);
     bool anyNormal = false;
-    bool allZero = true;
-    bool allUncoloured = true;
+    ColourVote colours{0, 0, false};
     uint32_t step = count / 1000 + 1;
     uint32_t nextReport = 0;
     uintptr_t reports = 0;
@@ -42,12 +62,10 @@ void copyBlock(StlSolid* solid, const uint8_t* records, uint32_t count, const Me
         const uint8_t* record = records + uint64_t{i} * kBinaryTriangleSize;
         memcpy(out + uint64_t{i} * sizeof(StlTriangle), record + kBinaryCornersAt, sizeof(StlTriangle));
         anyNormal = anyNormal || hasNonZeroComponent(record);
-        uint16_t colour = colourBits(record);
-        allZero = allZero && colour == 0;
-        allUncoloured = allUncoloured && colour == kColourBits;
+        colours.add(attributeWord(record));
     }
     solid->hasNormals = anyNormal;
-    solid->hasColours = count != 0 && !allZero && !allUncoloured;
+    solid->hasColours = colours.coloured();
 }
 
 bool failParse(StlMesh* mesh, HeapHandle heap) {

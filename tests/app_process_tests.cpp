@@ -293,6 +293,7 @@ TEST_F(ViewerProcessTest, AFailedOpenSaysWhyAndKeepsTheShownModel) {
 TEST_F(ViewerProcessTest, TriangleColoursOffShowTheMaterialColour) {
     std::vector<TestTriangle> triangles = cubeTriangles();
     for (TestTriangle& triangle : triangles) triangle.attribute = 0x0421;  // 1 of 31 in each channel
+    triangles[0].attribute = 0x0422;  // one value on every face would be no colour
     Process viewer;
     ASSERT_TRUE(viewer.start(quoted(folder_.directory() + folder_.write("dark.stl", binaryStl(triangles)))));
     HWND window = waitForWindow(viewer);

@@ -107,6 +107,14 @@ TEST(BinaryParser, EveryBlockBecomesOneSolid) {
         {"NaN in the last record", binaryStl({facet(0, 0, 0), facet(0, 0, 0), facet(0, 0, kNaN, 1)}), {{3, 1, 1}}},
         {"none and all bits", binaryStl({facet(0, 0, tiny, 0x8000), facet(0, 0, 0, 0x7FFF)}), {{2, 1, 1}}},
         {"one record with colour", binaryStl({facet(0, 0, 0, 0x8001)}), {{1, 1, 0}}},
+        // A value every face shares, and the padding of writers that fill records with text, are no colours.
+        {"one colour on every face", binaryStl({facet(0, 0, 0, 0x4E73), facet(0, 0, 0, 0x4E73)}), {{2, 0, 0}}},
+        {"two spaces on every face", binaryStl({facet(0, 0, 0, 0x2020), facet(0, 0, 0, 0x2020)}), {{2, 0, 0}}},
+        {"two spaces on a lone face", binaryStl({facet(0, 0, 0, 0x2020)}), {{1, 0, 0}}},
+        {"two spaces beside one colour", binaryStl({facet(0, 0, 0, 0x2020), facet(0, 0, 0, 0x001F),
+                                                    facet(0, 0, 0, 0x001F)}), {{3, 0, 0}}},
+        {"two spaces beside two colours", binaryStl({facet(0, 0, 0, 0x2020), facet(0, 0, 0, 0x001F),
+                                                     facet(0, 0, 0, 0x03E0)}), {{3, 1, 0}}},
         {"a normal along y only", binaryStl({facet(0, 0, 0), facet(0, -1, 0)}), {{2, 0, 1}}},
     };
     for (const Case& c : cases) {

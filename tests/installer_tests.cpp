@@ -62,6 +62,22 @@ std::wstring productVersion(const std::wstring& product) {
     return text;
 }
 
+// The folder a shortcut starts its program in; empty if it cannot be read.
+std::wstring shortcutWorkingFolder(const std::wstring& path) {
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    wchar_t folder[MAX_PATH] = L"";
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+        SUCCEEDED(file->Load(path.c_str(), STGM_READ)))
+        link->GetWorkingDirectory(folder, MAX_PATH);
+    if (file) file->Release();
+    if (link) link->Release();
+    return folder;
+}
+
 std::wstring knownFolder(REFKNOWNFOLDERID id) {
     wchar_t* path = nullptr;
     std::wstring result;
@@ -141,6 +157,10 @@ TEST_F(InstallerTest, InstallsPerUserUpgradesRefusesADowngradeAndUninstallsClean
     const std::vector<std::wstring> files = {folder + L"stlview.exe", folder + L"stlview.com", folder + L"stlthumb.dll",
                                              folder + L"stlinfo.exe", folder + L"README.txt", shortcut};
     for (const std::wstring& file : files) EXPECT_TRUE(std::filesystem::exists(file)) << file.c_str();
+    // File > Open from the Start menu begins in Documents, not the install folder.
+    std::wstring documents = knownFolder(FOLDERID_Documents), workingFolder = shortcutWorkingFolder(shortcut);
+    if (!workingFolder.empty() && workingFolder.back() == L'\\') workingFolder.pop_back();
+    EXPECT_EQ(workingFolder, documents);
     const struct {
         std::wstring key, name, value;
     } values[] = {

@@ -154,6 +154,13 @@ TEST_F(LoadJobTest, EveryKindOfFileSaysWhatItIs) {
          u"STL error: line 7: expected 'vertex' keyword; aborting\r\n"},
         {"last line without its end", "solid x\n" + kAsciiFacet + "endsolix", false,
          u"STL error: line 9: expected either 'facet' or 'endsolid' keyword; aborting\r\n"},
+        // Keywords in capitals are refused, saying why.
+        {"SOLID in capitals", "\nSOLID x\n" + kAsciiFacet + "ENDSOLID x\n", false,
+         u"STL error: f.stl, line 2: 'SOLID' is in capitals; STL keywords are lower case\r\n"},
+        {"a last facet in capitals", "solid x\n" + kAsciiFacet + "FACET NORMAL 0 0 1\n", false,
+         u"STL error: line 9: 'FACET' is in capitals; STL keywords are lower case\r\n"},
+        {"Endloop capitalised", "solid x\n" + kAsciiFacet.substr(0, kAsciiFacet.find("endloop")) + "Endloop\n", false,
+         u"STL error: line 7: 'Endloop' is in capitals; STL keywords are lower case\r\n"},
         // The report itself needs memory and is dropped; the file is skipped all the same.
         {"no memory for the job's parts", binaryStl({unitTriangle()}), false, u"", 0},
     };

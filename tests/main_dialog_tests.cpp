@@ -222,7 +222,7 @@ TEST_F(MainDialogTest, HandOverOpensUpToFourFilesAsPartsAndADropTheFirst) {
     EXPECT_EQ(SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 1);
     EXPECT_EQ(state_->navigation.currentJob, nullptr);  // nothing opens inside the sender's call
     ASSERT_TRUE(waitFor([] { return usedPartCount(&state_->model) == 4 && !state_->navigation.currentJob; }));
-    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl + b.stl + c.stl + d.stl");
     EXPECT_NE(text(item(kMessagesId)).find(wide(kFilesLeftOutText)), std::wstring::npos);
 
     HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (paths.size() + 1) * sizeof(wchar_t));
@@ -300,7 +300,8 @@ std::vector<std::wstring> recentMenu(HMENU menuBar) {
 }
 
 // Every route in: the hand-over, a drop, the menu itself; a file that is gone
-// leaves the list with a line in the messages box; Clear list empties it.
+// leaves the list with a line in the messages box, one that fails to load
+// never enters it; Clear list empties it.
 TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
     // Opening the File menu shows what is stored now, which earlier tests emptied.
     SendMessageW(dialog_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(GetSubMenu(state_->menu, 0)), 0);
@@ -337,6 +338,11 @@ TEST_F(MainDialogTest, RecentFilesFollowEveryOpenAndOpenAgainFromTheMenu) {
     EXPECT_EQ(recentMenu(state_->menu),
               (std::vector<std::wstring>{L"&1 a.stl \u2013 " + here, L"&2 b && c.stl \u2013 " + there, L"-",
                                          L"&Clear list"}));
+
+    // A file that fails to load is not remembered.
+    open("broken.stl", "solid broken\nfacet normal x\n");
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(recentMenu(state_->menu)[0], L"&1 a.stl \u2013 " + here);
 
     runCommand(state_, kCommandClearRecentFiles, 0);
     EXPECT_EQ(recentMenu(state_->menu), std::vector<std::wstring>{L"&Clear list"});
@@ -449,22 +455,32 @@ TEST(KeyHelp, ListsEveryAcceleratorInTheMenusWordsAsTheReadmeDoes) {
 }
 
 HWND keyHelpWindow = nullptr;
-int keyHelpItems = -1;
+int keyHelpItems = -1, keyHelpRowsShown = -1;
+bool keyHelpColumnsFit = false;
 
 // Runs inside the help window's own message loop: reads it, then closes it.
 void CALLBACK readAndCloseKeyHelp(HWND, UINT, UINT_PTR timer, DWORD) {
     keyHelpWindow = FindWindowW(L"#32770", L"Keys and mouse");
     if (!keyHelpWindow) return;
     KillTimer(nullptr, timer);
-    keyHelpItems = static_cast<int>(SendDlgItemMessageW(keyHelpWindow, 100, LVM_GETITEMCOUNT, 0, 0));
+    HWND list = GetDlgItem(keyHelpWindow, 100);
+    keyHelpItems = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    keyHelpRowsShown = static_cast<int>(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    RECT client;
+    GetClientRect(list, &client);
+    int columns = 0;
+    for (int column = 0; column < 2; ++column) columns += int(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+    keyHelpColumnsFit = columns <= client.right;
     PostMessageW(keyHelpWindow, WM_COMMAND, IDOK, 0);
 }
 
-TEST_F(MainDialogTest, KeysAndMouseOpensAWindowWithEveryRowAndOkClosesIt) {
+TEST_F(MainDialogTest, KeysAndMouseOpensAWindowThatFitsEveryRowAndOkClosesIt) {
     SetTimer(nullptr, 0, 100, readAndCloseKeyHelp);
     runCommand(state_, kCommandKeysAndMouse, 0);
     ASSERT_NE(keyHelpWindow, nullptr);
     EXPECT_EQ(keyHelpItems, static_cast<int>(programKeyRows().size()));
+    EXPECT_GE(keyHelpRowsShown, keyHelpItems);  // every row and both columns whole, without scrolling
+    EXPECT_TRUE(keyHelpColumnsFit);
     EXPECT_FALSE(IsWindow(keyHelpWindow));
 }
 
@@ -698,7 +714,26 @@ TEST_F(MainDialogTest, EscTwiceAfterCtrlMLeavesTheWindowOpen) {
     DestroyAcceleratorTable(table);
 }
 
-TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
+// Another file opens without the last model's section; added parts keep it.
+TEST_F(MainDialogTest, TheSectionEndsWithTheModelAndStaysForAddedParts) {
+    auto sectioned = [] {
+        return viewSection(item(kViewId)).on != 0 && (GetMenuState(state_->menu, kCommandSection, MF_BYCOMMAND) & MF_CHECKED);
+    };
+    folder_.write("second.stl", binaryStl(cubeTriangles()));
+    open("first.stl", binaryStl(cubeTriangles()));
+    ASSERT_TRUE(waitUntilShown());
+    runCommand(state_, kCommandSection, 0);
+    ASSERT_TRUE(sectioned());
+    addPartFiles(state_, folderList(folder_.directory(), {"second.stl"}).get());
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_TRUE(sectioned());
+    open("first.stl", binaryStl(cubeTriangles()));
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_FALSE(sectioned());
+    EXPECT_EQ(text(item(kSectionLineId)), L"");
+}
+
+TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndJoinTheTitle) {
     for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"})
         folder_.write(name, binaryStl(name[0] < 'c' ? cubeTriangles() : std::vector{unitTriangle()}, name));
     std::string dir = folder_.directory();
@@ -727,9 +762,12 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndKeepTheTitle) {
     EXPECT_EQ(text(item(kMessagesId)).substr(0, 7), L"a.stl\r\n");  // each file's messages under its name
     addPartFiles(state_, folderList(dir, {"c.stl", "d.stl", "e.stl"}).get());
     ASSERT_TRUE(waitUntilShown());
-    EXPECT_EQ(usedPartCount(&state_->model), 4);  // the fifth file finds no slot
+    EXPECT_EQ(usedPartCount(&state_->model), 4);  // the fifth file finds no slot, and is told so
+    EXPECT_NE(text(item(kMessagesId)).find(L"e.stl: not added; one model holds at most four parts\r\n"),
+              std::wstring::npos);
     EXPECT_TRUE(grayed(kCommandAddParts));
-    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl");
+    EXPECT_EQ(text(dialog_), kTitleOf + L"a.stl + b.stl + c.stl + d.stl");
+    EXPECT_EQ(text(item(kKindLineId)), L"Binary STL");
     EXPECT_EQ(SendMessageW(item(kTreeId), TVM_GETCOUNT, 0, 0), 8);
     EXPECT_TRUE(IsWindowVisible(item(kFirstSwatchId + 3)));
     // Without a model name in their headers the parts are told apart by their file names.
@@ -1409,6 +1447,7 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
 TEST_F(MainDialogTest, TheTriangleColourBoxOverrulesDarkColours) {
     std::vector<TestTriangle> cube = cubeTriangles();
     for (TestTriangle& triangle : cube) triangle.attribute = 0x0003;  // red 3 of 31, no green, no blue
+    cube[0].attribute = 0x0002;  // one value on every face would be no colour
     open("dark.stl", binaryStl(cube));
     ASSERT_TRUE(waitUntilShown());
     HWND combo = item(kColorsComboId), view = item(kViewId);

@@ -309,16 +309,17 @@ TEST(PrintChoice, TypedDensitiesAndSizes) {
         EXPECT_FALSE(readPrinterSize(bad, size)) << Text(bad).size();
 }
 
-// The kind of the part the latest load brought, the size of all parts'
+// The kinds of the parts, the size of all parts'
 // box in the chosen space and units, and the section within the view's box.
 TEST_F(PanelText, TheKindSizeAndSectionLines) {
     PartSpec ascii = kCube, tall = kCube;
     ascii.format = kFormatAscii;
     tall.size = 0.02f;
+    shown({ascii, tall, kCube});
+    EXPECT_EQ(line(kKindLineId), U16("ASCII STL + binary STL"));  // each kind once
+    shown({tall, ascii});
+    EXPECT_EQ(line(kKindLineId), U16("Binary STL + ASCII STL"));
     shown({ascii, tall});
-    EXPECT_EQ(line(kKindLineId), U16("ASCII STL"));
-    model_.newestSlot = 1;
-    EXPECT_EQ(line(kKindLineId), U16("Binary STL"));
     EXPECT_EQ(line(kSizeLineId), U16("2.0\u2009cm\u2009\u00D7\u20092.0\u2009cm; 2.0\u2009cm tall"));
     facts_.usUnits = true;
     EXPECT_EQ(line(kSizeLineId), U16("0.7874\u2009in\u2009\u00D7\u20090.7874\u2009in; 0.7874\u2009in tall"));
@@ -328,8 +329,12 @@ TEST_F(PanelText, TheKindSizeAndSectionLines) {
     EXPECT_EQ(line(kSectionLineId), U16(""));  // no view to place it in
     facts_.viewHasBox = true;
     for (int axis = 0; axis < 3; ++axis) facts_.viewMax[axis] = 0.02f;
-    // In the unit the size line gives the height in.
-    EXPECT_EQ(line(kSectionLineId), U16("Section at Z = 0.5\u2009cm"));
+    // In the unit the size line gives the height in, with the side kept.
+    EXPECT_EQ(line(kSectionLineId), U16("Section at Z = 0.5\u2009cm, keeping below"));
+    facts_.section.flip = 1;
+    EXPECT_EQ(line(kSectionLineId), U16("Section at Z = 0.5\u2009cm, keeping above"));
+    facts_.section.share = 1;
+    EXPECT_EQ(line(kSectionLineId), U16("Section at Z = 2.0\u2009cm, on the model's end: nothing cut"));
     shown({});
     for (int id : {kKindLineId, kSizeLineId, kSectionLineId}) EXPECT_EQ(line(id), U16("")) << id;
 }

@@ -318,7 +318,8 @@ TEST_F(RenderFrame, SectionCapFillsTheCutOfAClosedSurface) {
     }
 }
 
-// A section that keeps everything draws the same bytes as none. Wireframe
+// A section that keeps everything draws the same bytes as none, and so does
+// one on either end of the box, whichever side it keeps. Wireframe
 // comes first and last: under Wine, plain lines drawn after sectioned frames
 // on one device once came out as strokes across the picture.
 TEST_F(RenderFrame, SectionBeyondTheModelChangesNothing) {
@@ -331,10 +332,11 @@ TEST_F(RenderFrame, SectionBeyondTheModelChangesNothing) {
         camera.frame.rotation[1][2] = 0.6f, camera.frame.rotation[2][1] = -0.6f;
         draw(mesh, camera);
         std::vector<uint32_t> whole = target_.pixels;
-        for (SectionPlane section : {SectionPlane{1, 2, 0, 1.5f}, SectionPlane{1, 0, 1, -0.5f}}) {
+        for (SectionPlane section : {SectionPlane{1, 2, 0, 1.5f}, SectionPlane{1, 0, 1, -0.5f}, SectionPlane{1, 2, 0, 1.0f},
+                                     SectionPlane{1, 2, 0, 0.0f}, SectionPlane{1, 1, 1, 1.0f}}) {
             camera.section = section;
             draw({mesh.gpu}, camera);
-            EXPECT_EQ(target_.pixels, whole) << int(section.axis);
+            EXPECT_EQ(target_.pixels, whole) << int(section.axis) << " " << float(section.share);
         }
         // Past the other end everything goes.
         camera.section = {1, 1, 0, -0.5f};

@@ -215,7 +215,7 @@ inline void render(const GpuPipeline* pipeline, Target* target, const std::vecto
     computeSectionConstants(&camera.section, f.yUp, camera.boundsMin, camera.boundsMax, &section);
     renderFrame(pipeline, camera.mode, meshes, target->colourView, target->depthView,
                 FrameArea{target->width, target->height, 0, 0}, clear,
-                f.centre, f.rotation, f.pan, f.radius, f.zoom, f.yUp, camera.section.on ? &section : nullptr,
+                f.centre, f.rotation, f.pan, f.radius, f.zoom, f.yUp, sectionCuts(&camera.section) ? &section : nullptr,
                 camera.showProblems, camera.overhangs, sink);
     pipeline->context->ClearState();
     ASSERT_TRUE(target->read(pipeline->context));

@@ -36,7 +36,7 @@ TEST(StatusText, Lines) {
     const Text privet{0x041F, 0x0440, 0x0438, 0x0432, 0x0435, 0x0442};
     const FileFact oneByte{U16("part.stl"), 1}, manyBytes{U16("part.stl"), 12345678901};
     const PlacedError line12{kErrExpectedNumber, 12, nullptr}, named{kErrExpectedVertex, 1, U16("b.stl")},
-        notParser{kOutOfMemory, 3, nullptr};
+        notParser{kOutOfMemory, 3, nullptr}, capitals{kErrExpectedEndloop, 2009, nullptr, "ENDLOOP x", 7};
     const SettingFailure notSaved{nullptr, U16("FlipZoom"), 5};
     const std::string d3d = "D3D info: GPU supports Direct3D ";
     const std::string cutShort = "STL error: part.stl: binary STL file cut short, ";
@@ -66,6 +66,8 @@ TEST(StatusText, Lines) {
         {kErrTruncatedBinary, at(&manyBytes), widenAscii(cutShort + "12345678901 bytes missing; aborting")},
         {kErrAsciiPlaced, at(&line12), widenAscii("STL error: line 12: expected a number; aborting")},
         {kErrAsciiPlaced, at(&named), widenAscii("STL error: b.stl, line 1: expected 'vertex' keyword; aborting")},
+        {kErrAsciiPlaced, at(&capitals),
+         widenAscii("STL error: line 2009: 'ENDLOOP' is in capitals; STL keywords are lower case")},
         {kErrAsciiPlaced, at(&notParser), kUnknown}, {kErrAsciiPlaced, 0, kUnknown},
         {kWarnStrayBytes, 3, widenAscii("STL warning: 3 stray bytes after the last triangle block; ignored")},
         {kWarnMessagesLeftOut, 1, widenAscii("STL warning: 1 more message like those above left out")},

@@ -145,6 +145,18 @@ TEST_F(ThumbnailTest, RegisteredServerDrawsTheModelOnATransparentSquare) {
         for (uint32_t pixel : pixels)  // premultiplied: no colour above its alpha
             ASSERT_LE(std::max({pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF}), pixel >> 24);
     }
+    // Records padded with two spaces, as an old Blender exporter wrote them:
+    // the default material, not the navy blue the word would read as.
+    std::vector<TestTriangle> padded = cubeTriangles();
+    for (TestTriangle& triangle : padded) triangle.attribute = 0x2020;
+    TestStream paddedStl(binaryStl(padded, "Binary STL output from Blender"));
+    init = newProvider();
+    std::vector<uint32_t> grey;
+    EXPECT_EQ(thumbnailOf(init, &paddedStl, 64, &grey), S_OK);
+    init->Release();
+    ASSERT_EQ(grey.size(), 64u * 64u);
+    uint32_t middle = grey[32 * 64 + 32];
+    EXPECT_LT(int(middle & 0xFF) - int(middle >> 16 & 0xFF), 20) << std::hex << middle;
 
     ASSERT_EQ(call("DllUnregisterServer"), S_OK);
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kClassKey));

@@ -403,10 +403,11 @@ void renderViewFrame(const ViewState* state, ID3D11RenderTargetView* renderTarge
     memcpy(meshes, state->meshes, sizeof meshes);
     SectionPlane plane = state->section;
     SectionConstants section;
-    if (plane.on) computeSectionConstants(&plane, state->yUp != 0, boundsMin, boundsMax, &section);
+    bool cuts = sectionCuts(&plane);
+    if (cuts) computeSectionConstants(&plane, state->yUp != 0, boundsMin, boundsMax, &section);
     renderFrame(&state->pipeline, state->renderMode, meshes, renderTargetView, depthStencilView, area,
                 clearColour, centre, rotation, pan, state->radius, state->zoom, state->yUp != 0,
-                plane.on ? &section : nullptr, state->showProblems != 0, state->overhangs, state->sink);
+                cuts ? &section : nullptr, state->showProblems != 0, state->overhangs, state->sink);
     drawMarks(state, depthStencilView, area);
 }
 

@@ -27,6 +27,11 @@ float movedSectionShare(float share, float steps, float step) {
     return moved < 0 ? 0 : moved > 1 ? 1 : moved;
 }
 
+bool sectionCuts(const SectionPlane* section) {
+    float share = section->share;
+    return section->on && share != 0.0f && share != 1.0f;
+}
+
 SectionPlane initialSection() {
     SectionPlane section = {0, 2, 0, 0.5f};
     return section;

@@ -39,6 +39,11 @@ float sectionPlace(const SectionPlane* section, const float boundsMin[3], const 
 // one), kept within the box.
 float movedSectionShare(float share, float steps, float step);
 
+// Whether the section cuts anything away: it is on and the plane lies off
+// the box's ends. A plane on an end (where Page Up and Page Down stop) shows
+// the whole model: there the cut would meet the end faces themselves.
+bool sectionCuts(const SectionPlane* section);
+
 // The section of a new view: off, across Z, in the middle.
 SectionPlane initialSection();
 

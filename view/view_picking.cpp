@@ -29,7 +29,7 @@ bool pickInView(const ViewState* state, int32_t x, int32_t y, SurfacePick* pick)
     PickCamera camera;
     framePickCamera(&frame, &camera);
     SectionPlane section = state->section;
-    if (section.on) {
+    if (sectionCuts(&section)) {
         float boundsMin[3], boundsMax[3];
         memcpy(boundsMin, state->boundsMin, sizeof boundsMin);
         memcpy(boundsMax, state->boundsMax, sizeof boundsMax);
