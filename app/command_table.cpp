@@ -21,6 +21,8 @@ const CommandRow kRows[] = {
     {0, 0, L"", 0, 0},
     {0, kCommandSavePicture, L"&Save picture \u2026\tCtrl+S", kCtrl, 'S'},
     {0, kCommandCopyPicture, L"&Copy picture\tCtrl+C", kCtrl, 'C'},
+    {0, kCommandSaveModel, L"Save &as \u2026\tCtrl+Shift+S", kCtrl | FSHIFT, 'S'},
+    {0, kCommandOpenInSlicer, L"Open &in slicer", 0, 0},  // made anew as the menu opens (slicer_menu.h)
     {0, 0, L"", 0, 0},
     {kEnd, kCommandExit, L"&Exit\tEsc", kKey, VK_ESCAPE},
     {MF_POPUP, 0, L"&View", 0, 0},

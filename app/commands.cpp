@@ -5,9 +5,12 @@
 #include "app/key_help.h"
 #include "app/load_progress.h"
 #include "app/menu_state.h"
+#include "app/model_saving.h"
 #include "app/open_files.h"
 #include "app/part_colors.h"
 #include "app/print_menus.h"
+#include "app/slicer_discovery.h"
+#include "app/slicer_menu.h"
 #include "app/recent_files.h"
 #include "app/view_picture.h"
 #include "app/window_ids.h"
@@ -196,6 +199,7 @@ bool runMenuCommand(MainDialogState* state, WORD id, bool byKey) {
     case kCommandPlaceOnFace: setPlaceMode(view, slotInUse(&state->model, 0) && !placeMode(view)); break;
     case kCommandUndoPlacement: undoPlacement(view); break;
     case kCommandSavePicture: savePicture(state); break;
+    case kCommandSaveModel: saveModelAs(state); break;
     case kCommandCopyPicture: copyViewPicture(state->dialog, slotInUse(&state->model, 0), &state->sink.self); break;
     case kCommandPreviousFile: stepFile(state, false); break;
     case kCommandNextFile: stepFile(state, true); break;
@@ -237,6 +241,8 @@ bool runMenuCommand(MainDialogState* state, WORD id, bool byKey) {
         if (Setting setting; settingToggledBy(id, &setting)) toggleSetting(state, setting);
         else if (id >= kCommandFirstRecentFile && id < kCommandFirstRecentFile + kMaxRecentFiles)
             openRecentFile(state, id - kCommandFirstRecentFile);
+        else if (id >= kCommandFirstSlicer && id < kCommandFirstSlicer + kSlicerKinds)
+            openInSlicer(state, id - kCommandFirstSlicer);
         else return false;
     }
     return true;

@@ -117,3 +117,21 @@ void buildQuestionTemplate(WORD* buffer, const wchar_t* title, WORD labelId, WOR
                 title);
     for (int k = 0; k < 4; ++k) writeControl(&writer, controls[k], places[k]);
 }
+
+void buildRepairOptionsTemplate(WORD* buffer, WORD firstBoxId, const wchar_t* const labels[kRepairOptions]) {
+    TemplateWriter writer(buffer);
+    const short place[4] = {0, 0, 220, 27 + 14 * kRepairOptions};
+    writeHeader(&writer, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER, 0,
+                kRepairOptions + 2, place, L"Save as: repairs");
+    for (int k = 0; k < kRepairOptions; ++k) {
+        const short box[4] = {7, static_cast<short>(7 + 14 * k), 206, 12};
+        DialogControl control{static_cast<WORD>(firstBoxId + k), nullptr, kButtonAtom, labels[k],
+                              kShown | WS_TABSTOP | BS_AUTOCHECKBOX, 0, kInViewArea, 0, 0, 0, 0};
+        writeControl(&writer, control, box);
+    }
+    const short y = static_cast<short>(9 + 14 * kRepairOptions);
+    const short ok[4] = {109, y, 50, 14}, cancel[4] = {163, y, 50, 14};
+    writeControl(&writer, {IDOK, nullptr, kButtonAtom, L"OK", kShown | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kInViewArea, 0, 0, 0, 0}, ok);
+    writeControl(&writer, {IDCANCEL, nullptr, kButtonAtom, L"Cancel", kShown | WS_TABSTOP, 0, kInViewArea, 0, 0, 0, 0}, cancel);
+}
+

@@ -14,3 +14,8 @@ void buildKeyHelpTemplate(WORD* buffer, WORD listId);
 // (`editId`), OK and Cancel, at their places in dialog units.
 constexpr size_t kQuestionTemplateWords = 512;
 void buildQuestionTemplate(WORD* buffer, const wchar_t* title, WORD labelId, WORD editId);
+
+// Save as: a check box per repair (ids `firstBoxId` on), OK and Cancel.
+constexpr size_t kRepairOptionsTemplateWords = 768;
+constexpr int kRepairOptions = 4;
+void buildRepairOptionsTemplate(WORD* buffer, WORD firstBoxId, const wchar_t* const labels[kRepairOptions]);

@@ -15,6 +15,7 @@
 #include "app/part_tree.h"
 #include "app/print_menus.h"
 #include "app/recent_files.h"
+#include "app/slicer_menu.h"
 #include "app/window_dpi.h"
 #include "app/window_ids.h"
 #include "core/log_sink.h"
@@ -203,8 +204,10 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         // Another window of the program may have opened files since; a
         // click in the view may have stopped the rotation.
         if (!state) return FALSE;
-        if (reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0))
+        if (reinterpret_cast<HMENU>(wParam) == GetSubMenu(state->menu, 0)) {
             refreshRecentFilesMenu(state->preferences.keys, state->menu, &state->sink.self);
+            refreshSlicerMenu(state);  // a slicer may have been installed or removed since
+        }
         updateMenu(state);
         return FALSE;
     case WM_ACTIVATE:

@@ -28,7 +28,7 @@ void updateMenu(const MainDialogState* state) {
     const Preferences* preferences = &state->preferences;
     int parts = usedPartCount(&state->model);
     enable(menu, kCommandAddParts, parts > 0 && parts < kMaxParts);
-    for (UINT command : {kCommandSavePicture, kCommandCopyPicture}) enable(menu, command, parts > 0);
+    for (UINT command : {kCommandSavePicture, kCommandCopyPicture, kCommandSaveModel}) enable(menu, command, parts > 0);
     for (UINT command : {kCommandPreviousFile, kCommandNextFile})
         enable(menu, command, state->navigation.folderListing != nullptr);
     // The submenu holds a first entry exactly while there are recent files.

@@ -194,12 +194,16 @@ constexpr wchar_t kUsage[] =
     L"               [--view start|top|bottom|left|right|front|back] [--background RRGGBB]\r\n"
     L"               [--section x|y|z=LENGTH|SHARE%] [--section-flip] [--overhangs] FILE...\r\n"
     L"         writes a PNG of up to four files as the window would show them, without a window\r\n"
+    L"       stlview --save OUT.stl|OUT.3mf [--repair] FILE...\r\n"
+    L"         saves up to four files as one model in millimetres, as File > Save as does,\r\n"
+    L"         with faces turned outwards, triangles without area dropped and small holes closed\r\n"
+    L"         when --repair is given\r\n"
     L"       stlview --version\r\n"
     L"         prints the version\r\n"
     L"       stlview --help (or -h, /?)\r\n"
     L"         prints this text";
 // Beside the picture options, the ones the start answers before any window.
-constexpr wchar_t kOtherOptions[] = L", --version, --help";
+constexpr wchar_t kOtherOptions[] = L", --version, --help, --save, --repair";
 
 // What is wrong with a command line: what it is about and, if needed, why.
 struct CommandLineFault {
@@ -290,8 +294,8 @@ intptr_t writeToConsole(void* output, StatusCode code, uintptr_t argument, const
     return 1;
 }
 
-// One file through a load job of its own, so that each failure is known;
-// its messages are written as the messages box would show them.
+}  // namespace
+
 bool loadPart(const wchar_t* path, HANDLE output, ModelPart* part) {
     LoadJob* job = static_cast<LoadJob*>(allocBytes(sizeof(LoadJob)));
     if (!job) return false;
@@ -309,6 +313,8 @@ bool loadPart(const wchar_t* path, HANDLE output, ModelPart* part) {
     if (!loaded) writeLine(output, path, L": not loaded as an STL file");
     return loaded;
 }
+
+namespace {
 
 void applySettings(PictureRequest* request) {
     Preferences preferences;
@@ -376,14 +382,16 @@ bool isHelpArgument(const wchar_t* argument) {
 
 CommandLineKind commandLineKind(int argumentCount, wchar_t** arguments) {
     CommandLineKind kind = CommandLineKind::kWindow;
+    bool save = false;
     for (int i = 1; i < argumentCount; ++i) {
         if (isHelpArgument(arguments[i])) return CommandLineKind::kHelp;
+        save = save || lstrcmpW(arguments[i], L"--save") == 0 || lstrcmpW(arguments[i], L"--repair") == 0;
         if (lstrcmpW(arguments[i], L"--version") == 0) kind = CommandLineKind::kVersion;
         // An unknown option too: refused by name rather than opened as a file.
         else if (kind == CommandLineKind::kWindow && arguments[i][0] == L'-' && arguments[i][1] == L'-')
             kind = CommandLineKind::kPicture;
     }
-    return kind;
+    return save ? CommandLineKind::kSave : kind;
 }
 
 int printUsage() {

@@ -6,6 +6,8 @@
 #pragma once
 #include <windows.h>
 
+#include "stl/stl_mesh.h"
+
 constexpr int kPictureWritten = 0;
 constexpr int kPictureFailed = 1;     // a file not loaded or the picture not written
 constexpr int kPictureBadCommand = 2;
@@ -14,7 +16,7 @@ constexpr int kPictureBadCommand = 2;
 // then --version; any other argument that starts with "--" asks for a
 // picture, so that a picture option without --picture, or an unknown
 // option, is refused with exit code 2 rather than opened as a file.
-enum class CommandLineKind { kWindow, kHelp, kVersion, kPicture };
+enum class CommandLineKind { kWindow, kHelp, kVersion, kPicture, kSave };
 CommandLineKind commandLineKind(int argumentCount, wchar_t** arguments);
 // Writes the usage of every way to start the viewer; answers exit code 0.
 int printUsage();
@@ -26,3 +28,7 @@ int runPictureMode(int argumentCount, wchar_t** arguments);
 HANDLE consoleOutput();
 // A console takes UTF-16; anything else gets UTF-8.
 void writeText(HANDLE output, const wchar_t* text);
+// One file through a load job of its own, so that each failure is known;
+// its messages are written to `output` as the messages box would show them.
+bool loadPart(const wchar_t* path, HANDLE output, ModelPart* part);
+

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "stl/format_detection.h"
+#include "view/gpu_mesh.h"
 
 int usedPartCount(const ShownModel* model) {
     int count = 0;
@@ -120,3 +121,16 @@ bool setItemSolidsVisible(ShownModel* model, uint32_t slot, uint32_t item, bool 
     }
     return changed;
 }
+
+bool saveShownModel(const ShownModel* model, const Utf16* path, const RepairChoice& repairs, bool yUp,
+                    SaveOutcome* outcome, const MessageSink* sink) {
+    Placement placements[kMaxParts];
+    int count = usedPartCount(model);
+    for (int i = 0; i < count; ++i) {
+        const GpuMesh* gpu = static_cast<const GpuMesh*>(model->parts[i].gpuMesh);
+        placements[i] = gpu && gpu->placed ? Placement(gpu->placement) : identityPlacement();
+    }
+    SaveRequest request{model->parts, static_cast<uint32_t>(count), placements, yUp, saveFormatFor(path), repairs, path};
+    return saveModel(&request, outcome, nullptr, sink);
+}
+

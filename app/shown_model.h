@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "load/load_job.h"
+#include "load/model_save.h"
 #include "mesh/surface_check.h"
 
 constexpr int kMaxParts = 4;
@@ -71,3 +72,11 @@ uint32_t firstUnlistedSolid(const ModelPart* part);
 // Sets the visibility of the solid an item stands for, or of every solid
 // the "more" item stands for; true when anything changed.
 bool setItemSolidsVisible(ShownModel* model, uint32_t slot, uint32_t item, bool visible);
+
+// Save as (and Open in slicer, with a path of its own): the used parts'
+// visible solids as shown (Place on face, Y up turned to Z up when yUp),
+// in millimetres, repaired as chosen, to `path` in the format its extension
+// names. Reports to sink; false when nothing was written.
+bool saveShownModel(const ShownModel* model, const Utf16* path, const RepairChoice& repairs, bool yUp,
+                    SaveOutcome* outcome, const MessageSink* sink);
+

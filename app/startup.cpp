@@ -9,6 +9,7 @@
 #include "app/open_files.h"
 #include "app/panel.h"
 #include "app/picture_mode.h"
+#include "app/save_mode.h"
 #include "app/preferences.h"
 #include "app/window_apartment.h"
 #include "app/window_ids.h"
@@ -130,6 +131,7 @@ int startAndRun() {
         writeText(consoleOutput(), L"stlview " STLV_VERSION_WIDE L"\r\n");
         return 0;
     }
+    if (kind == CommandLineKind::kSave) return runSaveMode(argumentCount, arguments);
     if (kind == CommandLineKind::kPicture) return runPictureMode(argumentCount, arguments);
     HWND foreground = GetForegroundWindow();
     enterWindowThreadApartment();

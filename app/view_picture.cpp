@@ -4,20 +4,24 @@
 #include "app/window_ids.h"
 #include "core/log_sink.h"
 
-void proposePicturePath(const ModelPart* part, wchar_t* path, uint32_t capacity) {
+void proposeBeside(const ModelPart* part, const wchar_t* tail, wchar_t* path, uint32_t capacity) {
     path[0] = 0;
     const wchar_t* source = part->filePath;
     if (!source) return;
     uint32_t length = static_cast<uint32_t>(lstrlenW(source));
-    uint32_t end = length;  // where ".png" goes: over the extension, if the name has one
+    uint32_t end = length;  // where the tail goes: over the extension, if the name has one
     for (uint32_t at = length; at > 0 && source[at - 1] != L'\\' && source[at - 1] != L'/'; --at)
         if (source[at - 1] == L'.') {
             end = at - 1;
             break;
         }
-    if (end + 5 > capacity) return;
+    if (end + static_cast<uint32_t>(lstrlenW(tail)) + 1 > capacity) return;
     memcpy(path, source, end * sizeof(wchar_t));
-    lstrcpyW(path + end, L".png");
+    lstrcpyW(path + end, tail);
+}
+
+void proposePicturePath(const ModelPart* part, wchar_t* path, uint32_t capacity) {
+    proposeBeside(part, L".png", path, capacity);
 }
 
 bool savePictureTo(HWND dialog, const wchar_t* path, const MessageSink* sink) {

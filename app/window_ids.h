@@ -64,6 +64,7 @@ enum Command : uint16_t {
     kCommandShowOverhangs = 16675,
     kCommandPlaceOnFace = 16676,
     kCommandUndoPlacement = 16677,
+    kCommandSaveModel = 16678,
     kCommandFirstRecentFile = 16680,  // to 16687, most recent first
     kCommandClearRecentFiles = 16688,
     kCommandKeysAndMouse = 16689,
@@ -74,9 +75,11 @@ enum Command : uint16_t {
     kCommandBottom = 16694,
     kCommandRight = 16695,
     kCommandBack = 16696,
+    kCommandOpenInSlicer = 16697,  // File > Open in slicer: the submenu, or the item when none is found
     kCommandFirstMaterial = 16700,  // to 16715, one per material preset
     kCommandFirstPrinter = 16720,   // to 16751, one per printer preset
     kCommandFirstOverhangAngle = 16760,  // to 16766: 30 to 60 degrees in steps of 5
+    kCommandFirstSlicer = 16770,         // to 16773, one per slicer found, in the order findSlicers gives
 };
 
 // The dialog's own timer: load progress every kProgressPeriodMs.

@@ -14,6 +14,8 @@
 //                                             peak memory of the process
 //   load_bench overhang FILE                  the load as "ours", then the overhang area of
 //                                             the loaded part: two "seconds triangles" lines
+//   load_bench save FILE                      the load as "ours", then Save as binary STL with
+//                                             every repair (FILE.saved.stl): two lines
 //   load_bench pick FILE                      one load; the pick index's build time and
 //                                             bytes, then the time of picks over a grid
 //                                             of a 1280 x 960 view, with and without it
@@ -28,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +43,7 @@
 #include "core/memory.h"
 #include "stl/format_detection.h"
 #include "load/load_job.h"
+#include "load/model_save.h"
 #include "mesh/overhang_area.h"
 #include "mesh/surface_pick.h"
 #include "view/camera.h"
@@ -388,10 +392,9 @@ int pickBench(const char* path) {
     return 0;
 }
 
-// The overhang area against the load it follows, in one process, each the
-// best of a few runs: the area is computed once per part and angle, so it
-// should cost no more than the load.
-int overhangBench(const char* path) {
+// The load, timed, then `work` on the part the file parses into, timed:
+// each the best of a few runs, in one process.
+int timeAfterLoad(const char* path, const std::function<long long(const ModelPart&)>& work) {
     if (timeLoads([&] { return loadOnce(path); })) return 1;
     std::vector<Utf16> wide = widePath(path);
     const uint8_t* view;
@@ -399,18 +402,42 @@ int overhangBench(const char* path) {
     if (!copyFileToMemory(wide.data(), &view, &size)) return 1;
     HeapHandle heap = createPrivateHeap();
     ModelPart part{};
-    if (!parseModel(&part, detectModelFormat(view, size), view, view + size, heap, nullptr)) return 1;
-    applyLoadDefaults(&part.metadata, nullptr);
+    int status = 1;
+    if (parseModel(&part, detectModelFormat(view, size), view, view + size, heap, nullptr)) {
+        applyLoadDefaults(&part.metadata, nullptr);
+        status = timeLoads([&] { return work(part); });
+    }
+    destroyPrivateHeap(heap);
+    releaseFileCopy(view, size);
+    return status;
+}
+
+// The overhang area against the load it follows: the area is computed once
+// per part and angle, so it should cost no more than the load.
+int overhangBench(const char* path) {
     volatile double area = 0;
-    int status = timeLoads([&] {
+    int status = timeAfterLoad(path, [&](const ModelPart& part) {
         area = overhangArea(&part.mesh, uprightFrame(upAxisOf(part.metadata.coordinateSpace), false), kDefaultOverhangDegrees,
                             part.metadata.unitScale);
         return static_cast<long long>(meshTriangleCount(&part.mesh));
     });
     printf("overhang area %.6g m^2\n", static_cast<double>(area));
-    destroyPrivateHeap(heap);
-    releaseFileCopy(view, size);
     return status;
+}
+
+// Save as binary STL with every repair on against the load before it: the
+// repairs, the check again and the writing should take at most three times
+// the load.
+int saveBench(const char* path) {
+    std::vector<Utf16> out = widePath((std::string(path) + ".saved.stl").c_str());
+    ConvertingSink sink;
+    initConvertingSink(&sink, MessageSink{nullptr, ignoreLines});
+    return timeAfterLoad(path, [&](const ModelPart& part) {
+        SaveRequest request{&part, 1, nullptr, 0, kSaveBinaryStl, RepairChoice{1, 1, 1, 1}, out.data()};
+        SaveOutcome outcome;
+        bool saved = saveModel(&request, &outcome, nullptr, &sink.self);
+        return saved ? static_cast<long long>(meshTriangleCount(&part.mesh)) : -1;
+    });
 }
 
 }  // namespace
@@ -460,10 +487,11 @@ int main(int argc, char** argv) {
     }
     if (mode == "pick" && argc == 3) return pickBench(argv[2]);
     if (mode == "overhang" && argc == 3) return overhangBench(argv[2]);
+    if (mode == "save" && argc == 3) return saveBench(argv[2]);
     fprintf(stderr,
             "usage: load_bench generate[-binary] FOLDER TRIANGLES... | generate-closed FOLDER TRIANGLES | "
             "generate-3mf FOLDER TRIANGLES | ours FILE | mapped FILE | "
             "checked FILE | yardstick FILE TRIANGLES | "
-            "memory FILE | pick FILE | overhang FILE\n");
+            "memory FILE | pick FILE | overhang FILE | save FILE\n");
     return 2;
 }

@@ -26,6 +26,7 @@ const FixedText kFixedTexts[] = {
     {kWarnUnknownUnit, "STL warning: unknown unit; assuming millimeters"},
     {kWarnUnknownSpace, "STL warning: unknown coordinate space; assuming Z up"},
     {kWarnNoTriangles, "STL warning: the file holds no triangles"},
+    {kErrSaveNothing, "Save error: no visible triangles to save"},
     {kOutOfMemory, "out of memory"},
     {kOutOfGpuMemory, "out of GPU memory"},
     {kFileNotFound, "file not found"},
@@ -193,6 +194,101 @@ Utf16* appendCountedWarning(Utf16* out, uint64_t count, const char* one, const c
     return widenBytes(out, count == 1 ? one : many, kPrefixUnits);
 }
 
+// Thousands apart by commas, as the English texts write them: "2,400".
+Utf16* appendGroupedDecimal(Utf16* out, uint64_t number) {
+    Utf16 digits[20];
+    int count = 0;
+    do digits[count++] = static_cast<Utf16>('0' + number % 10); while (number /= 10);
+    while (count) {
+        *out++ = digits[--count];
+        if (count && count % 3 == 0) *out++ = ',';
+    }
+    return out;
+}
+
+// At most the longest path the system takes, so that a reason fits beside it.
+Utf16* appendPath(Utf16* out, const Utf16* path) {
+    for (uint32_t i = 0; path && path[i] && i < kTextUnits / 2; ++i) *out++ = path[i];
+    return out;
+}
+
+// "12 triangles without area", with the singular for one.
+Utf16* appendCount(Utf16* out, uint64_t count, const char* one, const char* many) {
+    out = appendGroupedDecimal(out, count);
+    return widenBytes(out, count == 1 ? one : many, kPrefixUnits);
+}
+
+Utf16* appendSaveNote(Utf16* out, StatusCode code, const SaveNote* note) {
+    const char* format = note->format ? "3MF" : "binary STL";
+    if (code == kInfoSaved) {
+        out = appendPath(widenBytes(out, "Saved ", kPrefixUnits), note->path);
+        out = widenBytes(widenBytes(out, " as ", kPrefixUnits), format, kPrefixUnits);
+        if (note->format) out = widenBytes(out, " (a stored ZIP, not compressed)", kPrefixUnits);
+        return widenBytes(out, note->unitKnown ? " in millimetres" : ", the coordinates as they were (unit unknown)",
+                          kPrefixUnits);
+    }
+    out = appendPath(widenBytes(out, "Save error: ", kPrefixUnits), note->path);
+    if (code == kErrSaveFailed) {
+        out = widenBytes(out, " could not be written: ", kPrefixUnits);
+        uint32_t written = systemErrorText(note->error, out, kTextUnits / 4);
+        out = written ? out + written : appendDecimal(widenBytes(out, "system error ", kPrefixUnits), note->error);
+        while (out[-1] == ' ') --out;  // Windows ends its texts with a space
+    }
+    else if (note->format) out = widenBytes(out, ": the model does not fit into a 3MF file of 4 GB", kPrefixUnits);
+    else out = widenBytes(out, ": more than 4,294,967,295 triangles do not fit into a binary STL file", kPrefixUnits);
+    return widenBytes(out, "; nothing was changed", kPrefixUnits);
+}
+
+Utf16* appendSlicerFailure(Utf16* out, const SaveNote* note) {
+    out = appendPath(widenBytes(out, "Open in slicer error: ", kPrefixUnits), note->path);
+    out = widenBytes(out, " could not be started: ", kPrefixUnits);
+    uint32_t written = systemErrorText(note->error, out, kTextUnits / 4);
+    out = written ? out + written : appendDecimal(widenBytes(out, "system error ", kPrefixUnits), note->error);
+    while (out[-1] == ' ') --out;  // Windows ends its texts with a space
+    return out;
+}
+
+// "Turned 36 faces outwards; dropped 12 triangles without area; closed 2 holes of 18 edges".
+Utf16* appendRepairs(Utf16* out, const RepairCounts* counts) {
+    Utf16* start = out;
+    auto next = [&]() {
+        if (out != start) out = widenBytes(out, "; ", kPrefixUnits);
+    };
+    if (counts->turnedFaces) out = appendCount(widenBytes(out, "turned ", kPrefixUnits), counts->turnedFaces, " face outwards", " faces outwards");
+    if (counts->droppedWithoutArea) {
+        next();
+        out = appendCount(widenBytes(out, "dropped ", kPrefixUnits), counts->droppedWithoutArea,
+                          " triangle without area", " triangles without area");
+    }
+    if (counts->droppedDuplicates) {
+        next();
+        out = appendCount(widenBytes(out, "dropped ", kPrefixUnits), counts->droppedDuplicates, " duplicate triangle",
+                          " duplicate triangles");
+    }
+    if (counts->closedHoles) {
+        next();
+        out = appendCount(widenBytes(out, "closed ", kPrefixUnits), counts->closedHoles, " hole", " holes");
+        out = appendCount(widenBytes(out, " of ", kPrefixUnits), counts->closedHoleEdges, " edge", " edges");
+    }
+    if (out == start) return widenBytes(out, "Nothing needed repair", kPrefixUnits);
+    if (*start >= 'a' && *start <= 'z') *start = static_cast<Utf16>(*start - 'a' + 'A');
+    return out;
+}
+
+// "Still open: 1 hole of 2,400 edges".
+Utf16* appendStillOpen(Utf16* out, const RepairCounts* counts) {
+    if (!counts->openHoles && !counts->nonManifoldEdges) return widenBytes(out, "Nothing is left open", kPrefixUnits);
+    out = widenBytes(out, "Still open: ", kPrefixUnits);
+    if (counts->openHoles) {
+        out = appendCount(out, counts->openHoles, " hole", " holes");
+        out = appendCount(widenBytes(out, " of ", kPrefixUnits), counts->openHoleEdges, " edge", " edges");
+    }
+    if (counts->openHoles && counts->nonManifoldEdges) out = widenBytes(out, "; ", kPrefixUnits);
+    if (counts->nonManifoldEdges)
+        out = appendCount(out, counts->nonManifoldEdges, " edge of more than two faces", " edges of more than two faces");
+    return out;
+}
+
 bool isFreeText(StatusCode code) {
     return code == kInfoText || code == kWarningText || code == kErrorText;
 }
@@ -255,6 +351,26 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
     case kErrSettingNotSaved:
         if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendSettingFailure(out, reinterpret_cast<const SettingFailure*>(argument));
+        break;
+    case kInfoSaved:
+    case kErrSaveFailed:
+    case kErrSaveTooLarge:
+        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
+        out = appendSaveNote(out, code, reinterpret_cast<const SaveNote*>(argument));
+        break;
+    case kErrSlicerNotStarted:
+        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
+        out = appendSlicerFailure(out, reinterpret_cast<const SaveNote*>(argument));
+        break;
+    case kInfoRepaired:
+    case kInfoStillOpen:
+        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
+        out = code == kInfoRepaired ? appendRepairs(out, reinterpret_cast<const RepairCounts*>(argument))
+                                    : appendStillOpen(out, reinterpret_cast<const RepairCounts*>(argument));
+        break;
+    case kWarnSaveUnitUnknown:
+        out = appendPath(widenBytes(out, "Save warning: the unit of ", kPrefixUnits), reinterpret_cast<const Utf16*>(argument));
+        out = widenBytes(out, " is unknown; its coordinates were written as they are", kPrefixUnits);
         break;
     case kWarnStrayBytes:
         out = appendCountedWarning(out, argument, " stray byte after the last triangle block; ignored",

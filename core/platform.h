@@ -74,6 +74,21 @@ void unmapFile(const uint8_t* view, uint64_t size);
 bool copyFileToMemory(const Utf16* path, const uint8_t** bytes, uint64_t* size);
 void releaseFileCopy(const uint8_t* bytes, uint64_t size);
 
+// A file written beside its destination, in the same folder, and put in
+// its place only once complete: a failed write leaves what was there. On
+// failure lastSystemError() tells why.
+struct ReplacingFile {
+    intptr_t handle;
+    Utf16* temporary;  // process heap
+    const Utf16* destination;  // the caller's
+};
+bool beginReplacingFile(const Utf16* destination, ReplacingFile* file);
+bool writeReplacingFile(ReplacingFile* file, const uint8_t* bytes, size_t size);
+// Closes the file and moves it over the destination; on failure the
+// temporary file is removed as by abandonReplacingFile.
+bool commitReplacingFile(ReplacingFile* file);
+void abandonReplacingFile(ReplacingFile* file);
+
 #ifdef _WIN32
 // A path as the system's file calls take it. Windows refuses a path of
 // MAX_PATH (260) units or more unless it is absolute with the prefix "\\?\"

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <execinfo.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <fcntl.h>
@@ -454,3 +455,96 @@ bool copyFileToMemory(const Utf16* path, const uint8_t** bytes, uint64_t* size) 
 void releaseFileCopy(const uint8_t* bytes, uint64_t size) {
     if (bytes) munmap(const_cast<uint8_t*>(bytes), size);
 }
+
+namespace {
+
+// "DESTINATION.~N.tmp", N from 0 up, in the process heap.
+Utf16* temporaryNameFor(const Utf16* destination, uint32_t attempt) {
+    size_t length = 0;
+    while (destination[length]) ++length;
+    Utf16* name = static_cast<Utf16*>(heapAlloc(processHeap(), (length + 20) * sizeof(Utf16)));
+    if (!name) return nullptr;
+    memcpy(name, destination, length * sizeof(Utf16));
+    Utf16* at = name + length;
+    *at++ = '.';
+    *at++ = '~';
+    char digits[12];
+    int count = 0;
+    do digits[count++] = static_cast<char>('0' + attempt % 10); while (attempt /= 10);
+    while (count) *at++ = static_cast<Utf16>(digits[--count]);
+    const char* tail = ".tmp";
+    while (*tail) *at++ = static_cast<Utf16>(*tail++);
+    *at = 0;
+    return name;
+}
+
+}  // namespace
+
+bool beginReplacingFile(const Utf16* destination, ReplacingFile* file) {
+    *file = ReplacingFile{-1, nullptr, destination};
+    char narrow[4 * 32768];
+    for (uint32_t attempt = 0; attempt < 100; ++attempt) {
+        Utf16* name = temporaryNameFor(destination, attempt);
+        if (!name) {
+            errno = ENOMEM;
+            return false;
+        }
+        if (!narrowPath(name, narrow, sizeof narrow)) {
+            heapFree(processHeap(), name);
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        int handle = open(narrow, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (handle >= 0) {
+            file->handle = handle;
+            file->temporary = name;
+            return true;
+        }
+        int error = errno;
+        heapFree(processHeap(), name);
+        errno = error;
+        if (error != EEXIST) return false;
+    }
+    return false;
+}
+
+bool writeReplacingFile(ReplacingFile* file, const uint8_t* bytes, size_t size) {
+    while (size) {
+        ssize_t written = write(static_cast<int>(file->handle), bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+void abandonReplacingFile(ReplacingFile* file) {
+    int error = errno;
+    if (file->handle >= 0) close(static_cast<int>(file->handle));
+    char narrow[4 * 32768];
+    if (file->temporary && narrowPath(file->temporary, narrow, sizeof narrow)) unlink(narrow);
+    if (file->temporary) heapFree(processHeap(), file->temporary);
+    *file = ReplacingFile{-1, nullptr, file->destination};
+    errno = error;
+}
+
+bool commitReplacingFile(ReplacingFile* file) {
+    char from[4 * 32768], to[4 * 32768];
+    bool done = fsync(static_cast<int>(file->handle)) == 0;
+    done = close(static_cast<int>(file->handle)) == 0 && done;
+    file->handle = -1;
+    if (done && (!narrowPath(file->temporary, from, sizeof from) || !narrowPath(file->destination, to, sizeof to))) {
+        errno = ENAMETOOLONG;
+        done = false;
+    }
+    if (done) done = rename(from, to) == 0;
+    if (!done) {
+        abandonReplacingFile(file);
+        return false;
+    }
+    heapFree(processHeap(), file->temporary);
+    file->temporary = nullptr;
+    return true;
+}
+

@@ -244,3 +244,107 @@ bool copyFileToMemory(const Utf16* path, const uint8_t** bytes, uint64_t* size) 
 void releaseFileCopy(const uint8_t* bytes, uint64_t) {
     if (bytes) VirtualFree(const_cast<uint8_t*>(bytes), 0, MEM_RELEASE);
 }
+
+namespace {
+
+// "DESTINATION.~N.tmp", N from 0 up, in the process heap.
+Utf16* temporaryNameFor(const Utf16* destination, uint32_t attempt) {
+    size_t length = static_cast<size_t>(lstrlenW(destination));
+    Utf16* name = static_cast<Utf16*>(heapAlloc(processHeap(), (length + 20) * sizeof(Utf16)));
+    if (!name) return nullptr;
+    memcpy(name, destination, length * sizeof(Utf16));
+    wsprintfW(name + length, L".~%u.tmp", attempt);
+    return name;
+}
+
+}  // namespace
+
+bool beginReplacingFile(const Utf16* destination, ReplacingFile* file) {
+    *file = ReplacingFile{-1, nullptr, destination};
+    for (uint32_t attempt = 0; attempt < 100; ++attempt) {
+        Utf16* name = temporaryNameFor(destination, attempt);
+        SystemPath systemPath;
+        if (!name || !makeSystemPath(name, &systemPath)) {
+            if (name) heapFree(processHeap(), name);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        HANDLE handle = CreateFileW(systemPath.text, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD error = GetLastError();
+        releaseSystemPath(&systemPath);
+        if (handle != INVALID_HANDLE_VALUE) {
+            file->handle = reinterpret_cast<intptr_t>(handle);
+            file->temporary = name;
+            return true;
+        }
+        heapFree(processHeap(), name);
+        SetLastError(error);
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+bool writeReplacingFile(ReplacingFile* file, const uint8_t* bytes, size_t size) {
+    HANDLE handle = reinterpret_cast<HANDLE>(file->handle);
+    while (size) {
+        DWORD piece = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size), written = 0;
+        if (!WriteFile(handle, bytes, piece, &written, nullptr) || written == 0) return false;
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+void abandonReplacingFile(ReplacingFile* file) {
+    DWORD error = GetLastError();
+    if (file->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+    SystemPath systemPath;
+    if (file->temporary && makeSystemPath(file->temporary, &systemPath)) {
+        DeleteFileW(systemPath.text);
+        releaseSystemPath(&systemPath);
+    }
+    if (file->temporary) heapFree(processHeap(), file->temporary);
+    *file = ReplacingFile{-1, nullptr, file->destination};
+    SetLastError(error);
+}
+
+// ReplaceFileW keeps the replaced file's attributes and permissions; where
+// there is none yet, or it refuses, the file is moved into place.
+bool commitReplacingFile(ReplacingFile* file) {
+    HANDLE handle = reinterpret_cast<HANDLE>(file->handle);
+    bool done = FlushFileBuffers(handle) != 0;
+    DWORD error = GetLastError();
+    done = CloseHandle(handle) != 0 && done;
+    file->handle = -1;
+    SystemPath from{}, to{};
+    if (done && (!makeSystemPath(file->temporary, &from) || !makeSystemPath(file->destination, &to))) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        done = false;
+    }
+    DWORD attributes = done ? GetFileAttributesW(to.text) : INVALID_FILE_ATTRIBUTES;
+    // Windows refuses to replace a folder or a read-only file (access
+    // denied); Wine replaces both, so the rule is kept here for both.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        error = ERROR_ACCESS_DENIED;
+        done = false;
+    }
+    if (done) {
+        bool replaced = attributes != INVALID_FILE_ATTRIBUTES &&
+                        ReplaceFileW(to.text, from.text, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        done = replaced || MoveFileExW(from.text, to.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        error = GetLastError();
+    } else if (!error) {
+        error = GetLastError();
+    }
+    releaseSystemPath(&from);
+    releaseSystemPath(&to);
+    if (!done) {
+        SetLastError(error);
+        abandonReplacingFile(file);
+        return false;
+    }
+    heapFree(processHeap(), file->temporary);
+    file->temporary = nullptr;
+    return true;
+}
+

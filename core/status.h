@@ -99,6 +99,17 @@ constexpr StatusCode kInfo3mfSupports = 0x10000903;            // number
 constexpr StatusCode kInfo3mfSurfaces = 0x10000904;            // number
 constexpr StatusCode kInfo3mfCornerColours = 0x10000905;
 
+// Saving a model. The first three take a SaveNote*, the next two a RepairCounts*.
+constexpr StatusCode kInfoSaved = 0x10000a00;
+constexpr StatusCode kErrSaveFailed = 0x80000a00;    // the system error in the note
+constexpr StatusCode kErrSaveTooLarge = 0x80000a01;  // more than the format holds
+constexpr StatusCode kInfoRepaired = 0x10000a01;
+constexpr StatusCode kInfoStillOpen = 0x10000a02;
+constexpr StatusCode kWarnSaveUnitUnknown = 0x40000a00;  // argument: the part's file name, terminated
+constexpr StatusCode kErrSaveNothing = 0x80000a02;
+// Open in slicer: the slicer's program would not start; a SaveNote* (its path, the system error).
+constexpr StatusCode kErrSlicerNotStarted = 0x80000a03;
+
 // Answers non-zero to go on, 0 to stop. backTrace is set for error codes only.
 typedef intptr_t (*SinkCallback)(void* userData, StatusCode code, uintptr_t argument,
                                  const Utf16* backTrace);
@@ -145,8 +156,28 @@ struct PackageNote {
     uint64_t number;
     uint64_t limit;
 };
+// A file saved or not.
+struct SaveNote {
+    const Utf16* path;  // terminated
+    uint32_t format;    // 0 binary STL, 1 3MF
+    uint32_t error;     // the system error number of kErrSaveFailed
+    uint8_t unitKnown;
+};
+// What the repairs before saving did, and what the check finds afterwards.
+struct RepairCounts {
+    uint64_t turnedFaces;
+    uint64_t droppedWithoutArea;
+    uint64_t droppedDuplicates;
+    uint64_t closedHoles;
+    uint64_t closedHoleEdges;
+    uint64_t openHoles;         // still open after the repairs
+    uint64_t openHoleEdges;
+    uint64_t nonManifoldEdges;  // still used by three or more faces
+};
 #pragma pack(pop)
 static_assert(sizeof(PackageNote) == 56);
+static_assert(sizeof(SaveNote) == 17);
+static_assert(sizeof(RepairCounts) == 64);
 static_assert(sizeof(MessageSink) == 16);
 static_assert(sizeof(PlacedError) == 32);
 static_assert(sizeof(CountedText) == 16);

@@ -1,13 +1,16 @@
 // The surface check on triangles whose corners come from a small palette, so
 // that vertices, edges and fans repeat: each input byte picks a corner. The
 // counts must match a plain count, agree with the marks and with each other,
-// and a failing heap or a stop must leave nothing behind.
+// and a failing heap or a stop must leave nothing behind. The repairs before
+// saving run on the same triangles: their report must add up and agree with
+// the check of what they made.
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "core/memory.h"
 #include "fuzz/fuzz_support.h"
+#include "mesh/mesh_repair.h"
 #include "mesh/surface_check.h"
 #include "tests/plain_surface_count.h"
 
@@ -85,5 +88,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(openSides == got.openEdges && nonManifoldSides == got.nonManifoldEdges);
     FUZZ_CHECK(flippedFaces == got.flippedFaces && (flippedFaces == 0) == (got.flippedEdges == 0));
     FUZZ_CHECK(got.unevenEdges == want.unevenEdges);
+
+    const RepairChoice all{1, 1, 1, 1};
+    StlMesh repaired;
+    RepairReport report{};
+    if (control >> 4) {
+        failHeapRequestsAfter(control >> 4);
+        bool done = repairMesh(&mesh, all, &repaired, &report, nullptr, &sink);
+        failHeapRequestsAfter(-1);
+        if (done) freeMeshSolids(&repaired, processHeap());
+        FUZZ_CHECK(heapBytesInUse() == before);
+        report = RepairReport{};
+    }
+    FUZZ_CHECK(repairMesh(&mesh, all, &repaired, &report, nullptr, nullptr));
+    SurfaceCheck after;
+    FUZZ_CHECK(checkSurface(&repaired, &after, nullptr, nullptr, nullptr));
+    FUZZ_CHECK(memcmp(&after, &report.after, sizeof after) == 0);
+    FUZZ_CHECK(after.degenerateTriangles == 0 && report.counts.droppedWithoutArea == got.degenerateTriangles);
+    uint64_t kept = 0;
+    for (uint32_t s = 0; s < repaired.solidCount; ++s) kept += repaired.solids[s].triangleCount;
+    const RepairCounts& c = report.counts;
+    FUZZ_CHECK(kept + c.droppedWithoutArea + c.droppedDuplicates + 2 * c.closedHoles == triangles + c.closedHoleEdges);
+    FUZZ_CHECK(c.turnedFaces <= triangles && c.openHoles == after.holes);
+    freeMeshSolids(&repaired, processHeap());
+    FUZZ_CHECK(heapBytesInUse() == before);
     return 0;
 }

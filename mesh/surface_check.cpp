@@ -715,6 +715,25 @@ bool checkEdges(const uint32_t* ids, uint32_t corners, uint32_t vertices, uint8_
     return true;
 }
 
+// The runs of the non-empty solids; false when there are more than two
+// solids with triangles and no memory for their starts (reported).
+bool findSolidRuns(const StlMesh* mesh, uint32_t filled, Work* work, SolidRuns* runs, const MessageSink* sink) {
+    *runs = SolidRuns{mesh->solids, mesh->solidCount, nullptr};
+    if (filled <= 1) return true;
+    work->firstTriangle = static_cast<uint64_t*>(allocArray(processHeap(), mesh->solidCount, 8, sink));
+    if (!work->firstTriangle) return false;
+    uint64_t first = 0;
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
+        // An empty solid shares its first triangle with the next one; the
+        // search takes the last solid starting at or before the index,
+        // which is then the one that holds it.
+        work->firstTriangle[s] = first;
+        first += mesh->solids[s].triangleCount;
+    }
+    runs->firstTriangle = work->firstTriangle;
+    return true;
+}
+
 }  // namespace
 
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
@@ -737,21 +756,8 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
     }
     uint32_t corners = static_cast<uint32_t>(triangles * 3);
     Work work;
-
-    SolidRuns runs{mesh->solids, mesh->solidCount, nullptr};
-    if (filled > 1) {
-        work.firstTriangle = static_cast<uint64_t*>(allocArray(processHeap(), mesh->solidCount, 8, sink));
-        if (!work.firstTriangle) return false;
-        uint64_t first = 0;
-        for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-            // An empty solid shares its first triangle with the next one; the
-            // search takes the last solid starting at or before the index,
-            // which is then the one that holds it.
-            work.firstTriangle[s] = first;
-            first += mesh->solids[s].triangleCount;
-        }
-        runs.firstTriangle = work.firstTriangle;
-    }
+    SolidRuns runs;
+    if (!findSolidRuns(mesh, filled, &work, &runs, sink)) return false;
 
     uint32_t positions = 0;
     work.ids = static_cast<uint32_t*>(allocArray(processHeap(), corners, 4, sink));
@@ -799,5 +805,36 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
         check.insideOut = work.volume.sixVolume < 0;
     }
     *result = check;
+    return true;
+}
+
+bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, const volatile uint8_t* keepGoing,
+                     const MessageSink* sink) {
+    uint64_t triangles = 0;
+    uint32_t filled = 0;
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
+        triangles += mesh->solids[s].triangleCount;
+        filled += mesh->solids[s].triangleCount ? 1 : 0;
+    }
+    *vertices = 0;
+    if (triangles == 0) return true;
+    if (triangles > kMostTriangles) {
+        if (sink) reportCode(sink, kOutOfMemory);
+        return false;
+    }
+    uint32_t corners = static_cast<uint32_t>(triangles * 3);
+    Work work;
+    SolidRuns runs;
+    if (!findSolidRuns(mesh, filled, &work, &runs, sink)) return false;
+    uint32_t positions = 0;
+    if (!weldCorners(mesh, runs, triangles, ids, &positions, keepGoing, sink) ||
+        !(work.groups = static_cast<uint32_t*>(allocArray(processHeap(), positions, 4, sink))))
+        return false;
+    numberPositions(ids, corners, work.groups);
+    NearJob near{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
+    runNearJob(&near);
+    if (!near.done) return false;
+    if (near.joined) applyGroups(ids, corners, work.groups, positions);
+    *vertices = positions - near.joined;
     return true;
 }

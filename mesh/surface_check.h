@@ -40,3 +40,9 @@ constexpr uint8_t kMarkFlipped = 0x40;          // the face is on the smaller si
 // memory ran out (reported to sink); the result is then not filled.
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
                   const MessageSink* sink);
+
+// The vertex ids the check gives the corners (solids in order, three per
+// triangle; ids below *vertices), for repairs that work on the same welding.
+// Returns false when keepGoing turned 0 or memory ran out (reported to sink).
+bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, const volatile uint8_t* keepGoing,
+                     const MessageSink* sink);

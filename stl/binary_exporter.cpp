@@ -94,6 +94,13 @@ constexpr BinaryExporterSignature kSignatures[] = {
     ROW("Vectary STL Export ", kZUpMm, "Vectary"),
     ROW("www.dental-wings.com\0", kZUpMm, "Dental Wings"),
     ROW("COLOR=\x7F\x7F\x7F MATERIAL=\x7F\x7F\x7F ", kYUp, "ZBrush"),
+    // Our own, as saved files begin: the longer rows first, as the table takes the first that matches.
+    ROW("Veldmark STL Viewer, millimetres, colours RGB", kZUpMm | kRgb, "Veldmark STL Viewer"),
+    ROW("Veldmark STL Viewer, millimetres, colours BGR", kZUpMm | kBgr, "Veldmark STL Viewer"),
+    ROW("Veldmark STL Viewer, millimetres", kZUpMm, "Veldmark STL Viewer"),
+    ROW("Veldmark STL Viewer, unit unknown, colours RGB", kUnitLeft | kRgb, "Veldmark STL Viewer"),
+    ROW("Veldmark STL Viewer, unit unknown, colours BGR", kUnitLeft | kBgr, "Veldmark STL Viewer"),
+    ROW("Veldmark STL Viewer, unit unknown", kUnitLeft, "Veldmark STL Viewer"),
 };
 #undef TEN_A
 #undef ROW

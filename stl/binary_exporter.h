@@ -21,7 +21,7 @@ struct BinaryExporterSignature {
     const char* exporter;  // zero-terminated
 };
 
-constexpr uint32_t kBinaryExporterSignatures = 72;
+constexpr uint32_t kBinaryExporterSignatures = 78;
 
 // Row `index` of the signature table (0 is tried first); null past the end.
 const BinaryExporterSignature* binaryExporterSignature(uint32_t index);

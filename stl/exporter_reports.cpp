@@ -19,6 +19,7 @@ void clearExporterMetadata(StlMetadata* metadata, uint8_t colorOrder) {
     metadata->colorOrder = colorOrder;
     memset(metadata->headerColor, 0, sizeof metadata->headerColor);
     metadata->modelName = CountedText{nullptr, 0, 0};
+    metadata->unitAssumed = 0;
 }
 
 void applyExporterDefaults(StlMetadata* metadata, const MessageSink* sink) {
@@ -28,6 +29,7 @@ void applyExporterDefaults(StlMetadata* metadata, const MessageSink* sink) {
     }
     if (metadata->unitScale != metadata->unitScale) {
         metadata->unitScale = kMillimetre;
+        metadata->unitAssumed = 1;
         if (sink) reportCode(sink, kWarnUnknownUnit);
     }
 }

@@ -56,6 +56,7 @@ struct StlMetadata {
     uint8_t colorOrder;        // 0 none, 1 unstated, 2 RGB, 3 BGR
     uint8_t headerColor[4];    // red, green, blue, then 255 when present
     CountedText modelName;
+    uint8_t unitAssumed;  // no unit was recognised: unitScale is millimetres by default
 };
 
 // What a 3MF file tells beyond its mesh, in the part's heap.
@@ -90,11 +91,11 @@ static_assert(offsetof(StlSolid, triangles) == 6);
 static_assert(offsetof(StlSolid, name) == 14);
 static_assert(sizeof(StlMesh) == 20);
 static_assert(sizeof(MeshFacts) == 24);
-static_assert(sizeof(StlMetadata) == 29);
+static_assert(sizeof(StlMetadata) == 30);
 static_assert(offsetof(StlMetadata, headerColor) == 9);
 static_assert(offsetof(StlMetadata, modelName) == 13);
 static_assert(offsetof(ModelPart, format) == 32);
-static_assert(sizeof(ModelPart) == 36 + 20 + 29 + 8 + 8 + 8);
+static_assert(sizeof(ModelPart) == 36 + 20 + 30 + 8 + 8 + 8);
 static_assert(sizeof(PackageFacts) == 20);
 
 // Frees the solids array and each solid's triangles.

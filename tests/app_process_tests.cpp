@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "mesh/surface_check.h"
+#include "tests/load_driver.h"
 #include "tests/package_files.h"
 #include "tests/test_files.h"
 
@@ -697,6 +699,59 @@ TEST_F(ViewerProcessTest, TheConsoleFrontEndWaitsAndAnswersWithTheExitCode) {
         pngPixels(png, &width, &height);
         EXPECT_EQ(width, c.picture ? 64u : 0u);
     }
+}
+
+// `stlview --save` through the console front end: the saved file loads
+// closed where the repairs closed it; a file that cannot be written keeps
+// what was there.
+TEST_F(ViewerProcessTest, SaveModeWritesAFileThatLoadsClosedOrSaysWhyNot) {
+    std::vector<TestTriangle> open = cubeTriangles();
+    open.erase(open.begin(), open.begin() + 2);
+    folder_.write("open.stl", binaryStl(open, "UNITS=Inch"));
+    folder_.write("notes.txt", "these are notes, not a model\n");
+    folder_.write("kept.stl", "the old bytes");
+    SetFileAttributesW(prefixedPath(folder_.directory() + "kept.stl").c_str(), FILE_ATTRIBUTE_READONLY);
+    std::filesystem::create_directory(folder_.directory() + "folder.stl");
+    const std::string dir = folder_.directory();
+    const std::wstring source = quoted(dir + "open.stl");
+    const struct {
+        const char* output;
+        std::wstring arguments;
+        long exitCode;
+        const char* message;
+        uint32_t triangles;  // saved; 0: nothing written
+        bool closed;
+    } cases[] = {
+        {"fixed.stl", L" --repair" + source, 0, "Closed 1 hole of 4 edges\r\nNothing is left open\r\nSaved ", 12, true},
+        {"fixed.3mf", source + L" --repair", 0, "as 3MF (a stored ZIP, not compressed) in millimetres", 12, true},
+        {"plain.stl", source, 0, "as binary STL in millimetres", 10, false},
+        {"folder.stl", L" --repair" + source, 1, "folder.stl could not be written: ", 0, false},
+        {"kept.stl", quoted(dir + "notes.txt"), 1, "notes.txt: not loaded", 0, false},
+        {"kept.stl", source, 1, "kept.stl could not be written: Access", 0, false},
+        {"x.stl", L" --repair", 2, "no model file given\r\nusage: stlview --save", 0, false},
+        {nullptr, L" --repair" + source, 2, "--repair: this option needs --save OUT.stl", 0, false},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(index);
+        const std::string output = c.output ? dir + c.output : "";
+        Finished run = runToEnd(STLV_CONSOLE_EXE, (c.output ? L" --save" + quoted(output) : L"") + c.arguments,
+                                dir + std::to_string(index++) + ".txt");
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        if (!c.triangles) continue;
+        std::ifstream in(output, std::ios::binary);
+        Loaded saved(std::string(std::istreambuf_iterator<char>(in), {}));
+        ASSERT_TRUE(saved.loaded());
+        EXPECT_EQ(+saved.solid(0).triangleCount, c.triangles);
+        SurfaceCheck check;
+        ASSERT_TRUE(checkSurface(&saved.part.mesh, &check, nullptr, nullptr, nullptr));
+        EXPECT_EQ(check.closed != 0, c.closed);
+    }
+    std::ifstream kept(dir + "kept.stl", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the old bytes");
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "folder.stl"));
+    SetFileAttributesW(prefixedPath(dir + "kept.stl").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // The version as the top CMakeLists.txt sets it, read from there as a person would.

@@ -26,13 +26,17 @@
 #include "app/key_routing.h"
 #include "app/load_progress.h"
 #include "app/main_dialog.h"
+#include "app/model_saving.h"
 #include "app/open_files.h"
 #include "app/panel.h"
 #include "app/panel_glyphs.h"
 #include "app/part_tree.h"
 #include "app/preferences.h"
+#include "app/slicer_menu.h"
 #include "app/view_picture.h"
 #include "app/window_ids.h"
+#include "mesh/surface_check.h"
+#include "tests/load_driver.h"
 #include "tests/package_files.h"
 #include "tests/sink_recorder.h"
 #include "tests/test_files.h"
@@ -992,6 +996,195 @@ TEST_F(MainDialogTest, PictureCommandsFollowTheModelAndCopyTheView) {
     EXPECT_TRUE(text(item(kMessagesId)).find(L"Picture saved to " + png + L"\\x.png") == std::wstring::npos);
     clearModel(state_);
     EXPECT_TRUE(grayed(kCommandCopyPicture));
+}
+
+// What the timer does in the modal dialogs of Save as: OK on the repairs
+// step, then the file name typed into the Save dialog and Save pressed.
+std::wstring typedSaveName;
+int saveDialogsSeen = 0;
+
+void CALLBACK answerSaveDialogs(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (HWND options = FindWindowW(L"#32770", L"Save as: repairs")) {
+        ++saveDialogsSeen;
+        PostMessageW(options, WM_COMMAND, IDOK, 0);
+        return;
+    }
+    HWND save = FindWindowW(L"#32770", L"Save as");
+    if (!save) return;
+    ++saveDialogsSeen;
+    KillTimer(nullptr, timer);
+    // The file name box: a combo box (cmb13) in the Explorer-style dialog, an edit (edt1) in the old one.
+    HWND name = GetDlgItem(save, 0x47C);
+    if (!name) name = GetDlgItem(save, 0x480);
+    SetWindowTextW(name, typedSaveName.c_str());
+    PostMessageW(save, WM_COMMAND, IDOK, 0);
+}
+
+// Save as through both dialogs writes a file that loads closed; the messages
+// box says what was repaired and what is still open. A name in a folder that
+// cannot take it keeps the file there and says so.
+TEST_F(MainDialogTest, SaveAsWritesARepairedFileThatLoadsClosed) {
+    EXPECT_TRUE(grayed(kCommandSaveModel));
+    std::vector<TestTriangle> open = cubeTriangles();
+    open.erase(open.begin(), open.begin() + 2);
+    this->open("open.stl", binaryStl(open, "UNITS=mm"));
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_FALSE(grayed(kCommandSaveModel));
+    wchar_t proposed[MAX_PATH];
+    proposeSavePath(&state_->model.parts[0], kSaveBinaryStl, proposed, MAX_PATH);
+    EXPECT_EQ(std::wstring(proposed), wide(folder_.directory() + "open-fixed.stl"));
+    for (const char* name : {"open-fixed.3mf", "open-fixed.stl"}) {
+        SCOPED_TRACE(name);
+        typedSaveName = wide(folder_.directory() + name);
+        saveDialogsSeen = 0;
+        SetTimer(nullptr, 0, 100, answerSaveDialogs);
+        runCommand(state_, kCommandSaveModel, 0);
+        EXPECT_EQ(saveDialogsSeen, 2);
+        std::ifstream in(folder_.directory() + name, std::ios::binary);
+        Loaded saved(std::string(std::istreambuf_iterator<char>(in), {}));
+        ASSERT_TRUE(saved.loaded());
+        EXPECT_EQ(+saved.solid(0).triangleCount, 12u);
+        SurfaceCheck check;
+        ASSERT_TRUE(checkSurface(&saved.part.mesh, &check, nullptr, nullptr, nullptr));
+        EXPECT_TRUE(check.closed);
+        std::wstring messages = text(item(kMessagesId));
+        EXPECT_NE(messages.find(L"Closed 1 hole of 4 edges\r\nNothing is left open\r\nSaved " + typedSaveName),
+                  std::wstring::npos) << messages;
+    }
+    // A read-only file in the way is kept as it was, and the box says why.
+    const std::string kept = folder_.write("kept.stl", "the old bytes");
+    SetFileAttributesW(wide(folder_.directory() + kept).c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(saveModelTo(state_, wide(folder_.directory() + kept).c_str(), RepairChoice{1, 1, 1, 1}));
+    std::ifstream in(folder_.directory() + kept, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the old bytes");
+    EXPECT_NE(text(item(kMessagesId)).find(L"kept.stl could not be written: "), std::wstring::npos);
+    SetFileAttributesW(wide(folder_.directory() + kept).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The File menu's item for the slicers: its text, whether it is grey, and the names in its submenu.
+struct SlicerItem {
+    std::wstring text;
+    bool grayed;
+    std::vector<std::wstring> submenu;
+};
+
+SlicerItem slicerItem(HWND dialog, HMENU menuBar) {
+    HMENU file = GetSubMenu(menuBar, 0);
+    SendMessageW(dialog, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(file), 0);
+    for (int position = 0; position < GetMenuItemCount(file); ++position) {
+        wchar_t text[160] = L"";
+        MENUITEMINFOW item{sizeof item, MIIM_ID | MIIM_STRING | MIIM_STATE | MIIM_SUBMENU};
+        item.dwTypeData = text;
+        item.cch = 160;
+        if (!GetMenuItemInfoW(file, position, TRUE, &item) ||
+            (item.wID != kCommandOpenInSlicer && item.wID != kCommandFirstSlicer))
+            continue;
+        SlicerItem found{text, (item.fState & MFS_GRAYED) != 0, {}};
+        for (int k = 0; item.hSubMenu && k < GetMenuItemCount(item.hSubMenu); ++k) {
+            GetMenuStringW(item.hSubMenu, k, text, 160, MF_BYPOSITION);
+            found.submenu.push_back(text);
+        }
+        return found;
+    }
+    return {L"(no item)", true, {}};
+}
+
+// A copy of the fake slicer registered under App Paths as the slicer's program; unregistered when it goes.
+struct RegisteredSlicer {
+    RegisteredSlicer(const std::wstring& program, const std::wstring& folder) : key(kAppPaths + program) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        path = folder + program;
+        CopyFileW(STLV_FAKE_SLICER, path.c_str(), FALSE);
+        HKEY opened;
+        RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
+        RegSetValueExW(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(opened);
+    }
+    ~RegisteredSlicer() {
+        RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    }
+    // Waits for the arguments the slicer records when started; empty when it was not.
+    std::vector<std::wstring> arguments() const {
+        const std::wstring record = path + L".args";
+        std::vector<std::wstring> lines;
+        pumpUntil([&] {
+            std::ifstream in(std::filesystem::path(record), std::ios::binary);
+            std::string bytes((std::istreambuf_iterator<char>(in)), {});
+            std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+            if (text.empty() || text.back() != L'\n') return false;
+            for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
+                lines.push_back(text.substr(start, end - start));
+            return true;
+        }, 15000, nullptr);
+        DeleteFileW(record.c_str());
+        return lines;
+    }
+    static constexpr const wchar_t* kAppPaths = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+    std::wstring key, path;
+};
+
+// Open in slicer: grey saying why while no slicer is found, one item naming
+// the only one, a submenu for more. The slicer (a fake registered under App
+// Paths, in a folder with spaces) gets the shown file as it is, at a path of
+// 300 characters too, and a model with a hole as its mended copy in the
+// temporary folder, which loads closed. A program that will not start is named.
+TEST_F(MainDialogTest, OpenInSlicerHandsTheShownFileOrItsMendedCopyToTheSlicer) {
+    SlicerItem none = slicerItem(dialog_, state_->menu);
+    EXPECT_TRUE(none.grayed);
+    EXPECT_EQ(none.text, L"Open &in slicer (no PrusaSlicer, Bambu Studio, OrcaSlicer or Cura found)");
+    const std::wstring programs = wide(folder_.directory() + "Slicer programs\\");
+    RegisteredSlicer prusa(L"prusa-slicer.exe", programs);
+    SlicerItem one = slicerItem(dialog_, state_->menu);
+    EXPECT_EQ(one.text, L"Open &in PrusaSlicer");
+    EXPECT_TRUE(one.grayed) << "no model shown";
+
+    const std::string cube = binaryStl(cubeTriangles());
+    this->open("a cube.stl", cube);
+    ASSERT_TRUE(waitFor([] { return state_->model.checks[0].state == kCheckDone; }));
+    EXPECT_FALSE(slicerItem(dialog_, state_->menu).grayed);
+    runCommand(state_, kCommandFirstSlicer, 0);
+    EXPECT_EQ(prusa.arguments(), std::vector<std::wstring>{wide(folder_.directory() + "a cube.stl")});
+
+    RegisteredSlicer orca(L"orca-slicer.exe", programs);
+    SlicerItem two = slicerItem(dialog_, state_->menu);
+    EXPECT_EQ(two.text, L"Open &in slicer");
+    EXPECT_EQ(two.submenu, (std::vector<std::wstring>{L"PrusaSlicer", L"OrcaSlicer"}));
+    const std::string deep = makeDeepFolder(folder_.directory(), 300, "deep cube.stl");
+    ASSERT_TRUE(writeFileAt(deep + "deep cube.stl", cube));
+    std::wstring handed = wide(deep + "deep cube.stl") + L'\0';
+    COPYDATASTRUCT data{kHandOverTag, static_cast<DWORD>(handed.size() * 2), handed.data()};
+    SendMessageW(dialog_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    ASSERT_TRUE(waitFor([&] {
+        const ModelPart& part = state_->model.parts[0];
+        return !state_->navigation.currentJob && part.filePath && handed.c_str() == std::wstring(part.filePath) &&
+               state_->model.checks[0].state == kCheckDone;
+    }));
+    runCommand(state_, kCommandFirstSlicer + 1, 0);
+    EXPECT_EQ(orca.arguments(), std::vector<std::wstring>{wide(deep + "deep cube.stl")});
+
+    std::vector<TestTriangle> open = cubeTriangles();
+    open.erase(open.begin(), open.begin() + 2);
+    this->open("open.stl", binaryStl(open, "UNITS=mm"));
+    ASSERT_TRUE(waitFor([] { return !state_->navigation.currentJob && state_->model.checks[0].state == kCheckDone; }));
+    wchar_t copy[MAX_PATH];
+    ASSERT_TRUE(fixedCopyPath(&state_->model.parts[0], copy, MAX_PATH));
+    runCommand(state_, kCommandFirstSlicer, 0);
+    EXPECT_EQ(prusa.arguments(), std::vector<std::wstring>{copy});
+    std::ifstream in(std::filesystem::path(copy), std::ios::binary);
+    Loaded saved(std::string(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_TRUE(saved.loaded());
+    SurfaceCheck check;
+    ASSERT_TRUE(checkSurface(&saved.part.mesh, &check, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(check.closed);
+    in.close();
+    DeleteFileW(copy);
+    // A program that is none: the messages box says that it would not start.
+    std::ofstream(std::filesystem::path(prusa.path), std::ios::binary) << "not a program";
+    runCommand(state_, kCommandFirstSlicer, 0);
+    EXPECT_NE(text(item(kMessagesId)).find(L"Open in slicer error: " + prusa.path + L" could not be started: "),
+              std::wstring::npos) << text(item(kMessagesId));
+    DeleteFileW(copy);
 }
 
 // A colour change (High Contrast on or off) draws the tree's boxes anew on the window colour.

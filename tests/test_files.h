@@ -230,7 +230,7 @@ inline std::wstring prefixedPath(const std::string& path) {
 // `length` units; the folders are made. Returns the folder, separator ended.
 inline std::string makeDeepFolder(const std::string& directory, size_t length, const std::string& name) {
     std::string deep = directory;
-    while (deep.size() + 41 + name.size() < length) {
+    while (deep.size() + 41 + name.size() + 1 < length) {  // leaves at least one e for the last folder
         deep += std::string(40, 'd') + "\\";
         CreateDirectoryW(prefixedPath(deep).c_str(), nullptr);
     }

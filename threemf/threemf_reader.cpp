@@ -37,6 +37,7 @@ bool keepFacts(const ModelResources* r, const StlMesh* mesh, StlMetadata* metada
     kept->application = copyText(r->application, heap, sink, &good);
     metadata->coordinateSpace = kSpaceZUp;
     metadata->unitScale = r->unitScale;
+    metadata->unitAssumed = 0;
     bool coloured = false;
     for (uint32_t i = 0; i < mesh->solidCount; ++i) coloured = coloured || mesh->solids[i].hasColours;
     metadata->colorOrder = coloured ? kOrderRgb : kOrderNone;

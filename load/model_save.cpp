@@ -1,0 +1,191 @@
+#include "load/model_save.h"
+
+#include <cmath>
+#include <cstring>
+#include "core/byte_output.h"
+#include "core/memory.h"
+#include "stl/stl_writer.h"
+#include "threemf/model_writer.h"
+
+namespace {
+
+constexpr size_t kOutputBuffer = 1u << 20;
+constexpr uint32_t kMostSavedParts = 8;
+
+bool unitKnown(const ModelPart& part) {
+    return !part.metadata.unitAssumed && part.metadata.unitScale == part.metadata.unitScale;
+}
+
+bool anyRepair(const RepairChoice& choice) {
+    return choice.turnFaces || choice.dropWithoutArea || choice.dropDuplicates || choice.closeHoles;
+}
+
+bool visible(const ModelPart& part, uint32_t solid) {
+    return !part.visibleSolids || part.visibleSolids[solid];
+}
+
+// Millimetres per file unit: the units the recognisers give exactly (the
+// float of 0.0254 is not 25.4 thousandths), others from their factor.
+double millimetresPerUnit(const ModelPart& part) {
+    float unit = part.metadata.unitScale;
+    if (!unitKnown(part)) return 1;
+    if (unit == kInch) return 25.4;
+    if (unit == kCentimetre) return 10;
+    if (unit == kMetre) return 1000;
+    if (unit == kMillimetre) return 1;
+    return unit / static_cast<double>(kMillimetre);
+}
+
+// written = scale · axes · (turn · p + shift): millimetres, Z up.
+void partTransform(const SaveRequest& request, uint32_t index, double transform[3][4]) {
+    const ModelPart& part = request.parts[index];
+    Placement placement = request.placements ? request.placements[index] : identityPlacement();
+    double scale = millimetresPerUnit(part);
+    // Y up to Z up is a quarter turn about X: (x, y, z) becomes (x, -z, y).
+    const double axes[3][3] = {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0;
+            for (int k = 0; k < 3; ++k) sum += (request.yUp ? axes[r][k] : r == k) * placement.turn[k][c];
+            transform[r][c] = scale * sum;
+        }
+        double shift = 0;
+        for (int k = 0; k < 3; ++k) shift += (request.yUp ? axes[r][k] : r == k) * placement.shift[k];
+        transform[r][3] = scale * shift;
+    }
+}
+
+// Everything saving holds, freed together.
+struct SaveWork {
+    StlMesh visible[kMostSavedParts] = {};   // per part: its visible solids, sharing their triangles
+    StlMesh repaired[kMostSavedParts] = {};  // per part, when repaired
+    SolidToWrite* solids = nullptr;
+    uint8_t* buffer = nullptr;
+    uint32_t* vertexIds = nullptr;  // 3MF: per corner of every solid written
+    ~SaveWork() {
+        freeBytes(vertexIds);
+        for (StlMesh& mesh : repaired) freeMeshSolids(&mesh, processHeap());
+        for (StlMesh& mesh : visible) freeBytes(mesh.solids);
+        freeBytes(solids);
+        freeBytes(buffer);
+    }
+};
+
+bool takeVisibleSolids(const ModelPart& part, StlMesh* mesh, const MessageSink* sink) {
+    *mesh = StlMesh{nullptr, nullptr, 0};
+    mesh->solids = static_cast<StlSolid*>(allocArray(processHeap(), part.mesh.solidCount + 1ull, sizeof(StlSolid), sink));
+    if (!mesh->solids) return false;
+    for (uint32_t s = 0; s < part.mesh.solidCount; ++s)
+        if (visible(part, s) && part.mesh.solids[s].triangleCount) mesh->solids[mesh->solidCount++] = part.mesh.solids[s];
+    return true;
+}
+
+// A 3MF mesh joins its triangles through shared vertices: those the surface
+// check welds, so that a seam closed within the welding distance stays closed.
+bool weldForPackage(const ModelToWrite* model, SaveWork* work, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    uint64_t corners = 3 * trianglesToWrite(model);
+    if (!(work->vertexIds = static_cast<uint32_t*>(allocArray(processHeap(), corners + 1, 4, sink)))) return false;
+    uint32_t* ids = work->vertexIds;
+    for (uint32_t s = 0; s < model->solidCount; ++s) {
+        SolidToWrite& solid = work->solids[s];
+        StlMesh one{nullptr, const_cast<StlSolid*>(solid.solid), 1};
+        if (!weldMeshCorners(&one, ids, &solid.vertexCount, keepGoing, sink)) return false;
+        solid.vertexOf = ids;
+        ids += 3ull * solid.solid->triangleCount;
+    }
+    return true;
+}
+
+bool toFile(void* file, const uint8_t* bytes, size_t size) {
+    return writeReplacingFile(static_cast<ReplacingFile*>(file), bytes, size);
+}
+
+bool writeModel(const SaveRequest& request, const ModelToWrite& model, SaveWork* work, const MessageSink* sink) {
+    SaveNote note{request.path, request.format, 0, model.unitKnown};
+    if (request.format == kSaveBinaryStl && trianglesToWrite(&model) > 0xFFFFFFFFu) {
+        report(sink, kErrSaveTooLarge, reinterpret_cast<uintptr_t>(&note));
+        return false;
+    }
+    if (!(work->buffer = static_cast<uint8_t*>(allocArray(processHeap(), kOutputBuffer, 1, sink)))) return false;
+    ReplacingFile file;
+    if (!beginReplacingFile(request.path, &file)) {
+        note.error = lastSystemError();
+        report(sink, kErrSaveFailed, reinterpret_cast<uintptr_t>(&note));
+        return false;
+    }
+    ByteOutput out = byteOutput(toFile, &file, work->buffer, kOutputBuffer);
+    PackageWriteResult result = kPackageWritten;
+    if (request.format == kSave3mf) result = write3mfPackage(&model, &out, sink);
+    else if (!writeBinaryStl(&model, &out)) result = kPackageOutputFailed;
+    bool done = result == kPackageWritten && commitReplacingFile(&file);
+    if (done) {
+        report(sink, kInfoSaved, reinterpret_cast<uintptr_t>(&note));
+        return true;
+    }
+    note.error = lastSystemError();
+    if (result != kPackageWritten) abandonReplacingFile(&file);
+    if (result == kPackageTooLarge) report(sink, kErrSaveTooLarge, reinterpret_cast<uintptr_t>(&note));
+    else if (result != kPackageNoMemory) report(sink, kErrSaveFailed, reinterpret_cast<uintptr_t>(&note));
+    return false;
+}
+
+}  // namespace
+
+uint32_t saveFormatFor(const Utf16* path) {
+    size_t length = 0;
+    while (path[length]) ++length;
+    if (length < 4 || path[length - 4] != '.') return kSaveBinaryStl;
+    const Utf16* end = path + length - 3;
+    bool is3mf = end[0] == '3' && (end[1] | 0x20) == 'm' && (end[2] | 0x20) == 'f';
+    return is3mf ? kSave3mf : kSaveBinaryStl;
+}
+
+bool saveModel(const SaveRequest* request, SaveOutcome* outcome, const volatile uint8_t* keepGoing,
+               const MessageSink* sink) {
+    *outcome = SaveOutcome{};
+    SaveWork work;
+    if (request->partCount > kMostSavedParts) return false;
+    uint64_t solidCount = 0;
+    bool repair = anyRepair(request->repairs);
+    ModelToWrite model{nullptr, 0, 1, {0, 0, 0, 0}};
+    for (uint32_t p = 0; p < request->partCount; ++p) {
+        const ModelPart& part = request->parts[p];
+        if (!takeVisibleSolids(part, &work.visible[p], sink)) return false;
+        if (repair && !repairMesh(&work.visible[p], request->repairs, &work.repaired[p], &outcome->report, keepGoing, sink))
+            return false;
+        solidCount += work.visible[p].solidCount;
+        // The first part's colour for the whole model, as the view shows it over parts without colours of their own.
+        if (p == 0 && part.metadata.headerColor[3]) memcpy(model.modelColour, part.metadata.headerColor, 4);
+        if (!unitKnown(part)) {
+            model.unitKnown = 0;
+            report(sink, kWarnSaveUnitUnknown, reinterpret_cast<uintptr_t>(part.fileName));
+        }
+    }
+    if (!(work.solids = static_cast<SolidToWrite*>(allocArray(processHeap(), solidCount + 1, sizeof(SolidToWrite), sink))))
+        return false;
+    for (uint32_t p = 0; p < request->partCount; ++p) {
+        const ModelPart& part = request->parts[p];
+        const StlMesh& mesh = repair ? work.repaired[p] : work.visible[p];
+        SolidToWrite solid{};
+        partTransform(*request, p, solid.transform);
+        solid.colorOrder = part.metadata.colorOrder;
+        for (uint32_t s = 0; s < mesh.solidCount; ++s) {
+            solid.solid = &mesh.solids[s];
+            solid.name = mesh.solids[s].name.length ? mesh.solids[s].name : part.metadata.modelName;
+            if (mesh.solids[s].triangleCount) work.solids[model.solidCount++] = solid;
+        }
+    }
+    model.solids = work.solids;
+    if (request->format == kSave3mf && !weldForPackage(&model, &work, keepGoing, sink)) return false;
+    if (repair) {
+        outcome->repaired = 1;
+        report(sink, kInfoRepaired, reinterpret_cast<uintptr_t>(&outcome->report.counts));
+        report(sink, kInfoStillOpen, reinterpret_cast<uintptr_t>(&outcome->report.counts));
+    }
+    if (!trianglesToWrite(&model)) {
+        reportCode(sink, kErrSaveNothing);
+        return false;
+    }
+    outcome->written = writeModel(*request, model, &work, sink);
+    return outcome->written;
+}

@@ -1,0 +1,655 @@
+// The repairs see the mesh as the check does: corners welded into vertices
+// (weldMeshCorners), sides bucketed under their smaller vertex to find each
+// edge's faces. Faces are then walked shell by shell across edges of exactly
+// two faces; holes are the loops of open edges, grouped through their vertices.
+#include "mesh/mesh_repair.h"
+
+#include <cmath>
+#include <cstring>
+#include "core/memory.h"
+#include "mesh/union_find.h"
+
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFFu;
+// partner[side] for a side that is not matched with exactly one other.
+constexpr uint32_t kOpenSide = 0xFFFFFFFFu;
+constexpr uint32_t kManySides = 0xFFFFFFFEu;
+constexpr uint32_t kNoSide = 0xFFFFFFFDu;  // a face left out (dropped or without area)
+constexpr uint32_t kStopCheckEvery = 1u << 16;
+
+constexpr uint8_t kAlive = 1, kTurned = 2, kSeen = 4;
+
+bool stopped(const volatile uint8_t* keepGoing) {
+    return keepGoing && !*keepGoing;
+}
+
+template <typename T>
+T* allocate(uint64_t count, const MessageSink* sink) {
+    return static_cast<T*>(allocArray(processHeap(), count ? count : 1, sizeof(T), sink));
+}
+
+// Every block the repairs hold, freed together however they end.
+struct Work {
+    uint64_t* firstTriangle = nullptr;  // per solid, and the total
+    uint32_t* ids = nullptr;
+    uint8_t* faces = nullptr;  // kAlive, kTurned, kSeen
+    uint32_t* partner = nullptr;
+    uint32_t* bucketEnd = nullptr;
+    uint32_t* sides = nullptr;
+    uint32_t* seen = nullptr;  // per vertex
+    uint32_t* first = nullptr;  // per vertex
+    uint32_t* queue = nullptr;
+    uint32_t* parent = nullptr;  // per vertex, holes
+    GrowBuffer shells{};  // ClosedShell records
+    GrowBuffer added{};   // AddedTriangle records
+    ~Work() {
+        void* blocks[] = {firstTriangle, ids, faces, partner, bucketEnd, sides, seen, first, queue, parent,
+                          shells.data, added.data};
+        for (void* block : blocks) freeBytes(block);
+    }
+};
+
+struct Mesh {
+    const StlMesh* mesh;
+    const uint64_t* firstTriangle;
+    uint32_t triangles;
+    const uint32_t* ids;
+};
+
+uint32_t solidOf(const Mesh& m, uint32_t t) {
+    uint32_t low = 0, high = m.mesh->solidCount;  // last solid whose first triangle <= t
+    while (high - low > 1) {
+        uint32_t middle = low + (high - low) / 2;
+        if (m.firstTriangle[middle] <= t) low = middle;
+        else high = middle;
+    }
+    while (m.mesh->solids[low].triangleCount == 0) ++low;  // empty solids share their first index
+    return low;
+}
+
+const StlTriangle& triangleAt(const Mesh& m, uint32_t t) {
+    uint32_t s = solidOf(m, t);
+    return m.mesh->solids[s].triangles[t - m.firstTriangle[s]];
+}
+
+bool withoutArea(const uint32_t* v) {
+    return v[0] == v[1] || v[1] == v[2] || v[0] == v[2];
+}
+
+uint32_t nextCorner(uint32_t c) {
+    return c % 3 == 2 ? c - 2 : c + 1;
+}
+
+// Drops (or leaves out of the edges) faces without area, then later copies
+// of a face on the same three vertices.
+bool dropFaces(const Mesh& m, const RepairChoice& choice, uint8_t* faces, RepairReport* report,
+               const MessageSink* sink) {
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        bool flat = withoutArea(m.ids + 3 * t);
+        faces[t] = flat ? 0 : kAlive;
+        if (flat && choice.dropWithoutArea) ++report->counts.droppedWithoutArea;
+    }
+    if (!choice.dropDuplicates) return true;
+    uint32_t size = 1;
+    while (size < 2ull * m.triangles) size <<= 1;
+    uint32_t* table = allocate<uint32_t>(size, sink);
+    if (!table) return false;
+    memset(table, 0xFF, static_cast<size_t>(size) * 4);
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        if (!faces[t]) continue;
+        uint32_t k[3];
+        memcpy(k, m.ids + 3 * t, 12);
+        if (k[0] > k[1]) k[0] ^= k[1], k[1] ^= k[0], k[0] ^= k[1];
+        if (k[1] > k[2]) k[1] ^= k[2], k[2] ^= k[1], k[1] ^= k[2];
+        if (k[0] > k[1]) k[0] ^= k[1], k[1] ^= k[0], k[0] ^= k[1];
+        uint64_t h = (k[0] * 0x9E3779B97F4A7C15ull) ^ (k[1] * 0xC2B2AE3D27D4EB4Full) ^ (k[2] * 0x94D049BB133111EBull);
+        uint32_t slot = static_cast<uint32_t>(h >> 32) & (size - 1);
+        for (;; slot = (slot + 1) & (size - 1)) {
+            uint32_t held = table[slot];
+            if (held == kNone) {
+                table[slot] = t;
+                break;
+            }
+            const uint32_t* v = m.ids + 3 * held;
+            bool same = (v[0] == k[0] || v[1] == k[0] || v[2] == k[0]) && (v[0] == k[1] || v[1] == k[1] || v[2] == k[1]) &&
+                        (v[0] == k[2] || v[1] == k[2] || v[2] == k[2]);
+            if (same) {
+                faces[t] = 0;
+                ++report->counts.droppedDuplicates;
+                break;
+            }
+        }
+    }
+    freeBytes(table);
+    return true;
+}
+
+// partner[c] for the side from corner c to the next: the one other side of
+// its edge, or kOpenSide, kManySides, kNoSide.
+bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work,
+                const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    uint32_t corners = 3 * m.triangles;
+    const uint32_t* ids = m.ids;
+    if (!(work->partner = allocate<uint32_t>(corners, sink)) ||
+        !(work->bucketEnd = allocate<uint32_t>(vertices + 1ull, sink)) ||
+        !(work->sides = allocate<uint32_t>(corners, sink)) || !(work->seen = allocate<uint32_t>(vertices, sink)) ||
+        !(work->first = allocate<uint32_t>(vertices, sink)))
+        return false;
+    uint32_t* end = work->bucketEnd;
+    uint32_t* partner = work->partner;
+    memset(end, 0, (vertices + 1ull) * 4);
+    for (uint32_t c = 0; c < corners; ++c) {
+        partner[c] = kNoSide;
+        if (!(faces[c / 3] & kAlive)) continue;
+        uint32_t a = ids[c], b = ids[nextCorner(c)];
+        ++end[(a < b ? a : b) + 1];
+    }
+    for (uint32_t v = 0; v < vertices; ++v) end[v + 1] += end[v];
+    for (uint32_t c = 0; c < corners; ++c) {
+        if (!(faces[c / 3] & kAlive)) continue;
+        uint32_t a = ids[c], b = ids[nextCorner(c)];
+        work->sides[end[a < b ? a : b]++] = c;
+    }
+    // Filling moved each bucket's start to its end: bucket v is [end(v-1), end(v)).
+    memset(work->seen, 0xFF, static_cast<size_t>(vertices) * 4);
+    uint32_t begin = 0;
+    for (uint32_t v = 0; v < vertices; begin = end[v++]) {
+        if (v % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
+        for (uint32_t p = begin; p < end[v]; ++p) {
+            uint32_t s = work->sides[p];
+            uint32_t a = ids[s], b = ids[nextCorner(s)];
+            uint32_t w = a < b ? b : a;
+            if (work->seen[w] != v) {
+                work->seen[w] = v;
+                work->first[w] = s;
+                partner[s] = kOpenSide;
+                continue;
+            }
+            uint32_t f = work->first[w];
+            if (partner[f] == kOpenSide) {
+                partner[f] = s;
+                partner[s] = f;
+            } else {
+                if (partner[f] != kManySides) partner[partner[f]] = kManySides;
+                partner[f] = partner[s] = kManySides;
+            }
+        }
+    }
+    freeBytes(work->bucketEnd);
+    freeBytes(work->sides);
+    work->bucketEnd = work->sides = nullptr;
+    return true;
+}
+
+// A shell all of whose edges have two faces: its faces in the queue, its
+// volume with the turns found so far, its box.
+struct ClosedShell {
+    uint32_t start, count;
+    double sixVolume;
+    float low[3], high[3];
+};
+
+// Six times the signed volume about `origin` of the face as it will be written.
+double sixVolumeOf(const StlTriangle& tri, bool turned, const float* origin) {
+    double p[3][3];
+    for (int c = 0; c < 3; ++c)
+        for (int d = 0; d < 3; ++d) p[c][d] = static_cast<double>(tri.vertices[c][d]) - origin[d];
+    double v = p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) - p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0]) +
+               p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]);
+    return turned ? -v : v;
+}
+
+void setTurned(uint8_t* faces, uint32_t t, bool turned) {
+    faces[t] = static_cast<uint8_t>(turned ? faces[t] | kTurned : faces[t] & ~kTurned);
+}
+
+// One shell from `start`: the faces it reaches across edges of two faces
+// turned to agree with `start` (or, where fewer, the other way); false for
+// a shell that cannot agree (a Möbius-like surface), left as it was.
+bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* partner, uint32_t* queue,
+               uint32_t* tail, bool* closed) {
+    uint32_t head = *tail;
+    uint32_t from = head;
+    faces[start] |= kSeen;
+    queue[(*tail)++] = start;
+    bool agrees = true;
+    *closed = true;
+    uint32_t turned = 0;
+    while (head < *tail) {
+        uint32_t u = queue[head++];
+        bool uTurned = faces[u] & kTurned;
+        turned += uTurned;
+        for (uint32_t c = 3 * u; c < 3 * u + 3; ++c) {
+            uint32_t p = partner[c];
+            if (p >= kNoSide) {
+                *closed = false;
+                continue;
+            }
+            uint32_t n = p / 3;
+            // Two sides of one edge that start at one vertex run it the same way.
+            bool want = uTurned != (m.ids[c] == m.ids[p]);
+            if (!(faces[n] & kSeen)) {
+                faces[n] |= kSeen;
+                setTurned(faces, n, want);
+                queue[(*tail)++] = n;
+            } else if (((faces[n] & kTurned) != 0) != want) {
+                agrees = false;
+            }
+        }
+    }
+    uint32_t count = *tail - from;
+    bool invert = 2ull * turned > count;
+    for (uint32_t i = from; i < *tail; ++i) {
+        uint32_t t = queue[i];
+        if (!agrees) setTurned(faces, t, false);
+        else if (invert) faces[t] ^= kTurned;
+    }
+    if (!agrees) *closed = false;
+    return agrees;
+}
+
+bool boxInside(const ClosedShell& inner, const ClosedShell& outer) {
+    for (int d = 0; d < 3; ++d)
+        if (inner.low[d] < outer.low[d] || inner.high[d] > outer.high[d]) return false;
+    return true;
+}
+
+// Beyond this many pairs of inside-out and outward shells, a shell inside
+// out is compared with the largest outward one only.
+constexpr uint64_t kMostShellPairs = 10000000;
+
+// Turns faces to agree within each shell, then each closed shell whose
+// volume is negative, unless its box lies within that of an outward shell
+// (the wall of a hollow, which faces inwards as it should).
+bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, const volatile uint8_t* keepGoing,
+               const MessageSink* sink) {
+    if (!(work->queue = allocate<uint32_t>(m.triangles, sink))) return false;
+    uint32_t tail = 0;
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        if ((faces[t] & (kAlive | kSeen)) != kAlive) continue;
+        if (t % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
+        uint32_t start = tail;
+        bool closed;
+        walkShell(m, t, faces, work->partner, work->queue, &tail, &closed);
+        if (!closed) continue;
+        ClosedShell shell{start, tail - start, 0, {INFINITY, INFINITY, INFINITY}, {-INFINITY, -INFINITY, -INFINITY}};
+        float origin[3];
+        memcpy(origin, triangleAt(m, t).vertices[0], 12);
+        for (uint32_t i = start; i < tail; ++i) {
+            const StlTriangle& tri = triangleAt(m, work->queue[i]);
+            shell.sixVolume += sixVolumeOf(tri, faces[work->queue[i]] & kTurned, origin);
+            for (int c = 0; c < 3; ++c)
+                for (int d = 0; d < 3; ++d) {
+                    float x = tri.vertices[c][d];
+                    if (x < shell.low[d]) shell.low[d] = x;
+                    if (x > shell.high[d]) shell.high[d] = x;
+                }
+        }
+        GrowBuffer& shells = work->shells;
+        if (shells.used + sizeof shell > shells.capacity && !growBuffer(&shells, shells.used + sizeof shell, processHeap(), sink))
+            return false;
+        memcpy(static_cast<uint8_t*>(shells.data) + shells.used, &shell, sizeof shell);
+        shells.used += sizeof shell;
+    }
+    const ClosedShell* shells = static_cast<const ClosedShell*>(work->shells.data);
+    uint64_t count = work->shells.used / sizeof(ClosedShell), outward = 0, inward = 0;
+    const ClosedShell* largest = nullptr;
+    for (uint64_t i = 0; i < count; ++i) {
+        if (shells[i].sixVolume >= 0) ++outward;
+        else ++inward;
+        if (shells[i].sixVolume > 0 && (!largest || shells[i].sixVolume > largest->sixVolume)) largest = &shells[i];
+    }
+    bool everyPair = outward * inward <= kMostShellPairs;
+    for (uint64_t i = 0; i < count; ++i) {
+        const ClosedShell& shell = shells[i];
+        if (shell.sixVolume >= 0) continue;
+        bool hollow = false;
+        for (uint64_t j = 0; j < count && !hollow; ++j) {
+            const ClosedShell& other = shells[j];
+            if (other.sixVolume > 0 && (everyPair || &other == largest) && -shell.sixVolume < other.sixVolume)
+                hollow = boxInside(shell, other);
+        }
+        if (hollow) continue;
+        for (uint32_t q = shell.start; q < shell.start + shell.count; ++q) faces[work->queue[q]] ^= kTurned;
+    }
+    for (uint32_t t = 0; t < m.triangles; ++t) report->counts.turnedFaces += (faces[t] & kTurned) != 0;
+    freeBytes(work->queue);
+    work->queue = nullptr;
+    return true;
+}
+
+// A triangle closing a hole, with the solid it joins.
+struct AddedTriangle {
+    StlTriangle triangle;
+    uint32_t solid;
+};
+
+// The loop edge of an open side runs against the side as it will be written.
+uint32_t loopFrom(const uint8_t* faces, uint32_t side) {
+    return (faces[side / 3] & kTurned) ? side : nextCorner(side);
+}
+uint32_t loopTo(const uint8_t* faces, uint32_t side) {
+    return (faces[side / 3] & kTurned) ? nextCorner(side) : side;
+}
+
+struct Point2 {
+    double x, y;
+};
+
+double cross(const Point2& a, const Point2& b, const Point2& c) {
+    return (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x);
+}
+
+// Whether segments ab and cd meet, touching included.
+bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d) {
+    auto side = [](const Point2& p, const Point2& q, const Point2& r) {
+        double v = (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x);
+        return v > 0 ? 1 : v < 0 ? -1 : 0;
+    };
+    int d1 = side(a, b, c), d2 = side(a, b, d), d3 = side(c, d, a), d4 = side(c, d, b);
+    if (d1 * d2 < 0 && d3 * d4 < 0) return true;
+    auto within = [](const Point2& p, const Point2& q, const Point2& r) {
+        return r.x >= (p.x < q.x ? p.x : q.x) && r.x <= (p.x < q.x ? q.x : p.x) && r.y >= (p.y < q.y ? p.y : q.y) &&
+               r.y <= (p.y < q.y ? q.y : p.y);
+    };
+    return (d1 == 0 && within(a, b, c)) || (d2 == 0 && within(a, b, d)) || (d3 == 0 && within(c, d, a)) ||
+           (d4 == 0 && within(c, d, b));
+}
+
+bool insideTriangle(const Point2& p, const Point2& a, const Point2& b, const Point2& c) {
+    return cross(a, b, p) >= 0 && cross(b, c, p) >= 0 && cross(c, a, p) >= 0;
+}
+
+// One hole's loop: the corners its vertices are copied from, in loop order.
+struct HoleLoop {
+    uint32_t corners[kMostHoleEdges];
+    uint32_t count;
+    Point2 flat[kMostHoleEdges];
+    uint32_t next[kMostHoleEdges], previous[kMostHoleEdges];
+    uint32_t triangles[kMostHoleEdges][3];  // indices into the loop
+    uint32_t triangleCount;
+};
+
+// The loop laid into its best-fit plane (Newell's normal), which it runs
+// counter-clockwise in; false when it has no area there or crosses itself.
+bool flattenLoop(const Mesh& m, HoleLoop* loop) {
+    uint32_t n = loop->count;
+    double points[kMostHoleEdges][3];
+    double centre[3] = {0, 0, 0};
+    for (uint32_t i = 0; i < n; ++i) {
+        float p[3];
+        memcpy(p, triangleAt(m, loop->corners[i] / 3).vertices[loop->corners[i] % 3], 12);
+        for (int d = 0; d < 3; ++d) centre[d] += (points[i][d] = p[d]) / n;
+    }
+    double normal[3] = {0, 0, 0};
+    for (uint32_t i = 0; i < n; ++i) {
+        const double* a = points[i];
+        const double* b = points[i + 1 == n ? 0 : i + 1];
+        normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
+        normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
+        normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
+    }
+    double length = sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+    if (!(length > 0) || !std::isfinite(length)) return false;
+    for (double& x : normal) x /= length;
+    // u any direction across the normal, v = normal x u.
+    int smallest = fabs(normal[0]) <= fabs(normal[1]) && fabs(normal[0]) <= fabs(normal[2]) ? 0
+                   : fabs(normal[1]) <= fabs(normal[2])                                     ? 1
+                                                                                             : 2;
+    double axis[3] = {0, 0, 0};
+    axis[smallest] = 1;
+    double u[3] = {axis[1] * normal[2] - axis[2] * normal[1], axis[2] * normal[0] - axis[0] * normal[2],
+                   axis[0] * normal[1] - axis[1] * normal[0]};
+    double uLength = sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    for (double& x : u) x /= uLength;
+    double v[3] = {normal[1] * u[2] - normal[2] * u[1], normal[2] * u[0] - normal[0] * u[2],
+                   normal[0] * u[1] - normal[1] * u[0]};
+    for (uint32_t i = 0; i < n; ++i) {
+        double d[3] = {points[i][0] - centre[0], points[i][1] - centre[1], points[i][2] - centre[2]};
+        loop->flat[i] = {d[0] * u[0] + d[1] * u[1] + d[2] * u[2], d[0] * v[0] + d[1] * v[1] + d[2] * v[2]};
+    }
+    double area = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const Point2& a = loop->flat[i];
+        const Point2& b = loop->flat[i + 1 == n ? 0 : i + 1];
+        area += a.x * b.y - b.x * a.y;
+    }
+    if (!(area > 0)) return false;
+    for (uint32_t i = 0; i < n; ++i)
+        for (uint32_t j = i + 2; j < n; ++j) {
+            if (i == 0 && j == n - 1) continue;  // neighbours through the loop's start
+            if (segmentsMeet(loop->flat[i], loop->flat[i + 1], loop->flat[j], loop->flat[j + 1 == n ? 0 : j + 1]))
+                return false;
+        }
+    return true;
+}
+
+// Ear clipping, or a fan where every corner is convex; false when no ear is left.
+bool triangulateLoop(HoleLoop* loop) {
+    uint32_t n = loop->count;
+    loop->triangleCount = 0;
+    bool convex = true;
+    for (uint32_t i = 0; i < n && convex; ++i)
+        convex = cross(loop->flat[(i + n - 1) % n], loop->flat[i], loop->flat[(i + 1) % n]) > 0;
+    if (convex) {
+        for (uint32_t i = 1; i + 1 < n; ++i) {
+            uint32_t* t = loop->triangles[loop->triangleCount++];
+            t[0] = 0, t[1] = i, t[2] = i + 1;
+        }
+        return true;
+    }
+    for (uint32_t i = 0; i < n; ++i) loop->next[i] = (i + 1) % n, loop->previous[i] = (i + n - 1) % n;
+    uint32_t left = n, at = 0, tried = 0;
+    while (left > 3) {
+        if (tried++ > left) return false;
+        uint32_t a = loop->previous[at], c = loop->next[at];
+        const Point2 &pa = loop->flat[a], &pb = loop->flat[at], &pc = loop->flat[c];
+        bool ear = cross(pa, pb, pc) > 0;
+        for (uint32_t q = loop->next[c]; ear && q != a; q = loop->next[q]) ear = !insideTriangle(loop->flat[q], pa, pb, pc);
+        if (!ear) {
+            at = c;
+            continue;
+        }
+        uint32_t* t = loop->triangles[loop->triangleCount++];
+        t[0] = a, t[1] = at, t[2] = c;
+        loop->next[a] = c;
+        loop->previous[c] = a;
+        --left;
+        at = c;
+        tried = 0;
+    }
+    uint32_t a = loop->previous[at], c = loop->next[at];
+    if (!(cross(loop->flat[a], loop->flat[at], loop->flat[c]) > 0)) return false;
+    uint32_t* t = loop->triangles[loop->triangleCount++];
+    t[0] = a, t[1] = at, t[2] = c;
+    return true;
+}
+
+bool addTriangles(const Mesh& m, const HoleLoop& loop, uint32_t face, GrowBuffer* added, const MessageSink* sink) {
+    const StlTriangle& neighbour = triangleAt(m, face);
+    uint32_t solid = solidOf(m, face);
+    uint64_t needed = added->used + uint64_t{loop.triangleCount} * sizeof(AddedTriangle);
+    if (needed > added->capacity && !growBuffer(added, needed, processHeap(), sink)) return false;
+    AddedTriangle* out = reinterpret_cast<AddedTriangle*>(static_cast<uint8_t*>(added->data) + added->used);
+    for (uint32_t i = 0; i < loop.triangleCount; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            uint32_t corner = loop.corners[loop.triangles[i][k]];
+            memcpy(out[i].triangle.vertices[k], triangleAt(m, corner / 3).vertices[corner % 3], 12);
+        }
+        out[i].triangle.attribute = neighbour.attribute;
+        out[i].solid = solid;
+    }
+    added->used = needed;
+    return true;
+}
+
+// Holes are the open edges joined through their vertices, as the check
+// counts them; one whose vertices each start and end one open edge is a
+// single loop, closed when it has at most kMostHoleEdges edges.
+bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work, RepairReport* report,
+                const MessageSink* sink) {
+    const uint32_t* partner = work->partner;
+    uint32_t corners = 3 * m.triangles;
+    uint32_t* degree = work->seen;  // out-going open edges in bits 0-15, in-coming above
+    uint32_t* leaving = work->first;  // per vertex: an open side whose loop edge starts there
+    if (!(work->parent = allocate<uint32_t>(vertices, sink))) return false;
+    uint32_t* parent = work->parent;
+    memset(degree, 0, static_cast<size_t>(vertices) * 4);
+    memset(parent, 0xFF, static_cast<size_t>(vertices) * 4);
+    for (uint32_t c = 0; c < corners; ++c) {
+        if (partner[c] != kOpenSide) continue;
+        uint32_t a = m.ids[loopFrom(faces, c)], b = m.ids[loopTo(faces, c)];
+        if ((degree[a] & 0xFFFF) < 0xFFFF) ++degree[a];
+        if ((degree[b] >> 16) < 0xFFFF) degree[b] += 1u << 16;
+        leaving[a] = c;
+        if (parent[a] == kNone) parent[a] = a;
+        if (parent[b] == kNone) parent[b] = b;
+        join(parent, a, b);
+    }
+    // Per root: its edges in bits 0-30, bit 31 when it is no single loop.
+    uint32_t* hole = work->bucketEnd = allocate<uint32_t>(vertices, sink);
+    if (!hole) return false;
+    memset(hole, 0, static_cast<size_t>(vertices) * 4);
+    for (uint32_t v = 0; v < vertices; ++v) {
+        if (parent[v] == kNone) continue;
+        uint32_t root = findRoot(parent, v);
+        if (degree[v] != (1u | 1u << 16)) hole[root] |= 0x80000000u;
+        if ((hole[root] & 0x7FFFFFFF) < 0x7FFFFFFF) hole[root] += degree[v] & 0xFFFF;
+    }
+    HoleLoop* loop = static_cast<HoleLoop*>(allocArray(processHeap(), 1, sizeof(HoleLoop), sink));
+    if (!loop) return false;
+    bool done = true;
+    for (uint32_t v = 0; v < vertices && done; ++v) {
+        if (parent[v] != v) continue;
+        uint32_t edges = hole[v] & 0x7FFFFFFF;
+        bool closed = false;
+        if (!(hole[v] & 0x80000000u) && edges >= 3 && edges <= kMostHoleEdges) {
+            loop->count = 0;
+            uint32_t side = leaving[v];
+            for (uint32_t i = 0; i < edges; ++i) {
+                loop->corners[loop->count++] = loopFrom(faces, side);
+                side = leaving[m.ids[loopTo(faces, side)]];
+            }
+            closed = flattenLoop(m, loop) && triangulateLoop(loop);
+            if (closed) done = addTriangles(m, *loop, leaving[v] / 3, &work->added, sink);
+        }
+        if (closed) {
+            ++report->counts.closedHoles;
+            report->counts.closedHoleEdges += edges;
+        }
+    }
+    freeBytes(loop);
+    return done;
+}
+
+// The repaired solids: the faces kept, turned where needed, then the added ones.
+bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, const GrowBuffer& added, StlMesh* out,
+                 const MessageSink* sink) {
+    const StlMesh* mesh = m.mesh;
+    const AddedTriangle* extra = static_cast<const AddedTriangle*>(added.data);
+    uint64_t extraCount = added.used / sizeof(AddedTriangle);
+    out->source = nullptr;
+    out->solidCount = 0;
+    if (!(out->solids = allocate<StlSolid>(mesh->solidCount, sink))) return false;
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
+        StlSolid solid = mesh->solids[s];
+        uint64_t count = 0;
+        for (uint32_t i = 0; i < solid.triangleCount; ++i) {
+            uint8_t f = faces[m.firstTriangle[s] + i];
+            count += (f & kAlive) || (!f && !choice.dropWithoutArea && withoutArea(m.ids + 3 * (m.firstTriangle[s] + i)));
+        }
+        for (uint64_t e = 0; e < extraCount; ++e) count += extra[e].solid == s;
+        if (count > 0xFFFFFFFFu) {
+            reportCode(sink, kOutOfMemory);
+            return false;
+        }
+        solid.triangleCount = static_cast<uint32_t>(count);
+        solid.triangles = count ? allocate<StlTriangle>(count, sink) : nullptr;
+        out->solids[out->solidCount++] = solid;
+        if (count && !solid.triangles) return false;
+        StlTriangle* to = solid.triangles;
+        const StlTriangle* from = mesh->solids[s].triangles;
+        for (uint32_t i = 0; i < mesh->solids[s].triangleCount; ++i) {
+            uint32_t t = static_cast<uint32_t>(m.firstTriangle[s] + i);
+            uint8_t f = faces[t];
+            if (!(f & kAlive) && (f || choice.dropWithoutArea || !withoutArea(m.ids + 3 * t))) continue;
+            *to = from[i];
+            if (f & kTurned) {
+                memcpy(to->vertices[1], from[i].vertices[2], 12);
+                memcpy(to->vertices[2], from[i].vertices[1], 12);
+            }
+            ++to;
+        }
+        for (uint64_t e = 0; e < extraCount; ++e)
+            if (extra[e].solid == s) *to++ = extra[e].triangle;
+    }
+    return true;
+}
+
+void addCheck(SurfaceCheck* sum, const SurfaceCheck& check) {
+    sum->shells += check.shells;
+    sum->holes += check.holes;
+    sum->openEdges += check.openEdges;
+    sum->nonManifoldEdges += check.nonManifoldEdges;
+    sum->flippedEdges += check.flippedEdges;
+    sum->degenerateTriangles += check.degenerateTriangles;
+    sum->weldedCorners += check.weldedCorners;
+    sum->flippedFaces += check.flippedFaces;
+    sum->unevenEdges += check.unevenEdges;
+    sum->closed = sum->openEdges == 0 && sum->nonManifoldEdges == 0;
+    sum->insideOut = sum->insideOut || check.insideOut;
+}
+
+bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report, Work* work,
+                const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    uint64_t triangles = 0;
+    if (!(work->firstTriangle = allocate<uint64_t>(mesh->solidCount + 1ull, sink))) return false;
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
+        work->firstTriangle[s] = triangles;
+        triangles += mesh->solids[s].triangleCount;
+    }
+    work->firstTriangle[mesh->solidCount] = triangles;
+    if (triangles > 0x7FFFFFFFu / 3) {
+        reportCode(sink, kOutOfMemory);
+        return false;
+    }
+    uint32_t vertices = 0;
+    Mesh m{mesh, work->firstTriangle, static_cast<uint32_t>(triangles), nullptr};
+    if (!(work->ids = allocate<uint32_t>(3 * triangles, sink)) ||
+        !weldMeshCorners(mesh, work->ids, &vertices, keepGoing, sink) ||
+        !(work->faces = allocate<uint8_t>(triangles, sink)))
+        return false;
+    m.ids = work->ids;
+    uint8_t* faces = work->faces;
+    RepairReport found{};
+    if (!dropFaces(m, choice, faces, &found, sink) || !matchSides(m, vertices, faces, work, keepGoing, sink) ||
+        (choice.turnFaces && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
+        (choice.closeHoles && !closeHoles(m, vertices, faces, work, &found, sink)))
+        return false;
+    if (!buildOutput(m, choice, faces, work->added, out, sink)) return false;
+    SurfaceCheck after;
+    if (!checkSurface(out, &after, nullptr, keepGoing, sink)) return false;
+    report->counts.turnedFaces += found.counts.turnedFaces;
+    report->counts.droppedWithoutArea += found.counts.droppedWithoutArea;
+    report->counts.droppedDuplicates += found.counts.droppedDuplicates;
+    report->counts.closedHoles += found.counts.closedHoles;
+    report->counts.closedHoleEdges += found.counts.closedHoleEdges;
+    // What is still open is what the check finds: the holes left, and any the closing made.
+    report->counts.openHoles += after.holes;
+    report->counts.openHoleEdges += after.openEdges;
+    report->counts.nonManifoldEdges += after.nonManifoldEdges;
+    addCheck(&report->after, after);
+    return true;
+}
+
+}  // namespace
+
+bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
+                const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    Work work;
+    *out = StlMesh{nullptr, nullptr, 0};
+    if (repairInto(mesh, choice, out, report, &work, keepGoing, sink)) return true;
+    freeMeshSolids(out, processHeap());
+    return false;
+}

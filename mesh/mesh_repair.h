@@ -1,0 +1,38 @@
+// Repairs before saving, on the surface check's welding: faces turned one
+// way within each shell and closed shells outwards, triangles without area
+// and exact duplicates dropped, small simple holes closed. Linear in the
+// triangles; the repaired part is a new mesh, the original stays as it was.
+#pragma once
+#include <cstdint>
+#include "core/platform.h"
+#include "core/status.h"
+#include "mesh/surface_check.h"
+#include "stl/stl_mesh.h"
+
+// Holes of more edges than this are listed, not closed.
+constexpr uint32_t kMostHoleEdges = 400;
+
+struct RepairChoice {
+    uint8_t turnFaces;
+    uint8_t dropWithoutArea;
+    uint8_t dropDuplicates;
+    uint8_t closeHoles;
+};
+
+#pragma pack(push, 1)
+// What the repairs did (the argument of kInfoRepaired and kInfoStillOpen)
+// and what the check found afterwards, summed over the parts repaired.
+struct RepairReport {
+    RepairCounts counts;
+    SurfaceCheck after;
+};
+#pragma pack(pop)
+static_assert(sizeof(RepairReport) == sizeof(RepairCounts) + sizeof(SurfaceCheck));
+
+// Writes the repaired copy of `mesh` into `out` (solids in the same order
+// with their names and colour flags; triangles in the process heap, freed
+// by freeMeshSolids with processHeap()) and adds to `report`, checking the
+// copy again. False when keepGoing turned 0 or memory ran out (reported);
+// `out` is then empty.
+bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
+                const volatile uint8_t* keepGoing, const MessageSink* sink);
