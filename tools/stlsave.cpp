@@ -55,15 +55,18 @@ int main(int argc, char** argv) {
         if (job->parts.used >= sizeof(ModelPart)) parts.push_back(*static_cast<ModelPart*>(job->parts.data));
         jobs.push_back(job);
     }
-    if (!loaded) return 1;
-    std::vector<Utf16> out = widened(argv[first]);
-    uint8_t on = repair ? 1 : 0;
-    SaveRequest request{parts.data(), static_cast<uint32_t>(parts.size()), nullptr, 0, saveFormatFor(out.data()),
-                        RepairChoice{on, on, on, on}, out.data()};
-    ConvertingSink sink;
-    initConvertingSink(&sink, MessageSink{nullptr, printLine});
-    SaveOutcome outcome;
-    bool saved = saveModel(&request, &outcome, nullptr, &sink.self);
+    bool saved = false;
+    // A file that did not load saves nothing, but what did load is still released.
+    if (loaded) {
+        std::vector<Utf16> out = widened(argv[first]);
+        uint8_t on = repair ? 1 : 0;
+        SaveRequest request{parts.data(), static_cast<uint32_t>(parts.size()), nullptr, 0, saveFormatFor(out.data()),
+                            RepairChoice{on, on, on, on}, out.data()};
+        ConvertingSink sink;
+        initConvertingSink(&sink, MessageSink{nullptr, printLine});
+        SaveOutcome outcome;
+        saved = saveModel(&request, &outcome, nullptr, &sink.self);
+    }
     for (ModelPart& part : parts) releaseModelPart(&part);
     for (LoadJob* job : jobs) {
         job->parts.used = 0;  // released above
