@@ -324,7 +324,7 @@ void applySettings(PictureRequest* request) {
     closeSettingsKeys(preferences.keys);
     request->look.objectColor = preferences.values[kSettingObjectColor];
     request->look.overhangs.degrees = static_cast<float>(preferences.values[kSettingOverhangAngle]);
-    request->usUnits = flagOn(&preferences, kSettingUsUnits);
+    request->usUnits = usCustomary(shownUnits(&preferences));
     if (!request->ownBackground) request->look.backgroundColor = preferences.values[kSettingBackgroundColor] | kOpaque;
     if (request->startView) {
         request->look.yaw = angles.yaw;
