@@ -148,6 +148,9 @@ void replacePart(MainDialogState* state, int slot, ModelPart* fresh) {
     clearMeshes(view);
     ModelPart* shown = &model->parts[slot];
     carrySolidVisibility(shown, fresh);
+    // A file that still names no unit keeps the one the part had (the Unit box's).
+    bool keepUnit = fresh->metadata.unitAssumed && !shown->metadata.unitAssumed;
+    float unit = shown->metadata.unitScale;
     releaseModelPart(shown);
     *shown = *fresh;
     fresh->heap = nullptr;
@@ -163,6 +166,11 @@ void replacePart(MainDialogState* state, int slot, ModelPart* fresh) {
     for (int part = 0; part < usedPartCount(model); ++part) {
         fillPartTree(panelItem(panel, kTreeId), &model->parts[part], part);
         installMesh(view, static_cast<GpuMesh*>(model->parts[part].gpuMesh), part == 0);
+    }
+    if (keepUnit) {
+        shown->metadata.unitScale = unit;
+        shown->metadata.unitAssumed = 0;
+        setMeshUnit(view, static_cast<GpuMesh*>(shown->gpuMesh), unit);
     }
     updatePartSwatch(panel, model, state->preferences.values[kSettingObjectColor], 0);
     if (cameraKept) setViewCamera(view, &camera);

@@ -1546,6 +1546,11 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
     ModelPart& shown = state_->model.parts[1];
     HeapHandle otherHeap = state_->model.parts[0].heap;
     setItemSolidsVisible(&state_->model, 1, 1, false);  // "b"
+    HWND tree = item(kTreeId), box = item(kUnitComboId);
+    TreeView_SelectItem(tree, TreeView_GetNextSibling(tree, TreeView_GetRoot(tree)));
+    SendMessageW(box, CB_SETCURSEL, 3, 0);  // inch, for the shown file only
+    SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(kUnitComboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+    ASSERT_EQ(shown.metadata.unitScale, kInch);
     HWND view = item(kViewId);
     runCommand(state_, kCommandWireframe, 0);
     runCommand(state_, kCommandSection, 0);
@@ -1604,6 +1609,10 @@ TEST_F(MainDialogTest, AShownFileSavedOverLoadsAgainWithTheViewKept) {
                   std::tuple(before.yaw, before.pitch, before.zoom, before.pan[0], before.renderMode,
                              before.section.on, before.section.share));
         EXPECT_TRUE(text(item(kFactsLineId)).starts_with(std::to_wstring(1 + shown.mesh.solidCount) + L" triangles"));
+        // The file names no unit: the one chosen for it stays, the other part keeps its own.
+        EXPECT_EQ(std::pair(shown.metadata.unitScale, static_cast<GpuMesh*>(shown.gpuMesh)->unitScale),
+                  std::pair(kInch, kInch));
+        EXPECT_EQ(state_->model.parts[0].metadata.unitScale, kMillimetre);
         std::vector<uint8_t> visible(shown.visibleSolids, shown.visibleSolids + shown.mesh.solidCount);
         EXPECT_EQ(visible, (save.bytes == &first ? std::vector<uint8_t>{1, 0} : std::vector<uint8_t>{1, 0, 1}));
     }
