@@ -24,7 +24,7 @@ HWND viewOf(const MainDialogState* state) {
 }
 
 void showTexts(MainDialogState* state) {
-    showPanelTexts(&state->panel, &state->model, flagOn(&state->preferences, kSettingUsUnits));
+    showPanelTexts(&state->panel, &state->model, shownUnits(&state->preferences));
 }
 
 // A flag of the settings table: its effect on the view, its value stored.
@@ -50,8 +50,8 @@ void setStartView(MainDialogState* state) {
     writeStartAngles(&state->preferences, camera, &state->sink.self);
 }
 
-void selectUnits(MainDialogState* state, bool usUnits) {
-    writeSetting(&state->preferences, kSettingUsUnits, usUnits, &state->sink.self);
+void selectUnits(MainDialogState* state, UnitsChoice choice) {
+    writeSetting(&state->preferences, kSettingUnits, choice, &state->sink.self);
     showTexts(state);
 }
 
@@ -222,8 +222,9 @@ bool runMenuCommand(MainDialogState* state, WORD id, bool byKey) {
     case kCommandSolid: selectRenderMode(state, kRenderSolid); break;
     case kCommandOutline: selectRenderMode(state, kRenderOutline); break;
     case kCommandWireframe: selectRenderMode(state, kRenderWireframe); break;
-    case kCommandMetricUnits: selectUnits(state, false); break;
-    case kCommandUsUnits: selectUnits(state, true); break;
+    case kCommandAutomaticUnits: selectUnits(state, kUnitsAutomatic); break;
+    case kCommandMillimetres: selectUnits(state, kUnitsMillimetres); break;
+    case kCommandInches: selectUnits(state, kUnitsInches); break;
     case kCommandDefaultMaterial: pickDefaultColor(state, kSettingObjectColor); break;
     case kCommandDefaultBackground: pickDefaultColor(state, kSettingBackgroundColor); break;
     case kCommandAbout: showAbout(state->dialog); break;

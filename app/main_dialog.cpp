@@ -129,7 +129,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
 INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
     if (!state || header->idFrom != kTreeId) return FALSE;
     HWND view = panelItem(&state->panel, kViewId);
-    bool usUnits = flagOn(&state->preferences, kSettingUsUnits);
+    DisplayUnits units = shownUnits(&state->preferences);
     switch (header->code) {
     case TVN_ITEMCHANGINGW: {
         if (!slotInUse(&state->model, 0)) return FALSE;
@@ -146,7 +146,7 @@ INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
             PostMessageW(state->dialog, kApplyTreeChecksMessage, 0, 0);
         return FALSE;
     case TVN_SELCHANGEDW:
-        showPanelTexts(&state->panel, &state->model, usUnits);
+        showPanelTexts(&state->panel, &state->model, units);
         showTriangleColorChoice(&state->panel, &state->model);
         return FALSE;
     default:

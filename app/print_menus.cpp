@@ -148,7 +148,7 @@ bool runPrintCommand(MainDialogState* state, WORD id) {
         return false;
     }
     state->panel.print = storedPrintChoice(preferences);
-    showPanelTexts(&state->panel, &state->model, flagOn(preferences, kSettingUsUnits));
+    showPanelTexts(&state->panel, &state->model, shownUnits(preferences));
     return true;
 }
 

@@ -42,8 +42,6 @@ enum Command : uint16_t {
     kCommandSolid = 16652,
     kCommandOutline = 16653,
     kCommandWireframe = 16654,
-    kCommandMetricUnits = 16655,
-    kCommandUsUnits = 16656,
     kCommandDefaultMaterial = 16657,
     kCommandDefaultBackground = 16658,
     kCommandAbout = 16659,
@@ -80,6 +78,9 @@ enum Command : uint16_t {
     kCommandFirstPrinter = 16720,   // to 16751, one per printer preset
     kCommandFirstOverhangAngle = 16760,  // to 16766: 30 to 60 degrees in steps of 5
     kCommandFirstSlicer = 16770,         // to 16773, one per slicer found, in the order findSlicers gives
+    kCommandAutomaticUnits = 16780,      // View > Units, in the order of UnitsChoice
+    kCommandMillimetres = 16781,
+    kCommandInches = 16782,
 };
 
 // The dialog's own timer: load progress every kProgressPeriodMs.
@@ -103,7 +104,7 @@ enum WindowMessage : uint32_t {
 // The settings, one row each in the settings table (preferences.cpp), in this order.
 enum Setting : uint8_t {
     kSettingFlipZoom,
-    kSettingUsUnits,
+    kSettingUnits,  // a UnitsChoice
     kSettingAlwaysRotate,
     kSettingSingleInstance,
     kSettingShowProblems,

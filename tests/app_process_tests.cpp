@@ -105,7 +105,7 @@ class ViewerProcessTest : public ::testing::Test {
 protected:
     void TearDown() override {
         setSingleInstance(0);
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits");  // back to the locale's units
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"Units");  // back to the locale's units
     }
     TempFolder folder_;
 };
@@ -517,7 +517,7 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         UINT width, height;  // 0: no picture
         const char* message;
         int centre = kLitRed;
-        DWORD usUnits = 0;  // the size line's units: metric or US (the locale's when not set)
+        DWORD units = 1;  // View > Units: millimetres, or 2 for inches
     } cases[] = {
         {own, L" --size 400x300" + red, 0, 400, 300, "Picture written to "},
         {nullptr, L" --help", 0, 0, 0, "usage: stlview [FILE...]\r\n"},
@@ -540,12 +540,12 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {nullptr, L" --size 800x600" + red, 2, 0, 0, "--size: this option needs --picture OUT.png\r\nusage:"},
         {nullptr, L" --section-flip" + red, 2, 0, 0, "--section-flip: this option needs --picture OUT.png"},
         // The cube from -5 to 5 mm: a bare length is millimetres whatever the
-        // size line's unit (2.5 mm up also with US units, not 2.5 in), a unit
+        // size line's unit (2.5 mm up also in a window of inches, not 2.5 in), a unit
         // may follow; the cube of -5 to 5 inches is cut 2.54 mm or an inch
         // below its middle. A plane outside the cube cuts nothing and says so.
         {own, L" --section z=50%" + red, 0, 1280, 960, "", kCap},
         {own, L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
-        {own, L" --size 400x300 --section z=2.5" + red, 0, 400, 300, "", kCap, 1},
+        {own, L" --size 400x300 --section z=2.5" + red, 0, 400, 300, "", kCap, 2},
         {own, L" --size 400x300 --section z=0.25cm" + red, 0, 400, 300, "", kCap},
         {own, L" --size 400x300 --section \"z=0.1 in\"" + red, 0, 400, 300, "", kCap},
         {own, L" --size 400x300 --section z=-2.54" + inches, 0, 400, 300, "", kCap},
@@ -568,7 +568,7 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         SCOPED_TRACE(index);
         const std::string png = dir + (c.picture && *c.picture ? c.picture : std::to_string(index) + ".png");
         const std::string outputFile = dir + std::to_string(index++) + ".txt";
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits", REG_DWORD, &c.usUnits, sizeof c.usUnits),
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"Units", REG_DWORD, &c.units, sizeof c.units),
                   ERROR_SUCCESS);
         Finished run =
             runToEnd(STLV_VIEWER_EXE, (c.picture ? L" --picture" + quoted(png) : L"") + c.arguments, outputFile);
@@ -631,8 +631,8 @@ TEST_F(ViewerProcessTest, PrintabilitySettingsSurviveARestart) {
     constexpr WPARAM kAbs = 16702, kPrusaMk4s = 16720, kShowOverhangs = 16675, kFiftyDegrees = 16764,
                      kWireframe = 16654;
     const std::string t = folder_.directory() + folder_.write("t.stl", binaryStl(tTriangles()));
-    const DWORD metric = 0;
-    RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits", REG_DWORD, &metric, sizeof metric);
+    const DWORD millimetres = 1;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"Units", REG_DWORD, &millimetres, sizeof millimetres);
     for (const wchar_t* name : {L"PrintMaterial", L"Printer", L"ShowOverhangs", L"OverhangAngle", L"RenderMode"})
         RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Veldmark\\STL Viewer", name);
     for (int start = 0; start < 2; ++start) {
@@ -652,7 +652,7 @@ TEST_F(ViewerProcessTest, PrintabilitySettingsSurviveARestart) {
             EXPECT_EQ(viewer.close(window), 0);
             continue;
         }
-        EXPECT_TRUE(pumpUntil([&] { return overhangLine().ends_with(L"cm\u00B2 steeper than 50\u00B0"); }));
+        EXPECT_TRUE(pumpUntil([&] { return overhangLine().ends_with(L"mm\u00B2 steeper than 50\u00B0"); }));
         EXPECT_TRUE(overhangLine().starts_with(L"Overhangs: 2")) << overhangLine().c_str();
         EXPECT_NE(textOf(GetDlgItem(window, kFactsLineId)).find(L" of ABS if solid"), std::wstring::npos);
         EXPECT_TRUE(textOf(GetDlgItem(window, kFitLineId)).starts_with(L"Fits the Prusa MK4S (250"));
