@@ -8,6 +8,7 @@
 #include "app/model_saving.h"
 #include "app/open_files.h"
 #include "app/part_colors.h"
+#include "app/part_unit.h"
 #include "app/print_menus.h"
 #include "app/slicer_discovery.h"
 #include "app/slicer_menu.h"
@@ -259,6 +260,8 @@ bool runControlNotification(MainDialogState* state, WORD id, WORD notification) 
     } else if (id == kSpaceComboId && notification == CBN_SELCHANGE) {
         applyCoordinateSpace(&state->panel);
         showTexts(state);
+    } else if (id == kUnitComboId && notification == CBN_SELCHANGE) {
+        if (applyUnitChoice(&state->panel, &state->model)) showTexts(state);
     } else if (id == kColorsComboId && notification == CBN_SELCHANGE) {
         applyTriangleColorChoice(&state->panel, &state->model, defaultColor, &state->sink.self);
     } else if (id == kMaterialCheckId) {

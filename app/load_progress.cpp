@@ -6,6 +6,7 @@
 #include "app/load_failure.h"
 #include "app/menu_state.h"
 #include "app/part_colors.h"
+#include "app/part_unit.h"
 #include "app/part_tree.h"
 #include "app/recent_files.h"
 #include "app/window_ids.h"
@@ -112,6 +113,7 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
         if (job->state != kLoadStopped) showLoadFailure(panel, model, fileNameOf(job->fileList.path));
     }
     showTriangleColorChoice(panel, model);
+    showPartUnit(panel, model);
     state->navigation.currentJob = nullptr;
     bool shown = slotInUse(model, 0);
     showViewArea(panel, false, shown);
@@ -166,6 +168,7 @@ void replacePart(MainDialogState* state, int slot, ModelPart* fresh) {
     if (cameraKept) setViewCamera(view, &camera);
     setViewSection(view, &section);
     showTriangleColorChoice(panel, model);
+    showPartUnit(panel, model);
     showPanelTexts(panel, model, units(state));
     updateMenu(state);
     startModelChecks(state);

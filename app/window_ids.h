@@ -24,6 +24,8 @@ constexpr int kMeasureLineId = 35;  // the picked point or the distance of two
 constexpr int kSectionLineId = 36;  // where the section cuts, while there is one
 constexpr int kOverhangLineId = 37;  // the area of faces steeper than the overhang angle
 constexpr int kFitLineId = 38;       // whether the model fits the chosen printer
+constexpr int kUnitLabelId = 39;
+constexpr int kUnitComboId = 40;  // the length unit of the part selected in the tree
 
 enum Command : uint16_t {
     kCommandCancel = 2,  // the dialog manager's Esc while no accelerator is active (IDCANCEL)

@@ -622,6 +622,35 @@ TEST_F(ViewerProcessTest, PictureDrawsTheOverhangsAskedFor) {
     }
 }
 
+// View > Units > Inches rewrites the size line at once and holds in the next run.
+TEST_F(ViewerProcessTest, TheUnitsChosenSurviveARestart) {
+    constexpr int kSizeLine = 20;
+    constexpr WPARAM kInches = 16782;
+    const std::string cube = folder_.directory() + folder_.write("cube.stl", binaryStl(cubeTriangles()));
+    const DWORD millimetres = 1;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"Units", REG_DWORD, &millimetres, sizeof millimetres);
+    const std::wstring inches = L"0.3937 in \u00D7 0.3937 in; 0.3937 in tall";
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        Process viewer;
+        ASSERT_TRUE(viewer.start(quoted(cube)));
+        HWND window = waitForWindow(viewer);
+        ASSERT_NE(window, nullptr);
+        auto size = [&] {  // thin spaces as the font has them, or plain
+            std::wstring line = textOf(GetDlgItem(window, kSizeLine));
+            for (wchar_t& c : line)
+                if (c == L'\u2009' || c == L'\u00A0') c = L' ';
+            return line;
+        };
+        if (start == 0) {
+            ASSERT_TRUE(pumpUntil([&] { return size().starts_with(L"10.00 mm"); })) << size().c_str();
+            PostMessageW(window, WM_COMMAND, kInches, 0);
+        }
+        EXPECT_TRUE(pumpUntil([&] { return size() == inches; })) << size().c_str();
+        EXPECT_EQ(viewer.close(window), 0);
+    }
+}
+
 // Settings > Material, Settings > Printer, View > Show overhangs and
 // Settings > Overhang angle chosen in one run hold in the next: the facts,
 // fit and overhang lines speak of them and the tint is drawn (in Wireframe,

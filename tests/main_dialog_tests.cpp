@@ -1061,6 +1061,51 @@ TEST_F(MainDialogTest, SaveAsWritesARepairedFileThatLoadsClosed) {
     SetFileAttributesW(wide(folder_.directory() + kept).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// A file without a unit tag is taken for millimetres; the Unit box says
+// otherwise for the part: its size line, facts and overhangs follow at once
+// (inches: 25.4 times the size), and Save as writes the part so, in mm.
+TEST_F(MainDialogTest, TheUnitBoxRescalesThePartAndWhatIsSaved) {
+    runCommand(state_, kCommandMillimetres, 0);
+    EXPECT_FALSE(IsWindowEnabled(item(kUnitComboId)));
+    open("t.stl", binaryStl(tTriangles()));
+    ASSERT_TRUE(waitUntilShown());
+    ASSERT_TRUE(waitFor([] { return state_->model.checks[0].state == kCheckDone; }));
+    HWND box = item(kUnitComboId);
+    EXPECT_TRUE(IsWindowEnabled(box));
+    EXPECT_EQ(SendMessageW(box, CB_GETCURSEL, 0, 0), 0);
+    const struct {
+        int choice;  // mm, cm, m, inch
+        const wchar_t *size, *overhangs;
+    } steps[] = {
+        {3, L"762.00", L"Overhangs: 129,000"},  // 2 cm² a side is 200 mm², in inches 645.16 times that
+        {1, L"300.00", L"Overhangs: 20,000"},
+        {0, L"30.00", L"Overhangs: 200"},
+        {3, L"762.00", L"Overhangs: 129,000"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.choice);
+        SendMessageW(box, CB_SETCURSEL, step.choice, 0);
+        SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(kUnitComboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+        pumpMessages(dialog_);
+        EXPECT_TRUE(text(item(kSizeLineId)).starts_with(step.size)) << text(item(kSizeLineId));
+        EXPECT_TRUE(text(item(kOverhangLineId)).starts_with(step.overhangs)) << text(item(kOverhangLineId));
+    }
+    float low[3], high[3];
+    ASSERT_TRUE(viewBox(item(kViewId), low, high));
+    EXPECT_NEAR(high[0] - low[0], 30 * 0.0254, 1e-6);
+    const std::string saved = folder_.directory() + "t-inches.stl";
+    ASSERT_TRUE(saveModelTo(state_, wide(saved).c_str(), RepairChoice{}));
+    std::ifstream in(saved, std::ios::binary);
+    Loaded again(std::string(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_TRUE(again.loaded());
+    EXPECT_FALSE(again.part.metadata.unitAssumed);  // written as millimetres, no longer a guess
+    EXPECT_NEAR(again.gpu->boundsMax[0] - again.gpu->boundsMin[0], 30 * 0.0254, 1e-6);
+    open("t.stl", binaryStl(tTriangles()));  // a file opened anew has its own unit again
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(SendMessageW(box, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_TRUE(text(item(kSizeLineId)).starts_with(L"30.00")) << text(item(kSizeLineId));
+}
+
 // The File menu's item for the slicers: its text, whether it is grey, and the names in its submenu.
 struct SlicerItem {
     std::wstring text;
