@@ -539,25 +539,29 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {own, L" a b c d e", 2, 0, 0, "at most four files make one picture\r\nusage:"},
         {nullptr, L" --size 800x600" + red, 2, 0, 0, "--size: this option needs --picture OUT.png\r\nusage:"},
         {nullptr, L" --section-flip" + red, 2, 0, 0, "--section-flip: this option needs --picture OUT.png"},
-        // The cube from -5 to 5 mm, seen from above: cut through its middle
-        // (0 in centimetres, the unit of its 1 cm extent) the cap shows; so
-        // it does a quarter of a centimetre up (in millimetres 2.5 up, not
-        // 25 m), a tenth of an inch up with US units (2.54 mm, not 3.9 m),
-        // and an inch below the middle of the cube of 10 inches whose size
-        // line is in centimetres (-2.54, not -254).
+        // The cube from -5 to 5 mm: a bare length is millimetres whatever the
+        // size line's unit (2.5 mm up also in a window of inches, not 2.5 in), a unit
+        // may follow; the cube of -5 to 5 inches is cut 2.54 mm or an inch
+        // below its middle. A plane outside the cube cuts nothing and says so.
         {own, L" --section z=50%" + red, 0, 1280, 960, "", kCap},
         {own, L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
-        {own, L" --size 400x300 --section z=0.25" + red, 0, 400, 300, "", kCap},
-        {own, L" --size 400x300 --section z=0.1" + red, 0, 400, 300, "", kCap, 2},
+        {own, L" --size 400x300 --section z=2.5" + red, 0, 400, 300, "", kCap, 2},
+        {own, L" --size 400x300 --section z=0.25cm" + red, 0, 400, 300, "", kCap},
+        {own, L" --size 400x300 --section \"z=0.1 in\"" + red, 0, 400, 300, "", kCap},
         {own, L" --size 400x300 --section z=-2.54" + inches, 0, 400, 300, "", kCap},
-        {own, L" --section z=150%" + red, 0, 1280, 960, ""},
-        {own, L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
+        {own, L" --size 400x300 --section z=-1in" + inches, 0, 400, 300, "", kCap},
+        {own, L" --section z=150%" + red, 0, 1280, 960, "lies above the model (Z from -5.00\u2009mm to 5.00\u2009mm)"},
+        {own, L" --section z=-30" + red, 0, 1280, 960,
+         "Section plane Z = -30.00\u2009mm lies below the model (Z from -5.00\u2009mm to 5.00\u2009mm); the whole "
+         "model is shown\r\n"},
         {own, L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
         {own, L" --size 400x300 --view bottom" + bottom, 0, 400, 300, "", kLitRed},
         {own, L" --size 400x300 --view top" + bottom, 0, 400, 300, "", kNotRed},
-        {own, L" --section w=1" + red, 2, 0, 0, "--section: x, y or z"},
-        {own, L" --section z=abc" + red, 2, 0, 0, "--section: x, y or z"},
-        {own, L" --section z=1.2.3" + red, 2, 0, 0, "--section: x, y or z"},
+        {own, L" --section w=1" + red, 2, 0, 0, "--section w=1: x, y or z, then ="},
+        {own, L" --section z=abc" + red, 2, 0, 0, "--section z=abc: not a number; --section takes x, y or z"},
+        {own, L" --section z=1.2.3" + red, 2, 0, 0, "--section z=1.2.3: not a number"},
+        {own, L" --section z=12.5ft" + red, 2, 0, 0, "--section z=12.5ft: 'ft' is not a unit of length here"},
+        {own, L" --section z=" + red, 2, 0, 0, "--section z=: no length given"},
     };
     int index = 0;
     for (const auto& c : cases) {

@@ -307,7 +307,10 @@ TEST(PrintChoice, TypedDensitiesAndSizes) {
     EXPECT_EQ(size[0], 21888u);
     EXPECT_EQ(size[1], 12288u);
     EXPECT_EQ(size[2], 22000u);
-    for (const Utf16* bad : {U16("250x210"), U16("250x210x0"), U16("250x210x220x1"), U16("x210x220"), U16("250 210 220")})
+    EXPECT_TRUE(readPrinterSize(U16("25cm x 21 cm x 8.5in"), size));
+    EXPECT_EQ(size[2], 21590u);
+    for (const Utf16* bad : {U16("250x210"), U16("250x210x0"), U16("250x210x220x1"), U16("x210x220"), U16("250 210 220"),
+                             U16("250x210x-1"), U16("250x210x22ft"), U16("250x210x100001"), U16("250x210x0.001")})
         EXPECT_FALSE(readPrinterSize(bad, size)) << Text(bad).size();
 }
 
