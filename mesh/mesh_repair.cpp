@@ -41,11 +41,12 @@ struct Work {
     uint32_t* first = nullptr;  // per vertex
     uint32_t* queue = nullptr;
     uint32_t* parent = nullptr;  // per vertex, holes
+    uint32_t* outIds = nullptr;  // when the repaired part has more corners than `partner` holds
     GrowBuffer shells{};  // ClosedShell records
     GrowBuffer added{};   // AddedTriangle records
     ~Work() {
         void* blocks[] = {firstTriangle, ids, faces, partner, bucketEnd, sides, seen, first, queue, parent,
-                          shells.data, added.data};
+                          outIds, shells.data, added.data};
         for (void* block : blocks) freeBytes(block);
     }
 };
@@ -319,10 +320,11 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
     return true;
 }
 
-// A triangle closing a hole, with the solid it joins.
+// A triangle closing a hole, with the solid it joins and its vertices.
 struct AddedTriangle {
     StlTriangle triangle;
     uint32_t solid;
+    uint32_t vertices[3];
 };
 
 // The loop edge of an open side runs against the side as it will be written.
@@ -476,6 +478,7 @@ bool addTriangles(const Mesh& m, const HoleLoop& loop, uint32_t face, GrowBuffer
         for (int k = 0; k < 3; ++k) {
             uint32_t corner = loop.corners[loop.triangles[i][k]];
             memcpy(out[i].triangle.vertices[k], triangleAt(m, corner / 3).vertices[corner % 3], 12);
+            out[i].vertices[k] = m.ids[corner];
         }
         out[i].triangle.attribute = neighbour.attribute;
         out[i].solid = solid;
@@ -543,9 +546,28 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
     return done;
 }
 
-// The repaired solids: the faces kept, turned where needed, then the added ones.
+bool keptFace(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, uint32_t t) {
+    return (faces[t] & kAlive) || (!faces[t] && !choice.dropWithoutArea && withoutArea(m.ids + 3 * t));
+}
+
+// Vertex ids of the repaired solids' corners, numbered anew in order of
+// first use as the check numbers them; `number` holds one per vertex.
+struct OutputIds {
+    uint32_t* ids;
+    uint32_t* number;
+    uint32_t vertices;
+
+    void put(uint32_t vertex) {
+        uint32_t& n = number[vertex];
+        if (n == kNone) n = vertices++;
+        *ids++ = n;
+    }
+};
+
+// The repaired solids: the faces kept, turned where needed, then the added
+// ones; their corners' vertex ids into `ids`.
 bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, const GrowBuffer& added, StlMesh* out,
-                 const MessageSink* sink) {
+                 OutputIds* ids, const MessageSink* sink) {
     const StlMesh* mesh = m.mesh;
     const AddedTriangle* extra = static_cast<const AddedTriangle*>(added.data);
     uint64_t extraCount = added.used / sizeof(AddedTriangle);
@@ -555,10 +577,8 @@ bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
         StlSolid solid = mesh->solids[s];
         uint64_t count = 0;
-        for (uint32_t i = 0; i < solid.triangleCount; ++i) {
-            uint8_t f = faces[m.firstTriangle[s] + i];
-            count += (f & kAlive) || (!f && !choice.dropWithoutArea && withoutArea(m.ids + 3 * (m.firstTriangle[s] + i)));
-        }
+        for (uint32_t i = 0; i < solid.triangleCount; ++i)
+            count += keptFace(m, choice, faces, static_cast<uint32_t>(m.firstTriangle[s] + i));
         for (uint64_t e = 0; e < extraCount; ++e) count += extra[e].solid == s;
         if (count > 0xFFFFFFFFu) {
             reportCode(sink, kOutOfMemory);
@@ -572,17 +592,26 @@ bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces
         const StlTriangle* from = mesh->solids[s].triangles;
         for (uint32_t i = 0; i < mesh->solids[s].triangleCount; ++i) {
             uint32_t t = static_cast<uint32_t>(m.firstTriangle[s] + i);
-            uint8_t f = faces[t];
-            if (!(f & kAlive) && (f || choice.dropWithoutArea || !withoutArea(m.ids + 3 * t))) continue;
+            if (!keptFace(m, choice, faces, t)) continue;
             *to = from[i];
-            if (f & kTurned) {
+            const uint32_t* v = m.ids + 3 * t;
+            ids->put(v[0]);
+            if (faces[t] & kTurned) {
                 memcpy(to->vertices[1], from[i].vertices[2], 12);
                 memcpy(to->vertices[2], from[i].vertices[1], 12);
+                ids->put(v[2]);
+                ids->put(v[1]);
+            } else {
+                ids->put(v[1]);
+                ids->put(v[2]);
             }
             ++to;
         }
-        for (uint64_t e = 0; e < extraCount; ++e)
-            if (extra[e].solid == s) *to++ = extra[e].triangle;
+        for (uint64_t e = 0; e < extraCount; ++e) {
+            if (extra[e].solid != s) continue;
+            *to++ = extra[e].triangle;
+            for (uint32_t vertex : extra[e].vertices) ids->put(vertex);
+        }
     }
     return true;
 }
@@ -614,10 +643,10 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
         reportCode(sink, kOutOfMemory);
         return false;
     }
-    uint32_t vertices = 0;
+    uint32_t vertices = 0, joined = 0;
     Mesh m{mesh, work->firstTriangle, static_cast<uint32_t>(triangles), nullptr};
     if (!(work->ids = allocate<uint32_t>(3 * triangles, sink)) ||
-        !weldMeshCorners(mesh, work->ids, &vertices, keepGoing, sink) ||
+        !weldMeshCorners(mesh, work->ids, &vertices, &joined, keepGoing, sink) ||
         !(work->faces = allocate<uint8_t>(triangles, sink)))
         return false;
     m.ids = work->ids;
@@ -627,9 +656,21 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
         (choice.turnFaces && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
         (choice.closeHoles && !closeHoles(m, vertices, faces, work, &found, sink)))
         return false;
-    if (!buildOutput(m, choice, faces, work->added, out, sink)) return false;
+    // The repaired part's corners keep their vertices: the check again needs
+    // no welding of its own where its welding would be the same, that is
+    // unless faces left out held positions that took part in near welding
+    // (the welding distance follows the extent, a chain may lose a link).
+    uint64_t outCorners = 3 * (triangles + work->added.used / sizeof(AddedTriangle));
+    uint32_t* outIds = outCorners <= 3 * triangles ? work->partner : (work->outIds = allocate<uint32_t>(outCorners, sink));
+    if (!outIds) return false;
+    memset(work->seen, 0xFF, static_cast<size_t>(vertices) * 4);
+    OutputIds numbered{outIds, work->seen, 0};
+    if (!buildOutput(m, choice, faces, work->added, out, &numbered, sink)) return false;
+    bool dropped = found.counts.droppedWithoutArea || found.counts.droppedDuplicates;
     SurfaceCheck after;
-    if (!checkSurface(out, &after, nullptr, keepGoing, sink)) return false;
+    if (dropped && joined ? !checkSurface(out, &after, nullptr, keepGoing, sink)
+                          : !checkWeldedSurface(out, outIds, numbered.vertices, joined, &after, keepGoing, sink))
+        return false;
     report->counts.turnedFaces += found.counts.turnedFaces;
     report->counts.droppedWithoutArea += found.counts.droppedWithoutArea;
     report->counts.droppedDuplicates += found.counts.droppedDuplicates;

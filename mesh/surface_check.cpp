@@ -734,37 +734,59 @@ bool findSolidRuns(const StlMesh* mesh, uint32_t filled, Work* work, SolidRuns* 
     return true;
 }
 
+// The triangles of all solids and their runs; false when corners could not
+// be numbered below 2^31 or there is no memory (reported).
+bool prepareMesh(const StlMesh* mesh, uint64_t* triangles, Work* work, SolidRuns* runs, const MessageSink* sink) {
+    *triangles = 0;
+    uint32_t filled = 0;  // solids with triangles
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
+        *triangles += mesh->solids[s].triangleCount;
+        filled += mesh->solids[s].triangleCount ? 1 : 0;
+    }
+    if (*triangles > kMostTriangles) {
+        if (sink) reportCode(sink, kOutOfMemory);
+        return false;
+    }
+    return findSolidRuns(mesh, filled, work, runs, sink);
+}
+
+// Positions of bit-equal corners, each corner's position id in `ids`, and
+// the representative corner of each position in work->groups.
+bool weldPositions(const StlMesh* mesh, const SolidRuns& runs, uint64_t triangles, uint32_t* ids, Work* work,
+                   uint32_t* positions, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    *positions = 0;
+    if (!weldCorners(mesh, runs, triangles, ids, positions, keepGoing, sink) ||
+        !(work->groups = static_cast<uint32_t*>(allocArray(processHeap(), *positions, 4, sink))))
+        return false;
+    numberPositions(ids, static_cast<uint32_t>(triangles * 3), work->groups);
+    return true;
+}
+
+// The closed flag, and the way the surface faces where every edge is even.
+void finishCheck(SurfaceCheck* check, const VolumeSum& volume) {
+    check->closed = check->openEdges == 0 && check->nonManifoldEdges == 0;
+    if (check->unevenEdges == 0) check->insideOut = volume.sixVolume < 0;
+}
+
 }  // namespace
 
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
                   const MessageSink* sink) {
-    uint64_t triangles = 0;
-    uint32_t filled = 0;  // solids with triangles
-    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-        triangles += mesh->solids[s].triangleCount;
-        filled += mesh->solids[s].triangleCount ? 1 : 0;
-    }
+    Work work;
+    SolidRuns runs;
+    uint64_t triangles;
+    if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
     SurfaceCheck check{};
     if (triangles == 0) {
         check.closed = 1;
         *result = check;
         return true;
     }
-    if (triangles > kMostTriangles) {
-        if (sink) reportCode(sink, kOutOfMemory);
-        return false;
-    }
     uint32_t corners = static_cast<uint32_t>(triangles * 3);
-    Work work;
-    SolidRuns runs;
-    if (!findSolidRuns(mesh, filled, &work, &runs, sink)) return false;
-
-    uint32_t positions = 0;
+    uint32_t positions;
     work.ids = static_cast<uint32_t*>(allocArray(processHeap(), corners, 4, sink));
-    if (!work.ids || !weldCorners(mesh, runs, triangles, work.ids, &positions, keepGoing, sink)) return false;
+    if (!work.ids || !weldPositions(mesh, runs, triangles, work.ids, &work, &positions, keepGoing, sink)) return false;
     uint32_t* ids = work.ids;
-    if (!(work.groups = static_cast<uint32_t*>(allocArray(processHeap(), positions, 4, sink)))) return false;
-    numberPositions(ids, corners, work.groups);
     if (marks) {
         memset(marks, 0, static_cast<size_t>(triangles));
     } else {
@@ -798,43 +820,56 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
     }
     if (!done) return false;
     check.weldedCorners = near.joined;
-
-    check.closed = check.openEdges == 0 && check.nonManifoldEdges == 0;
-    if (check.unevenEdges == 0) {
-        if (!near.volume) sumSixVolume(&work.volume);
-        check.insideOut = work.volume.sixVolume < 0;
-    }
+    if (check.unevenEdges == 0 && !near.volume) sumSixVolume(&work.volume);
+    finishCheck(&check, work.volume);
     *result = check;
     return true;
 }
 
-bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, const volatile uint8_t* keepGoing,
-                     const MessageSink* sink) {
-    uint64_t triangles = 0;
-    uint32_t filled = 0;
-    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-        triangles += mesh->solids[s].triangleCount;
-        filled += mesh->solids[s].triangleCount ? 1 : 0;
-    }
-    *vertices = 0;
-    if (triangles == 0) return true;
-    if (triangles > kMostTriangles) {
-        if (sink) reportCode(sink, kOutOfMemory);
-        return false;
-    }
-    uint32_t corners = static_cast<uint32_t>(triangles * 3);
+bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, uint32_t* joined,
+                     const volatile uint8_t* keepGoing, const MessageSink* sink) {
     Work work;
     SolidRuns runs;
-    if (!findSolidRuns(mesh, filled, &work, &runs, sink)) return false;
-    uint32_t positions = 0;
-    if (!weldCorners(mesh, runs, triangles, ids, &positions, keepGoing, sink) ||
-        !(work.groups = static_cast<uint32_t*>(allocArray(processHeap(), positions, 4, sink))))
-        return false;
-    numberPositions(ids, corners, work.groups);
+    uint64_t triangles;
+    *vertices = 0;
+    if (joined) *joined = 0;
+    if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
+    if (triangles == 0) return true;
+    uint32_t corners = static_cast<uint32_t>(triangles * 3);
+    uint32_t positions;
+    if (!weldPositions(mesh, runs, triangles, ids, &work, &positions, keepGoing, sink)) return false;
     NearJob near{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
     runNearJob(&near);
     if (!near.done) return false;
     if (near.joined) applyGroups(ids, corners, work.groups, positions);
     *vertices = positions - near.joined;
+    if (joined) *joined = near.joined;
+    return true;
+}
+
+bool checkWeldedSurface(const StlMesh* mesh, const uint32_t* ids, uint32_t vertices, uint32_t weldedCorners,
+                        SurfaceCheck* result, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    Work work;
+    SolidRuns runs;
+    uint64_t triangles;
+    if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
+    SurfaceCheck check{};
+    if (triangles == 0) {
+        check.closed = 1;
+        *result = check;
+        return true;
+    }
+    if (!(work.ownMarks = static_cast<uint8_t*>(allocArray(processHeap(), triangles, 1, sink)))) return false;
+    // The volume beside the edges, which need it only when they are all even.
+    work.volume.mesh = mesh;
+    ThreadHandle beside = triangles >= kNearThreadTriangles ? startThread(sumSixVolume, &work.volume) : nullptr;
+    bool done = checkEdges(ids, static_cast<uint32_t>(triangles * 3), vertices, work.ownMarks, &check, &work,
+                           keepGoing, sink);
+    if (beside) joinThread(beside);
+    if (!done) return false;
+    check.weldedCorners = weldedCorners;
+    if (check.unevenEdges == 0 && !beside) sumSixVolume(&work.volume);
+    finishCheck(&check, work.volume);
+    *result = check;
     return true;
 }
