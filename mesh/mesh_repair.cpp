@@ -39,14 +39,11 @@ struct Work {
     uint32_t* sides = nullptr;
     uint32_t* seen = nullptr;  // per vertex
     uint32_t* first = nullptr;  // per vertex
-    uint32_t* queue = nullptr;
-    uint32_t* parent = nullptr;  // per vertex, holes
     uint32_t* outIds = nullptr;  // when the repaired part has more corners than `partner` holds
     GrowBuffer shells{};  // ClosedShell records
     GrowBuffer added{};   // AddedTriangle records
     ~Work() {
-        void* blocks[] = {firstTriangle, ids, faces, partner, bucketEnd, sides, seen, first, queue, parent,
-                          outIds, shells.data, added.data};
+        void* blocks[] = {firstTriangle, ids, faces, partner, bucketEnd, sides, seen, first, outIds, shells.data, added.data};
         for (void* block : blocks) freeBytes(block);
     }
 };
@@ -82,16 +79,17 @@ uint32_t nextCorner(uint32_t c) {
     return c % 3 == 2 ? c - 2 : c + 1;
 }
 
-// Drops (or leaves out of the edges) faces without area, then later copies
-// of a face on the same three vertices.
-bool dropFaces(const Mesh& m, const RepairChoice& choice, uint8_t* faces, RepairReport* report,
-               const MessageSink* sink) {
+// Drops (or leaves out of the edges) faces without area.
+void dropWithoutArea(const Mesh& m, const RepairChoice& choice, uint8_t* faces, RepairReport* report) {
     for (uint32_t t = 0; t < m.triangles; ++t) {
         bool flat = withoutArea(m.ids + 3 * t);
         faces[t] = flat ? 0 : kAlive;
         if (flat && choice.dropWithoutArea) ++report->counts.droppedWithoutArea;
     }
-    if (!choice.dropDuplicates) return true;
+}
+
+// Drops later copies of a face on the same three vertices.
+bool dropDuplicates(const Mesh& m, uint8_t* faces, RepairReport* report, const MessageSink* sink) {
     uint32_t size = 1;
     while (size < 2ull * m.triangles) size <<= 1;
     uint32_t* table = allocate<uint32_t>(size, sink);
@@ -126,17 +124,22 @@ bool dropFaces(const Mesh& m, const RepairChoice& choice, uint8_t* faces, Repair
     return true;
 }
 
+bool allocateSides(uint32_t triangles, uint32_t vertices, Work* work, const MessageSink* sink) {
+    uint64_t corners = 3ull * triangles;
+    return (work->partner = allocate<uint32_t>(corners, sink)) &&
+           (work->bucketEnd = allocate<uint32_t>(vertices + 1ull, sink)) && (work->sides = allocate<uint32_t>(corners, sink)) &&
+           (work->seen = allocate<uint32_t>(vertices, sink)) && (work->first = allocate<uint32_t>(vertices, sink));
+}
+
 // partner[c] for the side from corner c to the next: the one other side of
-// its edge, or kOpenSide, kManySides, kNoSide.
-bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work,
-                const volatile uint8_t* keepGoing, const MessageSink* sink) {
+// its edge, or kOpenSide, kManySides, kNoSide. Copies of a face share each
+// edge; *mayRepeat is false when no face can have one: every edge has at
+// most two faces, and no two faces of an edge share their third vertex.
+bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work, bool* mayRepeat,
+                const volatile uint8_t* keepGoing) {
     uint32_t corners = 3 * m.triangles;
     const uint32_t* ids = m.ids;
-    if (!(work->partner = allocate<uint32_t>(corners, sink)) ||
-        !(work->bucketEnd = allocate<uint32_t>(vertices + 1ull, sink)) ||
-        !(work->sides = allocate<uint32_t>(corners, sink)) || !(work->seen = allocate<uint32_t>(vertices, sink)) ||
-        !(work->first = allocate<uint32_t>(vertices, sink)))
-        return false;
+    *mayRepeat = false;
     uint32_t* end = work->bucketEnd;
     uint32_t* partner = work->partner;
     memset(end, 0, (vertices + 1ull) * 4);
@@ -171,15 +174,14 @@ bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
             if (partner[f] == kOpenSide) {
                 partner[f] = s;
                 partner[s] = f;
+                *mayRepeat = *mayRepeat || ids[nextCorner(nextCorner(f))] == ids[nextCorner(nextCorner(s))];
             } else {
                 if (partner[f] != kManySides) partner[partner[f]] = kManySides;
                 partner[f] = partner[s] = kManySides;
+                *mayRepeat = true;
             }
         }
     }
-    freeBytes(work->bucketEnd);
-    freeBytes(work->sides);
-    work->bucketEnd = work->sides = nullptr;
     return true;
 }
 
@@ -265,21 +267,21 @@ constexpr uint64_t kMostShellPairs = 10000000;
 // (the wall of a hollow, which faces inwards as it should).
 bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, const volatile uint8_t* keepGoing,
                const MessageSink* sink) {
-    if (!(work->queue = allocate<uint32_t>(m.triangles, sink))) return false;
+    uint32_t* queue = work->sides;  // free once the sides are matched
     uint32_t tail = 0;
     for (uint32_t t = 0; t < m.triangles; ++t) {
         if ((faces[t] & (kAlive | kSeen)) != kAlive) continue;
         if (t % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
         uint32_t start = tail;
         bool closed;
-        walkShell(m, t, faces, work->partner, work->queue, &tail, &closed);
+        walkShell(m, t, faces, work->partner, queue, &tail, &closed);
         if (!closed) continue;
         ClosedShell shell{start, tail - start, 0, {INFINITY, INFINITY, INFINITY}, {-INFINITY, -INFINITY, -INFINITY}};
         float origin[3];
         memcpy(origin, triangleAt(m, t).vertices[0], 12);
         for (uint32_t i = start; i < tail; ++i) {
-            const StlTriangle& tri = triangleAt(m, work->queue[i]);
-            shell.sixVolume += sixVolumeOf(tri, faces[work->queue[i]] & kTurned, origin);
+            const StlTriangle& tri = triangleAt(m, queue[i]);
+            shell.sixVolume += sixVolumeOf(tri, faces[queue[i]] & kTurned, origin);
             for (int c = 0; c < 3; ++c)
                 for (int d = 0; d < 3; ++d) {
                     float x = tri.vertices[c][d];
@@ -312,11 +314,9 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
                 hollow = boxInside(shell, other);
         }
         if (hollow) continue;
-        for (uint32_t q = shell.start; q < shell.start + shell.count; ++q) faces[work->queue[q]] ^= kTurned;
+        for (uint32_t q = shell.start; q < shell.start + shell.count; ++q) faces[queue[q]] ^= kTurned;
     }
     for (uint32_t t = 0; t < m.triangles; ++t) report->counts.turnedFaces += (faces[t] & kTurned) != 0;
-    freeBytes(work->queue);
-    work->queue = nullptr;
     return true;
 }
 
@@ -496,8 +496,7 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
     uint32_t corners = 3 * m.triangles;
     uint32_t* degree = work->seen;  // out-going open edges in bits 0-15, in-coming above
     uint32_t* leaving = work->first;  // per vertex: an open side whose loop edge starts there
-    if (!(work->parent = allocate<uint32_t>(vertices, sink))) return false;
-    uint32_t* parent = work->parent;
+    uint32_t* parent = work->sides;  // free once the sides are matched; vertices are fewer than corners
     memset(degree, 0, static_cast<size_t>(vertices) * 4);
     memset(parent, 0xFF, static_cast<size_t>(vertices) * 4);
     for (uint32_t c = 0; c < corners; ++c) {
@@ -511,8 +510,7 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
         join(parent, a, b);
     }
     // Per root: its edges in bits 0-30, bit 31 when it is no single loop.
-    uint32_t* hole = work->bucketEnd = allocate<uint32_t>(vertices, sink);
-    if (!hole) return false;
+    uint32_t* hole = work->bucketEnd;
     memset(hole, 0, static_cast<size_t>(vertices) * 4);
     for (uint32_t v = 0; v < vertices; ++v) {
         if (parent[v] == kNone) continue;
@@ -652,8 +650,15 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     m.ids = work->ids;
     uint8_t* faces = work->faces;
     RepairReport found{};
-    if (!dropFaces(m, choice, faces, &found, sink) || !matchSides(m, vertices, faces, work, keepGoing, sink) ||
-        (choice.turnFaces && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
+    dropWithoutArea(m, choice, faces, &found);
+    bool mayRepeat;
+    if (!allocateSides(m.triangles, vertices, work, sink) || !matchSides(m, vertices, faces, work, &mayRepeat, keepGoing))
+        return false;
+    if (choice.dropDuplicates && mayRepeat) {
+        if (!dropDuplicates(m, faces, &found, sink)) return false;
+        if (found.counts.droppedDuplicates && !matchSides(m, vertices, faces, work, &mayRepeat, keepGoing)) return false;
+    }
+    if ((choice.turnFaces && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
         (choice.closeHoles && !closeHoles(m, vertices, faces, work, &found, sink)))
         return false;
     // The repaired part's corners keep their vertices: the check again needs

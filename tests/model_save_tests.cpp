@@ -94,6 +94,8 @@ TEST(Repairs, ShapesWithKnownFaults) {
         // A hollow's inner wall faces inwards and stays so.
         {"hollow box", join(box({0, 0, 0}, {4, 4, 4}), turned(box({1, 1, 1}, {2, 2, 2}), 0, 12)), {}, 24, true},
         {"two cubes, one inside out", join(cube(), turned(cube(3), 0, 12)), {12, 0, 0, 0, 0, 0, 0, 0}, 24, true},
+        // Copies whose edges have no other face: found while the sides are matched.
+        {"a face and its copy turned", {fan[0], reversed(fan[0])}, {0, 0, 1, 1, 3, 0, 0, 0}, 2, true},
         // The seam welds within the distance that the far face without area
         // gives; once it is dropped, the saved cube is open there.
         {"cube, a seam closed only by a dropped face's extent", join(seamed, {{far, far, Point{0, 0, 0}}}),
