@@ -207,11 +207,24 @@ void setTurned(uint8_t* faces, uint32_t t, bool turned) {
     faces[t] = static_cast<uint8_t>(turned ? faces[t] | kTurned : faces[t] & ~kTurned);
 }
 
+// Adds the face, as it will be written, to the shell's volume and box.
+void addToShell(ClosedShell* shell, const StlTriangle& tri, bool turned, const float* origin) {
+    shell->sixVolume += sixVolumeOf(tri, turned, origin);
+    for (int c = 0; c < 3; ++c)
+        for (int d = 0; d < 3; ++d) {
+            float x = tri.vertices[c][d];
+            if (x < shell->low[d]) shell->low[d] = x;
+            if (x > shell->high[d]) shell->high[d] = x;
+        }
+}
+
 // One shell from `start`: the faces it reaches across edges of two faces
 // turned to agree with `start` (or, where fewer, the other way); false for
-// a shell that cannot agree (a Möbius-like surface), left as it was.
+// a shell that cannot agree (a Möbius-like surface), left as it was. The
+// volume about the start's first corner and the box come with the walk: a
+// turn of the whole shell afterwards negates each term, so the sum too.
 bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* partner, uint32_t* queue,
-               uint32_t* tail, bool* closed) {
+               uint32_t* tail, bool* closed, ClosedShell* shell) {
     uint32_t head = *tail;
     uint32_t from = head;
     faces[start] |= kSeen;
@@ -219,10 +232,14 @@ bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* pa
     bool agrees = true;
     *closed = true;
     uint32_t turned = 0;
+    *shell = ClosedShell{from, 0, 0, {INFINITY, INFINITY, INFINITY}, {-INFINITY, -INFINITY, -INFINITY}};
+    float origin[3];
+    memcpy(origin, triangleAt(m, start).vertices[0], 12);
     while (head < *tail) {
         uint32_t u = queue[head++];
         bool uTurned = faces[u] & kTurned;
         turned += uTurned;
+        addToShell(shell, triangleAt(m, u), uTurned, origin);
         for (uint32_t c = 3 * u; c < 3 * u + 3; ++c) {
             uint32_t p = partner[c];
             if (p >= kNoSide) {
@@ -243,6 +260,8 @@ bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* pa
     }
     uint32_t count = *tail - from;
     bool invert = 2ull * turned > count;
+    shell->count = count;
+    if (invert) shell->sixVolume = -shell->sixVolume;
     for (uint32_t i = from; i < *tail; ++i) {
         uint32_t t = queue[i];
         if (!agrees) setTurned(faces, t, false);
@@ -272,23 +291,10 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
     for (uint32_t t = 0; t < m.triangles; ++t) {
         if ((faces[t] & (kAlive | kSeen)) != kAlive) continue;
         if (t % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
-        uint32_t start = tail;
         bool closed;
-        walkShell(m, t, faces, work->partner, queue, &tail, &closed);
+        ClosedShell shell;
+        walkShell(m, t, faces, work->partner, queue, &tail, &closed, &shell);
         if (!closed) continue;
-        ClosedShell shell{start, tail - start, 0, {INFINITY, INFINITY, INFINITY}, {-INFINITY, -INFINITY, -INFINITY}};
-        float origin[3];
-        memcpy(origin, triangleAt(m, t).vertices[0], 12);
-        for (uint32_t i = start; i < tail; ++i) {
-            const StlTriangle& tri = triangleAt(m, queue[i]);
-            shell.sixVolume += sixVolumeOf(tri, faces[queue[i]] & kTurned, origin);
-            for (int c = 0; c < 3; ++c)
-                for (int d = 0; d < 3; ++d) {
-                    float x = tri.vertices[c][d];
-                    if (x < shell.low[d]) shell.low[d] = x;
-                    if (x > shell.high[d]) shell.high[d] = x;
-                }
-        }
         GrowBuffer& shells = work->shells;
         if (shells.used + sizeof shell > shells.capacity && !growBuffer(&shells, shells.used + sizeof shell, processHeap(), sink))
             return false;

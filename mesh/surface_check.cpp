@@ -300,6 +300,45 @@ void runWeldJob(void* job) {
     weldJob->done = weldRun(weldJob);
 }
 
+// The second half's representatives among corners [begin, end) that the
+// first half has met become its copies; a batch's table places are asked
+// for before any is looked at, so that the misses overlap.
+struct MatchJob {
+    const WeldTable* table;
+    const SolidRuns* runs;
+    uint32_t* ids;
+    uint32_t begin, end;
+    uint32_t matched;
+};
+
+constexpr uint32_t kMatchBatch = 32;
+
+void runMatchJob(void* context) {
+    MatchJob* job = static_cast<MatchJob*>(context);
+    const WeldTable& table = *job->table;
+    uint32_t* ids = job->ids;
+    uint32_t corners[kMatchBatch];
+    CornerKey keys[kMatchBatch];
+    uint64_t hashes[kMatchBatch];
+    uint32_t matched = 0;
+    for (uint32_t c = job->begin; c < job->end;) {
+        uint32_t n = 0;
+        for (; c < job->end && n < kMatchBatch; ++c) {
+            if (ids[c] != c) continue;
+            corners[n] = c;
+            keys[n] = keyOf(triangleAt(*job->runs, c / 3), c % 3);
+            hashes[n] = hashOf(keys[n]);
+            prefetch(table.slots + slotOf(hashes[n], table.size));
+            ++n;
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t held = heldFor(table, *job->runs, keys[i], hashes[i]);
+            if (held != kNone) ids[corners[i]] = held, ++matched;
+        }
+    }
+    job->matched = matched;
+}
+
 // Meshes from which on the joining of near positions and the volume run on a
 // thread of their own.
 constexpr uint64_t kNearThreadTriangles = 1u << 16;
@@ -326,15 +365,15 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t triangles,
         joinThread(second);
         done = done && jobs[1].done;
         if (done) {
-            // The second half's representatives that the first half has met become its copies.
-            uint32_t matched = 0;
-            for (uint32_t c = static_cast<uint32_t>(jobs[1].begin * 3); c < triangles * 3; ++c) {
-                if (ids[c] != c) continue;
-                CornerKey key = keyOf(triangleAt(runs, c / 3), c % 3);
-                uint32_t held = heldFor(jobs[0].table, runs, key, hashOf(key));
-                if (held != kNone) ids[c] = held, ++matched;
-            }
-            jobs[1].table.used -= matched;
+            // In two halves again, on two threads.
+            uint32_t begin = static_cast<uint32_t>(jobs[1].begin * 3), end = static_cast<uint32_t>(triangles * 3);
+            uint32_t middle = begin + (end - begin) / 2;
+            MatchJob halves[2] = {{&jobs[0].table, &runs, ids, begin, middle, 0}, {&jobs[0].table, &runs, ids, middle, end, 0}};
+            ThreadHandle other = startThread(runMatchJob, &halves[1]);
+            runMatchJob(&halves[0]);
+            if (other) joinThread(other);
+            else runMatchJob(&halves[1]);
+            jobs[1].table.used -= halves[0].matched + halves[1].matched;
         }
         if (!done && sink && !stopped(keepGoing)) reportCode(sink, kOutOfMemory);
     }
