@@ -89,7 +89,7 @@ bool weldForPackage(const ModelToWrite* model, SaveWork* work, const volatile ui
     for (uint32_t s = 0; s < model->solidCount; ++s) {
         SolidToWrite& solid = work->solids[s];
         StlMesh one{nullptr, const_cast<StlSolid*>(solid.solid), 1};
-        if (!weldMeshCorners(&one, ids, &solid.vertexCount, nullptr, keepGoing, sink)) return false;
+        if (!weldMeshCorners(&one, ids, &solid.vertexCount, nullptr, nullptr, keepGoing, sink)) return false;
         solid.vertexOf = ids;
         ids += 3ull * solid.solid->triangleCount;
     }

@@ -81,11 +81,13 @@ uint32_t nextCorner(uint32_t c) {
 
 // Drops (or leaves out of the edges) faces without area.
 void dropWithoutArea(const Mesh& m, const RepairChoice& choice, uint8_t* faces, RepairReport* report) {
+    uint64_t flats = 0;
     for (uint32_t t = 0; t < m.triangles; ++t) {
         bool flat = withoutArea(m.ids + 3 * t);
         faces[t] = flat ? 0 : kAlive;
-        if (flat && choice.dropWithoutArea) ++report->counts.droppedWithoutArea;
+        flats += flat;
     }
+    report->counts.droppedWithoutArea = choice.dropWithoutArea ? flats : 0;
 }
 
 // Drops later copies of a face on the same three vertices.
@@ -183,6 +185,29 @@ bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
         }
     }
     return true;
+}
+
+// The faces without area and the sides matched, while the welding joins
+// near positions: on the positions' ids first, on the vertices' again
+// when some joined.
+struct SideMatching {
+    const Mesh* m;
+    const RepairChoice* choice;
+    uint8_t* faces;
+    Work* work;
+    RepairReport* found;
+    bool mayRepeat;
+    const volatile uint8_t* keepGoing;
+    const MessageSink* sink;
+};
+
+bool matchWhileWelding(void* context, const uint32_t* ids, uint32_t vertices) {
+    SideMatching* job = static_cast<SideMatching*>(context);
+    (void)ids;  // job->m->ids, being welded
+    // The first run has the most vertices.
+    if (!job->work->partner && !allocateSides(job->m->triangles, vertices, job->work, job->sink)) return false;
+    dropWithoutArea(*job->m, *job->choice, job->faces, job->found);
+    return matchSides(*job->m, vertices, job->faces, job->work, &job->mayRepeat, job->keepGoing);
 }
 
 // A shell all of whose edges have two faces: its faces in the queue, its
@@ -649,20 +674,18 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     }
     uint32_t vertices = 0, joined = 0;
     Mesh m{mesh, work->firstTriangle, static_cast<uint32_t>(triangles), nullptr};
-    if (!(work->ids = allocate<uint32_t>(3 * triangles, sink)) ||
-        !weldMeshCorners(mesh, work->ids, &vertices, &joined, keepGoing, sink) ||
-        !(work->faces = allocate<uint8_t>(triangles, sink)))
+    if (!(work->ids = allocate<uint32_t>(3 * triangles, sink)) || !(work->faces = allocate<uint8_t>(triangles, sink)))
         return false;
     m.ids = work->ids;
     uint8_t* faces = work->faces;
     RepairReport found{};
-    dropWithoutArea(m, choice, faces, &found);
-    bool mayRepeat;
-    if (!allocateSides(m.triangles, vertices, work, sink) || !matchSides(m, vertices, faces, work, &mayRepeat, keepGoing))
-        return false;
-    if (choice.dropDuplicates && mayRepeat) {
+    SideMatching matching{&m, &choice, faces, work, &found, false, keepGoing, sink};
+    WeldFollowUp meanwhile{matchWhileWelding, &matching};
+    if (!weldMeshCorners(mesh, work->ids, &vertices, &joined, &meanwhile, keepGoing, sink)) return false;
+    if (choice.dropDuplicates && matching.mayRepeat) {
+        bool unused;
         if (!dropDuplicates(m, faces, &found, sink)) return false;
-        if (found.counts.droppedDuplicates && !matchSides(m, vertices, faces, work, &mayRepeat, keepGoing)) return false;
+        if (found.counts.droppedDuplicates && !matchSides(m, vertices, faces, work, &unused, keepGoing)) return false;
     }
     if ((choice.turnFaces && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
         (choice.closeHoles && !closeHoles(m, vertices, faces, work, &found, sink)))

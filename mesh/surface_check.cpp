@@ -801,6 +801,53 @@ bool weldPositions(const StlMesh* mesh, const SolidRuns& runs, uint64_t triangle
     return true;
 }
 
+// Joins the near positions and numbers the vertices, meanwhile running
+// `then` on the positions' ids: for a large mesh the joining (and the volume,
+// when near->volume is set) runs on a thread of its own, and `then` on the
+// positions stands unless some joined; it runs again on the final ids then.
+bool joinNearThen(uint32_t* ids, uint32_t corners, NearJob* near, bool large, WeldFollowUp then) {
+    uint32_t positions = near->positions;
+    const MessageSink* sink = near->sink;
+    ThreadHandle beside = nullptr;
+    if (large) {
+        near->sink = nullptr;
+        beside = startThread(runNearJob, near);
+    }
+    bool done;
+    if (beside) {
+        done = then.run(then.context, ids, positions);
+        joinThread(beside);
+        if (done && !near->done && sink && !stopped(near->keepGoing)) reportCode(sink, kOutOfMemory);
+        done = done && near->done;
+    } else {
+        near->sink = sink;
+        near->volume = nullptr;  // summed by the caller when needed
+        runNearJob(near);
+        done = near->done;
+    }
+    near->sink = sink;
+    if (done && (near->joined || !beside)) {
+        if (near->joined) applyGroups(ids, corners, near->groups, positions);
+        done = then.run(then.context, ids, positions - near->joined);
+    }
+    return done;
+}
+
+// The edges, shells and holes, as the follow-up of the welding.
+struct EdgeJob {
+    uint32_t corners;
+    uint8_t* marks;
+    SurfaceCheck* check;
+    Work* work;
+    const volatile uint8_t* keepGoing;
+    const MessageSink* sink;
+};
+
+bool runEdgeJob(void* context, const uint32_t* ids, uint32_t vertices) {
+    EdgeJob* job = static_cast<EdgeJob*>(context);
+    return checkEdges(ids, job->corners, vertices, job->marks, job->check, job->work, job->keepGoing, job->sink);
+}
+
 // The closed flag, and the way the surface faces where every edge is even.
 void finishCheck(SurfaceCheck* check, const VolumeSum& volume) {
     check->closed = check->openEdges == 0 && check->nonManifoldEdges == 0;
@@ -825,39 +872,17 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
     uint32_t positions;
     work.ids = static_cast<uint32_t*>(allocArray(processHeap(), corners, 4, sink));
     if (!work.ids || !weldPositions(mesh, runs, triangles, work.ids, &work, &positions, keepGoing, sink)) return false;
-    uint32_t* ids = work.ids;
     if (marks) {
         memset(marks, 0, static_cast<size_t>(triangles));
     } else {
         marks = work.ownMarks = static_cast<uint8_t*>(allocArray(processHeap(), triangles, 1, sink));
         if (!marks) return false;
     }
-
     work.volume.mesh = mesh;
-    NearJob near{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
-    ThreadHandle beside = nullptr;
-    if (triangles >= kNearThreadTriangles) {
-        near.sink = nullptr;
-        near.volume = &work.volume;
-        beside = startThread(runNearJob, &near);
-        if (!beside) near = NearJob{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
-    }
-    bool done;
-    if (beside) {
-        // The edges of the positions meanwhile: they stand when no position joined another.
-        done = checkEdges(ids, corners, positions, marks, &check, &work, keepGoing, sink);
-        joinThread(beside);
-        if (done && !near.done && sink && !stopped(keepGoing)) reportCode(sink, kOutOfMemory);
-        done = done && near.done;
-        if (done && near.joined)
-            done = applyGroups(ids, corners, work.groups, positions) &&
-                   checkEdges(ids, corners, positions - near.joined, marks, &check, &work, keepGoing, sink);
-    } else {
-        runNearJob(&near);
-        done = near.done && (!near.joined || applyGroups(ids, corners, work.groups, positions)) &&
-               checkEdges(ids, corners, positions - near.joined, marks, &check, &work, keepGoing, sink);
-    }
-    if (!done) return false;
+    EdgeJob edges{corners, marks, &check, &work, keepGoing, sink};
+    NearJob near{&runs, positions, work.groups, keepGoing, sink, &work.volume, 0, false};
+    if (!joinNearThen(work.ids, corners, &near, triangles >= kNearThreadTriangles, WeldFollowUp{runEdgeJob, &edges}))
+        return false;
     check.weldedCorners = near.joined;
     if (check.unevenEdges == 0 && !near.volume) sumSixVolume(&work.volume);
     finishCheck(&check, work.volume);
@@ -866,21 +891,25 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
 }
 
 bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, uint32_t* joined,
-                     const volatile uint8_t* keepGoing, const MessageSink* sink) {
+                     const WeldFollowUp* meanwhile, const volatile uint8_t* keepGoing, const MessageSink* sink) {
     Work work;
     SolidRuns runs;
     uint64_t triangles;
     *vertices = 0;
     if (joined) *joined = 0;
     if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
-    if (triangles == 0) return true;
+    if (triangles == 0) return !meanwhile || meanwhile->run(meanwhile->context, ids, 0);
     uint32_t corners = static_cast<uint32_t>(triangles * 3);
     uint32_t positions;
     if (!weldPositions(mesh, runs, triangles, ids, &work, &positions, keepGoing, sink)) return false;
     NearJob near{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
-    runNearJob(&near);
-    if (!near.done) return false;
-    if (near.joined) applyGroups(ids, corners, work.groups, positions);
+    if (meanwhile) {
+        if (!joinNearThen(ids, corners, &near, triangles >= kNearThreadTriangles, *meanwhile)) return false;
+    } else {
+        runNearJob(&near);
+        if (!near.done) return false;
+        if (near.joined) applyGroups(ids, corners, work.groups, positions);
+    }
     *vertices = positions - near.joined;
     if (joined) *joined = near.joined;
     return true;
