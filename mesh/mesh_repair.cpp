@@ -659,8 +659,15 @@ void addCheck(SurfaceCheck* sum, const SurfaceCheck& check) {
     sum->insideOut = sum->insideOut || check.insideOut;
 }
 
+template <typename T>
+T* take(T** slot) {
+    T* block = *slot;
+    *slot = nullptr;
+    return block;
+}
+
 bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report, Work* work,
-                const volatile uint8_t* keepGoing, const MessageSink* sink) {
+                RepairedWelding* welding, const volatile uint8_t* keepGoing, const MessageSink* sink) {
     uint64_t triangles = 0;
     if (!(work->firstTriangle = allocate<uint64_t>(mesh->solidCount + 1ull, sink))) return false;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
@@ -701,15 +708,36 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     OutputIds numbered{outIds, work->seen, 0};
     if (!buildOutput(m, choice, faces, work->added, out, &numbered, sink)) return false;
     bool dropped = found.counts.droppedWithoutArea || found.counts.droppedDuplicates;
-    SurfaceCheck after;
-    if (dropped && joined ? !checkSurface(out, &after, nullptr, keepGoing, sink)
-                          : !checkWeldedSurface(out, outIds, numbered.vertices, joined, &after, keepGoing, sink))
-        return false;
+    *welding = RepairedWelding{nullptr, numbered.vertices, joined};
+    if (!(dropped && joined)) welding->ids = outIds == work->partner ? take(&work->partner) : take(&work->outIds);
     report->counts.turnedFaces += found.counts.turnedFaces;
     report->counts.droppedWithoutArea += found.counts.droppedWithoutArea;
     report->counts.droppedDuplicates += found.counts.droppedDuplicates;
     report->counts.closedHoles += found.counts.closedHoles;
     report->counts.closedHoleEdges += found.counts.closedHoleEdges;
+    return true;
+}
+
+}  // namespace
+
+bool repairMeshCheckingLater(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
+                             RepairedWelding* welding, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    Work work;
+    *out = StlMesh{nullptr, nullptr, 0};
+    *welding = RepairedWelding{nullptr, 0, 0};
+    if (repairInto(mesh, choice, out, report, &work, welding, keepGoing, sink)) return true;
+    freeMeshSolids(out, processHeap());
+    return false;
+}
+
+bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, RepairReport* report,
+                       const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    SurfaceCheck after;
+    bool done = welding->ids ? checkWeldedSurface(repaired, welding->ids, welding->vertices, welding->joined, &after,
+                                                  keepGoing, sink)
+                             : checkSurface(repaired, &after, nullptr, keepGoing, sink);
+    freeRepairedWelding(welding);
+    if (!done) return false;
     // What is still open is what the check finds: the holes left, and any the closing made.
     report->counts.openHoles += after.holes;
     report->counts.openHoleEdges += after.openEdges;
@@ -718,13 +746,16 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     return true;
 }
 
-}  // namespace
+void freeRepairedWelding(RepairedWelding* welding) {
+    freeBytes(welding->ids);
+    welding->ids = nullptr;
+}
 
 bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
                 const volatile uint8_t* keepGoing, const MessageSink* sink) {
-    Work work;
-    *out = StlMesh{nullptr, nullptr, 0};
-    if (repairInto(mesh, choice, out, report, &work, keepGoing, sink)) return true;
+    RepairedWelding welding;
+    if (!repairMeshCheckingLater(mesh, choice, out, report, &welding, keepGoing, sink)) return false;
+    if (checkRepairedMesh(out, &welding, report, keepGoing, sink)) return true;
     freeMeshSolids(out, processHeap());
     return false;
 }
