@@ -848,10 +848,24 @@ bool runEdgeJob(void* context, const uint32_t* ids, uint32_t vertices) {
     return checkEdges(ids, job->corners, vertices, job->marks, job->check, job->work, job->keepGoing, job->sink);
 }
 
-// The closed flag, and the way the surface faces where every edge is even.
-void finishCheck(SurfaceCheck* check, const VolumeSum& volume) {
-    check->closed = check->openEdges == 0 && check->nonManifoldEdges == 0;
-    if (check->unevenEdges == 0) check->insideOut = volume.sixVolume < 0;
+// The result of a mesh without triangles: closed.
+bool emptyCheck(SurfaceCheck* result) {
+    *result = SurfaceCheck{};
+    result->closed = 1;
+    return true;
+}
+
+// The closed flag, and the way the surface faces where every edge is even
+// (the volume summed here unless it was beside the edges).
+bool finishCheck(SurfaceCheck check, uint32_t weldedCorners, VolumeSum* volume, bool summed, SurfaceCheck* result) {
+    check.weldedCorners = weldedCorners;
+    check.closed = check.openEdges == 0 && check.nonManifoldEdges == 0;
+    if (check.unevenEdges == 0) {
+        if (!summed) sumSixVolume(volume);
+        check.insideOut = volume->sixVolume < 0;
+    }
+    *result = check;
+    return true;
 }
 
 }  // namespace
@@ -862,12 +876,7 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
     SolidRuns runs;
     uint64_t triangles;
     if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
-    SurfaceCheck check{};
-    if (triangles == 0) {
-        check.closed = 1;
-        *result = check;
-        return true;
-    }
+    if (triangles == 0) return emptyCheck(result);
     uint32_t corners = static_cast<uint32_t>(triangles * 3);
     uint32_t positions;
     work.ids = static_cast<uint32_t*>(allocArray(processHeap(), corners, 4, sink));
@@ -879,15 +888,12 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
         if (!marks) return false;
     }
     work.volume.mesh = mesh;
+    SurfaceCheck check{};
     EdgeJob edges{corners, marks, &check, &work, keepGoing, sink};
     NearJob near{&runs, positions, work.groups, keepGoing, sink, &work.volume, 0, false};
     if (!joinNearThen(work.ids, corners, &near, triangles >= kNearThreadTriangles, WeldFollowUp{runEdgeJob, &edges}))
         return false;
-    check.weldedCorners = near.joined;
-    if (check.unevenEdges == 0 && !near.volume) sumSixVolume(&work.volume);
-    finishCheck(&check, work.volume);
-    *result = check;
-    return true;
+    return finishCheck(check, near.joined, &work.volume, near.volume != nullptr, result);
 }
 
 bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, uint32_t* joined,
@@ -921,23 +927,14 @@ bool checkWeldedSurface(const StlMesh* mesh, const uint32_t* ids, uint32_t verti
     SolidRuns runs;
     uint64_t triangles;
     if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
-    SurfaceCheck check{};
-    if (triangles == 0) {
-        check.closed = 1;
-        *result = check;
-        return true;
-    }
+    if (triangles == 0) return emptyCheck(result);
     if (!(work.ownMarks = static_cast<uint8_t*>(allocArray(processHeap(), triangles, 1, sink)))) return false;
     // The volume beside the edges, which need it only when they are all even.
     work.volume.mesh = mesh;
     ThreadHandle beside = triangles >= kNearThreadTriangles ? startThread(sumSixVolume, &work.volume) : nullptr;
+    SurfaceCheck check{};
     bool done = checkEdges(ids, static_cast<uint32_t>(triangles * 3), vertices, work.ownMarks, &check, &work,
                            keepGoing, sink);
     if (beside) joinThread(beside);
-    if (!done) return false;
-    check.weldedCorners = weldedCorners;
-    if (check.unevenEdges == 0 && !beside) sumSixVolume(&work.volume);
-    finishCheck(&check, work.volume);
-    *result = check;
-    return true;
+    return done && finishCheck(check, weldedCorners, &work.volume, beside != nullptr, result);
 }
