@@ -37,13 +37,12 @@ struct Work {
     uint32_t* partner = nullptr;
     uint32_t* bucketEnd = nullptr;
     uint32_t* sides = nullptr;
-    uint32_t* seen = nullptr;  // per vertex
-    uint32_t* first = nullptr;  // per vertex
+    uint32_t* perVertex = nullptr;  // two per vertex
     uint32_t* outIds = nullptr;  // when the repaired part has more corners than `partner` holds
     GrowBuffer shells{};  // ClosedShell records
     GrowBuffer added{};   // AddedTriangle records
     ~Work() {
-        void* blocks[] = {firstTriangle, ids, faces, partner, bucketEnd, sides, seen, first, outIds, shells.data, added.data};
+        void* blocks[] = {firstTriangle, ids, faces, partner, bucketEnd, sides, perVertex, outIds, shells.data, added.data};
         for (void* block : blocks) freeBytes(block);
     }
 };
@@ -130,7 +129,7 @@ bool allocateSides(uint32_t triangles, uint32_t vertices, Work* work, const Mess
     uint64_t corners = 3ull * triangles;
     return (work->partner = allocate<uint32_t>(corners, sink)) &&
            (work->bucketEnd = allocate<uint32_t>(vertices + 1ull, sink)) && (work->sides = allocate<uint32_t>(corners, sink)) &&
-           (work->seen = allocate<uint32_t>(vertices, sink)) && (work->first = allocate<uint32_t>(vertices, sink));
+           (work->perVertex = allocate<uint32_t>(2ull * vertices, sink));
 }
 
 // partner[c] for the side from corner c to the next: the one other side of
@@ -139,26 +138,31 @@ bool allocateSides(uint32_t triangles, uint32_t vertices, Work* work, const Mess
 // most two faces, and no two faces of an edge share their third vertex.
 bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work, bool* mayRepeat,
                 const volatile uint8_t* keepGoing) {
-    uint32_t corners = 3 * m.triangles;
     const uint32_t* ids = m.ids;
     *mayRepeat = false;
     uint32_t* end = work->bucketEnd;
     uint32_t* partner = work->partner;
     memset(end, 0, (vertices + 1ull) * 4);
-    for (uint32_t c = 0; c < corners; ++c) {
-        partner[c] = kNoSide;
-        if (!(faces[c / 3] & kAlive)) continue;
-        uint32_t a = ids[c], b = ids[nextCorner(c)];
-        ++end[(a < b ? a : b) + 1];
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        const uint32_t* v = ids + 3 * t;
+        partner[3 * t] = partner[3 * t + 1] = partner[3 * t + 2] = kNoSide;
+        if (!(faces[t] & kAlive)) continue;
+        ++end[(v[0] < v[1] ? v[0] : v[1]) + 1];
+        ++end[(v[1] < v[2] ? v[1] : v[2]) + 1];
+        ++end[(v[2] < v[0] ? v[2] : v[0]) + 1];
     }
     for (uint32_t v = 0; v < vertices; ++v) end[v + 1] += end[v];
-    for (uint32_t c = 0; c < corners; ++c) {
-        if (!(faces[c / 3] & kAlive)) continue;
-        uint32_t a = ids[c], b = ids[nextCorner(c)];
-        work->sides[end[a < b ? a : b]++] = c;
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        const uint32_t* v = ids + 3 * t;
+        if (!(faces[t] & kAlive)) continue;
+        work->sides[end[v[0] < v[1] ? v[0] : v[1]]++] = 3 * t;
+        work->sides[end[v[1] < v[2] ? v[1] : v[2]]++] = 3 * t + 1;
+        work->sides[end[v[2] < v[0] ? v[2] : v[0]]++] = 3 * t + 2;
     }
     // Filling moved each bucket's start to its end: bucket v is [end(v-1), end(v)).
-    memset(work->seen, 0xFF, static_cast<size_t>(vertices) * 4);
+    // Per larger vertex: the bucket it was last met in, and its first side there.
+    uint32_t* met = work->perVertex;
+    memset(met, 0xFF, static_cast<size_t>(vertices) * 8);
     uint32_t begin = 0;
     for (uint32_t v = 0; v < vertices; begin = end[v++]) {
         if (v % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
@@ -166,13 +170,13 @@ bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
             uint32_t s = work->sides[p];
             uint32_t a = ids[s], b = ids[nextCorner(s)];
             uint32_t w = a < b ? b : a;
-            if (work->seen[w] != v) {
-                work->seen[w] = v;
-                work->first[w] = s;
+            if (met[2 * w] != v) {
+                met[2 * w] = v;
+                met[2 * w + 1] = s;
                 partner[s] = kOpenSide;
                 continue;
             }
-            uint32_t f = work->first[w];
+            uint32_t f = met[2 * w + 1];
             if (partner[f] == kOpenSide) {
                 partner[f] = s;
                 partner[s] = f;
@@ -525,8 +529,8 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
                 const MessageSink* sink) {
     const uint32_t* partner = work->partner;
     uint32_t corners = 3 * m.triangles;
-    uint32_t* degree = work->seen;  // out-going open edges in bits 0-15, in-coming above
-    uint32_t* leaving = work->first;  // per vertex: an open side whose loop edge starts there
+    uint32_t* degree = work->perVertex;  // out-going open edges in bits 0-15, in-coming above
+    uint32_t* leaving = work->perVertex + vertices;  // per vertex: an open side whose loop edge starts there
     uint32_t* parent = work->sides;  // free once the sides are matched; vertices are fewer than corners
     memset(degree, 0, static_cast<size_t>(vertices) * 4);
     memset(parent, 0xFF, static_cast<size_t>(vertices) * 4);
@@ -704,8 +708,8 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     uint64_t outCorners = 3 * (triangles + work->added.used / sizeof(AddedTriangle));
     uint32_t* outIds = outCorners <= 3 * triangles ? work->partner : (work->outIds = allocate<uint32_t>(outCorners, sink));
     if (!outIds) return false;
-    memset(work->seen, 0xFF, static_cast<size_t>(vertices) * 4);
-    OutputIds numbered{outIds, work->seen, 0};
+    memset(work->perVertex, 0xFF, static_cast<size_t>(vertices) * 4);
+    OutputIds numbered{outIds, work->perVertex, 0};
     if (!buildOutput(m, choice, faces, work->added, out, &numbered, sink)) return false;
     bool dropped = found.counts.droppedWithoutArea || found.counts.droppedDuplicates;
     *welding = RepairedWelding{nullptr, numbered.vertices, joined};
