@@ -66,7 +66,7 @@ struct SaveWork {
     ~SaveWork() {
         for (RepairedWelding& welding : welding) freeRepairedWelding(&welding);
         freeBytes(vertexIds);
-        for (StlMesh& mesh : repaired) freeMeshSolids(&mesh, processHeap());
+        for (uint32_t p = 0; p < kMostSavedParts; ++p) freeRepairedMesh(&repaired[p], &visible[p]);
         for (StlMesh& mesh : visible) freeBytes(mesh.solids);
         freeBytes(solids);
         freeBytes(buffer);

@@ -583,24 +583,11 @@ bool keptFace(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, u
     return (faces[t] & kAlive) || (!faces[t] && !choice.dropWithoutArea && withoutArea(m.ids + 3 * t));
 }
 
-// Vertex ids of the repaired solids' corners, numbered anew in order of
-// first use as the check numbers them; `number` holds one per vertex.
-struct OutputIds {
-    uint32_t* ids;
-    uint32_t* number;
-    uint32_t vertices;
-
-    void put(uint32_t vertex) {
-        uint32_t& n = number[vertex];
-        if (n == kNone) n = vertices++;
-        *ids++ = n;
-    }
-};
-
 // The repaired solids: the faces kept, turned where needed, then the added
-// ones; their corners' vertex ids into `ids`.
-bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, const GrowBuffer& added, StlMesh* out,
-                 OutputIds* ids, const MessageSink* sink) {
+// ones; their corners' vertex ids into `ids`. With `share`, a solid that
+// keeps every face as it was keeps the original's triangles.
+bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, const GrowBuffer& added, bool share,
+                 StlMesh* out, uint32_t* ids, const MessageSink* sink) {
     const StlMesh* mesh = m.mesh;
     const AddedTriangle* extra = static_cast<const AddedTriangle*>(added.data);
     uint64_t extraCount = added.used / sizeof(AddedTriangle);
@@ -609,43 +596,75 @@ bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces
     if (!(out->solids = allocate<StlSolid>(mesh->solidCount, sink))) return false;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
         StlSolid solid = mesh->solids[s];
+        const uint32_t first = static_cast<uint32_t>(m.firstTriangle[s]);
         uint64_t count = 0;
-        for (uint32_t i = 0; i < solid.triangleCount; ++i)
-            count += keptFace(m, choice, faces, static_cast<uint32_t>(m.firstTriangle[s] + i));
+        bool same = true;
+        for (uint32_t t = first; t < first + solid.triangleCount; ++t) {
+            bool kept = keptFace(m, choice, faces, t);
+            count += kept;
+            same = same && kept && !(faces[t] & kTurned);
+        }
         for (uint64_t e = 0; e < extraCount; ++e) count += extra[e].solid == s;
         if (count > 0xFFFFFFFFu) {
             reportCode(sink, kOutOfMemory);
             return false;
         }
+        same = same && count == solid.triangleCount;
+        if (same) {
+            memcpy(ids, m.ids + 3 * first, static_cast<size_t>(count) * 12);
+            ids += 3 * count;
+        }
+        if (same && share) {
+            out->solids[out->solidCount++] = solid;
+            continue;
+        }
         solid.triangleCount = static_cast<uint32_t>(count);
         solid.triangles = count ? allocate<StlTriangle>(count, sink) : nullptr;
         out->solids[out->solidCount++] = solid;
         if (count && !solid.triangles) return false;
-        StlTriangle* to = solid.triangles;
         const StlTriangle* from = mesh->solids[s].triangles;
-        for (uint32_t i = 0; i < mesh->solids[s].triangleCount; ++i) {
-            uint32_t t = static_cast<uint32_t>(m.firstTriangle[s] + i);
+        if (same) {
+            memcpy(solid.triangles, from, static_cast<size_t>(count) * sizeof(StlTriangle));
+            continue;
+        }
+        StlTriangle* to = solid.triangles;
+        for (uint32_t t = first; t < first + mesh->solids[s].triangleCount; ++t) {
             if (!keptFace(m, choice, faces, t)) continue;
-            *to = from[i];
+            *to = from[t - first];
             const uint32_t* v = m.ids + 3 * t;
-            ids->put(v[0]);
-            if (faces[t] & kTurned) {
-                memcpy(to->vertices[1], from[i].vertices[2], 12);
-                memcpy(to->vertices[2], from[i].vertices[1], 12);
-                ids->put(v[2]);
-                ids->put(v[1]);
-            } else {
-                ids->put(v[1]);
-                ids->put(v[2]);
+            bool turned = faces[t] & kTurned;
+            if (turned) {
+                memcpy(to->vertices[1], from[t - first].vertices[2], 12);
+                memcpy(to->vertices[2], from[t - first].vertices[1], 12);
             }
+            *ids++ = v[0];
+            *ids++ = v[turned ? 2 : 1];
+            *ids++ = v[turned ? 1 : 2];
             ++to;
         }
         for (uint64_t e = 0; e < extraCount; ++e) {
             if (extra[e].solid != s) continue;
             *to++ = extra[e].triangle;
-            for (uint32_t vertex : extra[e].vertices) ids->put(vertex);
+            for (uint32_t vertex : extra[e].vertices) *ids++ = vertex;
         }
     }
+    return true;
+}
+
+// The vertices numbered anew in order of first use, as the check numbers
+// them, so that its results are the same to the bit; the count of those used.
+bool numberInOrderOfUse(uint32_t* ids, uint64_t corners, uint32_t vertices, uint32_t* used, const MessageSink* sink) {
+    uint32_t* number = allocate<uint32_t>(vertices, sink);
+    if (!number) return false;
+    memset(number, 0xFF, static_cast<size_t>(vertices) * 4);
+    uint32_t next = 0;
+    for (uint64_t c = 0; c < corners; ++c) {
+        uint32_t& n = number[ids[c]];
+        if (n == kNone) n = next++;
+        ids[c] = n;
+    }
+    freeBytes(number);
+    *used = next;
     return true;
 }
 
@@ -671,7 +690,7 @@ T* take(T** slot) {
 }
 
 bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report, Work* work,
-                RepairedWelding* welding, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+                RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing, const MessageSink* sink) {
     uint64_t triangles = 0;
     if (!(work->firstTriangle = allocate<uint64_t>(mesh->solidCount + 1ull, sink))) return false;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
@@ -708,11 +727,9 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     uint64_t outCorners = 3 * (triangles + work->added.used / sizeof(AddedTriangle));
     uint32_t* outIds = outCorners <= 3 * triangles ? work->partner : (work->outIds = allocate<uint32_t>(outCorners, sink));
     if (!outIds) return false;
-    memset(work->perVertex, 0xFF, static_cast<size_t>(vertices) * 4);
-    OutputIds numbered{outIds, work->perVertex, 0};
-    if (!buildOutput(m, choice, faces, work->added, out, &numbered, sink)) return false;
+    if (!buildOutput(m, choice, faces, work->added, share, out, outIds, sink)) return false;
     bool dropped = found.counts.droppedWithoutArea || found.counts.droppedDuplicates;
-    *welding = RepairedWelding{nullptr, numbered.vertices, joined};
+    *welding = RepairedWelding{nullptr, vertices, joined};
     if (!(dropped && joined)) welding->ids = outIds == work->partner ? take(&work->partner) : take(&work->outIds);
     report->counts.turnedFaces += found.counts.turnedFaces;
     report->counts.droppedWithoutArea += found.counts.droppedWithoutArea;
@@ -722,23 +739,38 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     return true;
 }
 
+bool repairOnly(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
+                RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    Work work;
+    *out = StlMesh{nullptr, nullptr, 0};
+    *welding = RepairedWelding{nullptr, 0, 0};
+    if (repairInto(mesh, choice, out, report, &work, welding, share, keepGoing, sink)) return true;
+    freeRepairedMesh(out, mesh);
+    return false;
+}
+
 }  // namespace
 
 bool repairMeshCheckingLater(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
                              RepairedWelding* welding, const volatile uint8_t* keepGoing, const MessageSink* sink) {
-    Work work;
-    *out = StlMesh{nullptr, nullptr, 0};
-    *welding = RepairedWelding{nullptr, 0, 0};
-    if (repairInto(mesh, choice, out, report, &work, welding, keepGoing, sink)) return true;
-    freeMeshSolids(out, processHeap());
-    return false;
+    return repairOnly(mesh, choice, out, report, welding, true, keepGoing, sink);
+}
+
+void freeRepairedMesh(StlMesh* repaired, const StlMesh* mesh) {
+    for (uint32_t s = 0; s < repaired->solidCount; ++s)
+        if (repaired->solids[s].triangles == mesh->solids[s].triangles) repaired->solids[s].triangles = nullptr;
+    freeMeshSolids(repaired, processHeap());
 }
 
 bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, RepairReport* report,
                        const volatile uint8_t* keepGoing, const MessageSink* sink) {
     SurfaceCheck after;
-    bool done = welding->ids ? checkWeldedSurface(repaired, welding->ids, welding->vertices, welding->joined, &after,
-                                                  keepGoing, sink)
+    uint64_t corners = 0;
+    for (uint32_t s = 0; s < repaired->solidCount; ++s) corners += 3ull * repaired->solids[s].triangleCount;
+    uint32_t vertices;
+    bool done = welding->ids ? numberInOrderOfUse(welding->ids, corners, welding->vertices, &vertices, sink) &&
+                                   checkWeldedSurface(repaired, welding->ids, vertices, welding->joined, &after,
+                                                      keepGoing, sink)
                              : checkSurface(repaired, &after, nullptr, keepGoing, sink);
     freeRepairedWelding(welding);
     if (!done) return false;
@@ -758,7 +790,7 @@ void freeRepairedWelding(RepairedWelding* welding) {
 bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
                 const volatile uint8_t* keepGoing, const MessageSink* sink) {
     RepairedWelding welding;
-    if (!repairMeshCheckingLater(mesh, choice, out, report, &welding, keepGoing, sink)) return false;
+    if (!repairOnly(mesh, choice, out, report, &welding, false, keepGoing, sink)) return false;
     if (checkRepairedMesh(out, &welding, report, keepGoing, sink)) return true;
     freeMeshSolids(out, processHeap());
     return false;
