@@ -215,7 +215,7 @@ bool matchWhileWelding(void* context, const uint32_t* ids, uint32_t vertices) {
 }
 
 // A shell all of whose edges have two faces: its faces in the queue, its
-// volume with the turns found so far, its box.
+// volume with the turns found so far, its box (found only where needed).
 struct ClosedShell {
     uint32_t start, count;
     double sixVolume;
@@ -236,22 +236,25 @@ void setTurned(uint8_t* faces, uint32_t t, bool turned) {
     faces[t] = static_cast<uint8_t>(turned ? faces[t] | kTurned : faces[t] & ~kTurned);
 }
 
-// Adds the face, as it will be written, to the shell's volume and box.
-void addToShell(ClosedShell* shell, const StlTriangle& tri, bool turned, const float* origin) {
-    shell->sixVolume += sixVolumeOf(tri, turned, origin);
-    for (int c = 0; c < 3; ++c)
-        for (int d = 0; d < 3; ++d) {
-            float x = tri.vertices[c][d];
-            if (x < shell->low[d]) shell->low[d] = x;
-            if (x > shell->high[d]) shell->high[d] = x;
-        }
+// The box of the shell's faces.
+void findBox(const Mesh& m, const uint32_t* queue, ClosedShell* shell) {
+    for (int d = 0; d < 3; ++d) shell->low[d] = INFINITY, shell->high[d] = -INFINITY;
+    for (uint32_t i = shell->start; i < shell->start + shell->count; ++i) {
+        const StlTriangle& tri = triangleAt(m, queue[i]);
+        for (int c = 0; c < 3; ++c)
+            for (int d = 0; d < 3; ++d) {
+                float x = tri.vertices[c][d];
+                if (x < shell->low[d]) shell->low[d] = x;
+                if (x > shell->high[d]) shell->high[d] = x;
+            }
+    }
 }
 
 // One shell from `start`: the faces it reaches across edges of two faces
 // turned to agree with `start` (or, where fewer, the other way); false for
 // a shell that cannot agree (a Möbius-like surface), left as it was. The
-// volume about the start's first corner and the box come with the walk: a
-// turn of the whole shell afterwards negates each term, so the sum too.
+// volume about the start's first corner comes with the walk: a turn of the
+// whole shell afterwards negates each term, so the sum too.
 bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* partner, uint32_t* queue,
                uint32_t* tail, bool* closed, ClosedShell* shell) {
     uint32_t head = *tail;
@@ -261,14 +264,14 @@ bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* pa
     bool agrees = true;
     *closed = true;
     uint32_t turned = 0;
-    *shell = ClosedShell{from, 0, 0, {INFINITY, INFINITY, INFINITY}, {-INFINITY, -INFINITY, -INFINITY}};
+    *shell = ClosedShell{from, 0, 0, {}, {}};
     float origin[3];
     memcpy(origin, triangleAt(m, start).vertices[0], 12);
     while (head < *tail) {
         uint32_t u = queue[head++];
         bool uTurned = faces[u] & kTurned;
         turned += uTurned;
-        addToShell(shell, triangleAt(m, u), uTurned, origin);
+        shell->sixVolume += sixVolumeOf(triangleAt(m, u), uTurned, origin);
         for (uint32_t c = 3 * u; c < 3 * u + 3; ++c) {
             uint32_t p = partner[c];
             if (p >= kNoSide) {
@@ -330,7 +333,7 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
         memcpy(static_cast<uint8_t*>(shells.data) + shells.used, &shell, sizeof shell);
         shells.used += sizeof shell;
     }
-    const ClosedShell* shells = static_cast<const ClosedShell*>(work->shells.data);
+    ClosedShell* shells = static_cast<ClosedShell*>(work->shells.data);
     uint64_t count = work->shells.used / sizeof(ClosedShell), outward = 0, inward = 0;
     const ClosedShell* largest = nullptr;
     for (uint64_t i = 0; i < count; ++i) {
@@ -339,6 +342,8 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
         if (shells[i].sixVolume > 0 && (!largest || shells[i].sixVolume > largest->sixVolume)) largest = &shells[i];
     }
     bool everyPair = outward * inward <= kMostShellPairs;
+    // Boxes tell a hollow's wall from a shell inside out, when there are both ways.
+    for (uint64_t i = 0; i < count && inward && outward; ++i) findBox(m, queue, &shells[i]);
     for (uint64_t i = 0; i < count; ++i) {
         const ClosedShell& shell = shells[i];
         if (shell.sixVolume >= 0) continue;
