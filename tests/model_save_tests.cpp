@@ -78,7 +78,7 @@ TEST(Repairs, ShapesWithKnownFaults) {
     for (size_t t : {10, 11})  // the face at x = 1
         for (Point& p : seamed[t])
             if (p == Point{1, 1, 1}) p[0] = 1.000004f;
-    Point far = {10, 10, 10};
+    Point distant = {10, 10, 10};
     const RepairRow rows[] = {
         {"sound cube", cube(), {}, 12, true},
         {"cube, one face turned", turned(cube(), 3, 1), {1, 0, 0, 0, 0, 0, 0, 0}, 12, true},
@@ -98,7 +98,7 @@ TEST(Repairs, ShapesWithKnownFaults) {
         {"a face and its copy turned", {fan[0], reversed(fan[0])}, {0, 0, 1, 1, 3, 0, 0, 0}, 2, true},
         // The seam welds within the distance that the far face without area
         // gives; once it is dropped, the saved cube is open there.
-        {"cube, a seam closed only by a dropped face's extent", join(seamed, {{far, far, Point{0, 0, 0}}}),
+        {"cube, a seam closed only by a dropped face's extent", join(seamed, {{distant, distant, Point{0, 0, 0}}}),
          {0, 1, 0, 0, 0, 1, 4, 0}, 12, false},
     };
     for (const RepairRow& row : rows) {
