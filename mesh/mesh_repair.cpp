@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include "core/memory.h"
+#include "core/sse2.h"
 #include "mesh/union_find.h"
 
 namespace {
@@ -250,6 +251,9 @@ void findBox(const Mesh& m, const uint32_t* queue, ClosedShell* shell) {
     }
 }
 
+// Faces ahead in a shell's queue whose data are asked for.
+constexpr uint32_t kWalkAhead = 16;
+
 // One shell from `start`: the faces it reaches across edges of two faces
 // turned to agree with `start` (or, where fewer, the other way); false for
 // a shell that cannot agree (a Möbius-like surface), left as it was. The
@@ -268,6 +272,20 @@ bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* pa
     float origin[3];
     memcpy(origin, triangleAt(m, start).vertices[0], 12);
     while (head < *tail) {
+        // The queue runs along a front across the file: what faces further
+        // on will need is asked for early, their neighbours' once their
+        // partners are in.
+        if (head + kWalkAhead < *tail) {
+            uint32_t later = queue[head + kWalkAhead];
+            prefetchLine(partner + 3 * later);
+            prefetchLine(m.ids + 3 * later);
+            prefetchLine(&triangleAt(m, later));
+        }
+        if (head + kWalkAhead / 2 < *tail) {
+            const uint32_t* sides = partner + 3 * queue[head + kWalkAhead / 2];
+            for (int k = 0; k < 3; ++k)
+                if (sides[k] < kNoSide) prefetchLine(faces + sides[k] / 3), prefetchLine(m.ids + sides[k]);
+        }
         uint32_t u = queue[head++];
         bool uTurned = faces[u] & kTurned;
         turned += uTurned;
