@@ -126,6 +126,10 @@ bool dropDuplicates(const Mesh& m, uint8_t* faces, RepairReport* report, const M
     return true;
 }
 
+// Sides ahead in a bucket walk, or faces ahead in a shell's queue, whose
+// data are asked for early.
+constexpr uint32_t kWalkAhead = 16;
+
 bool allocateSides(uint32_t triangles, uint32_t vertices, Work* work, const MessageSink* sink) {
     uint64_t corners = 3ull * triangles;
     return (work->partner = allocate<uint32_t>(corners, sink)) &&
@@ -164,10 +168,17 @@ bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
     // Per larger vertex: the bucket it was last met in, and its first side there.
     uint32_t* met = work->perVertex;
     memset(met, 0xFF, static_cast<size_t>(vertices) * 8);
-    uint32_t begin = 0;
+    uint32_t begin = 0, sideCount = vertices ? end[vertices - 1] : 0;
     for (uint32_t v = 0; v < vertices; begin = end[v++]) {
         if (v % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
         for (uint32_t p = begin; p < end[v]; ++p) {
+            // Sides further on: their corners' vertices, then the larger vertex's entry.
+            if (p + kWalkAhead < sideCount) prefetchLine(ids + work->sides[p + kWalkAhead]);
+            if (p + kWalkAhead / 2 < sideCount) {
+                uint32_t later = work->sides[p + kWalkAhead / 2];
+                uint32_t a = ids[later], b = ids[nextCorner(later)];
+                prefetchLine(met + 2 * (a < b ? b : a));
+            }
             uint32_t s = work->sides[p];
             uint32_t a = ids[s], b = ids[nextCorner(s)];
             uint32_t w = a < b ? b : a;
@@ -250,9 +261,6 @@ void findBox(const Mesh& m, const uint32_t* queue, ClosedShell* shell) {
             }
     }
 }
-
-// Faces ahead in a shell's queue whose data are asked for.
-constexpr uint32_t kWalkAhead = 16;
 
 // One shell from `start`: the faces it reaches across edges of two faces
 // turned to agree with `start` (or, where fewer, the other way); false for
