@@ -655,7 +655,7 @@ bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces
         if (count && !solid.triangles) return false;
         const StlTriangle* from = mesh->solids[s].triangles;
         if (same) {
-            memcpy(solid.triangles, from, static_cast<size_t>(count) * sizeof(StlTriangle));
+            if (count) memcpy(solid.triangles, from, static_cast<size_t>(count) * sizeof(StlTriangle));
             continue;
         }
         StlTriangle* to = solid.triangles;
