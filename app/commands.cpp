@@ -8,6 +8,7 @@
 #include "app/model_saving.h"
 #include "app/open_files.h"
 #include "app/part_colors.h"
+#include "app/part_unit.h"
 #include "app/print_menus.h"
 #include "app/slicer_discovery.h"
 #include "app/slicer_menu.h"
@@ -24,7 +25,7 @@ HWND viewOf(const MainDialogState* state) {
 }
 
 void showTexts(MainDialogState* state) {
-    showPanelTexts(&state->panel, &state->model, flagOn(&state->preferences, kSettingUsUnits));
+    showPanelTexts(&state->panel, &state->model, shownUnits(&state->preferences));
 }
 
 // A flag of the settings table: its effect on the view, its value stored.
@@ -50,8 +51,8 @@ void setStartView(MainDialogState* state) {
     writeStartAngles(&state->preferences, camera, &state->sink.self);
 }
 
-void selectUnits(MainDialogState* state, bool usUnits) {
-    writeSetting(&state->preferences, kSettingUsUnits, usUnits, &state->sink.self);
+void selectUnits(MainDialogState* state, UnitsChoice choice) {
+    writeSetting(&state->preferences, kSettingUnits, choice, &state->sink.self);
     showTexts(state);
 }
 
@@ -222,8 +223,9 @@ bool runMenuCommand(MainDialogState* state, WORD id, bool byKey) {
     case kCommandSolid: selectRenderMode(state, kRenderSolid); break;
     case kCommandOutline: selectRenderMode(state, kRenderOutline); break;
     case kCommandWireframe: selectRenderMode(state, kRenderWireframe); break;
-    case kCommandMetricUnits: selectUnits(state, false); break;
-    case kCommandUsUnits: selectUnits(state, true); break;
+    case kCommandAutomaticUnits: selectUnits(state, kUnitsAutomatic); break;
+    case kCommandMillimetres: selectUnits(state, kUnitsMillimetres); break;
+    case kCommandInches: selectUnits(state, kUnitsInches); break;
     case kCommandDefaultMaterial: pickDefaultColor(state, kSettingObjectColor); break;
     case kCommandDefaultBackground: pickDefaultColor(state, kSettingBackgroundColor); break;
     case kCommandAbout: showAbout(state->dialog); break;
@@ -258,6 +260,8 @@ bool runControlNotification(MainDialogState* state, WORD id, WORD notification) 
     } else if (id == kSpaceComboId && notification == CBN_SELCHANGE) {
         applyCoordinateSpace(&state->panel);
         showTexts(state);
+    } else if (id == kUnitComboId && notification == CBN_SELCHANGE) {
+        if (applyUnitChoice(&state->panel, &state->model)) showTexts(state);
     } else if (id == kColorsComboId && notification == CBN_SELCHANGE) {
         applyTriangleColorChoice(&state->panel, &state->model, defaultColor, &state->sink.self);
     } else if (id == kMaterialCheckId) {

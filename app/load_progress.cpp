@@ -6,6 +6,7 @@
 #include "app/load_failure.h"
 #include "app/menu_state.h"
 #include "app/part_colors.h"
+#include "app/part_unit.h"
 #include "app/part_tree.h"
 #include "app/recent_files.h"
 #include "app/window_ids.h"
@@ -18,8 +19,8 @@ namespace {
 
 constexpr uint32_t kWhiteNoOverride = 0x00FFFFFF;
 
-bool usUnits(const MainDialogState* state) {
-    return flagOn(&state->preferences, kSettingUsUnits);
+DisplayUnits units(const MainDialogState* state) {
+    return shownUnits(&state->preferences);
 }
 
 // The tree leaves solids without triangles out; the messages still count them.
@@ -112,11 +113,12 @@ void showLoadResult(MainDialogState* state, LoadJob* job) {
         if (job->state != kLoadStopped) showLoadFailure(panel, model, fileNameOf(job->fileList.path));
     }
     showTriangleColorChoice(panel, model);
+    showPartUnit(panel, model);
     state->navigation.currentJob = nullptr;
     bool shown = slotInUse(model, 0);
     showViewArea(panel, false, shown);
     if (shown) SendMessageW(state->dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
-    showPanelTexts(panel, model, usUnits(state));
+    showPanelTexts(panel, model, units(state));
     updateMenu(state);
     // The panel and the messages first: a heavy model's first frame may take a while.
     ValidateRect(view, nullptr);
@@ -166,7 +168,8 @@ void replacePart(MainDialogState* state, int slot, ModelPart* fresh) {
     if (cameraKept) setViewCamera(view, &camera);
     setViewSection(view, &section);
     showTriangleColorChoice(panel, model);
-    showPanelTexts(panel, model, usUnits(state));
+    showPartUnit(panel, model);
+    showPanelTexts(panel, model, units(state));
     updateMenu(state);
     startModelChecks(state);
 }
@@ -312,7 +315,7 @@ void clearModel(MainDialogState* state) {
     disablePartControls(panel);
     layoutForClient(panel, 0);
     showViewArea(panel, state->navigation.currentJob != nullptr, false);
-    showPanelTexts(panel, &state->model, usUnits(state));
+    showPanelTexts(panel, &state->model, units(state));
     updateMenu(state);
 }
 
@@ -325,7 +328,7 @@ void onCheckFinished(MainDialogState* state, CheckOutcome* outcome) {
     const GpuMesh* placed = static_cast<const GpuMesh*>(model->parts[slot].gpuMesh);
     if (placed && placed->placed) model->checks[slot].overhangDegrees = -1;
     remeasureOverhangs(model, static_cast<float>(state->preferences.values[kSettingOverhangAngle]));
-    showPanelTexts(&state->panel, model, usUnits(state));
+    showPanelTexts(&state->panel, model, units(state));
     // The marks become the part's problem lists in the view.
     const PartCheck& check = model->checks[slot];
     GpuMesh* mesh = static_cast<GpuMesh*>(model->parts[slot].gpuMesh);

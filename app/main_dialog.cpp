@@ -12,6 +12,7 @@
 #include "app/menu_state.h"
 #include "app/open_files.h"
 #include "app/part_colors.h"
+#include "app/part_unit.h"
 #include "app/part_tree.h"
 #include "app/print_menus.h"
 #include "app/recent_files.h"
@@ -120,6 +121,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
     setTreeCheckBoxes(tree, panel->dpi);
     fillCombo(panelItem(panel, kSpaceComboId), {L"Y up", L"Z up"});
     fillCombo(panelItem(panel, kColorsComboId), {L"RGB", L"BGR", L"Off"});
+    fillUnitBox(panel);
     configureView(state, panelItem(panel, kViewId));
     refreshRecentFilesMenu(state->preferences.keys, state->menu, &state->sink.self);
     fillPrintMenus(state->menu);
@@ -129,7 +131,7 @@ void initialiseDialog(HWND dialog, MainDialogState* state) {
 INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
     if (!state || header->idFrom != kTreeId) return FALSE;
     HWND view = panelItem(&state->panel, kViewId);
-    bool usUnits = flagOn(&state->preferences, kSettingUsUnits);
+    DisplayUnits units = shownUnits(&state->preferences);
     switch (header->code) {
     case TVN_ITEMCHANGINGW: {
         if (!slotInUse(&state->model, 0)) return FALSE;
@@ -146,8 +148,9 @@ INT_PTR onNotify(MainDialogState* state, const NMHDR* header) {
             PostMessageW(state->dialog, kApplyTreeChecksMessage, 0, 0);
         return FALSE;
     case TVN_SELCHANGEDW:
-        showPanelTexts(&state->panel, &state->model, usUnits);
+        showPanelTexts(&state->panel, &state->model, units);
         showTriangleColorChoice(&state->panel, &state->model);
+        showPartUnit(&state->panel, &state->model);
         return FALSE;
     default:
         return FALSE;

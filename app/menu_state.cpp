@@ -40,8 +40,8 @@ void updateMenu(const MainDialogState* state) {
     }
     CheckMenuRadioItem(menu, kCommandSolid, kCommandWireframe,
                        renderModeCommand(preferences->values[kSettingRenderMode]), MF_BYCOMMAND);
-    CheckMenuRadioItem(menu, kCommandMetricUnits, kCommandUsUnits,
-                       flagOn(preferences, kSettingUsUnits) ? kCommandUsUnits : kCommandMetricUnits, MF_BYCOMMAND);
+    CheckMenuRadioItem(menu, kCommandAutomaticUnits, kCommandInches,
+                       kCommandAutomaticUnits + preferences->values[kSettingUnits], MF_BYCOMMAND);
     HWND view = GetDlgItem(state->dialog, kViewId);
     check(menu, kCommandMeasure, measureMode(view));
     enable(menu, kCommandPlaceOnFace, parts > 0);

@@ -73,12 +73,12 @@ void setLineText(HWND control, const wchar_t* text) {
     setPanelText(control, text);
 }
 
-PanelFacts factsFor(const Panel* panel, const ShownModel* model, bool usUnits) {
+PanelFacts factsFor(const Panel* panel, const ShownModel* model, DisplayUnits units) {
     HWND view = panelItem(panel, kViewId);
     PanelFacts facts{};
     facts.model = model;
     facts.selectedSlot = selectedSlot(panelItem(panel, kTreeId), model);
-    facts.usUnits = usUnits;
+    facts.units = units;
     facts.yUp = SendMessageW(panelItem(panel, kSpaceComboId), CB_GETCURSEL, 0, 0) == 0;
     facts.section = viewSection(view);
     facts.viewHasBox = viewBox(view, facts.viewMin, facts.viewMax);
@@ -138,8 +138,8 @@ void showViewArea(const Panel* panel, bool loading, bool modelShown) {
     ShowWindow(panelItem(panel, kHintId), loading || model ? SW_HIDE : SW_SHOW);
 }
 
-void showPanelTexts(Panel* panel, const ShownModel* model, bool usUnits) {
-    PanelFacts facts = factsFor(panel, model, usUnits);
+void showPanelTexts(Panel* panel, const ShownModel* model, DisplayUnits units) {
+    PanelFacts facts = factsFor(panel, model, units);
     const PanelLine* lines = nullptr;
     int count = panelLines(&lines);
     for (int k = 0; k < count; ++k) {

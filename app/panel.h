@@ -37,7 +37,7 @@ void showViewArea(const Panel* panel, bool loading, bool modelShown);
 
 // Writes every panel line from the model, the preferences and the view, and
 // lays the panel out again when a line now wraps onto more or fewer lines.
-void showPanelTexts(Panel* panel, const ShownModel* model, bool usUnits);
+void showPanelTexts(Panel* panel, const ShownModel* model, DisplayUnits units);
 
 // The title of the shown model, or the bare application title without one.
 // The application's title with the parts' file names.

@@ -71,21 +71,6 @@ void writeKindLine(const PanelFacts* facts, Utf16* out) {
     *out = 0;
 }
 
-// Where the section cuts, in the files' axes (the view's box is the union
-// of the parts' boxes), and which side it keeps.
-void writeSectionLine(const PanelFacts* facts, Utf16* out) {
-    *out = 0;
-    if (!facts->section.on || !facts->viewHasBox || !slotInUse(facts->model, 0)) return;
-    int axis = facts->section.axis % 3;
-    out = formatSectionLine(out, axis, sectionPlace(&facts->section, facts->viewMin, facts->viewMax),
-                            facts->viewMax[axis] - facts->viewMin[axis], facts->usUnits, facts->locale);
-    const Utf16* side = !sectionCuts(&facts->section) ? U16(", on the model's end: nothing cut")
-                        : facts->section.flip          ? U16(", keeping above")
-                                                       : U16(", keeping below");
-    out = appendUtf16(out, side);
-    *out = 0;
-}
-
 // The union of the parts' boxes.
 void modelBox(const ShownModel* model, float boundsMin[3], float boundsMax[3]) {
     for (int axis = 0; axis < 3; ++axis) {
@@ -101,18 +86,41 @@ void modelBox(const ShownModel* model, float boundsMin[3], float boundsMax[3]) {
     }
 }
 
+// The size line's unit, which every length, area and volume of the panel
+// takes, so that the lines read in one unit.
+const LengthUnit* shownModelUnit(const PanelFacts* facts) {
+    float boundsMin[3], boundsMax[3];
+    modelBox(facts->model, boundsMin, boundsMax);
+    return modelUnit(boundsMin, boundsMax, facts->units);
+}
+
+// Where the section cuts, in the files' axes (the view's box is the union
+// of the parts' boxes), and which side it keeps.
+void writeSectionLine(const PanelFacts* facts, Utf16* out) {
+    *out = 0;
+    if (!facts->section.on || !facts->viewHasBox || !slotInUse(facts->model, 0)) return;
+    int axis = facts->section.axis % 3;
+    out = formatSectionLine(out, axis, sectionPlace(&facts->section, facts->viewMin, facts->viewMax),
+                            shownModelUnit(facts), facts->locale);
+    const Utf16* side = !sectionCuts(&facts->section) ? U16(", on the model's end: nothing cut")
+                        : facts->section.flip          ? U16(", keeping above")
+                                                       : U16(", keeping below");
+    out = appendUtf16(out, side);
+    *out = 0;
+}
+
 void writeSizeLine(const PanelFacts* facts, Utf16* out) {
     *out = 0;
     if (!usedPartCount(facts->model)) return;
     float boundsMin[3], boundsMax[3];
     modelBox(facts->model, boundsMin, boundsMax);
-    formatModelDimensions(out, boundsMin, boundsMax, facts->yUp, facts->usUnits, facts->locale);
+    formatModelDimensions(out, boundsMin, boundsMax, facts->yUp, facts->units, facts->locale);
 }
 
 // "15.4 g of PLA if solid": at 100 % infill, so the most the part can weigh.
 Utf16* appendSolidWeight(Utf16* out, double cubicMetres, const PanelFacts* facts) {
     const PrintChoice& print = facts->print;
-    out = formatWeight(out, solidWeight(cubicMetres, print.density), facts->usUnits, facts->locale);
+    out = formatWeight(out, solidWeight(cubicMetres, print.density), facts->units, facts->locale);
     if (print.material) out = appendAscii(appendUtf16(out, U16(" of ")), print.material);
     else out = appendUtf16(formatPlainNumber(appendUtf16(out, U16(" at ")), print.density, facts->locale), U16("\u2009g/cm\u00B3"));
     return appendUtf16(out, U16(" if solid"));
@@ -134,7 +142,7 @@ Utf16* appendExcess(Utf16* out, const BuildFit& fit, const PanelFacts* facts) {
         if (!(fit.over[axis] > 0)) continue;
         out = appendUtf16(out, first ? U16(" by ") : U16(" and "));
         // Millimetres or inches, as build volumes are given.
-        const LengthUnit* unit = &kLengthUnits[facts->usUnits ? 4 : 0];
+        const LengthUnit* unit = usCustomary(facts->units) ? kInchUnit : kMillimetreUnit;
         out = formatLengthIn(out, fit.over[axis] / 1000, unit, facts->locale);
         out = appendUtf16(out, kSides[axis]);
         first = false;
@@ -171,11 +179,12 @@ void writeFactsLine(const PanelFacts* facts, Utf16* out) {
     }
     out = appendPartPrefix(out, facts);
     out = appendCount(out, total.triangleCount, U16(" triangle, "), U16(" triangles, "), facts->locale);
-    out = formatArea(out, total.surfaceArea, facts->usUnits, facts->locale);
+    const LengthUnit* unit = shownModelUnit(facts);
+    out = formatAreaIn(out, total.surfaceArea, unit, facts->locale);
     if (noVolume) {
         if (*noVolume) out = appendUtf16(appendUtf16(out, U16(", ")), noVolume);
     } else {
-        out = formatVolume(appendUtf16(out, U16(", ")), total.volume, facts->usUnits, facts->locale);
+        out = formatVolumeIn(appendUtf16(out, U16(", ")), total.volume, unit, facts->locale);
         if (insideOut) out = appendUtf16(out, U16(" (inside out)"));
         out = appendSolidWeight(appendUtf16(out, U16(", ")), total.volume, facts);
     }
@@ -215,7 +224,7 @@ void writeOverhangLine(const PanelFacts* facts, Utf16* out) {
     }
     if (!parts) return;
     out = appendPartPrefix(out, facts);
-    if (area > 0) out = formatArea(appendUtf16(out, U16("Overhangs: ")), area, facts->usUnits, facts->locale);
+    if (area > 0) out = formatAreaIn(appendUtf16(out, U16("Overhangs: ")), area, shownModelUnit(facts), facts->locale);
     else out = appendUtf16(out, U16("No overhangs"));
     out = appendUtf16(out, U16(" steeper than "));
     *appendUtf16(formatCount(out, static_cast<uint32_t>(degrees + 0.5f), facts->locale), U16("\u00B0")) = 0;
@@ -307,8 +316,8 @@ void writeMeasureLine(const PanelFacts* facts, Utf16* out) {
         a[axis] = facts->marks.points[0][axis];
         b[axis] = facts->marks.points[1][axis];
     }
-    if (facts->marks.count == 1) formatMeasurePoint(out, a, facts->usUnits, facts->locale);
-    if (facts->marks.count == 2) formatMeasureDistance(out, a, b, facts->usUnits, facts->locale);
+    if (facts->marks.count == 1) formatMeasurePoint(out, a, facts->units, facts->locale);
+    if (facts->marks.count == 2) formatMeasureDistance(out, a, b, facts->units, facts->locale);
 }
 
 // The panel lines, top to bottom. "Part 4: ", a count, " triangles, ", an

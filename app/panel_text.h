@@ -19,7 +19,7 @@ constexpr Utf16 kApplicationTitle[] = U16("Veldmark STL Viewer");
 struct PanelFacts {
     const ShownModel* model;
     int selectedSlot;  // the part selected in the tree, -1 for none
-    bool usUnits;
+    DisplayUnits units;
     bool yUp;  // the coordinate space chosen for the model
     SectionPlane section;
     bool viewHasBox;  // the view's box, which the section line places the plane in

@@ -93,11 +93,12 @@ void enablePartControls(Panel* panel, const ShownModel* model, int first) {
 }
 
 void disablePartControls(Panel* panel) {
-    for (int combo : {kSpaceComboId, kColorsComboId}) {
+    for (int combo : {kSpaceComboId, kColorsComboId, kUnitComboId}) {
         setItemChoice(panel, combo, -1);
         EnableWindow(panelItem(panel, combo), FALSE);
     }
-    for (int id : {kSpaceLabelId, kColorsLabelId, kMaterialCheckId, kFirstSwatchId}) EnableWindow(panelItem(panel, id), FALSE);
+    for (int id : {kSpaceLabelId, kColorsLabelId, kUnitLabelId, kMaterialCheckId, kFirstSwatchId})
+        EnableWindow(panelItem(panel, id), FALSE);
     CheckDlgButton(panel->dialog, kMaterialCheckId, BST_UNCHECKED);
     for (int slot = 1; slot < kMaxParts; ++slot) ShowWindow(panelItem(panel, kFirstSwatchId + slot), SW_HIDE);
 }

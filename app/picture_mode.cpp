@@ -7,9 +7,11 @@
 
 #include "app/picture_file.h"
 #include "app/preferences.h"
+#include "app/section_request.h"
 #include "app/shown_model.h"
 #include "core/converting_sink.h"
 #include "core/memory.h"
+#include "core/utf16_text.h"
 #include "load/load_job.h"
 #include "numfmt/length_format.h"
 #include "view/camera.h"
@@ -21,6 +23,7 @@ constexpr int32_t kDefaultWidth = 1280;
 constexpr int32_t kDefaultHeight = 960;
 constexpr int32_t kMinPictureSide = 16;
 constexpr uint32_t kOpaque = 0xFF000000;
+constexpr int kValueProblemCapacity = 320;
 
 struct PictureRequest {
     const wchar_t* output;
@@ -29,12 +32,13 @@ struct PictureRequest {
     PictureLook look;
     bool startView;  // the settings' start angles rather than a preset
     bool ownBackground;
-    bool usUnits;
-    // --section AXIS=VALUE: a length in the size line's unit, or with '%' a
-    // share of the extent; placed once the parts' box is known.
+    // --section AXIS=LENGTH: millimetres of the model as shown unless a unit
+    // is typed, or with '%' a share of the extent; placed once the parts'
+    // box is known.
     bool section;
-    bool sectionShare;
-    double sectionValue;
+    SectionRequest sectionRequest;
+    // Why a value was refused, when its option's `accepts` alone does not say.
+    wchar_t valueProblem[kValueProblemCapacity];
 };
 
 struct NamedValue {
@@ -116,38 +120,42 @@ bool parseView(const wchar_t* text, PictureRequest* request) {
     return true;
 }
 
-// An optional sign, digits with at most one point, and optionally '%'.
-bool parseSectionValue(const wchar_t* text, double* value, bool* share) {
-    bool negative = *text == L'-';
-    if (*text == L'-' || *text == L'+') ++text;
-    double number = 0, scale = 1;
-    int digits = 0;
-    bool point = false;
-    for (; (*text >= L'0' && *text <= L'9') || *text == L'.'; ++text) {
-        if (*text == L'.') {
-            if (point) return false;
-            point = true;
-            continue;
-        }
-        if (++digits > 15) return false;  // exact in a double, and far beyond any model
-        number = number * 10 + (*text - L'0');
-        if (point) scale *= 10;
+constexpr wchar_t kSectionAccepts[] =
+    L"x, y or z, then = and a length in millimetres (or with mm, cm or in) or a share of the model, like z=12.5, "
+    L"z=1.25cm or z=50%";
+
+// The refused length's fault, naming a unit not understood ("'ft' is not a
+// unit of length here; ...").
+void describeLengthFault(LengthFault fault, const TypedLength* length, wchar_t (&problem)[kValueProblemCapacity]) {
+    constexpr int kMostQuotedUnits = 24;
+    wchar_t* out = problem;
+    if (fault == LengthFault::kUnknownUnit) {
+        *out++ = L'\'';
+        for (const Utf16* at = length->unitStart; at != length->unitEnd && out - problem < kMostQuotedUnits; ++at)
+            *out++ = *at;
+        out = appendUtf16(out, L"' is ");
+        out = appendUtf16(out, lengthFaultText(fault));
+    } else {
+        out = appendUtf16(out, lengthFaultText(fault));
+        out = appendUtf16(out, L"; --section takes ");
+        out = appendUtf16(out, kSectionAccepts);
     }
-    *share = *text == L'%';
-    if (*share) ++text;
-    if (digits == 0 || *text) return false;
-    *value = (negative ? -number : number) / scale;
-    return true;
+    *out = 0;
 }
 
 bool parseSection(const wchar_t* text, PictureRequest* request) {
-    wchar_t axis = text[0] | 0x20;
-    if (axis < L'x' || axis > L'z' || text[1] != L'=' ||
-        !parseSectionValue(text + 2, &request->sectionValue, &request->sectionShare))
+    LengthFault fault;
+    if (!readSectionRequest(text, &request->sectionRequest, &fault)) {
+        appendUtf16(request->valueProblem, kSectionAccepts)[0] = 0;
         return false;
+    }
+    if (fault != LengthFault::kNone) {
+        describeLengthFault(fault, &request->sectionRequest.length, request->valueProblem);
+        return false;
+    }
     request->section = true;
     request->look.section.on = 1;
-    request->look.section.axis = static_cast<uint8_t>(axis - L'x');
+    request->look.section.axis = request->sectionRequest.axis;
     return true;
 }
 
@@ -175,8 +183,7 @@ const PictureOption kOptions[] = {
     {L"--mode", L"solid, outline or wireframe", parseMode},
     {L"--view", L"start, top, bottom, left, right, front or back", parseView},
     {L"--background", L"a colour as six hexadecimal digits RRGGBB, like 20B2AA", parseBackground},
-    {L"--section", L"x, y or z, then = and a length in the unit of the size line or a share of the model, like "
-                   L"z=12.5 or z=50%", parseSection},
+    {L"--section", kSectionAccepts, parseSection},
     {L"--section-flip", nullptr, parseSectionFlip},
     {L"--overhangs", nullptr, parseOverhangs},
 };
@@ -208,12 +215,13 @@ constexpr wchar_t kOtherOptions[] = L", --version, --help, --save, --repair";
 // What is wrong with a command line: what it is about and, if needed, why.
 struct CommandLineFault {
     const wchar_t* subject;
+    const wchar_t* value;    // the value refused, named after the subject; null for none
     const wchar_t* problem;  // null when the subject says it all
     bool listOptions;        // the problem goes on with the names of the options
 };
 
 bool refuse(CommandLineFault* fault, const wchar_t* subject, const wchar_t* problem, bool listOptions = false) {
-    *fault = CommandLineFault{subject, problem, listOptions};
+    *fault = CommandLineFault{subject, nullptr, problem, listOptions};
     return false;
 }
 
@@ -223,7 +231,6 @@ bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* reques
     request->look = PictureLook{kDefaultWidth, kDefaultHeight, kRenderSolid, 0, 0, 0, 0, initialSection(), 0, {}, 0};
     request->startView = true;
     request->ownBackground = false;
-    request->usUnits = false;
     request->section = false;
     const PictureOption* firstOption = nullptr;
     for (int i = 1; i < argumentCount; ++i) {
@@ -237,8 +244,13 @@ bool parseRequest(int argumentCount, wchar_t** arguments, PictureRequest* reques
                 option->parse(nullptr, request);
                 continue;
             }
-            if (i + 1 >= argumentCount || !option->parse(arguments[i + 1], request))
-                return refuse(fault, option->name, option->accepts);
+            if (i + 1 >= argumentCount) return refuse(fault, option->name, option->accepts);
+            request->valueProblem[0] = 0;
+            if (!option->parse(arguments[i + 1], request)) {
+                refuse(fault, option->name, request->valueProblem[0] ? request->valueProblem : option->accepts);
+                if (request->valueProblem[0]) fault->value = arguments[i + 1];
+                return false;
+            }
             ++i;
         } else if (request->fileCount < kMaxParts) {
             request->files[request->fileCount++] = argument;
@@ -324,7 +336,6 @@ void applySettings(PictureRequest* request) {
     closeSettingsKeys(preferences.keys);
     request->look.objectColor = preferences.values[kSettingObjectColor];
     request->look.overhangs.degrees = static_cast<float>(preferences.values[kSettingOverhangAngle]);
-    request->usUnits = flagOn(&preferences, kSettingUsUnits);
     if (!request->ownBackground) request->look.backgroundColor = preferences.values[kSettingBackgroundColor] | kOpaque;
     if (request->startView) {
         request->look.yaw = angles.yaw;
@@ -332,9 +343,9 @@ void applySettings(PictureRequest* request) {
     }
 }
 
-// The section's share of the parts' box along its axis, as the window would
-// place it: a length counts in the unit the size line shows that extent in.
-void placeSection(PictureRequest* request, const ModelPart* parts, int count) {
+// The section's share of the parts' box along its axis; a plane outside the
+// box cuts nothing, and the console says so.
+void placeSection(PictureRequest* request, const ModelPart* parts, int count, HANDLE output) {
     int axis = request->look.section.axis;
     float low = INFINITY, high = -INFINITY;
     for (int i = 0; i < count; ++i) {
@@ -345,11 +356,13 @@ void placeSection(PictureRequest* request, const ModelPart* parts, int count) {
         if (meshLow < low) low = meshLow;
         if (meshHigh > high) high = meshHigh;
     }
-    double extent = high - low;
-    double share = request->sectionValue / 100;
-    if (!request->sectionShare)
-        share = (request->sectionValue / chooseLengthUnit(static_cast<float>(extent), request->usUnits)->factor - low) / extent;
-    request->look.section.share = static_cast<float>(share);
+    float share;  // the plane's record is packed: its share is no float to point at
+    SectionSide side = placeSectionRequest(&request->sectionRequest, low, high, &share);
+    request->look.section.share = share;
+    if (side == SectionSide::kWithin) return;
+    wchar_t line[kSectionOutsideTextCapacity];
+    formatSectionOutside(line, &request->sectionRequest, side, low, high, kUserLocale);
+    writeLine(output, line, L"");
 }
 
 int drawRequest(PictureRequest* request, HANDLE output) {
@@ -357,7 +370,7 @@ int drawRequest(PictureRequest* request, HANDLE output) {
     int loaded = 0;
     for (int i = 0; i < request->fileCount; ++i) loaded += loadPart(request->files[i], output, &parts[loaded]);
     if (loaded < request->fileCount) return kPictureFailed;
-    if (request->section) placeSection(request, parts, loaded);
+    if (request->section) placeSection(request, parts, loaded, output);
     ConvertingSink sink;
     initConvertingSink(&sink, MessageSink{output, writeToConsole});
     Picture picture;
@@ -405,6 +418,10 @@ int runPictureMode(int argumentCount, wchar_t** arguments) {
     CommandLineFault fault;
     if (!parseRequest(argumentCount, arguments, &request, &fault)) {
         writeText(output, fault.subject);
+        if (fault.value) {
+            writeText(output, L" ");
+            writeText(output, fault.value);
+        }
         if (fault.problem) {
             writeText(output, L": ");
             writeText(output, fault.problem);

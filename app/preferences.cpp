@@ -11,11 +11,11 @@ constexpr DWORD kPlacementSize = 44;
 constexpr uint32_t kAnyValue = 0xFFFFFFFF;
 constexpr uint32_t kOpaque = 0xFF000000;
 
-uint32_t localeUnits() {
+bool localeMeasuresInUsUnits() {
     DWORD system = 0;
     if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(&system),
                         sizeof system / sizeof(wchar_t)))
-        return 0;
+        return false;
     return system != 0;
 }
 
@@ -26,7 +26,7 @@ uint32_t workspaceColor() {
 // The settings table, in the order of Setting.
 const SettingRow kSettings[] = {
     {L"FlipZoom", kMakerKey, kSettingFlag, 0, nullptr, 1, kCommandFlipZoom, setFlipZoom},
-    {L"USUnits", kMakerKey, kSettingFlag, 0, localeUnits, 1, Command{}, nullptr},
+    {L"Units", kMakerKey, kSettingNumber, kUnitsAutomatic, nullptr, kUnitsInches, Command{}, nullptr},
     {L"AlwaysRotate", kApplicationKey, kSettingFlag, 0, nullptr, 1, kCommandAlwaysRotate, setAlwaysRotate},
     {L"SingleInstance", kApplicationKey, kSettingFlag, 0, nullptr, 1, kCommandSingleInstance, nullptr},
     {L"ShowProblems", kApplicationKey, kSettingFlag, 0, nullptr, 1, kCommandShowProblems, setShowProblems},
@@ -81,6 +81,12 @@ uint32_t fallbackOf(const SettingRow& row) {
 }
 
 }  // namespace
+
+DisplayUnits displayUnitsOf(uint32_t choice) {
+    if (choice == kUnitsMillimetres) return DisplayUnits::kMillimetres;
+    if (choice == kUnitsInches) return DisplayUnits::kInches;
+    return localeMeasuresInUsUnits() ? DisplayUnits::kInches : DisplayUnits::kMetric;
+}
 
 const SettingRow& settingRow(Setting setting) {
     return kSettings[setting];

@@ -7,6 +7,7 @@
 
 #include "app/window_ids.h"
 #include "core/status.h"
+#include "numfmt/length_format.h"
 #include "view/camera.h"
 
 enum SettingsSlot : uint8_t { kApplicationKey = 0, kMakerKey = 1 };
@@ -44,6 +45,12 @@ constexpr uint32_t kFirstMenuOverhangAngle = 30;
 constexpr uint32_t kOverhangAngleStep = 5;
 constexpr uint32_t kMenuOverhangAngles = 7;
 
+// View > Units, as the Units setting stores it.
+enum UnitsChoice : uint32_t { kUnitsAutomatic = 0, kUnitsMillimetres = 1, kUnitsInches = 2 };
+// Automatic: inches where the user's locale measures in US units, else the
+// metric unit each line's largest length takes.
+DisplayUnits displayUnitsOf(uint32_t choice);
+
 struct Preferences {
     HKEY keys[2];  // application key, maker key; either may be null
     uint32_t values[kSettingCount];  // nothing for the kSettingBlock rows
@@ -51,6 +58,10 @@ struct Preferences {
 
 inline bool flagOn(const Preferences* preferences, Setting setting) {
     return preferences->values[setting] != 0;
+}
+
+inline DisplayUnits shownUnits(const Preferences* preferences) {
+    return displayUnitsOf(preferences->values[kSettingUnits]);
 }
 
 // Opens or creates both keys; a key that cannot be had stays null.

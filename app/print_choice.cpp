@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "numfmt/length_parse.h"
+
 PrintChoice makePrintChoice(const StoredPrintChoice* stored) {
     PrintChoice choice{};
     if (stored->material < kPrintMaterialCount) {
@@ -67,15 +69,14 @@ bool readDensity(const Utf16* text, uint32_t* milli) {
 }
 
 bool readPrinterSize(const Utf16* text, uint32_t size[3]) {
-    char typed[kMostTypedUnits + 1];
-    if (!typedAscii(text, typed)) return false;
-    const char* at = typed;
-    while (*at == ' ') ++at;
+    const Utf16* end = text;
+    while (*end) ++end;
+    double millimetres[3];
+    if (readTypedSizes(text, end, millimetres) != LengthFault::kNone) return false;
     for (int i = 0; i < 3; ++i) {
-        if (i && *at != 'x' && *at != 'X') return false;
-        if (i) ++at;
-        while (*at == ' ') ++at;
-        if (!readScaled(&at, 100, kMostPrinterSize, &size[i])) return false;
+        double hundredths = std::round(millimetres[i] * 100);
+        if (!(hundredths >= 1 && hundredths <= kMostPrinterSize)) return false;
+        size[i] = static_cast<uint32_t>(hundredths);
     }
-    return !*at;
+    return true;
 }

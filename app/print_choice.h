@@ -33,7 +33,8 @@ struct StoredPrintChoice {
 PrintChoice makePrintChoice(const StoredPrintChoice* stored);
 
 // What the user typed for "Other…": a density in g/cm³ ("1.3", with a point
-// or a comma) as milligrams per cm³, or "W x D x H" in millimetres as
-// hundredths; false when it is not one above zero within the limits.
+// or a comma) as milligrams per cm³, or "W x D x H" as hundredths of a
+// millimetre (each side a typed length: millimetres, or with mm, cm or in);
+// false when it is not one above zero within the limits.
 bool readDensity(const Utf16* text, uint32_t* milli);
 bool readPrinterSize(const Utf16* text, uint32_t size[3]);

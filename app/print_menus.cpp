@@ -85,7 +85,7 @@ bool askDensity(MainDialogState* state) {
 }
 
 bool askPrinterSize(MainDialogState* state) {
-    Question question{L"Build volume in millimetres, width \u00D7 depth \u00D7 height (as 250 x 210 x 220):", {}};
+    Question question{L"Build volume in mm (or add cm or in), width \u00D7 depth \u00D7 height, as 250 x 210 x 220:", {}};
     const uint32_t* values = &state->preferences.values[kSettingPrinterWidth];
     wchar_t sides[3][16];
     for (int i = 0; i < 3; ++i) writeAnswerNumber(sides[i], values[i]);
@@ -148,7 +148,7 @@ bool runPrintCommand(MainDialogState* state, WORD id) {
         return false;
     }
     state->panel.print = storedPrintChoice(preferences);
-    showPanelTexts(&state->panel, &state->model, flagOn(preferences, kSettingUsUnits));
+    showPanelTexts(&state->panel, &state->model, shownUnits(preferences));
     return true;
 }
 

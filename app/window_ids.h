@@ -24,6 +24,8 @@ constexpr int kMeasureLineId = 35;  // the picked point or the distance of two
 constexpr int kSectionLineId = 36;  // where the section cuts, while there is one
 constexpr int kOverhangLineId = 37;  // the area of faces steeper than the overhang angle
 constexpr int kFitLineId = 38;       // whether the model fits the chosen printer
+constexpr int kUnitLabelId = 39;
+constexpr int kUnitComboId = 40;  // the length unit of the part selected in the tree
 
 enum Command : uint16_t {
     kCommandCancel = 2,  // the dialog manager's Esc while no accelerator is active (IDCANCEL)
@@ -42,8 +44,6 @@ enum Command : uint16_t {
     kCommandSolid = 16652,
     kCommandOutline = 16653,
     kCommandWireframe = 16654,
-    kCommandMetricUnits = 16655,
-    kCommandUsUnits = 16656,
     kCommandDefaultMaterial = 16657,
     kCommandDefaultBackground = 16658,
     kCommandAbout = 16659,
@@ -80,6 +80,9 @@ enum Command : uint16_t {
     kCommandFirstPrinter = 16720,   // to 16751, one per printer preset
     kCommandFirstOverhangAngle = 16760,  // to 16766: 30 to 60 degrees in steps of 5
     kCommandFirstSlicer = 16770,         // to 16773, one per slicer found, in the order findSlicers gives
+    kCommandAutomaticUnits = 16780,      // View > Units, in the order of UnitsChoice
+    kCommandMillimetres = 16781,
+    kCommandInches = 16782,
 };
 
 // The dialog's own timer: load progress every kProgressPeriodMs.
@@ -103,7 +106,7 @@ enum WindowMessage : uint32_t {
 // The settings, one row each in the settings table (preferences.cpp), in this order.
 enum Setting : uint8_t {
     kSettingFlipZoom,
-    kSettingUsUnits,
+    kSettingUnits,  // a UnitsChoice
     kSettingAlwaysRotate,
     kSettingSingleInstance,
     kSettingShowProblems,

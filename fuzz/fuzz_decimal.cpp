@@ -1,7 +1,10 @@
 // formatFixedDecimal against the C library's "%.3e", which rounds the exact
 // binary value to four significant digits, ties to even. The first eight
 // input bytes are the double (a ninth byte, when odd, empties the big-integer
-// free lists first so that the conversion allocates afresh).
+// free lists first so that the conversion allocates afresh). The typed-length
+// reader gets the same input as UTF-16 text (read within its bounds, a length
+// finite and within range), and the double written out with each unit reads
+// back as itself.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +15,7 @@
 #include "fuzz/fuzz_support.h"
 #include "numfmt/big_num.h"
 #include "numfmt/decimal_format.h"
+#include "numfmt/length_parse.h"
 
 namespace {
 
@@ -49,12 +53,37 @@ Decimal fromLayout(const std::string& text) {
     return result;
 }
 
+void checkTypedLengths(const uint8_t* data, size_t size, double x) {
+    std::unique_ptr<Utf16[]> text(new Utf16[size / 2 + 1]);  // exactly sized, so reads past it are caught
+    memcpy(text.get(), data, size / 2 * 2);
+    TypedLength length;
+    if (readTypedLength(text.get(), text.get() + size / 2, true, &length) == LengthFault::kNone)
+        FUZZ_CHECK(std::fabs(length.value) <= kMostTypedMillimetres && std::fabs(length.millimetres) <= kMostTypedMillimetres);
+    double sides[3];
+    if (readTypedSizes(text.get(), text.get() + size / 2, sides) == LengthFault::kNone)
+        for (double side : sides) FUZZ_CHECK(std::fabs(side) <= kMostTypedMillimetres);
+    if (!(std::fabs(x) <= 1e9 / 25.4)) return;
+    const struct {
+        const char* suffix;
+        double factor;
+    } units[] = {{"", 1}, {" mm", 1}, {"cm", 10}, {" in", 25.4}};
+    for (const auto& unit : units) {
+        char written[64];
+        int count = snprintf(written, sizeof written, "%.17g%s", x, unit.suffix);
+        Utf16 wide[64];
+        for (int i = 0; i < count; ++i) wide[i] = static_cast<Utf16>(written[i]);
+        FUZZ_CHECK(readTypedLength(wide, wide + count, false, &length) == LengthFault::kNone);
+        FUZZ_CHECK(length.millimetres == x * unit.factor);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    double x = 0;
+    if (size) memcpy(&x, data, size < 8 ? size : 8);
+    checkTypedLengths(data, size, x);
     if (size < 8) return 0;
-    double x;
-    memcpy(&x, data, sizeof x);
     if (size > 8 && (data[8] & 1)) {
         lockBigNums();
         releaseBigNumFreeLists();

@@ -39,7 +39,7 @@ Utf16* copyAscii(Utf16* out, const char* text, const char* end) {
 
 // How many digits follow the decimal separator.
 enum class Decimals {
-    kLocale,  // the locale's own count
+    kLocale,  // the locale's own count, or the plain number's where it has more
     kPlain,   // exactly those of the plain number, so no digit is padded or dropped
     kNone,
 };
@@ -76,16 +76,23 @@ bool localeLayout(uint32_t locale, UINT decimals, NUMBERFMTW* layout, Utf16 (&se
     return true;
 }
 
+UINT plainDecimals(const char* plain, const char* plainEnd) {
+    // The ".0" of a whole number is the layout's, not a digit.
+    if (plainEnd - plain >= 2 && plainEnd[-1] == '0' && plainEnd[-2] == '.') return 0;
+    const char* point = plain;
+    while (point != plainEnd && *point != '.') ++point;
+    return point == plainEnd ? 0 : static_cast<UINT>(plainEnd - point - 1);
+}
+
 UINT decimalsIn(uint32_t locale, Decimals rule, const char* plain, const char* plainEnd) {
     if (rule == Decimals::kNone) return 0;
-    if (rule == Decimals::kPlain) {
-        const char* point = plain;
-        while (point != plainEnd && *point != '.') ++point;
-        return point == plainEnd ? 0 : static_cast<UINT>(plainEnd - point - 1);
-    }
+    if (rule == Decimals::kPlain) return plainDecimals(plain, plainEnd);
     DWORD decimals = 2;  // the count most locales use, should the locale not tell
     localeNumber(locale, LOCALE_IDIGITS, &decimals);
-    return decimals;
+    // A small length in a line's larger unit keeps its digits: 3 mm in a
+    // line of metres is "0.003 m", never "0.00 m".
+    UINT own = plainDecimals(plain, plainEnd);
+    return own > decimals ? own : decimals;
 }
 #endif
 
@@ -131,10 +138,8 @@ Utf16* appendNumberAndUnit(Utf16* out, double number, const char* suffix, uint32
     return out;
 }
 
-// A square or cube measure: the unit is that of the side's length.
-Utf16* formatPowerOfLength(Utf16* out, double measure, int power, bool usUnits, uint32_t locale) {
-    double side = power == 2 ? std::sqrt(std::fabs(measure)) : std::cbrt(std::fabs(measure));
-    const LengthUnit* unit = chooseLengthUnit(static_cast<float>(side), usUnits);
+// A square or cube measure in the square or cube of a length unit.
+Utf16* formatPowerIn(Utf16* out, double measure, int power, const LengthUnit* unit, uint32_t locale) {
     double factor = unit->factor;
     double scale = power == 2 ? factor * factor : factor * factor * factor;
     out = appendNumberAndUnit(out, measure * scale, unit->suffix, locale, Decimals::kPlain);
@@ -142,7 +147,29 @@ Utf16* formatPowerOfLength(Utf16* out, double measure, int power, bool usUnits, 
     return out;
 }
 
+// The unit is that of the side's length.
+Utf16* formatPowerOfLength(Utf16* out, double measure, int power, bool usUnits, uint32_t locale) {
+    double side = power == 2 ? std::sqrt(std::fabs(measure)) : std::cbrt(std::fabs(measure));
+    return formatPowerIn(out, measure, power, chooseLengthUnit(static_cast<float>(side), usUnits), locale);
+}
+
+// From 10,000 mm³ on, four significant digits no longer reach the units digit
+// ("12,340 mm³"), and cubic centimetres read better.
+constexpr double kLargestMillimetreVolume = 1e-5;  // cubic metres
+
 }  // namespace
+
+const LengthUnit* lineUnit(double largestMetres, DisplayUnits units) {
+    if (units == DisplayUnits::kMillimetres) return kMillimetreUnit;
+    if (units == DisplayUnits::kInches) return kInchUnit;
+    return chooseLengthUnit(static_cast<float>(std::fabs(largestMetres)), units == DisplayUnits::kUs);
+}
+
+const LengthUnit* modelUnit(const float boundsMin[3], const float boundsMax[3], DisplayUnits units) {
+    float largest = 0;
+    for (int axis = 0; axis < 3; ++axis) largest = std::fmax(largest, boundsMax[axis] - boundsMin[axis]);
+    return lineUnit(largest, units);
+}
 
 const LengthUnit* chooseLengthUnit(float metres, bool usUnits) {
     const LengthUnit* row = usUnits ? &kLengthUnits[4] : &kLengthUnits[0];
@@ -168,6 +195,15 @@ Utf16* formatArea(Utf16* out, double squareMetres, bool usUnits, uint32_t locale
 
 Utf16* formatVolume(Utf16* out, double cubicMetres, bool usUnits, uint32_t locale) {
     return formatPowerOfLength(out, cubicMetres, 3, usUnits, locale);
+}
+
+Utf16* formatAreaIn(Utf16* out, double squareMetres, const LengthUnit* unit, uint32_t locale) {
+    return formatPowerIn(out, squareMetres, 2, unit, locale);
+}
+
+Utf16* formatVolumeIn(Utf16* out, double cubicMetres, const LengthUnit* unit, uint32_t locale) {
+    if (unit == kMillimetreUnit && std::fabs(cubicMetres) >= kLargestMillimetreVolume) unit = &kLengthUnits[1];
+    return formatPowerIn(out, cubicMetres, 3, unit, locale);
 }
 
 Utf16* formatWeight(Utf16* out, double kilograms, bool usUnits, uint32_t locale) {
@@ -202,25 +238,26 @@ Utf16* formatCount(Utf16* out, uint64_t count, uint32_t locale) {
 }
 
 Utf16* formatModelDimensions(Utf16* out, const float boundsMin[3], const float boundsMax[3], bool yUp,
-                             bool usUnits, uint32_t locale) {
+                             DisplayUnits units, uint32_t locale) {
+    const LengthUnit* unit = modelUnit(boundsMin, boundsMax, units);
     float width = boundsMax[0] - boundsMin[0];
     float alongY = boundsMax[1] - boundsMin[1];
     float alongZ = boundsMax[2] - boundsMin[2];
-    out = formatLength(out, width, usUnits, locale);
+    out = formatLengthIn(out, width, unit, locale);
     out = appendUtf16(out, U16("\u2009\u00D7\u2009"));
-    out = formatLength(out, yUp ? alongZ : alongY, usUnits, locale);
+    out = formatLengthIn(out, yUp ? alongZ : alongY, unit, locale);
     out = appendUtf16(out, U16("; "));
-    out = formatLength(out, yUp ? alongY : alongZ, usUnits, locale);
+    out = formatLengthIn(out, yUp ? alongY : alongZ, unit, locale);
     out = appendUtf16(out, U16(" tall"));
     *out = 0;
     return out;
 }
 
-Utf16* formatSectionLine(Utf16* out, int axis, float place, float extent, bool usUnits, uint32_t locale) {
+Utf16* formatSectionLine(Utf16* out, int axis, float place, const LengthUnit* unit, uint32_t locale) {
     out = appendUtf16(out, U16("Section at "));
     *out++ = static_cast<Utf16>(u'X' + axis % 3);
     out = appendUtf16(out, U16(" = "));
-    out = formatLengthIn(out, place, chooseLengthUnit(extent, usUnits), locale);
+    out = formatLengthIn(out, place, unit, locale);
     *out = 0;
     return out;
 }

@@ -16,9 +16,9 @@ double quiet(double value, double largest) {
 
 }  // namespace
 
-Utf16* formatMeasurePoint(Utf16* out, const double point[3], bool usUnits, uint32_t locale) {
+Utf16* formatMeasurePoint(Utf16* out, const double point[3], DisplayUnits units, uint32_t locale) {
     double largest = std::fmax(std::fabs(point[0]), std::fmax(std::fabs(point[1]), std::fabs(point[2])));
-    const LengthUnit* unit = chooseLengthUnit(static_cast<float>(largest), usUnits);
+    const LengthUnit* unit = lineUnit(largest, units);
     out = appendAscii(out, "Point: ");
     for (int axis = 0; axis < 3; ++axis) {
         if (axis) out = appendAscii(out, ", ");
@@ -28,10 +28,11 @@ Utf16* formatMeasurePoint(Utf16* out, const double point[3], bool usUnits, uint3
     return out;
 }
 
-Utf16* formatMeasureDistance(Utf16* out, const double a[3], const double b[3], bool usUnits, uint32_t locale) {
+Utf16* formatMeasureDistance(Utf16* out, const double a[3], const double b[3], DisplayUnits units,
+                             uint32_t locale) {
     double delta[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
     double distance = std::sqrt(delta[0] * delta[0] + delta[1] * delta[1] + delta[2] * delta[2]);
-    const LengthUnit* unit = chooseLengthUnit(static_cast<float>(distance), usUnits);
+    const LengthUnit* unit = lineUnit(distance, units);
     out = appendAscii(out, "Distance: ");
     out = formatLengthIn(out, distance, unit, locale);
     for (int axis = 0; axis < 3; ++axis) {

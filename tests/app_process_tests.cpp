@@ -105,7 +105,7 @@ class ViewerProcessTest : public ::testing::Test {
 protected:
     void TearDown() override {
         setSingleInstance(0);
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits");  // back to the locale's units
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"Units");  // back to the locale's units
     }
     TempFolder folder_;
 };
@@ -517,7 +517,7 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         UINT width, height;  // 0: no picture
         const char* message;
         int centre = kLitRed;
-        DWORD usUnits = 0;  // the size line's units: metric or US (the locale's when not set)
+        DWORD units = 1;  // View > Units: millimetres, or 2 for inches
     } cases[] = {
         {own, L" --size 400x300" + red, 0, 400, 300, "Picture written to "},
         {nullptr, L" --help", 0, 0, 0, "usage: stlview [FILE...]\r\n"},
@@ -539,32 +539,36 @@ TEST_F(ViewerProcessTest, PictureModeWritesThePngOrSaysWhyNot) {
         {own, L" a b c d e", 2, 0, 0, "at most four files make one picture\r\nusage:"},
         {nullptr, L" --size 800x600" + red, 2, 0, 0, "--size: this option needs --picture OUT.png\r\nusage:"},
         {nullptr, L" --section-flip" + red, 2, 0, 0, "--section-flip: this option needs --picture OUT.png"},
-        // The cube from -5 to 5 mm, seen from above: cut through its middle
-        // (0 in centimetres, the unit of its 1 cm extent) the cap shows; so
-        // it does a quarter of a centimetre up (in millimetres 2.5 up, not
-        // 25 m), a tenth of an inch up with US units (2.54 mm, not 3.9 m),
-        // and an inch below the middle of the cube of 10 inches whose size
-        // line is in centimetres (-2.54, not -254).
+        // The cube from -5 to 5 mm: a bare length is millimetres whatever the
+        // size line's unit (2.5 mm up also in a window of inches, not 2.5 in), a unit
+        // may follow; the cube of -5 to 5 inches is cut 2.54 mm or an inch
+        // below its middle. A plane outside the cube cuts nothing and says so.
         {own, L" --section z=50%" + red, 0, 1280, 960, "", kCap},
         {own, L" --size 400x300 --section Z=0" + red, 0, 400, 300, "", kCap},
-        {own, L" --size 400x300 --section z=0.25" + red, 0, 400, 300, "", kCap},
-        {own, L" --size 400x300 --section z=0.1" + red, 0, 400, 300, "", kCap, 1},
+        {own, L" --size 400x300 --section z=2.5" + red, 0, 400, 300, "", kCap, 2},
+        {own, L" --size 400x300 --section z=0.25cm" + red, 0, 400, 300, "", kCap},
+        {own, L" --size 400x300 --section \"z=0.1 in\"" + red, 0, 400, 300, "", kCap},
         {own, L" --size 400x300 --section z=-2.54" + inches, 0, 400, 300, "", kCap},
-        {own, L" --section z=150%" + red, 0, 1280, 960, ""},
-        {own, L" --section z=-50%" + red, 0, 1280, 960, "", kEmpty},
+        {own, L" --size 400x300 --section z=-1in" + inches, 0, 400, 300, "", kCap},
+        {own, L" --section z=150%" + red, 0, 1280, 960, "lies above the model (Z from -5.00\u2009mm to 5.00\u2009mm)"},
+        {own, L" --section z=-30" + red, 0, 1280, 960,
+         "Section plane Z = -30.00\u2009mm lies below the model (Z from -5.00\u2009mm to 5.00\u2009mm); the whole "
+         "model is shown\r\n"},
         {own, L" --section-flip --section z=50%" + red, 0, 1280, 960, ""},  // the lit top face
         {own, L" --size 400x300 --view bottom" + bottom, 0, 400, 300, "", kLitRed},
         {own, L" --size 400x300 --view top" + bottom, 0, 400, 300, "", kNotRed},
-        {own, L" --section w=1" + red, 2, 0, 0, "--section: x, y or z"},
-        {own, L" --section z=abc" + red, 2, 0, 0, "--section: x, y or z"},
-        {own, L" --section z=1.2.3" + red, 2, 0, 0, "--section: x, y or z"},
+        {own, L" --section w=1" + red, 2, 0, 0, "--section w=1: x, y or z, then ="},
+        {own, L" --section z=abc" + red, 2, 0, 0, "--section z=abc: not a number; --section takes x, y or z"},
+        {own, L" --section z=1.2.3" + red, 2, 0, 0, "--section z=1.2.3: not a number"},
+        {own, L" --section z=12.5ft" + red, 2, 0, 0, "--section z=12.5ft: 'ft' is not a unit of length here"},
+        {own, L" --section z=" + red, 2, 0, 0, "--section z=: no length given"},
     };
     int index = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(index);
         const std::string png = dir + (c.picture && *c.picture ? c.picture : std::to_string(index) + ".png");
         const std::string outputFile = dir + std::to_string(index++) + ".txt";
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits", REG_DWORD, &c.usUnits, sizeof c.usUnits),
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"Units", REG_DWORD, &c.units, sizeof c.units),
                   ERROR_SUCCESS);
         Finished run =
             runToEnd(STLV_VIEWER_EXE, (c.picture ? L" --picture" + quoted(png) : L"") + c.arguments, outputFile);
@@ -618,6 +622,35 @@ TEST_F(ViewerProcessTest, PictureDrawsTheOverhangsAskedFor) {
     }
 }
 
+// View > Units > Inches rewrites the size line at once and holds in the next run.
+TEST_F(ViewerProcessTest, TheUnitsChosenSurviveARestart) {
+    constexpr int kSizeLine = 20;
+    constexpr WPARAM kInches = 16782;
+    const std::string cube = folder_.directory() + folder_.write("cube.stl", binaryStl(cubeTriangles()));
+    const DWORD millimetres = 1;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"Units", REG_DWORD, &millimetres, sizeof millimetres);
+    const std::wstring inches = L"0.3937 in \u00D7 0.3937 in; 0.3937 in tall";
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        Process viewer;
+        ASSERT_TRUE(viewer.start(quoted(cube)));
+        HWND window = waitForWindow(viewer);
+        ASSERT_NE(window, nullptr);
+        auto size = [&] {  // thin spaces as the font has them, or plain
+            std::wstring line = textOf(GetDlgItem(window, kSizeLine));
+            for (wchar_t& c : line)
+                if (c == L'\u2009' || c == L'\u00A0') c = L' ';
+            return line;
+        };
+        if (start == 0) {
+            ASSERT_TRUE(pumpUntil([&] { return size().starts_with(L"10.00 mm"); })) << size().c_str();
+            PostMessageW(window, WM_COMMAND, kInches, 0);
+        }
+        EXPECT_TRUE(pumpUntil([&] { return size() == inches; })) << size().c_str();
+        EXPECT_EQ(viewer.close(window), 0);
+    }
+}
+
 // Settings > Material, Settings > Printer, View > Show overhangs and
 // Settings > Overhang angle chosen in one run hold in the next: the facts,
 // fit and overhang lines speak of them and the tint is drawn (in Wireframe,
@@ -627,8 +660,8 @@ TEST_F(ViewerProcessTest, PrintabilitySettingsSurviveARestart) {
     constexpr WPARAM kAbs = 16702, kPrusaMk4s = 16720, kShowOverhangs = 16675, kFiftyDegrees = 16764,
                      kWireframe = 16654;
     const std::string t = folder_.directory() + folder_.write("t.stl", binaryStl(tTriangles()));
-    const DWORD metric = 0;
-    RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"USUnits", REG_DWORD, &metric, sizeof metric);
+    const DWORD millimetres = 1;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kMakerKeyPath, L"Units", REG_DWORD, &millimetres, sizeof millimetres);
     for (const wchar_t* name : {L"PrintMaterial", L"Printer", L"ShowOverhangs", L"OverhangAngle", L"RenderMode"})
         RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Veldmark\\STL Viewer", name);
     for (int start = 0; start < 2; ++start) {
@@ -648,7 +681,7 @@ TEST_F(ViewerProcessTest, PrintabilitySettingsSurviveARestart) {
             EXPECT_EQ(viewer.close(window), 0);
             continue;
         }
-        EXPECT_TRUE(pumpUntil([&] { return overhangLine().ends_with(L"cm\u00B2 steeper than 50\u00B0"); }));
+        EXPECT_TRUE(pumpUntil([&] { return overhangLine().ends_with(L"mm\u00B2 steeper than 50\u00B0"); }));
         EXPECT_TRUE(overhangLine().starts_with(L"Overhangs: 2")) << overhangLine().c_str();
         EXPECT_NE(textOf(GetDlgItem(window, kFactsLineId)).find(L" of ABS if solid"), std::wstring::npos);
         EXPECT_TRUE(textOf(GetDlgItem(window, kFitLineId)).starts_with(L"Fits the Prusa MK4S (250"));

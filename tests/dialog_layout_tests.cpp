@@ -17,16 +17,17 @@ struct Expected {
 
 // Worked out by hand from the 96-DPI layout: 6 x 13 pixels a character,
 // 4 x 8 dialog units; three parts put the first swatch 105 units in; the
-// overhang and fit lines take 29 pixels above the rows.
+// overhang and fit lines take 29 pixels above the rows, the Unit row 34
+// between the coordinate space and the swatches.
 const Expected kTable[] = {
-    {96, 900, 650, 3, {kViewId, 3, 3, 639, 550}, {kTreeId, 645, 258, 252, 389}, {kMessagesId, 3, 556, 639, 91},
-     {kKindLineId, 656, 11, 231, 13}, {kFirstSwatchId, 803, 158, 21, 23}},
-    {120, 1125, 813, 3, {kViewId, 4, 4, 798, 687}, {kTreeId, 806, 323, 315, 486}, {kMessagesId, 4, 695, 798, 114},
-     {kKindLineId, 819, 14, 289, 16}, {kFirstSwatchId, 1003, 197, 26, 28}},
-    {144, 1350, 975, 3, {kViewId, 5, 5, 957, 823}, {kTreeId, 967, 388, 378, 582}, {kMessagesId, 5, 833, 957, 137},
-     {kKindLineId, 983, 17, 347, 20}, {kFirstSwatchId, 1203, 236, 32, 34}},
-    {192, 1800, 1300, 3, {kViewId, 6, 7, 1278, 1097}, {kTreeId, 1290, 518, 504, 775},
-     {kMessagesId, 6, 1111, 1278, 182}, {kKindLineId, 1311, 23, 462, 26}, {kFirstSwatchId, 1605, 315, 42, 46}},
+    {96, 900, 650, 3, {kViewId, 3, 3, 639, 550}, {kTreeId, 645, 292, 252, 355}, {kMessagesId, 3, 556, 639, 91},
+     {kKindLineId, 656, 11, 231, 13}, {kFirstSwatchId, 803, 192, 21, 23}},
+    {120, 1125, 813, 3, {kViewId, 4, 4, 798, 687}, {kTreeId, 806, 366, 315, 443}, {kMessagesId, 4, 695, 798, 114},
+     {kKindLineId, 819, 14, 289, 16}, {kFirstSwatchId, 1003, 240, 26, 28}},
+    {144, 1350, 975, 3, {kViewId, 5, 5, 957, 823}, {kTreeId, 967, 439, 378, 531}, {kMessagesId, 5, 833, 957, 137},
+     {kKindLineId, 983, 17, 347, 20}, {kFirstSwatchId, 1203, 288, 32, 34}},
+    {192, 1800, 1300, 3, {kViewId, 6, 7, 1278, 1097}, {kTreeId, 1290, 586, 504, 707},
+     {kMessagesId, 6, 1111, 1278, 182}, {kKindLineId, 1311, 23, 462, 26}, {kFirstSwatchId, 1605, 384, 42, 46}},
 };
 
 std::vector<ControlPlace> placesAt(int width, int height, int dpi, int parts, int wrappedLines = 1) {

@@ -364,7 +364,7 @@ TEST_F(MainDialogTest, PlaceOnFaceSetsTheClickedFaceOnTheBed) {
             v[1] = float(c * y - s * z);
             v[2] = float(s * y + c * z);
         }
-    runCommand(state_, kCommandMetricUnits, 0);
+    runCommand(state_, kCommandMillimetres, 0);
     HWND view = item(kViewId);
     auto height = [&] {
         float low[3], high[3];
@@ -379,7 +379,7 @@ TEST_F(MainDialogTest, PlaceOnFaceSetsTheClickedFaceOnTheBed) {
     };
     opened();
     EXPECT_NEAR(height(), 10 * (c + s), 1e-3);
-    EXPECT_EQ(text(item(kOverhangLineId)), L"Overhangs: 1\u00A0cm\u00B2 steeper than 45\u00B0");
+    EXPECT_EQ(text(item(kOverhangLineId)), L"Overhangs: 100\u00A0mm\u00B2 steeper than 45\u00B0");
     EXPECT_TRUE(grayed(kCommandUndoPlacement));
     std::wstring tiltedSize = text(item(kSizeLineId));
     runCommand(state_, kCommandPlaceOnFace, 0);
@@ -400,7 +400,7 @@ TEST_F(MainDialogTest, PlaceOnFaceSetsTheClickedFaceOnTheBed) {
     runCommand(state_, kCommandUndoPlacement, 0);
     EXPECT_NEAR(height(), 10 * (c + s), 1e-3);
     EXPECT_EQ(text(item(kSizeLineId)), tiltedSize);
-    EXPECT_EQ(text(item(kOverhangLineId)), L"Overhangs: 1\u00A0cm\u00B2 steeper than 45\u00B0");
+    EXPECT_EQ(text(item(kOverhangLineId)), L"Overhangs: 100\u00A0mm\u00B2 steeper than 45\u00B0");
     EXPECT_TRUE(grayed(kCommandUndoPlacement));
     // Placed again, then the file opened anew: as the file has it.
     runCommand(state_, kCommandPlaceOnFace, 0);
@@ -738,15 +738,15 @@ TEST_F(MainDialogTest, AddedPartsTakeTheFreeSlotsAndJoinTheTitle) {
     for (const char* name : {"a.stl", "b.stl", "c.stl", "d.stl", "e.stl"})
         folder_.write(name, binaryStl(name[0] < 'c' ? cubeTriangles() : std::vector{unitTriangle()}, name));
     std::string dir = folder_.directory();
-    runCommand(state_, kCommandMetricUnits, 0);  // the locale may have chosen either
+    runCommand(state_, kCommandMillimetres, 0);  // not the locale's choice
     openFiles(state_, folderList(dir, {"a.stl", "b.stl"}).get(), true, nullptr);
     ASSERT_TRUE(waitUntilShown());
     EXPECT_EQ(usedPartCount(&state_->model), 2);
     // Two closed cubes of 10 mm: the facts line sums them.
-    EXPECT_EQ(text(item(kFactsLineId)), L"24 triangles, 12\u00A0cm\u00B2, 2\u00A0cm\u00B3, 2.48\u00A0g of PLA if solid");
+    EXPECT_EQ(text(item(kFactsLineId)), L"24 triangles, 1,200\u00A0mm\u00B2, 2,000\u00A0mm\u00B3, 2.48\u00A0g of PLA if solid");
     // The material and the printer from the Settings menu, stored for the next start.
     runCommand(state_, kCommandFirstMaterial + 2, 0);
-    EXPECT_EQ(text(item(kFactsLineId)), L"24 triangles, 12\u00A0cm\u00B2, 2\u00A0cm\u00B3, 2.08\u00A0g of ABS if solid");
+    EXPECT_EQ(text(item(kFactsLineId)), L"24 triangles, 1,200\u00A0mm\u00B2, 2,000\u00A0mm\u00B3, 2.08\u00A0g of ABS if solid");
     EXPECT_EQ(text(item(kFitLineId)), L"");
     runCommand(state_, kCommandFirstPrinter, 0);
     EXPECT_EQ(text(item(kFitLineId)).substr(0, 24), L"Fits the Prusa MK4S (250");
@@ -1061,6 +1061,51 @@ TEST_F(MainDialogTest, SaveAsWritesARepairedFileThatLoadsClosed) {
     SetFileAttributesW(wide(folder_.directory() + kept).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// A file without a unit tag is taken for millimetres; the Unit box says
+// otherwise for the part: its size line, facts and overhangs follow at once
+// (inches: 25.4 times the size), and Save as writes the part so, in mm.
+TEST_F(MainDialogTest, TheUnitBoxRescalesThePartAndWhatIsSaved) {
+    runCommand(state_, kCommandMillimetres, 0);
+    EXPECT_FALSE(IsWindowEnabled(item(kUnitComboId)));
+    open("t.stl", binaryStl(tTriangles()));
+    ASSERT_TRUE(waitUntilShown());
+    ASSERT_TRUE(waitFor([] { return state_->model.checks[0].state == kCheckDone; }));
+    HWND box = item(kUnitComboId);
+    EXPECT_TRUE(IsWindowEnabled(box));
+    EXPECT_EQ(SendMessageW(box, CB_GETCURSEL, 0, 0), 0);
+    const struct {
+        int choice;  // mm, cm, m, inch
+        const wchar_t *size, *overhangs;
+    } steps[] = {
+        {3, L"762.00", L"Overhangs: 129,000"},  // 2 cm² a side is 200 mm², in inches 645.16 times that
+        {1, L"300.00", L"Overhangs: 20,000"},
+        {0, L"30.00", L"Overhangs: 200"},
+        {3, L"762.00", L"Overhangs: 129,000"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.choice);
+        SendMessageW(box, CB_SETCURSEL, step.choice, 0);
+        SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(kUnitComboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+        pumpMessages(dialog_);
+        EXPECT_TRUE(text(item(kSizeLineId)).starts_with(step.size)) << text(item(kSizeLineId));
+        EXPECT_TRUE(text(item(kOverhangLineId)).starts_with(step.overhangs)) << text(item(kOverhangLineId));
+    }
+    float low[3], high[3];
+    ASSERT_TRUE(viewBox(item(kViewId), low, high));
+    EXPECT_NEAR(high[0] - low[0], 30 * 0.0254, 1e-6);
+    const std::string saved = folder_.directory() + "t-inches.stl";
+    ASSERT_TRUE(saveModelTo(state_, wide(saved).c_str(), RepairChoice{}));
+    std::ifstream in(saved, std::ios::binary);
+    Loaded again(std::string(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_TRUE(again.loaded());
+    EXPECT_FALSE(again.part.metadata.unitAssumed);  // written as millimetres, no longer a guess
+    EXPECT_NEAR(again.gpu->boundsMax[0] - again.gpu->boundsMin[0], 30 * 0.0254, 1e-6);
+    open("t.stl", binaryStl(tTriangles()));  // a file opened anew has its own unit again
+    ASSERT_TRUE(waitUntilShown());
+    EXPECT_EQ(SendMessageW(box, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_TRUE(text(item(kSizeLineId)).starts_with(L"30.00")) << text(item(kSizeLineId));
+}
+
 // The File menu's item for the slicers: its text, whether it is grey, and the names in its submenu.
 struct SlicerItem {
     std::wstring text;
@@ -1214,7 +1259,7 @@ TEST_F(MainDialogTest, AColourChangeRemakesTheTreeBoxes) {
 // Each command as the menu sends it: its menu marks before and after, what it
 // does to the dialog's state and the view, and the setting it writes to its key.
 TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
-    runCommand(state_, kCommandMetricUnits, 0);  // the locale may have chosen either
+    runCommand(state_, kCommandMillimetres, 0);  // not the locale's choice
     const MainDialogState& s = *state_;
     const ViewState& v = *viewStateOf(item(kViewId));
     auto on = [&](Setting setting) { return flagOn(&s.preferences, setting); };
@@ -1262,8 +1307,12 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
         {kCommandOutline, 0, MF_CHECKED, [&] { return v.renderMode == 2; }, L"RenderMode", kApplicationKey, 2},
         {kCommandWireframe, 0, MF_CHECKED, [&] { return v.renderMode == 1; }, L"RenderMode", kApplicationKey, 1},
         {kCommandSolid, 0, MF_CHECKED, [&] { return v.renderMode == 0; }, L"RenderMode", kApplicationKey, 0},
-        {kCommandUsUnits, 0, MF_CHECKED, [&] { return on(kSettingUsUnits); }, L"USUnits", kMakerKey, 1},
-        {kCommandMetricUnits, 0, MF_CHECKED, [&] { return !on(kSettingUsUnits); }, L"USUnits", kMakerKey, 0},
+        {kCommandInches, 0, MF_CHECKED, [&] { return shownUnits(&s.preferences) == DisplayUnits::kInches; }, L"Units",
+         kMakerKey, kUnitsInches},
+        {kCommandAutomaticUnits, 0, MF_CHECKED, [&] { return s.preferences.values[kSettingUnits] == kUnitsAutomatic; },
+         L"Units", kMakerKey, kUnitsAutomatic},
+        {kCommandMillimetres, 0, MF_CHECKED, [&] { return shownUnits(&s.preferences) == DisplayUnits::kMillimetres; },
+         L"Units", kMakerKey, kUnitsMillimetres},
         {kCommandTop, 0, 0, [&] { return v.yaw == 0 && uint32_t(v.pitch) == 0xC000004E; }},
         {kCommandSetStartView, 0, 0, [&] { return readStartAngles(s.preferences.keys).yaw == 0; },
          L"InitialEyePitchDegrees", kApplicationKey, 270},
@@ -1324,7 +1373,7 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
     } stored[] = {
         {L"FlipZoom", kApplicationKey, 1},  // the application key wins
         {L"FlipZoom", kMakerKey, 0},
-        {L"USUnits", kMakerKey, 1},
+        {L"Units", kMakerKey, kUnitsInches},
         {L"AlwaysRotate", kMakerKey, 5},  // any nonzero reads as on
         {L"ShowProblems", kMakerKey, 1},
         {L"ReloadOnChange", kMakerKey, 0},  // on unless stored off
@@ -1335,14 +1384,14 @@ TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
     };
     HKEY* keys = state_->preferences.keys;
     for (const auto& value : stored) RegSetKeyValueW(keys[value.slot], nullptr, value.name, REG_DWORD, &value.value, 4);
-    RegSetKeyValueW(keys[kApplicationKey], nullptr, L"USUnits", REG_SZ, L"0", 4);  // a string is no setting
+    RegSetKeyValueW(keys[kApplicationKey], nullptr, L"Units", REG_SZ, L"1", 4);  // a string is no setting
     Preferences fresh{};
     memcpy(fresh.keys, keys, sizeof fresh.keys);
     readPreferences(&fresh);
     auto on = [&](Setting setting) { return flagOn(&fresh, setting); };
-    EXPECT_EQ(std::tuple(on(kSettingFlipZoom), on(kSettingUsUnits), on(kSettingAlwaysRotate),
+    EXPECT_EQ(std::tuple(on(kSettingFlipZoom), fresh.values[kSettingUnits], on(kSettingAlwaysRotate),
                          on(kSettingSingleInstance), on(kSettingShowProblems), on(kSettingReloadOnChange)),
-              std::tuple(true, true, true, false, true, false));
+              std::tuple(true, uint32_t(kUnitsInches), true, false, true, false));
     EXPECT_EQ(fresh.values[kSettingObjectColor], 0xFF302010u);
     EXPECT_EQ(fresh.values[kSettingBackgroundColor], 0u);
     CameraAngles angles = readStartAngles(keys);

@@ -53,7 +53,7 @@ protected:
             part.format = spec.format;
             model_.checks[slot] = PartCheck{spec.result, spec.check, nullptr, {spec.overhang[0], spec.overhang[1]}, 45};
         }
-        facts_ = PanelFacts{&model_, -1, false, true, {}, false, {}, {}, {}, kNoLocale, {}};
+        facts_ = PanelFacts{&model_, -1, DisplayUnits::kMetric, true, {}, false, {}, {}, {}, kNoLocale, {}};
         facts_.print = makePrintChoice(&pla_);
     }
 
@@ -200,7 +200,7 @@ TEST_F(PanelText, TheFactsAndCheckLinesFollowEachPartsCheck) {
          U16("24 triangles, 12\u2009cm\u00B2, volume: surface not closed"),
          U16("Not closed: 1 hole (4 open edges)")},
         {"one triangle", {{1, 5e-5, 0, 0.01f, kCheckDone, kOpen}}, -1,
-         U16("1 triangle, 50\u2009mm\u00B2, volume: surface not closed"), U16("Not closed: 1 hole (4 open edges)")},
+         U16("1 triangle, 0.5\u2009cm\u00B2, volume: surface not closed"), U16("Not closed: 1 hole (4 open edges)")},
         {"no model", {}, -1, U16(""), U16("")},
     };
     for (const Row& row : rows) {
@@ -222,32 +222,34 @@ TEST_F(PanelText, TheWeightAndOverhangLines) {
     const Text facts = U16("12 triangles, 6\u2009cm\u00B2, 12.4\u2009cm\u00B3, ");
     const struct Row {
         StoredPrintChoice stored;
-        bool usUnits, yUp;
+        DisplayUnits units;
+        bool yUp;
         uint32_t locale;
         Text weight, overhangs;
     } rows[] = {
-        {{0, 0, 0, {}}, false, false, kNoLocale, U16("15.38\u2009g of PLA if solid"),
+        {{0, 0, 0, {}}, DisplayUnits::kMetric, false, kNoLocale, U16("15.38\u2009g of PLA if solid"),
          U16("Overhangs: 3.2\u2009cm\u00B2 steeper than 45\u00B0")},
-        {{2, 0, 0, {}}, true, true, kNoLocale, U16("0.4549\u2009oz of ABS if solid"),
+        {{2, 0, 0, {}}, DisplayUnits::kUs, true, kNoLocale, U16("0.4549\u2009oz of ABS if solid"),
          U16("No overhangs steeper than 45\u00B0")},
-        {{kOtherMaterial, 1300, 0, {}}, false, false, kNoLocale, U16("16.12\u2009g at 1.3\u2009g/cm\u00B3 if solid"),
+        {{kOtherMaterial, 1300, 0, {}}, DisplayUnits::kMetric, false, kNoLocale, U16("16.12\u2009g at 1.3\u2009g/cm\u00B3 if solid"),
          U16("Overhangs: 3.2\u2009cm\u00B2 steeper than 45\u00B0")},
 #ifdef _WIN32
-        {{kOtherMaterial, 1300, 0, {}}, false, false, 0x0407, U16("16,12\u2009g at 1,3\u2009g/cm\u00B3 if solid"),
+        {{kOtherMaterial, 1300, 0, {}}, DisplayUnits::kMetric, false, 0x0407, U16("16,12\u2009g at 1,3\u2009g/cm\u00B3 if solid"),
          U16("Overhangs: 3,2\u2009cm\u00B2 steeper than 45\u00B0")},
-        {{0, 0, 0, {}}, true, false, 0x0409, U16("0.5424\u2009oz of PLA if solid"),
+        {{0, 0, 0, {}}, DisplayUnits::kInches, false, 0x0409, U16("0.5424\u2009oz of PLA if solid"),
          U16("Overhangs: 0.496\u2009in\u00B2 steeper than 45\u00B0")},
 #endif
     };
     for (const Row& row : rows) {
         shown({part});
         facts_.print = makePrintChoice(&row.stored);
-        facts_.usUnits = row.usUnits;
+        facts_.units = row.units;
         facts_.yUp = row.yUp;
         facts_.locale = row.locale;
-        Text wantFacts = row.locale == kNoLocale && !row.usUnits ? facts + row.weight : row.weight;
+        bool metric = row.units == DisplayUnits::kMetric;
+        Text wantFacts = row.locale == kNoLocale && metric ? facts + row.weight : row.weight;
         Text got = line(kFactsLineId);
-        EXPECT_EQ(row.locale == kNoLocale && !row.usUnits ? got : got.substr(got.size() - row.weight.size()), wantFacts);
+        EXPECT_EQ(row.locale == kNoLocale && metric ? got : got.substr(got.size() - row.weight.size()), wantFacts);
         EXPECT_EQ(line(kOverhangLineId), row.overhangs);
     }
     // Measured at another angle, the line names it.
@@ -266,18 +268,18 @@ TEST_F(PanelText, TheFitLine) {
     const struct Row {
         StoredPrintChoice stored;
         float size, height;
-        bool usUnits;
+        DisplayUnits units;
         Text fit;
     } rows[] = {
-        {{0, 0, kNoPrinter, {}}, 0.01f, 0.01f, false, U16("")},
-        {{0, 0, 1, {}}, 0.21f, 0.22f, false, U16("Fits the Prusa MK4S (250\u2009\u00D7\u2009210\u2009\u00D7\u2009220\u2009mm)")},
-        {{0, 0, 1, {}}, 0.2101f, 0.2101f, false,
+        {{0, 0, kNoPrinter, {}}, 0.01f, 0.01f, DisplayUnits::kMetric, U16("")},
+        {{0, 0, 1, {}}, 0.21f, 0.22f, DisplayUnits::kMetric, U16("Fits the Prusa MK4S (250\u2009\u00D7\u2009210\u2009\u00D7\u2009220\u2009mm)")},
+        {{0, 0, 1, {}}, 0.2101f, 0.2101f, DisplayUnits::kMillimetres,
          U16("Too large for the Prusa MK4S (250\u2009\u00D7\u2009210\u2009\u00D7\u2009220\u2009mm) in every upright "
              "orientation")},
-        {{0, 0, kOtherPrinter, {30000, 30000, 22000}}, 0.1f, 0.232f, false,
+        {{0, 0, kOtherPrinter, {30000, 30000, 22000}}, 0.1f, 0.232f, DisplayUnits::kMetric,
          U16("Too large for the chosen printer (300\u2009\u00D7\u2009300\u2009\u00D7\u2009220\u2009mm) by 12.0\u2009mm "
              "in height; fits lying on its side")},
-        {{0, 0, kOtherPrinter, {30000, 30000, 22000}}, 0.1f, 0.232f, true,
+        {{0, 0, kOtherPrinter, {30000, 30000, 22000}}, 0.1f, 0.232f, DisplayUnits::kUs,
          U16("Too large for the chosen printer (300\u2009\u00D7\u2009300\u2009\u00D7\u2009220\u2009mm) by 0.4724\u2009in "
              "in height; fits lying on its side")},
     };
@@ -287,7 +289,7 @@ TEST_F(PanelText, TheFitLine) {
         shown({part});
         meshes_[0].boundsMax[facts_.yUp ? 1 : 2] = row.height;
         facts_.print = makePrintChoice(&row.stored);
-        facts_.usUnits = row.usUnits;
+        facts_.units = row.units;
         EXPECT_EQ(line(kFitLineId), row.fit) << row.size;
     }
     shown({});
@@ -305,7 +307,10 @@ TEST(PrintChoice, TypedDensitiesAndSizes) {
     EXPECT_EQ(size[0], 21888u);
     EXPECT_EQ(size[1], 12288u);
     EXPECT_EQ(size[2], 22000u);
-    for (const Utf16* bad : {U16("250x210"), U16("250x210x0"), U16("250x210x220x1"), U16("x210x220"), U16("250 210 220")})
+    EXPECT_TRUE(readPrinterSize(U16("25cm x 21 cm x 8.5in"), size));
+    EXPECT_EQ(size[2], 21590u);
+    for (const Utf16* bad : {U16("250x210"), U16("250x210x0"), U16("250x210x220x1"), U16("x210x220"), U16("250 210 220"),
+                             U16("250x210x-1"), U16("250x210x22ft"), U16("250x210x100001"), U16("250x210x0.001")})
         EXPECT_FALSE(readPrinterSize(bad, size)) << Text(bad).size();
 }
 
@@ -321,10 +326,10 @@ TEST_F(PanelText, TheKindSizeAndSectionLines) {
     EXPECT_EQ(line(kKindLineId), U16("Binary STL + ASCII STL"));
     shown({ascii, tall});
     EXPECT_EQ(line(kSizeLineId), U16("2.0\u2009cm\u2009\u00D7\u20092.0\u2009cm; 2.0\u2009cm tall"));
-    facts_.usUnits = true;
+    facts_.units = DisplayUnits::kUs;
     EXPECT_EQ(line(kSizeLineId), U16("0.7874\u2009in\u2009\u00D7\u20090.7874\u2009in; 0.7874\u2009in tall"));
     EXPECT_EQ(line(kSectionLineId), U16(""));  // no section
-    facts_.usUnits = false;
+    facts_.units = DisplayUnits::kMetric;
     facts_.section = SectionPlane{1, 2, 0, 0.25f};
     EXPECT_EQ(line(kSectionLineId), U16(""));  // no view to place it in
     facts_.viewHasBox = true;
@@ -337,6 +342,66 @@ TEST_F(PanelText, TheKindSizeAndSectionLines) {
     EXPECT_EQ(line(kSectionLineId), U16("Section at Z = 2.0\u2009cm, on the model's end: nothing cut"));
     shown({});
     for (int id : {kKindLineId, kSizeLineId, kSectionLineId}) EXPECT_EQ(line(id), U16("")) << id;
+}
+
+// Every line of a plate of 60 × 40 × 5 mm in one unit, for each setting in
+// three locales: lengths in the size line's unit, areas and volumes in its
+// square and cube (a volume in millimetres as cm³ once large), weights in
+// grams or ounces. The measure line reads in the unit of its own largest
+// length, which the chosen unit overrides.
+TEST_F(PanelText, EveryLineReadsInOneUnit) {
+    PartSpec plate{12, 5.657e-3, 12.0e-6, 0.06f, kCheckDone, kClosed};
+    plate.overhang[0] = 218.5;
+    const struct Row {
+        DisplayUnits units;
+        uint32_t locale;
+        const Utf16 *size, *facts, *overhangs, *section, *point;
+    } rows[] = {
+        {DisplayUnits::kMetric, kNoLocale, U16("6.0\u2009cm\u2009\u00D7\u20094.0\u2009cm; 0.5\u2009cm tall"),
+         U16("12 triangles, 56.57\u2009cm\u00B2, 12\u2009cm\u00B3, 14.88\u2009g of PLA if solid"),
+         U16("Overhangs: 2.185\u2009cm\u00B2 steeper than 45\u00B0"), U16("Section at Z = 0.25\u2009cm, keeping below"),
+         U16("Point: 1.0\u2009mm, 2.0\u2009mm, 3.0\u2009mm")},
+        {DisplayUnits::kMillimetres, kNoLocale, U16("60.0\u2009mm\u2009\u00D7\u200940.0\u2009mm; 5.0\u2009mm tall"),
+         U16("12 triangles, 5657\u2009mm\u00B2, 12\u2009cm\u00B3, 14.88\u2009g of PLA if solid"),
+         U16("Overhangs: 218.5\u2009mm\u00B2 steeper than 45\u00B0"), U16("Section at Z = 2.5\u2009mm, keeping below"),
+         U16("Point: 1.0\u2009mm, 2.0\u2009mm, 3.0\u2009mm")},
+#ifdef _WIN32
+        {DisplayUnits::kMetric, 0x0409, U16("6.00\u2009cm\u2009\u00D7\u20094.00\u2009cm; 0.50\u2009cm tall"),
+         U16("12 triangles, 56.57\u2009cm\u00B2, 12\u2009cm\u00B3, 14.88\u2009g of PLA if solid"),
+         U16("Overhangs: 2.185\u2009cm\u00B2 steeper than 45\u00B0"), U16("Section at Z = 0.25\u2009cm, keeping below"),
+         U16("Point: 1.00\u2009mm, 2.00\u2009mm, 3.00\u2009mm")},
+        {DisplayUnits::kMillimetres, 0x0407, U16("60,00\u2009mm\u2009\u00D7\u200940,00\u2009mm; 5,00\u2009mm tall"),
+         U16("12 triangles, 5.657\u2009mm\u00B2, 12\u2009cm\u00B3, 14,88\u2009g of PLA if solid"),
+         U16("Overhangs: 218,5\u2009mm\u00B2 steeper than 45\u00B0"), U16("Section at Z = 2,50\u2009mm, keeping below"),
+         U16("Point: 1,00\u2009mm, 2,00\u2009mm, 3,00\u2009mm")},
+        {DisplayUnits::kInches, 0x040C, U16("2,362\u2009in\u2009\u00D7\u20091,575\u2009in; 0,1969\u2009in tall"),
+         U16("12 triangles, 8,768\u2009in\u00B2, 0,7323\u2009in\u00B3, 0,5249\u2009oz of PLA if solid"),
+         U16("Overhangs: 0,3387\u2009in\u00B2 steeper than 45\u00B0"), U16("Section at Z = 0,09843\u2009in, keeping below"),
+         U16("Point: 0,03937\u2009in, 0,07874\u2009in, 0,1181\u2009in")},
+        {DisplayUnits::kInches, 0x0409, U16("2.362\u2009in\u2009\u00D7\u20091.575\u2009in; 0.1969\u2009in tall"),
+         U16("12 triangles, 8.768\u2009in\u00B2, 0.7323\u2009in\u00B3, 0.5249\u2009oz of PLA if solid"),
+         U16("Overhangs: 0.3387\u2009in\u00B2 steeper than 45\u00B0"), U16("Section at Z = 0.09843\u2009in, keeping below"),
+         U16("Point: 0.03937\u2009in, 0.07874\u2009in, 0.1181\u2009in")},
+#endif
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(row.units) << " locale " << std::hex << row.locale);
+        shown({plate});
+        meshes_[0].boundsMax[1] = 0.04f;
+        meshes_[0].boundsMax[2] = 0.005f;
+        facts_.yUp = false;
+        facts_.units = row.units;
+        facts_.locale = row.locale;
+        facts_.section = SectionPlane{1, 2, 0, 0.5f};
+        facts_.viewHasBox = true;
+        for (int axis = 0; axis < 3; ++axis) facts_.viewMax[axis] = meshes_[0].boundsMax[axis];
+        facts_.marks = MeasureMarks{1, {0, 0}, {{0.001, 0.002, 0.003}, {0, 0, 0}}};
+        EXPECT_EQ(line(kSizeLineId), row.size);
+        EXPECT_EQ(line(kFactsLineId), row.facts);
+        EXPECT_EQ(line(kOverhangLineId), row.overhangs);
+        EXPECT_EQ(line(kSectionLineId), row.section);
+        EXPECT_EQ(line(kMeasureLineId), row.point);
+    }
 }
 
 TEST_F(PanelText, TheMeasureLineShowsAPointOrADistance) {

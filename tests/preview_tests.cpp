@@ -341,9 +341,9 @@ TEST_F(PreviewTest, StripNamesTheSizeInTheUsersUnitsAndTheCheck) {
     const wchar_t settings[] = L"Software\\Veldmark";
     DWORD background = 0x204060FF;  // red, green, blue, alpha from the top byte down
     RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"DefaultBackgroundColor", REG_DWORD, &background, sizeof background);
-    for (DWORD usUnits : {0, 1}) {
-        SCOPED_TRACE(usUnits);
-        RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"USUnits", REG_DWORD, &usUnits, sizeof usUnits);
+    for (DWORD units : {1, 2}) {  // View > Units: millimetres, inches
+        SCOPED_TRACE(units);
+        RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"Units", REG_DWORD, &units, sizeof units);
         IPreviewHandler* handler = newHandler();
         ASSERT_NE(handler, nullptr);
         TestStream stream(binaryStl(cubeTriangles()));
@@ -352,12 +352,12 @@ TEST_F(PreviewTest, StripNamesTheSizeInTheUsersUnitsAndTheCheck) {
         SendMessageW(pane, kPaneStateMessage, 3, reinterpret_cast<LPARAM>(lines));
         std::wstring size = lines[0];
         EXPECT_NE(size.find(L"\u00d7"), std::wstring::npos) << size;
-        EXPECT_EQ(size.find(L"in") != std::wstring::npos, usUnits == 1);  // else millimetres or centimetres
+        EXPECT_NE(size.find(units == 2 ? L"0.3937\u2009in" : L"10.00\u2009mm"), std::wstring::npos) << size;
         EXPECT_EQ(std::wstring(lines[1]), L"Closed surface, 1 shell");
         EXPECT_EQ(printPane(pane).at(0, 0), 0x204060u);
         handler->Release();
     }
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"USUnits");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"Units");
     RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"DefaultBackgroundColor");
 }
 

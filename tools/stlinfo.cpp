@@ -10,6 +10,7 @@
 
 #include "core/code_page.h"
 #include "numfmt/length_format.h"
+#include "numfmt/length_parse.h"
 #include "stl/format_detection.h"
 #include "load/load_job.h"
 #include "mesh/build_fit.h"
@@ -443,20 +444,19 @@ bool parseMaterial(const std::string& text, Material* material) {
     return positiveNumber(text.c_str(), &end, &material->density) && !*end;
 }
 
-bool parsePrinter(const std::string& text, Printer* printer) {
-    int32_t preset = findPrinterPreset(text.c_str());
+// A preset's name, or a build volume typed as the window's Other printer takes it.
+bool parsePrinter(const FileArgument& argument, Printer* printer) {
+    int32_t preset = findPrinterPreset(argument.shown.c_str());
     if (preset >= 0) {
         *printer = Printer{kPrinterPresets[preset].name, kPrinterPresets[preset].volume};
         return true;
     }
-    double* sides[3] = {&printer->volume.width, &printer->volume.depth, &printer->volume.height};
-    const char* at = text.c_str();
-    for (int i = 0; i < 3; ++i) {
-        if (i && *at != 'x' && *at != 'X') return false;
-        if (!positiveNumber(at + (i ? 1 : 0), &at, sides[i])) return false;
-    }
-    printer->name = "printer";
-    return !*at;
+    const Utf16* text = reinterpret_cast<const Utf16*>(argument.path.data());
+    double sides[3];
+    if (readTypedSizes(text, text + argument.path.size(), sides) != LengthFault::kNone) return false;
+    if (!(sides[0] > 0 && sides[1] > 0 && sides[2] > 0)) return false;
+    *printer = Printer{"printer", BuildVolume{sides[0], sides[1], sides[2]}};
+    return true;
 }
 
 bool parseArguments(const std::vector<FileArgument>& arguments, Options* options) {
@@ -468,7 +468,7 @@ bool parseArguments(const std::vector<FileArgument>& arguments, Options* options
         else if (argument.path == u"--material") {
             if (!hasValue || !parseMaterial(arguments[++i].shown, &options->material)) return false;
         } else if (argument.path == u"--printer") {
-            if (!hasValue || !parsePrinter(arguments[++i].shown, &options->printer)) return false;
+            if (!hasValue || !parsePrinter(arguments[++i], &options->printer)) return false;
         }
         else if (argument.path.size() > 1 && argument.path[0] == u'-') return false;
         else options->files.push_back(argument);

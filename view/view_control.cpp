@@ -219,15 +219,19 @@ void notifyPlacement(ViewState* state) {
                  reinterpret_cast<LPARAM>(window));
 }
 
-// A part's new placement: its box, the view's, and the points measured on
-// what has moved forgotten.
-void showPlacement(ViewState* state, GpuMesh* mesh) {
+// A part placed or scaled anew: its box, the view's, and the points
+// measured on what has moved forgotten.
+void reboxMesh(ViewState* state, GpuMesh* mesh) {
     boxAsPlaced(mesh);
     acquireSpinLock(&state->lock);
     refitBox(state);
     releaseSpinLock(&state->lock);
     state->marks.count = 0;
     invalidate(state);
+}
+
+void showPlacement(ViewState* state, GpuMesh* mesh) {
+    reboxMesh(state, mesh);
     notifyPlacement(state);
 }
 
@@ -490,6 +494,16 @@ void installMesh(void* window, GpuMesh* mesh, bool first) {
     if (!first) return;
     if (state->alwaysRotate) startRotationTimer(state);
     invalidate(state);
+}
+
+void setMeshUnit(void* window, GpuMesh* mesh, float unitScale) {
+    ViewState* state = viewStateOf(window);
+    if (!state || !mesh || !(unitScale > 0) || !(mesh->unitScale > 0)) return;
+    double ratio = double{unitScale} / mesh->unitScale;
+    mesh->unitScale = unitScale;
+    mesh->facts.surfaceArea *= ratio * ratio;
+    mesh->facts.volume *= ratio * ratio * ratio;
+    reboxMesh(state, mesh);
 }
 
 void setMeshColor(void* window, uint32_t color, uint32_t slot) {

@@ -84,3 +84,8 @@ bool placeMode(void* window);
 bool canUndoPlacement(void* window);
 // False when no part is placed.
 bool undoPlacement(void* window);
+
+// A shown part in another length unit (metres per file unit): its box,
+// area and volume scaled, the view's box refitted (pan and zoom stay) and
+// the points measured forgotten, as they were taken at the old size.
+void setMeshUnit(void* window, GpuMesh* mesh, float unitScale);

@@ -73,7 +73,7 @@ struct PreviewPane {
     int32_t lastX;
     int32_t lastY;
     // The viewer's settings when the pane opened.
-    bool usUnits;
+    DisplayUnits units;
     bool flipZoom;
     RenderMode mode;
     uint32_t objectColor;
@@ -140,7 +140,7 @@ void showMessage(PreviewPane* pane, PaneMessage message) {
 void readViewerSettings(PreviewPane* pane) {
     HKEY keys[2];
     openSettingsKeysToRead(keys);
-    pane->usUnits = readSetting(keys, kSettingUsUnits) != 0;
+    pane->units = displayUnitsOf(readSetting(keys, kSettingUnits));
     pane->flipZoom = readSetting(keys, kSettingFlipZoom) != 0;
     pane->mode = static_cast<RenderMode>(readSetting(keys, kSettingRenderMode));
     pane->objectColor = readSetting(keys, kSettingObjectColor);
@@ -168,7 +168,7 @@ void writeStrip(PreviewPane* pane, CheckState state, const SurfaceCheck* result)
     memset(&facts, 0, sizeof facts);
     facts.model = &model;
     facts.selectedSlot = -1;
-    facts.usUnits = pane->usUnits;
+    facts.units = pane->units;
     facts.yUp = pane->part.metadata.coordinateSpace != kSpaceZUp;
     facts.locale = kUserLocale;
     Utf16 sizeLine[kPanelTextUnits] = {}, checkLine[kPanelTextUnits] = {};
