@@ -7,3 +7,12 @@
 #else
 #define STLV_SSE2 0
 #endif
+
+// Asks for the cache line of `address` ahead of its use; a hint, nothing more.
+inline void prefetchLine(const void* address) {
+#if STLV_SSE2
+    _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0);
+#else
+    (void)address;
+#endif
+}

@@ -59,12 +59,14 @@ void partTransform(const SaveRequest& request, uint32_t index, double transform[
 struct SaveWork {
     StlMesh visible[kMostSavedParts] = {};   // per part: its visible solids, sharing their triangles
     StlMesh repaired[kMostSavedParts] = {};  // per part, when repaired
+    RepairedWelding welding[kMostSavedParts] = {};  // per part, until the repaired part is checked
     SolidToWrite* solids = nullptr;
     uint8_t* buffer = nullptr;
     uint32_t* vertexIds = nullptr;  // 3MF: per corner of every solid written
     ~SaveWork() {
+        for (RepairedWelding& welding : welding) freeRepairedWelding(&welding);
         freeBytes(vertexIds);
-        for (StlMesh& mesh : repaired) freeMeshSolids(&mesh, processHeap());
+        for (uint32_t p = 0; p < kMostSavedParts; ++p) freeRepairedMesh(&repaired[p], &visible[p]);
         for (StlMesh& mesh : visible) freeBytes(mesh.solids);
         freeBytes(solids);
         freeBytes(buffer);
@@ -89,7 +91,7 @@ bool weldForPackage(const ModelToWrite* model, SaveWork* work, const volatile ui
     for (uint32_t s = 0; s < model->solidCount; ++s) {
         SolidToWrite& solid = work->solids[s];
         StlMesh one{nullptr, const_cast<StlSolid*>(solid.solid), 1};
-        if (!weldMeshCorners(&one, ids, &solid.vertexCount, keepGoing, sink)) return false;
+        if (!weldMeshCorners(&one, ids, &solid.vertexCount, nullptr, nullptr, keepGoing, sink)) return false;
         solid.vertexOf = ids;
         ids += 3ull * solid.solid->triangleCount;
     }
@@ -100,30 +102,83 @@ bool toFile(void* file, const uint8_t* bytes, size_t size) {
     return writeReplacingFile(static_cast<ReplacingFile*>(file), bytes, size);
 }
 
-bool writeModel(const SaveRequest& request, const ModelToWrite& model, SaveWork* work, const MessageSink* sink) {
+// The check of the repaired parts, which the file does not wait for: it
+// runs beside the writing, and its lines come before the file is committed.
+struct RepairChecks {
+    SaveWork* work;
+    uint32_t partCount;
+    SaveOutcome* outcome;
+    const volatile uint8_t* keepGoing;
+    const MessageSink* sink;
+    ThreadHandle thread;  // the check's, while it runs beside
+    bool onThread;        // set before the thread starts: reports wait for the end
+    bool done;
+};
+
+void runRepairChecks(void* context) {
+    RepairChecks* checks = static_cast<RepairChecks*>(context);
+    SaveWork* work = checks->work;
+    checks->done = true;
+    for (uint32_t p = 0; p < checks->partCount && checks->done; ++p)
+        checks->done = checkRepairedMesh(&work->repaired[p], &work->welding[p], &checks->outcome->report,
+                                         checks->keepGoing, checks->onThread ? nullptr : checks->sink);
+}
+
+void startRepairChecks(RepairChecks* checks, bool beside) {
+    checks->onThread = beside;
+    checks->thread = beside ? startThread(runRepairChecks, checks) : nullptr;
+    if (checks->thread) return;
+    checks->onThread = false;
+    runRepairChecks(checks);
+}
+
+// Waits for the check and says what the repairs did and what is still open;
+// false when the check could not be done (out of memory reported).
+bool finishRepairChecks(RepairChecks* checks) {
+    if (!checks->partCount) return true;
+    if (checks->thread) {
+        joinThread(checks->thread);
+        checks->thread = nullptr;
+        bool stopped = checks->keepGoing && !*checks->keepGoing;
+        if (!checks->done && checks->sink && !stopped) reportCode(checks->sink, kOutOfMemory);
+    }
+    if (!checks->done) return false;
+    checks->outcome->repaired = 1;
+    report(checks->sink, kInfoRepaired, reinterpret_cast<uintptr_t>(&checks->outcome->report.counts));
+    report(checks->sink, kInfoStillOpen, reinterpret_cast<uintptr_t>(&checks->outcome->report.counts));
+    checks->partCount = 0;
+    return true;
+}
+
+bool writeModel(const SaveRequest& request, const ModelToWrite& model, SaveWork* work, RepairChecks* checks,
+                const MessageSink* sink) {
     SaveNote note{request.path, request.format, 0, model.unitKnown};
     if (request.format == kSaveBinaryStl && trianglesToWrite(&model) > 0xFFFFFFFFu) {
-        report(sink, kErrSaveTooLarge, reinterpret_cast<uintptr_t>(&note));
+        if (finishRepairChecks(checks)) report(sink, kErrSaveTooLarge, reinterpret_cast<uintptr_t>(&note));
         return false;
     }
-    if (!(work->buffer = static_cast<uint8_t*>(allocArray(processHeap(), kOutputBuffer, 1, sink)))) return false;
     ReplacingFile file;
     if (!beginReplacingFile(request.path, &file)) {
         note.error = lastSystemError();
-        report(sink, kErrSaveFailed, reinterpret_cast<uintptr_t>(&note));
+        if (finishRepairChecks(checks)) report(sink, kErrSaveFailed, reinterpret_cast<uintptr_t>(&note));
         return false;
     }
     ByteOutput out = byteOutput(toFile, &file, work->buffer, kOutputBuffer);
     PackageWriteResult result = kPackageWritten;
     if (request.format == kSave3mf) result = write3mfPackage(&model, &out, sink);
     else if (!writeBinaryStl(&model, &out)) result = kPackageOutputFailed;
+    note.error = lastSystemError();
+    if (!finishRepairChecks(checks)) {
+        abandonReplacingFile(&file);
+        return false;
+    }
     bool done = result == kPackageWritten && commitReplacingFile(&file);
     if (done) {
         report(sink, kInfoSaved, reinterpret_cast<uintptr_t>(&note));
         return true;
     }
-    note.error = lastSystemError();
-    if (result != kPackageWritten) abandonReplacingFile(&file);
+    if (result == kPackageWritten) note.error = lastSystemError();
+    else abandonReplacingFile(&file);
     if (result == kPackageTooLarge) report(sink, kErrSaveTooLarge, reinterpret_cast<uintptr_t>(&note));
     else if (result != kPackageNoMemory) report(sink, kErrSaveFailed, reinterpret_cast<uintptr_t>(&note));
     return false;
@@ -151,7 +206,8 @@ bool saveModel(const SaveRequest* request, SaveOutcome* outcome, const volatile 
     for (uint32_t p = 0; p < request->partCount; ++p) {
         const ModelPart& part = request->parts[p];
         if (!takeVisibleSolids(part, &work.visible[p], sink)) return false;
-        if (repair && !repairMesh(&work.visible[p], request->repairs, &work.repaired[p], &outcome->report, keepGoing, sink))
+        if (repair && !repairMeshCheckingLater(&work.visible[p], request->repairs, &work.repaired[p], &outcome->report,
+                                               &work.welding[p], keepGoing, sink))
             return false;
         solidCount += work.visible[p].solidCount;
         // The first part's colour for the whole model, as the view shows it over parts without colours of their own.
@@ -177,15 +233,14 @@ bool saveModel(const SaveRequest* request, SaveOutcome* outcome, const volatile 
     }
     model.solids = work.solids;
     if (request->format == kSave3mf && !weldForPackage(&model, &work, keepGoing, sink)) return false;
-    if (repair) {
-        outcome->repaired = 1;
-        report(sink, kInfoRepaired, reinterpret_cast<uintptr_t>(&outcome->report.counts));
-        report(sink, kInfoStillOpen, reinterpret_cast<uintptr_t>(&outcome->report.counts));
-    }
-    if (!trianglesToWrite(&model)) {
-        reportCode(sink, kErrSaveNothing);
+    bool anything = trianglesToWrite(&model) != 0;
+    if (anything && !(work.buffer = static_cast<uint8_t*>(allocArray(processHeap(), kOutputBuffer, 1, sink)))) return false;
+    RepairChecks checks{&work, repair ? request->partCount : 0, outcome, keepGoing, sink, nullptr, false, false};
+    if (repair) startRepairChecks(&checks, anything);
+    if (!anything) {
+        if (finishRepairChecks(&checks)) reportCode(sink, kErrSaveNothing);
         return false;
     }
-    outcome->written = writeModel(*request, model, &work, sink);
+    outcome->written = writeModel(*request, model, &work, &checks, sink);
     return outcome->written;
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include "core/memory.h"
+#include "core/sse2.h"
 #include "mesh/union_find.h"
 
 namespace {
@@ -37,15 +38,12 @@ struct Work {
     uint32_t* partner = nullptr;
     uint32_t* bucketEnd = nullptr;
     uint32_t* sides = nullptr;
-    uint32_t* seen = nullptr;  // per vertex
-    uint32_t* first = nullptr;  // per vertex
-    uint32_t* queue = nullptr;
-    uint32_t* parent = nullptr;  // per vertex, holes
+    uint32_t* perVertex = nullptr;  // two per vertex
+    uint32_t* outIds = nullptr;  // when the repaired part has more corners than `partner` holds
     GrowBuffer shells{};  // ClosedShell records
     GrowBuffer added{};   // AddedTriangle records
     ~Work() {
-        void* blocks[] = {firstTriangle, ids, faces, partner, bucketEnd, sides, seen, first, queue, parent,
-                          shells.data, added.data};
+        void* blocks[] = {firstTriangle, ids, faces, partner, bucketEnd, sides, perVertex, outIds, shells.data, added.data};
         for (void* block : blocks) freeBytes(block);
     }
 };
@@ -81,16 +79,19 @@ uint32_t nextCorner(uint32_t c) {
     return c % 3 == 2 ? c - 2 : c + 1;
 }
 
-// Drops (or leaves out of the edges) faces without area, then later copies
-// of a face on the same three vertices.
-bool dropFaces(const Mesh& m, const RepairChoice& choice, uint8_t* faces, RepairReport* report,
-               const MessageSink* sink) {
+// Drops (or leaves out of the edges) faces without area.
+void dropWithoutArea(const Mesh& m, const RepairChoice& choice, uint8_t* faces, RepairReport* report) {
+    uint64_t flats = 0;
     for (uint32_t t = 0; t < m.triangles; ++t) {
         bool flat = withoutArea(m.ids + 3 * t);
         faces[t] = flat ? 0 : kAlive;
-        if (flat && choice.dropWithoutArea) ++report->counts.droppedWithoutArea;
+        flats += flat;
     }
-    if (!choice.dropDuplicates) return true;
+    report->counts.droppedWithoutArea = choice.dropWithoutArea ? flats : 0;
+}
+
+// Drops later copies of a face on the same three vertices.
+bool dropDuplicates(const Mesh& m, uint8_t* faces, RepairReport* report, const MessageSink* sink) {
     uint32_t size = 1;
     while (size < 2ull * m.triangles) size <<= 1;
     uint32_t* table = allocate<uint32_t>(size, sink);
@@ -125,65 +126,108 @@ bool dropFaces(const Mesh& m, const RepairChoice& choice, uint8_t* faces, Repair
     return true;
 }
 
+// Sides ahead in a bucket walk, or faces ahead in a shell's queue, whose
+// data are asked for early.
+constexpr uint32_t kWalkAhead = 16;
+
+bool allocateSides(uint32_t triangles, uint32_t vertices, Work* work, const MessageSink* sink) {
+    uint64_t corners = 3ull * triangles;
+    return (work->partner = allocate<uint32_t>(corners, sink)) &&
+           (work->bucketEnd = allocate<uint32_t>(vertices + 1ull, sink)) && (work->sides = allocate<uint32_t>(corners, sink)) &&
+           (work->perVertex = allocate<uint32_t>(2ull * vertices, sink));
+}
+
 // partner[c] for the side from corner c to the next: the one other side of
-// its edge, or kOpenSide, kManySides, kNoSide.
-bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work,
-                const volatile uint8_t* keepGoing, const MessageSink* sink) {
-    uint32_t corners = 3 * m.triangles;
+// its edge, or kOpenSide, kManySides, kNoSide. Copies of a face share each
+// edge; *mayRepeat is false when no face can have one: every edge has at
+// most two faces, and no two faces of an edge share their third vertex.
+bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work, bool* mayRepeat,
+                const volatile uint8_t* keepGoing) {
     const uint32_t* ids = m.ids;
-    if (!(work->partner = allocate<uint32_t>(corners, sink)) ||
-        !(work->bucketEnd = allocate<uint32_t>(vertices + 1ull, sink)) ||
-        !(work->sides = allocate<uint32_t>(corners, sink)) || !(work->seen = allocate<uint32_t>(vertices, sink)) ||
-        !(work->first = allocate<uint32_t>(vertices, sink)))
-        return false;
+    *mayRepeat = false;
     uint32_t* end = work->bucketEnd;
     uint32_t* partner = work->partner;
     memset(end, 0, (vertices + 1ull) * 4);
-    for (uint32_t c = 0; c < corners; ++c) {
-        partner[c] = kNoSide;
-        if (!(faces[c / 3] & kAlive)) continue;
-        uint32_t a = ids[c], b = ids[nextCorner(c)];
-        ++end[(a < b ? a : b) + 1];
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        const uint32_t* v = ids + 3 * t;
+        partner[3 * t] = partner[3 * t + 1] = partner[3 * t + 2] = kNoSide;
+        if (!(faces[t] & kAlive)) continue;
+        ++end[(v[0] < v[1] ? v[0] : v[1]) + 1];
+        ++end[(v[1] < v[2] ? v[1] : v[2]) + 1];
+        ++end[(v[2] < v[0] ? v[2] : v[0]) + 1];
     }
     for (uint32_t v = 0; v < vertices; ++v) end[v + 1] += end[v];
-    for (uint32_t c = 0; c < corners; ++c) {
-        if (!(faces[c / 3] & kAlive)) continue;
-        uint32_t a = ids[c], b = ids[nextCorner(c)];
-        work->sides[end[a < b ? a : b]++] = c;
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        const uint32_t* v = ids + 3 * t;
+        if (!(faces[t] & kAlive)) continue;
+        work->sides[end[v[0] < v[1] ? v[0] : v[1]]++] = 3 * t;
+        work->sides[end[v[1] < v[2] ? v[1] : v[2]]++] = 3 * t + 1;
+        work->sides[end[v[2] < v[0] ? v[2] : v[0]]++] = 3 * t + 2;
     }
     // Filling moved each bucket's start to its end: bucket v is [end(v-1), end(v)).
-    memset(work->seen, 0xFF, static_cast<size_t>(vertices) * 4);
-    uint32_t begin = 0;
+    // Per larger vertex: the bucket it was last met in, and its first side there.
+    uint32_t* met = work->perVertex;
+    memset(met, 0xFF, static_cast<size_t>(vertices) * 8);
+    uint32_t begin = 0, sideCount = vertices ? end[vertices - 1] : 0;
     for (uint32_t v = 0; v < vertices; begin = end[v++]) {
         if (v % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
         for (uint32_t p = begin; p < end[v]; ++p) {
+            // Sides further on: their corners' vertices, then the larger vertex's entry.
+            if (p + kWalkAhead < sideCount) prefetchLine(ids + work->sides[p + kWalkAhead]);
+            if (p + kWalkAhead / 2 < sideCount) {
+                uint32_t later = work->sides[p + kWalkAhead / 2];
+                uint32_t a = ids[later], b = ids[nextCorner(later)];
+                prefetchLine(met + 2 * (a < b ? b : a));
+            }
             uint32_t s = work->sides[p];
             uint32_t a = ids[s], b = ids[nextCorner(s)];
             uint32_t w = a < b ? b : a;
-            if (work->seen[w] != v) {
-                work->seen[w] = v;
-                work->first[w] = s;
+            if (met[2 * w] != v) {
+                met[2 * w] = v;
+                met[2 * w + 1] = s;
                 partner[s] = kOpenSide;
                 continue;
             }
-            uint32_t f = work->first[w];
+            uint32_t f = met[2 * w + 1];
             if (partner[f] == kOpenSide) {
                 partner[f] = s;
                 partner[s] = f;
+                *mayRepeat = *mayRepeat || ids[nextCorner(nextCorner(f))] == ids[nextCorner(nextCorner(s))];
             } else {
                 if (partner[f] != kManySides) partner[partner[f]] = kManySides;
                 partner[f] = partner[s] = kManySides;
+                *mayRepeat = true;
             }
         }
     }
-    freeBytes(work->bucketEnd);
-    freeBytes(work->sides);
-    work->bucketEnd = work->sides = nullptr;
     return true;
 }
 
+// The faces without area and the sides matched, while the welding joins
+// near positions: on the positions' ids first, on the vertices' again
+// when some joined.
+struct SideMatching {
+    const Mesh* m;
+    const RepairChoice* choice;
+    uint8_t* faces;
+    Work* work;
+    RepairReport* found;
+    bool mayRepeat;
+    const volatile uint8_t* keepGoing;
+    const MessageSink* sink;
+};
+
+bool matchWhileWelding(void* context, const uint32_t* ids, uint32_t vertices) {
+    SideMatching* job = static_cast<SideMatching*>(context);
+    (void)ids;  // job->m->ids, being welded
+    // The first run has the most vertices.
+    if (!job->work->partner && !allocateSides(job->m->triangles, vertices, job->work, job->sink)) return false;
+    dropWithoutArea(*job->m, *job->choice, job->faces, job->found);
+    return matchSides(*job->m, vertices, job->faces, job->work, &job->mayRepeat, job->keepGoing);
+}
+
 // A shell all of whose edges have two faces: its faces in the queue, its
-// volume with the turns found so far, its box.
+// volume with the turns found so far, its box (found only where needed).
 struct ClosedShell {
     uint32_t start, count;
     double sixVolume;
@@ -204,11 +248,27 @@ void setTurned(uint8_t* faces, uint32_t t, bool turned) {
     faces[t] = static_cast<uint8_t>(turned ? faces[t] | kTurned : faces[t] & ~kTurned);
 }
 
+// The box of the shell's faces.
+void findBox(const Mesh& m, const uint32_t* queue, ClosedShell* shell) {
+    for (int d = 0; d < 3; ++d) shell->low[d] = INFINITY, shell->high[d] = -INFINITY;
+    for (uint32_t i = shell->start; i < shell->start + shell->count; ++i) {
+        const StlTriangle& tri = triangleAt(m, queue[i]);
+        for (int c = 0; c < 3; ++c)
+            for (int d = 0; d < 3; ++d) {
+                float x = tri.vertices[c][d];
+                if (x < shell->low[d]) shell->low[d] = x;
+                if (x > shell->high[d]) shell->high[d] = x;
+            }
+    }
+}
+
 // One shell from `start`: the faces it reaches across edges of two faces
 // turned to agree with `start` (or, where fewer, the other way); false for
-// a shell that cannot agree (a Möbius-like surface), left as it was.
+// a shell that cannot agree (a Möbius-like surface), left as it was. The
+// volume about the start's first corner comes with the walk: a turn of the
+// whole shell afterwards negates each term, so the sum too.
 bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* partner, uint32_t* queue,
-               uint32_t* tail, bool* closed) {
+               uint32_t* tail, bool* closed, ClosedShell* shell) {
     uint32_t head = *tail;
     uint32_t from = head;
     faces[start] |= kSeen;
@@ -216,10 +276,28 @@ bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* pa
     bool agrees = true;
     *closed = true;
     uint32_t turned = 0;
+    *shell = ClosedShell{from, 0, 0, {}, {}};
+    float origin[3];
+    memcpy(origin, triangleAt(m, start).vertices[0], 12);
     while (head < *tail) {
+        // The queue runs along a front across the file: what faces further
+        // on will need is asked for early, their neighbours' once their
+        // partners are in.
+        if (head + kWalkAhead < *tail) {
+            uint32_t later = queue[head + kWalkAhead];
+            prefetchLine(partner + 3 * later);
+            prefetchLine(m.ids + 3 * later);
+            prefetchLine(&triangleAt(m, later));
+        }
+        if (head + kWalkAhead / 2 < *tail) {
+            const uint32_t* sides = partner + 3 * queue[head + kWalkAhead / 2];
+            for (int k = 0; k < 3; ++k)
+                if (sides[k] < kNoSide) prefetchLine(faces + sides[k] / 3), prefetchLine(m.ids + sides[k]);
+        }
         uint32_t u = queue[head++];
         bool uTurned = faces[u] & kTurned;
         turned += uTurned;
+        shell->sixVolume += sixVolumeOf(triangleAt(m, u), uTurned, origin);
         for (uint32_t c = 3 * u; c < 3 * u + 3; ++c) {
             uint32_t p = partner[c];
             if (p >= kNoSide) {
@@ -240,6 +318,8 @@ bool walkShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* pa
     }
     uint32_t count = *tail - from;
     bool invert = 2ull * turned > count;
+    shell->count = count;
+    if (invert) shell->sixVolume = -shell->sixVolume;
     for (uint32_t i = from; i < *tail; ++i) {
         uint32_t t = queue[i];
         if (!agrees) setTurned(faces, t, false);
@@ -264,35 +344,22 @@ constexpr uint64_t kMostShellPairs = 10000000;
 // (the wall of a hollow, which faces inwards as it should).
 bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, const volatile uint8_t* keepGoing,
                const MessageSink* sink) {
-    if (!(work->queue = allocate<uint32_t>(m.triangles, sink))) return false;
+    uint32_t* queue = work->sides;  // free once the sides are matched
     uint32_t tail = 0;
     for (uint32_t t = 0; t < m.triangles; ++t) {
         if ((faces[t] & (kAlive | kSeen)) != kAlive) continue;
         if (t % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
-        uint32_t start = tail;
         bool closed;
-        walkShell(m, t, faces, work->partner, work->queue, &tail, &closed);
+        ClosedShell shell;
+        walkShell(m, t, faces, work->partner, queue, &tail, &closed, &shell);
         if (!closed) continue;
-        ClosedShell shell{start, tail - start, 0, {INFINITY, INFINITY, INFINITY}, {-INFINITY, -INFINITY, -INFINITY}};
-        float origin[3];
-        memcpy(origin, triangleAt(m, t).vertices[0], 12);
-        for (uint32_t i = start; i < tail; ++i) {
-            const StlTriangle& tri = triangleAt(m, work->queue[i]);
-            shell.sixVolume += sixVolumeOf(tri, faces[work->queue[i]] & kTurned, origin);
-            for (int c = 0; c < 3; ++c)
-                for (int d = 0; d < 3; ++d) {
-                    float x = tri.vertices[c][d];
-                    if (x < shell.low[d]) shell.low[d] = x;
-                    if (x > shell.high[d]) shell.high[d] = x;
-                }
-        }
         GrowBuffer& shells = work->shells;
         if (shells.used + sizeof shell > shells.capacity && !growBuffer(&shells, shells.used + sizeof shell, processHeap(), sink))
             return false;
         memcpy(static_cast<uint8_t*>(shells.data) + shells.used, &shell, sizeof shell);
         shells.used += sizeof shell;
     }
-    const ClosedShell* shells = static_cast<const ClosedShell*>(work->shells.data);
+    ClosedShell* shells = static_cast<ClosedShell*>(work->shells.data);
     uint64_t count = work->shells.used / sizeof(ClosedShell), outward = 0, inward = 0;
     const ClosedShell* largest = nullptr;
     for (uint64_t i = 0; i < count; ++i) {
@@ -301,6 +368,8 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
         if (shells[i].sixVolume > 0 && (!largest || shells[i].sixVolume > largest->sixVolume)) largest = &shells[i];
     }
     bool everyPair = outward * inward <= kMostShellPairs;
+    // Boxes tell a hollow's wall from a shell inside out, when there are both ways.
+    for (uint64_t i = 0; i < count && inward && outward; ++i) findBox(m, queue, &shells[i]);
     for (uint64_t i = 0; i < count; ++i) {
         const ClosedShell& shell = shells[i];
         if (shell.sixVolume >= 0) continue;
@@ -311,18 +380,17 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
                 hollow = boxInside(shell, other);
         }
         if (hollow) continue;
-        for (uint32_t q = shell.start; q < shell.start + shell.count; ++q) faces[work->queue[q]] ^= kTurned;
+        for (uint32_t q = shell.start; q < shell.start + shell.count; ++q) faces[queue[q]] ^= kTurned;
     }
     for (uint32_t t = 0; t < m.triangles; ++t) report->counts.turnedFaces += (faces[t] & kTurned) != 0;
-    freeBytes(work->queue);
-    work->queue = nullptr;
     return true;
 }
 
-// A triangle closing a hole, with the solid it joins.
+// A triangle closing a hole, with the solid it joins and its vertices.
 struct AddedTriangle {
     StlTriangle triangle;
     uint32_t solid;
+    uint32_t vertices[3];
 };
 
 // The loop edge of an open side runs against the side as it will be written.
@@ -476,6 +544,7 @@ bool addTriangles(const Mesh& m, const HoleLoop& loop, uint32_t face, GrowBuffer
         for (int k = 0; k < 3; ++k) {
             uint32_t corner = loop.corners[loop.triangles[i][k]];
             memcpy(out[i].triangle.vertices[k], triangleAt(m, corner / 3).vertices[corner % 3], 12);
+            out[i].vertices[k] = m.ids[corner];
         }
         out[i].triangle.attribute = neighbour.attribute;
         out[i].solid = solid;
@@ -491,10 +560,9 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
                 const MessageSink* sink) {
     const uint32_t* partner = work->partner;
     uint32_t corners = 3 * m.triangles;
-    uint32_t* degree = work->seen;  // out-going open edges in bits 0-15, in-coming above
-    uint32_t* leaving = work->first;  // per vertex: an open side whose loop edge starts there
-    if (!(work->parent = allocate<uint32_t>(vertices, sink))) return false;
-    uint32_t* parent = work->parent;
+    uint32_t* degree = work->perVertex;  // out-going open edges in bits 0-15, in-coming above
+    uint32_t* leaving = work->perVertex + vertices;  // per vertex: an open side whose loop edge starts there
+    uint32_t* parent = work->sides;  // free once the sides are matched; vertices are fewer than corners
     memset(degree, 0, static_cast<size_t>(vertices) * 4);
     memset(parent, 0xFF, static_cast<size_t>(vertices) * 4);
     for (uint32_t c = 0; c < corners; ++c) {
@@ -508,8 +576,7 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
         join(parent, a, b);
     }
     // Per root: its edges in bits 0-30, bit 31 when it is no single loop.
-    uint32_t* hole = work->bucketEnd = allocate<uint32_t>(vertices, sink);
-    if (!hole) return false;
+    uint32_t* hole = work->bucketEnd;
     memset(hole, 0, static_cast<size_t>(vertices) * 4);
     for (uint32_t v = 0; v < vertices; ++v) {
         if (parent[v] == kNone) continue;
@@ -543,9 +610,15 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
     return done;
 }
 
-// The repaired solids: the faces kept, turned where needed, then the added ones.
-bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, const GrowBuffer& added, StlMesh* out,
-                 const MessageSink* sink) {
+bool keptFace(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, uint32_t t) {
+    return (faces[t] & kAlive) || (!faces[t] && !choice.dropWithoutArea && withoutArea(m.ids + 3 * t));
+}
+
+// The repaired solids: the faces kept, turned where needed, then the added
+// ones; their corners' vertex ids into `ids`. With `share`, a solid that
+// keeps every face as it was keeps the original's triangles.
+bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, const GrowBuffer& added, bool share,
+                 StlMesh* out, uint32_t* ids, const MessageSink* sink) {
     const StlMesh* mesh = m.mesh;
     const AddedTriangle* extra = static_cast<const AddedTriangle*>(added.data);
     uint64_t extraCount = added.used / sizeof(AddedTriangle);
@@ -554,36 +627,75 @@ bool buildOutput(const Mesh& m, const RepairChoice& choice, const uint8_t* faces
     if (!(out->solids = allocate<StlSolid>(mesh->solidCount, sink))) return false;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
         StlSolid solid = mesh->solids[s];
+        const uint32_t first = static_cast<uint32_t>(m.firstTriangle[s]);
         uint64_t count = 0;
-        for (uint32_t i = 0; i < solid.triangleCount; ++i) {
-            uint8_t f = faces[m.firstTriangle[s] + i];
-            count += (f & kAlive) || (!f && !choice.dropWithoutArea && withoutArea(m.ids + 3 * (m.firstTriangle[s] + i)));
+        bool same = true;
+        for (uint32_t t = first; t < first + solid.triangleCount; ++t) {
+            bool kept = keptFace(m, choice, faces, t);
+            count += kept;
+            same = same && kept && !(faces[t] & kTurned);
         }
         for (uint64_t e = 0; e < extraCount; ++e) count += extra[e].solid == s;
         if (count > 0xFFFFFFFFu) {
             reportCode(sink, kOutOfMemory);
             return false;
         }
+        same = same && count == solid.triangleCount;
+        if (same) {
+            memcpy(ids, m.ids + 3 * first, static_cast<size_t>(count) * 12);
+            ids += 3 * count;
+        }
+        if (same && share) {
+            out->solids[out->solidCount++] = solid;
+            continue;
+        }
         solid.triangleCount = static_cast<uint32_t>(count);
         solid.triangles = count ? allocate<StlTriangle>(count, sink) : nullptr;
         out->solids[out->solidCount++] = solid;
         if (count && !solid.triangles) return false;
-        StlTriangle* to = solid.triangles;
         const StlTriangle* from = mesh->solids[s].triangles;
-        for (uint32_t i = 0; i < mesh->solids[s].triangleCount; ++i) {
-            uint32_t t = static_cast<uint32_t>(m.firstTriangle[s] + i);
-            uint8_t f = faces[t];
-            if (!(f & kAlive) && (f || choice.dropWithoutArea || !withoutArea(m.ids + 3 * t))) continue;
-            *to = from[i];
-            if (f & kTurned) {
-                memcpy(to->vertices[1], from[i].vertices[2], 12);
-                memcpy(to->vertices[2], from[i].vertices[1], 12);
+        if (same) {
+            if (count) memcpy(solid.triangles, from, static_cast<size_t>(count) * sizeof(StlTriangle));
+            continue;
+        }
+        StlTriangle* to = solid.triangles;
+        for (uint32_t t = first; t < first + mesh->solids[s].triangleCount; ++t) {
+            if (!keptFace(m, choice, faces, t)) continue;
+            *to = from[t - first];
+            const uint32_t* v = m.ids + 3 * t;
+            bool turned = faces[t] & kTurned;
+            if (turned) {
+                memcpy(to->vertices[1], from[t - first].vertices[2], 12);
+                memcpy(to->vertices[2], from[t - first].vertices[1], 12);
             }
+            *ids++ = v[0];
+            *ids++ = v[turned ? 2 : 1];
+            *ids++ = v[turned ? 1 : 2];
             ++to;
         }
-        for (uint64_t e = 0; e < extraCount; ++e)
-            if (extra[e].solid == s) *to++ = extra[e].triangle;
+        for (uint64_t e = 0; e < extraCount; ++e) {
+            if (extra[e].solid != s) continue;
+            *to++ = extra[e].triangle;
+            for (uint32_t vertex : extra[e].vertices) *ids++ = vertex;
+        }
     }
+    return true;
+}
+
+// The vertices numbered anew in order of first use, as the check numbers
+// them, so that its results are the same to the bit; the count of those used.
+bool numberInOrderOfUse(uint32_t* ids, uint64_t corners, uint32_t vertices, uint32_t* used, const MessageSink* sink) {
+    uint32_t* number = allocate<uint32_t>(vertices, sink);
+    if (!number) return false;
+    memset(number, 0xFF, static_cast<size_t>(vertices) * 4);
+    uint32_t next = 0;
+    for (uint64_t c = 0; c < corners; ++c) {
+        uint32_t& n = number[ids[c]];
+        if (n == kNone) n = next++;
+        ids[c] = n;
+    }
+    freeBytes(number);
+    *used = next;
     return true;
 }
 
@@ -601,8 +713,15 @@ void addCheck(SurfaceCheck* sum, const SurfaceCheck& check) {
     sum->insideOut = sum->insideOut || check.insideOut;
 }
 
+template <typename T>
+T* take(T** slot) {
+    T* block = *slot;
+    *slot = nullptr;
+    return block;
+}
+
 bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report, Work* work,
-                const volatile uint8_t* keepGoing, const MessageSink* sink) {
+                RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing, const MessageSink* sink) {
     uint64_t triangles = 0;
     if (!(work->firstTriangle = allocate<uint64_t>(mesh->solidCount + 1ull, sink))) return false;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
@@ -614,27 +733,78 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
         reportCode(sink, kOutOfMemory);
         return false;
     }
-    uint32_t vertices = 0;
+    uint32_t vertices = 0, joined = 0;
     Mesh m{mesh, work->firstTriangle, static_cast<uint32_t>(triangles), nullptr};
-    if (!(work->ids = allocate<uint32_t>(3 * triangles, sink)) ||
-        !weldMeshCorners(mesh, work->ids, &vertices, keepGoing, sink) ||
-        !(work->faces = allocate<uint8_t>(triangles, sink)))
+    if (!(work->ids = allocate<uint32_t>(3 * triangles, sink)) || !(work->faces = allocate<uint8_t>(triangles, sink)))
         return false;
     m.ids = work->ids;
     uint8_t* faces = work->faces;
     RepairReport found{};
-    if (!dropFaces(m, choice, faces, &found, sink) || !matchSides(m, vertices, faces, work, keepGoing, sink) ||
-        (choice.turnFaces && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
+    SideMatching matching{&m, &choice, faces, work, &found, false, keepGoing, sink};
+    WeldFollowUp meanwhile{matchWhileWelding, &matching};
+    if (!weldMeshCorners(mesh, work->ids, &vertices, &joined, &meanwhile, keepGoing, sink)) return false;
+    if (choice.dropDuplicates && matching.mayRepeat) {
+        bool unused;
+        if (!dropDuplicates(m, faces, &found, sink)) return false;
+        if (found.counts.droppedDuplicates && !matchSides(m, vertices, faces, work, &unused, keepGoing)) return false;
+    }
+    if ((choice.turnFaces && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
         (choice.closeHoles && !closeHoles(m, vertices, faces, work, &found, sink)))
         return false;
-    if (!buildOutput(m, choice, faces, work->added, out, sink)) return false;
-    SurfaceCheck after;
-    if (!checkSurface(out, &after, nullptr, keepGoing, sink)) return false;
+    // The repaired part's corners keep their vertices: the check again needs
+    // no welding of its own where its welding would be the same, that is
+    // unless faces left out held positions that took part in near welding
+    // (the welding distance follows the extent, a chain may lose a link).
+    uint64_t outCorners = 3 * (triangles + work->added.used / sizeof(AddedTriangle));
+    uint32_t* outIds = outCorners <= 3 * triangles ? work->partner : (work->outIds = allocate<uint32_t>(outCorners, sink));
+    if (!outIds) return false;
+    if (!buildOutput(m, choice, faces, work->added, share, out, outIds, sink)) return false;
+    bool dropped = found.counts.droppedWithoutArea || found.counts.droppedDuplicates;
+    *welding = RepairedWelding{nullptr, vertices, joined};
+    if (!(dropped && joined)) welding->ids = outIds == work->partner ? take(&work->partner) : take(&work->outIds);
     report->counts.turnedFaces += found.counts.turnedFaces;
     report->counts.droppedWithoutArea += found.counts.droppedWithoutArea;
     report->counts.droppedDuplicates += found.counts.droppedDuplicates;
     report->counts.closedHoles += found.counts.closedHoles;
     report->counts.closedHoleEdges += found.counts.closedHoleEdges;
+    return true;
+}
+
+bool repairOnly(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
+                RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    Work work;
+    *out = StlMesh{nullptr, nullptr, 0};
+    *welding = RepairedWelding{nullptr, 0, 0};
+    if (repairInto(mesh, choice, out, report, &work, welding, share, keepGoing, sink)) return true;
+    freeRepairedMesh(out, mesh);
+    return false;
+}
+
+}  // namespace
+
+bool repairMeshCheckingLater(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
+                             RepairedWelding* welding, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    return repairOnly(mesh, choice, out, report, welding, true, keepGoing, sink);
+}
+
+void freeRepairedMesh(StlMesh* repaired, const StlMesh* mesh) {
+    for (uint32_t s = 0; s < repaired->solidCount; ++s)
+        if (repaired->solids[s].triangles == mesh->solids[s].triangles) repaired->solids[s].triangles = nullptr;
+    freeMeshSolids(repaired, processHeap());
+}
+
+bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, RepairReport* report,
+                       const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    SurfaceCheck after;
+    uint64_t corners = 0;
+    for (uint32_t s = 0; s < repaired->solidCount; ++s) corners += 3ull * repaired->solids[s].triangleCount;
+    uint32_t vertices;
+    bool done = welding->ids ? numberInOrderOfUse(welding->ids, corners, welding->vertices, &vertices, sink) &&
+                                   checkWeldedSurface(repaired, welding->ids, vertices, welding->joined, &after,
+                                                      keepGoing, sink)
+                             : checkSurface(repaired, &after, nullptr, keepGoing, sink);
+    freeRepairedWelding(welding);
+    if (!done) return false;
     // What is still open is what the check finds: the holes left, and any the closing made.
     report->counts.openHoles += after.holes;
     report->counts.openHoleEdges += after.openEdges;
@@ -643,13 +813,16 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     return true;
 }
 
-}  // namespace
+void freeRepairedWelding(RepairedWelding* welding) {
+    freeBytes(welding->ids);
+    welding->ids = nullptr;
+}
 
 bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
                 const volatile uint8_t* keepGoing, const MessageSink* sink) {
-    Work work;
-    *out = StlMesh{nullptr, nullptr, 0};
-    if (repairInto(mesh, choice, out, report, &work, keepGoing, sink)) return true;
+    RepairedWelding welding;
+    if (!repairOnly(mesh, choice, out, report, &welding, false, keepGoing, sink)) return false;
+    if (checkRepairedMesh(out, &welding, report, keepGoing, sink)) return true;
     freeMeshSolids(out, processHeap());
     return false;
 }

@@ -36,3 +36,24 @@ static_assert(sizeof(RepairReport) == sizeof(RepairCounts) + sizeof(SurfaceCheck
 // `out` is then empty.
 bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
                 const volatile uint8_t* keepGoing, const MessageSink* sink);
+
+// The repaired copy's vertices as the repairs welded them, kept for the
+// check afterwards when it runs later (beside the writing of the file).
+struct RepairedWelding {
+    uint32_t* ids;  // per corner of the copy, in the process heap; null: the check welds anew
+    uint32_t vertices;  // the ids are below this
+    uint32_t joined;    // the welding's weldedCorners
+};
+
+// repairMesh in two steps: the repairs, adding what they did to `report`
+// and filling `welding`, then the check of the copy, adding what it found
+// and freeing `welding` (freeRepairedWelding frees it when the check does
+// not run). A solid of the copy that keeps every face as it was shares the
+// original's triangles: free the copy with freeRepairedMesh. On false the
+// repairs leave `out` empty.
+bool repairMeshCheckingLater(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
+                             RepairedWelding* welding, const volatile uint8_t* keepGoing, const MessageSink* sink);
+bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, RepairReport* report,
+                       const volatile uint8_t* keepGoing, const MessageSink* sink);
+void freeRepairedWelding(RepairedWelding* welding);
+void freeRepairedMesh(StlMesh* repaired, const StlMesh* mesh);

@@ -300,6 +300,45 @@ void runWeldJob(void* job) {
     weldJob->done = weldRun(weldJob);
 }
 
+// The second half's representatives among corners [begin, end) that the
+// first half has met become its copies; a batch's table places are asked
+// for before any is looked at, so that the misses overlap.
+struct MatchJob {
+    const WeldTable* table;
+    const SolidRuns* runs;
+    uint32_t* ids;
+    uint32_t begin, end;
+    uint32_t matched;
+};
+
+constexpr uint32_t kMatchBatch = 32;
+
+void runMatchJob(void* context) {
+    MatchJob* job = static_cast<MatchJob*>(context);
+    const WeldTable& table = *job->table;
+    uint32_t* ids = job->ids;
+    uint32_t corners[kMatchBatch];
+    CornerKey keys[kMatchBatch];
+    uint64_t hashes[kMatchBatch];
+    uint32_t matched = 0;
+    for (uint32_t c = job->begin; c < job->end;) {
+        uint32_t n = 0;
+        for (; c < job->end && n < kMatchBatch; ++c) {
+            if (ids[c] != c) continue;
+            corners[n] = c;
+            keys[n] = keyOf(triangleAt(*job->runs, c / 3), c % 3);
+            hashes[n] = hashOf(keys[n]);
+            prefetch(table.slots + slotOf(hashes[n], table.size));
+            ++n;
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t held = heldFor(table, *job->runs, keys[i], hashes[i]);
+            if (held != kNone) ids[corners[i]] = held, ++matched;
+        }
+    }
+    job->matched = matched;
+}
+
 // Meshes from which on the joining of near positions and the volume run on a
 // thread of their own.
 constexpr uint64_t kNearThreadTriangles = 1u << 16;
@@ -326,15 +365,15 @@ bool weldCorners(const StlMesh* mesh, const SolidRuns& runs, uint64_t triangles,
         joinThread(second);
         done = done && jobs[1].done;
         if (done) {
-            // The second half's representatives that the first half has met become its copies.
-            uint32_t matched = 0;
-            for (uint32_t c = static_cast<uint32_t>(jobs[1].begin * 3); c < triangles * 3; ++c) {
-                if (ids[c] != c) continue;
-                CornerKey key = keyOf(triangleAt(runs, c / 3), c % 3);
-                uint32_t held = heldFor(jobs[0].table, runs, key, hashOf(key));
-                if (held != kNone) ids[c] = held, ++matched;
-            }
-            jobs[1].table.used -= matched;
+            // In two halves again, on two threads.
+            uint32_t begin = static_cast<uint32_t>(jobs[1].begin * 3), end = static_cast<uint32_t>(triangles * 3);
+            uint32_t middle = begin + (end - begin) / 2;
+            MatchJob halves[2] = {{&jobs[0].table, &runs, ids, begin, middle, 0}, {&jobs[0].table, &runs, ids, middle, end, 0}};
+            ThreadHandle other = startThread(runMatchJob, &halves[1]);
+            runMatchJob(&halves[0]);
+            if (other) joinThread(other);
+            else runMatchJob(&halves[1]);
+            jobs[1].table.used -= halves[0].matched + halves[1].matched;
         }
         if (!done && sink && !stopped(keepGoing)) reportCode(sink, kOutOfMemory);
     }
@@ -734,107 +773,168 @@ bool findSolidRuns(const StlMesh* mesh, uint32_t filled, Work* work, SolidRuns* 
     return true;
 }
 
+// The triangles of all solids and their runs; false when corners could not
+// be numbered below 2^31 or there is no memory (reported).
+bool prepareMesh(const StlMesh* mesh, uint64_t* triangles, Work* work, SolidRuns* runs, const MessageSink* sink) {
+    *triangles = 0;
+    uint32_t filled = 0;  // solids with triangles
+    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
+        *triangles += mesh->solids[s].triangleCount;
+        filled += mesh->solids[s].triangleCount ? 1 : 0;
+    }
+    if (*triangles > kMostTriangles) {
+        if (sink) reportCode(sink, kOutOfMemory);
+        return false;
+    }
+    return findSolidRuns(mesh, filled, work, runs, sink);
+}
+
+// Positions of bit-equal corners, each corner's position id in `ids`, and
+// the representative corner of each position in work->groups.
+bool weldPositions(const StlMesh* mesh, const SolidRuns& runs, uint64_t triangles, uint32_t* ids, Work* work,
+                   uint32_t* positions, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    *positions = 0;
+    if (!weldCorners(mesh, runs, triangles, ids, positions, keepGoing, sink) ||
+        !(work->groups = static_cast<uint32_t*>(allocArray(processHeap(), *positions, 4, sink))))
+        return false;
+    numberPositions(ids, static_cast<uint32_t>(triangles * 3), work->groups);
+    return true;
+}
+
+// Joins the near positions and numbers the vertices, meanwhile running
+// `then` on the positions' ids: for a large mesh the joining (and the volume,
+// when near->volume is set) runs on a thread of its own, and `then` on the
+// positions stands unless some joined; it runs again on the final ids then.
+bool joinNearThen(uint32_t* ids, uint32_t corners, NearJob* near, bool large, WeldFollowUp then) {
+    uint32_t positions = near->positions;
+    const MessageSink* sink = near->sink;
+    ThreadHandle beside = nullptr;
+    if (large) {
+        near->sink = nullptr;
+        beside = startThread(runNearJob, near);
+    }
+    bool done;
+    if (beside) {
+        done = then.run(then.context, ids, positions);
+        joinThread(beside);
+        if (done && !near->done && sink && !stopped(near->keepGoing)) reportCode(sink, kOutOfMemory);
+        done = done && near->done;
+    } else {
+        near->sink = sink;
+        near->volume = nullptr;  // summed by the caller when needed
+        runNearJob(near);
+        done = near->done;
+    }
+    near->sink = sink;
+    if (done && (near->joined || !beside)) {
+        if (near->joined) applyGroups(ids, corners, near->groups, positions);
+        done = then.run(then.context, ids, positions - near->joined);
+    }
+    return done;
+}
+
+// The edges, shells and holes, as the follow-up of the welding.
+struct EdgeJob {
+    uint32_t corners;
+    uint8_t* marks;
+    SurfaceCheck* check;
+    Work* work;
+    const volatile uint8_t* keepGoing;
+    const MessageSink* sink;
+};
+
+bool runEdgeJob(void* context, const uint32_t* ids, uint32_t vertices) {
+    EdgeJob* job = static_cast<EdgeJob*>(context);
+    return checkEdges(ids, job->corners, vertices, job->marks, job->check, job->work, job->keepGoing, job->sink);
+}
+
+// The result of a mesh without triangles: closed.
+bool emptyCheck(SurfaceCheck* result) {
+    *result = SurfaceCheck{};
+    result->closed = 1;
+    return true;
+}
+
+// The closed flag, and the way the surface faces where every edge is even
+// (the volume summed here unless it was beside the edges).
+bool finishCheck(SurfaceCheck check, uint32_t weldedCorners, VolumeSum* volume, bool summed, SurfaceCheck* result) {
+    check.weldedCorners = weldedCorners;
+    check.closed = check.openEdges == 0 && check.nonManifoldEdges == 0;
+    if (check.unevenEdges == 0) {
+        if (!summed) sumSixVolume(volume);
+        check.insideOut = volume->sixVolume < 0;
+    }
+    *result = check;
+    return true;
+}
+
 }  // namespace
 
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
                   const MessageSink* sink) {
-    uint64_t triangles = 0;
-    uint32_t filled = 0;  // solids with triangles
-    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-        triangles += mesh->solids[s].triangleCount;
-        filled += mesh->solids[s].triangleCount ? 1 : 0;
-    }
-    SurfaceCheck check{};
-    if (triangles == 0) {
-        check.closed = 1;
-        *result = check;
-        return true;
-    }
-    if (triangles > kMostTriangles) {
-        if (sink) reportCode(sink, kOutOfMemory);
-        return false;
-    }
-    uint32_t corners = static_cast<uint32_t>(triangles * 3);
     Work work;
     SolidRuns runs;
-    if (!findSolidRuns(mesh, filled, &work, &runs, sink)) return false;
-
-    uint32_t positions = 0;
+    uint64_t triangles;
+    if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
+    if (triangles == 0) return emptyCheck(result);
+    uint32_t corners = static_cast<uint32_t>(triangles * 3);
+    uint32_t positions;
     work.ids = static_cast<uint32_t*>(allocArray(processHeap(), corners, 4, sink));
-    if (!work.ids || !weldCorners(mesh, runs, triangles, work.ids, &positions, keepGoing, sink)) return false;
-    uint32_t* ids = work.ids;
-    if (!(work.groups = static_cast<uint32_t*>(allocArray(processHeap(), positions, 4, sink)))) return false;
-    numberPositions(ids, corners, work.groups);
+    if (!work.ids || !weldPositions(mesh, runs, triangles, work.ids, &work, &positions, keepGoing, sink)) return false;
     if (marks) {
         memset(marks, 0, static_cast<size_t>(triangles));
     } else {
         marks = work.ownMarks = static_cast<uint8_t*>(allocArray(processHeap(), triangles, 1, sink));
         if (!marks) return false;
     }
-
     work.volume.mesh = mesh;
+    SurfaceCheck check{};
+    EdgeJob edges{corners, marks, &check, &work, keepGoing, sink};
+    NearJob near{&runs, positions, work.groups, keepGoing, sink, &work.volume, 0, false};
+    if (!joinNearThen(work.ids, corners, &near, triangles >= kNearThreadTriangles, WeldFollowUp{runEdgeJob, &edges}))
+        return false;
+    return finishCheck(check, near.joined, &work.volume, near.volume != nullptr, result);
+}
+
+bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, uint32_t* joined,
+                     const WeldFollowUp* meanwhile, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    Work work;
+    SolidRuns runs;
+    uint64_t triangles;
+    *vertices = 0;
+    if (joined) *joined = 0;
+    if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
+    if (triangles == 0) return !meanwhile || meanwhile->run(meanwhile->context, ids, 0);
+    uint32_t corners = static_cast<uint32_t>(triangles * 3);
+    uint32_t positions;
+    if (!weldPositions(mesh, runs, triangles, ids, &work, &positions, keepGoing, sink)) return false;
     NearJob near{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
-    ThreadHandle beside = nullptr;
-    if (triangles >= kNearThreadTriangles) {
-        near.sink = nullptr;
-        near.volume = &work.volume;
-        beside = startThread(runNearJob, &near);
-        if (!beside) near = NearJob{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
-    }
-    bool done;
-    if (beside) {
-        // The edges of the positions meanwhile: they stand when no position joined another.
-        done = checkEdges(ids, corners, positions, marks, &check, &work, keepGoing, sink);
-        joinThread(beside);
-        if (done && !near.done && sink && !stopped(keepGoing)) reportCode(sink, kOutOfMemory);
-        done = done && near.done;
-        if (done && near.joined)
-            done = applyGroups(ids, corners, work.groups, positions) &&
-                   checkEdges(ids, corners, positions - near.joined, marks, &check, &work, keepGoing, sink);
+    if (meanwhile) {
+        if (!joinNearThen(ids, corners, &near, triangles >= kNearThreadTriangles, *meanwhile)) return false;
     } else {
         runNearJob(&near);
-        done = near.done && (!near.joined || applyGroups(ids, corners, work.groups, positions)) &&
-               checkEdges(ids, corners, positions - near.joined, marks, &check, &work, keepGoing, sink);
+        if (!near.done) return false;
+        if (near.joined) applyGroups(ids, corners, work.groups, positions);
     }
-    if (!done) return false;
-    check.weldedCorners = near.joined;
-
-    check.closed = check.openEdges == 0 && check.nonManifoldEdges == 0;
-    if (check.unevenEdges == 0) {
-        if (!near.volume) sumSixVolume(&work.volume);
-        check.insideOut = work.volume.sixVolume < 0;
-    }
-    *result = check;
+    *vertices = positions - near.joined;
+    if (joined) *joined = near.joined;
     return true;
 }
 
-bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, const volatile uint8_t* keepGoing,
-                     const MessageSink* sink) {
-    uint64_t triangles = 0;
-    uint32_t filled = 0;
-    for (uint32_t s = 0; s < mesh->solidCount; ++s) {
-        triangles += mesh->solids[s].triangleCount;
-        filled += mesh->solids[s].triangleCount ? 1 : 0;
-    }
-    *vertices = 0;
-    if (triangles == 0) return true;
-    if (triangles > kMostTriangles) {
-        if (sink) reportCode(sink, kOutOfMemory);
-        return false;
-    }
-    uint32_t corners = static_cast<uint32_t>(triangles * 3);
+bool checkWeldedSurface(const StlMesh* mesh, const uint32_t* ids, uint32_t vertices, uint32_t weldedCorners,
+                        SurfaceCheck* result, const volatile uint8_t* keepGoing, const MessageSink* sink) {
     Work work;
     SolidRuns runs;
-    if (!findSolidRuns(mesh, filled, &work, &runs, sink)) return false;
-    uint32_t positions = 0;
-    if (!weldCorners(mesh, runs, triangles, ids, &positions, keepGoing, sink) ||
-        !(work.groups = static_cast<uint32_t*>(allocArray(processHeap(), positions, 4, sink))))
-        return false;
-    numberPositions(ids, corners, work.groups);
-    NearJob near{&runs, positions, work.groups, keepGoing, sink, nullptr, 0, false};
-    runNearJob(&near);
-    if (!near.done) return false;
-    if (near.joined) applyGroups(ids, corners, work.groups, positions);
-    *vertices = positions - near.joined;
-    return true;
+    uint64_t triangles;
+    if (!prepareMesh(mesh, &triangles, &work, &runs, sink)) return false;
+    if (triangles == 0) return emptyCheck(result);
+    if (!(work.ownMarks = static_cast<uint8_t*>(allocArray(processHeap(), triangles, 1, sink)))) return false;
+    // The volume beside the edges, which need it only when they are all even.
+    work.volume.mesh = mesh;
+    ThreadHandle beside = triangles >= kNearThreadTriangles ? startThread(sumSixVolume, &work.volume) : nullptr;
+    SurfaceCheck check{};
+    bool done = checkEdges(ids, static_cast<uint32_t>(triangles * 3), vertices, work.ownMarks, &check, &work,
+                           keepGoing, sink);
+    if (beside) joinThread(beside);
+    return done && finishCheck(check, weldedCorners, &work.volume, beside != nullptr, result);
 }

@@ -41,8 +41,26 @@ constexpr uint8_t kMarkFlipped = 0x40;          // the face is on the smaller si
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
                   const MessageSink* sink);
 
+// Work on the corners' vertex ids that may run while near positions are
+// joined: first on the ids of bit-equal positions, then, only when some
+// joined, again on the final ones. False ends the welding.
+struct WeldFollowUp {
+    bool (*run)(void* context, const uint32_t* ids, uint32_t vertices);
+    void* context;
+};
+
 // The vertex ids the check gives the corners (solids in order, three per
-// triangle; ids below *vertices), for repairs that work on the same welding.
-// Returns false when keepGoing turned 0 or memory ran out (reported to sink).
-bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, const volatile uint8_t* keepGoing,
-                     const MessageSink* sink);
+// triangle; ids below *vertices, numbered in order of first use), for
+// repairs that work on the same welding; *joined (may be null) gets the
+// check's weldedCorners. With `meanwhile` not null, it has run on the final
+// ids when this returns true. Returns false when keepGoing turned 0 or
+// memory ran out (reported to sink).
+bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, uint32_t* joined,
+                     const WeldFollowUp* meanwhile, const volatile uint8_t* keepGoing, const MessageSink* sink);
+
+// The check of a mesh whose corners are welded already: `ids` as
+// weldMeshCorners would give them (below `vertices`), `weldedCorners` as it
+// counted them. Only the edges, shells, holes and volume are found; the
+// result is checkSurface's where the ids are the ones it would weld.
+bool checkWeldedSurface(const StlMesh* mesh, const uint32_t* ids, uint32_t vertices, uint32_t weldedCorners,
+                        SurfaceCheck* result, const volatile uint8_t* keepGoing, const MessageSink* sink);

@@ -74,6 +74,11 @@ TEST(Repairs, ShapesWithKnownFaults) {
     std::vector<Tri> fan = {{Point{0, 0, 0}, Point{1, 0, 0}, Point{0, 1, 0}},
                             {Point{0, 0, 0}, Point{1, 0, 0}, Point{0, -1, 0}},
                             {Point{0, 0, 0}, Point{1, 0, 0}, Point{0, 0, 1}}};
+    std::vector<Tri> seamed = cube();
+    for (size_t t : {10, 11})  // the face at x = 1
+        for (Point& p : seamed[t])
+            if (p == Point{1, 1, 1}) p[0] = 1.000004f;
+    Point distant = {10, 10, 10};
     const RepairRow rows[] = {
         {"sound cube", cube(), {}, 12, true},
         {"cube, one face turned", turned(cube(), 3, 1), {1, 0, 0, 0, 0, 0, 0, 0}, 12, true},
@@ -89,6 +94,12 @@ TEST(Repairs, ShapesWithKnownFaults) {
         // A hollow's inner wall faces inwards and stays so.
         {"hollow box", join(box({0, 0, 0}, {4, 4, 4}), turned(box({1, 1, 1}, {2, 2, 2}), 0, 12)), {}, 24, true},
         {"two cubes, one inside out", join(cube(), turned(cube(3), 0, 12)), {12, 0, 0, 0, 0, 0, 0, 0}, 24, true},
+        // Copies whose edges have no other face: found while the sides are matched.
+        {"a face and its copy turned", {fan[0], reversed(fan[0])}, {0, 0, 1, 1, 3, 0, 0, 0}, 2, true},
+        // The seam welds within the distance that the far face without area
+        // gives; once it is dropped, the saved cube is open there.
+        {"cube, a seam closed only by a dropped face's extent", join(seamed, {{distant, distant, Point{0, 0, 0}}}),
+         {0, 1, 0, 0, 0, 1, 4, 0}, 12, false},
     };
     for (const RepairRow& row : rows) {
         SCOPED_TRACE(row.name);

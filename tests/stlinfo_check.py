@@ -70,7 +70,9 @@ with tempfile.TemporaryDirectory() as folder:
 
     good, text_record = records[0], records[1]
     check(good["loaded"] and good["format"] == "binary", "coloured file loads as binary")
-    check(good["solids"] == [{"name": "", "triangles": 1, "hasNormals": True, "hasColours": True}], good["solids"])
+    # hasColours: the old spelling, given beside hasColors until 0.5.0.
+    check(good["solids"] == [{"name": "", "triangles": 1, "hasNormals": True, "hasColors": True, "hasColours": True}],
+          good["solids"])
     check(good["headerColor"] == [255, 128, 0], "header colour %s" % good["headerColor"])
     check(good["coordinateSpace"] in ("Y up", "Z up") and good["unitScale"] > 0, "defaults applied")
     check(good["boundsMax"][1] == 20 * good["unitScale"] or abs(good["boundsMax"][1] - 0.02) < 1e-9,
@@ -115,7 +117,7 @@ with tempfile.TemporaryDirectory() as folder:
     welded, = strict_json(out)
     check(welded["check"] == dict(zip(CHECK_KEYS, [1, 0, 0, 0, 0, 0, True, False, 1, 0])), "seam %s" % welded["check"])
     code, out, _ = run(os.path.join(folder, "inward.stl"))
-    check("  check: closed, inside out, 1 shells, 0 holes" in out, "readable check line %r" % out)
+    check("  check: closed, inside out, 1 shell, 0 holes, 0 open edges," in out, "readable check line %r" % out)
 
     # Two 10 mm cubes, one on the bed and one 5 mm above it: 100 mm^2 of
     # overhang, 2 cm^3, a box of 30 x 10 x 15 mm.
@@ -133,15 +135,36 @@ with tempfile.TemporaryDirectory() as folder:
           "overhang and weight %s %s" % (solid["overhangArea"], solid["weight"]))
     check(solid["fits"] is False and solid["fitsOnSide"] is True, "fit %s %s" % (solid["fits"], solid["fitsOnSide"]))
     check(open_part["weight"] is None and open_part["overhangArea"] == 0, "no weight when open: %s" % open_part)
-    code, out, _ = run("--material", "1.25", "--printer", "Prusa MK4S", cubes, coloured)
-    for line in ["  overhangs: 0.0001 m^2 steeper than 45 degrees", "  weight: 0.0025 kg of a material of 1.25 g/cm3 if solid (100% infill)",
-                 "  fit: fits the Prusa MK4S (250 x 210 x 220 mm)", "  weight: none (surface not closed)"]:
-        check(line in out, "plain %r in %r" % (line, out))
-    code, out, _ = run("--printer", "15x30x12", cubes)
-    check("  fit: too large for the printer (15 x 30 x 12 mm) by 3 mm in height; fits lying on its side\n" in out, out)
-    code, out, _ = run("--printer", "5x5x5", cubes)
-    check("  fit: too large for the printer (5 x 5 x 5 mm) in every upright orientation\n" in out, out)
-    for bad in [["--material", "wood"], ["--material", "-1"], ["--printer", "10x10"], ["--printer", "10x10x0"], ["--material"]]:
+    # The readable lines: millimetres (inches with --us) as the window rounds them, counts with their plurals.
+    t = "\u2009"
+    inch_cubes = write("inch-cubes.stl", binary_stl(b"UNITS=Inch", cube(0, 0) + cube(20, 5)))
+    for arguments, lines in [
+        (["--material", "1.25", "--printer", "Prusa MK4S", cubes, coloured], [
+            "  solid 1 \"\": 24 triangles, normals", "  unit: millimetres (0.001 m per file unit)",
+            f"  bounds: x 0.0{t}mm to 30.0{t}mm, y 0.0{t}mm to 10.0{t}mm, z 0.0{t}mm to 15.0{t}mm",
+            f"  size: 30.0{t}mm{t}\u00d7{t}10.0{t}mm; 15.0{t}mm tall",
+            f"  24 triangles, surface area 1200{t}mm\u00b2, volume 2000{t}mm\u00b3",
+            "  check: closed, 2 shells, 0 holes, 0 open edges, 0 non-manifold edges, 0 flipped edges, "
+            "0 faces turned the wrong way, 0 degenerate triangles, 0 corners welded across tiny gaps",
+            f"  overhangs: 100{t}mm\u00b2 steeper than 45\u00b0",
+            f"  weight: 2.5{t}g of a material of 1.25 g/cm3 if solid (100% infill)",
+            f"  fit: fits the Prusa MK4S (250{t}\u00d7{t}210{t}\u00d7{t}220{t}mm)",
+            "  solid 1 \"\": 1 triangle, normals, colours", "  weight: none (surface not closed)",
+            "  check: not closed, 1 shell, 1 hole, 3 open edges,",
+            f"  1 triangle, surface area 103.1{t}mm\u00b2, volume none (surface not closed)"]),
+        (["--printer", "15x30x12", cubes],
+         [f"  fit: too large for the printer (15{t}\u00d7{t}30{t}\u00d7{t}12{t}mm) by 3.0{t}mm in height; fits lying on its side"]),
+        (["--printer", "1.5cm x 3 cm x 12mm", "--us", cubes],
+         [f"  fit: too large for the printer (15{t}\u00d7{t}30{t}\u00d7{t}12{t}mm) by 0.1181{t}in in height; fits lying on its side",
+          f"  size: 1.181{t}in{t}\u00d7{t}0.3937{t}in; 0.5906{t}in tall", f"  overhangs: 0.155{t}in\u00b2 steeper than 45\u00b0"]),
+        (["--printer", "5x5x5", cubes], [f"  fit: too large for the printer (5{t}\u00d7{t}5{t}\u00d7{t}5{t}mm) in every upright orientation"]),
+        ([inch_cubes], ["  unit: inches (0.0254 m per file unit)", f"  size: 762.0{t}mm{t}\u00d7{t}254.0{t}mm; 381.0{t}mm tall"]),
+    ]:
+        code, out, _ = run(*arguments)
+        for line in lines:
+            check(line in out.split("\n") or line.endswith(",") and line in out, "plain %r in %r" % (line, out))
+    for bad in [["--material", "wood"], ["--material", "-1"], ["--printer", "10x10"], ["--printer", "10x10x0"],
+                ["--printer", "10x10x10ft"], ["--material"]]:
         code, _, err = run(*bad, cubes) if len(bad) > 1 else run(cubes, *bad)
         check(code == 2 and "usage" in err, "usage error for %s" % bad)
 

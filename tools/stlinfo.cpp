@@ -30,11 +30,12 @@ const char kUsage[] =
     "surface area, volume, build items and application (3MF), the surface\n"
     "check, the overhang area (faces steeper than 45 degrees) and messages.\n"
     "  --json      one JSON array, an object per file\n"
-    "  --us        sizes in US units\n"
+    "  --us        lengths in inches rather than millimetres (JSON: SI units)\n"
     "  --material  the weight of each closed part, solid, in this material\n"
     "              (PLA, PETG, ABS, ASA, TPU, Nylon, Resin) or density (g/cm3)\n"
     "  --printer   whether each part fits this printer (\"Prusa MK4S\" or\n"
-    "              prusa-mk4s, ...) or build volume (mm, as 250x210x220)\n";
+    "              prusa-mk4s, ...) or build volume (mm, or with cm or in,\n"
+    "              as 250x210x220 or 25cm x 21cm x 22cm)\n";
 
 // A lone surrogate (on Linux, a file name byte that is not UTF-8) becomes U+FFFD.
 std::string toUtf8(const Utf16* text, size_t length, bool* replaced = nullptr) {
@@ -197,15 +198,59 @@ struct FileReport {
     std::vector<std::string> messages;
 };
 
-// The panel's size line for this file alone, with the plain number.
+// Text of the numfmt writers, which write UTF-16 without a terminator.
+constexpr int kShownTextUnits = 4 * kMaxLengthText + 64;
+template <typename Write>
+std::string shownText(Write write) {
+    Utf16 text[kShownTextUnits];
+    return toUtf8(text, static_cast<size_t>(write(text) - text));
+}
+
+// The unit every length of the readable output takes: millimetres, or inches with --us.
+const LengthUnit* lengthRow(bool usUnits) {
+    return usUnits ? kInchUnit : kMillimetreUnit;
+}
+
+DisplayUnits shownUnits(bool usUnits) {
+    return usUnits ? DisplayUnits::kInches : DisplayUnits::kMillimetres;
+}
+
+std::string lengthText(double metres, bool usUnits) {
+    return shownText([&](Utf16* out) { return formatLengthIn(out, metres, lengthRow(usUnits), kNoLocale); });
+}
+
+std::string areaText(double squareMetres, bool usUnits) {
+    return shownText([&](Utf16* out) { return formatAreaIn(out, squareMetres, lengthRow(usUnits), kNoLocale); });
+}
+
+std::string volumeText(double cubicMetres, bool usUnits) {
+    return shownText([&](Utf16* out) { return formatVolumeIn(out, cubicMetres, lengthRow(usUnits), kNoLocale); });
+}
+
+// "1 hole", "2 holes".
+std::string counted(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// The unit the file's coordinates are in, by name where it has one.
+std::string unitName(float unitScale) {
+    static const struct {
+        float scale;
+        const char* name;
+    } kNames[] = {{0.001f, "millimetres"}, {0.01f, "centimetres"}, {1.0f, "metres"}, {0.0254f, "inches"}, {0.3048f, "feet"}};
+    for (const auto& unit : kNames)
+        if (unitScale == unit.scale) return std::string(unit.name) + " (" + number(unitScale) + " m per file unit)";
+    return number(unitScale) + " m per file unit";
+}
+
+// The panel's size line for this file alone, in millimetres (inches with --us), with the plain number.
 std::string sizeLine(const FileReport& r) {
     const GpuMesh* gpu = static_cast<const GpuMesh*>(r.part->gpuMesh);
-    Utf16 line[kDimensionsTextCapacity];
-    formatModelDimensions(line, gpu->boundsMin, gpu->boundsMax, r.part->metadata.coordinateSpace == 1, r.usUnits,
-                          kNoLocale);
-    size_t length = 0;
-    while (line[length]) ++length;
-    return toUtf8(line, length);
+    static_assert(kShownTextUnits >= kDimensionsTextCapacity);
+    return shownText([&](Utf16* out) {
+        return formatModelDimensions(out, gpu->boundsMin, gpu->boundsMax, r.part->metadata.coordinateSpace == 1,
+                                     shownUnits(r.usUnits), kNoLocale);
+    });
 }
 
 std::string triple(const float values[3]) {
@@ -235,16 +280,22 @@ std::string checkJson(const FileReport& r) {
 std::string checkLine(const FileReport& r) {
     if (!r.checked) return "not done (out of memory)";
     const SurfaceCheck& c = r.check;
-    char text[400];
-    snprintf(text, sizeof text,
-             "%s, %llu shells, %llu holes, %llu open edges, %llu non-manifold edges, %llu flipped edges, "
-             "%llu degenerate triangles, %llu corners welded across tiny gaps",
-             c.insideOut ? "closed, inside out" : c.closed ? "closed" : "not closed",
-             static_cast<unsigned long long>(c.shells), static_cast<unsigned long long>(c.holes),
-             static_cast<unsigned long long>(c.openEdges), static_cast<unsigned long long>(c.nonManifoldEdges),
-             static_cast<unsigned long long>(c.flippedEdges), static_cast<unsigned long long>(c.degenerateTriangles),
-             static_cast<unsigned long long>(c.weldedCorners));
-    return text;
+    std::string line = c.insideOut ? "closed, inside out" : c.closed ? "closed" : "not closed";
+    const struct {
+        uint64_t count;
+        const char *one, *many;
+    } counts[] = {
+        {c.shells, "shell", "shells"},
+        {c.holes, "hole", "holes"},
+        {c.openEdges, "open edge", "open edges"},
+        {c.nonManifoldEdges, "non-manifold edge", "non-manifold edges"},
+        {c.flippedEdges, "flipped edge", "flipped edges"},
+        {c.flippedFaces, "face turned the wrong way", "faces turned the wrong way"},
+        {c.degenerateTriangles, "degenerate triangle", "degenerate triangles"},
+        {c.weldedCorners, "corner welded across a tiny gap", "corners welded across tiny gaps"},
+    };
+    for (const auto& count : counts) line += ", " + counted(count.count, count.one, count.many);
+    return line;
 }
 
 // Square metres of the faces steeper than the default angle; an inside-out
@@ -291,11 +342,10 @@ std::string printabilityJson(const FileReport& r) {
     return out;
 }
 
+// "Prusa MK4S (250 × 210 × 220 mm)": a build volume in millimetres, as the window gives it.
 std::string printerLine(const Printer& printer) {
-    char text[200];
-    snprintf(text, sizeof text, "%s (%g x %g x %g mm)", printer.name.c_str(), printer.volume.width,
-             printer.volume.depth, printer.volume.height);
-    return text;
+    const double sides[3] = {printer.volume.width, printer.volume.depth, printer.volume.height};
+    return printer.name + " (" + shownText([&](Utf16* out) { return formatMillimetreSizes(out, sides, kNoLocale); }) + ")";
 }
 
 std::string fitLine(const FileReport& r) {
@@ -306,21 +356,23 @@ std::string fitLine(const FileReport& r) {
     static const char* const kAxes[3] = {"width", "depth", "height"};
     const char* separator = " by ";
     for (int axis = 0; axis < 3; ++axis) {
-        if (fit.over[axis] <= 0) continue;
-        char over[80];
-        snprintf(over, sizeof over, "%s%g mm in %s", separator, std::round(fit.over[axis] * 10) / 10, kAxes[axis]);
-        line += over;
+        if (!(fit.over[axis] > 0)) continue;
+        line += separator + lengthText(fit.over[axis] / 1000, r.usUnits) + " in " + kAxes[axis];
         separator = " and ";
     }
     return line + "; fits lying on its side";
 }
 
 void printPrintability(const FileReport& r) {
-    printf("  overhangs: %.4g m^2 steeper than 45 degrees\n", overhangOf(r));
+    printf("  overhangs: %s steeper than 45\xC2\xB0\n", areaText(overhangOf(r), r.usUnits).c_str());
     if (r.material) {
-        const char* why = whyNoWeight(r);
-        if (why) printf("  weight: none (%s)\n", why);
-        else printf("  weight: %.4g kg of %s if solid (100%% infill)\n", weightOf(r), r.material->name.c_str());
+        if (const char* why = whyNoWeight(r)) {
+            printf("  weight: none (%s)\n", why);
+        } else {
+            std::string weight =
+                shownText([&](Utf16* out) { return formatWeight(out, weightOf(r), r.usUnits, kNoLocale); });
+            printf("  weight: %s of %s if solid (100%% infill)\n", weight.c_str(), r.material->name.c_str());
+        }
     }
     if (r.printer) printf("  fit: %s\n", fitLine(r).c_str());
 }
@@ -331,9 +383,12 @@ void printJson(const FileReport& r, bool last) {
            jsonString(r.file).c_str(), part ? "true" : "false", formatName(r.format));
     for (uint32_t i = 0; part && i < part->mesh.solidCount; ++i) {
         const StlSolid& solid = part->mesh.solids[i];
-        printf("%s\n      {\"name\": %s, \"triangles\": %u, \"hasNormals\": %s, \"hasColours\": %s}", i ? "," : "",
-               jsonString(solidName(solid)).c_str(), solid.triangleCount, solid.hasNormals ? "true" : "false",
-               solid.hasColours ? "true" : "false");
+        // "hasColours" is the old spelling of "hasColors", given beside it for
+        // one release: drop it in version 0.5.0.
+        const char* colors = solid.hasColours ? "true" : "false";
+        printf("%s\n      {\"name\": %s, \"triangles\": %u, \"hasNormals\": %s, \"hasColors\": %s, \"hasColours\": %s}",
+               i ? "," : "", jsonString(solidName(solid)).c_str(), solid.triangleCount, solid.hasNormals ? "true" : "false",
+               colors, colors);
     }
     printf("%s],\n", part && part->mesh.solidCount ? "\n    " : "");
     if (part) {
@@ -368,6 +423,27 @@ void printJson(const FileReport& r, bool last) {
     printf("%s]\n  }%s\n", r.messages.empty() ? "" : "\n    ", last ? "" : ",");
 }
 
+// "x -40.0 mm to 92.03 mm, y ..., z ...": the box in the file's axes, after its unit.
+std::string boundsLine(const FileReport& r) {
+    const GpuMesh* gpu = static_cast<const GpuMesh*>(r.part->gpuMesh);
+    std::string line;
+    for (int axis = 0; axis < 3; ++axis)
+        line += std::string(axis ? ", " : "") + static_cast<char>('x' + axis) + " " +
+                lengthText(gpu->boundsMin[axis], r.usUnits) + " to " + lengthText(gpu->boundsMax[axis], r.usUnits);
+    return line;
+}
+
+// "12 triangles, surface area 600.0 mm², volume 1,000 mm³", the volume only
+// where it holds, as the panel gives it.
+std::string factsLine(const FileReport& r) {
+    MeshFacts facts = factsOf(r.part);
+    std::string line = counted(facts.triangleCount, "triangle", "triangles") + ", surface area " +
+                       areaText(facts.surfaceArea, r.usUnits);
+    if (const char* why = whyNoWeight(r)) return line + ", volume none (" + why + ")";
+    line += ", volume " + volumeText(std::fabs(facts.volume), r.usUnits);
+    return r.check.insideOut ? line + " (inside out)" : line;
+}
+
 void printReadable(const FileReport& r) {
     const ModelPart* part = r.part;
     printf("%s: %s\n", r.file.c_str(),
@@ -378,24 +454,21 @@ void printReadable(const FileReport& r) {
     if (part) {
         for (uint32_t i = 0; i < part->mesh.solidCount; ++i) {
             const StlSolid& solid = part->mesh.solids[i];
-            printf("  solid %u \"%s\": %u triangles%s%s\n", i + 1, solidName(solid).c_str(), solid.triangleCount,
-                   solid.hasNormals ? ", normals" : "", solid.hasColours ? ", colours" : "");
+            printf("  solid %u \"%s\": %s%s%s\n", i + 1, solidName(solid).c_str(),
+                   counted(solid.triangleCount, "triangle", "triangles").c_str(), solid.hasNormals ? ", normals" : "",
+                   solid.hasColours ? ", colours" : "");
         }
         const StlMetadata& m = part->metadata;
         const GpuMesh* gpu = static_cast<const GpuMesh*>(part->gpuMesh);
-        printf("  coordinate space: %s\n  unit: %s m per file unit\n  colour order: %u\n",
-               m.coordinateSpace == 1 ? "Y up" : "Z up", number(m.unitScale).c_str(), m.colorOrder);
+        printf("  coordinate space: %s\n  unit: %s\n  colour order: %u\n", m.coordinateSpace == 1 ? "Y up" : "Z up",
+               unitName(m.unitScale).c_str(), m.colorOrder);
         if (m.headerColor[3]) printf("  header colour: %u %u %u\n", m.headerColor[0], m.headerColor[1], m.headerColor[2]);
         if (part->package) {
             printf("  build items: %u\n", part->package->buildItems);
             if (part->package->application.length) printf("  application: %s\n", widened(part->package->application).c_str());
         }
-        MeshFacts facts = factsOf(part);
-        printf("  bounds: %s to %s m\n  size: %s\n", triple(gpu->boundsMin).c_str(), triple(gpu->boundsMax).c_str(),
-               sizeLine(r).c_str());
-        printf("  %llu triangles, surface area %s m^2, volume %s m^3\n",
-               static_cast<unsigned long long>(facts.triangleCount), jsonNumber(facts.surfaceArea).c_str(),
-               jsonNumber(facts.volume).c_str());
+        printf("  bounds: %s\n  size: %s\n", boundsLine(r).c_str(), sizeLine(r).c_str());
+        printf("  %s\n", factsLine(r).c_str());
         printf("  check: %s\n", checkLine(r).c_str());
         printPrintability(r);
     }
