@@ -1365,6 +1365,24 @@ TEST_F(MainDialogTest, CommandsMarkTheMenuChangeTheViewAndWriteTheirSetting) {
 
 // Reads as the dialog does at start, from values stored in the two keys;
 // writes colours and the placement of a minimised window.
+// View > Rotate turns the model until it is chosen again, its mark following.
+TEST_F(MainDialogTest, RotateIsCheckedWhileTurningAndChosenAgainStops) {
+    open("part.stl", binaryStl({unitTriangle(), unitTriangle(3)}, "Veldmark test part"));
+    ASSERT_TRUE(waitUntilShown());
+    const ViewState& v = *viewStateOf(item(kViewId));
+    auto checked = [] { return (GetMenuState(state_->menu, kCommandRotate, MF_BYCOMMAND) & MF_CHECKED) != 0; };
+    runCommand(state_, kCommandRotate, 0);
+    EXPECT_TRUE(checked());
+    auto yaw = v.yaw;
+    EXPECT_TRUE(waitFor([&] { return v.yaw != yaw; }));
+    runCommand(state_, kCommandRotate, 0);
+    EXPECT_FALSE(checked());
+    EXPECT_EQ(v.rotationStamp, 0);
+    yaw = v.yaw;
+    pumpUntil([] { return false; }, 300, dialog_);
+    EXPECT_EQ(v.yaw, yaw);
+}
+
 TEST_F(MainDialogTest, SettingsRoundTripThroughTheRegistry) {
     const struct {
         const wchar_t* name;
