@@ -260,4 +260,46 @@ TEST_F(HighDpiWindow, AStoredPlacementComesBackInPixelsAndOnScreen) {
     }
 }
 
+// Keys and mouse at this density: inside the screen's work area, resizable,
+// both columns whole, and every row shown unless the work area is too low,
+// when the window takes its whole height and the list scrolls.
+struct KeyHelpSeen {
+    bool found, inside, resizable, columnsFit, everyRowOrFullHeight;
+};
+KeyHelpSeen keyHelpSeen;
+
+void CALLBACK readAndCloseKeyHelpAtDensity(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND window = FindWindowW(L"#32770", L"Keys and mouse");
+    if (!window) return;
+    KillTimer(nullptr, timer);
+    HWND list = GetDlgItem(window, 100);
+    RECT frame, client;
+    GetWindowRect(window, &frame);
+    GetClientRect(list, &client);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    int columns = 0;
+    for (int column = 0; column < 2; ++column) columns += int(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+    int rows = int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    int shown = int(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    keyHelpSeen = {true,
+                   frame.left >= work.left && frame.top >= work.top && frame.right <= work.right &&
+                       frame.bottom <= work.bottom,
+                   (GetWindowLongW(window, GWL_STYLE) & WS_THICKFRAME) != 0, columns <= client.right,
+                   rows > 0 && (shown >= rows || frame.bottom - frame.top == work.bottom - work.top)};
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(HighDpiWindow, KeysAndMouseFitsTheScreenWithWholeColumns) {
+    SetTimer(nullptr, 0, 100, readAndCloseKeyHelpAtDensity);
+    runCommand(state_, kCommandKeysAndMouse, 0);
+    ASSERT_TRUE(keyHelpSeen.found);
+    EXPECT_TRUE(keyHelpSeen.inside);
+    EXPECT_TRUE(keyHelpSeen.resizable);
+    EXPECT_TRUE(keyHelpSeen.columnsFit);
+    EXPECT_TRUE(keyHelpSeen.everyRowOrFullHeight);
+}
+
 }  // namespace
