@@ -293,6 +293,27 @@ bool isFreeText(StatusCode code) {
     return code == kInfoText || code == kWarningText || code == kErrorText;
 }
 
+// Codes whose argument points to a record; without one there is nothing to say.
+bool takesRecord(StatusCode code) {
+    switch (code) {
+    case kErrNotStl:
+    case kErrNot3mf:
+    case kErrEmptyFile:
+    case kErrTruncatedBinary:
+    case kErrAsciiPlaced:
+    case kErrSettingNotSaved:
+    case kInfoSaved:
+    case kErrSaveFailed:
+    case kErrSaveTooLarge:
+    case kErrSlicerNotStarted:
+    case kInfoRepaired:
+    case kInfoStillOpen:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool isPassThrough(StatusCode code) {
     return code == kProgress || code == kLine || code == 0x40000002 || code == 0x80000004;
 }
@@ -310,6 +331,7 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
     if (isPassThrough(code)) return sink->inner.callback(sink->inner.userData, code, argument, backTrace);
     if (const char* text = fixedText(code, argument)) return deliverHeapLine(sink, text, backTrace);
     if (isFreeText(code) && argument) return deliverHeapLine(sink, reinterpret_cast<const char*>(argument), backTrace);
+    if (takesRecord(code) && !argument) return deliverHeapLine(sink, "<unknown>", backTrace);
 
     Utf16 line[kPrefixUnits + kTextUnits + 2];
     Utf16* out = line;
@@ -341,30 +363,24 @@ intptr_t convertStatus(void* record, StatusCode code, uintptr_t argument, const 
     case kErrNot3mf:
     case kErrEmptyFile:
     case kErrTruncatedBinary:
-        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendFileFact(out, code, reinterpret_cast<const FileFact*>(argument));
         break;
     case kErrAsciiPlaced:
-        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendPlacedError(out, reinterpret_cast<const PlacedError*>(argument));
         break;
     case kErrSettingNotSaved:
-        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendSettingFailure(out, reinterpret_cast<const SettingFailure*>(argument));
         break;
     case kInfoSaved:
     case kErrSaveFailed:
     case kErrSaveTooLarge:
-        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendSaveNote(out, code, reinterpret_cast<const SaveNote*>(argument));
         break;
     case kErrSlicerNotStarted:
-        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = appendSlicerFailure(out, reinterpret_cast<const SaveNote*>(argument));
         break;
     case kInfoRepaired:
     case kInfoStillOpen:
-        if (!argument) return deliverHeapLine(sink, "<unknown>", backTrace);
         out = code == kInfoRepaired ? appendRepairs(out, reinterpret_cast<const RepairCounts*>(argument))
                                     : appendStillOpen(out, reinterpret_cast<const RepairCounts*>(argument));
         break;

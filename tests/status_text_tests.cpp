@@ -79,6 +79,10 @@ TEST(StatusText, Lines) {
         EXPECT_EQ(lineFor(code, argument), line) << std::hex << code << " " << argument;
     for (StatusCode code : {0u, 0x10000803u, 0x10000d02u, 0x4000080Au, 0x8000080Cu, 0x80000b01u, 0x80000d12u, ~0u})
         EXPECT_EQ(lineFor(code, at("text")), kUnknown) << std::hex << code;
+    // A code whose argument is a record says nothing more without one.
+    for (StatusCode code : {kErrNot3mf, kErrEmptyFile, kErrTruncatedBinary, kInfoSaved, kErrSaveFailed, kErrSaveTooLarge,
+                            kErrSlicerNotStarted, kInfoRepaired, kInfoStillOpen})
+        EXPECT_EQ(lineFor(code, 0), kUnknown) << std::hex << code;
     // The system's own texts, on one line, also for numbers it has none for.
     const Text notFound = lineFor(kSystemError, 2);
     EXPECT_TRUE(notFound != kUnknown && notFound != lineFor(kSystemError, 5) && notFound.find('\n') == Text::npos);
