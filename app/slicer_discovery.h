@@ -1,6 +1,7 @@
 // The slicers Open in slicer can hand a model to: PrusaSlicer, Bambu Studio,
 // OrcaSlicer and Cura, found through App Paths, the uninstall entries (the
-// user's and the machine's, in both registry views) or their usual folders.
+// user's and the machine's, in both registry views) or their usual folders;
+// of several installs of one, the newest by the version in its folder's name.
 #pragma once
 #include <windows.h>
 

@@ -108,6 +108,92 @@ TEST(SlicerDiscovery, FindsEachSlicerWhereItsInstallerLeavesItAndOnlyWhenItsProg
     EXPECT_EQ(findSlicers(found), 0);
 }
 
+// Several installs of one slicer at once: the newest is taken, by the
+// version's numbers; Cura 4 under its own program name counts too.
+TEST(SlicerDiscovery, TakesTheNewestOfSeveralInstalls) {
+    const std::wstring folder = scratchFolder();
+    const std::wstring usual = programFiles() + L"\\";
+    const std::wstring cura4 = folder + L"Ultimaker Cura 4.13.1\\Cura.exe";
+    const std::wstring cura59 = folder + L"UltiMaker Cura 5.9.1\\UltiMaker-Cura.exe";
+    const std::wstring cura510 = folder + L"UltiMaker Cura 5.10.0\\UltiMaker-Cura.exe";
+    const std::wstring prusa = folder + L"Prusa Slicer 2.8\\prusa-slicer.exe";
+    struct Install {
+        HKEY root;  // null: a program in a usual folder only
+        REGSAM view;
+        std::wstring key;
+        std::vector<std::pair<const wchar_t*, std::wstring>> values;
+        std::wstring program;
+    };
+    // An uninstall entry naming the program's folder.
+    auto entry = [&](const wchar_t* displayName, const std::wstring& program) {
+        return Install{HKEY_CURRENT_USER, KEY_WOW64_64KEY, kUninstall + displayName,
+                       {{L"DisplayName", displayName},
+                        {L"InstallLocation", std::filesystem::path(program).parent_path().wstring()}},
+                       program};
+    };
+    const struct {
+        const char* what;
+        std::vector<Install> installs;
+        const wchar_t* expectedName;
+        std::wstring expectedProgram;
+    } rows[] = {
+        {"Cura 4's uninstall entry", {entry(L"Ultimaker Cura 4.13.1", cura4)}, L"Cura", cura4},
+        {"Cura 4 under App Paths", {{HKEY_CURRENT_USER, KEY_WOW64_64KEY, kAppPaths + L"Cura.exe", {{nullptr, cura4}}, cura4}},
+         L"Cura", cura4},
+        {"Cura 4 in its usual folder", {{nullptr, 0, L"", {}, usual + L"Ultimaker Cura 4.13.1\\Cura.exe"}}, L"Cura",
+         usual + L"Ultimaker Cura 4.13.1\\Cura.exe"},
+        {"usual folders of 5.9.1 and 5.10.0",
+         {{nullptr, 0, L"", {}, usual + L"UltiMaker Cura 5.9.1\\UltiMaker-Cura.exe"},
+          {nullptr, 0, L"", {}, usual + L"UltiMaker Cura 5.10.0\\UltiMaker-Cura.exe"}},
+         L"Cura", usual + L"UltiMaker Cura 5.10.0\\UltiMaker-Cura.exe"},
+        {"the user's uninstall entry of 5.9.1, the machine's of 5.10.0",
+         {{HKEY_CURRENT_USER, KEY_WOW64_64KEY, kUninstall + L"{Cura-591}",
+           {{L"DisplayName", L"UltiMaker Cura 5.9.1"}, {L"DisplayIcon", cura59 + L",0"}}, cura59},
+          {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kUninstall + L"{Cura-510}",
+           {{L"DisplayName", L"UltiMaker Cura 5.10.0"}, {L"DisplayIcon", cura510 + L",0"}}, cura510}},
+         L"Cura", cura510},
+        {"App Paths naming 5.9.1, the usual folder holding 5.10.0",
+         {{HKEY_CURRENT_USER, KEY_WOW64_64KEY, kAppPaths + L"UltiMaker-Cura.exe", {{nullptr, cura59}}, cura59},
+          {nullptr, 0, L"", {}, usual + L"UltiMaker Cura 5.10.0\\UltiMaker-Cura.exe"}},
+         L"Cura", usual + L"UltiMaker Cura 5.10.0\\UltiMaker-Cura.exe"},
+        {"Cura 4 under App Paths, Cura 5 in its usual folder",
+         {{HKEY_CURRENT_USER, KEY_WOW64_64KEY, kAppPaths + L"Cura.exe", {{nullptr, cura4}}, cura4},
+          {nullptr, 0, L"", {}, usual + L"UltiMaker Cura 5.9.1\\UltiMaker-Cura.exe"}},
+         L"Cura", usual + L"UltiMaker Cura 5.9.1\\UltiMaker-Cura.exe"},
+        // The version in the entry's name where its folder has none.
+        {"Cura 5.9.1's entry naming a folder without the version, beside Cura 4",
+         {entry(L"UltiMaker Cura 5.9.1", folder + L"Cura\\UltiMaker-Cura.exe"),
+          {HKEY_CURRENT_USER, KEY_WOW64_64KEY, kAppPaths + L"Cura.exe", {{nullptr, cura4}}, cura4}},
+         L"Cura", folder + L"Cura\\UltiMaker-Cura.exe"},
+        {"an icon with a negative index",
+         {{HKEY_CURRENT_USER, KEY_WOW64_32KEY, kUninstall + L"PrusaSlicer",
+           {{L"DisplayName", L"PrusaSlicer 2.8.1"}, {L"DisplayIcon", prusa + L",-1"}}, prusa}},
+         L"PrusaSlicer", prusa},
+    };
+    FoundSlicer found[kSlicerKinds];
+    ASSERT_EQ(findSlicers(found), 0) << "the prefix has a slicer of its own";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        for (const Install& install : row.installs) {
+            makeFile(install.program);
+            for (const auto& [name, value] : install.values) setValue(install.root, install.view, install.key, name, value);
+        }
+        int count = findSlicers(found);
+        EXPECT_EQ(count, 1);
+        if (count > 0) {
+            EXPECT_STREQ(found[0].name, row.expectedName);
+            EXPECT_EQ(std::filesystem::path(found[0].program), std::filesystem::path(row.expectedProgram));
+        }
+        for (const Install& install : row.installs) {
+            if (install.root) RegDeleteKeyExW(install.root, install.key.c_str(), install.view, 0);
+            if (install.program.rfind(usual, 0) == 0)
+                std::filesystem::remove_all(std::filesystem::path(install.program).parent_path());
+        }
+        std::filesystem::remove_all(folder);
+    }
+    EXPECT_EQ(findSlicers(found), 0);
+}
+
 TEST(SlicerCommandLine, ReadsBackAsThePathsItWasMadeOf) {
     const std::wstring deep = L"C:\\" + std::wstring(280, L'd') + L"\\model file.stl";
     const std::vector<std::vector<std::wstring>> rows = {
