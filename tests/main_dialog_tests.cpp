@@ -1232,6 +1232,96 @@ TEST_F(MainDialogTest, OpenInSlicerHandsTheShownFileOrItsMendedCopyToTheSlicer) 
     DeleteFileW(copy);
 }
 
+// Open in slicer gives the slicer the shown file as it is unless the model as
+// shown differs from it: each reason for the mended copy on its own, and the
+// file itself where none holds.
+TEST_F(MainDialogTest, OpenInSlicerMakesTheMendedCopyForEachReasonAndOnlyThen) {
+    RegisteredSlicer prusa(L"prusa-slicer.exe", wide(folder_.directory() + "Slicer programs\\"));
+    const std::vector<TestTriangle> cube = cubeTriangles();
+    auto changed = [&](auto change) {
+        std::vector<TestTriangle> triangles = cube;
+        change(&triangles);
+        return triangles;
+    };
+    auto reverse = [](TestTriangle* t) { std::swap(t->vertices[1], t->vertices[2]); };
+    std::string twoSolids;
+    for (const char* name : {"first", "second"}) {
+        twoSolids += std::string("solid ") + name + "\n";
+        for (const TestTriangle& t : cube) {
+            twoSolids += "facet normal 0 0 0\nouter loop\n";
+            for (const auto& v : t.vertices)
+                twoSolids += "vertex " + std::to_string(v[0] + (name[0] == 's' ? 20 : 0)) + " " + std::to_string(v[1]) +
+                             " " + std::to_string(v[2]) + "\n";
+            twoSolids += "endloop\nendfacet\n";
+        }
+        twoSolids += std::string("endsolid ") + name + "\n";
+    }
+    auto choose = [&](int id, int choice) {
+        HWND box = item(id);
+        SendMessageW(box, CB_SETCURSEL, choice, 0);
+        SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+    };
+    auto placeOnFace = [&] {
+        runCommand(state_, kCommandPlaceOnFace, 0);
+        RECT client;
+        GetClientRect(item(kViewId), &client);
+        LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+        SendMessageW(item(kViewId), WM_LBUTTONDOWN, MK_LBUTTON, middle);
+        SendMessageW(item(kViewId), WM_LBUTTONUP, 0, middle);
+        ASSERT_TRUE(static_cast<const GpuMesh*>(state_->model.parts[0].gpuMesh)->placed);
+    };
+    auto hideSecondSolid = [&] {
+        HWND tree = item(kTreeId);
+        TVITEMW fields{};
+        fields.mask = TVIF_HANDLE | TVIF_STATE;
+        fields.hItem = TreeView_GetNextSibling(tree, TreeView_GetChild(tree, TreeView_GetRoot(tree)));
+        fields.stateMask = TVIS_STATEIMAGEMASK;
+        fields.state = INDEXTOSTATEIMAGEMASK(1);
+        SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&fields));
+        applyTreeChecks(tree, &state_->model);
+        ASSERT_FALSE(state_->model.parts[0].visibleSolids[1]);
+    };
+    const struct {
+        const char* what;
+        std::string file;
+        std::function<void()> change;  // may be empty
+        bool copy;
+    } rows[] = {
+        {"millimetres, the check clean", binaryStl(cube, "UNITS=mm"), {}, false},
+        {"the unit assumed", binaryStl(cube), {}, false},
+        {"the unit assumed, millimetres chosen", binaryStl(cube), [&] { choose(kUnitComboId, 0); }, false},
+        {"inches", binaryStl(cube, "UNITS=Inch"), {}, true},
+        {"centimetres", binaryStl(cube, "UNITS=cm"), {}, true},
+        {"the unit assumed, inches chosen", binaryStl(cube), [&] { choose(kUnitComboId, 3); }, true},
+        {"placed by Place on face", binaryStl(cube, "UNITS=mm"), placeOnFace, true},
+        {"a solid hidden", twoSolids, hideSecondSolid, true},
+        {"shown Y up", binaryStl(cube, "UNITS=mm"), [&] { choose(kSpaceComboId, 0); }, true},
+        {"open", binaryStl(changed([](auto* t) { t->erase(t->begin(), t->begin() + 2); }), "UNITS=mm"), {}, true},
+        {"a face flipped", binaryStl(changed([&](auto* t) { reverse(&(*t)[3]); }), "UNITS=mm"), {}, true},
+        {"a triangle without area",
+         binaryStl(changed([](auto* t) { t->push_back(TestTriangle{{}, {{5, 5, 5}, {5, 5, 5}, {-5, 5, 5}}, 0}); }),
+                   "UNITS=mm"),
+         {}, true},
+        {"inside out", binaryStl(changed([&](auto* t) { for (TestTriangle& f : *t) reverse(&f); }), "UNITS=mm"), {}, true},
+    };
+    int index = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string name = "row " + std::to_string(index++) + ".stl";
+        open(name, row.file);
+        ASSERT_TRUE(waitFor([] { return !state_->navigation.currentJob && state_->model.checks[0].state == kCheckDone; }));
+        pumpMessages(dialog_);
+        if (row.change) row.change();
+        pumpMessages(dialog_);
+        wchar_t copy[MAX_PATH];
+        ASSERT_TRUE(fixedCopyPath(&state_->model.parts[0], copy, MAX_PATH));
+        runCommand(state_, kCommandFirstSlicer, 0);
+        EXPECT_EQ(prusa.arguments(), std::vector<std::wstring>{row.copy ? copy : wide(folder_.directory() + name)});
+        EXPECT_EQ(DeleteFileW(copy) != 0, row.copy);
+        choose(kSpaceComboId, 1);
+    }
+}
+
 // A colour change (High Contrast on or off) draws the tree's boxes anew on the window colour.
 TEST_F(MainDialogTest, AColourChangeRemakesTheTreeBoxes) {
     HWND tree = item(kTreeId);
