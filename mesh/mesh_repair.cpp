@@ -17,9 +17,10 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;
 constexpr uint32_t kOpenSide = 0xFFFFFFFFu;
 constexpr uint32_t kManySides = 0xFFFFFFFEu;
 constexpr uint32_t kNoSide = 0xFFFFFFFDu;  // a face left out (dropped or without area)
+constexpr uint32_t kFilledSide = 0xFFFFFFFCu;  // after closing: an open side of a hole that was closed
 constexpr uint32_t kStopCheckEvery = 1u << 16;
 
-constexpr uint8_t kAlive = 1, kTurned = 2, kSeen = 4;
+constexpr uint8_t kAlive = 1, kTurned = 2, kSeen = 4, kSeenAfterClosing = 8;
 
 bool stopped(const volatile uint8_t* keepGoing) {
     return keepGoing && !*keepGoing;
@@ -352,6 +353,25 @@ bool boxInside(const ClosedShell& inner, const ClosedShell& outer) {
 // out is compared with the largest outward one only.
 constexpr uint64_t kMostShellPairs = 10000000;
 
+// The closed shells that turnFaces found, to tell a hollow's wall from a
+// shell inside out.
+struct ShellList {
+    const ClosedShell* shells;
+    uint64_t count;
+    const ClosedShell* largest;  // outward
+    bool everyPair;
+};
+
+bool wallOfHollow(const ClosedShell& shell, const ShellList& list) {
+    for (uint64_t j = 0; j < list.count; ++j) {
+        const ClosedShell& other = list.shells[j];
+        if (other.sixVolume > 0 && (list.everyPair || &other == list.largest) && -shell.sixVolume < other.sixVolume &&
+            boxInside(shell, other))
+            return true;
+    }
+    return false;
+}
+
 // Turns faces to agree within each shell, then each closed shell whose
 // volume is negative, unless its box lies within that of an outward shell
 // (the wall of a hollow, which faces inwards as it should).
@@ -359,12 +379,14 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
                const MessageSink* sink) {
     uint32_t* queue = work->sides;  // free once the sides are matched
     uint32_t tail = 0;
+    bool open = false;  // a shell that agrees, which the closing of holes may close
     for (uint32_t t = 0; t < m.triangles; ++t) {
         if ((faces[t] & (kAlive | kSeen)) != kAlive) continue;
         if (t % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
         bool closed;
         ClosedShell shell;
-        walkShell(m, t, faces, work->partner, queue, &tail, &closed, &shell);
+        bool agrees = walkShell(m, t, faces, work->partner, queue, &tail, &closed, &shell);
+        open = open || (agrees && !closed);
         if (!closed) continue;
         GrowBuffer& shells = work->shells;
         if (shells.used + sizeof shell > shells.capacity && !growBuffer(&shells, shells.used + sizeof shell, processHeap(), sink))
@@ -380,19 +402,13 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
         else ++inward;
         if (shells[i].sixVolume > 0 && (!largest || shells[i].sixVolume > largest->sixVolume)) largest = &shells[i];
     }
-    bool everyPair = outward * inward <= kMostShellPairs;
-    // Boxes tell a hollow's wall from a shell inside out, when there are both ways.
-    for (uint64_t i = 0; i < count && inward && outward; ++i) findBox(m, queue, &shells[i]);
+    ShellList list{shells, count, largest, outward * inward <= kMostShellPairs};
+    // Boxes tell a hollow's wall from a shell inside out, when there are both
+    // ways or an open shell may be closed inside out; the queue is gone then.
+    for (uint64_t i = 0; i < count && (inward || open) && outward; ++i) findBox(m, queue, &shells[i]);
     for (uint64_t i = 0; i < count; ++i) {
         const ClosedShell& shell = shells[i];
-        if (shell.sixVolume >= 0) continue;
-        bool hollow = false;
-        for (uint64_t j = 0; j < count && !hollow; ++j) {
-            const ClosedShell& other = shells[j];
-            if (other.sixVolume > 0 && (everyPair || &other == largest) && -shell.sixVolume < other.sixVolume)
-                hollow = boxInside(shell, other);
-        }
-        if (hollow) continue;
+        if (shell.sixVolume >= 0 || wallOfHollow(shell, list)) continue;
         for (uint32_t q = shell.start; q < shell.start + shell.count; ++q) faces[queue[q]] ^= kTurned;
     }
     for (uint32_t t = 0; t < m.triangles; ++t) report->counts.turnedFaces += (faces[t] & kTurned) != 0;
@@ -457,11 +473,13 @@ bool shellsSurelyOutward(const Mesh& m, const uint8_t* faces, Work* work, bool* 
     return true;
 }
 
-// A triangle closing a hole, with the solid it joins and its vertices.
+// A triangle closing a hole, with the solid it joins, its vertices and a
+// face beside the hole.
 struct AddedTriangle {
     StlTriangle triangle;
     uint32_t solid;
     uint32_t vertices[3];
+    uint32_t face;
 };
 
 // The loop edge of an open side runs against the side as it will be written.
@@ -619,6 +637,7 @@ bool addTriangles(const Mesh& m, const HoleLoop& loop, uint32_t face, GrowBuffer
         }
         out[i].triangle.attribute = neighbour.attribute;
         out[i].solid = solid;
+        out[i].face = face;
     }
     added->used = needed;
     return true;
@@ -626,10 +645,11 @@ bool addTriangles(const Mesh& m, const HoleLoop& loop, uint32_t face, GrowBuffer
 
 // Holes are the open edges joined through their vertices, as the check
 // counts them; one whose vertices each start and end one open edge is a
-// single loop, closed when it has at most kMostHoleEdges edges.
+// single loop, closed when it has at most kMostHoleEdges edges. The sides
+// of a hole closed become kFilledSide.
 bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work, RepairReport* report,
                 const MessageSink* sink) {
-    const uint32_t* partner = work->partner;
+    uint32_t* partner = work->partner;
     uint32_t corners = 3 * m.triangles;
     uint32_t* degree = work->perVertex;  // out-going open edges in bits 0-15, in-coming above
     uint32_t* leaving = work->perVertex + vertices;  // per vertex: an open side whose loop edge starts there
@@ -671,6 +691,11 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
             }
             closed = flattenLoop(m, loop) && triangulateLoop(loop);
             if (closed) done = addTriangles(m, *loop, leaving[v] / 3, &work->added, sink);
+            for (uint32_t i = 0, side = leaving[v]; closed && i < edges; ++i) {
+                uint32_t next = leaving[m.ids[loopTo(faces, side)]];
+                partner[side] = kFilledSide;
+                side = next;
+            }
         }
         if (closed) {
             ++report->counts.closedHoles;
@@ -679,6 +704,109 @@ bool closeHoles(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
     }
     freeBytes(loop);
     return done;
+}
+
+// A shell found again from a face beside a closed hole: closed when every
+// open side of it was in a hole closed and its faces agree.
+struct FilledShell {
+    ClosedShell shell;
+    bool closed, turn;
+};
+
+// The shell of `start` across matched sides, into the queue from *tail, its
+// volume with the turns so far; shellOf[face] gets `index`.
+FilledShell walkFilledShell(const Mesh& m, uint32_t start, uint8_t* faces, const uint32_t* partner, uint32_t* queue,
+                            uint32_t* tail, uint32_t* shellOf, uint32_t index) {
+    FilledShell found{{*tail, 0, 0, {}, {}}, true, false};
+    float origin[3];
+    memcpy(origin, triangleAt(m, start).vertices[0], 12);
+    faces[start] |= kSeenAfterClosing;
+    queue[(*tail)++] = start;
+    for (uint32_t head = found.shell.start; head < *tail; ++head) {
+        uint32_t u = queue[head];
+        bool uTurned = faces[u] & kTurned;
+        shellOf[u] = index;
+        found.shell.sixVolume += sixVolumeOf(triangleAt(m, u), uTurned, origin);
+        for (uint32_t c = 3 * u; c < 3 * u + 3; ++c) {
+            uint32_t p = partner[c];
+            if (p >= kFilledSide) {
+                found.closed = found.closed && p == kFilledSide;
+                continue;
+            }
+            uint32_t n = p / 3;
+            found.closed = found.closed && (((faces[n] & kTurned) != 0) == (uTurned != (m.ids[c] == m.ids[p])));
+            if (faces[n] & kSeenAfterClosing) continue;
+            faces[n] |= kSeenAfterClosing;
+            queue[(*tail)++] = n;
+        }
+    }
+    found.shell.count = *tail - found.shell.start;
+    return found;
+}
+
+// The open shells that closed holes made closed are turned outwards as
+// closed shells are (a hollow's wall is not), the added triangles with
+// them. Only the shells beside a closed hole are walked.
+bool turnShellsClosedByFilling(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report,
+                               const MessageSink* sink) {
+    AddedTriangle* added = static_cast<AddedTriangle*>(work->added.data);
+    uint64_t addedCount = work->added.used / sizeof(AddedTriangle);
+    uint32_t* queue = work->sides;  // free again once the holes are closed
+    uint32_t* shellOf = work->sides + m.triangles;  // per face walked
+    GrowBuffer found{};
+    FilledShell* shells = nullptr;
+    uint32_t tail = 0, count = 0;
+    for (uint64_t e = 0; e < addedCount; ++e) {
+        if (faces[added[e].face] & kSeenAfterClosing) continue;
+        uint64_t needed = found.used + sizeof(FilledShell);
+        if (needed > found.capacity && !growBuffer(&found, needed, processHeap(), sink)) {
+            freeBytes(found.data);
+            return false;
+        }
+        shells = static_cast<FilledShell*>(found.data);
+        shells[count] = walkFilledShell(m, added[e].face, faces, work->partner, queue, &tail, shellOf, count);
+        ++count;
+        found.used = needed;
+    }
+    for (uint64_t e = 0; e < addedCount; ++e) {
+        FilledShell& shell = shells[shellOf[added[e].face]];
+        float origin[3];  // as walkFilledShell took it
+        memcpy(origin, triangleAt(m, queue[shell.shell.start]).vertices[0], 12);
+        shell.shell.sixVolume += sixVolumeOf(added[e].triangle, false, origin);
+    }
+    const ClosedShell* closedOnes = static_cast<const ClosedShell*>(work->shells.data);
+    uint64_t closedCount = work->shells.used / sizeof(ClosedShell);
+    const ClosedShell* largest = nullptr;
+    for (uint64_t i = 0; i < closedCount; ++i)
+        if (closedOnes[i].sixVolume > 0 && (!largest || closedOnes[i].sixVolume > largest->sixVolume)) largest = &closedOnes[i];
+    ShellList list{closedOnes, closedCount, largest, uint64_t{count} * closedCount <= kMostShellPairs};
+    for (uint32_t i = 0; i < count; ++i) {
+        FilledShell& shell = shells[i];
+        shell.turn = shell.closed && shell.shell.sixVolume < 0;
+        if (shell.turn && largest) {
+            findBox(m, queue, &shell.shell);
+            shell.turn = !wallOfHollow(shell.shell, list);
+        }
+        for (uint32_t q = shell.shell.start; shell.turn && q < shell.shell.start + shell.shell.count; ++q) {
+            uint8_t& face = faces[queue[q]];
+            face ^= kTurned;
+            if (face & kTurned) ++report->counts.turnedFaces;
+            else --report->counts.turnedFaces;
+        }
+    }
+    for (uint64_t e = 0; e < addedCount; ++e) {
+        if (!shells[shellOf[added[e].face]].turn) continue;
+        AddedTriangle& a = added[e];
+        float corner[3];
+        memcpy(corner, a.triangle.vertices[1], 12);
+        memcpy(a.triangle.vertices[1], a.triangle.vertices[2], 12);
+        memcpy(a.triangle.vertices[2], corner, 12);
+        uint32_t vertex = a.vertices[1];
+        a.vertices[1] = a.vertices[2];
+        a.vertices[2] = vertex;
+    }
+    freeBytes(found.data);
+    return true;
 }
 
 bool keptFace(const Mesh& m, const RepairChoice& choice, const uint8_t* faces, uint32_t t) {
@@ -825,6 +953,7 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     if ((choice.turnFaces && !outward && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
         (choice.closeHoles && !closeHoles(m, vertices, faces, work, &found, sink)))
         return false;
+    if (choice.turnFaces && work->added.used && !turnShellsClosedByFilling(m, faces, work, &found, sink)) return false;
     // The repaired part's corners keep their vertices: the check again needs
     // no welding of its own where its welding would be the same, that is
     // unless faces left out held positions that took part in near welding

@@ -95,6 +95,16 @@ TEST(Repairs, ShapesWithKnownFaults) {
         // A hollow's inner wall faces inwards and stays so.
         {"hollow box", join(box({0, 0, 0}, {4, 4, 4}), turned(box({1, 1, 1}, {2, 2, 2}), 0, 12)), {}, 24, true},
         {"two cubes, one inside out", join(cube(), turned(cube(3), 0, 12)), {12, 0, 0, 0, 0, 0, 0, 0}, 24, true},
+        // Shells that are open and inside out: turned once their holes are closed.
+        {"inside-out cube, a face missing", turned(withoutFaces(cube(), {2, 3}), 0, 10), {10, 0, 0, 1, 4, 0, 0, 0}, 12, true},
+        {"inside-out sphere, a hole of 20 edges", turned(sphere(8, 20, false), 0, 7 * 20 * 2 - 20),
+         {7 * 20 * 2 - 20, 0, 0, 1, 20, 0, 0, 0}, 7 * 20 * 2 - 20 + 18, true},
+        {"hollow box, a face of the inner wall missing",
+         join(box({0, 0, 0}, {4, 4, 4}), turned(withoutFaces(box({1, 1, 1}, {2, 2, 2}), {2, 3}), 0, 10)),
+         {0, 0, 0, 1, 4, 0, 0, 0}, 24, true},
+        {"inside-out cube beside an open one",
+         join(turned(withoutFaces(cube(), {2, 3}), 0, 10), withoutFaces(cube(3), {4, 5})), {10, 0, 0, 2, 8, 0, 0, 0},
+         24, true},
         // Copies whose edges have no other face: found while the sides are matched.
         {"a face and its copy turned", {fan[0], reversed(fan[0])}, {0, 0, 1, 1, 3, 0, 0, 0}, 2, true},
         // The seam welds within the distance that the far face without area
@@ -204,6 +214,8 @@ TEST(SaveAs, WrittenFilesReadBackInMillimetres) {
          "cm.3mf", 100, 4, true},
         {"inside-out cube, unit unknown, to 3MF", binaryFile(turned(cube(2), 0, 12), "plain header"), "unknown.3mf", 3, 12, false},
         {"unit unknown, to STL", binaryFile(cube(), "plain header"), "unknown.stl", 1, 12, false},
+        {"inside-out cube, a face missing, to STL", binaryFile(turned(withoutFaces(cube(), {0, 1}), 0, 10), "UNITS=mm"),
+         "open.stl", 1, 12, true},
         {"coloured STL to STL", binaryFile(cube(), "Veldmark STL Viewer, millimetres, colours BGR", 0x7C00 | 3),
          "colours.stl", 1, 12, true},
         {"coloured 3MF to 3MF", redCube3mf(), "red.3mf", 5, 12, true},
