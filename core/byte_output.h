@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 struct ByteOutput {
     // Takes the buffer's bytes; false when they could not be written.
@@ -20,6 +21,16 @@ struct ByteOutput {
 ByteOutput byteOutput(bool (*take)(void*, const uint8_t*, size_t), void* context, uint8_t* buffer, size_t capacity);
 void putBytes(ByteOutput* out, const void* bytes, size_t size);
 void putText(ByteOutput* out, const char* text);
+// putBytes for a small piece (a record), copied inline while the buffer has room.
+inline void putSmallBytes(ByteOutput* out, const void* bytes, size_t size) {
+    if (out->failed || out->capacity - out->used < size) {
+        putBytes(out, bytes, size);
+        return;
+    }
+    memcpy(out->buffer + out->used, bytes, size);
+    out->used += size;
+    out->written += size;
+}
 void putLittle16(ByteOutput* out, uint16_t value);
 void putLittle32(ByteOutput* out, uint32_t value);
 // Hands on what is buffered; false when any write failed.

@@ -138,14 +138,23 @@ bool allocateSides(uint32_t triangles, uint32_t vertices, Work* work, const Mess
            (work->perVertex = allocate<uint32_t>(2ull * vertices, sink));
 }
 
+// What the matching of the sides found.
+struct SideFacts {
+    // Copies of a face share each edge; false when no face can have one:
+    // every edge has at most two faces, and no two faces of an edge share
+    // their third vertex.
+    bool mayRepeat;
+    bool everyEdgeTwoFaces;  // no open edge, none of more than two faces
+    bool anyFlipped;         // two faces of an edge run it the same way
+};
+
 // partner[c] for the side from corner c to the next: the one other side of
-// its edge, or kOpenSide, kManySides, kNoSide. Copies of a face share each
-// edge; *mayRepeat is false when no face can have one: every edge has at
-// most two faces, and no two faces of an edge share their third vertex.
-bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work, bool* mayRepeat,
+// its edge, or kOpenSide, kManySides, kNoSide.
+bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* work, SideFacts* facts,
                 const volatile uint8_t* keepGoing) {
     const uint32_t* ids = m.ids;
-    *mayRepeat = false;
+    bool mayRepeat = false, many = false, flipped = false;
+    uint64_t unpaired = 0;
     uint32_t* end = work->bucketEnd;
     uint32_t* partner = work->partner;
     memset(end, 0, (vertices + 1ull) * 4);
@@ -187,20 +196,24 @@ bool matchSides(const Mesh& m, uint32_t vertices, const uint8_t* faces, Work* wo
                 met[2 * w] = v;
                 met[2 * w + 1] = s;
                 partner[s] = kOpenSide;
+                ++unpaired;
                 continue;
             }
             uint32_t f = met[2 * w + 1];
             if (partner[f] == kOpenSide) {
                 partner[f] = s;
                 partner[s] = f;
-                *mayRepeat = *mayRepeat || ids[nextCorner(nextCorner(f))] == ids[nextCorner(nextCorner(s))];
+                --unpaired;
+                mayRepeat = mayRepeat || ids[nextCorner(nextCorner(f))] == ids[nextCorner(nextCorner(s))];
+                flipped = flipped || ids[f] == ids[s];
             } else {
                 if (partner[f] != kManySides) partner[partner[f]] = kManySides;
                 partner[f] = partner[s] = kManySides;
-                *mayRepeat = true;
+                mayRepeat = many = true;
             }
         }
     }
+    *facts = SideFacts{mayRepeat, unpaired == 0 && !many, flipped};
     return true;
 }
 
@@ -213,7 +226,7 @@ struct SideMatching {
     uint8_t* faces;
     Work* work;
     RepairReport* found;
-    bool mayRepeat;
+    SideFacts facts;
     const volatile uint8_t* keepGoing;
     const MessageSink* sink;
 };
@@ -224,7 +237,7 @@ bool matchWhileWelding(void* context, const uint32_t* ids, uint32_t vertices) {
     // The first run has the most vertices.
     if (!job->work->partner && !allocateSides(job->m->triangles, vertices, job->work, job->sink)) return false;
     dropWithoutArea(*job->m, *job->choice, job->faces, job->found);
-    return matchSides(*job->m, vertices, job->faces, job->work, &job->mayRepeat, job->keepGoing);
+    return matchSides(*job->m, vertices, job->faces, job->work, &job->facts, job->keepGoing);
 }
 
 // A shell all of whose edges have two faces: its faces in the queue, its
@@ -399,6 +412,64 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
         for (uint32_t q = shell.start; q < shell.start + shell.count; ++q) faces[queue[q]] ^= kTurned;
     }
     for (uint32_t t = 0; t < m.triangles; ++t) report->counts.turnedFaces += (faces[t] & kTurned) != 0;
+    return true;
+}
+
+// Where every edge has two faces that run it opposite ways, each shell is
+// closed and its faces agree as they are: the walk would turn only shells
+// inside out. A shell's volume summed in file order, when larger than what
+// rounding can move a sum of its terms in any order, has the sign of the
+// walk's sum; *outward is true when every shell's is so surely positive
+// and nothing needs turning. Otherwise the walk decides.
+struct ShellSum {
+    double sixVolume, magnitude;  // of the terms, and of their sizes
+    float origin[3];
+    uint32_t faces;
+};
+
+bool shellsSurelyOutward(const Mesh& m, const uint8_t* faces, Work* work, bool* outward,
+                         const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    *outward = false;
+    uint32_t* parent = work->sides;  // free once the sides are matched
+    uint32_t* shellOf = work->sides + m.triangles;  // at a shell's first face
+    const uint32_t* partner = work->partner;
+    for (uint32_t t = 0; t < m.triangles; ++t) parent[t] = t;
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        if (t % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
+        if (!(faces[t] & kAlive)) continue;
+        for (uint32_t c = 3 * t; c < 3 * t + 3; ++c)
+            if (partner[c] > c) join(parent, t, partner[c] / 3);
+    }
+    // A shell's root is its first face, where the walk starts and takes its origin.
+    GrowBuffer& sums = work->shells;
+    uint32_t shells = 0;
+    for (uint32_t t = 0; t < m.triangles; ++t) {
+        if (t % kStopCheckEvery == 0 && stopped(keepGoing)) return false;
+        if (!(faces[t] & kAlive)) continue;
+        uint32_t root = findRoot(parent, t);
+        const StlTriangle& tri = triangleAt(m, t);
+        if (root == t) {
+            uint64_t needed = sums.used + sizeof(ShellSum);
+            if (needed > sums.capacity && !growBuffer(&sums, needed, processHeap(), sink)) return false;
+            ShellSum* sum = static_cast<ShellSum*>(sums.data) + shells;
+            *sum = ShellSum{0, 0, {}, 0};
+            memcpy(sum->origin, tri.vertices[0], 12);
+            sums.used = needed;
+            shellOf[t] = shells++;
+        }
+        ShellSum& sum = static_cast<ShellSum*>(sums.data)[shellOf[root]];
+        double v = sixVolumeOf(tri, false, sum.origin);
+        sum.sixVolume += v;
+        sum.magnitude += fabs(v);
+        ++sum.faces;
+    }
+    // Any order sums n terms to within about (n - 1) · 2^-53 of their
+    // magnitude from the exact sum: four times that bounds both sums' distance.
+    bool sure = true;
+    const ShellSum* sum = static_cast<const ShellSum*>(sums.data);
+    for (uint32_t i = 0; i < shells && sure; ++i) sure = sum[i].sixVolume > 0x1p-50 * sum[i].faces * sum[i].magnitude;
+    sums.used = 0;  // the walk's, when it runs
+    *outward = sure;
     return true;
 }
 
@@ -868,15 +939,18 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     m.ids = work->ids;
     uint8_t* faces = work->faces;
     RepairReport found{};
-    SideMatching matching{&m, &choice, faces, work, &found, false, keepGoing, sink};
+    SideMatching matching{&m, &choice, faces, work, &found, {}, keepGoing, sink};
     WeldFollowUp meanwhile{matchWhileWelding, &matching};
     if (!weldMeshCorners(mesh, work->ids, &vertices, &joined, &meanwhile, keepGoing, sink)) return false;
-    if (choice.dropDuplicates && matching.mayRepeat) {
-        bool unused;
+    if (choice.dropDuplicates && matching.facts.mayRepeat) {
         if (!dropDuplicates(m, faces, &found, sink)) return false;
-        if (found.counts.droppedDuplicates && !matchSides(m, vertices, faces, work, &unused, keepGoing)) return false;
+        if (found.counts.droppedDuplicates && !matchSides(m, vertices, faces, work, &matching.facts, keepGoing)) return false;
     }
-    if ((choice.turnFaces && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
+    bool outward = false;
+    if (choice.turnFaces && matching.facts.everyEdgeTwoFaces && !matching.facts.anyFlipped &&
+        !shellsSurelyOutward(m, faces, work, &outward, keepGoing, sink))
+        return false;
+    if ((choice.turnFaces && !outward && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
         (choice.closeHoles && !closeHoles(m, vertices, faces, work, &found, sink)))
         return false;
     if (choice.turnFaces && work->added.used && !turnShellsClosedByFilling(m, faces, work, &found, sink)) return false;

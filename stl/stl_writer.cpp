@@ -57,6 +57,33 @@ void normalOf(const float v[3][3], float normal[3]) {
     for (int d = 0; d < 3; ++d) normal[d] = usable ? static_cast<float>(n[d] / length) : 0.0f;
 }
 
+// The transform a part in millimetres gets when nothing turns or moves it;
+// +0 throughout, as partTransform makes it.
+bool isIdentity(const double transform[3][4]) {
+    static constexpr double kIdentity[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
+    return memcmp(transform, kIdentity, sizeof kIdentity) == 0;
+}
+
+// The corners as written. Through the identity a finite corner comes out
+// as it is but for -0, which the transform's +0 shift makes +0; a corner
+// with an infinite or NaN coordinate goes through the transform (0 · inf).
+void writtenCorners(const double transform[3][4], bool identity, const StlTriangle& from, float corners[3][3]) {
+    uint32_t bits[9];
+    memcpy(bits, from.vertices, sizeof bits);  // the records are packed
+    bool finite = true;
+    for (uint32_t& b : bits) {
+        finite = finite && (b & 0x7F800000u) != 0x7F800000u;
+        if (b == 0x80000000u) b = 0;
+    }
+    if (identity && finite) {
+        memcpy(corners, bits, sizeof bits);
+        return;
+    }
+    float given[3][3];
+    memcpy(given, from.vertices, sizeof given);
+    for (int c = 0; c < 3; ++c) transformCorner(transform, given[c], corners[c]);
+}
+
 }  // namespace
 
 bool writeBinaryStl(const ModelToWrite* model, ByteOutput* out) {
@@ -70,20 +97,21 @@ bool writeBinaryStl(const ModelToWrite* model, ByteOutput* out) {
     for (uint32_t s = 0; s < model->solidCount && !out->failed; ++s) {
         const SolidToWrite& solid = model->solids[s];
         bool swap = solid.colorOrder != order && solid.colorOrder >= kOrderRgb && order >= kOrderRgb;
+        bool identity = isIdentity(solid.transform);
         for (uint32_t t = 0; t < solid.solid->triangleCount; ++t) {
             const StlTriangle& from = solid.solid->triangles[t];
-            float record[12];
             float corners[3][3];
-            float given[3][3];
-            memcpy(given, from.vertices, sizeof given);  // the records are packed
-            for (int c = 0; c < 3; ++c) transformCorner(solid.transform, given[c], corners[c]);
-            normalOf(corners, record);
-            memcpy(record + 3, corners, sizeof corners);
+            writtenCorners(solid.transform, identity, from, corners);
+            // The records are little-endian, as the machines this runs on.
+            uint8_t record[50];
+            float normal[3];
+            normalOf(corners, normal);
+            memcpy(record, normal, 12);
+            memcpy(record + 12, corners, 36);
             uint16_t attribute = solid.solid->hasColours ? from.attribute : 0;
             if (swap) attribute = swapRedBlue(attribute);
-            // The records are little-endian, as the machines this runs on.
-            putBytes(out, record, sizeof record);
-            putLittle16(out, attribute);
+            memcpy(record + 48, &attribute, 2);
+            putSmallBytes(out, record, sizeof record);
         }
     }
     return flushBytes(out);

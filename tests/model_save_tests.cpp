@@ -13,6 +13,7 @@
 #include "tests/mesh_solids.h"
 #include "tests/package_files.h"
 #include "tests/test_files.h"
+#include "stl/stl_writer.h"
 #include "threemf/model_writer.h"
 
 namespace {
@@ -337,6 +338,42 @@ TEST(SaveAs, CoordinateTexts) {
         *formatCoordinate(value, out) = 0;
         EXPECT_EQ(strtof(out, nullptr), value) << out;
     }
+}
+
+// A part that nothing turns or scales is written without the transform:
+// the records must be those the transform gives, -0 as +0 and a corner with
+// an infinite or NaN coordinate NaN throughout included.
+TEST(SaveAs, IdentityRecordsAreThoseOfTheTransform) {
+    auto f = [](uint32_t bits) {
+        float value;
+        memcpy(&value, &bits, 4);
+        return value;
+    };
+    const float special[] = {0.0f, -0.0f, 1.5f, -3.25f, f(0x00000001), f(0x80400000), INFINITY, -INFINITY, NAN, f(0x7FC12345), 1e30f};
+    std::vector<StlTriangle> triangles;
+    for (size_t i = 0; i < std::size(special); ++i)
+        for (size_t j = 0; j < std::size(special); ++j) {
+            StlTriangle t{{{special[i], special[j], -0.0f}, {1, special[i], 2}, {special[j], 4, 5}}, uint16_t(i * 16 + j)};
+            triangles.push_back(t);
+        }
+    StlSolid solid{1, 0, uint32_t(triangles.size()), triangles.data(), {}};
+    auto written = [&](const double (&transform)[3][4]) {
+        SolidToWrite one{};
+        memcpy(one.transform, transform, sizeof one.transform);
+        one.solid = &solid;
+        one.colorOrder = kOrderUnstated;
+        ModelToWrite model{&one, 1, 1, {0, 0, 0, 0}};
+        std::vector<uint8_t> bytes(84 + 50 * triangles.size() + 1);
+        ByteOutput out = byteOutput([](void*, const uint8_t*, size_t) { return true; }, nullptr, bytes.data(), bytes.size());
+        EXPECT_TRUE(writeBinaryStl(&model, &out));
+        bytes.resize(out.written);
+        return bytes;
+    };
+    const double identity[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
+    const double alsoIdentity[3][4] = {{1, -0.0, 0, 0}, {0, 1, -0.0, 0}, {-0.0, 0, 1, 0}};  // not the same bits
+    std::vector<uint8_t> fast = written(identity), full = written(alsoIdentity);
+    ASSERT_EQ(fast.size(), 84 + 50 * triangles.size());
+    EXPECT_EQ(fast, full);
 }
 
 }  // namespace
