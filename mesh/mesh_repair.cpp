@@ -919,6 +919,62 @@ T* take(T** slot) {
     return block;
 }
 
+}  // namespace
+
+// The check of the part as it came, on a thread of its own beside the
+// repairs, on their welding (its ids, which it owns, are the check's own:
+// numbered in order of first use).
+struct EarlyCheck {
+    const StlMesh* mesh;
+    uint32_t* ids;
+    uint32_t vertices, joined;
+    const volatile uint8_t* keepGoing;
+    ThreadHandle thread;
+    SurfaceCheck result;
+    bool done;
+};
+
+namespace {
+
+void runEarlyCheck(void* context) {
+    EarlyCheck* early = static_cast<EarlyCheck*>(context);
+    early->done = checkWeldedSurface(early->mesh, early->ids, early->vertices, early->joined, &early->result,
+                                     early->keepGoing, nullptr);
+}
+
+// Meshes from which on the check may start early, on a thread of its own.
+constexpr uint64_t kEarlyCheckTriangles = 1u << 16;
+
+// Starts the early check on the repairs' welding, which it then owns (m.ids
+// stays valid until the check is freed); without memory or a thread, none.
+void startEarlyCheck(const StlMesh* mesh, Work* work, uint32_t vertices, uint32_t joined,
+                     const volatile uint8_t* keepGoing, RepairedWelding* welding) {
+    EarlyCheck* early = static_cast<EarlyCheck*>(allocArray(processHeap(), 1, sizeof(EarlyCheck), nullptr));
+    if (!early) return;
+    *early = EarlyCheck{mesh, work->ids, vertices, joined, keepGoing, nullptr, {}, false};
+    early->thread = startThread(runEarlyCheck, early);
+    if (!early->thread) {
+        freeBytes(early);
+        return;
+    }
+    work->ids = nullptr;
+    welding->early = early;
+}
+
+// Waits for the early check and frees it; true with its result when it
+// stands for the check of the repaired part.
+bool finishEarlyCheck(RepairedWelding* welding, SurfaceCheck* result) {
+    EarlyCheck* early = welding->early;
+    if (!early) return false;
+    joinThread(early->thread);
+    bool stands = early->done && welding->unchanged;
+    if (stands) *result = early->result;
+    freeBytes(early->ids);
+    freeBytes(early);
+    welding->early = nullptr;
+    return stands;
+}
+
 bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report, Work* work,
                 RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing, const MessageSink* sink) {
     uint64_t triangles = 0;
@@ -946,6 +1002,12 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
         if (!dropDuplicates(m, faces, &found, sink)) return false;
         if (found.counts.droppedDuplicates && !matchSides(m, vertices, faces, work, &matching.facts, keepGoing)) return false;
     }
+    // Closed, turned one way and nothing dropped: unless a shell is inside
+    // out the repairs change nothing, and the check of the part as it is
+    // stands for the check afterwards.
+    bool likelyUnchanged = matching.facts.everyEdgeTwoFaces && !matching.facts.anyFlipped &&
+                           !found.counts.droppedWithoutArea && !found.counts.droppedDuplicates;
+    if (likelyUnchanged && triangles >= kEarlyCheckTriangles) startEarlyCheck(mesh, work, vertices, joined, keepGoing, welding);
     bool outward = false;
     if (choice.turnFaces && matching.facts.everyEdgeTwoFaces && !matching.facts.anyFlipped &&
         !shellsSurelyOutward(m, faces, work, &outward, keepGoing, sink))
@@ -963,8 +1025,12 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     if (!outIds) return false;
     if (!buildOutput(m, choice, faces, work->added, share, out, outIds, sink)) return false;
     bool dropped = found.counts.droppedWithoutArea || found.counts.droppedDuplicates;
-    *welding = RepairedWelding{nullptr, vertices, joined};
-    if (!(dropped && joined)) welding->ids = outIds == work->partner ? take(&work->partner) : take(&work->outIds);
+    *welding = RepairedWelding{nullptr, vertices, joined, welding->early,
+                               !dropped && !found.counts.turnedFaces && !work->added.used};
+    // The early check stands then; without it the check welds anew.
+    bool earlyStands = welding->early && welding->unchanged;
+    if (!(dropped && joined) && !earlyStands)
+        welding->ids = outIds == work->partner ? take(&work->partner) : take(&work->outIds);
     report->counts.turnedFaces += found.counts.turnedFaces;
     report->counts.droppedWithoutArea += found.counts.droppedWithoutArea;
     report->counts.droppedDuplicates += found.counts.droppedDuplicates;
@@ -977,8 +1043,9 @@ bool repairOnly(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
                 RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing, const MessageSink* sink) {
     Work work;
     *out = StlMesh{nullptr, nullptr, 0};
-    *welding = RepairedWelding{nullptr, 0, 0};
+    *welding = RepairedWelding{nullptr, 0, 0, nullptr, 0};
     if (repairInto(mesh, choice, out, report, &work, welding, share, keepGoing, sink)) return true;
+    freeRepairedWelding(welding);
     freeRepairedMesh(out, mesh);
     return false;
 }
@@ -1002,10 +1069,12 @@ bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, Repair
     uint64_t corners = 0;
     for (uint32_t s = 0; s < repaired->solidCount; ++s) corners += 3ull * repaired->solids[s].triangleCount;
     uint32_t vertices;
-    bool done = welding->ids ? numberInOrderOfUse(welding->ids, corners, welding->vertices, &vertices, sink) &&
-                                   checkWeldedSurface(repaired, welding->ids, vertices, welding->joined, &after,
-                                                      keepGoing, sink)
-                             : checkSurface(repaired, &after, nullptr, keepGoing, sink);
+    bool done = finishEarlyCheck(welding, &after);
+    if (!done && welding->ids)
+        done = numberInOrderOfUse(welding->ids, corners, welding->vertices, &vertices, sink) &&
+               checkWeldedSurface(repaired, welding->ids, vertices, welding->joined, &after, keepGoing, sink);
+    else if (!done)
+        done = checkSurface(repaired, &after, nullptr, keepGoing, sink);
     freeRepairedWelding(welding);
     if (!done) return false;
     // What is still open is what the check finds: the holes left, and any the closing made.
@@ -1017,6 +1086,8 @@ bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, Repair
 }
 
 void freeRepairedWelding(RepairedWelding* welding) {
+    SurfaceCheck unused;
+    finishEarlyCheck(welding, &unused);
     freeBytes(welding->ids);
     welding->ids = nullptr;
 }

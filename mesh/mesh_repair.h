@@ -37,12 +37,18 @@ static_assert(sizeof(RepairReport) == sizeof(RepairCounts) + sizeof(SurfaceCheck
 bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
                 const volatile uint8_t* keepGoing, const MessageSink* sink);
 
+struct EarlyCheck;
+
 // The repaired copy's vertices as the repairs welded them, kept for the
 // check afterwards when it runs later (beside the writing of the file).
 struct RepairedWelding {
     uint32_t* ids;  // per corner of the copy, in the process heap; null: the check welds anew
     uint32_t vertices;  // the ids are below this
     uint32_t joined;    // the welding's weldedCorners
+    // The check of the part as it was, started while the repairs ran where
+    // they were likely to change nothing; it stands when they changed nothing.
+    EarlyCheck* early;
+    uint8_t unchanged;
 };
 
 // repairMesh in two steps: the repairs, adding what they did to `report`

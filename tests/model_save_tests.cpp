@@ -80,6 +80,9 @@ TEST(Repairs, ShapesWithKnownFaults) {
         for (Point& p : seamed[t])
             if (p == Point{1, 1, 1}) p[0] = 1.000004f;
     Point distant = {10, 10, 10};
+    // Large enough for the check of the part as it came to start beside the repairs.
+    std::vector<Tri> large = sphere(128, 300);
+    uint32_t largeCount = uint32_t(large.size());
     const RepairRow rows[] = {
         {"sound cube", cube(), {}, 12, true},
         {"cube, one face turned", turned(cube(), 3, 1), {1, 0, 0, 0, 0, 0, 0, 0}, 12, true},
@@ -111,6 +114,8 @@ TEST(Repairs, ShapesWithKnownFaults) {
         // gives; once it is dropped, the saved cube is open there.
         {"cube, a seam closed only by a dropped face's extent", join(seamed, {{distant, distant, Point{0, 0, 0}}}),
          {0, 1, 0, 0, 0, 1, 4, 0}, 12, false},
+        {"large sphere", large, {}, largeCount, true},
+        {"large sphere, inside out", turned(large, 0, largeCount), {largeCount, 0, 0, 0, 0, 0, 0, 0}, largeCount, true},
     };
     for (const RepairRow& row : rows) {
         SCOPED_TRACE(row.name);
