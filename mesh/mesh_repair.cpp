@@ -362,6 +362,13 @@ struct ShellList {
     bool everyPair;
 };
 
+const ClosedShell* largestOutward(const ClosedShell* shells, uint64_t count) {
+    const ClosedShell* largest = nullptr;
+    for (uint64_t i = 0; i < count; ++i)
+        if (shells[i].sixVolume > 0 && (!largest || shells[i].sixVolume > largest->sixVolume)) largest = &shells[i];
+    return largest;
+}
+
 bool wallOfHollow(const ClosedShell& shell, const ShellList& list) {
     for (uint64_t j = 0; j < list.count; ++j) {
         const ClosedShell& other = list.shells[j];
@@ -396,13 +403,11 @@ bool turnFaces(const Mesh& m, uint8_t* faces, Work* work, RepairReport* report, 
     }
     ClosedShell* shells = static_cast<ClosedShell*>(work->shells.data);
     uint64_t count = work->shells.used / sizeof(ClosedShell), outward = 0, inward = 0;
-    const ClosedShell* largest = nullptr;
     for (uint64_t i = 0; i < count; ++i) {
         if (shells[i].sixVolume >= 0) ++outward;
         else ++inward;
-        if (shells[i].sixVolume > 0 && (!largest || shells[i].sixVolume > largest->sixVolume)) largest = &shells[i];
     }
-    ShellList list{shells, count, largest, outward * inward <= kMostShellPairs};
+    ShellList list{shells, count, largestOutward(shells, count), outward * inward <= kMostShellPairs};
     // Boxes tell a hollow's wall from a shell inside out, when there are both
     // ways or an open shell may be closed inside out; the queue is gone then.
     for (uint64_t i = 0; i < count && (inward || open) && outward; ++i) findBox(m, queue, &shells[i]);
@@ -776,9 +781,7 @@ bool turnShellsClosedByFilling(const Mesh& m, uint8_t* faces, Work* work, Repair
     }
     const ClosedShell* closedOnes = static_cast<const ClosedShell*>(work->shells.data);
     uint64_t closedCount = work->shells.used / sizeof(ClosedShell);
-    const ClosedShell* largest = nullptr;
-    for (uint64_t i = 0; i < closedCount; ++i)
-        if (closedOnes[i].sixVolume > 0 && (!largest || closedOnes[i].sixVolume > largest->sixVolume)) largest = &closedOnes[i];
+    const ClosedShell* largest = largestOutward(closedOnes, closedCount);
     ShellList list{closedOnes, closedCount, largest, uint64_t{count} * closedCount <= kMostShellPairs};
     for (uint32_t i = 0; i < count; ++i) {
         FilledShell& shell = shells[i];
@@ -1005,12 +1008,11 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     // Closed, turned one way and nothing dropped: unless a shell is inside
     // out the repairs change nothing, and the check of the part as it is
     // stands for the check afterwards.
-    bool likelyUnchanged = matching.facts.everyEdgeTwoFaces && !matching.facts.anyFlipped &&
-                           !found.counts.droppedWithoutArea && !found.counts.droppedDuplicates;
+    bool agreeing = matching.facts.everyEdgeTwoFaces && !matching.facts.anyFlipped;
+    bool likelyUnchanged = agreeing && !found.counts.droppedWithoutArea && !found.counts.droppedDuplicates;
     if (likelyUnchanged && triangles >= kEarlyCheckTriangles) startEarlyCheck(mesh, work, vertices, joined, keepGoing, welding);
     bool outward = false;
-    if (choice.turnFaces && matching.facts.everyEdgeTwoFaces && !matching.facts.anyFlipped &&
-        !shellsSurelyOutward(m, faces, work, &outward, keepGoing, sink))
+    if (choice.turnFaces && agreeing && !shellsSurelyOutward(m, faces, work, &outward, keepGoing, sink))
         return false;
     if ((choice.turnFaces && !outward && !turnFaces(m, faces, work, &found, keepGoing, sink)) ||
         (choice.closeHoles && !closeHoles(m, vertices, faces, work, &found, sink)))
