@@ -9,6 +9,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "core/platform.h"
 #include "load/load_job.h"
 
@@ -97,14 +103,20 @@ inline std::vector<TestTriangle> tTriangles() {
     return triangles;
 }
 
-// A folder of files that is removed when the test ends.
+// A folder of files that is removed when the test ends. Named for the process
+// too: test programs run side by side, and under Wine their addresses repeat.
 class TempFolder {
 public:
     TempFolder() {
         static int serial = 0;
+#ifdef _WIN32
+        long process = _getpid();
+#else
+        long process = getpid();
+#endif
         path_ = std::filesystem::temp_directory_path() /
-                ("stlv-test-" + std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF) + "-" +
-                 std::to_string(++serial));
+                ("stlv-test-" + std::to_string(process) + "-" +
+                 std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF) + "-" + std::to_string(++serial));
         std::filesystem::create_directories(path_);
     }
     ~TempFolder() {
