@@ -18,6 +18,7 @@ struct CheckRun {
 
 void freeOutcome(CheckOutcome* outcome) {
     freeBytes(outcome->marks);
+    freeSurfaceWelding(&outcome->welding);
     freeBytes(outcome);
 }
 
@@ -26,12 +27,12 @@ CheckOutcome* checkMesh(const CheckRun* run, int slot) {
     auto* outcome = static_cast<CheckOutcome*>(allocArray(processHeap(), 1, sizeof(CheckOutcome), nullptr));
     if (!outcome) return nullptr;
     const StlMesh* mesh = run->meshes[slot];
-    *outcome = CheckOutcome{run->generation, slot, 0, SurfaceCheck{}, nullptr, {0, 0}, run->overhangDegrees};
+    *outcome = CheckOutcome{run->generation, slot, 0, SurfaceCheck{}, nullptr, {0, 0}, run->overhangDegrees, {}};
     uint8_t* marks = static_cast<uint8_t*>(allocArray(processHeap(), meshTriangleCount(mesh) + 1, 1, nullptr));
-    bool done = marks && checkSurface(mesh, &outcome->result, marks, run->keepGoing, nullptr);
+    bool done = marks && checkSurfaceKeepingWelding(mesh, &outcome->result, marks, &outcome->welding, run->keepGoing, nullptr);
     if (!*run->keepGoing) {
         freeBytes(marks);
-        freeBytes(outcome);
+        freeOutcome(outcome);
         return nullptr;
     }
     if (done) outcome->marks = marks;
@@ -94,7 +95,9 @@ bool takeCheckOutcome(ShownModel* model, CheckOutcome* outcome) {
         check.overhangArea[1] = outcome->overhangArea[1];
         check.overhangDegrees = outcome->overhangDegrees;
         check.state = outcome->done ? kCheckDone : kCheckFailed;
+        check.welding = outcome->welding;
         outcome->marks = nullptr;
+        outcome->welding = SurfaceWelding{nullptr, 0, 0};
     }
     freeOutcome(outcome);
     return current;

@@ -17,6 +17,7 @@ struct CheckOutcome {
     uint8_t* marks;  // process heap; null unless done
     double overhangArea[2];  // as PartCheck has them
     float overhangDegrees;
+    SurfaceWelding welding;  // as PartCheck has it
 };
 
 struct CheckWorker {

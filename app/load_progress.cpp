@@ -155,8 +155,7 @@ void replacePart(MainDialogState* state, int slot, ModelPart* fresh) {
     *shown = *fresh;
     fresh->heap = nullptr;
     PartCheck& check = model->checks[slot];
-    freeBytes(check.marks);
-    check = PartCheck{};
+    forgetPartCheck(&check);
     check.state = kCheckPending;
     ++model->generation;  // an outcome posted for the part that went is old news
     if (slot == model->newestSlot) {

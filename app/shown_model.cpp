@@ -37,12 +37,15 @@ int takeParts(ShownModel* model, LoadJob* job) {
     return first;
 }
 
+void forgetPartCheck(PartCheck* check) {
+    freeBytes(check->marks);
+    freeSurfaceWelding(&check->welding);
+    *check = PartCheck{};
+}
+
 void releaseParts(ShownModel* model) {
     for (int slot = 0; slot < kMaxParts; ++slot) {
-        PartCheck& check = model->checks[slot];
-        freeBytes(check.marks);
-        check.marks = nullptr;
-        check.state = kCheckNone;
+        forgetPartCheck(&model->checks[slot]);
         if (!model->parts[slot].heap) continue;
         releaseModelPart(&model->parts[slot]);
         model->parts[slot].heap = nullptr;
@@ -130,7 +133,12 @@ bool saveShownModel(const ShownModel* model, const Utf16* path, const RepairChoi
         const GpuMesh* gpu = static_cast<const GpuMesh*>(model->parts[i].gpuMesh);
         placements[i] = gpu && gpu->placed ? Placement(gpu->placement) : identityPlacement();
     }
-    SaveRequest request{model->parts, static_cast<uint32_t>(count), placements, yUp, saveFormatFor(path), repairs, path};
+    // A check still running is not waited for: the repairs weld themselves, as they would without it.
+    CheckedBefore checked[kMaxParts] = {};
+    for (int i = 0; i < count; ++i)
+        if (model->checks[i].state == kCheckDone) checked[i] = CheckedBefore{&model->checks[i].welding, &model->checks[i].result};
+    SaveRequest request{model->parts, static_cast<uint32_t>(count), placements, yUp, saveFormatFor(path), repairs, path,
+                        checked};
     return saveModel(&request, outcome, nullptr, sink);
 }
 

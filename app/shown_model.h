@@ -25,7 +25,13 @@ struct PartCheck {
     // (0) and with Y up (1), as the user may choose either.
     double overhangArea[2];
     float overhangDegrees;  // the angle they were measured at
+    // The check's welding, kept so that Save as repairs on it; ids null
+    // unless done. 4 bytes a corner for as long as the part is shown.
+    SurfaceWelding welding;
 };
+
+// Frees what the check holds; the check is then none.
+void forgetPartCheck(PartCheck* check);
 
 struct ShownModel {
     ModelPart parts[kMaxParts];  // used slots are contiguous from the first

@@ -73,6 +73,17 @@ struct SaveWork {
     }
 };
 
+// The check done before, where it is of the very mesh being saved: every
+// solid with triangles visible.
+const CheckedBefore* checkedAsSaved(const SaveRequest& request, uint32_t index) {
+    const CheckedBefore* checked = request.checked ? &request.checked[index] : nullptr;
+    if (!checked || !checked->welding || !checked->welding->ids) return nullptr;
+    const ModelPart& part = request.parts[index];
+    for (uint32_t s = 0; s < part.mesh.solidCount; ++s)
+        if (!visible(part, s) && part.mesh.solids[s].triangleCount) return nullptr;
+    return checked;
+}
+
 bool takeVisibleSolids(const ModelPart& part, StlMesh* mesh, const MessageSink* sink) {
     *mesh = StlMesh{nullptr, nullptr, 0};
     mesh->solids = static_cast<StlSolid*>(allocArray(processHeap(), part.mesh.solidCount + 1ull, sizeof(StlSolid), sink));
@@ -206,8 +217,8 @@ bool saveModel(const SaveRequest* request, SaveOutcome* outcome, const volatile 
     for (uint32_t p = 0; p < request->partCount; ++p) {
         const ModelPart& part = request->parts[p];
         if (!takeVisibleSolids(part, &work.visible[p], sink)) return false;
-        if (repair && !repairMeshCheckingLater(&work.visible[p], request->repairs, &work.repaired[p], &outcome->report,
-                                               &work.welding[p], keepGoing, sink))
+        if (repair && !repairMeshCheckingLater(&work.visible[p], request->repairs, checkedAsSaved(*request, p),
+                                               &work.repaired[p], &outcome->report, &work.welding[p], keepGoing, sink))
             return false;
         solidCount += work.visible[p].solidCount;
         // The first part's colour for the whole model, as the view shows it over parts without colours of their own.

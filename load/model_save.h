@@ -20,6 +20,10 @@ struct SaveRequest {
     uint32_t format;
     RepairChoice repairs;  // all 0: written as loaded
     const Utf16* path;
+    // Per part (or null): its surface check done before with the welding it
+    // kept (a null welding where none is kept), which the repairs start from
+    // where every solid of the part is saved.
+    const CheckedBefore* checked;
 };
 
 struct SaveOutcome {

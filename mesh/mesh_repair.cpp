@@ -978,8 +978,9 @@ bool finishEarlyCheck(RepairedWelding* welding, SurfaceCheck* result) {
     return stands;
 }
 
-bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report, Work* work,
-                RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+bool repairInto(const StlMesh* mesh, const RepairChoice& choice, const CheckedBefore* before, StlMesh* out,
+                RepairReport* report, Work* work, RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing,
+                const MessageSink* sink) {
     uint64_t triangles = 0;
     if (!(work->firstTriangle = allocate<uint64_t>(mesh->solidCount + 1ull, sink))) return false;
     for (uint32_t s = 0; s < mesh->solidCount; ++s) {
@@ -993,24 +994,31 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     }
     uint32_t vertices = 0, joined = 0;
     Mesh m{mesh, work->firstTriangle, static_cast<uint32_t>(triangles), nullptr};
-    if (!(work->ids = allocate<uint32_t>(3 * triangles, sink)) || !(work->faces = allocate<uint8_t>(triangles, sink)))
-        return false;
-    m.ids = work->ids;
+    if (!before && !(work->ids = allocate<uint32_t>(3 * triangles, sink))) return false;
+    if (!(work->faces = allocate<uint8_t>(triangles, sink))) return false;
+    m.ids = before ? before->welding->ids : work->ids;
     uint8_t* faces = work->faces;
     RepairReport found{};
     SideMatching matching{&m, &choice, faces, work, &found, {}, keepGoing, sink};
     WeldFollowUp meanwhile{matchWhileWelding, &matching};
-    if (!weldMeshCorners(mesh, work->ids, &vertices, &joined, &meanwhile, keepGoing, sink)) return false;
+    if (before) {
+        vertices = before->welding->vertices;
+        joined = before->welding->joined;
+        if (!matchWhileWelding(&matching, m.ids, vertices)) return false;
+    } else if (!weldMeshCorners(mesh, work->ids, &vertices, &joined, &meanwhile, keepGoing, sink)) {
+        return false;
+    }
     if (choice.dropDuplicates && matching.facts.mayRepeat) {
         if (!dropDuplicates(m, faces, &found, sink)) return false;
         if (found.counts.droppedDuplicates && !matchSides(m, vertices, faces, work, &matching.facts, keepGoing)) return false;
     }
     // Closed, turned one way and nothing dropped: unless a shell is inside
     // out the repairs change nothing, and the check of the part as it is
-    // stands for the check afterwards.
+    // (where not done before) stands for the check afterwards.
     bool agreeing = matching.facts.everyEdgeTwoFaces && !matching.facts.anyFlipped;
     bool likelyUnchanged = agreeing && !found.counts.droppedWithoutArea && !found.counts.droppedDuplicates;
-    if (likelyUnchanged && triangles >= kEarlyCheckTriangles) startEarlyCheck(mesh, work, vertices, joined, keepGoing, welding);
+    if (!before && likelyUnchanged && triangles >= kEarlyCheckTriangles)
+        startEarlyCheck(mesh, work, vertices, joined, keepGoing, welding);
     bool outward = false;
     if (choice.turnFaces && agreeing && !shellsSurelyOutward(m, faces, work, &outward, keepGoing, sink))
         return false;
@@ -1027,10 +1035,14 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     if (!outIds) return false;
     if (!buildOutput(m, choice, faces, work->added, share, out, outIds, sink)) return false;
     bool dropped = found.counts.droppedWithoutArea || found.counts.droppedDuplicates;
-    *welding = RepairedWelding{nullptr, vertices, joined, welding->early,
+    *welding = RepairedWelding{nullptr, vertices, joined, welding->early, SurfaceCheck{}, 0,
                                !dropped && !found.counts.turnedFaces && !work->added.used};
-    // The early check stands then; without it the check welds anew.
-    bool earlyStands = welding->early && welding->unchanged;
+    if (before) {
+        welding->before = *before->result;
+        welding->checkedBefore = 1;
+    }
+    // The early check, or the one done before, stands then; without either the check welds anew.
+    bool earlyStands = (welding->early || welding->checkedBefore) && welding->unchanged;
     if (!(dropped && joined) && !earlyStands)
         welding->ids = outIds == work->partner ? take(&work->partner) : take(&work->outIds);
     report->counts.turnedFaces += found.counts.turnedFaces;
@@ -1041,12 +1053,13 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
     return true;
 }
 
-bool repairOnly(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
-                RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing, const MessageSink* sink) {
+bool repairOnly(const StlMesh* mesh, const RepairChoice& choice, const CheckedBefore* before, StlMesh* out,
+                RepairReport* report, RepairedWelding* welding, bool share, const volatile uint8_t* keepGoing,
+                const MessageSink* sink) {
     Work work;
     *out = StlMesh{nullptr, nullptr, 0};
-    *welding = RepairedWelding{nullptr, 0, 0, nullptr, 0};
-    if (repairInto(mesh, choice, out, report, &work, welding, share, keepGoing, sink)) return true;
+    *welding = RepairedWelding{nullptr, 0, 0, nullptr, SurfaceCheck{}, 0, 0};
+    if (repairInto(mesh, choice, before, out, report, &work, welding, share, keepGoing, sink)) return true;
     freeRepairedWelding(welding);
     freeRepairedMesh(out, mesh);
     return false;
@@ -1054,9 +1067,10 @@ bool repairOnly(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
 
 }  // namespace
 
-bool repairMeshCheckingLater(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
-                             RepairedWelding* welding, const volatile uint8_t* keepGoing, const MessageSink* sink) {
-    return repairOnly(mesh, choice, out, report, welding, true, keepGoing, sink);
+bool repairMeshCheckingLater(const StlMesh* mesh, const RepairChoice& choice, const CheckedBefore* before, StlMesh* out,
+                             RepairReport* report, RepairedWelding* welding, const volatile uint8_t* keepGoing,
+                             const MessageSink* sink) {
+    return repairOnly(mesh, choice, before, out, report, welding, true, keepGoing, sink);
 }
 
 void freeRepairedMesh(StlMesh* repaired, const StlMesh* mesh) {
@@ -1072,11 +1086,15 @@ bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, Repair
     for (uint32_t s = 0; s < repaired->solidCount; ++s) corners += 3ull * repaired->solids[s].triangleCount;
     uint32_t vertices;
     bool done = finishEarlyCheck(welding, &after);
-    if (!done && welding->ids)
+    if (!done && welding->checkedBefore && welding->unchanged) {
+        after = welding->before;
+        done = true;
+    } else if (!done && welding->ids) {
         done = numberInOrderOfUse(welding->ids, corners, welding->vertices, &vertices, sink) &&
                checkWeldedSurface(repaired, welding->ids, vertices, welding->joined, &after, keepGoing, sink);
-    else if (!done)
+    } else if (!done) {
         done = checkSurface(repaired, &after, nullptr, keepGoing, sink);
+    }
     freeRepairedWelding(welding);
     if (!done) return false;
     // What is still open is what the check finds: the holes left, and any the closing made.
@@ -1097,7 +1115,7 @@ void freeRepairedWelding(RepairedWelding* welding) {
 bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
                 const volatile uint8_t* keepGoing, const MessageSink* sink) {
     RepairedWelding welding;
-    if (!repairOnly(mesh, choice, out, report, &welding, false, keepGoing, sink)) return false;
+    if (!repairOnly(mesh, choice, nullptr, out, report, &welding, false, keepGoing, sink)) return false;
     if (checkRepairedMesh(out, &welding, report, keepGoing, sink)) return true;
     freeMeshSolids(out, processHeap());
     return false;

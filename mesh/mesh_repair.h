@@ -39,6 +39,14 @@ bool repairMesh(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, R
 
 struct EarlyCheck;
 
+// The surface check of the very mesh to be repaired, done before, with the
+// welding it kept: the repairs start from that welding and weld no more, and
+// where they change nothing its result stands for the check afterwards.
+struct CheckedBefore {
+    const SurfaceWelding* welding;  // of exactly this mesh's corners, ids not null
+    const SurfaceCheck* result;
+};
+
 // The repaired copy's vertices as the repairs welded them, kept for the
 // check afterwards when it runs later (beside the writing of the file).
 struct RepairedWelding {
@@ -48,6 +56,8 @@ struct RepairedWelding {
     // The check of the part as it was, started while the repairs ran where
     // they were likely to change nothing; it stands when they changed nothing.
     EarlyCheck* early;
+    SurfaceCheck before;  // the check of the part as it came, where it was done before
+    uint8_t checkedBefore;
     uint8_t unchanged;
 };
 
@@ -56,9 +66,10 @@ struct RepairedWelding {
 // and freeing `welding` (freeRepairedWelding frees it when the check does
 // not run). A solid of the copy that keeps every face as it was shares the
 // original's triangles: free the copy with freeRepairedMesh. On false the
-// repairs leave `out` empty.
-bool repairMeshCheckingLater(const StlMesh* mesh, const RepairChoice& choice, StlMesh* out, RepairReport* report,
-                             RepairedWelding* welding, const volatile uint8_t* keepGoing, const MessageSink* sink);
+// repairs leave `out` empty. `before` may be null: the repairs weld then.
+bool repairMeshCheckingLater(const StlMesh* mesh, const RepairChoice& choice, const CheckedBefore* before, StlMesh* out,
+                             RepairReport* report, RepairedWelding* welding, const volatile uint8_t* keepGoing,
+                             const MessageSink* sink);
 bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, RepairReport* report,
                        const volatile uint8_t* keepGoing, const MessageSink* sink);
 void freeRepairedWelding(RepairedWelding* welding);

@@ -872,6 +872,12 @@ bool finishCheck(SurfaceCheck check, uint32_t weldedCorners, VolumeSum* volume, 
 
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
                   const MessageSink* sink) {
+    return checkSurfaceKeepingWelding(mesh, result, marks, nullptr, keepGoing, sink);
+}
+
+bool checkSurfaceKeepingWelding(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, SurfaceWelding* welding,
+                                const volatile uint8_t* keepGoing, const MessageSink* sink) {
+    if (welding) *welding = SurfaceWelding{nullptr, 0, 0};
     Work work;
     SolidRuns runs;
     uint64_t triangles;
@@ -893,7 +899,14 @@ bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, con
     NearJob near{&runs, positions, work.groups, keepGoing, sink, &work.volume, 0, false};
     if (!joinNearThen(work.ids, corners, &near, triangles >= kNearThreadTriangles, WeldFollowUp{runEdgeJob, &edges}))
         return false;
+    // The ids are final now, as weldMeshCorners leaves them.
+    if (welding) *welding = SurfaceWelding{take(&work.ids), positions - near.joined, near.joined};
     return finishCheck(check, near.joined, &work.volume, near.volume != nullptr, result);
+}
+
+void freeSurfaceWelding(SurfaceWelding* welding) {
+    freeBytes(welding->ids);
+    *welding = SurfaceWelding{nullptr, 0, 0};
 }
 
 bool weldMeshCorners(const StlMesh* mesh, uint32_t* ids, uint32_t* vertices, uint32_t* joined,

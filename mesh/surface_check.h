@@ -41,6 +41,21 @@ constexpr uint8_t kMarkFlipped = 0x40;          // the face is on the smaller si
 bool checkSurface(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, const volatile uint8_t* keepGoing,
                   const MessageSink* sink);
 
+// The welding a check did, kept for repairs of the same mesh later.
+struct SurfaceWelding {
+    uint32_t* ids;      // per corner as weldMeshCorners gives them, process heap; null: none kept
+    uint32_t vertices;  // the ids are below this
+    uint32_t joined;    // the check's weldedCorners
+};
+
+// checkSurface that hands its welding over to `welding` (freed with
+// freeSurfaceWelding) instead of freeing it; none for a mesh without
+// triangles or when the check fails. The welding is the check's own
+// array, so keeping it asks for no memory more.
+bool checkSurfaceKeepingWelding(const StlMesh* mesh, SurfaceCheck* result, uint8_t* marks, SurfaceWelding* welding,
+                                const volatile uint8_t* keepGoing, const MessageSink* sink);
+void freeSurfaceWelding(SurfaceWelding* welding);
+
 // Work on the corners' vertex ids that may run while near positions are
 // joined: first on the ids of bit-equal positions, then, only when some
 // joined, again on the final ones. False ends the welding.

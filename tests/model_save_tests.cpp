@@ -9,6 +9,7 @@
 #include <numbers>
 
 #include "load/model_save.h"
+#include "tests/corpus_manifest.h"
 #include "tests/load_driver.h"
 #include "tests/mesh_solids.h"
 #include "tests/package_files.h"
@@ -70,7 +71,7 @@ struct RepairRow {
     bool closedAfter;
 };
 
-TEST(Repairs, ShapesWithKnownFaults) {
+std::vector<RepairRow> shapesWithKnownFaults() {
     Point flat = {0.5f, 0.5f, 0};
     std::vector<Tri> fan = {{Point{0, 0, 0}, Point{1, 0, 0}, Point{0, 1, 0}},
                             {Point{0, 0, 0}, Point{1, 0, 0}, Point{0, -1, 0}},
@@ -83,7 +84,7 @@ TEST(Repairs, ShapesWithKnownFaults) {
     // Large enough for the check of the part as it came to start beside the repairs.
     std::vector<Tri> large = sphere(128, 300);
     uint32_t largeCount = uint32_t(large.size());
-    const RepairRow rows[] = {
+    return {
         {"sound cube", cube(), {}, 12, true},
         {"cube, one face turned", turned(cube(), 3, 1), {1, 0, 0, 0, 0, 0, 0, 0}, 12, true},
         {"inside-out cube", turned(cube(), 0, 12), {12, 0, 0, 0, 0, 0, 0, 0}, 12, true},
@@ -117,7 +118,10 @@ TEST(Repairs, ShapesWithKnownFaults) {
         {"large sphere", large, {}, largeCount, true},
         {"large sphere, inside out", turned(large, 0, largeCount), {largeCount, 0, 0, 0, 0, 0, 0, 0}, largeCount, true},
     };
-    for (const RepairRow& row : rows) {
+}
+
+TEST(Repairs, ShapesWithKnownFaults) {
+    for (const RepairRow& row : shapesWithKnownFaults()) {
         SCOPED_TRACE(row.name);
         Solids solids({row.triangles});
         StlMesh out;
@@ -266,6 +270,117 @@ TEST(SaveAs, WrittenFilesReadBackInMillimetres) {
         bool warned = false;
         for (const Text& line : lines.inner.lines()) warned |= line.find(widenAscii(" is unknown; its coordinates")) != Text::npos;
         EXPECT_TRUE(warned);
+    }
+}
+
+// What one save wrote and said.
+struct SaveResult {
+    bool saved;
+    std::string bytes;
+    std::vector<Text> lines;
+    RepairReport report;
+};
+
+SaveResult saveTo(const ModelPart& part, const RepairChoice& repairs, const std::string& path, const CheckedBefore* checked) {
+    std::vector<Utf16> wide = utf16Path(path);
+    SaveRequest request{&part, 1, nullptr, 0, saveFormatFor(wide.data()), repairs, wide.data(), checked};
+    Converter lines;
+    SaveOutcome outcome;
+    SaveResult result{saveModel(&request, &outcome, nullptr, lines.producerSink()), "", {}, outcome.report};
+    result.bytes = readFile(path);
+    result.lines = lines.inner.lines();
+    std::filesystem::remove(path);
+    return result;
+}
+
+// A text STL of named solids.
+std::string asciiFile(const std::vector<std::vector<Tri>>& solids) {
+    std::string text;
+    for (size_t s = 0; s < solids.size(); ++s) {
+        text += "solid part" + std::to_string(s) + "\n";
+        for (const Tri& t : solids[s]) {
+            text += "facet normal 0 0 0\nouter loop\n";
+            for (const Point& p : t) {
+                char line[96];
+                snprintf(line, sizeof line, "vertex %.9g %.9g %.9g\n", p[0], p[1], p[2]);
+                text += line;
+            }
+            text += "endloop\nendfacet\n";
+        }
+        text += "endsolid part" + std::to_string(s) + "\n";
+    }
+    return text;
+}
+
+// Save as repairs on the welding that the window's check kept, where it is
+// of the very mesh saved, instead of welding again: what is written and said
+// must be byte for byte the same either way, in both formats and for each
+// choice of repairs; with a solid hidden the kept welding is not the saved
+// mesh's and is left alone.
+TEST(SaveAs, RepairsOnTheChecksWeldingWriteWhatTheirOwnWrites) {
+    TempFolder folder;
+    struct Source {
+        std::string name;
+        std::string file;
+        int hidden;  // a solid hidden, or -1
+    };
+    std::vector<Source> sources;
+    for (const RepairRow& row : shapesWithKnownFaults()) sources.push_back({row.name, binaryFile(row.triangles, "UNITS=mm"), -1});
+    std::vector<std::vector<Tri>> solids = {turned(cube(), 0, 12), withoutFaces(cube(2), {4}), {}, join(cube(4), {cube(4)[3]})};
+    sources.push_back({"three solids with faults and an empty one", asciiFile(solids), -1});
+    sources.push_back({"the same, a solid hidden", asciiFile(solids), 1});
+    sources.push_back({"the same, the empty solid hidden", asciiFile(solids), 2});
+    for (const CorpusEntry& entry : readCorpusManifest()) sources.push_back({entry.file, readCorpusFile(entry.file), -1});
+    const RepairChoice choices[] = {kAllRepairs, {1, 0, 0, 0}, {0, 1, 1, 0}, {0, 0, 0, 1}, {1, 1, 1, 0}, {}};
+    int compared = 0;
+    for (const Source& source : sources) {
+        SCOPED_TRACE(source.name);
+        Loaded loaded(source.file);
+        if (!loaded.loaded()) continue;
+        std::vector<uint8_t> visible(loaded.part.mesh.solidCount, 1);
+        if (source.hidden >= 0) {
+            ASSERT_LT(uint32_t(source.hidden), loaded.part.mesh.solidCount);
+            visible[size_t(source.hidden)] = 0;
+            loaded.part.visibleSolids = visible.data();
+        }
+        SurfaceCheck result;
+        SurfaceWelding welding;
+        std::vector<uint8_t> marks(meshTriangleCount(&loaded.part.mesh) + 1);
+        ASSERT_TRUE(checkSurfaceKeepingWelding(&loaded.part.mesh, &result, marks.data(), &welding, nullptr, nullptr));
+        CheckedBefore checked{&welding, &result};
+        for (const RepairChoice& choice : choices)
+            for (const char* output : {"out.stl", "out.3mf"}) {
+                SCOPED_TRACE(testing::Message() << output << " " << +choice.turnFaces << +choice.dropWithoutArea
+                                                << +choice.dropDuplicates << +choice.closeHoles);
+                SaveResult welded = saveTo(loaded.part, choice, folder.directory() + output, nullptr);
+                SaveResult reused = saveTo(loaded.part, choice, folder.directory() + output, &checked);
+                EXPECT_EQ(reused.saved, welded.saved);
+                EXPECT_TRUE(reused.bytes == welded.bytes);
+                EXPECT_EQ(reused.lines, welded.lines);
+                EXPECT_EQ(memcmp(&reused.report, &welded.report, sizeof welded.report), 0);
+                ++compared;
+            }
+        freeSurfaceWelding(&welding);
+    }
+    EXPECT_GE(compared, int(shapesWithKnownFaults().size() + 3) * 12);
+}
+
+// Where the repairs change nothing, the check done before is the check
+// afterwards: the save does not check the part again.
+TEST(SaveAs, TheCheckBeforeStandsWhereTheRepairsChangeNothing) {
+    TempFolder folder;
+    Loaded sound(binaryFile(cube(), "UNITS=mm")), open(binaryFile(withoutFaces(cube(), {0}), "UNITS=mm"));
+    for (Loaded* loaded : {&sound, &open}) {
+        SurfaceCheck result;
+        SurfaceWelding welding;
+        ASSERT_TRUE(checkSurfaceKeepingWelding(&loaded->part.mesh, &result, nullptr, &welding, nullptr, nullptr));
+        SurfaceCheck marked = result;
+        marked.shells = 5;  // a check that stands is taken as it is
+        CheckedBefore checked{&welding, &marked};
+        SaveResult saved = saveTo(loaded->part, kAllRepairs, folder.directory() + "out.stl", &checked);
+        ASSERT_TRUE(saved.saved);
+        EXPECT_EQ(saved.report.after.shells, loaded == &sound ? 5u : 1u);
+        freeSurfaceWelding(&welding);
     }
 }
 

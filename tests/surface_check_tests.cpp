@@ -186,6 +186,50 @@ TEST(SurfaceCheck, NearCornersWeld) {
     }
 }
 
+// The check that keeps its welding finds what the plain check finds, marks
+// included, and keeps the welding the repairs would do themselves: small
+// meshes, near welding, and large ones welded on two threads, with and
+// without near corners joined there.
+TEST(SurfaceCheck, KeptWeldingIsTheRepairsWelding) {
+    std::vector<Case> cases = smallMeshes();
+    cases.push_back({"a seam within the welding distance", {cubeWithGap(6e-17f)}, {}});
+    std::vector<Tri> grid, nudgedGrid;
+    for (int i = 0; i < 200; ++i)
+        for (int j = 0; j < 180; ++j) {
+            Point a{float(i), float(j), 0}, b{float(i + 1), float(j), 0}, c{float(i + 1), float(j + 1), 0},
+                d{float(i), float(j + 1), 0};
+            grid.push_back({a, b, c});
+            grid.push_back({a, c, d});
+        }
+    nudgedGrid = grid;
+    for (size_t t = 0; t < nudgedGrid.size(); t += 997) nudgedGrid[t][1][0] = nudged(nudgedGrid[t][1][0]);
+    cases.push_back({"a large grid", {grid}, {}});
+    cases.push_back({"a large grid with corners a float step off", {nudgedGrid}, {}});
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Solids s(test.solids);
+        uint64_t triangles = meshTriangleCount(&s.mesh);
+        std::vector<uint8_t> plainMarks(triangles + 1), keptMarks(triangles + 1);
+        SurfaceCheck plain{}, kept{};
+        SurfaceWelding welding;
+        ASSERT_TRUE(checkSurface(&s.mesh, &plain, plainMarks.data(), nullptr, nullptr));
+        ASSERT_TRUE(checkSurfaceKeepingWelding(&s.mesh, &kept, keptMarks.data(), &welding, nullptr, nullptr));
+        EXPECT_EQ(memcmp(&plain, &kept, sizeof plain), 0);
+        EXPECT_EQ(plainMarks, keptMarks);
+        std::vector<uint32_t> ids(3 * triangles + 1);
+        uint32_t vertices = 0, joined = 0;
+        ASSERT_TRUE(weldMeshCorners(&s.mesh, ids.data(), &vertices, &joined, nullptr, nullptr, nullptr));
+        ASSERT_EQ(welding.ids == nullptr, triangles == 0);
+        EXPECT_EQ(welding.vertices, vertices);
+        EXPECT_EQ(welding.joined, joined);
+        EXPECT_EQ(uint64_t{welding.joined}, uint64_t{kept.weldedCorners});
+        if (triangles) EXPECT_EQ(std::vector<uint32_t>(welding.ids, welding.ids + 3 * triangles), std::vector<uint32_t>(ids.begin(), ids.end() - 1));
+        if (test.name == std::string("a large grid with corners a float step off")) EXPECT_GT(joined, 0u);
+        freeSurfaceWelding(&welding);
+        EXPECT_EQ(welding.ids, nullptr);
+    }
+}
+
 // Corners of a grid of closed boxes jittered by up to 1.5 welding distances:
 // welds in every direction between cells, the same as the plain search.
 TEST(SurfaceCheck, JitteredCornersWeldAsAPlainSearchDoes) {
