@@ -11,7 +11,8 @@ constexpr uint32_t kQuotedBytes = 4096;
 
 struct PackageText {
     StatusCode code;
-    // {n} number, {l} limit, {d} detail, {r} the reason numbered by number
+    // {n} number, {l} limit, {d} detail, {r} the reason numbered by number,
+    // {one|many} the words that agree with the number
     const char* text;
 };
 
@@ -50,14 +51,14 @@ const PackageText kTexts[] = {
     {kWarn3mfModelRelationships, "the package names {n} 3D model parts where one is allowed; the first is shown"},
     {kWarn3mfContentTypes, "[Content_Types].xml does not give the model part its 3D model type; read all the same"},
     {kWarn3mfDuplicateProperty, "property group {n} is defined twice; the first is used"},
-    {kWarn3mfMissingColour, "{n} triangles or objects name a colour that is not in the model; drawn without it"},
+    {kWarn3mfMissingColour, "{n} {triangle or object names|triangles or objects name} a colour that is not in the model; drawn without it"},
     {kWarn3mfBadColour, "colour \"{d}\" is not #RRGGBB or #RRGGBBAA; drawn white"},
     {kWarn3mfOtherInBuild, "build item {n} is an object of type \"other\", which is never printed; shown all the same"},
     {kInfo3mfWrittenBy, "written by {d}"},
     {kInfo3mfTitle, "title \"{d}\""},
     {kInfo3mfIgnored, "{d} not shown: this viewer ignores them"},
-    {kInfo3mfSupports, "{n} of the objects shown are supports (type \"support\" or \"solidsupport\")"},
-    {kInfo3mfSurfaces, "{n} of the objects shown are open surfaces (type \"surface\")"},
+    {kInfo3mfSupports, "{n} of the objects shown {is a support|are supports} (type \"support\" or \"solidsupport\")"},
+    {kInfo3mfSurfaces, "{n} of the objects shown {is an open surface|are open surfaces} (type \"surface\")"},
     {kInfo3mfCornerColours, "colours that change across a triangle are drawn in the colour of its first corner"},
 };
 
@@ -116,6 +117,18 @@ const char* reasonText(StatusCode code, uint64_t reason) {
     return text ? text : "<unknown>";
 }
 
+// "{one|many}" at the brace: appends the words that agree and returns the
+// closing brace; null, appending nothing, where no choice stands there.
+const char* appendAgreeing(Utf16** out, const char* brace, bool one) {
+    const char* bar = brace + 1;
+    while (*bar && *bar != '|' && *bar != '}') ++bar;
+    const char* end = bar;
+    while (*end && *end != '}') ++end;
+    if (*bar != '|' || !*end) return nullptr;
+    for (const char* at = one ? brace + 1 : bar + 1; at < (one ? bar : end); ++at) *(*out)++ = static_cast<Utf16>(*at);
+    return end;
+}
+
 const char* prefixOf(StatusCode code) {
     if (code >= kErrorClass) return "3MF error: ";
     if (code >= kWarningText) return "3MF warning: ";
@@ -143,6 +156,10 @@ Utf16* appendPackageNote(Utf16* out, StatusCode code, const PackageNote* note) {
     if (note->line) out = appendNumber(appendAscii(out, note->part.length ? ", line " : "line "), note->line);
     if (note->part.length || note->line) out = appendAscii(out, ": ");
     for (const char* at = text; *at; ++at) {
+        if (const char* end = at[0] == '{' ? appendAgreeing(&out, at, note->number == 1) : nullptr) {
+            at = end;
+            continue;
+        }
         if (at[0] == '{' && at[1] && at[2] == '}') {
             char field = at[1];
             at += 2;

@@ -89,6 +89,29 @@ TEST(StatusText, Lines) {
     EXPECT_EQ(lineFor(kSystemError, 0x7FFFFF3F).find('\n'), Text::npos);
 }
 
+// The words after a count agree with it; a count of 0 takes the plural.
+TEST(StatusText, PackageCountsAgree) {
+    const struct {
+        StatusCode code;
+        uint64_t number;
+        const char* line;
+    } rows[] = {
+        {kWarn3mfMissingColour, 1, "3MF warning: 1 triangle or object names a colour that is not in the model; drawn without it"},
+        {kWarn3mfMissingColour, 0, "3MF warning: 0 triangles or objects name a colour that is not in the model; drawn without it"},
+        {kWarn3mfMissingColour, 12, "3MF warning: 12 triangles or objects name a colour that is not in the model; drawn without it"},
+        {kInfo3mfSupports, 1, "3MF info: 1 of the objects shown is a support (type \"support\" or \"solidsupport\")"},
+        {kInfo3mfSupports, 3, "3MF info: 3 of the objects shown are supports (type \"support\" or \"solidsupport\")"},
+        {kInfo3mfSurfaces, 1, "3MF info: 1 of the objects shown is an open surface (type \"surface\")"},
+        {kInfo3mfSurfaces, 2, "3MF info: 2 of the objects shown are open surfaces (type \"surface\")"},
+        {kErrZipMethod, 9, "3MF error: the entry is compressed by method 9, neither stored nor deflate; aborting"},
+    };
+    for (const auto& row : rows) {
+        PackageNote note{};
+        note.number = row.number;
+        EXPECT_EQ(lineFor(row.code, at(&note)), widenAscii(row.line)) << row.number;
+    }
+}
+
 // Fixed and free texts need a block and are dropped without one (the report
 // still answered); composed texts are built without the heap.
 TEST(StatusText, WithoutHeap) {

@@ -121,9 +121,9 @@ TEST(ThreeMfModel, ColoursBecomeTriangleColours) {
         {"corners of different colours", " pid=\"6\" pindex=\"1\"", " p1=\"0\" p2=\"1\" p3=\"1\"", true, green, grey,
          "3MF info: colours that change across a triangle are drawn in the colour of its first corner"},
         {"an index past the group", "", " pid=\"6\" p1=\"7\"", false, white, white,
-         "3MF warning: 1 triangles or objects name a colour that is not in the model; drawn without it"},
+         "3MF warning: 1 triangle or object names a colour that is not in the model; drawn without it"},
         {"a group that is not there", " pid=\"9\" pindex=\"0\"", "", false, white, white,
-         "3MF warning: 1 triangles or objects name a colour that is not in the model; drawn without it"},
+         "3MF warning: 1 triangle or object names a colour that is not in the model; drawn without it"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
