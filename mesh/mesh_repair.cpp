@@ -1035,14 +1035,10 @@ bool repairInto(const StlMesh* mesh, const RepairChoice& choice, const CheckedBe
     if (!outIds) return false;
     if (!buildOutput(m, choice, faces, work->added, share, out, outIds, sink)) return false;
     bool dropped = found.counts.droppedWithoutArea || found.counts.droppedDuplicates;
-    *welding = RepairedWelding{nullptr, vertices, joined, welding->early, SurfaceCheck{}, 0,
+    *welding = RepairedWelding{nullptr, vertices, joined, welding->early, before ? before->result : nullptr,
                                !dropped && !found.counts.turnedFaces && !work->added.used};
-    if (before) {
-        welding->before = *before->result;
-        welding->checkedBefore = 1;
-    }
     // The early check, or the one done before, stands then; without either the check welds anew.
-    bool earlyStands = (welding->early || welding->checkedBefore) && welding->unchanged;
+    bool earlyStands = (welding->early || welding->before) && welding->unchanged;
     if (!(dropped && joined) && !earlyStands)
         welding->ids = outIds == work->partner ? take(&work->partner) : take(&work->outIds);
     report->counts.turnedFaces += found.counts.turnedFaces;
@@ -1058,7 +1054,7 @@ bool repairOnly(const StlMesh* mesh, const RepairChoice& choice, const CheckedBe
                 const MessageSink* sink) {
     Work work;
     *out = StlMesh{nullptr, nullptr, 0};
-    *welding = RepairedWelding{nullptr, 0, 0, nullptr, SurfaceCheck{}, 0, 0};
+    *welding = RepairedWelding{nullptr, 0, 0, nullptr, nullptr, 0};
     if (repairInto(mesh, choice, before, out, report, &work, welding, share, keepGoing, sink)) return true;
     freeRepairedWelding(welding);
     freeRepairedMesh(out, mesh);
@@ -1086,8 +1082,8 @@ bool checkRepairedMesh(const StlMesh* repaired, RepairedWelding* welding, Repair
     for (uint32_t s = 0; s < repaired->solidCount; ++s) corners += 3ull * repaired->solids[s].triangleCount;
     uint32_t vertices;
     bool done = finishEarlyCheck(welding, &after);
-    if (!done && welding->checkedBefore && welding->unchanged) {
-        after = welding->before;
+    if (!done && welding->before && welding->unchanged) {
+        after = *welding->before;
         done = true;
     } else if (!done && welding->ids) {
         done = numberInOrderOfUse(welding->ids, corners, welding->vertices, &vertices, sink) &&

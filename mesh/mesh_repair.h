@@ -44,7 +44,7 @@ struct EarlyCheck;
 // where they change nothing its result stands for the check afterwards.
 struct CheckedBefore {
     const SurfaceWelding* welding;  // of exactly this mesh's corners, ids not null
-    const SurfaceCheck* result;
+    const SurfaceCheck* result;     // both held until the check afterwards has run
 };
 
 // The repaired copy's vertices as the repairs welded them, kept for the
@@ -56,8 +56,7 @@ struct RepairedWelding {
     // The check of the part as it was, started while the repairs ran where
     // they were likely to change nothing; it stands when they changed nothing.
     EarlyCheck* early;
-    SurfaceCheck before;  // the check of the part as it came, where it was done before
-    uint8_t checkedBefore;
+    const SurfaceCheck* before;  // the check of the part as it came, where it was done before; else null
     uint8_t unchanged;
 };
 
